@@ -1,0 +1,77 @@
+#include <iostream>
+#include <memory>
+
+#include "commands.h"
+#include "output.h"
+#include "vellix/book.h"
+#include "vellix/codepage.h"
+#include "vellix/error.h"
+
+namespace vellix::cli {
+namespace {
+
+struct BookOptions {
+  std::string path;
+  std::string dest;
+  std::string tag;
+  int id = 0;
+  bool json = false;
+};
+
+}  // namespace
+
+void AddBookCommands(CLI::App& app, int& exit_code) {
+  auto opts = std::make_shared<BookOptions>();
+  CLI::App* book = app.add_subcommand("book", "Read, convert and inspect one book");
+  book->require_subcommand(1);
+
+  CLI::App* info = book->add_subcommand("info", "Load a book and print its properties");
+  info->add_option("PATH", opts->path, "Book file, book folder, document or package")->required();
+  info->add_flag("--json", opts->json, "Print a JSON object");
+  info->callback([opts, &exit_code] {
+    Book b;
+    b.Load(CleanPath(opts->path));
+    PrintBook(b, opts->json);
+    exit_code = kExitOk;
+  });
+
+  CLI::App* open = book->add_subcommand("open", "Open a book file by path (reads its source record)");
+  open->add_option("PATH", opts->path, "Book file")->required();
+  open->add_flag("--json", opts->json, "Print a JSON object");
+  open->callback([opts, &exit_code] {
+    Book b;
+    b.SetPath(CleanPath(opts->path));
+    PrintBook(b, opts->json);
+    exit_code = kExitOk;
+  });
+
+  CLI::App* convert = book->add_subcommand("convert", "Convert a book folder into a book file");
+  convert->add_option("FOLDER", opts->path, "Book folder (name ending in .RES)")->required();
+  convert->add_option("DEST", opts->dest, "Book file to write")->required();
+  convert->callback([opts, &exit_code] {
+    Book b;
+    std::string folder = CleanPath(opts->path);
+    b.Load(folder);
+    if (b.Extension() != "res")
+      Raise(b.Path().empty() ? kPathNotFound : kInvalidArgument,
+            b.Path().empty() ? "Path not found" : "Not a book folder: " + folder);
+    b.Save(opts->dest);
+    exit_code = kExitOk;
+  });
+
+  CLI::App* resource = book->add_subcommand("resource", "Print one string of a book file's resource");
+  resource->add_option("PATH", opts->path, "Book file")->required();
+  resource->add_option("TAG", opts->tag, "Four-character resource type, such as RSRC")->required();
+  resource->add_option("ID", opts->id, "String identifier, such as 128")
+      ->required()
+      ->check(CLI::Range(-32768, 32767));
+  resource->callback([opts, &exit_code] {
+    Book b;
+    b.SetPath(CleanPath(opts->path));
+    std::string text = b.GetResourceString(opts->tag, static_cast<int16_t>(opts->id));
+    std::cout << ToCp1252OrRaise(text);
+    exit_code = kExitOk;
+  });
+}
+
+}  // namespace vellix::cli

@@ -1,0 +1,38 @@
+// vellix: the suite's command-line client. Every command is a thin call
+// into the library; an automation error prints "vellix: <description>
+// (<number>)" and exits 1, a usage error exits 2.
+#include <CLI/CLI.hpp>
+#include <iostream>
+
+#include "commands.h"
+#include "output.h"
+#include "vellix/error.h"
+#include "version.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"Vellix Publisher command-line tool"};
+  app.set_version_flag("--version", VELLIX_VERSION);
+  app.require_subcommand(1);
+  int exit_code = vellix::cli::kExitOk;
+  vellix::cli::AddBookCommands(app, exit_code);
+  vellix::cli::AddShelfCommands(app, exit_code);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return vellix::cli::kExitUsage;
+  } catch (const vellix::AutomationError& e) {
+    std::cerr << "vellix: " << e.description() << " (" << e.number() << ")\n";
+    return vellix::cli::kExitError;
+  } catch (const std::exception& e) {
+    std::cerr << "vellix: " << e.what() << "\n";
+    return vellix::cli::kExitError;
+  }
+  return exit_code;
+}

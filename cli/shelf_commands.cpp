@@ -1,0 +1,108 @@
+#include <iostream>
+#include <memory>
+
+#include "commands.h"
+#include "output.h"
+#include "vellix/bookshelf.h"
+#include "vellix/error.h"
+
+namespace vellix::cli {
+namespace {
+
+struct ShelfOptions {
+  std::string dir;
+  std::string path;
+  std::string book_id;
+  std::string title, author, category;
+  bool sorted = false;
+  bool json = false;
+};
+
+// Opens the shelf as Bookshelf.Load does; a missing folder is an error
+// here, since the user named it.
+void LoadShelf(Bookshelf& shelf, const std::string& dir) {
+  shelf.Load(CleanPath(dir));
+  if (!shelf.Books()) Raise(kPathNotFound);
+}
+
+}  // namespace
+
+void AddShelfCommands(CLI::App& app, int& exit_code) {
+  auto opts = std::make_shared<ShelfOptions>();
+  CLI::App* shelf = app.add_subcommand("shelf", "List, search and add to a bookshelf folder");
+  shelf->require_subcommand(1);
+
+  CLI::App* list = shelf->add_subcommand("list", "Print the title of every book on the shelf");
+  list->add_option("DIR", opts->dir, "Bookshelf folder")->required();
+  list->add_flag("--sorted", opts->sorted, "Sort by category, title and author first");
+  list->add_flag("--json", opts->json, "Print a JSON array of books");
+  list->callback([opts, &exit_code] {
+    Bookshelf s;
+    LoadShelf(s, opts->dir);
+    if (opts->sorted) s.Sort();
+    if (opts->json) {
+      nlohmann::ordered_json all = nlohmann::ordered_json::array();
+      for (const auto& b : *s.Books()) all.push_back(BookToJson(*b));
+      PrintJson(all);
+    } else {
+      for (const auto& b : *s.Books()) std::cout << b->Title() << "\n";
+    }
+    exit_code = kExitOk;
+  });
+
+  CLI::App* find = shelf->add_subcommand("find", "Find the book file with an identifier");
+  find->add_option("DIR", opts->dir, "Bookshelf folder")->required();
+  find->add_option("BOOKID", opts->book_id, "Book identifier")->required();
+  find->add_flag("--json", opts->json, "Print a JSON object");
+  find->callback([opts, &exit_code] {
+    Bookshelf s;
+    s.SetDirectory(CleanPath(opts->dir));
+    if (s.Directory().empty()) Raise(kPathNotFound);
+    std::shared_ptr<Book> b = s.Book(opts->book_id);
+    if (!b) {
+      std::cerr << "vellix: no book file with identifier " << opts->book_id << "\n";
+      exit_code = kExitNotFound;
+      return;
+    }
+    PrintBook(*b, opts->json);
+    exit_code = kExitOk;
+  });
+
+  CLI::App* infolen = shelf->add_subcommand("infolen", "Print a book file's information length");
+  infolen->add_option("FILE", opts->path, "Book file")->required();
+  infolen->callback([opts, &exit_code] {
+    std::cout << Bookshelf::BookInformationLength(opts->path) << "\n";
+    exit_code = kExitOk;
+  });
+
+  CLI::App* add = shelf->add_subcommand("add", "Add a book folder, document, package or text");
+  add->add_option("DIR", opts->dir, "Bookshelf folder")->required();
+  add->add_option("PATH", opts->path, "What to add")->required();
+  add->add_option("--title", opts->title, "Title of the new book");
+  add->add_option("--author", opts->author, "Author of the new book");
+  add->add_option("--category", opts->category, "Category of the new book");
+  add->callback([opts, add, &exit_code] {
+    Bookshelf s;
+    LoadShelf(s, opts->dir);
+    auto book = std::make_shared<Book>();
+    book->Load(CleanPath(opts->path));
+    if (book->Path().empty()) Raise(kFileNotFound);
+    if (book->Extension() == "res") {
+      // As the Add Book dialog: the folder becomes a new book file.
+      std::string dest = s.NewBookFilePath();
+      book->Save(dest);
+      s.Add(book);
+      std::cout << dest << "\n";
+    } else {
+      // As the Import Book dialog: the typed fields, then Add.
+      if (add->count("--title")) book->SetTitle(opts->title);
+      if (add->count("--author")) book->SetAuthor(opts->author);
+      if (add->count("--category")) book->SetCategory(opts->category);
+      s.Add(book);
+      std::cout << book->Path() << "\n";
+    }
+    exit_code = kExitOk;
+  });
+}
+
+}  // namespace vellix::cli

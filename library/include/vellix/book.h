@@ -1,0 +1,89 @@
+// One book, known by a path: a book file (".imp"), a book folder (a folder
+// whose name ends in "res"), a package document (".opf") or a source
+// document (".htm", ".html", ".odf", ".txt", ".oeb").
+//
+// Text fields hold UTF-8. Title, author, category and identifier read from
+// a device book are stored markup-escaped ("&" -> "&amp;" ...); the same
+// fields read from a package or document are stored as read. Every file is
+// opened and closed within one call. Failures throw AutomationError.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "vellix/variant.h"
+
+namespace vellix {
+
+class Book : public Object {
+ public:
+  // Forgets Path and Extension, then reads what the path holds: a book
+  // file's information strings, a book folder's RSRC.INF, a document's or
+  // package's metadata. Other fields keep earlier values. A path that is
+  // neither a file nor a folder ending in "res" leaves Path and Extension "".
+  void Load(const std::string& book_path);
+
+  // Writes the book to `destination`: a book folder becomes one book file.
+  // Book files, containers and text write nothing. An empty destination
+  // means "<folder of the book>/<base name>.imp".
+  void Save(const std::string& destination = "");
+
+  // The string `id` of the first resource whose type tag is `resource`, in
+  // the book file at Path; "" when there is no such resource or string.
+  std::string GetResourceString(const std::string& resource, int16_t id) const;
+
+  // Splits a source record "SOURCEID:TYPE:data" into its fields. Always
+  // returns an empty variant.
+  Variant ParseRSRC(const std::string& rsrc, std::string& source_id, std::string& source_type,
+                    std::string& content_feed_id, int32_t& issue_number) const;
+
+  // All bytes of the file at Path, or an empty variant on any failure.
+  Variant Content() const;
+
+  // Stores the path, then reads the book file's source record (if any).
+  void SetPath(const std::string& path);
+
+  const std::string& Path() const { return path_; }
+  const std::string& FileName() const { return file_name_; }
+  const std::string& Extension() const { return extension_; }
+  const std::string& Title() const { return title_; }
+  const std::string& Author() const { return author_; }
+  const std::string& Category() const { return category_; }
+  const std::string& BookId() const { return book_id_; }
+  void SetTitle(const std::string& v) { title_ = v; }
+  void SetAuthor(const std::string& v) { author_ = v; }
+  void SetCategory(const std::string& v) { category_ = v; }
+  void SetBookId(const std::string& v) { book_id_ = v; }
+  int32_t Size() const { return size_; }
+  int16_t Pages() const { return pages_; }
+  bool Encrypted() const { return encrypted_; }
+
+  // Source record fields, with the defaults of a book that has none.
+  std::string SourceId() const { return source_id_.empty() ? "3" : source_id_; }
+  std::string SourceType() const { return source_type_.empty() ? "B" : source_type_; }
+  const std::string& ContentFeedId() const { return content_feed_id_; }
+  int32_t IssueNumber() const { return issue_number_ == 0 ? -1 : issue_number_; }
+  bool IsPeriodical() const { return issue_number_ != 0 && issue_number_ != -1; }
+
+ private:
+  void LoadBookFile();
+  bool LoadBookFolder();
+  void SetInformation(const std::string& info_bytes);
+
+  std::string path_;
+  std::string file_name_;
+  std::string extension_;
+  std::string title_;
+  std::string author_;
+  std::string category_;
+  std::string book_id_;
+  int32_t size_ = 0;
+  int16_t pages_ = 0;
+  bool encrypted_ = false;
+  std::string content_feed_id_;
+  std::string source_id_;
+  std::string source_type_;
+  int32_t issue_number_ = 0;
+};
+
+}  // namespace vellix

@@ -1,0 +1,85 @@
+// The bookshelf: a folder of device books and the collection loaded from it.
+//
+// Load() collects every book folder (a subfolder whose name ends in ".RES",
+// any case) and every book file (extension "imp", any case). Lookups by
+// identifier and the bookshelf text walk the file list taken when Directory
+// was last set, and see only files whose extension is exactly "imp".
+// Failures throw AutomationError; the bookshelf keeps the state it reached.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "vellix/book.h"
+#include "vellix/variant.h"
+
+namespace vellix {
+
+// An ordered, 1-based collection of books without keys.
+class Books : public Object {
+ public:
+  using Items = std::vector<std::shared_ptr<vellix::Book>>;
+
+  // Creates a book, loads `path` into it and appends it. When Load throws,
+  // the collection is unchanged.
+  std::shared_ptr<vellix::Book> Add(const std::string& path);
+  void AddBook(std::shared_ptr<vellix::Book> book);
+  // Throws AutomationError 5 unless `index` is an integer in 1..Count().
+  std::shared_ptr<vellix::Book> Item(const Variant& index) const;
+  void Remove(const Variant& index);
+  int32_t Count() const { return static_cast<int32_t>(items_.size()); }
+
+  Items::const_iterator begin() const { return items_.begin(); }
+  Items::const_iterator end() const { return items_.end(); }
+
+ private:
+  size_t PositionOf(const Variant& index) const;
+  Items items_;
+};
+
+class Bookshelf : public Object {
+ public:
+  // Seeds the library's random generator from the clock.
+  Bookshelf();
+
+  // Converts the book into a book file on the shelf when its kind calls for
+  // it (documents, packages, text), then appends it to Books(). Throws 91
+  // before a successful Load().
+  void Add(const std::shared_ptr<vellix::Book>& new_book);
+
+  // Sets Directory and keeps the folder's file list; a missing folder sets
+  // Directory to "" and keeps the old list.
+  void SetDirectory(const std::string& directory);
+  const std::string& Directory() const { return directory_; }
+  void SetBaseURL(const std::string& base_url) { base_url_ = base_url; }
+
+  // The book file whose identifier is `book_id` (first match in the kept
+  // file list), or null.
+  std::shared_ptr<vellix::Book> Book(const std::string& book_id) const;
+
+  // The length L of a book file's information area (bytes 22-23).
+  static int16_t BookInformationLength(const std::string& file_path);
+
+  // Loads every device book of the folder into a new collection. A missing
+  // folder sets Directory to "" and Books() to null.
+  void Load(const std::string& directory);
+  // Does nothing.
+  void Backup(const std::string& directory);
+  // Orders Books() by category, title and author (dates first, by date).
+  void Sort();
+  std::shared_ptr<vellix::Books> Books() const { return books_; }
+
+  // "<Directory>/<eight random capitals>.imp", never an existing file.
+  std::string NewBookFilePath() const;
+
+ private:
+  std::string directory_;
+  std::string base_url_;
+  std::optional<std::vector<std::string>> file_list_;  // full paths
+  std::shared_ptr<vellix::Books> books_;
+};
+
+}  // namespace vellix

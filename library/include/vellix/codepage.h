@@ -1,0 +1,32 @@
+// The 8-bit code page of the device formats and exports: Windows-1252.
+//
+// Inside the suite text is UTF-8. Every byte of the code page maps to one
+// character (the five unassigned bytes to U+0081, U+008D, U+008F, U+0090,
+// U+009D), so bytes -> text -> bytes is exact.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vellix {
+
+// Single-byte text to UTF-8. Never fails.
+std::string Cp1252ToUtf8(std::string_view bytes);
+
+// UTF-8 to single-byte text. Returns nothing when the text is not valid
+// UTF-8 or holds a character the code page lacks.
+std::optional<std::string> Utf8ToCp1252(std::string_view text);
+
+// As above, but throws AutomationError 5 when the text cannot be converted.
+std::string ToCp1252OrRaise(std::string_view text);
+
+// Number of characters in UTF-8 text (code points); invalid bytes count one each.
+size_t Utf8Length(std::string_view text);
+
+bool IsValidUtf8(std::string_view text);
+
+// Appends the UTF-8 form of one character (below U+10000).
+void AppendUtf8(std::string& out, char32_t c);
+
+}  // namespace vellix

@@ -1,0 +1,69 @@
+// The device book formats: the book folder, the book file, the string
+// resource and the source record (see docs/book-formats.md). All text here
+// is raw single-byte text; callers decode it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fileio.h"
+
+namespace vellix {
+
+// Offset of the information strings in a book file, and in RSRC.INF.
+inline constexpr size_t kBookInfoStringsOffset = 48;
+inline constexpr size_t kRsrcInfStringsOffset = 36;
+
+// The first seven NUL-terminated strings of `text`; throws 5 when it holds
+// fewer than seven NULs.
+std::array<std::string, 7> CutInformationStrings(std::string_view text);
+
+// The book file's information-area length L (bytes 22-23). Throws 5 for a
+// file shorter than 24 bytes and 6 when byte 22 is 128 or more.
+int16_t InformationLength(const InputFile& file);
+
+// Up to L bytes from offset 48 (fewer at the end of the file).
+std::string ReadInformationStrings(const InputFile& file);
+
+// The book identifier used for lookups: the first information string with
+// a "SOURCE:TYPE:" or "None:" prefix removed. Throws 5 when it has no NUL.
+std::string BookIdOfFile(const std::string& path);
+std::string BookIdFromInformation(std::string_view info);
+
+// String `id` of the first resource tagged `tag` in a book file; "" when
+// there is none. Throws 5 when the directory or data run past the file's
+// end and 9 when a string table runs past the resource's end.
+std::string ReadResourceString(const InputFile& file, std::string_view tag, int id);
+
+struct SourceRecord {
+  std::string source_id;
+  std::string source_type;
+  std::string content_feed_id;
+  int32_t issue_number = 0;
+};
+// Throws 5 without two colons (or with a truncated issue number), 6 for an
+// issue number that does not fit 31 bits.
+SourceRecord ParseSourceRecord(std::string_view record);
+
+struct SplitInfo {
+  std::string information;    // the book file's information area
+  std::string source_record;  // "" when the identifier has no source prefix
+};
+// `buffer` holds RSRC.INF from its offset 12.
+SplitInfo SplitInformation(std::string_view buffer);
+
+// Four random capitals that name no entry of `folder`.
+std::string NewResourceName(const std::string& folder);
+
+// Writes a string resource holding `text` as string 128. Throws 6 when the
+// text is longer than 223 bytes.
+void WriteStringResource(const std::string& folder, const std::string& name,
+                         std::string_view text);
+
+// Converts the book folder into one book file at `dest`, which is replaced
+// only when the new file is complete.
+void WriteBookFile(const std::string& folder, const std::string& dest);
+
+}  // namespace vellix

@@ -1,0 +1,148 @@
+#include "vellix/bookshelf.h"
+
+#include <sys/stat.h>
+
+#include "book_format.h"
+#include "fileio.h"
+#include "random.h"
+#include "sort.h"
+#include "vellix/codepage.h"
+#include "vellix/error.h"
+
+namespace vellix {
+namespace {
+
+bool EndsWithResFolderName(const std::string& path) {
+  if (path.size() < 4) return false;
+  std::string tail = path.substr(path.size() - 4);
+  for (char& c : tail)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return tail == ".RES";
+}
+
+bool IsLowerImp(const std::string& path) {
+  std::string ext = ExtensionPart(path);
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return ext == "imp";
+}
+
+}  // namespace
+
+// --- Books ---
+
+std::shared_ptr<Book> Books::Add(const std::string& path) {
+  auto book = std::make_shared<vellix::Book>();
+  book->Load(path);
+  items_.push_back(book);
+  return book;
+}
+
+void Books::AddBook(std::shared_ptr<vellix::Book> book) { items_.push_back(std::move(book)); }
+
+size_t Books::PositionOf(const Variant& index) const {
+  if (index.type() != Variant::Type::kInteger) Raise(kInvalidArgument);
+  int64_t i = index.AsInteger();
+  if (i < 1 || i > static_cast<int64_t>(items_.size())) Raise(kInvalidArgument);
+  return static_cast<size_t>(i - 1);
+}
+
+std::shared_ptr<Book> Books::Item(const Variant& index) const { return items_[PositionOf(index)]; }
+
+void Books::Remove(const Variant& index) {
+  items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(PositionOf(index)));
+}
+
+// --- Bookshelf ---
+
+Bookshelf::Bookshelf() { SeedRandomFromClock(); }
+
+void Bookshelf::Add(const std::shared_ptr<vellix::Book>& new_book) {
+  // Checked first, so that a shelf without books writes no orphan file.
+  if (!books_ || !new_book) Raise(kObjectNotSet);
+  const std::string& kind = new_book->Extension();
+  if (kind == "htm" || kind == "html" || kind == "odf" || kind == "opf") {
+    new_book->Save(NewBookFilePath());
+  } else if (kind == "txt") {
+    Raise(kNotSupported, "Publishing text files is not available in this build");
+  }
+  books_->AddBook(new_book);
+}
+
+void Bookshelf::SetDirectory(const std::string& directory) {
+  directory_ = directory;
+  if (!IsFolder(directory)) {
+    directory_.clear();
+    return;
+  }
+  std::vector<std::string> paths;
+  for (const std::string& name : ListFolder(directory, EntryKind::kFile))
+    paths.push_back(JoinPath(directory, name));
+  file_list_ = std::move(paths);
+}
+
+std::shared_ptr<Book> Bookshelf::Book(const std::string& book_id) const {
+  if (directory_.empty()) return nullptr;
+  if (!file_list_) Raise(kObjectNotSet);
+  for (const std::string& path : *file_list_) {
+    if (ExtensionPart(path) != "imp") continue;
+    if (Cp1252ToUtf8(BookIdOfFile(path)) != book_id) continue;
+    auto book = std::make_shared<vellix::Book>();
+    book->SetBookId(book_id);
+    book->SetPath(path);
+    return book;
+  }
+  return nullptr;
+}
+
+int16_t Bookshelf::BookInformationLength(const std::string& file_path) {
+  InputFile file(file_path);
+  return InformationLength(file);
+}
+
+void Bookshelf::Load(const std::string& directory) {
+  if (!IsFolder(directory)) {
+    directory_.clear();
+    books_.reset();
+    return;
+  }
+  directory_ = directory;
+  books_ = std::make_shared<vellix::Books>();
+  for (const std::string& name : ListFolder(directory, EntryKind::kFolder)) {
+    std::string path = JoinPath(directory, name);
+    if (EndsWithResFolderName(path)) books_->Add(path);
+  }
+  for (const std::string& name : ListFolder(directory, EntryKind::kFile)) {
+    std::string path = JoinPath(directory, name);
+    if (IsLowerImp(path)) books_->Add(path);
+  }
+}
+
+void Bookshelf::Backup(const std::string&) {}
+
+void Bookshelf::Sort() {
+  if (!books_) Raise(kObjectNotSet);
+  SortKeyMaker maker;
+  std::vector<std::string> keys;
+  keys.reserve(static_cast<size_t>(books_->Count()));
+  for (const auto& book : *books_) keys.push_back(maker.KeyFor(*book));
+  std::vector<size_t> order = SelectionSortOrder(keys);
+  auto sorted = std::make_shared<vellix::Books>();
+  std::vector<std::shared_ptr<vellix::Book>> items(books_->begin(), books_->end());
+  for (size_t i : order) sorted->AddBook(items[i]);
+  books_ = std::move(sorted);
+}
+
+std::string Bookshelf::NewBookFilePath() const {
+  // Without a folder the name would land in the file system's root.
+  if (directory_.empty()) Raise(kPathNotFound);
+  while (true) {
+    std::string name;
+    for (int i = 0; i < 8; ++i) name += RandomCapital();
+    std::string path = JoinPath(directory_, name + ".imp");
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return path;
+  }
+}
+
+}  // namespace vellix
