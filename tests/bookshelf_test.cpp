@@ -1,1 +1,216 @@
+// The bookshelf: what it loads, finds, adds and how it orders books.
+#include "vellix/bookshelf.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "book_maker.h"
+#include "random.h"
+#include "vellix/error.h"
+
+namespace vellix {
+namespace {
+
+using namespace fixtures;
+namespace fs = std::filesystem;
+
+template <typename F>
+int ErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const AutomationError& e) {
+    return e.number();
+  }
+  return 0;
+}
+
+std::string Book(const std::string& id, const std::string& title, const std::string& source = "") {
+  Info info;
+  info.id = id;
+  info.title = title;
+  return SimpleBookFile(info, source);
+}
+
+std::vector<std::string> Titles(const Books& books) {
+  std::vector<std::string> out;
+  for (const auto& b : books) out.push_back(b->Title());
+  return out;
+}
+
+TEST(Bookshelf, LoadRecognisesBookFoldersAndFiles) {
+  TempDir dir;
+  MakeBookFolder(dir / "A.RES", RsrcInf(Info{"A", "", "", "folder", "", "", ""}), "f");
+  fs::create_directory(dir / "lower.res");       // ".RES" in any case, even without RSRC.INF
+  fs::create_directory(dir / "plain");           // not a book folder
+  WriteFile(dir / "b.imp", Book("B", "file b"));
+  WriteFile(dir / "C.IMP", Book("C", "file C"));
+  WriteFile(dir / "d.htm", "<html/>");
+  WriteFile(dir / "E.RES", "a file, not a folder");
+  Bookshelf shelf;
+  shelf.Load(dir.path());
+  ASSERT_TRUE(shelf.Books());
+  EXPECT_EQ(shelf.Directory(), dir.path());
+  EXPECT_EQ(Titles(*shelf.Books()), (std::vector<std::string>{"folder", "", "file b", "file C"}));
+  EXPECT_EQ(shelf.Books()->Item(2)->Extension(), "res");
+
+  shelf.Load(dir / "missing");
+  EXPECT_EQ(shelf.Directory(), "");
+  EXPECT_FALSE(shelf.Books());
+}
+
+TEST(Bookshelf, LoadStopsAtABadBookKeepingEarlierOnes) {
+  TempDir dir;
+  WriteFile(dir / "a.imp", Book("A", "good"));
+  WriteFile(dir / "b.imp", "truncated");
+  Bookshelf shelf;
+  EXPECT_EQ(ErrorOf([&] { shelf.Load(dir.path()); }), 5);
+  EXPECT_EQ(shelf.Directory(), dir.path());
+  ASSERT_TRUE(shelf.Books());
+  EXPECT_EQ(shelf.Books()->Count(), 1);
+}
+
+TEST(Bookshelf, FindsBookFilesByIdentifier) {
+  TempDir dir;
+  WriteFile(dir / "one.imp", Book("SRC:B:1234", "one", SourceRecord("SRC", "B", 3, "feed")));
+  WriteFile(dir / "two.IMP", Book("5678", "upper-case extension"));
+  WriteFile(dir / "three.imp", Book("None:42", "three"));
+  Bookshelf shelf;
+  EXPECT_EQ(shelf.Book("1234"), nullptr);  // no folder yet
+
+  shelf.Load(dir.path());  // sets Directory but keeps no file list
+  EXPECT_EQ(ErrorOf([&] { shelf.Book("1234"); }), 91);
+
+  shelf.SetDirectory(dir.path());
+  auto found = shelf.Book("1234");
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->Path(), dir / "one.imp");
+  EXPECT_EQ(found->BookId(), "1234");
+  EXPECT_EQ(found->IssueNumber(), 3);
+  EXPECT_EQ(found->Title(), "");  // only the identifier and source record are read
+  ASSERT_NE(shelf.Book("42"), nullptr);
+  EXPECT_EQ(shelf.Book("5678"), nullptr);  // ".IMP" is not seen by lookups
+  EXPECT_EQ(shelf.Book("SRC:B:1234"), nullptr);
+
+  // The file list is the one kept when Directory was set.
+  WriteFile(dir / "later.imp", Book("999", "later"));
+  EXPECT_EQ(shelf.Book("999"), nullptr);
+  shelf.SetDirectory(dir / "missing");
+  EXPECT_EQ(shelf.Directory(), "");
+  EXPECT_EQ(shelf.Book("1234"), nullptr);
+
+  WriteFile(dir / "bad.imp", std::string(60, '\x01'));  // no NUL in the information area
+  shelf.SetDirectory(dir.path());
+  EXPECT_EQ(ErrorOf([&] { shelf.Book("nothing"); }), 5);
+}
+
+TEST(Bookshelf, AddAndNewBookFilePath) {
+  TempDir dir;
+  Bookshelf shelf;
+  auto folder_book = std::make_shared<vellix::Book>();
+  MakeBookFolder(dir / "in.RES", RsrcInf(Info{}), "fork");
+  folder_book->Load(dir / "in.RES");
+  EXPECT_EQ(ErrorOf([&] { shelf.Add(folder_book); }), 91);
+  EXPECT_EQ(ErrorOf([&] { shelf.NewBookFilePath(); }), 76);
+
+  fs::create_directory(dir / "shelf");
+  shelf.Load(dir / "shelf");
+  shelf.Add(folder_book);  // book folders and files are only appended
+  ASSERT_EQ(shelf.Books()->Count(), 1);
+  EXPECT_EQ(shelf.Books()->Item(1), folder_book);
+  EXPECT_TRUE(fs::is_empty(dir / "shelf"));
+
+  std::regex name(".*/[A-Z]{8}\\.imp");
+  SeedRandom(7);
+  std::string first = shelf.NewBookFilePath();
+  EXPECT_TRUE(std::regex_match(first, name)) << first;
+  EXPECT_EQ(first.substr(0, (dir / "shelf").size()), dir / "shelf");
+  WriteFile(first, "taken");
+  SeedRandom(7);  // the same draw again: the taken name is skipped
+  std::string second = shelf.NewBookFilePath();
+  EXPECT_NE(second, first);
+  EXPECT_FALSE(fs::exists(second));
+}
+
+TEST(Books, PositionsAreOneBasedIntegers) {
+  Books books;
+  for (const char* t : {"a", "b", "c"}) {
+    auto b = std::make_shared<vellix::Book>();
+    b->SetTitle(t);
+    books.AddBook(b);
+  }
+  EXPECT_EQ(books.Item(Variant(1))->Title(), "a");
+  for (Variant bad : {Variant(0), Variant(4), Variant("1"), Variant(true), Variant()})
+    EXPECT_EQ(ErrorOf([&] { books.Item(bad); }), 5);
+  books.Remove(Variant(2));
+  EXPECT_EQ(Titles(books), (std::vector<std::string>{"a", "c"}));
+  EXPECT_EQ(ErrorOf([&] { books.Remove(Variant(3)); }), 5);
+  TempDir dir;
+  auto missing = books.Add(dir / "missing.imp");
+  EXPECT_EQ(missing->Path(), "");
+  EXPECT_EQ(books.Count(), 3);
+  WriteFile(dir / "bad.imp", "bad");
+  EXPECT_EQ(ErrorOf([&] { books.Add(dir / "bad.imp"); }), 5);
+  EXPECT_EQ(books.Count(), 3);
+}
+
+// A shelf loaded from book files with the given (category, title, author).
+class SortTest : public ::testing::Test {
+ protected:
+  void Shelf(const std::vector<std::array<std::string, 3>>& books) {
+    int i = 0;
+    for (const auto& [category, title, author] : books) {
+      Info info{std::to_string(i), category, "", title, author, "", ""};
+      WriteFile(dir_ / ("b" + std::to_string(10 + i++) + ".imp"), SimpleBookFile(info));
+    }
+    shelf_.Load(dir_.path());
+  }
+  std::vector<std::string> Order() {
+    std::vector<std::string> out;
+    for (const auto& b : *shelf_.Books()) out.push_back(b->Category() + "/" + b->Title() + "/" + b->Author());
+    return out;
+  }
+  TempDir dir_;
+  Bookshelf shelf_;
+};
+
+TEST_F(SortTest, CategoryThenTitleIgnoringCase) {
+  Shelf({{"Fiction", "Zed", "x"}, {"fiction", "alpha", "y"}, {"Art", "Q", "z"}});
+  auto before = shelf_.Books();
+  shelf_.Sort();
+  EXPECT_EQ(Order(), (std::vector<std::string>{"Art/Q/z", "fiction/alpha/y", "Fiction/Zed/x"}));
+  EXPECT_EQ(Titles(*before), (std::vector<std::string>{"Zed", "alpha", "Q"}));  // old collection unchanged
+}
+
+TEST_F(SortTest, DatesSortFirstAndByDate) {
+  Shelf({{"News", "Daily", "Smith"},
+         {"News", "Daily", "Daily, 2002-03-04"},
+         {"News", "Daily", "Daily, 2002-03-01"},
+         {"News", "Daily", "2001-12-31"},
+         {"News", "Daily", "Adams"}});
+  shelf_.Sort();
+  EXPECT_EQ(Order(), (std::vector<std::string>{"News/Daily/2001-12-31", "News/Daily/Daily, 2002-03-01",
+                                               "News/Daily/Daily, 2002-03-04", "News/Daily/Adams",
+                                               "News/Daily/Smith"}));
+}
+
+TEST_F(SortTest, EqualBooksMoveAsASelectionSortMovesThem) {
+  // Keys: B1 A B2 A. Pass 1 swaps A(2) to the front, pushing B1 to position 2;
+  // pass 2 swaps A(4) with B1, so B1 ends after B2.
+  Shelf({{"c", "B", "1"}, {"c", "A", ""}, {"c", "b", "1"}, {"c", "A", " "}});
+  shelf_.Sort();
+  std::vector<std::string> ids;
+  for (const auto& b : *shelf_.Books()) ids.push_back(b->BookId());
+  EXPECT_EQ(ids, (std::vector<std::string>{"1", "3", "2", "0"}));
+
+  Bookshelf empty;
+  EXPECT_EQ(ErrorOf([&] { empty.Sort(); }), 91);
+  TempDir none;
+  empty.Load(none.path());
+  empty.Sort();
+  EXPECT_EQ(empty.Books()->Count(), 0);
+}
+
+}  // namespace
+}  // namespace vellix

@@ -1,1 +1,76 @@
+// The fast selection-sort order against the literal algorithm, and the
+// texts that count as dates.
+#include "sort.h"
+
 #include <gtest/gtest.h>
+
+#include <unicode/locid.h>
+
+#include <random>
+
+namespace vellix {
+namespace {
+
+std::vector<size_t> LiteralSelectionSort(const std::vector<std::string>& keys) {
+  std::vector<size_t> index(keys.size());
+  for (size_t i = 0; i < index.size(); ++i) index[i] = i;
+  for (size_t i = 0; i < index.size(); ++i) {
+    size_t m = i;
+    for (size_t j = i + 1; j < index.size(); ++j)
+      if (keys[index[j]] < keys[index[m]]) m = j;
+    if (m != i) std::swap(index[i], index[m]);
+  }
+  return index;
+}
+
+TEST(SelectionSortOrder, MatchesTheLiteralSortOnCollectionsFullOfTies) {
+  std::mt19937 rng(12345);
+  for (int round = 0; round < 3000; ++round) {
+    size_t n = rng() % 70;
+    int distinct = 1 + static_cast<int>(rng() % 6);
+    std::vector<std::string> keys(n);
+    for (auto& k : keys) k = std::string(1, static_cast<char>('a' + rng() % distinct));
+    ASSERT_EQ(SelectionSortOrder(keys), LiteralSelectionSort(keys)) << "round " << round;
+  }
+  EXPECT_TRUE(SelectionSortOrder({}).empty());
+}
+
+TEST(SelectionSortOrder, LargeCollectionStaysAPermutationInOrder) {
+  std::mt19937 rng(7);
+  std::vector<std::string> keys(100000);
+  for (auto& k : keys) k = std::to_string(rng() % 50);
+  std::vector<size_t> order = SelectionSortOrder(keys);
+  std::vector<bool> seen(keys.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    ASSERT_FALSE(seen[order[i]]);
+    seen[order[i]] = true;
+    if (i) {
+      ASSERT_LE(keys[order[i - 1]], keys[order[i]]);
+    }
+  }
+}
+
+// Dates in the user's locale: here en_US, whatever the environment says.
+TEST(SortKeyMaker, DateForms) {
+  icu::Locale saved = icu::Locale::getDefault();
+  UErrorCode status = U_ZERO_ERROR;
+  icu::Locale::setDefault(icu::Locale("en_US"), status);
+  SortKeyMaker maker;
+  icu::Locale::setDefault(saved, status);
+  auto march4 = maker.DateOf("2002-03-04");
+  ASSERT_TRUE(march4);
+  EXPECT_EQ(*march4, 11750);  // days since 1970-01-01
+  EXPECT_EQ(maker.DateOf("Daily, 2002-03-04"), march4);
+  EXPECT_EQ(maker.DateOf("Daily,  2002-03-04 "), march4);
+  EXPECT_EQ(maker.DateOf("3/4/02"), march4);         // short
+  EXPECT_EQ(maker.DateOf("Mar 4, 2002"), march4);    // medium (its comma is not a split)
+  EXPECT_EQ(maker.DateOf("March 4, 2002"), march4);  // long
+  EXPECT_EQ(maker.DateOf("Times, March 4, 2002"), march4);
+  EXPECT_EQ(*maker.DateOf("1969-12-31"), -1);
+  for (const char* not_date : {"Smith", "Smith, John", "2002", "2002-02-30", "2001-02-29",
+                               "2002-13-01", "", "Daily, ", "12", "Route 66, 1999"})
+    EXPECT_FALSE(maker.DateOf(not_date)) << not_date;
+}
+
+}  // namespace
+}  // namespace vellix

@@ -20,6 +20,8 @@ void SeedRandomFromClock() {
   Generator().seed(static_cast<uint64_t>(ticks) ^ (uint64_t{std::random_device{}()} << 32));
 }
 
+void SeedRandom(unsigned long long seed) { Generator().seed(seed); }
+
 double RandomUnit() { return std::uniform_real_distribution<double>(0.0, 1.0)(Generator()); }
 
 char RandomCapital() {

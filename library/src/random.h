@@ -5,6 +5,8 @@
 namespace vellix {
 
 void SeedRandomFromClock();
+// A fixed seed, so tests can replay a sequence of names.
+void SeedRandom(unsigned long long seed);
 // Uniform in [0, 1).
 double RandomUnit();
 // A capital letter "A".."Z", each with equal chance.

@@ -110,7 +110,11 @@ struct SortKeyMaker::Impl {
 SortKeyMaker::SortKeyMaker() : impl_(std::make_unique<Impl>()) {
   UErrorCode status = U_ZERO_ERROR;
   const icu::Locale& locale = icu::Locale::getDefault();
-  impl_->collator.reset(icu::Collator::createInstance(locale, status));
+  // The "C" locale's collation orders capitals before all small letters;
+  // comparisons here ignore case, so it takes the language-neutral order.
+  bool posix = std::string_view(locale.getVariant()) == "POSIX";
+  impl_->collator.reset(
+      icu::Collator::createInstance(posix ? icu::Locale::getRoot() : locale, status));
   if (U_FAILURE(status)) impl_->collator.reset();
   if (impl_->collator) impl_->collator->setStrength(icu::Collator::SECONDARY);
   for (auto style : {icu::DateFormat::kShort, icu::DateFormat::kMedium, icu::DateFormat::kLong}) {
