@@ -31,6 +31,7 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
   info->callback([opts, &exit_code] {
     Book b;
     b.Load(CleanPath(opts->path));
+    if (b.Path().empty()) Raise(kFileNotFound);  // Load itself is silent about it
     PrintBook(b, opts->json);
     exit_code = kExitOk;
   });

@@ -3,7 +3,9 @@
 
 #include "commands.h"
 #include "output.h"
+#include "vellix/booklist.h"
 #include "vellix/bookshelf.h"
+#include "vellix/codepage.h"
 #include "vellix/error.h"
 
 namespace vellix::cli {
@@ -14,6 +16,8 @@ struct ShelfOptions {
   std::string path;
   std::string book_id;
   std::string title, author, category;
+  std::string base_url;
+  std::string output;
   bool sorted = false;
   bool json = false;
 };
@@ -72,6 +76,39 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
   infolen->add_option("FILE", opts->path, "Book file")->required();
   infolen->callback([opts, &exit_code] {
     std::cout << Bookshelf::BookInformationLength(opts->path) << "\n";
+    exit_code = kExitOk;
+  });
+
+  CLI::App* text = shelf->add_subcommand("text", "Write the bookshelf text (one record per book file)");
+  text->add_option("DIR", opts->dir, "Bookshelf folder")->required();
+  text->add_option("--base-url", opts->base_url, "Address put before every book's query");
+  text->callback([opts, &exit_code] {
+    Bookshelf s;
+    s.SetDirectory(CleanPath(opts->dir));
+    if (s.Directory().empty()) Raise(kPathNotFound);
+    s.SetBaseURL(opts->base_url);
+    std::cout << Utf8ToCp1252Lossy(s.BookshelfText()) << std::flush;
+    exit_code = kExitOk;
+  });
+
+  CLI::App* booklist = shelf->add_subcommand("booklist", "Write the book list text (one line per book)");
+  booklist->add_option("DIR", opts->dir, "Bookshelf folder")->required();
+  booklist->add_option("BASEURL", opts->base_url, "Address put before every file name")->required();
+  booklist->add_option("-o", opts->output, "File to write")->required();
+  booklist->callback([opts, &exit_code] {
+    Bookshelf s;
+    LoadShelf(s, opts->dir);
+    WriteBookListText(*s.Books(), opts->base_url, opts->output);
+    exit_code = kExitOk;
+  });
+
+  CLI::App* exp = shelf->add_subcommand("export", "Write the book list document");
+  exp->add_option("DIR", opts->dir, "Bookshelf folder")->required();
+  exp->add_option("-o", opts->output, "File to write")->required();
+  exp->callback([opts, &exit_code] {
+    Bookshelf s;
+    LoadShelf(s, opts->dir);
+    s.CreateBooklist(opts->output);
     exit_code = kExitOk;
   });
 

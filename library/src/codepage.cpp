@@ -69,7 +69,9 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
   return out;
 }
 
-std::optional<std::string> Utf8ToCp1252(std::string_view text) {
+namespace {
+
+std::optional<std::string> Encode(std::string_view text, bool lossy) {
   static const std::unordered_map<char32_t, char> reverse = [] {
     std::unordered_map<char32_t, char> m;
     for (int b = 0x80; b < 0xA0; ++b) m[kHighControls[b - 0x80]] = static_cast<char>(b);
@@ -81,17 +83,29 @@ std::optional<std::string> Utf8ToCp1252(std::string_view text) {
     unsigned char b = text[i];
     if (b < 0x80) { out += static_cast<char>(b); ++i; continue; }
     char32_t c;
-    if (!DecodeUtf8(text, i, c)) return std::nullopt;
+    if (!DecodeUtf8(text, i, c)) {
+      if (!lossy) return std::nullopt;
+      out += '?';
+      ++i;
+      continue;
+    }
     if (c >= 0xA0 && c <= 0xFF) {
       out += static_cast<char>(c);
-    } else {
-      auto it = reverse.find(c);
-      if (it == reverse.end()) return std::nullopt;
+    } else if (auto it = reverse.find(c); it != reverse.end()) {
       out += it->second;
+    } else {
+      if (!lossy) return std::nullopt;
+      out += '?';
     }
   }
   return out;
 }
+
+}  // namespace
+
+std::optional<std::string> Utf8ToCp1252(std::string_view text) { return Encode(text, false); }
+
+std::string Utf8ToCp1252Lossy(std::string_view text) { return *Encode(text, true); }
 
 std::string ToCp1252OrRaise(std::string_view text) {
   auto bytes = Utf8ToCp1252(text);

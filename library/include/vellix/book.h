@@ -37,6 +37,11 @@ class Book : public Object {
   Variant ParseRSRC(const std::string& rsrc, std::string& source_id, std::string& source_type,
                     std::string& content_feed_id, int32_t& issue_number) const;
 
+  // One line of the book list text (no line end): "None:" + BookId, Title,
+  // Author, Category, Size, base_url + FileName, "1", "17", TAB-separated.
+  // Fields go in as stored.
+  std::string BookshelfItem(const std::string& base_url) const;
+
   // All bytes of the file at Path, or an empty variant on any failure.
   Variant Content() const;
 

@@ -56,6 +56,15 @@ class Bookshelf : public Object {
   const std::string& Directory() const { return directory_; }
   void SetBaseURL(const std::string& base_url) { base_url_ = base_url; }
 
+  // The bookshelf text: "1", then one record per file of the kept file list
+  // whose extension is exactly "imp", every line ended by LF, then one more
+  // LF. Throws 91 when no file list was ever kept.
+  std::string BookshelfText() const;
+
+  // Sorts Books(), then writes the book list document to `path`. Does
+  // nothing before a successful Load().
+  void CreateBooklist(const std::string& path);
+
   // The book file whose identifier is `book_id` (first match in the kept
   // file list), or null.
   std::shared_ptr<vellix::Book> Book(const std::string& book_id) const;

@@ -18,6 +18,9 @@ std::string Cp1252ToUtf8(std::string_view bytes);
 // UTF-8 or holds a character the code page lacks.
 std::optional<std::string> Utf8ToCp1252(std::string_view text);
 
+// As above, but characters the code page lacks (and invalid bytes) become "?".
+std::string Utf8ToCp1252Lossy(std::string_view text);
+
 // As above, but throws AutomationError 5 when the text cannot be converted.
 std::string ToCp1252OrRaise(std::string_view text);
 
