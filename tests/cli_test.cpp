@@ -443,3 +443,40 @@ TEST(ShelfTest, AddBookFolderWritesANewBookFileEachTime) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ExportTest, TextBooklistAndExportCommands) {
+  TempDir dir;
+  fs::create_directory(dir / "shelf");
+  Info info;
+  info.id = "1234";
+  info.category = "Fic\xE9";
+  WriteFile(dir / "shelf/a.imp", SimpleBookFile(info));
+  std::string size = std::to_string(fs::file_size(dir / "shelf/a.imp"));
+
+  Outcome text = Vellix({"shelf", "text", dir / "shelf", "--base-url", "x_y/"});
+  EXPECT_EQ(text.code, 0) << text.err;
+  EXPECT_EQ(text.out, "1\n3:B:1234\tA Title\tSome  Writer\tFic\xE9\t" + size +
+                          "\tx%5Fy/?BOOK%5FID=1234&SOURCE%5FID=3&SOURCE%5FTYPE=B\t1\t17\n\n");
+  EXPECT_EQ(Vellix({"shelf", "text", dir / "missing"}).code, 1);
+
+  Outcome list = Vellix({"shelf", "booklist", dir / "shelf", "http://h/", "-o", dir / "list.txt"});
+  EXPECT_EQ(list.code, 0) << list.err;
+  EXPECT_EQ(ReadFile(dir / "list.txt"),
+            "None:1234\tA Title\tSome  Writer\tFic\xE9\t" + size + "\thttp://h/a.imp\t1\t17\r\n");
+
+  Outcome exported = Vellix({"shelf", "export", dir / "shelf", "-o", dir / "List.htm"});
+  EXPECT_EQ(exported.code, 0) << exported.err;
+  std::string doc = ReadFile(dir / "List.htm");
+  EXPECT_EQ(doc.rfind("<html>\r\n<head><title>List</title>\r\n", 0), 0u);
+  EXPECT_NE(doc.find("<p>Fic\xE9</p>"), std::string::npos);
+  EXPECT_TRUE(EndsWith(doc, "</div>\r\n</body>\r\n</html>\r\n"));
+
+  Outcome failed = Vellix({"shelf", "export", dir / "shelf", "-o", dir / "no/List.htm"});
+  EXPECT_EQ(failed.code, 1);
+  EXPECT_EQ(failed.err, "vellix: Path not found (76)\n");
+  EXPECT_EQ(Vellix({"shelf", "booklist", dir / "shelf", "-o", dir / "x.txt"}).code, 2);
+}
+
+}  // namespace
