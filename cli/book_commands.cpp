@@ -6,6 +6,7 @@
 #include "vellix/book.h"
 #include "vellix/codepage.h"
 #include "vellix/error.h"
+#include "vellix/package.h"
 
 namespace vellix::cli {
 namespace {
@@ -14,6 +15,7 @@ struct BookOptions {
   std::string path;
   std::string dest;
   std::string tag;
+  std::string title, author, category;
   int id = 0;
   bool json = false;
 };
@@ -71,6 +73,46 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     b.SetPath(CleanPath(opts->path));
     std::string text = b.GetResourceString(opts->tag, static_cast<int16_t>(opts->id));
     std::cout << ToCp1252OrRaise(text);
+    exit_code = kExitOk;
+  });
+
+  // The fields typed for a new book: each given option replaces the loaded value.
+  auto add_fields = [opts](CLI::App* cmd) {
+    cmd->add_option("--title", opts->title, "Title of the book");
+    cmd->add_option("--author", opts->author, "Author of the book");
+    cmd->add_option("--category", opts->category, "Category of the book");
+  };
+  auto set_fields = [opts](CLI::App* cmd, Book& b) {
+    if (cmd->count("--title")) b.SetTitle(opts->title);
+    if (cmd->count("--author")) b.SetAuthor(opts->author);
+    if (cmd->count("--category")) b.SetCategory(opts->category);
+  };
+
+  CLI::App* text2htm = book->add_subcommand("text2htm", "Convert a text file into an OEB XHTML document");
+  text2htm->add_option("TXT", opts->path, "Text file")->required();
+  text2htm->add_option("HTM", opts->dest, "Document to write")->required();
+  add_fields(text2htm);
+  text2htm->callback([opts, text2htm, set_fields, &exit_code] {
+    Book b;
+    b.Load(opts->path);
+    if (b.Path().empty()) Raise(kFileNotFound);
+    set_fields(text2htm, b);
+    b.ConvertTxtToHtm(opts->dest);
+    exit_code = kExitOk;
+  });
+
+  CLI::App* package = book->add_subcommand(
+      "package", "Make the OEB package of a document beside it and complete it for a build");
+  package->add_option("DOC", opts->path, "HTML or XHTML document")->required();
+  add_fields(package);
+  package->callback([opts, package, set_fields, &exit_code] {
+    Book b;
+    b.Load(opts->path);
+    if (b.Path().empty()) Raise(kFileNotFound);
+    set_fields(package, b);
+    std::string opf = b.CreatePackageFromDocument(b.Path());
+    Package().CompletePackage(opf, "", b.Category());
+    std::cout << opf << "\n";
     exit_code = kExitOk;
   });
 }

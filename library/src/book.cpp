@@ -9,6 +9,9 @@
 #include "vellix/codepage.h"
 #include "vellix/error.h"
 #include "vellix/helpers.h"
+#include "vellix/package.h"
+#include "text_document.h"
+#include "xml.h"
 
 namespace vellix {
 namespace {
@@ -34,14 +37,26 @@ std::string DeviceField(std::string_view raw) {
 void Book::Load(const std::string& book_path) {
   path_.clear();
   extension_.clear();
-  struct stat st;
-  if (book_path.empty() || ::stat(book_path.c_str(), &st) != 0) return;
-  if (S_ISREG(st.st_mode)) {
+  bool is_folder = false;
+  std::unique_ptr<InputFile> file = InputFile::OpenIfFile(book_path, is_folder);
+  if (file) {
     path_ = book_path;
     extension_ = LowerAscii(ExtensionPart(book_path));
-    if (extension_ == "imp") LoadBookFile();
-    // Documents and packages keep the metadata they were given for now.
-  } else if (S_ISDIR(st.st_mode) && book_path.size() >= 3 &&
+    if (extension_ == "imp") {
+      LoadBookFile(*file);
+    } else if (extension_ == "htm" || extension_ == "html" || extension_ == "odf") {
+      file.reset();
+      std::string t, a, c;
+      if (ExtractMetadata(book_path, t, a, c)) {
+        title_ = t;
+        author_ = a;
+        category_ = c;
+      }
+    } else if (extension_ == "opf") {
+      file.reset();
+      LoadPackageMetadata(book_path);
+    }
+  } else if (is_folder && book_path.size() >= 3 &&
              LowerAscii(book_path.substr(book_path.size() - 3)) == "res") {
     path_ = book_path;
     extension_ = "res";
@@ -57,8 +72,7 @@ void Book::SetInformation(const std::string& info_bytes) {
   book_id_ = DeviceField(s[0]);
 }
 
-void Book::LoadBookFile() {
-  InputFile file(path_);
+void Book::LoadBookFile(const InputFile& file) {
   SetInformation(ReadInformationStrings(file));
   file_name_ = FileNamePart(path_);
   if (file.size() > 0x7FFFFFFF) Raise(kOverflow);
@@ -127,6 +141,132 @@ Variant Book::Content() const {
   } catch (const std::exception&) {  // no such file, a folder, too large
     return Variant();
   }
+}
+
+}  // namespace vellix
+
+namespace vellix {
+namespace {
+
+constexpr char kDefaultPackageProlog[] =
+    "<?xml version=\"1.0\"?>\r\n"
+    "<!DOCTYPE package PUBLIC \"+//ISBN 0-9673008-1-9//DTD OEB 1.0 Package//EN\"\r\n"
+    "\"http://openebook.org/dtds/oeb-1.0.1/oebpkg101.dtd\">\r\n"
+    "<package/>";
+
+std::string LowerName(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+// "name" or else "NAME"; other spellings are not looked at.
+pugi::xml_attribute EitherCase(const pugi::xml_node& node, const char* lower, const char* upper) {
+  pugi::xml_attribute a = node.attribute(lower);
+  return a ? a : node.attribute(upper);
+}
+
+}  // namespace
+
+bool Book::ExtractMetadata(const std::string& document, std::string& title, std::string& author,
+                           std::string& category) const {
+  XmlDocument doc;
+  LoadDocument(document, doc);
+  if (!doc.parsed) return false;
+  pugi::xml_node head = doc.Root().child("head");
+  if (!head) Raise(kObjectNotSet);
+  std::string t, a, c;
+  for (pugi::xml_node child : head.children()) {
+    if (child.type() != pugi::node_element) continue;
+    std::string local = LowerName(LocalName(child));
+    if (local == "title") {
+      t = TextOf(child);
+    } else if (local == "meta") {
+      pugi::xml_attribute name = EitherCase(child, "name", "NAME");
+      pugi::xml_attribute content = EitherCase(child, "content", "CONTENT");
+      if (!name || !content) continue;
+      std::string key = LowerName(name.value());
+      if (key == "author") a = content.value();
+      else if (key == "genre") c = content.value();
+    }
+  }
+  title = t;
+  author = a;
+  category = c;
+  return true;
+}
+
+void Book::ConvertTxtToHtm(const std::string& htm_file) {
+  if (!IsFile(path_)) return;
+  std::string text = DecodeText(ReadWholeFile(path_));
+  std::optional<std::string> style;
+  std::string css = JoinPath(LibraryFolder(), "default.css");
+  if (IsFile(css)) style = DecodeText(ReadWholeFile(css));
+  AtomicFileWriter out(htm_file, "htm");
+  out.Write(ConvertedDocument(text, title_, author_, category_, style));
+  out.Commit();
+  path_ = htm_file;
+  extension_ = "htm";
+}
+
+void Book::CreateDefaultOpf(const std::string& opf_file) const {
+  XmlDocument doc;
+  LoadXmlText(kDefaultPackageProlog, doc);
+  pugi::xml_node package = doc.Root();
+  package.append_attribute("unique-identifier") = "Package-ID";
+  pugi::xml_node metadata = package.append_child("metadata");
+  pugi::xml_node dc = metadata.append_child("dc-metadata");
+  dc.append_attribute("xmlns:dc") = kDublinCoreNamespace;
+  dc.append_child("dc:Identifier").append_attribute("id") = "Package-ID";
+  dc.append_child("dc:Title");
+  dc.append_child("dc:Creator").append_attribute("role") = "aut";
+  metadata.append_child("x-metadata");
+  package.append_child("manifest");
+  package.append_child("spine");
+  SaveXmlFile(doc, opf_file);
+}
+
+std::string Book::CreatePackageFromDocument(const std::string& document) const {
+  if (!IsFile(document)) return "";
+  std::string opf = JoinPath(ParentPart(document), BaseNamePart(document) + ".opf");
+  CreateDefaultOpf(opf);
+  Package package;
+  package.initialID(18838);
+  package.SetDefaultPackage(JoinPath(LibraryFolder(), "dtds/default.opf"));
+  package.SetPackagePath(opf);
+  package.CreatePackage(document, BaseNamePart(document), title_, author_, category_);
+  return opf;
+}
+
+void Book::LoadPackageMetadata(const std::string& package_path) {
+  Package().CompletePackage(package_path, "", "");
+  XmlDocument doc;
+  LoadXmlFile(package_path, doc);
+  if (!doc.parsed) {
+    path_.clear();
+    return;
+  }
+  path_ = package_path;
+  pugi::xml_node metadata = doc.dom.child("package").child("metadata");
+  pugi::xml_node dc = metadata.child("dc-metadata");
+  pugi::xml_node title = DcChild(dc, "Title");
+  pugi::xml_node author;
+  for (pugi::xml_node n : dc.children())
+    if (IsDcElement(n, "Creator") && std::string_view(n.attribute("role").value()) == "aut") {
+      author = n;
+      break;
+    }
+  pugi::xml_node category;
+  for (pugi::xml_node meta : metadata.child("x-metadata").children("meta"))
+    if (std::string_view(meta.attribute("name").value()) == "x-IKL-category") {
+      category = meta;
+      break;
+    }
+  if (!title || !author || !category) Raise(kObjectNotSet);
+  title_ = TextOf(title);
+  author_ = TextOf(author);
+  category_ = category.attribute("content").value();
 }
 
 }  // namespace vellix

@@ -72,8 +72,15 @@ int16_t InformationLength(const InputFile& file) {
 }
 
 std::string ReadInformationStrings(const InputFile& file) {
-  int16_t length = InformationLength(file);
-  return file.ReadUpTo(kBookInfoStringsOffset, static_cast<size_t>(length));
+  // One read usually brings the header and the information strings.
+  constexpr size_t kFirstRead = 4096;
+  std::string head = file.ReadUpTo(0, kFirstRead);
+  if (head.size() < kHeaderSize) Raise(kInvalidArgument);
+  if (static_cast<unsigned char>(head[22]) >= 128) Raise(kOverflow);
+  size_t length = U16(head, 22);
+  if (kBookInfoStringsOffset + length <= head.size() || head.size() == file.size())
+    return head.size() > kBookInfoStringsOffset ? head.substr(kBookInfoStringsOffset, length) : "";
+  return file.ReadUpTo(kBookInfoStringsOffset, length);
 }
 
 std::string BookIdFromInformation(std::string_view info) {

@@ -108,11 +108,12 @@ void Bookshelf::Load(const std::string& directory) {
   }
   directory_ = directory;
   books_ = std::make_shared<vellix::Books>();
-  for (const std::string& name : ListFolder(directory, EntryKind::kFolder)) {
+  FolderListing listing = ListFolderAll(directory);
+  for (const std::string& name : listing.folders) {
     std::string path = JoinPath(directory, name);
     if (EndsWithResFolderName(path)) books_->Add(path);
   }
-  for (const std::string& name : ListFolder(directory, EntryKind::kFile)) {
+  for (const std::string& name : listing.files) {
     std::string path = JoinPath(directory, name);
     if (IsLowerImp(path)) books_->Add(path);
   }

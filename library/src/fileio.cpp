@@ -43,10 +43,10 @@ void WriteAll(int fd, const char* data, size_t length) {
 
 }  // namespace
 
-std::vector<std::string> ListFolder(const std::string& folder, EntryKind kind) {
+FolderListing ListFolderAll(const std::string& folder) {
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
   if (!dir) RaiseFromErrno(errno, true);
-  std::vector<std::string> names;
+  FolderListing listing;
   while (dirent* entry = ::readdir(dir.get())) {
     const char* name = entry->d_name;
     if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
@@ -56,12 +56,17 @@ std::vector<std::string> ListFolder(const std::string& folder, EntryKind kind) {
       if (::fstatat(::dirfd(dir.get()), name, &st, 0) != 0) continue;
       type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
     }
-    if ((kind == EntryKind::kFile && type == DT_REG) ||
-        (kind == EntryKind::kFolder && type == DT_DIR))
-      names.emplace_back(name);
+    if (type == DT_REG) listing.files.emplace_back(name);
+    else if (type == DT_DIR) listing.folders.emplace_back(name);
   }
-  std::sort(names.begin(), names.end(), UpperLess);
-  return names;
+  std::sort(listing.files.begin(), listing.files.end(), UpperLess);
+  std::sort(listing.folders.begin(), listing.folders.end(), UpperLess);
+  return listing;
+}
+
+std::vector<std::string> ListFolder(const std::string& folder, EntryKind kind) {
+  FolderListing listing = ListFolderAll(folder);
+  return kind == EntryKind::kFile ? std::move(listing.files) : std::move(listing.folders);
 }
 
 bool IsFile(const std::string& path) {
@@ -115,6 +120,24 @@ InputFile::InputFile(const std::string& path) {
     RaiseFromErrno(err);
   }
   size_ = static_cast<uint64_t>(st.st_size);
+}
+
+std::unique_ptr<InputFile> InputFile::OpenIfFile(const std::string& path, bool& is_folder) {
+  is_folder = false;
+  if (path.empty()) return nullptr;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    // A folder we may not read, or nothing at all.
+    is_folder = IsFolder(path);
+    return nullptr;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    is_folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+    ::close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<InputFile>(new InputFile(fd, static_cast<uint64_t>(st.st_size)));
 }
 
 InputFile::~InputFile() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,13 @@ enum class EntryKind { kFile, kFolder };
 // byte-wise, so every listing of the same folder has the same order.
 // Throws 76 when `folder` is not a folder.
 std::vector<std::string> ListFolder(const std::string& folder, EntryKind kind);
+
+// Both lists in one pass over the folder.
+struct FolderListing {
+  std::vector<std::string> files;
+  std::vector<std::string> folders;
+};
+FolderListing ListFolderAll(const std::string& folder);
 
 bool IsFile(const std::string& path);
 bool IsFolder(const std::string& path);
@@ -35,6 +43,10 @@ class InputFile {
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
 
+  // Opens `path` only when it is a regular file (one open, no separate
+  // stat); says in `is_folder` whether it is a folder instead.
+  static std::unique_ptr<InputFile> OpenIfFile(const std::string& path, bool& is_folder);
+
   uint64_t size() const { return size_; }
   int fd() const { return fd_; }
   // Exactly `length` bytes at `offset`; throws 5 when the file ends first.
@@ -43,6 +55,7 @@ class InputFile {
   std::string ReadUpTo(uint64_t offset, size_t length) const;
 
  private:
+  InputFile(int fd, uint64_t size) : fd_(fd), size_(size) {}
   int fd_ = -1;
   uint64_t size_ = 0;
 };

@@ -1,5 +1,7 @@
 #include "vellix/helpers.h"
 
+#include <cerrno>
+
 #include "fileio.h"
 #include "vellix/codepage.h"
 
@@ -36,6 +38,44 @@ std::string FindResourceFile(const std::string& folder, std::string_view tag) {
     if (head.size() == 6 && std::string_view(head).substr(2) == tag) return name;
   }
   return "";
+}
+
+}  // namespace vellix
+
+#include <dlfcn.h>
+#include <sys/random.h>
+
+namespace vellix {
+
+std::string NewGuidString() {
+  unsigned char bytes[16];
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return "";
+    }
+    got += static_cast<size_t>(n);
+  }
+  // A version 4 GUID: Data1..Data3 print as numbers, the last eight bytes
+  // in storage order; with random bits both read the same.
+  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
+  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (unsigned char b : bytes) {
+    text += kHex[b >> 4];
+    text += kHex[b & 0x0F];
+  }
+  return text;
+}
+
+std::string LibraryFolder() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<const void*>(&LibraryFolder), &info) == 0 || !info.dli_fname)
+    return ".";
+  return ParentPart(info.dli_fname);
 }
 
 }  // namespace vellix

@@ -15,6 +15,8 @@
 
 namespace vellix {
 
+class InputFile;
+
 class Book : public Object {
  public:
   // Forgets Path and Extension, then reads what the path holds: a book
@@ -41,6 +43,28 @@ class Book : public Object {
   // Author, Category, Size, base_url + FileName, "1", "17", TAB-separated.
   // Fields go in as stored.
   std::string BookshelfItem(const std::string& base_url) const;
+
+  // Reads the title, author and genre of an HTML or XHTML document. A
+  // document that is not well-formed is first rewritten in place as XHTML.
+  // Returns false (arguments untouched) when it still does not parse;
+  // throws 91 when its root has no "head" child.
+  bool ExtractMetadata(const std::string& document, std::string& title, std::string& author,
+                       std::string& category) const;
+
+  // Writes the text file at Path as an OEB XHTML document to `htm_file`
+  // (with the library's "default.css", when present) and makes that
+  // document the book: Path = htm_file, Extension = "htm". Nothing happens
+  // when Path names no file.
+  void ConvertTxtToHtm(const std::string& htm_file);
+
+  // Writes the empty default package document to `opf_file`, replacing any
+  // file there.
+  void CreateDefaultOpf(const std::string& opf_file) const;
+
+  // Makes "<folder>/<base name>.opf" beside the document `document` and
+  // fills it from the document and this book's title, author and category.
+  // Returns the package path, or "" when the document does not exist.
+  std::string CreatePackageFromDocument(const std::string& document) const;
 
   // All bytes of the file at Path, or an empty variant on any failure.
   Variant Content() const;
@@ -71,9 +95,10 @@ class Book : public Object {
   bool IsPeriodical() const { return issue_number_ != 0 && issue_number_ != -1; }
 
  private:
-  void LoadBookFile();
+  void LoadBookFile(const InputFile& file);
   bool LoadBookFolder();
   void SetInformation(const std::string& info_bytes);
+  void LoadPackageMetadata(const std::string& package);
 
   std::string path_;
   std::string file_name_;

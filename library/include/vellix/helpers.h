@@ -21,3 +21,15 @@ std::string UInt32BE(uint32_t v);
 std::string FindResourceFile(const std::string& folder, std::string_view tag);
 
 }  // namespace vellix
+
+namespace vellix {
+
+// A new GUID as 32 upper-case hexadecimal digits (no braces, no hyphens);
+// "" when the system cannot supply random bits.
+std::string NewGuidString();
+
+// The folder the library was loaded from, where its installation files
+// ("dtds/default.opf", the optional "default.css") live.
+std::string LibraryFolder();
+
+}  // namespace vellix

@@ -1,0 +1,62 @@
+#include "html_cleanup.h"
+
+#include <tidy/tidy.h>
+#include <tidy/tidybuffio.h>
+
+#include <memory>
+
+#include "fileio.h"
+#include "vellix/codepage.h"
+
+namespace vellix {
+
+bool CleanUpHtmlInPlace(const std::string& path) {
+  std::string input;
+  try {
+    input = ReadWholeFile(path);
+  } catch (...) {
+    return false;
+  }
+  std::unique_ptr<std::remove_pointer_t<TidyDoc>, void (*)(TidyDoc)> doc(tidyCreate(), tidyRelease);
+  TidyDoc t = doc.get();
+  TidyBuffer errors;
+  tidyBufInit(&errors);
+  tidySetErrorBuffer(t, &errors);
+  // XML syntax without a namespace or document type of its own, so the
+  // document keeps the shape its readers select on.
+  tidyOptSetBool(t, TidyXmlOut, yes);
+  tidyOptSetInt(t, TidyDoctypeMode, TidyDoctypeOmit);
+  tidyOptSetBool(t, TidyNumEntities, yes);
+  tidyOptSetBool(t, TidyForceOutput, yes);
+  tidyOptSetBool(t, TidyMark, no);
+  tidyOptSetBool(t, TidyQuiet, yes);
+  tidyOptSetBool(t, TidyShowWarnings, no);
+  tidyOptSetInt(t, TidyWrapLen, 0);
+  tidySetInCharEncoding(t, IsValidUtf8(input) ? "utf8" : "win1252");
+  tidySetOutCharEncoding(t, "ascii");
+
+  TidyBuffer in;
+  tidyBufInit(&in);
+  tidyBufAttach(&in, reinterpret_cast<byte*>(input.data()), static_cast<uint>(input.size()));
+  TidyBuffer out;
+  tidyBufInit(&out);
+  int rc = tidyParseBuffer(t, &in);
+  if (rc >= 0) rc = tidyCleanAndRepair(t);
+  if (rc >= 0) rc = tidySaveBuffer(t, &out);
+  bool ok = rc >= 0 && out.size > 0;
+  if (ok) {
+    try {
+      AtomicFileWriter writer(path, "tidy");
+      writer.Write(std::string_view(reinterpret_cast<const char*>(out.bp), out.size));
+      writer.Commit();
+    } catch (...) {
+      ok = false;
+    }
+  }
+  tidyBufDetach(&in);
+  tidyBufFree(&out);
+  tidyBufFree(&errors);
+  return ok;
+}
+
+}  // namespace vellix

@@ -1,0 +1,250 @@
+#include "vellix/package.h"
+
+#include <functional>
+#include <unordered_set>
+
+#include "fileio.h"
+#include "vellix/error.h"
+#include "vellix/helpers.h"
+#include "xml.h"
+
+namespace vellix {
+namespace {
+
+constexpr char kGuidPrefix[] = "ebook:guid-";
+
+pugi::xml_node Required(pugi::xml_node node) {
+  if (!node) Raise(kObjectNotSet);
+  return node;
+}
+
+std::string MediaTypeForExtension(const std::string& extension) {
+  if (extension == "gif") return "image/gif";
+  if (extension == "htm" || extension == "html" || extension == "odf") return "text/x-oeb1-document";
+  if (extension == "jpg") return "image/jpg";
+  if (extension == "png") return "image/png";
+  if (extension == "xml") return "text/xml";
+  return "";
+}
+
+// The manifest and spine of one package, with their hrefs and idrefs
+// indexed, so that adding many items stays linear.
+class ManifestEditor {
+ public:
+  ManifestEditor(pugi::xml_node manifest, pugi::xml_node spine) : manifest_(manifest), spine_(spine) {
+    for (pugi::xml_node item : manifest_.children())
+      if (pugi::xml_attribute href = item.attribute("href")) hrefs_.insert(href.value());
+    for (pugi::xml_node ref : spine_.children())
+      if (pugi::xml_attribute idref = ref.attribute("idref")) idrefs_.insert(idref.value());
+  }
+
+  // Appends an item unless the manifest already lists `href`.
+  bool AddItem(const std::string& id, const std::string& href, const std::string& media_type) {
+    if (!hrefs_.insert(href).second) return false;
+    pugi::xml_node item = manifest_.append_child("item");
+    item.append_attribute("id") = id.c_str();
+    item.append_attribute("href") = href.c_str();
+    item.append_attribute("media-type") = media_type.c_str();
+    return true;
+  }
+
+  void AddSpineEntry(const std::string& id) {
+    if (!idrefs_.insert(id).second) return;
+    spine_.append_child("itemref").append_attribute("idref") = id.c_str();
+  }
+
+ private:
+  pugi::xml_node manifest_;
+  pugi::xml_node spine_;
+  std::unordered_set<std::string> hrefs_;
+  std::unordered_set<std::string> idrefs_;
+};
+
+pugi::xml_node XMetadata(const XmlDocument& doc) {
+  pugi::xml_node package = doc.dom.child("package");
+  return package.child("metadata").child("x-metadata");
+}
+
+pugi::xml_node FindMeta(pugi::xml_node x_metadata, std::string_view name) {
+  for (pugi::xml_node meta : x_metadata.children("meta"))
+    if (name == meta.attribute("name").value() && meta.attribute("name")) return meta;
+  return {};
+}
+
+void SetMeta(const XmlDocument& doc, std::string_view name, const std::string& value) {
+  pugi::xml_node x_metadata = Required(XMetadata(doc));
+  if (pugi::xml_node meta = FindMeta(x_metadata, name)) {
+    if (!value.empty()) {
+      pugi::xml_attribute content = meta.attribute("content");
+      if (!content) content = meta.append_attribute("content");
+      content = value.c_str();
+    }
+    return;
+  }
+  pugi::xml_node meta = x_metadata.append_child("meta");
+  meta.append_attribute("name") = std::string(name).c_str();
+  meta.append_attribute("content") = value.c_str();
+}
+
+// Makes sure the identifier after the unique one carries a book identifier.
+// A package without the pieces this needs is left as it is.
+void EnsureGuidIdentifier(const XmlDocument& doc) {
+  pugi::xml_node package = doc.dom.child("package");
+  pugi::xml_attribute uid = package.attribute("unique-identifier");
+  if (!uid) return;
+  pugi::xml_node dc_metadata = package.child("metadata").child("dc-metadata");
+  pugi::xml_node identifier;
+  for (pugi::xml_node n : dc_metadata.children())
+    if (IsDcElement(n, "Identifier") && std::string_view(n.attribute("id").value()) == uid.value() &&
+        n.attribute("id")) {
+      identifier = n;
+      break;
+    }
+  if (!identifier) return;
+  pugi::xml_node next;
+  for (pugi::xml_node n = identifier.next_sibling(); n; n = n.next_sibling())
+    if (IsDcElement(n, "Identifier")) {
+      next = n;
+      break;
+    }
+  if (!next) {
+    next = dc_metadata.append_child("dc:Identifier");
+    next.append_child(pugi::node_pcdata).set_value((kGuidPrefix + NewGuidString()).c_str());
+  } else if (TextOf(next).empty()) {
+    next.append_child(pugi::node_pcdata).set_value((kGuidPrefix + NewGuidString()).c_str());
+  }
+}
+
+void AppendText(pugi::xml_node element, const std::string& text) {
+  element.append_child(pugi::node_pcdata).set_value(text.c_str());
+}
+
+void ForEachElement(const pugi::xml_node& root, const char* name,
+                    const std::function<void(pugi::xml_node)>& visit) {
+  for (pugi::xml_node n = root.first_child(); n;) {
+    if (n.type() == pugi::node_element && std::string_view(n.name()) == name) visit(n);
+    // Depth-first, document order, without recursion.
+    if (n.first_child()) {
+      n = n.first_child();
+      continue;
+    }
+    while (n && !n.next_sibling() && n != root) n = n.parent();
+    if (!n || n == root) break;
+    n = n.next_sibling();
+  }
+}
+
+}  // namespace
+
+std::string Package::NextItemId() {
+  if (counter_ == INT16_MAX) Raise(kOverflow);
+  ++counter_;
+  return "i" + std::to_string(counter_);
+}
+
+void Package::CreatePackage(const std::string& source, const std::string& package_name,
+                            const std::string& title, const std::string& author,
+                            const std::string& category) {
+  XmlDocument doc;
+  LoadXmlFile(package_path_, doc);
+  if (!doc.parsed) return;
+  pugi::xml_node root = doc.Root();
+  pugi::xml_node spine = Required(root.child("spine"));
+  pugi::xml_node manifest = Required(root.child("manifest"));
+
+  // The source document, its images and the documents it links to.
+  ManifestEditor editor(manifest, spine);
+  XmlDocument src;
+  LoadDocument(source, src);
+  std::string id = NextItemId();
+  std::string href = FileNamePart(source);
+  if (editor.AddItem(id, href, MediaTypeForExtension(ExtensionPart(href)))) editor.AddSpineEntry(id);
+  if (src.parsed) {
+    ForEachElement(src.dom, "img", [&](pugi::xml_node img) {
+      std::string img_id = NextItemId();
+      pugi::xml_attribute src_attr = img.attribute("src");
+      if (!src_attr) Raise(kObjectNotSet);
+      std::string img_href = src_attr.value();
+      editor.AddItem(img_id, img_href, MediaTypeForExtension(ExtensionPart(img_href)));
+    });
+    std::string folder = ParentPart(source);
+    ForEachElement(src.dom, "a", [&](pugi::xml_node a) {
+      std::string link_id = NextItemId();
+      pugi::xml_attribute link = a.attribute("href");
+      if (!link || !IsFile(JoinPath(folder, link.value()))) return;
+      std::string link_href = link.value();
+      if (editor.AddItem(link_id, link_href, MediaTypeForExtension(ExtensionPart(link_href))))
+        editor.AddSpineEntry(link_id);
+    });
+  }
+
+  std::string g1 = NewGuidString(), g2 = NewGuidString(), g3 = NewGuidString();
+  std::string folder = ParentPart(source);
+  pugi::xml_node metadata = root.child("metadata");
+  for (pugi::xml_node meta : Required(metadata.child("x-metadata")).children()) {
+    if (meta.type() != pugi::node_element) continue;
+    pugi::xml_attribute name = meta.attribute("name");
+    if (!name) Raise(kObjectNotSet);
+    std::string_view n = name.value();
+    const std::string* value = nullptr;
+    std::string publication = kGuidPrefix + g1, build = kGuidPrefix + g2;
+    if (n == "x-IKL-nameondisk") value = &package_name;
+    else if (n == "x-IKLMera-Publication-ID") value = &publication;
+    else if (n == "x-IKLMera-Build-ID") value = &build;
+    else if (n == "x-IKL-category") value = &category;
+    else if (n == "x-IKL-logdir" || n == "x-IKL-destdir") value = &folder;
+    if (!value) continue;
+    pugi::xml_attribute content = meta.attribute("content");
+    if (!content) content = meta.append_attribute("content");
+    content = value->c_str();
+  }
+  for (pugi::xml_node dc : Required(metadata.child("dc-metadata")).children()) {
+    if (dc.type() != pugi::node_element) continue;
+    std::string_view local = LocalName(dc);
+    if (local == "Identifier") AppendText(dc, dc.attribute("id") ? kGuidPrefix + g1 : g3);
+    else if (local == "Title") AppendText(dc, title);
+    else if (local == "Creator") AppendText(dc, author);
+  }
+  SaveXmlFile(doc, package_path_);
+}
+
+void Package::CompletePackage(const std::string& package, const std::string& book_name,
+                              const std::string& category) {
+  XmlDocument doc;
+  LoadXmlFile(package, doc);
+  if (!doc.parsed) return;
+  if (!XMetadata(doc)) Required(doc.dom.child("package").child("metadata")).append_child("x-metadata");
+  EnsureGuidIdentifier(doc);
+  SetMeta(doc, "x-IKL-category", category);
+  SetMeta(doc, "x-IKL-nameondisk", book_name);
+  SetMeta(doc, "x-IKL-logdir", "");
+  SetMeta(doc, "x-IKL-logging", "on");
+  SetMeta(doc, "x-IKL-encrypt", "off");
+  SetMeta(doc, "x-IKL-compress", "on");
+  SetMeta(doc, "x-IKL-widow", "1");
+  SetMeta(doc, "x-IKL-orphan", "1");
+  SetMeta(doc, "x-IKL-zoomstate", "both");
+  SetMeta(doc, "x-IKL-undlinks", "on");
+  SetMeta(doc, "x-IKL-destdir", "");
+  SetMeta(doc, "x-IKL-RLEtrigger", "25");
+  SetMeta(doc, "x-IKL-csssupport", "2");
+  SaveXmlFile(doc, package);
+}
+
+Variant Package::SetDirectory(const std::string& package, const std::string& destination,
+                              const std::string& logging) {
+  XmlDocument doc;
+  LoadXmlFile(package, doc);
+  pugi::xml_node x_metadata = doc.Root().child("metadata").child("x-metadata");
+  pugi::xml_node dest = Required(FindMeta(x_metadata, "x-IKL-destdir"));
+  pugi::xml_node log = Required(FindMeta(x_metadata, "x-IKL-logdir"));
+  for (auto [meta, value] : {std::pair{dest, &destination}, std::pair{log, &logging}}) {
+    pugi::xml_attribute content = meta.attribute("content");
+    if (!content) content = meta.append_attribute("content");
+    content = value->c_str();
+  }
+  SaveXmlFile(doc, package);
+  return Variant();
+}
+
+}  // namespace vellix

@@ -1,0 +1,157 @@
+#include "xml.h"
+
+#include <sstream>
+
+#include "fileio.h"
+#include "html_cleanup.h"
+#include "vellix/codepage.h"
+
+namespace vellix {
+namespace {
+
+constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_declaration |
+                                 pugi::parse_doctype | pugi::parse_comments | pugi::parse_pi;
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return s;
+}
+
+// The encoding named by the XML declaration at the start of `bytes`.
+std::string DeclaredEncoding(std::string_view bytes) {
+  if (bytes.substr(0, 5) != "<?xml") return "";
+  size_t end = bytes.find("?>");
+  std::string_view decl = bytes.substr(0, end);
+  size_t at = decl.find("encoding");
+  if (at == std::string_view::npos) return "";
+  size_t quote = decl.find_first_of("\"'", at);
+  if (quote == std::string_view::npos) return "";
+  size_t close = decl.find(decl[quote], quote + 1);
+  if (close == std::string_view::npos) return "";
+  return Lower(std::string(decl.substr(quote + 1, close - quote - 1)));
+}
+
+// Well-formed means one document element and no stray text around it.
+bool HasOneDocumentElement(const pugi::xml_document& dom) {
+  int elements = 0;
+  for (pugi::xml_node n : dom.children()) {
+    if (n.type() == pugi::node_element) ++elements;
+    if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) return false;
+  }
+  return elements == 1;
+}
+
+void Parse(std::string_view bytes, XmlDocument& doc) {
+  doc.dom.reset();
+  doc.parsed = false;
+  pugi::xml_encoding encoding = pugi::encoding_utf8;
+  std::string converted;
+  bool bom16 = bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
+                                     (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
+  if (bom16) {
+    encoding = pugi::encoding_auto;
+  } else {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    std::string declared = DeclaredEncoding(bytes);
+    if (declared == "iso-8859-1" || declared == "latin1" || declared == "windows-1252" ||
+        declared == "cp1252" || declared == "us-ascii") {
+      converted = Cp1252ToUtf8(bytes);
+      bytes = converted;
+    } else if (!declared.empty() && declared != "utf-8" && declared != "utf8") {
+      return;  // an encoding we do not read
+    } else if (!IsValidUtf8(bytes)) {
+      return;
+    }
+  }
+  pugi::xml_parse_result result =
+      doc.dom.load_buffer(bytes.data(), bytes.size(), kParseFlags, encoding);
+  doc.parsed = result && HasOneDocumentElement(doc.dom);
+}
+
+struct StringWriter : pugi::xml_writer {
+  std::string text;
+  void write(const void* data, size_t size) override {
+    text.append(static_cast<const char*>(data), size);
+  }
+};
+
+}  // namespace
+
+void LoadXmlFile(const std::string& path, XmlDocument& doc) {
+  doc.dom.reset();
+  doc.parsed = false;
+  if (!IsFile(path)) return;
+  std::string bytes;
+  try {
+    bytes = ReadWholeFile(path);
+  } catch (...) {
+    return;
+  }
+  Parse(bytes, doc);
+}
+
+void LoadXmlText(std::string_view text, XmlDocument& doc) { Parse(text, doc); }
+
+void LoadDocument(const std::string& path, XmlDocument& doc) {
+  LoadXmlFile(path, doc);
+  if (doc.parsed || !IsFile(path)) return;
+  if (CleanUpHtmlInPlace(path)) LoadXmlFile(path, doc);
+}
+
+void SaveXmlFile(const XmlDocument& doc, const std::string& path) {
+  // What we write is UTF-8, whatever the file was read from.
+  pugi::xml_node decl = doc.dom.first_child();
+  if (decl.type() == pugi::node_declaration) {
+    pugi::xml_attribute encoding = decl.attribute("encoding");
+    if (encoding && Lower(encoding.value()) != "utf-8") encoding.set_value("UTF-8");
+  }
+  StringWriter writer;
+  doc.dom.save(writer, "\t", pugi::format_default | pugi::format_no_declaration,
+               pugi::encoding_utf8);
+  AtomicFileWriter out(path, "xml");
+  out.Write(writer.text);
+  out.Commit();
+}
+
+std::string_view LocalName(const pugi::xml_node& node) {
+  std::string_view name = node.name();
+  size_t colon = name.find(':');
+  return colon == std::string_view::npos ? name : name.substr(colon + 1);
+}
+
+std::string NamespaceOf(const pugi::xml_node& element) {
+  std::string_view name = element.name();
+  size_t colon = name.find(':');
+  std::string attribute =
+      colon == std::string_view::npos ? "xmlns" : "xmlns:" + std::string(name.substr(0, colon));
+  for (pugi::xml_node n = element; n && n.type() == pugi::node_element; n = n.parent())
+    if (pugi::xml_attribute a = n.attribute(attribute.c_str())) return a.value();
+  return "";
+}
+
+bool IsDcElement(const pugi::xml_node& node, std::string_view local_name) {
+  if (node.type() != pugi::node_element || LocalName(node) != local_name) return false;
+  std::string ns = NamespaceOf(node);
+  // An undeclared "dc" prefix is taken to mean Dublin Core as well.
+  return ns == kDublinCoreNamespace || (ns.empty() && std::string_view(node.name()).substr(0, 3) == "dc:");
+}
+
+pugi::xml_node DcChild(const pugi::xml_node& parent, std::string_view local_name) {
+  for (pugi::xml_node child : parent.children())
+    if (IsDcElement(child, local_name)) return child;
+  return {};
+}
+
+std::string TextOf(const pugi::xml_node& element) {
+  std::string text;
+  for (pugi::xml_node child : element.children()) {
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
+      text += child.value();
+    else if (child.type() == pugi::node_element)
+      text += TextOf(child);
+  }
+  return text;
+}
+
+}  // namespace vellix

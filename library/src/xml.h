@@ -1,0 +1,50 @@
+// The library's XML layer, on pugixml.
+//
+// Every load keeps the document type declaration and never fetches or
+// resolves anything outside the file: no DTDs, no external entities.
+// Text is UTF-8 inside; files declared (or found to be) in another 8-bit
+// encoding are decoded first. Saving goes through a temporary file in the
+// same folder, so a document on disk is always whole.
+#pragma once
+
+#include <pugixml.hpp>
+#include <string>
+#include <string_view>
+
+namespace vellix {
+
+// The Dublin Core 1.0 element namespace of package metadata.
+inline constexpr char kDublinCoreNamespace[] = "http://purl.org/dc/elements/1.0/";
+
+struct XmlDocument {
+  pugi::xml_document dom;
+  bool parsed = false;  // false: the file is missing or not well-formed XML
+  pugi::xml_node Root() const { return dom.document_element(); }
+};
+
+// Loads an XML file. Never throws for bad content; `parsed` says whether it
+// was well-formed. A missing file is simply not parsed.
+void LoadXmlFile(const std::string& path, XmlDocument& doc);
+void LoadXmlText(std::string_view text, XmlDocument& doc);
+
+// Loads a document; when it is not well-formed XML, rewrites the file in
+// place as well-formed XHTML (HTML clean-up) and loads it again. The
+// result may still be unparsed.
+void LoadDocument(const std::string& path, XmlDocument& doc);
+
+// Saves `doc` to `path` (UTF-8, indented), replacing the file atomically.
+// Throws AutomationError when the file cannot be written.
+void SaveXmlFile(const XmlDocument& doc, const std::string& path);
+
+// The local part of a node name ("dc:Title" -> "Title").
+std::string_view LocalName(const pugi::xml_node& node);
+// The namespace URI of an element, from the xmlns declarations in scope.
+std::string NamespaceOf(const pugi::xml_node& element);
+// First element child with this local name in the Dublin Core namespace.
+pugi::xml_node DcChild(const pugi::xml_node& parent, std::string_view local_name);
+bool IsDcElement(const pugi::xml_node& node, std::string_view local_name);
+
+// Text content of an element: all text below it, in document order.
+std::string TextOf(const pugi::xml_node& element);
+
+}  // namespace vellix
