@@ -480,3 +480,32 @@ TEST(ExportTest, TextBooklistAndExportCommands) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DocumentTest, Text2htmAndPackage) {
+  TempDir dir;
+  WriteFile(dir / "n.txt", "one\n\ntwo & three\n");
+  Outcome r = Vellix({"book", "text2htm", dir / "n.txt", dir / "n.htm", "--title", "T", "--author", "A",
+                      "--category", "C"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  std::string doc = ReadFile(dir / "n.htm");
+  EXPECT_NE(doc.find("<title>T</title>\r\n<meta name=\"author\" content=\"A\"/>"), std::string::npos);
+  EXPECT_TRUE(EndsWith(doc, "one\r\n</p><p>\r\ntwo &amp; three\r\n</p>\r\n</body>\r\n</html>"));
+  Json info = ParseJson(Vellix({"book", "info", dir / "n.htm", "--json"}));
+  EXPECT_EQ(info["Title"], "T");
+  EXPECT_EQ(info["Category"], "C");
+  EXPECT_EQ(Vellix({"book", "text2htm", dir / "missing.txt", dir / "m.htm"}).err,
+            "vellix: File not found (53)\n");
+
+  Outcome p = Vellix({"book", "package", dir / "n.htm"});
+  ASSERT_EQ(p.code, 0) << p.err;
+  EXPECT_EQ(p.out, dir / "n.opf" + "\n");
+  Json opf = ParseJson(Vellix({"book", "info", dir / "n.opf", "--json"}));
+  EXPECT_EQ(opf["Extension"], "opf");
+  EXPECT_EQ(opf["Title"], "T");
+  EXPECT_EQ(opf["Author"], "A");
+  EXPECT_EQ(opf["Category"], "C");
+}
+
+}  // namespace
