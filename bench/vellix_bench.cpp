@@ -24,6 +24,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <numeric>
 #include <stdexcept>
@@ -33,7 +34,9 @@
 #include "book_maker.h"
 #include "sort.h"
 #include "vellix/book.h"
+#include "vellix/booklist.h"
 #include "vellix/bookshelf.h"
+#include "vellix/package.h"
 
 namespace fx = vellix::fixtures;
 
@@ -308,7 +311,32 @@ void BenchLoad(size_t count, int reps) {
       run_subject();
     }
   }
+  // The exports over the same shelf, against the same baseline.
+  std::vector<double> text_times, list_times, unused;
+  const std::string list_path = scratch / "List.htm";
+  for (int r = 0; r < reps; ++r) {
+    {
+      vellix::Bookshelf bookshelf;
+      Stopwatch watch;
+      bookshelf.SetDirectory(shelf);
+      std::string text = bookshelf.BookshelfText();
+      watch.Stop(text_times, unused);
+      if (text.size() < count) Fail("text: the bookshelf text is too short");
+    }
+    {
+      vellix::Bookshelf bookshelf;
+      Stopwatch watch;
+      bookshelf.Load(shelf);
+      bookshelf.CreateBooklist(list_path);
+      watch.Stop(list_times, unused);
+    }
+  }
   Stats s = Summarize(subject), b = Summarize(baseline);
+  Stats t = Summarize(text_times), l = Summarize(list_times);
+  std::printf("text: %zu book files  bookshelf text %.1f ms  ratio to posix load %.2f (goal <= 2) %s\n",
+              count, t.median, t.median / b.median, Verdict(t.median / b.median <= 2));
+  std::printf("booklist: %zu books  load + sort + write %.1f ms  ratio to posix load %.2f\n", count,
+              l.median, l.median / b.median);
   double ratio = s.median / b.median;
   std::printf("load: %zu book files  vellix %.1f ms  posix %.1f ms  ratio %.2f (goal <= 1.5) %s\n",
               count, s.median, b.median, ratio, Verdict(ratio <= 1.5));
@@ -500,9 +528,141 @@ void BenchConvert(size_t data_fork_bytes, size_t resource_bytes, int reps) {
               Spread(b).c_str(), CpuRatio(baseline_cpu, subject_cpu).c_str());
 }
 
+// --- text ---------------------------------------------------------------
+
+// Runs a program (no shell) and waits for it; false when it cannot run.
+bool RunProgram(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  std::vector<std::string> copy = args;
+  for (auto& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      dup2(null, 1);
+      dup2(null, 2);
+    }
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void BenchText(size_t bytes, int reps) {
+  ScratchFolder scratch("text");
+  const std::string txt = scratch / "book.txt";
+  Rng rng(7);
+  std::string text;
+  static const char* const kWords[] = {"the", "reader", "turned", "a", "page", "caf\xC3\xA9",
+                                       "<b>", "&", "quietly", "\"quoted\"", "and", "night"};
+  while (text.size() < bytes) {
+    size_t words = 4 + rng.Below(12);
+    for (size_t w = 0; w < words; ++w) {
+      text += kWords[rng.Below(12)];
+      text += ' ';
+    }
+    text += rng.Below(6) == 0 ? "\n\n" : "\n";
+  }
+  WriteWholeFile(txt, text);
+
+  std::vector<double> subject, baseline, unused;
+  for (int r = 0; r < reps; ++r) {
+    auto run_subject = [&] {
+      vellix::Book book;
+      book.Load(txt);
+      Stopwatch watch;
+      book.ConvertTxtToHtm(scratch / "book.htm");
+      watch.Stop(subject, unused);
+    };
+    auto run_baseline = [&] {
+      Stopwatch watch;
+      std::ifstream in(txt, std::ios::binary);
+      std::ofstream out(scratch / "plain.txt", std::ios::binary | std::ios::trunc);
+      std::string line;
+      while (std::getline(in, line)) {
+        out << line << "\r\n";
+      }
+      out.close();
+      watch.Stop(baseline, unused);
+    };
+    if (r % 2) {
+      run_subject();
+      run_baseline();
+    } else {
+      run_baseline();
+      run_subject();
+    }
+  }
+  Stats s = Summarize(subject), b = Summarize(baseline);
+  double ratio = s.median / b.median;
+  std::printf("text: %.1f MB text  ConvertTxtToHtm %.1f ms  line-by-line copy %.1f ms  ratio %.2f "
+              "(goal <= 4) %s\n",
+              static_cast<double>(bytes) / 1e6, s.median, b.median, ratio, Verdict(ratio <= 4));
+  if (access("/usr/bin/pandoc", X_OK) == 0) {
+    std::vector<double> pandoc;
+    for (int r = 0; r < std::min(reps, 3); ++r) {
+      Stopwatch watch;
+      if (!RunProgram({"/usr/bin/pandoc", "-f", "markdown", "-t", "html", "-o", scratch / "p.html", txt}))
+        break;
+      watch.Stop(pandoc, unused);
+    }
+    if (!pandoc.empty()) {
+      double p = Summarize(pandoc).median;
+      std::printf("      pandoc -f markdown -t html %.1f ms: ConvertTxtToHtm takes %.3f of its time\n", p,
+                  s.median / p);
+    }
+  } else {
+    std::printf("      (pandoc not installed: no comparison)\n");
+  }
+}
+
+// --- package ------------------------------------------------------------
+
+// CreatePackage over a document with `elements` img and a elements; the
+// time should grow linearly with them.
+double PackageOnce(const std::string& folder, size_t elements) {
+  std::string doc = "<html><head><title>t</title></head><body>";
+  for (size_t i = 0; i < elements; ++i) {
+    if (i % 2)
+      doc += "<img src=\"pic" + std::to_string(i) + ".png\"/>";
+    else
+      doc += "<a href=\"ch" + std::to_string(i % 200) + ".htm\">x</a>";
+  }
+  doc += "</body></html>";
+  WriteWholeFile(folder + "/story.htm", doc);
+  // The pipeline's counter starts at 18838 and would overflow past 32767
+  // items; start at 0 to time 20,000 elements.
+  vellix::Book().CreateDefaultOpf(folder + "/story.opf");
+  vellix::Package package;
+  package.SetPackagePath(folder + "/story.opf");
+  Stopwatch watch;
+  std::vector<double> wall, unused;
+  package.CreatePackage(folder + "/story.htm", "story", "t", "a", "c");
+  watch.Stop(wall, unused);
+  return wall[0];
+}
+
+void BenchPackage(size_t elements, int reps) {
+  ScratchFolder scratch("package");
+  for (int i = 0; i < 200; ++i) WriteWholeFile(scratch / ("ch" + std::to_string(i) + ".htm"), "<html/>");
+  std::vector<double> one, two;
+  for (int r = 0; r < reps; ++r) {
+    one.push_back(PackageOnce(scratch.path(), elements));
+    two.push_back(PackageOnce(scratch.path(), 2 * elements));
+  }
+  double a = Summarize(one).median, b = Summarize(two).median;
+  std::printf("package: CreatePackage %zu elements %.1f ms, %zu elements %.1f ms  ratio %.2f "
+              "(linear: about 2)\n",
+              elements, a, 2 * elements, b, b / a);
+}
+
 void Usage(FILE* to) {
   std::fprintf(to,
-               "usage: vellix-bench [--only load|sort|convert[,...]] [--small] [--reps N]\n"
+               "usage: vellix-bench [--only load|sort|convert|text|package[,...]] [--small] [--reps N]\n"
                "  --only   run only the named benchmarks (comma-separated; may repeat)\n"
                "  --small  tiny sizes, for a quick check that everything runs\n"
                "  --reps   repetitions of each measurement (default 9, 3 with --small)\n");
@@ -534,7 +694,8 @@ int main(int argc, char** argv) {
         size_t comma = list.find(',', start);
         if (comma == std::string::npos) comma = list.size();
         std::string name = list.substr(start, comma - start);
-        if (name != "load" && name != "sort" && name != "convert") {
+        if (name != "load" && name != "sort" && name != "convert" && name != "text" &&
+            name != "package") {
           std::fprintf(stderr, "vellix-bench: unknown benchmark \"%s\"\n", name.c_str());
           Usage(stderr);
           return 2;
@@ -566,6 +727,10 @@ int main(int argc, char** argv) {
     if (wanted("load")) BenchLoad(small ? 200 : 10000, reps);
     std::fflush(stdout);
     if (wanted("sort")) BenchSort(small ? 2000 : 100000, reps);
+    std::fflush(stdout);
+    if (wanted("text")) BenchText(small ? 200000 : 10000000, reps);
+    std::fflush(stdout);
+    if (wanted("package")) BenchPackage(small ? 500 : 10000, reps);
     std::fflush(stdout);
     if (wanted("convert")) {
       const size_t mib = 1024 * 1024;

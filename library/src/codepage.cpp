@@ -125,6 +125,10 @@ size_t Utf8Length(std::string_view text) {
 
 bool IsValidUtf8(std::string_view text) {
   for (size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {  // ASCII runs, the common case
+      ++i;
+      continue;
+    }
     char32_t c;
     if (!DecodeUtf8(text, i, c)) return false;
   }

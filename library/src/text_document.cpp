@@ -1,5 +1,7 @@
 #include "text_document.h"
 
+#include <cstdio>
+
 #include "vellix/codepage.h"
 #include "vellix/helpers.h"
 
@@ -10,15 +12,14 @@ namespace {
 // and a final line end adds no empty line.
 template <typename F>
 void ForEachLine(std::string_view text, F&& line) {
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string_view::npos) {
-      line(text.substr(start));
-      return;
-    }
-    line(text.substr(start, end - start));
-    start = end + ((text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1);
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    const char* stop = p;
+    while (stop < end && *stop != '\n' && *stop != '\r') ++stop;
+    line(std::string_view(p, static_cast<size_t>(stop - p)));
+    if (stop == end) return;
+    p = stop + ((*stop == '\r' && stop + 1 < end && stop[1] == '\n') ? 2 : 1);
   }
 }
 
@@ -31,19 +32,37 @@ std::string DecodeText(std::string_view bytes) {
   return IsValidUtf8(bytes) ? std::string(bytes) : Cp1252ToUtf8(bytes);
 }
 
-std::string XmlAscii(std::string_view utf8) {
-  std::string out;
-  out.reserve(utf8.size() + utf8.size() / 16);
-  for (size_t i = 0; i < utf8.size();) {
+namespace {
+
+// Appends `utf8` as XML-safe ASCII, escaping markup first when asked.
+// Plain ASCII runs are copied whole: this is the hot loop of a conversion.
+void AppendXmlAscii(std::string& out, std::string_view utf8, bool escape_markup) {
+  size_t i = 0;
+  while (i < utf8.size()) {
+    size_t run = i;
+    while (run < utf8.size()) {
+      unsigned char b = utf8[run];
+      if (b >= 0x7F || (b < 0x20 && b != '\t' && b != '\n' && b != '\r') ||
+          (escape_markup && (b == '&' || b == '<' || b == '>')))
+        break;
+      ++run;
+    }
+    out.append(utf8.data() + i, run - i);
+    if (run == utf8.size()) break;
+    i = run;
     unsigned char b = utf8[i];
     if (b < 0x80) {
-      if (b == 0x7F) out += "&#127;";
-      else if (b < 0x20 && b != '\t' && b != '\n' && b != '\r') out += ' ';
-      else out += static_cast<char>(b);
+      switch (b) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case 0x7F: out += "&#127;"; break;
+        default: out += ' ';  // a control character XML cannot carry
+      }
       ++i;
       continue;
     }
-    // Decode one multi-byte character (the text is valid UTF-8 here).
+    // One multi-byte character (the text is valid UTF-8 here).
     int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
     char32_t c = b & (0x3F >> extra);
     for (int k = 1; k <= extra && i + k < utf8.size(); ++k)
@@ -53,8 +72,18 @@ std::string XmlAscii(std::string_view utf8) {
       out += ' ';  // not characters XML can hold
       continue;
     }
-    out += "&#" + std::to_string(static_cast<uint32_t>(c)) + ";";
+    char ref[16];
+    int n = std::snprintf(ref, sizeof ref, "&#%u;", static_cast<unsigned>(c));
+    out.append(ref, static_cast<size_t>(n));
   }
+}
+
+}  // namespace
+
+std::string XmlAscii(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size() + utf8.size() / 16);
+  AppendXmlAscii(out, utf8, false);
   return out;
 }
 
@@ -83,8 +112,12 @@ std::string ConvertedDocument(std::string_view text, const std::string& title,
   line("<body>");
   line("<p>");
   ForEachLine(text, [&](std::string_view s) {
-    if (IsBlank(s)) line("</p><p>");
-    else line(XmlAscii(EscapeMarkup(s)));
+    if (IsBlank(s)) {
+      line("</p><p>");
+    } else {
+      AppendXmlAscii(out, s, true);
+      out.append("\r\n");
+    }
   });
   line("</p>");
   line("</body>");
