@@ -1,0 +1,165 @@
+#include "bookshelf_window.h"
+
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include "about_dialog.h"
+#include "add_book_dialog.h"
+#include "busy_cursor.h"
+#include "platform_dialogs.h"
+#include "vellix/book.h"
+
+namespace {
+
+const char kProgramTitle[] = "Vellix Publisher";
+
+// Titles sort alphabetically, ignoring letter case.
+class TitleItem : public QListWidgetItem {
+ public:
+  using QListWidgetItem::QListWidgetItem;
+  bool operator<(const QListWidgetItem& other) const override {
+    int order = text().compare(other.text(), Qt::CaseInsensitive);
+    return order != 0 ? order < 0 : text() < other.text();
+  }
+};
+
+QAction* AddMenuItem(QMenu* menu, const QString& text, const char* name) {
+  QAction* action = menu->addAction(text);
+  action->setObjectName(QString::fromLatin1(name));
+  return action;
+}
+
+}  // namespace
+
+BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent)
+    : QMainWindow(parent), dialogs_(dialogs) {
+  setObjectName(QStringLiteral("frmBookshelf"));
+  setWindowTitle(tr("Bookshelf"));
+
+  auto* frame = new QFrame(this);
+  frame->setObjectName(QStringLiteral("fraBooks"));
+  setCentralWidget(frame);
+
+  auto* label = new QLabel(tr("Boo&kshelf"), frame);
+  label->setObjectName(QStringLiteral("lblBookshelf"));
+  folder_box_ = new QLineEdit(frame);
+  folder_box_->setObjectName(QStringLiteral("txtBookshelf"));
+  label->setBuddy(folder_box_);
+  auto* browse = new QPushButton(tr("&Browse..."), frame);
+  browse->setObjectName(QStringLiteral("cmdBrowse"));
+
+  list_ = new QListWidget(frame);
+  list_->setObjectName(QStringLiteral("lstBookshelf"));
+  list_->setSelectionMode(QAbstractItemView::SingleSelection);
+  list_->setSortingEnabled(true);
+
+  add_button_ = new QPushButton(tr("&Add"), frame);
+  add_button_->setObjectName(QStringLiteral("cmdAdd"));
+  auto* import_button = new QPushButton(tr("&Import"), frame);
+  import_button->setObjectName(QStringLiteral("cmdImport"));
+  import_button->setEnabled(false);
+  import_button->setToolTip(tr("Importing your own documents arrives in a later version."));
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(add_button_);
+  buttons->addWidget(import_button);
+
+  auto* layout = new QGridLayout(frame);
+  layout->addWidget(label, 0, 0, 1, 2);
+  layout->addWidget(folder_box_, 1, 0);
+  layout->addWidget(browse, 1, 1);
+  layout->addWidget(list_, 2, 0, 1, 2);
+  layout->addLayout(buttons, 3, 0, 1, 2);
+
+  QMenu* file_menu = menuBar()->addMenu(tr("&File"));
+  file_menu->setObjectName(QStringLiteral("mnuFile"));
+  export_book_list_ = AddMenuItem(file_menu, tr("Export &Book List"), "mnuExportBookList");
+  export_document_ = AddMenuItem(file_menu, tr("&Export"), "mnuExport");
+  QMenu* help_menu = menuBar()->addMenu(tr("&Help"));
+  help_menu->setObjectName(QStringLiteral("mnuHelp"));
+  QAction* about = AddMenuItem(help_menu, tr("&About Vellix Publisher"), "mnuAbout");
+
+  connect(folder_box_, &QLineEdit::textChanged, this, &BookshelfWindow::FolderChanged);
+  connect(browse, &QPushButton::clicked, this, &BookshelfWindow::Browse);
+  connect(add_button_, &QPushButton::clicked, this, &BookshelfWindow::AddBook);
+  connect(export_book_list_, &QAction::triggered, this, &BookshelfWindow::ExportBookList);
+  connect(export_document_, &QAction::triggered, this, &BookshelfWindow::ExportBooklistDocument);
+  connect(about, &QAction::triggered, this, &BookshelfWindow::About);
+
+  resize(520, 440);
+  UpdateCommands();
+  folder_box_->setText(ShelfPresenter::RecordedFolder());
+}
+
+BookshelfWindow::~BookshelfWindow() = default;
+
+void BookshelfWindow::FolderChanged(const QString& text) {
+  if (!IsFolder(text)) return;
+  QString error;
+  bool opened;
+  {
+    BusyCursor busy;
+    opened = presenter_.Open(text, &error);
+  }
+  if (opened) {
+    RefreshBookList();
+    UpdateCommands();
+  } else if (!error.isEmpty()) {
+    dialogs_.ShowMessage(this, QString::fromLatin1(kProgramTitle), error);
+  }
+}
+
+void BookshelfWindow::Browse() {
+  QString folder = dialogs_.ChooseFolder(this, tr("Choose a directory with Vellix eBooks:"));
+  if (!folder.isEmpty()) folder_box_->setText(folder);
+}
+
+void BookshelfWindow::AddBook() {
+  AddBookDialog dialog(dialogs_, this);
+  dialog.SetBookshelf(presenter_.bookshelf());
+  dialogs_.RunModal(dialog);
+  if (auto book = dialog.Book()) AddTitle(QString::fromStdString(book->Title()));
+}
+
+void BookshelfWindow::ExportBookList() {
+  ShelfPresenter::BookListExport target = presenter_.PrepareBookListExport();
+  QString file = dialogs_.SaveFileName(this, tr("Export Book List"), target.proposed_file,
+                                       tr("Book List (*.txt)"));
+  if (file.isEmpty()) return;
+  BusyCursor busy;
+  presenter_.WriteBookList(target, file);  // Failures end the export silently.
+}
+
+void BookshelfWindow::ExportBooklistDocument() {
+  QString file = dialogs_.SaveFileName(this, tr("Export"), presenter_.ProposedBooklistDocument(),
+                                       tr("Web Page (*.htm)"));
+  if (file.isEmpty()) return;
+  BusyCursor busy;
+  presenter_.WriteBooklistDocument(file);  // Failures end the export silently.
+}
+
+void BookshelfWindow::About() {
+  AboutDialog dialog(dialogs_, this);
+  dialogs_.RunModal(dialog);
+}
+
+void BookshelfWindow::AddTitle(const QString& title) { list_->addItem(new TitleItem(title)); }
+
+void BookshelfWindow::RefreshBookList() {
+  list_->clear();
+  for (const QString& title : presenter_.Titles()) AddTitle(title);
+}
+
+void BookshelfWindow::UpdateCommands() {
+  bool open = presenter_.HasBookshelf();
+  add_button_->setEnabled(open);
+  export_book_list_->setEnabled(open);
+  export_document_->setEnabled(open);
+}

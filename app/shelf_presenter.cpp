@@ -1,0 +1,127 @@
+#include "shelf_presenter.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "vellix/application.h"
+#include "vellix/book.h"
+#include "vellix/booklist.h"
+#include "vellix/bookshelf.h"
+#include "vellix/error.h"
+
+namespace {
+
+std::string Utf8(const QString& text) { return text.toStdString(); }
+
+QString WithoutTrailingSlashes(QString path) {
+  while (path.size() > 1 && path.endsWith(u'/')) path.chop(1);
+  return path;
+}
+
+// `folder` + "/" + `name`, or `name` alone when there is no folder.
+QString JoinPath(const QString& folder, const QString& name) {
+  if (folder.isEmpty()) return name;
+  return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+}
+
+}  // namespace
+
+QString ErrorText(const std::exception& error) {
+  if (const auto* automation = dynamic_cast<const vellix::AutomationError*>(&error))
+    return QStringLiteral("%1 (%2)")
+        .arg(QString::fromStdString(automation->description()))
+        .arg(automation->number());
+  return QString::fromLocal8Bit(error.what());
+}
+
+bool IsFolder(const QString& path) {
+  if (path.isEmpty()) return false;
+  std::error_code ec;
+  return std::filesystem::is_directory(std::filesystem::path(Utf8(path)), ec);
+}
+
+QString ParentFolder(const QString& path) {
+  QString trimmed = WithoutTrailingSlashes(path);
+  qsizetype slash = trimmed.lastIndexOf(u'/');
+  if (slash < 0 || trimmed == u"/") return QString();
+  return slash == 0 ? QStringLiteral("/") : trimmed.left(slash);
+}
+
+QString BaseName(const QString& path) {
+  QString trimmed = WithoutTrailingSlashes(path);
+  QString name = trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
+  qsizetype dot = name.lastIndexOf(u'.');
+  if (dot > 0) name.truncate(dot);
+  return name;
+}
+
+ShelfPresenter::ShelfPresenter() = default;
+ShelfPresenter::~ShelfPresenter() = default;
+
+QString ShelfPresenter::RecordedFolder() {
+  return QString::fromStdString(vellix::Application::BookshelfDirectory());
+}
+
+bool ShelfPresenter::Open(const QString& folder, QString* error) {
+  error->clear();
+  if (!IsFolder(folder)) return false;
+  try {
+    auto shelf = std::make_shared<vellix::Bookshelf>();
+    shelf->Load(Utf8(folder));
+    // The folder may have gone between the test and the load.
+    if (!shelf->Books()) return false;
+    bookshelf_ = std::move(shelf);
+    return true;
+  } catch (const std::exception& e) {
+    *error = ErrorText(e);
+    return false;
+  }
+}
+
+QStringList ShelfPresenter::Titles() const {
+  QStringList titles;
+  if (!bookshelf_ || !bookshelf_->Books()) return titles;
+  for (const auto& book : *bookshelf_->Books()) titles << QString::fromStdString(book->Title());
+  return titles;
+}
+
+ShelfPresenter::BookListExport ShelfPresenter::PrepareBookListExport() const {
+  BookListExport result;
+  try {
+    vellix::RemoteBookShelf remote = vellix::RemoteBookShelfLocation();
+    result.base_url = QString::fromStdString(remote.base_url);
+    result.proposed_file = JoinPath(ParentFolder(QString::fromStdString(
+                                        vellix::Application::DskDirectory())),
+                                    QString::fromStdString(remote.file_name));
+  } catch (const std::exception&) {
+    // An unreadable setting counts as a missing one.
+  }
+  return result;
+}
+
+bool ShelfPresenter::WriteBookList(const BookListExport& export_info, const QString& file) const {
+  if (export_info.base_url.isEmpty() || file.isEmpty() || !bookshelf_ || !bookshelf_->Books())
+    return false;
+  try {
+    vellix::WriteBookListText(*bookshelf_->Books(), Utf8(export_info.base_url), Utf8(file));
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+QString ShelfPresenter::ProposedBooklistDocument() const {
+  if (!bookshelf_) return QString();
+  QString folder = QString::fromStdString(bookshelf_->Directory());
+  return JoinPath(ParentFolder(folder), BaseName(folder) + QStringLiteral(".htm"));
+}
+
+bool ShelfPresenter::WriteBooklistDocument(const QString& file) const {
+  if (file.isEmpty() || !bookshelf_) return false;
+  try {
+    bookshelf_->CreateBooklist(Utf8(file));
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}

@@ -1,0 +1,77 @@
+// The main window's state and commands, kept apart from the widgets.
+//
+// The presenter holds the one open bookshelf and turns the window's
+// commands into calls on the library. It shows nothing itself: the window
+// asks it what to propose, shows the dialogs, and hands the answers back.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <exception>
+#include <memory>
+
+namespace vellix {
+class Book;
+class Bookshelf;
+}  // namespace vellix
+
+// How an error reads in a message box: "description (number)" for a
+// library error, the plain message for anything else.
+QString ErrorText(const std::exception& error);
+
+// True when a folder of that path exists ("" never names one).
+bool IsFolder(const QString& path);
+
+// The folder that holds `path` ("/books/shelf" -> "/books"), "" when the
+// path names no parent. Trailing slashes are ignored.
+QString ParentFolder(const QString& path);
+
+// The last component of `path` without its extension
+// ("/books/my.shelf" -> "my"). Trailing slashes are ignored.
+QString BaseName(const QString& path);
+
+class ShelfPresenter {
+ public:
+  ShelfPresenter();
+  ~ShelfPresenter();
+  ShelfPresenter(const ShelfPresenter&) = delete;
+  ShelfPresenter& operator=(const ShelfPresenter&) = delete;
+
+  // The bookshelf folder recorded in the user's settings ("" when unset).
+  static QString RecordedFolder();
+
+  // Loads `folder` into a new bookshelf and makes it the open one. Returns
+  // false and keeps the open bookshelf when no such folder exists (with
+  // *error "") or when its books fail to load (with *error describing it).
+  bool Open(const QString& folder, QString* error);
+
+  bool HasBookshelf() const { return bookshelf_ != nullptr; }
+  // The open bookshelf, or null.
+  const std::shared_ptr<vellix::Bookshelf>& bookshelf() const { return bookshelf_; }
+
+  // The titles of the open bookshelf's books in collection order; none
+  // while no bookshelf is open.
+  QStringList Titles() const;
+
+  // The book list text export. Prepare reads the remote address and the
+  // device folder from the settings and proposes "<parent of the device
+  // folder>/<file name of the address>"; Write then writes one line per
+  // book with the address's base. Write does nothing without a remote
+  // address or an open bookshelf. It returns false on any failure, and
+  // never throws.
+  struct BookListExport {
+    QString base_url;
+    QString proposed_file;
+  };
+  BookListExport PrepareBookListExport() const;
+  bool WriteBookList(const BookListExport& export_info, const QString& file) const;
+
+  // The book list document export: proposes "<parent of the bookshelf
+  // folder>/<its base name>.htm" ("" without a bookshelf); Write returns
+  // false on any failure and never throws.
+  QString ProposedBooklistDocument() const;
+  bool WriteBooklistDocument(const QString& file) const;
+
+ private:
+  std::shared_ptr<vellix::Bookshelf> bookshelf_;
+};

@@ -1,0 +1,92 @@
+// The Add Book dialog on its own (which paths enable "&Add", how a failure
+// is reported) and the About box.
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include "about_dialog.h"
+#include "add_book_dialog.h"
+#include "app_test_support.h"
+#include "vellix/bookshelf.h"
+
+using namespace apptest;
+
+class DialogsTest : public QObject {
+  Q_OBJECT
+
+  FakePlatformDialogs dialogs_;
+
+ private slots:
+  void init() { dialogs_ = FakePlatformDialogs(); }
+
+  void addFollowsThePath_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("folder, lower case") << "x.res" << true;
+    QTest::newRow("file") << "BOOK.RES" << false;
+    QTest::newRow("longer extension") << "BOOK.RESX" << false;
+    QTest::newRow("missing") << "GONE.RES" << false;
+    QTest::newRow("no dot") << "XRES" << false;
+    QTest::newRow("cleared") << "" << false;
+  }
+  void addFollowsThePath() {
+    QFETCH(QString, path);
+    QFETCH(bool, enabled);
+    TempDir tmp;
+    for (const char* folder : {"x.res", "BOOK.RESX", "XRES"}) fs::create_directories(tmp / folder);
+    WriteFile(tmp / "BOOK.RES", "a file");
+    AddBookDialog dialog(dialogs_);
+    auto* add = dialog.findChild<QPushButton*>("cmdConvert");
+    QVERIFY(!add->isEnabled());
+    auto* box = dialog.findChild<QLineEdit*>("txtRESpath");
+    box->setText(Q(tmp / "x.res"));
+    box->setText(path.isEmpty() ? QString() : Q(tmp / path.toStdString()));
+    QCOMPARE(add->isEnabled(), enabled);
+  }
+
+  // A folder without its information file cannot be converted: the error
+  // is shown, the dialog stays open and nothing is added or written.
+  void failedAddIsReportedAndAddsNothing() {
+    TempDir tmp;
+    MakeShelf(tmp / "shelf", {});
+    fs::create_directories(tmp / "EMPTY.RES");
+    auto shelf = std::make_shared<vellix::Bookshelf>();
+    shelf->Load(tmp / "shelf");
+    AddBookDialog dialog(dialogs_);
+    dialog.SetBookshelf(shelf);
+    dialogs_.answers = {"", Q(tmp / "EMPTY.RES")};
+    dialogs_.on_modal = [&](QDialog& d) {
+      auto* browse = d.findChild<QPushButton*>("cmdBrowse");
+      QTest::mouseClick(browse, Qt::LeftButton);  // cancelled
+      QCOMPARE(d.findChild<QLineEdit*>("txtRESpath")->text(), QString());
+      QTest::mouseClick(browse, Qt::LeftButton);
+      auto* add = d.findChild<QPushButton*>("cmdConvert");
+      QTest::mouseClick(add, Qt::LeftButton);
+      QVERIFY(d.isVisible());
+      QVERIFY(add->isEnabled());
+      QVERIFY(!QGuiApplication::overrideCursor());
+    };
+    QCOMPARE(dialogs_.RunModal(dialog), int(QDialog::Rejected));
+    QCOMPARE(dialogs_.asked.value(0), QString("Choose a Vellix eBook (*.RES):"));
+    QCOMPARE(dialogs_.messages, QStringList({"Vellix Publisher: File not found (53)"}));
+    QVERIFY(!dialog.Book());
+    QCOMPARE(shelf->Books()->Count(), 0);
+    QCOMPARE(AllFiles(tmp / "shelf"), QStringList());
+  }
+
+  void aboutShowsVersionAndOpensHomePage() {
+    QCOMPARE(AboutDialog::VersionText(2, 0, 4), QString("Version: 2.0.4"));
+    AboutDialog dialog(dialogs_);
+    QCOMPARE(dialog.findChild<QLabel*>("lblVersion")->text(), QString("Version: " VELLIX_VERSION));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* site = dialog.findChild<QLabel*>("lblSite");
+    QTest::mouseClick(site, Qt::LeftButton, {}, QPoint(20, site->height() / 2));
+    QCOMPARE(dialogs_.opened, std::vector<QUrl>{QUrl(AboutDialog::kHomePage)});
+    QVERIFY(dialog.isVisible());
+  }
+};
+
+QTEST_MAIN(DialogsTest)
+#include "dialogs_test.moc"
