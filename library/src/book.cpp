@@ -11,6 +11,7 @@
 #include "vellix/helpers.h"
 #include "vellix/package.h"
 #include "text_document.h"
+#include "mime.h"
 #include "xml.h"
 
 namespace vellix {
@@ -237,6 +238,65 @@ std::string Book::CreatePackageFromDocument(const std::string& document) const {
   package.SetPackagePath(opf);
   package.CreatePackage(document, BaseNamePart(document), title_, author_, category_);
   return opf;
+}
+
+namespace {
+
+// True when `href` names a file inside `folder`: relative, never climbing
+// out, and not leaving it through a symbolic link either.
+bool StaysInside(const std::string& folder, const std::string& href) {
+  if (href.empty() || href[0] == '/') return false;
+  std::filesystem::path relative(href);
+  for (const auto& part : relative)
+    if (part == "..") return false;
+  std::error_code ec;
+  std::filesystem::path base = std::filesystem::weakly_canonical(folder, ec);
+  if (ec) return false;
+  std::filesystem::path target = std::filesystem::weakly_canonical(base / relative, ec);
+  if (ec) return false;
+  auto b = base.begin(), t = target.begin();
+  for (; b != base.end(); ++b, ++t)
+    if (t == target.end() || *b != *t) return false;
+  return true;
+}
+
+// One part per element child of the package's manifest, in document order.
+// The package is parsed like every other load here: nothing is fetched.
+void WriteManifestParts(MIME& writer, const std::string& opf, const std::string& directory,
+                        std::vector<std::string>& skipped) {
+  XmlDocument doc;
+  LoadXmlFile(opf, doc);
+  if (!doc.parsed) return;
+  pugi::xml_node manifest = doc.Root().child("manifest");
+  if (!manifest) Raise(kObjectNotSet);
+  for (pugi::xml_node item : manifest.children()) {
+    if (item.type() != pugi::node_element) continue;
+    pugi::xml_attribute id = item.attribute("id"), href = item.attribute("href"),
+                        media_type = item.attribute("media-type");
+    if (!id || !href || !media_type) Raise(kInvalidUseOfNull);
+    writer.PutMimeFileHeader(media_type.value(), id.value(), href.value());
+    if (StaysInside(directory, href.value()))
+      writer.AttachFile(JoinPath(directory, href.value()));
+    else
+      skipped.push_back(href.value());
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> Book::BuildOEBFile(const std::string& file_name,
+                                            const std::string& directory) const {
+  std::vector<std::string> skipped;
+  MIME writer;
+  writer.SetPath(JoinPath(directory, file_name + ".oeb"));
+  writer.PutMimeHeader();
+  writer.PutMimePackageHeader();
+  std::string opf = JoinPath(directory, file_name + ".opf");
+  writer.AttachFile(opf);
+  WriteManifestParts(writer, opf, directory, skipped);
+  writer.PutMimeFooter();
+  writer.Complete();
+  return skipped;
 }
 
 void Book::LoadPackageMetadata(const std::string& package_path) {

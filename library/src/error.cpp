@@ -23,6 +23,7 @@ std::string_view DescriptionOf(int number) {
     case 75: return "Path/File access error";
     case 76: return "Path not found";
     case 91: return "Object variable or With block variable not set";
+    case 94: return "Invalid use of Null";
     case 445: return "Object doesn't support this action";
     default: return "";
   }

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "vellix/variant.h"
 
@@ -60,6 +61,14 @@ class Book : public Object {
   // Writes the empty default package document to `opf_file`, replacing any
   // file there.
   void CreateDefaultOpf(const std::string& opf_file) const;
+
+  // Packs the package "<directory>/<file_name>.opf" and every file its
+  // manifest names into the container "<directory>/<file_name>.oeb". An
+  // href that is absolute or leads out of `directory` is never read: its
+  // part frames an empty body, and the href is returned so the caller can
+  // say so. Throws 94 for a manifest item without id, href or media-type.
+  std::vector<std::string> BuildOEBFile(const std::string& file_name,
+                                        const std::string& directory) const;
 
   // Makes "<folder>/<base name>.opf" beside the document `document` and
   // fills it from the document and this book's title, author and category.

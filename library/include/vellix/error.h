@@ -20,6 +20,7 @@ enum ErrorNumber : int {
   kPathFileAccess = 75,      // "Path/File access error"
   kPathNotFound = 76,        // "Path not found"
   kObjectNotSet = 91,        // "Object variable or With block variable not set"
+  kInvalidUseOfNull = 94,    // "Invalid use of Null"
   kNotSupported = 445,       // "Object doesn't support this action"
 };
 

@@ -1,0 +1,48 @@
+// The OEBFF container writer: a MIME multipart/related message with a fixed
+// boundary, one part for the package document and one per manifest file.
+//
+// The writer is a small state machine (0 new, 1 header, 2 package header,
+// 3 file headers, 4 footer); an operation called in a state it does not
+// accept writes nothing and raises nothing. The container is written to a
+// temporary file beside Path and put in place by Complete(), so a failed or
+// abandoned container never replaces a good one, and an older, longer file
+// leaves no tail.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "fileio.h"
+
+namespace vellix {
+
+class MIME {
+ public:
+  static constexpr char kBoundary[] = "ZEQTRVNPOLKHGDJXYIKL2000";
+  static constexpr char kStart[] = "packageIKL2000";
+
+  const std::string& Path() const { return path_; }
+  // Only in state 0: remembers the path and starts the output.
+  void SetPath(const std::string& path);
+  void PutMimeHeader();
+  void PutMimePackageHeader();
+  // Header text is written in the 8-bit code page, unquoted and unescaped.
+  void PutMimeFileHeader(const std::string& content_type, const std::string& oeb,
+                         const std::string& content_disposition);
+  // Appends the file's bytes when the file exists; the state is unchanged.
+  void AttachFile(const std::string& file_path);
+  void PutMimeFooter();
+  // Closes the container and puts it in place.
+  void Complete();
+
+  int state() const { return state_; }
+
+ private:
+  void Write(const std::string& text);
+
+  int state_ = 0;
+  std::string path_;
+  std::unique_ptr<AtomicFileWriter> out_;
+};
+
+}  // namespace vellix
