@@ -36,12 +36,13 @@ std::string Package(const std::string& manifest) {
          "<package unique-identifier=\"id\"><manifest>" + manifest + "</manifest></package>";
 }
 
-// Keeps a copy of each container for the independent MIME reader check.
-void KeepForMimeCheck(const std::string& path) {
+// Keeps a copy of the package folder with its container for the check by
+// an independent MIME reader (tests/oebff_mime_check.py).
+void KeepForMimeCheck(const std::string& folder) {
   if (const char* dump = std::getenv("VELLIX_OEB_DUMP")) {
     static int n = 0;
-    fs::copy_file(path, std::string(dump) + "/c" + std::to_string(n++) + ".oeb",
-                  fs::copy_options::overwrite_existing);
+    fs::copy(folder, std::string(dump) + "/c" + std::to_string(n++),
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   }
 }
 
@@ -51,7 +52,7 @@ class WriterTest : public ::testing::Test {
     WriteFile(dir_ / "book.opf", Package(manifest));
     std::vector<std::string> s = Book().BuildOEBFile("book", dir_.path());
     if (skipped) *skipped = s;
-    KeepForMimeCheck(dir_ / "book.oeb");
+    KeepForMimeCheck(dir_.path());
     return ReadFile(dir_ / "book.oeb");
   }
   TempDir dir_;
