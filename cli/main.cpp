@@ -16,6 +16,7 @@ int main(int argc, char** argv) {
   int exit_code = vellix::cli::kExitOk;
   vellix::cli::AddBookCommands(app, exit_code);
   vellix::cli::AddShelfCommands(app, exit_code);
+  vellix::cli::AddOebCommands(app, exit_code);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

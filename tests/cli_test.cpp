@@ -509,3 +509,24 @@ TEST(DocumentTest, Text2htmAndPackage) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ContainerTest, PackWritesBesideThePackage) {
+  TempDir dir;
+  WriteFile(dir / "a.htm", "<html/>");
+  WriteFile(dir / "book.opf",
+            "<package><manifest><item id=\"i1\" href=\"a.htm\" media-type=\"text/x-oeb1-document\"/>"
+            "<item id=\"i2\" href=\"../elsewhere.txt\" media-type=\"text/plain\"/></manifest></package>");
+  Outcome r = Vellix({"oeb", "pack", dir / "book.opf"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, dir / "book.oeb" + "\n");
+  EXPECT_EQ(r.err, "vellix: not packed, outside the package's folder: ../elsewhere.txt\n");
+  Json check = ParseJson(Vellix({"oeb", "check", dir / "book.oeb", "--json"}));
+  EXPECT_EQ(check["failed"], false);
+  EXPECT_EQ(check["parts"].size(), 3u);
+  EXPECT_EQ(check["parts"][2]["body_end"].get<int64_t>(), check["parts"][2]["body_start"].get<int64_t>() + 1);
+  EXPECT_EQ(Vellix({"oeb", "pack", dir / "missing/book.opf"}).err, "vellix: Path not found (76)\n");
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "book_maker.h"
+#include "ikpubx/oebff_reader.h"
 #include "mime.h"
 #include "vellix/book.h"
 #include "vellix/error.h"
@@ -46,13 +47,35 @@ void KeepForMimeCheck(const std::string& folder) {
   }
 }
 
+// The toolkit reads a written container back: the package part first,
+// then one part per manifest element, bodies exactly the files' bytes
+// (less a final CR LF, which reads as part of the delimiter).
+void ExpectReadBack(const std::string& container, size_t items) {
+  ikpubx::OEBFFReader reader(container);
+  ASSERT_FALSE(reader.Failed()) << reader.Diagnostic();
+  ASSERT_EQ(reader.PartCount(), static_cast<int32_t>(items + 1));
+  const ikpubx::OEBFFNode& package = *reader.Part(0);
+  EXPECT_EQ(package.Child(0)->Name(), "Content-Type");
+  EXPECT_EQ(package.Child(0)->Value(), "text/xml");
+}
+
 class WriterTest : public ::testing::Test {
  protected:
-  std::string Build(const std::string& manifest, std::vector<std::string>* skipped = nullptr) {
+  // `unreadable` is the reader's code for a container it must refuse.
+  std::string Build(const std::string& manifest, std::vector<std::string>* skipped = nullptr,
+                    int32_t unreadable = 0) {
     WriteFile(dir_ / "book.opf", Package(manifest));
     std::vector<std::string> s = Book().BuildOEBFile("book", dir_.path());
     if (skipped) *skipped = s;
     KeepForMimeCheck(dir_.path());
+    size_t items = 0;
+    for (size_t at = 0; (at = manifest.find("<item", at)) != std::string::npos; ++at) ++items;
+    if (unreadable == 0) {
+      ExpectReadBack(dir_ / "book.oeb", items);
+    } else {
+      ikpubx::OEBFFReader reader(dir_ / "book.oeb");
+      EXPECT_EQ(reader.ErrorCode(), unreadable);
+    }
     return ReadFile(dir_ / "book.oeb");
   }
   TempDir dir_;
@@ -69,7 +92,9 @@ TEST_F(WriterTest, LayoutByteForByte) {
       "<!-- a comment adds no part -->"
       "<item id=\"i 2\" href=\"missing.png\" media-type=\"image/png\"/>"
       "<item id=\"i3\" href=\"caf\xC3\xA9.gif\" media-type=\"image/gif\"/>";
-  EXPECT_EQ(Build(manifest), kHeader + Package(manifest) +
+  // The href with a byte above 0x7F is written as it is, and the reader
+  // refuses it, as the format says.
+  EXPECT_EQ(Build(manifest, nullptr, ikpubx::kOEBFFIllegalCharacter), kHeader + Package(manifest) +
                                  Part("text/x-oeb1-document", "i1", "a.htm", "<html/>\r\n") +
                                  Part("image/png", "i 2", "missing.png", "") +
                                  Part("image/gif", "i3", "caf\xE9.gif", std::string("GIF89a\x00\x01", 8)) + kFooter);
