@@ -660,9 +660,75 @@ void BenchPackage(size_t elements, int reps) {
               elements, a, 2 * elements, b, b / a);
 }
 
+// --- pack ---------------------------------------------------------------
+
+// cat FILES > OUT, without a shell.
+void RunCat(const std::vector<std::string>& files, const std::string& out) {
+  std::vector<std::string> args = {"/bin/cat"};
+  args.insert(args.end(), files.begin(), files.end());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) Fail("fork failed");
+  if (pid == 0) {
+    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || dup2(fd, 1) < 0) _exit(126);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail("cat failed");
+}
+
+// BuildOEBFile of a package whose manifest names `files` files of `each`
+// bytes, against cat of the same files into one file.
+void BenchPack(size_t files, size_t each, int reps) {
+  ScratchFolder scratch("pack");
+  Rng rng(11);
+  std::string manifest;
+  std::vector<std::string> paths;
+  for (size_t i = 0; i < files; ++i) {
+    std::string name = "part" + std::to_string(i) + ".htm";
+    WriteWholeFile(scratch / name, RandomBytes(rng, each));
+    manifest += "<item id=\"i" + std::to_string(i) + "\" href=\"" + name +
+                "\" media-type=\"text/x-oeb1-document\"/>";
+    paths.push_back(scratch / name);
+  }
+  WriteWholeFile(scratch / "book.opf", "<package><manifest>" + manifest + "</manifest></package>");
+  std::vector<double> subject, baseline, unused;
+  for (int r = 0; r < reps; ++r) {
+    std::filesystem::remove(scratch / "book.oeb");
+    std::filesystem::remove(scratch / "cat.out");
+    auto run_subject = [&] {
+      Stopwatch watch;
+      vellix::Book().BuildOEBFile("book", scratch.path());
+      watch.Stop(subject, unused);
+    };
+    auto run_baseline = [&] {
+      Stopwatch watch;
+      RunCat(paths, scratch / "cat.out");
+      watch.Stop(baseline, unused);
+    };
+    if (r % 2) {
+      run_subject();
+      run_baseline();
+    } else {
+      run_baseline();
+      run_subject();
+    }
+  }
+  double mib = static_cast<double>(files * each) / (1024.0 * 1024.0);
+  double vs = mib / (Summarize(subject).median / 1000), cs = mib / (Summarize(baseline).median / 1000);
+  std::printf("pack: BuildOEBFile of %.0f MiB in %zu files  vellix %.0f MiB/s  cat %.0f MiB/s  ratio %.2f "
+              "(goal >= 0.70) %s\n",
+              mib, files, vs, cs, vs / cs, Verdict(vs / cs >= 0.70));
+}
+
 void Usage(FILE* to) {
   std::fprintf(to,
-               "usage: vellix-bench [--only load|sort|convert|text|package[,...]] [--small] [--reps N]\n"
+               "usage: vellix-bench [--only load|sort|convert|text|package|pack[,...]] [--small] [--reps N]\n"
                "  --only   run only the named benchmarks (comma-separated; may repeat)\n"
                "  --small  tiny sizes, for a quick check that everything runs\n"
                "  --reps   repetitions of each measurement (default 9, 3 with --small)\n");
@@ -695,7 +761,7 @@ int main(int argc, char** argv) {
         if (comma == std::string::npos) comma = list.size();
         std::string name = list.substr(start, comma - start);
         if (name != "load" && name != "sort" && name != "convert" && name != "text" &&
-            name != "package") {
+            name != "package" && name != "pack") {
           std::fprintf(stderr, "vellix-bench: unknown benchmark \"%s\"\n", name.c_str());
           Usage(stderr);
           return 2;
@@ -731,6 +797,8 @@ int main(int argc, char** argv) {
     if (wanted("text")) BenchText(small ? 200000 : 10000000, reps);
     std::fflush(stdout);
     if (wanted("package")) BenchPackage(small ? 500 : 10000, reps);
+    std::fflush(stdout);
+    if (wanted("pack")) BenchPack(8, small ? 64 * 1024 : 32 * 1024 * 1024, reps);
     std::fflush(stdout);
     if (wanted("convert")) {
       const size_t mib = 1024 * 1024;

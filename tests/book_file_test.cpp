@@ -6,6 +6,7 @@
 
 #include "book_format.h"
 #include "book_maker.h"
+#include "test_util.h"
 #include "vellix/book.h"
 #include "vellix/bookshelf.h"
 #include "vellix/error.h"
@@ -14,17 +15,6 @@ namespace vellix {
 namespace {
 
 using namespace fixtures;
-
-// Runs `f` and returns the automation error number it throws (0 if none).
-template <typename F>
-int ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 class BookFileTest : public ::testing::Test {
  protected:
@@ -83,19 +73,19 @@ TEST_F(BookFileTest, BadBookFilesFailWithoutReadingPastTheEnd) {
   std::string good = SimpleBookFile(Info{});
   Book b;
   // Shorter than the header.
-  EXPECT_EQ(ErrorOf([&] { b.Load(Write("t1.imp", good.substr(0, 20))); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { b.Load(Write("t1.imp", good.substr(0, 20))); }), 5);
   // The information strings end before the seventh NUL.
-  EXPECT_EQ(ErrorOf([&] { b.Load(Write("t2.imp", good.substr(0, 60))); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { b.Load(Write("t2.imp", good.substr(0, 60))); }), 5);
   // A length of 32768 or more.
   std::string big = good;
   big[22] = '\x80';
-  EXPECT_EQ(ErrorOf([&] { b.Load(Write("t3.imp", big)); }), 6);
-  EXPECT_EQ(ErrorOf([&] { Bookshelf::BookInformationLength(dir_ / "t3.imp"); }), 6);
+  EXPECT_EQ(ErrorNumberOf([&] { b.Load(Write("t3.imp", big)); }), 6);
+  EXPECT_EQ(ErrorNumberOf([&] { Bookshelf::BookInformationLength(dir_ / "t3.imp"); }), 6);
   // A length that points past the end still finds no seventh NUL.
   std::string past = good.substr(0, 48) + "abc";
   past[22] = 0x7F;
-  EXPECT_EQ(ErrorOf([&] { b.Load(Write("t4.imp", past)); }), 5);
-  EXPECT_EQ(ErrorOf([&] { b.Load(Write("empty.imp", "")); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { b.Load(Write("t4.imp", past)); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { b.Load(Write("empty.imp", "")); }), 5);
 }
 
 TEST_F(BookFileTest, InformationLengthAndIdentifierLookup) {
@@ -103,8 +93,8 @@ TEST_F(BookFileTest, InformationLengthAndIdentifierLookup) {
   bytes[22] = 0x01;
   bytes[23] = 0x2C;
   EXPECT_EQ(Bookshelf::BookInformationLength(Write("l.imp", bytes)), 300);
-  EXPECT_EQ(ErrorOf([&] { Bookshelf::BookInformationLength(dir_ / "none.imp"); }), 53);
-  EXPECT_EQ(ErrorOf([&] { Bookshelf::BookInformationLength(Write("s.imp", "short")); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { Bookshelf::BookInformationLength(dir_ / "none.imp"); }), 53);
+  EXPECT_EQ(ErrorNumberOf([&] { Bookshelf::BookInformationLength(Write("s.imp", "short")); }), 5);
 
   for (auto [id, expected] : std::vector<std::pair<std::string, std::string>>{
            {"SRC:B:1234", "1234"}, {"None:1234", "1234"}, {"Ref:1234", "Ref:1234"},
@@ -113,7 +103,7 @@ TEST_F(BookFileTest, InformationLengthAndIdentifierLookup) {
     info.id = id;
     EXPECT_EQ(BookIdOfFile(Write("id.imp", SimpleBookFile(info))), expected) << id;
   }
-  EXPECT_EQ(ErrorOf([] { BookIdFromInformation("no terminator"); }), 5);
+  EXPECT_EQ(ErrorNumberOf([] { BookIdFromInformation("no terminator"); }), 5);
 }
 
 TEST_F(BookFileTest, SourceRecordFillsTheDerivedFields) {
@@ -145,15 +135,15 @@ TEST_F(BookFileTest, SourceRecordFillsTheDerivedFields) {
   EXPECT_EQ(none.SourceId(), "3");
   EXPECT_EQ(none.IssueNumber(), -1);
 
-  EXPECT_EQ(ErrorOf([&] { Book().SetPath(dir_ / "gone.imp"); }), 53);
+  EXPECT_EQ(ErrorNumberOf([&] { Book().SetPath(dir_ / "gone.imp"); }), 53);
 }
 
 TEST_F(BookFileTest, ParseRSRCEdges) {
   Book b;
   std::string id, type, feed;
   int32_t issue = 0;
-  EXPECT_EQ(ErrorOf([&] { b.ParseRSRC("no colons", id, type, feed, issue); }), 5);
-  EXPECT_EQ(ErrorOf([&] { b.ParseRSRC("Ref:one colon", id, type, feed, issue); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { b.ParseRSRC("no colons", id, type, feed, issue); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { b.ParseRSRC("Ref:one colon", id, type, feed, issue); }), 5);
   EXPECT_TRUE(b.ParseRSRC("None:", id, type, feed, issue).IsEmpty());
   EXPECT_EQ(id, "3");
   EXPECT_EQ(issue, -1);
@@ -162,9 +152,9 @@ TEST_F(BookFileTest, ParseRSRCEdges) {
   EXPECT_EQ(type, "B");
   EXPECT_EQ(issue, 0);  // not a periodical
   std::string truncated("A:B:\0\0\0\x02\0\0", 10);
-  EXPECT_EQ(ErrorOf([&] { b.ParseRSRC(truncated, id, type, feed, issue); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { b.ParseRSRC(truncated, id, type, feed, issue); }), 5);
   std::string huge = std::string("A:B:\0\0\0\x02", 8) + "\u20AC" + std::string(3, '\0');
-  EXPECT_EQ(ErrorOf([&] { b.ParseRSRC(huge, id, type, feed, issue); }), 6);
+  EXPECT_EQ(ErrorNumberOf([&] { b.ParseRSRC(huge, id, type, feed, issue); }), 6);
   std::string no_nul("A:B:\0\0\0\x02\0\0\0\x09" "feed", 16);
   b.ParseRSRC(no_nul, id, type, feed, issue);
   EXPECT_EQ(issue, 9);
@@ -193,22 +183,22 @@ TEST_F(BookFileTest, ResourceLookupStaysInsideFileAndResource) {
   // A table offset at the resource's end, and an entry pointing outside it.
   std::string table_out = StringResource("S:T:hello");
   table_out[13] = static_cast<char>(table_out.size());
-  EXPECT_EQ(ErrorOf([&] { get("t1.imp", book(table_out)); }), 9);
+  EXPECT_EQ(ErrorNumberOf([&] { get("t1.imp", book(table_out)); }), 9);
   std::string entry_out = StringResource("S:T:hello");
   entry_out[entry_out.size() - 3] = 0x7F;  // string offset
-  EXPECT_EQ(ErrorOf([&] { get("t2.imp", book(entry_out)); }), 9);
+  EXPECT_EQ(ErrorNumberOf([&] { get("t2.imp", book(entry_out)); }), 9);
   std::string short_entry = StringResource("S:T:hello").substr(0, 32 + 9 + 6);
-  EXPECT_EQ(ErrorOf([&] { get("t3.imp", book(short_entry)); }), 9);
+  EXPECT_EQ(ErrorNumberOf([&] { get("t3.imp", book(short_entry)); }), 9);
 
   // A directory that claims more entries than the file holds, and a size
   // that points past the end.
   std::string more = book(StringResource("x"));
   more[19] = 50;
-  EXPECT_EQ(ErrorOf([&] { get("d1.imp", more); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { get("d1.imp", more); }), 5);
   std::string full = book(StringResource("x"));
   std::string cut = full.substr(0, full.size() - 10);
-  EXPECT_EQ(ErrorOf([&] { get("d2.imp", cut); }), 5);
-  EXPECT_EQ(ErrorOf([&] { Book().GetResourceString("RSRC", 128); }), 53);
+  EXPECT_EQ(ErrorNumberOf([&] { get("d2.imp", cut); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { Book().GetResourceString("RSRC", 128); }), 53);
 }
 
 TEST_F(BookFileTest, ContentAndSaveOfBookFile) {

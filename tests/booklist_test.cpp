@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "book_maker.h"
+#include "test_util.h"
 #include "booklist_lines.h"
 #include "vellix/error.h"
 
@@ -16,16 +17,6 @@ namespace {
 
 using namespace fixtures;
 namespace fs = std::filesystem;
-
-template <typename F>
-int ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 Info MakeInfo(const std::string& id, const std::string& category, const std::string& title,
               const std::string& last, const std::string& middle = "", const std::string& first = "") {
@@ -50,7 +41,7 @@ class BooklistTest : public ::testing::Test {
 
 TEST_F(BooklistTest, BookshelfTextRecords) {
   Bookshelf shelf;
-  EXPECT_EQ(ErrorOf([&] { shelf.BookshelfText(); }), 91);  // no file list yet
+  EXPECT_EQ(ErrorNumberOf([&] { shelf.BookshelfText(); }), 91);  // no file list yet
   shelf.SetDirectory(shelf_.path());
   EXPECT_EQ(shelf.BookshelfText(), "1\n\n");
 
@@ -72,7 +63,7 @@ TEST_F(BooklistTest, BookshelfTextRecords) {
 
   Add("d.imp", std::string(48, '\x01'));  // information strings without NULs
   shelf.SetDirectory(shelf_.path());
-  EXPECT_EQ(ErrorOf([&] { shelf.BookshelfText(); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { shelf.BookshelfText(); }), 5);
 }
 
 TEST_F(BooklistTest, BookListTextLines) {
@@ -155,9 +146,9 @@ TEST_F(BooklistTest, DocumentByteForByte) {
   EXPECT_NE(ReadFile(path).find("<p>? caf\xE9<br />"), std::string::npos);
 
   // A failed export leaves the old one in place.
-  EXPECT_NE(ErrorOf([&] { shelf.CreateBooklist(shelf_ / "missing/List.htm"); }), 0);
+  EXPECT_NE(ErrorNumberOf([&] { shelf.CreateBooklist(shelf_ / "missing/List.htm"); }), 0);
   fs::create_directory(shelf_ / "out/dir.htm");
-  EXPECT_NE(ErrorOf([&] { shelf.CreateBooklist(shelf_ / "out/dir.htm"); }), 0);
+  EXPECT_NE(ErrorNumberOf([&] { shelf.CreateBooklist(shelf_ / "out/dir.htm"); }), 0);
   EXPECT_EQ(std::distance(fs::directory_iterator(shelf_ / "out"), fs::directory_iterator()), 2);
 }
 

@@ -7,6 +7,7 @@
 #include <regex>
 
 #include "book_maker.h"
+#include "test_util.h"
 #include "random.h"
 #include "vellix/error.h"
 
@@ -15,16 +16,6 @@ namespace {
 
 using namespace fixtures;
 namespace fs = std::filesystem;
-
-template <typename F>
-int ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 std::string Book(const std::string& id, const std::string& title, const std::string& source = "") {
   Info info;
@@ -65,7 +56,7 @@ TEST(Bookshelf, LoadStopsAtABadBookKeepingEarlierOnes) {
   WriteFile(dir / "a.imp", Book("A", "good"));
   WriteFile(dir / "b.imp", "truncated");
   Bookshelf shelf;
-  EXPECT_EQ(ErrorOf([&] { shelf.Load(dir.path()); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { shelf.Load(dir.path()); }), 5);
   EXPECT_EQ(shelf.Directory(), dir.path());
   ASSERT_TRUE(shelf.Books());
   EXPECT_EQ(shelf.Books()->Count(), 1);
@@ -80,7 +71,7 @@ TEST(Bookshelf, FindsBookFilesByIdentifier) {
   EXPECT_EQ(shelf.Book("1234"), nullptr);  // no folder yet
 
   shelf.Load(dir.path());  // sets Directory but keeps no file list
-  EXPECT_EQ(ErrorOf([&] { shelf.Book("1234"); }), 91);
+  EXPECT_EQ(ErrorNumberOf([&] { shelf.Book("1234"); }), 91);
 
   shelf.SetDirectory(dir.path());
   auto found = shelf.Book("1234");
@@ -102,7 +93,7 @@ TEST(Bookshelf, FindsBookFilesByIdentifier) {
 
   WriteFile(dir / "bad.imp", std::string(60, '\x01'));  // no NUL in the information area
   shelf.SetDirectory(dir.path());
-  EXPECT_EQ(ErrorOf([&] { shelf.Book("nothing"); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { shelf.Book("nothing"); }), 5);
 }
 
 TEST(Bookshelf, AddAndNewBookFilePath) {
@@ -111,8 +102,8 @@ TEST(Bookshelf, AddAndNewBookFilePath) {
   auto folder_book = std::make_shared<vellix::Book>();
   MakeBookFolder(dir / "in.RES", RsrcInf(Info{}), "fork");
   folder_book->Load(dir / "in.RES");
-  EXPECT_EQ(ErrorOf([&] { shelf.Add(folder_book); }), 91);
-  EXPECT_EQ(ErrorOf([&] { shelf.NewBookFilePath(); }), 76);
+  EXPECT_EQ(ErrorNumberOf([&] { shelf.Add(folder_book); }), 91);
+  EXPECT_EQ(ErrorNumberOf([&] { shelf.NewBookFilePath(); }), 76);
 
   fs::create_directory(dir / "shelf");
   shelf.Load(dir / "shelf");
@@ -142,16 +133,16 @@ TEST(Books, PositionsAreOneBasedIntegers) {
   }
   EXPECT_EQ(books.Item(Variant(1))->Title(), "a");
   for (Variant bad : {Variant(0), Variant(4), Variant("1"), Variant(true), Variant()})
-    EXPECT_EQ(ErrorOf([&] { books.Item(bad); }), 5);
+    EXPECT_EQ(ErrorNumberOf([&] { books.Item(bad); }), 5);
   books.Remove(Variant(2));
   EXPECT_EQ(Titles(books), (std::vector<std::string>{"a", "c"}));
-  EXPECT_EQ(ErrorOf([&] { books.Remove(Variant(3)); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { books.Remove(Variant(3)); }), 5);
   TempDir dir;
   auto missing = books.Add(dir / "missing.imp");
   EXPECT_EQ(missing->Path(), "");
   EXPECT_EQ(books.Count(), 3);
   WriteFile(dir / "bad.imp", "bad");
-  EXPECT_EQ(ErrorOf([&] { books.Add(dir / "bad.imp"); }), 5);
+  EXPECT_EQ(ErrorNumberOf([&] { books.Add(dir / "bad.imp"); }), 5);
   EXPECT_EQ(books.Count(), 3);
 }
 
@@ -205,7 +196,7 @@ TEST_F(SortTest, EqualBooksMoveAsASelectionSortMovesThem) {
   EXPECT_EQ(ids, (std::vector<std::string>{"1", "3", "2", "0"}));
 
   Bookshelf empty;
-  EXPECT_EQ(ErrorOf([&] { empty.Sort(); }), 91);
+  EXPECT_EQ(ErrorNumberOf([&] { empty.Sort(); }), 91);
   TempDir none;
   empty.Load(none.path());
   empty.Sort();

@@ -1,13 +1,7 @@
 // Drives the built `vellix` tool as a user would: real arguments, real
 // files in a fresh folder, and only what the tool prints and returns.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -17,8 +11,7 @@
 #include <vector>
 
 #include "book_maker.h"
-
-extern char** environ;
+#include "test_util.h"
 
 namespace {
 
@@ -28,76 +21,10 @@ using Json = nlohmann::ordered_json;
 using Args = std::vector<std::string>;
 using Commands = std::vector<Args>;
 
-struct Outcome {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
+using Outcome = ToolOutcome;
 
-// Runs the tool with `args` (no shell), stdin from /dev/null, and collects
-// both output streams until it exits. `locale`, when given, replaces every
-// locale variable of the environment.
 Outcome Vellix(const Args& args, const std::string& locale = "") {
-  int out_pipe[2], err_pipe[2];
-  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0)
-    ADD_FAILURE() << "pipe failed";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-
-  std::vector<std::string> all = {VELLIX_TOOL};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-
-  std::vector<std::string> env_strings;
-  for (char** e = environ; *e; ++e) {
-    std::string var = *e;
-    if (locale.empty() || (var.rfind("LC_", 0) != 0 && var.rfind("LANG=", 0) != 0))
-      env_strings.push_back(var);
-  }
-  if (!locale.empty()) env_strings.push_back("LC_ALL=" + locale);
-  std::vector<char*> envp;
-  for (std::string& e : env_strings) envp.push_back(e.data());
-  envp.push_back(nullptr);
-
-  Outcome r;
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, VELLIX_TOOL, &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(out_pipe[1]);
-  ::close(err_pipe[1]);
-  if (rc != 0) {
-    ADD_FAILURE() << "cannot start " << VELLIX_TOOL;
-    ::close(out_pipe[0]);
-    ::close(err_pipe[0]);
-    return r;
-  }
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&r.out, &r.err};
-  int open_fds = 2;
-  while (open_fds > 0) {
-    if (::poll(fds, 2, -1) < 0 && errno != EINTR) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buf[4096];
-      ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_fds;
-      }
-    }
-  }
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  return r;
+  return RunTool(VELLIX_TOOL, args, locale);
 }
 
 Json ParseJson(const Outcome& r) {

@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "book_maker.h"
+#include "test_util.h"
 #include "vellix/book.h"
 #include "vellix/error.h"
 #include "vellix/helpers.h"
@@ -18,16 +19,6 @@ namespace {
 
 using namespace fixtures;
 namespace fs = std::filesystem;
-
-template <typename F>
-int ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 // "id href media-type" of every manifest item, and the spine's idrefs.
 struct Shape {
@@ -163,11 +154,11 @@ TEST(Package, CompletePackageSettings) {
   WriteFile(dir / "bad.opf", "<package>");
   p.CompletePackage(dir / "bad.opf", "x", "y");
   EXPECT_EQ(ReadFile(dir / "bad.opf"), "<package>");
-  EXPECT_EQ(ErrorOf([&] { p.SetDirectory(dir / "bad.opf", "a", "b"); }), 91);
+  EXPECT_EQ(ErrorNumberOf([&] { p.SetDirectory(dir / "bad.opf", "a", "b"); }), 91);
   Book().CreateDefaultOpf(dir / "bare.opf");
-  EXPECT_EQ(ErrorOf([&] { p.SetDirectory(dir / "bare.opf", "a", "b"); }), 91);
+  EXPECT_EQ(ErrorNumberOf([&] { p.SetDirectory(dir / "bare.opf", "a", "b"); }), 91);
   WriteFile(dir / "nometa.opf", "<package/>");
-  EXPECT_EQ(ErrorOf([&] { p.CompletePackage(dir / "nometa.opf", "", ""); }), 91);
+  EXPECT_EQ(ErrorNumberOf([&] { p.CompletePackage(dir / "nometa.opf", "", ""); }), 91);
 }
 
 TEST(Package, FailuresOfCreatePackage) {
@@ -176,15 +167,15 @@ TEST(Package, FailuresOfCreatePackage) {
   WriteFile(dir / "p.opf", "<package><metadata/><manifest/></package>");
   Package p;
   p.SetPackagePath(dir / "p.opf");
-  EXPECT_EQ(ErrorOf([&] { p.CreatePackage(dir / "doc.htm", "doc", "", "", ""); }), 91);  // no spine
+  EXPECT_EQ(ErrorNumberOf([&] { p.CreatePackage(dir / "doc.htm", "doc", "", "", ""); }), 91);  // no spine
   Book().CreateDefaultOpf(dir / "p.opf");
   std::string before = ReadFile(dir / "p.opf");
-  EXPECT_EQ(ErrorOf([&] { p.CreatePackage(dir / "doc.htm", "doc", "", "", ""); }), 91);  // img without src
+  EXPECT_EQ(ErrorNumberOf([&] { p.CreatePackage(dir / "doc.htm", "doc", "", "", ""); }), 91);  // img without src
   EXPECT_EQ(ReadFile(dir / "p.opf"), before);
 
   p.initialID(32766);
   WriteFile(dir / "doc.htm", "<html><head/><body><img src=\"x.png\"/></body></html>");
-  EXPECT_EQ(ErrorOf([&] { p.CreatePackage(dir / "doc.htm", "doc", "", "", ""); }), 6);
+  EXPECT_EQ(ErrorNumberOf([&] { p.CreatePackage(dir / "doc.htm", "doc", "", "", ""); }), 6);
 }
 
 TEST(Package, GuidText) {

@@ -1,59 +1,23 @@
 // `vellix oeb check` driven as a user drives it: real arguments, a
 // container written byte by byte, and only what the tool prints and returns.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "oebff_maker.h"
-
-extern char** environ;
+#include "test_util.h"
 
 namespace {
 
 using Json = nlohmann::json;
 namespace fixtures = ikpubx::fixtures;
 
-struct Outcome {
-  int code = -1;
-  std::string out, err;
-};
+using Outcome = vellix::fixtures::ToolOutcome;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Runs the tool without a shell, stdin from /dev/null, its two output
-// streams into files of `folder`.
-Outcome Vellix(const fixtures::TempFolder& folder, std::vector<std::string> args) {
-  std::string out = folder.path() + "/stdout", err = folder.path() + "/stderr";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  args.insert(args.begin(), VELLIX_TOOL);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  Outcome r;
-  pid_t pid = 0;
-  int status = 0;
-  if (posix_spawn(&pid, VELLIX_TOOL, &actions, nullptr, argv.data(), environ) == 0 &&
-      ::waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-    r.code = WEXITSTATUS(status);
-  posix_spawn_file_actions_destroy(&actions);
-  r.out = Slurp(out);
-  r.err = Slurp(err);
-  return r;
+Outcome Vellix(const fixtures::TempFolder&, const std::vector<std::string>& args) {
+  return vellix::fixtures::RunTool(VELLIX_TOOL, args);
 }
 
 class OebCheckTest : public ::testing::Test {
