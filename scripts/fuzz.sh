@@ -10,6 +10,7 @@ set -euo pipefail
 bin="$(cd "$1" && pwd)/bin"
 seconds="$2"
 root="$(cd "$(dirname "$0")/.." && pwd)"
+export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 work="$(mktemp -d)"
 artifacts="$(mktemp -d "${TMPDIR:-/tmp}/vellix-fuzz-artifacts.XXXXXX")"
