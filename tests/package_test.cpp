@@ -119,6 +119,9 @@ TEST(Package, CreatePackageFromADocument) {
   EXPECT_EQ(read.Category(), "");
   EXPECT_EQ(Meta(opf, "x-IKL-logging"), "on");
   EXPECT_EQ(book.CreatePackageFromDocument(dir / "missing.htm"), "");
+
+  // The template recorded for the caller lies beside the loaded library.
+  EXPECT_TRUE(fs::exists(LibraryFolder() + "/dtds/default.opf")) << LibraryFolder();
 }
 
 TEST(Package, CompletePackageSettings) {
