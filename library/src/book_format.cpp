@@ -73,7 +73,7 @@ int16_t InformationLength(const InputFile& file) {
 
 std::string ReadInformationStrings(const InputFile& file) {
   // One read usually brings the header and the information strings.
-  constexpr size_t kFirstRead = 4096;
+  constexpr size_t kFirstRead = 512;
   std::string head = file.ReadUpTo(0, kFirstRead);
   if (head.size() < kHeaderSize) Raise(kInvalidArgument);
   if (static_cast<unsigned char>(head[22]) >= 128) Raise(kOverflow);

@@ -63,6 +63,9 @@ bool DecodeUtf8(std::string_view s, size_t& i, char32_t& out) {
 }  // namespace
 
 std::string Cp1252ToUtf8(std::string_view bytes) {
+  size_t ascii = 0;
+  while (ascii < bytes.size() && static_cast<unsigned char>(bytes[ascii]) < 0x80) ++ascii;
+  if (ascii == bytes.size()) return std::string(bytes);  // the common case
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 8);
   for (unsigned char b : bytes) AppendUtf8(out, CharOf(b));

@@ -8,6 +8,7 @@
 namespace vellix {
 
 std::string EscapeMarkup(std::string_view text) {
+  if (text.find_first_of("&<>") == std::string_view::npos) return std::string(text);
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
