@@ -135,7 +135,18 @@ void AddOebCommands(CLI::App& app, int& exit_code) {
       name = opf.substr(slash + 1);
     }
     if (size_t dot = name.find_last_of('.'); dot != std::string::npos) name.resize(dot);
-    std::vector<std::string> skipped = Book().BuildOEBFile(name, folder);
+    Book::PackProgress progress;
+    bool drawn = false;
+    if (::isatty(STDOUT_FILENO))
+      progress = [&drawn](size_t done, size_t total) {
+        if (total < 20) return;  // a few parts are packed in a blink
+        drawn = true;
+        std::string bar(done * 25 / total, '#');
+        bar.resize(25, '.');
+        std::cout << "\rPacking [" << bar << "] " << done << "/" << total << std::flush;
+      };
+    std::vector<std::string> skipped = Book().BuildOEBFile(name, folder, progress);
+    if (drawn) std::cout << "\r\033[K" << std::flush;
     for (const std::string& href : skipped)
       std::cerr << "vellix: not packed, outside the package's folder: " << href << "\n";
     std::cout << (folder == "/" ? "" : folder) << "/" << name << ".oeb\n";

@@ -263,12 +263,14 @@ bool StaysInside(const std::string& folder, const std::string& href) {
 // One part per element child of the package's manifest, in document order.
 // The package is parsed like every other load here: nothing is fetched.
 void WriteManifestParts(MIME& writer, const std::string& opf, const std::string& directory,
-                        std::vector<std::string>& skipped) {
+                        std::vector<std::string>& skipped, const Book::PackProgress& progress) {
   XmlDocument doc;
   LoadXmlFile(opf, doc);
   if (!doc.parsed) return;
   pugi::xml_node manifest = doc.Root().child("manifest");
   if (!manifest) Raise(kObjectNotSet);
+  size_t total = 0, done = 0;
+  for (pugi::xml_node item : manifest.children()) total += item.type() == pugi::node_element;
   for (pugi::xml_node item : manifest.children()) {
     if (item.type() != pugi::node_element) continue;
     pugi::xml_attribute id = item.attribute("id"), href = item.attribute("href"),
@@ -279,13 +281,15 @@ void WriteManifestParts(MIME& writer, const std::string& opf, const std::string&
       writer.AttachFile(JoinPath(directory, href.value()));
     else
       skipped.push_back(href.value());
+    if (progress) progress(++done, total);
   }
 }
 
 }  // namespace
 
 std::vector<std::string> Book::BuildOEBFile(const std::string& file_name,
-                                            const std::string& directory) const {
+                                            const std::string& directory,
+                                            const PackProgress& progress) const {
   std::vector<std::string> skipped;
   MIME writer;
   writer.SetPath(JoinPath(directory, file_name + ".oeb"));
@@ -293,7 +297,7 @@ std::vector<std::string> Book::BuildOEBFile(const std::string& file_name,
   writer.PutMimePackageHeader();
   std::string opf = JoinPath(directory, file_name + ".opf");
   writer.AttachFile(opf);
-  WriteManifestParts(writer, opf, directory, skipped);
+  WriteManifestParts(writer, opf, directory, skipped, progress);
   writer.PutMimeFooter();
   writer.Complete();
   return skipped;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -67,8 +68,11 @@ class Book : public Object {
   // href that is absolute or leads out of `directory` is never read: its
   // part frames an empty body, and the href is returned so the caller can
   // say so. Throws 94 for a manifest item without id, href or media-type.
-  std::vector<std::string> BuildOEBFile(const std::string& file_name,
-                                        const std::string& directory) const;
+  // `progress`, when given, hears (parts written, parts in all) after each
+  // manifest part.
+  using PackProgress = std::function<void(size_t done, size_t total)>;
+  std::vector<std::string> BuildOEBFile(const std::string& file_name, const std::string& directory,
+                                        const PackProgress& progress = {}) const;
 
   // Makes "<folder>/<base name>.opf" beside the document `document` and
   // fills it from the document and this book's title, author and category.
