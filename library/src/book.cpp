@@ -11,23 +11,12 @@
 #include "vellix/helpers.h"
 #include "vellix/package.h"
 #include "text_document.h"
+#include "text_util.h"
 #include "mime.h"
 #include "xml.h"
 
 namespace vellix {
 namespace {
-
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-std::string TrimSpaces(std::string_view s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return "";
-  return std::string(s.substr(b, s.find_last_not_of(' ') - b + 1));
-}
 
 std::string DeviceField(std::string_view raw) {
   return EscapeMarkup(Cp1252ToUtf8(TrimSpaces(raw)));
@@ -69,7 +58,7 @@ void Book::SetInformation(const std::string& info_bytes) {
   auto s = CutInformationStrings(info_bytes);
   category_ = DeviceField(s[1]);
   title_ = DeviceField(s[3]);
-  author_ = DeviceField(s[6] + " " + s[5] + " " + s[4]);
+  author_ = EscapeMarkup(Cp1252ToUtf8(AuthorOf(s)));
   book_id_ = DeviceField(s[0]);
 }
 
@@ -155,13 +144,6 @@ constexpr char kDefaultPackageProlog[] =
     "\"http://openebook.org/dtds/oeb-1.0.1/oebpkg101.dtd\">\r\n"
     "<package/>";
 
-std::string LowerName(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
-
 // "name" or else "NAME"; other spellings are not looked at.
 pugi::xml_attribute EitherCase(const pugi::xml_node& node, const char* lower, const char* upper) {
   pugi::xml_attribute a = node.attribute(lower);
@@ -180,14 +162,14 @@ bool Book::ExtractMetadata(const std::string& document, std::string& title, std:
   std::string t, a, c;
   for (pugi::xml_node child : head.children()) {
     if (child.type() != pugi::node_element) continue;
-    std::string local = LowerName(LocalName(child));
+    std::string local = LowerAscii(LocalName(child));
     if (local == "title") {
       t = TextOf(child);
     } else if (local == "meta") {
       pugi::xml_attribute name = EitherCase(child, "name", "NAME");
       pugi::xml_attribute content = EitherCase(child, "content", "CONTENT");
       if (!name || !content) continue;
-      std::string key = LowerName(name.value());
+      std::string key = LowerAscii(name.value());
       if (key == "author") a = content.value();
       else if (key == "genre") c = content.value();
     }

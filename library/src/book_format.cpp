@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "random.h"
+#include "text_util.h"
 #include "vellix/codepage.h"
 #include "vellix/error.h"
 #include "vellix/helpers.h"
@@ -62,6 +63,10 @@ std::array<std::string, 7> CutInformationStrings(std::string_view text) {
     start = nul + 1;
   }
   return out;
+}
+
+std::string AuthorOf(const std::array<std::string, 7>& s) {
+  return TrimSpaces(s[6] + " " + s[5] + " " + s[4]);
 }
 
 int16_t InformationLength(const InputFile& file) {

@@ -20,6 +20,10 @@ inline constexpr size_t kRsrcInfStringsOffset = 36;
 // fewer than seven NULs.
 std::array<std::string, 7> CutInformationStrings(std::string_view text);
 
+// The author as shown: the seventh, sixth and fifth strings joined by
+// single spaces, outer spaces trimmed (inner ones kept).
+std::string AuthorOf(const std::array<std::string, 7>& strings);
+
 // The book file's information-area length L (bytes 22-23). Throws 5 for a
 // file shorter than 24 bytes and 6 when byte 22 is 128 or more.
 int16_t InformationLength(const InputFile& file);

@@ -15,12 +15,6 @@ namespace {
 constexpr char kRemoteBookShelfUrl[] =
     "HKEY_CURRENT_USER\\Software\\OrvoTools\\Vellixlibrarian\\Sites\\RemoteBookShelfUrl";
 
-std::string TrimSpaces(std::string_view s) {
-  size_t b = s.find_first_not_of(' ');
-  if (b == std::string_view::npos) return "";
-  return std::string(s.substr(b, s.find_last_not_of(' ') - b + 1));
-}
-
 // One record of the bookshelf text, in single-byte text. The file is opened
 // once for its information strings, its source record and its size.
 std::string ShelfRecord(const std::string& base_url, const std::string& path) {
@@ -35,7 +29,7 @@ std::string ShelfRecord(const std::string& base_url, const std::string& path) {
     if (!r.source_type.empty()) source_type = r.source_type;
     periodical = r.issue_number != 0 && r.issue_number != -1;
   }
-  std::string author = TrimSpaces(s[6] + " " + s[5] + " " + s[4]);
+  std::string author = AuthorOf(s);
   std::string address = base_url + "?BOOK_ID=" + s[0] + "&SOURCE_ID=" + source_id +
                         "&SOURCE_TYPE=" + source_type;
   std::string line = source_id + ":" + source_type + ":" + s[0];

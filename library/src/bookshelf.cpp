@@ -6,6 +6,7 @@
 #include "fileio.h"
 #include "random.h"
 #include "sort.h"
+#include "text_util.h"
 #include "vellix/codepage.h"
 #include "vellix/error.h"
 
@@ -13,19 +14,10 @@ namespace vellix {
 namespace {
 
 bool EndsWithResFolderName(const std::string& path) {
-  if (path.size() < 4) return false;
-  std::string tail = path.substr(path.size() - 4);
-  for (char& c : tail)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return tail == ".RES";
+  return path.size() >= 4 && UpperAscii(std::string_view(path).substr(path.size() - 4)) == ".RES";
 }
 
-bool IsLowerImp(const std::string& path) {
-  std::string ext = ExtensionPart(path);
-  for (char& c : ext)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return ext == "imp";
-}
+bool IsLowerImp(const std::string& path) { return LowerAscii(ExtensionPart(path)) == "imp"; }
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 
 #include "fileio.h"
 #include "html_cleanup.h"
+#include "text_util.h"
 #include "vellix/codepage.h"
 
 namespace vellix {
@@ -11,12 +12,6 @@ namespace {
 
 constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_declaration |
                                  pugi::parse_doctype | pugi::parse_comments | pugi::parse_pi;
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
 
 // The encoding named by the XML declaration at the start of `bytes`.
 std::string DeclaredEncoding(std::string_view bytes) {
@@ -29,7 +24,7 @@ std::string DeclaredEncoding(std::string_view bytes) {
   if (quote == std::string_view::npos) return "";
   size_t close = decl.find(decl[quote], quote + 1);
   if (close == std::string_view::npos) return "";
-  return Lower(std::string(decl.substr(quote + 1, close - quote - 1)));
+  return LowerAscii(std::string(decl.substr(quote + 1, close - quote - 1)));
 }
 
 // Well-formed means one document element and no stray text around it.
@@ -104,7 +99,7 @@ void SaveXmlFile(const XmlDocument& doc, const std::string& path) {
   pugi::xml_node decl = doc.dom.first_child();
   if (decl.type() == pugi::node_declaration) {
     pugi::xml_attribute encoding = decl.attribute("encoding");
-    if (encoding && Lower(encoding.value()) != "utf-8") encoding.set_value("UTF-8");
+    if (encoding && LowerAscii(encoding.value()) != "utf-8") encoding.set_value("UTF-8");
   }
   StringWriter writer;
   doc.dom.save(writer, "\t", pugi::format_default | pugi::format_no_declaration,
