@@ -103,6 +103,19 @@ std::string CpuRatio(const std::vector<double>& subject, const std::vector<doubl
   return buf;
 }
 
+// Runs one subject and one baseline measurement, alternating which goes
+// first, so that a slow spell of the machine falls on both alike.
+template <typename S, typename B>
+void Interleave(int rep, S&& subject, B&& baseline) {
+  if (rep % 2) {
+    subject();
+    baseline();
+  } else {
+    baseline();
+    subject();
+  }
+}
+
 const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
 
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
@@ -303,13 +316,7 @@ void BenchLoad(size_t count, int reps) {
       watch.Stop(baseline, baseline_cpu);
       if (seen != count) Fail("load: baseline saw the wrong number of files");
     };
-    if (r % 2) {
-      run_subject();
-      run_baseline();
-    } else {
-      run_baseline();
-      run_subject();
-    }
+    Interleave(r, run_subject, run_baseline);
   }
   // The exports over the same shelf, against the same baseline.
   std::vector<double> text_times, list_times, unused;
@@ -395,13 +402,7 @@ void BenchSort(size_t count, int reps) {
       watch.Stop(baseline, baseline_cpu);
       if (order.size() != count) Fail("sort: baseline has the wrong length");
     };
-    if (r % 2) {
-      run_subject();
-      run_baseline();
-    } else {
-      run_baseline();
-      run_subject();
-    }
+    Interleave(r, run_subject, run_baseline);
   }
   Stats k = Summarize(key_times), s = Summarize(subject), b = Summarize(baseline);
   double ratio = s.median / b.median;
@@ -506,13 +507,7 @@ void BenchConvert(size_t data_fork_bytes, size_t resource_bytes, int reps) {
   run_subject(false);
 
   for (int r = 0; r < reps; ++r) {
-    if (r % 2) {
-      run_subject(true);
-      run_baseline(true);
-    } else {
-      run_baseline(true);
-      run_subject(true);
-    }
+    Interleave(r, [&] { run_subject(true); }, [&] { run_baseline(true); });
   }
   clear_outputs();
   Stats s = Summarize(subject), b = Summarize(baseline);
@@ -589,13 +584,7 @@ void BenchText(size_t bytes, int reps) {
       out.close();
       watch.Stop(baseline, unused);
     };
-    if (r % 2) {
-      run_subject();
-      run_baseline();
-    } else {
-      run_baseline();
-      run_subject();
-    }
+    Interleave(r, run_subject, run_baseline);
   }
   Stats s = Summarize(subject), b = Summarize(baseline);
   double ratio = s.median / b.median;
@@ -711,13 +700,7 @@ void BenchPack(size_t files, size_t each, int reps) {
       RunCat(paths, scratch / "cat.out");
       watch.Stop(baseline, unused);
     };
-    if (r % 2) {
-      run_subject();
-      run_baseline();
-    } else {
-      run_baseline();
-      run_subject();
-    }
+    Interleave(r, run_subject, run_baseline);
   }
   double mib = static_cast<double>(files * each) / (1024.0 * 1024.0);
   double vs = mib / (Summarize(subject).median / 1000), cs = mib / (Summarize(baseline).median / 1000);
