@@ -4,7 +4,7 @@
 #include "commands.h"
 #include "output.h"
 #include "vellix/book.h"
-#include "vellix/codepage.h"
+#include "vellix/formats/codepage.h"
 #include "vellix/error.h"
 #include "vellix/package.h"
 

@@ -11,7 +11,7 @@
 #include "ikpubx/oebff_reader.h"
 #include "output.h"
 #include "vellix/book.h"
-#include "vellix/codepage.h"
+#include "vellix/formats/codepage.h"
 #include "vellix/error.h"
 
 namespace vellix::cli {

@@ -5,7 +5,7 @@
 #include "output.h"
 #include "vellix/booklist.h"
 #include "vellix/bookshelf.h"
-#include "vellix/codepage.h"
+#include "vellix/formats/codepage.h"
 #include "vellix/error.h"
 
 namespace vellix::cli {

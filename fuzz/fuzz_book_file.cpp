@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <string>
 
-#include "book_format.h"
+#include "vellix/formats/book_format.h"
 #include "vellix/book.h"
 #include "vellix/bookshelf.h"
-#include "vellix/codepage.h"
+#include "vellix/formats/codepage.h"
 #include "vellix/error.h"
 
 namespace {

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "vellix/book.h"
-#include "vellix/codepage.h"
+#include "vellix/formats/codepage.h"
 #include "vellix/error.h"
 
 namespace fs = std::filesystem;

@@ -3,12 +3,12 @@
 // it was.
 #include <cstdint>
 
-#include "fileio.h"
+#include "vellix/formats/file_io.h"
 #include "fuzz_common.h"
 #include "vellix/book.h"
 #include "vellix/error.h"
 #include "vellix/package.h"
-#include "xml.h"
+#include "vellix/formats/xml.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string folder = fuzz::Scratch();

@@ -6,7 +6,7 @@
 #include "fuzz_common.h"
 #include "vellix/book.h"
 #include "vellix/error.h"
-#include "xml.h"
+#include "vellix/formats/xml.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string htm = fuzz::Scratch() + "/in.htm";

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "ikpubx/oebff_reader.h"
-#include "oebff_parser.h"
+#include "vellix/formats/oebff_parser.h"
 
 namespace {
 

@@ -3,14 +3,15 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "fileio.h"
+#include "vellix/formats/file_io.h"
 #include "fuzz_common.h"
 #include "vellix/book.h"
 #include "vellix/error.h"
+#include "vellix/formats/oebff_writer.h"
 
 namespace {
 
-const std::string kFooter = "\r\n--ZEQTRVNPOLKHGDJXYIKL2000--\r\n";
+const std::string kFooter = vellix::OEBFFContainerFooter();
 // A NUL inside: no header line (attribute text) can ever hold it.
 const std::string kSecret("OUTSIDE\0SECRET", 14);
 

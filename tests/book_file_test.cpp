@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "book_format.h"
+#include "vellix/formats/book_format.h"
 #include "book_maker.h"
 #include "test_util.h"
 #include "vellix/book.h"

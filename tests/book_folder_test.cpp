@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <set>
 
-#include "book_format.h"
+#include "vellix/formats/book_format.h"
 #include "book_maker.h"
 #include "vellix/book.h"
 #include "vellix/error.h"

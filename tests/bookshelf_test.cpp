@@ -8,7 +8,7 @@
 
 #include "book_maker.h"
 #include "test_util.h"
-#include "random.h"
+#include "vellix/formats/random.h"
 #include "vellix/error.h"
 
 namespace vellix {

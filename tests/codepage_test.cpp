@@ -1,9 +1,10 @@
-#include "vellix/codepage.h"
+#include "vellix/formats/codepage.h"
 
 #include <gtest/gtest.h>
 
 #include "vellix/error.h"
-#include "vellix/helpers.h"
+#include "vellix/formats/markup.h"
+#include "binary.h"
 
 namespace vellix {
 namespace {

@@ -7,7 +7,7 @@
 #include "text_document.h"
 #include "vellix/book.h"
 #include "vellix/error.h"
-#include "xml.h"
+#include "vellix/formats/xml.h"
 
 namespace vellix {
 namespace {

@@ -11,8 +11,9 @@
 #include "test_util.h"
 #include "vellix/book.h"
 #include "vellix/error.h"
-#include "vellix/helpers.h"
-#include "xml.h"
+#include "vellix/formats/random.h"
+#include "install.h"
+#include "vellix/formats/xml.h"
 
 namespace vellix {
 namespace {

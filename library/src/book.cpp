@@ -4,16 +4,17 @@
 
 #include <filesystem>
 
-#include "book_format.h"
-#include "fileio.h"
-#include "vellix/codepage.h"
+#include "vellix/formats/book_format.h"
+#include "vellix/formats/file_io.h"
+#include "vellix/formats/codepage.h"
 #include "vellix/error.h"
-#include "vellix/helpers.h"
+#include "vellix/formats/markup.h"
+#include "install.h"
 #include "vellix/package.h"
 #include "text_document.h"
-#include "text_util.h"
+#include "vellix/formats/ascii.h"
 #include "mime.h"
-#include "xml.h"
+#include "vellix/formats/xml.h"
 
 namespace vellix {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <ctime>
 
-#include "book_format.h"
+#include "vellix/formats/book_format.h"
 #include "booklist_lines.h"
-#include "fileio.h"
-#include "vellix/codepage.h"
+#include "vellix/formats/file_io.h"
+#include "vellix/formats/codepage.h"
 #include "vellix/error.h"
 #include "vellix/settings.h"
 

@@ -2,12 +2,12 @@
 
 #include <sys/stat.h>
 
-#include "book_format.h"
-#include "fileio.h"
-#include "random.h"
+#include "vellix/formats/book_format.h"
+#include "vellix/formats/file_io.h"
+#include "vellix/formats/random.h"
 #include "sort.h"
-#include "text_util.h"
-#include "vellix/codepage.h"
+#include "vellix/formats/ascii.h"
+#include "vellix/formats/codepage.h"
 #include "vellix/error.h"
 
 namespace vellix {

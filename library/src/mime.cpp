@@ -1,6 +1,7 @@
 #include "mime.h"
 
-#include "vellix/codepage.h"
+#include "vellix/formats/codepage.h"
+#include "vellix/formats/oebff_writer.h"
 #include "vellix/error.h"
 
 namespace vellix {
@@ -18,32 +19,21 @@ void MIME::Write(const std::string& text) {
 
 void MIME::PutMimeHeader() {
   if (state_ != 0) return;
-  Write(std::string("MIME-Version: 1.0\r\n") +
-        "Content-Type: multipart/related;\r\n"
-        "\ttype=\"application/x-oeb1\";\r\n"
-        "\tstart=\"" + kStart + "\";\r\n"
-        "\tboundary=\"" + kBoundary + "\"\r\n");
+  Write(OEBFFContainerHeader());
   state_ = 1;
 }
 
 void MIME::PutMimePackageHeader() {
   if (state_ != 1) return;
-  Write(std::string("\r\n--") + kBoundary + "\r\n" +
-        "Content-Type: text/xml\r\n"
-        "Content-ID: " + kStart + "\r\n"
-        "\r\n");
+  Write(OEBFFPackagePartHeader());
   state_ = 2;
 }
 
 void MIME::PutMimeFileHeader(const std::string& content_type, const std::string& oeb,
                              const std::string& content_disposition) {
   if (state_ != 2 && state_ != 3) return;
-  Write(std::string("\r\n--") + kBoundary + "\r\n" +
-        "Content-Type: " + Utf8ToCp1252Lossy(content_type) + "\r\n" +
-        "Content-OEB-ID: " + Utf8ToCp1252Lossy(oeb) + "\r\n" +
-        "Content-Disposition: href=\"" + Utf8ToCp1252Lossy(content_disposition) + "\"\r\n" +
-        "Content-Transfer-Encoding: binary\r\n"
-        "\r\n");
+  Write(OEBFFFilePartHeader(Utf8ToCp1252Lossy(content_type), Utf8ToCp1252Lossy(oeb),
+                            Utf8ToCp1252Lossy(content_disposition)));
   state_ = 3;
 }
 
@@ -56,7 +46,7 @@ void MIME::AttachFile(const std::string& file_path) {
 
 void MIME::PutMimeFooter() {
   if (state_ != 2 && state_ != 3) return;
-  Write(std::string("\r\n--") + kBoundary + "--\r\n");
+  Write(OEBFFContainerFooter());
   state_ = 4;
 }
 

@@ -1,5 +1,5 @@
-// The OEBFF container writer: a MIME multipart/related message with a fixed
-// boundary, one part for the package document and one per manifest file.
+// The OEBFF container writer (the container's text is in
+// vellix/formats/oebff_writer.h).
 //
 // The writer is a small state machine (0 new, 1 header, 2 package header,
 // 3 file headers, 4 footer); an operation called in a state it does not
@@ -12,15 +12,12 @@
 #include <memory>
 #include <string>
 
-#include "fileio.h"
+#include "vellix/formats/file_io.h"
 
 namespace vellix {
 
 class MIME {
  public:
-  static constexpr char kBoundary[] = "ZEQTRVNPOLKHGDJXYIKL2000";
-  static constexpr char kStart[] = "packageIKL2000";
-
   const std::string& Path() const { return path_; }
   // Only in state 0: remembers the path and starts the output.
   void SetPath(const std::string& path);

@@ -3,10 +3,10 @@
 #include <functional>
 #include <unordered_set>
 
-#include "fileio.h"
+#include "vellix/formats/file_io.h"
 #include "vellix/error.h"
-#include "vellix/helpers.h"
-#include "xml.h"
+#include "vellix/formats/random.h"
+#include "vellix/formats/xml.h"
 
 namespace vellix {
 namespace {

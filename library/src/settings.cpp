@@ -5,7 +5,7 @@
 #include <sstream>
 #include <vector>
 
-#include "vellix/codepage.h"
+#include "vellix/formats/codepage.h"
 
 namespace vellix {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "vellix/codepage.h"
-#include "vellix/helpers.h"
+#include "vellix/formats/codepage.h"
+#include "vellix/formats/markup.h"
 
 namespace vellix {
 namespace {

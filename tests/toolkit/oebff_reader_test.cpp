@@ -11,11 +11,14 @@
 
 #include "ikpubx/oebff_reader.h"
 #include "oebff_maker.h"
-#include "oebff_parser.h"
-#include "windowed_file.h"
+#include "vellix/formats/oebff_parser.h"
+#include "vellix/formats/windowed_file.h"
 
 namespace ikpubx {
 namespace {
+
+using vellix::OEBFFParser;
+using vellix::WindowedFile;
 
 using fixtures::ContainerHeader;
 using fixtures::FileHeader;
@@ -321,7 +324,10 @@ TEST_F(OEBFFReaderTest, ProgressCanStopTheReading) {
   EXPECT_FALSE(OEBFFReader(path, forward).Failed());
   EXPECT_GT(last, 2 * WindowedFile::kWindowSize);
   EXPECT_EQ(OEBFFReader(path, [](int64_t, int64_t) { return false; }).ErrorCode(), kOEBFFUserAborted);
-  EXPECT_EQ(OEBFFReader(path, [](int64_t, int64_t) -> bool { throw 42; }).ErrorCode(), kOEBFFUserAborted);
+  // Anything else thrown is no answer from the user.
+  OEBFFReader thrown(path, [](int64_t, int64_t) -> bool { throw 42; });
+  EXPECT_TRUE(thrown.Failed());
+  EXPECT_EQ(thrown.ErrorCode(), -1);
 }
 
 // What the parser makes of a file through a window of `window_size`: the

@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "oebff_parser.h"
-#include "path_text.h"
+#include "vellix/formats/codepage.h"
+#include "vellix/formats/oebff_parser.h"
 
 namespace ikpubx {
 
@@ -12,10 +12,10 @@ OEBFFReader::OEBFFReader(std::string_view container_path, const Progress& progre
     // Room for the longest diagnostic, so composing one after a failure
     // cannot run out of memory.
     diagnostic_.reserve(64);
-    std::optional<size_t> length = Cp1252Length(container_path);
+    std::optional<size_t> length = vellix::Cp1252Length(container_path);
     if (!length || *length > kMaxPathLength || container_path.find('\0') != std::string_view::npos)
       throw COEBFFContainerException(kOEBFFFileNotFound);
-    OEBFFParser parser;
+    vellix::OEBFFParser parser;
     parser.Parse(std::string(container_path), progress);
     std::unique_ptr<OEBFFNode> root = parser.TakeRoot();
     std::vector<OEBFFNode*> parts;
@@ -30,14 +30,13 @@ OEBFFReader::OEBFFReader(std::string_view container_path, const Progress& progre
   } catch (const std::bad_alloc&) {
     Fail(E_OUTOFMEMORY, kOEBFFNoError);
   } catch (...) {
-    // Only a progress observer can throw anything else; it meant to stop.
-    Fail(E_FAIL, kOEBFFUserAborted);
+    // Nothing in the reader throws anything else; whatever it was, it is
+    // no answer from the user.
+    Fail(E_FAIL, -1);
   }
 }
 
-OEBFFReader::~OEBFFReader() {
-  if (current_node_) current_node_->ReleaseContent();
-}
+OEBFFReader::~OEBFFReader() = default;
 
 OEBFFNode* OEBFFReader::Part(int32_t index) const {
   if (index < 0 || index >= part_count_) return nullptr;

@@ -1,48 +1,16 @@
 // The error that ends the reading of an OEBFF container.
 //
-// The container parser raises it with one of the codes below; it never
-// leaves the toolkit: OEBFFReader catches it and keeps the code.
+// The container parser raises it with one of the codes of OEBFFError; it
+// never leaves the toolkit: OEBFFReader catches it and keeps the code.
 #pragma once
 
-#include <cstdint>
-#include <exception>
-#include <string>
+#include "vellix/formats/oebff_error.h"
 
 namespace ikpubx {
 
-enum OEBFFError : int32_t {
-  kOEBFFNoError = 0,
-  kOEBFFUnexpectedEnd = 1,           // NUL or end of file inside a quoted string
-  kOEBFFInvalidMimeTypeHeader = 2,   // not raised by the reader
-  kOEBFFMissingMimeTypeAttributes = 3,
-  kOEBFFNoEqualSign = 4,
-  kOEBFFInvalidAttributeValue = 5,   // a value that is neither token nor quoted string
-  kOEBFFIllegalCharacter = 6,        // a byte a quoted string may not hold
-  kOEBFFInvalidFileInContainer = 7,
-  kOEBFFInvalidMimeHeaders = 8,      // a header line without name, ":" or blank
-  kOEBFFInvalidQuotedValue = 9,
-  kOEBFFInvalidContainer = 10,       // bad container headers or missing delimiter
-  kOEBFFInvalidPart = 11,            // a part's headers fail their check
-  kOEBFFFileNotFound = 12,           // the container cannot be opened
-  kOEBFFUserAborted = 13,            // the progress observer asked to stop
-};
-
-class COEBFFContainerException : public std::exception {
- public:
-  explicit COEBFFContainerException(int32_t code) noexcept : code_(code) {}
-
-  int32_t Code() const noexcept { return code_; }
-  // The message of the code, e.g. "Invalid OEBFF Container".
-  const char* what() const noexcept override { return MessageFor(code_); }
-
-  // The message table; codes outside it read "Unknown error".
-  static const char* MessageFor(int32_t code) noexcept;
-
- private:
-  int32_t code_;
-};
-
-// "<message>\r\nError 0x<code as eight upper-case hex digits>\r\n".
-std::string ComposeDiagnostic(const char* message, uint32_t code);
+using vellix::ComposeDiagnostic;
+using vellix::OEBFFError;
+using enum vellix::OEBFFError;
+using COEBFFContainerException = vellix::OEBFFContainerError;
 
 }  // namespace ikpubx

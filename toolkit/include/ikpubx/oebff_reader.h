@@ -35,13 +35,12 @@ class OEBFFReader {
 
   // Told how far reading has come (bytes of `size`), about every 100 KiB.
   // Answering false stops the reading with code kOEBFFUserAborted.
-  using Progress = std::function<bool(int64_t done, int64_t size)>;
+  using Progress = vellix::ContainerProgress;
 
   // Reads the container at `container_path` (UTF-8). A path the 8-bit code
   // page cannot spell, one longer than kMaxPathLength characters, or one
   // holding a NUL fails with code kOEBFFFileNotFound, as a missing file does.
   explicit OEBFFReader(std::string_view container_path, const Progress& progress = {}) noexcept;
-  // Releases content loaded into the current node, then the whole tree.
   virtual ~OEBFFReader();
   OEBFFReader(const OEBFFReader&) = delete;
   OEBFFReader& operator=(const OEBFFReader&) = delete;
@@ -50,7 +49,8 @@ class OEBFFReader {
   // S_OK when read; E_FAIL when the container was refused (see ErrorCode);
   // E_OUTOFMEMORY when memory ran out.
   HRESULT Result() const { return result_; }
-  // An OEBFFError; kOEBFFNoError when read (and after running out of memory).
+  // An OEBFFError; kOEBFFNoError when read (and after running out of
+  // memory); -1 ("Unknown error") when something unforeseen stopped it.
   int32_t ErrorCode() const { return error_code_; }
   // "<message>\r\nError 0x<code, 8 hex digits>\r\n" after a failure, else "".
   const std::string& Diagnostic() const { return diagnostic_; }
@@ -63,18 +63,10 @@ class OEBFFReader {
   // Null when `index` is out of range.
   OEBFFNode* Part(int32_t index) const;
 
-  // Slots for the consumer; empty after construction.
-  OEBFFNode* CurrentNode() const { return current_node_; }
-  void SetCurrentNode(OEBFFNode* node) { current_node_ = node; }
-  int32_t ConsumerTag() const { return consumer_tag_; }
-  void SetConsumerTag(int32_t tag) { consumer_tag_ = tag; }
-
  private:
   void Fail(HRESULT result, int32_t code) noexcept;
 
   std::unique_ptr<OEBFFNode> root_;
-  OEBFFNode* current_node_ = nullptr;
-  int32_t consumer_tag_ = 0;
   int32_t part_count_ = 0;
   int32_t failed_ = 0;
   std::vector<OEBFFNode*> parts_;

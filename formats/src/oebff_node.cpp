@@ -1,6 +1,6 @@
-#include "ikpubx/oebff_node.h"
+#include "vellix/formats/oebff_node.h"
 
-namespace ikpubx {
+namespace vellix {
 namespace {
 
 const std::string kNoPath;
@@ -83,10 +83,4 @@ bool OEBFFNode::AppendValue(const std::string& text) noexcept {
   return true;
 }
 
-void OEBFFNode::ReleaseContent() noexcept {
-  if (!content_loaded_) return;
-  std::string().swap(value_);  // give the memory back, not just the length
-  content_loaded_ = false;
-}
-
-}  // namespace ikpubx
+}  // namespace vellix

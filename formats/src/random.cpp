@@ -1,5 +1,8 @@
-#include "random.h"
+#include "vellix/formats/random.h"
 
+#include <sys/random.h>
+
+#include <cerrno>
 #include <chrono>
 #include <random>
 
@@ -28,6 +31,30 @@ char RandomCapital() {
   int k = static_cast<int>(RandomUnit() * 26);
   if (k > 25) k = 25;  // uniform_real_distribution may round up to 1.0
   return static_cast<char>('A' + k);
+}
+
+std::string NewGuidString() {
+  unsigned char bytes[16];
+  size_t got = 0;
+  while (got < sizeof bytes) {
+    ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return "";
+    }
+    got += static_cast<size_t>(n);
+  }
+  // A version 4 GUID: Data1..Data3 print as numbers, the last eight bytes
+  // in storage order; with random bits both read the same.
+  bytes[6] = static_cast<unsigned char>((bytes[6] & 0x0F) | 0x40);
+  bytes[8] = static_cast<unsigned char>((bytes[8] & 0x3F) | 0x80);
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text;
+  for (unsigned char b : bytes) {
+    text += kHex[b >> 4];
+    text += kHex[b & 0x0F];
+  }
+  return text;
 }
 
 }  // namespace vellix

@@ -1,15 +1,15 @@
-#include "book_format.h"
+#include "vellix/formats/book_format.h"
 
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <vector>
 
-#include "random.h"
-#include "text_util.h"
-#include "vellix/codepage.h"
-#include "vellix/error.h"
-#include "vellix/helpers.h"
+#include "vellix/formats/random.h"
+#include "vellix/formats/ascii.h"
+#include "vellix/formats/codepage.h"
+#include "vellix/formats/error.h"
+#include "binary.h"
 
 namespace vellix {
 namespace {

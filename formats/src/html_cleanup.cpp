@@ -1,12 +1,12 @@
-#include "html_cleanup.h"
+#include "vellix/formats/html_cleanup.h"
 
 #include <tidy/tidy.h>
 #include <tidy/tidybuffio.h>
 
 #include <memory>
 
-#include "fileio.h"
-#include "vellix/codepage.h"
+#include "vellix/formats/file_io.h"
+#include "vellix/formats/codepage.h"
 
 namespace vellix {
 

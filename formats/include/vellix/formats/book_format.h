@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "fileio.h"
+#include "vellix/formats/file_io.h"
 
 namespace vellix {
 

@@ -1,4 +1,4 @@
-#include "vellix/error.h"
+#include "vellix/formats/error.h"
 
 #include <cerrno>
 

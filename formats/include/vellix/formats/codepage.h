@@ -5,6 +5,7 @@
 // U+009D), so bytes -> text -> bytes is exact.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,7 +30,17 @@ size_t Utf8Length(std::string_view text);
 
 bool IsValidUtf8(std::string_view text);
 
-// Appends the UTF-8 form of one character (below U+10000).
+// The number of 8-bit characters `text` needs, or nothing when it is not
+// valid UTF-8 or holds a character the code page lacks.
+std::optional<size_t> Cp1252Length(std::string_view text);
+
+// The one UTF-8 decoder of the suite: the character at `i`, moving `i`
+// past it; a negative value for a malformed, overlong or surrogate
+// sequence (then `i` moves past its longest valid-looking prefix).
+int32_t NextUtf8Char(std::string_view text, size_t& i);
+
+// Appends the UTF-8 form of one character (nothing for a surrogate or a
+// value past U+10FFFF).
 void AppendUtf8(std::string& out, char32_t c);
 
 }  // namespace vellix

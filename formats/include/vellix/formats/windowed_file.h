@@ -15,7 +15,7 @@
 #include <span>
 #include <string>
 
-namespace ikpubx {
+namespace vellix {
 
 class WindowedFile {
  public:
@@ -99,4 +99,4 @@ class WindowedFile {
   std::function<void(int64_t, int64_t)> observer_;
 };
 
-}  // namespace ikpubx
+}  // namespace vellix

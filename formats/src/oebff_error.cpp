@@ -1,10 +1,10 @@
-#include "ikpubx/oebff_exception.h"
+#include "vellix/formats/oebff_error.h"
 
 #include <array>
 
-namespace ikpubx {
+namespace vellix {
 
-const char* COEBFFContainerException::MessageFor(int32_t code) noexcept {
+const char* OEBFFContainerError::MessageFor(int32_t code) noexcept {
   static constexpr std::array<const char*, 14> kMessages = {
       "No error",
       "Unexpected end of document",
@@ -34,4 +34,4 @@ std::string ComposeDiagnostic(const char* message, uint32_t code) {
   return text;
 }
 
-}  // namespace ikpubx
+}  // namespace vellix

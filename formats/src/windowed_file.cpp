@@ -1,10 +1,10 @@
-#include "windowed_file.h"
+#include "vellix/formats/windowed_file.h"
 
 #include <sys/stat.h>
 
 #include <algorithm>
 
-namespace ikpubx {
+namespace vellix {
 
 bool WindowedFile::Open(const std::string& path) {
   if (file_) return false;
@@ -98,4 +98,4 @@ void WindowedFile::Load(int64_t offset) {
   if (static_cast<int64_t>(got) < wanted) size_ = window_end_;
 }
 
-}  // namespace ikpubx
+}  // namespace vellix

@@ -1,11 +1,11 @@
-#include "xml.h"
+#include "vellix/formats/xml.h"
 
 #include <sstream>
 
-#include "fileio.h"
-#include "html_cleanup.h"
-#include "text_util.h"
-#include "vellix/codepage.h"
+#include "vellix/formats/file_io.h"
+#include "vellix/formats/html_cleanup.h"
+#include "vellix/formats/ascii.h"
+#include "vellix/formats/codepage.h"
 
 namespace vellix {
 namespace {

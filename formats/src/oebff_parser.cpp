@@ -1,11 +1,11 @@
-#include "oebff_parser.h"
+#include "vellix/formats/oebff_parser.h"
 
 #include <array>
 #include <cstring>
 #include <new>
 #include <string_view>
 
-namespace ikpubx {
+namespace vellix {
 namespace {
 
 constexpr uint8_t kCR = '\r';
@@ -63,14 +63,14 @@ void Require(bool done) {
 
 }  // namespace
 
-bool OEBFFParser::Parse(const std::string& path, const OEBFFReader::Progress& progress) {
+bool OEBFFParser::Parse(const std::string& path, const ContainerProgress& progress) {
   if (progress) {
     // A step back over a window's edge reloads an earlier window; progress
     // is only ever reported forward.
     file_.SetLoadObserver([&progress, reported = int64_t{-1}](int64_t offset, int64_t size) mutable {
       if (offset <= reported) return;
       reported = offset;
-      if (!progress(offset, size)) throw COEBFFContainerException(kOEBFFUserAborted);
+      if (!progress(offset, size)) throw OEBFFContainerError(kOEBFFUserAborted);
     });
   }
   try {
@@ -86,7 +86,7 @@ bool OEBFFParser::Parse(const std::string& path, const OEBFFReader::Progress& pr
   return true;
 }
 
-void OEBFFParser::Fail(int32_t code) { throw COEBFFContainerException(code); }
+void OEBFFParser::Fail(int32_t code) { throw OEBFFContainerError(code); }
 
 void OEBFFParser::ParseOpenFile() {
   if (!file_.Open(*path_)) Fail(kOEBFFFileNotFound);
@@ -371,4 +371,4 @@ bool OEBFFParser::SearchDelimiter(int64_t* candidate_end) {
   }
 }
 
-}  // namespace ikpubx
+}  // namespace vellix

@@ -1,4 +1,4 @@
-#include "fileio.h"
+#include "vellix/formats/file_io.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <memory>
 
-#include "vellix/error.h"
+#include "vellix/formats/error.h"
 
 namespace vellix {
 namespace {

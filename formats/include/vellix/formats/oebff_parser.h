@@ -5,20 +5,22 @@
 // container's header fields under the root, then one part node per part
 // with its header fields and its body's byte range. Backtracking uses
 // marks (remembered positions) and step-backs (undoing one read, a CR LF
-// pair as one unit). Every error throws COEBFFContainerException with its
+// pair as one unit). Every error throws OEBFFContainerError with its
 // code after the file has been closed.
+//
+// The file is read through a window of at most 100 KiB, so memory stays
+// flat for containers of any size.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "ikpubx/oebff_exception.h"
-#include "ikpubx/oebff_node.h"
-#include "ikpubx/oebff_reader.h"
-#include "windowed_file.h"
+#include "vellix/formats/oebff_error.h"
+#include "vellix/formats/oebff_node.h"
+#include "vellix/formats/windowed_file.h"
 
-namespace ikpubx {
+namespace vellix {
 
 class OEBFFParser {
  public:
@@ -29,9 +31,9 @@ class OEBFFParser {
 
   // Reads the container at `path` (as the file system names it); one call
   // per parser. Returns
-  // true, or throws COEBFFContainerException (or std::bad_alloc); the file
+  // true, or throws OEBFFContainerError (or std::bad_alloc); the file
   // is closed either way.
-  bool Parse(const std::string& path, const OEBFFReader::Progress& progress = {});
+  bool Parse(const std::string& path, const ContainerProgress& progress = {});
 
   // The tree read by Parse (the parser keeps nothing of it).
   std::unique_ptr<OEBFFNode> TakeRoot() { return std::move(root_); }
@@ -78,4 +80,4 @@ class OEBFFParser {
   std::string name_, token_, quoted_, raw_;
 };
 
-}  // namespace ikpubx
+}  // namespace vellix
