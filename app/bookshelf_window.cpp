@@ -8,6 +8,8 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
 
 #include "about_dialog.h"
 #include "add_book_dialog.h"
@@ -16,8 +18,6 @@
 #include "vellix/book.h"
 
 namespace {
-
-const char kProgramTitle[] = "Vellix Publisher";
 
 // Titles sort alphabetically, ignoring letter case.
 class TitleItem : public QListWidgetItem {
@@ -54,6 +54,37 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent)
   auto* browse = new QPushButton(tr("&Browse..."), frame);
   browse->setObjectName(QStringLiteral("cmdBrowse"));
 
+  // The warning bar: plain labels that take no focus, so whatever it shows
+  // while the user types leaves the keyboard in the folder box.
+  warning_bar_ = new QFrame(frame);
+  warning_bar_->setObjectName(QStringLiteral("fraUnreadable"));
+  warning_bar_->setFrameShape(QFrame::StyledPanel);
+  warning_bar_->setStyleSheet(
+      QStringLiteral("#fraUnreadable { background: #fff4ce; border: 1px solid #e0c060; }"));
+  warning_summary_ = new QLabel(warning_bar_);
+  warning_summary_->setObjectName(QStringLiteral("lblUnreadable"));
+  warning_summary_->setTextFormat(Qt::PlainText);
+  QFont bold = warning_summary_->font();
+  bold.setBold(true);
+  warning_summary_->setFont(bold);
+  warning_details_ = new QLabel;
+  warning_details_->setObjectName(QStringLiteral("lblUnreadableBooks"));
+  warning_details_->setTextFormat(Qt::PlainText);  // file names are no markup
+  warning_details_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // Many damaged books scroll inside the bar instead of pushing the list away.
+  auto* details_area = new QScrollArea(warning_bar_);
+  details_area->setWidget(warning_details_);
+  details_area->setWidgetResizable(true);
+  details_area->setFrameShape(QFrame::NoFrame);
+  details_area->setFocusPolicy(Qt::NoFocus);
+  details_area->setMaximumHeight(6 * warning_details_->fontMetrics().lineSpacing());
+  details_area->setStyleSheet(QStringLiteral("background: transparent;"));
+  auto* bar_layout = new QVBoxLayout(warning_bar_);
+  bar_layout->setContentsMargins(8, 6, 8, 6);
+  bar_layout->addWidget(warning_summary_);
+  bar_layout->addWidget(details_area);
+  warning_bar_->hide();
+
   list_ = new QListWidget(frame);
   list_->setObjectName(QStringLiteral("lstBookshelf"));
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -75,8 +106,10 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent)
   layout->addWidget(label, 0, 0, 1, 2);
   layout->addWidget(folder_box_, 1, 0);
   layout->addWidget(browse, 1, 1);
-  layout->addWidget(list_, 2, 0, 1, 2);
-  layout->addLayout(buttons, 3, 0, 1, 2);
+  layout->addWidget(warning_bar_, 2, 0, 1, 2);
+  layout->addWidget(list_, 3, 0, 1, 2);
+  layout->setRowStretch(3, 1);
+  layout->addLayout(buttons, 4, 0, 1, 2);
 
   QMenu* file_menu = menuBar()->addMenu(tr("&File"));
   file_menu->setObjectName(QStringLiteral("mnuFile"));
@@ -111,9 +144,18 @@ void BookshelfWindow::FolderChanged(const QString& text) {
   if (opened) {
     RefreshBookList();
     UpdateCommands();
+    ShowWarning(presenter_.UnreadableSummary(), presenter_.UnreadableBooks());
   } else if (!error.isEmpty()) {
-    dialogs_.ShowMessage(this, QString::fromLatin1(kProgramTitle), error);
+    // Not a message box: the user may be typing on to another folder.
+    ShowWarning(tr("This folder could not be read:"),
+                {QStringLiteral("%1: %2").arg(text, error)});
   }
+}
+
+void BookshelfWindow::ShowWarning(const QString& summary, const QStringList& details) {
+  warning_summary_->setText(summary);
+  warning_details_->setText(details.join(u'\n'));
+  warning_bar_->setVisible(!summary.isEmpty());
 }
 
 void BookshelfWindow::Browse() {
@@ -125,7 +167,7 @@ void BookshelfWindow::AddBook() {
   AddBookDialog dialog(dialogs_, this);
   dialog.SetBookshelf(presenter_.bookshelf());
   dialogs_.RunModal(dialog);
-  if (auto book = dialog.Book()) AddTitle(QString::fromStdString(book->Title()));
+  if (auto book = dialog.Book()) AddTitle(ReadableText(book->Title()));
 }
 
 void BookshelfWindow::ExportBookList() {
