@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "about_dialog.h"
 #include "add_book_dialog.h"
@@ -72,17 +73,16 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent)
   warning_details_->setTextFormat(Qt::PlainText);  // file names are no markup
   warning_details_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   // Many damaged books scroll inside the bar instead of pushing the list away.
-  auto* details_area = new QScrollArea(warning_bar_);
-  details_area->setWidget(warning_details_);
-  details_area->setWidgetResizable(true);
-  details_area->setFrameShape(QFrame::NoFrame);
-  details_area->setFocusPolicy(Qt::NoFocus);
-  details_area->setMaximumHeight(6 * warning_details_->fontMetrics().lineSpacing());
-  details_area->setStyleSheet(QStringLiteral("background: transparent;"));
+  warning_area_ = new QScrollArea(warning_bar_);
+  warning_area_->setWidget(warning_details_);
+  warning_area_->setWidgetResizable(true);
+  warning_area_->setFrameShape(QFrame::NoFrame);
+  warning_area_->setFocusPolicy(Qt::NoFocus);
+  warning_area_->setStyleSheet(QStringLiteral("background: transparent;"));
   auto* bar_layout = new QVBoxLayout(warning_bar_);
   bar_layout->setContentsMargins(8, 6, 8, 6);
   bar_layout->addWidget(warning_summary_);
-  bar_layout->addWidget(details_area);
+  bar_layout->addWidget(warning_area_);
   warning_bar_->hide();
 
   list_ = new QListWidget(frame);
@@ -155,6 +155,9 @@ void BookshelfWindow::FolderChanged(const QString& text) {
 void BookshelfWindow::ShowWarning(const QString& summary, const QStringList& details) {
   warning_summary_->setText(summary);
   warning_details_->setText(details.join(u'\n'));
+  // As tall as the lines, up to six; more scroll.
+  int most = 6 * warning_details_->fontMetrics().lineSpacing();
+  warning_area_->setFixedHeight(std::min(warning_details_->sizeHint().height(), most));
   warning_bar_->setVisible(!summary.isEmpty());
 }
 

@@ -23,6 +23,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QScrollArea;
 
 class BookshelfWindow : public QMainWindow {
   Q_OBJECT
@@ -49,6 +50,7 @@ class BookshelfWindow : public QMainWindow {
   QFrame* warning_bar_;
   QLabel* warning_summary_;
   QLabel* warning_details_;
+  QScrollArea* warning_area_;
   QListWidget* list_;
   QPushButton* add_button_;
   QAction* export_book_list_;
