@@ -64,7 +64,7 @@ void AddBookDialog::Add() {
   try {
     if (!bookshelf_) throw std::runtime_error("No bookshelf is open.");
     BusyCursor busy;
-    book_ = AddBookFolder(*bookshelf_, path_box_->text());
+    book_ = bookshelf_->AddBookFolder(path_box_->text().toStdString());
   } catch (const std::exception& e) {
     dialogs_.ShowMessage(this, tr("Vellix Publisher"), ErrorText(e));
     UpdateAddButton();

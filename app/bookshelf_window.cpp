@@ -8,6 +8,9 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+#include <algorithm>
 
 #include "about_dialog.h"
 #include "add_book_dialog.h"
@@ -16,8 +19,6 @@
 #include "vellix/book.h"
 
 namespace {
-
-const char kProgramTitle[] = "Vellix Publisher";
 
 // Titles sort alphabetically, ignoring letter case.
 class TitleItem : public QListWidgetItem {
@@ -54,6 +55,36 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent)
   auto* browse = new QPushButton(tr("&Browse..."), frame);
   browse->setObjectName(QStringLiteral("cmdBrowse"));
 
+  // The warning bar: plain labels that take no focus, so whatever it shows
+  // while the user types leaves the keyboard in the folder box.
+  warning_bar_ = new QFrame(frame);
+  warning_bar_->setObjectName(QStringLiteral("fraUnreadable"));
+  warning_bar_->setFrameShape(QFrame::StyledPanel);
+  warning_bar_->setStyleSheet(
+      QStringLiteral("#fraUnreadable { background: #fff4ce; border: 1px solid #e0c060; }"));
+  warning_summary_ = new QLabel(warning_bar_);
+  warning_summary_->setObjectName(QStringLiteral("lblUnreadable"));
+  warning_summary_->setTextFormat(Qt::PlainText);
+  QFont bold = warning_summary_->font();
+  bold.setBold(true);
+  warning_summary_->setFont(bold);
+  warning_details_ = new QLabel;
+  warning_details_->setObjectName(QStringLiteral("lblUnreadableBooks"));
+  warning_details_->setTextFormat(Qt::PlainText);  // file names are no markup
+  warning_details_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // Many damaged books scroll inside the bar instead of pushing the list away.
+  warning_area_ = new QScrollArea(warning_bar_);
+  warning_area_->setWidget(warning_details_);
+  warning_area_->setWidgetResizable(true);
+  warning_area_->setFrameShape(QFrame::NoFrame);
+  warning_area_->setFocusPolicy(Qt::NoFocus);
+  warning_area_->setStyleSheet(QStringLiteral("background: transparent;"));
+  auto* bar_layout = new QVBoxLayout(warning_bar_);
+  bar_layout->setContentsMargins(8, 6, 8, 6);
+  bar_layout->addWidget(warning_summary_);
+  bar_layout->addWidget(warning_area_);
+  warning_bar_->hide();
+
   list_ = new QListWidget(frame);
   list_->setObjectName(QStringLiteral("lstBookshelf"));
   list_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -75,8 +106,10 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent)
   layout->addWidget(label, 0, 0, 1, 2);
   layout->addWidget(folder_box_, 1, 0);
   layout->addWidget(browse, 1, 1);
-  layout->addWidget(list_, 2, 0, 1, 2);
-  layout->addLayout(buttons, 3, 0, 1, 2);
+  layout->addWidget(warning_bar_, 2, 0, 1, 2);
+  layout->addWidget(list_, 3, 0, 1, 2);
+  layout->setRowStretch(3, 1);
+  layout->addLayout(buttons, 4, 0, 1, 2);
 
   QMenu* file_menu = menuBar()->addMenu(tr("&File"));
   file_menu->setObjectName(QStringLiteral("mnuFile"));
@@ -111,9 +144,21 @@ void BookshelfWindow::FolderChanged(const QString& text) {
   if (opened) {
     RefreshBookList();
     UpdateCommands();
+    ShowWarning(presenter_.UnreadableSummary(), presenter_.UnreadableBooks());
   } else if (!error.isEmpty()) {
-    dialogs_.ShowMessage(this, QString::fromLatin1(kProgramTitle), error);
+    // Not a message box: the user may be typing on to another folder.
+    ShowWarning(tr("This folder could not be read:"),
+                {QStringLiteral("%1: %2").arg(text, error)});
   }
+}
+
+void BookshelfWindow::ShowWarning(const QString& summary, const QStringList& details) {
+  warning_summary_->setText(summary);
+  warning_details_->setText(details.join(u'\n'));
+  // As tall as the lines, up to six; more scroll.
+  int most = 6 * warning_details_->fontMetrics().lineSpacing();
+  warning_area_->setFixedHeight(std::min(warning_details_->sizeHint().height(), most));
+  warning_bar_->setVisible(!summary.isEmpty());
 }
 
 void BookshelfWindow::Browse() {
@@ -125,7 +170,7 @@ void BookshelfWindow::AddBook() {
   AddBookDialog dialog(dialogs_, this);
   dialog.SetBookshelf(presenter_.bookshelf());
   dialogs_.RunModal(dialog);
-  if (auto book = dialog.Book()) AddTitle(QString::fromStdString(book->Title()));
+  if (auto book = dialog.Book()) AddTitle(ReadableText(book->Title()));
 }
 
 void BookshelfWindow::ExportBookList() {

@@ -2,12 +2,14 @@
 
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "vellix/application.h"
 #include "vellix/book.h"
 #include "vellix/booklist.h"
 #include "vellix/bookshelf.h"
 #include "vellix/error.h"
+#include "vellix/formats/markup.h"
 
 namespace {
 
@@ -22,6 +24,12 @@ QString WithoutTrailingSlashes(QString path) {
 QString JoinPath(const QString& folder, const QString& name) {
   if (folder.isEmpty()) return name;
   return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+}
+
+// The last component of `path`, extension included.
+QString BaseFileName(const QString& path) {
+  QString trimmed = WithoutTrailingSlashes(path);
+  return trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
 }
 
 }  // namespace
@@ -47,6 +55,10 @@ QString ParentFolder(const QString& path) {
   return slash == 0 ? QStringLiteral("/") : trimmed.left(slash);
 }
 
+QString ReadableText(const std::string& stored) {
+  return QString::fromStdString(vellix::UnescapeMarkup(stored));
+}
+
 QString BaseName(const QString& path) {
   QString trimmed = WithoutTrailingSlashes(path);
   QString name = trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
@@ -67,10 +79,16 @@ bool ShelfPresenter::Open(const QString& folder, QString* error) {
   if (!IsFolder(folder)) return false;
   try {
     auto shelf = std::make_shared<vellix::Bookshelf>();
-    shelf->Load(Utf8(folder));
+    std::vector<vellix::UnreadableBook> unreadable = shelf->LoadTolerant(Utf8(folder));
     // The folder may have gone between the test and the load.
     if (!shelf->Books()) return false;
     bookshelf_ = std::move(shelf);
+    unreadable_.clear();
+    for (const vellix::UnreadableBook& book : unreadable)
+      unreadable_ << QStringLiteral("%1: %2 (%3)")
+                         .arg(BaseFileName(QString::fromStdString(book.path)),
+                              QString::fromStdString(book.description))
+                         .arg(book.number);
     return true;
   } catch (const std::exception& e) {
     *error = ErrorText(e);
@@ -81,8 +99,14 @@ bool ShelfPresenter::Open(const QString& folder, QString* error) {
 QStringList ShelfPresenter::Titles() const {
   QStringList titles;
   if (!bookshelf_ || !bookshelf_->Books()) return titles;
-  for (const auto& book : *bookshelf_->Books()) titles << QString::fromStdString(book->Title());
+  for (const auto& book : *bookshelf_->Books()) titles << ReadableText(book->Title());
   return titles;
+}
+
+QString ShelfPresenter::UnreadableSummary() const {
+  if (unreadable_.isEmpty()) return QString();
+  if (unreadable_.size() == 1) return QStringLiteral("1 book could not be read:");
+  return QStringLiteral("%1 books could not be read:").arg(unreadable_.size());
 }
 
 ShelfPresenter::BookListExport ShelfPresenter::PrepareBookListExport() const {

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <exception>
 #include <memory>
+#include <string>
 
 namespace vellix {
 class Book;
@@ -26,6 +27,10 @@ bool IsFolder(const QString& path);
 // path names no parent. Trailing slashes are ignored.
 QString ParentFolder(const QString& path);
 
+// A title, author or category as people read it: the stored markup escapes
+// undone.
+QString ReadableText(const std::string& stored);
+
 // The last component of `path` without its extension
 // ("/books/my.shelf" -> "my"). Trailing slashes are ignored.
 QString BaseName(const QString& path);
@@ -40,16 +45,26 @@ class ShelfPresenter {
   // The bookshelf folder recorded in the user's settings ("" when unset).
   static QString RecordedFolder();
 
-  // Loads `folder` into a new bookshelf and makes it the open one. Returns
-  // false and keeps the open bookshelf when no such folder exists (with
-  // *error "") or when its books fail to load (with *error describing it).
+  // Loads `folder` into a new bookshelf and makes it the open one. Books
+  // that cannot be read are left out and named by UnreadableBooks(), so one
+  // damaged book does not hide the others. Returns false and keeps the open
+  // bookshelf when no such folder exists (with *error "") or when the
+  // folder itself cannot be read (with *error describing it).
   bool Open(const QString& folder, QString* error);
+
+  // The books of the open bookshelf that could not be read, one line each:
+  // "<file name>: <description> (<number>)". Empty when all were read.
+  const QStringList& UnreadableBooks() const { return unreadable_; }
+  // "1 book could not be read:", "2 books could not be read:" ...; "" when
+  // every book was read.
+  QString UnreadableSummary() const;
 
   bool HasBookshelf() const { return bookshelf_ != nullptr; }
   // The open bookshelf, or null.
   const std::shared_ptr<vellix::Bookshelf>& bookshelf() const { return bookshelf_; }
 
-  // The titles of the open bookshelf's books in collection order; none
+  // The titles of the open bookshelf's books in collection order, as people
+  // read them ("Salt & Pepper", not the stored "Salt &amp; Pepper"); none
   // while no bookshelf is open.
   QStringList Titles() const;
 
@@ -74,4 +89,5 @@ class ShelfPresenter {
 
  private:
   std::shared_ptr<vellix::Bookshelf> bookshelf_;
+  QStringList unreadable_;
 };

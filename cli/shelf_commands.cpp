@@ -1,5 +1,7 @@
+#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <system_error>
 
 #include "commands.h"
 #include "output.h"
@@ -7,6 +9,7 @@
 #include "vellix/bookshelf.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/error.h"
+#include "vellix/formats/markup.h"
 
 namespace vellix::cli {
 namespace {
@@ -49,7 +52,8 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
       for (const auto& b : *s.Books()) all.push_back(BookToJson(*b));
       PrintJson(all);
     } else {
-      for (const auto& b : *s.Books()) std::cout << b->Title() << "\n";
+      // People read the titles; the JSON above keeps the stored escapes.
+      for (const auto& b : *s.Books()) std::cout << UnescapeMarkup(b->Title()) << "\n";
     }
     exit_code = kExitOk;
   });
@@ -121,16 +125,17 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
   add->callback([opts, add, &exit_code] {
     Bookshelf s;
     LoadShelf(s, opts->dir);
-    auto book = std::make_shared<Book>();
-    book->Load(CleanPath(opts->path));
-    if (book->Path().empty()) Raise(kFileNotFound);
-    if (book->Extension() == "res") {
-      // As the Add Book dialog: the folder becomes a new book file.
-      std::string dest = s.NewBookFilePath();
-      book->Save(dest);
-      s.Add(book);
-      std::cout << dest << "\n";
+    const std::string path = CleanPath(opts->path);
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+      // As the Add Book dialog: the book folder becomes a new book file.
+      std::string book_file;
+      s.AddBookFolder(path, &book_file);
+      std::cout << book_file << "\n";
     } else {
+      auto book = std::make_shared<Book>();
+      book->Load(path);
+      if (book->Path().empty()) Raise(kFileNotFound);
       // As the Import Book dialog: the typed fields, then Add.
       if (add->count("--title")) book->SetTitle(opts->title);
       if (add->count("--author")) book->SetAuthor(opts->author);

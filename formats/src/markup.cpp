@@ -1,5 +1,7 @@
 #include "vellix/formats/markup.h"
 
+#include <utility>
+
 namespace vellix {
 
 std::string EscapeMarkup(std::string_view text) {
@@ -13,6 +15,27 @@ std::string EscapeMarkup(std::string_view text) {
       case '>': out += "&gt;"; break;
       default: out += c;
     }
+  }
+  return out;
+}
+
+std::string UnescapeMarkup(std::string_view text) {
+  static constexpr std::pair<std::string_view, char> kEscapes[] = {
+      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}};
+  if (text.find('&') == std::string_view::npos) return std::string(text);
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    bool undone = false;
+    for (const auto& [escape, c] : kEscapes) {
+      if (text.substr(i, escape.size()) == escape) {
+        out += c;
+        i += escape.size();
+        undone = true;
+        break;
+      }
+    }
+    if (!undone) out += text[i++];
   }
   return out;
 }

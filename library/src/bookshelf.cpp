@@ -92,7 +92,27 @@ int16_t Bookshelf::BookInformationLength(const std::string& file_path) {
   return InformationLength(file);
 }
 
-void Bookshelf::Load(const std::string& directory) {
+std::shared_ptr<Book> Bookshelf::AddBookFolder(const std::string& folder, std::string* book_file) {
+  if (!books_) Raise(kObjectNotSet);
+  auto book = std::make_shared<vellix::Book>();
+  book->Load(folder);
+  if (book->Extension() != "res") Raise(kFileNotFound);
+  std::string destination = NewBookFilePath();
+  book->Save(destination);
+  Add(book);
+  if (book_file) *book_file = destination;
+  return book;
+}
+
+void Bookshelf::Load(const std::string& directory) { LoadBooks(directory, nullptr); }
+
+std::vector<UnreadableBook> Bookshelf::LoadTolerant(const std::string& directory) {
+  std::vector<UnreadableBook> unreadable;
+  LoadBooks(directory, &unreadable);
+  return unreadable;
+}
+
+void Bookshelf::LoadBooks(const std::string& directory, std::vector<UnreadableBook>* unreadable) {
   if (!IsFolder(directory)) {
     directory_.clear();
     books_.reset();
@@ -100,14 +120,25 @@ void Bookshelf::Load(const std::string& directory) {
   }
   directory_ = directory;
   books_ = std::make_shared<vellix::Books>();
+  auto add = [&](const std::string& path) {
+    if (!unreadable) {
+      books_->Add(path);
+      return;
+    }
+    try {
+      books_->Add(path);
+    } catch (const AutomationError& e) {
+      unreadable->push_back({path, e.number(), e.description()});
+    }
+  };
   FolderListing listing = ListFolderAll(directory);
   for (const std::string& name : listing.folders) {
     std::string path = JoinPath(directory, name);
-    if (EndsWithResFolderName(path)) books_->Add(path);
+    if (EndsWithResFolderName(path)) add(path);
   }
   for (const std::string& name : listing.files) {
     std::string path = JoinPath(directory, name);
-    if (IsLowerImp(path)) books_->Add(path);
+    if (IsLowerImp(path)) add(path);
   }
 }
 

@@ -101,22 +101,6 @@ class BookshelfWindowTest : public QObject {
     QCOMPARE(dialogs_.asked.value(0), QString("Choose a directory with Vellix eBooks:"));
   }
 
-  // A bookshelf whose books fail to load is reported and not opened.
-  void failingBookshelfKeepsTheOpenOne() {
-    std::string bad = SimpleBookFile(Titled("Bad"));
-    bad[22] = '\x80';  // an information length beyond 16-bit signed range
-    fs::create_directories(Path("broken"));
-    WriteFile(Path("broken/BAD.imp"), bad);
-    WriteSettings(Path("config"), Path("s"));
-    Start();
-    Box()->setText(Q(Path("broken")));
-    QCOMPARE(dialogs_.messages, QStringList({"Vellix Publisher: Overflow (6)"}));
-    QCOMPARE(Listed(), QStringList({"Short"}));
-    QVERIFY(!QGuiApplication::overrideCursor());
-    w_->findChild<QAction*>("mnuExport")->trigger();  // still works on the old one
-    QCOMPARE(dialogs_.asked.value(0), Q(Path("s.htm")) + "|Web Page (*.htm)");
-  }
-
   void addBookListsEachAddedBook() {
     MakeBookFolder(Path("in/MYBOOK.RES"), "Added");
     WriteSettings(Path("config"), Path("s"));

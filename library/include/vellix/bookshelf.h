@@ -40,6 +40,13 @@ class Books : public Object {
   Items items_;
 };
 
+// A book that LoadTolerant() left out, and the error that stopped it.
+struct UnreadableBook {
+  std::string path;
+  int number = 0;
+  std::string description;
+};
+
 class Bookshelf : public Object {
  public:
   // Seeds the library's random generator from the clock.
@@ -49,6 +56,15 @@ class Bookshelf : public Object {
   // it (documents, packages, text), then appends it to Books(). Throws 91
   // before a successful Load().
   void Add(const std::shared_ptr<vellix::Book>& new_book);
+
+  // Puts the book folder at `folder` on the shelf: loads it, writes it as a
+  // book file at NewBookFilePath() and appends it to Books(). Returns the
+  // book, whose Path stays the folder; `book_file`, when given, receives
+  // the path written. Throws 91 before a successful Load() and 53 when
+  // `folder` is no book folder, both before anything is written; a book
+  // file written before a later failure stays.
+  std::shared_ptr<vellix::Book> AddBookFolder(const std::string& folder,
+                                              std::string* book_file = nullptr);
 
   // Sets Directory and keeps the folder's file list; a missing folder sets
   // Directory to "" and keeps the old list.
@@ -75,6 +91,11 @@ class Bookshelf : public Object {
   // Loads every device book of the folder into a new collection. A missing
   // folder sets Directory to "" and Books() to null.
   void Load(const std::string& directory);
+  // As Load(), but a book that fails to load is left out of Books() and
+  // returned instead of ending the load, so one damaged book does not hide
+  // the others. Books() keeps the order Load() gives the readable books.
+  // A folder that cannot be listed still throws.
+  std::vector<UnreadableBook> LoadTolerant(const std::string& directory);
   // Does nothing.
   void Backup(const std::string& directory);
   // Orders Books() by category, title and author (dates first, by date).
@@ -85,6 +106,9 @@ class Bookshelf : public Object {
   std::string NewBookFilePath() const;
 
  private:
+  // Load() when `unreadable` is null, LoadTolerant() otherwise.
+  void LoadBooks(const std::string& directory, std::vector<UnreadableBook>* unreadable);
+
   std::string directory_;
   std::string base_url_;
   std::optional<std::vector<std::string>> file_list_;  // full paths

@@ -10,4 +10,10 @@ namespace vellix {
 // included, stays as it is.
 std::string EscapeMarkup(std::string_view text);
 
+// The readable text of a field stored escaped: undoes exactly what
+// EscapeMarkup does, in one pass ("&amp;lt;" -> "&lt;"). Any other "&..."
+// stays as it is. For showing fields to people; stored values keep their
+// escapes.
+std::string UnescapeMarkup(std::string_view text);
+
 }  // namespace vellix
