@@ -21,9 +21,19 @@ install_missing() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# configure_and_build DIR [cmake options...]
+# configure_and_build DIR [cmake options...] [-- targets...]
+# Every option is given explicitly, so a build folder configured earlier by
+# another command gets back to what this one asks for.
 configure_and_build() {
   local dir="$1"; shift
-  cmake -G Ninja -S . -B "$dir" -Wno-dev "$@" >/dev/null
-  cmake --build "$dir"
+  local options=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != "--" ]; do options+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  targets=("$@")
+  cmake -G Ninja -S . -B "$dir" -Wno-dev "${options[@]}" >/dev/null
+  if [ ${#targets[@]} -gt 0 ]; then
+    cmake --build "$dir" --target "${targets[@]}"
+  else
+    cmake --build "$dir"
+  fi
 }
