@@ -10,15 +10,15 @@
 #include <vector>
 
 #include "ikpubx/oebff_reader.h"
-#include "oebff_maker.h"
 #include "oebff_parser.h"
+#include "test_util.h"
 #include "windowed_file.h"
 
 namespace ikpubx {
 namespace {
 
+namespace fixtures = vellix::fixtures;
 using fixtures::ContainerHeader;
-using fixtures::FileHeader;
 using fixtures::Footer;
 using fixtures::Item;
 using fixtures::kBoundary;
@@ -76,7 +76,7 @@ class OEBFFReaderTest : public ::testing::Test {
            "body" + Footer();
   }
 
-  fixtures::TempFolder folder_;
+  fixtures::TempDir folder_;
 };
 
 TEST_F(OEBFFReaderTest, WriterLayoutYieldsOnePartPerFileWithExactBodies) {
@@ -355,7 +355,7 @@ std::string ParseThroughWindow(const std::string& path, int64_t window_size) {
 // Windows of a few bytes put every header, delimiter and step-back across
 // an edge; the outcome must not change.
 TEST(OEBFFParserTest, TinyWindowsReadTheSameContainer) {
-  fixtures::TempFolder folder;
+  fixtures::TempDir folder;
   std::string good = fixtures::MakeContainer(kPackage, {{"image/gif", "p", "p.gif", "G\r\n--ZEQ\r\n"},
                                                         {"text/css", "c", "c.css", "p{}\r\n"}})
                          .bytes;
