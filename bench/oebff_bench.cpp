@@ -34,13 +34,13 @@
 #include <vector>
 
 #include "ikpubx/oebff_reader.h"
-#include "oebff_maker.h"
+#include "test_util.h"
 
 extern char** environ;
 
 namespace {
 
-namespace fx = ikpubx::fixtures;
+namespace fx = vellix::fixtures;
 using Clock = std::chrono::steady_clock;
 
 constexpr int64_t kMiB = 1 << 20;

@@ -1,15 +1,15 @@
-// Book folders: loading them and converting them into book files.
+// Book folders: loading them and converting them into book files (the
+// layouts are golden files in tests/data).
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <set>
+#include <functional>
+#include <regex>
 
 #include "vellix/formats/book_format.h"
-#include "book_maker.h"
+#include "vellix/formats/random.h"
+#include "test_util.h"
 #include "vellix/book.h"
-#include "vellix/error.h"
 
 namespace vellix {
 namespace {
@@ -17,30 +17,13 @@ namespace {
 using namespace fixtures;
 namespace fs = std::filesystem;
 
-template <typename F>
-AutomationError ErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e;
-  }
-  return AutomationError(0, "no error");
-}
-
-std::set<std::string> Names(const std::string& folder) {
-  std::set<std::string> out;
-  for (const auto& e : fs::directory_iterator(folder)) out.insert(e.path().filename().string());
-  return out;
-}
-
 class BookFolderTest : public ::testing::Test {
  protected:
   std::string Folder(const Info& info, const std::string& trailing = "",
                      std::vector<std::pair<std::string, std::string>> resources = {
                          {"PIC1", Resource(1, "PICT", "pixels")}}) {
-    std::string path = dir_ / "MYBOOK.RES";
-    MakeBookFolder(path, RsrcInf(info, trailing), "fork-data", resources);
-    return path;
+    MakeBookFolder(dir_ / "MYBOOK.RES", RsrcInf(info, trailing), "fork-data", resources);
+    return dir_ / "MYBOOK.RES";
   }
   std::string Convert(const std::string& folder, const std::string& dest) {
     Book b;
@@ -52,63 +35,42 @@ class BookFolderTest : public ::testing::Test {
 };
 
 TEST_F(BookFolderTest, LoadReadsRsrcInf) {
-  Info info{"SRC1:B:ID42", "Fiction", "", "Salt & Pepper", "Last", "", "First"};
   Book b;
-  b.Load(Folder(info));
-  EXPECT_EQ(b.Extension(), "res");
-  EXPECT_EQ(b.Path(), fs::absolute(dir_ / "MYBOOK.RES").string());
-  EXPECT_EQ(b.BookId(), "SRC1:B:ID42");  // the folder keeps its prefix
-  EXPECT_EQ(b.Title(), "Salt &amp; Pepper");
-  EXPECT_EQ(b.Author(), "First  Last");
-  EXPECT_EQ(b.Size(), 0);
-  EXPECT_EQ(b.Pages(), 0);
+  b.Load(Folder({"SRC1:B:ID42", "Fiction", "", "Salt & Pepper", "Last", "", "First"}));
+  EXPECT_EQ(b.Path() + "|" + b.Extension(), fs::absolute(dir_ / "MYBOOK.RES").string() + "|res");
+  EXPECT_EQ(b.BookId() + "|" + b.Title() + "|" + b.Author(), "SRC1:B:ID42|Salt &amp; Pepper|First  Last");
+  EXPECT_EQ(b.Size() + b.Pages(), 0);
 
   fs::create_directory(dir_ / "xres");  // no dot: still a book folder
   Book x;
   x.SetTitle("kept");
   x.Load(dir_ / "xres");
-  EXPECT_EQ(x.Extension(), "res");       // no RSRC.INF: nothing read
-  EXPECT_EQ(x.Path(), dir_ / "xres");
-  EXPECT_EQ(x.Title(), "kept");
+  EXPECT_EQ(x.Path() + "|" + x.Extension() + "|" + x.Title(), dir_ / "xres|res|kept");  // no RSRC.INF: nothing read
 }
 
 TEST_F(BookFolderTest, WritesTheBookFileLayout) {
-  Info info{"ID42", "Fiction", "third", "Title", "Last", "Mid", "First"};
-  std::string got = Convert(Folder(info, "trailing bytes"), dir_ / "out.imp");
   // No source prefix: the information area is all of RSRC.INF from 12 on.
-  std::string expected =
-      BookFile(CarriedBytes() + info.Strings() + "trailing bytes", "MYBOOK.RES",
-               {{"    ", "    ", "fork-data"}, {"PIC1", "PICT", Resource(1, "PICT", "pixels")}});
-  EXPECT_EQ(got, expected);
-  EXPECT_EQ(Names(dir_ / "MYBOOK.RES").size(), 3u);  // no resource was added
+  std::string folder = Folder({"ID42", "Fiction", "third", "Title", "Last", "Mid", "First"}, "trailing bytes");
+  ExpectGolden("folder_plain.imp", Convert(folder, dir_ / "out.imp"));
+  EXPECT_EQ(Names(folder).size(), 3u);  // no resource was added
+
+  // An existing string resource is kept; the prefix is only dropped.
+  fs::remove_all(folder);
+  folder = Folder({"SRC1:B:ID42", "C", "", "T", "L", "", "F"}, "", {{"STR1", StringResource("OLD:X:")}});
+  ExpectGolden("folder_existing_record.imp", Convert(folder, dir_ / "out.imp"));
+  EXPECT_EQ(Names(folder).size(), 3u);
 }
 
 TEST_F(BookFolderTest, SourcePrefixMovesIntoANewStringResource) {
-  Info info{"SRC1:B:ID42", "Fiction", "", "Title", "Last", "", "First"};
-  std::string folder = Folder(info, "TRAIL\x01\x02");
-  std::string got = Convert(folder, dir_ / "out.imp");
-
-  std::set<std::string> names = Names(folder);
-  ASSERT_EQ(names.size(), 4u);
-  std::string added;
-  for (const auto& n : names)
-    if (n != "RSRC.INF" && n != "DATA.FRK" && n != "PIC1") added = n;
-  ASSERT_EQ(added.size(), 4u);
-  EXPECT_TRUE(std::all_of(added.begin(), added.end(), [](char c) { return c >= 'A' && c <= 'Z'; }));
-  std::string record = "SRC1:B:TRAIL\x01\x02";
-  EXPECT_EQ(ReadFile(folder + "/" + added), StringResource(record));
-
-  Info shortened = info;
-  shortened.id = "ID42";
-  // Entries follow the folder's names in order; the data fork is DATA.FRK.
-  std::vector<std::pair<std::string, Entry>> named = {
-      {"DATA.FRK", {"    ", "    ", "fork-data"}},
-      {"PIC1", {"PIC1", "PICT", Resource(1, "PICT", "pixels")}},
-      {added, {added, "RSRC", StringResource(record)}}};
-  std::sort(named.begin(), named.end(), [](auto& x, auto& y) { return x.first < y.first; });
-  std::vector<Entry> entries;
-  for (auto& [name, entry] : named) entries.push_back(entry);
-  EXPECT_EQ(got, BookFile(CarriedBytes() + shortened.Strings(), "MYBOOK.RES", entries));
+  std::string folder = Folder({"SRC1:B:ID42", "Fiction", "", "Title", "Last", "", "First"}, "TRAIL\x01\x02");
+  SeedRandom(7);  // the new resource's name, and so the entries' order, are fixed
+  ExpectGolden("folder_new_record.imp", Convert(folder, dir_ / "out.imp"));
+  std::vector<std::string> names = Names(folder);
+  std::erase_if(names, [](const std::string& n) { return n == "DATA.FRK" || n == "PIC1" || n == "RSRC.INF"; });
+  ASSERT_EQ(names.size(), 1u);
+  const std::string& added = names[0];
+  EXPECT_TRUE(std::regex_match(added, std::regex("[A-Z]{4}"))) << added;
+  EXPECT_EQ(ReadFile(folder + "/" + added), StringResource("SRC1:B:TRAIL\x01\x02"));
 
   // The book file reads back with the short identifier and the record.
   Book b;
@@ -119,91 +81,75 @@ TEST_F(BookFolderTest, SourcePrefixMovesIntoANewStringResource) {
   EXPECT_EQ(b.GetResourceString("RSRC", 128), "SRC1:B:TRAIL\u0001\u0002");
 }
 
-TEST_F(BookFolderTest, ExistingStringResourceIsKept) {
-  Info info{"SRC1:B:ID42", "C", "", "T", "L", "", "F"};
-  std::string folder = Folder(info, "", {{"STR1", StringResource("OLD:X:")}});
-  std::string got = Convert(folder, dir_ / "out.imp");
-  EXPECT_EQ(Names(folder).size(), 3u);
-  Info shortened = info;
-  shortened.id = "ID42";
-  EXPECT_EQ(got, BookFile(CarriedBytes() + shortened.Strings(), "MYBOOK.RES",
-                          {{"    ", "    ", "fork-data"}, {"STR1", "RSRC", StringResource("OLD:X:")}}));
-}
-
 TEST_F(BookFolderTest, SplitInformationRules) {
   std::string head = CarriedBytes();
-  auto split = [&](const std::string& s) { return SplitInformation(head + s); };
+  auto split = [&](const std::string& s) {
+    SplitInfo i = SplitInformation(head + s);
+    return i.information.substr(std::min(head.size(), i.information.size())) + "|" + i.source_record;
+  };
   std::string seven = std::string("ID\0C\0\0T\0L\0\0F\0", 13);
-  EXPECT_EQ(split(seven).information, head + seven);
-  EXPECT_EQ(split(seven).source_record, "");
-  // Colons after the first NUL are not a prefix.
-  std::string late = std::string("ID\0A:B:C\0\0T\0L\0\0F\0", 17);
-  EXPECT_EQ(split(late).source_record, "");
-  EXPECT_EQ(split("S:T:" + seven).information, head + seven);
-  EXPECT_EQ(split("S:T:" + seven).source_record, "S:T:");
-  EXPECT_EQ(split("S:T:" + seven + "xyz").source_record, "S:T:xyz");
-  EXPECT_EQ(split("S:T:" + seven + "xyz").information, head + seven);
-  EXPECT_EQ(ErrorOf([&] { split(std::string("S:T:ID\0only two\0", 16)); }).number(), 5);
+  EXPECT_EQ(split(seven), seven + "|");
+  std::string late = std::string("ID\0A:B:C\0\0T\0L\0\0F\0", 17);  // colons after the first NUL
+  EXPECT_EQ(split(late), late + "|");
+  EXPECT_EQ(split("S:T:" + seven), seven + "|S:T:");
+  EXPECT_EQ(split("S:T:" + seven + "xyz"), seven + "|S:T:xyz");
+  EXPECT_EQ(SplitInformation(head + seven).information.substr(0, head.size()), head);
+  EXPECT_EQ(ErrorNumberOf([&] { split(std::string("S:T:ID\0only two\0", 16)); }), 5);
 }
 
 TEST_F(BookFolderTest, StringResourceLimits) {
   WriteStringResource(dir_.path(), "ABCD", std::string(223, 'x'));
   EXPECT_EQ(ReadFile(dir_ / "ABCD"), StringResource(std::string(223, 'x')));
-  EXPECT_EQ(ErrorOf([&] { WriteStringResource(dir_.path(), "ABCE", std::string(224, 'x')); }).number(), 6);
+  EXPECT_EQ(ErrorNumberOf([&] { WriteStringResource(dir_.path(), "ABCE", std::string(224, 'x')); }), 6);
   EXPECT_FALSE(fs::exists(dir_ / "ABCE"));
 
   // A source record that does not fit refuses the save.
-  Info info{"S:T:ID", "C", "", "T", "L", "", "F"};
-  EXPECT_EQ(ErrorOf([&] { Convert(Folder(info, std::string(230, 'd')), dir_ / "o.imp"); }).number(), 6);
+  std::string folder = Folder({"S:T:ID", "C", "", "T", "L", "", "F"}, std::string(230, 'd'));
+  EXPECT_EQ(ErrorNumberOf([&] { Convert(folder, dir_ / "o.imp"); }), 6);
   EXPECT_FALSE(fs::exists(dir_ / "o.imp"));
 }
 
 TEST_F(BookFolderTest, RefusedFoldersChangeNothing) {
-  Info info{"SRC1:B:ID42", "C", "", "T", "L", "", "F"};
-  std::string folder = Folder(info);
-  std::string dest = dir_ / "old.imp";
-  WriteFile(dest, "the old book");
-
-  WriteFile(folder + "/LONGNAME", "data");
-  AutomationError e = ErrorOf([&] { Convert(folder, dest); });
-  EXPECT_EQ(e.number(), 5);
-  EXPECT_NE(e.description().find("LONGNAME"), std::string::npos);
-  EXPECT_EQ(Names(folder).size(), 4u);  // no string resource was made
-  fs::remove(folder + "/LONGNAME");
-
-  WriteFile(folder + "/ZERO", "");
-  EXPECT_EQ(ErrorOf([&] { Convert(folder, dest); }).number(), 5);
-  fs::remove(folder + "/ZERO");
-
-  WriteFile(folder + "/RSRC.INF", std::string(35, 'x'));
-  EXPECT_EQ(ErrorOf([&] { Convert(folder, dest); }).number(), 5);
-  fs::remove(folder + "/RSRC.INF");
-  Book b;
-  b.Load(folder);
-  EXPECT_EQ(ErrorOf([&] { b.Save(dest); }).number(), 53);
-
+  std::string folder = Folder({"SRC1:B:ID42", "C", "", "T", "L", "", "F"});
+  std::string dest = dir_.Write("old.imp", "the old book");
+  const struct {
+    const char* what;
+    std::function<void()> spoil;
+    int error;
+    const char* named;  // in the error's description
+  } cases[] = {
+      {"a resource name longer than four", [&] { WriteFile(folder + "/LONGNAME", "data"); }, 5, "LONGNAME"},
+      {"an empty resource", [&] { WriteFile(folder + "/ZERO", ""); }, 5, ""},
+      {"a short RSRC.INF", [&] { WriteFile(folder + "/RSRC.INF", std::string(35, 'x')); }, 5, ""},
+      {"no RSRC.INF", [&] { fs::remove(folder + "/RSRC.INF"); }, 53, ""},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(folder);
+    Folder({"SRC1:B:ID42", "C", "", "T", "L", "", "F"});
+    c.spoil();
+    std::vector<std::string> before = Names(folder);
+    AutomationError e = ErrorOf([&] { Convert(folder, dest); });
+    EXPECT_EQ(e.number(), c.error) << c.what;
+    EXPECT_EQ(Names(folder), before) << c.what;  // no string resource was made
+    EXPECT_NE(e.description().find(c.named), std::string::npos) << e.description();
+  }
   EXPECT_EQ(ReadFile(dest), "the old book");
-  EXPECT_EQ(Names(dir_.path()), (std::set<std::string>{"MYBOOK.RES", "old.imp"}));
+  EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"MYBOOK.RES", "old.imp"}));
 }
 
 TEST_F(BookFolderTest, DestinationRules) {
-  Info info;
-  std::string folder = Folder(info);
   Book b;
-  b.Load(folder);
-
-  EXPECT_EQ(ErrorOf([&] { b.Save(dir_ / "missing/out.imp"); }).number(), 76);
+  b.Load(Folder(Info()));
+  EXPECT_EQ(ErrorNumberOf([&] { b.Save(dir_ / "missing/out.imp"); }), 76);
   fs::create_directory(dir_ / "adir");
-  EXPECT_EQ(ErrorOf([&] { b.Save(dir_ / "adir"); }).number(), 75);
-  std::string locked = dir_ / "locked.imp";
-  WriteFile(locked, "locked");
+  EXPECT_EQ(ErrorNumberOf([&] { b.Save(dir_ / "adir"); }), 75);
+  std::string locked = dir_.Write("locked.imp", "locked");
   fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read);
-  EXPECT_EQ(ErrorOf([&] { b.Save(locked); }).number(), 75);
+  EXPECT_EQ(ErrorNumberOf([&] { b.Save(locked); }), 75);
   EXPECT_EQ(ReadFile(locked), "locked");
 
   // Replacing: a longer old file leaves no tail, and saving twice leaves one file.
-  std::string dest = dir_ / "out.imp";
-  WriteFile(dest, std::string(5000, 'z'));
+  std::string dest = dir_.Write("out.imp", std::string(5000, 'z'));
   b.Save(dest);
   std::string first = ReadFile(dest);
   b.Save(dest);
@@ -215,7 +161,7 @@ TEST_F(BookFolderTest, DestinationRules) {
   b.Save();
   EXPECT_EQ(ReadFile(dir_ / "MYBOOK.imp"), first);
   EXPECT_EQ(Names(dir_.path()),
-            (std::set<std::string>{"MYBOOK.RES", "adir", "locked.imp", "out.imp", "MYBOOK.imp"}));
+            (std::vector<std::string>{"MYBOOK.RES", "MYBOOK.imp", "adir", "locked.imp", "out.imp"}));
 }
 
 }  // namespace

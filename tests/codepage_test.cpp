@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "vellix/error.h"
+#include "test_util.h"
 #include "vellix/formats/markup.h"
 #include "binary.h"
 
@@ -20,25 +20,12 @@ TEST(CodePage, EveryByteRoundTrips) {
   EXPECT_EQ(*back, all);
 }
 
-TEST(CodePage, MapsTheWindowsCharacters) {
-  EXPECT_EQ(Cp1252ToUtf8("\x80"), "\u20AC");
-  EXPECT_EQ(Cp1252ToUtf8("\x81"), "\u0081");  // unassigned bytes keep their code
-  EXPECT_EQ(Cp1252ToUtf8("\x9F"), "\u0178");
-  EXPECT_EQ(Cp1252ToUtf8("caf\xE9"), "caf\u00E9");
+TEST(CodePage, MapsTheWindowsCharactersAndRefusesWhatItCannotHold) {
+  EXPECT_EQ(Cp1252ToUtf8("\x80\x81\x9F caf\xE9"), "\u20AC\u0081\u0178 caf\u00E9");  // 0x81 is unassigned
   EXPECT_EQ(*Utf8ToCp1252("\u2019"), "\x92");
-}
-
-TEST(CodePage, RefusesWhatItCannotHold) {
-  EXPECT_FALSE(Utf8ToCp1252("\u4E2D").has_value());       // not in the code page
-  EXPECT_FALSE(Utf8ToCp1252("\xC3").has_value());         // truncated sequence
-  EXPECT_FALSE(Utf8ToCp1252("\xED\xA0\x80").has_value()); // surrogate
-  EXPECT_FALSE(Utf8ToCp1252("\xC0\xAF").has_value());     // overlong
-  try {
-    ToCp1252OrRaise("\xF0\x9F\x98\x80");
-    FAIL();
-  } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), 5);
-  }
+  // Not in the code page, truncated, a surrogate, overlong.
+  for (const char* bad : {"\u4E2D", "\xC3", "\xED\xA0\x80", "\xC0\xAF"}) EXPECT_FALSE(Utf8ToCp1252(bad)) << bad;
+  EXPECT_EQ(fixtures::ErrorNumberOf([] { ToCp1252OrRaise("\xF0\x9F\x98\x80"); }), 5);
 }
 
 TEST(Helpers, EscapeMarkupLeavesQuotes) {

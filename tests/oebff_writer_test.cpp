@@ -1,35 +1,21 @@
-// The container writer: the layout byte for byte, the state machine, and
-// manifests that must not reach outside the package's folder.
+// The container writer: the layout byte for byte (golden files in
+// tests/data), every body read back by the toolkit's reader, the state
+// machine, and manifests that must not reach outside the package's folder.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 
-#include "book_maker.h"
 #include "ikpubx/oebff_reader.h"
 #include "mime.h"
+#include "test_util.h"
 #include "vellix/book.h"
-#include "vellix/error.h"
 
 namespace vellix {
 namespace {
 
 using namespace fixtures;
 namespace fs = std::filesystem;
-
-const std::string kDelimiter = "--ZEQTRVNPOLKHGDJXYIKL2000";
-const std::string kHeader =
-    "MIME-Version: 1.0\r\nContent-Type: multipart/related;\r\n\ttype=\"application/x-oeb1\";\r\n"
-    "\tstart=\"packageIKL2000\";\r\n\tboundary=\"ZEQTRVNPOLKHGDJXYIKL2000\"\r\n"
-    "\r\n" + kDelimiter + "\r\nContent-Type: text/xml\r\nContent-ID: packageIKL2000\r\n\r\n";
-const std::string kFooter = "\r\n" + kDelimiter + "--\r\n";
-
-std::string Part(const std::string& type, const std::string& id, const std::string& href,
-                 const std::string& body) {
-  return "\r\n" + kDelimiter + "\r\nContent-Type: " + type + "\r\nContent-OEB-ID: " + id +
-         "\r\nContent-Disposition: href=\"" + href + "\"\r\nContent-Transfer-Encoding: binary\r\n\r\n" +
-         body;
-}
 
 std::string Package(const std::string& manifest) {
   return "<?xml version=\"1.0\"?>\n<!DOCTYPE package PUBLIC \"+//ISBN 0-9673008-1-9//DTD OEB 1.0 "
@@ -47,85 +33,81 @@ void KeepForMimeCheck(const std::string& folder) {
   }
 }
 
-// The toolkit reads a written container back: the package part first,
-// then one part per manifest element, bodies exactly the files' bytes
-// (less a final CR LF, which reads as part of the delimiter).
-void ExpectReadBack(const std::string& container, size_t items) {
-  ikpubx::OEBFFReader reader(container);
-  ASSERT_FALSE(reader.Failed()) << reader.Diagnostic();
-  ASSERT_EQ(reader.PartCount(), static_cast<int32_t>(items + 1));
-  const ikpubx::OEBFFNode& package = *reader.Part(0);
-  EXPECT_EQ(package.Child(0)->Name(), "Content-Type");
-  EXPECT_EQ(package.Child(0)->Value(), "text/xml");
-}
-
 class WriterTest : public ::testing::Test {
  protected:
-  // `unreadable` is the reader's code for a container it must refuse.
-  std::string Build(const std::string& manifest, std::vector<std::string>* skipped = nullptr,
-                    int32_t unreadable = 0) {
-    WriteFile(dir_ / "book.opf", Package(manifest));
+  // Packs `manifest`; the toolkit's reader must find the package, then one
+  // part per item whose body is byte for byte `bodies` (less a final CR LF,
+  // which reads as part of the delimiter) -- or refuse with `unreadable`.
+  std::string Build(const std::string& manifest, const std::vector<std::string>& bodies,
+                    std::vector<std::string>* skipped = nullptr, int32_t unreadable = 0) {
+    dir_.Write("book.opf", Package(manifest));
     std::vector<std::string> s = Book().BuildOEBFile("book", dir_.path());
     if (skipped) *skipped = s;
     KeepForMimeCheck(dir_.path());
-    size_t items = 0;
-    for (size_t at = 0; (at = manifest.find("<item", at)) != std::string::npos; ++at) ++items;
-    if (unreadable == 0) {
-      ExpectReadBack(dir_ / "book.oeb", items);
-    } else {
-      ikpubx::OEBFFReader reader(dir_ / "book.oeb");
+    std::string container = ReadFile(dir_ / "book.oeb");
+    ikpubx::OEBFFReader reader(dir_ / "book.oeb");
+    if (unreadable) {
       EXPECT_EQ(reader.ErrorCode(), unreadable);
+      return container;
     }
-    return ReadFile(dir_ / "book.oeb");
+    EXPECT_FALSE(reader.Failed()) << reader.Diagnostic();
+    std::vector<std::string> want = {Package(manifest)};
+    want.insert(want.end(), bodies.begin(), bodies.end());
+    EXPECT_EQ(reader.PartCount(), static_cast<int32_t>(want.size()));
+    for (int32_t i = 0; i < reader.PartCount() && i < static_cast<int32_t>(want.size()); ++i) {
+      std::string body = want[static_cast<size_t>(i)];
+      if (body.size() >= 2 && body.compare(body.size() - 2, 2, "\r\n") == 0) body.resize(body.size() - 2);
+      const ikpubx::OEBFFNode& part = *reader.Part(i);
+      EXPECT_EQ(container.substr(static_cast<size_t>(part.BodyStart()),
+                                 static_cast<size_t>(part.BodyEnd() - 1 - part.BodyStart())),
+                body) << "part " << i;
+    }
+    return container;
   }
   TempDir dir_;
 };
 
 TEST_F(WriterTest, LayoutByteForByte) {
-  // No files: the package part alone.
-  EXPECT_EQ(Build(""), kHeader + Package("") + kFooter);
+  ExpectGolden("writer_empty.oeb", Build("", {}));  // no files: the package part alone
 
-  WriteFile(dir_ / "a.htm", "<html/>\r\n");  // a body ending in CR LF is copied raw
-  WriteFile(dir_ / "caf\xC3\xA9.gif", std::string("GIF89a\x00\x01", 8));
-  std::string manifest =
-      "<item id=\"i1\" href=\"a.htm\" media-type=\"text/x-oeb1-document\"/>"
-      "<!-- a comment adds no part -->"
-      "<item id=\"i 2\" href=\"missing.png\" media-type=\"image/png\"/>"
-      "<item id=\"i3\" href=\"caf\xC3\xA9.gif\" media-type=\"image/gif\"/>";
-  // The href with a byte above 0x7F is written as it is, and the reader
-  // refuses it, as the format says.
-  EXPECT_EQ(Build(manifest, nullptr, ikpubx::kOEBFFIllegalCharacter), kHeader + Package(manifest) +
-                                 Part("text/x-oeb1-document", "i1", "a.htm", "<html/>\r\n") +
-                                 Part("image/png", "i 2", "missing.png", "") +
-                                 Part("image/gif", "i3", "caf\xE9.gif", std::string("GIF89a\x00\x01", 8)) + kFooter);
+  dir_.Write("a.htm", "<html/>\r\n");  // a body ending in CR LF is copied raw
+  dir_.Write("b.txt", std::string("\0\x01\r\xff\r\n--ZEQTRVNPOLKHGDJXYIKL200X\n\r\r\n", 36));
+  ExpectGolden("writer_parts.oeb",
+               Build("<item id=\"i1\" href=\"a.htm\" media-type=\"text/x-oeb1-document\"/>"
+                     "<!-- a comment adds no part -->"
+                     "<item id=\"i 2\" href=\"missing.png\" media-type=\"image/png\"/>"
+                     "<item id=\"i3\" href=\"b.txt\" media-type=\"text/plain\"/>",
+                     {"<html/>\r\n", "", ReadFile(dir_ / "b.txt")}));
+
+  // An href with a byte above 0x7F is written in the code page, and the
+  // reader refuses it, as the format says.
+  dir_.Write("caf\xC3\xA9.gif", "GIF");
+  std::string got = Build("<item id=\"g\" href=\"caf\xC3\xA9.gif\" media-type=\"image/gif\"/>", {}, nullptr,
+                          ikpubx::kOEBFFIllegalCharacter);
+  EXPECT_NE(got.find("href=\"caf\xE9.gif\"\r\nContent-Transfer-Encoding: binary\r\n\r\nGIF\r\n"), std::string::npos);
 }
 
 TEST_F(WriterTest, ReplacesAnOldContainerWhole) {
-  WriteFile(dir_ / "book.oeb", std::string(100000, 'x'));
-  EXPECT_EQ(Build(""), kHeader + Package("") + kFooter);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 2);
+  dir_.Write("book.oeb", std::string(100000, 'x'));
+  std::string empty = Build("", {});
+  EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"book.oeb", "book.opf"}));
 
   // A manifest item without a media type fails the build; the old container stays.
-  try {
-    Build("<item id=\"x\" href=\"a.htm\"/>");
-    FAIL() << "no error";
-  } catch (const AutomationError& e) {
-    EXPECT_EQ(e.number(), 94);
-  }
-  EXPECT_EQ(ReadFile(dir_ / "book.oeb"), kHeader + Package("") + kFooter);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator()), 2);
+  EXPECT_EQ(ErrorNumberOf([&] { Build("<item id=\"x\" href=\"a.htm\"/>", {}); }), 94);
+  EXPECT_EQ(ReadFile(dir_ / "book.oeb"), empty);
+  EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"book.oeb", "book.opf"}));
 
   // A package that does not parse keeps only its own part.
-  WriteFile(dir_ / "book.opf", "<package>");
+  dir_.Write("book.opf", "<package>");
   Book().BuildOEBFile("book", dir_.path());
-  EXPECT_EQ(ReadFile(dir_ / "book.oeb"), kHeader + "<package>" + kFooter);
+  EXPECT_EQ(ReadFile(dir_ / "book.oeb"), ContainerHeader() + PackageHeader() + "<package>" + Footer());
 }
 
 TEST_F(WriterTest, NeverReadsOutsideThePackageFolder) {
   TempDir outside;
-  WriteFile(outside / "secret.txt", "SECRET");
+  outside.Write("secret.txt", "SECRET");
   fs::create_directory(dir_ / "sub");
-  WriteFile(dir_ / "sub/ok.txt", "fine");
+  dir_.Write("sub/ok.txt", "fine");
   fs::create_symlink(outside / "secret.txt", dir_ / "link.txt");
   std::string relative_out = "../" + fs::path(outside.path()).filename().string() + "/secret.txt";
   std::string manifest = "<item id=\"a\" href=\"" + relative_out + "\" media-type=\"text/plain\"/>"
@@ -134,20 +116,18 @@ TEST_F(WriterTest, NeverReadsOutsideThePackageFolder) {
                          "<item id=\"d\" href=\"sub/../sub/ok.txt\" media-type=\"t\"/>"
                          "<item id=\"e\" href=\"sub/ok.txt\" media-type=\"t\"/>";
   std::vector<std::string> skipped;
-  std::string got = Build(manifest, &skipped);
+  std::string got = Build(manifest, {"", "", "", "", "fine"}, &skipped);
   EXPECT_EQ(got.find("SECRET"), std::string::npos);
-  EXPECT_EQ(skipped, (std::vector<std::string>{relative_out, outside / "secret.txt", "link.txt",
-                                               "sub/../sub/ok.txt"}));
-  EXPECT_NE(got.find(Part("t", "e", "sub/ok.txt", "fine")), std::string::npos);
+  EXPECT_EQ(skipped, (std::vector<std::string>{relative_out, outside / "secret.txt", "link.txt", "sub/../sub/ok.txt"}));
 }
 
 TEST(MimeWriter, OperationsOutOfOrderWriteNothing) {
   TempDir dir;
-  WriteFile(dir / "p.opf", "PKG");
+  dir.Write("p.opf", "PKG");
   MIME w;
   w.PutMimePackageHeader();  // state 0: ignored
   w.SetPath(dir / "c.oeb");
-  w.PutMimeFooter();         // ignored
+  w.PutMimeFooter();                   // ignored
   w.PutMimeFileHeader("t", "i", "h");  // ignored
   w.PutMimeHeader();
   w.SetPath(dir / "other.oeb");  // only in state 0
@@ -161,16 +141,14 @@ TEST(MimeWriter, OperationsOutOfOrderWriteNothing) {
   EXPECT_FALSE(fs::exists(dir / "c.oeb"));  // nothing in place before Complete
   w.Complete();
   EXPECT_EQ(w.Path(), dir / "c.oeb");
-  EXPECT_EQ(ReadFile(dir / "c.oeb"), kHeader + "PKG" + kFooter);
-  EXPECT_FALSE(fs::exists(dir / "other.oeb"));
+  EXPECT_EQ(ReadFile(dir / "c.oeb"), ContainerHeader() + PackageHeader() + "PKG" + Footer());
 
-  // A writer given up before Complete leaves nothing behind.
-  {
+  {  // a writer given up before Complete leaves nothing behind
     MIME abandoned;
     abandoned.SetPath(dir / "x.oeb");
     abandoned.PutMimeHeader();
   }
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"c.oeb", "p.opf"}));
 }
 
 }  // namespace

@@ -5,14 +5,13 @@
 
 #include <filesystem>
 
-#include "book_maker.h"
+#include "test_util.h"
 #include "vellix/application.h"
 
 namespace vellix {
 namespace {
 
-using fixtures::TempDir;
-using fixtures::WriteFile;
+using namespace fixtures;
 
 class SettingsTest : public ::testing::Test {
  protected:
@@ -26,7 +25,7 @@ class SettingsTest : public ::testing::Test {
     if (saved_) setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
     else unsetenv("XDG_CONFIG_HOME");
   }
-  void WriteConf(const std::string& text) { WriteFile(dir_ / "OrvoTools/Vellixlibrarian.conf", text); }
+  void WriteConf(const std::string& text) { dir_.Write("OrvoTools/Vellixlibrarian.conf", text); }
 
   TempDir dir_;
   std::optional<std::string> saved_;

@@ -23,20 +23,16 @@ std::vector<size_t> LiteralSelectionSort(const std::vector<std::string>& keys) {
   return index;
 }
 
-TEST(SelectionSortOrder, MatchesTheLiteralSortOnCollectionsFullOfTies) {
+// Small collections full of ties against the literal sort; a large one
+// must still be a permutation in order.
+TEST(SelectionSortOrder, MatchesTheLiteralSort) {
   std::mt19937 rng(12345);
   for (int round = 0; round < 3000; ++round) {
-    size_t n = rng() % 70;
+    std::vector<std::string> keys(rng() % 70);
     int distinct = 1 + static_cast<int>(rng() % 6);
-    std::vector<std::string> keys(n);
     for (auto& k : keys) k = std::string(1, static_cast<char>('a' + rng() % distinct));
     ASSERT_EQ(SelectionSortOrder(keys), LiteralSelectionSort(keys)) << "round " << round;
   }
-  EXPECT_TRUE(SelectionSortOrder({}).empty());
-}
-
-TEST(SelectionSortOrder, LargeCollectionStaysAPermutationInOrder) {
-  std::mt19937 rng(7);
   std::vector<std::string> keys(100000);
   for (auto& k : keys) k = std::to_string(rng() % 50);
   std::vector<size_t> order = SelectionSortOrder(keys);
@@ -44,9 +40,7 @@ TEST(SelectionSortOrder, LargeCollectionStaysAPermutationInOrder) {
   for (size_t i = 0; i < order.size(); ++i) {
     ASSERT_FALSE(seen[order[i]]);
     seen[order[i]] = true;
-    if (i) {
-      ASSERT_LE(keys[order[i - 1]], keys[order[i]]);
-    }
+    ASSERT_TRUE(i == 0 || keys[order[i - 1]] <= keys[order[i]]) << i;
   }
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "book_maker.h"
+#include "test_util.h"
 #include "platform_dialogs.h"
 
 // Answers every platform dialog from a script and records what was asked.

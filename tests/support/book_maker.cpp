@@ -1,8 +1,5 @@
 #include "book_maker.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -98,20 +95,6 @@ void MakeBookFolder(const std::string& path, const std::string& rsrc_inf,
   WriteFile(path + "/RSRC.INF", rsrc_inf);
   WriteFile(path + "/DATA.FRK", data_fork);
   for (const auto& [name, bytes] : resources) WriteFile(path + "/" + name, bytes);
-}
-
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base && *base ? base : "/tmp") + "/vellix-test-XXXXXX";
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(path_, ec);
 }
 
 }  // namespace vellix::fixtures

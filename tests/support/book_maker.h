@@ -65,18 +65,4 @@ void MakeBookFolder(const std::string& path, const std::string& rsrc_inf,
                     const std::string& data_fork,
                     const std::vector<std::pair<std::string, std::string>>& resources = {});
 
-// A fresh folder under the system's temporary folder, removed on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
 }  // namespace vellix::fixtures

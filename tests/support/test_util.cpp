@@ -1,27 +1,47 @@
 #include "test_util.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-
-#include "book_maker.h"
+#include <regex>
+#include <stdexcept>
 
 extern char** environ;
 
 namespace vellix::fixtures {
-namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string pattern = std::string(base && *base ? base : "/tmp") + "/vellix-test-XXXXXX";
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
 }
 
-}  // namespace
+TempDir::~TempDir() {
+  std::error_code ec;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
+}
+
+std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
+  WriteFile(*this / name, bytes);
+  return *this / name;
+}
+
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::directory_iterator(folder)) out.push_back(e.path().filename().string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
 
 ToolOutcome RunTool(const std::string& program, const std::vector<std::string>& args,
                     const std::string& locale) {
@@ -51,13 +71,100 @@ ToolOutcome RunTool(const std::string& program, const std::vector<std::string>& 
   ToolOutcome r;
   pid_t pid = 0;
   int status = 0;
-  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0 &&
+  if (posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0 &&
       ::waitpid(pid, &status, 0) == pid)
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   posix_spawn_file_actions_destroy(&actions);
-  r.out = Slurp(out);
-  r.err = Slurp(err);
+  r.out = ReadFile(out);
+  r.err = ReadFile(err);
   return r;
+}
+
+void ExpectCli(const std::string& tool, const std::string& folder, const CliCase& c) {
+  auto at = [&](std::string s) {
+    for (size_t i = 0; (i = s.find('@', i)) != std::string::npos; i += folder.size()) s.replace(i, 1, folder);
+    return s;
+  };
+  std::vector<std::string> args;
+  std::string shown;
+  for (const std::string& a : c.args) {
+    args.push_back(at(a));
+    shown += " " + a;
+  }
+  SCOPED_TRACE("vellix" + shown);
+  ToolOutcome r = RunTool(tool, args, c.locale);
+  EXPECT_EQ(r.code, c.code) << r.err;
+  EXPECT_TRUE(std::regex_match(r.err, std::regex(at(c.err)))) << r.err;
+  if (c.out) {
+    EXPECT_EQ(r.out, at(*c.out));
+  }
+  if (c.check) c.check(r);
+}
+
+bool XmlWellFormed(const std::string& path) {
+  ToolOutcome r = RunTool("xmllint", {"--noout", "--nonet", path});
+  EXPECT_EQ(r.err, "") << path;
+  return r.code == 0;
+}
+
+void ExpectGolden(const std::string& name, std::string actual, const Placeholders& placeholders) {
+  for (const auto& [text, placeholder] : placeholders)
+    for (size_t at = 0; !text.empty() && (at = actual.find(text, at)) != std::string::npos;
+         at += placeholder.size())
+      actual.replace(at, text.size(), placeholder);
+  std::string path = std::string(VELLIX_TEST_DATA) + "/" + name;
+  if (std::getenv("VELLIX_UPDATE_GOLDEN")) {
+    WriteFile(path, actual);
+    return;
+  }
+  EXPECT_TRUE(fs::exists(path)) << path;
+  if (fs::exists(path)) {
+    EXPECT_EQ(actual, ReadFile(path)) << "differs from " << path;
+  }
+}
+
+// --- OEBFF containers ---
+
+namespace {
+const std::string kCrLf = "\r\n";
+const std::string kDelimiter = std::string("--") + kBoundary;
+}  // namespace
+
+std::string ContainerHeader() {
+  return "MIME-Version: 1.0" + kCrLf + "Content-Type: multipart/related;" + kCrLf +
+         "\ttype=\"application/x-oeb1\";" + kCrLf + "\tstart=\"" + kStartId + "\";" + kCrLf +
+         "\tboundary=\"" + kBoundary + "\"" + kCrLf;
+}
+
+std::string PackageHeader() {
+  return kCrLf + kDelimiter + kCrLf + "Content-Type: text/xml" + kCrLf + "Content-ID: " + kStartId + kCrLf + kCrLf;
+}
+
+std::string FileHeader(const std::string& media_type, const std::string& id, const std::string& href) {
+  return kCrLf + kDelimiter + kCrLf + "Content-Type: " + media_type + kCrLf + "Content-OEB-ID: " + id + kCrLf +
+         "Content-Disposition: href=\"" + href + "\"" + kCrLf + "Content-Transfer-Encoding: binary" + kCrLf + kCrLf;
+}
+
+std::string Footer() { return kCrLf + kDelimiter + "--" + kCrLf; }
+
+Container MakeContainer(const std::string& package, const std::vector<Item>& items) {
+  Container c;
+  c.bytes = ContainerHeader() + PackageHeader();
+  c.content_offsets.push_back(static_cast<int64_t>(c.bytes.size()));
+  c.bytes += package;
+  for (const Item& item : items) {
+    c.bytes += FileHeader(item.media_type, item.id, item.href);
+    c.content_offsets.push_back(static_cast<int64_t>(c.bytes.size()));
+    c.bytes += item.content;
+  }
+  c.bytes += Footer();
+  return c;
+}
+
+std::pair<int64_t, int64_t> ExpectedBodyRange(int64_t offset, const std::string& content) {
+  int64_t length = static_cast<int64_t>(content.size());
+  if (content.size() >= 2 && content.compare(content.size() - 2, 2, kCrLf) == 0) length -= 2;
+  return {offset, offset + length + 1};
 }
 
 }  // namespace vellix::fixtures

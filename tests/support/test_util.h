@@ -1,12 +1,36 @@
-// Small helpers shared by the test suites.
+// The suite's fixtures: temporary folders, error capture, running programs,
+// golden files, and OEBFF containers built byte by byte (laid out as the
+// suite's container writer lays them out). Device books come from
+// book_maker.h, which the benchmarks and fuzz seeds share.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "book_maker.h"
 #include "vellix/error.h"
 
 namespace vellix::fixtures {
+
+// A fresh folder under $TMPDIR (or /tmp), removed with its content.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  // Writes `bytes` to `name` in the folder and returns its path.
+  std::string Write(const std::string& name, const std::string& bytes) const;
+
+ private:
+  std::string path_;
+};
 
 // The automation error number `f` throws, or 0 when it returns.
 template <typename F>
@@ -19,6 +43,20 @@ int ErrorNumberOf(F&& f) {
   return 0;
 }
 
+// The error `f` throws, or number 0 when it returns.
+template <typename F>
+AutomationError ErrorOf(F&& f) {
+  try {
+    f();
+  } catch (const AutomationError& e) {
+    return e;
+  }
+  return AutomationError(0, "no error");
+}
+
+// Names of the entries directly in `folder`, sorted.
+std::vector<std::string> Names(const std::string& folder);
+
 // What a program printed and returned.
 struct ToolOutcome {
   int code = -1;  // exit status, or 128 + signal
@@ -26,9 +64,62 @@ struct ToolOutcome {
   std::string err;
 };
 
-// Runs `program` with `args` (no shell), stdin from /dev/null. A non-empty
-// `locale` replaces every locale variable of the environment.
+// Runs `program` (looked up on PATH without a slash) with `args`, no shell,
+// stdin from /dev/null. A non-empty `locale` replaces every locale variable.
 ToolOutcome RunTool(const std::string& program, const std::vector<std::string>& args,
                     const std::string& locale = "");
+
+// One run of a command-line tool and what it must do. "@" in the arguments
+// and in the expected output stands for the test's folder.
+struct CliCase {
+  std::vector<std::string> args;
+  int code = 0;
+  std::string err = "";            // ECMAScript pattern for all of stderr
+  std::optional<std::string> out = std::nullopt;  // all of stdout, byte for byte
+  std::function<void(const ToolOutcome&)> check = nullptr;
+  std::string locale = "";
+};
+void ExpectCli(const std::string& tool, const std::string& folder, const CliCase& c);
+
+// True when xmllint, an XML parser the library does not use, finds the
+// file well-formed (no network, no DTD fetched).
+bool XmlWellFormed(const std::string& path);
+
+// `actual` against tests/data/`name`, byte for byte, after each literal
+// (text, placeholder) pair is replaced. VELLIX_UPDATE_GOLDEN=1 rewrites the
+// file instead.
+using Placeholders = std::vector<std::pair<std::string, std::string>>;
+void ExpectGolden(const std::string& name, std::string actual, const Placeholders& placeholders = {});
+
+// --- OEBFF containers ---
+
+inline constexpr char kBoundary[] = "ZEQTRVNPOLKHGDJXYIKL2000";
+inline constexpr char kStartId[] = "packageIKL2000";
+
+// MIME-Version and the multipart Content-Type.
+std::string ContainerHeader();
+// The empty line, the first delimiter, the package headers.
+std::string PackageHeader();
+// The line end that closes the previous body, a delimiter and one file's headers.
+std::string FileHeader(const std::string& media_type, const std::string& id, const std::string& href);
+// The end of the last body and the closing delimiter.
+std::string Footer();
+
+struct Item {
+  std::string media_type, id, href, content;
+};
+
+struct Container {
+  std::string bytes;
+  // Where each attached content begins: the package first, then the items.
+  std::vector<int64_t> content_offsets;
+};
+
+Container MakeContainer(const std::string& package, const std::vector<Item>& items);
+
+// The range the reader records for `content` attached at `offset`: one
+// past the CR that follows the content, or, when the content ends in
+// CR LF, one past that CR (the pair counts as the delimiter's empty line).
+std::pair<int64_t, int64_t> ExpectedBodyRange(int64_t offset, const std::string& content);
 
 }  // namespace vellix::fixtures
