@@ -45,9 +45,9 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
     LoadShelf(s, opts->dir);
     if (opts->sorted) s.Sort();
     if (opts->json) {
-      nlohmann::ordered_json all = nlohmann::ordered_json::array();
-      for (const auto& b : *s.Books()) all.push_back(BookToJson(*b));
-      PrintJson(all);
+      JsonArrayPrinter array;
+      for (const auto& b : *s.Books()) array.Add(BookToJson(*b));
+      array.Finish();
     } else {
       for (const auto& b : *s.Books()) std::cout << b->Title() << "\n";
     }
