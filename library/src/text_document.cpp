@@ -154,6 +154,9 @@ void AppendXmlAscii(std::string& out, std::string_view utf8, bool escape_markup)
   }
 }
 
+// Output is handed to the sink once this much has gathered.
+constexpr size_t kSendAt = 1 << 16;
+
 }  // namespace
 
 std::string XmlAscii(std::string_view utf8) {
@@ -191,7 +194,6 @@ void DocumentWriter::Begin(const std::string& title, const std::string& author,
 // CR LF, CR and LF all end a line, and a final line end adds no empty
 // line; a line of nothing but spaces closes the paragraph.
 void DocumentWriter::Text(std::string_view text) {
-  constexpr size_t kSendAt = 1 << 16;
   size_t i = 0;
   const size_t size = text.size();
   while (i < size) {
@@ -216,8 +218,12 @@ void DocumentWriter::Text(std::string_view text) {
       leading_spaces_ += i - start;
       if (i == size || text[i] == '\n' || text[i] == '\r') continue;
       has_content_ = true;
-      out_.append(leading_spaces_, ' ');
-      leading_spaces_ = 0;
+      while (leading_spaces_ > 0) {  // a line may begin with any number of them
+        size_t n = std::min(leading_spaces_, kSendAt);
+        out_.append(n, ' ');
+        leading_spaces_ -= n;
+        if (out_.size() >= kSendAt) Send();
+      }
     }
     size_t stop = i;
     while (stop < size && text[stop] != '\n' && text[stop] != '\r') ++stop;
