@@ -128,13 +128,13 @@ void Interleave(int rep, S&& subject, B&& baseline) {
 [[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
 
 // Wall and CPU time (user + system) of one run, in milliseconds.
-struct ChildTimes {
+struct RunTimes {
   double wall = 0, cpu = 0;
 };
 
 // Times `f` in this process.
 template <typename F>
-ChildTimes Timed(F&& f) {
+RunTimes Timed(F&& f) {
   auto wall = Clock::now();
   double cpu = ProcessCpuMilliseconds();
   f();
@@ -162,12 +162,12 @@ Comparison Compare(int reps, S&& subject, B&& baseline) {
     Interleave(
         r,
         [&] {
-          ChildTimes t = subject();
+          RunTimes t = subject();
           c.subject.push_back(t.wall);
           c.subject_cpu.push_back(t.cpu);
         },
         [&] {
-          ChildTimes t = baseline();
+          RunTimes t = baseline();
           c.baseline.push_back(t.wall);
           c.baseline_cpu.push_back(t.cpu);
         });
@@ -179,7 +179,7 @@ const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
 
 // Runs args[0] (no shell) with standard output to `out` and standard error
 // to /dev/null, waits for it and fails unless it exits with 0.
-ChildTimes Spawn(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
+RunTimes Spawn(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
   std::vector<std::string> copy = args;
   std::vector<char*> argv;
   for (std::string& a : copy) argv.push_back(a.data());
@@ -197,7 +197,7 @@ ChildTimes Spawn(const std::vector<std::string>& args, const std::string& out = 
   rusage usage{};
   while (::wait4(pid, &status, 0, &usage) < 0)
     if (errno != EINTR) Fail("wait4 failed");
-  ChildTimes t;
+  RunTimes t;
   t.wall = MillisecondsSince(start);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail(args[0] + " failed");
   auto ms = [](const timeval& v) {
@@ -424,7 +424,7 @@ void BenchLoad(size_t count, int reps) {
   // Every comparison below runs its own baseline in the same loop.
   auto posix_scan = [&] {
     size_t seen = 0;
-    ChildTimes t = Timed([&] { seen = PosixScan(shelf, checksum); });
+    RunTimes t = Timed([&] { seen = PosixScan(shelf, checksum); });
     if (seen != count) Fail("load: baseline saw the wrong number of files");
     return t;
   };
@@ -432,7 +432,7 @@ void BenchLoad(size_t count, int reps) {
       reps,
       [&] {
         vellix::Bookshelf bookshelf;
-        ChildTimes t = Timed([&] { bookshelf.Load(shelf); });
+        RunTimes t = Timed([&] { bookshelf.Load(shelf); });
         if (static_cast<size_t>(bookshelf.Books()->Count()) != count)
           Fail("load: the bookshelf holds the wrong number of books");
         return t;
@@ -443,7 +443,7 @@ void BenchLoad(size_t count, int reps) {
       [&] {
         vellix::Bookshelf bookshelf;
         std::string out;
-        ChildTimes t = Timed([&] {
+        RunTimes t = Timed([&] {
           bookshelf.SetDirectory(shelf);
           out = bookshelf.BookshelfText();
         });
@@ -610,7 +610,7 @@ void BenchConvert(size_t data_fork_bytes, size_t resource_bytes, int reps) {
   };
   auto run_baseline = [&](bool timed) {
     clear_outputs();
-    ChildTimes t = Spawn(cp_args);
+    RunTimes t = Spawn(cp_args);
     if (timed) {
       baseline.push_back(t.wall);
       baseline_cpu.push_back(t.cpu);
@@ -712,7 +712,7 @@ void BenchText(size_t bytes, int reps) {
 
 // CreatePackage over a document with `elements` img and a elements; the
 // time should grow linearly with them.
-ChildTimes PackageOnce(const std::string& folder, size_t elements) {
+RunTimes PackageOnce(const std::string& folder, size_t elements) {
   std::string doc = "<html><head><title>t</title></head><body>";
   for (size_t i = 0; i < elements; ++i) {
     if (i % 2)
