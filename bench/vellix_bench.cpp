@@ -1,7 +1,8 @@
 // vellix-bench: speed of the library against plain baselines measured in
 // the same run.
 //
-//   vellix-bench [--only load|sort|convert[,...]] [--small] [--reps N]
+//   vellix-bench [--only load|sort|text|package|pack|convert|memory[,...]]
+//                [--small] [--reps N]
 //
 // Every benchmark builds its own fixtures in a fresh temporary folder (under
 // $TMPDIR, else /tmp) and removes them afterwards. Subject and baseline runs
@@ -9,12 +10,20 @@
 // printed ratio is the ratio of those wall-clock medians. The exit status
 // reports only whether the benchmarks ran correctly, never whether a goal
 // was met.
+//
+// Other programs (cp, cat, the vellix tool, and this program again for a
+// baseline run as a process of its own) are started with posix_spawn: the
+// cost of fork() grows with this process, which grows as benchmarks run,
+// and would make a baseline slower the later it ran.
 #include <dirent.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 #include <algorithm>
 #include <cerrno>
@@ -116,9 +125,116 @@ void Interleave(int rep, S&& subject, B&& baseline) {
   }
 }
 
+[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
+
+// Wall and CPU time (user + system) of one run, in milliseconds.
+struct RunTimes {
+  double wall = 0, cpu = 0;
+};
+
+// Times `f` in this process.
+template <typename F>
+RunTimes Timed(F&& f) {
+  auto wall = Clock::now();
+  double cpu = ProcessCpuMilliseconds();
+  f();
+  return {MillisecondsSince(wall), ProcessCpuMilliseconds() - cpu};
+}
+
+// The timings of a subject and its baseline, measured alternately.
+struct Comparison {
+  std::vector<double> subject, baseline, subject_cpu, baseline_cpu;
+  Stats Subject() const { return Summarize(subject); }
+  Stats Baseline() const { return Summarize(baseline); }
+  double Ratio() const { return Subject().median / Baseline().median; }
+  // "N runs each; subject min..max; baseline min..max; cpu-time ratio r"
+  std::string Details(const char* subject_name, const char* baseline_name) const {
+    return std::to_string(subject.size()) + " runs each; " + subject_name + " " + Spread(Subject()) +
+           "; " + baseline_name + " " + Spread(Baseline()) + "; " + CpuRatio(subject_cpu, baseline_cpu);
+  }
+};
+
+// `reps` runs of each; both callables return the times of one run.
+template <typename S, typename B>
+Comparison Compare(int reps, S&& subject, B&& baseline) {
+  Comparison c;
+  for (int r = 0; r < reps; ++r) {
+    Interleave(
+        r,
+        [&] {
+          RunTimes t = subject();
+          c.subject.push_back(t.wall);
+          c.subject_cpu.push_back(t.cpu);
+        },
+        [&] {
+          RunTimes t = baseline();
+          c.baseline.push_back(t.wall);
+          c.baseline_cpu.push_back(t.cpu);
+        });
+  }
+  return c;
+}
+
 const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
 
-[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
+// Runs args[0] (no shell) with standard output to `out` and standard error
+// to /dev/null, waits for it and fails unless it exits with 0.
+RunTimes Spawn(const std::vector<std::string>& args, const std::string& out = "/dev/null") {
+  std::vector<std::string> copy = args;
+  std::vector<char*> argv;
+  for (std::string& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  auto start = Clock::now();
+  pid_t pid = 0;
+  int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) Fail("cannot start " + args[0]);
+  int status = 0;
+  rusage usage{};
+  while (::wait4(pid, &status, 0, &usage) < 0)
+    if (errno != EINTR) Fail("wait4 failed");
+  RunTimes t;
+  t.wall = MillisecondsSince(start);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail(args[0] + " failed");
+  auto ms = [](const timeval& v) {
+    return static_cast<double>(v.tv_sec) * 1e3 + static_cast<double>(v.tv_usec) / 1e3;
+  };
+  t.cpu = ms(usage.ru_utime) + ms(usage.ru_stime);
+  return t;
+}
+
+// This program, for baselines run as processes of their own.
+std::string SelfPath() {
+  std::error_code ec;
+  std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) Fail("cannot find this program's path");
+  return self.string();
+}
+
+// The vellix tool, built beside this program.
+std::string ToolPath() {
+  std::string tool = (std::filesystem::path(SelfPath()).parent_path() / "vellix").string();
+  if (::access(tool.c_str(), X_OK) != 0) Fail("the vellix tool is not built: " + tool);
+  return tool;
+}
+
+// Peak resident memory (KiB) of a run of `args`. A process started by this
+// one would report this one's high-water mark when that is higher, so a
+// fresh, small copy of this program starts it and reports its peak.
+long PeakKiBOf(const std::string& scratch, const std::vector<std::string>& args) {
+  std::vector<std::string> wrapped = {SelfPath(), "--peak-of"};
+  wrapped.insert(wrapped.end(), args.begin(), args.end());
+  const std::string report = scratch + "/peak";
+  Spawn(wrapped, report);
+  std::ifstream in(report);
+  long kib = -1;
+  if (!(in >> kib) || kib <= 0) Fail("no peak memory reported for " + args[0]);
+  return kib;
+}
 
 // A small, fast, deterministic generator: fixtures are the same on every run.
 class Rng {
@@ -267,9 +383,8 @@ size_t PosixScan(const std::string& folder, uint64_t& checksum) {
   return files;
 }
 
-void BenchLoad(size_t count, int reps) {
-  ScratchFolder scratch("load");
-  const std::string shelf = scratch / "shelf";
+// `count` book files of 2-4 KB with varied information areas.
+void MakeShelf(const std::string& shelf, size_t count) {
   std::filesystem::create_directory(shelf);
   Rng rng(42);
   for (size_t i = 0; i < count; ++i) {
@@ -289,6 +404,12 @@ void BenchLoad(size_t count, int reps) {
                   i);
     WriteWholeFile(shelf + "/" + name, fx::SimpleBookFile(info, "", fork));
   }
+}
+
+void BenchLoad(size_t count, int reps) {
+  ScratchFolder scratch("load");
+  const std::string shelf = scratch / "shelf";
+  MakeShelf(shelf, count);
 
   // Warm the page and directory caches; neither pass is timed.
   uint64_t checksum = 0;
@@ -300,55 +421,76 @@ void BenchLoad(size_t count, int reps) {
       Fail("load: the bookshelf holds the wrong number of books");
   }
 
-  std::vector<double> subject, baseline, subject_cpu, baseline_cpu;
-  for (int r = 0; r < reps; ++r) {
-    auto run_subject = [&] {
-      vellix::Bookshelf bookshelf;
-      Stopwatch watch;
-      bookshelf.Load(shelf);
-      watch.Stop(subject, subject_cpu);
-      if (static_cast<size_t>(bookshelf.Books()->Count()) != count)
-        Fail("load: the bookshelf holds the wrong number of books");
-    };
-    auto run_baseline = [&] {
-      Stopwatch watch;
-      size_t seen = PosixScan(shelf, checksum);
-      watch.Stop(baseline, baseline_cpu);
-      if (seen != count) Fail("load: baseline saw the wrong number of files");
-    };
-    Interleave(r, run_subject, run_baseline);
-  }
-  // The exports over the same shelf, against the same baseline.
-  std::vector<double> text_times, list_times, unused;
+  // Every comparison below runs its own baseline in the same loop.
+  auto posix_scan = [&] {
+    size_t seen = 0;
+    RunTimes t = Timed([&] { seen = PosixScan(shelf, checksum); });
+    if (seen != count) Fail("load: baseline saw the wrong number of files");
+    return t;
+  };
+  Comparison load = Compare(
+      reps,
+      [&] {
+        vellix::Bookshelf bookshelf;
+        RunTimes t = Timed([&] { bookshelf.Load(shelf); });
+        if (static_cast<size_t>(bookshelf.Books()->Count()) != count)
+          Fail("load: the bookshelf holds the wrong number of books");
+        return t;
+      },
+      posix_scan);
+  Comparison text = Compare(
+      reps,
+      [&] {
+        vellix::Bookshelf bookshelf;
+        std::string out;
+        RunTimes t = Timed([&] {
+          bookshelf.SetDirectory(shelf);
+          out = bookshelf.BookshelfText();
+        });
+        if (out.size() < count) Fail("text: the bookshelf text is too short");
+        return t;
+      },
+      posix_scan);
   const std::string list_path = scratch / "List.htm";
-  for (int r = 0; r < reps; ++r) {
-    {
-      vellix::Bookshelf bookshelf;
-      Stopwatch watch;
-      bookshelf.SetDirectory(shelf);
-      std::string text = bookshelf.BookshelfText();
-      watch.Stop(text_times, unused);
-      if (text.size() < count) Fail("text: the bookshelf text is too short");
-    }
-    {
-      vellix::Bookshelf bookshelf;
-      Stopwatch watch;
-      bookshelf.Load(shelf);
-      bookshelf.CreateBooklist(list_path);
-      watch.Stop(list_times, unused);
-    }
-  }
-  Stats s = Summarize(subject), b = Summarize(baseline);
-  Stats t = Summarize(text_times), l = Summarize(list_times);
-  std::printf("text: %zu book files  bookshelf text %.1f ms  ratio to posix load %.2f (goal <= 2) %s\n",
-              count, t.median, t.median / b.median, Verdict(t.median / b.median <= 2));
-  std::printf("booklist: %zu books  load + sort + write %.1f ms  ratio to posix load %.2f\n", count,
-              l.median, l.median / b.median);
-  double ratio = s.median / b.median;
+  Comparison list = Compare(
+      reps,
+      [&] {
+        vellix::Bookshelf bookshelf;
+        return Timed([&] {
+          bookshelf.Load(shelf);
+          bookshelf.CreateBooklist(list_path);
+        });
+      },
+      posix_scan);
+
+  // The tool as users run it, each run a process of its own, against the
+  // same scan run as a process of its own.
+  const std::string tool = ToolPath(), self = SelfPath();
+  auto scan_process = [&] { return Spawn({self, "--scan", shelf}); };
+  Comparison tool_list = Compare(
+      reps, [&] { return Spawn({tool, "shelf", "list", shelf, "--sorted", "--json"}); }, scan_process);
+  Comparison tool_export = Compare(
+      reps, [&] { return Spawn({tool, "shelf", "export", shelf, "-o", scratch / "Export.htm"}); },
+      scan_process);
+
+  double ratio = load.Ratio();
   std::printf("load: %zu book files  vellix %.1f ms  posix %.1f ms  ratio %.2f (goal <= 1.5) %s\n",
-              count, s.median, b.median, ratio, Verdict(ratio <= 1.5));
-  std::printf("      %d runs each; vellix %s; posix %s; %s\n", reps, Spread(s).c_str(),
-              Spread(b).c_str(), CpuRatio(subject_cpu, baseline_cpu).c_str());
+              count, load.Subject().median, load.Baseline().median, ratio, Verdict(ratio <= 1.5));
+  std::printf("      %s\n", load.Details("vellix", "posix").c_str());
+  std::printf("text: %zu book files  bookshelf text %.1f ms  posix load %.1f ms  ratio %.2f (goal <= 2) %s\n",
+              count, text.Subject().median, text.Baseline().median, text.Ratio(),
+              Verdict(text.Ratio() <= 2));
+  std::printf("      %s\n", text.Details("text", "posix").c_str());
+  std::printf("booklist: %zu books  load + sort + write %.1f ms  posix load %.1f ms  ratio %.2f\n", count,
+              list.Subject().median, list.Baseline().median, list.Ratio());
+  std::printf("      %s\n", list.Details("booklist", "posix").c_str());
+  std::printf("tool list: vellix shelf list --sorted --json, %zu books  %.1f ms  posix load process %.1f ms  "
+              "ratio %.2f\n",
+              count, tool_list.Subject().median, tool_list.Baseline().median, tool_list.Ratio());
+  std::printf("      %s\n", tool_list.Details("vellix", "posix").c_str());
+  std::printf("tool export: vellix shelf export, %zu books  %.1f ms  posix load process %.1f ms  ratio %.2f\n",
+              count, tool_export.Subject().median, tool_export.Baseline().median, tool_export.Ratio());
+  std::printf("      %s\n", tool_export.Details("vellix", "posix").c_str());
   if (checksum == 0) std::printf("      (empty checksum)\n");
 }
 
@@ -419,31 +561,6 @@ void BenchSort(size_t count, int reps) {
 
 // --- convert ------------------------------------------------------------
 
-// Runs /bin/cp with `args` (no shell) and waits for it; returns the CPU
-// time (user + system) cp used, in milliseconds.
-double RunCp(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  static char cp_name[] = "cp";
-  argv.push_back(cp_name);
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = ::fork();
-  if (pid < 0) Fail("fork failed");
-  if (pid == 0) {
-    ::execv("/bin/cp", argv.data());
-    ::_exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  while (::wait4(pid, &status, 0, &usage) < 0)
-    if (errno != EINTR) Fail("waitpid failed");
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail("cp failed");
-  auto ms = [](const timeval& t) {
-    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_usec) / 1e3;
-  };
-  return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
-
 void BenchConvert(size_t data_fork_bytes, size_t resource_bytes, int reps) {
   ScratchFolder scratch("convert");
   const std::string source = scratch / "SOURCE.RES";
@@ -465,7 +582,7 @@ void BenchConvert(size_t data_fork_bytes, size_t resource_bytes, int reps) {
   for (const auto& [name, tag] : resources)
     WriteWholeFile(source + "/" + name, fx::Resource(1, tag, RandomBytes(rng, resource_bytes - 6)));
 
-  std::vector<std::string> cp_args;
+  std::vector<std::string> cp_args = {"/bin/cp"};
   uint64_t total_bytes = 0;
   for (const auto& entry : std::filesystem::directory_iterator(source)) {
     cp_args.push_back(entry.path().string());
@@ -493,12 +610,10 @@ void BenchConvert(size_t data_fork_bytes, size_t resource_bytes, int reps) {
   };
   auto run_baseline = [&](bool timed) {
     clear_outputs();
-    auto start = Clock::now();
-    double cpu = RunCp(cp_args);
-    double ms = MillisecondsSince(start);
+    RunTimes t = Spawn(cp_args);
     if (timed) {
-      baseline.push_back(ms);
-      baseline_cpu.push_back(cpu);
+      baseline.push_back(t.wall);
+      baseline_cpu.push_back(t.cpu);
     }
   };
 
@@ -525,31 +640,9 @@ void BenchConvert(size_t data_fork_bytes, size_t resource_bytes, int reps) {
 
 // --- text ---------------------------------------------------------------
 
-// Runs a program (no shell) and waits for it; false when it cannot run.
-bool RunProgram(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  std::vector<std::string> copy = args;
-  for (auto& a : copy) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-      dup2(null, 1);
-      dup2(null, 2);
-    }
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-void BenchText(size_t bytes, int reps) {
-  ScratchFolder scratch("text");
-  const std::string txt = scratch / "book.txt";
+// About `bytes` of text in lines of a few words, with some blank lines,
+// markup characters and a non-ASCII word.
+void MakeText(const std::string& path, size_t bytes) {
   Rng rng(7);
   std::string text;
   static const char* const kWords[] = {"the", "reader", "turned", "a", "page", "caf\xC3\xA9",
@@ -562,48 +655,54 @@ void BenchText(size_t bytes, int reps) {
     }
     text += rng.Below(6) == 0 ? "\n\n" : "\n";
   }
-  WriteWholeFile(txt, text);
+  WriteWholeFile(path, text);
+}
 
-  std::vector<double> subject, baseline, unused;
-  for (int r = 0; r < reps; ++r) {
-    auto run_subject = [&] {
-      vellix::Book book;
-      book.Load(txt);
-      Stopwatch watch;
-      book.ConvertTxtToHtm(scratch / "book.htm");
-      watch.Stop(subject, unused);
-    };
-    auto run_baseline = [&] {
-      Stopwatch watch;
-      std::ifstream in(txt, std::ios::binary);
-      std::ofstream out(scratch / "plain.txt", std::ios::binary | std::ios::trunc);
-      std::string line;
-      while (std::getline(in, line)) {
-        out << line << "\r\n";
-      }
-      out.close();
-      watch.Stop(baseline, unused);
-    };
-    Interleave(r, run_subject, run_baseline);
-  }
-  Stats s = Summarize(subject), b = Summarize(baseline);
-  double ratio = s.median / b.median;
+// The baseline of the text benchmark: every line copied with CR LF.
+void CopyLines(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  std::string line;
+  while (std::getline(in, line)) out << line << "\r\n";
+  out.close();
+  if (!in.eof() || !out) Fail("cannot copy " + from);
+}
+
+void BenchText(size_t bytes, int reps) {
+  ScratchFolder scratch("text");
+  const std::string txt = scratch / "book.txt";
+  MakeText(txt, bytes);
+  auto copy_lines = [&] { return Timed([&] { CopyLines(txt, scratch / "plain.txt"); }); };
+  Comparison convert = Compare(
+      reps,
+      [&] {
+        vellix::Book book;
+        book.Load(txt);
+        return Timed([&] { book.ConvertTxtToHtm(scratch / "book.htm"); });
+      },
+      copy_lines);
+  // The same as users run it: the tool against the copy, each a process.
+  const std::string tool = ToolPath(), self = SelfPath();
+  Comparison tool_convert = Compare(
+      reps, [&] { return Spawn({tool, "book", "text2htm", txt, scratch / "tool.htm"}); },
+      [&] { return Spawn({self, "--copy-lines", txt, scratch / "plain.txt"}); });
+
+  const double mb = static_cast<double>(bytes) / 1e6;
   std::printf("text: %.1f MB text  ConvertTxtToHtm %.1f ms  line-by-line copy %.1f ms  ratio %.2f "
               "(goal <= 4) %s\n",
-              static_cast<double>(bytes) / 1e6, s.median, b.median, ratio, Verdict(ratio <= 4));
+              mb, convert.Subject().median, convert.Baseline().median, convert.Ratio(),
+              Verdict(convert.Ratio() <= 4));
+  std::printf("      %s\n", convert.Details("vellix", "copy").c_str());
+  std::printf("tool text2htm: %.1f MB text  vellix book text2htm %.1f ms  copy process %.1f ms  ratio %.2f\n",
+              mb, tool_convert.Subject().median, tool_convert.Baseline().median, tool_convert.Ratio());
+  std::printf("      %s\n", tool_convert.Details("vellix", "copy").c_str());
   if (access("/usr/bin/pandoc", X_OK) == 0) {
     std::vector<double> pandoc;
-    for (int r = 0; r < std::min(reps, 3); ++r) {
-      Stopwatch watch;
-      if (!RunProgram({"/usr/bin/pandoc", "-f", "markdown", "-t", "html", "-o", scratch / "p.html", txt}))
-        break;
-      watch.Stop(pandoc, unused);
-    }
-    if (!pandoc.empty()) {
-      double p = Summarize(pandoc).median;
-      std::printf("      pandoc -f markdown -t html %.1f ms: ConvertTxtToHtm takes %.3f of its time\n", p,
-                  s.median / p);
-    }
+    for (int r = 0; r < std::min(reps, 3); ++r)
+      pandoc.push_back(Spawn({"/usr/bin/pandoc", "-f", "markdown", "-t", "html", "-o", scratch / "p.html", txt}).wall);
+    double p = Summarize(pandoc).median;
+    std::printf("      pandoc -f markdown -t html %.1f ms: ConvertTxtToHtm takes %.3f of its time\n", p,
+                convert.Subject().median / p);
   } else {
     std::printf("      (pandoc not installed: no comparison)\n");
   }
@@ -613,7 +712,7 @@ void BenchText(size_t bytes, int reps) {
 
 // CreatePackage over a document with `elements` img and a elements; the
 // time should grow linearly with them.
-double PackageOnce(const std::string& folder, size_t elements) {
+RunTimes PackageOnce(const std::string& folder, size_t elements) {
   std::string doc = "<html><head><title>t</title></head><body>";
   for (size_t i = 0; i < elements; ++i) {
     if (i % 2)
@@ -628,48 +727,26 @@ double PackageOnce(const std::string& folder, size_t elements) {
   vellix::Book().CreateDefaultOpf(folder + "/story.opf");
   vellix::Package package;
   package.SetPackagePath(folder + "/story.opf");
-  Stopwatch watch;
-  std::vector<double> wall, unused;
-  package.CreatePackage(folder + "/story.htm", "story", "t", "a", "c");
-  watch.Stop(wall, unused);
-  return wall[0];
+  return Timed([&] { package.CreatePackage(folder + "/story.htm", "story", "t", "a", "c"); });
 }
 
 void BenchPackage(size_t elements, int reps) {
   ScratchFolder scratch("package");
   for (int i = 0; i < 200; ++i) WriteWholeFile(scratch / ("ch" + std::to_string(i) + ".htm"), "<html/>");
-  std::vector<double> one, two;
-  for (int r = 0; r < reps; ++r) {
-    one.push_back(PackageOnce(scratch.path(), elements));
-    two.push_back(PackageOnce(scratch.path(), 2 * elements));
-  }
-  double a = Summarize(one).median, b = Summarize(two).median;
+  // One untimed run of each size first, so that neither size is timed
+  // while the heap and the caches are still growing.
+  PackageOnce(scratch.path(), 2 * elements);
+  PackageOnce(scratch.path(), elements);
+  Comparison c = Compare(
+      reps, [&] { return PackageOnce(scratch.path(), 2 * elements); },
+      [&] { return PackageOnce(scratch.path(), elements); });
   std::printf("package: CreatePackage %zu elements %.1f ms, %zu elements %.1f ms  ratio %.2f "
               "(linear: about 2)\n",
-              elements, a, 2 * elements, b, b / a);
+              elements, c.Baseline().median, 2 * elements, c.Subject().median, c.Ratio());
+  std::printf("      %s\n", c.Details("larger", "smaller").c_str());
 }
 
 // --- pack ---------------------------------------------------------------
-
-// cat FILES > OUT, without a shell.
-void RunCat(const std::vector<std::string>& files, const std::string& out) {
-  std::vector<std::string> args = {"/bin/cat"};
-  args.insert(args.end(), files.begin(), files.end());
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid < 0) Fail("fork failed");
-  if (pid == 0) {
-    int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || dup2(fd, 1) < 0) _exit(126);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail("cat failed");
-}
 
 // BuildOEBFile of a package whose manifest names `files` files of `each`
 // bytes, against cat of the same files into one file.
@@ -696,9 +773,9 @@ void BenchPack(size_t files, size_t each, int reps) {
       watch.Stop(subject, unused);
     };
     auto run_baseline = [&] {
-      Stopwatch watch;
-      RunCat(paths, scratch / "cat.out");
-      watch.Stop(baseline, unused);
+      std::vector<std::string> args = {"/bin/cat"};
+      args.insert(args.end(), paths.begin(), paths.end());
+      baseline.push_back(Spawn(args, scratch / "cat.out").wall);
     };
     Interleave(r, run_subject, run_baseline);
   }
@@ -709,9 +786,85 @@ void BenchPack(size_t files, size_t each, int reps) {
               mib, files, vs, cs, vs / cs, Verdict(vs / cs >= 0.70));
 }
 
+// --- memory -------------------------------------------------------------
+
+// Peak memory of the tool: a shelf's JSON listing against its plain
+// listing, and a text converted at two sizes ten times apart.
+void BenchMemory(size_t books, size_t text_bytes, int reps) {
+  ScratchFolder scratch("memory");
+  const std::string shelf = scratch / "shelf";
+  MakeShelf(shelf, books);
+  const std::string small_text = scratch / "small.txt", large_text = scratch / "large.txt";
+  MakeText(small_text, text_bytes / 10);
+  MakeText(large_text, text_bytes);
+  const std::string tool = ToolPath();
+  const std::string& where = scratch.path();
+  std::vector<double> plain, json, small, large;
+  auto kib = [&](std::vector<double>& into, const std::vector<std::string>& args) {
+    into.push_back(static_cast<double>(PeakKiBOf(where, args)));
+  };
+  // Peaks hardly vary from run to run; three of each are plenty.
+  for (int r = 0; r < std::min(reps, 3); ++r) {
+    Interleave(
+        r, [&] { kib(json, {tool, "shelf", "list", shelf, "--json"}); },
+        [&] { kib(plain, {tool, "shelf", "list", shelf}); });
+    Interleave(
+        r, [&] { kib(large, {tool, "book", "text2htm", large_text, scratch / "large.htm"}); },
+        [&] { kib(small, {tool, "book", "text2htm", small_text, scratch / "small.htm"}); });
+  }
+  auto mib = [](const std::vector<double>& v) { return Summarize(v).median / 1024.0; };
+  double list_ratio = mib(json) / mib(plain), text_ratio = mib(large) / mib(small);
+  std::printf("memory: vellix shelf list, %zu books  --json %.1f MiB  plain %.1f MiB  ratio %.2f "
+              "(goal <= 1.5) %s\n",
+              books, mib(json), mib(plain), list_ratio, Verdict(list_ratio <= 1.5));
+  std::printf("memory: vellix book text2htm  %.1f MB text %.1f MiB  %.1f MB text %.1f MiB  ratio %.2f "
+              "(goal <= 1.1: independent of the size) %s\n",
+              static_cast<double>(text_bytes) / 1e6, mib(large), static_cast<double>(text_bytes) / 1e7,
+              mib(small), text_ratio, Verdict(text_ratio <= 1.1));
+}
+
+// --- child runs -----------------------------------------------------------
+
+// The runs this program makes of itself: baselines as processes of their
+// own, and the small parent that reports another program's peak memory.
+// Returns -1 when `argv` asks for none of them.
+int ChildRun(int argc, char** argv) {
+  std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "--scan" && argc == 3) {
+    uint64_t checksum = 0;
+    std::printf("%zu files\n", PosixScan(argv[2], checksum));
+    return 0;
+  }
+  if (mode == "--copy-lines" && argc == 4) {
+    CopyLines(argv[2], argv[3]);
+    return 0;
+  }
+  if (mode == "--peak-of" && argc >= 3) {
+    std::vector<std::string> args(argv + 2, argv + argc);
+    std::vector<char*> child;
+    for (std::string& a : args) child.push_back(a.data());
+    child.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    int spawned = ::posix_spawn(&pid, child[0], &actions, nullptr, child.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return 1;
+    int status = 0;
+    rusage usage{};
+    while (::wait4(pid, &status, 0, &usage) < 0)
+      if (errno != EINTR) return 1;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return 1;
+    std::printf("%ld\n", usage.ru_maxrss);  // KiB
+    return 0;
+  }
+  return -1;
+}
+
 void Usage(FILE* to) {
   std::fprintf(to,
-               "usage: vellix-bench [--only load|sort|convert|text|package|pack[,...]] [--small] [--reps N]\n"
+               "usage: vellix-bench [--only load|sort|text|package|pack|convert|memory[,...]] [--small] [--reps N]\n"
                "  --only   run only the named benchmarks (comma-separated; may repeat)\n"
                "  --small  tiny sizes, for a quick check that everything runs\n"
                "  --reps   repetitions of each measurement (default 9, 3 with --small)\n");
@@ -720,6 +873,13 @@ void Usage(FILE* to) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  try {
+    int child = ChildRun(argc, argv);
+    if (child >= 0) return child;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "vellix-bench: %s\n", e.what());
+    return 1;
+  }
   bool small = false;
   int reps = 0;
   std::vector<std::string> only;
@@ -744,7 +904,7 @@ int main(int argc, char** argv) {
         if (comma == std::string::npos) comma = list.size();
         std::string name = list.substr(start, comma - start);
         if (name != "load" && name != "sort" && name != "convert" && name != "text" &&
-            name != "package" && name != "pack") {
+            name != "package" && name != "pack" && name != "memory") {
           std::fprintf(stderr, "vellix-bench: unknown benchmark \"%s\"\n", name.c_str());
           Usage(stderr);
           return 2;
@@ -790,6 +950,8 @@ int main(int argc, char** argv) {
       else
         BenchConvert(60 * mib, 10 * mib, reps);
     }
+    std::fflush(stdout);
+    if (wanted("memory")) BenchMemory(small ? 500 : 50000, small ? 2000000 : 10000000, reps);
   } catch (const std::exception& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "vellix-bench: %s\n", e.what());

@@ -28,6 +28,22 @@ void PrintJson(const nlohmann::ordered_json& value) {
   std::cout << value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
+void JsonArrayPrinter::Add(const nlohmann::ordered_json& element) {
+  // Every line of the element moves in one level, as inside the whole
+  // array; line breaks in strings are escaped, so each one here is layout.
+  std::string element_text = element.dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+  std::string text = any_ ? ",\n  " : "[\n  ";
+  text.reserve(element_text.size() + element_text.size() / 8 + 4);
+  for (char c : element_text) {
+    text += c;
+    if (c == '\n') text += "  ";
+  }
+  std::cout << text;
+  any_ = true;
+}
+
+void JsonArrayPrinter::Finish() { std::cout << (any_ ? "\n]\n" : "[]\n"); }
+
 void PrintBook(const Book& book, bool json) {
   nlohmann::ordered_json j = BookToJson(book);
   if (json) {

@@ -19,6 +19,17 @@ nlohmann::ordered_json BookToJson(const Book& book);
 void PrintBook(const Book& book, bool json);
 void PrintJson(const nlohmann::ordered_json& value);
 
+// Prints a JSON array one element at a time, byte for byte as PrintJson
+// prints the whole array, so a long list is never held in memory whole.
+class JsonArrayPrinter {
+ public:
+  void Add(const nlohmann::ordered_json& element);
+  void Finish();
+
+ private:
+  bool any_ = false;
+};
+
 // "dir/" -> "dir": a trailing slash from shell completion must not hide a
 // book folder's name.
 std::string CleanPath(std::string path);

@@ -48,9 +48,9 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
     LoadShelf(s, opts->dir);
     if (opts->sorted) s.Sort();
     if (opts->json) {
-      nlohmann::ordered_json all = nlohmann::ordered_json::array();
-      for (const auto& b : *s.Books()) all.push_back(BookToJson(*b));
-      PrintJson(all);
+      JsonArrayPrinter array;
+      for (const auto& b : *s.Books()) array.Add(BookToJson(*b));
+      array.Finish();
     } else {
       // People read the titles; the JSON above keeps the stored escapes.
       for (const auto& b : *s.Books()) std::cout << UnescapeMarkup(b->Title()) << "\n";

@@ -183,12 +183,24 @@ bool Book::ExtractMetadata(const std::string& document, std::string& title, std:
 
 void Book::ConvertTxtToHtm(const std::string& htm_file) {
   if (!IsFile(path_)) return;
-  std::string text = DecodeText(ReadWholeFile(path_));
+  // Two passes in bounded pieces, so memory does not grow with the text:
+  // whether it is UTF-8 depends on every byte, and only then can the
+  // document be written as it is made.
+  constexpr size_t kPiece = 1 << 18;
+  InputFile text(path_);
+  TextEncodingScan scan;
+  for (uint64_t at = 0; at < text.size(); at += kPiece) scan.Feed(text.ReadUpTo(at, kPiece));
   std::optional<std::string> style;
   std::string css = JoinPath(LibraryFolder(), "default.css");
   if (IsFile(css)) style = DecodeText(ReadWholeFile(css));
   AtomicFileWriter out(htm_file, "htm");
-  out.Write(ConvertedDocument(text, title_, author_, category_, style));
+  DocumentWriter document([&out](std::string_view bytes) { out.Write(bytes); });
+  document.Begin(title_, author_, category_, style);
+  TextDecoder decoder(scan.Result());
+  for (uint64_t at = 0; at < text.size(); at += kPiece)
+    document.Text(decoder.Feed(text.ReadUpTo(at, kPiece)));
+  document.Text(decoder.Finish());
+  document.End();
   out.Commit();
   path_ = htm_file;
   extension_ = "htm";

@@ -1,5 +1,6 @@
 #include "text_document.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "vellix/formats/codepage.h"
@@ -23,13 +24,88 @@ void ForEachLine(std::string_view text, F&& line) {
   }
 }
 
-bool IsBlank(std::string_view line) { return line.find_first_not_of(' ') == std::string_view::npos; }
-
 }  // namespace
 
 std::string DecodeText(std::string_view bytes) {
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF" && IsValidUtf8(bytes)) return std::string(bytes.substr(3));
   return IsValidUtf8(bytes) ? std::string(bytes) : Cp1252ToUtf8(bytes);
+}
+
+namespace {
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// Bytes a UTF-8 sequence starting with `lead` claims; 1 for a byte that
+// cannot start one, which validation rejects on its own.
+size_t SequenceLength(unsigned char lead) {
+  if (lead < 0xC0) return 1;
+  if (lead < 0xE0) return 2;
+  if (lead < 0xF0) return 3;
+  if (lead < 0xF8) return 4;
+  return 1;
+}
+
+// Calls `whole` with `bytes` cut on character boundaries: a character that
+// `pending` began is finished first, and one the piece cuts off at its end
+// is kept in `pending` for the next call.
+template <typename F>
+void SplitOnCharacters(std::string& pending, std::string_view bytes, F&& whole) {
+  if (!pending.empty()) {
+    size_t need = SequenceLength(static_cast<unsigned char>(pending[0])) - pending.size();
+    size_t take = std::min(need, bytes.size());
+    pending.append(bytes.substr(0, take));
+    bytes.remove_prefix(take);
+    if (take < need) return;
+    whole(std::string_view(pending));
+    pending.clear();
+  }
+  size_t keep = 0;
+  for (size_t back = 1; back <= 4 && back <= bytes.size(); ++back) {
+    unsigned char b = static_cast<unsigned char>(bytes[bytes.size() - back]);
+    if ((b & 0xC0) == 0x80) continue;  // a continuation byte: look further back
+    if (SequenceLength(b) > back) keep = back;
+    break;
+  }
+  whole(bytes.substr(0, bytes.size() - keep));
+  pending.assign(bytes.substr(bytes.size() - keep));
+}
+
+}  // namespace
+
+void TextEncodingScan::Feed(std::string_view bytes) {
+  if (first_.size() < kByteOrderMark.size())
+    first_.append(bytes.substr(0, kByteOrderMark.size() - first_.size()));
+  if (!valid_) return;
+  SplitOnCharacters(pending_, bytes, [this](std::string_view s) {
+    if (valid_ && !IsValidUtf8(s)) valid_ = false;
+  });
+}
+
+TextEncoding TextEncodingScan::Result() const {
+  if (!valid_ || !pending_.empty()) return TextEncoding::kCp1252;  // pending: cut off at the end
+  return first_ == kByteOrderMark ? TextEncoding::kUtf8WithBom : TextEncoding::kUtf8;
+}
+
+TextDecoder::TextDecoder(TextEncoding encoding)
+    : encoding_(encoding), bom_left_(encoding == TextEncoding::kUtf8WithBom ? kByteOrderMark.size() : 0) {}
+
+std::string_view TextDecoder::Feed(std::string_view bytes) {
+  size_t skip = std::min(bom_left_, bytes.size());
+  bytes.remove_prefix(skip);
+  bom_left_ -= skip;
+  if (encoding_ == TextEncoding::kCp1252) {
+    out_ = Cp1252ToUtf8(bytes);  // every byte is a character of its own
+    return out_;
+  }
+  out_.clear();
+  SplitOnCharacters(pending_, bytes, [this](std::string_view s) { out_.append(s); });
+  return out_;
+}
+
+std::string_view TextDecoder::Finish() {
+  out_ = std::move(pending_);
+  pending_.clear();
+  return out_;
 }
 
 namespace {
@@ -63,12 +139,8 @@ void AppendXmlAscii(std::string& out, std::string_view utf8, bool escape_markup)
       continue;
     }
     // One multi-byte character (the text is valid UTF-8 here).
-    int extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : 1;
-    char32_t c = b & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < utf8.size(); ++k)
-      c = (c << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    i += static_cast<size_t>(extra) + 1;
-    if (c == 0xFFFE || c == 0xFFFF) {
+    int32_t c = NextUtf8Char(utf8, i);
+    if (c < 0 || c == 0xFFFE || c == 0xFFFF) {
       out += ' ';  // not characters XML can hold
       continue;
     }
@@ -77,6 +149,9 @@ void AppendXmlAscii(std::string& out, std::string_view utf8, bool escape_markup)
     out.append(ref, static_cast<size_t>(n));
   }
 }
+
+// Output is handed to the sink once this much has gathered.
+constexpr size_t kSendAt = 1 << 16;
 
 }  // namespace
 
@@ -87,14 +162,12 @@ std::string XmlAscii(std::string_view utf8) {
   return out;
 }
 
-std::string ConvertedDocument(std::string_view text, const std::string& title,
-                              const std::string& author, const std::string& category,
-                              const std::optional<std::string>& style_sheet) {
-  std::string out;
-  out.reserve(text.size() + text.size() / 8 + 512);
-  auto line = [&out](std::string_view s) {
-    out.append(s);
-    out.append("\r\n");
+void DocumentWriter::Begin(const std::string& title, const std::string& author,
+                           const std::string& category,
+                           const std::optional<std::string>& style_sheet) {
+  auto line = [this](std::string_view s) {
+    out_.append(s);
+    out_.append("\r\n");
   };
   line("<?xml version=\"1.0\" ?>");
   line("<!DOCTYPE html PUBLIC \"+//ISBN 0-9673008-1-9//DTD OEB 1.0 Document//EN\" \"oebdoc1.dtd\">");
@@ -111,17 +184,79 @@ std::string ConvertedDocument(std::string_view text, const std::string& title,
   line("</head>");
   line("<body>");
   line("<p>");
-  ForEachLine(text, [&](std::string_view s) {
-    if (IsBlank(s)) {
-      line("</p><p>");
-    } else {
-      AppendXmlAscii(out, s, true);
-      out.append("\r\n");
+  Send();
+}
+
+// CR LF, CR and LF all end a line, and a final line end adds no empty
+// line; a line of nothing but spaces closes the paragraph.
+void DocumentWriter::Text(std::string_view text) {
+  size_t i = 0;
+  const size_t size = text.size();
+  while (i < size) {
+    char c = text[i];
+    if (after_cr_) {
+      after_cr_ = false;
+      if (c == '\n') {
+        ++i;
+        continue;
+      }
     }
-  });
-  line("</p>");
-  line("</body>");
-  out.append("</html>");
+    if (c == '\n' || c == '\r') {
+      EndLine();
+      after_cr_ = c == '\r';
+      ++i;
+      continue;
+    }
+    in_line_ = true;
+    if (!has_content_) {
+      size_t start = i;
+      while (i < size && text[i] == ' ') ++i;
+      leading_spaces_ += i - start;
+      if (i == size || text[i] == '\n' || text[i] == '\r') continue;
+      has_content_ = true;
+      while (leading_spaces_ > 0) {  // a line may begin with any number of them
+        size_t n = std::min(leading_spaces_, kSendAt);
+        out_.append(n, ' ');
+        leading_spaces_ -= n;
+        if (out_.size() >= kSendAt) Send();
+      }
+    }
+    size_t stop = i;
+    while (stop < size && text[stop] != '\n' && text[stop] != '\r') ++stop;
+    AppendXmlAscii(out_, text.substr(i, stop - i), true);
+    i = stop;
+    if (out_.size() >= kSendAt) Send();
+  }
+  Send();
+}
+
+void DocumentWriter::EndLine() {
+  out_.append(has_content_ ? "\r\n" : "</p><p>\r\n");
+  in_line_ = has_content_ = false;
+  leading_spaces_ = 0;
+}
+
+void DocumentWriter::End() {
+  if (in_line_) EndLine();
+  out_.append("</p>\r\n</body>\r\n</html>");
+  Send();
+}
+
+void DocumentWriter::Send() {
+  if (out_.empty()) return;
+  sink_(out_);
+  out_.clear();
+}
+
+std::string ConvertedDocument(std::string_view text, const std::string& title,
+                              const std::string& author, const std::string& category,
+                              const std::optional<std::string>& style_sheet) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8 + 512);
+  DocumentWriter writer([&out](std::string_view s) { out.append(s); });
+  writer.Begin(title, author, category, style_sheet);
+  writer.Text(text);
+  writer.End();
   return out;
 }
 
