@@ -7,6 +7,7 @@
 #include "vellix/bookshelf.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/error.h"
+#include "vellix/formats/file_io.h"
 
 namespace vellix::cli {
 namespace {
@@ -26,7 +27,7 @@ struct ShelfOptions {
 // here, since the user named it.
 void LoadShelf(Bookshelf& shelf, const std::string& dir) {
   shelf.Load(CleanPath(dir));
-  if (!shelf.Books()) Raise(kPathNotFound);
+  if (!shelf.Books()) RaiseMissing(CleanPath(dir), true);
 }
 
 }  // namespace
@@ -61,7 +62,7 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
   find->callback([opts, &exit_code] {
     Bookshelf s;
     s.SetDirectory(CleanPath(opts->dir));
-    if (s.Directory().empty()) Raise(kPathNotFound);
+    if (s.Directory().empty()) RaiseMissing(CleanPath(opts->dir), true);
     std::shared_ptr<Book> b = s.Book(opts->book_id);
     if (!b) {
       std::cerr << "vellix: no book file with identifier " << opts->book_id << "\n";
@@ -85,7 +86,7 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
   text->callback([opts, &exit_code] {
     Bookshelf s;
     s.SetDirectory(CleanPath(opts->dir));
-    if (s.Directory().empty()) Raise(kPathNotFound);
+    if (s.Directory().empty()) RaiseMissing(CleanPath(opts->dir), true);
     s.SetBaseURL(opts->base_url);
     std::cout << Utf8ToCp1252Lossy(s.BookshelfText()) << std::flush;
     exit_code = kExitOk;
@@ -123,7 +124,7 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
     LoadShelf(s, opts->dir);
     auto book = std::make_shared<Book>();
     book->Load(CleanPath(opts->path));
-    if (book->Path().empty()) Raise(kFileNotFound);
+    if (book->Path().empty()) RaiseMissing(CleanPath(opts->path), false);
     if (book->Extension() == "res") {
       // As the Add Book dialog: the folder becomes a new book file.
       std::string dest = s.NewBookFilePath();
