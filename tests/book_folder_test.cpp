@@ -167,7 +167,7 @@ TEST_F(BookFolderTest, RefusedFoldersChangeNothing) {
   WriteFile(folder + "/LONGNAME", "data");
   AutomationError e = ErrorOf([&] { Convert(folder, dest); });
   EXPECT_EQ(e.number(), 5);
-  EXPECT_NE(e.description().find("LONGNAME"), std::string::npos);
+  EXPECT_NE(e.detail().find("LONGNAME"), std::string::npos);
   EXPECT_EQ(Names(folder).size(), 4u);  // no string resource was made
   fs::remove(folder + "/LONGNAME");
 

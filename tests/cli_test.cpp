@@ -220,7 +220,7 @@ TEST(ErrorTest, MissingAndDamagedFiles) {
                                   {"shelf", "add", dir.path(), missing}}) {
     Outcome r = Vellix(cmd);
     EXPECT_EQ(r.code, 1) << cmd[0] << " " << cmd[1];
-    EXPECT_EQ(r.err, "vellix: File not found (53)\n") << cmd[0] << " " << cmd[1];
+    EXPECT_EQ(r.err, "vellix: File not found: " + missing + " (53)\n") << cmd[0] << " " << cmd[1];
     EXPECT_EQ(r.out, "") << cmd[0] << " " << cmd[1];
   }
   // Cut inside the information strings: no NUL ends the identifier.
@@ -248,7 +248,7 @@ TEST(ErrorTest, BookInfoOfMissingPathFails) {
   TempDir dir;
   Outcome info = Vellix({"book", "info", dir / "missing.imp"});
   EXPECT_EQ(info.code, 1) << "book info of a missing file printed:\n" << info.out;
-  EXPECT_EQ(info.err, "vellix: File not found (53)\n");
+  EXPECT_EQ(info.err, "vellix: File not found: " + dir / "missing.imp" + " (53)\n");
 }
 
 // Categories that differ only in letter case, and one that sorts first.
@@ -402,7 +402,7 @@ TEST(ExportTest, TextBooklistAndExportCommands) {
 
   Outcome failed = Vellix({"shelf", "export", dir / "shelf", "-o", dir / "no/List.htm"});
   EXPECT_EQ(failed.code, 1);
-  EXPECT_EQ(failed.err, "vellix: Path not found (76)\n");
+  EXPECT_EQ(failed.err, "vellix: Path not found: " + dir / "no/List.htm" + " (76)\n");
   EXPECT_EQ(Vellix({"shelf", "booklist", dir / "shelf", "-o", dir / "x.txt"}).code, 2);
 }
 
@@ -423,7 +423,7 @@ TEST(DocumentTest, Text2htmAndPackage) {
   EXPECT_EQ(info["Title"], "T");
   EXPECT_EQ(info["Category"], "C");
   EXPECT_EQ(Vellix({"book", "text2htm", dir / "missing.txt", dir / "m.htm"}).err,
-            "vellix: File not found (53)\n");
+            "vellix: File not found: " + dir / "missing.txt" + " (53)\n");
 
   Outcome p = Vellix({"book", "package", dir / "n.htm"});
   ASSERT_EQ(p.code, 0) << p.err;
@@ -453,7 +453,8 @@ TEST(ContainerTest, PackWritesBesideThePackage) {
   EXPECT_EQ(check["failed"], false);
   EXPECT_EQ(check["parts"].size(), 3u);
   EXPECT_EQ(check["parts"][2]["body_end"].get<int64_t>(), check["parts"][2]["body_start"].get<int64_t>() + 1);
-  EXPECT_EQ(Vellix({"oeb", "pack", dir / "missing/book.opf"}).err, "vellix: Path not found (76)\n");
+  EXPECT_EQ(Vellix({"oeb", "pack", dir / "missing/book.opf"}).err,
+            "vellix: Path not found: " + dir / "missing/book.oeb" + " (76)\n");
 }
 
 }  // namespace

@@ -110,7 +110,7 @@ class BookshelfWindowTest : public QObject {
     WriteSettings(Path("config"), Path("s"));
     Start();
     Box()->setText(Q(Path("broken")));
-    QCOMPARE(dialogs_.messages, QStringList({"Vellix Publisher: Overflow (6)"}));
+    QCOMPARE(dialogs_.messages, QStringList({"Vellix Publisher: Overflow (6)\n" + Q(Path("broken/BAD.imp"))}));
     QCOMPARE(Listed(), QStringList({"Short"}));
     QVERIFY(!QGuiApplication::overrideCursor());
     w_->findChild<QAction*>("mnuExport")->trigger();  // still works on the old one

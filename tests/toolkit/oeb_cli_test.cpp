@@ -68,7 +68,7 @@ TEST_F(OebCheckTest, FailuresReportMessageAndCode) {
 
   Outcome plain = Vellix(folder_, {"oeb", "check", truncated});
   EXPECT_EQ(plain.code, 1);
-  EXPECT_EQ(plain.err, "vellix: Invalid OEBFF Container (10)\n");
+  EXPECT_EQ(plain.err, "vellix: container error 10: Invalid OEBFF Container\n");
   EXPECT_EQ(plain.out, "");
 
   Outcome json = Vellix(folder_, {"oeb", "check", truncated, "--json"});
@@ -82,7 +82,7 @@ TEST_F(OebCheckTest, FailuresReportMessageAndCode) {
 
   Outcome missing = Vellix(folder_, {"oeb", "check", folder_.path() + "/none.oeb"});
   EXPECT_EQ(missing.code, 1);
-  EXPECT_EQ(missing.err, "vellix: File not found (12)\n");
+  EXPECT_EQ(missing.err, "vellix: container error 12: File not found\n");
 
   EXPECT_EQ(Vellix(folder_, {"oeb", "check"}).code, 2);  // usage
 }
