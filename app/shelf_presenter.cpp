@@ -35,10 +35,14 @@ QString BaseFileName(const QString& path) {
 }  // namespace
 
 QString ErrorText(const std::exception& error) {
-  if (const auto* automation = dynamic_cast<const vellix::AutomationError*>(&error))
-    return QStringLiteral("%1 (%2)")
-        .arg(QString::fromStdString(automation->description()))
-        .arg(automation->number());
+  if (const auto* automation = dynamic_cast<const vellix::AutomationError*>(&error)) {
+    // The first line is the classic message; what it concerns goes below.
+    QString text = QStringLiteral("%1 (%2)")
+                       .arg(QString::fromStdString(automation->description()))
+                       .arg(automation->number());
+    if (!automation->detail().empty()) text += u'\n' + QString::fromStdString(automation->detail());
+    return text;
+  }
   return QString::fromLocal8Bit(error.what());
 }
 

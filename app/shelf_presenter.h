@@ -17,7 +17,8 @@ class Bookshelf;
 }  // namespace vellix
 
 // How an error reads in a message box: "description (number)" for a
-// library error, the plain message for anything else.
+// library error, with its detail (the file it concerns) on a second line;
+// the plain message for anything else.
 QString ErrorText(const std::exception& error);
 
 // True when a folder of that path exists ("" never names one).

@@ -6,6 +6,7 @@
 #include "vellix/book.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/error.h"
+#include "vellix/formats/file_io.h"
 #include "vellix/package.h"
 
 namespace vellix::cli {
@@ -33,7 +34,7 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
   info->callback([opts, &exit_code] {
     Book b;
     b.Load(CleanPath(opts->path));
-    if (b.Path().empty()) Raise(kFileNotFound);  // Load itself is silent about it
+    if (b.Path().empty()) RaiseMissing(CleanPath(opts->path), false);  // Load itself is silent about it
     PrintBook(b, opts->json);
     exit_code = kExitOk;
   });
@@ -55,9 +56,8 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     Book b;
     std::string folder = CleanPath(opts->path);
     b.Load(folder);
-    if (b.Extension() != "res")
-      Raise(b.Path().empty() ? kPathNotFound : kInvalidArgument,
-            b.Path().empty() ? "Path not found" : "Not a book folder: " + folder);
+    if (b.Path().empty()) RaiseMissing(folder, true);
+    if (b.Extension() != "res") Raise(kInvalidArgument, "not a book folder: " + folder);
     b.Save(opts->dest);
     exit_code = kExitOk;
   });
@@ -95,7 +95,7 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
   text2htm->callback([opts, text2htm, set_fields, &exit_code] {
     Book b;
     b.Load(opts->path);
-    if (b.Path().empty()) Raise(kFileNotFound);
+    if (b.Path().empty()) RaiseMissing(opts->path, false);
     set_fields(text2htm, b);
     b.ConvertTxtToHtm(opts->dest);
     exit_code = kExitOk;
@@ -108,7 +108,7 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
   package->callback([opts, package, set_fields, &exit_code] {
     Book b;
     b.Load(opts->path);
-    if (b.Path().empty()) Raise(kFileNotFound);
+    if (b.Path().empty()) RaiseMissing(opts->path, false);
     set_fields(package, b);
     std::string opf = b.CreatePackageFromDocument(b.Path());
     Package().CompletePackage(opf, "", b.Category());

@@ -1,6 +1,7 @@
 // vellix: the suite's command-line client. Every command is a thin call
-// into the library; an automation error prints "vellix: <description>
-// (<number>)" and exits 1, a usage error exits 2.
+// into the library; an automation error prints "vellix: <description>:
+// <detail> (<number>)" (no ": <detail>" without one) and exits 1, a usage
+// error exits 2.
 #include <CLI/CLI.hpp>
 #include <iostream>
 
@@ -29,7 +30,7 @@ int main(int argc, char** argv) {
     app.exit(e);
     return vellix::cli::kExitUsage;
   } catch (const vellix::AutomationError& e) {
-    std::cerr << "vellix: " << e.description() << " (" << e.number() << ")\n";
+    std::cerr << "vellix: " << e.ToString() << "\n";
     return vellix::cli::kExitError;
   } catch (const std::exception& e) {
     std::cerr << "vellix: " << e.what() << "\n";

@@ -168,7 +168,10 @@ void AddOebCommands(CLI::App& app, int& exit_code) {
     if (opts->json) {
       PrintJson(ReaderToJson(*reader));
     } else if (reader->Failed()) {
-      std::cerr << "vellix: " << FailureMessage(*reader) << " (" << reader->ErrorCode() << ")\n";
+      // Worded apart from automation errors: the code is the container
+      // reader's own, not a run-time error number.
+      std::cerr << "vellix: container error " << reader->ErrorCode() << ": " << FailureMessage(*reader)
+                << "\n";
     } else {
       PrintSummary(opts->file, *reader);
     }

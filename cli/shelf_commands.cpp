@@ -9,6 +9,7 @@
 #include "vellix/bookshelf.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/error.h"
+#include "vellix/formats/file_io.h"
 #include "vellix/formats/markup.h"
 
 namespace vellix::cli {
@@ -29,7 +30,7 @@ struct ShelfOptions {
 // here, since the user named it.
 void LoadShelf(Bookshelf& shelf, const std::string& dir) {
   shelf.Load(CleanPath(dir));
-  if (!shelf.Books()) Raise(kPathNotFound);
+  if (!shelf.Books()) RaiseMissing(CleanPath(dir), true);
 }
 
 }  // namespace
@@ -65,7 +66,7 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
   find->callback([opts, &exit_code] {
     Bookshelf s;
     s.SetDirectory(CleanPath(opts->dir));
-    if (s.Directory().empty()) Raise(kPathNotFound);
+    if (s.Directory().empty()) RaiseMissing(CleanPath(opts->dir), true);
     std::shared_ptr<Book> b = s.Book(opts->book_id);
     if (!b) {
       std::cerr << "vellix: no book file with identifier " << opts->book_id << "\n";
@@ -89,7 +90,7 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
   text->callback([opts, &exit_code] {
     Bookshelf s;
     s.SetDirectory(CleanPath(opts->dir));
-    if (s.Directory().empty()) Raise(kPathNotFound);
+    if (s.Directory().empty()) RaiseMissing(CleanPath(opts->dir), true);
     s.SetBaseURL(opts->base_url);
     std::cout << Utf8ToCp1252Lossy(s.BookshelfText()) << std::flush;
     exit_code = kExitOk;
@@ -135,7 +136,7 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
     } else {
       auto book = std::make_shared<Book>();
       book->Load(path);
-      if (book->Path().empty()) Raise(kFileNotFound);
+      if (book->Path().empty()) RaiseMissing(path, false);
       // As the Import Book dialog: the typed fields, then Add.
       if (add->count("--title")) book->SetTitle(opts->title);
       if (add->count("--author")) book->SetAuthor(opts->author);

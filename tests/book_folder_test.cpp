@@ -116,7 +116,7 @@ TEST_F(BookFolderTest, RefusedFoldersChangeNothing) {
     const char* what;
     std::function<void()> spoil;
     int error;
-    const char* named;  // in the error's description
+    const char* named;  // in the error's detail
   } cases[] = {
       {"a resource name longer than four", [&] { WriteFile(folder + "/LONGNAME", "data"); }, 5, "LONGNAME"},
       {"an empty resource", [&] { WriteFile(folder + "/ZERO", ""); }, 5, ""},
@@ -131,7 +131,7 @@ TEST_F(BookFolderTest, RefusedFoldersChangeNothing) {
     AutomationError e = ErrorOf([&] { Convert(folder, dest); });
     EXPECT_EQ(e.number(), c.error) << c.what;
     EXPECT_EQ(Names(folder), before) << c.what;  // no string resource was made
-    EXPECT_NE(e.description().find(c.named), std::string::npos) << e.description();
+    EXPECT_NE(e.detail().find(c.named), std::string::npos) << e.detail();
   }
   EXPECT_EQ(ReadFile(dest), "the old book");
   EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"MYBOOK.RES", "old.imp"}));

@@ -71,8 +71,8 @@ std::string AuthorOf(const std::array<std::string, 7>& s) {
 
 int16_t InformationLength(const InputFile& file) {
   std::string head = file.ReadUpTo(0, kHeaderSize);
-  if (head.size() < kHeaderSize) Raise(kInvalidArgument);
-  if (static_cast<unsigned char>(head[22]) >= 128) Raise(kOverflow);
+  if (head.size() < kHeaderSize) Raise(kInvalidArgument, file.path());
+  if (static_cast<unsigned char>(head[22]) >= 128) Raise(kOverflow, file.path());
   return static_cast<int16_t>(U16(head, 22));
 }
 
@@ -80,8 +80,8 @@ std::string ReadInformationStrings(const InputFile& file) {
   // One read usually brings the header and the information strings.
   constexpr size_t kFirstRead = 512;
   std::string head = file.ReadUpTo(0, kFirstRead);
-  if (head.size() < kHeaderSize) Raise(kInvalidArgument);
-  if (static_cast<unsigned char>(head[22]) >= 128) Raise(kOverflow);
+  if (head.size() < kHeaderSize) Raise(kInvalidArgument, file.path());
+  if (static_cast<unsigned char>(head[22]) >= 128) Raise(kOverflow, file.path());
   size_t length = U16(head, 22);
   if (kBookInfoStringsOffset + length <= head.size() || head.size() == file.size())
     return head.size() > kBookInfoStringsOffset ? head.substr(kBookInfoStringsOffset, length) : "";
@@ -101,14 +101,16 @@ std::string BookIdFromInformation(std::string_view info) {
 }
 
 std::string BookIdOfFile(const std::string& path) {
-  InputFile file(path);
-  return BookIdFromInformation(ReadInformationStrings(file));
+  return NamingFile(path, [&] {
+    InputFile file(path);
+    return BookIdFromInformation(ReadInformationStrings(file));
+  });
 }
 
 std::string ReadResourceString(const InputFile& file, std::string_view tag, int id) {
   std::string head = file.ReadUpTo(0, kHeaderSize);
   if (head.size() < 2 || U16(head, 0) != 2) return "";
-  if (head.size() < kHeaderSize) Raise(kInvalidArgument);
+  if (head.size() < kHeaderSize) Raise(kInvalidArgument, file.path());
   uint64_t count = U16(head, 18);
   uint64_t directory = kHeaderSize + uint64_t{U16(head, 22)} + U16(head, 20);
   std::string entries = file.ReadAt(directory, static_cast<size_t>(kEntrySize * count));
@@ -126,17 +128,17 @@ std::string ReadResourceString(const InputFile& file, std::string_view tag, int 
   }
   if (!found) return "";
   std::string resource = file.ReadAt(block + kEntrySize, size);
-  if (resource.size() < 2) Raise(kSubscriptOutOfRange);
+  if (resource.size() < 2) Raise(kSubscriptOutOfRange, file.path());
   if (U16(resource, 0) != 1) return "";
-  if (resource.size() < 14) Raise(kSubscriptOutOfRange);
+  if (resource.size() < 14) Raise(kSubscriptOutOfRange, file.path());
   uint64_t table = U32(resource, 10);
-  if (table >= resource.size()) Raise(kSubscriptOutOfRange);
+  if (table >= resource.size()) Raise(kSubscriptOutOfRange, file.path());
   for (uint64_t e = table; e < resource.size(); e += 12) {
-    if (e + 10 > resource.size()) Raise(kSubscriptOutOfRange);
+    if (e + 10 > resource.size()) Raise(kSubscriptOutOfRange, file.path());
     if (U16(resource, e) != id) continue;
     uint64_t length = U32(resource, e + 2);
     uint64_t offset = U32(resource, e + 6);
-    if (offset > resource.size() || length > resource.size() - offset) Raise(kSubscriptOutOfRange);
+    if (offset > resource.size() || length > resource.size() - offset) Raise(kSubscriptOutOfRange, file.path());
     return resource.substr(offset, length);
   }
   return "";
@@ -211,7 +213,7 @@ std::string NewResourceName(const std::string& folder) {
 void WriteStringResource(const std::string& folder, const std::string& name,
                          std::string_view text) {
   size_t n = text.size();
-  if (n > kMaxSourceRecord) Raise(kOverflow);
+  if (n > kMaxSourceRecord) Raise(kOverflow, JoinPath(folder, name));
   std::string buffer(n + 44, '\0');
   buffer[1] = 1;
   buffer.replace(2, 4, "RSRC");
@@ -248,16 +250,13 @@ std::vector<Entry> ReadEntries(const std::string& folder, const std::vector<std:
     } else {
       auto bytes = Utf8ToCp1252(name);
       if (!bytes || bytes->size() != 4)
-        Raise(kInvalidArgument, "Invalid procedure call or argument: \"" + name +
-                                    "\" in the book folder is not a four-character resource name");
+        Raise(kInvalidArgument, JoinPath(folder, name) + " is not a four-character resource name");
       e.disk_name = *bytes;
     }
     InputFile file(JoinPath(folder, name));
     e.size = file.size();
-    if (e.size == 0)
-      Raise(kInvalidArgument, "Invalid procedure call or argument: \"" + name +
-                                  "\" in the book folder is empty");
-    if (e.size > 0xFFFFFFFFu) Raise(kOverflow);
+    if (e.size == 0) Raise(kInvalidArgument, file.path() + " is empty");
+    if (e.size > 0xFFFFFFFFu) Raise(kOverflow, file.path());
     if (data_fork) {
       e.tag = "    ";
     } else {
@@ -276,27 +275,30 @@ void WriteBookFile(const std::string& folder, const std::string& dest) {
   if (::stat(dest.c_str(), &st) == 0) {
     // The old book is replaced by a rename, which would ignore what an
     // ordinary delete refuses: keep refusing it.
-    if (S_ISDIR(st.st_mode) || (st.st_mode & 0222) == 0) Raise(kPathFileAccess);
+    if (S_ISDIR(st.st_mode) || (st.st_mode & 0222) == 0) Raise(kPathFileAccess, dest);
   }
   std::vector<std::string> names = ListFolder(folder, EntryKind::kFile);
   bool has_information = false;
   for (const auto& n : names) has_information = has_information || n == kInformationFile;
-  if (!has_information) Raise(kFileNotFound);
-  std::string information_file = ReadWholeFile(JoinPath(folder, kInformationFile));
-  if (information_file.size() < kRsrcInfStringsOffset) Raise(kInvalidArgument);
-  SplitInfo split = SplitInformation(std::string_view(information_file).substr(12));
+  const std::string information_path = JoinPath(folder, kInformationFile);
+  if (!has_information) Raise(kFileNotFound, information_path);
+  std::string information_file = ReadWholeFile(information_path);
+  if (information_file.size() < kRsrcInfStringsOffset) Raise(kInvalidArgument, information_path);
+  SplitInfo split = NamingFile(information_path, [&] {
+    return SplitInformation(std::string_view(information_file).substr(12));
+  });
   std::vector<Entry> entries = ReadEntries(folder, names);
-  if (split.information.size() > 0x7FFF) Raise(kOverflow);
-  std::string folder_name = ToCp1252OrRaise(FolderNameOf(folder));
-  if (folder_name.size() > 0xFFFF) Raise(kOverflow);
+  if (split.information.size() > 0x7FFF) Raise(kOverflow, information_path);
+  std::string folder_name = NamingFile(folder, [&] { return ToCp1252OrRaise(FolderNameOf(folder)); });
+  if (folder_name.size() > 0xFFFF) Raise(kOverflow, folder);
 
   if (!split.source_record.empty() && FindResourceFile(folder, "RSRC").empty()) {
-    if (entries.size() + 1 > 0xFFFF) Raise(kOverflow);
+    if (entries.size() + 1 > 0xFFFF) Raise(kOverflow, folder);
     std::string name = NewResourceName(folder);
     WriteStringResource(folder, name, split.source_record);
     entries = ReadEntries(folder, ListFolder(folder, EntryKind::kFile));
   }
-  if (entries.size() > 0xFFFF) Raise(kOverflow);
+  if (entries.size() > 0xFFFF) Raise(kOverflow, folder);
 
   AtomicFileWriter out(dest, "imp");
   std::string header;

@@ -3,62 +3,70 @@
 #include <cerrno>
 
 namespace vellix {
+namespace {
+
+std::string StandardDescription(int number) {
+  std::string_view known = DescriptionOf(number);
+  return known.empty() ? "Application-defined or object-defined error" : std::string(known);
+}
+
+std::string Printed(int number, const std::string& description, const std::string& detail) {
+  std::string text = description;
+  if (!detail.empty()) text += ": " + detail;
+  return text + " (" + std::to_string(number) + ")";
+}
+
+}  // namespace
 
 std::string_view DescriptionOf(int number) {
   switch (number) {
-    case 5: return "Invalid procedure call or argument";
-    case 6: return "Overflow";
-    case 7: return "Out of memory";
-    case 9: return "Subscript out of range";
-    case 13: return "Type mismatch";
-    case 52: return "Bad file name or number";
-    case 53: return "File not found";
-    case 54: return "Bad file mode";
-    case 57: return "Device I/O error";
-    case 58: return "File already exists";
-    case 61: return "Disk full";
-    case 62: return "Input past end of file";
-    case 67: return "Too many files";
-    case 70: return "Permission denied";
-    case 75: return "Path/File access error";
-    case 76: return "Path not found";
-    case 91: return "Object variable or With block variable not set";
-    case 94: return "Invalid use of Null";
-    case 445: return "Object doesn't support this action";
+    case kInvalidArgument: return "Invalid procedure call or argument";
+    case kOverflow: return "Overflow";
+    case kOutOfMemory: return "Out of memory";
+    case kSubscriptOutOfRange: return "Subscript out of range";
+    case kTypeMismatch: return "Type mismatch";
+    case kBadFileName: return "Bad file name or number";
+    case kFileNotFound: return "File not found";
+    case kBadFileMode: return "Bad file mode";
+    case kDeviceIOError: return "Device I/O error";
+    case kFileAlreadyExists: return "File already exists";
+    case kDiskFull: return "Disk full";
+    case kInputPastEndOfFile: return "Input past end of file";
+    case kTooManyFiles: return "Too many files";
+    case kPermissionDenied: return "Permission denied";
+    case kPathFileAccess: return "Path/File access error";
+    case kPathNotFound: return "Path not found";
+    case kObjectNotSet: return "Object variable or With block variable not set";
+    case kInvalidUseOfNull: return "Invalid use of Null";
+    case kNotSupported: return "Object doesn't support this action";
     default: return "";
   }
 }
 
-AutomationError::AutomationError(int number)
-    : AutomationError(number, std::string(DescriptionOf(number))) {}
+AutomationError::AutomationError(int number, std::string detail)
+    : std::runtime_error(Printed(number, StandardDescription(number), detail)),
+      number_(number),
+      description_(StandardDescription(number)),
+      detail_(std::move(detail)) {}
 
-AutomationError::AutomationError(int number, std::string description)
-    : std::runtime_error(description.empty() ? "Application-defined or object-defined error"
-                                             : std::move(description)),
-      number_(number) {}
+void Raise(int number, std::string detail) { throw AutomationError(number, std::move(detail)); }
 
-void Raise(int number) { throw AutomationError(number); }
-
-void Raise(int number, std::string description) {
-  throw AutomationError(number, std::move(description));
-}
-
-void RaiseFromErrno(int err, bool is_folder) {
+void RaiseFromErrno(int err, const std::string& path, bool is_folder) {
   switch (err) {
-    case ENOENT: Raise(is_folder ? kPathNotFound : kFileNotFound);
-    case ENOTDIR: Raise(kPathNotFound);
+    case ENOENT: Raise(is_folder ? kPathNotFound : kFileNotFound, path);
+    case ENOTDIR: Raise(kPathNotFound, path);
     case EACCES:
     case EPERM:
-    case EROFS: Raise(kPermissionDenied);
+    case EROFS: Raise(kPermissionDenied, path);
     case ENOSPC:
-    case EDQUOT: Raise(61);
+    case EDQUOT: Raise(kDiskFull, path);
     case EMFILE:
-    case ENFILE: Raise(67);
-    case EIO: Raise(57);
-    case EEXIST: Raise(58);
-    case ENAMETOOLONG: Raise(52);
-    case ENOMEM: Raise(7);
-    default: Raise(kPathFileAccess);
+    case ENFILE: Raise(kTooManyFiles, path);
+    case EIO: Raise(kDeviceIOError, path);
+    case EEXIST: Raise(kFileAlreadyExists, path);
+    case ENAMETOOLONG: Raise(kBadFileName, path);
+    case ENOMEM: Raise(kOutOfMemory, path);
+    default: Raise(kPathFileAccess, path);
   }
 }
 

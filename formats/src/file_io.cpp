@@ -29,12 +29,13 @@ bool UpperLess(const std::string& a, const std::string& b) {
   return a < b;
 }
 
-void WriteAll(int fd, const char* data, size_t length) {
+// Failures name `path`, the file the caller asked for (not a temporary one).
+void WriteAll(int fd, const char* data, size_t length, const std::string& path) {
   while (length > 0) {
     ssize_t n = ::write(fd, data, length);
     if (n < 0) {
       if (errno == EINTR) continue;
-      RaiseFromErrno(errno);
+      RaiseFromErrno(errno, path);
     }
     data += n;
     length -= static_cast<size_t>(n);
@@ -45,7 +46,7 @@ void WriteAll(int fd, const char* data, size_t length) {
 
 FolderListing ListFolderAll(const std::string& folder) {
   std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
-  if (!dir) RaiseFromErrno(errno, true);
+  if (!dir) RaiseFromErrno(errno, folder, true);
   FolderListing listing;
   while (dirent* entry = ::readdir(dir.get())) {
     const char* name = entry->d_name;
@@ -109,15 +110,21 @@ std::string BaseNamePart(const std::string& path) {
   return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-InputFile::InputFile(const std::string& path) {
+void RaiseMissing(const std::string& path, bool is_folder) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) RaiseFromErrno(errno, path, is_folder);
+  Raise(is_folder ? kPathNotFound : kFileNotFound, path);
+}
+
+InputFile::InputFile(const std::string& path) : path_(path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd_ < 0) RaiseFromErrno(errno);
+  if (fd_ < 0) RaiseFromErrno(errno, path);
   struct stat st;
   if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
     int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
     ::close(fd_);
     fd_ = -1;
-    RaiseFromErrno(err);
+    RaiseFromErrno(err, path);
   }
   size_ = static_cast<uint64_t>(st.st_size);
 }
@@ -127,8 +134,11 @@ std::unique_ptr<InputFile> InputFile::OpenIfFile(const std::string& path, bool& 
   if (path.empty()) return nullptr;
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
-    // A folder we may not read, or nothing at all.
+    int err = errno;
+    // A folder we may not read is still a folder; its listing reports the
+    // problem. A file we may not read is an error, not an absent file.
     is_folder = IsFolder(path);
+    if (!is_folder && (err == EACCES || err == EPERM)) RaiseFromErrno(err, path);
     return nullptr;
   }
   struct stat st;
@@ -137,7 +147,7 @@ std::unique_ptr<InputFile> InputFile::OpenIfFile(const std::string& path, bool& 
     ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<InputFile>(new InputFile(fd, static_cast<uint64_t>(st.st_size)));
+  return std::unique_ptr<InputFile>(new InputFile(fd, static_cast<uint64_t>(st.st_size), path));
 }
 
 InputFile::~InputFile() {
@@ -153,7 +163,7 @@ std::string InputFile::ReadUpTo(uint64_t offset, size_t length) const {
     ssize_t n = ::pread(fd_, out.data() + done, length - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      RaiseFromErrno(errno);
+      RaiseFromErrno(errno, path_);
     }
     if (n == 0) break;
     done += static_cast<size_t>(n);
@@ -163,9 +173,9 @@ std::string InputFile::ReadUpTo(uint64_t offset, size_t length) const {
 }
 
 std::string InputFile::ReadAt(uint64_t offset, size_t length) const {
-  if (offset > size_ || length > size_ - offset) Raise(kInvalidArgument);
+  if (offset > size_ || length > size_ - offset) Raise(kInvalidArgument, path_);
   std::string out = ReadUpTo(offset, length);
-  if (out.size() != length) Raise(kInvalidArgument);
+  if (out.size() != length) Raise(kInvalidArgument, path_);
   return out;
 }
 
@@ -177,16 +187,17 @@ std::string ReadWholeFile(const std::string& path) {
 AtomicFileWriter::AtomicFileWriter(const std::string& destination, const std::string& prefix)
     : destination_(destination) {
   std::string folder = ParentPart(destination);
-  if (!IsFolder(folder)) Raise(kPathNotFound);
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0) RaiseFromErrno(errno, destination, true);
+  if (!S_ISDIR(st.st_mode)) Raise(kPathNotFound, destination);
   std::string pattern = JoinPath(folder, "." + prefix + "XXXXXX");
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd_ < 0) RaiseFromErrno(errno, true);
+  if (fd_ < 0) RaiseFromErrno(errno, destination, true);
   temp_path_.assign(name.data());
   // mkstemp makes the file private; a book is an ordinary file, and one
   // that replaces another keeps that one's permissions.
-  struct stat st;
   mode_t mode = ::stat(destination.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
   ::fchmod(fd_, mode);
 }
@@ -199,20 +210,20 @@ AtomicFileWriter::~AtomicFileWriter() {
 void AtomicFileWriter::Write(std::string_view bytes) {
   if (buffer_.size() + bytes.size() > (1u << 16)) Flush();
   if (bytes.size() >= (1u << 16)) {
-    WriteAll(fd_, bytes.data(), bytes.size());
+    WriteAll(fd_, bytes.data(), bytes.size(), destination_);
   } else {
     buffer_.append(bytes);
   }
 }
 
 void AtomicFileWriter::Flush() {
-  WriteAll(fd_, buffer_.data(), buffer_.size());
+  WriteAll(fd_, buffer_.data(), buffer_.size(), destination_);
   buffer_.clear();
 }
 
 void AtomicFileWriter::CopyFrom(const InputFile& source, uint64_t length) {
   Flush();
-  if (source.size() < length) Raise(kInvalidArgument);
+  if (source.size() < length) Raise(kInvalidArgument, source.path());
   off_t in_offset = 0;
   uint64_t left = length;
   while (left > 0) {
@@ -222,9 +233,9 @@ void AtomicFileWriter::CopyFrom(const InputFile& source, uint64_t length) {
       n = ::sendfile(fd_, source.fd(), &in_offset, chunk);
     if (n < 0) {
       if (errno == EINTR) continue;
-      RaiseFromErrno(errno);
+      RaiseFromErrno(errno, destination_);
     }
-    if (n == 0) Raise(kInvalidArgument);  // the file shrank while we copied it
+    if (n == 0) Raise(kInvalidArgument, source.path());  // the file shrank while we copied it
     left -= static_cast<uint64_t>(n);
   }
 }
@@ -233,10 +244,10 @@ void AtomicFileWriter::Commit() {
   Flush();
   if (::close(fd_) != 0) {
     fd_ = -1;
-    RaiseFromErrno(errno);
+    RaiseFromErrno(errno, destination_);
   }
   fd_ = -1;
-  if (::rename(temp_path_.c_str(), destination_.c_str()) != 0) RaiseFromErrno(errno);
+  if (::rename(temp_path_.c_str(), destination_.c_str()) != 0) RaiseFromErrno(errno, destination_);
   committed_ = true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "vellix/formats/book_format.h"
@@ -34,18 +35,18 @@ void Book::Load(const std::string& book_path) {
     path_ = book_path;
     extension_ = LowerAscii(ExtensionPart(book_path));
     if (extension_ == "imp") {
-      LoadBookFile(*file);
+      NamingFile(book_path, [&] { LoadBookFile(*file); });
     } else if (extension_ == "htm" || extension_ == "html" || extension_ == "odf") {
       file.reset();
       std::string t, a, c;
-      if (ExtractMetadata(book_path, t, a, c)) {
+      if (NamingFile(book_path, [&] { return ExtractMetadata(book_path, t, a, c); })) {
         title_ = t;
         author_ = a;
         category_ = c;
       }
     } else if (extension_ == "opf") {
       file.reset();
-      LoadPackageMetadata(book_path);
+      NamingFile(book_path, [&] { LoadPackageMetadata(book_path); });
     }
   } else if (is_folder && book_path.size() >= 3 &&
              LowerAscii(book_path.substr(book_path.size() - 3)) == "res") {
@@ -66,17 +67,25 @@ void Book::SetInformation(const std::string& info_bytes) {
 void Book::LoadBookFile(const InputFile& file) {
   SetInformation(ReadInformationStrings(file));
   file_name_ = FileNamePart(path_);
-  if (file.size() > 0x7FFFFFFF) Raise(kOverflow);
+  if (file.size() > 0x7FFFFFFF) Raise(kOverflow, file.path());
   size_ = static_cast<int32_t>(file.size());
 }
 
 bool Book::LoadBookFolder() {
   std::string information_path = JoinPath(path_, "RSRC.INF");
-  if (!IsFile(information_path)) return false;
+  struct stat st;
+  if (::stat(information_path.c_str(), &st) != 0) {
+    // A folder without the file is no book; one we may not look into is an error.
+    if (errno == EACCES || errno == EPERM) RaiseFromErrno(errno, information_path);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) return false;
   std::string information = ReadWholeFile(information_path);
-  SetInformation(information.size() > kRsrcInfStringsOffset
-                     ? information.substr(kRsrcInfStringsOffset)
-                     : std::string());
+  NamingFile(information_path, [&] {
+    SetInformation(information.size() > kRsrcInfStringsOffset
+                       ? information.substr(kRsrcInfStringsOffset)
+                       : std::string());
+  });
   size_ = 0;
   pages_ = 0;
   encrypted_ = false;
@@ -99,8 +108,9 @@ void Book::Save(const std::string& destination) {
 }
 
 std::string Book::GetResourceString(const std::string& resource, int16_t id) const {
+  std::string tag = ToCp1252OrRaise(resource);
   InputFile file(path_);
-  return Cp1252ToUtf8(ReadResourceString(file, ToCp1252OrRaise(resource), id));
+  return Cp1252ToUtf8(ReadResourceString(file, tag, id));
 }
 
 Variant Book::ParseRSRC(const std::string& rsrc, std::string& source_id, std::string& source_type,
@@ -118,7 +128,7 @@ void Book::SetPath(const std::string& path) {
   InputFile file(path_);
   std::string record = ReadResourceString(file, "RSRC", 128);
   if (record.empty()) return;
-  SourceRecord r = ParseSourceRecord(record);
+  SourceRecord r = NamingFile(path_, [&] { return ParseSourceRecord(record); });
   source_id_ = Cp1252ToUtf8(r.source_id);
   source_type_ = Cp1252ToUtf8(r.source_type);
   content_feed_id_ = Cp1252ToUtf8(r.content_feed_id);
@@ -159,7 +169,7 @@ bool Book::ExtractMetadata(const std::string& document, std::string& title, std:
   LoadDocument(document, doc);
   if (!doc.parsed) return false;
   pugi::xml_node head = doc.Root().child("head");
-  if (!head) Raise(kObjectNotSet);
+  if (!head) Raise(kObjectNotSet, document);
   std::string t, a, c;
   for (pugi::xml_node child : head.children()) {
     if (child.type() != pugi::node_element) continue;
@@ -263,14 +273,14 @@ void WriteManifestParts(MIME& writer, const std::string& opf, const std::string&
   LoadXmlFile(opf, doc);
   if (!doc.parsed) return;
   pugi::xml_node manifest = doc.Root().child("manifest");
-  if (!manifest) Raise(kObjectNotSet);
+  if (!manifest) Raise(kObjectNotSet, opf);
   size_t total = 0, done = 0;
   for (pugi::xml_node item : manifest.children()) total += item.type() == pugi::node_element;
   for (pugi::xml_node item : manifest.children()) {
     if (item.type() != pugi::node_element) continue;
     pugi::xml_attribute id = item.attribute("id"), href = item.attribute("href"),
                         media_type = item.attribute("media-type");
-    if (!id || !href || !media_type) Raise(kInvalidUseOfNull);
+    if (!id || !href || !media_type) Raise(kInvalidUseOfNull, opf);
     writer.PutMimeFileHeader(media_type.value(), id.value(), href.value());
     if (StaysInside(directory, href.value()))
       writer.AttachFile(JoinPath(directory, href.value()));
@@ -322,7 +332,7 @@ void Book::LoadPackageMetadata(const std::string& package_path) {
       category = meta;
       break;
     }
-  if (!title || !author || !category) Raise(kObjectNotSet);
+  if (!title || !author || !category) Raise(kObjectNotSet, package_path);
   title_ = TextOf(title);
   author_ = TextOf(author);
   category_ = category.attribute("content").value();

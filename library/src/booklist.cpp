@@ -18,26 +18,28 @@ constexpr char kRemoteBookShelfUrl[] =
 // One record of the bookshelf text, in single-byte text. The file is opened
 // once for its information strings, its source record and its size.
 std::string ShelfRecord(const std::string& base_url, const std::string& path) {
-  InputFile file(path);
-  auto s = CutInformationStrings(ReadInformationStrings(file));
-  std::string source_id = "3", source_type = "B";
-  bool periodical = false;
-  std::string record = ReadResourceString(file, "RSRC", 128);
-  if (!record.empty()) {
-    SourceRecord r = ParseSourceRecord(record);
-    if (!r.source_id.empty()) source_id = r.source_id;
-    if (!r.source_type.empty()) source_type = r.source_type;
-    periodical = r.issue_number != 0 && r.issue_number != -1;
-  }
-  std::string author = AuthorOf(s);
-  std::string address = base_url + "?BOOK_ID=" + s[0] + "&SOURCE_ID=" + source_id +
-                        "&SOURCE_TYPE=" + source_type;
-  std::string line = source_id + ":" + source_type + ":" + s[0];
-  for (const std::string* column : {&s[3], &author, &s[1]}) line += "\t" + *column;
-  line += "\t" + std::to_string(file.size());
-  line += "\t" + EscapeUrl(address);
-  line += periodical ? "\t1\t21" : "\t1\t17";
-  return line;
+  return NamingFile(path, [&] {
+    InputFile file(path);
+    auto s = CutInformationStrings(ReadInformationStrings(file));
+    std::string source_id = "3", source_type = "B";
+    bool periodical = false;
+    std::string record = ReadResourceString(file, "RSRC", 128);
+    if (!record.empty()) {
+      SourceRecord r = ParseSourceRecord(record);
+      if (!r.source_id.empty()) source_id = r.source_id;
+      if (!r.source_type.empty()) source_type = r.source_type;
+      periodical = r.issue_number != 0 && r.issue_number != -1;
+    }
+    std::string author = AuthorOf(s);
+    std::string address = base_url + "?BOOK_ID=" + s[0] + "&SOURCE_ID=" + source_id +
+                          "&SOURCE_TYPE=" + source_type;
+    std::string line = source_id + ":" + source_type + ":" + s[0];
+    for (const std::string* column : {&s[3], &author, &s[1]}) line += "\t" + *column;
+    line += "\t" + std::to_string(file.size());
+    line += "\t" + EscapeUrl(address);
+    line += periodical ? "\t1\t21" : "\t1\t17";
+    return line;
+  });
 }
 
 std::string Today() {

@@ -13,7 +13,7 @@ void MIME::SetPath(const std::string& path) {
 }
 
 void MIME::Write(const std::string& text) {
-  if (!out_) Raise(52);  // no container open: "Bad file name or number"
+  if (!out_) Raise(kBadFileName);  // no container open
   out_->Write(text);
 }
 
@@ -39,7 +39,7 @@ void MIME::PutMimeFileHeader(const std::string& content_type, const std::string&
 
 void MIME::AttachFile(const std::string& file_path) {
   if (!IsFile(file_path)) return;
-  if (!out_) Raise(52);
+  if (!out_) Raise(kBadFileName, file_path);
   InputFile file(file_path);
   out_->CopyFrom(file, file.size());
 }

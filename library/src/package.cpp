@@ -13,8 +13,9 @@ namespace {
 
 constexpr char kGuidPrefix[] = "ebook:guid-";
 
-pugi::xml_node Required(pugi::xml_node node) {
-  if (!node) Raise(kObjectNotSet);
+// `node`, which the package at `path` must have.
+pugi::xml_node Required(pugi::xml_node node, const std::string& path = {}) {
+  if (!node) Raise(kObjectNotSet, path);
   return node;
 }
 
@@ -149,8 +150,8 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
   LoadXmlFile(package_path_, doc);
   if (!doc.parsed) return;
   pugi::xml_node root = doc.Root();
-  pugi::xml_node spine = Required(root.child("spine"));
-  pugi::xml_node manifest = Required(root.child("manifest"));
+  pugi::xml_node spine = Required(root.child("spine"), package_path_);
+  pugi::xml_node manifest = Required(root.child("manifest"), package_path_);
 
   // The source document, its images and the documents it links to.
   ManifestEditor editor(manifest, spine);
@@ -163,7 +164,7 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
     ForEachElement(src.dom, "img", [&](pugi::xml_node img) {
       std::string img_id = NextItemId();
       pugi::xml_attribute src_attr = img.attribute("src");
-      if (!src_attr) Raise(kObjectNotSet);
+      if (!src_attr) Raise(kObjectNotSet, source);
       std::string img_href = src_attr.value();
       editor.AddItem(img_id, img_href, MediaTypeForExtension(ExtensionPart(img_href)));
     });
@@ -181,10 +182,10 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
   std::string g1 = NewGuidString(), g2 = NewGuidString(), g3 = NewGuidString();
   std::string folder = ParentPart(source);
   pugi::xml_node metadata = root.child("metadata");
-  for (pugi::xml_node meta : Required(metadata.child("x-metadata")).children()) {
+  for (pugi::xml_node meta : Required(metadata.child("x-metadata"), package_path_).children()) {
     if (meta.type() != pugi::node_element) continue;
     pugi::xml_attribute name = meta.attribute("name");
-    if (!name) Raise(kObjectNotSet);
+    if (!name) Raise(kObjectNotSet, package_path_);
     std::string_view n = name.value();
     const std::string* value = nullptr;
     std::string publication = kGuidPrefix + g1, build = kGuidPrefix + g2;
@@ -198,7 +199,7 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
     if (!content) content = meta.append_attribute("content");
     content = value->c_str();
   }
-  for (pugi::xml_node dc : Required(metadata.child("dc-metadata")).children()) {
+  for (pugi::xml_node dc : Required(metadata.child("dc-metadata"), package_path_).children()) {
     if (dc.type() != pugi::node_element) continue;
     std::string_view local = LocalName(dc);
     if (local == "Identifier") AppendText(dc, dc.attribute("id") ? kGuidPrefix + g1 : g3);
@@ -213,7 +214,7 @@ void Package::CompletePackage(const std::string& package, const std::string& boo
   XmlDocument doc;
   LoadXmlFile(package, doc);
   if (!doc.parsed) return;
-  if (!XMetadata(doc)) Required(doc.dom.child("package").child("metadata")).append_child("x-metadata");
+  if (!XMetadata(doc)) Required(doc.dom.child("package").child("metadata"), package).append_child("x-metadata");
   EnsureGuidIdentifier(doc);
   SetMeta(doc, "x-IKL-category", category);
   SetMeta(doc, "x-IKL-nameondisk", book_name);
@@ -236,8 +237,8 @@ Variant Package::SetDirectory(const std::string& package, const std::string& des
   XmlDocument doc;
   LoadXmlFile(package, doc);
   pugi::xml_node x_metadata = doc.Root().child("metadata").child("x-metadata");
-  pugi::xml_node dest = Required(FindMeta(x_metadata, "x-IKL-destdir"));
-  pugi::xml_node log = Required(FindMeta(x_metadata, "x-IKL-logdir"));
+  pugi::xml_node dest = Required(FindMeta(x_metadata, "x-IKL-destdir"), package);
+  pugi::xml_node log = Required(FindMeta(x_metadata, "x-IKL-logdir"), package);
   for (auto [meta, value] : {std::pair{dest, &destination}, std::pair{log, &logging}}) {
     pugi::xml_attribute content = meta.attribute("content");
     if (!content) content = meta.append_attribute("content");

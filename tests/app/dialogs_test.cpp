@@ -69,7 +69,8 @@ class DialogsTest : public QObject {
     };
     QCOMPARE(dialogs_.RunModal(dialog), int(QDialog::Rejected));
     QCOMPARE(dialogs_.asked.value(0), QString("Choose a Vellix eBook (*.RES):"));
-    QCOMPARE(dialogs_.messages, QStringList({"Vellix Publisher: File not found (53)"}));
+    QCOMPARE(dialogs_.messages,
+             QStringList({"Vellix Publisher: File not found (53)\n" + Q(tmp / "EMPTY.RES/RSRC.INF")}));
     QVERIFY(!dialog.Book());
     QCOMPARE(shelf->Books()->Count(), 0);
     QCOMPARE(AllFiles(tmp / "shelf"), QStringList());

@@ -33,12 +33,12 @@ TEST(OebCheckTest, DescribesContainersAndFailures) {
          EXPECT_EQ(j["parts"][1]["fields"][2], Json::parse(R"({"name": "Content-Disposition", "value": "",
                                                              "attributes": [["href", "pic.gif"]]})"));
        }},
-      {.args = {"oeb", "check", "@/cut.oeb"}, .code = 1, .err = "vellix: Invalid OEBFF Container \\(10\\)\n", .out = ""},
+      {.args = {"oeb", "check", "@/cut.oeb"}, .code = 1, .err = "vellix: container error 10: Invalid OEBFF Container\n", .out = ""},
       {.args = {"oeb", "check", "@/cut.oeb", "--json"}, .code = 1, .check = [&](const ToolOutcome& r) {
          EXPECT_EQ(json_of(r), Json::parse(R"({"failed": true, "code": 10, "message": "Invalid OEBFF Container",
                                               "container_fields": [], "parts": []})"));
        }},
-      {.args = {"oeb", "check", "@/none.oeb"}, .code = 1, .err = "vellix: File not found \\(12\\)\n", .out = ""},
+      {.args = {"oeb", "check", "@/none.oeb"}, .code = 1, .err = "vellix: container error 12: File not found\n", .out = ""},
       {.args = {"oeb", "check"}, .code = 2, .err = "(.|\n)*"},
   };
   for (const CliCase& cli : cases) ExpectCli(VELLIX_TOOL, dir.path(), cli);

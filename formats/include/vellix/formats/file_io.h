@@ -1,5 +1,6 @@
-// File access for the library: every failure becomes an AutomationError,
-// and every read is checked against the file's end.
+// File access for the library: every failure becomes an AutomationError
+// naming the file or folder it concerns, and every read is checked against
+// the file's end.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +16,7 @@ enum class EntryKind { kFile, kFolder };
 // Names (not paths) of the regular files or the folders in `folder`,
 // following symbolic links, sorted case-insensitively (ASCII) and then
 // byte-wise, so every listing of the same folder has the same order.
-// Throws 76 when `folder` is not a folder.
+// Throws 76 when `folder` is not a folder, 70 when it may not be read.
 std::vector<std::string> ListFolder(const std::string& folder, EntryKind kind);
 
 // Both lists in one pass over the folder.
@@ -26,6 +27,9 @@ struct FolderListing {
 FolderListing ListFolderAll(const std::string& folder);
 
 bool IsFile(const std::string& path);
+// Raises the error for a path where an operation found nothing to use:
+// 70 when the path may not be looked at, 53 (76 when `is_folder`) otherwise.
+[[noreturn]] void RaiseMissing(const std::string& path, bool is_folder);
 bool IsFolder(const std::string& path);
 
 std::string JoinPath(const std::string& folder, const std::string& name);
@@ -44,20 +48,23 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
 
   // Opens `path` only when it is a regular file (one open, no separate
-  // stat); says in `is_folder` whether it is a folder instead.
+  // stat); says in `is_folder` whether it is a folder instead. Returns null
+  // for nothing at all, and throws 70 for a file it may not read.
   static std::unique_ptr<InputFile> OpenIfFile(const std::string& path, bool& is_folder);
 
   uint64_t size() const { return size_; }
   int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
   // Exactly `length` bytes at `offset`; throws 5 when the file ends first.
   std::string ReadAt(uint64_t offset, size_t length) const;
   // Up to `length` bytes at `offset` (fewer at the end of the file).
   std::string ReadUpTo(uint64_t offset, size_t length) const;
 
  private:
-  InputFile(int fd, uint64_t size) : fd_(fd), size_(size) {}
+  InputFile(int fd, uint64_t size, const std::string& path) : fd_(fd), size_(size), path_(path) {}
   int fd_ = -1;
   uint64_t size_ = 0;
+  std::string path_;
 };
 
 std::string ReadWholeFile(const std::string& path);
