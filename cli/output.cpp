@@ -1,5 +1,8 @@
 #include "output.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 
 namespace vellix::cli {
@@ -42,6 +45,17 @@ void PrintBook(const Book& book, bool json) {
       std::cout << value.dump();
     std::cout << "\n";
   }
+}
+
+int FinishStandardOutput(int exit_code) {
+  std::cout.flush();
+  errno = 0;
+  bool flushed = std::fflush(stdout) == 0;
+  int err = errno;
+  if (flushed && !std::ferror(stdout) && std::cout.good()) return exit_code;
+  std::cerr << "vellix: cannot write to standard output"
+            << (err != 0 ? std::string(": ") + std::strerror(err) : std::string()) << "\n";
+  return kExitError;
 }
 
 std::string CleanPath(std::string path) {

@@ -19,6 +19,12 @@ nlohmann::ordered_json BookToJson(const Book& book);
 void PrintBook(const Book& book, bool json);
 void PrintJson(const nlohmann::ordered_json& value);
 
+// Flushes standard output and checks every write made to it: a full disk,
+// a closed pipe or a short write prints "vellix: ..." on stderr and turns
+// `exit_code` into kExitError. SIGPIPE must be ignored (main does), so a
+// closed pipe is reported here instead of killing the tool silently.
+int FinishStandardOutput(int exit_code);
+
 // "dir/" -> "dir": a trailing slash from shell completion must not hide a
 // book folder's name.
 std::string CleanPath(std::string path);

@@ -125,7 +125,12 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
     book->Load(CleanPath(opts->path));
     if (book->Path().empty()) Raise(kFileNotFound);
     if (book->Extension() == "res") {
-      // As the Add Book dialog: the folder becomes a new book file.
+      // As the Add Book dialog: the folder becomes a new book file, with
+      // the fields its own information file holds.
+      for (const char* field : {"--title", "--author", "--category"})
+        if (add->count(field))
+          throw CLI::ValidationError(std::string(field) +
+                                     " does not apply to a book folder: its fields come from its RSRC.INF");
       std::string dest = s.NewBookFilePath();
       book->Save(dest);
       s.Add(book);

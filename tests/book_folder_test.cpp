@@ -198,7 +198,7 @@ TEST_F(BookFolderTest, DestinationRules) {
   std::string locked = dir_ / "locked.imp";
   WriteFile(locked, "locked");
   fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read);
-  EXPECT_EQ(ErrorOf([&] { b.Save(locked); }).number(), 75);
+  EXPECT_EQ(ErrorOf([&] { b.Save(locked); }).number(), 70);
   EXPECT_EQ(ReadFile(locked), "locked");
 
   // Replacing: a longer old file leaves no tail, and saving twice leaves one file.
