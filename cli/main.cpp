@@ -46,5 +46,6 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  vellix::cli::CheckStandardOutput();
   return vellix::cli::FinishStandardOutput(Run(argc, argv));
 }

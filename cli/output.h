@@ -19,10 +19,12 @@ nlohmann::ordered_json BookToJson(const Book& book);
 void PrintBook(const Book& book, bool json);
 void PrintJson(const nlohmann::ordered_json& value);
 
-// Flushes standard output and checks every write made to it: a full disk,
-// a closed pipe or a short write prints "vellix: ..." on stderr and turns
-// `exit_code` into kExitError. SIGPIPE must be ignored (main does), so a
-// closed pipe is reported here instead of killing the tool silently.
+// Sends std::cout through a buffer that checks every write to standard
+// output. FinishStandardOutput flushes it; a full disk, a closed pipe or a
+// short write then prints "vellix: ..." on stderr and turns `exit_code`
+// into kExitError. SIGPIPE must be ignored (main does), so a closed pipe is
+// reported instead of killing the tool silently.
+void CheckStandardOutput();
 int FinishStandardOutput(int exit_code);
 
 // "dir/" -> "dir": a trailing slash from shell completion must not hide a
