@@ -1,8 +1,9 @@
 // vellix: the suite's command-line client. Every command is a thin call
 // into the library; an automation error prints "vellix: <description>:
-// <detail> (<number>)" (no ": <detail>" without one) and exits 1, a usage
-// error exits 2.
+// <detail> (<number>)" (no ": <detail>" without one) and exits 1, as does a
+// failed write to standard output; a usage error exits 2.
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <iostream>
 
 #include "commands.h"
@@ -10,7 +11,9 @@
 #include "vellix/error.h"
 #include "version.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Run(int argc, char** argv) {
   CLI::App app{"Vellix Publisher command-line tool"};
   app.set_version_flag("--version", VELLIX_VERSION);
   app.require_subcommand(1);
@@ -37,4 +40,12 @@ int main(int argc, char** argv) {
     return vellix::cli::kExitError;
   }
   return exit_code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
+  vellix::cli::CheckStandardOutput();
+  return vellix::cli::FinishStandardOutput(Run(argc, argv));
 }

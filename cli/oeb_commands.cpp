@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "commands.h"
@@ -12,6 +13,7 @@
 #include "output.h"
 #include "vellix/book.h"
 #include "vellix/formats/codepage.h"
+#include "vellix/formats/file_io.h"
 #include "vellix/error.h"
 
 namespace vellix::cli {
@@ -134,7 +136,16 @@ void AddOebCommands(CLI::App& app, int& exit_code) {
       folder = slash == 0 ? "/" : opf.substr(0, slash);
       name = opf.substr(slash + 1);
     }
-    if (size_t dot = name.find_last_of('.'); dot != std::string::npos) name.resize(dot);
+    // The library packs <folder>/<name>.opf: any other name would pack a
+    // different file than the one the user named.
+    constexpr std::string_view kOpf = ".opf";
+    if (name.size() <= kOpf.size() || name.compare(name.size() - kOpf.size(), kOpf.size(), kOpf) != 0)
+      Raise(kInvalidArgument, opf +
+                                  " is not a package (its name must end in \".opf\")");
+    if (!IsFolder(folder)) Raise(kPathNotFound, folder);
+    if (IsFolder(opf)) Raise(kPathFileAccess, opf + " is a folder");
+    if (!IsFile(opf)) Raise(kFileNotFound, opf);
+    name.resize(name.size() - kOpf.size());
     Book::PackProgress progress;
     bool drawn = false;
     if (::isatty(STDOUT_FILENO))

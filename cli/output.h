@@ -30,6 +30,14 @@ class JsonArrayPrinter {
   bool any_ = false;
 };
 
+// Sends std::cout through a buffer that checks every write to standard
+// output. FinishStandardOutput flushes it; a full disk, a closed pipe or a
+// short write then prints "vellix: ..." on stderr and turns `exit_code`
+// into kExitError. SIGPIPE must be ignored (main does), so a closed pipe is
+// reported instead of killing the tool silently.
+void CheckStandardOutput();
+int FinishStandardOutput(int exit_code);
+
 // "dir/" -> "dir": a trailing slash from shell completion must not hide a
 // book folder's name.
 std::string CleanPath(std::string path);

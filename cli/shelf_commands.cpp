@@ -129,7 +129,12 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
     const std::string path = CleanPath(opts->path);
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
-      // As the Add Book dialog: the book folder becomes a new book file.
+      // As the Add Book dialog: the book folder becomes a new book file,
+      // with the fields its own information file holds.
+      for (const char* field : {"--title", "--author", "--category"})
+        if (add->count(field))
+          throw CLI::ValidationError(std::string(field) +
+                                     " does not apply to a book folder: its fields come from its RSRC.INF");
       std::string book_file;
       s.AddBookFolder(path, &book_file);
       std::cout << book_file << "\n";

@@ -271,13 +271,12 @@ std::vector<Entry> ReadEntries(const std::string& folder, const std::vector<std:
 }  // namespace
 
 void WriteBookFile(const std::string& folder, const std::string& dest) {
-  struct stat st;
-  if (::stat(dest.c_str(), &st) == 0) {
-    // The old book is replaced by a rename, which would ignore what an
-    // ordinary delete refuses: keep refusing it.
-    if (S_ISDIR(st.st_mode) || (st.st_mode & 0222) == 0) Raise(kPathFileAccess, dest);
-  }
+  // Refused before the source record below adds a file to the folder.
+  CheckWritableTarget(dest);
   std::vector<std::string> names = ListFolder(folder, EntryKind::kFile);
+  std::vector<std::string> inputs;
+  for (const std::string& name : names) inputs.push_back(JoinPath(folder, name));
+  RefuseOverwritingInput(dest, inputs);
   bool has_information = false;
   for (const auto& n : names) has_information = has_information || n == kInformationFile;
   const std::string information_path = JoinPath(folder, kInformationFile);

@@ -2,15 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "vellix/formats/error.h"
 
@@ -184,22 +187,115 @@ std::string ReadWholeFile(const std::string& path) {
   return file.ReadUpTo(0, static_cast<size_t>(file.size()));
 }
 
-AtomicFileWriter::AtomicFileWriter(const std::string& destination, const std::string& prefix)
-    : destination_(destination) {
-  std::string folder = ParentPart(destination);
+namespace {
+
+// The file `path` names once symbolic links in its last part are followed;
+// a dangling link names the file it would point to.
+std::string ResolveLinks(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    char target[PATH_MAX];
+    ssize_t n = ::readlink(current.c_str(), target, sizeof target);
+    if (n < 0) RaiseFromErrno(errno, current);
+    if (static_cast<size_t>(n) == sizeof target) Raise(kBadFileName, current);
+    std::string next(target, static_cast<size_t>(n));
+    current = next[0] == '/' ? next : JoinPath(ParentPart(current), next);
+  }
+  Raise(kPathFileAccess, path + " (too many symbolic links)");
+}
+
+// What may not be written at all, whatever the kind of writer.
+void CheckExisting(const std::string& path, const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) Raise(kPathFileAccess, path + " is a folder");
+  // A rename would ignore what an ordinary delete refuses: a file without
+  // any write bit stays, even for root, and so does one the caller may not
+  // write.
+  if (S_ISREG(st.st_mode) &&
+      ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0))
+    Raise(kPermissionDenied, path + " is read-only");
+}
+
+// `stat` of `path`; false when nothing is there.
+bool StatIfThere(const std::string& path, struct stat& st) {
+  if (::stat(path.c_str(), &st) == 0) return true;
+  if (errno != ENOENT) RaiseFromErrno(errno, path);
+  return false;
+}
+
+// A new empty file "<folder>/.<prefix>XXXXXX" with the mode of any new file
+// (0666 less the umask, which open applies).
+int CreateTemporary(const std::string& folder, const std::string& prefix, std::string& path) {
+  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char bits[6];
+    if (::getrandom(bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) RaiseFromErrno(errno, folder);
+    std::string name = "." + prefix;
+    for (unsigned char b : bits) name += kLetters[b % (sizeof kLetters - 1)];
+    path = JoinPath(folder, name);
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) {
+      int err = errno;
+      path.clear();
+      RaiseFromErrno(err, folder, true);
+    }
+  }
+  path.clear();
+  Raise(kFileAlreadyExists, folder);
+}
+
+// Makes a rename in `folder` survive a crash.
+void SyncFolder(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) RaiseFromErrno(errno, folder, true);
+  int result = ::fsync(fd), err = errno;
+  ::close(fd);
+  if (result != 0 && err != EINVAL) RaiseFromErrno(err, folder, true);
+}
+
+}  // namespace
+
+void RefuseOverwritingInput(const std::string& output, const std::vector<std::string>& inputs) {
+  struct stat out;
+  if (::stat(output.c_str(), &out) != 0) return;
+  for (const std::string& input : inputs) {
+    struct stat in;
+    if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+      Raise(kPathFileAccess, output + " is also an input (" + input + ")");
+  }
+}
+
+void CheckWritableTarget(const std::string& destination) {
+  std::string target = ResolveLinks(destination);
   struct stat st;
-  if (::stat(folder.c_str(), &st) != 0) RaiseFromErrno(errno, destination, true);
-  if (!S_ISDIR(st.st_mode)) Raise(kPathNotFound, destination);
-  std::string pattern = JoinPath(folder, "." + prefix + "XXXXXX");
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  fd_ = ::mkostemp(name.data(), O_CLOEXEC);
-  if (fd_ < 0) RaiseFromErrno(errno, destination, true);
-  temp_path_.assign(name.data());
-  // mkstemp makes the file private; a book is an ordinary file, and one
-  // that replaces another keeps that one's permissions.
-  mode_t mode = ::stat(destination.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  ::fchmod(fd_, mode);
+  if (StatIfThere(target, st)) CheckExisting(target, st);
+  else if (!IsFolder(ParentPart(target))) Raise(kPathNotFound, destination);
+}
+
+AtomicFileWriter::AtomicFileWriter(const std::string& destination, const std::string& prefix)
+    : destination_(ResolveLinks(destination)) {
+  struct stat st;
+  bool exists = StatIfThere(destination_, st);
+  if (exists) CheckExisting(destination_, st);
+  if (exists && !S_ISREG(st.st_mode)) {
+    // A device or a FIFO is the reader itself: write to it, never replace it.
+    fd_ = ::open(destination_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd_ < 0) RaiseFromErrno(errno, destination_);
+    return;
+  }
+  if (exists) {
+    replaces_ = true;
+    old_owner_ = st.st_uid;
+    old_group_ = st.st_gid;
+    old_mode_ = st.st_mode & 07777;
+  }
+  std::string folder = ParentPart(destination_);
+  struct stat folder_st;
+  if (::stat(folder.c_str(), &folder_st) != 0) RaiseFromErrno(errno, destination, true);
+  if (!S_ISDIR(folder_st.st_mode)) Raise(kPathNotFound, destination);
+  fd_ = CreateTemporary(folder, prefix, temp_path_);
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
@@ -242,13 +338,34 @@ void AtomicFileWriter::CopyFrom(const InputFile& source, uint64_t length) {
 
 void AtomicFileWriter::Commit() {
   Flush();
-  if (::close(fd_) != 0) {
-    fd_ = -1;
-    RaiseFromErrno(errno, destination_);
+  int fd = std::exchange(fd_, -1);
+  if (temp_path_.empty()) {
+    // Written through: a block device keeps what it was given; other kinds
+    // cannot be synced and say so with EINVAL.
+    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+      int err = errno;
+      ::close(fd);
+      RaiseFromErrno(err, destination_);
+    }
+    if (::close(fd) != 0) RaiseFromErrno(errno, destination_);
+    committed_ = true;
+    return;
   }
-  fd_ = -1;
+  if (replaces_) {
+    // Owner first, since a change of owner clears the set-id bits; where
+    // the owner cannot be given back, the group may still be.
+    if (::fchown(fd, old_owner_, old_group_) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), old_group_);
+    (void)::fchmod(fd, old_mode_);
+  }
+  if (::fsync(fd) != 0) {
+    int err = errno;
+    ::close(fd);
+    RaiseFromErrno(err, destination_);
+  }
+  if (::close(fd) != 0) RaiseFromErrno(errno, destination_);
   if (::rename(temp_path_.c_str(), destination_.c_str()) != 0) RaiseFromErrno(errno, destination_);
   committed_ = true;
+  SyncFolder(ParentPart(destination_));
 }
 
 }  // namespace vellix

@@ -193,6 +193,8 @@ bool Book::ExtractMetadata(const std::string& document, std::string& title, std:
 
 void Book::ConvertTxtToHtm(const std::string& htm_file) {
   if (!IsFile(path_)) return;
+  std::string css = JoinPath(LibraryFolder(), "default.css");
+  RefuseOverwritingInput(htm_file, {path_, css});
   // Two passes in bounded pieces, so memory does not grow with the text:
   // whether it is UTF-8 depends on every byte, and only then can the
   // document be written as it is made.
@@ -201,7 +203,6 @@ void Book::ConvertTxtToHtm(const std::string& htm_file) {
   TextEncodingScan scan;
   for (uint64_t at = 0; at < text.size(); at += kPiece) scan.Feed(text.ReadUpTo(at, kPiece));
   std::optional<std::string> style;
-  std::string css = JoinPath(LibraryFolder(), "default.css");
   if (IsFile(css)) style = DecodeText(ReadWholeFile(css));
   AtomicFileWriter out(htm_file, "htm");
   DocumentWriter document([&out](std::string_view bytes) { out.Write(bytes); });
@@ -265,29 +266,28 @@ bool StaysInside(const std::string& folder, const std::string& href) {
   return true;
 }
 
+struct ManifestPart {
+  std::string media_type, id, href;
+  bool inside = false;  // packed; else only its header is written
+};
+
 // One part per element child of the package's manifest, in document order.
 // The package is parsed like every other load here: nothing is fetched.
-void WriteManifestParts(MIME& writer, const std::string& opf, const std::string& directory,
-                        std::vector<std::string>& skipped, const Book::PackProgress& progress) {
+std::vector<ManifestPart> ReadManifest(const std::string& opf, const std::string& directory) {
   XmlDocument doc;
   LoadXmlFile(opf, doc);
-  if (!doc.parsed) return;
+  if (!doc.parsed) return {};
   pugi::xml_node manifest = doc.Root().child("manifest");
   if (!manifest) Raise(kObjectNotSet, opf);
-  size_t total = 0, done = 0;
-  for (pugi::xml_node item : manifest.children()) total += item.type() == pugi::node_element;
+  std::vector<ManifestPart> parts;
   for (pugi::xml_node item : manifest.children()) {
     if (item.type() != pugi::node_element) continue;
     pugi::xml_attribute id = item.attribute("id"), href = item.attribute("href"),
                         media_type = item.attribute("media-type");
     if (!id || !href || !media_type) Raise(kInvalidUseOfNull, opf);
-    writer.PutMimeFileHeader(media_type.value(), id.value(), href.value());
-    if (StaysInside(directory, href.value()))
-      writer.AttachFile(JoinPath(directory, href.value()));
-    else
-      skipped.push_back(href.value());
-    if (progress) progress(++done, total);
+    parts.push_back({media_type.value(), id.value(), href.value(), StaysInside(directory, href.value())});
   }
+  return parts;
 }
 
 }  // namespace
@@ -295,14 +295,30 @@ void WriteManifestParts(MIME& writer, const std::string& opf, const std::string&
 std::vector<std::string> Book::BuildOEBFile(const std::string& file_name,
                                             const std::string& directory,
                                             const PackProgress& progress) const {
+  std::string opf = JoinPath(directory, file_name + ".opf");
+  std::string container = JoinPath(directory, file_name + ".oeb");
+  InputFile package_file(opf);  // a missing package or a folder fails before anything is written
+  std::vector<ManifestPart> parts = ReadManifest(opf, directory);
+  std::vector<std::string> inputs{opf};
+  for (const ManifestPart& part : parts)
+    if (part.inside) inputs.push_back(JoinPath(directory, part.href));
+  RefuseOverwritingInput(container, inputs);
+
   std::vector<std::string> skipped;
   MIME writer;
-  writer.SetPath(JoinPath(directory, file_name + ".oeb"));
+  writer.SetPath(container);
   writer.PutMimeHeader();
   writer.PutMimePackageHeader();
-  std::string opf = JoinPath(directory, file_name + ".opf");
   writer.AttachFile(opf);
-  WriteManifestParts(writer, opf, directory, skipped, progress);
+  size_t done = 0;
+  for (const ManifestPart& part : parts) {
+    writer.PutMimeFileHeader(part.media_type, part.id, part.href);
+    if (part.inside)
+      writer.AttachFile(JoinPath(directory, part.href));
+    else
+      skipped.push_back(part.href);
+    if (progress) progress(++done, parts.size());
+  }
   writer.PutMimeFooter();
   writer.Complete();
   return skipped;

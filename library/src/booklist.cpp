@@ -58,7 +58,11 @@ int32_t KilobytesRoundedHalfEven(int32_t size) {
   return q;
 }
 
-void WriteExport(const std::string& path, const std::string& text) {
+// The books listed are the export's inputs: it never replaces one of them.
+void WriteExport(const std::string& path, const Books& books, const std::string& text) {
+  std::vector<std::string> inputs;
+  for (const auto& book : books) inputs.push_back(book->Path());
+  RefuseOverwritingInput(path, inputs);
   AtomicFileWriter out(path, "export");
   out.Write(Utf8ToCp1252Lossy(text));
   out.Commit();
@@ -139,7 +143,7 @@ void Bookshelf::CreateBooklist(const std::string& path) {
   line("</div>");
   line("</body>");
   line("</html>");
-  WriteExport(path, doc);
+  WriteExport(path, *books_, doc);
 }
 
 std::string BookListText(const Books& books, const std::string& base_url) {
@@ -149,7 +153,7 @@ std::string BookListText(const Books& books, const std::string& base_url) {
 }
 
 void WriteBookListText(const Books& books, const std::string& base_url, const std::string& path) {
-  WriteExport(path, BookListText(books, base_url));
+  WriteExport(path, books, BookListText(books, base_url));
 }
 
 RemoteBookShelf SplitRemoteBookShelfUrl(const std::string& url) {

@@ -96,7 +96,7 @@ std::shared_ptr<Book> Bookshelf::AddBookFolder(const std::string& folder, std::s
   if (!books_) Raise(kObjectNotSet);
   auto book = std::make_shared<vellix::Book>();
   book->Load(folder);
-  if (book->Extension() != "res") Raise(kFileNotFound);
+  if (book->Extension() != "res") Raise(kFileNotFound, folder);
   std::string destination = NewBookFilePath();
   book->Save(destination);
   Add(book);

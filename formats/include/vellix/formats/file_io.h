@@ -3,6 +3,8 @@
 // the file's end.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -69,11 +71,31 @@ class InputFile {
 
 std::string ReadWholeFile(const std::string& path);
 
+// Throws 75, naming `output`, when `output` exists and is the same file as
+// one of `inputs` (by device and inode, so links and other spellings are
+// caught too). Writers call it before writing anything: replacing a file
+// they still read would lose it.
+void RefuseOverwritingInput(const std::string& output, const std::vector<std::string>& inputs);
+
+// Throws unless AtomicFileWriter may write `destination`: 75 for a folder,
+// 70 for a file without any write bit (refused even for root, as an
+// ordinary delete in a file manager would be) or one the caller may not
+// write, 76 for a missing folder. Lets a writer refuse before it prepares
+// anything else.
+void CheckWritableTarget(const std::string& destination);
+
 // Writes a new file beside `destination` and puts it in place only on
 // Commit(), so a failure never leaves a partial file where a good one was.
+//
+// A symbolic link is followed: the file it points to is replaced and the
+// link stays. A device or FIFO is written through in place (opened for
+// writing and truncated, never renamed over); a folder is refused. The new
+// file takes the old one's mode and owner where it can; a file that did
+// not exist gets 0666 less the umask. Commit() syncs the data and the
+// folder entry before it returns, so a crash after it loses nothing.
 class AtomicFileWriter {
  public:
-  // Throws 76 (missing folder), 70 (no permission) or 75.
+  // Throws as CheckWritableTarget, or 75 for other failures.
   AtomicFileWriter(const std::string& destination, const std::string& prefix);
   ~AtomicFileWriter();  // removes the temporary file unless committed
   AtomicFileWriter(const AtomicFileWriter&) = delete;
@@ -83,16 +105,21 @@ class AtomicFileWriter {
   // Copies exactly `length` bytes from the start of `source`; throws 5 when
   // the source holds fewer.
   void CopyFrom(const InputFile& source, uint64_t length);
-  // Flushes, closes and renames the temporary file over the destination.
+  // Flushes and syncs the file, renames it over the destination and syncs
+  // the folder (or, written through, flushes and closes it).
   void Commit();
 
  private:
   void Flush();
-  std::string destination_;
-  std::string temp_path_;
+  std::string destination_;  // symbolic links resolved
+  std::string temp_path_;    // empty when written through
   int fd_ = -1;
   std::string buffer_;
   bool committed_ = false;
+  bool replaces_ = false;  // an old regular file is being replaced
+  uid_t old_owner_ = 0;
+  gid_t old_group_ = 0;
+  mode_t old_mode_ = 0;
 };
 
 }  // namespace vellix
