@@ -15,6 +15,7 @@
 #include "vellix/formats/ascii.h"
 #include "mime.h"
 #include "vellix/formats/xml.h"
+#include "vellix/formats/oebff_writer.h"
 
 namespace vellix {
 namespace {
@@ -243,28 +244,53 @@ bool StaysInside(const std::string& folder, const std::string& href) {
   return true;
 }
 
-// One part per element child of the package's manifest, in document order.
-// The package is parsed like every other load here: nothing is fetched.
-void WriteManifestParts(MIME& writer, const std::string& opf, const std::string& directory,
-                        std::vector<std::string>& skipped, const Book::PackProgress& progress) {
+struct ManifestItem {
+  std::string id, href, media_type;
+};
+
+// The element children of the package's manifest, in document order, each
+// checked for what a container part header can carry. The package is
+// parsed like every other load here: nothing is fetched.
+std::vector<ManifestItem> ReadManifest(const std::string& opf) {
+  std::vector<ManifestItem> items;
   XmlDocument doc;
   LoadXmlFile(opf, doc);
-  if (!doc.parsed) return;
+  if (!doc.parsed) return items;
   pugi::xml_node manifest = doc.Root().child("manifest");
   if (!manifest) Raise(kObjectNotSet);
-  size_t total = 0, done = 0;
-  for (pugi::xml_node item : manifest.children()) total += item.type() == pugi::node_element;
   for (pugi::xml_node item : manifest.children()) {
     if (item.type() != pugi::node_element) continue;
     pugi::xml_attribute id = item.attribute("id"), href = item.attribute("href"),
                         media_type = item.attribute("media-type");
     if (!id || !href || !media_type) Raise(kInvalidUseOfNull);
-    writer.PutMimeFileHeader(media_type.value(), id.value(), href.value());
-    if (StaysInside(directory, href.value()))
-      writer.AttachFile(JoinPath(directory, href.value()));
+    items.push_back({id.value(), href.value(), media_type.value()});
+    // Id and media type are written unquoted, so each must be one header
+    // token; a gzip part would need a header this writer does not write.
+    const ManifestItem& added = items.back();
+    std::string where = "Manifest item " + std::to_string(items.size()) + " (id \"" + added.id + "\")";
+    if (!OEBFFIsHeaderToken(Utf8ToCp1252Lossy(added.id)))
+      Raise(kInvalidArgument, where + ": a container cannot carry this id");
+    if (!OEBFFIsHeaderToken(Utf8ToCp1252Lossy(added.media_type)) ||
+        LowerAscii(added.media_type) == "application/x-gzip")
+      Raise(kInvalidArgument,
+            where + ": a container cannot carry the media type \"" + added.media_type + "\"");
+  }
+  return items;
+}
+
+// One part per manifest item; an href that leads out of `directory` frames
+// an empty body and is reported in `skipped`.
+void WriteManifestParts(MIME& writer, const std::vector<ManifestItem>& items,
+                        const std::string& directory, std::vector<std::string>& skipped,
+                        const Book::PackProgress& progress) {
+  size_t done = 0;
+  for (const ManifestItem& item : items) {
+    writer.PutMimeFileHeader(item.media_type, item.id, item.href);
+    if (StaysInside(directory, item.href))
+      writer.AttachFile(JoinPath(directory, item.href));
     else
-      skipped.push_back(href.value());
-    if (progress) progress(++done, total);
+      skipped.push_back(item.href);
+    if (progress) progress(++done, items.size());
   }
 }
 
@@ -273,14 +299,16 @@ void WriteManifestParts(MIME& writer, const std::string& opf, const std::string&
 std::vector<std::string> Book::BuildOEBFile(const std::string& file_name,
                                             const std::string& directory,
                                             const PackProgress& progress) const {
+  std::string opf = JoinPath(directory, file_name + ".opf");
+  // Refused items stop the build before anything is written.
+  std::vector<ManifestItem> items = ReadManifest(opf);
   std::vector<std::string> skipped;
   MIME writer;
   writer.SetPath(JoinPath(directory, file_name + ".oeb"));
   writer.PutMimeHeader();
   writer.PutMimePackageHeader();
-  std::string opf = JoinPath(directory, file_name + ".opf");
   writer.AttachFile(opf);
-  WriteManifestParts(writer, opf, directory, skipped, progress);
+  WriteManifestParts(writer, items, directory, skipped, progress);
   writer.PutMimeFooter();
   writer.Complete();
   return skipped;
