@@ -28,8 +28,9 @@ void PrintJson(const nlohmann::ordered_json& value) {
   std::cout << value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
-void PrintBook(const Book& book, bool json) {
-  nlohmann::ordered_json j = BookToJson(book);
+void PrintBook(const Book& book, bool json) { PrintBook(BookToJson(book), json); }
+
+void PrintBook(const nlohmann::ordered_json& j, bool json) {
   if (json) {
     PrintJson(j);
     return;
