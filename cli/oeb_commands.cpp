@@ -2,6 +2,7 @@
 // prints its header fields and where each part's body lies.
 #include <unistd.h>
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -128,13 +129,9 @@ void AddOebCommands(CLI::App& app, int& exit_code) {
   CLI::App* pack = oeb->add_subcommand("pack", "Pack a package and the files of its manifest into one container");
   pack->add_option("OPF", opts->file, "Package document (.opf); writes <folder>/<name>.oeb")->required();
   pack->callback([opts, &exit_code] {
-    std::string opf = CleanPath(opts->file);
-    std::string folder = ".", name = opf;
-    if (size_t slash = opf.find_last_of('/'); slash != std::string::npos) {
-      folder = slash == 0 ? "/" : opf.substr(0, slash);
-      name = opf.substr(slash + 1);
-    }
-    if (size_t dot = name.find_last_of('.'); dot != std::string::npos) name.resize(dot);
+    std::filesystem::path opf(CleanPath(opts->file));
+    std::string folder = opf.has_parent_path() ? opf.parent_path().string() : ".";
+    std::string name = opf.stem().string();
     Book::PackProgress progress;
     bool drawn = false;
     if (::isatty(STDOUT_FILENO))

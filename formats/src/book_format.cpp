@@ -204,7 +204,7 @@ std::string NewResourceName(const std::string& folder) {
     std::string name;
     for (int i = 0; i < 4; ++i) name += RandomCapital();
     struct stat st;
-    if (::lstat(JoinPath(folder, name).c_str(), &st) != 0) return name;
+    if (::lstat((std::filesystem::path(folder) / name).string().c_str(), &st) != 0) return name;
   }
 }
 
@@ -220,7 +220,7 @@ void WriteStringResource(const std::string& folder, const std::string& name,
   buffer[n + 33] = static_cast<char>(128);
   buffer[n + 37] = static_cast<char>(n);
   buffer[n + 41] = 32;
-  AtomicFileWriter out(JoinPath(folder, name), "rsrc");
+  AtomicFileWriter out((std::filesystem::path(folder) / name).string(), "rsrc");
   out.Write(buffer);
   out.Commit();
 }
@@ -252,7 +252,7 @@ std::vector<Entry> ReadEntries(const std::string& folder, const std::vector<std:
                                     "\" in the book folder is not a four-character resource name");
       e.disk_name = *bytes;
     }
-    InputFile file(JoinPath(folder, name));
+    InputFile file((std::filesystem::path(folder) / name).string());
     e.size = file.size();
     if (e.size == 0)
       Raise(kInvalidArgument, "Invalid procedure call or argument: \"" + name +
@@ -282,7 +282,7 @@ void WriteBookFile(const std::string& folder, const std::string& dest) {
   bool has_information = false;
   for (const auto& n : names) has_information = has_information || n == kInformationFile;
   if (!has_information) Raise(kFileNotFound);
-  std::string information_file = ReadWholeFile(JoinPath(folder, kInformationFile));
+  std::string information_file = ReadWholeFile((std::filesystem::path(folder) / kInformationFile).string());
   if (information_file.size() < kRsrcInfStringsOffset) Raise(kInvalidArgument);
   SplitInfo split = SplitInformation(std::string_view(information_file).substr(12));
   std::vector<Entry> entries = ReadEntries(folder, names);
@@ -310,7 +310,7 @@ void WriteBookFile(const std::string& folder, const std::string& dest) {
   for (const Entry& e : entries)
     out.Write(EntryHeader(e.disk_name, static_cast<uint32_t>(e.size), e.tag));
   for (const Entry& e : entries) {
-    InputFile file(JoinPath(folder, e.name));
+    InputFile file((std::filesystem::path(folder) / e.name).string());
     out.Write(EntryHeader(e.disk_name, static_cast<uint32_t>(e.size), e.tag));
     out.CopyFrom(file, e.size);
   }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "vellix/formats/error.h"
@@ -79,36 +80,6 @@ bool IsFolder(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  if (folder.back() == '/') return folder + name;
-  return folder + "/" + name;
-}
-
-std::string FileNamePart(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string ParentPart(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string ExtensionPart(const std::string& path) {
-  std::string name = FileNamePart(path);
-  size_t dot = name.find_last_of('.');
-  return dot == std::string::npos ? "" : name.substr(dot + 1);
-}
-
-std::string BaseNamePart(const std::string& path) {
-  std::string name = FileNamePart(path);
-  size_t dot = name.find_last_of('.');
-  return dot == std::string::npos ? name : name.substr(0, dot);
-}
-
 InputFile::InputFile(const std::string& path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) RaiseFromErrno(errno);
@@ -176,9 +147,10 @@ std::string ReadWholeFile(const std::string& path) {
 
 AtomicFileWriter::AtomicFileWriter(const std::string& destination, const std::string& prefix)
     : destination_(destination) {
-  std::string folder = ParentPart(destination);
+  std::filesystem::path folder = std::filesystem::path(destination).parent_path();
+  if (folder.empty()) folder = ".";
   if (!IsFolder(folder)) Raise(kPathNotFound);
-  std::string pattern = JoinPath(folder, "." + prefix + "XXXXXX");
+  std::string pattern = (folder / ("." + prefix + "XXXXXX")).string();
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   fd_ = ::mkostemp(name.data(), O_CLOEXEC);

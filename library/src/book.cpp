@@ -20,6 +20,15 @@
 namespace vellix {
 namespace {
 
+// The file beside `path` with the same stem and `extension` (".imp"); a
+// path without a folder gets "./" as its folder.
+std::string SiblingPath(const std::string& path, const std::string& extension) {
+  std::filesystem::path p(path);
+  std::filesystem::path folder = p.parent_path();
+  if (folder.empty()) folder = ".";
+  return (folder / (p.stem().string() + extension)).string();
+}
+
 std::string DeviceField(std::string_view raw) {
   return EscapeMarkup(Cp1252ToUtf8(TrimSpaces(raw)));
 }
@@ -33,7 +42,8 @@ void Book::Load(const std::string& book_path) {
   std::unique_ptr<InputFile> file = InputFile::OpenIfFile(book_path, is_folder);
   if (file) {
     path_ = book_path;
-    extension_ = LowerAscii(ExtensionPart(book_path));
+    std::string extension = std::filesystem::path(book_path).extension().string();
+    extension_ = LowerAscii(extension.empty() ? extension : extension.substr(1));
     if (extension_ == "imp") {
       LoadBookFile(*file);
     } else if (extension_ == "htm" || extension_ == "html" || extension_ == "odf") {
@@ -66,13 +76,13 @@ void Book::SetInformation(const std::string& info_bytes) {
 
 void Book::LoadBookFile(const InputFile& file) {
   SetInformation(ReadInformationStrings(file));
-  file_name_ = FileNamePart(path_);
+  file_name_ = std::filesystem::path(path_).filename().string();
   if (file.size() > 0x7FFFFFFF) Raise(kOverflow);
   size_ = static_cast<int32_t>(file.size());
 }
 
 bool Book::LoadBookFolder() {
-  std::string information_path = JoinPath(path_, "RSRC.INF");
+  std::string information_path = (std::filesystem::path(path_) / "RSRC.INF").string();
   if (!IsFile(information_path)) return false;
   std::string information = ReadWholeFile(information_path);
   SetInformation(information.size() > kRsrcInfStringsOffset
@@ -89,7 +99,7 @@ bool Book::LoadBookFolder() {
 
 void Book::Save(const std::string& destination) {
   std::string dest = destination;
-  if (dest.empty()) dest = JoinPath(ParentPart(path_), BaseNamePart(path_) + ".imp");
+  if (dest.empty()) dest = SiblingPath(path_, ".imp");
   if (extension_ == "res") {
     WriteBookFile(path_, dest);
   } else if (extension_ == "htm" || extension_ == "html" || extension_ == "odf" ||
@@ -186,7 +196,7 @@ void Book::ConvertTxtToHtm(const std::string& htm_file) {
   if (!IsFile(path_)) return;
   std::string text = DecodeText(ReadWholeFile(path_));
   std::optional<std::string> style;
-  std::string css = JoinPath(LibraryFolder(), "default.css");
+  std::string css = (std::filesystem::path(LibraryFolder()) / "default.css").string();
   if (IsFile(css)) style = DecodeText(ReadWholeFile(css));
   AtomicFileWriter out(htm_file, "htm");
   out.Write(ConvertedDocument(text, title_, author_, category_, style));
@@ -214,13 +224,14 @@ void Book::CreateDefaultOpf(const std::string& opf_file) const {
 
 std::string Book::CreatePackageFromDocument(const std::string& document) const {
   if (!IsFile(document)) return "";
-  std::string opf = JoinPath(ParentPart(document), BaseNamePart(document) + ".opf");
+  std::string opf = SiblingPath(document, ".opf");
   CreateDefaultOpf(opf);
   Package package;
   package.initialID(18838);
-  package.SetDefaultPackage(JoinPath(LibraryFolder(), "dtds/default.opf"));
+  package.SetDefaultPackage((std::filesystem::path(LibraryFolder()) / "dtds/default.opf").string());
   package.SetPackagePath(opf);
-  package.CreatePackage(document, BaseNamePart(document), title_, author_, category_);
+  package.CreatePackage(document, std::filesystem::path(document).stem().string(), title_, author_,
+                        category_);
   return opf;
 }
 
@@ -287,7 +298,7 @@ void WriteManifestParts(MIME& writer, const std::vector<ManifestItem>& items,
   for (const ManifestItem& item : items) {
     writer.PutMimeFileHeader(item.media_type, item.id, item.href);
     if (StaysInside(directory, item.href))
-      writer.AttachFile(JoinPath(directory, item.href));
+      writer.AttachFile((std::filesystem::path(directory) / item.href).string());
     else
       skipped.push_back(item.href);
     if (progress) progress(++done, items.size());
@@ -299,12 +310,12 @@ void WriteManifestParts(MIME& writer, const std::vector<ManifestItem>& items,
 std::vector<std::string> Book::BuildOEBFile(const std::string& file_name,
                                             const std::string& directory,
                                             const PackProgress& progress) const {
-  std::string opf = JoinPath(directory, file_name + ".opf");
+  std::string opf = (std::filesystem::path(directory) / (file_name + ".opf")).string();
   // Refused items stop the build before anything is written.
   std::vector<ManifestItem> items = ReadManifest(opf);
   std::vector<std::string> skipped;
   MIME writer;
-  writer.SetPath(JoinPath(directory, file_name + ".oeb"));
+  writer.SetPath((std::filesystem::path(directory) / (file_name + ".oeb")).string());
   writer.PutMimeHeader();
   writer.PutMimePackageHeader();
   writer.AttachFile(opf);
