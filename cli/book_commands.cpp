@@ -1,9 +1,14 @@
+#include <stdlib.h>
+
+#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <set>
 
 #include "commands.h"
 #include "output.h"
 #include "vellix/book.h"
+#include "vellix/formats/ascii.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/error.h"
 #include "vellix/formats/file_io.h"
@@ -21,6 +26,42 @@ struct BookOptions {
   bool json = false;
 };
 
+// Loading completes a package and rewrites an ill-formed document in place.
+// A private copy of the file, under the same name in a fresh temporary
+// folder, lets a command look at a book without changing it: neither clean-up
+// nor completion reads the file's neighbours. The folder goes with the copy.
+class PrivateCopy {
+ public:
+  // Copies `path` when it is a document or package, the files loading may
+  // rewrite; otherwise path() is `path`.
+  explicit PrivateCopy(const std::string& path) : path_(path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    static const std::set<std::string> kRewritten = {".htm", ".html", ".odf", ".opf"};
+    if (!kRewritten.count(LowerAscii(fs::path(path).extension().string())) ||
+        !fs::is_regular_file(path, ec))
+      return;
+    std::string pattern = (fs::temp_directory_path() / "vellix-info-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) RaiseFromErrno(errno, pattern, true);
+    folder_ = pattern;
+    std::string copy = (fs::path(folder_) / fs::path(path).filename()).string();
+    if (!fs::copy_file(path, copy, ec)) Raise(kPathFileAccess, path + ": " + ec.message());
+    path_ = copy;
+  }
+  ~PrivateCopy() {
+    std::error_code ec;
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);
+  }
+  PrivateCopy(const PrivateCopy&) = delete;
+  PrivateCopy& operator=(const PrivateCopy&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::string folder_;
+};
+
 }  // namespace
 
 void AddBookCommands(CLI::App& app, int& exit_code) {
@@ -28,18 +69,24 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
   CLI::App* book = app.add_subcommand("book", "Read, convert and inspect one book");
   book->require_subcommand(1);
 
-  CLI::App* info = book->add_subcommand("info", "Load a book and print its properties");
+  CLI::App* info = book->add_subcommand(
+      "info", "Load a book and print its properties (reads a copy: never changes PATH)");
   info->add_option("PATH", opts->path, "Book file, book folder, document or package")->required();
   info->add_flag("--json", opts->json, "Print a JSON object");
   info->callback([opts, &exit_code] {
+    std::string path = CleanPath(opts->path);
+    PrivateCopy copy(path);
     Book b;
-    b.Load(CleanPath(opts->path));
-    if (b.Path().empty()) RaiseMissing(CleanPath(opts->path), false);  // Load itself is silent about it
-    PrintBook(b, opts->json);
+    b.Load(copy.path());
+    if (b.Path().empty()) RaiseMissing(path, false);  // Load itself is silent about it
+    nlohmann::ordered_json properties = BookToJson(b);
+    properties["Path"] = path;  // the user's file, not the copy
+    PrintBook(properties, opts->json);
     exit_code = kExitOk;
   });
 
-  CLI::App* open = book->add_subcommand("open", "Open a book file by path (reads its source record)");
+  CLI::App* open = book->add_subcommand(
+      "open", "Open a book file by path (reads its source record; never changes PATH)");
   open->add_option("PATH", opts->path, "Book file")->required();
   open->add_flag("--json", opts->json, "Print a JSON object");
   open->callback([opts, &exit_code] {
@@ -49,7 +96,8 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     exit_code = kExitOk;
   });
 
-  CLI::App* convert = book->add_subcommand("convert", "Convert a book folder into a book file");
+  CLI::App* convert = book->add_subcommand(
+      "convert", "Convert a book folder into a book file (writes DEST; never changes FOLDER)");
   convert->add_option("FOLDER", opts->path, "Book folder (name ending in .RES)")->required();
   convert->add_option("DEST", opts->dest, "Book file to write")->required();
   convert->callback([opts, &exit_code] {
@@ -62,7 +110,8 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     exit_code = kExitOk;
   });
 
-  CLI::App* resource = book->add_subcommand("resource", "Print one string of a book file's resource");
+  CLI::App* resource = book->add_subcommand(
+      "resource", "Print one string of a book file's resource (never changes PATH)");
   resource->add_option("PATH", opts->path, "Book file")->required();
   resource->add_option("TAG", opts->tag, "Four-character resource type, such as RSRC")->required();
   resource->add_option("ID", opts->id, "String identifier, such as 128")
@@ -88,7 +137,8 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     if (cmd->count("--category")) b.SetCategory(opts->category);
   };
 
-  CLI::App* text2htm = book->add_subcommand("text2htm", "Convert a text file into an OEB XHTML document");
+  CLI::App* text2htm = book->add_subcommand(
+      "text2htm", "Convert a text file into an OEB XHTML document (writes HTM; never changes TXT)");
   text2htm->add_option("TXT", opts->path, "Text file")->required();
   text2htm->add_option("HTM", opts->dest, "Document to write")->required();
   add_fields(text2htm);
@@ -102,7 +152,8 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
   });
 
   CLI::App* package = book->add_subcommand(
-      "package", "Make the OEB package of a document beside it and complete it for a build");
+      "package", "Make the OEB package of a document beside it and complete it for a build "
+      "(may rewrite an ill-formed DOC as XHTML; writes the package)");
   package->add_option("DOC", opts->path, "HTML or XHTML document")->required();
   add_fields(package);
   package->callback([opts, package, set_fields, &exit_code] {

@@ -2,6 +2,7 @@
 // prints its header fields and where each part's body lies.
 #include <unistd.h>
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -130,22 +131,17 @@ void AddOebCommands(CLI::App& app, int& exit_code) {
   CLI::App* pack = oeb->add_subcommand("pack", "Pack a package and the files of its manifest into one container");
   pack->add_option("OPF", opts->file, "Package document (.opf); writes <folder>/<name>.oeb")->required();
   pack->callback([opts, &exit_code] {
-    std::string opf = CleanPath(opts->file);
-    std::string folder = ".", name = opf;
-    if (size_t slash = opf.find_last_of('/'); slash != std::string::npos) {
-      folder = slash == 0 ? "/" : opf.substr(0, slash);
-      name = opf.substr(slash + 1);
-    }
+    std::filesystem::path opf(CleanPath(opts->file));
+    std::string folder = opf.has_parent_path() ? opf.parent_path().string() : ".";
+    std::string name = opf.filename().string();
     // The library packs <folder>/<name>.opf: any other name would pack a
     // different file than the one the user named.
-    constexpr std::string_view kOpf = ".opf";
-    if (name.size() <= kOpf.size() || name.compare(name.size() - kOpf.size(), kOpf.size(), kOpf) != 0)
-      Raise(kInvalidArgument, opf +
-                                  " is not a package (its name must end in \".opf\")");
+    if (opf.extension() != ".opf" || opf.stem().empty())
+      Raise(kInvalidArgument, opf.string() + " is not a package (its name must end in \".opf\")");
     if (!IsFolder(folder)) Raise(kPathNotFound, folder);
-    if (IsFolder(opf)) Raise(kPathFileAccess, opf + " is a folder");
-    if (!IsFile(opf)) Raise(kFileNotFound, opf);
-    name.resize(name.size() - kOpf.size());
+    if (IsFolder(opf)) Raise(kPathFileAccess, opf.string() + " is a folder");
+    if (!IsFile(opf)) Raise(kFileNotFound, opf.string());
+    name = opf.stem().string();
     Book::PackProgress progress;
     bool drawn = false;
     if (::isatty(STDOUT_FILENO))

@@ -49,8 +49,9 @@ void JsonArrayPrinter::Add(const nlohmann::ordered_json& element) {
 
 void JsonArrayPrinter::Finish() { std::cout << (any_ ? "\n]\n" : "[]\n"); }
 
-void PrintBook(const Book& book, bool json) {
-  nlohmann::ordered_json j = BookToJson(book);
+void PrintBook(const Book& book, bool json) { PrintBook(BookToJson(book), json); }
+
+void PrintBook(const nlohmann::ordered_json& j, bool json) {
   if (json) {
     PrintJson(j);
     return;

@@ -17,6 +17,8 @@ inline constexpr int kExitNotFound = 3;
 nlohmann::ordered_json BookToJson(const Book& book);
 // One "Key: value" line per readable property, or the JSON object.
 void PrintBook(const Book& book, bool json);
+// The same for properties already gathered by BookToJson.
+void PrintBook(const nlohmann::ordered_json& book, bool json);
 void PrintJson(const nlohmann::ordered_json& value);
 
 // Prints a JSON array one element at a time, byte for byte as PrintJson

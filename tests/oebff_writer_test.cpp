@@ -75,16 +75,15 @@ TEST_F(WriterTest, LayoutByteForByte) {
   ExpectGolden("writer_parts.oeb",
                Build("<item id=\"i1\" href=\"a.htm\" media-type=\"text/x-oeb1-document\"/>"
                      "<!-- a comment adds no part -->"
-                     "<item id=\"i 2\" href=\"missing.png\" media-type=\"image/png\"/>"
+                     "<item id=\"i2\" href=\"missing.png\" media-type=\"image/png\"/>"
                      "<item id=\"i3\" href=\"b.txt\" media-type=\"text/plain\"/>",
                      {"<html/>\r\n", "", ReadFile(dir_ / "b.txt")}));
 
-  // An href with a byte above 0x7F is written in the code page, and the
-  // reader refuses it, as the format says.
+  // An href with bytes above 0x7E is written in its URI form, which the
+  // reader accepts.
   dir_.Write("caf\xC3\xA9.gif", "GIF");
-  std::string got = Build("<item id=\"g\" href=\"caf\xC3\xA9.gif\" media-type=\"image/gif\"/>", {}, nullptr,
-                          ikpubx::kOEBFFIllegalCharacter);
-  EXPECT_NE(got.find("href=\"caf\xE9.gif\"\r\nContent-Transfer-Encoding: binary\r\n\r\nGIF\r\n"), std::string::npos);
+  std::string got = Build("<item id=\"g\" href=\"caf\xC3\xA9.gif\" media-type=\"image/gif\"/>", {"GIF"});
+  EXPECT_NE(got.find("href=\"caf%C3%A9.gif\"\r\nContent-Transfer-Encoding: binary\r\n\r\nGIF\r\n"), std::string::npos);
 }
 
 TEST_F(WriterTest, ReplacesAnOldContainerWhole) {

@@ -1,5 +1,7 @@
 #include "binary.h"
 
+#include <filesystem>
+
 #include "vellix/formats/file_io.h"
 #include "vellix/formats/codepage.h"
 
@@ -17,7 +19,7 @@ std::string UInt32BE(uint32_t v) {
 std::string FindResourceFile(const std::string& folder, std::string_view tag) {
   for (const std::string& name : ListFolder(folder, EntryKind::kFile)) {
     if (Utf8Length(name) != 4) continue;
-    InputFile file(JoinPath(folder, name));
+    InputFile file((std::filesystem::path(folder) / name).string());
     std::string head = file.ReadUpTo(0, 6);
     if (head.size() == 6 && std::string_view(head).substr(2) == tag) return name;
   }

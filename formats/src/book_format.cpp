@@ -206,14 +206,14 @@ std::string NewResourceName(const std::string& folder) {
     std::string name;
     for (int i = 0; i < 4; ++i) name += RandomCapital();
     struct stat st;
-    if (::lstat(JoinPath(folder, name).c_str(), &st) != 0) return name;
+    if (::lstat((std::filesystem::path(folder) / name).string().c_str(), &st) != 0) return name;
   }
 }
 
 void WriteStringResource(const std::string& folder, const std::string& name,
                          std::string_view text) {
   size_t n = text.size();
-  if (n > kMaxSourceRecord) Raise(kOverflow, JoinPath(folder, name));
+  if (n > kMaxSourceRecord) Raise(kOverflow, (std::filesystem::path(folder) / name).string());
   std::string buffer(n + 44, '\0');
   buffer[1] = 1;
   buffer.replace(2, 4, "RSRC");
@@ -222,7 +222,7 @@ void WriteStringResource(const std::string& folder, const std::string& name,
   buffer[n + 33] = static_cast<char>(128);
   buffer[n + 37] = static_cast<char>(n);
   buffer[n + 41] = 32;
-  AtomicFileWriter out(JoinPath(folder, name), "rsrc");
+  AtomicFileWriter out((std::filesystem::path(folder) / name).string(), "rsrc");
   out.Write(buffer);
   out.Commit();
 }
@@ -250,10 +250,10 @@ std::vector<Entry> ReadEntries(const std::string& folder, const std::vector<std:
     } else {
       auto bytes = Utf8ToCp1252(name);
       if (!bytes || bytes->size() != 4)
-        Raise(kInvalidArgument, JoinPath(folder, name) + " is not a four-character resource name");
+        Raise(kInvalidArgument, (std::filesystem::path(folder) / name).string() + " is not a four-character resource name");
       e.disk_name = *bytes;
     }
-    InputFile file(JoinPath(folder, name));
+    InputFile file((std::filesystem::path(folder) / name).string());
     e.size = file.size();
     if (e.size == 0) Raise(kInvalidArgument, file.path() + " is empty");
     if (e.size > 0xFFFFFFFFu) Raise(kOverflow, file.path());
@@ -275,11 +275,11 @@ void WriteBookFile(const std::string& folder, const std::string& dest) {
   CheckWritableTarget(dest);
   std::vector<std::string> names = ListFolder(folder, EntryKind::kFile);
   std::vector<std::string> inputs;
-  for (const std::string& name : names) inputs.push_back(JoinPath(folder, name));
+  for (const std::string& name : names) inputs.push_back((std::filesystem::path(folder) / name).string());
   RefuseOverwritingInput(dest, inputs);
   bool has_information = false;
   for (const auto& n : names) has_information = has_information || n == kInformationFile;
-  const std::string information_path = JoinPath(folder, kInformationFile);
+  const std::string information_path = (std::filesystem::path(folder) / kInformationFile).string();
   if (!has_information) Raise(kFileNotFound, information_path);
   std::string information_file = ReadWholeFile(information_path);
   if (information_file.size() < kRsrcInfStringsOffset) Raise(kInvalidArgument, information_path);
@@ -311,7 +311,7 @@ void WriteBookFile(const std::string& folder, const std::string& dest) {
   for (const Entry& e : entries)
     out.Write(EntryHeader(e.disk_name, static_cast<uint32_t>(e.size), e.tag));
   for (const Entry& e : entries) {
-    InputFile file(JoinPath(folder, e.name));
+    InputFile file((std::filesystem::path(folder) / e.name).string());
     out.Write(EntryHeader(e.disk_name, static_cast<uint32_t>(e.size), e.tag));
     out.CopyFrom(file, e.size);
   }

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <utility>
 
@@ -81,36 +82,6 @@ bool IsFile(const std::string& path) {
 bool IsFolder(const std::string& path) {
   struct stat st;
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string JoinPath(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  if (folder.back() == '/') return folder + name;
-  return folder + "/" + name;
-}
-
-std::string FileNamePart(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string ParentPart(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string ExtensionPart(const std::string& path) {
-  std::string name = FileNamePart(path);
-  size_t dot = name.find_last_of('.');
-  return dot == std::string::npos ? "" : name.substr(dot + 1);
-}
-
-std::string BaseNamePart(const std::string& path) {
-  std::string name = FileNamePart(path);
-  size_t dot = name.find_last_of('.');
-  return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
 void RaiseMissing(const std::string& path, bool is_folder) {
@@ -189,6 +160,12 @@ std::string ReadWholeFile(const std::string& path) {
 
 namespace {
 
+// The folder part of `path`; "." when it has none.
+std::string FolderOf(const std::string& path) {
+  std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  return parent.empty() ? "." : parent.string();
+}
+
 // The file `path` names once symbolic links in its last part are followed;
 // a dangling link names the file it would point to.
 std::string ResolveLinks(const std::string& path) {
@@ -201,7 +178,7 @@ std::string ResolveLinks(const std::string& path) {
     if (n < 0) RaiseFromErrno(errno, current);
     if (static_cast<size_t>(n) == sizeof target) Raise(kBadFileName, current);
     std::string next(target, static_cast<size_t>(n));
-    current = next[0] == '/' ? next : JoinPath(ParentPart(current), next);
+    current = next[0] == '/' ? next : (std::filesystem::path(FolderOf(current)) / next).string();
   }
   Raise(kPathFileAccess, path + " (too many symbolic links)");
 }
@@ -233,7 +210,7 @@ int CreateTemporary(const std::string& folder, const std::string& prefix, std::s
     if (::getrandom(bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) RaiseFromErrno(errno, folder);
     std::string name = "." + prefix;
     for (unsigned char b : bits) name += kLetters[b % (sizeof kLetters - 1)];
-    path = JoinPath(folder, name);
+    path = (std::filesystem::path(folder) / name).string();
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) return fd;
     if (errno != EEXIST) {
@@ -271,7 +248,7 @@ void CheckWritableTarget(const std::string& destination) {
   std::string target = ResolveLinks(destination);
   struct stat st;
   if (StatIfThere(target, st)) CheckExisting(target, st);
-  else if (!IsFolder(ParentPart(target))) Raise(kPathNotFound, destination);
+  else if (!IsFolder(FolderOf(target))) Raise(kPathNotFound, destination);
 }
 
 AtomicFileWriter::AtomicFileWriter(const std::string& destination, const std::string& prefix)
@@ -291,7 +268,7 @@ AtomicFileWriter::AtomicFileWriter(const std::string& destination, const std::st
     old_group_ = st.st_gid;
     old_mode_ = st.st_mode & 07777;
   }
-  std::string folder = ParentPart(destination_);
+  std::string folder = FolderOf(destination_);
   struct stat folder_st;
   if (::stat(folder.c_str(), &folder_st) != 0) RaiseFromErrno(errno, destination, true);
   if (!S_ISDIR(folder_st.st_mode)) Raise(kPathNotFound, destination);
@@ -365,7 +342,7 @@ void AtomicFileWriter::Commit() {
   if (::close(fd) != 0) RaiseFromErrno(errno, destination_);
   if (::rename(temp_path_.c_str(), destination_.c_str()) != 0) RaiseFromErrno(errno, destination_);
   committed_ = true;
-  SyncFolder(ParentPart(destination_));
+  SyncFolder(FolderOf(destination_));
 }
 
 }  // namespace vellix

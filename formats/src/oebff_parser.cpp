@@ -11,8 +11,6 @@ namespace {
 constexpr uint8_t kCR = '\r';
 constexpr uint8_t kLF = '\n';
 
-// Bytes a token is made of: ASCII letters and digits, ". - _ /", and the
-// letters of the 8-bit code page (0xB7, 0xC0-0xFF without 0xD7 and 0xF7).
 constexpr std::array<bool, 256> MakeNameBytes() {
   std::array<bool, 256> is{};
   for (int c = 'a'; c <= 'z'; ++c) is[c] = true;
@@ -24,8 +22,6 @@ constexpr std::array<bool, 256> MakeNameBytes() {
   return is;
 }
 constexpr std::array<bool, 256> kNameBytes = MakeNameBytes();
-
-bool IsNameByte(uint8_t c) { return kNameBytes[c]; }
 
 bool IsLineBreakOrTab(uint8_t c) { return c == kCR || c == kLF || c == '\t'; }
 
@@ -62,6 +58,8 @@ void Require(bool done) {
 }
 
 }  // namespace
+
+bool OEBFFIsNameByte(uint8_t c) { return kNameBytes[c]; }
 
 bool OEBFFParser::Parse(const std::string& path, const ContainerProgress& progress) {
   if (progress) {
@@ -182,14 +180,14 @@ bool OEBFFParser::SkipWhiteSpace() {
 bool OEBFFParser::ReadToken(std::string* token) {
   token->clear();
   uint8_t c = GetChar();
-  if (!IsNameByte(c) && c != ':') {
+  if (!OEBFFIsNameByte(c) && c != ':') {
     StepBack();
     return false;
   }
   do {
     token->push_back(static_cast<char>(c));
     c = GetChar();
-  } while (IsNameByte(c));
+  } while (OEBFFIsNameByte(c));
   StepBack();
   return true;
 }

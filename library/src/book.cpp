@@ -16,9 +16,19 @@
 #include "vellix/formats/ascii.h"
 #include "mime.h"
 #include "vellix/formats/xml.h"
+#include "vellix/formats/oebff_writer.h"
 
 namespace vellix {
 namespace {
+
+// The file beside `path` with the same stem and `extension` (".imp"); a
+// path without a folder gets "./" as its folder.
+std::string SiblingPath(const std::string& path, const std::string& extension) {
+  std::filesystem::path p(path);
+  std::filesystem::path folder = p.parent_path();
+  if (folder.empty()) folder = ".";
+  return (folder / (p.stem().string() + extension)).string();
+}
 
 std::string DeviceField(std::string_view raw) {
   return EscapeMarkup(Cp1252ToUtf8(TrimSpaces(raw)));
@@ -33,7 +43,8 @@ void Book::Load(const std::string& book_path) {
   std::unique_ptr<InputFile> file = InputFile::OpenIfFile(book_path, is_folder);
   if (file) {
     path_ = book_path;
-    extension_ = LowerAscii(ExtensionPart(book_path));
+    std::string extension = std::filesystem::path(book_path).extension().string();
+    extension_ = LowerAscii(extension.empty() ? extension : extension.substr(1));
     if (extension_ == "imp") {
       NamingFile(book_path, [&] { LoadBookFile(*file); });
     } else if (extension_ == "htm" || extension_ == "html" || extension_ == "odf") {
@@ -66,13 +77,13 @@ void Book::SetInformation(const std::string& info_bytes) {
 
 void Book::LoadBookFile(const InputFile& file) {
   SetInformation(ReadInformationStrings(file));
-  file_name_ = FileNamePart(path_);
+  file_name_ = std::filesystem::path(path_).filename().string();
   if (file.size() > 0x7FFFFFFF) Raise(kOverflow, file.path());
   size_ = static_cast<int32_t>(file.size());
 }
 
 bool Book::LoadBookFolder() {
-  std::string information_path = JoinPath(path_, "RSRC.INF");
+  std::string information_path = (std::filesystem::path(path_) / "RSRC.INF").string();
   struct stat st;
   if (::stat(information_path.c_str(), &st) != 0) {
     // A folder without the file is no book; one we may not look into is an error.
@@ -97,7 +108,7 @@ bool Book::LoadBookFolder() {
 
 void Book::Save(const std::string& destination) {
   std::string dest = destination;
-  if (dest.empty()) dest = JoinPath(ParentPart(path_), BaseNamePart(path_) + ".imp");
+  if (dest.empty()) dest = SiblingPath(path_, ".imp");
   if (extension_ == "res") {
     WriteBookFile(path_, dest);
   } else if (extension_ == "htm" || extension_ == "html" || extension_ == "odf" ||
@@ -193,7 +204,7 @@ bool Book::ExtractMetadata(const std::string& document, std::string& title, std:
 
 void Book::ConvertTxtToHtm(const std::string& htm_file) {
   if (!IsFile(path_)) return;
-  std::string css = JoinPath(LibraryFolder(), "default.css");
+  std::string css = (std::filesystem::path(LibraryFolder()) / "default.css").string();
   RefuseOverwritingInput(htm_file, {path_, css});
   // Two passes in bounded pieces, so memory does not grow with the text:
   // whether it is UTF-8 depends on every byte, and only then can the
@@ -236,13 +247,14 @@ void Book::CreateDefaultOpf(const std::string& opf_file) const {
 
 std::string Book::CreatePackageFromDocument(const std::string& document) const {
   if (!IsFile(document)) return "";
-  std::string opf = JoinPath(ParentPart(document), BaseNamePart(document) + ".opf");
+  std::string opf = SiblingPath(document, ".opf");
   CreateDefaultOpf(opf);
   Package package;
   package.initialID(18838);
-  package.SetDefaultPackage(JoinPath(LibraryFolder(), "dtds/default.opf"));
+  package.SetDefaultPackage((std::filesystem::path(LibraryFolder()) / "dtds/default.opf").string());
   package.SetPackagePath(opf);
-  package.CreatePackage(document, BaseNamePart(document), title_, author_, category_);
+  package.CreatePackage(document, std::filesystem::path(document).stem().string(), title_, author_,
+                        category_);
   return opf;
 }
 
@@ -271,8 +283,9 @@ struct ManifestPart {
   bool inside = false;  // packed; else only its header is written
 };
 
-// One part per element child of the package's manifest, in document order.
-// The package is parsed like every other load here: nothing is fetched.
+// The element children of the package's manifest, in document order, each
+// checked for what a container part header can carry. The package is
+// parsed like every other load here: nothing is fetched.
 std::vector<ManifestPart> ReadManifest(const std::string& opf, const std::string& directory) {
   XmlDocument doc;
   LoadXmlFile(opf, doc);
@@ -286,6 +299,16 @@ std::vector<ManifestPart> ReadManifest(const std::string& opf, const std::string
                         media_type = item.attribute("media-type");
     if (!id || !href || !media_type) Raise(kInvalidUseOfNull, opf);
     parts.push_back({media_type.value(), id.value(), href.value(), StaysInside(directory, href.value())});
+    // Id and media type are written unquoted, so each must be one header
+    // token; a gzip part would need a header this writer does not write.
+    const ManifestPart& added = parts.back();
+    std::string where = opf + ": manifest item " + std::to_string(parts.size()) + " (id \"" + added.id + "\")";
+    if (!OEBFFIsHeaderToken(Utf8ToCp1252Lossy(added.id)))
+      Raise(kInvalidArgument, where + " has an id a container cannot carry");
+    if (!OEBFFIsHeaderToken(Utf8ToCp1252Lossy(added.media_type)) ||
+        LowerAscii(added.media_type) == "application/x-gzip")
+      Raise(kInvalidArgument,
+            where + " has the media type \"" + added.media_type + "\", which a container cannot carry");
   }
   return parts;
 }
@@ -295,13 +318,14 @@ std::vector<ManifestPart> ReadManifest(const std::string& opf, const std::string
 std::vector<std::string> Book::BuildOEBFile(const std::string& file_name,
                                             const std::string& directory,
                                             const PackProgress& progress) const {
-  std::string opf = JoinPath(directory, file_name + ".opf");
-  std::string container = JoinPath(directory, file_name + ".oeb");
+  std::string opf = (std::filesystem::path(directory) / (file_name + ".opf")).string();
+  std::string container = (std::filesystem::path(directory) / (file_name + ".oeb")).string();
   InputFile package_file(opf);  // a missing package or a folder fails before anything is written
+  // Refused items stop the build before anything is written.
   std::vector<ManifestPart> parts = ReadManifest(opf, directory);
   std::vector<std::string> inputs{opf};
   for (const ManifestPart& part : parts)
-    if (part.inside) inputs.push_back(JoinPath(directory, part.href));
+    if (part.inside) inputs.push_back((std::filesystem::path(directory) / part.href).string());
   RefuseOverwritingInput(container, inputs);
 
   std::vector<std::string> skipped;
@@ -314,7 +338,7 @@ std::vector<std::string> Book::BuildOEBFile(const std::string& file_name,
   for (const ManifestPart& part : parts) {
     writer.PutMimeFileHeader(part.media_type, part.id, part.href);
     if (part.inside)
-      writer.AttachFile(JoinPath(directory, part.href));
+      writer.AttachFile((std::filesystem::path(directory) / part.href).string());
     else
       skipped.push_back(part.href);
     if (progress) progress(++done, parts.size());

@@ -1,6 +1,7 @@
 #include "vellix/booklist.h"
 
 #include <ctime>
+#include <filesystem>
 
 #include "vellix/formats/book_format.h"
 #include "booklist_lines.h"
@@ -97,7 +98,7 @@ std::string Bookshelf::BookshelfText() const {
   std::string base = Utf8ToCp1252Lossy(base_url_);
   std::string text = "1\n";
   for (const std::string& path : *file_list_) {
-    if (ExtensionPart(path) != "imp") continue;
+    if (std::filesystem::path(path).extension() != ".imp") continue;
     text += ShelfRecord(base, path);
     text += '\n';
   }
@@ -111,7 +112,7 @@ void Bookshelf::CreateBooklist(const std::string& path) {
   std::string doc;
   auto line = [&doc](const std::string& text) { doc += text + "\r\n"; };
   line("<html>");
-  line("<head><title>" + BaseNamePart(path) + "</title>");
+  line("<head><title>" + std::filesystem::path(path).stem().string() + "</title>");
   line("<meta name=\"author\" content=\"" + Today() + "\" />");
   line("<meta name=\"genre\" content=\"eBooks\" />");
   line("<style type=\"text/x-oeb1-css\">");
@@ -138,7 +139,7 @@ void Bookshelf::CreateBooklist(const std::string& path) {
     line("<span class=\"detail\">" + book->Author() + "<br />");
     line(PagesAndSizeLine(book->Pages(), book->Size(), book->Encrypted()));
     line("<span class=\"ID\">" + book->BookId() + "</span><br />");
-    line("<a href=\"" + book->Path() + "\">" + BaseNamePart(book->Path()) + "</a></span></p>");
+    line("<a href=\"" + book->Path() + "\">" + std::filesystem::path(book->Path()).stem().string() + "</a></span></p>");
   }
   line("</div>");
   line("</body>");

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+
 #include "vellix/formats/book_format.h"
 #include "vellix/formats/file_io.h"
 #include "vellix/formats/random.h"
@@ -17,7 +19,9 @@ bool EndsWithResFolderName(const std::string& path) {
   return path.size() >= 4 && UpperAscii(std::string_view(path).substr(path.size() - 4)) == ".RES";
 }
 
-bool IsLowerImp(const std::string& path) { return LowerAscii(ExtensionPart(path)) == "imp"; }
+bool IsLowerImp(const std::string& path) {
+  return LowerAscii(std::filesystem::path(path).extension().string()) == ".imp";
+}
 
 }  // namespace
 
@@ -69,7 +73,7 @@ void Bookshelf::SetDirectory(const std::string& directory) {
   }
   std::vector<std::string> paths;
   for (const std::string& name : ListFolder(directory, EntryKind::kFile))
-    paths.push_back(JoinPath(directory, name));
+    paths.push_back((std::filesystem::path(directory) / name).string());
   file_list_ = std::move(paths);
 }
 
@@ -77,7 +81,7 @@ std::shared_ptr<Book> Bookshelf::Book(const std::string& book_id) const {
   if (directory_.empty()) return nullptr;
   if (!file_list_) Raise(kObjectNotSet);
   for (const std::string& path : *file_list_) {
-    if (ExtensionPart(path) != "imp") continue;
+    if (std::filesystem::path(path).extension() != ".imp") continue;
     if (Cp1252ToUtf8(BookIdOfFile(path)) != book_id) continue;
     auto book = std::make_shared<vellix::Book>();
     book->SetBookId(book_id);
@@ -133,11 +137,11 @@ void Bookshelf::LoadBooks(const std::string& directory, std::vector<UnreadableBo
   };
   FolderListing listing = ListFolderAll(directory);
   for (const std::string& name : listing.folders) {
-    std::string path = JoinPath(directory, name);
+    std::string path = (std::filesystem::path(directory) / name).string();
     if (EndsWithResFolderName(path)) add(path);
   }
   for (const std::string& name : listing.files) {
-    std::string path = JoinPath(directory, name);
+    std::string path = (std::filesystem::path(directory) / name).string();
     if (IsLowerImp(path)) add(path);
   }
 }
@@ -163,7 +167,7 @@ std::string Bookshelf::NewBookFilePath() const {
   while (true) {
     std::string name;
     for (int i = 0; i < 8; ++i) name += RandomCapital();
-    std::string path = JoinPath(directory_, name + ".imp");
+    std::string path = (std::filesystem::path(directory_) / (name + ".imp")).string();
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return path;
   }

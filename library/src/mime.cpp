@@ -1,5 +1,7 @@
 #include "mime.h"
 
+#include <algorithm>
+
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/oebff_writer.h"
 #include "vellix/error.h"
@@ -32,8 +34,9 @@ void MIME::PutMimePackageHeader() {
 void MIME::PutMimeFileHeader(const std::string& content_type, const std::string& oeb,
                              const std::string& content_disposition) {
   if (state_ != 2 && state_ != 3) return;
+  // The href is a URI: its UTF-8 bytes are percent-encoded where needed.
   Write(OEBFFFilePartHeader(Utf8ToCp1252Lossy(content_type), Utf8ToCp1252Lossy(oeb),
-                            Utf8ToCp1252Lossy(content_disposition)));
+                            content_disposition));
   state_ = 3;
 }
 
@@ -41,7 +44,21 @@ void MIME::AttachFile(const std::string& file_path) {
   if (!IsFile(file_path)) return;
   if (!out_) Raise(kBadFileName, file_path);
   InputFile file(file_path);
-  out_->CopyFrom(file, file.size());
+  // Copied in pieces, each searched together with the end of the one
+  // before, so a delimiter that straddles two pieces is found too.
+  static const std::string delimiter = OEBFFBodyDelimiter();
+  std::string carried;
+  for (uint64_t offset = 0; offset < file.size();) {
+    std::string piece = file.ReadUpTo(offset, 1 << 16);
+    if (piece.empty()) break;
+    offset += piece.size();
+    std::string searched = carried + piece;
+    if (searched.find(delimiter) != std::string::npos)
+      Raise(kInvalidArgument, "The file \"" + file_path +
+                                  "\" holds the container's part delimiter and cannot be packed");
+    carried = searched.substr(searched.size() - std::min(searched.size(), delimiter.size() - 1));
+    out_->Write(piece);
+  }
 }
 
 void MIME::PutMimeFooter() {

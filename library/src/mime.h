@@ -23,10 +23,12 @@ class MIME {
   void SetPath(const std::string& path);
   void PutMimeHeader();
   void PutMimePackageHeader();
-  // Header text is written in the 8-bit code page, unquoted and unescaped.
+  // The media type and id are written in the 8-bit code page, unquoted (the
+  // caller makes sure they are header tokens); the href, in its URI form.
   void PutMimeFileHeader(const std::string& content_type, const std::string& oeb,
                          const std::string& content_disposition);
   // Appends the file's bytes when the file exists; the state is unchanged.
+  // Throws 5 when they hold the part delimiter, which would cut the part.
   void AttachFile(const std::string& file_path);
   void PutMimeFooter();
   // Closes the container and puts it in place.

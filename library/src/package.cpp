@@ -1,5 +1,6 @@
 #include "vellix/package.h"
 
+#include <filesystem>
 #include <functional>
 #include <unordered_set>
 
@@ -19,12 +20,13 @@ pugi::xml_node Required(pugi::xml_node node, const std::string& path = {}) {
   return node;
 }
 
-std::string MediaTypeForExtension(const std::string& extension) {
-  if (extension == "gif") return "image/gif";
-  if (extension == "htm" || extension == "html" || extension == "odf") return "text/x-oeb1-document";
-  if (extension == "jpg") return "image/jpg";
-  if (extension == "png") return "image/png";
-  if (extension == "xml") return "text/xml";
+std::string MediaTypeForHref(const std::string& href) {
+  std::string extension = std::filesystem::path(href).extension().string();
+  if (extension == ".gif") return "image/gif";
+  if (extension == ".htm" || extension == ".html" || extension == ".odf") return "text/x-oeb1-document";
+  if (extension == ".jpg") return "image/jpg";
+  if (extension == ".png") return "image/png";
+  if (extension == ".xml") return "text/xml";
   return "";
 }
 
@@ -158,29 +160,30 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
   XmlDocument src;
   LoadDocument(source, src);
   std::string id = NextItemId();
-  std::string href = FileNamePart(source);
-  if (editor.AddItem(id, href, MediaTypeForExtension(ExtensionPart(href)))) editor.AddSpineEntry(id);
+  std::string href = std::filesystem::path(source).filename().string();
+  if (editor.AddItem(id, href, MediaTypeForHref(href))) editor.AddSpineEntry(id);
   if (src.parsed) {
     ForEachElement(src.dom, "img", [&](pugi::xml_node img) {
       std::string img_id = NextItemId();
       pugi::xml_attribute src_attr = img.attribute("src");
       if (!src_attr) Raise(kObjectNotSet, source);
       std::string img_href = src_attr.value();
-      editor.AddItem(img_id, img_href, MediaTypeForExtension(ExtensionPart(img_href)));
+      editor.AddItem(img_id, img_href, MediaTypeForHref(img_href));
     });
-    std::string folder = ParentPart(source);
+    std::string folder = std::filesystem::path(source).parent_path().string();
     ForEachElement(src.dom, "a", [&](pugi::xml_node a) {
       std::string link_id = NextItemId();
       pugi::xml_attribute link = a.attribute("href");
-      if (!link || !IsFile(JoinPath(folder, link.value()))) return;
+      if (!link || !IsFile((std::filesystem::path(folder) / link.value()).string())) return;
       std::string link_href = link.value();
-      if (editor.AddItem(link_id, link_href, MediaTypeForExtension(ExtensionPart(link_href))))
+      if (editor.AddItem(link_id, link_href, MediaTypeForHref(link_href)))
         editor.AddSpineEntry(link_id);
     });
   }
 
   std::string g1 = NewGuidString(), g2 = NewGuidString(), g3 = NewGuidString();
-  std::string folder = ParentPart(source);
+  std::string folder = std::filesystem::path(source).parent_path().string();
+  if (folder.empty()) folder = ".";  // a document named without its folder
   pugi::xml_node metadata = root.child("metadata");
   for (pugi::xml_node meta : Required(metadata.child("x-metadata"), package_path_).children()) {
     if (meta.type() != pugi::node_element) continue;

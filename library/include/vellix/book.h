@@ -67,7 +67,12 @@ class Book : public Object {
   // manifest names into the container "<directory>/<file_name>.oeb". An
   // href that is absolute or leads out of `directory` is never read: its
   // part frames an empty body, and the href is returned so the caller can
-  // say so. Throws 94 for a manifest item without id, href or media-type.
+  // say so. Hrefs are written in their URI form (see OEBFFEncodeHref).
+  // Throws 94 for a manifest item without id, href or media-type, and 5,
+  // before anything is written, for one whose id or media type is not a
+  // single header token (or is "application/x-gzip"); throws 5 too for a
+  // file that holds the part delimiter. A refused build leaves any older
+  // container as it was.
   // `progress`, when given, hears (parts written, parts in all) after each
   // manifest part.
   using PackProgress = std::function<void(size_t done, size_t total)>;

@@ -34,12 +34,6 @@ bool IsFile(const std::string& path);
 [[noreturn]] void RaiseMissing(const std::string& path, bool is_folder);
 bool IsFolder(const std::string& path);
 
-std::string JoinPath(const std::string& folder, const std::string& name);
-std::string FileNamePart(const std::string& path);   // after the last '/'
-std::string ParentPart(const std::string& path);     // before the last '/', "." when none
-std::string ExtensionPart(const std::string& path);  // after the last '.' of the name, "" when none
-std::string BaseNamePart(const std::string& path);   // the name without its extension
-
 // A file opened for reading; closed when destroyed.
 class InputFile {
  public:

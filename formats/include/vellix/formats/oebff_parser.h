@@ -22,6 +22,10 @@
 
 namespace vellix {
 
+// The bytes a header token is made of: ASCII letters and digits, ". - _ /",
+// 0xB7, and the code page's letters 0xC0-0xFF without 0xD7 and 0xF7.
+bool OEBFFIsNameByte(uint8_t c);
+
 class OEBFFParser {
  public:
   // `window_size` other than the default serves tests only.
