@@ -139,12 +139,19 @@ pugi::xml_node DcChild(const pugi::xml_node& parent, std::string_view local_name
 }
 
 std::string TextOf(const pugi::xml_node& element) {
+  // Depth first in document order, without recursion: a title may nest
+  // tens of thousands of elements.
   std::string text;
-  for (pugi::xml_node child : element.children()) {
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
-      text += child.value();
-    else if (child.type() == pugi::node_element)
-      text += TextOf(child);
+  pugi::xml_node n = element.first_child();
+  while (n) {
+    if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) text += n.value();
+    if (n.type() == pugi::node_element && n.first_child()) {
+      n = n.first_child();
+      continue;
+    }
+    while (n != element && !n.next_sibling()) n = n.parent();
+    if (n == element) break;
+    n = n.next_sibling();
   }
   return text;
 }
