@@ -131,6 +131,12 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     cmd->add_option("--author", opts->author, "Author of the book");
     cmd->add_option("--category", opts->category, "Category of the book");
   };
+  // Checked before anything is read or written, as Book checks them again.
+  auto check_fields = [opts](CLI::App* cmd) {
+    if (cmd->count("--title")) RequireUtf8(opts->title, "title");
+    if (cmd->count("--author")) RequireUtf8(opts->author, "author");
+    if (cmd->count("--category")) RequireUtf8(opts->category, "category");
+  };
   auto set_fields = [opts](CLI::App* cmd, Book& b) {
     if (cmd->count("--title")) b.SetTitle(opts->title);
     if (cmd->count("--author")) b.SetAuthor(opts->author);
@@ -142,7 +148,8 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
   text2htm->add_option("TXT", opts->path, "Text file")->required();
   text2htm->add_option("HTM", opts->dest, "Document to write")->required();
   add_fields(text2htm);
-  text2htm->callback([opts, text2htm, set_fields, &exit_code] {
+  text2htm->callback([opts, text2htm, check_fields, set_fields, &exit_code] {
+    check_fields(text2htm);
     Book b;
     b.Load(opts->path);
     if (b.Path().empty()) RaiseMissing(opts->path, false);
@@ -156,7 +163,8 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
       "(may rewrite an ill-formed DOC as XHTML; writes the package)");
   package->add_option("DOC", opts->path, "HTML or XHTML document")->required();
   add_fields(package);
-  package->callback([opts, package, set_fields, &exit_code] {
+  package->callback([opts, package, check_fields, set_fields, &exit_code] {
+    check_fields(package);
     Book b;
     b.Load(opts->path);
     if (b.Path().empty()) RaiseMissing(opts->path, false);

@@ -124,6 +124,10 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
   add->add_option("--author", opts->author, "Author of the new book");
   add->add_option("--category", opts->category, "Category of the new book");
   add->callback([opts, add, &exit_code] {
+    // Refused before the shelf or the book is touched.
+    if (add->count("--title")) RequireUtf8(opts->title, "title");
+    if (add->count("--author")) RequireUtf8(opts->author, "author");
+    if (add->count("--category")) RequireUtf8(opts->category, "category");
     Bookshelf s;
     LoadShelf(s, opts->dir);
     const std::string path = CleanPath(opts->path);

@@ -132,4 +132,10 @@ bool IsValidUtf8(std::string_view text) {
   return true;
 }
 
+void RequireUtf8(std::string_view text, std::string_view what) {
+  if (IsValidUtf8(text)) return;
+  Raise(kInvalidArgument, "the " +
+                              std::string(what) + " is not valid UTF-8");
+}
+
 }  // namespace vellix

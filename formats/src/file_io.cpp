@@ -94,8 +94,9 @@ InputFile::InputFile(const std::string& path) : path_(path) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) RaiseFromErrno(errno, path);
   struct stat st;
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+  bool stated = ::fstat(fd_, &st) == 0;
+  if (!stated || !S_ISREG(st.st_mode)) {
+    int err = !stated ? errno : S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     ::close(fd_);
     fd_ = -1;
     RaiseFromErrno(err, path);
@@ -116,8 +117,9 @@ std::unique_ptr<InputFile> InputFile::OpenIfFile(const std::string& path, bool& 
     return nullptr;
   }
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    is_folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
+  bool stated = ::fstat(fd, &st) == 0;
+  if (!stated || !S_ISREG(st.st_mode)) {
+    is_folder = stated && S_ISDIR(st.st_mode);
     ::close(fd);
     return nullptr;
   }

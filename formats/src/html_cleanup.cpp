@@ -7,8 +7,28 @@
 
 #include "vellix/formats/file_io.h"
 #include "vellix/formats/codepage.h"
+#include "vellix/formats/error.h"
 
 namespace vellix {
+namespace {
+
+// Refuses, naming the file, a document whose shape would keep libtidy busy
+// for far longer than its size warrants.
+void RefuseOutsizedMarkup(const std::string& path, const MarkupShape& shape) {
+  std::string why;
+  if (shape.depth > kCleanUpMaxDepth)
+    why = "nests elements deeper than " + std::to_string(kCleanUpMaxDepth);
+  else if (shape.repeated_inline > kCleanUpMaxRepeatedInline)
+    why = "leaves too many inline elements open (more than " +
+          std::to_string(kCleanUpMaxRepeatedInline) + " repeats)";
+  else if (shape.attributes > kCleanUpMaxAttributes)
+    why = "has a tag with more than " + std::to_string(kCleanUpMaxAttributes) + " attributes";
+  else
+    return;
+  Raise(kInvalidArgument, path + " " + why);
+}
+
+}  // namespace
 
 bool CleanUpHtmlInPlace(const std::string& path) {
   std::string input;
@@ -17,6 +37,7 @@ bool CleanUpHtmlInPlace(const std::string& path) {
   } catch (...) {
     return false;
   }
+  RefuseOutsizedMarkup(path, MeasureMarkup(input));
   std::unique_ptr<std::remove_pointer_t<TidyDoc>, void (*)(TidyDoc)> doc(tidyCreate(), tidyRelease);
   TidyDoc t = doc.get();
   TidyBuffer errors;

@@ -71,6 +71,30 @@ struct StringWriter : pugi::xml_writer {
   }
 };
 
+// Past this depth a saved document is written raw, without line breaks or
+// indentation: every line would carry its depth in tabs, and the time and
+// the file would grow with the square of the depth.
+constexpr size_t kMaxIndentedDepth = 64;
+
+bool DeeperThan(const pugi::xml_node& root, size_t limit) {
+  size_t depth = 0;
+  pugi::xml_node n = root.first_child();
+  while (n) {
+    if (n.first_child()) {
+      if (++depth > limit) return true;
+      n = n.first_child();
+      continue;
+    }
+    while (n != root && !n.next_sibling()) {
+      n = n.parent();
+      --depth;
+    }
+    if (n == root) break;
+    n = n.next_sibling();
+  }
+  return false;
+}
+
 }  // namespace
 
 void LoadXmlFile(const std::string& path, XmlDocument& doc) {
@@ -102,8 +126,8 @@ void SaveXmlFile(const XmlDocument& doc, const std::string& path) {
     if (encoding && LowerAscii(encoding.value()) != "utf-8") encoding.set_value("UTF-8");
   }
   StringWriter writer;
-  doc.dom.save(writer, "\t", pugi::format_default | pugi::format_no_declaration,
-               pugi::encoding_utf8);
+  unsigned layout = DeeperThan(doc.dom, kMaxIndentedDepth) ? pugi::format_raw : pugi::format_default;
+  doc.dom.save(writer, "\t", layout | pugi::format_no_declaration, pugi::encoding_utf8);
   AtomicFileWriter out(path, "xml");
   out.Write(writer.text);
   out.Commit();
@@ -139,12 +163,19 @@ pugi::xml_node DcChild(const pugi::xml_node& parent, std::string_view local_name
 }
 
 std::string TextOf(const pugi::xml_node& element) {
+  // Depth first in document order, without recursion: a title may nest
+  // tens of thousands of elements.
   std::string text;
-  for (pugi::xml_node child : element.children()) {
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata)
-      text += child.value();
-    else if (child.type() == pugi::node_element)
-      text += TextOf(child);
+  pugi::xml_node n = element.first_child();
+  while (n) {
+    if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) text += n.value();
+    if (n.type() == pugi::node_element && n.first_child()) {
+      n = n.first_child();
+      continue;
+    }
+    while (n != element && !n.next_sibling()) n = n.parent();
+    if (n == element) break;
+    n = n.next_sibling();
   }
   return text;
 }

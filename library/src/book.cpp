@@ -67,6 +67,21 @@ void Book::Load(const std::string& book_path) {
   }
 }
 
+void Book::SetTitle(const std::string& v) {
+  RequireUtf8(v, "title");
+  title_ = v;
+}
+
+void Book::SetAuthor(const std::string& v) {
+  RequireUtf8(v, "author");
+  author_ = v;
+}
+
+void Book::SetCategory(const std::string& v) {
+  RequireUtf8(v, "category");
+  category_ = v;
+}
+
 void Book::SetInformation(const std::string& info_bytes) {
   auto s = CutInformationStrings(info_bytes);
   category_ = DeviceField(s[1]);
@@ -204,6 +219,11 @@ bool Book::ExtractMetadata(const std::string& document, std::string& title, std:
 
 void Book::ConvertTxtToHtm(const std::string& htm_file) {
   if (!IsFile(path_)) return;
+  // Set through the checking setters, but checked again at the one place
+  // where a stray byte would become a character reference.
+  RequireUtf8(title_, "title");
+  RequireUtf8(author_, "author");
+  RequireUtf8(category_, "category");
   std::string css = (std::filesystem::path(LibraryFolder()) / "default.css").string();
   RefuseOverwritingInput(htm_file, {path_, css});
   // Two passes in bounded pieces, so memory does not grow with the text:

@@ -4,6 +4,7 @@
 #include <functional>
 #include <unordered_set>
 
+#include "vellix/formats/codepage.h"
 #include "vellix/formats/file_io.h"
 #include "vellix/error.h"
 #include "vellix/formats/random.h"
@@ -148,6 +149,9 @@ std::string Package::NextItemId() {
 void Package::CreatePackage(const std::string& source, const std::string& package_name,
                             const std::string& title, const std::string& author,
                             const std::string& category) {
+  RequireUtf8(title, "title");
+  RequireUtf8(author, "author");
+  RequireUtf8(category, "category");
   XmlDocument doc;
   LoadXmlFile(package_path_, doc);
   if (!doc.parsed) return;

@@ -49,14 +49,16 @@ class Book : public Object {
   // Reads the title, author and genre of an HTML or XHTML document. A
   // document that is not well-formed is first rewritten in place as XHTML.
   // Returns false (arguments untouched) when it still does not parse;
-  // throws 91 when its root has no "head" child.
+  // throws 91 when its root has no "head" child, and 5 (naming the file)
+  // when its markup is too deeply nested or tangled to clean up.
   bool ExtractMetadata(const std::string& document, std::string& title, std::string& author,
                        std::string& category) const;
 
   // Writes the text file at Path as an OEB XHTML document to `htm_file`
   // (with the library's "default.css", when present) and makes that
   // document the book: Path = htm_file, Extension = "htm". Nothing happens
-  // when Path names no file.
+  // when Path names no file. Throws 5 when the title, author or category is
+  // not valid UTF-8.
   void ConvertTxtToHtm(const std::string& htm_file);
 
   // Writes the empty default package document to `opf_file`, replacing any
@@ -97,9 +99,10 @@ class Book : public Object {
   const std::string& Author() const { return author_; }
   const std::string& Category() const { return category_; }
   const std::string& BookId() const { return book_id_; }
-  void SetTitle(const std::string& v) { title_ = v; }
-  void SetAuthor(const std::string& v) { author_ = v; }
-  void SetCategory(const std::string& v) { category_ = v; }
+  // Throw 5 for text that is not valid UTF-8; the field keeps its value.
+  void SetTitle(const std::string& v);
+  void SetAuthor(const std::string& v);
+  void SetCategory(const std::string& v);
   void SetBookId(const std::string& v) { book_id_ = v; }
   int32_t Size() const { return size_; }
   int16_t Pages() const { return pages_; }

@@ -30,6 +30,11 @@ size_t Utf8Length(std::string_view text);
 
 bool IsValidUtf8(std::string_view text);
 
+// Throws AutomationError 5 ("... : the <what> is not valid UTF-8") unless
+// `text` is valid UTF-8. For text handed in by a caller, which is never
+// repaired: a guess would write characters nobody typed.
+void RequireUtf8(std::string_view text, std::string_view what);
+
 // The number of 8-bit characters `text` needs, or nothing when it is not
 // valid UTF-8 or holds a character the code page lacks.
 std::optional<size_t> Cp1252Length(std::string_view text);

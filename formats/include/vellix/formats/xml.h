@@ -32,7 +32,8 @@ void LoadXmlText(std::string_view text, XmlDocument& doc);
 // result may still be unparsed.
 void LoadDocument(const std::string& path, XmlDocument& doc);
 
-// Saves `doc` to `path` (UTF-8, indented), replacing the file atomically.
+// Saves `doc` to `path` (UTF-8, indented; on one line when it nests more
+// than 64 elements deep), replacing the file atomically.
 // Throws AutomationError when the file cannot be written.
 void SaveXmlFile(const XmlDocument& doc, const std::string& path);
 
