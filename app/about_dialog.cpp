@@ -12,11 +12,10 @@ const char AboutDialog::kHomePage[] = "https://vellix.example.org/publisher/";
 AboutDialog::AboutDialog(PlatformDialogs& dialogs, QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("frmAbout"));
   setWindowTitle(tr("About Vellix Publisher"));
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
 
-  auto* version = new QLabel(
-      VersionText(kProgramVersionMajor, kProgramVersionMinor, kProgramVersionRevision), this);
+  auto* version = new QLabel(VersionText(kProgramVersionMajor, kProgramVersionMinor, kProgramVersionRevision), this);
   version->setObjectName(QStringLiteral("lblVersion"));
 
   auto* notice = new QLabel(tr("Publishes books for the Vellix hand-held reader.\n"
@@ -35,8 +34,7 @@ AboutDialog::AboutDialog(PlatformDialogs& dialogs, QWidget* parent) : QDialog(pa
   site->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
   site->setOpenExternalLinks(false);
   site->setCursor(Qt::PointingHandCursor);
-  connect(site, &QLabel::linkActivated, this,
-          [&dialogs, address] { dialogs.OpenUrl(QUrl(address)); });
+  connect(site, &QLabel::linkActivated, this, [&dialogs, address] { dialogs.OpenUrl(QUrl(address)); });
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(24, 20, 24, 20);

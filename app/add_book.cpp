@@ -2,6 +2,4 @@
 
 #include "shelf_presenter.h"
 
-bool IsBookFolderPath(const QString& path) {
-  return IsFolder(path) && path.right(4).toUpper() == u".RES";
-}
+bool IsBookFolderPath(const QString& path) { return IsFolder(path) && path.right(4).toUpper() == u".RES"; }

@@ -12,12 +12,11 @@
 #include "vellix/book.h"
 #include "vellix/bookshelf.h"
 
-AddBookDialog::AddBookDialog(PlatformDialogs& dialogs, QWidget* parent)
-    : QDialog(parent), dialogs_(dialogs) {
+AddBookDialog::AddBookDialog(PlatformDialogs& dialogs, QWidget* parent) : QDialog(parent), dialogs_(dialogs) {
   setObjectName(QStringLiteral("frmConvertRES"));
   setWindowTitle(tr("Add Book"));
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
 
   auto* label = new QLabel(tr("Vellix &eBook (*.RES)"), this);
   label->setObjectName(QStringLiteral("lblRESpath"));
@@ -47,9 +46,7 @@ AddBookDialog::AddBookDialog(PlatformDialogs& dialogs, QWidget* parent)
 
 AddBookDialog::~AddBookDialog() = default;
 
-void AddBookDialog::SetBookshelf(std::shared_ptr<vellix::Bookshelf> bookshelf) {
-  bookshelf_ = std::move(bookshelf);
-}
+void AddBookDialog::SetBookshelf(std::shared_ptr<vellix::Bookshelf> bookshelf) { bookshelf_ = std::move(bookshelf); }
 
 void AddBookDialog::Browse() {
   QString folder = dialogs_.ChooseFolder(this, tr("Choose a Vellix eBook (*.RES):"));

@@ -38,8 +38,7 @@ QAction* AddMenuItem(QMenu* menu, const QString& text, const char* name) {
 
 }  // namespace
 
-BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent)
-    : QMainWindow(parent), dialogs_(dialogs) {
+BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialogs_(dialogs) {
   setObjectName(QStringLiteral("frmBookshelf"));
   setWindowTitle(tr("Bookshelf"));
 
@@ -60,8 +59,7 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent)
   warning_bar_ = new QFrame(frame);
   warning_bar_->setObjectName(QStringLiteral("fraUnreadable"));
   warning_bar_->setFrameShape(QFrame::StyledPanel);
-  warning_bar_->setStyleSheet(
-      QStringLiteral("#fraUnreadable { background: #fff4ce; border: 1px solid #e0c060; }"));
+  warning_bar_->setStyleSheet(QStringLiteral("#fraUnreadable { background: #fff4ce; border: 1px solid #e0c060; }"));
   warning_summary_ = new QLabel(warning_bar_);
   warning_summary_->setObjectName(QStringLiteral("lblUnreadable"));
   warning_summary_->setTextFormat(Qt::PlainText);
@@ -147,8 +145,7 @@ void BookshelfWindow::FolderChanged(const QString& text) {
     ShowWarning(presenter_.UnreadableSummary(), presenter_.UnreadableBooks());
   } else if (!error.isEmpty()) {
     // Not a message box: the user may be typing on to another folder.
-    ShowWarning(tr("This folder could not be read:"),
-                {QStringLiteral("%1: %2").arg(text, error)});
+    ShowWarning(tr("This folder could not be read:"), {QStringLiteral("%1: %2").arg(text, error)});
   }
 }
 
@@ -175,16 +172,15 @@ void BookshelfWindow::AddBook() {
 
 void BookshelfWindow::ExportBookList() {
   ShelfPresenter::BookListExport target = presenter_.PrepareBookListExport();
-  QString file = dialogs_.SaveFileName(this, tr("Export Book List"), target.proposed_file,
-                                       tr("Book List (*.txt)"));
+  QString file = dialogs_.SaveFileName(this, tr("Export Book List"), target.proposed_file, tr("Book List (*.txt)"));
   if (file.isEmpty()) return;
   BusyCursor busy;
   presenter_.WriteBookList(target, file);  // Failures end the export silently.
 }
 
 void BookshelfWindow::ExportBooklistDocument() {
-  QString file = dialogs_.SaveFileName(this, tr("Export"), presenter_.ProposedBooklistDocument(),
-                                       tr("Web Page (*.htm)"));
+  QString file =
+      dialogs_.SaveFileName(this, tr("Export"), presenter_.ProposedBooklistDocument(), tr("Web Page (*.htm)"));
   if (file.isEmpty()) return;
   BusyCursor busy;
   presenter_.WriteBooklistDocument(file);  // Failures end the export silently.

@@ -8,10 +8,8 @@
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vellix Publisher"));
-  QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
-                                          .arg(kProgramVersionMajor)
-                                          .arg(kProgramVersionMinor)
-                                          .arg(kProgramVersionRevision));
+  QApplication::setApplicationVersion(
+      QStringLiteral("%1.%2.%3").arg(kProgramVersionMajor).arg(kProgramVersionMinor).arg(kProgramVersionRevision));
   QtPlatformDialogs dialogs;
   BookshelfWindow window(dialogs);
   window.show();

@@ -9,8 +9,8 @@ QString QtPlatformDialogs::ChooseFolder(QWidget* parent, const QString& prompt) 
   return QFileDialog::getExistingDirectory(parent, prompt);
 }
 
-QString QtPlatformDialogs::SaveFileName(QWidget* parent, const QString& caption,
-                                        const QString& proposed, const QString& filter) {
+QString QtPlatformDialogs::SaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
+                                        const QString& filter) {
   return QFileDialog::getSaveFileName(parent, caption, proposed, filter);
 }
 

@@ -37,9 +37,8 @@ QString BaseFileName(const QString& path) {
 QString ErrorText(const std::exception& error) {
   if (const auto* automation = dynamic_cast<const vellix::AutomationError*>(&error)) {
     // The first line is the classic message; what it concerns goes below.
-    QString text = QStringLiteral("%1 (%2)")
-                       .arg(QString::fromStdString(automation->description()))
-                       .arg(automation->number());
+    QString text =
+        QStringLiteral("%1 (%2)").arg(QString::fromStdString(automation->description())).arg(automation->number());
     if (!automation->detail().empty()) text += u'\n' + QString::fromStdString(automation->detail());
     return text;
   }
@@ -59,9 +58,7 @@ QString ParentFolder(const QString& path) {
   return slash == 0 ? QStringLiteral("/") : trimmed.left(slash);
 }
 
-QString ReadableText(const std::string& stored) {
-  return QString::fromStdString(vellix::UnescapeMarkup(stored));
-}
+QString ReadableText(const std::string& stored) { return QString::fromStdString(vellix::UnescapeMarkup(stored)); }
 
 QString BaseName(const QString& path) {
   QString trimmed = WithoutTrailingSlashes(path);
@@ -74,9 +71,7 @@ QString BaseName(const QString& path) {
 ShelfPresenter::ShelfPresenter() = default;
 ShelfPresenter::~ShelfPresenter() = default;
 
-QString ShelfPresenter::RecordedFolder() {
-  return QString::fromStdString(vellix::Application::BookshelfDirectory());
-}
+QString ShelfPresenter::RecordedFolder() { return QString::fromStdString(vellix::Application::BookshelfDirectory()); }
 
 bool ShelfPresenter::Open(const QString& folder, QString* error) {
   error->clear();
@@ -90,8 +85,7 @@ bool ShelfPresenter::Open(const QString& folder, QString* error) {
     unreadable_.clear();
     for (const vellix::UnreadableBook& book : unreadable)
       unreadable_ << QStringLiteral("%1: %2 (%3)")
-                         .arg(BaseFileName(QString::fromStdString(book.path)),
-                              QString::fromStdString(book.description))
+                         .arg(BaseFileName(QString::fromStdString(book.path)), QString::fromStdString(book.description))
                          .arg(book.number);
     return true;
   } catch (const std::exception& e) {
@@ -118,8 +112,7 @@ ShelfPresenter::BookListExport ShelfPresenter::PrepareBookListExport() const {
   try {
     vellix::RemoteBookShelf remote = vellix::RemoteBookShelfLocation();
     result.base_url = QString::fromStdString(remote.base_url);
-    result.proposed_file = JoinPath(ParentFolder(QString::fromStdString(
-                                        vellix::Application::DskDirectory())),
+    result.proposed_file = JoinPath(ParentFolder(QString::fromStdString(vellix::Application::DskDirectory())),
                                     QString::fromStdString(remote.file_name));
   } catch (const std::exception&) {
     // An unreadable setting counts as a missing one.
@@ -128,8 +121,7 @@ ShelfPresenter::BookListExport ShelfPresenter::PrepareBookListExport() const {
 }
 
 bool ShelfPresenter::WriteBookList(const BookListExport& export_info, const QString& file) const {
-  if (export_info.base_url.isEmpty() || file.isEmpty() || !bookshelf_ || !bookshelf_->Books())
-    return false;
+  if (export_info.base_url.isEmpty() || file.isEmpty() || !bookshelf_ || !bookshelf_->Books()) return false;
   try {
     vellix::WriteBookListText(*bookshelf_->Books(), Utf8(export_info.base_url), Utf8(file));
     return true;

@@ -29,8 +29,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // `unit` repeated until the document is about `bytes` long.
-std::string Filled(const std::string& head, const std::string& unit, const std::string& tail,
-                   size_t bytes) {
+std::string Filled(const std::string& head, const std::string& unit, const std::string& tail, size_t bytes) {
   std::string out = head;
   while (out.size() + unit.size() + tail.size() <= bytes) out += unit;
   return out + tail;
@@ -48,9 +47,7 @@ std::vector<Shape> Shapes() {
       {"plain XHTML (baseline)",
        [](size_t n) { return Filled(kHead, "<p>Plain text, <b>bold</b>.</p>\n", "</body></html>", n); }},
       {"sloppy HTML, within limits",
-       [](size_t n) {
-         return Filled(kHead + "<font face=a><i>", "<p>Text <b>bold</b> <a name=x>here\n", "", n);
-       }},
+       [](size_t n) { return Filled(kHead + "<font face=a><i>", "<p>Text <b>bold</b> <a name=x>here\n", "", n); }},
       {"deep nesting (div)", [](size_t n) { return Filled(kHead, "<div>", "x", n); }},
       {"unclosed inline (font)", [](size_t n) { return Filled(kHead, "<p><font face=a>x", "", n); }},
       {"stray end tags (font)", [](size_t n) { return Filled(kHead, "<font size=2>x</p>", "", n); }},
@@ -102,13 +99,13 @@ int main(int argc, char** argv) {
     }
   }
   if (reps <= 0) reps = small ? 1 : 5;
-  const std::vector<size_t> sizes = small ? std::vector<size_t>{10000, 20000, 40000}
-                                          : std::vector<size_t>{100000, 200000, 400000};
+  const std::vector<size_t> sizes =
+      small ? std::vector<size_t>{10000, 20000, 40000} : std::vector<size_t>{100000, 200000, 400000};
   vellix::fixtures::TempDir dir;
   const std::string path = dir / "doc.htm";
 
-  std::printf("%-28s %9s %9s %9s %8s %8s %9s  %s\n", "document", "S ms", "2S ms", "4S ms",
-              "2S/S", "4S/2S", "vs plain", "outcome");
+  std::printf("%-28s %9s %9s %9s %8s %8s %9s  %s\n", "document", "S ms", "2S ms", "4S ms", "2S/S", "4S/2S", "vs plain",
+              "outcome");
   double plain_largest = 0;
   for (const Shape& shape : Shapes()) {
     std::vector<double> ms;
@@ -120,8 +117,8 @@ int main(int argc, char** argv) {
       ms.push_back(Median(runs));
     }
     if (plain_largest == 0) plain_largest = ms[2];
-    std::printf("%-28s %9.2f %9.2f %9.2f %8.2f %8.2f %9.2f  %s\n", shape.name, ms[0], ms[1], ms[2],
-                ms[1] / ms[0], ms[2] / ms[1], ms[2] / plain_largest, outcome.c_str());
+    std::printf("%-28s %9.2f %9.2f %9.2f %8.2f %8.2f %9.2f  %s\n", shape.name, ms[0], ms[1], ms[2], ms[1] / ms[0],
+                ms[2] / ms[1], ms[2] / plain_largest, outcome.c_str());
   }
   return 0;
 }

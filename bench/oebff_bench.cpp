@@ -124,7 +124,8 @@ class ScratchFolder {
   // Whether the file system holding the folder has `bytes` free.
   bool HasRoom(int64_t bytes) const {
     struct statvfs s {};
-    return ::statvfs(path_.c_str(), &s) == 0 && static_cast<int64_t>(s.f_bavail) * static_cast<int64_t>(s.f_frsize) > bytes;
+    return ::statvfs(path_.c_str(), &s) == 0 &&
+           static_cast<int64_t>(s.f_bavail) * static_cast<int64_t>(s.f_frsize) > bytes;
   }
 
  private:
@@ -368,8 +369,8 @@ void BenchParts(const ScratchFolder& folder, int parts, int reps) {
   std::printf("  %7d parts                  %8.1f ms  (%.2f us/part; %s)\n", parts, on_many.Wall(),
               on_many.Wall() * 1e3 / parts, on_many.Spread().c_str());
   std::printf("  memchr scan of the larger one %8.1f ms\n", scan_many.Wall());
-  std::printf("  time(%d) / time(%d) = %.2f (linear is 2.00; goal <= 2.30: %s); cpu-time ratio %.2f\n", parts,
-              half, ratio, Verdict(ratio <= 2.3), on_many.Cpu() / on_few.Cpu());
+  std::printf("  time(%d) / time(%d) = %.2f (linear is 2.00; goal <= 2.30: %s); cpu-time ratio %.2f\n", parts, half,
+              ratio, Verdict(ratio <= 2.3), on_many.Cpu() / on_few.Cpu());
   std::filesystem::remove(few);
   std::filesystem::remove(many);
 }
@@ -407,7 +408,9 @@ int main(int argc, char** argv) {
     else
       return Usage();
   }
-  auto wanted = [&](const char* name) { return ("," + only + ",").find(std::string(",") + name + ",") != std::string::npos; };
+  auto wanted = [&](const char* name) {
+    return ("," + only + ",").find(std::string(",") + name + ",") != std::string::npos;
+  };
   const int64_t large = small ? 8 * kMiB : 1024 * kMiB;
   const int parts = small ? 2000 : 100000;
   if (reps <= 0) reps = small ? 1 : 5;

@@ -107,8 +107,7 @@ std::string Spread(const Stats& s) {
 // The same ratio measured in CPU time, as a check on the wall-clock one.
 std::string CpuRatio(const std::vector<double>& subject, const std::vector<double>& baseline) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "cpu-time ratio %.2f",
-                Summarize(subject).median / Summarize(baseline).median);
+  std::snprintf(buf, sizeof buf, "cpu-time ratio %.2f", Summarize(subject).median / Summarize(baseline).median);
   return buf;
 }
 
@@ -149,8 +148,8 @@ struct Comparison {
   double Ratio() const { return Subject().median / Baseline().median; }
   // "N runs each; subject min..max; baseline min..max; cpu-time ratio r"
   std::string Details(const char* subject_name, const char* baseline_name) const {
-    return std::to_string(subject.size()) + " runs each; " + subject_name + " " + Spread(Subject()) +
-           "; " + baseline_name + " " + Spread(Baseline()) + "; " + CpuRatio(subject_cpu, baseline_cpu);
+    return std::to_string(subject.size()) + " runs each; " + subject_name + " " + Spread(Subject()) + "; " +
+           baseline_name + " " + Spread(Baseline()) + "; " + CpuRatio(subject_cpu, baseline_cpu);
   }
 };
 
@@ -200,9 +199,7 @@ RunTimes Spawn(const std::vector<std::string>& args, const std::string& out = "/
   RunTimes t;
   t.wall = MillisecondsSince(start);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) Fail(args[0] + " failed");
-  auto ms = [](const timeval& v) {
-    return static_cast<double>(v.tv_sec) * 1e3 + static_cast<double>(v.tv_usec) / 1e3;
-  };
+  auto ms = [](const timeval& v) { return static_cast<double>(v.tv_sec) * 1e3 + static_cast<double>(v.tv_usec) / 1e3; };
   t.cpu = ms(usage.ru_utime) + ms(usage.ru_stime);
   return t;
 }
@@ -268,8 +265,7 @@ class ScratchFolder {
  public:
   explicit ScratchFolder(const std::string& what) {
     const char* base = std::getenv("TMPDIR");
-    std::string pattern =
-        std::string(base && *base ? base : "/tmp") + "/vellix-bench-" + what + "-XXXXXX";
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/vellix-bench-" + what + "-XXXXXX";
     if (!::mkdtemp(pattern.data())) Fail("cannot make a temporary folder: " + pattern);
     path_ = pattern;
   }
@@ -317,10 +313,9 @@ std::string WithCase(Rng& rng, std::string s) {
   return s;
 }
 
-const char* const kCategoryWords[] = {"Fiction", "Science",   "History", "News",      "Cooking",
-                                      "Poetry",  "Travel",    "Art",     "Biography", "Children",
-                                      "Drama",   "Economics", "Essays",  "Fantasy",   "Gardening",
-                                      "Law",     "Music",     "Nature",  "Religion",  "Sports"};
+const char* const kCategoryWords[] = {"Fiction",   "Science",   "History",  "News",   "Cooking",   "Poetry", "Travel",
+                                      "Art",       "Biography", "Children", "Drama",  "Economics", "Essays", "Fantasy",
+                                      "Gardening", "Law",       "Music",    "Nature", "Religion",  "Sports"};
 const char* const kTitleWords[] = {"Silent", "Crimson", "Hidden", "Northern", "Last",  "Broken",
                                    "Golden", "Winter",  "Lost",   "Distant",  "Quiet", "Wild"};
 const char* const kTitleNouns[] = {"River",  "Garden", "City",    "Voyage",  "Letters", "Empire",
@@ -329,9 +324,8 @@ const char* const kTitleNouns[] = {"River",  "Garden", "City",    "Voyage",  "Le
 const char* const kFirstNames[] = {"Anna",  "Boris", "Clara",   "David", "Elena", "Frank", "Greta",
                                    "Henri", "Ines",  "Jonas",   "Karin", "Lukas", "Maria", "Nils",
                                    "Olga",  "Pavel", "Quentin", "Rosa",  "Sven",  "Tomas"};
-const char* const kLastNames[] = {"Adler",  "Berg",   "Castro", "Dahl",  "Engel",
-                                  "Falk",   "Gruber", "Holm",   "Ibsen", "Jansen",
-                                  "Keller", "Lind",   "Moreau", "Novak", "\xC3\x96stberg"};
+const char* const kLastNames[] = {"Adler", "Berg",   "Castro", "Dahl", "Engel",  "Falk",  "Gruber",        "Holm",
+                                  "Ibsen", "Jansen", "Keller", "Lind", "Moreau", "Novak", "\xC3\x96stberg"};
 
 template <size_t N>
 const char* Pick(Rng& rng, const char* const (&words)[N]) {
@@ -371,8 +365,7 @@ size_t PosixScan(const std::string& folder, uint64_t& checksum) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) Fail("cannot open " + path);
     if (::read(fd, buffer, 24) != 24) Fail("short header in " + path);
-    size_t length =
-        (static_cast<unsigned char>(buffer[22]) << 8) | static_cast<unsigned char>(buffer[23]);
+    size_t length = (static_cast<unsigned char>(buffer[22]) << 8) | static_cast<unsigned char>(buffer[23]);
     ssize_t n = ::read(fd, buffer + 24, 24 + length);
     if (n < 0) Fail("cannot read " + path);
     checksum += static_cast<unsigned char>(buffer[48]) + static_cast<uint64_t>(n);
@@ -391,17 +384,15 @@ void MakeShelf(const std::string& shelf, size_t count) {
     fx::Info info;
     info.id = "BK" + std::to_string(100000 + i);
     info.category = WithCase(rng, Pick(rng, kCategoryWords));
-    info.title = std::string(Pick(rng, kTitleWords)) + " " + Pick(rng, kTitleNouns) + " " +
-                 std::to_string(rng.Below(1000));
+    info.title =
+        std::string(Pick(rng, kTitleWords)) + " " + Pick(rng, kTitleNouns) + " " + std::to_string(rng.Below(1000));
     info.author_first = Pick(rng, kFirstNames);
     info.author_last = Pick(rng, kLastNames);
-    if (rng.Below(3) == 0)
-      info.author_middle = std::string(1, static_cast<char>('A' + rng.Below(26))) + ".";
+    if (rng.Below(3) == 0) info.author_middle = std::string(1, static_cast<char>('A' + rng.Below(26))) + ".";
     std::string fork = RandomBytes(rng, 2048 + rng.Below(2049));
     char name[32];
     std::snprintf(name, sizeof name, "%c%c%c%05zu.imp", static_cast<char>('A' + rng.Below(26)),
-                  static_cast<char>('A' + rng.Below(26)), static_cast<char>('A' + rng.Below(26)),
-                  i);
+                  static_cast<char>('A' + rng.Below(26)), static_cast<char>('A' + rng.Below(26)), i);
     WriteWholeFile(shelf + "/" + name, fx::SimpleBookFile(info, "", fork));
   }
 }
@@ -468,28 +459,35 @@ void BenchLoad(size_t count, int reps) {
   const std::string tool = ToolPath(), self = SelfPath();
   auto scan_process = [&] { return Spawn({self, "--scan", shelf}); };
   Comparison tool_list = Compare(
-      reps, [&] { return Spawn({tool, "shelf", "list", shelf, "--sorted", "--json"}); }, scan_process);
+      reps,
+      [&] {
+        return Spawn({tool, "shelf", "list", shelf, "--sorted", "--json"});
+      },
+      scan_process);
   Comparison tool_export = Compare(
-      reps, [&] { return Spawn({tool, "shelf", "export", shelf, "-o", scratch / "Export.htm"}); },
+      reps,
+      [&] {
+        return Spawn({tool, "shelf", "export", shelf, "-o", scratch / "Export.htm"});
+      },
       scan_process);
 
   double ratio = load.Ratio();
-  std::printf("load: %zu book files  vellix %.1f ms  posix %.1f ms  ratio %.2f (goal <= 1.5) %s\n",
-              count, load.Subject().median, load.Baseline().median, ratio, Verdict(ratio <= 1.5));
+  std::printf("load: %zu book files  vellix %.1f ms  posix %.1f ms  ratio %.2f (goal <= 1.5) %s\n", count,
+              load.Subject().median, load.Baseline().median, ratio, Verdict(ratio <= 1.5));
   std::printf("      %s\n", load.Details("vellix", "posix").c_str());
-  std::printf("text: %zu book files  bookshelf text %.1f ms  posix load %.1f ms  ratio %.2f (goal <= 2) %s\n",
-              count, text.Subject().median, text.Baseline().median, text.Ratio(),
-              Verdict(text.Ratio() <= 2));
+  std::printf("text: %zu book files  bookshelf text %.1f ms  posix load %.1f ms  ratio %.2f (goal <= 2) %s\n", count,
+              text.Subject().median, text.Baseline().median, text.Ratio(), Verdict(text.Ratio() <= 2));
   std::printf("      %s\n", text.Details("text", "posix").c_str());
   std::printf("booklist: %zu books  load + sort + write %.1f ms  posix load %.1f ms  ratio %.2f\n", count,
               list.Subject().median, list.Baseline().median, list.Ratio());
   std::printf("      %s\n", list.Details("booklist", "posix").c_str());
-  std::printf("tool list: vellix shelf list --sorted --json, %zu books  %.1f ms  posix load process %.1f ms  "
-              "ratio %.2f\n",
-              count, tool_list.Subject().median, tool_list.Baseline().median, tool_list.Ratio());
+  std::printf(
+      "tool list: vellix shelf list --sorted --json, %zu books  %.1f ms  posix load process %.1f ms  "
+      "ratio %.2f\n",
+      count, tool_list.Subject().median, tool_list.Baseline().median, tool_list.Ratio());
   std::printf("      %s\n", tool_list.Details("vellix", "posix").c_str());
-  std::printf("tool export: vellix shelf export, %zu books  %.1f ms  posix load process %.1f ms  ratio %.2f\n",
-              count, tool_export.Subject().median, tool_export.Baseline().median, tool_export.Ratio());
+  std::printf("tool export: vellix shelf export, %zu books  %.1f ms  posix load process %.1f ms  ratio %.2f\n", count,
+              tool_export.Subject().median, tool_export.Baseline().median, tool_export.Ratio());
   std::printf("      %s\n", tool_export.Details("vellix", "posix").c_str());
   if (checksum == 0) std::printf("      (empty checksum)\n");
 }
@@ -502,8 +500,7 @@ void BenchSort(size_t count, int reps) {
   auto books = std::make_shared<vellix::Books>();
   for (size_t i = 0; i < count; ++i) {
     auto book = std::make_shared<vellix::Book>();
-    book->SetCategory(
-        WithCase(rng, vocabulary.categories[rng.Below(vocabulary.categories.size())]));
+    book->SetCategory(WithCase(rng, vocabulary.categories[rng.Below(vocabulary.categories.size())]));
     book->SetTitle(WithCase(rng, vocabulary.titles[rng.Below(vocabulary.titles.size())]));
     if (rng.Below(10) == 0) {
       char date[40];
@@ -539,8 +536,7 @@ void BenchSort(size_t count, int reps) {
       Stopwatch watch;
       std::vector<size_t> order(count);
       std::iota(order.begin(), order.end(), size_t{0});
-      std::stable_sort(order.begin(), order.end(),
-                       [&](size_t a, size_t b) { return keys[a] < keys[b]; });
+      std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return keys[a] < keys[b]; });
       watch.Stop(baseline, baseline_cpu);
       if (order.size() != count) Fail("sort: baseline has the wrong length");
     };
@@ -552,11 +548,9 @@ void BenchSort(size_t count, int reps) {
   std::printf(
       "sort: %zu books  keys %.1f ms  vellix order %.1f ms  stable_sort %.1f ms  ratio %.2f "
       "(goal <= 3) %s  total %.1f ms (goal < 1000 ms) %s\n",
-      count, k.median, s.median, b.median, ratio, Verdict(ratio <= 3.0), total,
-      Verdict(total < 1000.0));
-  std::printf("      %d runs each; keys %s; order %s; stable_sort %s; %s\n", reps,
-              Spread(k).c_str(), Spread(s).c_str(), Spread(b).c_str(),
-              CpuRatio(subject_cpu, baseline_cpu).c_str());
+      count, k.median, s.median, b.median, ratio, Verdict(ratio <= 3.0), total, Verdict(total < 1000.0));
+  std::printf("      %d runs each; keys %s; order %s; stable_sort %s; %s\n", reps, Spread(k).c_str(), Spread(s).c_str(),
+              Spread(b).c_str(), CpuRatio(subject_cpu, baseline_cpu).c_str());
 }
 
 // --- convert ------------------------------------------------------------
@@ -577,8 +571,7 @@ void BenchConvert(size_t data_fork_bytes, size_t resource_bytes, int reps) {
   std::filesystem::create_directory(source);
   WriteWholeFile(source + "/RSRC.INF", fx::RsrcInf(info));
   WriteWholeFile(source + "/DATA.FRK", RandomBytes(rng, data_fork_bytes));
-  const char* const resources[][2] = {
-      {"PIC1", "PICT"}, {"PIC2", "PICT"}, {"SND1", "SOUN"}, {"TXT1", "TEXT"}};
+  const char* const resources[][2] = {{"PIC1", "PICT"}, {"PIC2", "PICT"}, {"SND1", "SOUN"}, {"TXT1", "TEXT"}};
   for (const auto& [name, tag] : resources)
     WriteWholeFile(source + "/" + name, fx::Resource(1, tag, RandomBytes(rng, resource_bytes - 6)));
 
@@ -622,7 +615,8 @@ void BenchConvert(size_t data_fork_bytes, size_t resource_bytes, int reps) {
   run_subject(false);
 
   for (int r = 0; r < reps; ++r) {
-    Interleave(r, [&] { run_subject(true); }, [&] { run_baseline(true); });
+    Interleave(
+        r, [&] { run_subject(true); }, [&] { run_baseline(true); });
   }
   clear_outputs();
   Stats s = Summarize(subject), b = Summarize(baseline);
@@ -634,8 +628,8 @@ void BenchConvert(size_t data_fork_bytes, size_t resource_bytes, int reps) {
       "(goal >= 0.70) %s\n",
       mib, s.median, subject_rate, b.median, cp_rate, ratio, Verdict(ratio >= 0.70));
   // Throughput ratio = cp time / vellix time, so the CPU check is inverted.
-  std::printf("      %d runs each; vellix %s; cp %s; %s (cp / vellix)\n", reps, Spread(s).c_str(),
-              Spread(b).c_str(), CpuRatio(baseline_cpu, subject_cpu).c_str());
+  std::printf("      %d runs each; vellix %s; cp %s; %s (cp / vellix)\n", reps, Spread(s).c_str(), Spread(b).c_str(),
+              CpuRatio(baseline_cpu, subject_cpu).c_str());
 }
 
 // --- text ---------------------------------------------------------------
@@ -645,8 +639,8 @@ void BenchConvert(size_t data_fork_bytes, size_t resource_bytes, int reps) {
 void MakeText(const std::string& path, size_t bytes) {
   Rng rng(7);
   std::string text;
-  static const char* const kWords[] = {"the", "reader", "turned", "a", "page", "caf\xC3\xA9",
-                                       "<b>", "&", "quietly", "\"quoted\"", "and", "night"};
+  static const char* const kWords[] = {"the", "reader", "turned",  "a",          "page", "caf\xC3\xA9",
+                                       "<b>", "&",      "quietly", "\"quoted\"", "and",  "night"};
   while (text.size() < bytes) {
     size_t words = 4 + rng.Below(12);
     for (size_t w = 0; w < words; ++w) {
@@ -684,17 +678,22 @@ void BenchText(size_t bytes, int reps) {
   // The same as users run it: the tool against the copy, each a process.
   const std::string tool = ToolPath(), self = SelfPath();
   Comparison tool_convert = Compare(
-      reps, [&] { return Spawn({tool, "book", "text2htm", txt, scratch / "tool.htm"}); },
-      [&] { return Spawn({self, "--copy-lines", txt, scratch / "plain.txt"}); });
+      reps,
+      [&] {
+        return Spawn({tool, "book", "text2htm", txt, scratch / "tool.htm"});
+      },
+      [&] {
+        return Spawn({self, "--copy-lines", txt, scratch / "plain.txt"});
+      });
 
   const double mb = static_cast<double>(bytes) / 1e6;
-  std::printf("text: %.1f MB text  ConvertTxtToHtm %.1f ms  line-by-line copy %.1f ms  ratio %.2f "
-              "(goal <= 4) %s\n",
-              mb, convert.Subject().median, convert.Baseline().median, convert.Ratio(),
-              Verdict(convert.Ratio() <= 4));
+  std::printf(
+      "text: %.1f MB text  ConvertTxtToHtm %.1f ms  line-by-line copy %.1f ms  ratio %.2f "
+      "(goal <= 4) %s\n",
+      mb, convert.Subject().median, convert.Baseline().median, convert.Ratio(), Verdict(convert.Ratio() <= 4));
   std::printf("      %s\n", convert.Details("vellix", "copy").c_str());
-  std::printf("tool text2htm: %.1f MB text  vellix book text2htm %.1f ms  copy process %.1f ms  ratio %.2f\n",
-              mb, tool_convert.Subject().median, tool_convert.Baseline().median, tool_convert.Ratio());
+  std::printf("tool text2htm: %.1f MB text  vellix book text2htm %.1f ms  copy process %.1f ms  ratio %.2f\n", mb,
+              tool_convert.Subject().median, tool_convert.Baseline().median, tool_convert.Ratio());
   std::printf("      %s\n", tool_convert.Details("vellix", "copy").c_str());
   if (access("/usr/bin/pandoc", X_OK) == 0) {
     std::vector<double> pandoc;
@@ -740,9 +739,10 @@ void BenchPackage(size_t elements, int reps) {
   Comparison c = Compare(
       reps, [&] { return PackageOnce(scratch.path(), 2 * elements); },
       [&] { return PackageOnce(scratch.path(), elements); });
-  std::printf("package: CreatePackage %zu elements %.1f ms, %zu elements %.1f ms  ratio %.2f "
-              "(linear: about 2)\n",
-              elements, c.Baseline().median, 2 * elements, c.Subject().median, c.Ratio());
+  std::printf(
+      "package: CreatePackage %zu elements %.1f ms, %zu elements %.1f ms  ratio %.2f "
+      "(linear: about 2)\n",
+      elements, c.Baseline().median, 2 * elements, c.Subject().median, c.Ratio());
   std::printf("      %s\n", c.Details("larger", "smaller").c_str());
 }
 
@@ -758,8 +758,7 @@ void BenchPack(size_t files, size_t each, int reps) {
   for (size_t i = 0; i < files; ++i) {
     std::string name = "part" + std::to_string(i) + ".htm";
     WriteWholeFile(scratch / name, RandomBytes(rng, each));
-    manifest += "<item id=\"i" + std::to_string(i) + "\" href=\"" + name +
-                "\" media-type=\"text/x-oeb1-document\"/>";
+    manifest += "<item id=\"i" + std::to_string(i) + "\" href=\"" + name + "\" media-type=\"text/x-oeb1-document\"/>";
     paths.push_back(scratch / name);
   }
   WriteWholeFile(scratch / "book.opf", "<package><manifest>" + manifest + "</manifest></package>");
@@ -781,9 +780,10 @@ void BenchPack(size_t files, size_t each, int reps) {
   }
   double mib = static_cast<double>(files * each) / (1024.0 * 1024.0);
   double vs = mib / (Summarize(subject).median / 1000), cs = mib / (Summarize(baseline).median / 1000);
-  std::printf("pack: BuildOEBFile of %.0f MiB in %zu files  vellix %.0f MiB/s  cat %.0f MiB/s  ratio %.2f "
-              "(goal >= 0.70) %s\n",
-              mib, files, vs, cs, vs / cs, Verdict(vs / cs >= 0.70));
+  std::printf(
+      "pack: BuildOEBFile of %.0f MiB in %zu files  vellix %.0f MiB/s  cat %.0f MiB/s  ratio %.2f "
+      "(goal >= 0.70) %s\n",
+      mib, files, vs, cs, vs / cs, Verdict(vs / cs >= 0.70));
 }
 
 // --- memory -------------------------------------------------------------
@@ -806,21 +806,33 @@ void BenchMemory(size_t books, size_t text_bytes, int reps) {
   // Peaks hardly vary from run to run; three of each are plenty.
   for (int r = 0; r < std::min(reps, 3); ++r) {
     Interleave(
-        r, [&] { kib(json, {tool, "shelf", "list", shelf, "--json"}); },
-        [&] { kib(plain, {tool, "shelf", "list", shelf}); });
+        r,
+        [&] {
+          kib(json, {tool, "shelf", "list", shelf, "--json"});
+        },
+        [&] {
+          kib(plain, {tool, "shelf", "list", shelf});
+        });
     Interleave(
-        r, [&] { kib(large, {tool, "book", "text2htm", large_text, scratch / "large.htm"}); },
-        [&] { kib(small, {tool, "book", "text2htm", small_text, scratch / "small.htm"}); });
+        r,
+        [&] {
+          kib(large, {tool, "book", "text2htm", large_text, scratch / "large.htm"});
+        },
+        [&] {
+          kib(small, {tool, "book", "text2htm", small_text, scratch / "small.htm"});
+        });
   }
   auto mib = [](const std::vector<double>& v) { return Summarize(v).median / 1024.0; };
   double list_ratio = mib(json) / mib(plain), text_ratio = mib(large) / mib(small);
-  std::printf("memory: vellix shelf list, %zu books  --json %.1f MiB  plain %.1f MiB  ratio %.2f "
-              "(goal <= 1.5) %s\n",
-              books, mib(json), mib(plain), list_ratio, Verdict(list_ratio <= 1.5));
-  std::printf("memory: vellix book text2htm  %.1f MB text %.1f MiB  %.1f MB text %.1f MiB  ratio %.2f "
-              "(goal <= 1.1: independent of the size) %s\n",
-              static_cast<double>(text_bytes) / 1e6, mib(large), static_cast<double>(text_bytes) / 1e7,
-              mib(small), text_ratio, Verdict(text_ratio <= 1.1));
+  std::printf(
+      "memory: vellix shelf list, %zu books  --json %.1f MiB  plain %.1f MiB  ratio %.2f "
+      "(goal <= 1.5) %s\n",
+      books, mib(json), mib(plain), list_ratio, Verdict(list_ratio <= 1.5));
+  std::printf(
+      "memory: vellix book text2htm  %.1f MB text %.1f MiB  %.1f MB text %.1f MiB  ratio %.2f "
+      "(goal <= 1.1: independent of the size) %s\n",
+      static_cast<double>(text_bytes) / 1e6, mib(large), static_cast<double>(text_bytes) / 1e7, mib(small), text_ratio,
+      Verdict(text_ratio <= 1.1));
 }
 
 // --- child runs -----------------------------------------------------------
@@ -903,8 +915,8 @@ int main(int argc, char** argv) {
         size_t comma = list.find(',', start);
         if (comma == std::string::npos) comma = list.size();
         std::string name = list.substr(start, comma - start);
-        if (name != "load" && name != "sort" && name != "convert" && name != "text" &&
-            name != "package" && name != "pack" && name != "memory") {
+        if (name != "load" && name != "sort" && name != "convert" && name != "text" && name != "package" &&
+            name != "pack" && name != "memory") {
           std::fprintf(stderr, "vellix-bench: unknown benchmark \"%s\"\n", name.c_str());
           Usage(stderr);
           return 2;

@@ -8,9 +8,9 @@
 #include "commands.h"
 #include "output.h"
 #include "vellix/book.h"
+#include "vellix/error.h"
 #include "vellix/formats/ascii.h"
 #include "vellix/formats/codepage.h"
-#include "vellix/error.h"
 #include "vellix/formats/file_io.h"
 #include "vellix/package.h"
 
@@ -38,9 +38,7 @@ class PrivateCopy {
     namespace fs = std::filesystem;
     std::error_code ec;
     static const std::set<std::string> kRewritten = {".htm", ".html", ".odf", ".opf"};
-    if (!kRewritten.count(LowerAscii(fs::path(path).extension().string())) ||
-        !fs::is_regular_file(path, ec))
-      return;
+    if (!kRewritten.count(LowerAscii(fs::path(path).extension().string())) || !fs::is_regular_file(path, ec)) return;
     std::string pattern = (fs::temp_directory_path() / "vellix-info-XXXXXX").string();
     if (!mkdtemp(pattern.data())) RaiseFromErrno(errno, pattern, true);
     folder_ = pattern;
@@ -69,8 +67,8 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
   CLI::App* book = app.add_subcommand("book", "Read, convert and inspect one book");
   book->require_subcommand(1);
 
-  CLI::App* info = book->add_subcommand(
-      "info", "Load a book and print its properties (reads a copy: never changes PATH)");
+  CLI::App* info =
+      book->add_subcommand("info", "Load a book and print its properties (reads a copy: never changes PATH)");
   info->add_option("PATH", opts->path, "Book file, book folder, document or package")->required();
   info->add_flag("--json", opts->json, "Print a JSON object");
   info->callback([opts, &exit_code] {
@@ -85,8 +83,8 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     exit_code = kExitOk;
   });
 
-  CLI::App* open = book->add_subcommand(
-      "open", "Open a book file by path (reads its source record; never changes PATH)");
+  CLI::App* open =
+      book->add_subcommand("open", "Open a book file by path (reads its source record; never changes PATH)");
   open->add_option("PATH", opts->path, "Book file")->required();
   open->add_flag("--json", opts->json, "Print a JSON object");
   open->callback([opts, &exit_code] {
@@ -96,8 +94,8 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     exit_code = kExitOk;
   });
 
-  CLI::App* convert = book->add_subcommand(
-      "convert", "Convert a book folder into a book file (writes DEST; never changes FOLDER)");
+  CLI::App* convert =
+      book->add_subcommand("convert", "Convert a book folder into a book file (writes DEST; never changes FOLDER)");
   convert->add_option("FOLDER", opts->path, "Book folder (name ending in .RES)")->required();
   convert->add_option("DEST", opts->dest, "Book file to write")->required();
   convert->callback([opts, &exit_code] {
@@ -110,13 +108,11 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     exit_code = kExitOk;
   });
 
-  CLI::App* resource = book->add_subcommand(
-      "resource", "Print one string of a book file's resource (never changes PATH)");
+  CLI::App* resource =
+      book->add_subcommand("resource", "Print one string of a book file's resource (never changes PATH)");
   resource->add_option("PATH", opts->path, "Book file")->required();
   resource->add_option("TAG", opts->tag, "Four-character resource type, such as RSRC")->required();
-  resource->add_option("ID", opts->id, "String identifier, such as 128")
-      ->required()
-      ->check(CLI::Range(-32768, 32767));
+  resource->add_option("ID", opts->id, "String identifier, such as 128")->required()->check(CLI::Range(-32768, 32767));
   resource->callback([opts, &exit_code] {
     Book b;
     b.SetPath(CleanPath(opts->path));
@@ -158,9 +154,9 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     exit_code = kExitOk;
   });
 
-  CLI::App* package = book->add_subcommand(
-      "package", "Make the OEB package of a document beside it and complete it for a build "
-      "(may rewrite an ill-formed DOC as XHTML; writes the package)");
+  CLI::App* package = book->add_subcommand("package",
+                                           "Make the OEB package of a document beside it and complete it for a build "
+                                           "(may rewrite an ill-formed DOC as XHTML; writes the package)");
   package->add_option("DOC", opts->path, "HTML or XHTML document")->required();
   add_fields(package);
   package->callback([opts, package, check_fields, set_fields, &exit_code] {

@@ -13,9 +13,9 @@
 #include "ikpubx/oebff_reader.h"
 #include "output.h"
 #include "vellix/book.h"
+#include "vellix/error.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/file_io.h"
-#include "vellix/error.h"
 
 namespace vellix::cli {
 namespace {
@@ -43,9 +43,8 @@ nlohmann::ordered_json FieldsToJson(const ikpubx::OEBFFNode& node) {
     std::string name, value;
     for (int32_t a = 0; field.Attribute(a, &name, &value); ++a)
       attributes.push_back({Cp1252ToUtf8(name), Cp1252ToUtf8(value)});
-    fields.push_back({{"name", Cp1252ToUtf8(field.Name())},
-                      {"value", Cp1252ToUtf8(field.Value())},
-                      {"attributes", attributes}});
+    fields.push_back(
+        {{"name", Cp1252ToUtf8(field.Name())}, {"value", Cp1252ToUtf8(field.Value())}, {"attributes", attributes}});
   }
   return fields;
 }
@@ -58,7 +57,8 @@ nlohmann::ordered_json ReaderToJson(const ikpubx::OEBFFReader& reader) {
   j["container_fields"] = reader.Root() ? FieldsToJson(*reader.Root()) : nlohmann::ordered_json::array();
   nlohmann::ordered_json parts = nlohmann::ordered_json::array();
   for (const ikpubx::OEBFFNode* part : reader.Parts())
-    parts.push_back({{"body_start", part->BodyStart()}, {"body_end", part->BodyEnd()}, {"fields", FieldsToJson(*part)}});
+    parts.push_back(
+        {{"body_start", part->BodyStart()}, {"body_end", part->BodyEnd()}, {"fields", FieldsToJson(*part)}});
   j["parts"] = parts;
   return j;
 }
@@ -177,8 +177,7 @@ void AddOebCommands(CLI::App& app, int& exit_code) {
     } else if (reader->Failed()) {
       // Worded apart from automation errors: the code is the container
       // reader's own, not a run-time error number.
-      std::cerr << "vellix: container error " << reader->ErrorCode() << ": " << FailureMessage(*reader)
-                << "\n";
+      std::cerr << "vellix: container error " << reader->ErrorCode() << ": " << FailureMessage(*reader) << "\n";
     } else {
       PrintSummary(opts->file, *reader);
     }

@@ -130,8 +130,7 @@ int FinishStandardOutput(int exit_code) {
   if (standard_buffer) std::cout.rdbuf(standard_buffer);
   if (!Output().failed()) return exit_code;
   std::cerr << "vellix: cannot write to standard output"
-            << (Output().error() != 0 ? std::string(": ") + std::strerror(Output().error()) : "")
-            << "\n";
+            << (Output().error() != 0 ? std::string(": ") + std::strerror(Output().error()) : "") << "\n";
   return kExitError;
 }
 

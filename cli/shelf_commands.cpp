@@ -7,8 +7,8 @@
 #include "output.h"
 #include "vellix/booklist.h"
 #include "vellix/bookshelf.h"
-#include "vellix/formats/codepage.h"
 #include "vellix/error.h"
+#include "vellix/formats/codepage.h"
 #include "vellix/formats/file_io.h"
 #include "vellix/formats/markup.h"
 

@@ -8,11 +8,11 @@
 #include <filesystem>
 #include <string>
 
-#include "vellix/formats/book_format.h"
 #include "vellix/book.h"
 #include "vellix/bookshelf.h"
-#include "vellix/formats/codepage.h"
 #include "vellix/error.h"
+#include "vellix/formats/book_format.h"
+#include "vellix/formats/codepage.h"
 
 namespace {
 
@@ -91,8 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   try {
     record = book.GetResourceString("RSRC", 128);
-    if (!record.empty())
-      book.ParseRSRC(record, parsed.source_id, parsed.source_type, parsed.feed, parsed.issue);
+    if (!record.empty()) book.ParseRSRC(record, parsed.source_id, parsed.source_type, parsed.feed, parsed.issue);
   } catch (const vellix::AutomationError&) {
     record_failed = true;
   }

@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "vellix/book.h"
-#include "vellix/formats/codepage.h"
 #include "vellix/error.h"
+#include "vellix/formats/codepage.h"
 
 namespace fs = std::filesystem;
 
@@ -82,8 +82,7 @@ std::string ResourceName(Input& in) {
 
 void WriteFile(const std::string& path, const std::string& bytes) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f || (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) ||
-      std::fclose(f) != 0)
+  if (!f || (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) || std::fclose(f) != 0)
     Fail("cannot write " + path);
 }
 
@@ -121,8 +120,7 @@ Split SplitRsrcInf(const std::string& inf) {
   size_t p0 = s.find('\0');
   size_t c1 = s.find(':');
   size_t c2 = c1 == std::string::npos ? c1 : s.find(':', c1 + 1);
-  if (c1 == std::string::npos || c2 == std::string::npos || c1 >= p0 || c2 >= p0)
-    return {head + s, ""};
+  if (c1 == std::string::npos || c2 == std::string::npos || c1 >= p0 || c2 >= p0) return {head + s, ""};
   size_t p7 = p0;
   for (int k = 1; k < 7; ++k) p7 = s.find('\0', p7 + 1);
   if (p7 == s.size() - 1) return {head + s.substr(c2 + 1), s.substr(0, c2 + 1)};
@@ -130,8 +128,8 @@ Split SplitRsrcInf(const std::string& inf) {
 }
 
 std::string StringResource(const std::string& text) {
-  return U16(1) + "RSRC" + std::string(4, '\0') + U32(32 + text.size()) + std::string(18, '\0') +
-         text + U16(128) + U32(text.size()) + U32(32) + std::string(2, '\0');
+  return U16(1) + "RSRC" + std::string(4, '\0') + U32(32 + text.size()) + std::string(18, '\0') + text + U16(128) +
+         U32(text.size()) + U32(32) + std::string(2, '\0');
 }
 
 std::string TagOf(const std::string& bytes) {
@@ -141,8 +139,7 @@ std::string TagOf(const std::string& bytes) {
 }
 
 // The book file the folder's files (string resource included) must give.
-std::string ExpectedBookFile(const std::string& information,
-                             std::map<std::string, std::string> files) {
+std::string ExpectedBookFile(const std::string& information, std::map<std::string, std::string> files) {
   files.erase("RSRC.INF");
   std::vector<std::string> names;
   for (const auto& [name, bytes] : files) names.push_back(name);
@@ -164,9 +161,8 @@ std::string ExpectedBookFile(const std::string& information,
     directory += entry;
     blocks += entry + bytes;
   }
-  return U16(2) + "BOOKVREN" + std::string(8, '\0') + U16(names.size()) +
-         U16(sizeof kFolderName - 1) + U16(information.size()) + information + kFolderName +
-         directory + blocks;
+  return U16(2) + "BOOKVREN" + std::string(8, '\0') + U16(names.size()) + U16(sizeof kFolderName - 1) +
+         U16(information.size()) + information + kFolderName + directory + blocks;
 }
 
 void CheckNoStrayFiles(bool saved) {
@@ -175,8 +171,7 @@ void CheckNoStrayFiles(bool saved) {
     if (name != kFolderName && name != "out.imp") Fail("stray file left beside the book: " + name);
   }
   if (fs::exists(g_output) != saved)
-    Fail(saved ? "Save succeeded without writing the book file"
-               : "a refused Save left a book file");
+    Fail(saved ? "Save succeeded without writing the book file" : "a refused Save left a book file");
 }
 
 }  // namespace
@@ -240,8 +235,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::optional<Split> split;
   if (loaded && !must_refuse) {
     split = SplitRsrcInf(inf);
-    if (split->information.size() > 0x7FFF ||
-        (!has_rsrc && split->record.size() > kMaxSourceRecord))
+    if (split->information.size() > 0x7FFF || (!has_rsrc && split->record.size() > kMaxSourceRecord))
       must_refuse = true;
   }
 
@@ -269,8 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     if (added.size() != 1) Fail("Save did not add exactly one string resource");
     const std::string& name = added.begin()->first;
-    if (name.size() != 4 || !std::all_of(name.begin(), name.end(),
-                                         [](char c) { return c >= 'A' && c <= 'Z'; }))
+    if (name.size() != 4 || !std::all_of(name.begin(), name.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
       Fail("the string resource has a bad name: " + name);
     if (added.begin()->second != StringResource(split->record))
       Fail("the string resource does not hold the source record");
@@ -287,8 +280,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Fail(std::string("Load of the written book failed: ") + e.what());
   }
   if (book.Title() != folder_book.Title() || book.Author() != folder_book.Author() ||
-      book.Category() != folder_book.Category() ||
-      (split->record.empty() && book.BookId() != folder_book.BookId()))
+      book.Category() != folder_book.Category() || (split->record.empty() && book.BookId() != folder_book.BookId()))
     Fail("the written book reads back with other information");
   if (static_cast<size_t>(book.Size()) != written.size()) Fail("wrong book size");
 

@@ -3,12 +3,12 @@
 // it was.
 #include <cstdint>
 
-#include "vellix/formats/file_io.h"
 #include "fuzz_common.h"
 #include "vellix/book.h"
 #include "vellix/error.h"
-#include "vellix/package.h"
+#include "vellix/formats/file_io.h"
 #include "vellix/formats/xml.h"
+#include "vellix/package.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string folder = fuzz::Scratch();
@@ -21,8 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string source = folder + "/story.htm";
   const std::string opf = folder + "/story.opf";
   fuzz::WriteBytes(source, data, size);
-  std::filesystem::copy_file(folder + "/default.opf", opf,
-                             std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file(folder + "/default.opf", opf, std::filesystem::copy_options::overwrite_existing);
   vellix::Package package;
   package.initialID(18838);
   package.SetPackagePath(opf);

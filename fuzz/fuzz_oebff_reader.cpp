@@ -70,8 +70,7 @@ void CheckAccepted(const ikpubx::OEBFFReader& reader, const uint8_t* data, size_
     Fail("accepted with an error");
   const ikpubx::OEBFFNode* root = reader.Root();
   if (!root || root->Kind() != ikpubx::OEBFFNodeKind::kContainer) Fail("no root");
-  if (reader.PartCount() < 1 || static_cast<size_t>(reader.PartCount()) != reader.Parts().size())
-    Fail("part count");
+  if (reader.PartCount() < 1 || static_cast<size_t>(reader.PartCount()) != reader.Parts().size()) Fail("part count");
   std::string boundary = BoundaryOf(*root);
   std::string plain = "\r\n--" + boundary, after_empty_line = "\r\n\r\n--" + boundary;
   int64_t previous_end = 0;

@@ -9,13 +9,13 @@
 #include <filesystem>
 #include <vector>
 
-#include "vellix/formats/file_io.h"
 #include "fuzz_common.h"
+#include "ikpubx/oebff_reader.h"
 #include "vellix/book.h"
 #include "vellix/error.h"
+#include "vellix/formats/file_io.h"
 #include "vellix/formats/oebff_writer.h"
 #include "vellix/formats/xml.h"
-#include "ikpubx/oebff_reader.h"
 
 namespace {
 
@@ -55,8 +55,7 @@ std::string HrefOf(const vellix::OEBFFNode& part) {
 }
 
 // Reads the written container back and checks it against the package.
-void CheckRoundTrip(const std::string& folder, const std::string& package,
-                    const std::vector<std::string>& skipped) {
+void CheckRoundTrip(const std::string& folder, const std::string& package, const std::vector<std::string>& skipped) {
   const std::string path = folder + "/book.oeb";
   ikpubx::OEBFFReader reader(path);
   if (reader.Failed()) fuzz::Fail("fuzz_oebff_writer", "the reader refused a written container");
@@ -101,8 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const char* name : {"caf\xC3\xA9.htm", "a b.htm", "q\"uote.htm", "50%.htm", "cr\r\nlf.htm"})
       fuzz::WriteBytes(folder + "/" + name, reinterpret_cast<const uint8_t*>(name), std::strlen(name));
     const std::string delimiter = vellix::OEBFFBodyDelimiter();
-    fuzz::WriteBytes(folder + "/delimiter.txt", reinterpret_cast<const uint8_t*>(delimiter.data()),
-                     delimiter.size());
+    fuzz::WriteBytes(folder + "/delimiter.txt", reinterpret_cast<const uint8_t*>(delimiter.data()), delimiter.size());
     return true;
   }();
   (void)once;

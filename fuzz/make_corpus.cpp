@@ -63,12 +63,14 @@ int main(int argc, char** argv) {
   WriteFile(files + "/none", SimpleBookFile(plain, "None:"));
 
   Info sourced{"SRC1:B:ID42", "Fiction", "", "A Title", "Writer", "", "Some"};
-  std::string trailing = std::string("\0\0\0\x02\0\0\0\x07" "feed9\0", 14);
+  std::string trailing = std::string(
+      "\0\0\0\x02\0\0\0\x07"
+      "feed9\0",
+      14);
   WriteFile(folders + "/plain", FolderInput(RsrcInf(plain), "fork", {{"PIC1", picture}}));
   WriteFile(folders + "/source", FolderInput(RsrcInf(sourced, trailing), "fork", {}));
   WriteFile(folders + "/existing-rsrc",
-            FolderInput(RsrcInf(sourced, trailing), "fork",
-                        {{"SRCR", StringResource("SRC9:P:")}, {"PIC1", picture}}));
+            FolderInput(RsrcInf(sourced, trailing), "fork", {{"SRCR", StringResource("SRC9:P:")}, {"PIC1", picture}}));
   Info none{"None:ID44", "Fiction", "", "A Title", "Writer", "", "Some"};
   WriteFile(folders + "/none", FolderInput(RsrcInf(none), "fork", {}));
   WriteFile(folders + "/bad-name", FolderInput(RsrcInf(plain), "fork", {{"", picture}}));

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <functional>
 
-#include "vellix/formats/book_format.h"
 #include "test_util.h"
 #include "vellix/book.h"
 #include "vellix/bookshelf.h"
+#include "vellix/formats/book_format.h"
 
 namespace vellix {
 namespace {
@@ -22,13 +22,11 @@ struct Mutation {
   int error;
 };
 
-std::string Fields(const Book& b) {
-  return b.Title() + "|" + b.Author() + "|" + b.Category() + "|" + b.BookId();
-}
+std::string Fields(const Book& b) { return b.Title() + "|" + b.Author() + "|" + b.Category() + "|" + b.BookId(); }
 
 std::string Derived(Book& b) {
-  return b.SourceId() + "|" + b.SourceType() + "|" + b.ContentFeedId() + "|" + std::to_string(b.IssueNumber()) +
-         "|" + (b.IsPeriodical() ? "periodical" : "book");
+  return b.SourceId() + "|" + b.SourceType() + "|" + b.ContentFeedId() + "|" + std::to_string(b.IssueNumber()) + "|" +
+         (b.IsPeriodical() ? "periodical" : "book");
 }
 
 class BookFileTest : public ::testing::Test {
@@ -37,8 +35,8 @@ class BookFileTest : public ::testing::Test {
 };
 
 TEST_F(BookFileTest, LoadReadsDecodedEscapedTrimmedFields) {
-  std::string path = dir_.Write("Book.IMP", SimpleBookFile({"  ID7 ", "Cook & Bake", "ignored", " Salt & Pepper ",
-                                                            "Last", "", "First"}));
+  std::string path = dir_.Write(
+      "Book.IMP", SimpleBookFile({"  ID7 ", "Cook & Bake", "ignored", " Salt & Pepper ", "Last", "", "First"}));
   Book b;
   b.Load(path);
   EXPECT_EQ(b.Path() + "|" + b.Extension() + "|" + b.FileName(), path + "|imp|Book.IMP");
@@ -72,15 +70,19 @@ TEST_F(BookFileTest, BadBookFilesFailWithoutReadingPastTheEnd) {
   for (const Mutation& m : mutations)
     EXPECT_EQ(ErrorNumberOf([&] { Book().Load(dir_.Write("bad.imp", m.mutate(good))); }), m.error) << m.what;
   EXPECT_EQ(Bookshelf::BookInformationLength(dir_.Write("l.imp", std::string(good).replace(22, 2, "\x01\x2C"))), 300);
-  EXPECT_EQ(ErrorNumberOf([&] { Bookshelf::BookInformationLength(dir_.Write("b.imp", mutations[2].mutate(good))); }), 6);
+  EXPECT_EQ(ErrorNumberOf([&] { Bookshelf::BookInformationLength(dir_.Write("b.imp", mutations[2].mutate(good))); }),
+            6);
   EXPECT_EQ(ErrorNumberOf([&] { Bookshelf::BookInformationLength(dir_ / "none.imp"); }), 53);
   EXPECT_EQ(ErrorNumberOf([&] { Bookshelf::BookInformationLength(dir_.Write("s.imp", "short")); }), 5);
 }
 
 TEST_F(BookFileTest, IdentifierLookupDropsTheSourcePrefix) {
-  for (auto [id, expected] : std::vector<std::pair<std::string, std::string>>{
-           {"SRC:B:1234", "1234"}, {"None:1234", "1234"}, {"Ref:1234", "Ref:1234"},
-           {"a:b:c:d", "c:d"}, {"1234", "1234"}, {"", ""}}) {
+  for (auto [id, expected] : std::vector<std::pair<std::string, std::string>>{{"SRC:B:1234", "1234"},
+                                                                              {"None:1234", "1234"},
+                                                                              {"Ref:1234", "Ref:1234"},
+                                                                              {"a:b:c:d", "c:d"},
+                                                                              {"1234", "1234"},
+                                                                              {"", ""}}) {
     Info info;
     info.id = id;
     EXPECT_EQ(BookIdOfFile(dir_.Write("id.imp", SimpleBookFile(info))), expected) << id;
@@ -113,7 +115,10 @@ TEST_F(BookFileTest, SourceRecordFillsTheDerivedFields) {
   };
   EXPECT_EQ(parse("None:"), "0:3|B||-1");
   EXPECT_EQ(parse("A:B:no marker"), "0:A|B||0");  // not a periodical
-  EXPECT_EQ(parse(std::string("A:B:\0\0\0\x02\0\0\0\x09" "feed", 16)), "0:A|B|feed|9");
+  EXPECT_EQ(parse(std::string("A:B:\0\0\0\x02\0\0\0\x09"
+                              "feed",
+                              16)),
+            "0:A|B|feed|9");
   EXPECT_EQ(parse("no colons").substr(0, 2), "5:");
   EXPECT_EQ(parse("Ref:one colon").substr(0, 2), "5:");
   EXPECT_EQ(parse(std::string("A:B:\0\0\0\x02\0\0", 10)).substr(0, 2), "5:");
@@ -140,7 +145,8 @@ TEST_F(BookFileTest, ResourceLookupStaysInsideFileAndResource) {
   const Mutation mutations[] = {
       {"table offset at the resource's end",
        [&](std::string) { return book(std::string(good).replace(13, 1, 1, static_cast<char>(good.size()))); }, 9},
-      {"entry pointing outside", [&](std::string) { return book(std::string(good).replace(good.size() - 3, 1, "\x7F")); }, 9},
+      {"entry pointing outside",
+       [&](std::string) { return book(std::string(good).replace(good.size() - 3, 1, "\x7F")); }, 9},
       {"entry cut short", [&](std::string) { return book(good.substr(0, 32 + 9 + 6)); }, 9},
       {"more directory entries than the file holds", [](std::string s) { return s.replace(19, 1, "\x32"); }, 5},
       {"a size past the end", [](std::string s) { return s.substr(0, s.size() - 10); }, 5},

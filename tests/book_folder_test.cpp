@@ -6,10 +6,10 @@
 #include <functional>
 #include <regex>
 
-#include "vellix/formats/book_format.h"
-#include "vellix/formats/random.h"
 #include "test_util.h"
 #include "vellix/book.h"
+#include "vellix/formats/book_format.h"
+#include "vellix/formats/random.h"
 
 namespace vellix {
 namespace {

@@ -16,8 +16,8 @@ namespace {
 using namespace fixtures;
 namespace fs = std::filesystem;
 
-Info MakeInfo(const std::string& id, const std::string& category, const std::string& title,
-              const std::string& last, const std::string& first = "") {
+Info MakeInfo(const std::string& id, const std::string& category, const std::string& title, const std::string& last,
+              const std::string& first = "") {
   return Info{id, category, "", title, last, "", first};
 }
 
@@ -80,8 +80,8 @@ TEST(Booklist, Document) {
   fs::create_directory(dir / "out");
   std::string path = dir / "out/List.htm";
   shelf.CreateBooklist(path);
-  std::string dated = std::regex_replace(ReadFile(path), std::regex("content=\"\\d{4}-\\d\\d-\\d\\d\""),
-                                         "content=\"@DATE\"");
+  std::string dated =
+      std::regex_replace(ReadFile(path), std::regex("content=\"\\d{4}-\\d\\d-\\d\\d\""), "content=\"@DATE\"");
   ExpectGolden("booklist.htm", dated, {{dir.path(), "@"}});
   EXPECT_EQ(Names(dir / "out"), std::vector<std::string>{"List.htm"});  // no temporary left
 

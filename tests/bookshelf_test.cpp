@@ -32,8 +32,8 @@ std::vector<std::string> Titles(const Books& books) {
 TEST(Bookshelf, LoadRecognisesBookFoldersAndFiles) {
   TempDir dir;
   MakeBookFolder(dir / "A.RES", RsrcInf(Info{"A", "", "", "folder", "", "", ""}), "f");
-  fs::create_directory(dir / "lower.res");       // ".RES" in any case, even without RSRC.INF
-  fs::create_directory(dir / "plain");           // not a book folder
+  fs::create_directory(dir / "lower.res");  // ".RES" in any case, even without RSRC.INF
+  fs::create_directory(dir / "plain");      // not a book folder
   WriteFile(dir / "b.imp", Book("B", "file b"));
   WriteFile(dir / "C.IMP", Book("C", "file C"));
   WriteFile(dir / "d.htm", "<html/>");
@@ -152,8 +152,11 @@ TEST(Bookshelf, SortOrder) {
   using Shelf = std::vector<std::array<std::string, 3>>;  // category, title, author
   const std::pair<Shelf, std::vector<std::string>> cases[] = {
       {{{"Fiction", "Zed", "x"}, {"fiction", "alpha", "y"}, {"Art", "Q", "z"}}, {"2", "1", "0"}},
-      {{{"News", "Daily", "Smith"}, {"News", "Daily", "Daily, 2002-03-04"}, {"News", "Daily", "Daily, 2002-03-01"},
-        {"News", "Daily", "2001-12-31"}, {"News", "Daily", "Adams"}},
+      {{{"News", "Daily", "Smith"},
+        {"News", "Daily", "Daily, 2002-03-04"},
+        {"News", "Daily", "Daily, 2002-03-01"},
+        {"News", "Daily", "2001-12-31"},
+        {"News", "Daily", "Adams"}},
        {"3", "2", "1", "4", "0"}},
       // Keys B1 A B2 A: pass 1 swaps A(2) to the front, pushing B1 to
       // position 2; pass 2 swaps A(4) with B1, so B1 ends after B2.

@@ -44,8 +44,7 @@ TEST(LoadTolerant, ListsTheReadableBooksAndNamesTheOthers) {
   for (const auto& b : *shelf.Books()) titles.push_back(b->Title());
   ASSERT_EQ(titles.size(), 3u);
   EXPECT_EQ(titles[0], "folder");  // book folders first, as Load() has them
-  std::sort(unreadable.begin(), unreadable.end(),
-            [](const auto& a, const auto& b) { return a.path < b.path; });
+  std::sort(unreadable.begin(), unreadable.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
   ASSERT_EQ(unreadable.size(), 2u);
   EXPECT_EQ(unreadable[0].path, dir / "short.imp");
   EXPECT_EQ(unreadable[0].number, kInvalidArgument);

@@ -86,8 +86,7 @@ TEST(OebPackTest, NamesThatNeedEscapingPackAndCheck) {
     manifest += "<item id=\"i" + std::to_string(i) + "\" href=\"" + names[i].xml_href +
                 "\" media-type=\"text/x-oeb1-document\"/>";
   }
-  WriteFile(dir / "book.opf", "<?xml version=\"1.0\"?>\n<package><manifest>" + manifest +
-                                  "</manifest></package>");
+  WriteFile(dir / "book.opf", "<?xml version=\"1.0\"?>\n<package><manifest>" + manifest + "</manifest></package>");
 
   ToolOutcome pack = Vellix({"oeb", "pack", dir / "book.opf"});
   ASSERT_EQ(pack.code, 0) << pack.err;

@@ -25,9 +25,7 @@ ToolOutcome VellixRedirected(const std::string& redirect, const Args& args) {
   return RunTool("/bin/sh", sh);
 }
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(CliSafetyTest, FailedWritesToStandardOutputExitOne) {
   ToolOutcome full = VellixRedirected(">/dev/full", {"--version"});

@@ -27,9 +27,10 @@ Json JsonOf(const ToolOutcome& r) {
 // The book object of the contract: exactly these keys, in this order, with
 // these JSON types (s string, i integer, b boolean).
 void ExpectBookShape(const Json& j) {
-  static const std::string kShape = "Path:s FileName:s Extension:s Title:s Author:s Category:s BookId:s Size:i "
-                                    "Pages:i Encrypted:b SourceId:s SourceType:s ContentFeedId:s IssueNumber:i "
-                                    "IsPeriodical:b ";
+  static const std::string kShape =
+      "Path:s FileName:s Extension:s Title:s Author:s Category:s BookId:s Size:i "
+      "Pages:i Encrypted:b SourceId:s SourceType:s ContentFeedId:s IssueNumber:i "
+      "IsPeriodical:b ";
   std::string got;
   for (const auto& [k, v] : j.items())
     got += k + ":" + (v.is_string() ? "s" : v.is_number_integer() ? "i" : v.is_boolean() ? "b" : "?") + " ";
@@ -95,9 +96,9 @@ class ToolTest : public ::testing::Test {
 
 TEST_F(ToolTest, UsageErrorsExitTwo) {
   Run({
-      {.args = {"--version"}, .check = [](const ToolOutcome& r) {
-         EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(^\d+\.\d+)"))) << r.out;
-       }},
+      {.args = {"--version"},
+       .check =
+           [](const ToolOutcome& r) { EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(^\d+\.\d+)"))) << r.out; }},
       {.args = {}, .code = 2, .err = "(.|\n)*"},
       {.args = {"book", "frobnicate", "x"}, .code = 2, .err = "(.|\n)*"},
       {.args = {"book", "info"}, .code = 2, .err = "(.|\n)*"},
@@ -112,10 +113,12 @@ TEST_F(ToolTest, BookCommands) {
   Run({
       // JSON is UTF-8 with device fields as the library returns them.
       {.args = {"book", "info", "@/salt.imp", "--json"}, .check = Book("Title", "Salt &amp; Pepper \u20AC")},
-      {.args = {"book", "info", "@/salt.imp"}, .check = [](const ToolOutcome& r) {
-         EXPECT_NE(r.out.find("\nTitle: Salt &amp; Pepper \u20AC\n"), std::string::npos) << r.out;
-         EXPECT_TRUE(std::regex_search(r.out, std::regex("\nSize: [0-9]+\nPages: 0\nEncrypted: false\n"))) << r.out;
-       }},
+      {.args = {"book", "info", "@/salt.imp"},
+       .check =
+           [](const ToolOutcome& r) {
+             EXPECT_NE(r.out.find("\nTitle: Salt &amp; Pepper \u20AC\n"), std::string::npos) << r.out;
+             EXPECT_TRUE(std::regex_search(r.out, std::regex("\nSize: [0-9]+\nPages: 0\nEncrypted: false\n"))) << r.out;
+           }},
       // A trailing slash, as shell completion leaves it.
       {.args = {"book", "info", "@/NEW.RES/", "--json"}, .check = Book("Path", "@/NEW.RES")},
       {.args = {"book", "info", "@/missing.imp"}, .code = 1, .err = kNotFound, .out = ""},
@@ -137,10 +140,12 @@ TEST_F(ToolTest, BookCommands) {
       {.args = {"book", "text2htm", "@/n.txt", "@/n.htm", "--title", "T", "--category", "C"}, .out = ""},
       {.args = {"book", "text2htm", "@/missing.txt", "@/m.htm"}, .code = 1, .err = kNotFound},
       {.args = {"book", "package", "@/n.htm", "--author", "A"}, .out = "@/n.opf\n"},
-      {.args = {"book", "info", "@/n.opf", "--json"}, .check = [](const ToolOutcome& r) {
-         Json j = JsonOf(r);  // each option given replaces one field, the others stay
-         EXPECT_EQ(j["Title"].dump() + j["Author"].dump() + j["Category"].dump(), "\"T\"\"A\"\"C\"");
-       }},
+      {.args = {"book", "info", "@/n.opf", "--json"},
+       .check =
+           [](const ToolOutcome& r) {
+             Json j = JsonOf(r);  // each option given replaces one field, the others stay
+             EXPECT_EQ(j["Title"].dump() + j["Author"].dump() + j["Category"].dump(), "\"T\"\"A\"\"C\"");
+           }},
       {.args = {"book", "package", "@/missing.htm"}, .code = 1, .err = kNotFound},
   });
   EXPECT_EQ(ReadFile(dir_ / "old.imp"), "the old book");
@@ -162,19 +167,25 @@ TEST_F(ToolTest, ShelfCommands) {
       {.args = {"shelf", "list", "@/shelf/", "--sorted"}, .out = "Q\nalpha\nZed\n", .locale = "en_US.UTF-8"},
       {.args = {"shelf", "list", "@/shelf", "--sorted"}, .out = "Q\nalpha\nZed\n", .locale = "C"},
       {.args = {"shelf", "list", "@/shelf", "--sorted"}, .out = "Q\nalpha\nZed\n", .locale = "POSIX"},
-      {.args = {"shelf", "list", "@/shelf", "--sorted", "--json"}, .check = [&](const ToolOutcome& r) {
-         Json all = JsonOf(r);
-         ASSERT_EQ(all.size(), 3u);
-         for (const Json& b : all) ExpectBookShape(b);
-         EXPECT_EQ(all[2]["Path"], dir_ / "shelf/a.imp");
-       }},
+      {.args = {"shelf", "list", "@/shelf", "--sorted", "--json"},
+       .check =
+           [&](const ToolOutcome& r) {
+             Json all = JsonOf(r);
+             ASSERT_EQ(all.size(), 3u);
+             for (const Json& b : all) ExpectBookShape(b);
+             EXPECT_EQ(all[2]["Path"], dir_ / "shelf/a.imp");
+           }},
       {.args = {"shelf", "list", "@/missing"}, .code = 1, .err = kNoPath, .out = ""},
       {.args = {"shelf", "find", "@/shelf", "A", "--json"}, .check = Book("Path", "@/shelf/a.imp")},
-      {.args = {"shelf", "find", "@/shelf/", "B"}, .check = [&](const ToolOutcome& r) {
-         EXPECT_EQ(r.out.rfind("Path: " + (dir_ / "shelf/b.imp") + "\n", 0), 0u) << r.out;
-       }},
-      {.args = {"shelf", "find", "@/shelf", "nothing"}, .code = 3,
-       .err = "vellix: no book file with identifier nothing\n", .out = ""},
+      {.args = {"shelf", "find", "@/shelf/", "B"},
+       .check =
+           [&](const ToolOutcome& r) {
+             EXPECT_EQ(r.out.rfind("Path: " + (dir_ / "shelf/b.imp") + "\n", 0), 0u) << r.out;
+           }},
+      {.args = {"shelf", "find", "@/shelf", "nothing"},
+       .code = 3,
+       .err = "vellix: no book file with identifier nothing\n",
+       .out = ""},
       {.args = {"shelf", "find", "@/missing", "A"}, .code = 1, .err = kNoPath},
       {.args = {"shelf", "infolen", "@/ok.imp"}, .out = "300\n"},
       {.args = {"shelf", "infolen", "@/big.imp"}, .code = 1, .err = "vellix: Overflow: .*big.imp \\(6\\)\n", .out = ""},

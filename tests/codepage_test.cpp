@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "binary.h"
 #include "test_util.h"
 #include "vellix/formats/markup.h"
-#include "binary.h"
 
 namespace vellix {
 namespace {
@@ -29,8 +29,7 @@ TEST(CodePage, MapsTheWindowsCharactersAndRefusesWhatItCannotHold) {
 }
 
 TEST(Helpers, EscapeMarkupLeavesQuotes) {
-  EXPECT_EQ(EscapeMarkup("Salt & Pepper <b> \"q\" 'a'"),
-            "Salt &amp; Pepper &lt;b&gt; \"q\" 'a'");
+  EXPECT_EQ(EscapeMarkup("Salt & Pepper <b> \"q\" 'a'"), "Salt &amp; Pepper &lt;b&gt; \"q\" 'a'");
   EXPECT_EQ(UInt16BE(0x012C), std::string("\x01\x2C", 2));
   EXPECT_EQ(UInt32BE(0xFF000102u), std::string("\xFF\x00\x01\x02", 4));
 }

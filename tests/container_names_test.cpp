@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "book_maker.h"
-#include "test_util.h"
 #include "ikpubx/oebff_reader.h"
+#include "test_util.h"
 #include "vellix/book.h"
 #include "vellix/formats/oebff_writer.h"
 
@@ -27,7 +27,7 @@ TEST(HrefEncoding, EscapesOnlyWhatTheQuotedValueCannotHold) {
       {"100%.htm", "100%25.htm"},
       {"%4g%4", "%254g%254"},
       {"a%20b%c3%A9.htm", "a%20b%c3%A9.htm"},  // escapes already there stay
-      {"  ", "%20%20"},  // the reader reads a value of spaces only as empty
+      {"  ", "%20%20"},                        // the reader reads a value of spaces only as empty
       {"", ""}};
   for (const auto& [href, carried] : cases) {
     EXPECT_EQ(OEBFFEncodeHref(href), carried) << href;
@@ -42,8 +42,8 @@ class RefusedManifestTest : public ::testing::Test {
   // packed); a refused build leaves the older container as it was.
   std::pair<int, std::string> Pack(const std::string& manifest) {
     WriteFile(dir_ / "book.oeb", "old");
-    WriteFile(dir_ / "book.opf", "<package><manifest><item id=\"ok\" href=\"a.htm\" media-type=\"t\"/>" +
-                                     manifest + "</manifest></package>");
+    WriteFile(dir_ / "book.opf", "<package><manifest><item id=\"ok\" href=\"a.htm\" media-type=\"t\"/>" + manifest +
+                                     "</manifest></package>");
     std::pair<int, std::string> error{0, ""};
     try {
       Book().BuildOEBFile("book", dir_.path());
@@ -69,7 +69,8 @@ TEST_F(RefusedManifestTest, IdsAndMediaTypesThatAreNotOneToken) {
     auto [number, description] = Pack("<item id=\"" + id + "\" href=\"a.htm\" media-type=\"t\"/>");
     EXPECT_EQ(number, kInvalidArgument) << id;
     EXPECT_NE(description.find("manifest item 2 (id \"" + id + "\") has an id a container cannot carry"),
-              std::string::npos) << description;
+              std::string::npos)
+        << description;
   }
   for (const std::string type : {"application/xhtml+xml", "text/html; charset=utf-8", "application/X-GZIP"}) {
     auto [number, description] = Pack("<item id=\"m\" href=\"a.htm\" media-type=\"" + type + "\"/>");

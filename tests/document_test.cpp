@@ -81,7 +81,7 @@ TEST_F(MetadataTest, LastMatchWinsAndOnlyTwoSpellingsCount) {
   b.SetCategory("kept?");
   dir_.Write("c.html", "<html><head><title>T</title></head></html>");
   b.Load(dir_ / "c.html");
-  EXPECT_EQ(b.Title() + "|" + b.Category(), "T|");  // a read document sets all three
+  EXPECT_EQ(b.Title() + "|" + b.Category(), "T|");                                  // a read document sets all three
   EXPECT_EQ(ErrorNumberOf([&] { Extract("d.htm", "<html><body/></html>"); }), 91);  // no head
 }
 

@@ -28,10 +28,10 @@ AutomationError ErrorOf(F&& f) {
 }
 
 TEST(ErrorModelTest, EveryNumberHasItsStandardDescription) {
-  for (int number : {kInvalidArgument, kOverflow, kOutOfMemory, kSubscriptOutOfRange, kTypeMismatch,
-                     kBadFileName, kFileNotFound, kBadFileMode, kDeviceIOError, kFileAlreadyExists,
-                     kDiskFull, kInputPastEndOfFile, kTooManyFiles, kPermissionDenied, kPathFileAccess,
-                     kPathNotFound, kObjectNotSet, kInvalidUseOfNull, kNotSupported}) {
+  for (int number :
+       {kInvalidArgument, kOverflow, kOutOfMemory, kSubscriptOutOfRange, kTypeMismatch, kBadFileName, kFileNotFound,
+        kBadFileMode, kDeviceIOError, kFileAlreadyExists, kDiskFull, kInputPastEndOfFile, kTooManyFiles,
+        kPermissionDenied, kPathFileAccess, kPathNotFound, kObjectNotSet, kInvalidUseOfNull, kNotSupported}) {
     EXPECT_FALSE(DescriptionOf(number).empty()) << number;
     EXPECT_EQ(AutomationError(number).description(), DescriptionOf(number));
   }
@@ -73,8 +73,7 @@ TEST(ErrorModelTest, MissingFilesAndFoldersAreNamed) {
   EXPECT_EQ(e.number(), kPathNotFound);
   EXPECT_EQ(e.detail(), dir / "no/out.imp");
 
-  EXPECT_EQ(ErrorOf([&] { RaiseMissing(file, false); }).ToString(),
-            "File not found: " + file + " (53)");
+  EXPECT_EQ(ErrorOf([&] { RaiseMissing(file, false); }).ToString(), "File not found: " + file + " (53)");
   EXPECT_EQ(ErrorOf([&] { RaiseMissing(folder, true); }).number(), kPathNotFound);
 }
 

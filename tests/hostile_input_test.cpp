@@ -64,8 +64,8 @@ TEST(HostileHtml, MeasuresWhatLibtidyWouldRepeat) {
 
   // A sloppy book of real size stays far inside the limits and is cleaned.
   TempDir dir;
-  WriteFile(dir / "sloppy.htm", kHtmlHead + "<font face=Arial><i>" +
-                                    Repeat("<p>Some text, <b>bold</b> &amp; <a href=x.htm>a link", 4000));
+  WriteFile(dir / "sloppy.htm",
+            kHtmlHead + "<font face=Arial><i>" + Repeat("<p>Some text, <b>bold</b> &amp; <a href=x.htm>a link", 4000));
   std::string t, a, c;
   EXPECT_TRUE(Book().ExtractMetadata(dir / "sloppy.htm", t, a, c));
   EXPECT_EQ(t, "T");
@@ -83,8 +83,9 @@ TEST(HostileXml, TwentyThousandDeepTitlesRead) {
   WriteFile(dir / "deep.opf",
             "<?xml version=\"1.0\"?><package unique-identifier=\"id\"><metadata><dc-metadata "
             "xmlns:dc=\"http://purl.org/dc/elements/1.0/\"><dc:Title>" +
-                nested + "</dc:Title><dc:Creator role=\"aut\">A</dc:Creator></dc-metadata>"
-                         "<x-metadata/></metadata><manifest/><spine/></package>");
+                nested +
+                "</dc:Title><dc:Creator role=\"aut\">A</dc:Creator></dc-metadata>"
+                "<x-metadata/></metadata><manifest/><spine/></package>");
   Book book;
   book.Load(dir / "deep.opf");
   EXPECT_EQ(book.Path(), dir / "deep.opf");
@@ -102,8 +103,7 @@ TEST(HostileText, InvalidUtf8FromTheProgramIsRefused) {
     EXPECT_EQ(ErrorNumberOf([&] { book.SetTitle(bad); }), kInvalidArgument);
     EXPECT_EQ(ErrorNumberOf([&] { book.SetAuthor(bad); }), kInvalidArgument);
     EXPECT_EQ(ErrorNumberOf([&] { book.SetCategory(bad); }), kInvalidArgument);
-    EXPECT_EQ(ErrorNumberOf([&] { Package().CreatePackage(dir / "n.htm", "n", "T", bad, "C"); }),
-              kInvalidArgument);
+    EXPECT_EQ(ErrorNumberOf([&] { Package().CreatePackage(dir / "n.htm", "n", "T", bad, "C"); }), kInvalidArgument);
   }
   EXPECT_EQ(book.Title(), "Good");
   book.ConvertTxtToHtm(dir / "n.htm");

@@ -20,7 +20,8 @@ namespace fs = std::filesystem;
 std::string Package(const std::string& manifest) {
   return "<?xml version=\"1.0\"?>\n<!DOCTYPE package PUBLIC \"+//ISBN 0-9673008-1-9//DTD OEB 1.0 "
          "Package//EN\" \"http://openebook.org/dtds/oeb-1.0.1/oebpkg101.dtd\">\n"
-         "<package unique-identifier=\"id\"><manifest>" + manifest + "</manifest></package>";
+         "<package unique-identifier=\"id\"><manifest>" +
+         manifest + "</manifest></package>";
 }
 
 // Keeps a copy of the package folder with its container for the check by
@@ -60,7 +61,8 @@ class WriterTest : public ::testing::Test {
       const ikpubx::OEBFFNode& part = *reader.Part(i);
       EXPECT_EQ(container.substr(static_cast<size_t>(part.BodyStart()),
                                  static_cast<size_t>(part.BodyEnd() - 1 - part.BodyStart())),
-                body) << "part " << i;
+                body)
+          << "part " << i;
     }
     return container;
   }
@@ -72,12 +74,11 @@ TEST_F(WriterTest, LayoutByteForByte) {
 
   dir_.Write("a.htm", "<html/>\r\n");  // a body ending in CR LF is copied raw
   dir_.Write("b.txt", std::string("\0\x01\r\xff\r\n--ZEQTRVNPOLKHGDJXYIKL200X\n\r\r\n", 36));
-  ExpectGolden("writer_parts.oeb",
-               Build("<item id=\"i1\" href=\"a.htm\" media-type=\"text/x-oeb1-document\"/>"
-                     "<!-- a comment adds no part -->"
-                     "<item id=\"i2\" href=\"missing.png\" media-type=\"image/png\"/>"
-                     "<item id=\"i3\" href=\"b.txt\" media-type=\"text/plain\"/>",
-                     {"<html/>\r\n", "", ReadFile(dir_ / "b.txt")}));
+  ExpectGolden("writer_parts.oeb", Build("<item id=\"i1\" href=\"a.htm\" media-type=\"text/x-oeb1-document\"/>"
+                                         "<!-- a comment adds no part -->"
+                                         "<item id=\"i2\" href=\"missing.png\" media-type=\"image/png\"/>"
+                                         "<item id=\"i3\" href=\"b.txt\" media-type=\"text/plain\"/>",
+                                         {"<html/>\r\n", "", ReadFile(dir_ / "b.txt")}));
 
   // An href with bytes above 0x7E is written in its URI form, which the
   // reader accepts.
@@ -109,8 +110,11 @@ TEST_F(WriterTest, NeverReadsOutsideThePackageFolder) {
   dir_.Write("sub/ok.txt", "fine");
   fs::create_symlink(outside / "secret.txt", dir_ / "link.txt");
   std::string relative_out = "../" + fs::path(outside.path()).filename().string() + "/secret.txt";
-  std::string manifest = "<item id=\"a\" href=\"" + relative_out + "\" media-type=\"text/plain\"/>"
-                         "<item id=\"b\" href=\"" + (outside / "secret.txt") + "\" media-type=\"t\"/>"
+  std::string manifest = "<item id=\"a\" href=\"" + relative_out +
+                         "\" media-type=\"text/plain\"/>"
+                         "<item id=\"b\" href=\"" +
+                         (outside / "secret.txt") +
+                         "\" media-type=\"t\"/>"
                          "<item id=\"c\" href=\"link.txt\" media-type=\"t\"/>"
                          "<item id=\"d\" href=\"sub/../sub/ok.txt\" media-type=\"t\"/>"
                          "<item id=\"e\" href=\"sub/ok.txt\" media-type=\"t\"/>";

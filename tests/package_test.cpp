@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <regex>
 
+#include "install.h"
 #include "test_util.h"
 #include "vellix/book.h"
 #include "vellix/formats/random.h"
-#include "install.h"
 
 namespace vellix {
 namespace {

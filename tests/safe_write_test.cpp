@@ -128,8 +128,7 @@ TEST_F(SafeWriteTest, InputsAreRecognisedThroughLinksAndSpellings) {
   fs::create_hard_link(input, dir_ / "hard.txt");
   fs::create_symlink("in.txt", dir_ / "soft.txt");
   for (const std::string& output : {dir_ / "hard.txt", dir_ / "soft.txt", dir_ / "./in.txt"})
-    EXPECT_EQ(ErrorNumberOf([&] { RefuseOverwritingInput(output, {dir_ / "other", input}); }), 75)
-        << output;
+    EXPECT_EQ(ErrorNumberOf([&] { RefuseOverwritingInput(output, {dir_ / "other", input}); }), 75) << output;
   EXPECT_EQ(ErrorNumberOf([&] { RefuseOverwritingInput(dir_ / "new.txt", {input}); }), 0);
   WriteFile(dir_ / "copy.txt", "in");
   EXPECT_EQ(ErrorNumberOf([&] { RefuseOverwritingInput(dir_ / "copy.txt", {input}); }), 0);

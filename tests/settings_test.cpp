@@ -22,8 +22,10 @@ class SettingsTest : public ::testing::Test {
     std::filesystem::create_directories(dir_ / "OrvoTools");
   }
   void TearDown() override {
-    if (saved_) setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
-    else unsetenv("XDG_CONFIG_HOME");
+    if (saved_)
+      setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
+    else
+      unsetenv("XDG_CONFIG_HOME");
   }
   void WriteConf(const std::string& text) { dir_.Write("OrvoTools/Vellixlibrarian.conf", text); }
 

@@ -61,8 +61,8 @@ TEST(SortKeyMaker, DateForms) {
   EXPECT_EQ(maker.DateOf("March 4, 2002"), march4);  // long
   EXPECT_EQ(maker.DateOf("Times, March 4, 2002"), march4);
   EXPECT_EQ(*maker.DateOf("1969-12-31"), -1);
-  for (const char* not_date : {"Smith", "Smith, John", "2002", "2002-02-30", "2001-02-29",
-                               "2002-13-01", "", "Daily, ", "12", "Route 66, 1999"})
+  for (const char* not_date : {"Smith", "Smith, John", "2002", "2002-02-30", "2001-02-29", "2002-13-01", "", "Daily, ",
+                               "12", "Route 66, 1999"})
     EXPECT_FALSE(maker.DateOf(not_date)) << not_date;
 }
 

@@ -30,12 +30,13 @@ TEST(TextStream, EveryCutGivesTheWholeTextsDocument) {
   const std::string texts[] = {
       "",
       "one\r\ntwo\r\n\r\n  \r\n   three  \rfour\n\rfive",  // CR LF cut between CR and LF
-      "\xEF\xBB\xBF" "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\n\n<&>\n",  // BOM, 2-4 byte characters
-      "caf\xC3\xA9\n\xC3",                   // cut off at the end: Windows-1252
-      "\xC3\xA9\xE9 \x80 text\n",            // invalid late in the text: Windows-1252
-      "\xEF\xBB\xBF\xFF",                    // a mark, but not UTF-8
-      "\xE2\x82",                            // nothing but an unfinished character
-      "    \n \t\n      x\n        ",        // blank runs, and spaces that end the text
+      "\xEF\xBB\xBF"
+      "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\n\n<&>\n",  // BOM, 2-4 byte characters
+      "caf\xC3\xA9\n\xC3",                                   // cut off at the end: Windows-1252
+      "\xC3\xA9\xE9 \x80 text\n",                            // invalid late in the text: Windows-1252
+      "\xEF\xBB\xBF\xFF",                                    // a mark, but not UTF-8
+      "\xE2\x82",                                            // nothing but an unfinished character
+      "    \n \t\n      x\n        ",                        // blank runs, and spaces that end the text
   };
   for (const std::string& text : texts) {
     const std::string whole = ConvertedDocument(DecodeText(text), "T", "A", "C", std::nullopt);

@@ -2,18 +2,16 @@
 
 #include <filesystem>
 
-#include "vellix/formats/file_io.h"
 #include "vellix/formats/codepage.h"
+#include "vellix/formats/file_io.h"
 
 namespace vellix {
 
-std::string UInt16BE(uint16_t v) {
-  return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)};
-}
+std::string UInt16BE(uint16_t v) { return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
 
 std::string UInt32BE(uint32_t v) {
-  return {static_cast<char>(v >> 24), static_cast<char>((v >> 16) & 0xFF),
-          static_cast<char>((v >> 8) & 0xFF), static_cast<char>(v & 0xFF)};
+  return {static_cast<char>(v >> 24), static_cast<char>((v >> 16) & 0xFF), static_cast<char>((v >> 8) & 0xFF),
+          static_cast<char>(v & 0xFF)};
 }
 
 std::string FindResourceFile(const std::string& folder, std::string_view tag) {

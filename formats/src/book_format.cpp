@@ -5,11 +5,11 @@
 #include <filesystem>
 #include <vector>
 
-#include "vellix/formats/random.h"
+#include "binary.h"
 #include "vellix/formats/ascii.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/error.h"
-#include "binary.h"
+#include "vellix/formats/random.h"
 
 namespace vellix {
 namespace {
@@ -21,15 +21,12 @@ constexpr char kDataFork[] = "DATA.FRK";
 constexpr char kInformationFile[] = "RSRC.INF";
 
 uint16_t U16(std::string_view s, size_t at) {
-  return static_cast<uint16_t>((static_cast<unsigned char>(s[at]) << 8) |
-                               static_cast<unsigned char>(s[at + 1]));
+  return static_cast<uint16_t>((static_cast<unsigned char>(s[at]) << 8) | static_cast<unsigned char>(s[at + 1]));
 }
 
 uint32_t U32(std::string_view s, size_t at) {
-  return (uint32_t{static_cast<unsigned char>(s[at])} << 24) |
-         (uint32_t{static_cast<unsigned char>(s[at + 1])} << 16) |
-         (uint32_t{static_cast<unsigned char>(s[at + 2])} << 8) |
-         uint32_t{static_cast<unsigned char>(s[at + 3])};
+  return (uint32_t{static_cast<unsigned char>(s[at])} << 24) | (uint32_t{static_cast<unsigned char>(s[at + 1])} << 16) |
+         (uint32_t{static_cast<unsigned char>(s[at + 2])} << 8) | uint32_t{static_cast<unsigned char>(s[at + 3])};
 }
 
 std::string EntryHeader(std::string_view name, uint32_t size, std::string_view tag) {
@@ -65,9 +62,7 @@ std::array<std::string, 7> CutInformationStrings(std::string_view text) {
   return out;
 }
 
-std::string AuthorOf(const std::array<std::string, 7>& s) {
-  return TrimSpaces(s[6] + " " + s[5] + " " + s[4]);
-}
+std::string AuthorOf(const std::array<std::string, 7>& s) { return TrimSpaces(s[6] + " " + s[5] + " " + s[4]); }
 
 int16_t InformationLength(const InputFile& file) {
   std::string head = file.ReadUpTo(0, kHeaderSize);
@@ -183,8 +178,8 @@ SplitInfo SplitInformation(std::string_view buffer) {
   size_t c1 = s.find(':');
   size_t c2 = c1 == std::string_view::npos ? c1 : s.find(':', c1 + 1);
   SplitInfo out;
-  if (p0 == std::string_view::npos || c1 == std::string_view::npos ||
-      c2 == std::string_view::npos || c1 >= p0 || c2 >= p0) {
+  if (p0 == std::string_view::npos || c1 == std::string_view::npos || c2 == std::string_view::npos || c1 >= p0 ||
+      c2 >= p0) {
     out.information.assign(head).append(s);
     return out;
   }
@@ -210,8 +205,7 @@ std::string NewResourceName(const std::string& folder) {
   }
 }
 
-void WriteStringResource(const std::string& folder, const std::string& name,
-                         std::string_view text) {
+void WriteStringResource(const std::string& folder, const std::string& name, std::string_view text) {
   size_t n = text.size();
   if (n > kMaxSourceRecord) Raise(kOverflow, (std::filesystem::path(folder) / name).string());
   std::string buffer(n + 44, '\0');
@@ -250,7 +244,8 @@ std::vector<Entry> ReadEntries(const std::string& folder, const std::vector<std:
     } else {
       auto bytes = Utf8ToCp1252(name);
       if (!bytes || bytes->size() != 4)
-        Raise(kInvalidArgument, (std::filesystem::path(folder) / name).string() + " is not a four-character resource name");
+        Raise(kInvalidArgument,
+              (std::filesystem::path(folder) / name).string() + " is not a four-character resource name");
       e.disk_name = *bytes;
     }
     InputFile file((std::filesystem::path(folder) / name).string());
@@ -283,9 +278,8 @@ void WriteBookFile(const std::string& folder, const std::string& dest) {
   if (!has_information) Raise(kFileNotFound, information_path);
   std::string information_file = ReadWholeFile(information_path);
   if (information_file.size() < kRsrcInfStringsOffset) Raise(kInvalidArgument, information_path);
-  SplitInfo split = NamingFile(information_path, [&] {
-    return SplitInformation(std::string_view(information_file).substr(12));
-  });
+  SplitInfo split =
+      NamingFile(information_path, [&] { return SplitInformation(std::string_view(information_file).substr(12)); });
   std::vector<Entry> entries = ReadEntries(folder, names);
   if (split.information.size() > 0x7FFF) Raise(kOverflow, information_path);
   std::string folder_name = NamingFile(folder, [&] { return ToCp1252OrRaise(FolderNameOf(folder)); });
@@ -308,8 +302,7 @@ void WriteBookFile(const std::string& folder, const std::string& dest) {
   out.Write(header);
   out.Write(split.information);
   out.Write(folder_name);
-  for (const Entry& e : entries)
-    out.Write(EntryHeader(e.disk_name, static_cast<uint32_t>(e.size), e.tag));
+  for (const Entry& e : entries) out.Write(EntryHeader(e.disk_name, static_cast<uint32_t>(e.size), e.tag));
   for (const Entry& e : entries) {
     InputFile file((std::filesystem::path(folder) / e.name).string());
     out.Write(EntryHeader(e.disk_name, static_cast<uint32_t>(e.size), e.tag));

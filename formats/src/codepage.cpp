@@ -11,14 +11,12 @@ namespace vellix {
 namespace {
 
 // Characters of bytes 0x80-0x9F; the rest of the code page is Latin-1.
-constexpr std::array<char32_t, 32> kHighControls = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr std::array<char32_t, 32> kHighControls = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                                    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                                    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                                    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-char32_t CharOf(unsigned char byte) {
-  return (byte >= 0x80 && byte < 0xA0) ? kHighControls[byte - 0x80] : byte;
-}
+char32_t CharOf(unsigned char byte) { return (byte >= 0x80 && byte < 0xA0) ? kHighControls[byte - 0x80] : byte; }
 
 // The byte that stands for `c`, or -1 when the code page lacks it.
 int ByteOf(char32_t c) {
@@ -27,7 +25,6 @@ int ByteOf(char32_t c) {
     if (kHighControls[i] == c) return static_cast<int>(0x80 + i);
   return -1;
 }
-
 
 size_t AsciiPrefix(std::string_view s) {
   size_t n = 0;
@@ -134,8 +131,7 @@ bool IsValidUtf8(std::string_view text) {
 
 void RequireUtf8(std::string_view text, std::string_view what) {
   if (IsValidUtf8(text)) return;
-  Raise(kInvalidArgument, "the " +
-                              std::string(what) + " is not valid UTF-8");
+  Raise(kInvalidArgument, "the " + std::string(what) + " is not valid UTF-8");
 }
 
 }  // namespace vellix

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <climits>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -61,8 +61,10 @@ FolderListing ListFolderAll(const std::string& folder) {
       if (::fstatat(::dirfd(dir.get()), name, &st, 0) != 0) continue;
       type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_UNKNOWN;
     }
-    if (type == DT_REG) listing.files.emplace_back(name);
-    else if (type == DT_DIR) listing.folders.emplace_back(name);
+    if (type == DT_REG)
+      listing.files.emplace_back(name);
+    else if (type == DT_DIR)
+      listing.folders.emplace_back(name);
   }
   std::sort(listing.files.begin(), listing.files.end(), UpperLess);
   std::sort(listing.folders.begin(), listing.folders.end(), UpperLess);
@@ -191,8 +193,7 @@ void CheckExisting(const std::string& path, const struct stat& st) {
   // A rename would ignore what an ordinary delete refuses: a file without
   // any write bit stays, even for root, and so does one the caller may not
   // write.
-  if (S_ISREG(st.st_mode) &&
-      ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0))
+  if (S_ISREG(st.st_mode) && ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0))
     Raise(kPermissionDenied, path + " is read-only");
 }
 
@@ -249,8 +250,10 @@ void RefuseOverwritingInput(const std::string& output, const std::vector<std::st
 void CheckWritableTarget(const std::string& destination) {
   std::string target = ResolveLinks(destination);
   struct stat st;
-  if (StatIfThere(target, st)) CheckExisting(target, st);
-  else if (!IsFolder(FolderOf(target))) Raise(kPathNotFound, destination);
+  if (StatIfThere(target, st))
+    CheckExisting(target, st);
+  else if (!IsFolder(FolderOf(target)))
+    Raise(kPathNotFound, destination);
 }
 
 AtomicFileWriter::AtomicFileWriter(const std::string& destination, const std::string& prefix)

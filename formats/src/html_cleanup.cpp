@@ -5,9 +5,9 @@
 
 #include <memory>
 
-#include "vellix/formats/file_io.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/error.h"
+#include "vellix/formats/file_io.h"
 
 namespace vellix {
 namespace {
@@ -19,8 +19,7 @@ void RefuseOutsizedMarkup(const std::string& path, const MarkupShape& shape) {
   if (shape.depth > kCleanUpMaxDepth)
     why = "nests elements deeper than " + std::to_string(kCleanUpMaxDepth);
   else if (shape.repeated_inline > kCleanUpMaxRepeatedInline)
-    why = "leaves too many inline elements open (more than " +
-          std::to_string(kCleanUpMaxRepeatedInline) + " repeats)";
+    why = "leaves too many inline elements open (more than " + std::to_string(kCleanUpMaxRepeatedInline) + " repeats)";
   else if (shape.attributes > kCleanUpMaxAttributes)
     why = "has a tag with more than " + std::to_string(kCleanUpMaxAttributes) + " attributes";
   else

@@ -10,18 +10,24 @@ std::string EscapeMarkup(std::string_view text) {
   out.reserve(text.size());
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
 }
 
 std::string UnescapeMarkup(std::string_view text) {
-  static constexpr std::pair<std::string_view, char> kEscapes[] = {
-      {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}};
+  static constexpr std::pair<std::string_view, char> kEscapes[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}};
   if (text.find('&') == std::string_view::npos) return std::string(text);
   std::string out;
   out.reserve(text.size());

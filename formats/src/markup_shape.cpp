@@ -17,15 +17,14 @@ bool IsIn(std::string_view name, std::initializer_list<std::string_view> names) 
 }
 
 bool IsVoid(std::string_view name) {
-  return IsIn(name, {"area", "base", "basefont", "br", "col", "embed", "frame", "hr", "img",
-                     "input", "isindex", "keygen", "link", "meta", "param", "source", "spacer",
-                     "track", "wbr"});
+  return IsIn(name, {"area", "base", "basefont", "br", "col", "embed", "frame", "hr", "img", "input", "isindex",
+                     "keygen", "link", "meta", "param", "source", "spacer", "track", "wbr"});
 }
 
 bool IsInline(std::string_view name) {
-  return IsIn(name, {"a", "abbr", "acronym", "b", "bdo", "big", "blink", "cite", "code", "del",
-                     "dfn", "em", "font", "i", "ins", "kbd", "label", "nobr", "q", "s", "samp",
-                     "small", "span", "strike", "strong", "sub", "sup", "tt", "u", "var"});
+  return IsIn(name, {"a",    "abbr",  "acronym", "b",      "bdo",    "big", "blink", "cite", "code", "del",
+                     "dfn",  "em",    "font",    "i",      "ins",    "kbd", "label", "nobr", "q",    "s",
+                     "samp", "small", "span",    "strike", "strong", "sub", "sup",   "tt",   "u",    "var"});
 }
 
 // Elements whose content is text up to their end tag.
@@ -46,8 +45,8 @@ bool EndsImplicitly(std::string_view open, std::string_view next) {
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
 bool IsNameChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ':' ||
-         c == '-' || c == '_' || c == '.';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ':' || c == '-' ||
+         c == '_' || c == '.';
 }
 
 bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
@@ -111,9 +110,7 @@ class Scanner {
         self_closing = pos_ < s_.size() && s_[pos_] == '>';
       } else {
         ++count;
-        while (pos_ < s_.size() && !IsSpace(s_[pos_]) && s_[pos_] != '=' && s_[pos_] != '>' &&
-               s_[pos_] != '/')
-          ++pos_;
+        while (pos_ < s_.size() && !IsSpace(s_[pos_]) && s_[pos_] != '=' && s_[pos_] != '>' && s_[pos_] != '/') ++pos_;
         while (pos_ < s_.size() && IsSpace(s_[pos_])) ++pos_;
         if (pos_ < s_.size() && s_[pos_] == '=') SkipValue();
       }

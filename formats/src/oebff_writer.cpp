@@ -15,8 +15,7 @@ int HexValue(char c) {
 }
 
 bool EscapeAt(std::string_view text, size_t i) {
-  return text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
-         HexValue(text[i + 2]) >= 0;
+  return text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0;
 }
 
 // Bytes that cannot stand for themselves inside the quoted href: the reader
@@ -71,16 +70,18 @@ std::string OEBFFContainerHeader() {
   return std::string("MIME-Version: 1.0\r\n") +
          "Content-Type: multipart/related;\r\n"
          "\ttype=\"application/x-oeb1\";\r\n"
-         "\tstart=\"" + kOEBFFStart + "\";\r\n"
-         "\tboundary=\"" + kOEBFFBoundary + "\"\r\n";
+         "\tstart=\"" +
+         kOEBFFStart +
+         "\";\r\n"
+         "\tboundary=\"" +
+         kOEBFFBoundary + "\"\r\n";
 }
 
 std::string OEBFFPackagePartHeader() {
   return Delimiter() + "Content-Type: text/xml\r\nContent-ID: " + kOEBFFStart + "\r\n\r\n";
 }
 
-std::string OEBFFFilePartHeader(std::string_view content_type, std::string_view oeb_id,
-                                std::string_view href) {
+std::string OEBFFFilePartHeader(std::string_view content_type, std::string_view oeb_id, std::string_view href) {
   std::string text = Delimiter();
   text.append("Content-Type: ").append(content_type).append("\r\n");
   text.append("Content-OEB-ID: ").append(oeb_id).append("\r\n");

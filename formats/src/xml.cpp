@@ -2,16 +2,16 @@
 
 #include <sstream>
 
-#include "vellix/formats/file_io.h"
-#include "vellix/formats/html_cleanup.h"
 #include "vellix/formats/ascii.h"
 #include "vellix/formats/codepage.h"
+#include "vellix/formats/file_io.h"
+#include "vellix/formats/html_cleanup.h"
 
 namespace vellix {
 namespace {
 
-constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_declaration |
-                                 pugi::parse_doctype | pugi::parse_comments | pugi::parse_pi;
+constexpr unsigned kParseFlags =
+    pugi::parse_default | pugi::parse_declaration | pugi::parse_doctype | pugi::parse_comments | pugi::parse_pi;
 
 // The encoding named by the XML declaration at the start of `bytes`.
 std::string DeclaredEncoding(std::string_view bytes) {
@@ -42,15 +42,15 @@ void Parse(std::string_view bytes, XmlDocument& doc) {
   doc.parsed = false;
   pugi::xml_encoding encoding = pugi::encoding_utf8;
   std::string converted;
-  bool bom16 = bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') ||
-                                     (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
+  bool bom16 =
+      bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
   if (bom16) {
     encoding = pugi::encoding_auto;
   } else {
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
     std::string declared = DeclaredEncoding(bytes);
-    if (declared == "iso-8859-1" || declared == "latin1" || declared == "windows-1252" ||
-        declared == "cp1252" || declared == "us-ascii") {
+    if (declared == "iso-8859-1" || declared == "latin1" || declared == "windows-1252" || declared == "cp1252" ||
+        declared == "us-ascii") {
       converted = Cp1252ToUtf8(bytes);
       bytes = converted;
     } else if (!declared.empty() && declared != "utf-8" && declared != "utf8") {
@@ -59,16 +59,13 @@ void Parse(std::string_view bytes, XmlDocument& doc) {
       return;
     }
   }
-  pugi::xml_parse_result result =
-      doc.dom.load_buffer(bytes.data(), bytes.size(), kParseFlags, encoding);
+  pugi::xml_parse_result result = doc.dom.load_buffer(bytes.data(), bytes.size(), kParseFlags, encoding);
   doc.parsed = result && HasOneDocumentElement(doc.dom);
 }
 
 struct StringWriter : pugi::xml_writer {
   std::string text;
-  void write(const void* data, size_t size) override {
-    text.append(static_cast<const char*>(data), size);
-  }
+  void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
 };
 
 // Past this depth a saved document is written raw, without line breaks or
@@ -142,8 +139,7 @@ std::string_view LocalName(const pugi::xml_node& node) {
 std::string NamespaceOf(const pugi::xml_node& element) {
   std::string_view name = element.name();
   size_t colon = name.find(':');
-  std::string attribute =
-      colon == std::string_view::npos ? "xmlns" : "xmlns:" + std::string(name.substr(0, colon));
+  std::string attribute = colon == std::string_view::npos ? "xmlns" : "xmlns:" + std::string(name.substr(0, colon));
   for (pugi::xml_node n = element; n && n.type() == pugi::node_element; n = n.parent())
     if (pugi::xml_attribute a = n.attribute(attribute.c_str())) return a.value();
   return "";

@@ -5,14 +5,11 @@
 namespace vellix {
 
 std::string Application::DskDirectory() {
-  return ReadUserSetting("HKEY_CURRENT_USER\\Software\\OrvoTools\\Vellixlibrarian\\Locations\\DsK")
-      .value_or("");
+  return ReadUserSetting("HKEY_CURRENT_USER\\Software\\OrvoTools\\Vellixlibrarian\\Locations\\DsK").value_or("");
 }
 
 std::string Application::BookshelfDirectory() {
-  return ReadUserSetting(
-             "HKEY_CURRENT_USER\\Software\\OrvoTools\\Vellixlibrarian\\Locations\\BookShelf")
-      .value_or("");
+  return ReadUserSetting("HKEY_CURRENT_USER\\Software\\OrvoTools\\Vellixlibrarian\\Locations\\BookShelf").value_or("");
 }
 
 }  // namespace vellix

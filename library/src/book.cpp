@@ -5,18 +5,18 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "vellix/formats/book_format.h"
-#include "vellix/formats/file_io.h"
-#include "vellix/formats/codepage.h"
-#include "vellix/error.h"
-#include "vellix/formats/markup.h"
 #include "install.h"
-#include "vellix/package.h"
-#include "text_document.h"
-#include "vellix/formats/ascii.h"
 #include "mime.h"
-#include "vellix/formats/xml.h"
+#include "text_document.h"
+#include "vellix/error.h"
+#include "vellix/formats/ascii.h"
+#include "vellix/formats/book_format.h"
+#include "vellix/formats/codepage.h"
+#include "vellix/formats/file_io.h"
+#include "vellix/formats/markup.h"
 #include "vellix/formats/oebff_writer.h"
+#include "vellix/formats/xml.h"
+#include "vellix/package.h"
 
 namespace vellix {
 namespace {
@@ -30,9 +30,7 @@ std::string SiblingPath(const std::string& path, const std::string& extension) {
   return (folder / (p.stem().string() + extension)).string();
 }
 
-std::string DeviceField(std::string_view raw) {
-  return EscapeMarkup(Cp1252ToUtf8(TrimSpaces(raw)));
-}
+std::string DeviceField(std::string_view raw) { return EscapeMarkup(Cp1252ToUtf8(TrimSpaces(raw))); }
 
 }  // namespace
 
@@ -59,8 +57,7 @@ void Book::Load(const std::string& book_path) {
       file.reset();
       NamingFile(book_path, [&] { LoadPackageMetadata(book_path); });
     }
-  } else if (is_folder && book_path.size() >= 3 &&
-             LowerAscii(book_path.substr(book_path.size() - 3)) == "res") {
+  } else if (is_folder && book_path.size() >= 3 && LowerAscii(book_path.substr(book_path.size() - 3)) == "res") {
     path_ = book_path;
     extension_ = "res";
     LoadBookFolder();
@@ -108,9 +105,8 @@ bool Book::LoadBookFolder() {
   if (!S_ISREG(st.st_mode)) return false;
   std::string information = ReadWholeFile(information_path);
   NamingFile(information_path, [&] {
-    SetInformation(information.size() > kRsrcInfStringsOffset
-                       ? information.substr(kRsrcInfStringsOffset)
-                       : std::string());
+    SetInformation(information.size() > kRsrcInfStringsOffset ? information.substr(kRsrcInfStringsOffset)
+                                                              : std::string());
   });
   size_ = 0;
   pages_ = 0;
@@ -126,8 +122,7 @@ void Book::Save(const std::string& destination) {
   if (dest.empty()) dest = SiblingPath(path_, ".imp");
   if (extension_ == "res") {
     WriteBookFile(path_, dest);
-  } else if (extension_ == "htm" || extension_ == "html" || extension_ == "odf" ||
-             extension_ == "opf") {
+  } else if (extension_ == "htm" || extension_ == "html" || extension_ == "odf" || extension_ == "opf") {
     Raise(kNotSupported, "Publishing documents and packages is not available in this build");
   }
   // Book files, containers, text and unknown kinds: nothing to write.
@@ -207,8 +202,10 @@ bool Book::ExtractMetadata(const std::string& document, std::string& title, std:
       pugi::xml_attribute content = EitherCase(child, "content", "CONTENT");
       if (!name || !content) continue;
       std::string key = LowerAscii(name.value());
-      if (key == "author") a = content.value();
-      else if (key == "genre") c = content.value();
+      if (key == "author")
+        a = content.value();
+      else if (key == "genre")
+        c = content.value();
     }
   }
   title = t;
@@ -239,8 +236,7 @@ void Book::ConvertTxtToHtm(const std::string& htm_file) {
   DocumentWriter document([&out](std::string_view bytes) { out.Write(bytes); });
   document.Begin(title_, author_, category_, style);
   TextDecoder decoder(scan.Result());
-  for (uint64_t at = 0; at < text.size(); at += kPiece)
-    document.Text(decoder.Feed(text.ReadUpTo(at, kPiece)));
+  for (uint64_t at = 0; at < text.size(); at += kPiece) document.Text(decoder.Feed(text.ReadUpTo(at, kPiece)));
   document.Text(decoder.Finish());
   document.End();
   out.Commit();
@@ -273,8 +269,7 @@ std::string Book::CreatePackageFromDocument(const std::string& document) const {
   package.initialID(18838);
   package.SetDefaultPackage((std::filesystem::path(LibraryFolder()) / "dtds/default.opf").string());
   package.SetPackagePath(opf);
-  package.CreatePackage(document, std::filesystem::path(document).stem().string(), title_, author_,
-                        category_);
+  package.CreatePackage(document, std::filesystem::path(document).stem().string(), title_, author_, category_);
   return opf;
 }
 
@@ -335,8 +330,7 @@ std::vector<ManifestPart> ReadManifest(const std::string& opf, const std::string
 
 }  // namespace
 
-std::vector<std::string> Book::BuildOEBFile(const std::string& file_name,
-                                            const std::string& directory,
+std::vector<std::string> Book::BuildOEBFile(const std::string& file_name, const std::string& directory,
                                             const PackProgress& progress) const {
   std::string opf = (std::filesystem::path(directory) / (file_name + ".opf")).string();
   std::string container = (std::filesystem::path(directory) / (file_name + ".oeb")).string();

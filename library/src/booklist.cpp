@@ -3,11 +3,11 @@
 #include <ctime>
 #include <filesystem>
 
-#include "vellix/formats/book_format.h"
 #include "booklist_lines.h"
-#include "vellix/formats/file_io.h"
-#include "vellix/formats/codepage.h"
 #include "vellix/error.h"
+#include "vellix/formats/book_format.h"
+#include "vellix/formats/codepage.h"
+#include "vellix/formats/file_io.h"
 #include "vellix/settings.h"
 
 namespace vellix {
@@ -32,8 +32,7 @@ std::string ShelfRecord(const std::string& base_url, const std::string& path) {
       periodical = r.issue_number != 0 && r.issue_number != -1;
     }
     std::string author = AuthorOf(s);
-    std::string address = base_url + "?BOOK_ID=" + s[0] + "&SOURCE_ID=" + source_id +
-                          "&SOURCE_TYPE=" + source_type;
+    std::string address = base_url + "?BOOK_ID=" + s[0] + "&SOURCE_ID=" + source_id + "&SOURCE_TYPE=" + source_type;
     std::string line = source_id + ":" + source_type + ":" + s[0];
     for (const std::string* column : {&s[3], &author, &s[1]}) line += "\t" + *column;
     line += "\t" + std::to_string(file.size());
@@ -73,24 +72,26 @@ void WriteExport(const std::string& path, const Books& books, const std::string&
 
 std::string PagesAndSizeLine(int16_t pages, int32_t size, bool encrypted) {
   return std::to_string(pages) + (pages == 1 ? " page, " : " pages, ") +
-         std::to_string(KilobytesRoundedHalfEven(size)) + " KB" +
-         (encrypted ? "<br />" : ", Not Encrypted<br />");
+         std::to_string(KilobytesRoundedHalfEven(size)) + " KB" + (encrypted ? "<br />" : ", Not Encrypted<br />");
 }
 
 std::string EscapeUrl(std::string_view address) {
   std::string out;
   out.reserve(address.size() + 16);
   for (char c : address) {
-    if (c == '-') out += "%2D";
-    else if (c == '_') out += "%5F";
-    else out += c;
+    if (c == '-')
+      out += "%2D";
+    else if (c == '_')
+      out += "%5F";
+    else
+      out += c;
   }
   return out;
 }
 
 std::string Book::BookshelfItem(const std::string& base_url) const {
-  return "None:" + book_id_ + "\t" + title_ + "\t" + author_ + "\t" + category_ + "\t" +
-         std::to_string(size_) + "\t" + base_url + file_name_ + "\t1\t17";
+  return "None:" + book_id_ + "\t" + title_ + "\t" + author_ + "\t" + category_ + "\t" + std::to_string(size_) + "\t" +
+         base_url + file_name_ + "\t1\t17";
 }
 
 std::string Bookshelf::BookshelfText() const {
@@ -124,8 +125,7 @@ void Bookshelf::CreateBooklist(const std::string& path) {
   line("</style>");
   line("</head>");
   line("<body>");
-  line("<footer><span style=\"font-family:smallfont; text-align:center\">" + path +
-       "</span></footer>");
+  line("<footer><span style=\"font-family:smallfont; text-align:center\">" + path + "</span></footer>");
   line("<div style=\"oeb-column-number:2\">");
   std::string category;
   for (const auto& book : *books_) {

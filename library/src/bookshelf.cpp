@@ -4,13 +4,13 @@
 
 #include <filesystem>
 
+#include "sort.h"
+#include "vellix/error.h"
+#include "vellix/formats/ascii.h"
 #include "vellix/formats/book_format.h"
+#include "vellix/formats/codepage.h"
 #include "vellix/formats/file_io.h"
 #include "vellix/formats/random.h"
-#include "sort.h"
-#include "vellix/formats/ascii.h"
-#include "vellix/formats/codepage.h"
-#include "vellix/error.h"
 
 namespace vellix {
 namespace {

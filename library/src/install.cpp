@@ -8,8 +8,7 @@ namespace vellix {
 
 std::string LibraryFolder() {
   Dl_info info{};
-  if (::dladdr(reinterpret_cast<const void*>(&LibraryFolder), &info) == 0 || !info.dli_fname)
-    return ".";
+  if (::dladdr(reinterpret_cast<const void*>(&LibraryFolder), &info) == 0 || !info.dli_fname) return ".";
   return std::filesystem::path(info.dli_fname).parent_path().string();
 }
 

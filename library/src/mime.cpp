@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "vellix/error.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/oebff_writer.h"
-#include "vellix/error.h"
 
 namespace vellix {
 
@@ -35,8 +35,7 @@ void MIME::PutMimeFileHeader(const std::string& content_type, const std::string&
                              const std::string& content_disposition) {
   if (state_ != 2 && state_ != 3) return;
   // The href is a URI: its UTF-8 bytes are percent-encoded where needed.
-  Write(OEBFFFilePartHeader(Utf8ToCp1252Lossy(content_type), Utf8ToCp1252Lossy(oeb),
-                            content_disposition));
+  Write(OEBFFFilePartHeader(Utf8ToCp1252Lossy(content_type), Utf8ToCp1252Lossy(oeb), content_disposition));
   state_ = 3;
 }
 
@@ -54,8 +53,8 @@ void MIME::AttachFile(const std::string& file_path) {
     offset += piece.size();
     std::string searched = carried + piece;
     if (searched.find(delimiter) != std::string::npos)
-      Raise(kInvalidArgument, "The file \"" + file_path +
-                                  "\" holds the container's part delimiter and cannot be packed");
+      Raise(kInvalidArgument,
+            "The file \"" + file_path + "\" holds the container's part delimiter and cannot be packed");
     carried = searched.substr(searched.size() - std::min(searched.size(), delimiter.size() - 1));
     out_->Write(piece);
   }

@@ -4,9 +4,9 @@
 #include <functional>
 #include <unordered_set>
 
+#include "vellix/error.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/file_io.h"
-#include "vellix/error.h"
 #include "vellix/formats/random.h"
 #include "vellix/formats/xml.h"
 
@@ -123,8 +123,7 @@ void AppendText(pugi::xml_node element, const std::string& text) {
   element.append_child(pugi::node_pcdata).set_value(text.c_str());
 }
 
-void ForEachElement(const pugi::xml_node& root, const char* name,
-                    const std::function<void(pugi::xml_node)>& visit) {
+void ForEachElement(const pugi::xml_node& root, const char* name, const std::function<void(pugi::xml_node)>& visit) {
   for (pugi::xml_node n = root.first_child(); n;) {
     if (n.type() == pugi::node_element && std::string_view(n.name()) == name) visit(n);
     // Depth-first, document order, without recursion.
@@ -146,9 +145,8 @@ std::string Package::NextItemId() {
   return "i" + std::to_string(counter_);
 }
 
-void Package::CreatePackage(const std::string& source, const std::string& package_name,
-                            const std::string& title, const std::string& author,
-                            const std::string& category) {
+void Package::CreatePackage(const std::string& source, const std::string& package_name, const std::string& title,
+                            const std::string& author, const std::string& category) {
   RequireUtf8(title, "title");
   RequireUtf8(author, "author");
   RequireUtf8(category, "category");
@@ -180,8 +178,7 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
       pugi::xml_attribute link = a.attribute("href");
       if (!link || !IsFile((std::filesystem::path(folder) / link.value()).string())) return;
       std::string link_href = link.value();
-      if (editor.AddItem(link_id, link_href, MediaTypeForHref(link_href)))
-        editor.AddSpineEntry(link_id);
+      if (editor.AddItem(link_id, link_href, MediaTypeForHref(link_href))) editor.AddSpineEntry(link_id);
     });
   }
 
@@ -196,11 +193,16 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
     std::string_view n = name.value();
     const std::string* value = nullptr;
     std::string publication = kGuidPrefix + g1, build = kGuidPrefix + g2;
-    if (n == "x-IKL-nameondisk") value = &package_name;
-    else if (n == "x-IKLMera-Publication-ID") value = &publication;
-    else if (n == "x-IKLMera-Build-ID") value = &build;
-    else if (n == "x-IKL-category") value = &category;
-    else if (n == "x-IKL-logdir" || n == "x-IKL-destdir") value = &folder;
+    if (n == "x-IKL-nameondisk")
+      value = &package_name;
+    else if (n == "x-IKLMera-Publication-ID")
+      value = &publication;
+    else if (n == "x-IKLMera-Build-ID")
+      value = &build;
+    else if (n == "x-IKL-category")
+      value = &category;
+    else if (n == "x-IKL-logdir" || n == "x-IKL-destdir")
+      value = &folder;
     if (!value) continue;
     pugi::xml_attribute content = meta.attribute("content");
     if (!content) content = meta.append_attribute("content");
@@ -209,15 +211,17 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
   for (pugi::xml_node dc : Required(metadata.child("dc-metadata"), package_path_).children()) {
     if (dc.type() != pugi::node_element) continue;
     std::string_view local = LocalName(dc);
-    if (local == "Identifier") AppendText(dc, dc.attribute("id") ? kGuidPrefix + g1 : g3);
-    else if (local == "Title") AppendText(dc, title);
-    else if (local == "Creator") AppendText(dc, author);
+    if (local == "Identifier")
+      AppendText(dc, dc.attribute("id") ? kGuidPrefix + g1 : g3);
+    else if (local == "Title")
+      AppendText(dc, title);
+    else if (local == "Creator")
+      AppendText(dc, author);
   }
   SaveXmlFile(doc, package_path_);
 }
 
-void Package::CompletePackage(const std::string& package, const std::string& book_name,
-                              const std::string& category) {
+void Package::CompletePackage(const std::string& package, const std::string& book_name, const std::string& category) {
   XmlDocument doc;
   LoadXmlFile(package, doc);
   if (!doc.parsed) return;
@@ -239,8 +243,7 @@ void Package::CompletePackage(const std::string& package, const std::string& boo
   SaveXmlFile(doc, package);
 }
 
-Variant Package::SetDirectory(const std::string& package, const std::string& destination,
-                              const std::string& logging) {
+Variant Package::SetDirectory(const std::string& package, const std::string& destination, const std::string& logging) {
   XmlDocument doc;
   LoadXmlFile(package, doc);
   pugi::xml_node x_metadata = doc.Root().child("metadata").child("x-metadata");

@@ -18,8 +18,7 @@ struct SettingPath {
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   if (s.size() < prefix.size()) return false;
   for (size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(s[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i])))
+    if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
       return false;
   return true;
 }
@@ -80,10 +79,18 @@ std::string UnescapeName(std::string_view s) {
           ok = ok && HexValue(s[k]) >= 0;
           v = v * 16 + static_cast<unsigned>(HexValue(s[k]));
         }
-        if (ok) { AppendUtf8(out, v); i += 5; continue; }
+        if (ok) {
+          AppendUtf8(out, v);
+          i += 5;
+          continue;
+        }
       }
       int h = HexValue(s[i + 1]), l = HexValue(s[i + 2]);
-      if (h >= 0 && l >= 0) { out += static_cast<char>(h * 16 + l); i += 2; continue; }
+      if (h >= 0 && l >= 0) {
+        out += static_cast<char>(h * 16 + l);
+        i += 2;
+        continue;
+      }
     }
     out += s[i] == '\\' ? '/' : s[i];
   }
@@ -97,21 +104,33 @@ std::string UnescapeValue(std::string_view s) {
   bool quoted = false;
   for (size_t i = 0; i < s.size(); ++i) {
     char c = s[i];
-    if (c == '"') { quoted = !quoted; continue; }
+    if (c == '"') {
+      quoted = !quoted;
+      continue;
+    }
     if (c == '\\' && i + 1 < s.size()) {
       char n = s[++i];
       switch (n) {
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case '0': out += '\0'; break;
+        case 'n':
+          out += '\n';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case '0':
+          out += '\0';
+          break;
         case 'x': {
           unsigned v = 0;
           while (i + 1 < s.size() && HexValue(s[i + 1]) >= 0) v = v * 16 + static_cast<unsigned>(HexValue(s[++i]));
           AppendUtf8(out, v & 0xFFFF);
           break;
         }
-        default: out += n;
+        default:
+          out += n;
       }
       continue;
     }

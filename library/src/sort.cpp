@@ -91,7 +91,8 @@ struct SortKeyMaker::Impl {
     if (text.empty() || text.find_first_of("0123456789") == std::string_view::npos)
       return std::nullopt;  // every accepted form carries digits
     if (auto iso = IsoDate(text)) return iso;
-    icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    icu::UnicodeString u =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     for (auto& format : date_formats) {
       icu::ParsePosition pos(0);
       UDate when = format->parse(u, pos);
@@ -113,8 +114,7 @@ SortKeyMaker::SortKeyMaker() : impl_(std::make_unique<Impl>()) {
   // The "C" locale's collation orders capitals before all small letters;
   // comparisons here ignore case, so it takes the language-neutral order.
   bool posix = std::string_view(locale.getVariant()) == "POSIX";
-  impl_->collator.reset(
-      icu::Collator::createInstance(posix ? icu::Locale::getRoot() : locale, status));
+  impl_->collator.reset(icu::Collator::createInstance(posix ? icu::Locale::getRoot() : locale, status));
   if (U_FAILURE(status)) impl_->collator.reset();
   if (impl_->collator) impl_->collator->setStrength(icu::Collator::SECONDARY);
   for (auto style : {icu::DateFormat::kShort, icu::DateFormat::kMedium, icu::DateFormat::kLong}) {
@@ -164,8 +164,7 @@ std::vector<size_t> SelectionSortOrder(const std::vector<std::string>& keys) {
   // Rank the keys once; equal keys share a rank.
   std::vector<size_t> by_key(n);
   for (size_t i = 0; i < n; ++i) by_key[i] = i;
-  std::sort(by_key.begin(), by_key.end(),
-            [&](size_t a, size_t b) { return keys[a] < keys[b]; });
+  std::sort(by_key.begin(), by_key.end(), [&](size_t a, size_t b) { return keys[a] < keys[b]; });
   std::vector<uint32_t> rank(n);
   for (size_t i = 1; i < n; ++i)
     rank[by_key[i]] = rank[by_key[i - 1]] + (keys[by_key[i - 1]] < keys[by_key[i]] ? 1 : 0);
@@ -177,7 +176,7 @@ std::vector<size_t> SelectionSortOrder(const std::vector<std::string>& keys) {
   while (leaves < n) leaves <<= 1;
   constexpr uint32_t kDone = std::numeric_limits<uint32_t>::max();
   std::vector<uint32_t> value(leaves, kDone);  // rank at each position
-  std::vector<uint32_t> tree(2 * leaves);       // position of the minimum below a node
+  std::vector<uint32_t> tree(2 * leaves);      // position of the minimum below a node
   for (size_t i = 0; i < n; ++i) {
     order[i] = i;
     value[i] = rank[i];

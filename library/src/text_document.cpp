@@ -73,8 +73,7 @@ void SplitOnCharacters(std::string& pending, std::string_view bytes, F&& whole) 
 }  // namespace
 
 void TextEncodingScan::Feed(std::string_view bytes) {
-  if (first_.size() < kByteOrderMark.size())
-    first_.append(bytes.substr(0, kByteOrderMark.size() - first_.size()));
+  if (first_.size() < kByteOrderMark.size()) first_.append(bytes.substr(0, kByteOrderMark.size() - first_.size()));
   if (!valid_) return;
   SplitOnCharacters(pending_, bytes, [this](std::string_view s) {
     if (valid_ && !IsValidUtf8(s)) valid_ = false;
@@ -129,11 +128,20 @@ void AppendXmlAscii(std::string& out, std::string_view utf8, bool escape_markup)
     unsigned char b = utf8[i];
     if (b < 0x80) {
       switch (b) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case 0x7F: out += "&#127;"; break;
-        default: out += ' ';  // a control character XML cannot carry
+        case '&':
+          out += "&amp;";
+          break;
+        case '<':
+          out += "&lt;";
+          break;
+        case '>':
+          out += "&gt;";
+          break;
+        case 0x7F:
+          out += "&#127;";
+          break;
+        default:
+          out += ' ';  // a control character XML cannot carry
       }
       ++i;
       continue;
@@ -162,8 +170,7 @@ std::string XmlAscii(std::string_view utf8) {
   return out;
 }
 
-void DocumentWriter::Begin(const std::string& title, const std::string& author,
-                           const std::string& category,
+void DocumentWriter::Begin(const std::string& title, const std::string& author, const std::string& category,
                            const std::optional<std::string>& style_sheet) {
   auto line = [this](std::string_view s) {
     out_.append(s);
@@ -248,9 +255,8 @@ void DocumentWriter::Send() {
   out_.clear();
 }
 
-std::string ConvertedDocument(std::string_view text, const std::string& title,
-                              const std::string& author, const std::string& category,
-                              const std::optional<std::string>& style_sheet) {
+std::string ConvertedDocument(std::string_view text, const std::string& title, const std::string& author,
+                              const std::string& category, const std::optional<std::string>& style_sheet) {
   std::string out;
   out.reserve(text.size() + text.size() / 8 + 512);
   DocumentWriter writer([&out](std::string_view s) { out.append(s); });

@@ -78,8 +78,7 @@ class DocumentWriter {
 };
 
 // The converted document for `text` (UTF-8), with the optional style sheet.
-std::string ConvertedDocument(std::string_view text, const std::string& title,
-                              const std::string& author, const std::string& category,
-                              const std::optional<std::string>& style_sheet);
+std::string ConvertedDocument(std::string_view text, const std::string& title, const std::string& author,
+                              const std::string& category, const std::optional<std::string>& style_sheet);
 
 }  // namespace vellix

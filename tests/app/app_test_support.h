@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "test_util.h"
 #include "platform_dialogs.h"
+#include "test_util.h"
 
 // Answers every platform dialog from a script and records what was asked.
 struct FakePlatformDialogs : PlatformDialogs {
@@ -26,14 +26,11 @@ struct FakePlatformDialogs : PlatformDialogs {
     asked << prompt;
     return Answer();
   }
-  QString SaveFileName(QWidget*, const QString&, const QString& proposed,
-                       const QString& filter) override {
+  QString SaveFileName(QWidget*, const QString&, const QString& proposed, const QString& filter) override {
     asked << proposed + "|" + filter;
     return Answer();
   }
-  void ShowMessage(QWidget*, const QString& title, const QString& text) override {
-    messages << title + ": " + text;
-  }
+  void ShowMessage(QWidget*, const QString& title, const QString& text) override { messages << title + ": " + text; }
   void OpenUrl(const QUrl& url) override { opened.push_back(url); }
   // Left open by the script, the dialog is closed as by its close box.
   int RunModal(QDialog& dialog) override {
@@ -52,8 +49,8 @@ using namespace vellix::fixtures;
 inline QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 // Points the settings at `config_home` and records the values given there.
-inline void WriteSettings(const std::string& config_home, const std::string& bookshelf,
-                          const std::string& dsk = "", const std::string& remote_url = "") {
+inline void WriteSettings(const std::string& config_home, const std::string& bookshelf, const std::string& dsk = "",
+                          const std::string& remote_url = "") {
   qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_home));
   fs::create_directories(config_home + "/OrvoTools");
   WriteFile(config_home + "/OrvoTools/Vellixlibrarian.conf",
@@ -71,8 +68,7 @@ inline Info Titled(const std::string& title) {
 inline void MakeShelf(const std::string& folder, const QStringList& titles) {
   fs::create_directories(folder);
   for (int n = 0; n < titles.size(); ++n)
-    WriteFile(folder + "/BOOK" + std::to_string(n + 1) + ".imp",
-              SimpleBookFile(Titled(titles[n].toStdString())));
+    WriteFile(folder + "/BOOK" + std::to_string(n + 1) + ".imp", SimpleBookFile(Titled(titles[n].toStdString())));
 }
 
 inline void MakeBookFolder(const std::string& path, const std::string& title) {

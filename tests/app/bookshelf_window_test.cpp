@@ -77,9 +77,12 @@ class BookshelfWindowTest : public QObject {
     Start().show();
     Box()->setText(Q(Path("")));  // the temporary folder itself: no books
     Box()->setFocus();
-    const std::pair<char, QStringList> steps[] = {
-        {'s', {"Short"}}, {'h', {"Short"}}, {'e', {"Short"}},
-        {'l', {"Short"}}, {'f', {"apple", "banana", "Cherry"}}, {'x', {"apple", "banana", "Cherry"}}};
+    const std::pair<char, QStringList> steps[] = {{'s', {"Short"}},
+                                                  {'h', {"Short"}},
+                                                  {'e', {"Short"}},
+                                                  {'l', {"Short"}},
+                                                  {'f', {"apple", "banana", "Cherry"}},
+                                                  {'x', {"apple", "banana", "Cherry"}}};
     for (const auto& [key, listed] : steps) {
       QTest::keyClick(Box(), key);
       QCOMPARE(Listed(), listed);
@@ -133,12 +136,21 @@ class BookshelfWindowTest : public QObject {
     const QString text = "list.txt|Book List (*.txt)", web = "my.htm|Web Page (*.htm)";
     QTest::newRow("list") << "mnuExportBookList" << list << "out" << text
                           << QByteArray("\thttp://books.example/remote/BOOK1.imp\t1\t17\r\n");
-    QTest::newRow("list, no address") << "mnuExportBookList" << "" << "out" << "|Book List (*.txt)" << QByteArray();
+    QTest::newRow("list, no address") << "mnuExportBookList"
+                                      << ""
+                                      << "out"
+                                      << "|Book List (*.txt)" << QByteArray();
     QTest::newRow("list, cancelled") << "mnuExportBookList" << list << "" << text << QByteArray();
     QTest::newRow("list, unwritable") << "mnuExportBookList" << list << "no/out" << text << QByteArray();
-    QTest::newRow("document") << "mnuExport" << "" << "out" << web << QByteArray("<html>\r\n");
-    QTest::newRow("document, cancelled") << "mnuExport" << "" << "" << web << QByteArray();
-    QTest::newRow("document, unwritable") << "mnuExport" << "" << "no/out" << web << QByteArray();
+    QTest::newRow("document") << "mnuExport"
+                              << ""
+                              << "out" << web << QByteArray("<html>\r\n");
+    QTest::newRow("document, cancelled") << "mnuExport"
+                                         << ""
+                                         << "" << web << QByteArray();
+    QTest::newRow("document, unwritable") << "mnuExport"
+                                          << ""
+                                          << "no/out" << web << QByteArray();
   }
   // A cancel, a missing address or a failure writes nothing and says nothing.
   void exports() {

@@ -24,8 +24,7 @@ class ScreenshotTest : public QObject {
     widget.show();
     QVERIFY(QTest::qWaitForWindowExposed(&widget));
     for (QWidget* child : widget.findChildren<QWidget*>()) {
-      if (!child->isVisible() || !(qobject_cast<QAbstractButton*>(child) || qobject_cast<QLabel*>(child)))
-        continue;
+      if (!child->isVisible() || !(qobject_cast<QAbstractButton*>(child) || qobject_cast<QLabel*>(child))) continue;
       QSize need = child->minimumSizeHint();
       QVERIFY2(child->width() >= need.width() && child->height() >= need.height(),
                qPrintable(name + ": " + child->objectName() + " is clipped"));

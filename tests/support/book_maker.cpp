@@ -9,14 +9,11 @@ namespace vellix::fixtures {
 
 std::string U16(uint16_t v) { return {char(v >> 8), char(v & 0xFF)}; }
 
-std::string U32(uint32_t v) {
-  return {char(v >> 24), char((v >> 16) & 0xFF), char((v >> 8) & 0xFF), char(v & 0xFF)};
-}
+std::string U32(uint32_t v) { return {char(v >> 24), char((v >> 16) & 0xFF), char((v >> 8) & 0xFF), char(v & 0xFF)}; }
 
 std::string Info::Strings() const {
   std::string out;
-  for (const std::string* s :
-       {&id, &category, &third, &title, &author_last, &author_middle, &author_first}) {
+  for (const std::string* s : {&id, &category, &third, &title, &author_last, &author_middle, &author_first}) {
     out += *s;
     out += '\0';
   }
@@ -45,30 +42,27 @@ std::string StringResource(const std::string& text, uint16_t id) {
   return out;
 }
 
-std::string SourceRecord(const std::string& source, const std::string& type,
-                         std::optional<uint32_t> issue, const std::string& feed) {
+std::string SourceRecord(const std::string& source, const std::string& type, std::optional<uint32_t> issue,
+                         const std::string& feed) {
   return source + ":" + type + ":" + std::string("\x10\x20", 2) + std::string("\0\0\0\x02", 4) +
          U32(issue.value_or(0xFFFFFFFFu)) + feed + std::string(1, '\0') + "tail";
 }
 
-std::string BookFile(const std::string& info_area, const std::string& folder_name,
-                     const std::vector<Entry>& entries) {
+std::string BookFile(const std::string& info_area, const std::string& folder_name, const std::vector<Entry>& entries) {
   std::string out = U16(2) + "BOOKVREN" + std::string(8, '\0');
   out += U16(static_cast<uint16_t>(entries.size()));
   out += U16(static_cast<uint16_t>(folder_name.size()));
   out += U16(static_cast<uint16_t>(info_area.size()));
   out += info_area + folder_name;
   auto header = [](const Entry& e) {
-    return e.name + std::string(4, '\0') + U32(static_cast<uint32_t>(e.data.size())) + e.tag +
-           std::string(4, '\0');
+    return e.name + std::string(4, '\0') + U32(static_cast<uint32_t>(e.data.size())) + e.tag + std::string(4, '\0');
   };
   for (const Entry& e : entries) out += header(e);
   for (const Entry& e : entries) out += header(e) + e.data;
   return out;
 }
 
-std::string SimpleBookFile(const Info& info, const std::string& source_record,
-                           const std::string& data_fork) {
+std::string SimpleBookFile(const Info& info, const std::string& source_record, const std::string& data_fork) {
   std::vector<Entry> entries = {{"    ", "    ", data_fork}};
   if (!source_record.empty()) entries.push_back({"SRCR", "RSRC", StringResource(source_record)});
   return BookFile(CarriedBytes() + info.Strings(), "BOOK.RES", entries);
@@ -88,8 +82,7 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-void MakeBookFolder(const std::string& path, const std::string& rsrc_inf,
-                    const std::string& data_fork,
+void MakeBookFolder(const std::string& path, const std::string& rsrc_inf, const std::string& data_fork,
                     const std::vector<std::pair<std::string, std::string>>& resources) {
   std::filesystem::create_directories(path);
   WriteFile(path + "/RSRC.INF", rsrc_inf);

@@ -39,8 +39,8 @@ std::string StringResource(const std::string& text, uint16_t id = 128);
 
 // Source data of a periodical: "<source>:<type>:" + marker 00 00 00 02 +
 // issue + feed id + NUL. No issue gives FF FF FF FF.
-std::string SourceRecord(const std::string& source, const std::string& type,
-                         std::optional<uint32_t> issue, const std::string& feed);
+std::string SourceRecord(const std::string& source, const std::string& type, std::optional<uint32_t> issue,
+                         const std::string& feed);
 
 struct Entry {
   std::string name;  // four bytes; "    " for the data fork
@@ -50,8 +50,7 @@ struct Entry {
 
 // A whole book file: header, information area (carried bytes + strings),
 // folder name, directory, data blocks.
-std::string BookFile(const std::string& info_area, const std::string& folder_name,
-                     const std::vector<Entry>& entries);
+std::string BookFile(const std::string& info_area, const std::string& folder_name, const std::vector<Entry>& entries);
 // A book file whose information area is CarriedBytes() + info.Strings(),
 // with an optional RSRC string resource holding `source_record`.
 std::string SimpleBookFile(const Info& info, const std::string& source_record = "",
@@ -61,8 +60,7 @@ void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 
 // A book folder: RSRC.INF, DATA.FRK and the given resource files.
-void MakeBookFolder(const std::string& path, const std::string& rsrc_inf,
-                    const std::string& data_fork,
+void MakeBookFolder(const std::string& path, const std::string& rsrc_inf, const std::string& data_fork,
                     const std::vector<std::pair<std::string, std::string>>& resources = {});
 
 }  // namespace vellix::fixtures

@@ -25,14 +25,15 @@ int main(int argc, char** argv) {
       {"ALICEWON.imp", {"ALICE01", "Fiction", "", "Alice's Adventures in Wonderland", "Carroll", "", "Lewis"}, ""},
       {"PRIDEPRJ.imp", {"PRIDE02", "Fiction", "", "Pride and Prejudice", "Austen", "", "Jane"}, ""},
       {"ORIGINSP.imp", {"ORIGIN03", "Science", "", "On the Origin of Species", "Darwin", "", "Charles"}, ""},
-      {"DAILYNEW.imp", {"DN0304", "News", "", "Daily News", "2002-03-04", "", "Daily,"},
+      {"DAILYNEW.imp",
+       {"DN0304", "News", "", "Daily News", "2002-03-04", "", "Daily,"},
        SourceRecord("SRC7", "P", 7, "dailynews")},
-      {"DAILYOLD.imp", {"DN0301", "News", "", "Daily News", "2002-03-01", "", "Daily,"},
+      {"DAILYOLD.imp",
+       {"DN0301", "News", "", "Daily News", "2002-03-01", "", "Daily,"},
        SourceRecord("SRC7", "P", 6, "dailynews")},
       {"SALTPEPR.imp", {"SALT05", "cooking", "", "Salt & Pepper", "Cook", "", "A."}, ""},
   };
-  for (const Sample& s : samples)
-    WriteFile(shelf + "/" + s.file, SimpleBookFile(s.info, s.source, "sample data fork"));
+  for (const Sample& s : samples) WriteFile(shelf + "/" + s.file, SimpleBookFile(s.info, s.source, "sample data fork"));
 
   Info folder_info{"SRC1:B:TIME06", "Fiction", "", "The Time Machine", "Wells", "G.", "H."};
   MakeBookFolder(shelf + "/TIMEMACH.RES", RsrcInf(folder_info), "sample data fork",

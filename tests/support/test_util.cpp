@@ -43,8 +43,7 @@ std::vector<std::string> Names(const std::string& folder) {
   return out;
 }
 
-ToolOutcome RunTool(const std::string& program, const std::vector<std::string>& args,
-                    const std::string& locale) {
+ToolOutcome RunTool(const std::string& program, const std::vector<std::string>& args, const std::string& locale) {
   TempDir streams;  // the two output streams go to files: no pipe to deadlock on
   std::string out = streams / "stdout", err = streams / "stderr";
   posix_spawn_file_actions_t actions;
@@ -109,8 +108,7 @@ bool XmlWellFormed(const std::string& path) {
 
 void ExpectGolden(const std::string& name, std::string actual, const Placeholders& placeholders) {
   for (const auto& [text, placeholder] : placeholders)
-    for (size_t at = 0; !text.empty() && (at = actual.find(text, at)) != std::string::npos;
-         at += placeholder.size())
+    for (size_t at = 0; !text.empty() && (at = actual.find(text, at)) != std::string::npos; at += placeholder.size())
       actual.replace(at, text.size(), placeholder);
   std::string path = std::string(VELLIX_TEST_DATA) + "/" + name;
   if (std::getenv("VELLIX_UPDATE_GOLDEN")) {
@@ -131,9 +129,8 @@ const std::string kDelimiter = std::string("--") + kBoundary;
 }  // namespace
 
 std::string ContainerHeader() {
-  return "MIME-Version: 1.0" + kCrLf + "Content-Type: multipart/related;" + kCrLf +
-         "\ttype=\"application/x-oeb1\";" + kCrLf + "\tstart=\"" + kStartId + "\";" + kCrLf +
-         "\tboundary=\"" + kBoundary + "\"" + kCrLf;
+  return "MIME-Version: 1.0" + kCrLf + "Content-Type: multipart/related;" + kCrLf + "\ttype=\"application/x-oeb1\";" +
+         kCrLf + "\tstart=\"" + kStartId + "\";" + kCrLf + "\tboundary=\"" + kBoundary + "\"" + kCrLf;
 }
 
 std::string PackageHeader() {

@@ -66,15 +66,14 @@ struct ToolOutcome {
 
 // Runs `program` (looked up on PATH without a slash) with `args`, no shell,
 // stdin from /dev/null. A non-empty `locale` replaces every locale variable.
-ToolOutcome RunTool(const std::string& program, const std::vector<std::string>& args,
-                    const std::string& locale = "");
+ToolOutcome RunTool(const std::string& program, const std::vector<std::string>& args, const std::string& locale = "");
 
 // One run of a command-line tool and what it must do. "@" in the arguments
 // and in the expected output stands for the test's folder.
 struct CliCase {
   std::vector<std::string> args;
   int code = 0;
-  std::string err = "";            // ECMAScript pattern for all of stderr
+  std::string err = "";                           // ECMAScript pattern for all of stderr
   std::optional<std::string> out = std::nullopt;  // all of stdout, byte for byte
   std::function<void(const ToolOutcome&)> check = nullptr;
   std::string locale = "";

@@ -9,20 +9,20 @@
 #include <vector>
 
 #include "ikpubx/oebff_reader.h"
-#include "vellix/formats/oebff_parser.h"
 #include "test_util.h"
+#include "vellix/formats/oebff_parser.h"
 #include "vellix/formats/windowed_file.h"
 
 namespace ikpubx {
 namespace {
 
 namespace fixtures = vellix::fixtures;
-using vellix::OEBFFParser;
-using vellix::WindowedFile;
 using fixtures::ContainerHeader;
 using fixtures::Footer;
 using fixtures::kBoundary;
 using fixtures::PackageHeader;
+using vellix::OEBFFParser;
+using vellix::WindowedFile;
 
 const std::string kPackage = "<?xml version=\"1.0\"?>\r\n<package/>";
 const std::string kDelimiter = std::string("--") + kBoundary;
@@ -72,8 +72,8 @@ class OEBFFReaderTest : public ::testing::Test {
 
   // A writer-made container whose second part has this header block.
   static std::string WithPartHeaders(const std::string& block) {
-    return ContainerHeader() + PackageHeader() + kPackage + "\r\n" + kDelimiter + "\r\n" + block + "\r\n" +
-           "body" + Footer();
+    return ContainerHeader() + PackageHeader() + kPackage + "\r\n" + kDelimiter + "\r\n" + block + "\r\n" + "body" +
+           Footer();
   }
 
   fixtures::TempDir folder_;
@@ -85,7 +85,7 @@ TEST_F(OEBFFReaderTest, WriterLayoutYieldsOnePartPerFileWithExactBodies) {
       {"text/x-oeb1-document", "ch1", "text/ch1.html", "<p>Hello</p>"},
       {"image/gif", "pic", "pic.gif", binary},
       {"text/css", "css", "style.css", "p { margin: 0 }\r\n"},  // loses its CR LF
-      {"text/plain", "missing", "gone.txt", ""},                 // empty body
+      {"text/plain", "missing", "gone.txt", ""},                // empty body
       {"text/plain", "crlf", "crlf.txt", "\r\n"},
   };
   fixtures::Container c = fixtures::MakeContainer(kPackage, items);
@@ -158,8 +158,7 @@ TEST_F(OEBFFReaderTest, ContainerHeaderCheck) {
       {"MIME-Version: 1.0\r\nContent-Type: multipart/mixed; " + kBoundaryParam + "\r\n", kOEBFFInvalidContainer},
       {"MIME-Version: 1.0\r\nContent-Type: multipart/related; type=\"text/html\"; " + kBoundaryParam + "\r\n",
        kOEBFFInvalidContainer},
-      {"MIME-Version: 1.0\r\nContent-Type: multipart/related; type=\"application/x-oeb1\"\r\n",
-       kOEBFFInvalidContainer},
+      {"MIME-Version: 1.0\r\nContent-Type: multipart/related; type=\"application/x-oeb1\"\r\n", kOEBFFInvalidContainer},
       {"MIME-Version: 1.0\r\nContent-Type: multipart/related\r\n", kOEBFFInvalidContainer},
       {type + kBoundaryParam + "\r\n", kOEBFFInvalidContainer},  // no MIME-Version
       {"mime-version: 1.0\r\n" + type + kBoundaryParam + "\r\n", kOEBFFInvalidContainer},
@@ -171,14 +170,14 @@ TEST_F(OEBFFReaderTest, ContainerHeaderCheck) {
 }
 
 TEST_F(OEBFFReaderTest, HeaderValues) {
-  auto reader = Read(WithContainerHeaders(ContainerHeader() +
-                                          "X-Blank: \"    \"\r\n"
-                                          "X-Lines: 'first\r\n\tsecond\r\n\tthird\r\n'\r\n"
-                                          "X-Tokens: abc def;\r\n\tghi\r\n"
-                                          "X-Param: name = \"it's\"; other='x'\r\n"));
+  auto reader = Read(WithContainerHeaders(ContainerHeader() + "X-Blank: \"    \"\r\n"
+                                                              "X-Lines: 'first\r\n\tsecond\r\n\tthird\r\n'\r\n"
+                                                              "X-Tokens: abc def;\r\n\tghi\r\n"
+                                                              "X-Param: name = \"it's\"; other='x'\r\n"));
   ASSERT_FALSE(reader->Failed()) << reader->Diagnostic();
-  EXPECT_NE(Describe(*reader->Root()).find("\nX-Blank=\nX-Lines=first second third\nX-Tokens=abcdefghi\n"
-                                            "X-Param=;name=it's;other=x\n"),
+  EXPECT_NE(Describe(*reader->Root())
+                .find("\nX-Blank=\nX-Lines=first second third\nX-Tokens=abcdefghi\n"
+                      "X-Param=;name=it's;other=x\n"),
             std::string::npos)
       << Describe(*reader->Root());
 }
@@ -197,8 +196,7 @@ TEST_F(OEBFFReaderTest, PartHeaderCheck) {
       {"Content-Type: image/gif\r\ncontent-oeb-id: a\r\n" + disposition, kOEBFFInvalidPart},
       {"Content-OEB-ID: a\r\n" + disposition, kOEBFFInvalidPart},
       {"Content-Type: image/gif\r\nContent-OEB-ID: a\r\nContent-Disposition: inline\r\n", kOEBFFInvalidPart},
-      {"Content-Type: image/gif\r\nContent-OEB-ID: a\r\nContent-Disposition: file=\"a.gif\"\r\n",
-       kOEBFFInvalidPart},
+      {"Content-Type: image/gif\r\nContent-OEB-ID: a\r\nContent-Disposition: file=\"a.gif\"\r\n", kOEBFFInvalidPart},
       {"Content-Type: application/x-gzip\r\nContent-OEB-ID: a\r\n" + disposition, kOEBFFInvalidPart},
       {"Content-Uncompressed-Type: image/gif\r\nContent-Type: application/x-gzip\r\nContent-OEB-ID: a\r\n" +
            disposition,

@@ -63,8 +63,7 @@ class Bookshelf : public Object {
   // the path written. Throws 91 before a successful Load() and 53 when
   // `folder` is no book folder, both before anything is written; a book
   // file written before a later failure stays.
-  std::shared_ptr<vellix::Book> AddBookFolder(const std::string& folder,
-                                              std::string* book_file = nullptr);
+  std::shared_ptr<vellix::Book> AddBookFolder(const std::string& folder, std::string* book_file = nullptr);
 
   // Sets Directory and keeps the folder's file list; a missing folder sets
   // Directory to "" and keeps the old list.

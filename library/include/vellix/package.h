@@ -33,20 +33,17 @@ class Package : public Object {
   // manifest, x-metadata or dc-metadata, 6 when the item counter passes
   // 32767, and 5 when the title, author or category is not valid UTF-8 or
   // the source document is too tangled to clean up.
-  void CreatePackage(const std::string& source, const std::string& package_name,
-                     const std::string& title, const std::string& author,
-                     const std::string& category);
+  void CreatePackage(const std::string& source, const std::string& package_name, const std::string& title,
+                     const std::string& author, const std::string& category);
 
   // Ensures the second (book) identifier and writes the build settings.
   // A fixed setting always overwrites; an empty category or book name never
   // erases a stored one. Does nothing when the package does not parse.
-  void CompletePackage(const std::string& package, const std::string& book_name,
-                       const std::string& category);
+  void CompletePackage(const std::string& package, const std::string& book_name, const std::string& category);
 
   // Writes the destination and log folders. Throws 91 when the package
   // does not load or lacks either setting. Returns an empty variant.
-  Variant SetDirectory(const std::string& package, const std::string& destination,
-                       const std::string& logging);
+  Variant SetDirectory(const std::string& package, const std::string& destination, const std::string& logging);
 
  private:
   std::string NextItemId();

@@ -43,8 +43,8 @@ class Variant {
   const std::shared_ptr<Object>& AsObject() const;
 
  private:
-  std::variant<std::monostate, int64_t, bool, std::string, std::vector<uint8_t>,
-               std::vector<Variant>, std::shared_ptr<Object>>
+  std::variant<std::monostate, int64_t, bool, std::string, std::vector<uint8_t>, std::vector<Variant>,
+               std::shared_ptr<Object>>
       value_;
 };
 

@@ -63,8 +63,7 @@ std::string NewResourceName(const std::string& folder);
 
 // Writes a string resource holding `text` as string 128. Throws 6 when the
 // text is longer than 223 bytes.
-void WriteStringResource(const std::string& folder, const std::string& name,
-                         std::string_view text);
+void WriteStringResource(const std::string& folder, const std::string& name, std::string_view text);
 
 // Converts the book folder into one book file at `dest`, which is replaced
 // only when the new file is complete.

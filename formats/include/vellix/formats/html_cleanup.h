@@ -32,9 +32,9 @@ inline constexpr size_t kCleanUpMaxAttributes = 256;
 // What the pre-scan found. It follows the HTML rules for implied end tags
 // only roughly: it bounds libtidy's work, it does not parse.
 struct MarkupShape {
-  size_t depth = 0;             // most elements open at once
-  size_t repeated_inline = 0;   // inline elements re-opened in later blocks
-  size_t attributes = 0;        // most attributes on one tag
+  size_t depth = 0;            // most elements open at once
+  size_t repeated_inline = 0;  // inline elements re-opened in later blocks
+  size_t attributes = 0;       // most attributes on one tag
   bool WithinLimits() const {
     return depth <= kCleanUpMaxDepth && repeated_inline <= kCleanUpMaxRepeatedInline &&
            attributes <= kCleanUpMaxAttributes;

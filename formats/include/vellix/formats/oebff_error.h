@@ -11,19 +11,19 @@ namespace vellix {
 
 enum OEBFFError : int32_t {
   kOEBFFNoError = 0,
-  kOEBFFUnexpectedEnd = 1,           // NUL or end of file inside a quoted string
-  kOEBFFInvalidMimeTypeHeader = 2,   // not raised by the reader
+  kOEBFFUnexpectedEnd = 1,          // NUL or end of file inside a quoted string
+  kOEBFFInvalidMimeTypeHeader = 2,  // not raised by the reader
   kOEBFFMissingMimeTypeAttributes = 3,
   kOEBFFNoEqualSign = 4,
-  kOEBFFInvalidAttributeValue = 5,   // a value that is neither token nor quoted string
-  kOEBFFIllegalCharacter = 6,        // a byte a quoted string may not hold
+  kOEBFFInvalidAttributeValue = 5,  // a value that is neither token nor quoted string
+  kOEBFFIllegalCharacter = 6,       // a byte a quoted string may not hold
   kOEBFFInvalidFileInContainer = 7,
-  kOEBFFInvalidMimeHeaders = 8,      // a header line without name, ":" or blank
+  kOEBFFInvalidMimeHeaders = 8,  // a header line without name, ":" or blank
   kOEBFFInvalidQuotedValue = 9,
-  kOEBFFInvalidContainer = 10,       // bad container headers or missing delimiter
-  kOEBFFInvalidPart = 11,            // a part's headers fail their check
-  kOEBFFFileNotFound = 12,           // the container cannot be opened
-  kOEBFFUserAborted = 13,            // the progress observer asked to stop
+  kOEBFFInvalidContainer = 10,  // bad container headers or missing delimiter
+  kOEBFFInvalidPart = 11,       // a part's headers fail their check
+  kOEBFFFileNotFound = 12,      // the container cannot be opened
+  kOEBFFUserAborted = 13,       // the progress observer asked to stop
 };
 
 // Thrown by the container parser; the reader that drives it catches it.

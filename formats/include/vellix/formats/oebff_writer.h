@@ -20,8 +20,7 @@ std::string OEBFFPackagePartHeader();
 // `content_type` and `oeb_id` are written as given (8-bit text); the caller
 // checks them with OEBFFIsHeaderToken. `href` is written in its URI form
 // (OEBFFEncodeHref).
-std::string OEBFFFilePartHeader(std::string_view content_type, std::string_view oeb_id,
-                                std::string_view href);
+std::string OEBFFFilePartHeader(std::string_view content_type, std::string_view oeb_id, std::string_view href);
 std::string OEBFFContainerFooter();
 
 // True when `value` reads back unchanged as an unquoted header value: one

@@ -77,9 +77,7 @@ class WindowedFile {
   void Advance(size_t count) { position_ += static_cast<int64_t>(count); }
 
   // Called with (offset, size) before each window load after the first.
-  void SetLoadObserver(std::function<void(int64_t, int64_t)> observer) {
-    observer_ = std::move(observer);
-  }
+  void SetLoadObserver(std::function<void(int64_t, int64_t)> observer) { observer_ = std::move(observer); }
 
  private:
   uint8_t ReadByteSlow();
