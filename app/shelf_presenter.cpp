@@ -1,5 +1,7 @@
 #include "shelf_presenter.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -20,17 +22,16 @@ QString WithoutTrailingSlashes(QString path) {
   return path;
 }
 
-// `folder` + "/" + `name`, or `name` alone when there is no folder.
+// `name` in `folder`, or `name` alone when there is no folder. An empty
+// name leaves the folder with its separator, as the dialogs expect.
 QString JoinPath(const QString& folder, const QString& name) {
   if (folder.isEmpty()) return name;
-  return folder.endsWith(u'/') ? folder + name : folder + u'/' + name;
+  if (name.isEmpty()) return folder.endsWith(u'/') ? folder : folder + u'/';
+  return QDir(folder).filePath(name);
 }
 
 // The last component of `path`, extension included.
-QString BaseFileName(const QString& path) {
-  QString trimmed = WithoutTrailingSlashes(path);
-  return trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
-}
+QString BaseFileName(const QString& path) { return QFileInfo(WithoutTrailingSlashes(path)).fileName(); }
 
 }  // namespace
 
@@ -53,19 +54,17 @@ bool IsFolder(const QString& path) {
 
 QString ParentFolder(const QString& path) {
   QString trimmed = WithoutTrailingSlashes(path);
-  qsizetype slash = trimmed.lastIndexOf(u'/');
-  if (slash < 0 || trimmed == u"/") return QString();
-  return slash == 0 ? QStringLiteral("/") : trimmed.left(slash);
+  // A bare name has no folder here (not "."), and the root has no parent.
+  if (!trimmed.contains(u'/') || trimmed == u"/") return QString();
+  return QFileInfo(trimmed).path();
 }
 
 QString ReadableText(const std::string& stored) { return QString::fromStdString(vellix::UnescapeMarkup(stored)); }
 
 QString BaseName(const QString& path) {
-  QString trimmed = WithoutTrailingSlashes(path);
-  QString name = trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
-  qsizetype dot = name.lastIndexOf(u'.');
-  if (dot > 0) name.truncate(dot);
-  return name;
+  QFileInfo info(WithoutTrailingSlashes(path));
+  // A name that only starts with a dot keeps it.
+  return info.completeBaseName().isEmpty() ? info.fileName() : info.completeBaseName();
 }
 
 ShelfPresenter::ShelfPresenter() = default;
