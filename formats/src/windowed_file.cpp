@@ -57,7 +57,8 @@ uint8_t WindowedFile::ReadByteSlow() {
     at_end_ = true;
     return 0;
   }
-  return ReadByte();
+  at_end_ = false;
+  return window_[position_++ - window_begin_];
 }
 
 uint8_t WindowedFile::PeekSlow() {

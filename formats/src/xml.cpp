@@ -53,10 +53,8 @@ void Parse(std::string_view bytes, XmlDocument& doc) {
         declared == "us-ascii") {
       converted = Cp1252ToUtf8(bytes);
       bytes = converted;
-    } else if (!declared.empty() && declared != "utf-8" && declared != "utf8") {
-      return;  // an encoding we do not read
-    } else if (!IsValidUtf8(bytes)) {
-      return;
+    } else if ((!declared.empty() && declared != "utf-8" && declared != "utf8") || !IsValidUtf8(bytes)) {
+      return;  // an encoding we do not read, or bytes that are not what they claim
     }
   }
   pugi::xml_parse_result result = doc.dom.load_buffer(bytes.data(), bytes.size(), kParseFlags, encoding);
