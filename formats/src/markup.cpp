@@ -9,19 +9,10 @@ std::string EscapeMarkup(std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        out += c;
-    }
+    if (const char* escape = MarkupEscapeOf(c))
+      out += escape;
+    else
+      out += c;
   }
   return out;
 }

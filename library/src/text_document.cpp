@@ -127,22 +127,12 @@ void AppendXmlAscii(std::string& out, std::string_view utf8, bool escape_markup)
     i = run;
     unsigned char b = utf8[i];
     if (b < 0x80) {
-      switch (b) {
-        case '&':
-          out += "&amp;";
-          break;
-        case '<':
-          out += "&lt;";
-          break;
-        case '>':
-          out += "&gt;";
-          break;
-        case 0x7F:
-          out += "&#127;";
-          break;
-        default:
-          out += ' ';  // a control character XML cannot carry
-      }
+      if (const char* escape = MarkupEscapeOf(static_cast<char>(b)))
+        out += escape;
+      else if (b == 0x7F)
+        out += "&#127;";
+      else
+        out += ' ';  // a control character XML cannot carry
       ++i;
       continue;
     }

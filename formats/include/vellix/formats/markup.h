@@ -6,6 +6,12 @@
 
 namespace vellix {
 
+// The escape of a markup character ("&amp;", "&lt;", "&gt;"), or null for
+// any other character.
+inline const char* MarkupEscapeOf(char c) {
+  return c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : nullptr;
+}
+
 // "&" -> "&amp;", "<" -> "&lt;", ">" -> "&gt;"; everything else, quotes
 // included, stays as it is.
 std::string EscapeMarkup(std::string_view text);
