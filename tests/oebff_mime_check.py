@@ -10,6 +10,7 @@ import subprocess
 import sys
 import tempfile
 import xml.etree.ElementTree as ET
+from email.header import decode_header
 
 
 def body_of(folder, href):
@@ -33,10 +34,12 @@ def check(folder):
     if len(parts) != len(want):
         return f"{folder}: {len(parts)} parts, expected {len(want)}"
     for i, (part, (media_type, oeb_id, body)) in enumerate(zip(parts, want)):
+        # Ids travel in the 8-bit code page.
+        words = decode_header(part.get("Content-OEB-ID", ""))
+        oeb = b"".join(w if isinstance(w, bytes) else w.encode() for w, _ in words)
         if part.get_payload(decode=True) != body or part.get("Content-Type") != media_type or \
-                (oeb_id is not None and part.get("Content-OEB-ID") != oeb_id):
+                (oeb_id is not None and oeb != oeb_id.encode("cp1252")):
             return f"{folder}: part {i} differs"
-    return None
 
 
 with tempfile.TemporaryDirectory() as dump:
