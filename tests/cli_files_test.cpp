@@ -71,7 +71,7 @@ TEST(ShelfJsonTest, StreamedListIsTheWholeArrayDump) {
   for (int sorted = 0; sorted < 2; ++sorted, args.push_back("--sorted")) {
     ToolOutcome r = RunTool(VELLIX_TOOL, args);
     ASSERT_EQ(r.code, 0) << r.err;
-    OrderedJson all = Json::parse(r.out);
+    OrderedJson all = OrderedJson::parse(r.out);
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(r.out, all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
   }
