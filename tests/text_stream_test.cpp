@@ -29,8 +29,7 @@ TEST(CodePage, EveryByteRoundTripsAndWhatItCannotHoldIsRefused) {
   EXPECT_EQ(EscapeMarkup("Salt & Pepper <b> \"q\" 'a'"), "Salt &amp; Pepper &lt;b&gt; \"q\" 'a'");  // quotes stay
 }
 
-// Decodes and converts `bytes` fed in pieces of `piece` bytes, as
-// Book::ConvertTxtToHtm does with a file.
+// Decodes and converts `bytes` fed in pieces of `piece` bytes, as a file is.
 std::string ConvertInPieces(const std::string& bytes, size_t piece) {
   TextEncodingScan scan;
   for (size_t at = 0; at < bytes.size(); at += piece) scan.Feed(std::string_view(bytes).substr(at, piece));
@@ -56,8 +55,7 @@ TEST(TextStream, EveryCutGivesTheWholeTextsDocument) {
       "\xEF\xBB\xBF\xFF",                                    // a mark, but not UTF-8
       "\xE2\x82",                                            // nothing but an unfinished character
       "    \n \t\n      x\n        ",                        // blank runs, and spaces that end the text
-      // The encoding is decided by every byte: a character or a surrogate cut
-      // in two, a byte outside UTF-8 long after the first piece.
+      // Decided by every byte: a character or surrogate cut in two, a late byte outside UTF-8.
       "\xE2\x82\x41",
       "\xED\xA0\x80",
       std::string(1000, 'a') + "\xE9",
