@@ -2,13 +2,10 @@
 // books, adding a book folder in one call, and stored fields made readable.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 
-#include "book_maker.h"
 #include "test_util.h"
 #include "vellix/bookshelf.h"
-#include "vellix/error.h"
 #include "vellix/formats/markup.h"
 
 namespace vellix {
@@ -17,40 +14,28 @@ namespace {
 using namespace fixtures;
 namespace fs = std::filesystem;
 
-std::string Titled(const std::string& title) {
-  Info info;
-  info.title = title;
-  return SimpleBookFile(info);
-}
-
 TEST(LoadTolerant, ListsTheReadableBooksAndNamesTheOthers) {
   TempDir dir;
-  MakeBookFolder(dir / "A.RES", RsrcInf(Info{"A", "", "", "folder", "", "", ""}), "f");
-  WriteFile(dir / "b.imp", Titled("file b"));
-  WriteFile(dir / "short.imp", "IMP");  // too short for a header
-  std::string wide = Titled("wide");
+  MakeBookFolder(dir / "A.RES", RsrcInf({"A", "", "", "folder", "", "", ""}), "f");
+  dir.Write("b.imp", SimpleBookFile({"B", "", "", "file b", "", "", ""}));
+  dir.Write("short.imp", "IMP");  // too short for a header
+  std::string wide = SimpleBookFile(Info());
   wide[22] = '\x80';  // information length beyond 16-bit signed range
-  WriteFile(dir / "wide.imp", wide);
-  WriteFile(dir / "c.imp", Titled("file c"));
-
-  Bookshelf strict;
-  EXPECT_NE(ErrorNumberOf([&] { strict.Load(dir.path()); }), 0);
+  dir.Write("wide.imp", wide);
+  dir.Write("c.imp", SimpleBookFile({"C", "", "", "file c", "", "", ""}));
+  EXPECT_NE(ErrorNumberOf([&] { Bookshelf().Load(dir.path()); }), 0);
 
   Bookshelf shelf;
-  std::vector<UnreadableBook> unreadable = shelf.LoadTolerant(dir.path());
+  std::string unreadable;
+  for (const UnreadableBook& u : shelf.LoadTolerant(dir.path()))
+    unreadable += u.path + ":" + std::to_string(u.number) + (u.description.empty() ? "" : "+") + " ";
+  EXPECT_TRUE(unreadable == dir / "short.imp:5+ " + dir / "wide.imp:6+ " ||
+              unreadable == dir / "wide.imp:6+ " + dir / "short.imp:5+ ")
+      << unreadable;
   ASSERT_TRUE(shelf.Books());
   EXPECT_EQ(shelf.Directory(), dir.path());
-  std::vector<std::string> titles;
-  for (const auto& b : *shelf.Books()) titles.push_back(b->Title());
-  ASSERT_EQ(titles.size(), 3u);
-  EXPECT_EQ(titles[0], "folder");  // book folders first, as Load() has them
-  std::sort(unreadable.begin(), unreadable.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
-  ASSERT_EQ(unreadable.size(), 2u);
-  EXPECT_EQ(unreadable[0].path, dir / "short.imp");
-  EXPECT_EQ(unreadable[0].number, kInvalidArgument);
-  EXPECT_EQ(unreadable[1].path, dir / "wide.imp");
-  EXPECT_EQ(unreadable[1].number, kOverflow);
-  EXPECT_FALSE(unreadable[1].description.empty());
+  ASSERT_EQ(shelf.Books()->Count(), 3);
+  EXPECT_EQ(shelf.Books()->Item(1)->Title(), "folder");  // book folders first, as Load() has them
 
   EXPECT_TRUE(shelf.LoadTolerant(dir / "missing").empty());
   EXPECT_FALSE(shelf.Books());
@@ -58,14 +43,13 @@ TEST(LoadTolerant, ListsTheReadableBooksAndNamesTheOthers) {
 
 TEST(AddBookFolder, WritesANewBookFileAndAppendsTheBook) {
   TempDir shelf_dir, work;
-  fs::create_directories(shelf_dir.path());
-  MakeBookFolder(work / "NEW.RES", RsrcInf(Info{"ID1", "", "", "Fresh", "", "", ""}), "fork");
+  MakeBookFolder(work / "NEW.RES", RsrcInf({"ID1", "", "", "Fresh", "", "", ""}), "fork");
   fs::create_directories(work / "EMPTY.RES");  // no information file
   fs::create_directories(work / "plain");
 
-  Bookshelf shelf;
   // Nothing is written for a shelf that was never loaded or a folder that
   // is no book.
+  Bookshelf shelf;
   EXPECT_EQ(ErrorNumberOf([&] { shelf.AddBookFolder(work / "NEW.RES"); }), kObjectNotSet);
   shelf.Load(shelf_dir.path());
   EXPECT_EQ(ErrorNumberOf([&] { shelf.AddBookFolder(work / "plain"); }), kFileNotFound);
@@ -77,8 +61,7 @@ TEST(AddBookFolder, WritesANewBookFileAndAppendsTheBook) {
   auto book = shelf.AddBookFolder(work / "NEW.RES", &written);
   ASSERT_TRUE(book);
   EXPECT_EQ(book->Path(), work / "NEW.RES");
-  EXPECT_EQ(fs::path(written).parent_path(), fs::path(shelf_dir.path()));
-  EXPECT_TRUE(fs::is_regular_file(written));
+  EXPECT_EQ(Names(shelf_dir.path()), std::vector<std::string>{fs::path(written).filename().string()});
   ASSERT_EQ(shelf.Books()->Count(), 1);
   EXPECT_EQ(shelf.Books()->Item(1), book);
 }
