@@ -33,9 +33,7 @@ TEST(CliSafetyTest, RefusalsLeaveEverythingAsItWas) {
   dir.Write("notes.txt", "text");
   dir.Write("notes.opf", "<package><manifest/></package>");  // not the file named
   fs::create_directory(dir / "folder.opf");
-  Info info;
-  info.id = "ID1";
-  MakeBookFolder(dir / "NEW.RES", RsrcInf(info), "fork");
+  MakeBookFolder(dir / "NEW.RES", RsrcInf({.id = "ID1"}), "fork");
   fs::create_directory(dir / "shelf");
   std::vector<CliCase> cases = {
       {.args = {"book", "text2htm", "@/a.txt", "@/a.txt"}, .code = 1, .err = ".*a\\.txt.*\n"}};
@@ -70,9 +68,7 @@ TEST(CliSafetyTest, InvalidUtf8ArgumentsAreRefused) {
 // `shelf list` shows titles as people read them; the JSON keeps them as stored.
 TEST(CliSafetyTest, PlainListingIsReadableJsonIsStored) {
   TempDir dir;
-  Info info;
-  info.title = "Salt & Pepper";
-  dir.Write("a.imp", SimpleBookFile(info));
+  dir.Write("a.imp", SimpleBookFile({.title = "Salt & Pepper"}));
   ExpectCli(VELLIX_TOOL, dir.path(), {.args = {"shelf", "list", "@"}, .out = "Salt & Pepper\n"});
   ExpectCli(VELLIX_TOOL, dir.path(), {.args = {"shelf", "list", "@", "--json"}, .check = [](const ToolOutcome& r) {
                                         EXPECT_NE(r.out.find("\"Title\": \"Salt &amp; Pepper\","), std::string::npos)
