@@ -33,12 +33,13 @@ TEST(CliSafetyTest, RefusalsLeaveEverythingAsItWas) {
   dir.Write("notes.txt", "text");
   dir.Write("notes.opf", "<package><manifest/></package>");  // not the file named
   fs::create_directory(dir / "folder.opf");
-  MakeBookFolder(dir / "NEW.RES", RsrcInf({.id = "ID1"}), "fork");
+  MakeBookFolder(dir / "NEW.RES", RsrcInf({"ID1", "", "", "T", "", "", ""}), "fork");
   fs::create_directory(dir / "shelf");
   std::vector<CliCase> cases = {
       {.args = {"book", "text2htm", "@/a.txt", "@/a.txt"}, .code = 1, .err = ".*a\\.txt.*\n"}};
   for (const char* bad : {"notes.txt", "gone.opf", "folder.opf"})
-    cases.push_back({.args = {"oeb", "pack", std::string("@/") + bad}, .code = 1, .err = ".*@/" + bad + ".*\n"});
+    cases.push_back(
+        {.args = {"oeb", "pack", std::string("@/") + bad}, .code = 1, .err = std::string(".*@/") + bad + ".*\n"});
   for (const char* field : {"--title", "--author", "--category"})
     cases.push_back({.args = {"shelf", "add", "@/shelf", "@/NEW.RES", field, "X"},
                      .code = 2,
@@ -68,7 +69,7 @@ TEST(CliSafetyTest, InvalidUtf8ArgumentsAreRefused) {
 // `shelf list` shows titles as people read them; the JSON keeps them as stored.
 TEST(CliSafetyTest, PlainListingIsReadableJsonIsStored) {
   TempDir dir;
-  dir.Write("a.imp", SimpleBookFile({.title = "Salt & Pepper"}));
+  dir.Write("a.imp", SimpleBookFile({"ID1", "", "", "Salt & Pepper", "", "", ""}));
   ExpectCli(VELLIX_TOOL, dir.path(), {.args = {"shelf", "list", "@"}, .out = "Salt & Pepper\n"});
   ExpectCli(VELLIX_TOOL, dir.path(), {.args = {"shelf", "list", "@", "--json"}, .check = [](const ToolOutcome& r) {
                                         EXPECT_NE(r.out.find("\"Title\": \"Salt &amp; Pepper\","), std::string::npos)
