@@ -18,12 +18,10 @@ TEST(CliSafetyTest, FailedWritesToStandardOutputExitOne) {
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
   ::close(fds[0]);  // a pipe whose reader is already gone
-  for (const auto& [redirect, message] : {std::pair{std::string(">/dev/full"), "cannot write to standard output"},
-                                          std::pair{">&" + std::to_string(fds[1]), "Broken pipe"}})
-    ExpectCli("/bin/sh", "",
-              {.args = {"-c", "exec \"$0\" --version " + redirect, VELLIX_TOOL},
-               .code = 1,
-               .err = std::string("vellix: (.|\n)*") + message + "(.|\n)*"});
+  for (const auto& [to, err] :
+       {std::pair{std::string(">/dev/full"), "(.|\n)*vellix: cannot write to standard output(.|\n)*"},
+        std::pair{">&" + std::to_string(fds[1]), "vellix: (.|\n)*Broken pipe(.|\n)*"}})
+    ExpectCli("/bin/sh", "", {.args = {"-c", "exec \"$0\" --version " + to, VELLIX_TOOL}, .code = 1, .err = err});
   ::close(fds[1]);
 }
 
