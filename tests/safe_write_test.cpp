@@ -1,16 +1,19 @@
-// The atomic writer at the edges: what is at the destination decides
-// whether it is replaced, written through or refused.
+// Files at the edges: the error every failing operation throws (its
+// number, its standard description and, apart from them, the file it
+// concerns), and the atomic writer, where what is at the destination
+// decides whether it is replaced, written through or refused.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
-#include <set>
+#include <functional>
 #include <thread>
 
-#include "book_maker.h"
 #include "test_util.h"
+#include "vellix/book.h"
 #include "vellix/formats/file_io.h"
 
 namespace vellix {
@@ -18,6 +21,7 @@ namespace {
 
 using namespace fixtures;
 namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
 
 void Save(const std::string& path, const std::string& text) {
   AtomicFileWriter out(path, "test");
@@ -25,113 +29,147 @@ void Save(const std::string& path, const std::string& text) {
   out.Commit();
 }
 
-std::set<std::string> Names(const std::string& folder) {
-  std::set<std::string> out;
-  for (const auto& e : fs::directory_iterator(folder)) out.insert(e.path().filename().string());
-  return out;
+struct stat StatOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+  return st;
 }
 
-class SafeWriteTest : public ::testing::Test {
- protected:
-  TempDir dir_;
-};
-
-TEST_F(SafeWriteTest, DevicesAreWrittenThroughNeverReplaced) {
-  std::string null = dir_ / "null", full = dir_ / "full";
-  if (::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
-      ::mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
-    GTEST_SKIP() << "mknod is not permitted here";
-  struct stat before;
-  ASSERT_EQ(::stat(null.c_str(), &before), 0);
-  Save(null, "gone");
-  EXPECT_EQ(ErrorNumberOf([&] { Save(full, "no room"); }), 61);  // "Disk full"
-  for (const std::string& device : {null, full}) {
-    struct stat st;
-    ASSERT_EQ(::lstat(device.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode)) << device;
-    EXPECT_EQ(st.st_mode, before.st_mode) << device;
-  }
-  EXPECT_EQ(Names(dir_.path()), (std::set<std::string>{"null", "full"}));  // no temporary left
-}
-
-TEST_F(SafeWriteTest, FifoIsWrittenThrough) {
-  std::string fifo = dir_ / "fifo";
+TEST(SafeWrite, FifosAndDevicesAreWrittenThroughNeverReplaced) {
+  TempDir dir;
+  std::string fifo = dir / "fifo", null = dir / "null", full = dir / "full";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::string received;
   std::thread reader([&] { received = ReadFile(fifo); });
   Save(fifo, "through the pipe");
   reader.join();
   EXPECT_EQ(received, "through the pipe");
-  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(fifo)));
+  EXPECT_TRUE(S_ISFIFO(StatOf(fifo).st_mode));
+
+  if (::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+      ::mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+    GTEST_SKIP() << "mknod is not permitted here";
+  mode_t device = StatOf(null).st_mode;
+  Save(null, "gone");
+  EXPECT_EQ(ErrorNumberOf([&] { Save(full, "no room"); }), 61);  // "Disk full"
+  EXPECT_EQ(StatOf(null).st_mode, device);
+  EXPECT_EQ(StatOf(full).st_mode, device);
+  EXPECT_EQ(Names(dir.path()), (Strings{"fifo", "full", "null"}));  // no temporary left
 }
 
-TEST_F(SafeWriteTest, FolderAndReadOnlyFileAreRefused) {
-  fs::create_directory(dir_ / "folder");
-  EXPECT_EQ(ErrorNumberOf([&] { Save(dir_ / "folder", "x"); }), 75);
-  EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
-
-  // No write bit at all: refused for everyone, root included.
-  std::string locked = dir_ / "locked";
-  WriteFile(locked, "keep");
-  fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read);
-  EXPECT_EQ(ErrorNumberOf([&] { Save(locked, "x"); }), 70);
-  EXPECT_EQ(ErrorNumberOf([&] { CheckWritableTarget(locked); }), 70);
-  EXPECT_EQ(ReadFile(locked), "keep");
-  EXPECT_EQ(ErrorNumberOf([&] { Save(dir_ / "missing/file", "x"); }), 76);
-}
-
-TEST_F(SafeWriteTest, SymbolicLinkIsFollowedAndKept) {
-  fs::create_directory(dir_ / "real");
-  WriteFile(dir_ / "real/book.txt", "old");
-  fs::create_symlink("real/book.txt", dir_ / "link");
-  fs::create_symlink("link", dir_ / "link2");  // a chain of links
-  Save(dir_ / "link2", "new");
-  EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
-  EXPECT_TRUE(fs::is_symlink(dir_ / "link2"));
-  EXPECT_EQ(ReadFile(dir_ / "real/book.txt"), "new");
-  EXPECT_EQ(Names(dir_ / "real"), std::set<std::string>{"book.txt"});
-
-  // A dangling link gets its file made where it points.
-  fs::create_symlink("real/later.txt", dir_ / "dangling");
-  Save(dir_ / "dangling", "made");
-  EXPECT_TRUE(fs::is_symlink(dir_ / "dangling"));
-  EXPECT_EQ(ReadFile(dir_ / "real/later.txt"), "made");
-}
-
-TEST_F(SafeWriteTest, ReplacementKeepsModeAndOwnerNewFileFollowsUmask) {
-  std::string old_file = dir_ / "old";
-  WriteFile(old_file, "old");
+TEST(SafeWrite, ReplacementKeepsLinksModeAndOwnerNewFilesFollowTheUmask) {
+  TempDir dir;
+  fs::create_directory(dir / "real");
+  std::string old_file = dir.Write("real/book.txt", "old");
   ::chmod(old_file.c_str(), 0640);
   bool root = ::geteuid() == 0;
   if (root) {
     ASSERT_EQ(::chown(old_file.c_str(), 1234, 5678), 0);
   }
-  Save(old_file, "new");
-  struct stat st;
-  ASSERT_EQ(::stat(old_file.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  if (root) {
-    EXPECT_EQ(st.st_uid, 1234u);
-    EXPECT_EQ(st.st_gid, 5678u);
-  }
-
+  fs::create_symlink("real/book.txt", dir / "link");
+  fs::create_symlink("link", dir / "chain");
+  fs::create_symlink("real/later.txt", dir / "dangling");  // its file is made where it points
+  Save(dir / "chain", "new");
   mode_t saved = ::umask(027);
-  Save(dir_ / "fresh", "new");
+  Save(dir / "dangling", "made");
   ::umask(saved);
-  ASSERT_EQ(::stat((dir_ / "fresh").c_str(), &st), 0);
+  for (const char* link : {"link", "chain", "dangling"}) EXPECT_TRUE(fs::is_symlink(dir / link)) << link;
+  EXPECT_EQ(ReadFile(old_file) + ReadFile(dir / "real/later.txt"), "newmade");
+  EXPECT_EQ(Names(dir / "real"), (Strings{"book.txt", "later.txt"}));
+  struct stat st = StatOf(old_file);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_TRUE(!root || (st.st_uid == 1234u && st.st_gid == 5678u)) << st.st_uid << ":" << st.st_gid;
+  EXPECT_EQ(StatOf(dir / "real/later.txt").st_mode & 07777, 0640u);
+
+  // No write bit at all: refused for everyone, root included. Folders are
+  // never replaced.
+  fs::permissions(old_file, fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_EQ(ErrorNumberOf([&] { Save(old_file, "x"); }), 70);
+  EXPECT_EQ(ErrorNumberOf([&] { CheckWritableTarget(old_file); }), 70);
+  EXPECT_EQ(ErrorNumberOf([&] { Save(dir / "real", "x"); }), 75);
+  EXPECT_EQ(ReadFile(old_file), "new");
+  EXPECT_EQ(Names(dir / "real"), (Strings{"book.txt", "later.txt"}));
 }
 
-TEST_F(SafeWriteTest, InputsAreRecognisedThroughLinksAndSpellings) {
-  std::string input = dir_ / "in.txt";
-  WriteFile(input, "in");
-  fs::create_hard_link(input, dir_ / "hard.txt");
-  fs::create_symlink("in.txt", dir_ / "soft.txt");
-  for (const std::string& output : {dir_ / "hard.txt", dir_ / "soft.txt", dir_ / "./in.txt"})
-    EXPECT_EQ(ErrorNumberOf([&] { RefuseOverwritingInput(output, {dir_ / "other", input}); }), 75) << output;
-  EXPECT_EQ(ErrorNumberOf([&] { RefuseOverwritingInput(dir_ / "new.txt", {input}); }), 0);
-  WriteFile(dir_ / "copy.txt", "in");
-  EXPECT_EQ(ErrorNumberOf([&] { RefuseOverwritingInput(dir_ / "copy.txt", {input}); }), 0);
+TEST(SafeWrite, InputsAreRecognisedThroughLinksAndSpellings) {
+  TempDir dir;
+  std::string input = dir.Write("in.txt", "in");
+  dir.Write("copy.txt", "in");
+  fs::create_hard_link(input, dir / "hard.txt");
+  fs::create_symlink("in.txt", dir / "soft.txt");
+  for (const std::string& output : {dir / "hard.txt", dir / "soft.txt", dir / "./in.txt"})
+    EXPECT_EQ(ErrorNumberOf([&] { RefuseOverwritingInput(output, {dir / "other", input}); }), 75) << output;
+  for (const std::string& output : {dir / "new.txt", dir / "copy.txt"})
+    EXPECT_EQ(ErrorNumberOf([&] { RefuseOverwritingInput(output, {input}); }), 0) << output;
+}
+
+// What fails, the error number, and the path it names ("" for any).
+using Failures = std::vector<std::tuple<std::function<void()>, int, std::string>>;
+
+void ExpectFailures(const Failures& failures) {
+  for (const auto& [fail, number, path] : failures) {
+    AutomationError e = ErrorOf(fail);
+    EXPECT_EQ(e.number(), number) << e.what();
+    EXPECT_TRUE(path.empty() || e.detail() == path) << e.what();
+  }
+}
+
+TEST(ErrorModelTest, DescriptionsAndThePrintedForm) {
+  for (int number :
+       {kInvalidArgument, kOverflow, kOutOfMemory, kSubscriptOutOfRange, kTypeMismatch, kBadFileName, kFileNotFound,
+        kBadFileMode, kDeviceIOError, kFileAlreadyExists, kDiskFull, kInputPastEndOfFile, kTooManyFiles,
+        kPermissionDenied, kPathFileAccess, kPathNotFound, kObjectNotSet, kInvalidUseOfNull, kNotSupported}) {
+    EXPECT_FALSE(DescriptionOf(number).empty()) << number;
+    EXPECT_EQ(AutomationError(number).description(), DescriptionOf(number));
+  }
+  EXPECT_EQ(AutomationError(1234).description(), "Application-defined or object-defined error");
+  EXPECT_STREQ(AutomationError(kOverflow).what(), "Overflow (6)");
+  AutomationError named(kFileNotFound, "/books/a.imp");
+  EXPECT_EQ(named.description() + "|" + named.detail(), "File not found|/books/a.imp");
+  EXPECT_STREQ(named.what(), "File not found: /books/a.imp (53)");
+  EXPECT_EQ(named.ToString(), named.what());
+}
+
+TEST(ErrorModelTest, MissingAndDamagedFilesAreNamed) {
+  TempDir dir;
+  const std::string file = dir / "missing.imp", folder = dir / "none", cut = dir / "cut.imp";
+  dir.Write("plain", "x");
+  dir.Write("cut.imp", SimpleBookFile(Info()).substr(0, 50));  // no NUL ends the identifier
+  ExpectFailures({
+      {[&] { InputFile in(file); }, kFileNotFound, file},
+      {[&] { RaiseMissing(file, false); }, kFileNotFound, file},
+      {[&] { ListFolder(folder, EntryKind::kFile); }, kPathNotFound, folder},
+      {[&] { RaiseMissing(folder, true); }, kPathNotFound, folder},
+      {[&] { ListFolder(dir / "plain/sub", EntryKind::kFolder); }, kPathNotFound, dir / "plain/sub"},  // via a file
+      // A file to be written in a missing folder names the file asked for.
+      {[&] { AtomicFileWriter out(dir / "no/out.imp", "t"); }, kPathNotFound, dir / "no/out.imp"},
+      {[&] { Book().Load(cut); }, kInvalidArgument, cut},
+  });
+}
+
+TEST(ErrorModelTest, PermissionProblemsAre70) {
+  TempDir dir;
+  ::chmod(dir.path().c_str(), 0755);
+  const std::string locked = dir.Write("locked.imp", SimpleBookFile(Info())), closed = dir / "closed";
+  ::chmod(locked.c_str(), 0);
+  ::mkdir(closed.c_str(), 0);
+
+  // Root reads every file whatever its permissions: the test runs as nobody.
+  bool switched = ::geteuid() == 0 && ::setegid(65534) == 0 && ::seteuid(65534) == 0;
+  if (::geteuid() == 0) {
+    ::setegid(0);
+    GTEST_SKIP() << "cannot give up root here";
+  }
+  ExpectFailures({
+      {[&] { InputFile in(locked); }, kPermissionDenied, locked},
+      // Loading an unreadable book is an error, not a quiet "nothing there".
+      {[&] { Book().Load(locked); }, kPermissionDenied, locked},
+      {[&] { ListFolder(closed, EntryKind::kFile); }, kPermissionDenied, ""},
+      {[&] { RaiseMissing(closed + "/x.imp", false); }, kPermissionDenied, ""},
+      {[&] { AtomicFileWriter out(closed + "/x.imp", "t"); }, kPermissionDenied, ""},
+  });
+  // The user first: only root may take the group back.
+  if (switched && (::seteuid(0) != 0 || ::setegid(0) != 0)) std::abort();
 }
 
 }  // namespace
