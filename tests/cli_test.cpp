@@ -71,8 +71,6 @@ class ToolTest : public ::testing::Test {
     fs::create_directories(dir_ / "one");
     dir_.Write("one/a.imp", SimpleBookFile({"1234", "Fic\xE9", "", "T", "W", "", ""}));
     MakeBookFolder(dir_ / "NEW.RES", RsrcInf({"SRC1:B:ID42", "Fiction", "", "Fresh", "W", "", ""}), "fork");
-    MakeBookFolder(dir_ / "BAD.RES", RsrcInf(Info()), "fork", {{"TOOLONG", Resource(1, "PICT", "x")}});
-    dir_.Write("old.imp", "the old book");
     dir_.Write("n.txt", "one\n\ntwo & three\n");
     fs::create_directories(dir_ / "pack");
     dir_.Write("pack/a.htm", "<html/>");
@@ -95,20 +93,23 @@ class ToolTest : public ::testing::Test {
 };
 
 TEST_F(ToolTest, UsageErrorsExitTwo) {
+  const std::string any = "(.|\n)*";
   Run({
       {.args = {"--version"},
        .check =
            [](const ToolOutcome& r) { EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(^\d+\.\d+)"))) << r.out; }},
-      {.args = {}, .code = 2, .err = "(.|\n)*"},
-      {.args = {"book", "frobnicate", "x"}, .code = 2, .err = "(.|\n)*"},
-      {.args = {"book", "info"}, .code = 2, .err = "(.|\n)*"},
-      {.args = {"book", "resource", "@/e.imp", "RSRC", "many"}, .code = 2, .err = "(.|\n)*"},
-      {.args = {"book", "resource", "@/e.imp", "RSRC", "40000"}, .code = 2, .err = "(.|\n)*"},
-      {.args = {"shelf", "booklist", "@/one", "-o", "@/x.txt"}, .code = 2, .err = "(.|\n)*"},
+      {.args = {}, .code = 2, .err = any},
+      {.args = {"book", "frobnicate", "x"}, .code = 2, .err = any},
+      {.args = {"book", "info"}, .code = 2, .err = any},
+      {.args = {"book", "resource", "@/e.imp", "RSRC", "many"}, .code = 2, .err = any},
+      {.args = {"book", "resource", "@/e.imp", "RSRC", "40000"}, .code = 2, .err = any},
+      {.args = {"shelf", "booklist", "@/one", "-o", "@/x.txt"}, .code = 2, .err = any},
   });
   EXPECT_FALSE(fs::exists(dir_ / "x.txt"));
 }
 
+// One failure of each kind shows the message format; which inputs fail is
+// the library's business and tested there.
 TEST_F(ToolTest, BookCommands) {
   Run({
       // JSON is UTF-8 with device fields as the library returns them.
@@ -124,21 +125,12 @@ TEST_F(ToolTest, BookCommands) {
       {.args = {"book", "info", "@/missing.imp"}, .code = 1, .err = kNotFound, .out = ""},
       {.args = {"book", "info", "@/cut.imp"}, .code = 1, .err = kBadFile, .out = ""},
       {.args = {"book", "open", "@/salt.imp", "--json"}, .check = Book("SourceId", "SRC1")},
-      {.args = {"book", "open", "@/missing.imp"}, .code = 1, .err = kNotFound, .out = ""},
       // Strings come out as the stored bytes: NULs, control bytes, one 0xE9 byte.
       {.args = {"book", "resource", "@/salt.imp", "RSRC", "128"}, .out = kRecord},
       {.args = {"book", "resource", "@/e.imp", "RSRC", "200"}, .out = "caf\xE9"},
-      {.args = {"book", "resource", "@/e.imp", "RSRC", "128"}, .out = ""},
-      {.args = {"book", "resource", "@/missing.imp", "RSRC", "128"}, .code = 1, .err = kNotFound, .out = ""},
-      {.args = {"book", "resource", "@/cut.imp", "RSRC", "128"}, .code = 1, .err = kBadFile},
       {.args = {"book", "convert", "@/NEW.RES/", "@/out.imp"}, .out = ""},
-      {.args = {"book", "info", "@/out.imp", "--json"}, .check = Book("BookId", "ID42")},
-      {.args = {"book", "convert", "@/NEW.RES", "@/no/such/out.imp"}, .code = 1, .err = kNoPath},
-      {.args = {"book", "convert", "@/BAD.RES", "@/old.imp"}, .code = 1, .err = kBadFile},
-      {.args = {"book", "convert", "@/ok.imp", "@/x.imp"}, .code = 1, .err = kBadFile},  // not a book folder
-      {.args = {"book", "convert", "@/NONE.RES", "@/x.imp"}, .code = 1, .err = kNoPath},
+      {.args = {"book", "convert", "@/NEW.RES", "@/no/such/out.imp"}, .code = 1, .err = kNoPath, .out = ""},
       {.args = {"book", "text2htm", "@/n.txt", "@/n.htm", "--title", "T", "--category", "C"}, .out = ""},
-      {.args = {"book", "text2htm", "@/missing.txt", "@/m.htm"}, .code = 1, .err = kNotFound},
       {.args = {"book", "package", "@/n.htm", "--author", "A"}, .out = "@/n.opf\n"},
       {.args = {"book", "info", "@/n.opf", "--json"},
        .check =
@@ -146,27 +138,20 @@ TEST_F(ToolTest, BookCommands) {
              Json j = JsonOf(r);  // each option given replaces one field, the others stay
              EXPECT_EQ(j["Title"].dump() + j["Author"].dump() + j["Category"].dump(), "\"T\"\"A\"\"C\"");
            }},
-      {.args = {"book", "package", "@/missing.htm"}, .code = 1, .err = kNotFound},
   });
-  EXPECT_EQ(ReadFile(dir_ / "old.imp"), "the old book");
+  EXPECT_TRUE(fs::exists(dir_ / "out.imp"));
   EXPECT_FALSE(fs::exists(dir_ / "no"));
-  EXPECT_FALSE(fs::exists(dir_ / "x.imp"));
-  EXPECT_FALSE(fs::exists(dir_ / "m.htm"));
 }
 
 TEST_F(ToolTest, ShelfCommands) {
   fs::create_directories(dir_ / "new");
   std::string shelf_text = "1\n3:B:1234\tT\tW\tFic\xE9\t" + std::to_string(fs::file_size(dir_ / "one/a.imp")) +
                            "\tx%5Fy/?BOOK%5FID=1234&SOURCE%5FID=3&SOURCE%5FTYPE=B\t1\t17\n\n";
-  auto added = [&](const ToolOutcome& r) {
-    EXPECT_TRUE(std::regex_match(r.out, std::regex(dir_ / "new/[A-Z]{8}\\.imp\n"))) << r.out;
-  };
   Run({
       {.args = {"shelf", "list", "@/shelf"}, .check = LinesInAnyOrder({"Zed", "alpha", "Q"})},
       // Letter case never orders categories, whatever the locale.
       {.args = {"shelf", "list", "@/shelf/", "--sorted"}, .out = "Q\nalpha\nZed\n", .locale = "en_US.UTF-8"},
       {.args = {"shelf", "list", "@/shelf", "--sorted"}, .out = "Q\nalpha\nZed\n", .locale = "C"},
-      {.args = {"shelf", "list", "@/shelf", "--sorted"}, .out = "Q\nalpha\nZed\n", .locale = "POSIX"},
       {.args = {"shelf", "list", "@/shelf", "--sorted", "--json"},
        .check =
            [&](const ToolOutcome& r) {
@@ -175,7 +160,6 @@ TEST_F(ToolTest, ShelfCommands) {
              for (const Json& b : all) ExpectBookShape(b);
              EXPECT_EQ(all[2]["Path"], dir_ / "shelf/a.imp");
            }},
-      {.args = {"shelf", "list", "@/missing"}, .code = 1, .err = kNoPath, .out = ""},
       {.args = {"shelf", "find", "@/shelf", "A", "--json"}, .check = Book("Path", "@/shelf/a.imp")},
       {.args = {"shelf", "find", "@/shelf/", "B"},
        .check =
@@ -186,34 +170,27 @@ TEST_F(ToolTest, ShelfCommands) {
        .code = 3,
        .err = "vellix: no book file with identifier nothing\n",
        .out = ""},
-      {.args = {"shelf", "find", "@/missing", "A"}, .code = 1, .err = kNoPath},
       {.args = {"shelf", "infolen", "@/ok.imp"}, .out = "300\n"},
       {.args = {"shelf", "infolen", "@/big.imp"}, .code = 1, .err = "vellix: Overflow: .*big.imp \\(6\\)\n", .out = ""},
-      {.args = {"shelf", "infolen", "@/missing.imp"}, .code = 1, .err = kNotFound},
       // The bookshelf text goes out in the code page: one byte for "é".
       {.args = {"shelf", "text", "@/one", "--base-url", "x_y/"}, .out = shelf_text},
-      {.args = {"shelf", "text", "@/missing"}, .code = 1, .err = kNoPath},
       {.args = {"shelf", "booklist", "@/one", "http://h/", "-o", "@/list.txt"}, .out = ""},
       {.args = {"shelf", "export", "@/one", "-o", "@/List.htm"}, .out = ""},
-      {.args = {"shelf", "export", "@/one", "-o", "@/no/List.htm"}, .code = 1, .err = kNoPath},
-      {.args = {"shelf", "add", "@/new", "@/NEW.RES/"}, .check = added},
-      {.args = {"shelf", "add", "@/new", "@/NEW.RES"}, .check = added},
-      {.args = {"shelf", "add", "@/new", "@/missing.imp"}, .code = 1, .err = kNotFound},
-      {.args = {"shelf", "add", "@/missing", "@/NEW.RES"}, .code = 1, .err = kNoPath},
+      {.args = {"shelf", "add", "@/new", "@/NEW.RES/"},
+       .check =
+           [&](const ToolOutcome& r) {
+             EXPECT_TRUE(std::regex_match(r.out, std::regex(dir_ / "new/[A-Z]{8}\\.imp\n"))) << r.out;
+           }},
   });
   EXPECT_NE(ReadFile(dir_ / "list.txt").find("\thttp://h/a.imp\t1\t17\r\n"), std::string::npos);
   EXPECT_EQ(ReadFile(dir_ / "List.htm").rfind("<html>\r\n", 0), 0u);
-  EXPECT_EQ(Names(dir_ / "new").size(), 2u);  // a fresh name each time
   EXPECT_TRUE(fs::is_directory(dir_ / "NEW.RES"));
 }
 
-TEST_F(ToolTest, OebPack) {
-  Run({
-      {.args = {"oeb", "pack", "@/pack/book.opf"},
-       .err = "vellix: not packed, outside the package's folder: \\.\\./elsewhere\\.txt\n",
-       .out = "@/pack/book.oeb\n"},
-      {.args = {"oeb", "pack", "@/missing/book.opf"}, .code = 1, .err = kNoPath},
-  });
+TEST_F(ToolTest, OebPackWarnsOnStderrAndNamesThePackage) {
+  Run({{.args = {"oeb", "pack", "@/pack/book.opf"},
+        .err = "vellix: not packed, outside the package's folder: \\.\\./elsewhere\\.txt\n",
+        .out = "@/pack/book.oeb\n"}});
   EXPECT_TRUE(fs::exists(dir_ / "pack/book.oeb"));
 }
 

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QDialog>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QStringList>
 #include <QUrl>
 #include <filesystem>
@@ -74,6 +76,15 @@ inline void MakeShelf(const std::string& folder, const QStringList& titles) {
 inline void MakeBookFolder(const std::string& path, const std::string& title) {
   vellix::fixtures::MakeBookFolder(path, RsrcInf(Titled(title)), "fork");
 }
+
+// The titles the main window lists, top to bottom, and its folder box.
+inline QStringList Listed(const QWidget& window) {
+  QStringList titles;
+  auto* list = window.findChild<QListWidget*>("lstBookshelf");
+  for (int i = 0; i < list->count(); ++i) titles << list->item(i)->text();
+  return titles;
+}
+inline QLineEdit* FolderBox(const QWidget& window) { return window.findChild<QLineEdit*>("txtBookshelf"); }
 
 // Every file below `folder`, to see what a command wrote.
 inline QStringList AllFiles(const std::string& folder) {

@@ -1,9 +1,10 @@
-// The main window driven as a user would: the folder box, Browse, Add Book
-// through the window, and both exports, with every platform dialog played
-// by FakePlatformDialogs.
+// The main window driven as a user would: the folder box and the warning
+// bar for damaged books, Browse, Add Book through the window, and both
+// exports, with every platform dialog played by FakePlatformDialogs.
 #include <QAction>
-#include <QLineEdit>
-#include <QListWidget>
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
 #include <QPushButton>
 #include <QtTest>
 #include <memory>
@@ -21,17 +22,13 @@ class BookshelfWindowTest : public QObject {
   std::unique_ptr<BookshelfWindow> w_;
 
   std::string Path(const std::string& name) const { return *tmp_ / name; }
-  BookshelfWindow& Start() {
+  BookshelfWindow& Start(const std::string& bookshelf) {
+    WriteSettings(Path("config"), bookshelf.empty() ? "" : Path(bookshelf));
     w_ = std::make_unique<BookshelfWindow>(dialogs_);
     return *w_;
   }
-  QStringList Listed() const {
-    QStringList titles;
-    auto* list = w_->findChild<QListWidget*>("lstBookshelf");
-    for (int i = 0; i < list->count(); ++i) titles << list->item(i)->text();
-    return titles;
-  }
-  QLineEdit* Box() const { return w_->findChild<QLineEdit*>("txtBookshelf"); }
+  QStringList Listed() const { return apptest::Listed(*w_); }
+  QLineEdit* Box() const { return FolderBox(*w_); }
   void Click(const char* button) { QTest::mouseClick(w_->findChild<QPushButton*>(button), Qt::LeftButton); }
   bool Enabled(const char* name) const {
     if (auto* action = w_->findChild<QAction*>(name)) return action->isEnabled();
@@ -42,8 +39,12 @@ class BookshelfWindowTest : public QObject {
   void init() {
     tmp_ = std::make_unique<TempDir>();
     dialogs_ = FakePlatformDialogs();
-    MakeShelf(Path("shelf"), {"banana", "Cherry", "apple"});
+    // Stored escapes stay in the library; the list shows what people read.
+    MakeShelf(Path("shelf"), {"banana", "Cherry & Co", "a &lt; b"});
     MakeShelf(Path("s"), {"Short"});
+    // "shel" holds one book file too short to hold a header.
+    MakeShelf(Path("shel"), {"Kept", "Also kept"});
+    WriteFile(Path("shel/SHORT.imp"), std::string("\0\2IMP", 5));
   }
   void cleanup() {
     w_.reset();
@@ -55,13 +56,12 @@ class BookshelfWindowTest : public QObject {
     QTest::addColumn<QStringList>("listed");
     QTest::newRow("no setting") << "" << QStringList();
     QTest::newRow("missing folder") << "gone" << QStringList();
-    QTest::newRow("bookshelf") << "shelf" << QStringList({"apple", "banana", "Cherry"});
+    QTest::newRow("bookshelf") << "shelf" << QStringList({"a &lt; b", "banana", "Cherry & Co"});
   }
   void startUp() {
     QFETCH(QString, recorded);
     QFETCH(QStringList, listed);
-    WriteSettings(Path("config"), recorded.isEmpty() ? "" : Path(recorded.toStdString()));
-    Start();
+    Start(recorded.toStdString());
     QCOMPARE(Listed(), listed);
     QVERIFY(dialogs_.messages.isEmpty());
     // Commands on a bookshelf wait for one; importing is not there yet.
@@ -71,29 +71,37 @@ class BookshelfWindowTest : public QObject {
     QVERIFY(!w_->findChild<QPushButton*>("cmdImport")->toolTip().isEmpty());
   }
 
-  // Every prefix that names a folder opens it; the others keep the list.
+  // Every prefix that names a folder opens it; the others keep the list. A
+  // damaged book is named in a bar above the list, and no dialog takes the
+  // focus from the box.
   void typingOpensEachExistingFolder() {
-    WriteSettings(Path("config"), "");
-    Start().show();
+    Start("").show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
     Box()->setText(Q(Path("")));  // the temporary folder itself: no books
     Box()->setFocus();
-    const std::pair<char, QStringList> steps[] = {{'s', {"Short"}},
-                                                  {'h', {"Short"}},
-                                                  {'e', {"Short"}},
-                                                  {'l', {"Short"}},
-                                                  {'f', {"apple", "banana", "Cherry"}},
-                                                  {'x', {"apple", "banana", "Cherry"}}};
-    for (const auto& [key, listed] : steps) {
+    auto* bar = w_->findChild<QFrame*>("fraUnreadable");
+    const QStringList shelf = {"a &lt; b", "banana", "Cherry & Co"}, shel = {"Also kept", "Kept"};
+    const std::tuple<char, QStringList, bool> steps[] = {{'s', {"Short"}, false}, {'h', {"Short"}, false},
+                                                         {'e', {"Short"}, false}, {'l', shel, true},
+                                                         {'f', shelf, false},     {'x', shelf, false}};
+    for (const auto& [key, listed, warned] : steps) {
       QTest::keyClick(Box(), key);
       QCOMPARE(Listed(), listed);
+      QCOMPARE(bar->isVisible(), warned);
+      QVERIFY(!QApplication::activeModalWidget());
+      QCOMPARE(QApplication::focusWidget(), Box());
+      if (!warned) continue;
+      QString text =
+          w_->findChild<QLabel*>("lblUnreadable")->text() + "\n" + w_->findChild<QLabel*>("lblUnreadableBooks")->text();
+      QVERIFY2(text.startsWith("1 book could not be read:\nSHORT.imp: "), qPrintable(text));
     }
+    QCOMPARE(Box()->text(), Q(Path("shelfx")));
     QVERIFY(dialogs_.messages.isEmpty());
     QVERIFY(!QGuiApplication::overrideCursor());
   }
 
   void browse() {
-    WriteSettings(Path("config"), Path("shelf"));
-    Start();
+    Start("shelf");
     dialogs_.answers = {"", Q(Path("s"))};
     Click("cmdBrowse");
     QCOMPARE(Box()->text(), Q(Path("shelf")));
@@ -106,8 +114,7 @@ class BookshelfWindowTest : public QObject {
 
   void addBookListsEachAddedBook() {
     MakeBookFolder(Path("in/MYBOOK.RES"), "Added");
-    WriteSettings(Path("config"), Path("s"));
-    Start();
+    Start("s");
     bool press = true;
     dialogs_.on_modal = [&](QDialog& dialog) {
       dialog.findChild<QLineEdit*>("txtRESpath")->setText(Q(Path("in/MYBOOK.RES")));
@@ -132,25 +139,19 @@ class BookshelfWindowTest : public QObject {
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("asked");
     QTest::addColumn<QByteArray>("written");
-    const QString list = "http://books.example/remote/list.txt";
-    const QString text = "list.txt|Book List (*.txt)", web = "my.htm|Web Page (*.htm)";
-    QTest::newRow("list") << "mnuExportBookList" << list << "out" << text
-                          << QByteArray("\thttp://books.example/remote/BOOK1.imp\t1\t17\r\n");
-    QTest::newRow("list, no address") << "mnuExportBookList"
-                                      << ""
-                                      << "out"
-                                      << "|Book List (*.txt)" << QByteArray();
-    QTest::newRow("list, cancelled") << "mnuExportBookList" << list << "" << text << QByteArray();
-    QTest::newRow("list, unwritable") << "mnuExportBookList" << list << "no/out" << text << QByteArray();
-    QTest::newRow("document") << "mnuExport"
-                              << ""
-                              << "out" << web << QByteArray("<html>\r\n");
-    QTest::newRow("document, cancelled") << "mnuExport"
-                                         << ""
-                                         << "" << web << QByteArray();
-    QTest::newRow("document, unwritable") << "mnuExport"
-                                          << ""
-                                          << "no/out" << web << QByteArray();
+    const QString list = "http://books.example/remote/list.txt", text = "list.txt|Book List (*.txt)",
+                  web = "my.htm|Web Page (*.htm)";
+    auto row = [](const char* name, const char* command, QString remote, QString answer, QString asked,
+                  QByteArray written = {}) {
+      QTest::newRow(name) << QString(command) << remote << answer << asked << written;
+    };
+    row("list", "mnuExportBookList", list, "out", text, "\thttp://books.example/remote/BOOK1.imp\t1\t17\r\n");
+    row("list, no address", "mnuExportBookList", "", "out", "|Book List (*.txt)");
+    row("list, cancelled", "mnuExportBookList", list, "", text);
+    row("list, unwritable", "mnuExportBookList", list, "no/out", text);
+    row("document", "mnuExport", "", "out", web, "<html>\r\n");
+    row("document, cancelled", "mnuExport", "", "", web);
+    row("document, unwritable", "mnuExport", "", "no/out", web);
   }
   // A cancel, a missing address or a failure writes nothing and says nothing.
   void exports() {
@@ -162,7 +163,7 @@ class BookshelfWindowTest : public QObject {
     MakeShelf(Path("dsk/my.shelf"), {"One"});
     // A trailing slash in the folder box still proposes the folder's name.
     WriteSettings(Path("config"), Path("dsk/my.shelf/"), Path("dsk/device"), remote.toStdString());
-    Start();
+    w_ = std::make_unique<BookshelfWindow>(dialogs_);
     if (!answer.isEmpty()) dialogs_.answers = {Q(Path(answer.toStdString()))};
     QStringList before = AllFiles(Path(""));
     w_->findChild<QAction*>(command)->trigger();
