@@ -77,12 +77,10 @@ TEST_F(BookFileTest, BadBookFilesFailWithoutReadingPastTheEnd) {
 }
 
 TEST_F(BookFileTest, IdentifierLookupDropsTheSourcePrefix) {
-  for (auto [id, expected] : std::vector<std::pair<std::string, std::string>>{{"SRC:B:1234", "1234"},
-                                                                              {"None:1234", "1234"},
-                                                                              {"Ref:1234", "Ref:1234"},
-                                                                              {"a:b:c:d", "c:d"},
-                                                                              {"1234", "1234"},
-                                                                              {"", ""}}) {
+  const std::pair<const char*, const char*> cases[] = {{"SRC:B:1234", "1234"},   {"None:1234", "1234"},
+                                                       {"Ref:1234", "Ref:1234"}, {"a:b:c:d", "c:d"},
+                                                       {"1234", "1234"},         {"", ""}};
+  for (auto [id, expected] : cases) {
     Info info;
     info.id = id;
     EXPECT_EQ(BookIdOfFile(dir_.Write("id.imp", SimpleBookFile(info))), expected) << id;
@@ -115,13 +113,10 @@ TEST_F(BookFileTest, SourceRecordFillsTheDerivedFields) {
   };
   EXPECT_EQ(parse("None:"), "0:3|B||-1");
   EXPECT_EQ(parse("A:B:no marker"), "0:A|B||0");  // not a periodical
-  EXPECT_EQ(parse(std::string("A:B:\0\0\0\x02\0\0\0\x09"
-                              "feed",
-                              16)),
-            "0:A|B|feed|9");
-  EXPECT_EQ(parse("no colons").substr(0, 2), "5:");
-  EXPECT_EQ(parse("Ref:one colon").substr(0, 2), "5:");
-  EXPECT_EQ(parse(std::string("A:B:\0\0\0\x02\0\0", 10)).substr(0, 2), "5:");
+  EXPECT_EQ(parse(std::string("A:B:\0\0\0\x02\0\0\0\x09", 12) + "feed"), "0:A|B|feed|9");
+  for (const std::string& bad :
+       {std::string("no colons"), std::string("Ref:one colon"), std::string("A:B:\0\0\0\x02\0\0", 10)})
+    EXPECT_EQ(parse(bad).substr(0, 2), "5:") << bad;
   EXPECT_EQ(parse(std::string("A:B:\0\0\0\x02", 8) + "\u20AC" + std::string(3, '\0')).substr(0, 2), "6:");
   EXPECT_TRUE(b.ParseRSRC("None:", id, type, feed, issue).IsEmpty());
 }

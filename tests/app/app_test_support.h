@@ -60,11 +60,7 @@ inline void WriteSettings(const std::string& config_home, const std::string& boo
                 (remote_url.empty() ? "" : "\n[Sites]\nRemoteBookShelfUrl=" + remote_url) + "\n");
 }
 
-inline Info Titled(const std::string& title) {
-  Info info;
-  info.title = title;
-  return info;
-}
+inline Info Titled(const std::string& title) { return Info{"ID42", "Fiction", "", title, "Writer", "", "Some"}; }
 
 // A bookshelf folder holding one book file per title.
 inline void MakeShelf(const std::string& folder, const QStringList& titles) {

@@ -94,9 +94,7 @@ void ExpectCli(const std::string& tool, const std::string& folder, const CliCase
   ToolOutcome r = RunTool(tool, args, c.locale);
   EXPECT_EQ(r.code, c.code) << r.err;
   EXPECT_TRUE(std::regex_match(r.err, std::regex(at(c.err)))) << r.err;
-  if (c.out) {
-    EXPECT_EQ(r.out, at(*c.out));
-  }
+  if (c.out) EXPECT_EQ(r.out, at(*c.out));
   if (c.check) c.check(r);
 }
 
@@ -115,10 +113,10 @@ void ExpectGolden(const std::string& name, std::string actual, const Placeholder
     WriteFile(path, actual);
     return;
   }
-  EXPECT_TRUE(fs::exists(path)) << path;
-  if (fs::exists(path)) {
+  if (!fs::exists(path))
+    ADD_FAILURE() << "no golden file " << path;
+  else
     EXPECT_EQ(actual, ReadFile(path)) << "differs from " << path;
-  }
 }
 
 // --- OEBFF containers ---

@@ -32,17 +32,6 @@ class TempDir {
   std::string path_;
 };
 
-// The automation error number `f` throws, or 0 when it returns.
-template <typename F>
-int ErrorNumberOf(F&& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
-
 // The error `f` throws, or number 0 when it returns.
 template <typename F>
 AutomationError ErrorOf(F&& f) {
@@ -52,6 +41,12 @@ AutomationError ErrorOf(F&& f) {
     return e;
   }
   return AutomationError(0, "no error");
+}
+
+// The automation error number `f` throws, or 0 when it returns.
+template <typename F>
+int ErrorNumberOf(F&& f) {
+  return ErrorOf(std::forward<F>(f)).number();
 }
 
 // Names of the entries directly in `folder`, sorted.
