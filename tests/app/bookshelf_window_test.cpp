@@ -1,5 +1,5 @@
 // The main window driven as a user would: the folder box and the warning
-// bar for damaged books, Browse, Add Book through the window, and both
+// bar for damaged books, Browse, Add Book with its dialog, and both
 // exports, with every platform dialog played by FakePlatformDialogs.
 #include <QAction>
 #include <QApplication>
@@ -112,18 +112,34 @@ class BookshelfWindowTest : public QObject {
     QCOMPARE(dialogs_.asked.value(0), QString("Choose a directory with Vellix eBooks:"));
   }
 
+  // Add Book: a folder without its information file is refused with the
+  // error shown and the dialog left open; a good one is added each time
+  // "&Add" is pressed, never when the dialog is closed.
   void addBookListsEachAddedBook() {
     MakeBookFolder(Path("in/MYBOOK.RES"), "Added");
+    fs::create_directories(Path("in/EMPTY.RES"));
     Start("s");
-    bool press = true;
+    dialogs_.answers = {"", Q(Path("in/EMPTY.RES"))};
+    int round = 0;
     dialogs_.on_modal = [&](QDialog& dialog) {
-      dialog.findChild<QLineEdit*>("txtRESpath")->setText(Q(Path("in/MYBOOK.RES")));
-      if (press) QTest::mouseClick(dialog.findChild<QPushButton*>("cmdConvert"), Qt::LeftButton);
+      auto* add = dialog.findChild<QPushButton*>("cmdConvert");
+      auto* box = dialog.findChild<QLineEdit*>("txtRESpath");
+      if (round++ == 0) {
+        auto* browse = dialog.findChild<QPushButton*>("cmdBrowse");
+        QTest::mouseClick(browse, Qt::LeftButton);  // cancelled
+        QCOMPARE(box->text(), QString());
+        QTest::mouseClick(browse, Qt::LeftButton);
+        QTest::mouseClick(add, Qt::LeftButton);
+        QVERIFY(dialog.isVisible() && add->isEnabled());
+        QVERIFY(!QGuiApplication::overrideCursor());
+      }
+      box->setText(Q(Path("in/MYBOOK.RES")));
+      if (round < 3) QTest::mouseClick(add, Qt::LeftButton);
     };
-    Click("cmdAdd");
-    Click("cmdAdd");
-    press = false;  // closed without "&Add": nothing changes
-    Click("cmdAdd");
+    for (int i = 0; i < 3; ++i) Click("cmdAdd");
+    QCOMPARE(dialogs_.asked.value(0), QString("Choose a Vellix eBook (*.RES):"));
+    QCOMPARE(dialogs_.messages,
+             QStringList({"Vellix Publisher: File not found (53)\n" + Q(Path("in/EMPTY.RES/RSRC.INF"))}));
     QCOMPARE(Listed(), QStringList({"Added", "Added", "Short"}));
     QStringList files = AllFiles(Path("s"));
     QCOMPARE(files.size(), 3);

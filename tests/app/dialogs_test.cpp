@@ -1,5 +1,5 @@
-// The Add Book dialog on its own (which paths enable "&Add", how a failure
-// is reported) and the About box; then the main window on the sample
+// The Add Book dialog on its own (which paths enable "&Add"; how a failure
+// is reported is the main window's test) and the About box; then the main window on the sample
 // bookshelf and both dialogs rendered to PNG files for a reviewer, with no
 // button or label squeezed below the size its text needs.
 #include <QAbstractButton>
@@ -14,7 +14,6 @@
 #include "add_book_dialog.h"
 #include "app_test_support.h"
 #include "bookshelf_window.h"
-#include "vellix/bookshelf.h"
 
 using namespace apptest;
 
@@ -59,37 +58,6 @@ class DialogsTest : public QObject {
     }
     box->clear();
     QVERIFY(!add->isEnabled());
-  }
-
-  // A folder without its information file cannot be converted: the error
-  // is shown, the dialog stays open and nothing is added or written.
-  void failedAddIsReportedAndAddsNothing() {
-    TempDir tmp;
-    MakeShelf(tmp / "shelf", {});
-    fs::create_directories(tmp / "EMPTY.RES");
-    auto shelf = std::make_shared<vellix::Bookshelf>();
-    shelf->Load(tmp / "shelf");
-    AddBookDialog dialog(dialogs_);
-    dialog.SetBookshelf(shelf);
-    dialogs_.answers = {"", Q(tmp / "EMPTY.RES")};
-    dialogs_.on_modal = [&](QDialog& d) {
-      auto* browse = d.findChild<QPushButton*>("cmdBrowse");
-      QTest::mouseClick(browse, Qt::LeftButton);  // cancelled
-      QCOMPARE(d.findChild<QLineEdit*>("txtRESpath")->text(), QString());
-      QTest::mouseClick(browse, Qt::LeftButton);
-      auto* add = d.findChild<QPushButton*>("cmdConvert");
-      QTest::mouseClick(add, Qt::LeftButton);
-      QVERIFY(d.isVisible());
-      QVERIFY(add->isEnabled());
-      QVERIFY(!QGuiApplication::overrideCursor());
-    };
-    QCOMPARE(dialogs_.RunModal(dialog), int(QDialog::Rejected));
-    QCOMPARE(dialogs_.asked.value(0), QString("Choose a Vellix eBook (*.RES):"));
-    QCOMPARE(dialogs_.messages,
-             QStringList({"Vellix Publisher: File not found (53)\n" + Q(tmp / "EMPTY.RES/RSRC.INF")}));
-    QVERIFY(!dialog.Book());
-    QCOMPARE(shelf->Books()->Count(), 0);
-    QCOMPARE(AllFiles(tmp / "shelf"), QStringList());
   }
 
   void aboutShowsVersionAndOpensHomePage() {
