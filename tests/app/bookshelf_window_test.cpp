@@ -1,14 +1,21 @@
-// The main window driven as a user would: the folder box and the warning
-// bar for damaged books, Browse, Add Book with its dialog, and both
-// exports, with every platform dialog played by FakePlatformDialogs.
+// The window driven as a user would, with every platform dialog played by
+// FakePlatformDialogs: the folder box and the warning bar for damaged
+// books, Browse, Add Book, both exports, the About box; then the main
+// window on the sample bookshelf and both dialogs rendered to PNG files for
+// a reviewer, with no button or label squeezed below what its text needs.
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFrame>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QtTest>
 #include <memory>
 
+#include "about_dialog.h"
+#include "add_book_dialog.h"
 #include "app_test_support.h"
 #include "bookshelf_window.h"
 
@@ -33,6 +40,21 @@ class BookshelfWindowTest : public QObject {
   bool Enabled(const char* name) const {
     if (auto* action = w_->findChild<QAction*>(name)) return action->isEnabled();
     return w_->findChild<QWidget*>(name)->isEnabled();
+  }
+
+  static void Screenshot(QWidget& widget, const QString& name) {
+    widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    for (QWidget* child : widget.findChildren<QWidget*>()) {
+      if (!child->isVisible() || !(qobject_cast<QAbstractButton*>(child) || qobject_cast<QLabel*>(child))) continue;
+      QSize need = child->minimumSizeHint();
+      QVERIFY2(child->width() >= need.width() && child->height() >= need.height(),
+               qPrintable(name + ": " + child->objectName() + " is clipped"));
+    }
+    QVERIFY(QDir().mkpath(SCREENSHOT_DIR));
+    QImage image = widget.grab().toImage();
+    QVERIFY(!image.isNull());
+    QVERIFY(image.save(QStringLiteral(SCREENSHOT_DIR "/%1.png").arg(name)));
   }
 
  private slots:
@@ -191,6 +213,49 @@ class BookshelfWindowTest : public QObject {
       QByteArray out = QByteArray::fromStdString(ReadFile(Path("out")));
       QVERIFY2(out.startsWith(written) || out.endsWith(written), out.constData());
     }
+  }
+
+  // Only an existing folder whose name ends in ".res", in any case, enables "&Add".
+  void addFollowsThePath() {
+    for (const char* folder : {"x.res", "BOOK.RESX", "XRES"}) fs::create_directories(Path(folder));
+    WriteFile(Path("BOOK.RES"), "a file");
+    AddBookDialog dialog(dialogs_);
+    auto* add = dialog.findChild<QPushButton*>("cmdConvert");
+    auto* box = dialog.findChild<QLineEdit*>("txtRESpath");
+    QVERIFY(!add->isEnabled());
+    const std::pair<const char*, bool> paths[] = {{"x.res", true},      {"BOOK.RES", false}, {"x.res", true},
+                                                  {"BOOK.RESX", false}, {"GONE.RES", false}, {"x.res", true},
+                                                  {"XRES", false}};
+    for (const auto& [path, enabled] : paths) {
+      box->setText(Q(Path(path)));
+      QVERIFY2(add->isEnabled() == enabled, path);
+    }
+    box->clear();
+    QVERIFY(!add->isEnabled());
+  }
+
+  void aboutShowsVersionAndOpensHomePage() {
+    AboutDialog dialog(dialogs_);
+    QCOMPARE(dialog.findChild<QLabel*>("lblVersion")->text(), QString("Version: " VELLIX_VERSION));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* site = dialog.findChild<QLabel*>("lblSite");
+    QTest::mouseClick(site, Qt::LeftButton, {}, QPoint(20, site->height() / 2));
+    QCOMPARE(dialogs_.opened, std::vector<QUrl>{QUrl(AboutDialog::kHomePage)});
+    QVERIFY(dialog.isVisible());
+  }
+
+  void screenshots() {
+    QCOMPARE(QProcess::execute(MAKE_SAMPLES, {Q(Path("bookshelf"))}), 0);  // as ./run does
+    MakeBookFolder(Path("MYBOOK.RES"), "My Book");
+    BookshelfWindow& window = Start("bookshelf");
+    QCOMPARE(Listed().size(), 7);
+    Screenshot(window, "bookshelf");
+    AddBookDialog add(dialogs_, &window);
+    add.findChild<QLineEdit*>("txtRESpath")->setText(Q(Path("MYBOOK.RES")));
+    Screenshot(add, "add_book");
+    AboutDialog about(dialogs_, &window);
+    Screenshot(about, "about");
   }
 };
 
