@@ -152,16 +152,14 @@ TEST_F(BookFileTest, ResourceLookupStaysInsideFileAndResource) {
 }
 
 TEST_F(BookFileTest, ContentAndSaveOfBookFile) {
-  Book b;
+  Book b, folder;
   b.Load(dir_.Write("ten.bin", "0123456789"));
   Variant content = b.Content();
   ASSERT_EQ(content.type(), Variant::Type::kBytes);
   EXPECT_EQ(std::string(content.AsBytes().begin(), content.AsBytes().end()), "0123456789");
-  Book folder;
   std::filesystem::create_directory(dir_ / "X.RES");
   folder.Load(dir_ / "X.RES");
-  EXPECT_TRUE(folder.Content().IsEmpty());
-  EXPECT_TRUE(Book().Content().IsEmpty());
+  EXPECT_TRUE(folder.Content().IsEmpty() && Book().Content().IsEmpty());
 
   b.Load(dir_.Write("keep.imp", SimpleBookFile(Info{})));
   b.Save(dir_ / "out.imp");  // book files, text and containers write nothing

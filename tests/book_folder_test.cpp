@@ -71,14 +71,6 @@ TEST_F(BookFolderTest, SourcePrefixMovesIntoANewStringResource) {
   const std::string& added = names[0];
   EXPECT_TRUE(std::regex_match(added, std::regex("[A-Z]{4}"))) << added;
   EXPECT_EQ(ReadFile(folder + "/" + added), StringResource("SRC1:B:TRAIL\x01\x02"));
-
-  // The book file reads back with the short identifier and the record.
-  Book b;
-  b.Load(dir_ / "out.imp");
-  EXPECT_EQ(b.BookId(), "ID42");
-  b.SetPath(dir_ / "out.imp");
-  EXPECT_EQ(b.SourceId(), "SRC1");
-  EXPECT_EQ(b.GetResourceString("RSRC", 128), "SRC1:B:TRAIL\u0001\u0002");
 }
 
 TEST_F(BookFolderTest, SplitInformationRules) {

@@ -6,20 +6,89 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QtTest>
+#include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "about_dialog.h"
 #include "add_book_dialog.h"
-#include "app_test_support.h"
 #include "bookshelf_window.h"
+#include "platform_dialogs.h"
+#include "test_util.h"
 
-using namespace apptest;
+// Answers every platform dialog from a script and records what was asked.
+struct FakePlatformDialogs : PlatformDialogs {
+  QStringList answers;                     // folder or file per dialog, "" = cancel
+  std::function<void(QDialog&)> on_modal;  // plays the user of a modal dialog
+  QStringList asked;                       // prompts, and "proposed|filter" of saves
+  QStringList messages;                    // "title: text"
+  std::vector<QUrl> opened;
+
+  QString Answer() { return answers.isEmpty() ? QString() : answers.takeFirst(); }
+  QString ChooseFolder(QWidget*, const QString& prompt) override {
+    asked << prompt;
+    return Answer();
+  }
+  QString SaveFileName(QWidget*, const QString&, const QString& proposed, const QString& filter) override {
+    asked << proposed + "|" + filter;
+    return Answer();
+  }
+  void ShowMessage(QWidget*, const QString& title, const QString& text) override { messages << title + ": " + text; }
+  void OpenUrl(const QUrl& url) override { opened.push_back(url); }
+  // Left open by the script, the dialog is closed as by its close box.
+  int RunModal(QDialog& dialog) override {
+    dialog.show();
+    if (on_modal) on_modal(dialog);
+    if (dialog.isVisible()) dialog.reject();
+    return dialog.result();
+  }
+};
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace vellix::fixtures;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// Points the settings at `config_home` and records the values given there.
+void WriteSettings(const std::string& config_home, const std::string& bookshelf, const std::string& dsk = "",
+                   const std::string& remote_url = "") {
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_home));
+  fs::create_directories(config_home + "/OrvoTools");
+  WriteFile(config_home + "/OrvoTools/Vellixlibrarian.conf",
+            "[Locations]\nBookShelf=" + bookshelf + "\nDsK=" + dsk +
+                (remote_url.empty() ? "" : "\n[Sites]\nRemoteBookShelfUrl=" + remote_url) + "\n");
+}
+
+Info Titled(const std::string& title) { return Info{"ID42", "Fiction", "", title, "Writer", "", "Some"}; }
+
+// A bookshelf folder holding one book file per title.
+void MakeShelf(const std::string& folder, const QStringList& titles) {
+  fs::create_directories(folder);
+  for (int n = 0; n < titles.size(); ++n)
+    WriteFile(folder + "/BOOK" + std::to_string(n + 1) + ".imp", SimpleBookFile(Titled(titles[n].toStdString())));
+}
+
+// Every file below `folder`, to see what a command wrote.
+QStringList AllFiles(const std::string& folder) {
+  QStringList files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (entry.is_regular_file()) files << Q(entry.path().string());
+  files.sort();
+  return files;
+}
+
+}  // namespace
 
 class BookshelfWindowTest : public QObject {
   Q_OBJECT
@@ -34,8 +103,13 @@ class BookshelfWindowTest : public QObject {
     w_ = std::make_unique<BookshelfWindow>(dialogs_);
     return *w_;
   }
-  QStringList Listed() const { return apptest::Listed(*w_); }
-  QLineEdit* Box() const { return FolderBox(*w_); }
+  QStringList Listed() const {
+    QStringList titles;
+    auto* list = w_->findChild<QListWidget*>("lstBookshelf");
+    for (int i = 0; i < list->count(); ++i) titles << list->item(i)->text();
+    return titles;
+  }
+  QLineEdit* Box() const { return w_->findChild<QLineEdit*>("txtBookshelf"); }
   void Click(const char* button) { QTest::mouseClick(w_->findChild<QPushButton*>(button), Qt::LeftButton); }
   bool Enabled(const char* name) const {
     if (auto* action = w_->findChild<QAction*>(name)) return action->isEnabled();
@@ -138,7 +212,7 @@ class BookshelfWindowTest : public QObject {
   // error shown and the dialog left open; a good one is added each time
   // "&Add" is pressed, never when the dialog is closed.
   void addBookListsEachAddedBook() {
-    MakeBookFolder(Path("in/MYBOOK.RES"), "Added");
+    MakeBookFolder(Path("in/MYBOOK.RES"), RsrcInf(Titled("Added")), "fork");
     fs::create_directories(Path("in/EMPTY.RES"));
     Start("s");
     dialogs_.answers = {"", Q(Path("in/EMPTY.RES"))};
@@ -247,7 +321,7 @@ class BookshelfWindowTest : public QObject {
 
   void screenshots() {
     QCOMPARE(QProcess::execute(MAKE_SAMPLES, {Q(Path("bookshelf"))}), 0);  // as ./run does
-    MakeBookFolder(Path("MYBOOK.RES"), "My Book");
+    MakeBookFolder(Path("MYBOOK.RES"), RsrcInf(Titled("My Book")), "fork");
     BookshelfWindow& window = Start("bookshelf");
     QCOMPARE(Listed().size(), 7);
     Screenshot(window, "bookshelf");
