@@ -68,9 +68,8 @@ TEST_F(BookFolderTest, SourcePrefixMovesIntoANewStringResource) {
   std::vector<std::string> names = Names(folder);
   std::erase_if(names, [](const std::string& n) { return n == "DATA.FRK" || n == "PIC1" || n == "RSRC.INF"; });
   ASSERT_EQ(names.size(), 1u);
-  const std::string& added = names[0];
-  EXPECT_TRUE(std::regex_match(added, std::regex("[A-Z]{4}"))) << added;
-  EXPECT_EQ(ReadFile(folder + "/" + added), StringResource("SRC1:B:TRAIL\x01\x02"));
+  EXPECT_TRUE(std::regex_match(names[0], std::regex("[A-Z]{4}"))) << names[0];
+  EXPECT_EQ(ReadFile(folder + "/" + names[0]), StringResource("SRC1:B:TRAIL\x01\x02"));
 }
 
 TEST_F(BookFolderTest, SplitInformationRules) {

@@ -17,10 +17,7 @@ using namespace fixtures;
 namespace fs = std::filesystem;
 
 std::string Book(const std::string& id, const std::string& title, const std::string& source = "") {
-  Info info;
-  info.id = id;
-  info.title = title;
-  return SimpleBookFile(info, source);
+  return SimpleBookFile({id, "", "", title, "", "", ""}, source);
 }
 
 std::vector<std::string> Titles(const Books& books) {
@@ -118,8 +115,7 @@ TEST(Books, PositionsAreOneBasedIntegers) {
   EXPECT_EQ(Titles(books), (std::vector<std::string>{"a", "c"}));
   EXPECT_EQ(ErrorNumberOf([&] { books.Remove(Variant(3)); }), 5);
   TempDir dir;
-  auto missing = books.Add(dir / "missing.imp");
-  EXPECT_EQ(missing->Path(), "");
+  EXPECT_EQ(books.Add(dir / "missing.imp")->Path(), "");
   EXPECT_EQ(books.Count(), 3);
   WriteFile(dir / "bad.imp", "bad");
   EXPECT_EQ(ErrorNumberOf([&] { books.Add(dir / "bad.imp"); }), 5);

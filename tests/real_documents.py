@@ -37,9 +37,8 @@ def main():
         html = sorted(os.path.join(root, name) for root, _, files in os.walk("/usr/share/doc")
                       for name in files if name.lower().endswith((".htm", ".html")))[:300]
         for i, source in enumerate(html):
-            copy = os.path.join(scratch, f"doc{i}", os.path.basename(source))
-            os.mkdir(os.path.dirname(copy))
-            shutil.copyfile(source, copy)
+            os.mkdir(os.path.join(scratch, f"doc{i}"))
+            copy = shutil.copyfile(source, os.path.join(scratch, f"doc{i}", os.path.basename(source)))
             counts["html"] += 1
             for command in ("info", "package"):
                 result = run(TOOL, "book", command, copy)

@@ -25,7 +25,8 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  // Writes `bytes` to `name` in the folder and returns its path.
+  // Writes `bytes` to `name` in the folder, making the folders on the way,
+  // and returns its path.
   std::string Write(const std::string& name, const std::string& bytes) const;
 
  private:
