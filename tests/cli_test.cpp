@@ -1,7 +1,7 @@
 // Drives the built `vellix` tool as a user would and checks only what the
 // tool itself owns: exit codes, error lines, JSON types, the bytes it puts
-// on stdout and how it reads its arguments. What the library computes is
-// tested against the library.
+// on stdout and how it reads its arguments. What the library computes, and
+// which inputs fail, is tested against the library.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -92,8 +92,6 @@ TEST_F(ToolTest, UsageErrorsExitTwo) {
   EXPECT_FALSE(fs::exists(dir_ / "x.txt"));
 }
 
-// One failure of each kind shows the message format; which inputs fail is
-// the library's business and tested there.
 TEST_F(ToolTest, BookCommands) {
   Run({
       // JSON is UTF-8 with device fields as the library returns them.

@@ -245,13 +245,13 @@ class BookshelfWindowTest : public QObject {
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("asked");
     QTest::addColumn<QByteArray>("written");
-    const QString list = "http://books.example/remote/list.txt", text = "list.txt|Book List (*.txt)",
+    const QString list = "http://h.example/r/list.txt", text = "list.txt|Book List (*.txt)",
                   web = "my.htm|Web Page (*.htm)";
     auto row = [](const char* name, const char* command, QString remote, QString answer, QString asked,
                   QByteArray written = {}) {
       QTest::newRow(name) << QString(command) << remote << answer << asked << written;
     };
-    row("list", "mnuExportBookList", list, "out", text, "\thttp://books.example/remote/BOOK1.imp\t1\t17\r\n");
+    row("list", "mnuExportBookList", list, "out", text, "\thttp://h.example/r/BOOK1.imp\t1\t17\r\n");
     row("list, no address", "mnuExportBookList", "", "out", "|Book List (*.txt)");
     row("list, cancelled", "mnuExportBookList", list, "", text);
     row("list, unwritable", "mnuExportBookList", list, "no/out", text);
