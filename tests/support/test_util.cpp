@@ -92,7 +92,9 @@ void ExpectCli(const std::string& tool, const std::string& folder, const CliCase
   ToolOutcome r = RunTool(tool, args, c.locale);
   EXPECT_EQ(r.code, c.code) << r.err;
   EXPECT_TRUE(std::regex_match(r.err, std::regex(at(c.err)))) << r.err;
-  if (c.out) EXPECT_EQ(r.out, at(*c.out));
+  if (c.out) {
+    EXPECT_EQ(r.out, at(*c.out));
+  }
   if (c.check) c.check(r);
 }
 
