@@ -119,9 +119,7 @@ void ExpectGolden(const std::string& name, std::string actual, const Placeholder
     EXPECT_EQ(actual, ReadFile(path)) << "differs from " << path;
 }
 
-// --- OEBFF containers ---
-
-namespace {
+namespace {  // the OEBFF containers' line end and delimiter
 const std::string kCrLf = "\r\n";
 const std::string kDelimiter = std::string("--") + kBoundary;
 }  // namespace
