@@ -42,8 +42,7 @@ TEST_F(BookFileTest, LoadReadsDecodedEscapedTrimmedFields) {
   EXPECT_EQ(b.Path() + "|" + b.Extension() + "|" + b.FileName(), path + "|imp|Book.IMP");
   EXPECT_EQ(Fields(b), "Salt &amp; Pepper|First  Last|Cook &amp; Bake|ID7");  // inner blanks kept
   EXPECT_EQ(b.Size(), static_cast<int32_t>(std::filesystem::file_size(path)));
-  EXPECT_EQ(b.Pages(), 0);
-  EXPECT_FALSE(b.Encrypted());
+  EXPECT_TRUE(b.Pages() == 0 && !b.Encrypted());
 
   b.Load(dir_.Write("c.imp", SimpleBookFile({"X", "Caf\xE9", "", "\x80uro \x93q\x94", "Smith", "", ""})));
   EXPECT_EQ(Fields(b), "\u20ACuro \u201Cq\u201D|Smith|Caf\u00E9|X");
@@ -77,16 +76,11 @@ TEST_F(BookFileTest, BadBookFilesFailWithoutReadingPastTheEnd) {
 }
 
 TEST_F(BookFileTest, IdentifierLookupDropsTheSourcePrefix) {
-  for (auto [id, expected] : std::vector<std::pair<std::string, std::string>>{{"SRC:B:1234", "1234"},
-                                                                              {"None:1234", "1234"},
-                                                                              {"Ref:1234", "Ref:1234"},
-                                                                              {"a:b:c:d", "c:d"},
-                                                                              {"1234", "1234"},
-                                                                              {"", ""}}) {
-    Info info;
-    info.id = id;
-    EXPECT_EQ(BookIdOfFile(dir_.Write("id.imp", SimpleBookFile(info))), expected) << id;
-  }
+  const std::pair<const char*, const char*> cases[] = {{"SRC:B:1234", "1234"},   {"None:1234", "1234"},
+                                                       {"Ref:1234", "Ref:1234"}, {"a:b:c:d", "c:d"},
+                                                       {"1234", "1234"},         {"", ""}};
+  for (auto [id, expected] : cases)
+    EXPECT_EQ(BookIdOfFile(dir_.Write("id.imp", SimpleBookFile({id, "", "", "", "", "", ""}))), expected) << id;
   EXPECT_EQ(ErrorNumberOf([] { BookIdFromInformation("no terminator"); }), 5);
 }
 
@@ -115,13 +109,10 @@ TEST_F(BookFileTest, SourceRecordFillsTheDerivedFields) {
   };
   EXPECT_EQ(parse("None:"), "0:3|B||-1");
   EXPECT_EQ(parse("A:B:no marker"), "0:A|B||0");  // not a periodical
-  EXPECT_EQ(parse(std::string("A:B:\0\0\0\x02\0\0\0\x09"
-                              "feed",
-                              16)),
-            "0:A|B|feed|9");
-  EXPECT_EQ(parse("no colons").substr(0, 2), "5:");
-  EXPECT_EQ(parse("Ref:one colon").substr(0, 2), "5:");
-  EXPECT_EQ(parse(std::string("A:B:\0\0\0\x02\0\0", 10)).substr(0, 2), "5:");
+  EXPECT_EQ(parse(std::string("A:B:\0\0\0\x02\0\0\0\x09", 12) + "feed"), "0:A|B|feed|9");
+  for (const std::string& bad :
+       {std::string("no colons"), std::string("Ref:one colon"), std::string("A:B:\0\0\0\x02\0\0", 10)})
+    EXPECT_EQ(parse(bad).substr(0, 2), "5:") << bad;
   EXPECT_EQ(parse(std::string("A:B:\0\0\0\x02", 8) + "\u20AC" + std::string(3, '\0')).substr(0, 2), "6:");
   EXPECT_TRUE(b.ParseRSRC("None:", id, type, feed, issue).IsEmpty());
 }
@@ -157,16 +148,14 @@ TEST_F(BookFileTest, ResourceLookupStaysInsideFileAndResource) {
 }
 
 TEST_F(BookFileTest, ContentAndSaveOfBookFile) {
-  Book b;
+  Book b, folder;
   b.Load(dir_.Write("ten.bin", "0123456789"));
   Variant content = b.Content();
   ASSERT_EQ(content.type(), Variant::Type::kBytes);
   EXPECT_EQ(std::string(content.AsBytes().begin(), content.AsBytes().end()), "0123456789");
-  Book folder;
   std::filesystem::create_directory(dir_ / "X.RES");
   folder.Load(dir_ / "X.RES");
-  EXPECT_TRUE(folder.Content().IsEmpty());
-  EXPECT_TRUE(Book().Content().IsEmpty());
+  EXPECT_TRUE(folder.Content().IsEmpty() && Book().Content().IsEmpty());
 
   b.Load(dir_.Write("keep.imp", SimpleBookFile(Info{})));
   b.Save(dir_ / "out.imp");  // book files, text and containers write nothing

@@ -68,17 +68,8 @@ TEST_F(BookFolderTest, SourcePrefixMovesIntoANewStringResource) {
   std::vector<std::string> names = Names(folder);
   std::erase_if(names, [](const std::string& n) { return n == "DATA.FRK" || n == "PIC1" || n == "RSRC.INF"; });
   ASSERT_EQ(names.size(), 1u);
-  const std::string& added = names[0];
-  EXPECT_TRUE(std::regex_match(added, std::regex("[A-Z]{4}"))) << added;
-  EXPECT_EQ(ReadFile(folder + "/" + added), StringResource("SRC1:B:TRAIL\x01\x02"));
-
-  // The book file reads back with the short identifier and the record.
-  Book b;
-  b.Load(dir_ / "out.imp");
-  EXPECT_EQ(b.BookId(), "ID42");
-  b.SetPath(dir_ / "out.imp");
-  EXPECT_EQ(b.SourceId(), "SRC1");
-  EXPECT_EQ(b.GetResourceString("RSRC", 128), "SRC1:B:TRAIL\u0001\u0002");
+  EXPECT_TRUE(std::regex_match(names[0], std::regex("[A-Z]{4}"))) << names[0];
+  EXPECT_EQ(ReadFile(folder + "/" + names[0]), StringResource("SRC1:B:TRAIL\x01\x02"));
 }
 
 TEST_F(BookFolderTest, SplitInformationRules) {
@@ -137,31 +128,21 @@ TEST_F(BookFolderTest, RefusedFoldersChangeNothing) {
   EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"MYBOOK.RES", "old.imp"}));
 }
 
+// Where the book file goes; how it replaces what was there is the safe
+// writer's test.
 TEST_F(BookFolderTest, DestinationRules) {
   Book b;
   b.Load(Folder(Info()));
   EXPECT_EQ(ErrorNumberOf([&] { b.Save(dir_ / "missing/out.imp"); }), 76);
-  fs::create_directory(dir_ / "adir");
-  EXPECT_EQ(ErrorNumberOf([&] { b.Save(dir_ / "adir"); }), 75);
-  std::string locked = dir_.Write("locked.imp", "locked");
-  fs::permissions(locked, fs::perms::owner_read | fs::perms::group_read);
-  EXPECT_EQ(ErrorNumberOf([&] { b.Save(locked); }), 70);
-  EXPECT_EQ(ReadFile(locked), "locked");
-
-  // Replacing: a longer old file leaves no tail, and saving twice leaves one file.
   std::string dest = dir_.Write("out.imp", std::string(5000, 'z'));
   b.Save(dest);
   std::string first = ReadFile(dest);
-  b.Save(dest);
-  EXPECT_EQ(ReadFile(dest), first);
-  EXPECT_LT(first.size(), 5000u);
-  EXPECT_EQ((fs::status(dest).permissions() & fs::perms::owner_write), fs::perms::owner_write);
+  EXPECT_LT(first.size(), 5000u);  // no tail of the old file
 
   // No destination: beside the folder, named after it.
   b.Save();
   EXPECT_EQ(ReadFile(dir_ / "MYBOOK.imp"), first);
-  EXPECT_EQ(Names(dir_.path()),
-            (std::vector<std::string>{"MYBOOK.RES", "MYBOOK.imp", "adir", "locked.imp", "out.imp"}));
+  EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"MYBOOK.RES", "MYBOOK.imp", "out.imp"}));
 }
 
 }  // namespace

@@ -16,11 +16,6 @@ namespace {
 using namespace fixtures;
 namespace fs = std::filesystem;
 
-Info MakeInfo(const std::string& id, const std::string& category, const std::string& title, const std::string& last,
-              const std::string& first = "") {
-  return Info{id, category, "", title, last, "", first};
-}
-
 TEST(Booklist, BookshelfText) {
   TempDir dir;
   Bookshelf shelf;
@@ -28,10 +23,10 @@ TEST(Booklist, BookshelfText) {
   shelf.SetDirectory(dir.path());
   EXPECT_EQ(shelf.BookshelfText(), "1\n\n");
 
-  dir.Write("a.imp", SimpleBookFile(MakeInfo("1234", "Fic-tion", "A & B", "Smith"), "", "12345"));
-  dir.Write("b.imp", SimpleBookFile(MakeInfo("SRC9:P:77", "News", "Daily", "Smith", "John"),
+  dir.Write("a.imp", SimpleBookFile(Info{"1234", "Fic-tion", "", "A & B", "Smith", "", ""}, "", "12345"));
+  dir.Write("b.imp", SimpleBookFile(Info{"SRC9:P:77", "News", "", "Daily", "Smith", "", "John"},
                                     SourceRecord("SRC9", "P", 5, "feed")));
-  dir.Write("c.IMP", SimpleBookFile(MakeInfo("99", "x", "upper", "y")));  // only exact "imp"
+  dir.Write("c.IMP", SimpleBookFile(Info{"99", "x", "", "upper", "y", "", ""}));  // only exact "imp"
   shelf.SetDirectory(dir.path());
   shelf.SetBaseURL("x_y/");
   ExpectGolden("bookshelf_text.txt", shelf.BookshelfText());
@@ -43,9 +38,9 @@ TEST(Booklist, BookshelfText) {
 
 TEST(Booklist, BookListText) {
   TempDir dir;
-  dir.Write("a.imp", SimpleBookFile(MakeInfo("1", "C", "T & U", "Smith", "John")));
-  dir.Write("p.imp", SimpleBookFile(MakeInfo("2", "N", "P", "X"), SourceRecord("S", "P", 9, "f")));
-  MakeBookFolder(dir / "F.RES", RsrcInf(MakeInfo("3", "C", "Folder", "Y")), "fork");
+  dir.Write("a.imp", SimpleBookFile(Info{"1", "C", "", "T & U", "Smith", "", "John"}));
+  dir.Write("p.imp", SimpleBookFile(Info{"2", "N", "", "P", "X", "", ""}, SourceRecord("S", "P", 9, "f")));
+  MakeBookFolder(dir / "F.RES", RsrcInf(Info{"3", "C", "", "Folder", "Y", "", ""}), "fork");
   Bookshelf shelf;
   shelf.Load(dir.path());
   dir.Write("list.txt", std::string(4000, 'z'));  // an old, longer list
@@ -69,16 +64,16 @@ TEST(Booklist, PagesAndSizeLine) {
 // title that arrives escaped.
 TEST(Booklist, Document) {
   TempDir dir;
-  dir.Write("e.imp", SimpleBookFile(MakeInfo("E1", "", "No Category", "Anon"), "", std::string(1400, 'd')));
-  dir.Write("f1.imp", SimpleBookFile(MakeInfo("F1", "Fiction", "B & C", "Last", "First"), "", std::string(2400, 'd')));
-  dir.Write("f2.imp", SimpleBookFile(MakeInfo("F2", "fiction", "Z", "Smith"), "", std::string(3400, 'd')));
+  dir.Write("e.imp", SimpleBookFile(Info{"E1", "", "", "No Category", "Anon", "", ""}, "", std::string(1400, 'd')));
+  dir.Write("f1.imp",
+            SimpleBookFile(Info{"F1", "Fiction", "", "B & C", "Last", "", "First"}, "", std::string(2400, 'd')));
+  dir.Write("f2.imp", SimpleBookFile(Info{"F2", "fiction", "", "Z", "Smith", "", ""}, "", std::string(3400, 'd')));
   Bookshelf shelf;
   EXPECT_NO_THROW(shelf.CreateBooklist(dir / "none.htm"));  // no collection: nothing
   EXPECT_FALSE(fs::exists(dir / "none.htm"));
   shelf.Load(dir.path());
 
-  fs::create_directory(dir / "out");
-  std::string path = dir / "out/List.htm";
+  std::string path = dir.Write("out/List.htm", std::string(9000, 'z'));  // an old, longer list
   shelf.CreateBooklist(path);
   std::string dated =
       std::regex_replace(ReadFile(path), std::regex("content=\"\\d{4}-\\d\\d-\\d\\d\""), "content=\"@DATE\"");

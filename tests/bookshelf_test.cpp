@@ -17,10 +17,7 @@ using namespace fixtures;
 namespace fs = std::filesystem;
 
 std::string Book(const std::string& id, const std::string& title, const std::string& source = "") {
-  Info info;
-  info.id = id;
-  info.title = title;
-  return SimpleBookFile(info, source);
+  return SimpleBookFile({id, "", "", title, "", "", ""}, source);
 }
 
 std::vector<std::string> Titles(const Books& books) {
@@ -29,7 +26,7 @@ std::vector<std::string> Titles(const Books& books) {
   return out;
 }
 
-TEST(Bookshelf, LoadRecognisesBookFoldersAndFiles) {
+TEST(Bookshelf, LoadRecognisesBookFoldersAndFilesAndStopsAtABadBook) {
   TempDir dir;
   MakeBookFolder(dir / "A.RES", RsrcInf(Info{"A", "", "", "folder", "", "", ""}), "f");
   fs::create_directory(dir / "lower.res");  // ".RES" in any case, even without RSRC.INF
@@ -45,27 +42,20 @@ TEST(Bookshelf, LoadRecognisesBookFoldersAndFiles) {
   EXPECT_EQ(Titles(*shelf.Books()), (std::vector<std::string>{"folder", "", "file b", "file C"}));
   EXPECT_EQ(shelf.Books()->Item(2)->Extension(), "res");
 
+  WriteFile(dir / "zz.imp", "truncated");  // the books before it stay
+  EXPECT_EQ(ErrorNumberOf([&] { shelf.Load(dir.path()); }), 5);
+  EXPECT_EQ(shelf.Directory(), dir.path());
+  EXPECT_EQ(shelf.Books()->Count(), 4);
+
   shelf.Load(dir / "missing");
   EXPECT_EQ(shelf.Directory(), "");
   EXPECT_FALSE(shelf.Books());
-}
-
-TEST(Bookshelf, LoadStopsAtABadBookKeepingEarlierOnes) {
-  TempDir dir;
-  WriteFile(dir / "a.imp", Book("A", "good"));
-  WriteFile(dir / "b.imp", "truncated");
-  Bookshelf shelf;
-  EXPECT_EQ(ErrorNumberOf([&] { shelf.Load(dir.path()); }), 5);
-  EXPECT_EQ(shelf.Directory(), dir.path());
-  ASSERT_TRUE(shelf.Books());
-  EXPECT_EQ(shelf.Books()->Count(), 1);
 }
 
 TEST(Bookshelf, FindsBookFilesByIdentifier) {
   TempDir dir;
   WriteFile(dir / "one.imp", Book("SRC:B:1234", "one", SourceRecord("SRC", "B", 3, "feed")));
   WriteFile(dir / "two.IMP", Book("5678", "upper-case extension"));
-  WriteFile(dir / "three.imp", Book("None:42", "three"));
   Bookshelf shelf;
   EXPECT_EQ(shelf.Book("1234"), nullptr);  // no folder yet
 
@@ -75,11 +65,9 @@ TEST(Bookshelf, FindsBookFilesByIdentifier) {
   shelf.SetDirectory(dir.path());
   auto found = shelf.Book("1234");
   ASSERT_NE(found, nullptr);
-  EXPECT_EQ(found->Path(), dir / "one.imp");
-  EXPECT_EQ(found->BookId(), "1234");
-  EXPECT_EQ(found->IssueNumber(), 3);
-  EXPECT_EQ(found->Title(), "");  // only the identifier and source record are read
-  ASSERT_NE(shelf.Book("42"), nullptr);
+  // Only the identifier and the source record are read: no title.
+  EXPECT_EQ(found->Path() + "|" + found->BookId() + "|" + std::to_string(found->IssueNumber()) + "|" + found->Title(),
+            dir / "one.imp|1234|3|");
   EXPECT_EQ(shelf.Book("5678"), nullptr);  // ".IMP" is not seen by lookups
   EXPECT_EQ(shelf.Book("SRC:B:1234"), nullptr);
 
@@ -95,27 +83,17 @@ TEST(Bookshelf, FindsBookFilesByIdentifier) {
   EXPECT_EQ(ErrorNumberOf([&] { shelf.Book("nothing"); }), 5);
 }
 
+// Appending a book is tested with AddBookFolder, which builds on Add.
 TEST(Bookshelf, AddAndNewBookFilePath) {
   TempDir dir;
   Bookshelf shelf;
-  auto folder_book = std::make_shared<vellix::Book>();
-  MakeBookFolder(dir / "in.RES", RsrcInf(Info{}), "fork");
-  folder_book->Load(dir / "in.RES");
-  EXPECT_EQ(ErrorNumberOf([&] { shelf.Add(folder_book); }), 91);
+  EXPECT_EQ(ErrorNumberOf([&] { shelf.Add(std::make_shared<vellix::Book>()); }), 91);
   EXPECT_EQ(ErrorNumberOf([&] { shelf.NewBookFilePath(); }), 76);
-
   fs::create_directory(dir / "shelf");
   shelf.Load(dir / "shelf");
-  shelf.Add(folder_book);  // book folders and files are only appended
-  ASSERT_EQ(shelf.Books()->Count(), 1);
-  EXPECT_EQ(shelf.Books()->Item(1), folder_book);
-  EXPECT_TRUE(fs::is_empty(dir / "shelf"));
-
-  std::regex name(".*/[A-Z]{8}\\.imp");
   SeedRandom(7);
   std::string first = shelf.NewBookFilePath();
-  EXPECT_TRUE(std::regex_match(first, name)) << first;
-  EXPECT_EQ(first.substr(0, (dir / "shelf").size()), dir / "shelf");
+  EXPECT_TRUE(std::regex_match(first, std::regex(dir / "shelf/[A-Z]{8}\\.imp"))) << first;
   WriteFile(first, "taken");
   SeedRandom(7);  // the same draw again: the taken name is skipped
   std::string second = shelf.NewBookFilePath();
@@ -137,8 +115,7 @@ TEST(Books, PositionsAreOneBasedIntegers) {
   EXPECT_EQ(Titles(books), (std::vector<std::string>{"a", "c"}));
   EXPECT_EQ(ErrorNumberOf([&] { books.Remove(Variant(3)); }), 5);
   TempDir dir;
-  auto missing = books.Add(dir / "missing.imp");
-  EXPECT_EQ(missing->Path(), "");
+  EXPECT_EQ(books.Add(dir / "missing.imp")->Path(), "");
   EXPECT_EQ(books.Count(), 3);
   WriteFile(dir / "bad.imp", "bad");
   EXPECT_EQ(ErrorNumberOf([&] { books.Add(dir / "bad.imp"); }), 5);
@@ -146,8 +123,7 @@ TEST(Books, PositionsAreOneBasedIntegers) {
 }
 
 // Category, then title, then author, ignoring letter case; authors that
-// are dates first and by date; equal books move as a selection sort moves
-// them.
+// are dates first and by date. How ties move is the sort's own test.
 TEST(Bookshelf, SortOrder) {
   using Shelf = std::vector<std::array<std::string, 3>>;  // category, title, author
   const std::pair<Shelf, std::vector<std::string>> cases[] = {
@@ -158,9 +134,6 @@ TEST(Bookshelf, SortOrder) {
         {"News", "Daily", "2001-12-31"},
         {"News", "Daily", "Adams"}},
        {"3", "2", "1", "4", "0"}},
-      // Keys B1 A B2 A: pass 1 swaps A(2) to the front, pushing B1 to
-      // position 2; pass 2 swaps A(4) with B1, so B1 ends after B2.
-      {{{"c", "B", "1"}, {"c", "A", ""}, {"c", "b", "1"}, {"c", "A", " "}}, {"1", "3", "2", "0"}},
   };
   for (const auto& [books, order] : cases) {
     TempDir dir;

@@ -1,14 +1,12 @@
 // Drives the built `vellix` tool as a user would and checks only what the
 // tool itself owns: exit codes, error lines, JSON types, the bytes it puts
-// on stdout and how it reads its arguments. What the library computes is
-// tested against the library.
+// on stdout and how it reads its arguments. What the library computes, and
+// which inputs fail, is tested against the library.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <regex>
-#include <set>
-#include <sstream>
 
 #include "test_util.h"
 
@@ -37,44 +35,25 @@ void ExpectBookShape(const Json& j) {
   EXPECT_EQ(got, kShape) << j.dump();
 }
 
-// Lines of stdout, in any order.
-std::function<void(const ToolOutcome&)> LinesInAnyOrder(std::multiset<std::string> lines) {
-  return [=](const ToolOutcome& r) {
-    std::multiset<std::string> got;
-    std::istringstream in(r.out);
-    for (std::string line; std::getline(in, line);) got.insert(line);
-    EXPECT_EQ(got, lines);
-  };
-}
+// A periodical's source data: marker, issue 7, feed id "feed\xE9".
+const std::string kRecord = "SRC1:P:" + std::string("\x10\x20\0\0\0\x02\0\0\0\x07", 10) + "feed\xE9" + '\0';
 
 const std::string kNotFound = "vellix: File not found: [^\n]+ \\(53\\)\n";
 const std::string kNoPath = "vellix: Path not found: [^\n]+ \\(76\\)\n";
-const std::string kBadFile = "vellix: .* \\(5\\)\n";
-// A periodical's source data: marker, issue 7, feed id "feed9".
-const std::string kRecord = "SRC1:P:" + std::string("\x10\x20\0\0\0\x02\0\0\0\x07", 10) + "feed9" + '\0';
 
 class ToolTest : public ::testing::Test {
  protected:
   void SetUp() override {
     Info salt{"ID42", "Caf\xE9", "", "Salt & Pepper \x80", "Last", "", "First"};
     dir_.Write("salt.imp", SimpleBookFile(salt, kRecord));
-    dir_.Write("e.imp", BookFile(CarriedBytes() + Info().Strings(), "E.RES",
-                                 {{"    ", "    ", "fork"}, {"STRS", "RSRC", StringResource("caf\xE9", 200)}}));
-    dir_.Write("cut.imp", SimpleBookFile(Info()).substr(0, 50));
-    std::string header = U16(2) + "BOOKVREN" + std::string(8, '\0') + U16(1) + U16(8);
-    dir_.Write("ok.imp", header + U16(0x012C) + std::string(300, 'x'));
-    dir_.Write("big.imp", header + U16(0x8000) + std::string(40, 'x'));
-    fs::create_directories(dir_ / "shelf");  // categories that differ only in letter case
+    dir_.Write("ok.imp", U16(2) + "BOOKVREN" + std::string(8, '\0') + U16(1) + U16(8) + U16(0x012C));
+    // Categories that differ only in letter case.
     dir_.Write("shelf/a.imp", SimpleBookFile({"A", "Fiction", "", "Zed", "W", "", ""}));
     dir_.Write("shelf/b.imp", SimpleBookFile({"B", "fiction", "", "alpha", "W", "", ""}));
     dir_.Write("shelf/c.imp", SimpleBookFile({"C", "Art", "", "Q", "W", "", ""}));
-    fs::create_directories(dir_ / "one");
     dir_.Write("one/a.imp", SimpleBookFile({"1234", "Fic\xE9", "", "T", "W", "", ""}));
     MakeBookFolder(dir_ / "NEW.RES", RsrcInf({"SRC1:B:ID42", "Fiction", "", "Fresh", "W", "", ""}), "fork");
-    MakeBookFolder(dir_ / "BAD.RES", RsrcInf(Info()), "fork", {{"TOOLONG", Resource(1, "PICT", "x")}});
-    dir_.Write("old.imp", "the old book");
     dir_.Write("n.txt", "one\n\ntwo & three\n");
-    fs::create_directories(dir_ / "pack");
     dir_.Write("pack/a.htm", "<html/>");
     dir_.Write("pack/book.opf",
                "<package><manifest><item id=\"i1\" href=\"a.htm\" media-type=\"text/x-oeb1-document\"/>"
@@ -91,20 +70,24 @@ class ToolTest : public ::testing::Test {
       EXPECT_EQ(j[key], std::regex_replace(value, std::regex("@"), folder));
     };
   }
+  // All of stdout matching `pattern` ("@" is the folder).
+  std::function<void(const ToolOutcome&)> OutMatches(const std::string& pattern) {
+    std::regex re(std::regex_replace(pattern, std::regex("@"), dir_.path()));
+    return [=](const ToolOutcome& r) { EXPECT_TRUE(std::regex_match(r.out, re)) << r.out; };
+  }
   TempDir dir_;
 };
 
 TEST_F(ToolTest, UsageErrorsExitTwo) {
+  const std::string any = "(.|\n)*";
   Run({
-      {.args = {"--version"},
-       .check =
-           [](const ToolOutcome& r) { EXPECT_TRUE(std::regex_search(r.out, std::regex(R"(^\d+\.\d+)"))) << r.out; }},
-      {.args = {}, .code = 2, .err = "(.|\n)*"},
-      {.args = {"book", "frobnicate", "x"}, .code = 2, .err = "(.|\n)*"},
-      {.args = {"book", "info"}, .code = 2, .err = "(.|\n)*"},
-      {.args = {"book", "resource", "@/e.imp", "RSRC", "many"}, .code = 2, .err = "(.|\n)*"},
-      {.args = {"book", "resource", "@/e.imp", "RSRC", "40000"}, .code = 2, .err = "(.|\n)*"},
-      {.args = {"shelf", "booklist", "@/one", "-o", "@/x.txt"}, .code = 2, .err = "(.|\n)*"},
+      {.args = {"--version"}, .check = OutMatches(R"(\d+\.\d+(.|\n)*)")},
+      {.args = {}, .code = 2, .err = any},
+      {.args = {"book", "frobnicate", "x"}, .code = 2, .err = any},
+      {.args = {"book", "info"}, .code = 2, .err = any},
+      {.args = {"book", "resource", "@/salt.imp", "RSRC", "many"}, .code = 2, .err = any},
+      {.args = {"book", "resource", "@/salt.imp", "RSRC", "40000"}, .code = 2, .err = any},
+      {.args = {"shelf", "booklist", "@/one", "-o", "@/x.txt"}, .code = 2, .err = any},
   });
   EXPECT_FALSE(fs::exists(dir_ / "x.txt"));
 }
@@ -114,31 +97,17 @@ TEST_F(ToolTest, BookCommands) {
       // JSON is UTF-8 with device fields as the library returns them.
       {.args = {"book", "info", "@/salt.imp", "--json"}, .check = Book("Title", "Salt &amp; Pepper \u20AC")},
       {.args = {"book", "info", "@/salt.imp"},
-       .check =
-           [](const ToolOutcome& r) {
-             EXPECT_NE(r.out.find("\nTitle: Salt &amp; Pepper \u20AC\n"), std::string::npos) << r.out;
-             EXPECT_TRUE(std::regex_search(r.out, std::regex("\nSize: [0-9]+\nPages: 0\nEncrypted: false\n"))) << r.out;
-           }},
+       .check = OutMatches(
+           "(.|\n)*\nTitle: Salt &amp; Pepper \u20AC\n(.|\n)*\nSize: [0-9]+\nPages: 0\nEncrypted: false\n(.|\n)*")},
       // A trailing slash, as shell completion leaves it.
       {.args = {"book", "info", "@/NEW.RES/", "--json"}, .check = Book("Path", "@/NEW.RES")},
       {.args = {"book", "info", "@/missing.imp"}, .code = 1, .err = kNotFound, .out = ""},
-      {.args = {"book", "info", "@/cut.imp"}, .code = 1, .err = kBadFile, .out = ""},
       {.args = {"book", "open", "@/salt.imp", "--json"}, .check = Book("SourceId", "SRC1")},
-      {.args = {"book", "open", "@/missing.imp"}, .code = 1, .err = kNotFound, .out = ""},
-      // Strings come out as the stored bytes: NULs, control bytes, one 0xE9 byte.
+      // Strings come out as the stored bytes: NULs, control bytes, a 0xE9 byte.
       {.args = {"book", "resource", "@/salt.imp", "RSRC", "128"}, .out = kRecord},
-      {.args = {"book", "resource", "@/e.imp", "RSRC", "200"}, .out = "caf\xE9"},
-      {.args = {"book", "resource", "@/e.imp", "RSRC", "128"}, .out = ""},
-      {.args = {"book", "resource", "@/missing.imp", "RSRC", "128"}, .code = 1, .err = kNotFound, .out = ""},
-      {.args = {"book", "resource", "@/cut.imp", "RSRC", "128"}, .code = 1, .err = kBadFile},
       {.args = {"book", "convert", "@/NEW.RES/", "@/out.imp"}, .out = ""},
-      {.args = {"book", "info", "@/out.imp", "--json"}, .check = Book("BookId", "ID42")},
-      {.args = {"book", "convert", "@/NEW.RES", "@/no/such/out.imp"}, .code = 1, .err = kNoPath},
-      {.args = {"book", "convert", "@/BAD.RES", "@/old.imp"}, .code = 1, .err = kBadFile},
-      {.args = {"book", "convert", "@/ok.imp", "@/x.imp"}, .code = 1, .err = kBadFile},  // not a book folder
-      {.args = {"book", "convert", "@/NONE.RES", "@/x.imp"}, .code = 1, .err = kNoPath},
+      {.args = {"book", "convert", "@/NEW.RES", "@/no/such/out.imp"}, .code = 1, .err = kNoPath, .out = ""},
       {.args = {"book", "text2htm", "@/n.txt", "@/n.htm", "--title", "T", "--category", "C"}, .out = ""},
-      {.args = {"book", "text2htm", "@/missing.txt", "@/m.htm"}, .code = 1, .err = kNotFound},
       {.args = {"book", "package", "@/n.htm", "--author", "A"}, .out = "@/n.opf\n"},
       {.args = {"book", "info", "@/n.opf", "--json"},
        .check =
@@ -146,27 +115,19 @@ TEST_F(ToolTest, BookCommands) {
              Json j = JsonOf(r);  // each option given replaces one field, the others stay
              EXPECT_EQ(j["Title"].dump() + j["Author"].dump() + j["Category"].dump(), "\"T\"\"A\"\"C\"");
            }},
-      {.args = {"book", "package", "@/missing.htm"}, .code = 1, .err = kNotFound},
   });
-  EXPECT_EQ(ReadFile(dir_ / "old.imp"), "the old book");
+  EXPECT_TRUE(fs::exists(dir_ / "out.imp"));
   EXPECT_FALSE(fs::exists(dir_ / "no"));
-  EXPECT_FALSE(fs::exists(dir_ / "x.imp"));
-  EXPECT_FALSE(fs::exists(dir_ / "m.htm"));
 }
 
 TEST_F(ToolTest, ShelfCommands) {
   fs::create_directories(dir_ / "new");
   std::string shelf_text = "1\n3:B:1234\tT\tW\tFic\xE9\t" + std::to_string(fs::file_size(dir_ / "one/a.imp")) +
                            "\tx%5Fy/?BOOK%5FID=1234&SOURCE%5FID=3&SOURCE%5FTYPE=B\t1\t17\n\n";
-  auto added = [&](const ToolOutcome& r) {
-    EXPECT_TRUE(std::regex_match(r.out, std::regex(dir_ / "new/[A-Z]{8}\\.imp\n"))) << r.out;
-  };
   Run({
-      {.args = {"shelf", "list", "@/shelf"}, .check = LinesInAnyOrder({"Zed", "alpha", "Q"})},
       // Letter case never orders categories, whatever the locale.
       {.args = {"shelf", "list", "@/shelf/", "--sorted"}, .out = "Q\nalpha\nZed\n", .locale = "en_US.UTF-8"},
       {.args = {"shelf", "list", "@/shelf", "--sorted"}, .out = "Q\nalpha\nZed\n", .locale = "C"},
-      {.args = {"shelf", "list", "@/shelf", "--sorted"}, .out = "Q\nalpha\nZed\n", .locale = "POSIX"},
       {.args = {"shelf", "list", "@/shelf", "--sorted", "--json"},
        .check =
            [&](const ToolOutcome& r) {
@@ -175,45 +136,28 @@ TEST_F(ToolTest, ShelfCommands) {
              for (const Json& b : all) ExpectBookShape(b);
              EXPECT_EQ(all[2]["Path"], dir_ / "shelf/a.imp");
            }},
-      {.args = {"shelf", "list", "@/missing"}, .code = 1, .err = kNoPath, .out = ""},
       {.args = {"shelf", "find", "@/shelf", "A", "--json"}, .check = Book("Path", "@/shelf/a.imp")},
-      {.args = {"shelf", "find", "@/shelf/", "B"},
-       .check =
-           [&](const ToolOutcome& r) {
-             EXPECT_EQ(r.out.rfind("Path: " + (dir_ / "shelf/b.imp") + "\n", 0), 0u) << r.out;
-           }},
+      {.args = {"shelf", "find", "@/shelf/", "B"}, .check = OutMatches("Path: @/shelf/b\\.imp\n(.|\n)*")},
       {.args = {"shelf", "find", "@/shelf", "nothing"},
        .code = 3,
        .err = "vellix: no book file with identifier nothing\n",
        .out = ""},
-      {.args = {"shelf", "find", "@/missing", "A"}, .code = 1, .err = kNoPath},
       {.args = {"shelf", "infolen", "@/ok.imp"}, .out = "300\n"},
-      {.args = {"shelf", "infolen", "@/big.imp"}, .code = 1, .err = "vellix: Overflow: .*big.imp \\(6\\)\n", .out = ""},
-      {.args = {"shelf", "infolen", "@/missing.imp"}, .code = 1, .err = kNotFound},
       // The bookshelf text goes out in the code page: one byte for "é".
       {.args = {"shelf", "text", "@/one", "--base-url", "x_y/"}, .out = shelf_text},
-      {.args = {"shelf", "text", "@/missing"}, .code = 1, .err = kNoPath},
       {.args = {"shelf", "booklist", "@/one", "http://h/", "-o", "@/list.txt"}, .out = ""},
       {.args = {"shelf", "export", "@/one", "-o", "@/List.htm"}, .out = ""},
-      {.args = {"shelf", "export", "@/one", "-o", "@/no/List.htm"}, .code = 1, .err = kNoPath},
-      {.args = {"shelf", "add", "@/new", "@/NEW.RES/"}, .check = added},
-      {.args = {"shelf", "add", "@/new", "@/NEW.RES"}, .check = added},
-      {.args = {"shelf", "add", "@/new", "@/missing.imp"}, .code = 1, .err = kNotFound},
-      {.args = {"shelf", "add", "@/missing", "@/NEW.RES"}, .code = 1, .err = kNoPath},
+      {.args = {"shelf", "add", "@/new", "@/NEW.RES/"}, .check = OutMatches("@/new/[A-Z]{8}\\.imp\n")},
   });
   EXPECT_NE(ReadFile(dir_ / "list.txt").find("\thttp://h/a.imp\t1\t17\r\n"), std::string::npos);
   EXPECT_EQ(ReadFile(dir_ / "List.htm").rfind("<html>\r\n", 0), 0u);
-  EXPECT_EQ(Names(dir_ / "new").size(), 2u);  // a fresh name each time
   EXPECT_TRUE(fs::is_directory(dir_ / "NEW.RES"));
 }
 
-TEST_F(ToolTest, OebPack) {
-  Run({
-      {.args = {"oeb", "pack", "@/pack/book.opf"},
-       .err = "vellix: not packed, outside the package's folder: \\.\\./elsewhere\\.txt\n",
-       .out = "@/pack/book.oeb\n"},
-      {.args = {"oeb", "pack", "@/missing/book.opf"}, .code = 1, .err = kNoPath},
-  });
+TEST_F(ToolTest, OebPackWarnsOnStderrAndNamesThePackage) {
+  Run({{.args = {"oeb", "pack", "@/pack/book.opf"},
+        .err = "vellix: not packed, outside the package's folder: \\.\\./elsewhere\\.txt\n",
+        .out = "@/pack/book.oeb\n"}});
   EXPECT_TRUE(fs::exists(dir_ / "pack/book.oeb"));
 }
 

@@ -13,40 +13,35 @@ import subprocess
 import sys
 import tempfile
 
-TOOL = sys.argv[1]
-LICENSES = "/usr/share/common-licenses"
+TOOL, LICENSES = sys.argv[1], "/usr/share/common-licenses"
 
 
 def run(*args):
-    return subprocess.run([TOOL, *args], capture_output=True, timeout=120)
+    return subprocess.run(args, capture_output=True, timeout=120)
 
 
 def parses(path):
-    return subprocess.run(["xmllint", "--noout", "--nonet", path], capture_output=True).returncode == 0
+    return run("xmllint", "--noout", "--nonet", path).returncode == 0
 
 
 def main():
     problems, counts = [], {"texts": 0, "html": 0, "packages": 0}
     with tempfile.TemporaryDirectory() as scratch:
-        for name in sorted(os.listdir(LICENSES)):
-            source = os.path.join(LICENSES, name)
-            if not os.path.isfile(source):
-                continue
+        for name in sorted(n for n in os.listdir(LICENSES) if os.path.isfile(os.path.join(LICENSES, n))):
             counts["texts"] += 1
-            out = os.path.join(scratch, name + ".htm")
-            result = run("book", "text2htm", source, out, "--title", name, "--author", "Debian")
+            source, out = os.path.join(LICENSES, name), os.path.join(scratch, name + ".htm")
+            result = run(TOOL, "book", "text2htm", source, out, "--title", name, "--author", "Debian")
             if result.returncode != 0 or not parses(out):
                 problems.append(f"text2htm {source}: {result.stderr.decode(errors='replace')}")
 
         html = sorted(os.path.join(root, name) for root, _, files in os.walk("/usr/share/doc")
                       for name in files if name.lower().endswith((".htm", ".html")))[:300]
         for i, source in enumerate(html):
-            copy = os.path.join(scratch, f"doc{i}", os.path.basename(source))
-            os.mkdir(os.path.dirname(copy))
-            shutil.copyfile(source, copy)
+            os.mkdir(os.path.join(scratch, f"doc{i}"))
+            copy = shutil.copyfile(source, os.path.join(scratch, f"doc{i}", os.path.basename(source)))
             counts["html"] += 1
             for command in ("info", "package"):
-                result = run("book", command, copy)
+                result = run(TOOL, "book", command, copy)
                 if result.returncode not in (0, 1):
                     problems.append(f"book {command} crashed on {source} ({result.returncode})")
                 elif command == "package" and result.returncode == 0:
@@ -54,9 +49,7 @@ def main():
                     if not parses(result.stdout.decode().strip()):
                         problems.append(f"package of {source} does not parse")
 
-    print(", ".join(f"{k} {v}" for k, v in counts.items()))
-    for p in problems:
-        print("PROBLEM:", p)
+    print(", ".join(f"{k} {v}" for k, v in counts.items()), *(f"PROBLEM: {p}" for p in problems), sep="\n")
     return 1 if problems or counts["texts"] == 0 else 0
 
 

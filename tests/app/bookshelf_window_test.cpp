@@ -1,17 +1,94 @@
-// The main window driven as a user would: the folder box, Browse, Add Book
-// through the window, and both exports, with every platform dialog played
-// by FakePlatformDialogs.
+// The window driven as a user would, with every platform dialog played by
+// FakePlatformDialogs: the folder box and the warning bar for damaged
+// books, Browse, Add Book, both exports, the About box; then the main
+// window on the sample bookshelf and both dialogs rendered to PNG files for
+// a reviewer, with no button or label squeezed below what its text needs.
+#include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QDir>
+#include <QFrame>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QtTest>
+#include <filesystem>
+#include <functional>
 #include <memory>
 
-#include "app_test_support.h"
+#include "about_dialog.h"
+#include "add_book_dialog.h"
 #include "bookshelf_window.h"
+#include "platform_dialogs.h"
+#include "test_util.h"
 
-using namespace apptest;
+// Answers every platform dialog from a script and records what was asked.
+struct FakePlatformDialogs : PlatformDialogs {
+  QStringList answers;                     // folder or file per dialog, "" = cancel
+  std::function<void(QDialog&)> on_modal;  // plays the user of a modal dialog
+  QStringList asked;                       // prompts, and "proposed|filter" of saves
+  QStringList messages;                    // "title: text"
+  std::vector<QUrl> opened;
+
+  QString Answer() { return answers.isEmpty() ? QString() : answers.takeFirst(); }
+  QString ChooseFolder(QWidget*, const QString& prompt) override {
+    asked << prompt;
+    return Answer();
+  }
+  QString SaveFileName(QWidget*, const QString&, const QString& proposed, const QString& filter) override {
+    asked << proposed + "|" + filter;
+    return Answer();
+  }
+  void ShowMessage(QWidget*, const QString& title, const QString& text) override { messages << title + ": " + text; }
+  void OpenUrl(const QUrl& url) override { opened.push_back(url); }
+  // Left open by the script, the dialog is closed as by its close box.
+  int RunModal(QDialog& dialog) override {
+    dialog.show();
+    if (on_modal) on_modal(dialog);
+    if (dialog.isVisible()) dialog.reject();
+    return dialog.result();
+  }
+};
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace vellix::fixtures;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// Points the settings at `config_home` and records the values given there.
+void WriteSettings(const std::string& config_home, const std::string& bookshelf, const std::string& dsk = "",
+                   const std::string& remote_url = "") {
+  qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(config_home));
+  fs::create_directories(config_home + "/OrvoTools");
+  WriteFile(config_home + "/OrvoTools/Vellixlibrarian.conf",
+            "[Locations]\nBookShelf=" + bookshelf + "\nDsK=" + dsk +
+                (remote_url.empty() ? "" : "\n[Sites]\nRemoteBookShelfUrl=" + remote_url) + "\n");
+}
+
+Info Titled(const std::string& title) { return Info{"ID42", "Fiction", "", title, "Writer", "", "Some"}; }
+
+// A bookshelf folder holding one book file per title.
+void MakeShelf(const std::string& folder, const QStringList& titles) {
+  fs::create_directories(folder);
+  for (int n = 0; n < titles.size(); ++n)
+    WriteFile(folder + "/BOOK" + std::to_string(n + 1) + ".imp", SimpleBookFile(Titled(titles[n].toStdString())));
+}
+
+// Every file below `folder`, to see what a command wrote.
+QStringList AllFiles(const std::string& folder) {
+  QStringList files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (entry.is_regular_file()) files << Q(entry.path().string());
+  files.sort();
+  return files;
+}
+
+}  // namespace
 
 class BookshelfWindowTest : public QObject {
   Q_OBJECT
@@ -21,7 +98,8 @@ class BookshelfWindowTest : public QObject {
   std::unique_ptr<BookshelfWindow> w_;
 
   std::string Path(const std::string& name) const { return *tmp_ / name; }
-  BookshelfWindow& Start() {
+  BookshelfWindow& Start(const std::string& bookshelf) {
+    WriteSettings(Path("config"), bookshelf.empty() ? "" : Path(bookshelf));
     w_ = std::make_unique<BookshelfWindow>(dialogs_);
     return *w_;
   }
@@ -38,16 +116,29 @@ class BookshelfWindowTest : public QObject {
     return w_->findChild<QWidget*>(name)->isEnabled();
   }
 
+  static void Screenshot(QWidget& widget, const QString& name) {
+    widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    for (QWidget* child : widget.findChildren<QWidget*>()) {
+      if (!child->isVisible() || !(qobject_cast<QAbstractButton*>(child) || qobject_cast<QLabel*>(child))) continue;
+      QVERIFY2(child->size().expandedTo(child->minimumSizeHint()) == child->size(),
+               qPrintable(name + ": " + child->objectName() + " is clipped"));
+    }
+    QVERIFY(QDir().mkpath(SCREENSHOT_DIR));
+    QVERIFY(widget.grab().save(QStringLiteral(SCREENSHOT_DIR "/%1.png").arg(name)));  // fails on an empty grab
+  }
+
  private slots:
   void init() {
+    w_.reset();  // before the folder it may still be reading
     tmp_ = std::make_unique<TempDir>();
     dialogs_ = FakePlatformDialogs();
-    MakeShelf(Path("shelf"), {"banana", "Cherry", "apple"});
+    // Stored escapes stay in the library; the list shows what people read.
+    MakeShelf(Path("shelf"), {"banana", "Cherry & Co", "a &lt; b"});
     MakeShelf(Path("s"), {"Short"});
-  }
-  void cleanup() {
-    w_.reset();
-    tmp_.reset();
+    // "shel" holds one book file too short to hold a header.
+    MakeShelf(Path("shel"), {"Kept", "Also kept"});
+    WriteFile(Path("shel/SHORT.imp"), std::string("\0\2IMP", 5));
   }
 
   void startUp_data() {
@@ -55,13 +146,12 @@ class BookshelfWindowTest : public QObject {
     QTest::addColumn<QStringList>("listed");
     QTest::newRow("no setting") << "" << QStringList();
     QTest::newRow("missing folder") << "gone" << QStringList();
-    QTest::newRow("bookshelf") << "shelf" << QStringList({"apple", "banana", "Cherry"});
+    QTest::newRow("bookshelf") << "shelf" << QStringList({"a &lt; b", "banana", "Cherry & Co"});
   }
   void startUp() {
     QFETCH(QString, recorded);
     QFETCH(QStringList, listed);
-    WriteSettings(Path("config"), recorded.isEmpty() ? "" : Path(recorded.toStdString()));
-    Start();
+    Start(recorded.toStdString());
     QCOMPARE(Listed(), listed);
     QVERIFY(dialogs_.messages.isEmpty());
     // Commands on a bookshelf wait for one; importing is not there yet.
@@ -71,29 +161,37 @@ class BookshelfWindowTest : public QObject {
     QVERIFY(!w_->findChild<QPushButton*>("cmdImport")->toolTip().isEmpty());
   }
 
-  // Every prefix that names a folder opens it; the others keep the list.
+  // Every prefix that names a folder opens it; the others keep the list. A
+  // damaged book is named in a bar above the list, and no dialog takes the
+  // focus from the box.
   void typingOpensEachExistingFolder() {
-    WriteSettings(Path("config"), "");
-    Start().show();
+    Start("").show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
     Box()->setText(Q(Path("")));  // the temporary folder itself: no books
     Box()->setFocus();
-    const std::pair<char, QStringList> steps[] = {{'s', {"Short"}},
-                                                  {'h', {"Short"}},
-                                                  {'e', {"Short"}},
-                                                  {'l', {"Short"}},
-                                                  {'f', {"apple", "banana", "Cherry"}},
-                                                  {'x', {"apple", "banana", "Cherry"}}};
-    for (const auto& [key, listed] : steps) {
+    auto* bar = w_->findChild<QFrame*>("fraUnreadable");
+    const QStringList shelf = {"a &lt; b", "banana", "Cherry & Co"}, shel = {"Also kept", "Kept"};
+    const std::tuple<char, QStringList, bool> steps[] = {{'s', {"Short"}, false}, {'h', {"Short"}, false},
+                                                         {'e', {"Short"}, false}, {'l', shel, true},
+                                                         {'f', shelf, false},     {'x', shelf, false}};
+    for (const auto& [key, listed, warned] : steps) {
       QTest::keyClick(Box(), key);
       QCOMPARE(Listed(), listed);
+      QCOMPARE(bar->isVisible(), warned);
+      QVERIFY(!QApplication::activeModalWidget());
+      QCOMPARE(QApplication::focusWidget(), Box());
+      if (!warned) continue;
+      QString text =
+          w_->findChild<QLabel*>("lblUnreadable")->text() + "\n" + w_->findChild<QLabel*>("lblUnreadableBooks")->text();
+      QVERIFY2(text.startsWith("1 book could not be read:\nSHORT.imp: "), qPrintable(text));
     }
+    QCOMPARE(Box()->text(), Q(Path("shelfx")));
     QVERIFY(dialogs_.messages.isEmpty());
     QVERIFY(!QGuiApplication::overrideCursor());
   }
 
   void browse() {
-    WriteSettings(Path("config"), Path("shelf"));
-    Start();
+    Start("shelf");
     dialogs_.answers = {"", Q(Path("s"))};
     Click("cmdBrowse");
     QCOMPARE(Box()->text(), Q(Path("shelf")));
@@ -104,19 +202,34 @@ class BookshelfWindowTest : public QObject {
     QCOMPARE(dialogs_.asked.value(0), QString("Choose a directory with Vellix eBooks:"));
   }
 
+  // Add Book: a folder without its information file is refused with the
+  // error shown and the dialog left open; a good one is added each time
+  // "&Add" is pressed, never when the dialog is closed.
   void addBookListsEachAddedBook() {
-    MakeBookFolder(Path("in/MYBOOK.RES"), "Added");
-    WriteSettings(Path("config"), Path("s"));
-    Start();
-    bool press = true;
+    MakeBookFolder(Path("in/MYBOOK.RES"), RsrcInf(Titled("Added")), "fork");
+    fs::create_directories(Path("in/EMPTY.RES"));
+    Start("s");
+    dialogs_.answers = {"", Q(Path("in/EMPTY.RES"))};
+    int round = 0;
     dialogs_.on_modal = [&](QDialog& dialog) {
-      dialog.findChild<QLineEdit*>("txtRESpath")->setText(Q(Path("in/MYBOOK.RES")));
-      if (press) QTest::mouseClick(dialog.findChild<QPushButton*>("cmdConvert"), Qt::LeftButton);
+      auto* add = dialog.findChild<QPushButton*>("cmdConvert");
+      auto* box = dialog.findChild<QLineEdit*>("txtRESpath");
+      if (round++ == 0) {
+        auto* browse = dialog.findChild<QPushButton*>("cmdBrowse");
+        QTest::mouseClick(browse, Qt::LeftButton);  // cancelled
+        QCOMPARE(box->text(), QString());
+        QTest::mouseClick(browse, Qt::LeftButton);
+        QTest::mouseClick(add, Qt::LeftButton);
+        QVERIFY(dialog.isVisible() && add->isEnabled());
+        QVERIFY(!QGuiApplication::overrideCursor());
+      }
+      box->setText(Q(Path("in/MYBOOK.RES")));
+      if (round < 3) QTest::mouseClick(add, Qt::LeftButton);
     };
-    Click("cmdAdd");
-    Click("cmdAdd");
-    press = false;  // closed without "&Add": nothing changes
-    Click("cmdAdd");
+    for (int i = 0; i < 3; ++i) Click("cmdAdd");
+    QCOMPARE(dialogs_.asked.value(0), QString("Choose a Vellix eBook (*.RES):"));
+    QCOMPARE(dialogs_.messages,
+             QStringList({"Vellix Publisher: File not found (53)\n" + Q(Path("in/EMPTY.RES/RSRC.INF"))}));
     QCOMPARE(Listed(), QStringList({"Added", "Added", "Short"}));
     QStringList files = AllFiles(Path("s"));
     QCOMPARE(files.size(), 3);
@@ -132,25 +245,19 @@ class BookshelfWindowTest : public QObject {
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("asked");
     QTest::addColumn<QByteArray>("written");
-    const QString list = "http://books.example/remote/list.txt";
-    const QString text = "list.txt|Book List (*.txt)", web = "my.htm|Web Page (*.htm)";
-    QTest::newRow("list") << "mnuExportBookList" << list << "out" << text
-                          << QByteArray("\thttp://books.example/remote/BOOK1.imp\t1\t17\r\n");
-    QTest::newRow("list, no address") << "mnuExportBookList"
-                                      << ""
-                                      << "out"
-                                      << "|Book List (*.txt)" << QByteArray();
-    QTest::newRow("list, cancelled") << "mnuExportBookList" << list << "" << text << QByteArray();
-    QTest::newRow("list, unwritable") << "mnuExportBookList" << list << "no/out" << text << QByteArray();
-    QTest::newRow("document") << "mnuExport"
-                              << ""
-                              << "out" << web << QByteArray("<html>\r\n");
-    QTest::newRow("document, cancelled") << "mnuExport"
-                                         << ""
-                                         << "" << web << QByteArray();
-    QTest::newRow("document, unwritable") << "mnuExport"
-                                          << ""
-                                          << "no/out" << web << QByteArray();
+    const QString list = "http://h.example/r/list.txt", text = "list.txt|Book List (*.txt)",
+                  web = "my.htm|Web Page (*.htm)";
+    auto row = [](const char* name, const char* command, QString remote, QString answer, QString asked,
+                  QByteArray written = {}) {
+      QTest::newRow(name) << QString(command) << remote << answer << asked << written;
+    };
+    row("list", "mnuExportBookList", list, "out", text, "\thttp://h.example/r/BOOK1.imp\t1\t17\r\n");
+    row("list, no address", "mnuExportBookList", "", "out", "|Book List (*.txt)");
+    row("list, cancelled", "mnuExportBookList", list, "", text);
+    row("list, unwritable", "mnuExportBookList", list, "no/out", text);
+    row("document", "mnuExport", "", "out", web, "<html>\r\n");
+    row("document, cancelled", "mnuExport", "", "", web);
+    row("document, unwritable", "mnuExport", "", "no/out", web);
   }
   // A cancel, a missing address or a failure writes nothing and says nothing.
   void exports() {
@@ -162,7 +269,7 @@ class BookshelfWindowTest : public QObject {
     MakeShelf(Path("dsk/my.shelf"), {"One"});
     // A trailing slash in the folder box still proposes the folder's name.
     WriteSettings(Path("config"), Path("dsk/my.shelf/"), Path("dsk/device"), remote.toStdString());
-    Start();
+    w_ = std::make_unique<BookshelfWindow>(dialogs_);
     if (!answer.isEmpty()) dialogs_.answers = {Q(Path(answer.toStdString()))};
     QStringList before = AllFiles(Path(""));
     w_->findChild<QAction*>(command)->trigger();
@@ -174,6 +281,49 @@ class BookshelfWindowTest : public QObject {
       QByteArray out = QByteArray::fromStdString(ReadFile(Path("out")));
       QVERIFY2(out.startsWith(written) || out.endsWith(written), out.constData());
     }
+  }
+
+  // Only an existing folder whose name ends in ".res", in any case, enables "&Add".
+  void addFollowsThePath() {
+    for (const char* folder : {"x.res", "BOOK.RESX", "XRES"}) fs::create_directories(Path(folder));
+    WriteFile(Path("BOOK.RES"), "a file");
+    AddBookDialog dialog(dialogs_);
+    auto* add = dialog.findChild<QPushButton*>("cmdConvert");
+    auto* box = dialog.findChild<QLineEdit*>("txtRESpath");
+    QVERIFY(!add->isEnabled());
+    const std::pair<const char*, bool> paths[] = {{"x.res", true},      {"BOOK.RES", false}, {"x.res", true},
+                                                  {"BOOK.RESX", false}, {"GONE.RES", false}, {"x.res", true},
+                                                  {"XRES", false}};
+    for (const auto& [path, enabled] : paths) {
+      box->setText(Q(Path(path)));
+      QVERIFY2(add->isEnabled() == enabled, path);
+    }
+    box->clear();
+    QVERIFY(!add->isEnabled());
+  }
+
+  void aboutShowsVersionAndOpensHomePage() {
+    AboutDialog dialog(dialogs_);
+    QCOMPARE(dialog.findChild<QLabel*>("lblVersion")->text(), QString("Version: " VELLIX_VERSION));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto* site = dialog.findChild<QLabel*>("lblSite");
+    QTest::mouseClick(site, Qt::LeftButton, {}, QPoint(20, site->height() / 2));
+    QCOMPARE(dialogs_.opened, std::vector<QUrl>{QUrl(AboutDialog::kHomePage)});
+    QVERIFY(dialog.isVisible());
+  }
+
+  void screenshots() {
+    QCOMPARE(QProcess::execute(MAKE_SAMPLES, {Q(Path("bookshelf"))}), 0);  // as ./run does
+    MakeBookFolder(Path("MYBOOK.RES"), RsrcInf(Titled("My Book")), "fork");
+    BookshelfWindow& window = Start("bookshelf");
+    QCOMPARE(Listed().size(), 7);
+    Screenshot(window, "bookshelf");
+    AddBookDialog add(dialogs_, &window);
+    add.findChild<QLineEdit*>("txtRESpath")->setText(Q(Path("MYBOOK.RES")));
+    Screenshot(add, "add_book");
+    AboutDialog about(dialogs_, &window);
+    Screenshot(about, "about");
   }
 };
 

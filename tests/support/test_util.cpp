@@ -32,6 +32,7 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
+  fs::create_directories(fs::path(*this / name).parent_path());
   WriteFile(*this / name, bytes);
   return *this / name;
 }
@@ -52,20 +53,21 @@ ToolOutcome RunTool(const std::string& program, const std::vector<std::string>& 
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 
-  std::vector<std::string> all = {program};
+  // posix_spawn takes NULL-ended arrays of C strings.
+  auto pointers = [](std::vector<std::string>& strings) {
+    std::vector<char*> list;
+    for (std::string& s : strings) list.push_back(s.data());
+    list.push_back(nullptr);
+    return list;
+  };
+  std::vector<std::string> all = {program}, env;
   all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env;
   for (char** e = environ; *e; ++e) {
     std::string var = *e;
     if (locale.empty() || (var.rfind("LC_", 0) != 0 && var.rfind("LANG=", 0) != 0)) env.push_back(var);
   }
   if (!locale.empty()) env.push_back("LC_ALL=" + locale);
-  std::vector<char*> envp;
-  for (std::string& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
+  std::vector<char*> argv = pointers(all), envp = pointers(env);
 
   ToolOutcome r;
   pid_t pid = 0;
@@ -85,12 +87,8 @@ void ExpectCli(const std::string& tool, const std::string& folder, const CliCase
     return s;
   };
   std::vector<std::string> args;
-  std::string shown;
-  for (const std::string& a : c.args) {
-    args.push_back(at(a));
-    shown += " " + a;
-  }
-  SCOPED_TRACE("vellix" + shown);
+  for (const std::string& a : c.args) args.push_back(at(a));
+  SCOPED_TRACE("vellix " + ::testing::PrintToString(c.args));
   ToolOutcome r = RunTool(tool, args, c.locale);
   EXPECT_EQ(r.code, c.code) << r.err;
   EXPECT_TRUE(std::regex_match(r.err, std::regex(at(c.err)))) << r.err;
@@ -115,15 +113,13 @@ void ExpectGolden(const std::string& name, std::string actual, const Placeholder
     WriteFile(path, actual);
     return;
   }
-  EXPECT_TRUE(fs::exists(path)) << path;
-  if (fs::exists(path)) {
+  if (!fs::exists(path))
+    ADD_FAILURE() << "no golden file " << path;
+  else
     EXPECT_EQ(actual, ReadFile(path)) << "differs from " << path;
-  }
 }
 
-// --- OEBFF containers ---
-
-namespace {
+namespace {  // the OEBFF containers' line end and delimiter
 const std::string kCrLf = "\r\n";
 const std::string kDelimiter = std::string("--") + kBoundary;
 }  // namespace

@@ -25,23 +25,13 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
   const std::string& path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  // Writes `bytes` to `name` in the folder and returns its path.
+  // Writes `bytes` to `name` in the folder, making the folders on the way,
+  // and returns its path.
   std::string Write(const std::string& name, const std::string& bytes) const;
 
  private:
   std::string path_;
 };
-
-// The automation error number `f` throws, or 0 when it returns.
-template <typename F>
-int ErrorNumberOf(F&& f) {
-  try {
-    f();
-  } catch (const AutomationError& e) {
-    return e.number();
-  }
-  return 0;
-}
 
 // The error `f` throws, or number 0 when it returns.
 template <typename F>
@@ -52,6 +42,12 @@ AutomationError ErrorOf(F&& f) {
     return e;
   }
   return AutomationError(0, "no error");
+}
+
+// The automation error number `f` throws, or 0 when it returns.
+template <typename F>
+int ErrorNumberOf(F&& f) {
+  return ErrorOf(std::forward<F>(f)).number();
 }
 
 // Names of the entries directly in `folder`, sorted.
