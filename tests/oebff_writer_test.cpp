@@ -114,7 +114,7 @@ TEST_F(WriterTest, RefusesWhatItCannotWriteAndKeepsTheOldContainer) {
   dir_.Write("a.htm", "A");
   dir_.Write("cut1.txt", std::string(70000, 'x') + OEBFFBodyDelimiter() + "--");
   // A delimiter that straddles two of the pieces a file is copied in.
-  dir_.Write("cut2.txt", std::string(65536 - 5, 'x') + OEBFFBodyDelimiter());
+  dir_.Write("cut2.txt", std::string((1 << 20) - 5, 'x') + OEBFFBodyDelimiter());
   std::vector<std::tuple<std::string, int, std::string>> cases = {
       {"<item id=\"x\" href=\"a.htm\"/>", 94, ""},  // no media type
       {ItemXml("c", "cut1.txt"), kInvalidArgument, ""},

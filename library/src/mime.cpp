@@ -43,19 +43,20 @@ void MIME::AttachFile(const std::string& file_path) {
   if (!IsFile(file_path)) return;
   if (!out_) Raise(kBadFileName, file_path);
   InputFile file(file_path);
-  // Copied in pieces, each searched together with the end of the one
-  // before, so a delimiter that straddles two pieces is found too.
+  // Copied in pieces; each is searched, and so is the seam with the end of
+  // the one before, so a delimiter that straddles two pieces is found too.
   static const std::string delimiter = OEBFFBodyDelimiter();
-  std::string carried;
+  std::string tail;  // the last bytes of the piece before, fewer than the delimiter
   for (uint64_t offset = 0; offset < file.size();) {
-    std::string piece = file.ReadUpTo(offset, 1 << 16);
+    std::string piece = file.ReadUpTo(offset, 1 << 20);
     if (piece.empty()) break;
     offset += piece.size();
-    std::string searched = carried + piece;
-    if (searched.find(delimiter) != std::string::npos)
+    std::string seam = tail + piece.substr(0, delimiter.size() - 1);
+    if (piece.find(delimiter) != std::string::npos || seam.find(delimiter) != std::string::npos)
       Raise(kInvalidArgument,
             "The file \"" + file_path + "\" holds the container's part delimiter and cannot be packed");
-    carried = searched.substr(searched.size() - std::min(searched.size(), delimiter.size() - 1));
+    tail = seam.substr(seam.size() - std::min(seam.size(), delimiter.size() - 1));
+    if (piece.size() >= delimiter.size() - 1) tail = piece.substr(piece.size() - (delimiter.size() - 1));
     out_->Write(piece);
   }
 }
