@@ -46,17 +46,19 @@ void MIME::AttachFile(const std::string& file_path) {
   // Copied in pieces; each is searched, and so is the seam with the end of
   // the one before, so a delimiter that straddles two pieces is found too.
   static const std::string delimiter = OEBFFBodyDelimiter();
-  std::string tail;  // the last bytes of the piece before, fewer than the delimiter
+  const size_t keep = delimiter.size() - 1;
+  std::string tail;  // the last `keep` bytes copied so far
   for (uint64_t offset = 0; offset < file.size();) {
     std::string piece = file.ReadUpTo(offset, 1 << 20);
     if (piece.empty()) break;
     offset += piece.size();
-    std::string seam = tail + piece.substr(0, delimiter.size() - 1);
+    std::string seam = tail + piece.substr(0, keep);
     if (piece.find(delimiter) != std::string::npos || seam.find(delimiter) != std::string::npos)
       Raise(kInvalidArgument,
             "The file \"" + file_path + "\" holds the container's part delimiter and cannot be packed");
-    tail = seam.substr(seam.size() - std::min(seam.size(), delimiter.size() - 1));
-    if (piece.size() >= delimiter.size() - 1) tail = piece.substr(piece.size() - (delimiter.size() - 1));
+    // A short piece leaves part of the old tail in the new one.
+    tail = piece.size() >= keep ? piece.substr(piece.size() - keep)
+                                : seam.substr(seam.size() - std::min(seam.size(), keep));
     out_->Write(piece);
   }
 }
