@@ -6,6 +6,7 @@ VELLIX_PACKAGES=(
   libicu-dev libcli11-dev nlohmann-json3-dev libpugixml-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   libtidy-dev libxml2-utils qt6-base-dev xvfb xauth clang-format
+  zlib1g-dev libpng-dev libjpeg62-turbo-dev libgif-dev
 )
 
 install_missing() {

@@ -1,0 +1,106 @@
+// The engine's tasks: building a project into a device book, checking its
+// sources, writing it as an OEBFF container, and building a container.
+//
+// Each task is created over its input, has its five callback slots filled
+// by the caller (callbacks.h), runs once on the caller's thread and reports
+// every problem of the book through the error callback. `window` is kept
+// for the design's signature and is always null here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ikutil/callbacks.h"
+#include "ikutil/params.h"
+
+namespace vellix {
+class OEBFFNode;
+}
+
+namespace ikutil {
+
+// Builds DestDir/<BookFileName>.imp from the project's included sources,
+// and LogDir/<BookFileName>.log when logging is on.
+class CBookBuilder : public EngineCallbacks {
+ public:
+  CBookBuilder(CBookParams* params, void* window);
+  virtual ~CBookBuilder() = default;
+
+  // 0 on success. A cancelled or failed build leaves no book file and no
+  // temporary file; a book that was there before stays. `preview` marks
+  // the book as a preview; `unused` is reserved.
+  int OutputBook(bool preview, bool unused);
+
+  // Asks a running OutputBook to stop at the next block (from inside a
+  // callback: the engine runs on the caller's thread).
+  virtual void RequestCancel(bool cancel) { cancel_requested_ = cancel; }
+
+ private:
+  CBookParams* params_;
+  bool cancel_requested_ = false;
+};
+
+// Writes the project's package document and every manifest file as one
+// OEBFF container at DestDir/<BookFileName>.oeb. The package document is
+// the project file, saved first at project_file_path.
+class COEBFFThread : public EngineCallbacks {
+ public:
+  COEBFFThread(CBookParams* params, void* window);
+  virtual ~COEBFFThread() = default;
+  // Checks every source first when `needs_validation` (errors stop the
+  // container). Non-zero on success.
+  int GenerateOEBFF(bool needs_validation);
+
+ private:
+  CBookParams* params_;
+};
+
+// Checks sources: well-formedness, the elements and attributes of an OEB
+// 1.0 basic document, style sheet syntax, and links, anchors and images
+// that point at nothing.
+class CValidatorThread : public EngineCallbacks {
+ public:
+  CValidatorThread(CBookParams* params, void* window);
+  virtual ~CValidatorThread() = default;
+  // One source (`index` >= 0) or all of them (< 0). An index past the list
+  // checks nothing.
+  void Validate(int32_t index);
+
+ private:
+  CBookParams* params_;
+};
+
+// What the container reader found, as the engine needs it: the file, and
+// for a container that was read, its node tree and parts (owned by the
+// reader, which outlives the task).
+struct OEBFFContainerView {
+  std::string path;
+  bool failed = false;
+  int32_t error_code = 0;
+  std::string diagnostic;
+  const vellix::OEBFFNode* root = nullptr;
+  std::vector<const vellix::OEBFFNode*> parts;
+};
+
+// Builds a device book from an OEBFF container: the package part first,
+// then the bodies read between their recorded offsets; nothing is
+// extracted to disk.
+class COEBFFReaderThread : public EngineCallbacks {
+ public:
+  COEBFFReaderThread(const OEBFFContainerView& container, void* window);
+  virtual ~COEBFFReaderThread() = default;
+
+  bool preview = false;
+  std::string dest_dir;
+  std::string log_dir;
+  std::string dest_name;  // the book file's base name; the package's when empty
+
+  // 0 on success.
+  int OutputBook();
+
+ private:
+  OEBFFContainerView container_;
+};
+
+}  // namespace ikutil

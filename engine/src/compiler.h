@@ -1,0 +1,77 @@
+// The source compiler: OEB documents and their style sheets into the flow
+// of a device edition.
+//
+// Documents are added in reading order. Each is parsed as XHTML (pugixml)
+// or, when that fails, cleaned up in memory first (libtidy); its style
+// sheets (<style>, style attributes, linked sheets, within the OEB 1.0 CSS
+// subset) give the text and block styles; images are decoded, made grey
+// and scaled to fit the device. Finish() resolves the links, also those
+// between documents, and builds the table of contents from the headings.
+//
+// Every problem goes to the problem sink with its file, line and column;
+// the compiler goes on wherever it can and never throws for bad input.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ikutil/device_edition.h"
+#include "source_files.h"
+
+namespace ikutil {
+
+struct Problem {
+  std::string file;     // the href of the document or sheet
+  std::string message;  // the text alone, without file or place
+  int32_t line = -1;
+  int32_t column = -1;
+  int16_t severity = 2;  // 0 information, 1 warning, 2 error
+};
+using ProblemSink = std::function<void(const Problem&)>;
+
+struct CompileSettings {
+  uint16_t device_width = 480;
+  uint16_t device_height = 640;
+  int16_t css_support = 2;  // 0 no style sheets, 1 style attributes only, 2 all
+  bool underline_links = true;
+  // Asked between blocks; true stops the compiler.
+  std::function<bool()> cancelled;
+  // Told how many bytes of the current document have been parsed (monotone,
+  // ending at the document's size).
+  std::function<void(uint64_t parsed)> progress;
+};
+
+enum class CompileStatus { kCompiled, kFailed, kCancelled };
+
+class EditionCompiler {
+ public:
+  EditionCompiler(SourceFiles& files, CompileSettings settings, ProblemSink problems);
+  ~EditionCompiler();
+  EditionCompiler(const EditionCompiler&) = delete;
+  EditionCompiler& operator=(const EditionCompiler&) = delete;
+
+  // Appends the document at `href` (package-relative). kFailed when it is
+  // missing or cannot be parsed even after clean-up (reported); the flow
+  // keeps what earlier documents gave.
+  CompileStatus AddDocument(const std::string& href);
+
+  // Resolves the links and builds the table of contents; links to nowhere
+  // are reported and kept as links to the start of the book.
+  DeviceEdition Finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The checks of an OEB 1.0 basic document, without building anything:
+// well-formedness (with line and column), the elements and attributes such
+// a document may hold, style sheet syntax, and links, anchors and images
+// that point at nothing. `known_hrefs` are the package's files.
+void CheckDocument(SourceFiles& files, const std::string& href, const std::vector<std::string>& known_hrefs,
+                   const ProblemSink& problems);
+
+}  // namespace ikutil
