@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ikutil {
@@ -143,6 +144,10 @@ class CBookParams {
   // false, leaving the fields as they were, when the file is missing, is not
   // well-formed or is not a package document.
   bool Load(const std::string& path, bool feedback);
+  // The same over a package document held in memory (a container's
+  // package part); `path` is recorded as project_file_path and names the
+  // document in messages.
+  bool LoadFromText(std::string_view package_text, const std::string& path, bool feedback);
 
   // Writes the fields, sources and resources as a package document at
   // project_file_path, keeping the elements of the loaded document that it
