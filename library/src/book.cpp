@@ -14,6 +14,7 @@
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/file_io.h"
 #include "vellix/formats/markup.h"
+#include "vellix/formats/oebff_package.h"
 #include "vellix/formats/oebff_writer.h"
 #include "vellix/formats/xml.h"
 #include "vellix/package.h"
@@ -273,72 +274,15 @@ std::string Book::CreatePackageFromDocument(const std::string& document) const {
   return opf;
 }
 
-namespace {
-
-// True when `href` names a file inside `folder`: relative, never climbing
-// out, and not leaving it through a symbolic link either.
-bool StaysInside(const std::string& folder, const std::string& href) {
-  if (href.empty() || href[0] == '/') return false;
-  std::filesystem::path relative(href);
-  for (const auto& part : relative)
-    if (part == "..") return false;
-  std::error_code ec;
-  std::filesystem::path base = std::filesystem::weakly_canonical(folder, ec);
-  if (ec) return false;
-  std::filesystem::path target = std::filesystem::weakly_canonical(base / relative, ec);
-  if (ec) return false;
-  auto b = base.begin(), t = target.begin();
-  for (; b != base.end(); ++b, ++t)
-    if (t == target.end() || *b != *t) return false;
-  return true;
-}
-
-struct ManifestPart {
-  std::string media_type, id, href;
-  bool inside = false;  // packed; else only its header is written
-};
-
-// The element children of the package's manifest, in document order, each
-// checked for what a container part header can carry. The package is
-// parsed like every other load here: nothing is fetched.
-std::vector<ManifestPart> ReadManifest(const std::string& opf, const std::string& directory) {
-  XmlDocument doc;
-  LoadXmlFile(opf, doc);
-  if (!doc.parsed) return {};
-  pugi::xml_node manifest = doc.Root().child("manifest");
-  if (!manifest) Raise(kObjectNotSet, opf);
-  std::vector<ManifestPart> parts;
-  for (pugi::xml_node item : manifest.children()) {
-    if (item.type() != pugi::node_element) continue;
-    pugi::xml_attribute id = item.attribute("id"), href = item.attribute("href"),
-                        media_type = item.attribute("media-type");
-    if (!id || !href || !media_type) Raise(kInvalidUseOfNull, opf);
-    parts.push_back({media_type.value(), id.value(), href.value(), StaysInside(directory, href.value())});
-    // Id and media type are written unquoted, so each must be one header
-    // token; a gzip part would need a header this writer does not write.
-    const ManifestPart& added = parts.back();
-    std::string where = opf + ": manifest item " + std::to_string(parts.size()) + " (id \"" + added.id + "\")";
-    if (!OEBFFIsHeaderToken(Utf8ToCp1252Lossy(added.id)))
-      Raise(kInvalidArgument, where + " has an id a container cannot carry");
-    if (!OEBFFIsHeaderToken(Utf8ToCp1252Lossy(added.media_type)) ||
-        LowerAscii(added.media_type) == "application/x-gzip")
-      Raise(kInvalidArgument,
-            where + " has the media type \"" + added.media_type + "\", which a container cannot carry");
-  }
-  return parts;
-}
-
-}  // namespace
-
 std::vector<std::string> Book::BuildOEBFile(const std::string& file_name, const std::string& directory,
                                             const PackProgress& progress) const {
   std::string opf = (std::filesystem::path(directory) / (file_name + ".opf")).string();
   std::string container = (std::filesystem::path(directory) / (file_name + ".oeb")).string();
   InputFile package_file(opf);  // a missing package or a folder fails before anything is written
   // Refused items stop the build before anything is written.
-  std::vector<ManifestPart> parts = ReadManifest(opf, directory);
+  std::vector<OEBFFManifestPart> parts = ReadOEBFFManifest(opf, directory);
   std::vector<std::string> inputs{opf};
-  for (const ManifestPart& part : parts)
+  for (const OEBFFManifestPart& part : parts)
     if (part.inside) inputs.push_back((std::filesystem::path(directory) / part.href).string());
   RefuseOverwritingInput(container, inputs);
 
@@ -349,7 +293,7 @@ std::vector<std::string> Book::BuildOEBFile(const std::string& file_name, const 
   writer.PutMimePackageHeader();
   writer.AttachFile(opf);
   size_t done = 0;
-  for (const ManifestPart& part : parts) {
+  for (const OEBFFManifestPart& part : parts) {
     writer.PutMimeFileHeader(part.media_type, part.id, part.href);
     if (part.inside)
       writer.AttachFile((std::filesystem::path(directory) / part.href).string());

@@ -4,6 +4,7 @@
 
 #include "vellix/error.h"
 #include "vellix/formats/codepage.h"
+#include "vellix/formats/oebff_package.h"
 #include "vellix/formats/oebff_writer.h"
 
 namespace vellix {
@@ -42,25 +43,7 @@ void MIME::PutMimeFileHeader(const std::string& content_type, const std::string&
 void MIME::AttachFile(const std::string& file_path) {
   if (!IsFile(file_path)) return;
   if (!out_) Raise(kBadFileName, file_path);
-  InputFile file(file_path);
-  // Copied in pieces; each is searched, and so is the seam with the end of
-  // the one before, so a delimiter that straddles two pieces is found too.
-  static const std::string delimiter = OEBFFBodyDelimiter();
-  const size_t keep = delimiter.size() - 1;
-  std::string tail;  // the last `keep` bytes copied so far
-  for (uint64_t offset = 0; offset < file.size();) {
-    std::string piece = file.ReadUpTo(offset, 1 << 20);
-    if (piece.empty()) break;
-    offset += piece.size();
-    std::string seam = tail + piece.substr(0, keep);
-    if (piece.find(delimiter) != std::string::npos || seam.find(delimiter) != std::string::npos)
-      Raise(kInvalidArgument,
-            "The file \"" + file_path + "\" holds the container's part delimiter and cannot be packed");
-    // A short piece leaves part of the old tail in the new one.
-    tail = piece.size() >= keep ? piece.substr(piece.size() - keep)
-                                : seam.substr(seam.size() - std::min(seam.size(), keep));
-    out_->Write(piece);
-  }
+  AppendOEBFFBody(*out_, file_path);
 }
 
 void MIME::PutMimeFooter() {

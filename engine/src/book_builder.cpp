@@ -1,0 +1,27 @@
+#include <filesystem>
+#include <system_error>
+
+#include "build_run.h"
+#include "ikutil/builder.h"
+#include "project_sources.h"
+
+namespace ikutil {
+
+CBookBuilder::CBookBuilder(CBookParams* params, void* /*window*/) : params_(params) {}
+
+int CBookBuilder::OutputBook(bool preview, bool /*unused*/) {
+  cancel_requested_ = false;
+  ProjectSources project(*params_);
+  BuildRequest request;
+  request.params = params_;
+  request.files = &project.files();
+  request.sources = project.Included();
+  request.dest_dir = project.Resolve(params_->DestDir().empty() ? "." : params_->DestDir());
+  request.book_name = params_->book_file_name;
+  if (params_->logging && !params_->LogDir().empty()) request.log_dir = project.Resolve(params_->LogDir());
+  request.preview = preview;
+  request.cancelled = [this] { return cancel_requested_; };
+  return RunBuild(request, *this);
+}
+
+}  // namespace ikutil

@@ -1,0 +1,166 @@
+#include "build_run.h"
+
+#include <filesystem>
+
+#include "compiler.h"
+#include "ikutil/device_edition.h"
+#include "task_report.h"
+#include "vellix/formats/error.h"
+#include "vellix/formats/file_io.h"
+
+namespace ikutil {
+namespace {
+
+BookInformation InformationOf(const CBookParams& params, const std::string& book_name, TaskReport& report) {
+  BookInformation info;
+  info.book_id = params.book_id;
+  info.category = params.category;
+  info.sub_category = params.sub_category;
+  info.title = params.book_title;
+  info.author_last_name = params.author_last_name;
+  info.author_middle_name = params.author_middle_name;
+  info.author_first_name = params.author_first_name;
+  info.folder_name = book_name + ".RES";
+  if (params.is_periodical) {
+    const std::string& issue = params.current_issue;
+    bool numeric = !issue.empty() && issue.size() <= 9 && issue.find_first_not_of("0123456789") == std::string::npos;
+    if (!numeric || std::stoul(issue) == 0) {
+      report.Warning("the current issue \"" + issue +
+                     "\" is not a positive number; the book is not marked as a periodical");
+    } else {
+      info.periodical = true;
+      info.issue = static_cast<uint32_t>(std::stoul(issue));
+      info.content_feed_id = params.content_feed_id;
+    }
+  }
+  return info;
+}
+
+EditionSettings SettingsOf(const CBookParams& params, bool preview) {
+  EditionSettings settings;
+  settings.widow_lines = static_cast<uint8_t>(std::clamp<int32_t>(params.widow_lines & 0xFFFF, 0, 255));
+  settings.orphan_lines = static_cast<uint8_t>(std::clamp<int32_t>(params.orphan_lines & 0xFFFF, 0, 255));
+  settings.zoom_states = static_cast<uint8_t>(std::clamp<int32_t>(params.zoom, 0, 2));
+  settings.underline_links = params.underline_links != 0;
+  settings.preview = preview;
+  return settings;
+}
+
+void WriteLog(const std::string& path, const std::vector<std::string>& lines, TaskReport& report) {
+  try {
+    vellix::AtomicFileWriter out(path, "log");
+    for (const std::string& line : lines) out.Write(line + "\n");
+    out.Commit();
+  } catch (const vellix::AutomationError& e) {
+    report.Warning("the build log could not be written: " + std::string(e.what()));
+  }
+}
+
+int Build(const BuildRequest& request, TaskReport& report) {
+  const CBookParams& params = *request.params;
+  if (!IsPlainFileName(request.book_name)) {
+    report.Error("\"" + request.book_name + "\" cannot name a book file");
+    return 1;
+  }
+  if (!vellix::IsFolder(request.dest_dir.empty() ? "." : request.dest_dir)) {
+    report.Error("the destination folder \"" + request.dest_dir + "\" does not exist");
+    return 1;
+  }
+  if (request.sources.empty()) {
+    report.Error("the project has no sources to build");
+    return 1;
+  }
+  if (params.encrypt)
+    report.Warning("encryption needs the device's key, which this build does not have; the book is not encrypted");
+
+  uint64_t total = 0;
+  for (const BuildSource& source : request.sources) total += source.size;
+
+  CompileSettings settings;
+  settings.css_support = params.css;
+  settings.underline_links = params.underline_links != 0;
+  settings.cancelled = request.cancelled;
+  uint64_t done = 0;
+  settings.progress = [&](uint64_t parsed) { report.Progress(done + parsed, total); };
+  EditionCompiler compiler(*request.files, settings, [&](const Problem& p) { report.Problem(p); });
+
+  const auto count = static_cast<int32_t>(request.sources.size());
+  bool failed = false;
+  for (int32_t i = 0; i < count; ++i) {
+    const BuildSource& source = request.sources[i];
+    if (request.cancelled && request.cancelled()) return 2;
+    report.SetCurrent(source.entry);
+    report.SourceStart(source.href, i + 1, count);
+    CompileStatus status = compiler.AddDocument(source.href);
+    if (status == CompileStatus::kCancelled) return 2;
+    if (status == CompileStatus::kFailed) failed = true;
+    done += source.size;
+    report.Progress(done, total);
+    report.SourceDone(source.href, i + 1, count);
+  }
+  report.SetCurrent(nullptr);
+  if (failed) {
+    report.Layout("The book was not written: a source could not be read.");
+    return 1;
+  }
+
+  report.Layout("Laying out the book");
+  DeviceEdition edition = compiler.Finish();
+  edition.settings = SettingsOf(params, request.preview);
+  edition.language = params.language;
+  report.Layout(std::to_string(edition.blocks.size()) + " blocks, " + std::to_string(edition.images.size()) +
+                " images, " + std::to_string(edition.links.size()) + " links, " + std::to_string(edition.toc.size()) +
+                " contents entries");
+  if (request.cancelled && request.cancelled()) return 2;
+
+  WriteOptions options;
+  options.compress = params.compress != 0;
+  options.rle_trigger = params.rle_trigger;
+  std::string dest = (std::filesystem::path(request.dest_dir) / (request.book_name + ".imp")).string();
+  try {
+    WriteDeviceBook(edition, InformationOf(params, request.book_name, report), options, dest);
+  } catch (const vellix::AutomationError& e) {
+    report.Error("the book file could not be written: " + std::string(e.what()));
+    return 1;
+  }
+  report.Layout("Wrote " + dest);
+  return 0;
+}
+
+}  // namespace
+
+bool IsPlainFileName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+std::string ResolveAgainst(const std::string& base, const std::string& path) {
+  if (path.empty() || path[0] == '/' || base.empty()) return path;
+  return (std::filesystem::path(base) / path).string();
+}
+
+int RunBuild(const BuildRequest& request, const EngineCallbacks& callbacks) {
+  TaskReport report(callbacks, request.book_name.empty() ? "book" : request.book_name);
+  std::vector<std::pair<std::string, CSourceFile*>> sources;
+  for (const BuildSource& source : request.sources) sources.emplace_back(source.href, source.entry);
+  report.SetSources(std::move(sources));
+
+  int result;
+  try {
+    result = Build(request, report);
+  } catch (const std::bad_alloc&) {
+    report.Error("out of memory");
+    result = 1;
+  }
+  if (result == 2) report.Layout("The build was cancelled; no book was written.");
+  if (!request.log_dir.empty() && IsPlainFileName(request.book_name)) {
+    if (vellix::IsFolder(request.log_dir)) {
+      WriteLog((std::filesystem::path(request.log_dir) / (request.book_name + ".log")).string(), report.log(), report);
+    } else {
+      report.Warning("the log folder \"" + request.log_dir + "\" does not exist; no build log was written");
+    }
+  }
+  return result;
+}
+
+}  // namespace ikutil

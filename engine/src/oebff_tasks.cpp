@@ -1,0 +1,203 @@
+// The two container tasks: writing a project as an OEBFF container, and
+// building a device book from one.
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "build_run.h"
+#include "ikutil/builder.h"
+#include "ikutil/ui_helper.h"
+#include "project_sources.h"
+#include "task_report.h"
+#include "vellix/formats/ascii.h"
+#include "vellix/formats/codepage.h"
+#include "vellix/formats/error.h"
+#include "vellix/formats/file_io.h"
+#include "vellix/formats/oebff_node.h"
+#include "vellix/formats/oebff_package.h"
+#include "vellix/formats/oebff_writer.h"
+
+namespace ikutil {
+namespace {
+
+std::string LabelOf(const std::string& name) { return name.empty() ? "book" : name; }
+
+// Problems of loading the container's package, as error callbacks.
+class ReportingHelper : public COEBPackageUIHelper {
+ public:
+  explicit ReportingHelper(TaskReport& report) : report_(report) {}
+  int Display(const std::string& message, const std::string& detail, int line, int) override {
+    report_.Problem({detail, message, line, line >= 0 ? 1 : -1, kSeverityError});
+    return 0;
+  }
+
+ private:
+  TaskReport& report_;
+};
+
+// The bodies of a container's file parts, by href, read from the file
+// between their recorded offsets.
+class ContainerFiles : public SourceFiles {
+ public:
+  ContainerFiles(const std::string& path, const std::vector<const vellix::OEBFFNode*>& parts) : path_(path) {
+    for (const vellix::OEBFFNode* part : parts) {
+      std::string type, href;
+      for (int32_t i = 0; i < part->ChildCount(); ++i) {
+        const vellix::OEBFFNode* field = part->Child(i);
+        if (field->Kind() != vellix::OEBFFNodeKind::kHeaderField) continue;
+        std::string name = vellix::LowerAscii(field->Name());
+        if (name == "content-type") type = vellix::LowerAscii(field->Value());
+        if (name != "content-disposition") continue;
+        for (int32_t a = 0; a < field->AttributeCount(); ++a) {
+          std::string key, value;
+          if (field->Attribute(a, &key, &value) && vellix::LowerAscii(key) == "href") href = value;
+        }
+      }
+      Range range{part->BodyStart(), part->BodyEnd() - 1 - part->BodyStart()};
+      if (type == "text/xml" && href.empty()) {
+        if (!package_) package_ = range;
+      } else if (!href.empty() && type != "application/x-gzip") {
+        bodies_.emplace(vellix::OEBFFDecodeHref(href), range);
+      }
+    }
+  }
+
+  std::optional<std::string> Package() { return package_ ? ReadRange(*package_) : std::nullopt; }
+  std::optional<std::string> Read(const std::string& href) override {
+    auto it = bodies_.find(href);
+    if (it == bodies_.end()) return std::nullopt;
+    return ReadRange(it->second);
+  }
+  uint64_t SizeOf(const std::string& href) const {
+    auto it = bodies_.find(href);
+    return it == bodies_.end() ? 0 : static_cast<uint64_t>(it->second.length);
+  }
+
+ private:
+  struct Range {
+    int64_t start;
+    int64_t length;
+  };
+  std::optional<std::string> ReadRange(const Range& range) {
+    if (range.start < 0 || range.length < 0) return std::nullopt;
+    try {
+      vellix::InputFile file(path_);
+      std::string bytes = file.ReadUpTo(static_cast<uint64_t>(range.start), static_cast<size_t>(range.length));
+      if (bytes.size() != static_cast<size_t>(range.length)) return std::nullopt;  // the file changed since
+      return bytes;
+    } catch (const vellix::AutomationError&) {
+      return std::nullopt;
+    }
+  }
+
+  std::string path_;
+  std::optional<Range> package_;
+  std::map<std::string, Range> bodies_;
+};
+
+}  // namespace
+
+int CheckSources(const CBookParams& params, int32_t index, const EngineCallbacks& callbacks);
+
+COEBFFThread::COEBFFThread(CBookParams* params, void* /*window*/) : params_(params) {}
+
+int COEBFFThread::GenerateOEBFF(bool needs_validation) {
+  TaskReport report(*this, LabelOf(params_->book_file_name));
+  if (needs_validation) {
+    int errors = CheckSources(*params_, -1, *this);
+    if (errors > 0) {
+      report.Error("the container was not written: the check found " + std::to_string(errors) + " error(s)");
+      return 0;
+    }
+  }
+  if (!IsPlainFileName(params_->book_file_name)) {
+    report.Error("\"" + params_->book_file_name + "\" cannot name a container");
+    return 0;
+  }
+  ProjectSources project(*params_);
+  const std::string& opf = params_->project_file_path;
+  std::string container =
+      (std::filesystem::path(project.Resolve(params_->DestDir().empty() ? "." : params_->DestDir())) /
+       (params_->book_file_name + ".oeb"))
+          .string();
+  try {
+    if (!params_->Save()) {
+      report.Error("the package could not be saved at \"" + opf + "\"");
+      return 0;
+    }
+    std::string folder = params_->BaseDirectory().empty() ? "." : params_->BaseDirectory();
+    std::vector<vellix::OEBFFManifestPart> parts = vellix::ReadOEBFFManifest(opf, folder);
+    std::vector<std::string> inputs{opf};
+    for (const vellix::OEBFFManifestPart& part : parts)
+      if (part.inside) inputs.push_back((std::filesystem::path(folder) / part.href).string());
+    vellix::RefuseOverwritingInput(container, inputs);
+
+    vellix::AtomicFileWriter out(container, "oeb");
+    out.Write(vellix::OEBFFContainerHeader());
+    out.Write(vellix::OEBFFPackagePartHeader());
+    vellix::AppendOEBFFBody(out, opf);
+    const auto count = static_cast<int32_t>(parts.size());
+    for (int32_t i = 0; i < count; ++i) {
+      const vellix::OEBFFManifestPart& part = parts[i];
+      report.SourceStart(part.href, i + 1, count);
+      out.Write(vellix::OEBFFFilePartHeader(vellix::Utf8ToCp1252Lossy(part.media_type),
+                                            vellix::Utf8ToCp1252Lossy(part.id), part.href));
+      std::string file = (std::filesystem::path(folder) / part.href).string();
+      if (!part.inside) {
+        report.Problem({part.href, "lies outside the package's folder and is not packed", -1, -1, kSeverityWarning});
+      } else if (!vellix::IsFile(file)) {
+        report.Problem({part.href, "is missing and is not packed", -1, -1, kSeverityWarning});
+      } else {
+        vellix::AppendOEBFFBody(out, file);
+      }
+      report.SourceDone(part.href, i + 1, count);
+    }
+    out.Write(vellix::OEBFFContainerFooter());
+    out.Commit();
+  } catch (const vellix::AutomationError& e) {
+    report.Error("the container could not be written: " + std::string(e.what()));
+    return 0;
+  }
+  report.Layout("Wrote " + container);
+  return 1;
+}
+
+COEBFFReaderThread::COEBFFReaderThread(const OEBFFContainerView& container, void* /*window*/) : container_(container) {}
+
+int COEBFFReaderThread::OutputBook() {
+  TaskReport report(*this, LabelOf(dest_name));
+  if (container_.failed || !container_.root) {
+    std::string why =
+        container_.diagnostic.empty() ? "code " + std::to_string(container_.error_code) : container_.diagnostic;
+    while (!why.empty() && (why.back() == '\n' || why.back() == '\r')) why.pop_back();
+    report.Problem({container_.path, "the container could not be read: " + why, -1, -1, kSeverityError});
+    return 1;
+  }
+  ContainerFiles files(container_.path, container_.parts);
+  std::optional<std::string> package = files.Package();
+  if (!package) {
+    report.Problem({container_.path, "the container holds no package document", -1, -1, kSeverityError});
+    return 1;
+  }
+  CBookParams params;
+  ReportingHelper helper(report);
+  params.SetUIHelper(&helper);
+  bool loaded = params.LoadFromText(*package, container_.path, false);
+  params.SetUIHelper(nullptr);
+  if (!loaded) return 1;
+
+  BuildRequest request;
+  request.params = &params;
+  request.files = &files;
+  for (size_t i = 0; i < params.NumSources(); ++i) {
+    CSourceFile* entry = params.Source(i);
+    if (entry->IsIncluded()) request.sources.push_back({entry, entry->file_name, files.SizeOf(entry->file_name)});
+  }
+  request.dest_dir = dest_dir.empty() ? "." : dest_dir;
+  request.book_name = dest_name.empty() ? params.book_file_name : dest_name;
+  request.log_dir = log_dir;
+  request.preview = preview;
+  return RunBuild(request, *this);
+}
+
+}  // namespace ikutil

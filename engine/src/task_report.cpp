@@ -1,0 +1,58 @@
+#include "task_report.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace ikutil {
+
+TaskReport::TaskReport(const EngineCallbacks& callbacks, std::string label)
+    : callbacks_(callbacks), label_(std::move(label)) {}
+
+std::string ProblemMessage(const ikutil::Problem& problem) {
+  std::string message = problem.file + ": " + problem.message;
+  if (problem.line >= 0)
+    message += " (Line " + std::to_string(problem.line) + ", Col " + std::to_string(problem.column) + ")";
+  return message;
+}
+
+void TaskReport::Problem(const ikutil::Problem& problem) {
+  static const char* const kSeverityNames[] = {"information", "warning", "error"};
+  if (problem.severity >= kSeverityError) ++errors_;
+  std::string message = ProblemMessage(problem);
+  log_.push_back(std::string(kSeverityNames[std::clamp<int>(problem.severity, 0, 2)]) + ": " + message);
+  if (!callbacks_.error_callback) return;
+  CSourceFile* entry = current_;
+  for (const auto& [href, source] : sources_)
+    if (href == problem.file) entry = source;
+  callbacks_.error_callback(entry, message.c_str(), problem.line, problem.column, problem.severity,
+                            callbacks_.error_context);
+}
+
+void TaskReport::Layout(const std::string& message) {
+  log_.push_back(message);
+  if (callbacks_.layout_message_callback)
+    callbacks_.layout_message_callback(message.c_str(), callbacks_.layout_message_context);
+}
+
+void TaskReport::SourceStart(const std::string& file, int32_t number, int32_t total) {
+  log_.push_back("Source " + std::to_string(number) + " of " + std::to_string(total) + ": " + file);
+  if (callbacks_.source_start_callback)
+    callbacks_.source_start_callback(file.c_str(), number, total, callbacks_.source_start_context);
+}
+
+void TaskReport::SourceDone(const std::string& file, int32_t number, int32_t total) {
+  if (callbacks_.source_done_callback)
+    callbacks_.source_done_callback(file.c_str(), number, total, callbacks_.source_done_context);
+}
+
+void TaskReport::Progress(uint64_t parsed, uint64_t total) {
+  constexpr uint64_t kMax = std::numeric_limits<uint32_t>::max();
+  const auto total32 = static_cast<uint32_t>(std::min(total, kMax));
+  auto now = static_cast<uint32_t>(std::min({parsed, total, kMax}));
+  if (now <= last_progress_) return;  // nothing new
+  last_progress_ = now;
+  if (callbacks_.parser_progress_callback)
+    callbacks_.parser_progress_callback(now, total32, callbacks_.parser_progress_context);
+}
+
+}  // namespace ikutil

@@ -1,0 +1,52 @@
+// What every engine task tells its caller while it works: problems,
+// progress and layout messages, through the five callback slots, and the
+// lines of the build log.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "compiler.h"
+#include "ikutil/callbacks.h"
+#include "ikutil/params.h"
+
+namespace ikutil {
+
+class TaskReport {
+ public:
+  // `label` names the task's problems that belong to no file (the book).
+  TaskReport(const EngineCallbacks& callbacks, std::string label);
+
+  // The entry a problem of `href` belongs to (null for none); `current` is
+  // the source being worked on, for problems of its sheets and images.
+  void SetSources(std::vector<std::pair<std::string, CSourceFile*>> sources) { sources_ = std::move(sources); }
+  void SetCurrent(CSourceFile* current) { current_ = current; }
+
+  // Calls the error callback with "<file>: <text> (Line <n>, Col <m>)".
+  void Problem(const ikutil::Problem& problem);
+  void Error(const std::string& text) { Problem({label_, text, -1, -1, kSeverityError}); }
+  void Warning(const std::string& text) { Problem({label_, text, -1, -1, kSeverityWarning}); }
+  void Layout(const std::string& message);
+  void SourceStart(const std::string& file, int32_t number, int32_t total);
+  void SourceDone(const std::string& file, int32_t number, int32_t total);
+  // Keeps the count monotone and within the total.
+  void Progress(uint64_t parsed, uint64_t total);
+
+  int errors() const { return errors_; }
+  const std::vector<std::string>& log() const { return log_; }
+
+ private:
+  EngineCallbacks callbacks_;
+  std::string label_;
+  std::vector<std::pair<std::string, CSourceFile*>> sources_;
+  CSourceFile* current_ = nullptr;
+  uint32_t last_progress_ = 0;
+  int errors_ = 0;
+  std::vector<std::string> log_;
+};
+
+// "<file>: <text>", with " (Line <n>, Col <m>)" when the problem has a place.
+std::string ProblemMessage(const ikutil::Problem& problem);
+
+}  // namespace ikutil

@@ -1,0 +1,42 @@
+#include <string>
+#include <vector>
+
+#include "compiler.h"
+#include "ikutil/builder.h"
+#include "project_sources.h"
+#include "task_report.h"
+
+namespace ikutil {
+
+// The checks of every source (`index` < 0) or of one; returns the errors found.
+int CheckSources(const CBookParams& params, int32_t index, const EngineCallbacks& callbacks) {
+  ProjectSources project(params);
+  std::vector<BuildSource> sources = project.Select(index);
+  TaskReport report(callbacks, params.book_file_name.empty() ? "book" : params.book_file_name);
+  std::vector<std::pair<std::string, CSourceFile*>> entries;
+  for (const BuildSource& source : sources) entries.emplace_back(source.href, source.entry);
+  report.SetSources(std::move(entries));
+  const std::vector<std::string> known = project.KnownHrefs();
+  const auto count = static_cast<int32_t>(sources.size());
+  uint64_t total = 0, done = 0;
+  for (const BuildSource& source : sources) total += source.size;
+  for (int32_t i = 0; i < count; ++i) {
+    report.SetCurrent(sources[i].entry);
+    report.SourceStart(sources[i].href, i + 1, count);
+    try {
+      CheckDocument(project.files(), sources[i].href, known, [&](const Problem& p) { report.Problem(p); });
+    } catch (const std::bad_alloc&) {
+      report.Problem({sources[i].href, "out of memory while checking", -1, -1, kSeverityError});
+    }
+    done += sources[i].size;
+    report.Progress(done, total);
+    report.SourceDone(sources[i].href, i + 1, count);
+  }
+  return report.errors();
+}
+
+CValidatorThread::CValidatorThread(CBookParams* params, void* /*window*/) : params_(params) {}
+
+void CValidatorThread::Validate(int32_t index) { CheckSources(*params_, index, *this); }
+
+}  // namespace ikutil

@@ -1,0 +1,34 @@
+// The pieces of an OEBFF container that come from a package: the
+// manifest items a container can carry, and the bodies copied into it.
+// Shared by every writer of containers (the library's and the engine's).
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "vellix/formats/file_io.h"
+
+namespace vellix {
+
+// True when `href` names a file inside `folder`: relative, never climbing
+// out, and not leaving it through a symbolic link either.
+bool StaysInsideFolder(const std::string& folder, const std::string& href);
+
+struct OEBFFManifestPart {
+  std::string media_type, id, href;
+  bool inside = false;  // packed; else only its header is written
+};
+
+// The element children of the package's manifest, in document order, each
+// checked for what a container part header can carry; empty when the
+// package does not parse. Throws AutomationError 91 without a manifest, 94
+// for an item without id, href or media type, and 5 for an id or media type
+// a part header cannot carry.
+std::vector<OEBFFManifestPart> ReadOEBFFManifest(const std::string& opf, const std::string& directory);
+
+// Appends the file at `file_path` to `out` as a part's body. Nothing when
+// the file is missing; throws AutomationError 5 when the file holds the
+// container's part delimiter (it would end the body early).
+void AppendOEBFFBody(AtomicFileWriter& out, const std::string& file_path);
+
+}  // namespace vellix
