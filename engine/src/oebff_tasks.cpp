@@ -97,8 +97,6 @@ class ContainerFiles : public SourceFiles {
 
 }  // namespace
 
-int CheckSources(const CBookParams& params, int32_t index, const EngineCallbacks& callbacks);
-
 COEBFFThread::COEBFFThread(CBookParams* params, void* /*window*/) : params_(params) {}
 
 int COEBFFThread::GenerateOEBFF(bool needs_validation) {

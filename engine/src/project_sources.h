@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "build_run.h"
+#include "ikutil/callbacks.h"
 #include "ikutil/params.h"
 #include "source_files.h"
 
@@ -42,5 +43,9 @@ class ProjectSources {
   std::string root_;  // the folder the sources are read from, absolute
   std::unique_ptr<FolderSourceFiles> files_;
 };
+
+// The checks of every source (`index` < 0) or of the one at `index`, with
+// each problem through the error callback; returns the errors found.
+int CheckSources(const CBookParams& params, int32_t index, const EngineCallbacks& callbacks);
 
 }  // namespace ikutil

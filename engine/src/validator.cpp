@@ -8,7 +8,6 @@
 
 namespace ikutil {
 
-// The checks of every source (`index` < 0) or of one; returns the errors found.
 int CheckSources(const CBookParams& params, int32_t index, const EngineCallbacks& callbacks) {
   ProjectSources project(params);
   std::vector<BuildSource> sources = project.Select(index);
