@@ -41,7 +41,9 @@ extern char** environ;
 #include <vector>
 
 #include "book_maker.h"
+#include "ikutil/builder.h"
 #include "sort.h"
+#include "test_util.h"
 #include "vellix/book.h"
 #include "vellix/booklist.h"
 #include "vellix/bookshelf.h"
@@ -804,6 +806,70 @@ void BenchPack(size_t files, size_t each, int reps) {
       mib, files, vs, cs, vs / cs, Verdict(vs / cs >= 0.70));
 }
 
+// --- publish --------------------------------------------------------------
+
+// The whole road of a plain text into a device book: the text converted to
+// a document, the document's package made and completed, the package loaded
+// as a project and built by the engine.
+void PublishText(const std::string& txt, const std::string& folder) {
+  const std::string htm = folder + "/book.htm", opf = folder + "/book.opf", out = folder + "/out";
+  std::filesystem::create_directories(out);
+  vellix::Book book;
+  book.Load(txt);
+  book.ConvertTxtToHtm(htm);
+  WriteWholeFile(opf, fx::DefaultPackageText());
+  vellix::Package package;
+  package.initialID(18838);
+  package.SetPackagePath(opf);
+  package.CreatePackage(htm, "book", "A Title", "An Author", "Fiction");
+  package.CompletePackage(opf, "BOOK", "Fiction");
+  package.SetDirectory(opf, out, folder);
+  ikutil::CBookParams params;
+  if (!params.Load(opf, false)) Fail("the package does not load as a project");
+  ikutil::CBookBuilder builder(&params, nullptr);
+  if (builder.OutputBook(false, false) != 0) Fail("the engine did not build " + txt);
+}
+
+void BenchPublish(size_t bytes, int reps) {
+  ScratchFolder scratch("publish");
+  const std::string small = scratch / "small.txt", large = scratch / "large.txt";
+  MakeText(small, bytes / 10);
+  MakeText(large, bytes);
+  const std::string self = SelfPath();
+  auto road = [&](const std::string& txt, const std::string& name) {
+    return Spawn({self, "--publish", txt, scratch / name});
+  };
+  // Linear: ten times the text should take about ten times as long.
+  Comparison scale = Compare(
+      reps, [&] { return road(large, "large"); }, [&] { return road(small, "small"); });
+  const double mb = static_cast<double>(bytes) / 1e6;
+  std::printf("publish: text to device book  %.1f MB %.1f ms  %.1f MB %.1f ms  ratio %.2f (goal about 10: linear) %s\n",
+              mb, scale.Subject().median, mb / 10, scale.Baseline().median, scale.Ratio(),
+              Verdict(scale.Ratio() <= 12));
+  std::printf("      %s\n", scale.Details("large", "small").c_str());
+
+  std::vector<double> peaks;
+  for (int r = 0; r < std::min(reps, 3); ++r)
+    peaks.push_back(static_cast<double>(PeakKiBOf(scratch.path(), {self, "--publish", large, scratch / "peak"})));
+  double peak_mb = Summarize(peaks).median * 1024 / 1e6;
+  std::printf("publish memory: %.1f MB text  peak %.1f MB  ratio %.2f (goal < 10) %s\n", mb, peak_mb, peak_mb / mb,
+              Verdict(peak_mb / mb < 10));
+
+  // The peer users would otherwise pick: calibre's ebook-convert, text to EPUB.
+  const char* peer = "/usr/bin/ebook-convert";
+  if (::access(peer, X_OK) != 0) {
+    std::printf("      (ebook-convert not installed: no comparison; apt-get install calibre)\n");
+    return;
+  }
+  Comparison against = Compare(
+      std::min(reps, 3), [&] { return road(small, "small"); },
+      [&] { return Spawn({peer, small, scratch / "peer.epub"}); });
+  std::printf("publish vs ebook-convert: %.1f MB text  vellix %.1f ms  ebook-convert %.1f ms  %.1fx faster (goal >= 20) %s\n",
+              mb / 10, against.Subject().median, against.Baseline().median, 1 / against.Ratio(),
+              Verdict(1 / against.Ratio() >= 20));
+  std::printf("      %s\n", against.Details("vellix", "ebook-convert").c_str());
+}
+
 // --- memory -------------------------------------------------------------
 
 // Peak memory of the tool: a shelf's JSON listing against its plain
@@ -865,6 +931,10 @@ int ChildRun(int argc, char** argv) {
     std::printf("%zu files\n", PosixScan(argv[2], checksum));
     return 0;
   }
+  if (mode == "--publish" && argc == 4) {
+    PublishText(argv[2], argv[3]);
+    return 0;
+  }
   if (mode == "--copy-lines" && argc == 4) {
     CopyLines(argv[2], argv[3]);
     return 0;
@@ -894,7 +964,7 @@ int ChildRun(int argc, char** argv) {
 
 void Usage(FILE* to) {
   std::fprintf(to,
-               "usage: vellix-bench [--only load|sort|text|package|pack|convert|memory[,...]] [--small] [--reps N]\n"
+               "usage: vellix-bench [--only load|sort|text|package|pack|convert|memory|publish[,...]] [--small] [--reps N]\n"
                "  --only   run only the named benchmarks (comma-separated; may repeat)\n"
                "  --small  tiny sizes, for a quick check that everything runs\n"
                "  --reps   repetitions of each measurement (default 9, 3 with --small)\n");
@@ -934,7 +1004,7 @@ int main(int argc, char** argv) {
         if (comma == std::string::npos) comma = list.size();
         std::string name = list.substr(start, comma - start);
         if (name != "load" && name != "sort" && name != "convert" && name != "text" && name != "package" &&
-            name != "pack" && name != "memory") {
+            name != "pack" && name != "memory" && name != "publish") {
           std::fprintf(stderr, "vellix-bench: unknown benchmark \"%s\"\n", name.c_str());
           Usage(stderr);
           return 2;
@@ -982,6 +1052,8 @@ int main(int argc, char** argv) {
     }
     std::fflush(stdout);
     if (wanted("memory")) BenchMemory(small ? 500 : 50000, small ? 2000000 : 10000000, reps);
+    std::fflush(stdout);
+    if (wanted("publish")) BenchPublish(small ? 200000 : 10000000, reps);
   } catch (const std::exception& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "vellix-bench: %s\n", e.what());

@@ -57,23 +57,6 @@ std::string GreyPng(uint32_t width, uint32_t height) {
   return std::string("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", ihdr) + Chunk("IDAT", packed) + Chunk("IEND", "");
 }
 
-constexpr char kDefaultPackage[] = R"(<?xml version="1.0"?>
-<!DOCTYPE package PUBLIC "+//ISBN 0-9673008-1-9//DTD OEB 1.0 Package//EN"
-"http://openebook.org/dtds/oeb-1.0.1/oebpkg101.dtd">
-<package unique-identifier="Package-ID">
-	<metadata>
-		<dc-metadata xmlns:dc="http://purl.org/dc/elements/1.0/">
-			<dc:Identifier id="Package-ID"/>
-			<dc:Title/>
-			<dc:Creator role="aut"/>
-		</dc-metadata>
-		<x-metadata/>
-	</metadata>
-	<manifest/>
-	<spine/>
-</package>
-)";
-
 struct Event {
   std::string kind, text;
   int64_t a = 0, b = 0;
@@ -128,7 +111,7 @@ class SmallBook : public ::testing::Test {
                "<html><head><title>Two</title></head><body>\n<h1>Chapter Two</h1>\n"
                "<p>The end, <a href=\"story.htm#top\">back</a>.</p>\n</body></html>\n");
     std::filesystem::create_directory(out_);
-    opf_ = dir_.Write("story.opf", kDefaultPackage);
+    opf_ = dir_.Write("story.opf", vellix::fixtures::DefaultPackageText());
     vellix::Package package;
     package.initialID(18838);
     package.SetPackagePath(opf_);

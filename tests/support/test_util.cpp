@@ -104,6 +104,8 @@ bool XmlWellFormed(const std::string& path) {
   return r.code == 0;
 }
 
+std::string DefaultPackageText() { return ReadWholeFile(std::string(VELLIX_TEST_DATA) + "/default.opf"); }
+
 void ExpectGolden(const std::string& name, std::string actual, const Placeholders& placeholders) {
   for (const auto& [text, placeholder] : placeholders)
     for (size_t at = 0; !text.empty() && (at = actual.find(text, at)) != std::string::npos; at += placeholder.size())

@@ -86,6 +86,9 @@ bool XmlWellFormed(const std::string& path);
 using Placeholders = std::vector<std::pair<std::string, std::string>>;
 void ExpectGolden(const std::string& name, std::string actual, const Placeholders& placeholders = {});
 
+// The default package document a publication starts from.
+std::string DefaultPackageText();
+
 // --- OEBFF containers ---
 
 inline constexpr char kBoundary[] = "ZEQTRVNPOLKHGDJXYIKL2000";
