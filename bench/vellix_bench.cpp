@@ -1,7 +1,7 @@
 // vellix-bench: speed of the library against plain baselines measured in
 // the same run.
 //
-//   vellix-bench [--only load|sort|text|package|pack|convert|memory[,...]]
+//   vellix-bench [--only load|sort|text|package|pack|convert|memory|publish[,...]]
 //                [--small] [--reps N]
 //
 // Every benchmark builds its own fixtures in a fresh temporary folder (under
