@@ -213,12 +213,25 @@ std::string SerializeRaw(const pugi::xml_document& dom) {
   return writer.text;
 }
 
-// Text is kept as UTF-8 whatever it was read from.
+// Text is kept as UTF-8 whatever it was read from, so the declaration
+// says so, plainly: the XML layer takes any "encoding" in it (even in
+// another attribute's name or value) for the encoding, and would read the
+// text it wrote as 8-bit text again. A leading processing instruction
+// whose name starts with "xml" gets a declaration in front for the same
+// reason.
 void DeclareUtf8(pugi::xml_document& dom) {
-  pugi::xml_node declaration = dom.first_child();
-  if (declaration.type() != pugi::node_declaration) return;
-  pugi::xml_attribute encoding = declaration.attribute("encoding");
-  if (encoding && vellix::LowerAscii(encoding.value()) != "utf-8") encoding.set_value("UTF-8");
+  pugi::xml_node first = dom.first_child();
+  if (first.type() == pugi::node_pi && std::string_view(first.name()).substr(0, 3) == "xml") {
+    dom.prepend_child(pugi::node_declaration).append_attribute("version").set_value("1.0");
+    return;
+  }
+  if (first.type() != pugi::node_declaration) return;
+  bool had_encoding = static_cast<bool>(first.attribute("encoding"));
+  std::string standalone = first.attribute("standalone").value();
+  while (pugi::xml_attribute attribute = first.first_attribute()) first.remove_attribute(attribute);
+  first.append_attribute("version").set_value("1.0");
+  if (had_encoding) first.append_attribute("encoding").set_value("UTF-8");
+  if (standalone == "yes" || standalone == "no") first.append_attribute("standalone").set_value(standalone.c_str());
 }
 
 // --- Places in the document, for messages ---

@@ -225,6 +225,23 @@ TEST(BookParams, SaveKeepsWhatItDoesNotManage) {
   EXPECT_EQ(Describe(q), Describe(p));
 }
 
+// 8-bit text is read as Windows-1252 and saved as UTF-8, saying so.
+TEST(BookParams, EightBitPackagesAreSavedAsUtf8) {
+  TempDir dir;
+  std::string text = PackageText("", "", "");
+  text.replace(text.find("A\n  Title"), 9, "Caf\xE9");
+  text.replace(text.find("?>"), 0, " encoding=\"windows-1252\"");
+  CBookParams p;
+  ASSERT_TRUE(p.LoadFromText(text, "mem.opf", false));
+  EXPECT_EQ(p.book_title, "Caf\u00e9");
+  p.project_file_path = dir / "p.opf";
+  ASSERT_TRUE(p.Save());
+  EXPECT_EQ(ReadFile(p.project_file_path).substr(0, 38), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+  CBookParams q;
+  ASSERT_TRUE(q.Load(p.project_file_path, false));
+  EXPECT_EQ(q.book_title, "Caf\u00e9");
+}
+
 TEST(BookParams, AuthorNames) {
   struct Case {
     std::string creator, metas, expected;
