@@ -1,0 +1,878 @@
+// The project file: an OEB 1.0 package document read into CBookParams and
+// written back from it. docs/project-file.md describes what is read and
+// written; this file keeps the two directions next to each other so that a
+// save followed by a load gives back every field.
+#include <algorithm>
+#include <charconv>
+#include <exception>
+#include <limits>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "ikutil/params.h"
+#include "ikutil/ui_helper.h"
+#include "vellix/formats/ascii.h"
+#include "vellix/formats/codepage.h"
+#include "vellix/formats/file_io.h"
+#include "vellix/formats/xml.h"
+
+namespace ikutil {
+namespace {
+
+// A new project starts from this package (the same text as the library's
+// default package, which the engine cannot read from its installation).
+constexpr char kDefaultPackage[] =
+    "<?xml version=\"1.0\"?>\n"
+    "<!DOCTYPE package PUBLIC \"+//ISBN 0-9673008-1-9//DTD OEB 1.0 Package//EN\"\n"
+    "\"http://openebook.org/dtds/oeb-1.0.1/oebpkg101.dtd\">\n"
+    "<package unique-identifier=\"Package-ID\">\n"
+    "\t<metadata>\n"
+    "\t\t<dc-metadata xmlns:dc=\"http://purl.org/dc/elements/1.0/\">\n"
+    "\t\t\t<dc:Identifier id=\"Package-ID\"/>\n"
+    "\t\t\t<dc:Title/>\n"
+    "\t\t\t<dc:Creator role=\"aut\"/>\n"
+    "\t\t</dc-metadata>\n"
+    "\t\t<x-metadata/>\n"
+    "\t</metadata>\n"
+    "\t<manifest/>\n"
+    "\t<spine/>\n"
+    "</package>\n";
+
+constexpr char kDefaultUniqueId[] = "Package-ID";
+
+// The build settings, as "x-IKL-" meta elements of x-metadata.
+constexpr char kMetaCategory[] = "x-IKL-category";
+constexpr char kMetaSubCategory[] = "x-IKL-subcategory";
+constexpr char kMetaNameOnDisk[] = "x-IKL-nameondisk";
+constexpr char kMetaAuthorFirst[] = "x-IKL-authorfirst";
+constexpr char kMetaAuthorMiddle[] = "x-IKL-authormiddle";
+constexpr char kMetaAuthorLast[] = "x-IKL-authorlast";
+constexpr char kMetaDestDir[] = "x-IKL-destdir";
+constexpr char kMetaLogDir[] = "x-IKL-logdir";
+constexpr char kMetaLogging[] = "x-IKL-logging";
+constexpr char kMetaEncrypt[] = "x-IKL-encrypt";
+constexpr char kMetaCompress[] = "x-IKL-compress";
+constexpr char kMetaImplode[] = "x-IKL-implode";
+constexpr char kMetaUnderlineLinks[] = "x-IKL-undlinks";
+constexpr char kMetaWidow[] = "x-IKL-widow";
+constexpr char kMetaOrphan[] = "x-IKL-orphan";
+constexpr char kMetaZoom[] = "x-IKL-zoomstate";
+constexpr char kMetaRleTrigger[] = "x-IKL-RLEtrigger";
+constexpr char kMetaCss[] = "x-IKL-csssupport";
+constexpr char kMetaBuildTarget[] = "x-IKL-buildtarget";
+constexpr char kMetaDeleteFallbacks[] = "x-IKL-deletefallbacks";
+constexpr char kMetaPeriodical[] = "x-IKL-periodical";
+constexpr char kMetaContentFeedId[] = "x-IKL-contentfeedid";
+constexpr char kMetaCurrentIssue[] = "x-IKL-currentissue";
+
+// A source's status bits, on its spine entry. The glossary bit is not
+// among them: the package's guide says which document is the glossary.
+constexpr char kStatusAttribute[] = "x-IKL-status";
+
+constexpr const char* kZoomNames[] = {"normal", "large", "both"};
+
+// The options the XML layer parses with, for finding where a document
+// stops being well-formed.
+constexpr unsigned kParseFlags =
+    pugi::parse_default | pugi::parse_declaration | pugi::parse_doctype | pugi::parse_comments | pugi::parse_pi;
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Dublin Core values are read as a reader sees them: white space runs
+// become one space and the ends are trimmed, so an indented title is the
+// title, and every value read is one a save writes back unchanged.
+std::string CollapseSpaces(std::string_view text) {
+  std::string out;
+  bool pending_space = false;
+  for (char c : text) {
+    if (IsXmlSpace(c)) {
+      pending_space = !out.empty();
+      continue;
+    }
+    if (pending_space) out += ' ';
+    pending_space = false;
+    out += c;
+  }
+  return out;
+}
+
+std::vector<std::string> Words(std::string_view text) {
+  std::vector<std::string> words;
+  std::string collapsed = CollapseSpaces(text);
+  size_t start = 0;
+  while (start < collapsed.size()) {
+    size_t end = collapsed.find(' ', start);
+    if (end == std::string::npos) end = collapsed.size();
+    words.push_back(collapsed.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
+
+std::string JoinWords(const std::vector<std::string>& words, size_t from, size_t to) {
+  std::string out;
+  for (size_t i = from; i < to; ++i) {
+    if (!out.empty()) out += ' ';
+    out += words[i];
+  }
+  return out;
+}
+
+struct AuthorName {
+  std::string first, middle, last;
+};
+
+// "Last, First Middle..." or "First Middle... Last"; one word is the last
+// name alone.
+AuthorName SplitAuthor(std::string_view creator) {
+  AuthorName name;
+  size_t comma = creator.find(',');
+  if (comma != std::string_view::npos) {
+    name.last = CollapseSpaces(creator.substr(0, comma));
+    std::vector<std::string> rest = Words(creator.substr(comma + 1));
+    if (!rest.empty()) name.first = rest[0];
+    if (rest.size() > 1) name.middle = JoinWords(rest, 1, rest.size());
+    return name;
+  }
+  std::vector<std::string> words = Words(creator);
+  if (words.size() == 1) {
+    name.last = words[0];
+  } else if (words.size() > 1) {
+    name.first = words.front();
+    name.last = words.back();
+    name.middle = JoinWords(words, 1, words.size() - 1);
+  }
+  return name;
+}
+
+// The creator text written for the name parts: "First Middle Last".
+std::string JoinAuthor(const std::string& first, const std::string& middle, const std::string& last) {
+  std::string out;
+  for (const std::string* part : {&first, &middle, &last}) {
+    if (part->empty()) continue;
+    if (!out.empty()) out += ' ';
+    out += *part;
+  }
+  return out;
+}
+
+std::string MediaTypeForName(std::string_view name) {
+  size_t slash = name.rfind('/');
+  size_t dot = name.rfind('.');
+  if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return "";
+  std::string extension = vellix::LowerAscii(name.substr(dot + 1));
+  if (extension == "htm" || extension == "html" || extension == "odf" || extension == "xhtml")
+    return "text/x-oeb1-document";
+  if (extension == "css") return "text/x-oeb1-css";
+  if (extension == "png") return "image/png";
+  if (extension == "jpg" || extension == "jpeg") return "image/jpeg";
+  if (extension == "gif") return "image/gif";
+  return "";
+}
+
+bool IsGlossaryReference(const pugi::xml_node& reference) {
+  return vellix::LowerAscii(reference.attribute("type").value()) == "glossary";
+}
+
+// The document a guide reference points at, without its fragment.
+std::string ReferencedDocument(const pugi::xml_node& reference) {
+  std::string_view href = reference.attribute("href").value();
+  return std::string(href.substr(0, href.find('#')));
+}
+
+bool IsAuthorCreator(const pugi::xml_node& node) {
+  return vellix::IsDcElement(node, "Creator") && vellix::LowerAscii(node.attribute("role").value()) == "aut";
+}
+
+// The author's creator element, or, when none says it is the author's,
+// the first creator.
+pugi::xml_node AuthorCreator(const pugi::xml_node& dc_metadata, bool or_first) {
+  for (pugi::xml_node child : dc_metadata.children())
+    if (IsAuthorCreator(child)) return child;
+  return or_first ? vellix::DcChild(dc_metadata, "Creator") : pugi::xml_node();
+}
+
+pugi::xml_node IdentifierWithId(const pugi::xml_node& dc_metadata, std::string_view id) {
+  for (pugi::xml_node child : dc_metadata.children())
+    if (vellix::IsDcElement(child, "Identifier") && child.attribute("id").value() == id) return child;
+  return {};
+}
+
+std::string SerializeRaw(const pugi::xml_document& dom) {
+  struct StringWriter : pugi::xml_writer {
+    std::string text;
+    void write(const void* data, size_t size) override { text.append(static_cast<const char*>(data), size); }
+  } writer;
+  dom.save(writer, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+  return writer.text;
+}
+
+// Text is kept as UTF-8 whatever it was read from, so the declaration
+// says so, plainly: the XML layer takes any "encoding" in it (even in
+// another attribute's name or value) for the encoding, and would read the
+// text it wrote as 8-bit text again. A leading processing instruction
+// whose name starts with "xml" gets a declaration in front for the same
+// reason.
+void DeclareUtf8(pugi::xml_document& dom) {
+  pugi::xml_node first = dom.first_child();
+  if (first.type() == pugi::node_pi && std::string_view(first.name()).substr(0, 3) == "xml") {
+    dom.prepend_child(pugi::node_declaration).append_attribute("version").set_value("1.0");
+    return;
+  }
+  if (first.type() != pugi::node_declaration) return;
+  bool had_encoding = static_cast<bool>(first.attribute("encoding"));
+  std::string standalone = first.attribute("standalone").value();
+  while (pugi::xml_attribute attribute = first.first_attribute()) first.remove_attribute(attribute);
+  first.append_attribute("version").set_value("1.0");
+  if (had_encoding) first.append_attribute("encoding").set_value("UTF-8");
+  if (standalone == "yes" || standalone == "no") first.append_attribute("standalone").set_value(standalone.c_str());
+}
+
+// --- Places in the document, for messages ---
+
+std::string DeclaredEncoding(std::string_view bytes) {
+  if (bytes.substr(0, 5) != "<?xml") return "";
+  std::string_view declaration = bytes.substr(0, bytes.find("?>"));
+  size_t at = declaration.find("encoding");
+  if (at == std::string_view::npos) return "";
+  size_t quote = declaration.find_first_of("\"'", at);
+  if (quote == std::string_view::npos) return "";
+  size_t close = declaration.find(declaration[quote], quote + 1);
+  if (close == std::string_view::npos) return "";
+  return vellix::LowerAscii(declaration.substr(quote + 1, close - quote - 1));
+}
+
+bool IsSingleByteEncoding(const std::string& name) {
+  return name == "iso-8859-1" || name == "latin1" || name == "windows-1252" || name == "cp1252" || name == "us-ascii";
+}
+
+bool HasUtf16Mark(std::string_view bytes) {
+  return bytes.size() >= 2 &&
+         ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
+}
+
+// The text the XML parser saw (without a byte order mark, 8-bit text made
+// UTF-8), so that node offsets turn into lines. Empty for UTF-16, whose
+// offsets we do not map back.
+std::string ParsedText(std::string_view bytes) {
+  if (HasUtf16Mark(bytes)) return "";
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+  if (IsSingleByteEncoding(DeclaredEncoding(bytes))) return vellix::Cp1252ToUtf8(bytes);
+  return std::string(bytes);
+}
+
+class LineMap {
+ public:
+  explicit LineMap(std::string_view text) {
+    for (size_t i = 0; i < text.size(); ++i)
+      if (text[i] == '\n') line_ends_.push_back(i);
+    size_ = text.size();
+  }
+  // 1-based; -1 when the offset is unknown.
+  int LineAt(ptrdiff_t offset) const {
+    if (offset < 0 || static_cast<size_t>(offset) > size_) return -1;
+    auto it = std::lower_bound(line_ends_.begin(), line_ends_.end(), static_cast<size_t>(offset));
+    return static_cast<int>(it - line_ends_.begin()) + 1;
+  }
+
+ private:
+  std::vector<size_t> line_ends_;
+  size_t size_ = 0;
+};
+
+struct Place {
+  int line = -1;
+  int column = -1;
+};
+
+Place PlaceAt(std::string_view text, size_t offset) {
+  Place place{1, 1};
+  offset = std::min(offset, text.size());
+  size_t line_start = 0;
+  for (size_t i = 0; i < offset; ++i) {
+    if (text[i] == '\n') {
+      ++place.line;
+      line_start = i + 1;
+    }
+  }
+  for (size_t i = line_start; i < offset; ++i)
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++place.column;  // characters, not bytes
+  return place;
+}
+
+// Why the XML layer would not parse `bytes`, and where.
+std::string WhyNotWellFormed(std::string_view bytes, Place& place) {
+  if (bytes.empty()) return "The project file is empty.";
+  std::string declared =
+      HasUtf16Mark(bytes) ? "" : DeclaredEncoding(bytes.substr(0, 3) == "\xEF\xBB\xBF" ? bytes.substr(3) : bytes);
+  if (!HasUtf16Mark(bytes) && !declared.empty() && declared != "utf-8" && declared != "utf8" &&
+      !IsSingleByteEncoding(declared)) {
+    place = {1, 1};
+    return "The project file is in an encoding that cannot be read (\"" + declared + "\").";
+  }
+  std::string text = ParsedText(bytes);
+  if (!HasUtf16Mark(bytes) && !vellix::IsValidUtf8(text)) {
+    size_t i = 0;
+    while (i < text.size()) {
+      size_t at = i;
+      if (static_cast<unsigned char>(text[i]) < 0x80) {
+        ++i;
+      } else if (vellix::NextUtf8Char(text, i) < 0) {
+        place = PlaceAt(text, at);
+        break;
+      }
+    }
+    return "The project file is not valid UTF-8 text.";
+  }
+  pugi::xml_document dom;
+  pugi::xml_parse_result result = HasUtf16Mark(bytes)
+                                      ? dom.load_buffer(bytes.data(), bytes.size(), kParseFlags, pugi::encoding_auto)
+                                      : dom.load_buffer(text.data(), text.size(), kParseFlags, pugi::encoding_utf8);
+  if (!result) {
+    if (!text.empty()) place = PlaceAt(text, static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0)));
+    return std::string("The project file is not well-formed XML: ") + result.description() + ".";
+  }
+  bool seen_element = false;
+  for (pugi::xml_node node : dom.children()) {
+    bool stray_text = node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+    if (stray_text || (node.type() == pugi::node_element && seen_element)) {
+      if (!text.empty()) place = PlaceAt(text, static_cast<size_t>(std::max<ptrdiff_t>(node.offset_debug(), 0)));
+      return "The project file is not well-formed XML: text or a second element outside the document element.";
+    }
+    if (node.type() == pugi::node_element) seen_element = true;
+  }
+  return "The project file is not well-formed XML: it has no document element.";
+}
+
+// --- Reading ---
+
+class ProblemReporter {
+ public:
+  ProblemReporter(COEBPackageUIHelper* helper, std::string path, bool feedback, std::string_view parsed_text)
+      : helper_(helper), path_(std::move(path)), show_now_(feedback ? 1 : 0), lines_(parsed_text) {}
+
+  void Report(const std::string& message, int line) const {
+    if (helper_) helper_->Display(message, path_, line, show_now_);
+  }
+  void Report(const std::string& message, const pugi::xml_node& node) const {
+    Report(message, lines_.LineAt(node.offset_debug()));
+  }
+
+ private:
+  COEBPackageUIHelper* helper_;
+  std::string path_;
+  int show_now_;
+  LineMap lines_;
+};
+
+std::string Trimmed(std::string_view text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && IsXmlSpace(text[begin])) ++begin;
+  while (end > begin && IsXmlSpace(text[end - 1])) --end;
+  return std::string(text.substr(begin, end - begin));
+}
+
+template <typename Number>
+bool ParseNumber(std::string_view text, Number& value) {
+  std::string trimmed = Trimmed(text);
+  std::string_view digits = trimmed;
+  if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+  if (digits.empty() || digits.front() == '+') return false;
+  Number parsed{};
+  auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), parsed);
+  if (error != std::errc() || end != digits.data() + digits.size()) return false;
+  value = parsed;
+  return true;
+}
+
+bool ParseSwitch(std::string_view text, uint8_t& value) {
+  std::string word = vellix::LowerAscii(Trimmed(text));
+  if (word == "on" || word == "yes" || word == "true" || word == "1") {
+    value = 1;
+    return true;
+  }
+  if (word == "off" || word == "no" || word == "false" || word == "0") {
+    value = 0;
+    return true;
+  }
+  return false;
+}
+
+bool ParseZoom(std::string_view text, int32_t& value) {
+  std::string word = vellix::LowerAscii(Trimmed(text));
+  for (int32_t i = 0; i < 3; ++i) {
+    if (word == kZoomNames[i]) {
+      value = i;
+      return true;
+    }
+  }
+  return ParseNumber(text, value);
+}
+
+// The x-IKL- settings into `params`; the first meta element of a name counts.
+void ReadSettings(const pugi::xml_node& x_metadata, CBookParams& params, bool& has_author_parts,
+                  const ProblemReporter& problems) {
+  std::unordered_set<std::string> seen;
+  for (pugi::xml_node meta : x_metadata.children("meta")) {
+    std::string name = meta.attribute("name").value();
+    if (name.rfind("x-IKL-", 0) != 0 || !seen.insert(name).second) continue;
+    const char* content = meta.attribute("content").value();
+    bool parsed = true;
+    if (name == kMetaCategory) {
+      params.category = content;
+    } else if (name == kMetaSubCategory) {
+      params.sub_category = content;
+    } else if (name == kMetaNameOnDisk) {
+      params.book_file_name = content;
+    } else if (name == kMetaAuthorFirst) {
+      params.author_first_name = content;
+      has_author_parts = true;
+    } else if (name == kMetaAuthorMiddle) {
+      params.author_middle_name = content;
+      has_author_parts = true;
+    } else if (name == kMetaAuthorLast) {
+      params.author_last_name = content;
+      has_author_parts = true;
+    } else if (name == kMetaDestDir) {
+      params.DestDir(content);
+    } else if (name == kMetaLogDir) {
+      params.LogDir(content);
+    } else if (name == kMetaContentFeedId) {
+      params.content_feed_id = content;
+    } else if (name == kMetaCurrentIssue) {
+      params.current_issue = content;
+    } else if (name == kMetaLogging) {
+      parsed = ParseSwitch(content, params.logging);
+    } else if (name == kMetaEncrypt) {
+      parsed = ParseSwitch(content, params.encrypt);
+    } else if (name == kMetaCompress) {
+      parsed = ParseSwitch(content, params.compress);
+    } else if (name == kMetaImplode) {
+      parsed = ParseSwitch(content, params.implode);
+    } else if (name == kMetaUnderlineLinks) {
+      parsed = ParseSwitch(content, params.underline_links);
+    } else if (name == kMetaDeleteFallbacks) {
+      parsed = ParseSwitch(content, params.delete_fallbacks);
+    } else if (name == kMetaPeriodical) {
+      parsed = ParseSwitch(content, params.is_periodical);
+    } else if (name == kMetaWidow) {
+      parsed = ParseNumber(content, params.widow_lines);
+    } else if (name == kMetaOrphan) {
+      parsed = ParseNumber(content, params.orphan_lines);
+    } else if (name == kMetaRleTrigger) {
+      parsed = ParseNumber(content, params.rle_trigger);
+    } else if (name == kMetaCss) {
+      parsed = ParseNumber(content, params.css);
+    } else if (name == kMetaBuildTarget) {
+      parsed = ParseNumber(content, params.build_target);
+    } else if (name == kMetaZoom) {
+      parsed = ParseZoom(content, params.zoom);
+    }
+    if (!parsed)
+      problems.Report(
+          "The setting \"" + name + "\" has a value that cannot be used (\"" + content + "\"); the default is kept.",
+          meta);
+  }
+}
+
+void ReadAuthor(const pugi::xml_node& dc_metadata, bool has_author_parts, CBookParams& params) {
+  std::string creator = CollapseSpaces(vellix::TextOf(AuthorCreator(dc_metadata, true)));
+  // The exact parts stand when they still spell the creator; a creator
+  // edited elsewhere is split again.
+  if (has_author_parts && CollapseSpaces(JoinAuthor(params.author_first_name, params.author_middle_name,
+                                                    params.author_last_name)) == creator)
+    return;
+  AuthorName name = SplitAuthor(creator);
+  params.author_first_name = name.first;
+  params.author_middle_name = name.middle;
+  params.author_last_name = name.last;
+}
+
+void ReadManifestAndSpine(const pugi::xml_node& package, CBookParams& params, const ProblemReporter& problems) {
+  std::vector<pugi::xml_node> items;
+  std::unordered_map<std::string, size_t> item_by_id;
+  for (pugi::xml_node item : package.child("manifest").children("item")) {
+    std::string id = item.attribute("id").value();
+    if (!id.empty() && !item_by_id.emplace(id, items.size()).second)
+      problems.Report("The manifest lists the id \"" + id + "\" more than once.", item);
+    items.push_back(item);
+  }
+  std::vector<bool> in_spine(items.size(), false);
+  for (pugi::xml_node itemref : package.child("spine").children("itemref")) {
+    std::string idref = itemref.attribute("idref").value();
+    auto found = item_by_id.find(idref);
+    if (found == item_by_id.end()) {
+      problems.Report("The spine names \"" + idref + "\", which is not in the manifest; it is left out.", itemref);
+      continue;
+    }
+    if (in_spine[found->second]) {
+      problems.Report("The spine names \"" + idref + "\" more than once; the repeat is left out.", itemref);
+      continue;
+    }
+    in_spine[found->second] = true;
+    const pugi::xml_node& item = items[found->second];
+    auto source = std::make_unique<CWinSourceFile>(item.attribute("href").value(), 0);
+    source->media_type = item.attribute("media-type").value();
+    source->item_id = idref;
+    if (pugi::xml_attribute status = itemref.attribute(kStatusAttribute)) {
+      uint32_t bits = 0;
+      if (ParseNumber(status.value(), bits)) {
+        source->status = bits & ~kStatusGlossary;
+      } else {
+        problems.Report("The status of \"" + idref + "\" cannot be read (\"" + status.value() + "\").", itemref);
+      }
+    }
+    params.InsertSource(params.NumSources(), std::move(source));
+  }
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (in_spine[i]) continue;
+    params.Resources().push_back({items[i].attribute("id").value(), items[i].attribute("href").value(),
+                                  items[i].attribute("media-type").value()});
+  }
+  for (pugi::xml_node reference : package.child("guide").children("reference")) {
+    if (!IsGlossaryReference(reference)) continue;
+    std::string document = ReferencedDocument(reference);
+    for (size_t i = 0; i < params.NumSources(); ++i)
+      if (params.Source(i)->file_name == document) params.Source(i)->status |= kStatusGlossary;
+  }
+}
+
+// Everything but the project file path and the loaded package.
+void CopyFields(const CBookParams& from, CBookParams& to) {
+  to.book_file_name = from.book_file_name;
+  to.book_id = from.book_id;
+  to.book_title = from.book_title;
+  to.category = from.category;
+  to.sub_category = from.sub_category;
+  to.author_first_name = from.author_first_name;
+  to.author_middle_name = from.author_middle_name;
+  to.author_last_name = from.author_last_name;
+  to.language = from.language;
+  to.encrypt = from.encrypt;
+  to.compress = from.compress;
+  to.implode = from.implode;
+  to.reserved_flag_after_implode = from.reserved_flag_after_implode;
+  to.reserved_flag_before_underline = from.reserved_flag_before_underline;
+  to.underline_links = from.underline_links;
+  to.zoom = from.zoom;
+  to.css = from.css;
+  to.widow_lines = from.widow_lines;
+  to.orphan_lines = from.orphan_lines;
+  to.build_target = from.build_target;
+  to.logging = from.logging;
+  to.rle_trigger = from.rle_trigger;
+  to.content_feed_id = from.content_feed_id;
+  to.current_issue = from.current_issue;
+  to.delete_fallbacks = from.delete_fallbacks;
+  to.is_periodical = from.is_periodical;
+  to.DestDir(from.DestDir());
+  to.LogDir(from.LogDir());
+}
+
+// --- Writing ---
+
+// A child element named `name`, made (after `after`, or first) when missing.
+pugi::xml_node EnsureChild(pugi::xml_node parent, const char* name, const pugi::xml_node& after) {
+  if (pugi::xml_node child = parent.child(name)) return child;
+  return after ? parent.insert_child_after(name, after) : parent.prepend_child(name);
+}
+
+// A new Dublin Core element that is one wherever it lands.
+pugi::xml_node AppendDcElement(pugi::xml_node dc_metadata, const char* local_name, bool first = false) {
+  std::string name = std::string("dc:") + local_name;
+  pugi::xml_node element = first ? dc_metadata.prepend_child(name.c_str()) : dc_metadata.append_child(name.c_str());
+  std::string ns = vellix::NamespaceOf(element);
+  if (!ns.empty() && ns != vellix::kDublinCoreNamespace)
+    element.append_attribute("xmlns:dc").set_value(vellix::kDublinCoreNamespace);
+  return element;
+}
+
+void SetText(pugi::xml_node element, const std::string& text) {
+  while (pugi::xml_node child = element.first_child()) element.remove_child(child);
+  if (!text.empty()) element.append_child(pugi::node_pcdata).set_value(text.c_str());
+}
+
+void SetMeta(pugi::xml_node x_metadata, const char* name, const std::string& value) {
+  pugi::xml_node meta = x_metadata.find_child_by_attribute("meta", "name", name);
+  if (!meta) {
+    meta = x_metadata.append_child("meta");
+    meta.append_attribute("name").set_value(name);
+  }
+  pugi::xml_attribute content = meta.attribute("content");
+  if (!content) content = meta.append_attribute("content");
+  content.set_value(value.c_str());
+}
+
+const char* Switch(uint8_t value) { return value ? "on" : "off"; }
+
+std::string ZoomText(int32_t zoom) { return zoom >= 0 && zoom < 3 ? kZoomNames[zoom] : std::to_string(zoom); }
+
+void WriteSettings(pugi::xml_node x_metadata, const CBookParams& params) {
+  SetMeta(x_metadata, kMetaCategory, params.category);
+  SetMeta(x_metadata, kMetaSubCategory, params.sub_category);
+  SetMeta(x_metadata, kMetaNameOnDisk, params.book_file_name);
+  SetMeta(x_metadata, kMetaAuthorFirst, params.author_first_name);
+  SetMeta(x_metadata, kMetaAuthorMiddle, params.author_middle_name);
+  SetMeta(x_metadata, kMetaAuthorLast, params.author_last_name);
+  SetMeta(x_metadata, kMetaLogDir, params.LogDir());
+  SetMeta(x_metadata, kMetaLogging, Switch(params.logging));
+  SetMeta(x_metadata, kMetaEncrypt, Switch(params.encrypt));
+  SetMeta(x_metadata, kMetaCompress, Switch(params.compress));
+  SetMeta(x_metadata, kMetaImplode, Switch(params.implode));
+  SetMeta(x_metadata, kMetaWidow, std::to_string(params.widow_lines));
+  SetMeta(x_metadata, kMetaOrphan, std::to_string(params.orphan_lines));
+  SetMeta(x_metadata, kMetaZoom, ZoomText(params.zoom));
+  SetMeta(x_metadata, kMetaUnderlineLinks, Switch(params.underline_links));
+  SetMeta(x_metadata, kMetaDestDir, params.DestDir());
+  SetMeta(x_metadata, kMetaRleTrigger, std::to_string(params.rle_trigger));
+  SetMeta(x_metadata, kMetaCss, std::to_string(params.css));
+  SetMeta(x_metadata, kMetaBuildTarget, std::to_string(params.build_target));
+  SetMeta(x_metadata, kMetaDeleteFallbacks, Switch(params.delete_fallbacks));
+  SetMeta(x_metadata, kMetaPeriodical, Switch(params.is_periodical));
+  SetMeta(x_metadata, kMetaContentFeedId, params.content_feed_id);
+  SetMeta(x_metadata, kMetaCurrentIssue, params.current_issue);
+}
+
+// Every id the document uses outside `skip` (the manifest, rebuilt).
+std::unordered_set<std::string> IdsOutside(const pugi::xml_node& root, const pugi::xml_node& skip) {
+  std::unordered_set<std::string> ids;
+  pugi::xml_node n = root;
+  while (n) {
+    if (n != skip && n.type() == pugi::node_element) {
+      if (pugi::xml_attribute id = n.attribute("id")) ids.insert(id.value());
+      if (n.first_child()) {
+        n = n.first_child();
+        continue;
+      }
+    }
+    while (n != root && !n.next_sibling()) n = n.parent();
+    if (n == root) break;
+    n = n.next_sibling();
+  }
+  return ids;
+}
+
+struct ManifestEntry {
+  std::string id, href, media_type;
+};
+
+// Manifest ids for the sources, then the resources: each keeps its id
+// unless it has none or an earlier entry took it; those get "i1", "i2", ...
+// that nothing in the document uses.
+void AssignItemIds(std::vector<ManifestEntry>& entries, const std::unordered_set<std::string>& ids_in_document) {
+  std::unordered_set<std::string> taken;
+  std::vector<size_t> unnamed;
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (entries[i].id.empty() || !taken.insert(entries[i].id).second) unnamed.push_back(i);
+  uint64_t counter = 0;
+  for (size_t i : unnamed) {
+    std::string id;
+    do id = "i" + std::to_string(++counter);
+    while (taken.count(id) || ids_in_document.count(id));
+    taken.insert(id);
+    entries[i].id = id;
+  }
+}
+
+void WriteGuide(pugi::xml_node package, pugi::xml_node spine, const std::vector<ManifestEntry>& sources,
+                const CBookParams& params) {
+  std::set<std::string> glossaries, others;
+  for (size_t i = 0; i < params.NumSources(); ++i)
+    (params.Source(i)->IsGlossary() ? glossaries : others).insert(sources[i].href);
+  pugi::xml_node guide = package.child("guide");
+  std::set<std::string> referenced;
+  for (pugi::xml_node reference = guide.child("reference"); reference;) {
+    pugi::xml_node next = reference.next_sibling("reference");
+    if (IsGlossaryReference(reference)) {
+      std::string document = ReferencedDocument(reference);
+      if (others.count(document) && !glossaries.count(document)) {
+        guide.remove_child(reference);  // no longer the glossary
+      } else {
+        referenced.insert(document);
+      }
+    }
+    reference = next;
+  }
+  for (const std::string& document : glossaries) {
+    if (referenced.count(document)) continue;
+    if (!guide) guide = package.insert_child_after("guide", spine);
+    pugi::xml_node reference = guide.append_child("reference");
+    reference.append_attribute("type").set_value("glossary");
+    reference.append_attribute("title").set_value("Glossary");
+    reference.append_attribute("href").set_value(document.c_str());
+  }
+}
+
+}  // namespace
+
+bool CBookParams::Load(const std::string& path, bool feedback) {
+  ProblemReporter problems(ui_helper_, path, feedback, "");
+  std::string text;
+  try {
+    if (!vellix::IsFile(path)) {
+      problems.Report(vellix::IsFolder(path) ? "The project file is a folder." : "The project file does not exist.",
+                      -1);
+      return false;
+    }
+    text = vellix::ReadWholeFile(path);
+  } catch (const std::exception& e) {
+    problems.Report(std::string("The project file cannot be read: ") + e.what(), -1);
+    return false;
+  }
+  return LoadFromText(text, path, feedback);
+}
+
+bool CBookParams::LoadFromText(std::string_view package_text, const std::string& path, bool feedback) {
+  vellix::XmlDocument doc;
+  vellix::LoadXmlText(package_text, doc);
+  if (!doc.parsed) {
+    Place place;
+    std::string message = WhyNotWellFormed(package_text, place);
+    if (place.line > 0)
+      message += " (line " + std::to_string(place.line) + ", column " + std::to_string(place.column) + ")";
+    ProblemReporter(ui_helper_, path, feedback, "").Report(message, place.line);
+    return false;
+  }
+  ProblemReporter problems(ui_helper_, path, feedback, ParsedText(package_text));
+  pugi::xml_node package = doc.Root();
+  if (std::string_view(package.name()) != "package") {
+    problems.Report(
+        std::string("The project file is not a package document: its document element is <") + package.name() + ">.",
+        package);
+    return false;
+  }
+  DeclareUtf8(doc.dom);
+  std::string package_copy = SerializeRaw(doc.dom);
+  // A character reference may name something that is no character (a
+  // surrogate); such a document could not be saved and read again.
+  if (!vellix::IsValidUtf8(package_copy)) {
+    problems.Report("The project file refers to a character that does not exist.", -1);
+    return false;
+  }
+
+  // Read into a fresh set of fields, with the defaults of a new book.
+  CBookParams loaded;
+  pugi::xml_node metadata = package.child("metadata");
+  pugi::xml_node dc_metadata = metadata.child("dc-metadata");
+  std::string unique_id = package.attribute("unique-identifier").value();
+  if (!unique_id.empty()) {
+    if (pugi::xml_node identifier = IdentifierWithId(dc_metadata, unique_id)) {
+      loaded.book_id = CollapseSpaces(vellix::TextOf(identifier));
+    } else {
+      problems.Report("The package's unique identifier \"" + unique_id + "\" names no dc:Identifier.", package);
+    }
+  }
+  loaded.book_title = CollapseSpaces(vellix::TextOf(vellix::DcChild(dc_metadata, "Title")));
+  loaded.language = CollapseSpaces(vellix::TextOf(vellix::DcChild(dc_metadata, "Language")));
+  bool has_author_parts = false;
+  ReadSettings(metadata.child("x-metadata"), loaded, has_author_parts, problems);
+  ReadAuthor(dc_metadata, has_author_parts, loaded);
+  ReadManifestAndSpine(package, loaded, problems);
+
+  CopyFields(loaded, *this);
+  sources_.swap(loaded.sources_);
+  resources_.swap(loaded.resources_);
+  loaded_package_ = std::move(package_copy);
+  project_format_ = 1;
+  project_file_path = path;
+  return true;
+}
+
+bool CBookParams::Save() {
+  auto fail = [this](const std::string& message) {
+    if (ui_helper_) ui_helper_->Display(message, project_file_path, -1, 1);
+    return false;
+  };
+  if (project_file_path.empty()) return fail("The project has no file to be saved to.");
+
+  vellix::XmlDocument doc;
+  if (!loaded_package_.empty()) vellix::LoadXmlText(loaded_package_, doc);
+  if (!doc.parsed || std::string_view(doc.Root().name()) != "package") vellix::LoadXmlText(kDefaultPackage, doc);
+  pugi::xml_node package = doc.Root();
+
+  pugi::xml_node metadata = EnsureChild(package, "metadata", {});
+  pugi::xml_node dc_metadata = metadata.child("dc-metadata");
+  if (!dc_metadata) {
+    dc_metadata = metadata.prepend_child("dc-metadata");
+    dc_metadata.append_attribute("xmlns:dc").set_value(vellix::kDublinCoreNamespace);
+  }
+  pugi::xml_node x_metadata = EnsureChild(metadata, "x-metadata", dc_metadata);
+  pugi::xml_node manifest = EnsureChild(package, "manifest", metadata);
+  pugi::xml_node spine = EnsureChild(package, "spine", manifest);
+
+  // The identifiers, title, author and language.
+  pugi::xml_attribute unique_id = package.attribute("unique-identifier");
+  if (!unique_id) unique_id = package.append_attribute("unique-identifier");
+  if (!*unique_id.value()) unique_id.set_value(kDefaultUniqueId);
+  pugi::xml_node identifier = IdentifierWithId(dc_metadata, unique_id.value());
+  if (!identifier) {
+    identifier = AppendDcElement(dc_metadata, "Identifier", true);
+    identifier.append_attribute("id").set_value(unique_id.value());
+  }
+  SetText(identifier, book_id);
+  pugi::xml_node title = vellix::DcChild(dc_metadata, "Title");
+  SetText(title ? title : AppendDcElement(dc_metadata, "Title"), book_title);
+  pugi::xml_node creator = AuthorCreator(dc_metadata, false);
+  if (!creator) {
+    creator = AppendDcElement(dc_metadata, "Creator");
+    creator.append_attribute("role").set_value("aut");
+  }
+  SetText(creator, JoinAuthor(author_first_name, author_middle_name, author_last_name));
+  pugi::xml_node language_element = vellix::DcChild(dc_metadata, "Language");
+  if (language_element || !language.empty())
+    SetText(language_element ? language_element : AppendDcElement(dc_metadata, "Language"), language);
+
+  WriteSettings(x_metadata, *this);
+
+  // The manifest and spine are rebuilt from the sources and resources.
+  std::vector<ManifestEntry> entries;
+  for (const auto& source : sources_)
+    entries.push_back({source->item_id, source->file_name,
+                       source->media_type.empty() ? MediaTypeForName(source->file_name) : source->media_type});
+  for (const ProjectResource& resource : resources_)
+    entries.push_back({resource.id, resource.href,
+                       resource.media_type.empty() ? MediaTypeForName(resource.href) : resource.media_type});
+  AssignItemIds(entries, IdsOutside(package, manifest));
+  while (pugi::xml_node child = manifest.first_child()) manifest.remove_child(child);
+  while (pugi::xml_node child = spine.first_child()) spine.remove_child(child);
+  for (const ManifestEntry& entry : entries) {
+    pugi::xml_node item = manifest.append_child("item");
+    item.append_attribute("id").set_value(entry.id.c_str());
+    item.append_attribute("href").set_value(entry.href.c_str());
+    item.append_attribute("media-type").set_value(entry.media_type.c_str());
+  }
+  for (size_t i = 0; i < sources_.size(); ++i) {
+    pugi::xml_node itemref = spine.append_child("itemref");
+    itemref.append_attribute("idref").set_value(entries[i].id.c_str());
+    if (uint32_t bits = sources_[i]->status & ~kStatusGlossary)
+      itemref.append_attribute(kStatusAttribute).set_value(std::to_string(bits).c_str());
+  }
+  WriteGuide(package, spine, entries, *this);
+
+  DeclareUtf8(doc.dom);
+  if (!vellix::IsValidUtf8(SerializeRaw(doc.dom))) return fail("The project holds text that is not valid UTF-8.");
+  try {
+    vellix::SaveXmlFile(doc, project_file_path);
+  } catch (const std::exception& e) {
+    return fail(std::string("The project file cannot be written: ") + e.what());
+  }
+
+  // The entries now are what the file says.
+  for (size_t i = 0; i < sources_.size(); ++i) {
+    sources_[i]->item_id = entries[i].id;
+    sources_[i]->media_type = entries[i].media_type;
+  }
+  for (size_t i = 0; i < resources_.size(); ++i) {
+    resources_[i].id = entries[sources_.size() + i].id;
+    resources_[i].media_type = entries[sources_.size() + i].media_type;
+  }
+  return true;
+}
+
+}  // namespace ikutil
