@@ -39,6 +39,8 @@ inline constexpr char kStringResourceName[] = "ISRC";  // never four hex digits
 inline constexpr int kSourceRecordId = 128;
 inline constexpr char kPeriodicalPrefix[] = "IKL:P:";
 inline constexpr size_t kMaxSourceRecord = 223;
+// What our record leaves for the feed id: the prefix, marker, issue and NUL take 15 bytes.
+inline constexpr size_t kMaxFeedId = kMaxSourceRecord - 15;
 
 // Limits that keep a damaged file from asking for absurd memory.
 inline constexpr uint64_t kMaxContentSize = uint64_t{1} << 30;

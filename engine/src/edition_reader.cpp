@@ -332,7 +332,8 @@ void ReadImages(const BookLayout& layout, uint32_t count, DeviceEdition& e) {
 
 // The string with `id` in a string resource, or nothing.
 std::optional<std::string_view> ResourceString(std::string_view resource, uint16_t id) {
-  if (resource.size() < 2 || U16At(resource, 0) != 1) return std::nullopt;
+  if (resource.size() < 2) Corrupt("the string resource is cut short");
+  if (U16At(resource, 0) != 1) return std::nullopt;
   if (resource.size() < 14) Corrupt("the string resource ends inside its header");
   uint64_t table = U32At(resource, 10);
   if (table >= resource.size()) Corrupt("the string resource's table lies outside it");
@@ -360,6 +361,7 @@ void ReadPeriodical(const BookLayout& layout, BookInformation& info) {
       Corrupt("the source record cannot be read: " + std::string(error.what()));
     }
     if (source.issue_number == 0 || source.issue_number == -1) return;
+    if (source.content_feed_id.size() > kMaxFeedId) Corrupt("the periodical's feed id is too long");
     info.periodical = true;
     info.issue = static_cast<uint32_t>(source.issue_number);
     info.content_feed_id = vellix::Cp1252ToUtf8(source.content_feed_id);
@@ -381,6 +383,7 @@ void ReadInformation(const BookLayout& layout, BookInformation& info) {
   info.author_last_name = vellix::Cp1252ToUtf8(s[4]);
   info.author_middle_name = vellix::Cp1252ToUtf8(s[5]);
   info.author_first_name = vellix::Cp1252ToUtf8(s[6]);
+  if (layout.folder_name.empty()) Corrupt("the book file has no folder name");
   info.folder_name = vellix::Cp1252ToUtf8(layout.folder_name);
 }
 

@@ -3,7 +3,6 @@
 // the string resource with its source record.
 #include <zlib.h>
 
-#include <filesystem>
 #include <new>
 #include <optional>
 #include <string>
@@ -242,6 +241,7 @@ void Write(const DeviceEdition& edition, const BookInformation& info, const Writ
     vellix::Raise(vellix::kInvalidArgument, path + ": " + problem);
   if (options.rle_trigger < 0 || options.rle_trigger > 100)
     vellix::Raise(vellix::kInvalidArgument, path + ": the run-length trigger must be 0 to 100 percent");
+  if (info.folder_name.empty()) vellix::Raise(vellix::kInvalidArgument, path + ": the book has no folder name");
   size_t entries = 1 + edition.images.size() + (info.periodical ? 1 : 0);
   if (entries > 0xFFFF) vellix::Raise(vellix::kOverflow, path + ": too many images");
 
@@ -259,9 +259,7 @@ void Write(const DeviceEdition& edition, const BookInformation& info, const Writ
   if (total > kMaxBookFileSize) vellix::Raise(vellix::kOverflow, path + ": the book is larger than 1 GiB");
 
   std::string information = Carried(parts.front().bytes, edition) + InformationStrings(info, path);
-  std::string folder_name = info.folder_name;
-  if (folder_name.empty()) folder_name = std::filesystem::path(path).stem().string() + ".RES";
-  vellix::WriteBookFileParts(path, information, vellix::Utf8ToCp1252Lossy(folder_name), parts);
+  vellix::WriteBookFileParts(path, information, vellix::Utf8ToCp1252Lossy(info.folder_name), parts);
 }
 
 }  // namespace

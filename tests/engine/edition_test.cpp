@@ -299,6 +299,7 @@ TEST_F(EditionTest, RefusedBooksLeaveTheOldFile) {
       {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.blocks[0].marker.assign(70000, 'x'); }, 6},
       {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.title.assign(40000, 'x'); }, 6},
       {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.title = std::string("a\0b", 3); }, 5},
+      {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.folder_name.clear(); }, 5},
       {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.periodical = true; }, 5},  // issue 0
       {[](DeviceEdition&, BookInformation& i, WriteOptions&) {
          i.periodical = true;
