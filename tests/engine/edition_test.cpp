@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "ikutil/device_edition.h"
 #include "test_util.h"
 #include "vellix/book.h"
+#include "vellix/bookshelf.h"
 #include "vellix/formats/book_format.h"
 #include "vellix/formats/file_io.h"
 
@@ -174,6 +176,13 @@ TEST_F(EditionTest, TheLibraryReadsTheBookAndItsPeriodicalRecord) {
   EXPECT_TRUE(book.IsPeriodical());
   EXPECT_EQ(book.IssueNumber(), 42);
   EXPECT_EQ(book.ContentFeedId(), "feed-7");
+
+  vellix::Bookshelf shelf;
+  shelf.SetDirectory(dir_.path());
+  std::shared_ptr<vellix::Book> shelved = shelf.Book("ID-77");
+  ASSERT_TRUE(shelved);
+  EXPECT_EQ(shelved->Path(), path);
+  EXPECT_TRUE(shelved->IsPeriodical());
 
   vellix::SourceRecord record =
       vellix::ParseSourceRecord(vellix::ReadResourceString(vellix::InputFile(path), "RSRC", 128));
