@@ -293,20 +293,49 @@ void WriteBookFile(const std::string& folder, const std::string& dest) {
   }
   if (entries.size() > 0xFFFF) Raise(kOverflow, folder);
 
+  std::vector<BookFilePart> parts;
+  parts.reserve(entries.size());
+  for (Entry& e : entries) {
+    BookFilePart part;
+    part.name = std::move(e.disk_name);
+    part.tag = std::move(e.tag);
+    part.path = (std::filesystem::path(folder) / e.name).string();
+    part.size = e.size;
+    parts.push_back(std::move(part));
+  }
+  WriteBookFileParts(dest, split.information, folder_name, parts);
+}
+
+void WriteBookFileParts(const std::string& dest, std::string_view information, std::string_view folder_name,
+                        const std::vector<BookFilePart>& parts) {
+  if (information.size() < 24) Raise(kInvalidArgument, dest + ": the information area is shorter than 24 bytes");
+  if (information.size() > 0x7FFF) Raise(kOverflow, dest + ": the information area is longer than 32767 bytes");
+  if (folder_name.size() > 0xFFFF) Raise(kOverflow, dest + ": the folder name is longer than 65535 bytes");
+  if (parts.size() > 0xFFFF) Raise(kOverflow, dest + ": more than 65535 entries");
+  for (const BookFilePart& part : parts) {
+    if (part.name.size() != 4 || part.tag.size() != 4)
+      Raise(kInvalidArgument, dest + ": an entry name or type tag is not four bytes");
+    if (part.DataSize() > 0xFFFFFFFFu) Raise(kOverflow, dest + ": an entry is larger than 4 GiB");
+  }
+
   AtomicFileWriter out(dest, "imp");
   std::string header;
   header.append(UInt16BE(2)).append("BOOKVREN").append(8, '\0');
-  header.append(UInt16BE(static_cast<uint16_t>(entries.size())));
+  header.append(UInt16BE(static_cast<uint16_t>(parts.size())));
   header.append(UInt16BE(static_cast<uint16_t>(folder_name.size())));
-  header.append(UInt16BE(static_cast<uint16_t>(split.information.size())));
+  header.append(UInt16BE(static_cast<uint16_t>(information.size())));
   out.Write(header);
-  out.Write(split.information);
+  out.Write(information);
   out.Write(folder_name);
-  for (const Entry& e : entries) out.Write(EntryHeader(e.disk_name, static_cast<uint32_t>(e.size), e.tag));
-  for (const Entry& e : entries) {
-    InputFile file((std::filesystem::path(folder) / e.name).string());
-    out.Write(EntryHeader(e.disk_name, static_cast<uint32_t>(e.size), e.tag));
-    out.CopyFrom(file, e.size);
+  for (const BookFilePart& p : parts) out.Write(EntryHeader(p.name, static_cast<uint32_t>(p.DataSize()), p.tag));
+  for (const BookFilePart& p : parts) {
+    out.Write(EntryHeader(p.name, static_cast<uint32_t>(p.DataSize()), p.tag));
+    if (p.path.empty()) {
+      out.Write(p.bytes);
+    } else {
+      InputFile file(p.path);
+      out.CopyFrom(file, p.size);
+    }
   }
   out.Commit();
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vellix/formats/file_io.h"
 
@@ -64,6 +65,27 @@ std::string NewResourceName(const std::string& folder);
 // Writes a string resource holding `text` as string 128. Throws 6 when the
 // text is longer than 223 bytes.
 void WriteStringResource(const std::string& folder, const std::string& name, std::string_view text);
+
+// One entry of a book file and the data of its block: bytes held in
+// memory, or the first `size` bytes of the file at `path`.
+struct BookFilePart {
+  std::string name;  // four bytes; "    " for the data fork
+  std::string tag;   // four bytes; "    " for the data fork
+  std::string bytes;
+  std::string path;   // when not empty, the data comes from this file
+  uint64_t size = 0;  // the length taken from `path`
+  uint64_t DataSize() const { return path.empty() ? bytes.size() : size; }
+};
+
+// Writes a book file at `dest` from its pieces: the information area (the
+// 24 carried bytes and the information strings), the folder name and the
+// entries in directory order. Everything is checked before anything is
+// written, and `dest` is replaced only when the new file is complete.
+// Throws 5 for a name or tag that is not four bytes, an information area
+// shorter than 24 bytes or a file shorter than its part says, and 6 when a
+// count, length or size does not fit its field.
+void WriteBookFileParts(const std::string& dest, std::string_view information, std::string_view folder_name,
+                        const std::vector<BookFilePart>& parts);
 
 // Converts the book folder into one book file at `dest`, which is replaced
 // only when the new file is complete.

@@ -1,0 +1,365 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "edition_layout.h"
+#include "ikutil/device_edition.h"
+#include "test_util.h"
+#include "vellix/book.h"
+#include "vellix/bookshelf.h"
+#include "vellix/formats/book_format.h"
+#include "vellix/formats/file_io.h"
+
+namespace ikutil {
+namespace {
+
+using vellix::fixtures::ErrorNumberOf;
+using vellix::fixtures::ReadFile;
+using vellix::fixtures::TempDir;
+using vellix::fixtures::WriteFile;
+
+GreyImage Gradient(uint16_t width, uint16_t height) {
+  GreyImage image{width, height, {}};
+  for (size_t i = 0; i < size_t{width} * height; ++i) image.pixels.push_back(static_cast<uint8_t>(i * 37 % 251));
+  return image;
+}
+
+GreyImage Framed(uint16_t width, uint16_t height) {
+  GreyImage image{width, height, std::vector<uint8_t>(size_t{width} * height, 255)};
+  for (uint16_t x = 0; x < width; ++x) image.pixels[x] = 0;
+  return image;
+}
+
+// Every kind of block, style field, link and both image codings.
+DeviceEdition RichEdition() {
+  DeviceEdition e;
+  e.settings = {2, 3, 1, false, true};
+  e.language = "fr-CA";
+  e.text_styles = {{},
+                   {FontFamily::kSans, 3, true, false, false, VerticalAlign::kBaseline},
+                   {FontFamily::kMono, -2, false, true, true, VerticalAlign::kSuper},
+                   {FontFamily::kSerif, -1, false, false, false, VerticalAlign::kSub}};
+  e.block_styles = {{}, {TextAlign::kCenter, 0, 10, 5, 0, 0, 140, true}, {TextAlign::kLeft, -15, 0, 0, 20, 10, 100}};
+  e.blocks = {
+      {BlockKind::kHeading, 1, 1, "", kNoImage, "", {{"Chapitre un", 1, kNoLink}}},
+      {BlockKind::kParagraph,
+       0,
+       0,
+       "",
+       kNoImage,
+       "",
+       {{"Voilà l'été, ", 0, kNoLink}, {"", 2, kNoLink}, {"voir la note", 2, 0}, {"2", 3, 1}, {" — fin.", 0, 2}}},
+      {BlockKind::kListItem, 2, 2, "•", kNoImage, "", {{"un point", 0, kNoLink}}},
+      {BlockKind::kPreformatted, 0, 2, "", kNoImage, "", {{"  int x;\n  x = 1;", 2, kNoLink}}},
+      {BlockKind::kImage, 0, 1, "", 0, "un dégradé", {}},
+      {BlockKind::kPageBreak, 0, 0, "", kNoImage, "", {}},
+      {BlockKind::kImage, 0, 1, "", 1, "", {}},
+      {BlockKind::kRule, 0, 0, "", kNoImage, "", {}},
+  };
+  e.links = {{false, {3, 2}, ""}, {false, {1, 16}, ""}, {true, {}, "http://example.com/é?a=1&b=2"}};
+  e.toc = {{1, "Chapitre un", {0, 0}}, {2, "Voilà", {1, 27}}};
+  e.images = {Gradient(17, 9), Framed(64, 40)};
+  return e;
+}
+
+BookInformation Information() {
+  BookInformation info;
+  info.book_id = "ID-77";
+  info.category = "Roman";
+  info.sub_category = "Été";
+  info.title = "Café & Crème";
+  info.author_last_name = "Dupré";
+  info.author_first_name = "Zoë";
+  info.folder_name = "CAFE.RES";
+  return info;
+}
+
+void ExpectSameInformation(const BookInformation& a, const BookInformation& b) {
+  EXPECT_EQ(a.book_id, b.book_id);
+  EXPECT_EQ(a.category, b.category);
+  EXPECT_EQ(a.sub_category, b.sub_category);
+  EXPECT_EQ(a.title, b.title);
+  EXPECT_EQ(a.author_last_name, b.author_last_name);
+  EXPECT_EQ(a.author_middle_name, b.author_middle_name);
+  EXPECT_EQ(a.author_first_name, b.author_first_name);
+  EXPECT_EQ(a.folder_name, b.folder_name);
+  EXPECT_EQ(a.periodical, b.periodical);
+  EXPECT_EQ(a.content_feed_id, b.content_feed_id);
+  EXPECT_EQ(a.issue, b.issue);
+}
+
+uint32_t U32At(const std::string& s, size_t at) {
+  return uint32_t{uint8_t(s[at])} << 24 | uint32_t{uint8_t(s[at + 1])} << 16 | uint32_t{uint8_t(s[at + 2])} << 8 |
+         uint8_t(s[at + 3]);
+}
+uint16_t U16At(const std::string& s, size_t at) { return uint16_t(uint8_t(s[at]) << 8 | uint8_t(s[at + 1])); }
+
+// Where the data of entry `index` begins in a book file.
+size_t BlockData(const std::string& book, size_t index) {
+  size_t n = U16At(book, 18);
+  size_t at = 24 + U16At(book, 22) + U16At(book, 20) + 20 * n;
+  for (size_t i = 0; i < index; ++i) at += 20 + U32At(book, at + 8);
+  return at + 20;
+}
+
+class EditionTest : public ::testing::Test {
+ protected:
+  std::string Write(const DeviceEdition& e, const WriteOptions& options = {}, const BookInformation& info = {}) {
+    std::string path = dir_ / "book.imp";
+    WriteDeviceBook(e, info.title.empty() ? Information() : info, options, path);
+    return path;
+  }
+  TempDir dir_;
+};
+
+TEST_F(EditionTest, RichEditionComesBackEqualCompressedOrNot) {
+  for (bool compress : {true, false}) {
+    SCOPED_TRACE(compress);
+    std::string path = Write(RichEdition(), {compress, 25});
+    std::string book = ReadFile(path);
+    uint16_t flags = U16At(book, BlockData(book, 0) + 6);
+    EXPECT_EQ(flags, compress ? 3 : 2);                                 // preview, and compressed when asked
+    EXPECT_EQ(book.substr(24, 8), book.substr(BlockData(book, 0), 8));  // carried bytes repeat the fork's header
+
+    EditionReadResult read = ReadDeviceEdition(path);
+    ASSERT_EQ(read.error, EditionError::kNone) << read.message;
+    EXPECT_EQ(read.edition, RichEdition());
+    ExpectSameInformation(read.info, Information());
+  }
+}
+
+TEST_F(EditionTest, ImagesAreRunLengthCodedOnlyWhenThatSavesEnough) {
+  // The framed image codes to a few dozen bytes, the gradient not at all.
+  std::string book = ReadFile(Write(RichEdition(), {false, 25}));
+  EXPECT_EQ(book[BlockData(book, 1) + 10], edition::kImageRaw);
+  EXPECT_EQ(book[BlockData(book, 2) + 10], edition::kImageRunLength);
+  book = ReadFile(Write(RichEdition(), {false, 100}));
+  EXPECT_EQ(book[BlockData(book, 2) + 10], edition::kImageRaw);
+
+  std::vector<std::vector<uint8_t>> samples = {{}, {7}, {1, 1}, {1, 2}, std::vector<uint8_t>(300, 9), {}};
+  for (int i = 0; i < 700; ++i) samples.back().push_back(static_cast<uint8_t>(i % 5 == 0 ? i : i / 3));
+  for (const auto& pixels : samples) {
+    std::vector<uint8_t> back;
+    std::string coded = edition::RunLengthEncode(pixels);
+    ASSERT_TRUE(edition::RunLengthDecode(coded, pixels.size(), back));
+    EXPECT_EQ(back, pixels);
+    if (!coded.empty()) {
+      EXPECT_FALSE(edition::RunLengthDecode(coded, pixels.size() + 1, back));                      // under-run
+      EXPECT_FALSE(edition::RunLengthDecode(coded + "\x81", pixels.size(), back));                 // cut repeat
+      EXPECT_FALSE(edition::RunLengthDecode(coded + std::string("\0z", 2), pixels.size(), back));  // over-run
+    }
+  }
+  std::vector<uint8_t> back;
+  EXPECT_FALSE(edition::RunLengthDecode("\x05xy", 6, back));  // literal cut short
+}
+
+TEST_F(EditionTest, TheLibraryReadsTheBookAndItsPeriodicalRecord) {
+  BookInformation info = Information();
+  info.author_middle_name = "Ω";  // not in the code page
+  info.periodical = true;
+  info.issue = 42;
+  info.content_feed_id = "feed-7";
+  std::string path = Write(RichEdition(), {}, info);
+
+  vellix::Book book;
+  book.Load(path);
+  EXPECT_EQ(book.Title(), "Café &amp; Crème");
+  EXPECT_EQ(book.Author(), "Zoë ? Dupré");
+  EXPECT_EQ(book.Category(), "Roman");
+  EXPECT_EQ(book.BookId(), "ID-77");
+  book.SetPath(path);
+  EXPECT_TRUE(book.IsPeriodical());
+  EXPECT_EQ(book.IssueNumber(), 42);
+  EXPECT_EQ(book.ContentFeedId(), "feed-7");
+
+  vellix::Bookshelf shelf;
+  shelf.SetDirectory(dir_.path());
+  std::shared_ptr<vellix::Book> shelved = shelf.Book("ID-77");
+  ASSERT_TRUE(shelved);
+  EXPECT_EQ(shelved->Path(), path);
+  EXPECT_TRUE(shelved->IsPeriodical());
+
+  vellix::SourceRecord record =
+      vellix::ParseSourceRecord(vellix::ReadResourceString(vellix::InputFile(path), "RSRC", 128));
+  EXPECT_EQ(record.source_id, "IKL");
+  EXPECT_EQ(record.source_type, "P");
+  EXPECT_EQ(record.issue_number, 42);
+  EXPECT_EQ(record.content_feed_id, "feed-7");
+
+  EditionReadResult read = ReadDeviceEdition(path);
+  ASSERT_EQ(read.error, EditionError::kNone) << read.message;
+  info.author_middle_name = "?";
+  ExpectSameInformation(read.info, info);
+}
+
+// A small uncompressed book whose content lies at known offsets.
+DeviceEdition SmallEdition() {
+  DeviceEdition e;
+  e.language = "en";
+  e.text_styles = {{}};
+  e.block_styles = {{}};
+  e.blocks = {{BlockKind::kParagraph, 0, 0, "", kNoImage, "", {{"Hi", 0, 0}}}};
+  e.links = {{false, {0, 1}, ""}};
+  e.toc = {{1, "Hi", {0, 0}}};
+  e.images = {{2, 2, {0, 64, 128, 255}}};
+  return e;
+}
+
+TEST_F(EditionTest, DamageIsReportedNeverFollowed) {
+  const std::string good = ReadFile(Write(SmallEdition(), {false, 25}));
+  ASSERT_EQ(ReadDeviceEditionFromBytes(good).error, EditionError::kNone);
+  const size_t content = BlockData(good, 0) + edition::kForkHeaderSize;
+  const size_t image = BlockData(good, 1);
+
+  for (size_t length = 0; length < good.size(); ++length) {
+    EditionError error = ReadDeviceEditionFromBytes(good.substr(0, length)).error;
+    EXPECT_EQ(error, length < 24 ? EditionError::kNotABookFile : EditionError::kCorrupt) << length;
+  }
+  for (size_t at = 0; at < good.size(); ++at) {
+    std::string bad = good;
+    bad[at] = static_cast<char>(bad[at] ^ 0xFF);
+    ReadDeviceEditionFromBytes(bad);  // must not crash, whatever it finds
+  }
+
+  struct Case {
+    const char* what;
+    size_t at;
+    std::string bytes;
+    EditionError error;
+  };
+  std::vector<Case> cases = {
+      {"header magic", 3, "X", EditionError::kNotABookFile},
+      {"format", 1, "\x03", EditionError::kNotABookFile},
+      {"one entry more", 19, "\x03", EditionError::kCorrupt},
+      {"information length", 22, std::string("\0\x10", 2), EditionError::kCorrupt},
+      {"folder name length", 20, "\x7F", EditionError::kCorrupt},
+      {"data fork magic", content - 16, "X", EditionError::kNotOurs},
+      {"newer version", content - 12, std::string("\0\x02", 2), EditionError::kNewerVersion},
+      {"unknown flag", content - 10, std::string("\0\x80", 2), EditionError::kCorrupt},
+      {"stored size", content - 8, "\x01", EditionError::kCorrupt},
+      {"absurd declared size", content - 4, "\x7F", EditionError::kCorrupt},
+      {"zoom states", content + 2, "\x03", EditionError::kCorrupt},
+      {"text style count", content + 8, "\x7F", EditionError::kCorrupt},
+      {"font family", content + 12, "\x05", EditionError::kCorrupt},
+      {"block count", content + 34, "\x10", EditionError::kCorrupt},
+      {"block kind", content + 38, "\x07", EditionError::kCorrupt},
+      {"block style index", content + 41, "\x01", EditionError::kCorrupt},
+      {"image of a paragraph", content + 45, std::string(1, '\0'), EditionError::kCorrupt},
+      {"run text length", content + 63, "\x40", EditionError::kCorrupt},
+      {"run style index", content + 55, "\x01", EditionError::kCorrupt},
+      {"run link index", content + 59, "\x01", EditionError::kCorrupt},
+      {"invalid UTF-8", content + 64, "\xC3", EditionError::kCorrupt},
+      {"link kind", content + 70, "\x02", EditionError::kCorrupt},
+      {"link target block", content + 74, "\x01", EditionError::kCorrupt},
+      {"link target offset", content + 78, "\x03", EditionError::kCorrupt},
+      {"toc level", content + 83, "\x07", EditionError::kCorrupt},
+      {"image count", content + 99, "\x02", EditionError::kCorrupt},
+      {"image width", image + 7, "\x03", EditionError::kCorrupt},
+      {"image encoding", image + 10, "\x02", EditionError::kCorrupt},
+      {"carried block count", 24 + 11, "\x02", EditionError::kCorrupt},
+  };
+  for (const Case& c : cases) {
+    std::string bad = good;
+    bad.replace(c.at, c.bytes.size(), c.bytes);
+    EditionReadResult read = ReadDeviceEditionFromBytes(bad);
+    EXPECT_EQ(read.error, c.error) << c.what << ": " << read.message;
+    EXPECT_FALSE(read.message.empty()) << c.what;
+  }
+
+  // Compressed content that does not inflate to its declared size.
+  std::string packed = ReadFile(Write(SmallEdition(), {true, 25}));
+  size_t fork = BlockData(packed, 0);
+  ASSERT_EQ(U16At(packed, fork + 6), edition::kFlagCompressed);
+  std::string bad = packed;
+  bad[fork + 15] = static_cast<char>(bad[fork + 15] + 1);
+  EXPECT_EQ(ReadDeviceEditionFromBytes(bad).error, EditionError::kCorrupt);
+  bad = packed;
+  bad[fork + 20] = static_cast<char>(bad[fork + 20] ^ 0x55);
+  EXPECT_EQ(ReadDeviceEditionFromBytes(bad).error, EditionError::kCorrupt);
+}
+
+TEST_F(EditionTest, OtherFilesAreNamedForWhatTheyAre) {
+  using vellix::fixtures::Info;
+  EXPECT_EQ(ReadDeviceEdition(dir_ / "missing.imp").error, EditionError::kCannotOpen);
+  EXPECT_EQ(ReadDeviceEdition(dir_.path()).error, EditionError::kCannotOpen);
+  EXPECT_EQ(ReadDeviceEditionFromBytes("<html>not a book</html>").error, EditionError::kNotABookFile);
+  EditionReadResult read = ReadDeviceEditionFromBytes(vellix::fixtures::SimpleBookFile(Info{}));
+  EXPECT_EQ(read.error, EditionError::kNotOurs);
+  EXPECT_NE(read.message.find("did not make"), std::string::npos) << read.message;
+  std::string info_area = vellix::fixtures::CarriedBytes() + Info{}.Strings();
+  EXPECT_EQ(ReadDeviceEditionFromBytes(vellix::fixtures::BookFile(info_area, "X.RES", {{"PIC1", "PICT", "ab"}})).error,
+            EditionError::kNotOurs);
+}
+
+TEST_F(EditionTest, RefusedBooksLeaveTheOldFile) {
+  std::string path = Write(SmallEdition());
+  const std::string before = ReadFile(path);
+
+  std::vector<std::pair<std::function<void(DeviceEdition&, BookInformation&, WriteOptions&)>, int>> refusals = {
+      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.blocks[0].runs[0].style = 1; }, 5},
+      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.links[0].target.offset = 3; }, 5},
+      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.toc[0].title = "\xFF"; }, 5},
+      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.images[0].pixels.pop_back(); }, 5},
+      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.blocks[0].marker.assign(70000, 'x'); }, 6},
+      {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.title.assign(40000, 'x'); }, 6},
+      {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.title = std::string("a\0b", 3); }, 5},
+      {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.folder_name.clear(); }, 5},
+      {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.periodical = true; }, 5},  // issue 0
+      {[](DeviceEdition&, BookInformation& i, WriteOptions&) {
+         i.periodical = true;
+         i.issue = 3;
+         i.content_feed_id.assign(300, 'f');
+       },
+       6},
+      {[](DeviceEdition&, BookInformation&, WriteOptions& o) { o.rle_trigger = 101; }, 5},
+  };
+  for (size_t i = 0; i < refusals.size(); ++i) {
+    DeviceEdition e = SmallEdition();
+    BookInformation info = Information();
+    WriteOptions options;
+    refusals[i].first(e, info, options);
+    EXPECT_EQ(ErrorNumberOf([&] { WriteDeviceBook(e, info, options, path); }), refusals[i].second) << i;
+    EXPECT_EQ(ReadFile(path), before) << i;
+    EXPECT_EQ(vellix::fixtures::Names(dir_.path()), std::vector<std::string>{"book.imp"}) << i;
+  }
+}
+
+// The fuzz target's seed books: they must keep reading as the format
+// evolves. VELLIX_UPDATE_GOLDEN=1 writes them afresh.
+TEST_F(EditionTest, SeedBooksStillRead) {
+  const std::string corpus = VELLIX_EDITION_CORPUS;
+  if (const char* update = std::getenv("VELLIX_UPDATE_GOLDEN"); update && std::string(update) == "1") {
+    std::filesystem::create_directories(corpus);
+    DeviceEdition plain = SmallEdition();
+    WriteDeviceBook(plain, Information(), {false, 25}, corpus + "/small-plain.imp");
+    WriteDeviceBook(plain, Information(), {true, 25}, corpus + "/small-compressed.imp");
+    DeviceEdition pictures;
+    pictures.block_styles = {{}};
+    pictures.blocks = {{BlockKind::kImage, 0, 0, "", 0, "a", {}}, {BlockKind::kImage, 0, 0, "", 1, "", {}}};
+    pictures.images = {Framed(12, 6), Gradient(3, 2)};
+    WriteDeviceBook(pictures, Information(), {false, 0}, corpus + "/images.imp");
+    BookInformation periodical = Information();
+    periodical.periodical = true;
+    periodical.issue = 9;
+    periodical.content_feed_id = "daily";
+    DeviceEdition rich = RichEdition();
+    rich.images = {Framed(8, 4)};
+    rich.blocks[6].image = 0;
+    WriteDeviceBook(rich, periodical, {false, 25}, corpus + "/periodical.imp");
+  }
+  size_t seeds = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    EditionReadResult read = ReadDeviceEdition(entry.path().string());
+    EXPECT_EQ(read.error, EditionError::kNone) << entry.path() << ": " << read.message;
+    ++seeds;
+  }
+  EXPECT_GE(seeds, 3u);
+}
+
+}  // namespace
+}  // namespace ikutil
