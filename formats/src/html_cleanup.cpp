@@ -3,7 +3,9 @@
 #include <tidy/tidy.h>
 #include <tidy/tidybuffio.h>
 
+#include <limits>
 #include <memory>
+#include <optional>
 
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/error.h"
@@ -27,16 +29,9 @@ void RefuseOutsizedMarkup(const std::string& path, const MarkupShape& shape) {
   Raise(kInvalidArgument, path + " " + why);
 }
 
-}  // namespace
-
-bool CleanUpHtmlInPlace(const std::string& path) {
-  std::string input;
-  try {
-    input = ReadWholeFile(path);
-  } catch (...) {
-    return false;
-  }
-  RefuseOutsizedMarkup(path, MeasureMarkup(input));
+// libtidy over a document already measured: well-formed XHTML, or nullopt
+// when libtidy gives nothing back.
+std::optional<std::string> Tidy(std::string_view html) {
   std::unique_ptr<std::remove_pointer_t<TidyDoc>, void (*)(TidyDoc)> doc(tidyCreate(), tidyRelease);
   TidyDoc t = doc.get();
   TidyBuffer errors;
@@ -52,9 +47,11 @@ bool CleanUpHtmlInPlace(const std::string& path) {
   tidyOptSetBool(t, TidyQuiet, yes);
   tidyOptSetBool(t, TidyShowWarnings, no);
   tidyOptSetInt(t, TidyWrapLen, 0);
-  tidySetInCharEncoding(t, IsValidUtf8(input) ? "utf8" : "win1252");
+  tidySetInCharEncoding(t, IsValidUtf8(html) ? "utf8" : "win1252");
   tidySetOutCharEncoding(t, "ascii");
 
+  // libtidy reads the attached buffer without writing to it.
+  std::string input(html);
   TidyBuffer in;
   tidyBufInit(&in);
   tidyBufAttach(&in, reinterpret_cast<byte*>(input.data()), static_cast<uint>(input.size()));
@@ -63,20 +60,40 @@ bool CleanUpHtmlInPlace(const std::string& path) {
   int rc = tidyParseBuffer(t, &in);
   if (rc >= 0) rc = tidyCleanAndRepair(t);
   if (rc >= 0) rc = tidySaveBuffer(t, &out);
-  bool ok = rc >= 0 && out.size > 0;
-  if (ok) {
-    try {
-      AtomicFileWriter writer(path, "tidy");
-      writer.Write(std::string_view(reinterpret_cast<const char*>(out.bp), out.size));
-      writer.Commit();
-    } catch (...) {
-      ok = false;
-    }
-  }
+  std::optional<std::string> result;
+  if (rc >= 0 && out.size > 0) result.emplace(reinterpret_cast<const char*>(out.bp), out.size);
   tidyBufDetach(&in);
   tidyBufFree(&out);
   tidyBufFree(&errors);
-  return ok;
+  return result;
+}
+
+}  // namespace
+
+std::optional<std::string> CleanUpHtml(std::string_view html) {
+  if (html.size() > std::numeric_limits<uint>::max() || !MeasureMarkup(html).WithinLimits()) return std::nullopt;
+  return Tidy(html);
+}
+
+bool CleanUpHtmlInPlace(const std::string& path) {
+  std::string input;
+  try {
+    input = ReadWholeFile(path);
+  } catch (...) {
+    return false;
+  }
+  RefuseOutsizedMarkup(path, MeasureMarkup(input));
+  if (input.size() > std::numeric_limits<uint>::max()) return false;
+  std::optional<std::string> cleaned = Tidy(input);
+  if (!cleaned) return false;
+  try {
+    AtomicFileWriter writer(path, "tidy");
+    writer.Write(*cleaned);
+    writer.Commit();
+  } catch (...) {
+    return false;
+  }
+  return true;
 }
 
 }  // namespace vellix

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,11 @@ struct MarkupShape {
 
 // Measures `html` in one pass; stops early once a limit is passed.
 MarkupShape MeasureMarkup(std::string_view html);
+
+// The same clean-up over a document in memory: the well-formed XHTML, or
+// nullopt for a document past the limits above or one libtidy gives
+// nothing back for. Never throws for bad input.
+std::optional<std::string> CleanUpHtml(std::string_view html);
 
 // Returns false when the file could not be read or rewritten; the file is
 // then unchanged. Throws AutomationError 5, naming the file, for a document

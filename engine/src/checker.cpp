@@ -1,0 +1,245 @@
+// The checks of a basic OEB document. The elements and attributes allowed
+// are those of the XHTML 1.0 subset such documents are written in (the list
+// below), plus the older presentational ones the compiler still reads
+// (font, center, u, align); everything else gets a warning, as a reading
+// system may ignore it.
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+
+#include "compiler.h"
+#include "css.h"
+#include "source_document.h"
+
+namespace ikutil {
+namespace {
+
+// Attributes every element may carry.
+const std::set<std::string_view>& CommonAttributes() {
+  static const std::set<std::string_view> kCommon = {"id",  "class",    "style", "title",    "lang",
+                                                     "dir", "xml:lang", "xmlns", "xml:space"};
+  return kCommon;
+}
+
+// Element -> the attributes it adds to the common ones.
+const std::map<std::string_view, std::set<std::string_view>>& AllowedElements() {
+  static const std::map<std::string_view, std::set<std::string_view>> kElements = {
+      {"html", {"version"}},
+      {"head", {"profile"}},
+      {"title", {}},
+      {"meta", {"name", "content", "http-equiv", "scheme"}},
+      {"link", {"rel", "rev", "href", "type", "media", "charset", "hreflang"}},
+      {"style", {"type", "media"}},
+      {"body", {}},
+      {"p", {"align"}},
+      {"div", {"align"}},
+      {"blockquote", {"cite"}},
+      {"h1", {"align"}},
+      {"h2", {"align"}},
+      {"h3", {"align"}},
+      {"h4", {"align"}},
+      {"h5", {"align"}},
+      {"h6", {"align"}},
+      {"ul", {"type", "compact"}},
+      {"ol", {"type", "start", "compact"}},
+      {"li", {"type", "value"}},
+      {"dl", {"compact"}},
+      {"dt", {}},
+      {"dd", {}},
+      {"pre", {"width"}},
+      {"img", {"src", "alt", "width", "height", "longdesc", "border", "align", "hspace", "vspace"}},
+      {"hr", {"align", "size", "width", "noshade"}},
+      {"br", {"clear"}},
+      {"a", {"href", "name", "type", "rel", "rev", "charset", "hreflang"}},
+      {"span", {}},
+      {"em", {}},
+      {"i", {}},
+      {"cite", {}},
+      {"var", {}},
+      {"dfn", {}},
+      {"strong", {}},
+      {"b", {}},
+      {"u", {}},
+      {"sup", {}},
+      {"sub", {}},
+      {"tt", {}},
+      {"code", {}},
+      {"kbd", {}},
+      {"samp", {}},
+      {"big", {}},
+      {"small", {}},
+      {"abbr", {}},
+      {"acronym", {}},
+      {"q", {"cite"}},
+      {"ins", {"cite", "datetime"}},
+      {"del", {"cite", "datetime"}},
+      {"address", {}},
+      {"font", {"size", "face", "color"}},
+      {"center", {}},
+      {"table", {"border", "cellpadding", "cellspacing", "summary", "width", "align", "frame", "rules"}},
+      {"caption", {"align"}},
+      {"thead", {"align", "valign"}},
+      {"tbody", {"align", "valign"}},
+      {"tfoot", {"align", "valign"}},
+      {"colgroup", {"span", "width", "align", "valign"}},
+      {"col", {"span", "width", "align", "valign"}},
+      {"tr", {"align", "valign"}},
+      {"td", {"colspan", "rowspan", "align", "valign", "abbr", "axis", "headers", "scope", "width", "nowrap"}},
+      {"th", {"colspan", "rowspan", "align", "valign", "abbr", "axis", "headers", "scope", "width", "nowrap"}},
+  };
+  return kElements;
+}
+
+bool HasScheme(std::string_view href) {
+  for (size_t i = 0; i < href.size(); ++i) {
+    char c = href[i];
+    if (c == ':') return i > 0;
+    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!letter && !(i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) return false;
+  }
+  return false;
+}
+
+class Checker {
+ public:
+  Checker(SourceFiles& files, const std::string& href, const std::vector<std::string>& known_hrefs,
+          const ProblemSink& problems)
+      : files_(files), href_(href), known_(known_hrefs.begin(), known_hrefs.end()), problems_(problems) {}
+
+  void Run();
+
+ private:
+  void Report(Place place, int16_t severity, std::string message, const std::string* file = nullptr) {
+    if (!problems_) return;
+    Problem p;
+    p.file = file ? *file : href_;
+    p.message = std::move(message);
+    p.line = place.line;
+    p.column = place.column;
+    p.severity = severity;
+    problems_(p);
+  }
+  void ReportCss(const std::vector<css::Issue>& issues, const LineMap* lines, size_t base, Place fixed,
+                 const std::string* file = nullptr) {
+    for (const css::Issue& issue : issues)
+      Report(lines ? lines->At(base + issue.offset) : fixed, issue.error ? 2 : 1, issue.message, file);
+  }
+  void CheckElement(const pugi::xml_node& node);
+  bool Known(const std::string& href) const { return known_.count(href) > 0 || href == href_; }
+
+  SourceFiles& files_;
+  const std::string& href_;
+  std::set<std::string> known_;
+  const ProblemSink& problems_;
+  SourceDocument doc_;
+  std::set<std::string> ids_;
+  std::set<std::string> sheets_checked_;
+};
+
+void Checker::CheckElement(const pugi::xml_node& node) {
+  std::string name = ElementName(node);
+  Place place = doc_.Of(node);
+  auto allowed = AllowedElements().find(name);
+  if (allowed == AllowedElements().end()) {
+    Report(place, 1, "element <" + name + "> is not allowed in a basic document");
+  } else {
+    for (pugi::xml_attribute a : node.attributes()) {
+      std::string attribute = a.name();
+      if (CommonAttributes().count(attribute) || allowed->second.count(attribute) || attribute.rfind("xmlns:", 0) == 0)
+        continue;
+      Report(place, 1, "attribute \"" + attribute + "\" is not allowed on <" + name + ">");
+    }
+  }
+  if (pugi::xml_attribute style = node.attribute("style")) {
+    std::vector<css::Issue> issues;
+    css::ParseDeclarations(style.value(), issues);
+    ReportCss(issues, nullptr, 0, place);
+  }
+  if (name == "style") {
+    std::string text;
+    size_t base = SIZE_MAX;
+    for (pugi::xml_node c : node.children()) {
+      if (c.type() != pugi::node_pcdata && c.type() != pugi::node_cdata) continue;
+      if (base == SIZE_MAX && c.offset_debug() >= 0) base = static_cast<size_t>(c.offset_debug());
+      text += c.value();
+    }
+    std::vector<css::Issue> issues;
+    css::ParseStyleSheet(text, issues);
+    ReportCss(issues, base == SIZE_MAX ? nullptr : &doc_.lines, base, place);
+  }
+  std::string_view rel = node.attribute("rel").value();
+  if (name == "link" && rel.find("tylesheet") != std::string_view::npos) {
+    std::string href = node.attribute("href").value();
+    std::optional<std::string> target = ResolveHref(href_, href);
+    std::optional<std::string> bytes;
+    if (target && Known(*target)) bytes = files_.Read(*target);
+    if (!bytes) {
+      Report(place, 2, "style sheet \"" + href + "\" not found");
+    } else if (sheets_checked_.insert(*target).second) {
+      std::vector<css::Issue> issues;
+      css::ParseStyleSheet(*bytes, issues);
+      LineMap lines(*bytes);
+      ReportCss(issues, &lines, 0, {}, &*target);
+    }
+  }
+  if (name == "img") {
+    std::string src = node.attribute("src").value();
+    std::optional<std::string> target = ResolveHref(href_, src);
+    if (src.empty() || !target || !Known(*target)) Report(place, 2, "image \"" + src + "\" not found");
+  }
+  if (name == "a" && node.attribute("href")) {
+    std::string href = node.attribute("href").value();
+    if (HasScheme(href)) return;
+    size_t hash = href.find('#');
+    std::optional<std::string> target = ResolveHref(href_, href);
+    if (!target) {
+      Report(place, 2, "link \"" + href + "\" leaves the package");
+    } else if (!Known(*target)) {
+      Report(place, 2, "link \"" + href + "\" points at a file not in the package");
+    } else if (*target == href_ && hash != std::string::npos && !ids_.count(href.substr(hash + 1))) {
+      Report(place, 2, "link \"" + href + "\" points at an anchor that does not exist");
+    }
+  }
+}
+
+void Checker::Run() {
+  std::optional<std::string> bytes = files_.Read(href_);
+  if (!bytes) {
+    Report({}, 2, "document not found");
+    return;
+  }
+  ParseOutcome outcome = ParseSource(*bytes, doc_);
+  if (!outcome.parsed) {
+    Report(outcome.place, 2, "not well-formed: " + outcome.error);
+    return;
+  }
+  // Anchors first, as links may point forward. The walks are iterative: a
+  // document may nest deeper than the call stack allows.
+  std::vector<pugi::xml_node> elements;
+  pugi::xml_node root = doc_.dom;
+  pugi::xml_node n = root.first_child();
+  while (n) {
+    if (n.type() == pugi::node_element) {
+      elements.push_back(n);
+      for (const char* a : {"id", "name"})
+        if (*n.attribute(a).value()) ids_.insert(n.attribute(a).value());
+    }
+    if (n.first_child()) {
+      n = n.first_child();
+      continue;
+    }
+    while (n && !n.next_sibling()) n = n.parent();
+    if (n) n = n.next_sibling();
+  }
+  for (const pugi::xml_node& element : elements) CheckElement(element);
+}
+
+}  // namespace
+
+void CheckDocument(SourceFiles& files, const std::string& href, const std::vector<std::string>& known_hrefs,
+                   const ProblemSink& problems) {
+  Checker(files, href, known_hrefs, problems).Run();
+}
+
+}  // namespace ikutil

@@ -1,0 +1,1104 @@
+#include "compiler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <memory>
+#include <set>
+#include <tuple>
+#include <unordered_map>
+
+#include "css.h"
+#include "images.h"
+#include "source_document.h"
+#include "vellix/formats/ascii.h"
+#include "vellix/formats/html_cleanup.h"
+#include "vellix/formats/oebff_writer.h"
+
+namespace ikutil {
+namespace {
+
+// The styles every document starts from, as a browser's own sheet gives
+// them; author sheets and style attributes come on top.
+constexpr std::string_view kDefaultSheet = R"(
+h1 { font-size: xx-large; font-weight: bold; margin-top: 1em; margin-bottom: 0.5em; text-align: left }
+h2 { font-size: x-large; font-weight: bold; margin-top: 1em; margin-bottom: 0.5em; text-align: left }
+h3 { font-size: large; font-weight: bold; margin-top: 1em; margin-bottom: 0.5em; text-align: left }
+h4 { font-size: medium; font-weight: bold; margin-top: 1em; margin-bottom: 0.5em; text-align: left }
+h5 { font-size: small; font-weight: bold; margin-top: 1em; margin-bottom: 0.5em; text-align: left }
+h6 { font-size: x-small; font-weight: bold; margin-top: 1em; margin-bottom: 0.5em; text-align: left }
+p { margin-top: 0.5em; margin-bottom: 0.5em }
+blockquote { margin: 0.5em 2em }
+ul, ol, dd { margin-left: 2em }
+ul { list-style-type: disc }
+ol { list-style-type: decimal }
+ul ul { list-style-type: circle }
+ul ul ul { list-style-type: square }
+pre { font-family: monospace; white-space: pre; text-align: left; margin-top: 0.5em; margin-bottom: 0.5em }
+tt, code, kbd, samp { font-family: monospace }
+em, i, cite, var, dfn, address { font-style: italic }
+strong, b, th, dt { font-weight: bold }
+u, ins { text-decoration: underline }
+sup { vertical-align: super; font-size: smaller }
+sub { vertical-align: sub; font-size: smaller }
+big { font-size: larger }
+small { font-size: smaller }
+center { text-align: center }
+)";
+
+// Elements that make blocks of their own unless a sheet says otherwise.
+bool IsBlockElement(std::string_view name) {
+  static const std::set<std::string_view> kBlocks = {
+      "html",    "body", "p",        "div",      "blockquote", "h1",    "h2",    "h3",    "h4",
+      "h5",      "h6",   "ul",       "ol",       "li",         "dl",    "dt",    "dd",    "pre",
+      "table",   "tr",   "td",       "th",       "caption",    "thead", "tbody", "tfoot", "center",
+      "address", "form", "noscript", "colgroup", "col",        "menu",  "dir",   "hr"};
+  return kBlocks.count(name) > 0;
+}
+
+bool IsHiddenElement(std::string_view name) {
+  return name == "head" || name == "title" || name == "script" || name == "style" || name == "meta" || name == "link" ||
+         name == "object" || name == "param" || name == "applet" || name == "map";
+}
+
+// Every element the compiler knows; the content of others is kept, with a
+// warning.
+bool IsKnownElement(std::string_view name) {
+  static const std::set<std::string_view> kInline = {
+      "a",   "span", "em",  "i",    "cite", "var",    "strong", "b",     "u",   "sup",  "sub",
+      "tt",  "code", "kbd", "samp", "big",  "small",  "font",   "br",    "img", "abbr", "acronym",
+      "dfn", "q",    "ins", "del",  "s",    "strike", "bdo",    "label", "nobr"};
+  return IsBlockElement(name) || IsHiddenElement(name) || kInline.count(name) > 0;
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+bool HasScheme(std::string_view href) {
+  for (size_t i = 0; i < href.size(); ++i) {
+    char c = href[i];
+    if (c == ':') return i > 0;
+    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!letter && !(i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) return false;
+  }
+  return false;
+}
+
+std::string Trimmed(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && IsSpace(s[b])) ++b;
+  while (e > b && IsSpace(s[e - 1])) --e;
+  return std::string(s.substr(b, e - b));
+}
+
+// Styles as the cascade computes them, before they are rounded into the
+// edition's tables. Lengths in tenths of the body's em; the font size in
+// percent of the body's.
+struct Computed {
+  // Inherited.
+  FontFamily family = FontFamily::kSerif;
+  double font_size = 100;
+  bool bold = false;
+  bool italic = false;
+  bool underline = false;
+  VerticalAlign vertical = VerticalAlign::kBaseline;
+  TextAlign align = TextAlign::kJustify;
+  double text_indent = 0;
+  double line_height = 120;
+  bool pre = false;
+  std::string list_style = "disc";
+  // The element's own.
+  std::string display;
+  double margin_top = 0, margin_bottom = 0, margin_left = 0, margin_right = 0;
+  bool break_before = false, break_after = false;
+  // Margins of the enclosing blocks, added up.
+  double indent_left = 0, indent_right = 0;
+};
+
+double ToTenths(const css::Value& v, double font_size) {
+  double n = v.number;
+  switch (v.unit) {
+    case css::Unit::kNone:
+      return 0;
+    case css::Unit::kEm:
+      return n * font_size / 10;
+    case css::Unit::kEx:
+      return n * font_size / 20;
+    case css::Unit::kPercent:
+      return n * 3;  // of a line about thirty ems wide
+    case css::Unit::kPx:
+      return n * 10 / 16;
+    case css::Unit::kPt:
+      return n * 10 / 12;
+    case css::Unit::kPc:
+      return n * 10;
+    case css::Unit::kIn:
+      return n * 60;
+    case css::Unit::kCm:
+      return n * 60 / 2.54;
+    case css::Unit::kMm:
+      return n * 6 / 2.54;
+  }
+  return 0;
+}
+
+double FontSize(const css::Value& v, double parent) {
+  static const std::pair<std::string_view, double> kKeywords[] = {{"xx-small", 60}, {"x-small", 75}, {"small", 89},
+                                                                  {"medium", 100},  {"large", 120},  {"x-large", 150},
+                                                                  {"xx-large", 200}};
+  if (v.IsKeyword("smaller")) return parent / 1.2;
+  if (v.IsKeyword("larger")) return parent * 1.2;
+  for (const auto& [k, size] : kKeywords)
+    if (v.keyword == k) return size;
+  switch (v.unit) {
+    case css::Unit::kEm:
+      return parent * v.number;
+    case css::Unit::kEx:
+      return parent * v.number / 2;
+    case css::Unit::kPercent:
+      return parent * v.number / 100;
+    default:
+      return ToTenths(v, 100) * 10;  // absolute lengths, against a 12 pt body
+  }
+}
+
+int8_t SizeStep(double percent) {
+  static constexpr double kBounds[] = {67, 82, 95, 110, 135, 175};
+  int8_t step = -3;
+  for (double bound : kBounds)
+    if (percent >= bound) ++step;
+  return step;
+}
+
+int16_t ClampTenths(double v, double low, double high) {
+  if (!std::isfinite(v)) return 0;
+  return static_cast<int16_t>(std::lround(std::clamp(v, low, high)));
+}
+
+void Apply(const css::Declaration& d, Computed& s, const Computed& parent) {
+  const css::Value& v = d.value;
+  using css::Property;
+  switch (d.property) {
+    case Property::kFontFamily:
+      s.family = v.IsKeyword("monospace")    ? FontFamily::kMono
+                 : v.IsKeyword("sans-serif") ? FontFamily::kSans
+                                             : FontFamily::kSerif;
+      break;
+    case Property::kFontSize:
+      s.font_size = std::clamp(FontSize(v, parent.font_size), 10.0, 1000.0);
+      break;
+    case Property::kFontWeight:
+      s.bold = v.IsKeyword("bold");
+      break;
+    case Property::kFontStyle:
+      s.italic = v.IsKeyword("italic");
+      break;
+    case Property::kTextAlign:
+      s.align = v.IsKeyword("left")     ? TextAlign::kLeft
+                : v.IsKeyword("right")  ? TextAlign::kRight
+                : v.IsKeyword("center") ? TextAlign::kCenter
+                                        : TextAlign::kJustify;
+      break;
+    case Property::kTextIndent:
+      s.text_indent = ToTenths(v, s.font_size);
+      break;
+    case Property::kMarginTop:
+      s.margin_top = ToTenths(v, s.font_size);
+      break;
+    case Property::kMarginBottom:
+      s.margin_bottom = ToTenths(v, s.font_size);
+      break;
+    case Property::kMarginLeft:
+      s.margin_left = ToTenths(v, s.font_size);
+      break;
+    case Property::kMarginRight:
+      s.margin_right = ToTenths(v, s.font_size);
+      break;
+    case Property::kLineHeight:
+      if (v.IsKeyword("normal"))
+        s.line_height = 120;
+      else if (v.unit == css::Unit::kNone || v.unit == css::Unit::kEm)
+        s.line_height = v.number * 100;
+      else if (v.unit == css::Unit::kPercent)
+        s.line_height = v.number;
+      else
+        s.line_height = ToTenths(v, 100) * 1000 / s.font_size;
+      break;
+    case Property::kTextDecoration:
+      s.underline = v.IsKeyword("underline");
+      break;
+    case Property::kVerticalAlign:
+      s.vertical = v.IsKeyword("super") ? VerticalAlign::kSuper
+                   : v.IsKeyword("sub") ? VerticalAlign::kSub
+                                        : VerticalAlign::kBaseline;
+      break;
+    case Property::kDisplay:
+      s.display = v.keyword;
+      break;
+    case Property::kPageBreakBefore:
+      s.break_before = v.IsKeyword("always");
+      break;
+    case Property::kPageBreakAfter:
+      s.break_after = v.IsKeyword("always");
+      break;
+    case Property::kWhiteSpace:
+      s.pre = v.IsKeyword("pre");
+      break;
+    case Property::kListStyleType:
+      s.list_style = v.keyword;
+      break;
+  }
+}
+
+std::string Roman(uint32_t n, bool upper) {
+  static const std::pair<uint32_t, const char*> kNumerals[] = {
+      {1000, "m"}, {900, "cm"}, {500, "d"}, {400, "cd"}, {100, "c"}, {90, "xc"}, {50, "l"},
+      {40, "xl"},  {10, "x"},   {9, "ix"},  {5, "v"},    {4, "iv"},  {1, "i"}};
+  std::string out;
+  for (const auto& [value, numeral] : kNumerals)
+    while (n >= value) out += numeral, n -= value;
+  if (upper)
+    for (char& c : out) c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
+std::string Marker(const std::string& type, int64_t number) {
+  if (type == "none") return "";
+  if (type == "circle") return "\xE2\x97\xA6";
+  if (type == "square") return "\xE2\x96\xAA";
+  if (type == "disc") return "\xE2\x80\xA2";
+  if (number >= 1 && (type == "lower-alpha" || type == "upper-alpha")) {
+    std::string letters;
+    for (int64_t n = number; n > 0; n = (n - 1) / 26)
+      letters.insert(letters.begin(), static_cast<char>((type[0] == 'l' ? 'a' : 'A') + (n - 1) % 26));
+    return letters + ".";
+  }
+  if (number >= 1 && number < 4000 && (type == "lower-roman" || type == "upper-roman"))
+    return Roman(static_cast<uint32_t>(number), type[0] == 'u') + ".";
+  return std::to_string(number) + ".";
+}
+
+// Presentational attributes of old HTML, as declarations just above the
+// default sheet.
+std::vector<css::Declaration> AttributeHints(const pugi::xml_node& element, std::string_view name) {
+  std::vector<css::Declaration> hints;
+  std::vector<css::Issue> ignored;
+  std::string text;
+  if (pugi::xml_attribute align = element.attribute("align")) {
+    std::string a = vellix::LowerAscii(align.value());
+    if (a == "left" || a == "right" || a == "center" || a == "justify") text += "text-align:" + a + ";";
+  }
+  if (name == "font") {
+    if (pugi::xml_attribute size = element.attribute("size")) {
+      static constexpr std::string_view kSizes[] = {"x-small", "small",    "medium",  "large",
+                                                    "x-large", "xx-large", "xx-large"};
+      std::string value = Trimmed(size.value());
+      int n = 0;
+      bool relative = !value.empty() && (value[0] == '+' || value[0] == '-');
+      try {
+        n = std::stoi(value);
+      } catch (...) {
+        n = relative ? 0 : 3;
+      }
+      if (relative) n += 3;
+      text += "font-size:" + std::string(kSizes[std::clamp(n, 1, 7) - 1]) + ";";
+    }
+    if (pugi::xml_attribute face = element.attribute("face")) {
+      std::string f = face.value();
+      if (f.find_first_of(";{}") == std::string::npos) text += "font-family:" + f + ";";
+    }
+  }
+  if (!text.empty()) hints = css::ParseDeclarations(text, ignored);
+  return hints;
+}
+
+}  // namespace
+
+struct CompilerState {
+  SourceFiles& files;
+  CompileSettings settings;
+  ProblemSink problems;
+  DeviceEdition edition;
+  css::StyleSheet default_sheet;
+
+  std::map<std::tuple<int, int, bool, bool, bool, int>, uint16_t> text_style_index;
+  std::map<std::tuple<int, int, int, int, int, int, int, bool>, uint16_t> block_style_index;
+
+  struct ImageEntry {
+    bool ok = false;
+    uint32_t index = kNoImage;
+    std::string error;
+  };
+  std::unordered_map<std::string, ImageEntry> images;
+  std::map<std::string, std::shared_ptr<const css::StyleSheet>> linked_sheets;
+
+  std::map<std::string, FlowPosition> anchors;  // "doc.htm#id"
+  std::map<std::string, FlowPosition> document_starts;
+  struct PendingLink {
+    uint32_t link = 0;
+    std::string document;
+    std::string fragment;
+    Problem where;
+  };
+  std::vector<PendingLink> pending_links;
+
+  CompilerState(SourceFiles& f, CompileSettings s, ProblemSink p)
+      : files(f), settings(std::move(s)), problems(std::move(p)) {
+    std::vector<css::Issue> issues;
+    default_sheet = css::ParseStyleSheet(kDefaultSheet, issues);
+  }
+
+  void Report(const std::string& file, Place place, int16_t severity, std::string message) {
+    if (!problems) return;
+    Problem p;
+    p.file = file;
+    p.message = std::move(message);
+    p.line = place.line;
+    p.column = place.column;
+    p.severity = severity;
+    problems(p);
+  }
+
+  uint16_t TextStyleIndex(const TextStyle& t) {
+    auto key = std::make_tuple(int(t.family), int(t.size_step), t.bold, t.italic, t.underline, int(t.vertical));
+    auto it = text_style_index.find(key);
+    if (it != text_style_index.end()) return it->second;
+    if (edition.text_styles.size() >= 0xFFFF) return 0;
+    uint16_t index = static_cast<uint16_t>(edition.text_styles.size());
+    edition.text_styles.push_back(t);
+    text_style_index.emplace(key, index);
+    return index;
+  }
+
+  uint16_t BlockStyleIndex(const BlockStyle& b) {
+    auto key = std::make_tuple(int(b.align), int(b.text_indent), int(b.margin_top), int(b.margin_bottom),
+                               int(b.margin_left), int(b.margin_right), int(b.line_height), b.keep_with_next);
+    auto it = block_style_index.find(key);
+    if (it != block_style_index.end()) return it->second;
+    if (edition.block_styles.size() >= 0xFFFF) return 0;
+    uint16_t index = static_cast<uint16_t>(edition.block_styles.size());
+    edition.block_styles.push_back(b);
+    block_style_index.emplace(key, index);
+    return index;
+  }
+};
+
+struct EditionCompiler::State : CompilerState {
+  using CompilerState::CompilerState;
+};
+
+namespace {
+
+// One document's walk: an explicit stack of open elements, so a document
+// nested a hundred thousand deep costs memory, not the call stack.
+class DocumentCompiler {
+ public:
+  DocumentCompiler(CompilerState& state, const std::string& href, const SourceDocument& doc, uint64_t source_size)
+      : s_(state), href_(href), doc_(doc), source_size_(source_size) {}
+
+  CompileStatus Compile();
+
+ private:
+  // How a sheet's rules take part in the cascade.
+  struct SheetUse {
+    const css::StyleSheet* sheet;
+    int origin;
+  };
+  struct Frame {
+    pugi::xml_node node;
+    std::string name;
+    std::string_view id, classes;
+    Computed style;
+    bool block = false;
+    bool hidden = false;
+    BlockKind kind = BlockKind::kParagraph;
+    uint8_t level = 0;
+    uint8_t list_depth = 0;
+    int64_t list_counter = 0;  // lists: the last number given
+    size_t list_frame = SIZE_MAX;
+    std::string marker;  // list items: given to the first block only
+    bool marker_pending = false;
+    uint32_t link = kNoLink;
+    uint32_t first_block = 0;  // headings: where they began
+  };
+
+  void CollectSheets();
+  void ReportCss(const std::vector<css::Issue>& issues, const std::string& file, const LineMap* lines, size_t base,
+                 Place fixed);
+  void ComputeStyle(Frame& frame, const Frame* parent);
+  bool SelectorMatches(const css::Selector& selector, const Frame& frame) const;
+
+  bool Enter(const pugi::xml_node& node);
+  void Leave();
+  void AddText(std::string_view text);
+  void AppendRun(const std::string& text, uint16_t style, uint32_t link);
+  void LineBreak();
+  void EnsureBlock();
+  void EndBlock();
+  bool PushBlock(Block block);
+  void AddImage(const pugi::xml_node& node, const Frame& frame);
+  void AddPageBreak();
+  void RecordAnchors(const pugi::xml_node& node);
+  uint32_t MakeLink(const pugi::xml_node& node, const std::string& href);
+  TextStyle TextStyleOf(const Frame& frame) const;
+  BlockStyle BlockStyleOf(const Frame& frame) const;
+  FlowPosition Here() const;
+  void Progress(const pugi::xml_node& node);
+
+  CompilerState& s_;
+  const std::string& href_;
+  const SourceDocument& doc_;
+  uint64_t source_size_;
+  uint64_t reported_progress_ = 0;
+  bool cancelled_ = false;
+
+  std::vector<SheetUse> sheets_;
+  std::vector<std::shared_ptr<const css::StyleSheet>> own_sheets_;
+  std::vector<Frame> frames_;
+  std::vector<size_t> block_frames_;
+  std::set<std::string> unknown_reported_;
+
+  // The block being filled.
+  bool open_ = false;
+  Block block_;
+  bool space_pending_ = false;
+  uint16_t space_style_ = 0;
+  uint32_t space_link_ = kNoLink;
+  size_t text_size_ = 0;
+};
+
+void DocumentCompiler::ReportCss(const std::vector<css::Issue>& issues, const std::string& file, const LineMap* lines,
+                                 size_t base, Place fixed) {
+  for (const css::Issue& issue : issues) {
+    Place place = lines ? lines->At(base + issue.offset) : fixed;
+    s_.Report(file, place, issue.error ? 2 : 1, issue.message);
+  }
+}
+
+void DocumentCompiler::CollectSheets() {
+  sheets_.push_back({&s_.default_sheet, 0});
+  if (s_.settings.css_support < 2) return;
+  // <style> and <link rel="stylesheet"> in document order, wherever they are.
+  pugi::xml_node root = doc_.dom;
+  pugi::xml_node n = root.first_child();
+  while (n) {
+    if (n.type() == pugi::node_element) {
+      std::string name = ElementName(n);
+      if (name == "style") {
+        std::string text;
+        size_t base = SIZE_MAX;
+        for (pugi::xml_node c : n.children()) {
+          if (c.type() != pugi::node_pcdata && c.type() != pugi::node_cdata) continue;
+          if (base == SIZE_MAX && c.offset_debug() >= 0) base = static_cast<size_t>(c.offset_debug());
+          text += c.value();
+        }
+        std::vector<css::Issue> issues;
+        auto sheet = std::make_shared<const css::StyleSheet>(css::ParseStyleSheet(text, issues));
+        ReportCss(issues, href_, doc_.cleaned || base == SIZE_MAX ? nullptr : &doc_.lines, base, doc_.Of(n));
+        own_sheets_.push_back(sheet);
+        sheets_.push_back({sheet.get(), 2});
+      } else if (name == "link" && n.attribute("href") &&
+                 vellix::LowerAscii(n.attribute("rel").value()).find("stylesheet") != std::string::npos &&
+                 vellix::LowerAscii(n.attribute("rel").value()).find("alternate") == std::string::npos) {
+        std::optional<std::string> target = ResolveHref(href_, n.attribute("href").value());
+        std::shared_ptr<const css::StyleSheet> sheet;
+        if (target) {
+          auto it = s_.linked_sheets.find(*target);
+          if (it != s_.linked_sheets.end()) {
+            sheet = it->second;
+          } else if (std::optional<std::string> bytes = s_.files.Read(*target)) {
+            std::vector<css::Issue> issues;
+            sheet = std::make_shared<const css::StyleSheet>(css::ParseStyleSheet(*bytes, issues));
+            LineMap lines(*bytes);
+            ReportCss(issues, *target, &lines, 0, {});
+            s_.linked_sheets[*target] = sheet;
+          }
+        }
+        if (sheet) {
+          own_sheets_.push_back(sheet);
+          sheets_.push_back({sheet.get(), 2});
+        } else {
+          s_.Report(href_, doc_.Of(n), 2, std::string("style sheet \"") + n.attribute("href").value() + "\" not found");
+        }
+      }
+    }
+    if (n.first_child()) {
+      n = n.first_child();
+      continue;
+    }
+    while (n && !n.next_sibling()) n = n.parent();
+    if (n) n = n.next_sibling();
+  }
+}
+
+bool DocumentCompiler::SelectorMatches(const css::Selector& selector, const Frame& frame) const {
+  if (!selector.supported || selector.parts.empty()) return false;
+  auto key = [](const Frame& f) { return css::ElementKey{f.name, f.id, f.classes}; };
+  if (!css::Matches(selector.parts.back(), key(frame))) return false;
+  // Ancestors, nearest first; a deep document is searched only so far up.
+  constexpr size_t kMaxAncestors = 256;
+  size_t part = selector.parts.size() - 1;
+  size_t top = frames_.size();  // frame is the one being pushed, above the stack
+  for (size_t seen = 0; part > 0 && top > 0 && seen < kMaxAncestors; ++seen) {
+    --top;
+    if (css::Matches(selector.parts[part - 1], key(frames_[top]))) --part;
+  }
+  return part == 0;
+}
+
+void DocumentCompiler::ComputeStyle(Frame& frame, const Frame* parent) {
+  static const Computed kRoot;
+  const Computed& p = parent ? parent->style : kRoot;
+  Computed& s = frame.style;
+  s = p;
+  s.display.clear();
+  s.margin_top = s.margin_bottom = s.margin_left = s.margin_right = 0;
+  s.break_before = s.break_after = false;
+  if (!parent) s.underline = false;
+
+  struct Entry {
+    std::tuple<bool, int, uint32_t, size_t> key;
+    const css::Declaration* declaration;
+  };
+  std::vector<Entry> entries;
+  size_t order = 0;
+  for (const SheetUse& use : sheets_) {
+    for (const css::Rule& rule : use.sheet->rules) {
+      uint32_t best = 0;
+      bool matched = false;
+      for (const css::Selector& selector : rule.selectors) {
+        if (SelectorMatches(selector, frame)) {
+          matched = true;
+          best = std::max(best, selector.specificity);
+        }
+      }
+      ++order;
+      if (!matched) continue;
+      for (const css::Declaration& d : rule.declarations)
+        entries.push_back({{d.important, use.origin, best, order}, &d});
+    }
+  }
+  std::vector<css::Declaration> hints = AttributeHints(frame.node, frame.name);
+  for (const css::Declaration& d : hints) entries.push_back({{false, 1, 0, 0}, &d});
+  std::vector<css::Declaration> inline_style;
+  if (s_.settings.css_support >= 1) {
+    if (pugi::xml_attribute style = frame.node.attribute("style")) {
+      std::vector<css::Issue> issues;
+      inline_style = css::ParseDeclarations(style.value(), issues);
+      ReportCss(issues, href_, nullptr, 0, doc_.Of(frame.node));
+    }
+  }
+  for (const css::Declaration& d : inline_style) entries.push_back({{d.important, 3, 0, ++order}, &d});
+  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.key < b.key; });
+  // The font size first: ems in the other properties depend on it.
+  for (const Entry& e : entries)
+    if (e.declaration->property == css::Property::kFontSize) Apply(*e.declaration, s, p);
+  for (const Entry& e : entries)
+    if (e.declaration->property != css::Property::kFontSize) Apply(*e.declaration, s, p);
+}
+
+TextStyle DocumentCompiler::TextStyleOf(const Frame& frame) const {
+  TextStyle t;
+  t.family = frame.style.family;
+  t.size_step = SizeStep(frame.style.font_size);
+  t.bold = frame.style.bold;
+  t.italic = frame.style.italic;
+  t.underline = frame.style.underline || (frame.link != kNoLink && s_.settings.underline_links);
+  t.vertical = frame.style.vertical;
+  return t;
+}
+
+BlockStyle DocumentCompiler::BlockStyleOf(const Frame& frame) const {
+  const Computed& c = frame.style;
+  BlockStyle b;
+  b.align = c.pre ? TextAlign::kLeft : c.align;
+  b.text_indent = ClampTenths(c.text_indent, -1000, 1000);
+  b.margin_top = ClampTenths(c.margin_top, 0, 1000);
+  b.margin_bottom = ClampTenths(c.margin_bottom, 0, 1000);
+  b.margin_left = ClampTenths(c.indent_left + c.margin_left, 0, 1000);
+  b.margin_right = ClampTenths(c.indent_right + c.margin_right, 0, 1000);
+  b.line_height = static_cast<uint16_t>(ClampTenths(c.line_height, 50, 1000));
+  b.keep_with_next = frame.kind == BlockKind::kHeading;
+  return b;
+}
+
+FlowPosition DocumentCompiler::Here() const {
+  FlowPosition p;
+  p.block = static_cast<uint32_t>(s_.edition.blocks.size());
+  p.offset = open_ ? static_cast<uint32_t>(text_size_ + (space_pending_ && text_size_ > 0 ? 1 : 0)) : 0;
+  return p;
+}
+
+void DocumentCompiler::Progress(const pugi::xml_node& node) {
+  if (!s_.settings.progress) return;
+  ptrdiff_t offset = node.offset_debug();
+  if (offset <= 0) return;
+  uint64_t at = std::min<uint64_t>(static_cast<uint64_t>(offset), source_size_);
+  if (doc_.cleaned && !doc_.text.empty())  // the clean-up's output is not the file: scale
+    at = std::min<uint64_t>(source_size_, static_cast<uint64_t>(offset) * source_size_ / doc_.text.size());
+  if (at >= reported_progress_ + 4096) {
+    reported_progress_ = at;
+    s_.settings.progress(at);
+  }
+}
+
+bool DocumentCompiler::PushBlock(Block block) {
+  s_.edition.blocks.push_back(std::move(block));
+  if (s_.settings.cancelled && s_.settings.cancelled()) cancelled_ = true;
+  return !cancelled_;
+}
+
+void DocumentCompiler::EnsureBlock() {
+  if (open_) return;
+  const Frame& frame = frames_[block_frames_.empty() ? 0 : block_frames_.back()];
+  block_ = Block();
+  block_.kind = frame.kind;
+  block_.level = frame.level;
+  block_.style = s_.BlockStyleIndex(BlockStyleOf(frame));
+  // The first block of a list item carries its marker, also when it is a
+  // paragraph inside the item.
+  if (block_.kind == BlockKind::kListItem) {
+    for (size_t i = block_frames_.size(); i > 0 && block_frames_.size() - i < 64; --i) {
+      Frame& owner = frames_[block_frames_[i - 1]];
+      if (owner.name != "li") continue;
+      if (owner.marker_pending) block_.marker = owner.marker;
+      owner.marker_pending = false;
+      break;
+    }
+  }
+  open_ = true;
+  text_size_ = 0;
+}
+
+void DocumentCompiler::EndBlock() {
+  space_pending_ = false;
+  if (!open_) return;
+  open_ = false;
+  // A line break that ends a block makes no line of its own.
+  if (!block_.runs.empty() && !block_.runs.back().text.empty() && block_.runs.back().text.back() == '\n' &&
+      block_.kind != BlockKind::kPreformatted) {
+    block_.runs.back().text.pop_back();
+    if (block_.runs.back().text.empty()) block_.runs.pop_back();
+  }
+  if (block_.runs.empty()) return;
+  PushBlock(std::move(block_));
+}
+
+void DocumentCompiler::AddText(std::string_view raw) {
+  const Frame& frame = frames_.back();
+  if (frame.hidden) return;
+  bool pre = frame.style.pre;
+  std::string text;
+  text.reserve(raw.size());
+  if (pre) {
+    for (size_t i = 0; i < raw.size(); ++i) {
+      if (raw[i] == '\r') {
+        text += '\n';
+        if (i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+      } else {
+        text += raw[i];
+      }
+    }
+  } else {
+    uint16_t style = s_.TextStyleIndex(TextStyleOf(frame));
+    for (char c : raw) {
+      if (IsSpace(c)) {
+        // A run of white space becomes one space, in the style of where it
+        // began: "<a>here</a> there" leaves the space out of the link.
+        if (!space_pending_) {
+          space_pending_ = true;
+          space_style_ = style;
+          space_link_ = frame.link;
+        }
+        continue;
+      }
+      if (space_pending_) {
+        bool after_break =
+            !block_.runs.empty() && !block_.runs.back().text.empty() && block_.runs.back().text.back() == '\n';
+        if (!text.empty() ||
+            (space_style_ == style && space_link_ == frame.link && open_ && text_size_ > 0 && !after_break)) {
+          text += ' ';
+        } else if (open_ && text_size_ > 0 && !after_break) {
+          AppendRun(" ", space_style_, space_link_);
+        }
+        space_pending_ = false;
+      }
+      text += c;
+    }
+  }
+  if (text.empty()) return;
+  // Text right after a block's start, inside a <pre>, loses one line end.
+  EnsureBlock();
+  if (pre && text_size_ == 0 && block_.runs.empty() && text[0] == '\n') text.erase(0, 1);
+  if (text.empty()) return;
+  AppendRun(text, s_.TextStyleIndex(TextStyleOf(frame)), frame.link);
+}
+
+void DocumentCompiler::AppendRun(const std::string& text, uint16_t style, uint32_t link) {
+  if (!block_.runs.empty() && block_.runs.back().style == style && block_.runs.back().link == link)
+    block_.runs.back().text += text;
+  else
+    block_.runs.push_back({text, style, link});
+  text_size_ += text.size();
+}
+
+void DocumentCompiler::LineBreak() {
+  const Frame& frame = frames_.back();
+  EnsureBlock();
+  AppendRun("\n", s_.TextStyleIndex(TextStyleOf(frame)), frame.link);
+  space_pending_ = false;
+}
+
+void DocumentCompiler::AddPageBreak() {
+  EndBlock();
+  const auto& blocks = s_.edition.blocks;
+  if (blocks.empty() || blocks.back().kind == BlockKind::kPageBreak) return;
+  Block b;
+  b.kind = BlockKind::kPageBreak;
+  PushBlock(std::move(b));
+}
+
+void DocumentCompiler::RecordAnchors(const pugi::xml_node& node) {
+  for (const char* attribute : {"id", "name"}) {
+    pugi::xml_attribute a = node.attribute(attribute);
+    if (!a || !*a.value()) continue;
+    s_.anchors.emplace(href_ + "#" + a.value(), Here());
+  }
+}
+
+uint32_t DocumentCompiler::MakeLink(const pugi::xml_node& node, const std::string& target) {
+  Link link;
+  auto index = static_cast<uint32_t>(s_.edition.links.size());
+  if (HasScheme(target)) {
+    link.external = true;
+    link.uri = target;
+    s_.edition.links.push_back(std::move(link));
+    return index;
+  }
+  s_.edition.links.push_back(link);
+  CompilerState::PendingLink pending;
+  pending.link = index;
+  Place place = doc_.Of(node);
+  pending.where.file = href_;
+  pending.where.line = place.line;
+  pending.where.column = place.column;
+  size_t hash = target.find('#');
+  if (hash != std::string::npos) pending.fragment = vellix::OEBFFDecodeHref(target.substr(hash + 1));
+  std::optional<std::string> document = ResolveHref(href_, target);
+  if (!document) {
+    s_.Report(href_, place, 2, "link \"" + target + "\" leaves the package");
+    return index;
+  }
+  pending.document = *document;
+  s_.pending_links.push_back(std::move(pending));
+  return index;
+}
+
+void DocumentCompiler::AddImage(const pugi::xml_node& node, const Frame& frame) {
+  std::string src = node.attribute("src").value();
+  std::string alt = DecodeHtmlEntities(node.attribute("alt").value());
+  std::optional<std::string> target = ResolveHref(href_, src);
+  CompilerState::ImageEntry entry;
+  if (src.empty() || !target) {
+    entry.error = "image \"" + src + "\" is outside the package";
+  } else if (auto it = s_.images.find(*target); it != s_.images.end()) {
+    entry = it->second;
+  } else {
+    std::optional<std::string> bytes = s_.files.Read(*target);
+    if (!bytes) {
+      entry.error = "image \"" + src + "\" not found";
+    } else {
+      GreyImageResult decoded = DecodeGreyImage(*bytes, s_.settings.device_width, s_.settings.device_height);
+      if (decoded.ok) {
+        entry.ok = true;
+        entry.index = static_cast<uint32_t>(s_.edition.images.size());
+        s_.edition.images.push_back(std::move(decoded.image));
+      } else {
+        entry.error = "image \"" + src + "\": " + decoded.error;
+      }
+    }
+    s_.images[*target] = entry;
+  }
+  EndBlock();
+  if (!entry.ok) {
+    s_.Report(href_, doc_.Of(node), 2, entry.error);
+    std::string kept = Trimmed(alt);
+    if (!kept.empty()) {
+      Block b;
+      b.kind = BlockKind::kParagraph;
+      b.style = s_.BlockStyleIndex(BlockStyleOf(frames_[block_frames_.empty() ? 0 : block_frames_.back()]));
+      b.runs.push_back({kept, s_.TextStyleIndex(TextStyleOf(frame)), frame.link});
+      PushBlock(std::move(b));
+    }
+    return;
+  }
+  Block b;
+  b.kind = BlockKind::kImage;
+  b.style = s_.BlockStyleIndex(BlockStyleOf(frames_[block_frames_.empty() ? 0 : block_frames_.back()]));
+  b.image = entry.index;
+  b.alt = alt;
+  PushBlock(std::move(b));
+}
+
+// Opens an element; false when its content is to be skipped.
+bool DocumentCompiler::Enter(const pugi::xml_node& node) {
+  Frame frame;
+  frame.node = node;
+  frame.name = ElementName(node);
+  frame.id = node.attribute("id").value();
+  frame.classes = node.attribute("class").value();
+  const Frame* parent = frames_.empty() ? nullptr : &frames_.back();
+  if (parent) {
+    frame.hidden = parent->hidden;
+    frame.list_depth = parent->list_depth;
+    frame.list_frame = parent->list_frame;
+    frame.link = parent->link;
+    frame.kind = parent->kind;
+    frame.level = parent->level;
+  }
+  const std::string& name = frame.name;
+  if (!IsKnownElement(name) && unknown_reported_.insert(name).second)
+    s_.Report(href_, doc_.Of(node), 1, "element <" + name + "> not known; its content is kept");
+  ComputeStyle(frame, parent);
+  std::string display = frame.style.display;
+  if (display.empty()) display = IsHiddenElement(name) ? "none" : IsBlockElement(name) ? "block" : "inline";
+  if (display == "none") return false;
+  frame.block = display == "block";
+  // Margins of enclosing blocks add up, as nested boxes do.
+  if (parent) {
+    frame.style.indent_left = parent->style.indent_left + (parent->block ? parent->style.margin_left : 0);
+    frame.style.indent_right = parent->style.indent_right + (parent->block ? parent->style.margin_right : 0);
+  }
+  if (frame.style.break_before) AddPageBreak();
+  if (cancelled_) return false;
+
+  if (name == "br" || name == "hr" || name == "img") frame.block = false;  // blocks of their own, no container
+  if (name == "br") {
+    RecordAnchors(node);
+    frames_.push_back(std::move(frame));
+    LineBreak();
+    return true;
+  }
+  if (name == "hr") {
+    EndBlock();
+    RecordAnchors(node);
+    Block rule;
+    rule.kind = BlockKind::kRule;
+    rule.style = s_.BlockStyleIndex(BlockStyleOf(frame));
+    frames_.push_back(std::move(frame));
+    PushBlock(std::move(rule));
+    return true;
+  }
+  if (name == "img") {
+    RecordAnchors(node);
+    frames_.push_back(std::move(frame));
+    AddImage(node, frames_.back());
+    return true;
+  }
+  if (frame.block) {
+    EndBlock();
+    if (name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6') {
+      frame.kind = BlockKind::kHeading;
+      frame.level = static_cast<uint8_t>(name[1] - '0');
+      frame.first_block = static_cast<uint32_t>(s_.edition.blocks.size());
+    } else if (name == "ul" || name == "ol") {
+      frame.list_depth = static_cast<uint8_t>(std::min(frame.list_depth + 1, 255));
+      frame.list_frame = frames_.size();
+      if (name == "ol") {
+        try {
+          frame.list_counter =
+              std::clamp<int64_t>(std::stoll(node.attribute("start").as_string("1")), -1000000, 1000000) - 1;
+        } catch (...) {
+        }
+      }
+    } else if (name == "li") {
+      frame.kind = BlockKind::kListItem;
+      frame.level = static_cast<uint8_t>(std::max<int>(1, frame.list_depth));
+      int64_t number = 1;
+      if (frame.list_frame != SIZE_MAX && frame.list_frame < frames_.size()) {
+        Frame& list = frames_[frame.list_frame];
+        if (pugi::xml_attribute value = node.attribute("value")) {
+          try {
+            list.list_counter = std::clamp<int64_t>(std::stoll(value.value()), -1000000, 1000000) - 1;
+          } catch (...) {
+          }
+        }
+        number = ++list.list_counter;
+      }
+      frame.marker = Marker(frame.style.list_style, number);
+      frame.marker_pending = true;
+    } else if (frame.style.pre || name == "pre") {
+      frame.kind = BlockKind::kPreformatted;
+    } else if (frame.kind != BlockKind::kListItem) {
+      frame.kind = BlockKind::kParagraph;
+      frame.level = 0;
+    }
+    if (frame.style.pre) frame.kind = BlockKind::kPreformatted;
+  }
+  RecordAnchors(node);
+  if (name == "a") {
+    if (pugi::xml_attribute href = node.attribute("href")) {
+      frame.link = MakeLink(node, Trimmed(href.value()));
+      if (s_.settings.underline_links) frame.style.underline = true;
+    }
+  }
+  if (frame.block) block_frames_.push_back(frames_.size());
+  frames_.push_back(std::move(frame));
+  return true;
+}
+
+void DocumentCompiler::Leave() {
+  Frame& frame = frames_.back();
+  if (frame.block) {
+    EndBlock();
+    block_frames_.pop_back();
+    if (frame.kind == BlockKind::kHeading &&
+        (frames_.size() < 2 || frames_[frames_.size() - 2].kind != BlockKind::kHeading)) {
+      TocEntry entry;
+      entry.level = frame.level;
+      entry.target = {frame.first_block, 0};
+      for (size_t b = frame.first_block; b < s_.edition.blocks.size(); ++b) {
+        for (const Run& run : s_.edition.blocks[b].runs) {
+          for (char c : run.text) entry.title += c == '\n' ? ' ' : c;
+        }
+        if (!entry.title.empty() && b + 1 < s_.edition.blocks.size()) entry.title += ' ';
+      }
+      entry.title = Trimmed(entry.title);
+      if (!entry.title.empty()) s_.edition.toc.push_back(std::move(entry));
+    }
+  }
+  bool break_after = frame.style.break_after;
+  frames_.pop_back();
+  if (break_after) AddPageBreak();
+}
+
+CompileStatus DocumentCompiler::Compile() {
+  CollectSheets();
+  pugi::xml_node root = doc_.Root();
+  pugi::xml_node body;
+  for (pugi::xml_node c : root.children())
+    if (c.type() == pugi::node_element && ElementName(c) == "body") body = c;
+  // The document element (and head) are entered for their styles only; the
+  // walk covers the body, or the whole document when it has none.
+  pugi::xml_node start = body ? body : root;
+  std::vector<pugi::xml_node> chain;
+  for (pugi::xml_node n = start; n && n.type() == pugi::node_element; n = n.parent()) chain.push_back(n);
+  std::reverse(chain.begin(), chain.end());
+  for (size_t i = 0; i + 1 < chain.size(); ++i) {
+    if (!Enter(chain[i])) return CompileStatus::kCompiled;
+  }
+
+  s_.document_starts.emplace(href_, Here());
+  size_t base_depth = frames_.size();
+  pugi::xml_node node = start;
+  bool entering = true;
+  while (node && !cancelled_) {
+    if (entering) {
+      Progress(node);
+      bool descend = false;
+      if (node.type() == pugi::node_element) {
+        descend = Enter(node);
+      } else if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
+        if (!frames_.empty()) AddText(DecodeHtmlEntities(node.value()));
+      }
+      if (descend && node.first_child()) {
+        node = node.first_child();
+        continue;
+      }
+      if (descend) Leave();
+    } else {
+      Leave();
+    }
+    if (node == start) break;
+    if (node.next_sibling()) {
+      node = node.next_sibling();
+      entering = true;
+    } else {
+      node = node.parent();
+      entering = false;
+    }
+  }
+  EndBlock();
+  while (frames_.size() > base_depth) frames_.pop_back();
+  if (cancelled_) return CompileStatus::kCancelled;
+  if (s_.settings.progress && reported_progress_ < source_size_) s_.settings.progress(source_size_);
+  return CompileStatus::kCompiled;
+}
+
+// Clamps a position into the flow: past the end means the end of the last
+// block.
+FlowPosition Clamp(FlowPosition p, const std::vector<Block>& blocks) {
+  if (blocks.empty()) return {};
+  if (p.block >= blocks.size()) return {static_cast<uint32_t>(blocks.size() - 1), 0};
+  size_t size = 0;
+  for (const Run& run : blocks[p.block].runs) size += run.text.size();
+  if (p.offset > size) p.offset = static_cast<uint32_t>(size);
+  return p;
+}
+
+}  // namespace
+
+EditionCompiler::EditionCompiler(SourceFiles& files, CompileSettings settings, ProblemSink problems)
+    : state_(std::make_unique<State>(files, std::move(settings), std::move(problems))) {
+  state_->edition.settings.underline_links = state_->settings.underline_links;
+  state_->TextStyleIndex(TextStyle());
+  state_->BlockStyleIndex(BlockStyle());
+}
+
+EditionCompiler::~EditionCompiler() = default;
+
+CompileStatus EditionCompiler::AddDocument(const std::string& href) {
+  State& s = *state_;
+  std::optional<std::string> bytes = s.files.Read(href);
+  if (!bytes) {
+    s.Report(href, {}, 2, "document not found");
+    return CompileStatus::kFailed;
+  }
+  auto doc = std::make_unique<SourceDocument>();
+  ParseOutcome outcome = ParseSource(*bytes, *doc);
+  if (!outcome.parsed) {
+    s.Report(href, outcome.place, 1, "not well-formed (" + outcome.error + "); cleaned up");
+    std::optional<std::string> cleaned = vellix::CleanUpHtml(*bytes);
+    ParseOutcome again;
+    if (cleaned) again = ParseSource(*cleaned, *doc);
+    if (!again.parsed) {
+      s.Report(href, outcome.place, 2, "cannot be read even after clean-up");
+      return CompileStatus::kFailed;
+    }
+    doc->cleaned = true;
+  }
+  DocumentCompiler compiler(s, href, *doc, bytes->size());
+  return compiler.Compile();
+}
+
+DeviceEdition EditionCompiler::Finish() {
+  State& s = *state_;
+  DeviceEdition& e = s.edition;
+  for (const State::PendingLink& pending : s.pending_links) {
+    FlowPosition target;
+    auto start = s.document_starts.find(pending.document);
+    if (start == s.document_starts.end()) {
+      Problem p = pending.where;
+      p.severity = 2;
+      p.message = "link to \"" + pending.document + "\", which is not in the book";
+      if (s.problems) s.problems(p);
+    } else if (!pending.fragment.empty()) {
+      auto anchor = s.anchors.find(pending.document + "#" + pending.fragment);
+      if (anchor == s.anchors.end()) {
+        Problem p = pending.where;
+        p.severity = 2;
+        p.message = "link to \"" + pending.document + "#" + pending.fragment + "\", an anchor that does not exist";
+        if (s.problems) s.problems(p);
+      } else {
+        target = anchor->second;
+      }
+    } else {
+      target = start->second;
+    }
+    e.links[pending.link].target = Clamp(target, e.blocks);
+  }
+  for (TocEntry& entry : e.toc) entry.target = Clamp(entry.target, e.blocks);
+  s.pending_links.clear();
+  return std::move(e);
+}
+
+}  // namespace ikutil

@@ -1,0 +1,535 @@
+#include "css.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+
+namespace ikutil::css {
+namespace {
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool IsNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+         static_cast<unsigned char>(c) >= 0x80;
+}
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+// Offsets of a trimmed piece within the text it came from.
+struct Span {
+  size_t begin = 0;
+  size_t end = 0;
+};
+
+Span Trim(std::string_view text, Span span) {
+  while (span.begin < span.end && IsSpace(text[span.begin])) ++span.begin;
+  while (span.end > span.begin && IsSpace(text[span.end - 1])) --span.end;
+  return span;
+}
+
+// The sheet with every comment replaced by spaces (line ends kept), so
+// offsets still point into the original text.
+std::string BlankComments(std::string_view text, std::vector<Issue>& issues) {
+  std::string out(text);
+  char quote = 0;
+  for (size_t i = 0; i < out.size(); ++i) {
+    char c = out[i];
+    if (quote) {
+      if (c == '\\')
+        ++i;
+      else if (c == quote || c == '\n')
+        quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '/' && i + 1 < out.size() && out[i + 1] == '*') {
+      size_t end = out.find("*/", i + 2);
+      if (end == std::string::npos) {
+        issues.push_back({i, true, "comment not closed"});
+        end = out.size();
+      } else {
+        end += 2;
+      }
+      for (size_t j = i; j < end; ++j)
+        if (out[j] != '\n') out[j] = ' ';
+      i = end - 1;
+    }
+  }
+  return out;
+}
+
+// The offset of the first `stop` at nesting depth 0 outside strings, from
+// `from`, before `end`; `end` when there is none.
+size_t FindOutside(std::string_view text, size_t from, size_t end, char stop) {
+  int depth = 0;
+  char quote = 0;
+  for (size_t i = from; i < end; ++i) {
+    char c = text[i];
+    if (quote) {
+      if (c == '\\')
+        ++i;
+      else if (c == quote)
+        quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == stop && depth == 0) {
+      return i;
+    } else if (c == '(' || c == '{' || c == '[') {
+      ++depth;
+    } else if ((c == ')' || c == '}' || c == ']') && depth > 0) {
+      --depth;
+    }
+  }
+  return end;
+}
+
+std::vector<std::string_view> Words(std::string_view value) {
+  std::vector<std::string_view> words;
+  size_t i = 0;
+  while (i < value.size()) {
+    while (i < value.size() && IsSpace(value[i])) ++i;
+    size_t start = i;
+    while (i < value.size() && !IsSpace(value[i])) ++i;
+    if (i > start) words.push_back(value.substr(start, i - start));
+  }
+  return words;
+}
+
+// A number with an optional unit ("1.5em", "80%", "0"), or nullopt.
+std::optional<Value> ParseNumber(std::string_view text) {
+  size_t i = 0;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+  size_t digits_start = i;
+  bool digits = false;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, digits = true;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, digits = true;
+  }
+  if (!digits || i - digits_start > 32) return std::nullopt;
+  Value v;
+  v.number = std::strtod(std::string(text.substr(0, i)).c_str(), nullptr);
+  std::string_view unit = text.substr(i);
+  static const std::pair<std::string_view, Unit> kUnits[] = {
+      {"", Unit::kNone}, {"em", Unit::kEm}, {"ex", Unit::kEx}, {"%", Unit::kPercent}, {"px", Unit::kPx},
+      {"pt", Unit::kPt}, {"pc", Unit::kPc}, {"in", Unit::kIn}, {"cm", Unit::kCm},     {"mm", Unit::kMm},
+  };
+  for (const auto& [name, u] : kUnits) {
+    if (unit == name) {
+      v.unit = u;
+      return v;
+    }
+  }
+  return std::nullopt;
+}
+
+// A length or percentage; a bare number only when it is zero.
+std::optional<Value> ParseLength(std::string_view text) {
+  std::optional<Value> v = ParseNumber(text);
+  if (v && v->unit == Unit::kNone && v->number != 0) return std::nullopt;
+  return v;
+}
+
+bool OneOf(std::string_view value, std::initializer_list<std::string_view> words) {
+  return std::find(words.begin(), words.end(), value) != words.end();
+}
+
+Value Keyword(std::string_view k) {
+  Value v;
+  v.keyword = std::string(k);
+  return v;
+}
+
+// The generic family a font list comes down to; empty when none is known.
+std::string GenericFamily(std::string_view list) {
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t comma = list.find(',', start);
+    if (comma == std::string_view::npos) comma = list.size();
+    std::string name(list.substr(start, comma - start));
+    name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return c == '"' || c == '\''; }), name.end());
+    Span s = Trim(name, {0, name.size()});
+    name = name.substr(s.begin, s.end - s.begin);
+    if (OneOf(name, {"monospace", "courier", "courier new", "consolas", "lucida console", "andale mono"}))
+      return "monospace";
+    if (OneOf(name, {"sans-serif", "arial", "helvetica", "verdana", "tahoma", "trebuchet ms", "geneva"}))
+      return "sans-serif";
+    if (OneOf(name, {"serif", "times", "times new roman", "georgia", "palatino", "book antiqua"})) return "serif";
+    start = comma + 1;
+  }
+  return "";
+}
+
+// Properties of the subset the device cannot show (colours, boxes,
+// floats): accepted without a word.
+bool IsKnownButNotShown(std::string_view name) {
+  static constexpr std::string_view kPrefixes[] = {"border", "padding", "background"};
+  for (std::string_view p : kPrefixes)
+    if (name.substr(0, p.size()) == p) return true;
+  return OneOf(name, {"color",
+                      "width",
+                      "height",
+                      "float",
+                      "clear",
+                      "letter-spacing",
+                      "word-spacing",
+                      "text-transform",
+                      "font-variant",
+                      "font",
+                      "list-style-image",
+                      "list-style-position",
+                      "page-break-inside",
+                      "orphans",
+                      "widows",
+                      "direction",
+                      "unicode-bidi",
+                      "visibility",
+                      "min-width",
+                      "max-width",
+                      "min-height",
+                      "max-height",
+                      "text-shadow",
+                      "quotes",
+                      "content"});
+}
+
+// Converts one declaration to typed ones; reports what it cannot use.
+void Convert(const std::string& name, std::string_view value, bool important, size_t offset,
+             std::vector<Declaration>& out, std::vector<Issue>& issues) {
+  auto add = [&](Property p, Value v) { out.push_back({p, std::move(v), important}); };
+  auto bad_value = [&] {
+    issues.push_back({offset, false, "value \"" + std::string(value) + "\" of " + name + " not supported"});
+  };
+  std::string lowered = Lower(value);
+  std::string_view v = lowered;
+  if (v == "inherit") return;  // inherited properties inherit anyway
+
+  if (name == "font-family") {
+    std::string family = GenericFamily(v);
+    if (!family.empty()) add(Property::kFontFamily, Keyword(family));
+  } else if (name == "font-size") {
+    if (OneOf(v, {"xx-small", "x-small", "small", "medium", "large", "x-large", "xx-large", "smaller", "larger"}))
+      add(Property::kFontSize, Keyword(v));
+    else if (auto n = ParseLength(v); n && n->number >= 0)
+      add(Property::kFontSize, *n);
+    else
+      bad_value();
+  } else if (name == "font-weight") {
+    if (OneOf(v, {"bold", "bolder", "600", "700", "800", "900"}))
+      add(Property::kFontWeight, Keyword("bold"));
+    else if (OneOf(v, {"normal", "lighter", "100", "200", "300", "400", "500"}))
+      add(Property::kFontWeight, Keyword("normal"));
+    else
+      bad_value();
+  } else if (name == "font-style") {
+    if (OneOf(v, {"italic", "oblique"}))
+      add(Property::kFontStyle, Keyword("italic"));
+    else if (v == "normal")
+      add(Property::kFontStyle, Keyword("normal"));
+    else
+      bad_value();
+  } else if (name == "text-align") {
+    if (OneOf(v, {"left", "right", "center", "justify"}))
+      add(Property::kTextAlign, Keyword(v));
+    else
+      bad_value();
+  } else if (name == "text-indent" || name == "margin-top" || name == "margin-bottom" || name == "margin-left" ||
+             name == "margin-right" || name == "margin") {
+    std::vector<std::string_view> words = name == "margin" ? Words(v) : std::vector<std::string_view>{v};
+    std::vector<Value> lengths;
+    for (std::string_view w : words) {
+      std::optional<Value> n = w == "auto" ? ParseLength("0") : ParseLength(w);
+      if (!n) return bad_value();
+      lengths.push_back(*n);
+    }
+    if (lengths.empty() || lengths.size() > 4) return bad_value();
+    if (name == "text-indent") return add(Property::kTextIndent, lengths[0]);
+    if (name == "margin-top") return add(Property::kMarginTop, lengths[0]);
+    if (name == "margin-bottom") return add(Property::kMarginBottom, lengths[0]);
+    if (name == "margin-left") return add(Property::kMarginLeft, lengths[0]);
+    if (name == "margin-right") return add(Property::kMarginRight, lengths[0]);
+    // top, right, bottom, left; missing ones copy their opposite side.
+    Value top = lengths[0];
+    Value right = lengths.size() > 1 ? lengths[1] : top;
+    Value bottom = lengths.size() > 2 ? lengths[2] : top;
+    Value left = lengths.size() > 3 ? lengths[3] : right;
+    add(Property::kMarginTop, top);
+    add(Property::kMarginRight, right);
+    add(Property::kMarginBottom, bottom);
+    add(Property::kMarginLeft, left);
+  } else if (name == "line-height") {
+    if (v == "normal")
+      add(Property::kLineHeight, Keyword("normal"));
+    else if (auto n = ParseNumber(v); n && n->number >= 0)
+      add(Property::kLineHeight, *n);
+    else
+      bad_value();
+  } else if (name == "text-decoration") {
+    std::vector<std::string_view> words = Words(v);
+    bool underline = false;
+    for (std::string_view w : words) {
+      if (!OneOf(w, {"none", "underline", "overline", "line-through", "blink"})) return bad_value();
+      underline = underline || w == "underline";
+    }
+    add(Property::kTextDecoration, Keyword(underline ? "underline" : "none"));
+  } else if (name == "vertical-align") {
+    if (OneOf(v, {"super", "sub"}))
+      add(Property::kVerticalAlign, Keyword(v));
+    else if (OneOf(v, {"baseline", "top", "middle", "bottom", "text-top", "text-bottom"}) || ParseLength(v))
+      add(Property::kVerticalAlign, Keyword("baseline"));
+    else
+      bad_value();
+  } else if (name == "display") {
+    if (OneOf(v, {"none", "block", "inline"}))
+      add(Property::kDisplay, Keyword(v));
+    else if (OneOf(v, {"list-item", "table", "table-row", "table-cell", "table-caption"}))
+      add(Property::kDisplay, Keyword("block"));
+    else
+      bad_value();
+  } else if (name == "page-break-before" || name == "page-break-after") {
+    Property p = name == "page-break-before" ? Property::kPageBreakBefore : Property::kPageBreakAfter;
+    if (OneOf(v, {"always", "left", "right"}))
+      add(p, Keyword("always"));
+    else if (OneOf(v, {"auto", "avoid"}))
+      add(p, Keyword("auto"));
+    else
+      bad_value();
+  } else if (name == "white-space") {
+    if (OneOf(v, {"normal", "pre", "nowrap"}))
+      add(Property::kWhiteSpace, Keyword(v == "pre" ? "pre" : "normal"));
+    else
+      bad_value();
+  } else if (name == "list-style-type" || name == "list-style") {
+    const std::initializer_list<std::string_view> kTypes = {"disc",        "circle",      "square",      "decimal",
+                                                            "lower-alpha", "upper-alpha", "lower-roman", "upper-roman",
+                                                            "lower-latin", "upper-latin", "none"};
+    bool found = false;
+    for (std::string_view w : Words(v)) {
+      if (!OneOf(w, kTypes)) continue;
+      std::string type(w);
+      if (type == "lower-latin") type = "lower-alpha";
+      if (type == "upper-latin") type = "upper-alpha";
+      add(Property::kListStyleType, Keyword(type));
+      found = true;
+      break;
+    }
+    if (!found && name == "list-style-type") bad_value();
+  } else if (!IsKnownButNotShown(name)) {
+    issues.push_back({offset, false, "unknown property \"" + name + "\""});
+  }
+}
+
+// Parses the declarations between `begin` and `end` of `text`.
+void ParseDeclarationsIn(std::string_view text, size_t begin, size_t end, std::vector<Declaration>& out,
+                         std::vector<Issue>& issues) {
+  size_t at = begin;
+  while (at < end) {
+    size_t semicolon = FindOutside(text, at, end, ';');
+    Span piece = Trim(text, {at, semicolon});
+    at = semicolon + 1;
+    if (piece.begin == piece.end) continue;
+    size_t colon = FindOutside(text, piece.begin, piece.end, ':');
+    if (colon == piece.end) {
+      issues.push_back({piece.begin, true, "expected \"property: value\""});
+      continue;
+    }
+    Span name_span = Trim(text, {piece.begin, colon});
+    std::string name = Lower(text.substr(name_span.begin, name_span.end - name_span.begin));
+    if (name.empty() || !std::all_of(name.begin(), name.end(), IsNameChar)) {
+      issues.push_back({piece.begin, true, "bad property name"});
+      continue;
+    }
+    Span value = Trim(text, {colon + 1, piece.end});
+    std::string_view value_text = text.substr(value.begin, value.end - value.begin);
+    bool important = false;
+    size_t bang = value_text.rfind('!');
+    if (bang != std::string_view::npos) {
+      Span flag = Trim(value_text, {bang + 1, value_text.size()});
+      if (Lower(value_text.substr(flag.begin, flag.end - flag.begin)) != "important") {
+        issues.push_back({value.begin + bang, true, "expected \"!important\""});
+        continue;
+      }
+      important = true;
+      value_text = value_text.substr(0, Trim(value_text, {0, bang}).end);
+    }
+    if (value_text.empty()) {
+      issues.push_back({piece.begin, true, "property \"" + name + "\" without a value"});
+      continue;
+    }
+    if (value_text.find_first_of("{}") != std::string_view::npos) {
+      issues.push_back({value.begin, true, "unexpected brace in a value"});
+      continue;
+    }
+    Convert(name, value_text, important, piece.begin, out, issues);
+  }
+}
+
+// Parses one selector group ("div p.note"); false for a syntax error.
+bool ParseSelector(std::string_view text, Selector& selector) {
+  size_t i = 0;
+  Compound current;
+  bool in_compound = false;
+  auto finish = [&] {
+    if (in_compound) selector.parts.push_back(std::move(current));
+    current = Compound();
+    in_compound = false;
+  };
+  auto read_name = [&]() -> std::string {
+    size_t start = i;
+    while (i < text.size() && IsNameChar(text[i])) ++i;
+    return std::string(text.substr(start, i - start));
+  };
+  while (i < text.size()) {
+    char c = text[i];
+    if (IsSpace(c)) {
+      finish();
+      ++i;
+    } else if (c == '>' || c == '+' || c == '~') {
+      finish();
+      selector.supported = false;
+      ++i;
+    } else if (c == '*') {
+      if (in_compound) return false;
+      in_compound = true;
+      ++i;
+    } else if (c == '.' || c == '#') {
+      ++i;
+      std::string name = read_name();
+      if (name.empty()) return false;
+      if (c == '.') {
+        current.classes.push_back(name);
+        selector.specificity += 10;
+      } else {
+        current.id = name;
+        selector.specificity += 100;
+      }
+      in_compound = true;
+    } else if (c == ':') {
+      while (i < text.size() && text[i] == ':') ++i;
+      if (read_name().empty()) return false;
+      if (i < text.size() && text[i] == '(') {
+        size_t close = text.find(')', i);
+        if (close == std::string_view::npos) return false;
+        i = close + 1;
+      }
+      selector.supported = false;
+      in_compound = true;
+    } else if (c == '[') {
+      size_t close = text.find(']', i);
+      if (close == std::string_view::npos) return false;
+      i = close + 1;
+      selector.supported = false;
+      in_compound = true;
+    } else if (IsNameChar(c) && !in_compound) {
+      current.element = Lower(read_name());
+      selector.specificity += 1;
+      in_compound = true;
+    } else {
+      return false;
+    }
+  }
+  finish();
+  return !selector.parts.empty();
+}
+
+bool ParseSelectors(std::string_view text, std::vector<Selector>& selectors) {
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t comma = text.find(',', start);
+    if (comma == std::string_view::npos) comma = text.size();
+    Span s = Trim(text, {start, comma});
+    Selector selector;
+    if (!ParseSelector(text.substr(s.begin, s.end - s.begin), selector)) return false;
+    selectors.push_back(std::move(selector));
+    start = comma + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+StyleSheet ParseStyleSheet(std::string_view original, std::vector<Issue>& issues) {
+  std::string blanked = BlankComments(original, issues);
+  std::string_view text = blanked;
+  StyleSheet sheet;
+  size_t i = 0;
+  while (i < text.size()) {
+    if (IsSpace(text[i])) {
+      ++i;
+      continue;
+    }
+    // The markers that hide a sheet from old browsers.
+    if (text.substr(i, 4) == "<!--") {
+      i += 4;
+      continue;
+    }
+    if (text.substr(i, 3) == "-->") {
+      i += 3;
+      continue;
+    }
+    if (text[i] == '}') {
+      issues.push_back({i, true, "unexpected \"}\""});
+      ++i;
+      continue;
+    }
+    size_t semicolon = FindOutside(text, i, text.size(), ';');
+    size_t brace = FindOutside(text, i, text.size(), '{');
+    if (text[i] == '@') {
+      // At-rules (@import, @media, @page, @font-face) are not part of the
+      // subset: skipped whole.
+      size_t end = std::min(semicolon, brace);
+      if (end < text.size() && text[end] == '{') end = FindOutside(text, end + 1, text.size(), '}');
+      std::string_view name = text.substr(i, std::min(text.find_first_of(" \t\r\n;{", i), text.size()) - i);
+      if (name != "@charset") issues.push_back({i, false, "\"" + std::string(name) + "\" ignored"});
+      i = end + 1;
+      continue;
+    }
+    if (brace == text.size()) {
+      issues.push_back({i, true, "selector without a declaration block"});
+      break;
+    }
+    size_t close = FindOutside(text, brace + 1, text.size(), '}');
+    if (close == text.size()) issues.push_back({brace, true, "declaration block not closed"});
+    Rule rule;
+    Span selector_span = Trim(text, {i, brace});
+    if (!ParseSelectors(text.substr(selector_span.begin, selector_span.end - selector_span.begin), rule.selectors)) {
+      issues.push_back({i, true, "bad selector"});
+    } else {
+      ParseDeclarationsIn(text, brace + 1, close, rule.declarations, issues);
+      if (!rule.declarations.empty()) sheet.rules.push_back(std::move(rule));
+    }
+    i = close + 1;
+  }
+  return sheet;
+}
+
+std::vector<Declaration> ParseDeclarations(std::string_view original, std::vector<Issue>& issues) {
+  std::string blanked = BlankComments(original, issues);
+  std::vector<Declaration> out;
+  ParseDeclarationsIn(blanked, 0, blanked.size(), out, issues);
+  return out;
+}
+
+bool Matches(const Compound& compound, const ElementKey& element) {
+  if (!compound.element.empty() && compound.element != element.name) return false;
+  if (!compound.id.empty() && compound.id != element.id) return false;
+  for (const std::string& wanted : compound.classes) {
+    bool found = false;
+    std::string_view list = element.classes;
+    size_t i = 0;
+    while (i < list.size() && !found) {
+      while (i < list.size() && IsSpace(list[i])) ++i;
+      size_t start = i;
+      while (i < list.size() && !IsSpace(list[i])) ++i;
+      found = list.substr(start, i - start) == wanted;
+    }
+    if (!found) return false;
+  }
+  return true;
+}
+
+}  // namespace ikutil::css

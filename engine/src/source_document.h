@@ -1,0 +1,56 @@
+// A source document as the compiler and the checker read it: parsed with
+// pugixml, with the line and column of every node worked out from its byte
+// offset, and the HTML character entities XML does not define decoded.
+#pragma once
+
+#include <cstdint>
+#include <pugixml.hpp>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ikutil {
+
+struct Place {
+  int32_t line = -1;
+  int32_t column = -1;
+};
+
+// Line starts of a text, for turning byte offsets into places (both from 1).
+class LineMap {
+ public:
+  LineMap() = default;
+  explicit LineMap(std::string_view text);
+  Place At(size_t offset) const;
+
+ private:
+  std::vector<size_t> starts_;
+};
+
+struct SourceDocument {
+  std::string text;  // what was parsed (the clean-up's output when cleaned)
+  pugi::xml_document dom;
+  LineMap lines;
+  bool cleaned = false;  // places then point at nothing in the original
+  Place Of(const pugi::xml_node& node) const;
+  pugi::xml_node Root() const { return dom.document_element(); }
+};
+
+struct ParseOutcome {
+  bool parsed = false;
+  std::string error;  // the parser's description when not parsed
+  Place place;        // where the parser stopped
+};
+
+// Parses `bytes` (UTF-8, or Windows-1252 when declared so or not valid
+// UTF-8) into `doc`.
+ParseOutcome ParseSource(std::string_view bytes, SourceDocument& doc);
+
+// The lower-case local name of an element ("html:P" -> "p").
+std::string ElementName(const pugi::xml_node& node);
+
+// `text` with HTML entities (&nbsp;, &eacute;, ...) decoded; XML's own were
+// decoded by the parser, and unknown ones are kept as written.
+std::string DecodeHtmlEntities(std::string_view text);
+
+}  // namespace ikutil

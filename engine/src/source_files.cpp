@@ -1,0 +1,103 @@
+#include "source_files.h"
+
+#include <filesystem>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "vellix/formats/file_io.h"
+#include "vellix/formats/oebff_writer.h"
+
+namespace ikutil {
+namespace {
+
+// No source, sheet or image of a book comes near this; a bigger file is
+// refused rather than read into memory.
+constexpr uint64_t kMaxSourceFileBytes = 256ull << 20;
+
+// Folds "." and ".." and empty segments of a '/'-separated relative path;
+// nullopt when it climbs above its start.
+std::optional<std::string> FoldSegments(std::string_view path) {
+  std::vector<std::string_view> kept;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string_view::npos) slash = path.size();
+    std::string_view segment = path.substr(start, slash - start);
+    if (segment == "..") {
+      if (kept.empty()) return std::nullopt;
+      kept.pop_back();
+    } else if (!segment.empty() && segment != ".") {
+      kept.push_back(segment);
+    }
+    start = slash + 1;
+  }
+  std::string out;
+  for (std::string_view segment : kept) {
+    if (!out.empty()) out += '/';
+    out += segment;
+  }
+  return out;
+}
+
+// True when `path` is `folder` or lies below it (both canonical).
+bool Within(const std::filesystem::path& folder, const std::filesystem::path& path) {
+  auto f = folder.begin();
+  auto p = path.begin();
+  for (; f != folder.end(); ++f, ++p) {
+    if (f->empty() && std::next(f) == folder.end()) break;  // a trailing separator
+    if (p == path.end() || *f != *p) return false;
+  }
+  return true;
+}
+
+bool HasScheme(std::string_view href) {
+  for (size_t i = 0; i < href.size(); ++i) {
+    char c = href[i];
+    if (c == ':') return i > 0;
+    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    bool digit = c >= '0' && c <= '9';
+    if (!letter && !(i > 0 && (digit || c == '+' || c == '-' || c == '.'))) return false;
+  }
+  return false;
+}
+
+}  // namespace
+
+FolderSourceFiles::FolderSourceFiles(std::string folder) : folder_(std::move(folder)) {}
+
+std::optional<std::string> FolderSourceFiles::Read(const std::string& href) {
+  if (href.empty() || href[0] == '/' || href.find('\0') != std::string::npos) return std::nullopt;
+  std::optional<std::string> folded = FoldSegments(href);
+  if (!folded || folded->empty()) return std::nullopt;
+  try {
+    std::error_code ec;
+    std::filesystem::path root = std::filesystem::weakly_canonical(folder_, ec);
+    if (ec) return std::nullopt;
+    // Symbolic links are followed before the check, so one that points out
+    // of the folder is refused like a "../" would be.
+    std::filesystem::path target = std::filesystem::weakly_canonical(root / *folded, ec);
+    if (ec || !Within(root, target)) return std::nullopt;
+    bool is_folder = false;
+    std::unique_ptr<vellix::InputFile> file = vellix::InputFile::OpenIfFile(target.string(), is_folder);
+    if (!file || file->size() > kMaxSourceFileBytes) return std::nullopt;
+    return file->ReadUpTo(0, static_cast<size_t>(file->size()));
+  } catch (...) {
+    return std::nullopt;
+  }
+}
+
+std::optional<std::string> ResolveHref(const std::string& from_href, const std::string& href) {
+  std::string_view rest = href;
+  size_t cut = rest.find_first_of("#?");
+  if (cut != std::string_view::npos) rest = rest.substr(0, cut);
+  if (HasScheme(rest)) return std::nullopt;
+  std::string decoded = vellix::OEBFFDecodeHref(rest);
+  if (!decoded.empty() && decoded[0] == '/') return std::nullopt;
+  if (decoded.empty()) return FoldSegments(from_href);  // the referring document itself
+  size_t slash = from_href.rfind('/');
+  std::string base = slash == std::string::npos ? std::string() : from_href.substr(0, slash + 1);
+  return FoldSegments(base + decoded);
+}
+
+}  // namespace ikutil

@@ -1,0 +1,469 @@
+// The source compiler and the document checks, over documents held in
+// memory; pictures are made with the same libraries that decode them.
+#include "compiler.h"
+
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <unistd.h>
+
+#include <jpeglib.h>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "source_files.h"
+#include "test_util.h"
+
+namespace ikutil {
+namespace {
+
+class MemoryFiles : public SourceFiles {
+ public:
+  std::map<std::string, std::string> files;
+  std::optional<std::string> Read(const std::string& href) override {
+    auto it = files.find(href);
+    if (it == files.end()) return std::nullopt;
+    return it->second;
+  }
+};
+
+std::string Page(const std::string& body, const std::string& head = "") {
+  return "<?xml version=\"1.0\"?>\n<html>\n<head><title>t</title>" + head + "</head>\n<body>" + body +
+         "</body>\n</html>\n";
+}
+
+struct Compiled {
+  DeviceEdition edition;
+  std::vector<Problem> problems;
+  std::vector<CompileStatus> statuses;
+  bool Has(int16_t severity, const std::string& part) const {
+    for (const Problem& p : problems)
+      if (p.severity == severity && p.message.find(part) != std::string::npos) return true;
+    return false;
+  }
+};
+
+Compiled Compile(MemoryFiles& files, const std::vector<std::string>& docs, CompileSettings settings = {}) {
+  Compiled out;
+  EditionCompiler compiler(files, std::move(settings), [&](const Problem& p) { out.problems.push_back(p); });
+  for (const std::string& d : docs) out.statuses.push_back(compiler.AddDocument(d));
+  out.edition = compiler.Finish();
+  return out;
+}
+
+Compiled CompileOne(const std::string& html, CompileSettings settings = {}) {
+  MemoryFiles files;
+  files.files["a.htm"] = html;
+  return Compile(files, {"a.htm"}, std::move(settings));
+}
+
+std::string TextOf(const Block& b) {
+  std::string text;
+  for (const Run& r : b.runs) text += r.text;
+  return text;
+}
+
+// --- pictures ---
+
+std::string MakePng(uint32_t width, uint32_t height, bool with_alpha) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  image.width = width;
+  image.height = height;
+  image.format = with_alpha ? PNG_FORMAT_GA : PNG_FORMAT_GRAY;
+  size_t channels = with_alpha ? 2 : 1;
+  std::vector<uint8_t> pixels(width * height * channels);
+  for (size_t i = 0; i < width * height; ++i) {
+    pixels[i * channels] = (i % width) < width / 2 ? 0 : 200;  // left half black
+    if (with_alpha) pixels[i * channels + 1] = 0;              // fully transparent
+  }
+  png_alloc_size_t size = 0;
+  png_image_write_to_memory(&image, nullptr, &size, 0, pixels.data(), 0, nullptr);
+  std::string out(size, '\0');
+  EXPECT_TRUE(png_image_write_to_memory(&image, out.data(), &size, 0, pixels.data(), 0, nullptr));
+  out.resize(size);
+  return out;
+}
+
+std::string MakeJpeg(uint32_t width, uint32_t height, uint8_t red) {
+  jpeg_compress_struct info;
+  jpeg_error_mgr error;
+  info.err = jpeg_std_error(&error);
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = width;
+  info.image_height = height;
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 95, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  std::vector<uint8_t> row(width * 3);
+  for (uint32_t x = 0; x < width; ++x) row[x * 3] = red;
+  while (info.next_scanline < height) {
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&info, &r, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  std::string out(reinterpret_cast<char*>(buffer), size);
+  free(buffer);
+  return out;
+}
+
+int WriteToString(GifFileType* gif, const GifByteType* data, int length) {
+  static_cast<std::string*>(gif->UserData)->append(reinterpret_cast<const char*>(data), length);
+  return length;
+}
+
+// Colour 0 black, colour 1 transparent; the top row black, the rest transparent.
+std::string MakeGif(int width, int height) {
+  std::string out;
+  int error = 0;
+  GifFileType* gif = EGifOpen(&out, WriteToString, &error);
+  GifColorType colors[2] = {{0, 0, 0}, {255, 0, 0}};
+  ColorMapObject* map = GifMakeMapObject(2, colors);
+  EGifSetGifVersion(gif, true);
+  EGifPutScreenDesc(gif, width, height, 1, 0, map);
+  GraphicsControlBlock gcb = {0, false, 0, 1};
+  GifByteType extension[4];
+  EGifGCBToExtension(&gcb, extension);
+  EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, extension);
+  EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr);
+  std::vector<GifPixelType> line(width);
+  for (int y = 0; y < height; ++y) {
+    std::fill(line.begin(), line.end(), y == 0 ? 0 : 1);
+    EGifPutLine(gif, line.data(), width);
+  }
+  EGifCloseFile(gif, &error);
+  GifFreeMapObject(map);
+  return out;
+}
+
+TEST(Compiler, KeepsTextInOrderAndCollapsesWhiteSpace) {
+  Compiled c = CompileOne(Page("<p>Hello  \n <b>bold</b> world</p>\n<div>Second<br/>line</div><p>  </p>"));
+  ASSERT_EQ(c.edition.blocks.size(), 2u);
+  EXPECT_EQ(TextOf(c.edition.blocks[0]), "Hello bold world");
+  EXPECT_TRUE(c.edition.text_styles[c.edition.blocks[0].runs[1].style].bold);
+  EXPECT_FALSE(c.edition.text_styles[c.edition.blocks[0].runs[0].style].bold);
+  EXPECT_EQ(TextOf(c.edition.blocks[1]), "Second\nline");
+  EXPECT_EQ(c.edition.blocks[1].runs.size(), 1u) << "runs of one style merge";
+  EXPECT_TRUE(c.problems.empty());
+}
+
+TEST(Compiler, TakesStylesFromEverySheetSource) {
+  MemoryFiles files;
+  files.files["css/book.css"] = ".linked { font-style: italic }\n#big { font-size: x-large }";
+  files.files["a.htm"] = Page(
+      "<p class=\"note\">n</p><p class=\"linked\">l</p><p style=\"text-align: center; margin-left: 2em\">s</p>"
+      "<div><p id=\"big\">d</p></div><p><tt>m</tt></p>",
+      "<style type=\"text/css\">p.note { font-weight: bold } div p { text-indent: 1em }</style>"
+      "<link rel=\"stylesheet\" type=\"text/css\" href=\"css/book.css\"/>");
+  auto style = [](const Compiled& c, size_t b) { return c.edition.text_styles[c.edition.blocks[b].runs[0].style]; };
+  auto block = [](const Compiled& c, size_t b) { return c.edition.block_styles[c.edition.blocks[b].style]; };
+
+  Compiled all = Compile(files, {"a.htm"});
+  ASSERT_EQ(all.edition.blocks.size(), 5u);
+  EXPECT_TRUE(style(all, 0).bold);
+  EXPECT_TRUE(style(all, 1).italic);
+  EXPECT_EQ(block(all, 2).align, TextAlign::kCenter);
+  EXPECT_EQ(block(all, 2).margin_left, 20);
+  EXPECT_EQ(block(all, 3).text_indent, 15) << "1em of its own x-large font";
+  EXPECT_EQ(style(all, 3).size_step, 2);
+  EXPECT_EQ(style(all, 4).family, FontFamily::kMono);
+
+  CompileSettings attributes_only;
+  attributes_only.css_support = 1;
+  Compiled some = Compile(files, {"a.htm"}, attributes_only);
+  EXPECT_FALSE(style(some, 0).bold);
+  EXPECT_FALSE(style(some, 1).italic);
+  EXPECT_EQ(block(some, 2).align, TextAlign::kCenter);
+
+  CompileSettings none;
+  none.css_support = 0;
+  Compiled plain = Compile(files, {"a.htm"}, none);
+  EXPECT_EQ(block(plain, 2).align, TextAlign::kJustify);
+  EXPECT_EQ(style(plain, 4).family, FontFamily::kMono) << "the element's own look stays";
+
+  // Every style once in the tables.
+  for (const auto& c : {all, some, plain}) {
+    for (size_t i = 0; i < c.edition.text_styles.size(); ++i)
+      for (size_t j = i + 1; j < c.edition.text_styles.size(); ++j)
+        EXPECT_FALSE(c.edition.text_styles[i] == c.edition.text_styles[j]);
+    for (size_t i = 0; i < c.edition.block_styles.size(); ++i)
+      for (size_t j = i + 1; j < c.edition.block_styles.size(); ++j)
+        EXPECT_FALSE(c.edition.block_styles[i] == c.edition.block_styles[j]);
+  }
+}
+
+TEST(Compiler, ReportsCssProblemsWhereTheyAre) {
+  Compiled c = CompileOne(Page("<p class=\"x\">a</p>",
+                               "<style>\np.x { colr: red;\n  font-weight bold; "
+                               "font-style: italic }\n</style>"));
+  ASSERT_EQ(c.problems.size(), 2u);
+  EXPECT_EQ(c.problems[0].severity, 1);
+  EXPECT_NE(c.problems[0].message.find("colr"), std::string::npos);
+  EXPECT_EQ(c.problems[0].line, 4);
+  EXPECT_EQ(c.problems[0].column, 7);
+  EXPECT_EQ(c.problems[1].severity, 2);
+  EXPECT_EQ(c.problems[1].line, 5);
+  EXPECT_EQ(c.problems[1].column, 3);
+  // The declaration after the bad one still counts.
+  EXPECT_TRUE(c.edition.text_styles[c.edition.blocks[0].runs[0].style].italic);
+}
+
+TEST(Compiler, BuildsHeadingsListsPreformattedTextAndPageBreaks) {
+  Compiled c =
+      CompileOne(Page("<h2>The <i>first</i> part</h2><ul><li>one<ul><li>inner</li></ul></li><li><p>two</p></li></ul>"
+                      "<ol start=\"3\"><li>three</li><li>four</li></ol>"
+                      "<pre>\nline 1\n   indented</pre><p style=\"page-break-before: always\">after</p><hr/>"));
+  const auto& b = c.edition.blocks;
+  ASSERT_EQ(b.size(), 10u);
+  EXPECT_EQ(b[0].kind, BlockKind::kHeading);
+  EXPECT_EQ(b[0].level, 2);
+  EXPECT_TRUE(c.edition.block_styles[b[0].style].keep_with_next);
+  ASSERT_EQ(c.edition.toc.size(), 1u);
+  EXPECT_EQ(c.edition.toc[0].title, "The first part");
+  EXPECT_EQ(c.edition.toc[0].level, 2);
+  EXPECT_EQ(c.edition.toc[0].target, (FlowPosition{0, 0}));
+
+  EXPECT_EQ(b[1].kind, BlockKind::kListItem);
+  EXPECT_EQ(b[1].marker, "\xE2\x80\xA2");
+  EXPECT_EQ(b[1].level, 1);
+  EXPECT_EQ(b[2].level, 2);
+  EXPECT_EQ(b[2].marker, "\xE2\x97\xA6");
+  EXPECT_EQ(TextOf(b[3]), "two");
+  EXPECT_EQ(b[3].kind, BlockKind::kListItem);
+  EXPECT_EQ(b[3].marker, "\xE2\x80\xA2") << "a paragraph in an item carries its marker";
+  EXPECT_GT(c.edition.block_styles[b[2].style].margin_left, c.edition.block_styles[b[1].style].margin_left);
+  EXPECT_EQ(b[4].marker, "3.");
+  EXPECT_EQ(b[5].marker, "4.");
+
+  EXPECT_EQ(b[6].kind, BlockKind::kPreformatted);
+  EXPECT_EQ(TextOf(b[6]), "line 1\n   indented");
+  EXPECT_EQ(b[7].kind, BlockKind::kPageBreak);
+  EXPECT_EQ(TextOf(b[8]), "after");
+  EXPECT_EQ(b[9].kind, BlockKind::kRule);
+}
+
+TEST(Compiler, ResolvesLinksWithinAndAcrossDocuments) {
+  MemoryFiles files;
+  files.files["text/a.htm"] = Page(
+      "<p>go <a href=\"#here\">here</a> <a href=\"b.htm#there\">there</a> <a href=\"b.htm\">b</a> "
+      "<a href=\"http://example.com/x\">web</a></p><p>x <span id=\"here\">h</span></p>");
+  files.files["text/b.htm"] = Page("<p>first</p><p>sec<a name=\"there\">ond</a></p>");
+  CompileSettings settings;
+  Compiled c = Compile(files, {"text/a.htm", "text/b.htm"}, settings);
+  EXPECT_TRUE(c.problems.empty());
+  const auto& links = c.edition.links;
+  ASSERT_EQ(links.size(), 4u);
+  EXPECT_EQ(links[0].target, (FlowPosition{1, 2}));
+  EXPECT_EQ(links[1].target, (FlowPosition{3, 3}));
+  EXPECT_EQ(links[2].target, (FlowPosition{2, 0}));
+  EXPECT_TRUE(links[3].external);
+  EXPECT_EQ(links[3].uri, "http://example.com/x");
+  const ikutil::Run& linked = c.edition.blocks[0].runs[1];
+  EXPECT_EQ(linked.text, "here");
+  EXPECT_EQ(linked.link, 0u);
+  EXPECT_TRUE(c.edition.text_styles[linked.style].underline);
+
+  settings.underline_links = false;
+  Compiled plain = Compile(files, {"text/a.htm", "text/b.htm"}, settings);
+  EXPECT_FALSE(plain.edition.text_styles[plain.edition.blocks[0].runs[1].style].underline);
+}
+
+TEST(Compiler, ReportsLinksToNowhere) {
+  Compiled c = CompileOne(Page("<p>x</p>\n<p>a <a href=\"#nothing\">b</a> <a href=\"c.htm\">c</a></p>"));
+  ASSERT_EQ(c.problems.size(), 2u);
+  for (const Problem& p : c.problems) {
+    EXPECT_EQ(p.severity, 2);
+    EXPECT_EQ(p.file, "a.htm");
+    EXPECT_EQ(p.line, 5);
+  }
+  EXPECT_EQ(c.problems[0].column, 6);
+  for (const Link& l : c.edition.links) EXPECT_EQ(l.target, (FlowPosition{0, 0}));
+}
+
+TEST(Compiler, DecodesAndScalesImages) {
+  MemoryFiles files;
+  files.files["img/wide.png"] = MakePng(960, 320, false);
+  files.files["img/clear.png"] = MakePng(4, 4, true);
+  files.files["photo.jpg"] = MakeJpeg(100, 50, 255);
+  files.files["pic.gif"] = MakeGif(8, 4);
+  files.files["a.htm"] = Page(
+      "<p>before <img src=\"img/wide.png\" alt=\"wide\"/> after</p><img src=\"img/wide.png\"/>"
+      "<img src=\"img/clear.png\"/><img src=\"photo.jpg\"/><img src=\"pic.gif\"/>");
+  Compiled c = Compile(files, {"a.htm"});
+  EXPECT_TRUE(c.problems.empty());
+  const auto& b = c.edition.blocks;
+  ASSERT_EQ(b.size(), 7u);
+  EXPECT_EQ(TextOf(b[0]), "before");
+  EXPECT_EQ(b[1].kind, BlockKind::kImage);
+  EXPECT_EQ(b[1].alt, "wide");
+  EXPECT_EQ(TextOf(b[2]), "after");
+  EXPECT_EQ(b[3].image, b[1].image) << "one picture per href";
+  ASSERT_EQ(c.edition.images.size(), 4u);
+
+  const GreyImage& wide = c.edition.images[0];
+  EXPECT_EQ(wide.width, 480);
+  EXPECT_EQ(wide.height, 160);
+  EXPECT_EQ(wide.pixels.size(), 480u * 160u);
+  EXPECT_EQ(wide.pixels[0], 0);
+  EXPECT_EQ(wide.pixels[479], 200);
+  EXPECT_EQ(wide.pixels[240], 200);
+
+  EXPECT_EQ(c.edition.images[1].pixels, std::vector<uint8_t>(16, 255)) << "transparent on white";
+  const GreyImage& photo = c.edition.images[2];
+  EXPECT_EQ(photo.width, 100) << "never scaled up";
+  EXPECT_EQ(photo.height, 50);
+  EXPECT_NEAR(photo.pixels[0], 76, 3);  // pure red's luma
+  const GreyImage& gif = c.edition.images[3];
+  EXPECT_EQ(gif.width, 8);
+  EXPECT_EQ(gif.pixels[0], 0);
+  EXPECT_EQ(gif.pixels[8], 255);
+}
+
+TEST(Compiler, KeepsTheAltTextOfAMissingOrBrokenImage) {
+  MemoryFiles files;
+  files.files["bad.png"] = "\x89PNG\r\n\x1a\nnot really";
+  files.files["a.htm"] = Page("<p>x</p>\n<img src=\"gone.png\" alt=\"A map\"/><img src=\"bad.png\"/>");
+  Compiled c = Compile(files, {"a.htm"});
+  ASSERT_EQ(c.problems.size(), 2u);
+  EXPECT_EQ(c.problems[0].severity, 2);
+  EXPECT_EQ(c.problems[0].line, 5);
+  EXPECT_EQ(c.problems[1].severity, 2);
+  ASSERT_EQ(c.edition.blocks.size(), 2u);
+  EXPECT_EQ(TextOf(c.edition.blocks[1]), "A map");
+  EXPECT_TRUE(c.edition.images.empty());
+}
+
+TEST(Compiler, CleansUpDocumentsThatAreNotWellFormed) {
+  Compiled c = CompileOne("<html><body>\n<p>One<p>Two &amp; <b>three</body></html>");
+  ASSERT_EQ(c.statuses[0], CompileStatus::kCompiled);
+  ASSERT_FALSE(c.problems.empty());
+  EXPECT_EQ(c.problems[0].severity, 1);
+  EXPECT_EQ(c.problems[0].line, 2);
+  EXPECT_GT(c.problems[0].column, 0);
+  ASSERT_EQ(c.edition.blocks.size(), 2u);
+  EXPECT_EQ(TextOf(c.edition.blocks[1]), "Two & three");
+
+  std::string hopeless = "<html><body>";
+  for (int i = 0; i < 2000; ++i) hopeless += "<div>";
+  Compiled failed = CompileOne(hopeless);
+  EXPECT_EQ(failed.statuses[0], CompileStatus::kFailed);
+  EXPECT_TRUE(failed.Has(2, "clean-up"));
+
+  MemoryFiles none;
+  EXPECT_EQ(Compile(none, {"missing.htm"}).statuses[0], CompileStatus::kFailed);
+}
+
+TEST(Compiler, WarnsOnceAboutAnUnknownElementAndKeepsItsContent) {
+  Compiled c = CompileOne(Page("<p><blink>a</blink> <blink>b</blink></p>"));
+  ASSERT_EQ(c.problems.size(), 1u);
+  EXPECT_EQ(c.problems[0].severity, 1);
+  EXPECT_EQ(TextOf(c.edition.blocks[0]), "a b");
+}
+
+TEST(Compiler, StopsWhenCancelledAndReportsProgress) {
+  std::string body;
+  for (int i = 0; i < 2000; ++i) body += "<p>paragraph " + std::to_string(i) + "</p>\n";
+  std::string html = Page(body);
+  CompileSettings settings;
+  int asked = 0;
+  settings.cancelled = [&] { return ++asked == 3; };
+  MemoryFiles files;
+  files.files["a.htm"] = html;
+  Compiled c = Compile(files, {"a.htm"}, settings);
+  EXPECT_EQ(c.statuses[0], CompileStatus::kCancelled);
+  EXPECT_EQ(asked, 3);
+
+  std::vector<uint64_t> seen;
+  CompileSettings watched;
+  watched.progress = [&](uint64_t parsed) { seen.push_back(parsed); };
+  Compile(files, {"a.htm"}, watched);
+  ASSERT_GT(seen.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  EXPECT_EQ(seen.back(), html.size());
+}
+
+TEST(Compiler, SurvivesDeepNesting) {
+  std::string body;
+  for (int i = 0; i < 100000; ++i) body += "<div>";
+  body += "deep";
+  for (int i = 0; i < 100000; ++i) body += "</div>";
+  std::string html = Page(body, "<style>span div { font-weight: bold }</style>");
+  Compiled c = CompileOne(html);
+  ASSERT_EQ(c.edition.blocks.size(), 1u);
+  EXPECT_EQ(TextOf(c.edition.blocks[0]), "deep");
+  MemoryFiles files;
+  files.files["a.htm"] = html;
+  std::vector<Problem> problems;
+  CheckDocument(files, "a.htm", {"a.htm"}, [&](const Problem& p) { problems.push_back(p); });
+  EXPECT_TRUE(problems.empty());
+}
+
+TEST(SourceFiles, ResolvesHrefsInsideThePackage) {
+  EXPECT_EQ(ResolveHref("text/a.htm", "b.htm"), "text/b.htm");
+  EXPECT_EQ(ResolveHref("text/a.htm", "../img/./x%20y.png#frag"), "img/x y.png");
+  EXPECT_EQ(ResolveHref("text/a.htm", "#here"), "text/a.htm");
+  EXPECT_EQ(ResolveHref("a.htm", "b.htm?query"), "b.htm");
+  EXPECT_EQ(ResolveHref("text/a.htm", "../../x.htm"), std::nullopt);
+  EXPECT_EQ(ResolveHref("a.htm", "http://example.com/"), std::nullopt);
+  EXPECT_EQ(ResolveHref("a.htm", "mailto:someone@example.com"), std::nullopt);
+  EXPECT_EQ(ResolveHref("a.htm", "/etc/passwd"), std::nullopt);
+}
+
+TEST(SourceFiles, StayInsideTheirFolder) {
+  vellix::fixtures::TempDir dir;
+  dir.Write("book/text/a.htm", "inside");
+  dir.Write("secret.txt", "outside");
+  ASSERT_EQ(::symlink((dir / "secret.txt").c_str(), (dir / "book/link.txt").c_str()), 0);
+  ASSERT_EQ(::symlink("text/a.htm", (dir / "book/inner.htm").c_str()), 0);
+  FolderSourceFiles files(dir / "book");
+  EXPECT_EQ(files.Read("text/a.htm"), "inside");
+  EXPECT_EQ(files.Read("text/../text/a.htm"), "inside");
+  EXPECT_EQ(files.Read("inner.htm"), "inside");
+  EXPECT_EQ(files.Read("../secret.txt"), std::nullopt);
+  EXPECT_EQ(files.Read("text/../../secret.txt"), std::nullopt);
+  EXPECT_EQ(files.Read(dir / "secret.txt"), std::nullopt);
+  EXPECT_EQ(files.Read("link.txt"), std::nullopt);
+  EXPECT_EQ(files.Read("text"), std::nullopt);
+  EXPECT_EQ(files.Read("missing.htm"), std::nullopt);
+}
+
+TEST(Checker, FindsWhatABasicDocumentMayNotHold) {
+  MemoryFiles files;
+  files.files["a.htm"] = Page(
+      "<p onclick=\"x()\">a</p>\n<marquee>m</marquee>\n<a href=\"#nope\">1</a><a href=\"#ok\" id=\"ok\">2</a>"
+      "<a href=\"other.htm\">3</a><a href=\"b.htm#x\">4</a><a href=\"http://x.org/\">5</a>"
+      "<img src=\"gone.png\" alt=\"\"/><img src=\"pic.png\" alt=\"\"/>",
+      "<style>p { font-weight: }</style>");
+  std::vector<Problem> problems;
+  CheckDocument(files, "a.htm", {"a.htm", "b.htm", "pic.png"}, [&](const Problem& p) { problems.push_back(p); });
+  std::vector<std::string> messages;
+  for (const Problem& p : problems) messages.push_back(std::to_string(p.severity) + " " + p.message);
+  ASSERT_EQ(problems.size(), 6u) << ::testing::PrintToString(messages);
+  EXPECT_EQ(problems[0].severity, 2);  // the style sheet
+  EXPECT_EQ(problems[0].line, 3);
+  EXPECT_EQ(problems[1].severity, 1);  // onclick
+  EXPECT_EQ(problems[1].line, 4);
+  EXPECT_EQ(problems[2].severity, 1);  // marquee
+  EXPECT_EQ(problems[2].line, 5);
+  EXPECT_NE(problems[3].message.find("#nope"), std::string::npos);
+  EXPECT_NE(problems[4].message.find("other.htm"), std::string::npos);
+  EXPECT_NE(problems[5].message.find("gone.png"), std::string::npos);
+
+  files.files["bad.htm"] = "<html>\n<body><p>x</body></html>";
+  problems.clear();
+  CheckDocument(files, "bad.htm", {}, [&](const Problem& p) { problems.push_back(p); });
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].severity, 2);
+  EXPECT_EQ(problems[0].line, 2);
+}
+
+}  // namespace
+}  // namespace ikutil
