@@ -135,7 +135,7 @@ std::vector<std::string> Texts(const DeviceEdition& edition) {
   std::vector<std::string> texts;
   for (const Block& block : edition.blocks) {
     std::string text;
-    for (const Run& run : block.runs) text += run.text;
+    for (const ikutil::Run& run : block.runs) text += run.text;
     if (!text.empty()) texts.push_back(text);
   }
   return texts;
@@ -152,7 +152,7 @@ TEST_F(SmallBook, BuildsABookTheLibraryAndTheReaderReadBack) {
   EXPECT_EQ(book.Title(), "A Title");
   EXPECT_EQ(book.Author(), "Jane Q Public");
   EXPECT_EQ(book.Category(), "Fiction");
-  EXPECT_FALSE(book.BookID().empty());
+  EXPECT_FALSE(book.BookId().empty());
 
   EditionReadResult read = ReadDeviceEdition(Book());
   ASSERT_EQ(read.error, EditionError::kNone) << read.message;
@@ -165,13 +165,13 @@ TEST_F(SmallBook, BuildsABookTheLibraryAndTheReaderReadBack) {
 
   bool italic_note = false;
   for (const Block& block : edition.blocks)
-    for (const Run& run : block.runs)
+    for (const ikutil::Run& run : block.runs)
       if (run.text == "A note.") italic_note = edition.text_styles.at(run.style).italic;
   EXPECT_TRUE(italic_note);
 
   // The link "on" leads to the second document's heading, "back" to the first.
   for (const Block& block : edition.blocks)
-    for (const Run& run : block.runs) {
+    for (const ikutil::Run& run : block.runs) {
       if (run.link == kNoLink) continue;
       const Link& link = edition.links.at(run.link);
       ASSERT_FALSE(link.external);
