@@ -850,7 +850,7 @@ void BenchPublish(size_t bytes, int reps, bool with_peer) {
 
   std::vector<double> peaks;
   for (int r = 0; r < std::min(reps, 3); ++r)
-    peaks.push_back(static_cast<double>(PeakKiBOf(scratch.path(), {self, "--publish", large, scratch / "peak"})));
+    peaks.push_back(static_cast<double>(PeakKiBOf(scratch.path(), {self, "--publish", large, scratch / "memory-run"})));
   double peak_mb = Summarize(peaks).median * 1024 / 1e6;
   std::printf("publish memory: %.1f MB text  peak %.1f MB  ratio %.2f (goal < 10) %s\n", mb, peak_mb, peak_mb / mb,
               Verdict(peak_mb / mb < 10));
