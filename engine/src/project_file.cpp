@@ -6,7 +6,6 @@
 #include <charconv>
 #include <exception>
 #include <iterator>
-#include <limits>
 #include <memory>
 #include <set>
 #include <string>
