@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <exception>
-#include <limits>
+#include <iterator>
 #include <memory>
 #include <set>
 #include <string>
@@ -13,6 +13,7 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "ikutil/params.h"
@@ -46,30 +47,47 @@ constexpr char kDefaultPackage[] =
 
 constexpr char kDefaultUniqueId[] = "Package-ID";
 
-// The build settings, as "x-IKL-" meta elements of x-metadata.
-constexpr char kMetaCategory[] = "x-IKL-category";
-constexpr char kMetaSubCategory[] = "x-IKL-subcategory";
-constexpr char kMetaNameOnDisk[] = "x-IKL-nameondisk";
-constexpr char kMetaAuthorFirst[] = "x-IKL-authorfirst";
-constexpr char kMetaAuthorMiddle[] = "x-IKL-authormiddle";
-constexpr char kMetaAuthorLast[] = "x-IKL-authorlast";
-constexpr char kMetaDestDir[] = "x-IKL-destdir";
-constexpr char kMetaLogDir[] = "x-IKL-logdir";
-constexpr char kMetaLogging[] = "x-IKL-logging";
-constexpr char kMetaEncrypt[] = "x-IKL-encrypt";
-constexpr char kMetaCompress[] = "x-IKL-compress";
-constexpr char kMetaImplode[] = "x-IKL-implode";
-constexpr char kMetaUnderlineLinks[] = "x-IKL-undlinks";
-constexpr char kMetaWidow[] = "x-IKL-widow";
-constexpr char kMetaOrphan[] = "x-IKL-orphan";
-constexpr char kMetaZoom[] = "x-IKL-zoomstate";
-constexpr char kMetaRleTrigger[] = "x-IKL-RLEtrigger";
-constexpr char kMetaCss[] = "x-IKL-csssupport";
-constexpr char kMetaBuildTarget[] = "x-IKL-buildtarget";
-constexpr char kMetaDeleteFallbacks[] = "x-IKL-deletefallbacks";
-constexpr char kMetaPeriodical[] = "x-IKL-periodical";
-constexpr char kMetaContentFeedId[] = "x-IKL-contentfeedid";
-constexpr char kMetaCurrentIssue[] = "x-IKL-currentissue";
+// Where a setting lives: a field of its own type, or one of the two
+// folders (kept behind accessors). One byte fields are all switches.
+enum class Folder { kDestination, kLog };
+using SettingField = std::variant<std::string CBookParams::*, uint8_t CBookParams::*, int32_t CBookParams::*,
+                                  int16_t CBookParams::*, uint32_t CBookParams::*, Folder>;
+
+struct Setting {
+  const char* name;
+  SettingField field;
+  bool is_zoom = false;  // written by name: normal, large, both
+};
+
+// The build settings, as "x-IKL-" meta elements of x-metadata, in the
+// order a save appends the missing ones.
+const Setting kSettings[] = {
+    {"x-IKL-category", &CBookParams::category},
+    {"x-IKL-subcategory", &CBookParams::sub_category},
+    {"x-IKL-nameondisk", &CBookParams::book_file_name},
+    {"x-IKL-authorfirst", &CBookParams::author_first_name},
+    {"x-IKL-authormiddle", &CBookParams::author_middle_name},
+    {"x-IKL-authorlast", &CBookParams::author_last_name},
+    {"x-IKL-logdir", Folder::kLog},
+    {"x-IKL-logging", &CBookParams::logging},
+    {"x-IKL-encrypt", &CBookParams::encrypt},
+    {"x-IKL-compress", &CBookParams::compress},
+    {"x-IKL-implode", &CBookParams::implode},
+    {"x-IKL-widow", &CBookParams::widow_lines},
+    {"x-IKL-orphan", &CBookParams::orphan_lines},
+    {"x-IKL-zoomstate", &CBookParams::zoom, true},
+    {"x-IKL-undlinks", &CBookParams::underline_links},
+    {"x-IKL-destdir", Folder::kDestination},
+    {"x-IKL-RLEtrigger", &CBookParams::rle_trigger},
+    {"x-IKL-csssupport", &CBookParams::css},
+    {"x-IKL-buildtarget", &CBookParams::build_target},
+    {"x-IKL-deletefallbacks", &CBookParams::delete_fallbacks},
+    {"x-IKL-periodical", &CBookParams::is_periodical},
+    {"x-IKL-contentfeedid", &CBookParams::content_feed_id},
+    {"x-IKL-currentissue", &CBookParams::current_issue},
+};
+
+constexpr std::string_view kAuthorSettingPrefix = "x-IKL-author";
 
 // A source's status bits, on its spine entry. The glossary bit is not
 // among them: the package's guide says which document is the glossary.
@@ -415,69 +433,48 @@ bool ParseZoom(std::string_view text, int32_t& value) {
   return ParseNumber(text, value);
 }
 
+bool ReadSetting(const Setting& setting, std::string_view content, CBookParams& params) {
+  struct Reader {
+    std::string_view content;
+    CBookParams& params;
+    bool is_zoom;
+    bool operator()(std::string CBookParams::*text) {
+      params.*text = content;
+      return true;
+    }
+    bool operator()(uint8_t CBookParams::*flag) { return ParseSwitch(content, params.*flag); }
+    bool operator()(int32_t CBookParams::*number) {
+      return is_zoom ? ParseZoom(content, params.*number) : ParseNumber(content, params.*number);
+    }
+    bool operator()(int16_t CBookParams::*number) { return ParseNumber(content, params.*number); }
+    bool operator()(uint32_t CBookParams::*number) { return ParseNumber(content, params.*number); }
+    bool operator()(Folder folder) {
+      if (folder == Folder::kDestination) {
+        params.DestDir(std::string(content));
+      } else {
+        params.LogDir(std::string(content));
+      }
+      return true;
+    }
+  };
+  return std::visit(Reader{content, params, setting.is_zoom}, setting.field);
+}
+
 // The x-IKL- settings into `params`; the first meta element of a name counts.
 void ReadSettings(const pugi::xml_node& x_metadata, CBookParams& params, bool& has_author_parts,
                   const ProblemReporter& problems) {
-  std::unordered_set<std::string> seen;
+  std::unordered_set<std::string_view> seen;
   for (pugi::xml_node meta : x_metadata.children("meta")) {
-    std::string name = meta.attribute("name").value();
-    if (name.rfind("x-IKL-", 0) != 0 || !seen.insert(name).second) continue;
-    const char* content = meta.attribute("content").value();
-    bool parsed = true;
-    if (name == kMetaCategory) {
-      params.category = content;
-    } else if (name == kMetaSubCategory) {
-      params.sub_category = content;
-    } else if (name == kMetaNameOnDisk) {
-      params.book_file_name = content;
-    } else if (name == kMetaAuthorFirst) {
-      params.author_first_name = content;
-      has_author_parts = true;
-    } else if (name == kMetaAuthorMiddle) {
-      params.author_middle_name = content;
-      has_author_parts = true;
-    } else if (name == kMetaAuthorLast) {
-      params.author_last_name = content;
-      has_author_parts = true;
-    } else if (name == kMetaDestDir) {
-      params.DestDir(content);
-    } else if (name == kMetaLogDir) {
-      params.LogDir(content);
-    } else if (name == kMetaContentFeedId) {
-      params.content_feed_id = content;
-    } else if (name == kMetaCurrentIssue) {
-      params.current_issue = content;
-    } else if (name == kMetaLogging) {
-      parsed = ParseSwitch(content, params.logging);
-    } else if (name == kMetaEncrypt) {
-      parsed = ParseSwitch(content, params.encrypt);
-    } else if (name == kMetaCompress) {
-      parsed = ParseSwitch(content, params.compress);
-    } else if (name == kMetaImplode) {
-      parsed = ParseSwitch(content, params.implode);
-    } else if (name == kMetaUnderlineLinks) {
-      parsed = ParseSwitch(content, params.underline_links);
-    } else if (name == kMetaDeleteFallbacks) {
-      parsed = ParseSwitch(content, params.delete_fallbacks);
-    } else if (name == kMetaPeriodical) {
-      parsed = ParseSwitch(content, params.is_periodical);
-    } else if (name == kMetaWidow) {
-      parsed = ParseNumber(content, params.widow_lines);
-    } else if (name == kMetaOrphan) {
-      parsed = ParseNumber(content, params.orphan_lines);
-    } else if (name == kMetaRleTrigger) {
-      parsed = ParseNumber(content, params.rle_trigger);
-    } else if (name == kMetaCss) {
-      parsed = ParseNumber(content, params.css);
-    } else if (name == kMetaBuildTarget) {
-      parsed = ParseNumber(content, params.build_target);
-    } else if (name == kMetaZoom) {
-      parsed = ParseZoom(content, params.zoom);
-    }
-    if (!parsed)
-      problems.Report(
-          "The setting \"" + name + "\" has a value that cannot be used (\"" + content + "\"); the default is kept.",
-          meta);
+    std::string_view name = meta.attribute("name").value();
+    auto setting =
+        std::find_if(std::begin(kSettings), std::end(kSettings), [&](const Setting& s) { return name == s.name; });
+    if (setting == std::end(kSettings) || !seen.insert(setting->name).second) continue;
+    if (name.substr(0, kAuthorSettingPrefix.size()) == kAuthorSettingPrefix) has_author_parts = true;
+    std::string content = meta.attribute("content").value();
+    if (!ReadSetting(*setting, content, params))
+      problems.Report("The setting \"" + std::string(name) + "\" has a value that cannot be used (\"" + content +
+                          "\"); the default is kept.",
+                      meta);
   }
 }
 
@@ -609,34 +606,23 @@ void SetMeta(pugi::xml_node x_metadata, const char* name, const std::string& val
   content.set_value(value.c_str());
 }
 
-const char* Switch(uint8_t value) { return value ? "on" : "off"; }
-
-std::string ZoomText(int32_t zoom) { return zoom >= 0 && zoom < 3 ? kZoomNames[zoom] : std::to_string(zoom); }
-
-void WriteSettings(pugi::xml_node x_metadata, const CBookParams& params) {
-  SetMeta(x_metadata, kMetaCategory, params.category);
-  SetMeta(x_metadata, kMetaSubCategory, params.sub_category);
-  SetMeta(x_metadata, kMetaNameOnDisk, params.book_file_name);
-  SetMeta(x_metadata, kMetaAuthorFirst, params.author_first_name);
-  SetMeta(x_metadata, kMetaAuthorMiddle, params.author_middle_name);
-  SetMeta(x_metadata, kMetaAuthorLast, params.author_last_name);
-  SetMeta(x_metadata, kMetaLogDir, params.LogDir());
-  SetMeta(x_metadata, kMetaLogging, Switch(params.logging));
-  SetMeta(x_metadata, kMetaEncrypt, Switch(params.encrypt));
-  SetMeta(x_metadata, kMetaCompress, Switch(params.compress));
-  SetMeta(x_metadata, kMetaImplode, Switch(params.implode));
-  SetMeta(x_metadata, kMetaWidow, std::to_string(params.widow_lines));
-  SetMeta(x_metadata, kMetaOrphan, std::to_string(params.orphan_lines));
-  SetMeta(x_metadata, kMetaZoom, ZoomText(params.zoom));
-  SetMeta(x_metadata, kMetaUnderlineLinks, Switch(params.underline_links));
-  SetMeta(x_metadata, kMetaDestDir, params.DestDir());
-  SetMeta(x_metadata, kMetaRleTrigger, std::to_string(params.rle_trigger));
-  SetMeta(x_metadata, kMetaCss, std::to_string(params.css));
-  SetMeta(x_metadata, kMetaBuildTarget, std::to_string(params.build_target));
-  SetMeta(x_metadata, kMetaDeleteFallbacks, Switch(params.delete_fallbacks));
-  SetMeta(x_metadata, kMetaPeriodical, Switch(params.is_periodical));
-  SetMeta(x_metadata, kMetaContentFeedId, params.content_feed_id);
-  SetMeta(x_metadata, kMetaCurrentIssue, params.current_issue);
+std::string SettingText(const Setting& setting, const CBookParams& params) {
+  struct Writer {
+    const CBookParams& params;
+    bool is_zoom;
+    std::string operator()(std::string CBookParams::*text) { return params.*text; }
+    std::string operator()(uint8_t CBookParams::*flag) { return params.*flag ? "on" : "off"; }
+    std::string operator()(int32_t CBookParams::*number) {
+      int32_t value = params.*number;
+      return is_zoom && value >= 0 && value < 3 ? kZoomNames[value] : std::to_string(value);
+    }
+    std::string operator()(int16_t CBookParams::*number) { return std::to_string(params.*number); }
+    std::string operator()(uint32_t CBookParams::*number) { return std::to_string(params.*number); }
+    std::string operator()(Folder folder) {
+      return folder == Folder::kDestination ? params.DestDir() : params.LogDir();
+    }
+  };
+  return std::visit(Writer{params, setting.is_zoom}, setting.field);
 }
 
 // Every id the document uses outside `skip` (the manifest, rebuilt).
@@ -828,7 +814,7 @@ bool CBookParams::Save() {
   if (language_element || !language.empty())
     SetText(language_element ? language_element : AppendDcElement(dc_metadata, "Language"), language);
 
-  WriteSettings(x_metadata, *this);
+  for (const Setting& setting : kSettings) SetMeta(x_metadata, setting.name, SettingText(setting, *this));
 
   // The manifest and spine are rebuilt from the sources and resources.
   std::vector<ManifestEntry> entries;
