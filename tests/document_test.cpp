@@ -108,6 +108,11 @@ TEST(XmlLayer, NeverFetchesAndKeepsTheDoctype) {
   // Windows-1252 declared; invalid UTF-8 undeclared, and two roots, refused.
   LoadXmlText("<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x80</a>", doc);
   EXPECT_TRUE(doc.parsed && TextOf(doc.Root()) == "\u20AC");
+  // "encoding" counts only as the declaration's own pseudo-attribute.
+  LoadXmlText("<?xml version=\"1.0\" xencoding=\"windows-1252\"?><a>\x80</a>", doc);
+  EXPECT_FALSE(doc.parsed);
+  LoadXmlText("<?xml-stylesheet encoding=\"windows-1252\"?><a>\xC3\xA9</a>", doc);
+  EXPECT_TRUE(doc.parsed && TextOf(doc.Root()) == "\u00E9");
   for (const char* bad : {"<a>\x80</a>", "<a/><b/>"}) {
     LoadXmlText(bad, doc);
     EXPECT_FALSE(doc.parsed) << bad;
