@@ -131,7 +131,7 @@ std::optional<std::string> Deflate(const std::string& content) {
   uLongf size = compressBound(static_cast<uLong>(content.size()));
   std::string out(size, '\0');
   int status = compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(content.data()),
-                         static_cast<uLong>(content.size()), Z_BEST_COMPRESSION);
+                         static_cast<uLong>(content.size()), Z_DEFAULT_COMPRESSION);
   if (status == Z_MEM_ERROR) throw std::bad_alloc();
   if (status != Z_OK) vellix::Raise(vellix::kInvalidArgument, "the content could not be compressed");
   if (size >= content.size() || uint64_t{content.size()} > kMaxExpansion * size) return std::nullopt;
