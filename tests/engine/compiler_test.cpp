@@ -218,6 +218,24 @@ TEST(Compiler, ReportsCssProblemsWhereTheyAre) {
   EXPECT_TRUE(c.edition.text_styles[c.edition.blocks[0].runs[0].style].italic);
 }
 
+TEST(Compiler, ReportsProblemsOfLinkedSheetsInTheirOwnFiles) {
+  MemoryFiles files;
+  files.files["text/a.htm"] = Page(
+      "<p>x</p>", "<link rel=\"stylesheet\" href=\"../css/book.css\"/>\n<link rel=\"stylesheet\" href=\"gone.css\"/>");
+  files.files["text/b.htm"] = Page("<p>y</p>", "<link rel=\"stylesheet\" href=\"../css/book.css\"/>");
+  files.files["css/book.css"] = "p { margin: 1em }\np { text-align: sideways }\n";
+  Compiled c = Compile(files, {"text/a.htm", "text/b.htm"});
+  ASSERT_EQ(c.problems.size(), 2u) << "a sheet shared by two documents is reported once";
+  EXPECT_EQ(c.problems[0].file, "css/book.css");
+  EXPECT_EQ(c.problems[0].line, 2);
+  EXPECT_EQ(c.problems[0].column, 5);
+  EXPECT_EQ(c.problems[0].severity, 1);
+  EXPECT_EQ(c.problems[1].file, "text/a.htm");
+  EXPECT_EQ(c.problems[1].line, 4);
+  EXPECT_EQ(c.problems[1].severity, 2);
+  EXPECT_EQ(c.edition.block_styles[c.edition.blocks[1].style].margin_top, 10);
+}
+
 TEST(Compiler, BuildsHeadingsListsPreformattedTextAndPageBreaks) {
   Compiled c =
       CompileOne(Page("<h2>The <i>first</i> part</h2><ul><li>one<ul><li>inner</li></ul></li><li><p>two</p></li></ul>"
