@@ -1,6 +1,6 @@
 // Arbitrary bytes as a source document and its style sheet: the input up to
-// its first 0 byte is "doc.htm", the rest "style.css" (which the seeds'
-// documents link). Compiling and checking must never crash, and the
+// its first 0 byte is "doc.htm", the rest both "style.css" and the picture
+// "pic" (which the seeds' documents link). Compiling and checking must never crash, and the
 // edition must hold together: every index in range, every link and table
 // of contents entry inside the flow.
 #include <cstdint>
@@ -41,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemoryFiles files;
   files.files["doc.htm"] = bytes.substr(0, split);
   files.files["style.css"] = split == std::string::npos ? std::string() : bytes.substr(split + 1);
+  files.files["pic"] = files.files["style.css"];
 
   ikutil::CompileSettings settings;
   settings.device_width = 64;
@@ -73,6 +74,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const ikutil::GreyImage& g : e.images)
     if (g.width > 64 || g.height > 64 || g.pixels.size() != size_t{g.width} * g.height) Fail("bad image size");
 
-  ikutil::CheckDocument(files, "doc.htm", {"doc.htm", "style.css"}, [](const ikutil::Problem&) {});
+  ikutil::CheckDocument(files, "doc.htm", {"doc.htm", "style.css", "pic"}, [](const ikutil::Problem&) {});
   return 0;
 }

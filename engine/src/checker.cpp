@@ -11,6 +11,7 @@
 #include "compiler.h"
 #include "css.h"
 #include "source_document.h"
+#include "vellix/formats/ascii.h"
 
 namespace ikutil {
 namespace {
@@ -168,8 +169,7 @@ void Checker::CheckElement(const pugi::xml_node& node) {
     css::ParseStyleSheet(text, issues);
     ReportCss(issues, base == SIZE_MAX ? nullptr : &doc_.lines, base, place);
   }
-  std::string_view rel = node.attribute("rel").value();
-  if (name == "link" && rel.find("tylesheet") != std::string_view::npos) {
+  if (name == "link" && vellix::LowerAscii(node.attribute("rel").value()).find("stylesheet") != std::string::npos) {
     std::string href = node.attribute("href").value();
     std::optional<std::string> target = ResolveHref(href_, href);
     std::optional<std::string> bytes;

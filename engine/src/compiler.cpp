@@ -313,7 +313,7 @@ std::vector<css::Declaration> AttributeHints(const pugi::xml_node& element, std:
 
 }  // namespace
 
-struct CompilerState {
+struct EditionCompilerState {
   SourceFiles& files;
   CompileSettings settings;
   ProblemSink problems;
@@ -341,7 +341,7 @@ struct CompilerState {
   };
   std::vector<PendingLink> pending_links;
 
-  CompilerState(SourceFiles& f, CompileSettings s, ProblemSink p)
+  EditionCompilerState(SourceFiles& f, CompileSettings s, ProblemSink p)
       : files(f), settings(std::move(s)), problems(std::move(p)) {
     std::vector<css::Issue> issues;
     default_sheet = css::ParseStyleSheet(kDefaultSheet, issues);
@@ -382,8 +382,8 @@ struct CompilerState {
   }
 };
 
-struct EditionCompiler::State : CompilerState {
-  using CompilerState::CompilerState;
+struct EditionCompiler::State : EditionCompilerState {
+  using EditionCompilerState::EditionCompilerState;
 };
 
 namespace {
@@ -392,7 +392,8 @@ namespace {
 // nested a hundred thousand deep costs memory, not the call stack.
 class DocumentCompiler {
  public:
-  DocumentCompiler(CompilerState& state, const std::string& href, const SourceDocument& doc, uint64_t source_size)
+  DocumentCompiler(EditionCompilerState& state, const std::string& href, const SourceDocument& doc,
+                   uint64_t source_size)
       : s_(state), href_(href), doc_(doc), source_size_(source_size) {}
 
   CompileStatus Compile();
@@ -444,7 +445,7 @@ class DocumentCompiler {
   FlowPosition Here() const;
   void Progress(const pugi::xml_node& node);
 
-  CompilerState& s_;
+  EditionCompilerState& s_;
   const std::string& href_;
   const SourceDocument& doc_;
   uint64_t source_size_;
@@ -775,7 +776,7 @@ uint32_t DocumentCompiler::MakeLink(const pugi::xml_node& node, const std::strin
     return index;
   }
   s_.edition.links.push_back(link);
-  CompilerState::PendingLink pending;
+  EditionCompilerState::PendingLink pending;
   pending.link = index;
   Place place = doc_.Of(node);
   pending.where.file = href_;
@@ -797,7 +798,7 @@ void DocumentCompiler::AddImage(const pugi::xml_node& node, const Frame& frame) 
   std::string src = node.attribute("src").value();
   std::string alt = DecodeHtmlEntities(node.attribute("alt").value());
   std::optional<std::string> target = ResolveHref(href_, src);
-  CompilerState::ImageEntry entry;
+  EditionCompilerState::ImageEntry entry;
   if (src.empty() || !target) {
     entry.error = "image \"" + src + "\" is outside the package";
   } else if (auto it = s_.images.find(*target); it != s_.images.end()) {

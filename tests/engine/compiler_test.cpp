@@ -12,6 +12,7 @@
 #include <cstring>
 #include <map>
 
+#include "images.h"
 #include "source_files.h"
 #include "test_util.h"
 
@@ -120,15 +121,16 @@ int WriteToString(GifFileType* gif, const GifByteType* data, int length) {
   return length;
 }
 
-// Colour 0 black, colour 1 transparent; the top row black, the rest transparent.
-std::string MakeGif(int width, int height) {
+// Colour 0 black, colour 1 transparent; the top row black, the rest
+// transparent. The logical screen may be bigger than the picture.
+std::string MakeGif(int width, int height, int screen_width = 0, int screen_height = 0) {
   std::string out;
   int error = 0;
   GifFileType* gif = EGifOpen(&out, WriteToString, &error);
   GifColorType colors[2] = {{0, 0, 0}, {255, 0, 0}};
   ColorMapObject* map = GifMakeMapObject(2, colors);
   EGifSetGifVersion(gif, true);
-  EGifPutScreenDesc(gif, width, height, 1, 0, map);
+  EGifPutScreenDesc(gif, screen_width ? screen_width : width, screen_height ? screen_height : height, 1, 0, map);
   GraphicsControlBlock gcb = {0, false, 0, 1};
   GifByteType extension[4];
   EGifGCBToExtension(&gcb, extension);
@@ -214,6 +216,24 @@ TEST(Compiler, ReportsCssProblemsWhereTheyAre) {
   EXPECT_EQ(c.problems[1].column, 3);
   // The declaration after the bad one still counts.
   EXPECT_TRUE(c.edition.text_styles[c.edition.blocks[0].runs[0].style].italic);
+}
+
+TEST(Compiler, ReportsProblemsOfLinkedSheetsInTheirOwnFiles) {
+  MemoryFiles files;
+  files.files["text/a.htm"] = Page(
+      "<p>x</p>", "<link rel=\"stylesheet\" href=\"../css/book.css\"/>\n<link rel=\"stylesheet\" href=\"gone.css\"/>");
+  files.files["text/b.htm"] = Page("<p>y</p>", "<link rel=\"stylesheet\" href=\"../css/book.css\"/>");
+  files.files["css/book.css"] = "p { margin: 1em }\np { text-align: sideways }\n";
+  Compiled c = Compile(files, {"text/a.htm", "text/b.htm"});
+  ASSERT_EQ(c.problems.size(), 2u) << "a sheet shared by two documents is reported once";
+  EXPECT_EQ(c.problems[0].file, "css/book.css");
+  EXPECT_EQ(c.problems[0].line, 2);
+  EXPECT_EQ(c.problems[0].column, 5);
+  EXPECT_EQ(c.problems[0].severity, 1);
+  EXPECT_EQ(c.problems[1].file, "text/a.htm");
+  EXPECT_EQ(c.problems[1].line, 4);
+  EXPECT_EQ(c.problems[1].severity, 2);
+  EXPECT_EQ(c.edition.block_styles[c.edition.blocks[1].style].margin_top, 10);
 }
 
 TEST(Compiler, BuildsHeadingsListsPreformattedTextAndPageBreaks) {
@@ -325,6 +345,61 @@ TEST(Compiler, DecodesAndScalesImages) {
   EXPECT_EQ(gif.width, 8);
   EXPECT_EQ(gif.pixels[0], 0);
   EXPECT_EQ(gif.pixels[8], 255);
+}
+
+TEST(Images, AverageAreasAndRefuseOutsizedPictures) {
+  EXPECT_EQ(ScaleDown({0, 100, 200, 255, 10, 20, 30, 40}, 4, 2, 2, 1), (std::vector<uint8_t>{33, 132}));
+  EXPECT_EQ(ScaleDown({0, 90, 255}, 3, 1, 2, 1), (std::vector<uint8_t>{30, 200}));
+  GreyImageResult huge = DecodeGreyImage(MakeGif(1, 1, 65535, 65535), 480, 640);
+  EXPECT_FALSE(huge.ok);
+  EXPECT_NE(huge.error.find("too big"), std::string::npos);
+  EXPECT_FALSE(DecodeGreyImage("GIF89a", 480, 640).ok);
+  EXPECT_FALSE(DecodeGreyImage(MakeJpeg(8, 8, 0).substr(0, 20), 480, 640).ok);
+  GreyImageResult tall = DecodeGreyImage(MakePng(10, 2000, false), 480, 640);
+  ASSERT_TRUE(tall.ok);
+  EXPECT_EQ(tall.image.width, 3);
+  EXPECT_EQ(tall.image.height, 640);
+}
+
+TEST(Compiler, CascadesBySpecificityOrderAndImportance) {
+  Compiled c = CompileOne(
+      Page("<p class=\"c\" id=\"i\" style=\"font-weight: normal; margin: 1em 2em 3em\">x</p><p class=\"c\">y</p>",
+           "<style>#i { text-align: center } .c { text-align: left } p { text-align: right }"
+           " p { font-weight: bold !important } .c { text-align: right }</style>"));
+  ASSERT_EQ(c.edition.blocks.size(), 2u);
+  const BlockStyle& first = c.edition.block_styles[c.edition.blocks[0].style];
+  EXPECT_EQ(first.align, TextAlign::kCenter);
+  EXPECT_EQ(first.margin_top, 10);
+  EXPECT_EQ(first.margin_right, 20);
+  EXPECT_EQ(first.margin_bottom, 30);
+  EXPECT_EQ(first.margin_left, 20);
+  EXPECT_TRUE(c.edition.text_styles[c.edition.blocks[0].runs[0].style].bold);
+  EXPECT_EQ(c.edition.block_styles[c.edition.blocks[1].style].align, TextAlign::kRight) << "the later rule wins";
+}
+
+TEST(Compiler, FlattensTablesAndReadsOldMarkup) {
+  Compiled c = CompileOne(
+      Page("<table><tr><td>a</td><th>b</th></tr></table><dl><dt>term</dt><dd>said</dd></dl>"
+           "<p>caf&eacute;&nbsp;&mdash;<font size=\"+2\" face=\"Arial\">big</font></p><center>mid</center>"));
+  const auto& b = c.edition.blocks;
+  ASSERT_EQ(b.size(), 6u);
+  EXPECT_EQ(TextOf(b[0]), "a");
+  EXPECT_EQ(TextOf(b[1]), "b");
+  EXPECT_TRUE(c.edition.text_styles[b[1].runs[0].style].bold);
+  EXPECT_EQ(c.edition.block_styles[b[3].style].margin_left, 20);
+  EXPECT_EQ(TextOf(b[4]),
+            "caf\xC3\xA9\xC2\xA0\xE2\x80\x94"
+            "big");
+  const TextStyle& big = c.edition.text_styles[b[4].runs[1].style];
+  EXPECT_EQ(big.size_step, 2);
+  EXPECT_EQ(big.family, FontFamily::kSans);
+  EXPECT_EQ(c.edition.block_styles[b[5].style].align, TextAlign::kCenter);
+
+  Compiled latin = CompileOne(
+      "<?xml version=\"1.0\" encoding=\"windows-1252\"?><html><body><p>caf\xE9 \x93q\x94</p>"
+      "</body></html>");
+  ASSERT_EQ(latin.edition.blocks.size(), 1u);
+  EXPECT_EQ(TextOf(latin.edition.blocks[0]), "caf\xC3\xA9 \xE2\x80\x9Cq\xE2\x80\x9D");
 }
 
 TEST(Compiler, KeepsTheAltTextOfAMissingOrBrokenImage) {
