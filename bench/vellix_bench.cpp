@@ -864,10 +864,13 @@ void BenchPublish(size_t bytes, int reps, bool with_peer) {
   }
   Comparison against = Compare(
       std::min(reps, 3), [&] { return road(small, "small"); },
-      [&] { return Spawn({peer, small, scratch / "peer.epub"}); });
-  std::printf("publish vs ebook-convert: %.1f MB text  vellix %.1f ms  ebook-convert %.1f ms  %.1fx faster (goal >= 20) %s\n",
-              mb / 10, against.Subject().median, against.Baseline().median, 1 / against.Ratio(),
-              Verdict(1 / against.Ratio() >= 20));
+      [&] {
+        return Spawn({peer, small, scratch / "peer.epub"});
+      });
+  std::printf(
+      "publish vs ebook-convert: %.1f MB text  vellix %.1f ms  ebook-convert %.1f ms  %.1fx faster (goal >= 20) %s\n",
+      mb / 10, against.Subject().median, against.Baseline().median, 1 / against.Ratio(),
+      Verdict(1 / against.Ratio() >= 20));
   std::printf("      %s\n", against.Details("vellix", "ebook-convert").c_str());
 }
 
@@ -964,11 +967,12 @@ int ChildRun(int argc, char** argv) {
 }
 
 void Usage(FILE* to) {
-  std::fprintf(to,
-               "usage: vellix-bench [--only load|sort|text|package|pack|convert|memory|publish[,...]] [--small] [--reps N]\n"
-               "  --only   run only the named benchmarks (comma-separated; may repeat)\n"
-               "  --small  tiny sizes, for a quick check that everything runs\n"
-               "  --reps   repetitions of each measurement (default 9, 3 with --small)\n");
+  std::fprintf(
+      to,
+      "usage: vellix-bench [--only load|sort|text|package|pack|convert|memory|publish[,...]] [--small] [--reps N]\n"
+      "  --only   run only the named benchmarks (comma-separated; may repeat)\n"
+      "  --small  tiny sizes, for a quick check that everything runs\n"
+      "  --reps   repetitions of each measurement (default 9, 3 with --small)\n");
 }
 
 }  // namespace
