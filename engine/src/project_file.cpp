@@ -356,6 +356,10 @@ std::string WhyNotWellFormed(std::string_view bytes, Place& place) {
     if (!text.empty()) place = PlaceAt(text, static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0)));
     return std::string("The project file is not well-formed XML: ") + result.description() + ".";
   }
+  if (pugi::xml_node repeated = vellix::ElementWithRepeatedAttribute(dom)) {
+    if (!text.empty()) place = PlaceAt(text, static_cast<size_t>(std::max<ptrdiff_t>(repeated.offset_debug(), 0)));
+    return std::string("The project file is not well-formed XML: <") + repeated.name() + "> repeats an attribute.";
+  }
   bool seen_element = false;
   for (pugi::xml_node node : dom.children()) {
     bool stray_text = node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;

@@ -1,6 +1,8 @@
 #include "vellix/formats/xml.h"
 
 #include <sstream>
+#include <string>
+#include <unordered_set>
 
 #include "vellix/formats/ascii.h"
 #include "vellix/formats/codepage.h"
@@ -70,7 +72,7 @@ void Parse(std::string_view bytes, XmlDocument& doc) {
     }
   }
   pugi::xml_parse_result result = doc.dom.load_buffer(bytes.data(), bytes.size(), kParseFlags, encoding);
-  doc.parsed = result && HasOneDocumentElement(doc.dom);
+  doc.parsed = result && HasOneDocumentElement(doc.dom) && !ElementWithRepeatedAttribute(doc.dom);
 }
 
 struct StringWriter : pugi::xml_writer {
@@ -138,6 +140,28 @@ void SaveXmlFile(const XmlDocument& doc, const std::string& path) {
   AtomicFileWriter out(path, "xml");
   out.Write(writer.text);
   out.Commit();
+}
+
+pugi::xml_node ElementWithRepeatedAttribute(const pugi::xml_node& root) {
+  // Walked without recursion: documents may nest deeply.
+  std::unordered_set<std::string_view> seen;
+  pugi::xml_node node = root;
+  while (node) {
+    if (node.type() == pugi::node_element && node.first_attribute()) {
+      // A set keeps a tag with thousands of attributes linear.
+      seen.clear();
+      for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
+        if (!seen.insert(a.name()).second) return node;
+    }
+    if (node.first_child()) {
+      node = node.first_child();
+      continue;
+    }
+    while (node && node != root && !node.next_sibling()) node = node.parent();
+    if (!node || node == root) break;
+    node = node.next_sibling();
+  }
+  return {};
 }
 
 std::string_view LocalName(const pugi::xml_node& node) {

@@ -37,6 +37,11 @@ void LoadDocument(const std::string& path, XmlDocument& doc);
 // Throws AutomationError when the file cannot be written.
 void SaveXmlFile(const XmlDocument& doc, const std::string& path);
 
+// The first element at or below `root`, in document order, that carries
+// one attribute name twice (which makes a document not well-formed, though
+// pugixml reads it); null when there is none.
+pugi::xml_node ElementWithRepeatedAttribute(const pugi::xml_node& root);
+
 // The local part of a node name ("dc:Title" -> "Title").
 std::string_view LocalName(const pugi::xml_node& node);
 // The namespace URI of an element, from the xmlns declarations in scope.
