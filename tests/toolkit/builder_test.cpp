@@ -450,6 +450,7 @@ TEST_F(BuilderTest, PageHooksTakeTheScriptingContext) {
     HRESULT Application(std::shared_ptr<ComObject>* out) override { return Give(out); }
   } context;
   EXPECT_EQ(builder_->OnStartPage(nullptr), E_POINTER);
+  EXPECT_EQ(builder_->OnStartPage(project_.get()), E_NOINTERFACE);
   context.session_result = E_OUTOFMEMORY;
   EXPECT_EQ(builder_->OnStartPage(&context), E_OUTOFMEMORY);
   context.session_result = S_OK;
@@ -465,6 +466,9 @@ TEST(BuilderClass, IsCreatedByItsProgramIdentifier) {
   builder->Preview(&preview);
   EXPECT_EQ(threshold, 1);
   EXPECT_EQ(preview, 0);
+  EXPECT_EQ(builder->Build(nullptr), E_POINTER);
+  EXPECT_EQ(builder->HTCheck(nullptr, 0), E_POINTER);
+  EXPECT_EQ(builder->GenerateOEBFF(nullptr, 0), E_POINTER);
 }
 
 // --- Through the real engine ---

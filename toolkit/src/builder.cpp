@@ -4,7 +4,6 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -82,8 +81,9 @@ class TemporaryProjectFile {
     if (!project_file.empty()) return true;
     std::optional<std::string> reserved = ReserveTempFile("./", "opf");
     if (!reserved) return false;
+    path_ = std::move(*reserved);
     project_ = project;
-    path_ = FullPath(*reserved);
+    path_ = FullPath(path_);
     // A failed save leaves the project building from its folder as before.
     project->Save(path_);
     return true;
@@ -161,10 +161,15 @@ class CBuilder : public IBuilder {
 
  private:
   // What the engine is doing for this Builder, set for the length of one
-  // engine call: AbortBuild reaches the build through it.
+  // engine call: AbortBuild reaches the build through it. A build started
+  // from an event handler puts back the outer one when it ends.
   class Running {
    public:
-    Running(CBuilder* builder, EngineBuild* build, bool validating, IProject* project) : builder_(builder) {
+    Running(CBuilder* builder, EngineBuild* build, bool validating, IProject* project)
+        : builder_(builder),
+          build_(builder->current_build_),
+          validating_(builder->validating_),
+          project_(builder->current_project_) {
       builder_->current_build_ = build;
       builder_->validating_ = validating;
       builder_->current_project_ = project;
@@ -172,13 +177,16 @@ class CBuilder : public IBuilder {
     Running(const Running&) = delete;
     Running& operator=(const Running&) = delete;
     ~Running() {
-      builder_->current_build_ = nullptr;
-      builder_->validating_ = false;
-      builder_->current_project_ = nullptr;
+      builder_->current_build_ = build_;
+      builder_->validating_ = validating_;
+      builder_->current_project_ = project_;
     }
 
    private:
     CBuilder* builder_;
+    EngineBuild* build_;
+    bool validating_;
+    IProject* project_;
   };
 
   // The five engine slots, all pointing back at this Builder.
