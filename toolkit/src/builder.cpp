@@ -394,6 +394,9 @@ HRESULT CBuilder::BuildFromHTML(Variant* document) {
       default:
         return E_INVALIDARG;
     }
+    // Automation strings are UTF-8, which is the engine's narrow text too
+    // (a source that is not UTF-8 it reads as the 8-bit code page), so the
+    // text is written as it is.
     text = UpToFirstZero(text);
 
     std::optional<std::string> reserved = ReserveTempFile("./", "scv");
