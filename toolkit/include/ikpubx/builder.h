@@ -1,0 +1,54 @@
+// The Builder: builds a project into a device book, checks its sources,
+// writes it as an OEBFF container, and builds a container, reporting
+// progress and problems as events (events.h).
+//
+// IBuilder is the automation interface (members in slot order). Every
+// member answers a result code and never throws. Everything runs on the
+// caller's thread; event handlers run nested inside the call, and the one
+// re-entrant call that has an effect is AbortBuild from such a handler.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ikpubx/build_engine.h"
+#include "ikpubx/com.h"
+#include "ikpubx/events.h"
+#include "ikpubx/project.h"
+
+namespace ikpubx {
+
+class IBuilder : public ComObject {
+ public:
+  virtual HRESULT OnStartPage(ComObject* unknown) = 0;
+  virtual HRESULT OnEndPage() = 0;
+  virtual HRESULT Build(IProject* project) = 0;
+  virtual HRESULT BuildFromProject(const std::string& project_file) = 0;
+  virtual HRESULT BuildFromHTMLFile(const std::string& html_file) = 0;
+  virtual HRESULT BuildFromHTMLFiles(Variant* file_list) = 0;
+  virtual HRESULT BuildFromHTML(Variant* document) = 0;
+  virtual HRESULT AbortBuild() = 0;
+  virtual HRESULT FeedbackThreshold(int32_t* out) = 0;
+  virtual HRESULT SetFeedbackThreshold(int32_t value) = 0;
+  virtual HRESULT HTCheck(IProject* project, int16_t index) = 0;
+  virtual HRESULT Preview(int32_t* out) = 0;
+  virtual HRESULT SetPreview(int32_t value) = 0;
+  virtual HRESULT GenerateOEBFF(IProject* project, int32_t needs_validation) = 0;
+  virtual HRESULT BuildFromOEBFF(const std::string& oeb_file, const std::string& dest_dir, const std::string& log_dir,
+                                 int32_t preview) = 0;
+
+  // The connection points: _IBuilderEvents, and _IViewerEvents (offered,
+  // never fired). Advise gives a cookie (from 1); Unadvise of a cookie not
+  // connected gives CONNECT_E_NOCONNECTION; a null sink gives E_POINTER.
+  virtual HRESULT Advise(std::shared_ptr<IBuilderEvents> sink, uint32_t* cookie) = 0;
+  virtual HRESULT Unadvise(uint32_t cookie) = 0;
+  virtual HRESULT AdviseViewerEvents(std::shared_ptr<IViewerEvents> sink, uint32_t* cookie) = 0;
+  virtual HRESULT UnadviseViewerEvents(uint32_t cookie) = 0;
+};
+
+// Creates a Builder over the real engine (as the class registry does for
+// "IKPublisher.Builder"), or over `engine` (tests script one).
+std::shared_ptr<IBuilder> NewBuilder(std::shared_ptr<BuildEngine> engine = nullptr);
+
+}  // namespace ikpubx
