@@ -18,6 +18,10 @@ int CBookBuilder::OutputBook(bool preview, bool /*unused*/) {
   request.sources = project.Included();
   request.dest_dir = project.Resolve(params_->DestDir().empty() ? "." : params_->DestDir());
   request.book_name = params_->book_file_name;
+  // A project that names no book (one made from documents alone) is named
+  // after its first source.
+  if (request.book_name.empty() && !request.sources.empty())
+    request.book_name = std::filesystem::path(request.sources.front().href).stem().string();
   if (params_->logging && !params_->LogDir().empty()) request.log_dir = project.Resolve(params_->LogDir());
   request.preview = preview;
   request.cancelled = [this] { return cancel_requested_; };

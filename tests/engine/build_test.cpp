@@ -243,6 +243,13 @@ TEST_F(SmallBook, MissingSourceFailsTheBuildAndKeepsTheOldBook) {
   EXPECT_FALSE(recorder.Kinds("error").empty());
 }
 
+TEST_F(SmallBook, ABookWithoutANameIsNamedAfterItsFirstSource) {
+  params_.book_file_name.clear();
+  CBookBuilder builder(&params_, nullptr);
+  ASSERT_EQ(builder.OutputBook(false, false), 0);
+  EXPECT_TRUE(std::filesystem::exists(out_ + "/story.imp"));
+}
+
 TEST_F(SmallBook, ContainerBuildsTheSameBookAsThePackage) {
   CBookBuilder builder(&params_, nullptr);
   ASSERT_EQ(builder.OutputBook(false, false), 0);
