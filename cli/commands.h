@@ -9,5 +9,6 @@ namespace vellix::cli {
 void AddBookCommands(CLI::App& app, int& exit_code);
 void AddShelfCommands(CLI::App& app, int& exit_code);
 void AddOebCommands(CLI::App& app, int& exit_code);
+void AddToolkitCommands(CLI::App& app, int& exit_code);
 
 }  // namespace vellix::cli

@@ -1,0 +1,403 @@
+// vellix build, vellix check and vellix project show: the toolkit's Project
+// and Builder driven as any automation client drives them, with the build
+// events shown as they arrive.
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "ikpubx/builder.h"
+#include "ikpubx/module.h"
+#include "ikpubx/project.h"
+#include "output.h"
+#include "vellix/error.h"
+#include "vellix/formats/file_io.h"
+
+namespace vellix::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+
+// Ctrl-C asks the running build to stop instead of killing the tool, so
+// that no partial book is left behind.
+class InterruptToAbort {
+ public:
+  InterruptToAbort() {
+    g_interrupted = 0;
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previous_);
+  }
+  ~InterruptToAbort() { sigaction(SIGINT, &previous_, nullptr); }
+
+ private:
+  struct sigaction previous_ {};
+};
+
+const char* SeverityName(int16_t severity) {
+  switch (severity) {
+    case 0:
+      return "information";
+    case 1:
+      return "warning";
+    default:
+      return "error";
+  }
+}
+
+std::string EventLine(const std::string& file, const std::string& message, int32_t line, int32_t column,
+                      int16_t severity) {
+  return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + SeverityName(severity) + ": " +
+         message;
+}
+
+// The build events as the tool shows them: problems on stderr as they
+// arrive, progress as a bar when standard output is a terminal, and an
+// abort when the user pressed Ctrl-C.
+class BuildSink : public ikpubx::IBuilderEvents {
+ public:
+  explicit BuildSink(ikpubx::IBuilder* builder) : builder_(builder), bar_(::isatty(STDOUT_FILENO)) {}
+  ~BuildSink() override { ClearBar(); }
+
+  void OnError(const std::string& file, const std::string& message, int32_t line, int32_t column,
+               int16_t severity) override {
+    ClearBar();
+    std::cerr << EventLine(file, message, line, column, severity) << "\n";
+    if (severity >= 2) ++errors_;
+    CheckInterrupt();
+  }
+  void OnSourceStart(const std::string& file, int32_t number, int32_t total) override {
+    file_ = file;
+    number_ = number;
+    total_ = total;
+    Draw();
+    CheckInterrupt();
+  }
+  void OnParserFeedback(int32_t current, int32_t total) override {
+    if (total > 0) percent_ = static_cast<int>(static_cast<int64_t>(current) * 100 / total);
+    Draw();
+    CheckInterrupt();
+  }
+  void OnLayoutFeedback(const std::string&) override { CheckInterrupt(); }
+  void OnSourceDone(const std::string&, int32_t, int32_t) override {
+    Draw();
+    CheckInterrupt();
+  }
+
+  bool aborted() const { return aborted_; }
+  int errors() const { return errors_; }
+
+ private:
+  void CheckInterrupt() {
+    if (!g_interrupted || aborted_) return;
+    aborted_ = true;
+    builder_->AbortBuild();
+  }
+  void Draw() {
+    if (!bar_) return;
+    std::string bar(static_cast<size_t>(percent_ / 4), '#');
+    bar.resize(25, '.');
+    std::cout << "\r\033[KBuilding [" << bar << "] " << percent_ << "%  " << number_ << "/" << total_ << " " << file_
+              << std::flush;
+    drawn_ = true;
+  }
+  void ClearBar() {
+    if (drawn_) std::cout << "\r\033[K" << std::flush;
+    drawn_ = false;
+  }
+
+  ikpubx::IBuilder* builder_;
+  bool bar_;
+  bool drawn_ = false;
+  bool aborted_ = false;
+  int errors_ = 0;
+  int percent_ = 0;
+  std::string file_;
+  int32_t number_ = 0, total_ = 0;
+};
+
+// Collects every event of a check, in order.
+class CheckSink : public ikpubx::IBuilderEvents {
+ public:
+  struct Event {
+    std::string file, message;
+    int32_t line, column;
+    int16_t severity;
+  };
+  void OnError(const std::string& file, const std::string& message, int32_t line, int32_t column,
+               int16_t severity) override {
+    events.push_back({file, message, line, column, severity});
+  }
+  std::vector<Event> events;
+};
+
+template <typename I>
+std::shared_ptr<I> Create(const char* prog_id) {
+  std::shared_ptr<I> object;
+  ikpubx::HRESULT hr = ikpubx::CreateObject(prog_id, &object);
+  if (ikpubx::Failed(hr)) throw std::runtime_error(std::string("cannot create ") + prog_id);
+  return object;
+}
+
+std::shared_ptr<ikpubx::IProject> LoadProject(const std::string& path) {
+  if (!IsFile(path)) Raise(IsFolder(path) ? kPathFileAccess : kFileNotFound, path);
+  auto project = Create<ikpubx::IProject>(ikpubx::kProjectIndependentProgId);
+  // Problems of the load are shown now, on stderr.
+  project->SetErrorFeedback(1);
+  if (ikpubx::Failed(project->Load(path))) throw std::runtime_error("the project " + path + " could not be loaded");
+  return project;
+}
+
+std::string Text(ikpubx::IProject& project, ikpubx::HRESULT (ikpubx::IProject::*get)(std::string*)) {
+  std::string value;
+  (project.*get)(&value);
+  return value;
+}
+
+// Where the engine writes the project's book: the output folder (relative
+// ones count from the project's folder; none is that folder) and the book
+// name (none: the first source's).
+std::string BookPathOf(ikpubx::IProject& project) {
+  std::string project_file = Text(project, &ikpubx::IProject::ProjectFile);
+  fs::path base = fs::path(project_file).parent_path();
+  fs::path out = Text(project, &ikpubx::IProject::OutputDirectory);
+  if (out.is_relative()) out = base / out;
+  std::string name = Text(project, &ikpubx::IProject::BookFileName);
+  if (name.empty()) {
+    int32_t count = 0;
+    project.NumSourceFiles(&count);
+    for (int16_t i = 0; i < count && name.empty(); ++i) {
+      int16_t included = 0;
+      std::string file;
+      project.IncludeStatus(i, &included);
+      if (included && ikpubx::Succeeded(project.SourceFile(i, &file))) name = fs::path(file).stem().string();
+    }
+  }
+  return (out / (name + ".imp")).lexically_normal().string();
+}
+
+struct BuildOptions {
+  std::string project;
+  bool preview = false;
+  int threshold = 1;
+  std::vector<std::string> oebff;
+  std::vector<std::string> html;
+  std::string output;
+};
+
+// Runs `build` with the sink connected; the exit code.
+int RunBuild(ikpubx::IBuilder& builder, const std::function<ikpubx::HRESULT()>& build, const std::string& book) {
+  InterruptToAbort interrupt;
+  auto sink = std::make_shared<BuildSink>(&builder);
+  uint32_t cookie = 0;
+  builder.Advise(sink, &cookie);
+  ikpubx::HRESULT hr = build();
+  builder.Unadvise(cookie);
+  if (sink->aborted()) {
+    std::cerr << "vellix: the build was stopped; no book was written\n";
+    return kExitError;
+  }
+  if (ikpubx::Failed(hr)) {
+    std::cerr << "vellix: the build failed\n";
+    return kExitError;
+  }
+  std::cout << book << "\n";
+  return kExitOk;
+}
+
+// BuildFromHTMLFiles writes its book in the current directory, named after
+// the first document; it is built in a fresh folder beside DEST and moved
+// to DEST, so nothing else in either folder is touched.
+int BuildHtml(ikpubx::IBuilder& builder, const BuildOptions& opts) {
+  fs::path dest = fs::absolute(CleanPath(opts.output));
+  if (!IsFolder(dest.parent_path().string())) Raise(kPathNotFound, dest.parent_path().string());
+  auto list = std::make_shared<ikpubx::SafeArray>();
+  list->element_type = ikpubx::VT_BSTR;
+  for (const std::string& file : opts.html) {
+    if (!IsFile(file)) Raise(kFileNotFound, file);
+    list->strings.push_back(fs::absolute(file).lexically_normal().string());
+  }
+  std::string work = (dest.parent_path() / ".vellix-build-XXXXXX").string();
+  if (!::mkdtemp(work.data())) Raise(kPathFileAccess, dest.parent_path().string());
+  fs::path previous = fs::current_path();
+  std::error_code ec;
+  int code = kExitError;
+  try {
+    fs::current_path(work);
+    ikpubx::Variant files = ikpubx::Variant::Array(list);
+    std::string built = (fs::path(work) / fs::path(opts.html.front()).stem()).string() + ".imp";
+    code = RunBuild(
+        builder, [&] { return builder.BuildFromHTMLFiles(&files); }, dest.string());
+    if (code == kExitOk) fs::rename(built, dest);
+  } catch (...) {
+    fs::current_path(previous, ec);
+    fs::remove_all(work, ec);
+    throw;
+  }
+  fs::current_path(previous, ec);
+  fs::remove_all(work, ec);
+  return code;
+}
+
+void PrintProject(ikpubx::IProject& project, bool json) {
+  using P = ikpubx::IProject;
+  nlohmann::ordered_json j;
+  auto text = [&](const char* name, ikpubx::HRESULT (P::*get)(std::string*)) { j[name] = Text(project, get); };
+  auto number32 = [&](const char* name, ikpubx::HRESULT (P::*get)(int32_t*)) {
+    int32_t value = 0;
+    (project.*get)(&value);
+    j[name] = value;
+  };
+  auto number16 = [&](const char* name, ikpubx::HRESULT (P::*get)(int16_t*)) {
+    int16_t value = 0;
+    (project.*get)(&value);
+    j[name] = value;
+  };
+  text("BookFileName", &P::BookFileName);
+  text("OutputDirectory", &P::OutputDirectory);
+  text("ErrorDirectory", &P::ErrorDirectory);
+  text("BookID", &P::BookID);
+  text("BookTitle", &P::BookTitle);
+  text("Category", &P::Category);
+  text("SubCategory", &P::SubCategory);
+  text("AuthorFirstName", &P::AuthorFirstName);
+  text("AuthorMiddleName", &P::AuthorMiddleName);
+  text("AuthorLastName", &P::AuthorLastName);
+  number32("Encrypt", &P::Encrypt);
+  number32("Compress", &P::Compress);
+  number32("Implode", &P::Implode);
+  number32("UnderlineLinks", &P::UnderlineLinks);
+  number16("Zoom", &P::Zoom);
+  number16("CSS", &P::CSS);
+  number16("WidowLines", &P::WidowLines);
+  number16("OrphanLines", &P::OrphanLines);
+  number32("BuildTarget", &P::BuildTarget);
+  text("ContentFeedID", &P::ContentFeedID);
+  text("CurrentIssue", &P::CurrentIssue);
+  number32("DeleteFallbacks", &P::DeleteFallbacks);
+  number32("IsPeriodical", &P::IsPeriodical);
+  number16("ProjectFormat", &P::ProjectFormat);
+  text("ProjectFile", &P::ProjectFile);
+  number32("NumSourceFiles", &P::NumSourceFiles);
+  nlohmann::ordered_json sources = nlohmann::ordered_json::array();
+  int32_t count = j["NumSourceFiles"];
+  for (int16_t i = 0; i < count; ++i) {
+    std::string file;
+    int16_t html = 0, included = 0, dirty = 0;
+    int32_t exists = 0, size = 0;
+    project.SourceFile(i, &file);
+    project.HtmlStatus(i, &html);
+    project.IncludeStatus(i, &included);
+    project.DirtyStatus(i, &dirty);
+    project.SourceExists(i, &exists);
+    project.SourceFileSize(i, &size);
+    sources.push_back({{"file", file},
+                       {"html_status", html},
+                       {"included", included != 0},
+                       {"dirty", dirty != 0},
+                       {"exists", exists != 0},
+                       {"size", size}});
+  }
+  if (json) {
+    j["sources"] = sources;
+    PrintJson(j);
+    return;
+  }
+  for (const auto& [name, value] : j.items())
+    std::cout << name << ": " << (value.is_string() ? value.get<std::string>() : value.dump()) << "\n";
+  for (size_t i = 0; i < sources.size(); ++i) {
+    const auto& s = sources[i];
+    std::cout << "Source " << i << ": " << s["file"].get<std::string>() << " (html status "
+              << s["html_status"].get<int>() << (s["included"].get<bool>() ? ", included" : ", excluded")
+              << (s["dirty"].get<bool>() ? ", dirty" : "") << ", "
+              << (s["exists"].get<bool>() ? std::to_string(s["size"].get<int32_t>()) + " bytes" : "missing") << ")\n";
+  }
+}
+
+}  // namespace
+
+void AddToolkitCommands(CLI::App& app, int& exit_code) {
+  auto build_opts = std::make_shared<BuildOptions>();
+  CLI::App* build = app.add_subcommand("build", "Build a device book from a project, a container or documents");
+  build->add_option("PROJECT", build_opts->project, "Project file (an OEB package, .opf)");
+  build->add_flag("--preview", build_opts->preview, "Build a preview");
+  build->add_option("--threshold", build_opts->threshold, "Bytes between progress events")->check(CLI::PositiveNumber);
+  build->add_option("--oebff", build_opts->oebff, "FILE DEST LOGDIR: build the container FILE as DEST.imp")
+      ->expected(3);
+  build->add_option("--html", build_opts->html, "Documents to build into one book (with -o)")->expected(1, -1);
+  build->add_option("-o,--output", build_opts->output, "The book file written by --html");
+  build->callback([build_opts, &exit_code] {
+    const BuildOptions& opts = *build_opts;
+    int modes = !opts.project.empty() + !opts.oebff.empty() + !opts.html.empty();
+    if (modes != 1) throw CLI::ValidationError("build", "give one of PROJECT, --oebff or --html");
+    if (!opts.html.empty() && opts.output.empty()) throw CLI::ValidationError("--html", "needs -o DEST");
+    auto builder = Create<ikpubx::IBuilder>(ikpubx::kBuilderIndependentProgId);
+    builder->SetFeedbackThreshold(opts.threshold);
+    if (!opts.html.empty()) {
+      exit_code = BuildHtml(*builder, opts);
+    } else if (!opts.oebff.empty()) {
+      const std::string &file = opts.oebff[0], &dest = opts.oebff[1], &logs = opts.oebff[2];
+      if (!IsFile(file)) Raise(kFileNotFound, file);
+      exit_code = RunBuild(
+          *builder, [&] { return builder->BuildFromOEBFF(file, dest, logs, opts.preview ? 1 : 0); }, dest + ".imp");
+    } else {
+      auto project = LoadProject(opts.project);
+      if (opts.preview) builder->SetPreview(1);
+      exit_code = RunBuild(
+          *builder, [&] { return builder->Build(project.get()); }, BookPathOf(*project));
+    }
+  });
+
+  auto check_project = std::make_shared<std::string>();
+  auto check_index = std::make_shared<int>(-1);
+  auto check_json = std::make_shared<bool>(false);
+  CLI::App* check = app.add_subcommand("check", "Check the sources of a project; lists every problem");
+  check->add_option("PROJECT", *check_project, "Project file (.opf)")->required();
+  check->add_option("--index", *check_index, "Check only the source at this index (from 0)");
+  check->add_flag("--json", *check_json, "Print a JSON array");
+  check->callback([check_project, check_index, check_json, &exit_code] {
+    auto project = LoadProject(*check_project);
+    auto builder = Create<ikpubx::IBuilder>(ikpubx::kBuilderIndependentProgId);
+    auto sink = std::make_shared<CheckSink>();
+    uint32_t cookie = 0;
+    builder->Advise(sink, &cookie);
+    ikpubx::HRESULT hr = builder->HTCheck(project.get(), static_cast<int16_t>(*check_index));
+    builder->Unadvise(cookie);
+    if (*check_json) {
+      JsonArrayPrinter printer;
+      for (const auto& e : sink->events)
+        printer.Add(
+            {{"file", e.file}, {"msg", e.message}, {"line", e.line}, {"col", e.column}, {"severity", e.severity}});
+      printer.Finish();
+    } else {
+      for (const auto& e : sink->events)
+        std::cout << EventLine(e.file, e.message, e.line, e.column, e.severity) << "\n";
+    }
+    exit_code = ikpubx::Failed(hr) ? kExitError : kExitOk;
+  });
+
+  auto show_project = std::make_shared<std::string>();
+  auto show_json = std::make_shared<bool>(false);
+  CLI::App* project_group = app.add_subcommand("project", "Read toolkit projects");
+  project_group->require_subcommand(1);
+  CLI::App* show = project_group->add_subcommand("show", "Print every property of a project and its sources");
+  show->add_option("PROJECT", *show_project, "Project file (.opf)")->required();
+  show->add_flag("--json", *show_json, "Print a JSON object");
+  show->callback([show_project, show_json, &exit_code] {
+    PrintProject(*LoadProject(*show_project), *show_json);
+    exit_code = kExitOk;
+  });
+}
+
+}  // namespace vellix::cli

@@ -1,0 +1,90 @@
+// `vellix build`, `vellix check` and `vellix project show` driven as a user
+// drives them, on a small package the library's own package code makes.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+
+#include "test_util.h"
+#include "vellix/book.h"
+#include "vellix/package.h"
+
+namespace {
+
+using namespace vellix::fixtures;
+
+class ToolkitCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_.Write("story.htm",
+               "<html><head><title>Story</title></head><body>\n<h1>One</h1>\n<p>Go <a href=\"ch2.htm\">on</a>.</p>\n"
+               "<p><a href=\"#nowhere\">lost</a></p>\n</body></html>\n");
+    dir_.Write("ch2.htm", "<html><head><title>Two</title></head><body><p>The end.</p></body></html>\n");
+    std::filesystem::create_directory(dir_ / "out");
+    opf_ = dir_.Write("story.opf", DefaultPackageText());
+    vellix::Package package;
+    package.initialID(18838);
+    package.SetPackagePath(opf_);
+    package.CreatePackage(dir_ / "story.htm", "story", "A Title", "Jane Public", "Fiction");
+    package.CompletePackage(opf_, "STORYBK", "Fiction");
+    package.SetDirectory(opf_, dir_ / "out", dir_.path());
+  }
+
+  TempDir dir_;
+  std::string opf_;
+};
+
+TEST_F(ToolkitCli, BuildsThePackageAndPrintsTheBook) {
+  ToolOutcome r = RunTool(VELLIX_TOOL, {"build", opf_, "--threshold", "100"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, dir_ / "out/STORYBK.imp\n");
+  EXPECT_NE(r.err.find("story.htm:"), std::string::npos) << "the link to nowhere is reported: " << r.err;
+  vellix::Book book;
+  book.Load(dir_ / "out/STORYBK.imp");
+  EXPECT_EQ(book.Title(), "A Title");
+
+  // The documents alone, into a book at a path of the user's choosing.
+  r = RunTool(VELLIX_TOOL, {"build", "--html", dir_ / "story.htm", dir_ / "ch2.htm", "-o", dir_ / "plain.imp"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "plain.imp"));
+
+  EXPECT_EQ(RunTool(VELLIX_TOOL, {"build", dir_ / "missing.opf"}).code, 1);
+  EXPECT_EQ(RunTool(VELLIX_TOOL, {"build"}).code, 2);
+}
+
+TEST_F(ToolkitCli, CheckListsEveryProblemAndEndsWithTheCompleteEvent) {
+  ToolOutcome r = RunTool(VELLIX_TOOL, {"check", opf_, "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  nlohmann::json events = nlohmann::json::parse(r.out);
+  ASSERT_GE(events.size(), 2u);
+  const auto& last = events.back();
+  EXPECT_EQ(last["msg"], "OEB Check Complete.");
+  EXPECT_EQ(last["line"], -1);
+  EXPECT_EQ(last["col"], -1);
+  EXPECT_EQ(last["severity"], 0);
+  bool placed = false;
+  for (const auto& e : events)
+    if (e["file"] == "story.htm" && e["line"].get<int>() > 0 && e["col"].get<int>() > 0) placed = true;
+  EXPECT_TRUE(placed) << r.out;
+
+  r = RunTool(VELLIX_TOOL, {"check", opf_});
+  EXPECT_NE(r.out.find("story.htm:"), std::string::npos);
+  EXPECT_NE(r.out.find(":-1:-1: information: OEB Check Complete.\n"), std::string::npos) << r.out;
+}
+
+TEST_F(ToolkitCli, ProjectShowGivesEveryPropertyAndTheSources) {
+  ToolOutcome r = RunTool(VELLIX_TOOL, {"project", "show", opf_, "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["BookTitle"], "A Title");
+  EXPECT_EQ(j["AuthorFirstName"], "Jane");
+  EXPECT_EQ(j["AuthorLastName"], "Public");
+  EXPECT_EQ(j["BookFileName"], "STORYBK");
+  EXPECT_EQ(j["NumSourceFiles"], 2);
+  ASSERT_EQ(j["sources"].size(), 2u);
+  EXPECT_EQ(j["sources"][0]["file"], "story.htm");
+  EXPECT_EQ(j["sources"][0]["exists"], true);
+  EXPECT_EQ(j["ProjectFile"], opf_);
+}
+
+}  // namespace
