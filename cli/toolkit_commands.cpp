@@ -56,10 +56,13 @@ const char* SeverityName(int16_t severity) {
   }
 }
 
+// The event's message keeps the blanks the Builder's clean-up leaves around
+// it; a line for people drops them.
 std::string EventLine(const std::string& file, const std::string& message, int32_t line, int32_t column,
                       int16_t severity) {
-  return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + SeverityName(severity) + ": " +
-         message;
+  size_t first = message.find_first_not_of(' '), last = message.find_last_not_of(' ');
+  std::string text = first == std::string::npos ? "" : message.substr(first, last - first + 1);
+  return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + SeverityName(severity) + ": " + text;
 }
 
 // The build events as the tool shows them: problems on stderr as they
@@ -105,7 +108,9 @@ class BuildSink : public ikpubx::IBuilderEvents {
     builder_->AbortBuild();
   }
   void Draw() {
-    if (!bar_) return;
+    if (!bar_ || (percent_ == drawn_percent_ && number_ == drawn_number_ && drawn_)) return;
+    drawn_percent_ = percent_;
+    drawn_number_ = number_;
     std::string bar(static_cast<size_t>(percent_ / 4), '#');
     bar.resize(25, '.');
     std::cout << "\r\033[KBuilding [" << bar << "] " << percent_ << "%  " << number_ << "/" << total_ << " " << file_
@@ -123,6 +128,8 @@ class BuildSink : public ikpubx::IBuilderEvents {
   bool aborted_ = false;
   int errors_ = 0;
   int percent_ = 0;
+  int drawn_percent_ = -1;
+  int32_t drawn_number_ = -1;
   std::string file_;
   int32_t number_ = 0, total_ = 0;
 };
@@ -216,9 +223,9 @@ int RunBuild(ikpubx::IBuilder& builder, const std::function<ikpubx::HRESULT()>& 
   return kExitOk;
 }
 
-// BuildFromHTMLFiles writes its book in the current directory, named after
-// the first document; it is built in a fresh folder beside DEST and moved
-// to DEST, so nothing else in either folder is touched.
+// BuildFromHTMLFiles writes its book in the current directory under the
+// engine's default name; it is built in a fresh folder beside DEST and
+// moved to DEST, so nothing else in either folder is touched.
 int BuildHtml(ikpubx::IBuilder& builder, const BuildOptions& opts) {
   fs::path dest = fs::absolute(CleanPath(opts.output));
   if (!IsFolder(dest.parent_path().string())) Raise(kPathNotFound, dest.parent_path().string());
@@ -236,10 +243,12 @@ int BuildHtml(ikpubx::IBuilder& builder, const BuildOptions& opts) {
   try {
     fs::current_path(work);
     ikpubx::Variant files = ikpubx::Variant::Array(list);
-    std::string built = (fs::path(work) / fs::path(opts.html.front()).stem()).string() + ".imp";
     code = RunBuild(
         builder, [&] { return builder.BuildFromHTMLFiles(&files); }, dest.string());
-    if (code == kExitOk) fs::rename(built, dest);
+    // The folder was empty: the one book in it is the one just built.
+    if (code == kExitOk)
+      for (const auto& entry : fs::directory_iterator(work))
+        if (entry.path().extension() == ".imp") fs::rename(entry.path(), dest);
   } catch (...) {
     fs::current_path(previous, ec);
     fs::remove_all(work, ec);

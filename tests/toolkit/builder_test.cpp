@@ -464,15 +464,18 @@ TEST_F(RealBuilderTest, AbortFromSourceStartLeavesNoBook) {
             1);
 }
 
-TEST_F(RealBuilderTest, HTMLBuildsReachTheEngineAndCleanUp) {
-  // A new project names no book file, which the engine refuses: the file
-  // and memory roads get that far and leave nothing behind.
-  Variant document = Variant::String("<html><body><p>x</p></body></html>");
+TEST_F(RealBuilderTest, HTMLBuildsWriteABookAndCleanUp) {
+  // A new project's book is the engine's "Inkleaf", in the current folder.
+  Variant document = Variant::String("<html><head><title>Memo</title></head><body><p>x</p></body></html>");
   Variant files = ArrayOf(VT_BSTR, [](SafeArray& a) { a.strings = {"story.htm", "ch2.htm"}; });
-  EXPECT_EQ(builder_->BuildFromHTMLFile("story.htm"), E_FAIL);
-  EXPECT_EQ(builder_->BuildFromHTMLFiles(&files), E_FAIL);
-  EXPECT_EQ(builder_->BuildFromHTML(&document), E_FAIL);
-  EXPECT_EQ(std::count(log_.begin(), log_.end(), "error|| \"\" cannot name a book file|-1|-1|2"), 3) << Log();
+  for (auto build : std::vector<std::function<HRESULT()>>{[&] { return builder_->BuildFromHTMLFile("story.htm"); },
+                                                          [&] { return builder_->BuildFromHTMLFiles(&files); },
+                                                          [&] { return builder_->BuildFromHTML(&document); }}) {
+    fs::remove(dir_ / "Inkleaf.imp");
+    EXPECT_EQ(build(), S_OK) << Log();
+    EXPECT_TRUE(fs::exists(dir_ / "Inkleaf.imp"));
+    EXPECT_EQ(TitleOf(dir_ / "Inkleaf.imp"), "");
+  }
 }
 
 TEST_F(RealBuilderTest, CheckReportsTheBrokenSourceByName) {

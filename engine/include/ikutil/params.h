@@ -76,7 +76,7 @@ class CBookParams {
   // Where the project file is read from and saved to.
   std::string project_file_path;
 
-  std::string book_file_name;  // the book file's base name, without ".imp"
+  std::string book_file_name = "Inkleaf";  // the book file's base name, without ".imp"
   std::string book_id;
   std::string book_title;
   std::string category;
