@@ -19,6 +19,19 @@ namespace vellix {
 
 class InputFile;
 
+// What a caller may hear of a book being published (Save of a document or
+// package, Bookshelf::Add): the toolkit's build events, and a question
+// asked between them. Every member is optional.
+struct PublishEvents {
+  std::function<void(const std::string& file, int32_t number, int32_t total)> source_start;
+  std::function<void(int64_t done, int64_t total)> progress;  // bytes of the sources parsed
+  std::function<void(const std::string& file, const std::string& message, int32_t line, int32_t column,
+                     int16_t severity)>
+      error;
+  // Answering false stops the build; Save then throws and leaves no book.
+  std::function<bool()> keep_going;
+};
+
 class Book : public Object {
  public:
   // Forgets Path and Extension, then reads what the path holds: a book
@@ -31,6 +44,8 @@ class Book : public Object {
   // Book files, containers and text write nothing. An empty destination
   // means "<folder of the book>/<base name>.imp".
   void Save(const std::string& destination = "");
+  // The same, telling `events` (when not null) how a publication goes.
+  void Save(const std::string& destination, const PublishEvents* events);
 
   // The string `id` of the first resource whose type tag is `resource`, in
   // the book file at Path; "" when there is no such resource or string.

@@ -56,6 +56,8 @@ class Bookshelf : public Object {
   // it (documents, packages, text), then appends it to Books(). Throws 91
   // before a successful Load().
   void Add(const std::shared_ptr<vellix::Book>& new_book);
+  // The same, telling `events` (when not null) how a publication goes.
+  void Add(const std::shared_ptr<vellix::Book>& new_book, const PublishEvents* events);
 
   // Puts the book folder at `folder` on the shelf: loads it, writes it as a
   // book file at NewBookFilePath() and appends it to Books(). Returns the
