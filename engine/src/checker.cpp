@@ -158,13 +158,8 @@ void Checker::CheckElement(const pugi::xml_node& node) {
     ReportCss(issues, nullptr, 0, place);
   }
   if (name == "style") {
-    std::string text;
-    size_t base = SIZE_MAX;
-    for (pugi::xml_node c : node.children()) {
-      if (c.type() != pugi::node_pcdata && c.type() != pugi::node_cdata) continue;
-      if (base == SIZE_MAX && c.offset_debug() >= 0) base = static_cast<size_t>(c.offset_debug());
-      text += c.value();
-    }
+    size_t base;
+    std::string text = StyleElementText(node, &base);
     std::vector<css::Issue> issues;
     css::ParseStyleSheet(text, issues);
     ReportCss(issues, base == SIZE_MAX ? nullptr : &doc_.lines, base, place);

@@ -485,13 +485,8 @@ void DocumentCompiler::CollectSheets() {
     if (n.type() == pugi::node_element) {
       std::string name = ElementName(n);
       if (name == "style") {
-        std::string text;
-        size_t base = SIZE_MAX;
-        for (pugi::xml_node c : n.children()) {
-          if (c.type() != pugi::node_pcdata && c.type() != pugi::node_cdata) continue;
-          if (base == SIZE_MAX && c.offset_debug() >= 0) base = static_cast<size_t>(c.offset_debug());
-          text += c.value();
-        }
+        size_t base;
+        std::string text = StyleElementText(n, &base);
         std::vector<css::Issue> issues;
         auto sheet = std::make_shared<const css::StyleSheet>(css::ParseStyleSheet(text, issues));
         ReportCss(issues, href_, doc_.cleaned || base == SIZE_MAX ? nullptr : &doc_.lines, base, doc_.Of(n));

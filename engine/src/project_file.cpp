@@ -254,18 +254,6 @@ void DeclareUtf8(pugi::xml_document& dom) {
 
 // --- Places in the document, for messages ---
 
-std::string DeclaredEncoding(std::string_view bytes) {
-  if (bytes.substr(0, 5) != "<?xml") return "";
-  std::string_view declaration = bytes.substr(0, bytes.find("?>"));
-  size_t at = declaration.find("encoding");
-  if (at == std::string_view::npos) return "";
-  size_t quote = declaration.find_first_of("\"'", at);
-  if (quote == std::string_view::npos) return "";
-  size_t close = declaration.find(declaration[quote], quote + 1);
-  if (close == std::string_view::npos) return "";
-  return vellix::LowerAscii(declaration.substr(quote + 1, close - quote - 1));
-}
-
 bool IsSingleByteEncoding(const std::string& name) {
   return name == "iso-8859-1" || name == "latin1" || name == "windows-1252" || name == "cp1252" || name == "us-ascii";
 }
@@ -281,7 +269,7 @@ bool HasUtf16Mark(std::string_view bytes) {
 std::string ParsedText(std::string_view bytes) {
   if (HasUtf16Mark(bytes)) return "";
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  if (IsSingleByteEncoding(DeclaredEncoding(bytes))) return vellix::Cp1252ToUtf8(bytes);
+  if (IsSingleByteEncoding(vellix::DeclaredXmlEncoding(bytes))) return vellix::Cp1252ToUtf8(bytes);
   return std::string(bytes);
 }
 
@@ -328,7 +316,8 @@ Place PlaceAt(std::string_view text, size_t offset) {
 std::string WhyNotWellFormed(std::string_view bytes, Place& place) {
   if (bytes.empty()) return "The project file is empty.";
   std::string declared =
-      HasUtf16Mark(bytes) ? "" : DeclaredEncoding(bytes.substr(0, 3) == "\xEF\xBB\xBF" ? bytes.substr(3) : bytes);
+      HasUtf16Mark(bytes) ? ""
+                          : vellix::DeclaredXmlEncoding(bytes.substr(0, 3) == "\xEF\xBB\xBF" ? bytes.substr(3) : bytes);
   if (!HasUtf16Mark(bytes) && !declared.empty() && declared != "utf-8" && declared != "utf8" &&
       !IsSingleByteEncoding(declared)) {
     place = {1, 1};

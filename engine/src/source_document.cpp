@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <utility>
 
 #include "vellix/formats/ascii.h"
 #include "vellix/formats/codepage.h"
+#include "vellix/formats/xml.h"
 
 namespace ikutil {
 namespace {
@@ -15,18 +17,6 @@ namespace {
 // separates words between inline elements.
 constexpr unsigned kParseFlags =
     pugi::parse_cdata | pugi::parse_escapes | pugi::parse_wconv_attribute | pugi::parse_ws_pcdata;
-
-std::string DeclaredEncoding(std::string_view bytes) {
-  if (bytes.substr(0, 5) != "<?xml") return "";
-  std::string_view decl = bytes.substr(0, bytes.find("?>"));
-  size_t at = decl.find("encoding");
-  if (at == std::string_view::npos) return "";
-  size_t quote = decl.find_first_of("\"'", at);
-  if (quote == std::string_view::npos) return "";
-  size_t close = decl.find(decl[quote], quote + 1);
-  if (close == std::string_view::npos) return "";
-  return vellix::LowerAscii(decl.substr(quote + 1, close - quote - 1));
-}
 
 void AppendUtf8(std::string& out, uint32_t cp) {
   if (cp < 0x80) {
@@ -107,7 +97,7 @@ Place SourceDocument::Of(const pugi::xml_node& node) const {
 ParseOutcome ParseSource(std::string_view bytes, SourceDocument& doc) {
   doc.dom.reset();
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  std::string declared = DeclaredEncoding(bytes);
+  std::string declared = vellix::DeclaredXmlEncoding(bytes);
   bool single_byte = declared == "iso-8859-1" || declared == "latin1" || declared == "windows-1252" ||
                      declared == "cp1252" || declared == "us-ascii";
   doc.text = single_byte || !vellix::IsValidUtf8(bytes) ? vellix::Cp1252ToUtf8(bytes) : std::string(bytes);
@@ -164,6 +154,17 @@ std::string DecodeHtmlEntities(std::string_view text) {
   }
   out.append(text.substr(i));
   return out;
+}
+
+std::string StyleElementText(const pugi::xml_node& style, size_t* offset) {
+  std::string text;
+  *offset = SIZE_MAX;
+  for (pugi::xml_node c : style.children()) {
+    if (c.type() != pugi::node_pcdata && c.type() != pugi::node_cdata) continue;
+    if (*offset == SIZE_MAX && c.offset_debug() >= 0) *offset = static_cast<size_t>(c.offset_debug());
+    text += c.value();
+  }
+  return text;
 }
 
 }  // namespace ikutil

@@ -49,6 +49,10 @@ ParseOutcome ParseSource(std::string_view bytes, SourceDocument& doc);
 // The lower-case local name of an element ("html:P" -> "p").
 std::string ElementName(const pugi::xml_node& node);
 
+// The text of a <style> element (its text and CDATA pieces), and in
+// `offset` the byte offset of its first piece (SIZE_MAX without one).
+std::string StyleElementText(const pugi::xml_node& style, size_t* offset);
+
 // `text` with HTML entities (&nbsp;, &eacute;, ...) decoded; XML's own were
 // decoded by the parser, and unknown ones are kept as written.
 std::string DecodeHtmlEntities(std::string_view text);

@@ -15,32 +15,6 @@ namespace {
 constexpr unsigned kParseFlags =
     pugi::parse_default | pugi::parse_declaration | pugi::parse_doctype | pugi::parse_comments | pugi::parse_pi;
 
-// The encoding named by the XML declaration at the start of `bytes`: the
-// value of its pseudo-attribute "encoding", read name by name, so that an
-// "encoding" inside another name or a processing instruction such as
-// <?xml-stylesheet?> is not taken for it.
-std::string DeclaredEncoding(std::string_view bytes) {
-  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  if (bytes.substr(0, 5) != "<?xml" || bytes.size() < 6 || !space(bytes[5])) return "";
-  std::string_view decl = bytes.substr(0, bytes.find("?>"));
-  size_t at = 5;
-  while (true) {
-    while (at < decl.size() && space(decl[at])) ++at;
-    size_t name_start = at;
-    while (at < decl.size() && !space(decl[at]) && decl[at] != '=') ++at;
-    std::string_view name = decl.substr(name_start, at - name_start);
-    while (at < decl.size() && space(decl[at])) ++at;
-    if (name.empty() || at >= decl.size() || decl[at] != '=') return "";
-    ++at;
-    while (at < decl.size() && space(decl[at])) ++at;
-    if (at >= decl.size() || (decl[at] != '"' && decl[at] != '\'')) return "";
-    size_t close = decl.find(decl[at], at + 1);
-    if (close == std::string_view::npos) return "";
-    if (name == "encoding") return LowerAscii(std::string(decl.substr(at + 1, close - at - 1)));
-    at = close + 1;
-  }
-}
-
 // Well-formed means one document element and no stray text around it.
 bool HasOneDocumentElement(const pugi::xml_document& dom) {
   int elements = 0;
@@ -62,7 +36,7 @@ void Parse(std::string_view bytes, XmlDocument& doc) {
     encoding = pugi::encoding_auto;
   } else {
     if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-    std::string declared = DeclaredEncoding(bytes);
+    std::string declared = DeclaredXmlEncoding(bytes);
     if (declared == "iso-8859-1" || declared == "latin1" || declared == "windows-1252" || declared == "cp1252" ||
         declared == "us-ascii") {
       converted = Cp1252ToUtf8(bytes);
@@ -140,6 +114,28 @@ void SaveXmlFile(const XmlDocument& doc, const std::string& path) {
   AtomicFileWriter out(path, "xml");
   out.Write(writer.text);
   out.Commit();
+}
+
+std::string DeclaredXmlEncoding(std::string_view bytes) {
+  auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  if (bytes.substr(0, 5) != "<?xml" || bytes.size() < 6 || !space(bytes[5])) return "";
+  std::string_view decl = bytes.substr(0, bytes.find("?>"));
+  size_t at = 5;
+  while (true) {
+    while (at < decl.size() && space(decl[at])) ++at;
+    size_t name_start = at;
+    while (at < decl.size() && !space(decl[at]) && decl[at] != '=') ++at;
+    std::string_view name = decl.substr(name_start, at - name_start);
+    while (at < decl.size() && space(decl[at])) ++at;
+    if (name.empty() || at >= decl.size() || decl[at] != '=') return "";
+    ++at;
+    while (at < decl.size() && space(decl[at])) ++at;
+    if (at >= decl.size() || (decl[at] != '"' && decl[at] != '\'')) return "";
+    size_t close = decl.find(decl[at], at + 1);
+    if (close == std::string_view::npos) return "";
+    if (name == "encoding") return LowerAscii(std::string(decl.substr(at + 1, close - at - 1)));
+    at = close + 1;
+  }
 }
 
 pugi::xml_node ElementWithRepeatedAttribute(const pugi::xml_node& root) {

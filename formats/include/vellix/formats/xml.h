@@ -37,6 +37,12 @@ void LoadDocument(const std::string& path, XmlDocument& doc);
 // Throws AutomationError when the file cannot be written.
 void SaveXmlFile(const XmlDocument& doc, const std::string& path);
 
+// The encoding the XML declaration at the start of `bytes` names, lower
+// case ("" without one): the value of its pseudo-attribute "encoding", read
+// name by name, so that an "encoding" inside another name or a processing
+// instruction such as <?xml-stylesheet?> is not taken for it.
+std::string DeclaredXmlEncoding(std::string_view bytes);
+
 // The first element at or below `root`, in document order, that carries
 // one attribute name twice (which makes a document not well-formed, though
 // pugixml reads it); null when there is none.
