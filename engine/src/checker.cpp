@@ -92,16 +92,6 @@ const std::map<std::string_view, std::set<std::string_view>>& AllowedElements() 
   return kElements;
 }
 
-bool HasScheme(std::string_view href) {
-  for (size_t i = 0; i < href.size(); ++i) {
-    char c = href[i];
-    if (c == ':') return i > 0;
-    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (!letter && !(i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) return false;
-  }
-  return false;
-}
-
 class Checker {
  public:
   Checker(SourceFiles& files, const std::string& href, const std::vector<std::string>& known_hrefs,

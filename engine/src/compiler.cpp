@@ -73,16 +73,6 @@ bool IsKnownElement(std::string_view name) {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
-bool HasScheme(std::string_view href) {
-  for (size_t i = 0; i < href.size(); ++i) {
-    char c = href[i];
-    if (c == ':') return i > 0;
-    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (!letter && !(i > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) return false;
-  }
-  return false;
-}
-
 std::string Trimmed(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && IsSpace(s[b])) ++b;

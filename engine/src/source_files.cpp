@@ -51,6 +51,8 @@ bool Within(const std::filesystem::path& folder, const std::filesystem::path& pa
   return true;
 }
 
+}  // namespace
+
 bool HasScheme(std::string_view href) {
   for (size_t i = 0; i < href.size(); ++i) {
     char c = href[i];
@@ -61,8 +63,6 @@ bool HasScheme(std::string_view href) {
   }
   return false;
 }
-
-}  // namespace
 
 FolderSourceFiles::FolderSourceFiles(std::string folder) : folder_(std::move(folder)) {}
 

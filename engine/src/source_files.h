@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace ikutil {
 
@@ -28,6 +29,9 @@ class FolderSourceFiles : public SourceFiles {
  private:
   std::string folder_;
 };
+
+// True when `href` starts with a URI scheme ("http:", "mailto:").
+bool HasScheme(std::string_view href);
 
 // Resolves `href` found in the document `from_href` (both package-relative)
 // into a package-relative href: "../" and "./" folded, fragment and query
