@@ -164,7 +164,7 @@ void Book::BuildPackage(const std::string& destination, const PublishEvents* eve
   if (message.empty())
     message =
         ikpubx::Failed(hr) ? "The book could not be built from " + path_ : "The build wrote no book at " + book_file;
-  Raise(ikpubx::Failed(hr) ? hr : kBuildFailed, message);
+  Raise(kBuildFailed, message);
 }
 
 }  // namespace vellix
