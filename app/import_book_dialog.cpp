@@ -108,15 +108,24 @@ void ImportBookDialog::Import() {
   QString error;
   bool imported;
   bool cancelled;
+  QStringList problems;
   {
     PublishProgress progress(this, title_box_->text());
     imported = import_.Import(bookshelf_.get(), title_box_->text(), author_box_->text(), category_box_->text(),
                               progress.events(), &error);
     cancelled = progress.WasCancelled();
+    problems = progress.Problems();
   }
   if (!imported) {
     // The button stays disabled until one of the boxes changes.
-    if (cancelled) error = tr("The import was cancelled; no book was added.");
+    if (cancelled) {
+      error = tr("The import was cancelled; no book was added.");
+    } else if (!problems.isEmpty()) {
+      // What the build found explains the failure better than its outcome.
+      constexpr int kShown = 5;
+      error += u'\n' + problems.mid(0, kShown).join(u'\n');
+      if (problems.size() > kShown) error += u'\n' + tr("(%1 more)").arg(problems.size() - kShown);
+    }
     dialogs_.ShowMessage(this, tr("Vellix Publisher"), error);
     return;
   }

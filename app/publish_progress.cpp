@@ -26,6 +26,9 @@ PublishProgress::PublishProgress(QWidget* parent, const QString& what) : what_(w
     SourceStarted(file, number, total);
   };
   events_.progress = [this](int64_t done, int64_t total) { Progressed(done, total); };
+  events_.error = [this](const std::string& file, const std::string& message, int32_t line, int32_t, int16_t) {
+    Reported(file, message, line);
+  };
   events_.keep_going = [this] {
     Pump();
     return !dialog_.wasCanceled();
@@ -45,6 +48,14 @@ void PublishProgress::Progressed(int64_t done, int64_t total) {
     dialog_.setRange(0, kSteps);
     dialog_.setValue(static_cast<int>(std::clamp<int64_t>(done, 0, total) * kSteps / total));
   }
+  Pump();
+}
+
+void PublishProgress::Reported(const std::string& file, const std::string& message, int32_t line) {
+  QString where = QFileInfo(QString::fromStdString(file)).fileName();
+  if (line > 0) where = QObject::tr("%1, line %2").arg(where).arg(line);
+  QString text = QString::fromStdString(message);
+  problems_ << (where.isEmpty() ? text : where + QStringLiteral(": ") + text);
   Pump();
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QProgressDialog>
+#include <QStringList>
 
 #include "vellix/book.h"
 
@@ -22,15 +23,20 @@ class PublishProgress {
   // Valid as long as this object lives.
   const vellix::PublishEvents* events() const { return &events_; }
   bool WasCancelled() const { return dialog_.wasCanceled(); }
+  // The problems the build reported, one line each ("file, line 3: text"),
+  // to explain a publication that failed.
+  const QStringList& Problems() const { return problems_; }
   QProgressDialog& dialog() { return dialog_; }
 
  private:
   void SourceStarted(const std::string& file, int32_t number, int32_t total);
   void Progressed(int64_t done, int64_t total);
+  void Reported(const std::string& file, const std::string& message, int32_t line);
   void Pump();
 
   QString what_;
   QString source_;
+  QStringList problems_;
   QProgressDialog dialog_;
   vellix::PublishEvents events_;
 };

@@ -232,6 +232,8 @@ class ImportBookTest : public QObject {
     QVERIFY2(progress.dialog().labelText().endsWith("part.htm (2 of 3)"), qPrintable(progress.dialog().labelText()));
     events.progress(3'000'000'000LL, 6'000'000'000LL);  // past what an int holds
     QCOMPARE(progress.dialog().value() * 2, progress.dialog().maximum());
+    events.error("/in/part.htm", "Unclosed tag", 7, 2, 1);
+    QCOMPARE(progress.Problems(), QStringList({"part.htm, line 7: Unclosed tag"}));
     QVERIFY(events.keep_going());
     progress.dialog().cancel();
     QVERIFY(!events.keep_going());
