@@ -1,7 +1,7 @@
 // vellix-bench: speed of the library against plain baselines measured in
 // the same run.
 //
-//   vellix-bench [--only load|sort|text|package|pack|convert|memory|publish[,...]]
+//   vellix-bench [--only load|sort|text|package|pack|convert|memory|publish|shelfadd[,...]]
 //                [--small] [--reps N]
 //
 // Every benchmark builds its own fixtures in a fresh temporary folder (under
@@ -874,6 +874,139 @@ void BenchPublish(size_t bytes, int reps, bool with_peer) {
   std::printf("      %s\n", against.Details("vellix", "ebook-convert").c_str());
 }
 
+// --- shelfadd -------------------------------------------------------------
+
+// `count` short texts (a few hundred bytes each) in `folder`; their paths.
+std::vector<std::string> MakeSmallTexts(const std::string& folder, size_t count) {
+  std::filesystem::create_directories(folder);
+  Rng rng(7);
+  std::vector<std::string> paths;
+  for (size_t i = 0; i < count; ++i) {
+    std::string text;
+    for (int line = 0; line < 6; ++line) {
+      text += Pick(rng, kTitleWords);
+      text += " ";
+      text += Pick(rng, kTitleNouns);
+      text += " of " + std::to_string(rng.Below(1000)) + " lines, said " + Pick(rng, kFirstNames) + ".\n";
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "note%04zu.txt", i);
+    paths.push_back(folder + "/" + name);
+    WriteWholeFile(paths.back(), text);
+  }
+  return paths;
+}
+
+// The number of book files in `shelf`.
+size_t CountBookFiles(const std::string& shelf) {
+  size_t n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(shelf))
+    if (entry.path().extension() == ".imp") ++n;
+  return n;
+}
+
+// Adding `count` small texts to an empty shelf: through the library in this
+// process, and with `vellix shelf add` once per file; both against calibre's
+// `calibredb add` of the same files into an empty calibre library.
+void BenchShelfAdd(size_t count, int reps, bool with_peer) {
+  ScratchFolder scratch("shelfadd");
+  // Each road writes its pages and packages beside its own copy of the texts.
+  const std::vector<std::string> library_texts = MakeSmallTexts(scratch / "library", count);
+  const std::vector<std::string> tool_texts = MakeSmallTexts(scratch / "tool", count);
+  const std::vector<std::string> peer_texts = MakeSmallTexts(scratch / "peer", count);
+  const std::string tool = ToolPath();
+  int run = 0;
+  auto fresh_shelf = [&](const char* road) {
+    std::string shelf = scratch / (std::string(road) + "-shelf-" + std::to_string(run++));
+    std::filesystem::create_directory(shelf);
+    return shelf;
+  };
+  auto check = [&](const std::string& shelf, const char* road) {
+    if (CountBookFiles(shelf) != count)
+      Fail(std::string("shelfadd: the ") + road + " road wrote the wrong number of books");
+    std::error_code ec;
+    std::filesystem::remove_all(shelf, ec);
+  };
+  auto library_road = [&] {
+    std::string shelf = fresh_shelf("library");
+    RunTimes t = Timed([&] {
+      vellix::Bookshelf bookshelf;
+      bookshelf.Load(shelf);
+      for (const std::string& text : library_texts) {
+        auto book = std::make_shared<vellix::Book>();
+        book->Load(text);
+        book->SetTitle(std::filesystem::path(text).stem().string());
+        book->SetAuthor("Ann B. Author");
+        book->SetCategory("Notes");
+        bookshelf.Add(book);
+      }
+    });
+    check(shelf, "library");
+    return t;
+  };
+  auto tool_road = [&] {
+    std::string shelf = fresh_shelf("tool");
+    RunTimes total;
+    for (const std::string& text : tool_texts) {
+      RunTimes t = Spawn({tool, "shelf", "add", shelf, text, "--title", std::filesystem::path(text).stem().string(),
+                          "--author", "Ann B. Author", "--category", "Notes"});
+      total.wall += t.wall;
+      total.cpu += t.cpu;
+    }
+    check(shelf, "tool");
+    return total;
+  };
+  const char* peer = "/usr/bin/calibredb";
+  bool peer_runs = with_peer && ::access(peer, X_OK) == 0;
+  auto peer_road = [&] {
+    std::string library = fresh_shelf("calibre");
+    std::vector<std::string> args = {peer, "add", "--with-library", library};
+    args.insert(args.end(), peer_texts.begin(), peer_texts.end());
+    RunTimes t = Spawn(args);
+    std::error_code ec;
+    std::filesystem::remove_all(library, ec);
+    return t;
+  };
+  // The three roads in turn, each run starting with a different one, so
+  // that a slow spell of the machine falls on all alike.
+  Comparison roads, against;
+  auto record = [](RunTimes t, std::vector<double>& wall, std::vector<double>& cpu) {
+    wall.push_back(t.wall);
+    cpu.push_back(t.cpu);
+  };
+  for (int r = 0; r < reps; ++r) {
+    for (int k = 0; k < 3; ++k) {
+      switch ((r + k) % 3) {
+        case 0:
+          record(tool_road(), roads.subject, roads.subject_cpu);
+          break;
+        case 1: {
+          RunTimes t = library_road();
+          record(t, roads.baseline, roads.baseline_cpu);
+          record(t, against.subject, against.subject_cpu);
+          break;
+        }
+        default:
+          if (peer_runs) record(peer_road(), against.baseline, against.baseline_cpu);
+      }
+    }
+  }
+  std::printf("shelfadd: %zu small texts  vellix shelf add (a process each) %.0f ms  library (one process) %.0f ms\n",
+              count, roads.Subject().median, roads.Baseline().median);
+  std::printf("      %s\n", roads.Details("tool", "library").c_str());
+  if (!with_peer) return;  // tiny sizes only check that both roads run
+  if (!peer_runs) {
+    std::printf("      (calibredb not installed: no comparison)\n");
+    return;
+  }
+  std::printf(
+      "shelfadd vs calibredb add: %zu texts  library %.0f ms  calibredb %.0f ms  %.1fx faster (goal >= 10) %s\n", count,
+      against.Subject().median, against.Baseline().median, 1 / against.Ratio(), Verdict(1 / against.Ratio() >= 10));
+  std::printf("      %s\n", against.Details("library", "calibredb").c_str());
+  std::printf("      vellix shelf add, a process per file: %.0f ms, %.2fx calibredb's time\n", roads.Subject().median,
+              roads.Subject().median / against.Baseline().median);
+}
+
 // --- memory -------------------------------------------------------------
 
 // Peak memory of the tool: a shelf's JSON listing against its plain
@@ -969,7 +1102,8 @@ int ChildRun(int argc, char** argv) {
 void Usage(FILE* to) {
   std::fprintf(
       to,
-      "usage: vellix-bench [--only load|sort|text|package|pack|convert|memory|publish[,...]] [--small] [--reps N]\n"
+      "usage: vellix-bench [--only load|sort|text|package|pack|convert|memory|publish|shelfadd[,...]] [--small] "
+      "[--reps N]\n"
       "  --only   run only the named benchmarks (comma-separated; may repeat)\n"
       "  --small  tiny sizes, for a quick check that everything runs\n"
       "  --reps   repetitions of each measurement (default 9, 3 with --small)\n");
@@ -1009,7 +1143,7 @@ int main(int argc, char** argv) {
         if (comma == std::string::npos) comma = list.size();
         std::string name = list.substr(start, comma - start);
         if (name != "load" && name != "sort" && name != "convert" && name != "text" && name != "package" &&
-            name != "pack" && name != "memory" && name != "publish") {
+            name != "pack" && name != "memory" && name != "publish" && name != "shelfadd") {
           std::fprintf(stderr, "vellix-bench: unknown benchmark \"%s\"\n", name.c_str());
           Usage(stderr);
           return 2;
@@ -1059,6 +1193,9 @@ int main(int argc, char** argv) {
     if (wanted("memory")) BenchMemory(small ? 500 : 50000, small ? 2000000 : 10000000, reps);
     std::fflush(stdout);
     if (wanted("publish")) BenchPublish(small ? 200000 : 10000000, reps, !small);
+    std::fflush(stdout);
+    // A thousand processes a run: three runs are plenty.
+    if (wanted("shelfadd")) BenchShelfAdd(small ? 20 : 1000, std::min(reps, 3), !small);
   } catch (const std::exception& e) {
     std::fflush(stdout);
     std::fprintf(stderr, "vellix-bench: %s\n", e.what());

@@ -1,8 +1,10 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <string>
 #include <system_error>
 
+#include "build_display.h"
 #include "commands.h"
 #include "output.h"
 #include "vellix/booklist.h"
@@ -31,6 +33,25 @@ struct ShelfOptions {
 void LoadShelf(Bookshelf& shelf, const std::string& dir) {
   shelf.Load(CleanPath(dir));
   if (!shelf.Books()) RaiseMissing(CleanPath(dir), true);
+}
+
+// Bookshelf.Add with the build shown as it goes: problems on stderr, a
+// bar on a terminal; Ctrl-C stops the build and leaves no book.
+void PublishWithProgress(Bookshelf& shelf, const std::shared_ptr<Book>& book, std::string& book_file) {
+  InterruptToAbort interrupt;
+  ProgressBar bar;
+  PublishEvents events;
+  events.source_start = [&bar](const std::string& file, int32_t number, int32_t total) {
+    bar.SourceStart(file, number, total);
+  };
+  events.progress = [&bar](int64_t done, int64_t total) { bar.Progress(done, total); };
+  events.error = [&bar](const std::string& file, const std::string& message, int32_t line, int32_t column,
+                        int16_t severity) {
+    bar.Clear();
+    std::cerr << EventLine(file, message, line, column, severity) << "\n";
+  };
+  events.keep_going = [] { return !InterruptToAbort::Interrupted(); };
+  shelf.Add(book, &events, &book_file);
 }
 
 }  // namespace
@@ -150,8 +171,9 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
       if (add->count("--title")) book->SetTitle(opts->title);
       if (add->count("--author")) book->SetAuthor(opts->author);
       if (add->count("--category")) book->SetCategory(opts->category);
-      s.Add(book);
-      std::cout << book->Path() << "\n";
+      std::string book_file;
+      PublishWithProgress(s, book, book_file);
+      std::cout << (book_file.empty() ? book->Path() : book_file) << "\n";
     }
     exit_code = kExitOk;
   });

@@ -3,7 +3,6 @@
 // events shown as they arrive.
 #include <unistd.h>
 
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -11,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "build_display.h"
 #include "commands.h"
 #include "ikpubx/builder.h"
 #include "ikpubx/module.h"
@@ -24,114 +24,49 @@ namespace {
 
 namespace fs = std::filesystem;
 
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
-
-// Ctrl-C asks the running build to stop instead of killing the tool, so
-// that no partial book is left behind.
-class InterruptToAbort {
- public:
-  InterruptToAbort() {
-    g_interrupted = 0;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previous_);
-  }
-  ~InterruptToAbort() { sigaction(SIGINT, &previous_, nullptr); }
-
- private:
-  struct sigaction previous_ {};
-};
-
-const char* SeverityName(int16_t severity) {
-  switch (severity) {
-    case 0:
-      return "information";
-    case 1:
-      return "warning";
-    default:
-      return "error";
-  }
-}
-
-// The event's message keeps the blanks the Builder's clean-up leaves around
-// it; a line for people drops them.
-std::string EventLine(const std::string& file, const std::string& message, int32_t line, int32_t column,
-                      int16_t severity) {
-  size_t first = message.find_first_not_of(' '), last = message.find_last_not_of(' ');
-  std::string text = first == std::string::npos ? "" : message.substr(first, last - first + 1);
-  return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + SeverityName(severity) + ": " + text;
-}
-
 // The build events as the tool shows them: problems on stderr as they
 // arrive, progress as a bar when standard output is a terminal, and an
 // abort when the user pressed Ctrl-C.
 class BuildSink : public ikpubx::IBuilderEvents {
  public:
-  explicit BuildSink(ikpubx::IBuilder* builder) : builder_(builder), bar_(::isatty(STDOUT_FILENO)) {}
-  ~BuildSink() override { ClearBar(); }
+  explicit BuildSink(ikpubx::IBuilder* builder) : builder_(builder) {}
 
   void OnError(const std::string& file, const std::string& message, int32_t line, int32_t column,
                int16_t severity) override {
-    ClearBar();
+    bar_.Clear();
     std::cerr << EventLine(file, message, line, column, severity) << "\n";
     if (severity >= 2) ++errors_;
     CheckInterrupt();
   }
   void OnSourceStart(const std::string& file, int32_t number, int32_t total) override {
-    file_ = file;
-    number_ = number;
-    total_ = total;
-    Draw();
+    bar_.SourceStart(file, number, total);
     CheckInterrupt();
   }
   void OnParserFeedback(int32_t current, int32_t total) override {
-    if (total > 0) percent_ = static_cast<int>(static_cast<int64_t>(current) * 100 / total);
-    Draw();
+    bar_.Progress(current, total);
     CheckInterrupt();
   }
   void OnLayoutFeedback(const std::string&) override { CheckInterrupt(); }
   void OnSourceDone(const std::string&, int32_t, int32_t) override {
-    Draw();
+    bar_.Draw();
     CheckInterrupt();
   }
 
   bool aborted() const { return aborted_; }
   int errors() const { return errors_; }
+  void ClearBar() { bar_.Clear(); }
 
  private:
   void CheckInterrupt() {
-    if (!g_interrupted || aborted_) return;
+    if (!InterruptToAbort::Interrupted() || aborted_) return;
     aborted_ = true;
     builder_->AbortBuild();
   }
-  void Draw() {
-    if (!bar_ || (percent_ == drawn_percent_ && number_ == drawn_number_ && drawn_)) return;
-    drawn_percent_ = percent_;
-    drawn_number_ = number_;
-    std::string bar(static_cast<size_t>(percent_ / 4), '#');
-    bar.resize(25, '.');
-    std::cout << "\r\033[KBuilding [" << bar << "] " << percent_ << "%  " << number_ << "/" << total_ << " " << file_
-              << std::flush;
-    drawn_ = true;
-  }
-  void ClearBar() {
-    if (drawn_) std::cout << "\r\033[K" << std::flush;
-    drawn_ = false;
-  }
 
   ikpubx::IBuilder* builder_;
-  bool bar_;
-  bool drawn_ = false;
+  ProgressBar bar_;
   bool aborted_ = false;
   int errors_ = 0;
-  int percent_ = 0;
-  int drawn_percent_ = -1;
-  int32_t drawn_number_ = -1;
-  std::string file_;
-  int32_t number_ = 0, total_ = 0;
 };
 
 // Collects every event of a check, in order.
@@ -211,6 +146,7 @@ int RunBuild(ikpubx::IBuilder& builder, const std::function<ikpubx::HRESULT()>& 
   builder.Advise(sink, &cookie);
   ikpubx::HRESULT hr = build();
   builder.Unadvise(cookie);
+  sink->ClearBar();
   if (sink->aborted()) {
     std::cerr << "vellix: the build was stopped; no book was written\n";
     return kExitError;

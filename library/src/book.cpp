@@ -118,13 +118,18 @@ bool Book::LoadBookFolder() {
   return true;
 }
 
-void Book::Save(const std::string& destination) {
+void Book::Save(const std::string& destination) { Save(destination, nullptr); }
+
+void Book::Save(const std::string& destination, const PublishEvents* events) {
   std::string dest = destination;
   if (dest.empty()) dest = SiblingPath(path_, ".imp");
   if (extension_ == "res") {
     WriteBookFile(path_, dest);
-  } else if (extension_ == "htm" || extension_ == "html" || extension_ == "odf" || extension_ == "opf") {
-    Raise(kNotSupported, "Publishing documents and packages is not available in this build");
+  } else if (extension_ == "htm" || extension_ == "html" || extension_ == "odf") {
+    path_ = CreatePackageFromDocument(path_);
+    BuildPackage(dest, events);
+  } else if (extension_ == "opf") {
+    BuildPackage(dest, events);
   }
   // Book files, containers, text and unknown kinds: nothing to write.
 }

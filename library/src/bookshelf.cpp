@@ -53,14 +53,24 @@ void Books::Remove(const Variant& index) {
 
 Bookshelf::Bookshelf() { SeedRandomFromClock(); }
 
-void Bookshelf::Add(const std::shared_ptr<vellix::Book>& new_book) {
+void Bookshelf::Add(const std::shared_ptr<vellix::Book>& new_book) { Add(new_book, nullptr); }
+
+void Bookshelf::Add(const std::shared_ptr<vellix::Book>& new_book, const PublishEvents* events,
+                    std::string* book_file) {
   // Checked first, so that a shelf without books writes no orphan file.
   if (!books_ || !new_book) Raise(kObjectNotSet);
-  const std::string& kind = new_book->Extension();
-  if (kind == "htm" || kind == "html" || kind == "odf" || kind == "opf") {
-    new_book->Save(NewBookFilePath());
-  } else if (kind == "txt") {
-    Raise(kNotSupported, "Publishing text files is not available in this build");
+  if (book_file) book_file->clear();
+  const std::string kind = new_book->Extension();
+  bool publish = kind == "htm" || kind == "html" || kind == "odf" || kind == "opf";
+  if (kind == "txt") {
+    std::filesystem::path text(new_book->Path());
+    new_book->ConvertTxtToHtm((text.parent_path() / (text.stem().string() + ".htm")).string());
+    publish = true;
+  }
+  if (publish) {
+    std::string destination = NewBookFilePath();
+    new_book->Save(destination, events);
+    if (book_file && IsFile(destination)) *book_file = destination;
   }
   books_->AddBook(new_book);
 }

@@ -32,6 +32,10 @@ struct PublishEvents {
   std::function<bool()> keep_going;
 };
 
+// The number of a failed build: the toolkit's own failure code, as any
+// automation client of the Builder would see it.
+inline constexpr int kBuildFailed = static_cast<int>(0x80004005u);
+
 class Book : public Object {
  public:
   // Forgets Path and Extension, then reads what the path holds: a book
@@ -40,9 +44,23 @@ class Book : public Object {
   // neither a file nor a folder ending in "res" leaves Path and Extension "".
   void Load(const std::string& book_path);
 
-  // Writes the book to `destination`: a book folder becomes one book file.
-  // Book files, containers and text write nothing. An empty destination
-  // means "<folder of the book>/<base name>.imp".
+  // Writes the book to `destination`: a book folder becomes one book file;
+  // a document or package is published by the toolkit's Builder. Book
+  // files, containers and text write nothing. An empty destination means
+  // "<folder of the book>/<base name>.imp".
+  //
+  // Publishing a document first writes the package "<folder>/<base
+  // name>.opf" beside it, filled from the document and this book's title,
+  // author and category, and makes that package Path (or Path "" and
+  // nothing else when the document does not exist). The package is then
+  // completed for the build in place (book name, category, destination and
+  // log folders) and built into "<folder of destination>/<base name of
+  // destination>.imp". Packages and converted documents stay on disk.
+  //
+  // A build that fails or writes no book throws kBuildFailed, its detail
+  // the engine's first error message; one stopped through
+  // PublishEvents::keep_going throws kInvalidArgument. Neither leaves a new
+  // book at the destination.
   void Save(const std::string& destination = "");
   // The same, telling `events` (when not null) how a publication goes.
   void Save(const std::string& destination, const PublishEvents* events);
@@ -135,6 +153,9 @@ class Book : public Object {
   bool LoadBookFolder();
   void SetInformation(const std::string& info_bytes);
   void LoadPackageMetadata(const std::string& package);
+  // Completes the package at Path for `destination` and has the toolkit
+  // build it there; nothing when Path names no file.
+  void BuildPackage(const std::string& destination, const PublishEvents* events);
 
   std::string path_;
   std::string file_name_;

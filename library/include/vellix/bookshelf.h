@@ -53,11 +53,18 @@ class Bookshelf : public Object {
   Bookshelf();
 
   // Converts the book into a book file on the shelf when its kind calls for
-  // it (documents, packages, text), then appends it to Books(). Throws 91
-  // before a successful Load().
+  // it, then appends it to Books(): a document or package is saved to
+  // NewBookFilePath(); a text file is first converted to the page
+  // "<folder>/<base name>.htm" beside it (which becomes the book), then
+  // saved the same way. Containers, book files and book folders are only
+  // appended. Throws 91 before a successful Load(); a failing conversion
+  // or Save ends Add with its error and the book is not appended.
   void Add(const std::shared_ptr<vellix::Book>& new_book);
-  // The same, telling `events` (when not null) how a publication goes.
-  void Add(const std::shared_ptr<vellix::Book>& new_book, const PublishEvents* events);
+  // The same, telling `events` (when not null) how a publication goes;
+  // `book_file`, when given, receives the path of the book file written,
+  // or "" when none was.
+  void Add(const std::shared_ptr<vellix::Book>& new_book, const PublishEvents* events,
+           std::string* book_file = nullptr);
 
   // Puts the book folder at `folder` on the shelf: loads it, writes it as a
   // book file at NewBookFilePath() and appends it to Books(). Returns the

@@ -1,0 +1,78 @@
+#include "build_display.h"
+
+#include <unistd.h>
+
+#include <iostream>
+
+namespace vellix::cli {
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+extern "C" void OnInterrupt(int) { g_interrupted = 1; }
+
+const char* SeverityName(int16_t severity) {
+  switch (severity) {
+    case 0:
+      return "information";
+    case 1:
+      return "warning";
+    default:
+      return "error";
+  }
+}
+
+}  // namespace
+
+std::string EventLine(const std::string& file, const std::string& message, int32_t line, int32_t column,
+                      int16_t severity) {
+  size_t first = message.find_first_not_of(' '), last = message.find_last_not_of(' ');
+  std::string text = first == std::string::npos ? "" : message.substr(first, last - first + 1);
+  return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + SeverityName(severity) + ": " + text;
+}
+
+ProgressBar::ProgressBar() : terminal_(::isatty(STDOUT_FILENO)) {}
+
+ProgressBar::~ProgressBar() { Clear(); }
+
+void ProgressBar::SourceStart(const std::string& file, int32_t number, int32_t total) {
+  file_ = file;
+  number_ = number;
+  total_ = total;
+  Draw();
+}
+
+void ProgressBar::Progress(int64_t done, int64_t total) {
+  if (total > 0) percent_ = static_cast<int>(done * 100 / total);
+  Draw();
+}
+
+void ProgressBar::Draw() {
+  if (!terminal_ || (percent_ == drawn_percent_ && number_ == drawn_number_ && drawn_)) return;
+  drawn_percent_ = percent_;
+  drawn_number_ = number_;
+  std::string bar(static_cast<size_t>(percent_ / 4), '#');
+  bar.resize(25, '.');
+  std::cout << "\r\033[KBuilding [" << bar << "] " << percent_ << "%  " << number_ << "/" << total_ << " " << file_
+            << std::flush;
+  drawn_ = true;
+}
+
+void ProgressBar::Clear() {
+  if (drawn_) std::cout << "\r\033[K" << std::flush;
+  drawn_ = false;
+}
+
+InterruptToAbort::InterruptToAbort() {
+  g_interrupted = 0;
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &previous_);
+}
+
+InterruptToAbort::~InterruptToAbort() { sigaction(SIGINT, &previous_, nullptr); }
+
+bool InterruptToAbort::Interrupted() { return g_interrupted != 0; }
+
+}  // namespace vellix::cli

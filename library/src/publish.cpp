@@ -1,0 +1,170 @@
+// Publishing: a package (or the package made from a document) handed to the
+// toolkit's Builder as a project, with the build's events passed on and its
+// failures turned into errors.
+#include <sys/stat.h>
+
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "ikpubx/builder.h"
+#include "ikpubx/module.h"
+#include "ikpubx/project.h"
+#include "vellix/book.h"
+#include "vellix/error.h"
+#include "vellix/formats/file_io.h"
+#include "vellix/package.h"
+
+namespace vellix {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kStoppedMessage[] = "Publishing was stopped; no book was written";
+
+template <typename I>
+std::shared_ptr<I> CreateToolkitObject(const char* prog_id) {
+  std::shared_ptr<I> object;
+  ikpubx::HRESULT hr = ikpubx::CreateObject(prog_id, &object);
+  if (ikpubx::Failed(hr)) Raise(hr, std::string("The publishing toolkit cannot create ") + prog_id);
+  return object;
+}
+
+std::string Trimmed(const std::string& text) {
+  size_t first = text.find_first_not_of(' '), last = text.find_last_not_of(' ');
+  return first == std::string::npos ? "" : text.substr(first, last - first + 1);
+}
+
+// Tells a file the build wrote from one that was there before it: the
+// engine renames a new file into place, so a new book is a new inode.
+struct FileIdentity {
+  dev_t device;
+  ino_t inode;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileIdentity{st.st_dev, st.st_ino};
+}
+
+// Hears the Builder for one Save: passes its events on, keeps the first
+// message worth showing if the build fails, and stops the build when the
+// caller answers false to keep_going or one of its handlers throws (the
+// exception is kept and rethrown once Build has returned, since nothing may
+// be thrown through the toolkit).
+class PublishSink : public ikpubx::IBuilderEvents {
+ public:
+  PublishSink(ikpubx::IBuilder* builder, const PublishEvents* events) : builder_(builder), events_(events) {}
+
+  void OnError(const std::string& file, const std::string& message, int32_t line, int32_t column,
+               int16_t severity) override {
+    // Named after its file, as the engine names problems in its log.
+    std::string text = file.empty() ? Trimmed(message) : file + ": " + Trimmed(message);
+    if (severity >= 2 && first_error_.empty()) first_error_ = text;
+    if (first_message_.empty()) first_message_ = text;
+    Pass([&] {
+      if (events_->error) events_->error(file, message, line, column, severity);
+    });
+  }
+  void OnSourceStart(const std::string& file, int32_t number, int32_t total) override {
+    Pass([&] {
+      if (events_->source_start) events_->source_start(file, number, total);
+    });
+  }
+  void OnParserFeedback(int32_t current, int32_t total) override {
+    Pass([&] {
+      if (events_->progress) events_->progress(current, total);
+    });
+  }
+  void OnLayoutFeedback(const std::string&) override {
+    Pass([] {});
+  }
+  void OnSourceDone(const std::string&, int32_t, int32_t) override {
+    Pass([] {});
+  }
+
+  // Asks the caller whether to go on; false stops the build.
+  bool KeepGoing() {
+    Pass([] {});
+    return !stopped_;
+  }
+
+  bool stopped() const { return stopped_; }
+  std::exception_ptr failure() const { return failure_; }
+  // The engine's first error, else its first message of any kind.
+  const std::string& FirstMessage() const { return first_error_.empty() ? first_message_ : first_error_; }
+
+ private:
+  template <typename F>
+  void Pass(F&& forward) {
+    if (!events_ || stopped_) return;
+    try {
+      forward();
+      if (events_->keep_going && !events_->keep_going()) Stop();
+    } catch (...) {
+      failure_ = std::current_exception();
+      Stop();
+    }
+  }
+  void Stop() {
+    stopped_ = true;
+    builder_->AbortBuild();
+  }
+
+  ikpubx::IBuilder* builder_;  // owns this sink while it is connected
+  const PublishEvents* events_;
+  bool stopped_ = false;
+  std::exception_ptr failure_;
+  std::string first_error_, first_message_;
+};
+
+}  // namespace
+
+void Book::BuildPackage(const std::string& destination, const PublishEvents* events) {
+  if (!IsFile(path_)) return;
+  // Absolute, so that the package's destination folder does not count from
+  // the package's own folder.
+  fs::path dest = fs::absolute(destination).lexically_normal();
+  fs::path package_folder = fs::path(path_).parent_path();
+  std::string log_folder = package_folder.empty() ? std::string(".") : package_folder.string();
+  Package().CompletePackage(path_, dest.stem().string(), category_);
+  Package().SetDirectory(path_, dest.parent_path().string(), log_folder);
+
+  auto project = CreateToolkitObject<ikpubx::IProject>(ikpubx::kProjectIndependentProgId);
+  ikpubx::HRESULT hr = project->Load(path_);
+  if (ikpubx::Failed(hr)) Raise(hr, "The package could not be read as a project: " + path_);
+  auto builder = CreateToolkitObject<ikpubx::IBuilder>(ikpubx::kBuilderIndependentProgId);
+  auto sink = std::make_shared<PublishSink>(builder.get(), events);
+
+  // The engine names the book after the folder and the book name just
+  // recorded, always with ".imp".
+  std::string book_file = (dest.parent_path() / (dest.stem().string() + ".imp")).string();
+  std::optional<FileIdentity> before = IdentityOf(book_file);
+  uint32_t cookie = 0;
+  builder->Advise(sink, &cookie);
+  if (sink->KeepGoing()) hr = builder->Build(project.get());
+  builder->Unadvise(cookie);
+  std::optional<FileIdentity> after = IdentityOf(book_file);
+  bool written = after && after != before;
+
+  bool succeeded = !sink->stopped() && ikpubx::Succeeded(hr) && written;
+  if (succeeded) return;
+  // The engine leaves no partial book; a book stopped too late to be held
+  // back, or one it wrote while answering failure, goes too.
+  if (written) {
+    std::error_code ec;
+    fs::remove(book_file, ec);
+  }
+  if (sink->failure()) std::rethrow_exception(sink->failure());
+  if (sink->stopped()) Raise(kInvalidArgument, kStoppedMessage);
+  std::string message = sink->FirstMessage();
+  if (message.empty())
+    message =
+        ikpubx::Failed(hr) ? "The book could not be built from " + path_ : "The build wrote no book at " + book_file;
+  Raise(ikpubx::Failed(hr) ? hr : kBuildFailed, message);
+}
+
+}  // namespace vellix

@@ -1,0 +1,93 @@
+// `vellix shelf add` of text, documents and packages: the book file it
+// prints, the build's problems on stderr, a bar only on a terminal.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "test_util.h"
+#include "vellix/book.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace vellix::fixtures;
+
+class ShelfAddTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(dir_ / "shelf");
+    dir_.Write("notes.txt", "Buy milk.\nCall home.\n");
+    dir_.Write("story.htm",
+               "<html><head><title>Story</title></head><body>\n<p>Go <a href=\"#nowhere\">there</a>.</p>\n"
+               "</body></html>\n");
+  }
+  // The one book file on the shelf, printed as the tool printed it.
+  std::string PrintedBook(const ToolOutcome& r) {
+    std::smatch m;
+    std::regex printed(dir_ / "shelf/[A-Z]{8}\\.imp\n");
+    EXPECT_TRUE(std::regex_match(r.out, m, printed)) << r.out << r.err;
+    return r.out.empty() ? "" : r.out.substr(0, r.out.size() - 1);
+  }
+  TempDir dir_;
+};
+
+TEST_F(ShelfAddTool, TextDocumentAndPackageBecomeBooks) {
+  ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", dir_ / "notes.txt", "--title", "Notes",
+                                        "--author", "Ann B. Author", "--category", "Diary"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  vellix::Book book;
+  book.Load(PrintedBook(r));
+  EXPECT_EQ(book.Title() + "|" + book.Author() + "|" + book.Category(), "Notes|Ann B. Author|Diary");
+  EXPECT_TRUE(fs::exists(dir_ / "notes.htm"));
+  EXPECT_TRUE(fs::exists(dir_ / "notes.opf"));
+
+  // Each problem of the build is one line on stderr: FILE:LINE:COL: SEVERITY: MESSAGE.
+  fs::remove_all(dir_ / "shelf");
+  fs::create_directory(dir_ / "shelf");
+  r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", dir_ / "story.htm", "--title", "Typed"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  book.Load(PrintedBook(r));
+  EXPECT_EQ(book.Title(), "Typed");
+  EXPECT_TRUE(std::regex_search(r.err, std::regex("(^|\n)story\\.htm:[0-9]+:[0-9]+: (warning|error): [^\n]+\n")))
+      << r.err;
+
+  // The package made beside the document goes on the shelf as well.
+  fs::remove_all(dir_ / "shelf");
+  fs::create_directory(dir_ / "shelf");
+  r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", dir_ / "story.opf", "--category", "Tales"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  book.Load(PrintedBook(r));
+  EXPECT_EQ(book.Title() + "|" + book.Category(), "Typed|Tales");
+}
+
+TEST_F(ShelfAddTool, FailedBuildExitsOneAndLeavesTheShelfEmpty) {
+  ASSERT_EQ(RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", dir_ / "story.htm"}).code, 0);
+  fs::remove_all(dir_ / "shelf");
+  fs::create_directory(dir_ / "shelf");
+  // The package's page is now a folder: nothing the engine can read.
+  fs::remove(dir_ / "story.htm");
+  fs::create_directory(dir_ / "story.htm");
+  ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", dir_ / "story.opf"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(std::regex_search(r.err, std::regex("story\\.htm:-?[0-9]+:-?[0-9]+: error: "))) << r.err;
+  EXPECT_TRUE(std::regex_search(r.err, std::regex("\nvellix: [^\n]*story\\.htm[^\n]*\\(-2147467259\\)\n$"))) << r.err;
+  EXPECT_TRUE(fs::is_empty(dir_ / "shelf"));
+}
+
+TEST_F(ShelfAddTool, BarOnlyOnATerminal) {
+  ToolOutcome piped = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", dir_ / "notes.txt"});
+  ASSERT_EQ(piped.code, 0) << piped.err;
+  EXPECT_EQ(piped.out.find("Building"), std::string::npos);
+  if (::access("/usr/bin/script", X_OK) != 0) GTEST_SKIP() << "no script(1) to give the tool a terminal";
+  ToolOutcome tty = RunTool(
+      "/usr/bin/script",
+      {"-qec", std::string(VELLIX_TOOL) + " shelf add " + dir_ / "shelf" + " " + dir_ / "notes.txt", "/dev/null"});
+  ASSERT_EQ(tty.code, 0) << tty.err;
+  EXPECT_NE(tty.out.find("Building ["), std::string::npos) << tty.out;
+  EXPECT_TRUE(std::regex_search(tty.out, std::regex("\r\033\\[K[^\n]*shelf/[A-Z]{8}\\.imp\r?\n$"))) << tty.out;
+}
+
+}  // namespace

@@ -1,0 +1,219 @@
+// Publishing through Book::Save and Bookshelf::Add: text, documents and
+// packages become book files built by the toolkit; failed and stopped
+// builds say why and leave no book.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "test_util.h"
+#include "vellix/book.h"
+#include "vellix/bookshelf.h"
+
+namespace vellix {
+namespace {
+
+using namespace fixtures;
+namespace fs = std::filesystem;
+
+// A 1x1 GIF.
+const std::string kGif(
+    "GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01\x00\x00\x00\x00,"
+    "\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00;",
+    43);
+
+std::vector<std::string> BookFiles(const std::string& folder) {
+  std::vector<std::string> out;
+  for (const std::string& name : Names(folder))
+    if (fs::path(name).extension() == ".imp") out.push_back(name);
+  return out;
+}
+
+std::string Fields(const Book& b) { return b.Title() + "|" + b.Author() + "|" + b.Category(); }
+
+// What a build told its listener.
+struct Heard {
+  std::vector<std::string> sources, errors;
+  int progress = 0;
+  PublishEvents events;
+  Heard() {
+    events.source_start = [this](const std::string& file, int32_t, int32_t) { sources.push_back(file); };
+    events.progress = [this](int64_t, int64_t) { ++progress; };
+    events.error = [this](const std::string& file, const std::string& message, int32_t, int32_t, int16_t) {
+      errors.push_back(file + ": " + message);
+    };
+  }
+};
+
+class Publish : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directory(dir_ / "shelf");
+    shelf_.Load(dir_ / "shelf");
+  }
+  std::shared_ptr<Book> Loaded(const std::string& path) {
+    auto book = std::make_shared<Book>();
+    book->Load(path);
+    return book;
+  }
+
+  TempDir dir_;
+  Bookshelf shelf_;
+};
+
+TEST_F(Publish, TextBecomesPageThenPackageThenBookWithTheTypedFields) {
+  dir_.Write("docs/notes.txt", "Buy milk.\n\nCall home & say hello.\n");
+  auto book = Loaded(dir_ / "docs/notes.txt");
+  book->SetTitle("Notes");
+  book->SetAuthor("Ann B. Author");
+  book->SetCategory("Diary");
+  std::string book_file;
+  shelf_.Add(book, nullptr, &book_file);
+
+  EXPECT_TRUE(std::regex_match(book_file, std::regex(dir_ / "shelf/[A-Z]{8}\\.imp"))) << book_file;
+  EXPECT_EQ(BookFiles(dir_ / "shelf"), std::vector<std::string>{fs::path(book_file).filename().string()});
+  // The page and its package stay beside the text; the package is the book.
+  EXPECT_TRUE(fs::exists(dir_ / "docs/notes.htm"));
+  EXPECT_EQ(book->Path(), dir_ / "docs/notes.opf");
+  EXPECT_EQ(book->Extension(), "htm");
+  ASSERT_EQ(shelf_.Books()->Count(), 1);
+  EXPECT_EQ(shelf_.Books()->Item(Variant(1)), book);
+
+  Book written;
+  written.Load(book_file);
+  EXPECT_EQ(Fields(written), "Notes|Ann B. Author|Diary");
+  // The package records where the book went, under the book's name.
+  std::string package = ReadFile(dir_ / "docs/notes.opf");
+  EXPECT_NE(package.find(fs::path(book_file).stem().string()), std::string::npos);
+  EXPECT_NE(package.find(dir_ / "shelf"), std::string::npos);
+
+  // The old signature is the same road.
+  dir_.Write("docs/more.txt", "More.\n");
+  auto more = Loaded(dir_ / "docs/more.txt");
+  more->SetTitle("More");
+  shelf_.Add(more);
+  EXPECT_EQ(BookFiles(dir_ / "shelf").size(), 2u);
+  EXPECT_EQ(shelf_.Books()->Count(), 2);
+}
+
+TEST_F(Publish, DocumentWithAnImageAndALinkIsBuiltAndHeard) {
+  dir_.Write("src/pic.gif", kGif);
+  dir_.Write("src/ch2.htm", "<html><head><title>Two</title></head><body><p>The end.</p></body></html>\n");
+  dir_.Write("src/story.htm",
+             "<html><head><title>Story</title><meta name=\"author\" content=\"Jo Q Writer\"/>"
+             "<meta name=\"genre\" content=\"Tales\"/></head><body>\n<p><img src=\"pic.gif\" alt=\"pic\"/></p>\n"
+             "<p>Go <a href=\"ch2.htm\">on</a>.</p>\n</body></html>\n");
+  auto book = Loaded(dir_ / "src/story.htm");
+  EXPECT_EQ(Fields(*book), "Story|Jo Q Writer|Tales");
+  Heard heard;
+  book->Save(dir_ / "shelf/STORYBKS.imp", &heard.events);
+
+  EXPECT_EQ(book->Path(), dir_ / "src/story.opf");
+  EXPECT_EQ(BookFiles(dir_ / "shelf"), std::vector<std::string>{"STORYBKS.imp"});
+  EXPECT_EQ(heard.sources.size(), 2u) << "the page and the page it links to";
+  EXPECT_GT(heard.progress, 0);
+  Book written;
+  written.Load(dir_ / "shelf/STORYBKS.imp");
+  EXPECT_EQ(Fields(written), "Story|Jo Q Writer|Tales");
+  std::string package = ReadFile(dir_ / "src/story.opf");
+  EXPECT_NE(package.find("pic.gif"), std::string::npos);
+  EXPECT_NE(package.find("ch2.htm"), std::string::npos);
+}
+
+TEST_F(Publish, PackageIsCompletedInPlaceThenBuilt) {
+  dir_.Write("src/story.htm", "<html><head><title>Story</title></head><body><p>Once.</p></body></html>\n");
+  Book maker;
+  maker.SetCategory("Fable");
+  std::string opf = maker.CreatePackageFromDocument(dir_ / "src/story.htm");
+  auto book = Loaded(opf);
+  ASSERT_EQ(book->Extension(), "opf");
+  book->SetCategory("Legend");
+  shelf_.Add(book);
+
+  std::vector<std::string> books = BookFiles(dir_ / "shelf");
+  ASSERT_EQ(books.size(), 1u);
+  std::string name = fs::path(books[0]).stem().string();
+  std::string package = ReadFile(opf);
+  for (const std::string& expected : std::vector<std::string>{
+           "name=\"x-IKL-nameondisk\" content=\"" + name + "\"", "name=\"x-IKL-category\" content=\"Legend\"",
+           "name=\"x-IKL-destdir\" content=\"" + dir_ / "shelf\"", "name=\"x-IKL-logdir\" content=\"" + dir_ / "src\""})
+    EXPECT_NE(package.find(expected), std::string::npos) << expected << "\n" << package;
+  EXPECT_EQ(book->Path(), opf);
+  Book written;
+  written.Load(dir_ / ("shelf/" + books[0]));
+  EXPECT_EQ(written.Category(), "Legend");
+}
+
+TEST_F(Publish, WhatIsNotThereOrNotPublishedIsOnlyAppended) {
+  dir_.Write("src/gone.htm", "<html><head><title>Gone</title></head><body/></html>");
+  auto gone = Loaded(dir_ / "src/gone.htm");
+  fs::remove(dir_ / "src/gone.htm");
+  std::string book_file = "stale";
+  shelf_.Add(gone, nullptr, &book_file);
+  EXPECT_EQ(gone->Path(), "");
+  EXPECT_EQ(book_file, "");
+  EXPECT_EQ(Names(dir_ / "src"), std::vector<std::string>{});
+
+  dir_.Write("src/box.oeb", "MIME-Version: 1.0\r\n\r\n");
+  auto box = Loaded(dir_ / "src/box.oeb");
+  ASSERT_EQ(box->Extension(), "oeb");
+  shelf_.Add(box);
+  EXPECT_EQ(box->Path(), dir_ / "src/box.oeb");
+  EXPECT_EQ(Names(dir_ / "src"), std::vector<std::string>{"box.oeb"});
+  EXPECT_EQ(Names(dir_ / "shelf"), std::vector<std::string>{});
+  EXPECT_EQ(shelf_.Books()->Count(), 2);
+}
+
+TEST_F(Publish, FailedBuildSaysWhatTheEngineSaidAndLeavesNoBook) {
+  dir_.Write("src/story.htm", "<html><head><title>Story</title></head><body><p>Once.</p></body></html>\n");
+  auto book = Loaded(dir_ / "src/story.htm");
+  AutomationError e = ErrorOf([&] { book->Save(dir_ / "nowhere/BOOK.imp"); });
+  EXPECT_EQ(e.number(), kBuildFailed);
+  EXPECT_FALSE(e.detail().empty());
+  EXPECT_FALSE(fs::exists(dir_ / "nowhere"));
+
+  // A source the engine cannot read at all: the package names a page that
+  // is a folder. The book is not appended, and the shelf keeps no file.
+  dir_.Write("src/broken.htm", "<html><head><title>Broken</title></head><body><p>x</p></body></html>\n");
+  auto broken = Loaded(dir_ / "src/broken.htm");
+  std::string opf = broken->CreatePackageFromDocument(dir_ / "src/broken.htm");
+  fs::remove(dir_ / "src/broken.htm");
+  fs::create_directory(dir_ / "src/broken.htm");
+  auto package = Loaded(opf);
+  Heard heard;
+  e = ErrorOf([&] { shelf_.Add(package, &heard.events); });
+  EXPECT_EQ(e.number(), kBuildFailed);
+  ASSERT_FALSE(heard.errors.empty());
+  EXPECT_NE(e.detail().find("broken.htm"), std::string::npos) << e.detail();
+  EXPECT_EQ(Names(dir_ / "shelf"), std::vector<std::string>{});
+  EXPECT_EQ(shelf_.Books()->Count(), 0);
+}
+
+TEST_F(Publish, StoppingLeavesNoBook) {
+  dir_.Write("src/story.htm", "<html><head><title>Story</title></head><body><p>Once.</p></body></html>\n");
+  dir_.Write("src/first.htm", "<html><head><title>First</title></head><body><p>One.</p></body></html>\n");
+
+  // Stopped at once, and stopped after the first source began.
+  for (int allowed : {0, 1}) {
+    auto book = Loaded(dir_ / "src/story.htm");
+    int asked = 0;
+    PublishEvents events;
+    events.keep_going = [&] { return asked++ < allowed; };
+    AutomationError e = ErrorOf([&] { shelf_.Add(book, &events); });
+    EXPECT_EQ(e.number(), kInvalidArgument) << allowed;
+    EXPECT_GT(asked, allowed);
+    EXPECT_EQ(Names(dir_ / "shelf"), std::vector<std::string>{}) << allowed;
+  }
+
+  // A handler that throws stops the build too; its error reaches the caller.
+  auto book = Loaded(dir_ / "src/first.htm");
+  PublishEvents events;
+  events.source_start = [](const std::string&, int32_t, int32_t) { Raise(kDiskFull, "listener"); };
+  AutomationError e = ErrorOf([&] { book->Save(dir_ / "shelf/FIRST.imp", &events); });
+  EXPECT_EQ(e.number(), kDiskFull);
+  EXPECT_EQ(e.detail(), "listener");
+  EXPECT_EQ(Names(dir_ / "shelf"), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace vellix
