@@ -120,10 +120,12 @@ void ImportBookDialog::Import() {
     // The button stays disabled until one of the boxes changes.
     if (cancelled) {
       error = tr("The import was cancelled; no book was added.");
-    } else if (!problems.isEmpty()) {
-      // What the build found explains the failure better than its outcome.
+    } else {
+      // What the build found explains the failure better than its outcome;
+      // the error itself may already name the first problem.
+      problems.removeIf([&error](const QString& problem) { return error.contains(problem); });
       constexpr int kShown = 5;
-      error += u'\n' + problems.mid(0, kShown).join(u'\n');
+      if (!problems.isEmpty()) error += u'\n' + problems.mid(0, kShown).join(u'\n');
       if (problems.size() > kShown) error += u'\n' + tr("(%1 more)").arg(problems.size() - kShown);
     }
     dialogs_.ShowMessage(this, tr("Vellix Publisher"), error);

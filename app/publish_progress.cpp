@@ -54,7 +54,7 @@ void PublishProgress::Progressed(int64_t done, int64_t total) {
 void PublishProgress::Reported(const std::string& file, const std::string& message, int32_t line) {
   QString where = QFileInfo(QString::fromStdString(file)).fileName();
   if (line > 0) where = QObject::tr("%1, line %2").arg(where).arg(line);
-  QString text = QString::fromStdString(message);
+  QString text = QString::fromStdString(message).trimmed();
   problems_ << (where.isEmpty() ? text : where + QStringLiteral(": ") + text);
   Pump();
 }
