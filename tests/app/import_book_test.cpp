@@ -167,7 +167,8 @@ class ImportBookTest : public QObject {
   }
 
   // The window lists the title as typed, for a container that is only
-  // appended and for a document published into a new book file; closing
+  // appended and for a document and a text published into new book files;
+  // closing
   // the dialog after choosing a file adds nothing.
   void importListsTheEditedTitle() {
     Start();
@@ -188,8 +189,14 @@ class ImportBookTest : public QObject {
       QTest::mouseClick(b.import, Qt::LeftButton);
     });
     QVERIFY2(dialogs_.messages.isEmpty(), qPrintable(dialogs_.messages.join('\n')));
-    QCOMPARE(Listed(), QStringList({"Edited Title", "Retitled", "Short"}));
-    QCOMPARE(FilesIn(Path("s")).size(), 2);
+    ImportWith([this](QDialog&, Boxes& b) {
+      b.file->setText(Q(Path("notes.txt")));
+      for (QLineEdit* box : {b.title, b.author, b.category}) box->setText("Typed");
+      QTest::mouseClick(b.import, Qt::LeftButton);
+    });
+    QVERIFY2(dialogs_.messages.isEmpty(), qPrintable(dialogs_.messages.join('\n')));
+    QCOMPARE(Listed(), QStringList({"Edited Title", "Retitled", "Short", "Typed"}));
+    QCOMPARE(FilesIn(Path("s")).size(), 3);
     SaveScreenshot(*w_, "after_import");
   }
 
