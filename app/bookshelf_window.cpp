@@ -15,6 +15,7 @@
 #include "about_dialog.h"
 #include "add_book_dialog.h"
 #include "busy_cursor.h"
+#include "import_book_dialog.h"
 #include "platform_dialogs.h"
 #include "vellix/book.h"
 
@@ -90,15 +91,13 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
 
   add_button_ = new QPushButton(tr("&Add"), frame);
   add_button_->setObjectName(QStringLiteral("cmdAdd"));
-  auto* import_button = new QPushButton(tr("&Import"), frame);
-  import_button->setObjectName(QStringLiteral("cmdImport"));
-  import_button->setEnabled(false);
-  import_button->setToolTip(tr("Importing your own documents arrives in a later version."));
+  import_button_ = new QPushButton(tr("&Import"), frame);
+  import_button_->setObjectName(QStringLiteral("cmdImport"));
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(add_button_);
-  buttons->addWidget(import_button);
+  buttons->addWidget(import_button_);
 
   auto* layout = new QGridLayout(frame);
   layout->addWidget(label, 0, 0, 1, 2);
@@ -120,6 +119,7 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   connect(folder_box_, &QLineEdit::textChanged, this, &BookshelfWindow::FolderChanged);
   connect(browse, &QPushButton::clicked, this, &BookshelfWindow::Browse);
   connect(add_button_, &QPushButton::clicked, this, &BookshelfWindow::AddBook);
+  connect(import_button_, &QPushButton::clicked, this, &BookshelfWindow::ImportBook);
   connect(export_book_list_, &QAction::triggered, this, &BookshelfWindow::ExportBookList);
   connect(export_document_, &QAction::triggered, this, &BookshelfWindow::ExportBooklistDocument);
   connect(about, &QAction::triggered, this, &BookshelfWindow::About);
@@ -170,6 +170,15 @@ void BookshelfWindow::AddBook() {
   if (auto book = dialog.Book()) AddTitle(ReadableText(book->Title()));
 }
 
+// The list shows the title as typed in the dialog, as it reads once the
+// bookshelf is opened again.
+void BookshelfWindow::ImportBook() {
+  ImportBookDialog dialog(dialogs_, this);
+  dialog.SetBookshelf(presenter_.bookshelf());
+  dialogs_.RunModal(dialog);
+  if (dialog.Book()) AddTitle(dialog.ImportedTitle());
+}
+
 void BookshelfWindow::ExportBookList() {
   ShelfPresenter::BookListExport target = presenter_.PrepareBookListExport();
   QString file = dialogs_.SaveFileName(this, tr("Export Book List"), target.proposed_file, tr("Book List (*.txt)"));
@@ -201,6 +210,7 @@ void BookshelfWindow::RefreshBookList() {
 void BookshelfWindow::UpdateCommands() {
   bool open = presenter_.HasBookshelf();
   add_button_->setEnabled(open);
+  import_button_->setEnabled(open);
   export_book_list_->setEnabled(open);
   export_document_->setEnabled(open);
 }

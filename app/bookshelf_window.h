@@ -1,5 +1,5 @@
 // The main window: the bookshelf folder, the titles of its books, and the
-// commands on it (Add Book, the two exports, About).
+// commands on it (Add Book, Import Book, the two exports, About).
 //
 // At start-up the folder box takes the folder recorded in the user's
 // settings. Every change of the box that names an existing folder opens
@@ -8,8 +8,7 @@
 // bar above the list, while the others are listed; the bar is no dialog and
 // never takes the keyboard from the folder box, so typing goes on. A folder
 // that cannot be read at all is reported in the same bar. While no
-// bookshelf is open "&Add" and both exports are disabled. "&Import" is
-// present but not yet available.
+// bookshelf is open "&Add", "&Import" and both exports are disabled.
 #pragma once
 
 #include <QMainWindow>
@@ -36,6 +35,7 @@ class BookshelfWindow : public QMainWindow {
   void FolderChanged(const QString& text);
   void Browse();
   void AddBook();
+  void ImportBook();
   void ExportBookList();
   void ExportBooklistDocument();
   void About();
@@ -53,6 +53,7 @@ class BookshelfWindow : public QMainWindow {
   QScrollArea* warning_area_;
   QListWidget* list_;
   QPushButton* add_button_;
+  QPushButton* import_button_;
   QAction* export_book_list_;
   QAction* export_document_;
 };

@@ -14,6 +14,10 @@ QString QtPlatformDialogs::SaveFileName(QWidget* parent, const QString& caption,
   return QFileDialog::getSaveFileName(parent, caption, proposed, filter);
 }
 
+QString QtPlatformDialogs::OpenFileName(QWidget* parent, const QString& caption, const QString& filter) {
+  return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+}
+
 void QtPlatformDialogs::ShowMessage(QWidget* parent, const QString& title, const QString& text) {
   QMessageBox::warning(parent, title, text, QMessageBox::Ok);
 }

@@ -1,0 +1,137 @@
+#include "import_book_dialog.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "platform_dialogs.h"
+#include "publish_progress.h"
+#include "vellix/book.h"
+#include "vellix/bookshelf.h"
+
+const char ImportBookDialog::kFileFilter[] =
+    "Container Files (*.oeb);;Document Files (*.odf *.htm *.html);;Package Files (*.opf);;Text Files (*.txt)";
+
+namespace {
+
+QLineEdit* LabelledBox(QWidget* parent, QGridLayout* layout, int row, const QString& caption, const char* label_name,
+                       const char* box_name) {
+  auto* label = new QLabel(caption, parent);
+  label->setObjectName(QString::fromLatin1(label_name));
+  auto* box = new QLineEdit(parent);
+  box->setObjectName(QString::fromLatin1(box_name));
+  label->setBuddy(box);
+  layout->addWidget(label, row, 0, 1, 2);
+  layout->addWidget(box, row + 1, 0, 1, 2);
+  return box;
+}
+
+}  // namespace
+
+ImportBookDialog::ImportBookDialog(PlatformDialogs& dialogs, QWidget* parent) : QDialog(parent), dialogs_(dialogs) {
+  setObjectName(QStringLiteral("frmImportBook"));
+  setWindowTitle(tr("Import Book"));
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+
+  auto* layout = new QGridLayout(this);
+  auto* book_label = new QLabel(tr("Boo&k"), this);
+  book_label->setObjectName(QStringLiteral("lblBook"));
+  file_box_ = new QLineEdit(this);
+  file_box_->setObjectName(QStringLiteral("txtFile"));
+  file_box_->setMinimumWidth(340);
+  book_label->setBuddy(file_box_);
+  auto* browse = new QPushButton(tr("&Browse..."), this);
+  browse->setObjectName(QStringLiteral("cmdBrowseFile"));
+  browse->setAutoDefault(false);
+  layout->addWidget(book_label, 0, 0, 1, 2);
+  layout->addWidget(file_box_, 1, 0);
+  layout->addWidget(browse, 1, 1);
+
+  title_box_ = LabelledBox(this, layout, 2, tr("&Title"), "lblTitle", "txtTitle");
+  author_box_ = LabelledBox(this, layout, 4, tr("&Author"), "lblAuthor", "txtAuthor");
+  category_box_ = LabelledBox(this, layout, 6, tr("&Category"), "lblCategory", "txtCategory");
+
+  import_button_ = new QPushButton(tr("&Import Book"), this);
+  import_button_->setObjectName(QStringLiteral("cmdImportBook"));
+  import_button_->setEnabled(false);
+  layout->setRowMinimumHeight(8, 6);
+  layout->addWidget(import_button_, 9, 1);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  connect(browse, &QPushButton::clicked, this, &ImportBookDialog::Browse);
+  connect(file_box_, &QLineEdit::textChanged, this, &ImportBookDialog::FileChanged);
+  for (QLineEdit* box : {title_box_, author_box_, category_box_})
+    connect(box, &QLineEdit::textChanged, this, &ImportBookDialog::UpdateImportButton);
+  connect(import_button_, &QPushButton::clicked, this, &ImportBookDialog::Import);
+}
+
+ImportBookDialog::~ImportBookDialog() = default;
+
+void ImportBookDialog::SetBookshelf(std::shared_ptr<vellix::Bookshelf> bookshelf) { bookshelf_ = std::move(bookshelf); }
+
+void ImportBookDialog::Browse() {
+  QString file = dialogs_.OpenFileName(this, tr("Import Book"), QString::fromLatin1(kFileFilter));
+  if (!file.isEmpty()) file_box_->setText(file);
+}
+
+void ImportBookDialog::FileChanged() {
+  LoadImportFile();
+  UpdateImportButton();
+}
+
+void ImportBookDialog::LoadImportFile() {
+  QString error;
+  switch (import_.LoadFile(file_box_->text(), &error)) {
+    case BookImport::LoadResult::kNoFile:
+      return;
+    case BookImport::LoadResult::kLoaded:
+      title_box_->setText(import_.Title());
+      author_box_->setText(import_.Author());
+      category_box_->setText(import_.Category());
+      return;
+    case BookImport::LoadResult::kFailed:
+      dialogs_.ShowMessage(this, tr("Vellix Publisher"), error);
+      return;
+  }
+}
+
+void ImportBookDialog::UpdateImportButton() {
+  import_button_->setEnabled(
+      import_.CanImport(file_box_->text(), title_box_->text(), author_box_->text(), category_box_->text()));
+}
+
+void ImportBookDialog::Import() {
+  import_button_->setEnabled(false);
+  QString error;
+  bool imported;
+  bool cancelled;
+  QStringList problems;
+  {
+    PublishProgress progress(this, title_box_->text());
+    imported = import_.Import(bookshelf_.get(), title_box_->text(), author_box_->text(), category_box_->text(),
+                              progress.events(), &error);
+    cancelled = progress.WasCancelled();
+    problems = progress.Problems();
+  }
+  if (!imported) {
+    // The button stays disabled until one of the boxes changes.
+    if (cancelled) {
+      error = tr("The import was cancelled; no book was added.");
+    } else {
+      // What the build found explains the failure better than its outcome;
+      // the error itself may already name the first problem.
+      problems.removeIf([&error](const QString& problem) { return error.contains(problem); });
+      constexpr int kShown = 5;
+      if (!problems.isEmpty()) error += u'\n' + problems.mid(0, kShown).join(u'\n');
+      if (problems.size() > kShown) error += u'\n' + tr("(%1 more)").arg(problems.size() - kShown);
+    }
+    dialogs_.ShowMessage(this, tr("Vellix Publisher"), error);
+    return;
+  }
+  imported_title_ = title_box_->text();
+  import_button_->setEnabled(true);
+  accept();
+}

@@ -1,0 +1,54 @@
+// The Import Book dialog: the user picks a document of their own (a
+// container, an HTML or OEB document, a package or a text file), checks
+// the title, author and category found in it, and "&Import Book" adds it
+// to the bookshelf the window handed in, publishing it there with a
+// progress dialog that can cancel.
+//
+// The dialog is made for one use. After it closes, Book() is the book that
+// was imported, or null when nothing was (closed without importing, or the
+// import failed or was cancelled; a failure is reported in a message box
+// and the dialog stays open). A file that fails to load is reported the
+// same way, and the user may choose another.
+#pragma once
+
+#include <QDialog>
+#include <memory>
+
+#include "import_book.h"
+
+class PlatformDialogs;
+class QLineEdit;
+class QPushButton;
+
+class ImportBookDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // The open-file dialog's choices, the first one preselected.
+  static const char kFileFilter[];
+
+  explicit ImportBookDialog(PlatformDialogs& dialogs, QWidget* parent = nullptr);
+  ~ImportBookDialog() override;
+
+  void SetBookshelf(std::shared_ptr<vellix::Bookshelf> bookshelf);
+  std::shared_ptr<vellix::Book> Book() const { return import_.imported(); }
+  // The title as it was typed for the imported book.
+  QString ImportedTitle() const { return imported_title_; }
+
+ private:
+  void Browse();
+  void FileChanged();
+  void LoadImportFile();
+  void UpdateImportButton();
+  void Import();
+
+  PlatformDialogs& dialogs_;
+  std::shared_ptr<vellix::Bookshelf> bookshelf_;
+  BookImport import_;
+  QString imported_title_;
+  QLineEdit* file_box_;
+  QLineEdit* title_box_;
+  QLineEdit* author_box_;
+  QLineEdit* category_box_;
+  QPushButton* import_button_;
+};

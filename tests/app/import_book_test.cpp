@@ -1,0 +1,265 @@
+// The Import Book dialog driven as a user would: the three fields follow
+// the chosen file, "&Import Book" follows the fields, an import lands in
+// the main window's list with the title as typed, and a failed or
+// cancelled one leaves the dialog open and the shelf as it was.
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QtTest>
+#include <filesystem>
+#include <memory>
+
+#include "bookshelf_window.h"
+#include "fake_platform_dialogs.h"
+#include "import_book_dialog.h"
+#include "publish_progress.h"
+#include "test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace vellix::fixtures;
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+std::string Document(const std::string& title, const std::string& author, const std::string& genre) {
+  return "<html><head><title>" + title + "</title><meta name=\"author\" content=\"" + author +
+         "\"/><meta name=\"genre\" content=\"" + genre + "\"/></head><body><p>Once upon a time.</p></body></html>";
+}
+
+QStringList FilesIn(const std::string& folder) {
+  QStringList files;
+  for (const auto& entry : fs::directory_iterator(folder)) files << Q(entry.path().filename().string());
+  files.sort();
+  return files;
+}
+
+struct Boxes {
+  QLineEdit *file, *title, *author, *category;
+  QPushButton* import;
+  QStringList Fields() const { return {title->text(), author->text(), category->text()}; }
+};
+
+Boxes Find(QDialog& dialog) {
+  return {dialog.findChild<QLineEdit*>("txtFile"), dialog.findChild<QLineEdit*>("txtTitle"),
+          dialog.findChild<QLineEdit*>("txtAuthor"), dialog.findChild<QLineEdit*>("txtCategory"),
+          dialog.findChild<QPushButton*>("cmdImportBook")};
+}
+
+}  // namespace
+
+class ImportBookTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<TempDir> tmp_;
+  FakePlatformDialogs dialogs_;
+  std::unique_ptr<BookshelfWindow> w_;
+
+  std::string Path(const std::string& name) const { return *tmp_ / name; }
+
+  // The main window on the shelf "s", which holds one book, "Short".
+  void Start() {
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Path("config")));
+    tmp_->Write("config/OrvoTools/Vellixlibrarian.conf", "[Locations]\nBookShelf=" + Path("s") + "\n");
+    w_ = std::make_unique<BookshelfWindow>(dialogs_);
+  }
+  QStringList Listed() const {
+    QStringList titles;
+    auto* list = w_->findChild<QListWidget*>("lstBookshelf");
+    for (int i = 0; i < list->count(); ++i) titles << list->item(i)->text();
+    return titles;
+  }
+  // "&Import" in the window, with `play` as the user of the dialog.
+  void ImportWith(std::function<void(QDialog&, Boxes&)> play) {
+    dialogs_.on_modal = [play](QDialog& dialog) {
+      Boxes boxes = Find(dialog);
+      play(dialog, boxes);
+    };
+    QTest::mouseClick(w_->findChild<QPushButton*>("cmdImport"), Qt::LeftButton);
+  }
+
+ private slots:
+  void init() {
+    w_.reset();
+    tmp_ = std::make_unique<TempDir>();
+    dialogs_ = FakePlatformDialogs();
+    tmp_->Write("doc.htm", Document("Found Title", "Found Author", "Found Genre"));
+    tmp_->Write("notes.txt", "Plain words.\n");
+    tmp_->Write("book.oeb", "a container");
+    tmp_->Write("headless.htm", "<html><body><p>No head.</p></body></html>");
+    tmp_->Write("s/BOOK1.imp", SimpleBookFile(Info{"ID42", "Fiction", "", "Short", "Writer", "", "Some"}));
+  }
+
+  // A document fills all three boxes and enables the button at once; text
+  // leaves them empty until typed; any empty box, or a file box naming no
+  // file, disables it.
+  void fieldsAndButtonFollowTheFile() {
+    ImportBookDialog dialog(dialogs_);
+    Boxes b = Find(dialog);
+    QVERIFY(!b.import->isEnabled());
+    b.file->setText(Q(Path("doc.htm")));
+    QCOMPARE(b.Fields(), QStringList({"Found Title", "Found Author", "Found Genre"}));
+    QVERIFY(b.import->isEnabled());
+    for (QLineEdit* box : {b.title, b.author, b.category}) {
+      QString kept = box->text();
+      box->clear();
+      QVERIFY(!b.import->isEnabled());
+      box->setText(kept);
+      QVERIFY(b.import->isEnabled());
+    }
+    b.file->setText(Q(Path("notes.txt")));
+    QCOMPARE(b.Fields(), QStringList({"", "", ""}));
+    QVERIFY(!b.import->isEnabled());
+    b.title->setText("T");
+    b.author->setText("A");
+    QVERIFY(!b.import->isEnabled());
+    b.category->setText("C");
+    QVERIFY(b.import->isEnabled());
+    b.file->setText(Q(Path("gone.txt")));  // keeps the book and the fields
+    QCOMPARE(b.Fields(), QStringList({"T", "A", "C"}));
+    QVERIFY(!b.import->isEnabled());
+    QVERIFY(dialogs_.messages.isEmpty());
+  }
+
+  // Each keystroke that makes the path name a file loads it; one more keeps
+  // what was loaded.
+  void typingThePathLoadsOnceItNamesAFile() {
+    ImportBookDialog dialog(dialogs_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    Boxes b = Find(dialog);
+    b.file->setText(Q(Path("")));
+    b.file->setFocus();
+    for (char key : std::string("doc.ht")) {
+      QTest::keyClick(b.file, key);
+      QCOMPARE(b.title->text(), QString());
+    }
+    QTest::keyClick(b.file, 'm');
+    QCOMPARE(b.title->text(), QString("Found Title"));
+    QVERIFY(b.import->isEnabled());
+    QTest::keyClick(b.file, 'l');
+    QCOMPARE(b.Fields(), QStringList({"Found Title", "Found Author", "Found Genre"}));
+    QVERIFY(!b.import->isEnabled());
+  }
+
+  // Browse offers the four kinds, the container first; a cancel keeps the
+  // box. A file that will not load is reported and another may be chosen.
+  void browseAndUnloadableFiles() {
+    ImportBookDialog dialog(dialogs_);
+    Boxes b = Find(dialog);
+    dialogs_.answers = {"", Q(Path("headless.htm")), Q(Path("doc.htm"))};
+    auto* browse = dialog.findChild<QPushButton*>("cmdBrowseFile");
+    QTest::mouseClick(browse, Qt::LeftButton);
+    QCOMPARE(b.file->text(), QString());
+    QCOMPARE(dialogs_.asked.value(0), QString("Container Files (*.oeb);;Document Files (*.odf *.htm *.html);;"
+                                              "Package Files (*.opf);;Text Files (*.txt)"));
+    QTest::mouseClick(browse, Qt::LeftButton);
+    QCOMPARE(dialogs_.messages.size(), 1);
+    QVERIFY2(dialogs_.messages[0].startsWith("Vellix Publisher: ") && dialogs_.messages[0].contains(" (91)"),
+             qPrintable(dialogs_.messages[0]));
+    QVERIFY(!b.import->isEnabled());
+    QTest::mouseClick(browse, Qt::LeftButton);
+    QCOMPARE(b.title->text(), QString("Found Title"));
+    QVERIFY(b.import->isEnabled());
+  }
+
+  // The window lists the title as typed, for a container that is only
+  // appended and for a document and a text published into new book files;
+  // closing
+  // the dialog after choosing a file adds nothing.
+  void importListsTheEditedTitle() {
+    Start();
+    ImportWith([this](QDialog&, Boxes& b) { b.file->setText(Q(Path("book.oeb"))); });
+    QCOMPARE(Listed(), QStringList({"Short"}));
+    ImportWith([this](QDialog& dialog, Boxes& b) {
+      b.file->setText(Q(Path("book.oeb")));
+      b.title->setText("Edited Title");
+      b.author->setText("Me");
+      b.category->setText("Mine");
+      QTest::mouseClick(b.import, Qt::LeftButton);
+      QVERIFY(!dialog.isVisible());
+    });
+    QCOMPARE(Listed(), QStringList({"Edited Title", "Short"}));
+    ImportWith([this](QDialog&, Boxes& b) {
+      b.file->setText(Q(Path("doc.htm")));
+      b.title->setText("Retitled");
+      QTest::mouseClick(b.import, Qt::LeftButton);
+    });
+    QVERIFY2(dialogs_.messages.isEmpty(), qPrintable(dialogs_.messages.join('\n')));
+    ImportWith([this](QDialog&, Boxes& b) {
+      b.file->setText(Q(Path("notes.txt")));
+      for (QLineEdit* box : {b.title, b.author, b.category}) box->setText("Typed");
+      QTest::mouseClick(b.import, Qt::LeftButton);
+    });
+    QVERIFY2(dialogs_.messages.isEmpty(), qPrintable(dialogs_.messages.join('\n')));
+    QCOMPARE(Listed(), QStringList({"Edited Title", "Retitled", "Short", "Typed"}));
+    QCOMPARE(FilesIn(Path("s")).size(), 3);
+    SaveScreenshot(*w_, "after_import");
+  }
+
+  // A shelf folder gone since it was opened: the error is shown as
+  // "description (number)", the dialog stays open with the button disabled
+  // until a box changes, and nothing is listed.
+  void failedImportKeepsTheDialogOpen() {
+    Start();
+    fs::remove_all(Path("s"));
+    ImportWith([this](QDialog& dialog, Boxes& b) {
+      b.file->setText(Q(Path("doc.htm")));
+      QTest::mouseClick(b.import, Qt::LeftButton);
+      QVERIFY(dialog.isVisible());
+      QVERIFY(!b.import->isEnabled());
+      b.title->setText("Other Title");
+      QVERIFY(b.import->isEnabled());
+    });
+    QCOMPARE(dialogs_.messages.size(), 1);
+    QVERIFY2(QRegularExpression("^Vellix Publisher: [^\n]+ \\(-?\\d+\\)(\n|$)").match(dialogs_.messages[0]).hasMatch(),
+             qPrintable(dialogs_.messages[0]));
+    QCOMPARE(Listed(), QStringList({"Short"}));
+  }
+
+  // Cancel in the progress dialog stops the publication: no book file, no
+  // listed book, and the dialog stays open saying so.
+  void cancelledImportLeavesNoBook() {
+    Start();
+    ImportWith([this](QDialog& dialog, Boxes& b) {
+      b.file->setText(Q(Path("doc.htm")));
+      QTimer::singleShot(0, &dialog, [&dialog] {
+        auto* progress = dialog.findChild<QProgressDialog*>("dlgPublishProgress");
+        QVERIFY(progress && progress->isVisible());
+        QTest::mouseClick(progress->findChild<QPushButton*>(), Qt::LeftButton);
+      });
+      QTest::mouseClick(b.import, Qt::LeftButton);
+      QVERIFY(dialog.isVisible());
+      QVERIFY(!dialog.findChild<QProgressDialog*>());
+    });
+    QCOMPARE(dialogs_.messages, QStringList({"Vellix Publisher: The import was cancelled; no book was added."}));
+    QCOMPARE(Listed(), QStringList({"Short"}));
+    QCOMPARE(FilesIn(Path("s")), QStringList({"BOOK1.imp"}));
+  }
+
+  void progressFollowsTheEvents() {
+    PublishProgress progress(nullptr, "My Book");
+    const vellix::PublishEvents& events = *progress.events();
+    events.source_start("/in/part.htm", 2, 3);
+    QVERIFY2(progress.dialog().labelText().endsWith("part.htm (2 of 3)"), qPrintable(progress.dialog().labelText()));
+    events.progress(3'000'000'000LL, 6'000'000'000LL);  // past what an int holds
+    QCOMPARE(progress.dialog().value() * 2, progress.dialog().maximum());
+    events.error("/in/part.htm", "Unclosed tag", 7, 2, 1);
+    QCOMPARE(progress.Problems(), QStringList({"part.htm, line 7: Unclosed tag"}));
+    QVERIFY(events.keep_going());
+    progress.dialog().cancel();
+    QVERIFY(!events.keep_going());
+  }
+
+  void screenshot() {
+    ImportBookDialog dialog(dialogs_);
+    Find(dialog).file->setText(Q(Path("doc.htm")));
+    SaveScreenshot(dialog, "import_book");
+  }
+};
+
+QTEST_MAIN(ImportBookTest)
+#include "import_book_test.moc"
