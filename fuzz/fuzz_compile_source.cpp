@@ -14,16 +14,6 @@
 
 namespace {
 
-class MemoryFiles : public ikutil::SourceFiles {
- public:
-  std::map<std::string, std::string> files;
-  std::optional<std::string> Read(const std::string& href) override {
-    auto it = files.find(href);
-    if (it == files.end()) return std::nullopt;
-    return it->second;
-  }
-};
-
 [[noreturn]] void Fail(const char* what) {
   std::fprintf(stderr, "fuzz_compile_source: %s\n", what);
   std::abort();
@@ -38,7 +28,7 @@ bool Inside(const ikutil::FlowPosition& p, const ikutil::DeviceEdition& e) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string bytes(reinterpret_cast<const char*>(data), size);
   size_t split = bytes.find('\0');
-  MemoryFiles files;
+  ikutil::MemorySourceFiles files;
   files.files["doc.htm"] = bytes.substr(0, split);
   files.files["style.css"] = split == std::string::npos ? std::string() : bytes.substr(split + 1);
   files.files["pic"] = files.files["style.css"];

@@ -2,6 +2,7 @@
 // or the bodies of an OEBFF container.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,17 @@ class FolderSourceFiles : public SourceFiles {
 
  private:
   std::string folder_;
+};
+
+// Files held in memory, by href: documents built by a program (and tests).
+class MemorySourceFiles : public SourceFiles {
+ public:
+  std::map<std::string, std::string> files;
+  std::optional<std::string> Read(const std::string& href) override {
+    auto it = files.find(href);
+    if (it == files.end()) return std::nullopt;
+    return it->second;
+  }
 };
 
 // True when `href` starts with a URI scheme ("http:", "mailto:").

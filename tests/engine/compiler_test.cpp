@@ -19,16 +19,6 @@
 namespace ikutil {
 namespace {
 
-class MemoryFiles : public SourceFiles {
- public:
-  std::map<std::string, std::string> files;
-  std::optional<std::string> Read(const std::string& href) override {
-    auto it = files.find(href);
-    if (it == files.end()) return std::nullopt;
-    return it->second;
-  }
-};
-
 std::string Page(const std::string& body, const std::string& head = "") {
   return "<?xml version=\"1.0\"?>\n<html>\n<head><title>t</title>" + head + "</head>\n<body>" + body +
          "</body>\n</html>\n";
@@ -45,7 +35,7 @@ struct Compiled {
   }
 };
 
-Compiled Compile(MemoryFiles& files, const std::vector<std::string>& docs, CompileSettings settings = {}) {
+Compiled Compile(MemorySourceFiles& files, const std::vector<std::string>& docs, CompileSettings settings = {}) {
   Compiled out;
   EditionCompiler compiler(files, std::move(settings), [&](const Problem& p) { out.problems.push_back(p); });
   for (const std::string& d : docs) out.statuses.push_back(compiler.AddDocument(d));
@@ -54,7 +44,7 @@ Compiled Compile(MemoryFiles& files, const std::vector<std::string>& docs, Compi
 }
 
 Compiled CompileOne(const std::string& html, CompileSettings settings = {}) {
-  MemoryFiles files;
+  MemorySourceFiles files;
   files.files["a.htm"] = html;
   return Compile(files, {"a.htm"}, std::move(settings));
 }
@@ -158,7 +148,7 @@ TEST(Compiler, KeepsTextInOrderAndCollapsesWhiteSpace) {
 }
 
 TEST(Compiler, TakesStylesFromEverySheetSource) {
-  MemoryFiles files;
+  MemorySourceFiles files;
   files.files["css/book.css"] = ".linked { font-style: italic }\n#big { font-size: x-large }";
   files.files["a.htm"] = Page(
       "<p class=\"note\">n</p><p class=\"linked\">l</p><p style=\"text-align: center; margin-left: 2em\">s</p>"
@@ -219,7 +209,7 @@ TEST(Compiler, ReportsCssProblemsWhereTheyAre) {
 }
 
 TEST(Compiler, ReportsProblemsOfLinkedSheetsInTheirOwnFiles) {
-  MemoryFiles files;
+  MemorySourceFiles files;
   files.files["text/a.htm"] = Page(
       "<p>x</p>", "<link rel=\"stylesheet\" href=\"../css/book.css\"/>\n<link rel=\"stylesheet\" href=\"gone.css\"/>");
   files.files["text/b.htm"] = Page("<p>y</p>", "<link rel=\"stylesheet\" href=\"../css/book.css\"/>");
@@ -271,7 +261,7 @@ TEST(Compiler, BuildsHeadingsListsPreformattedTextAndPageBreaks) {
 }
 
 TEST(Compiler, ResolvesLinksWithinAndAcrossDocuments) {
-  MemoryFiles files;
+  MemorySourceFiles files;
   files.files["text/a.htm"] = Page(
       "<p>go <a href=\"#here\">here</a> <a href=\"b.htm#there\">there</a> <a href=\"b.htm\">b</a> "
       "<a href=\"http://example.com/x\">web</a></p><p>x <span id=\"here\">h</span></p>");
@@ -309,7 +299,7 @@ TEST(Compiler, ReportsLinksToNowhere) {
 }
 
 TEST(Compiler, DecodesAndScalesImages) {
-  MemoryFiles files;
+  MemorySourceFiles files;
   files.files["img/wide.png"] = MakePng(960, 320, false);
   files.files["img/clear.png"] = MakePng(4, 4, true);
   files.files["photo.jpg"] = MakeJpeg(100, 50, 255);
@@ -403,7 +393,7 @@ TEST(Compiler, FlattensTablesAndReadsOldMarkup) {
 }
 
 TEST(Compiler, KeepsTheAltTextOfAMissingOrBrokenImage) {
-  MemoryFiles files;
+  MemorySourceFiles files;
   files.files["bad.png"] = "\x89PNG\r\n\x1a\nnot really";
   files.files["a.htm"] = Page("<p>x</p>\n<img src=\"gone.png\" alt=\"A map\"/><img src=\"bad.png\"/>");
   Compiled c = Compile(files, {"a.htm"});
@@ -432,7 +422,7 @@ TEST(Compiler, CleansUpDocumentsThatAreNotWellFormed) {
   EXPECT_EQ(failed.statuses[0], CompileStatus::kFailed);
   EXPECT_TRUE(failed.Has(2, "clean-up"));
 
-  MemoryFiles none;
+  MemorySourceFiles none;
   EXPECT_EQ(Compile(none, {"missing.htm"}).statuses[0], CompileStatus::kFailed);
 }
 
@@ -450,7 +440,7 @@ TEST(Compiler, StopsWhenCancelledAndReportsProgress) {
   CompileSettings settings;
   int asked = 0;
   settings.cancelled = [&] { return ++asked == 3; };
-  MemoryFiles files;
+  MemorySourceFiles files;
   files.files["a.htm"] = html;
   Compiled c = Compile(files, {"a.htm"}, settings);
   EXPECT_EQ(c.statuses[0], CompileStatus::kCancelled);
@@ -474,7 +464,7 @@ TEST(Compiler, SurvivesDeepNesting) {
   Compiled c = CompileOne(html);
   ASSERT_EQ(c.edition.blocks.size(), 1u);
   EXPECT_EQ(TextOf(c.edition.blocks[0]), "deep");
-  MemoryFiles files;
+  MemorySourceFiles files;
   files.files["a.htm"] = html;
   std::vector<Problem> problems;
   CheckDocument(files, "a.htm", {"a.htm"}, [&](const Problem& p) { problems.push_back(p); });
@@ -511,7 +501,7 @@ TEST(SourceFiles, StayInsideTheirFolder) {
 }
 
 TEST(Checker, FindsWhatABasicDocumentMayNotHold) {
-  MemoryFiles files;
+  MemorySourceFiles files;
   files.files["a.htm"] = Page(
       "<p onclick=\"x()\">a</p>\n<marquee>m</marquee>\n<a href=\"#nope\">1</a><a href=\"#ok\" id=\"ok\">2</a>"
       "<a href=\"other.htm\">3</a><a href=\"b.htm#x\">4</a><a href=\"http://x.org/\">5</a>"
