@@ -7,6 +7,7 @@ VELLIX_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libtidy-dev libxml2-utils qt6-base-dev xvfb xauth clang-format
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libgif-dev
+  libfreetype-dev libharfbuzz-dev libhyphen-dev hyphen-en-us fonts-dejavu-core fonts-dejavu-extra
 )
 
 install_missing() {

@@ -1,0 +1,137 @@
+// The book viewer: a built book laid out into pages for a device's screen
+// and drawn as the device shows them.
+//
+// CBookViewer opens a device edition (device_edition.h), lays it out for a
+// width, height and zoom state, and draws pages into an in-memory grey
+// image. It is driven by calls and by typed characters, as the device's page
+// window is: "n" or space shows the next page, "p" or backspace the previous
+// one, "q" closes the book. Every change of the shown page calls the page
+// callback with the new page; every change of the zoom state calls the zoom
+// callback. Both run on the caller's thread, nested inside the call.
+//
+// Pages count from 1. Layout is lazy: Create lays out only as far as the
+// first page shown, and the rest is laid out when a later page or the page
+// count is asked for; the count is always exact. Pages are drawn on demand
+// and not kept.
+//
+// A viewer is used from one thread at a time. Nothing here throws.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ikutil {
+
+// Why Create failed (CBookViewer::LastError). The first six are the codes of
+// the edition reader (EditionError).
+enum ViewerError : int32_t {
+  kViewerOk = 0,
+  kViewerNotFound = 1,      // missing or unreadable file
+  kViewerNotABookFile = 2,  // not the device's book file layout
+  kViewerNotOurs = 3,       // a book file without a device edition of ours
+  kViewerNewerVersion = 4,  // a device edition newer than this viewer knows
+  kViewerCorrupt = 5,       // truncated or inconsistent content
+  kViewerOutOfMemory = 6,
+  kViewerBadSize = 7,   // width or height outside kMinPageSide..kMaxPageSide
+  kViewerBadDepth = 8,  // a depth other than 1, 2, 4 or 8
+  kViewerNoFonts = 9,   // the fonts could not be opened
+  kViewerNoBook = 10,   // no book is open (before Create, or after "q")
+};
+
+inline constexpr int32_t kMinPageSide = 64;
+inline constexpr int32_t kMaxPageSide = 8192;
+
+// A page drawn in memory: the device context of a page image. One byte per
+// pixel, row by row from the top left, holding the grey level at the
+// image's depth: 0 is black and (1 << depth) - 1 is white.
+struct PageImage {
+  int32_t width = 0;
+  int32_t height = 0;
+  int16_t depth = 4;  // bits per pixel: 1, 2, 4 or 8
+  std::vector<uint8_t> pixels;
+};
+
+// Writes `image` as a grey PNG of its width, height and bit depth, through a
+// temporary file in the same folder renamed over `path`. Returns false (and
+// fills `error`) when it cannot.
+bool SavePageImagePng(const PageImage& image, const std::string& path, std::string* error);
+
+using PageCallback = void (*)(int32_t page, void* context);
+using ZoomCallback = void (*)(void* context);
+
+class CBookViewer {
+ public:
+  // `book_name` is the path of the book file.
+  explicit CBookViewer(std::string book_name);
+  ~CBookViewer();
+  CBookViewer(const CBookViewer&) = delete;
+  CBookViewer& operator=(const CBookViewer&) = delete;
+
+  // Opens the book and lays it out for a screen of `width` x `height` pixels
+  // at `depth` bits per pixel, showing `first_page` (clamped into the book).
+  // `parent` is the window that would host the page; it and `reserved` are
+  // not used here. True on success; otherwise LastError says why and the
+  // viewer holds no book. Does not call the page callback.
+  bool Create(void* parent, int32_t reserved, int32_t first_page, int32_t width, int32_t height, int16_t depth);
+
+  // Shows `page`, clamped into 1..PageCount(). Calls the page callback when
+  // the shown page changes.
+  void GotoPage(int32_t page);
+  // Switches between the normal and the large type size when the book allows
+  // both, re-laying out the book; the page shown afterwards holds the first
+  // word of the page shown before. Calls the zoom callback, then the page
+  // callback when the page number changed.
+  void ToggleZoom();
+  // A character typed into the page window: "n" or space next page, "p" or
+  // backspace (8) previous page, "q" closes the book. Others are ignored.
+  void HandleChar(uint32_t character);
+  // Shows or hides the info tray (the book's title and "page n of m") on the
+  // pages drawn from now on. Hidden after Create.
+  void ShowInfoTray();
+
+  // Draws `page` (clamped into the book) into `image` at the viewer's width,
+  // height and depth. False when no book is open.
+  bool GetPageImage(int32_t page, PageImage* image);
+
+  // The laid-out lines of `page` (clamped) as UTF-8 text, one entry a line;
+  // a line that ends in a hyphenated word ends in "-". Image lines hold the
+  // image's alternative text in brackets.
+  std::vector<std::string> PageText(int32_t page);
+
+  int32_t PageCount();  // 0 when no book is open
+  int32_t CurrentPage() const { return current_page_; }
+  int32_t LastError() const { return last_error_; }
+  const std::string& LastErrorMessage() const { return last_error_message_; }
+  bool IsOpen() const;
+  bool IsZoomed() const;  // showing the large type size
+  bool InfoTrayShown() const { return info_tray_; }
+  const std::string& BookName() const { return book_name_; }
+  int32_t Width() const { return width_; }
+  int32_t Height() const { return height_; }
+  int16_t Depth() const { return depth_; }
+
+  // Callback slots.
+  PageCallback page_callback = nullptr;
+  void* page_context = nullptr;
+  ZoomCallback zoom_callback = nullptr;
+  void* zoom_context = nullptr;
+
+ private:
+  struct Book;
+  void Fail(int32_t code, std::string message);
+  void ShowPage(int32_t page);
+
+  std::string book_name_;
+  std::unique_ptr<Book> book_;
+  int32_t current_page_ = 0;
+  int32_t last_error_ = kViewerNoBook;
+  std::string last_error_message_;
+  int32_t width_ = 0;
+  int32_t height_ = 0;
+  int16_t depth_ = 4;
+  bool info_tray_ = false;
+};
+
+}  // namespace ikutil
