@@ -36,7 +36,7 @@ constexpr int32_t kExplicitHyphenPenalty = 50;
 constexpr double kFirstPassTolerance = 100;
 constexpr double kSecondPassTolerance = 300;
 // A book repeats its words: shaped words are kept until there are this many glyphs.
-constexpr size_t kMaxCachedGlyphs = 1 << 21;
+constexpr size_t kMaxCachedGlyphs = 1 << 19;
 constexpr size_t kCachedBlocks = 24;
 
 int32_t Ceil64(int64_t v) { return static_cast<int32_t>((v + 63) >> 6); }
@@ -413,7 +413,9 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
     }
     if (!done) {
       params.emergency = true;
-      params.emergency_stretch = body * 64 * 2;
+      // Enough to tell a loose line from a looser one, not so much that
+      // looseness stops counting against hyphens.
+      params.emergency_stretch = body * 64 / 2;
       done = BreakTotalFit(layout->items, params, &breaks);
     }
     if (!done) BreakFirstFit(layout->items, params, &breaks);
@@ -487,7 +489,7 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
       if (justify) {
         // Looser than in a printed book: a hand-held's lines hold few words.
         glue.stretch = style.space;
-        glue.shrink = style.space * 7 / 20;
+        glue.shrink = style.space * 9 / 20;
       }
       items.push_back(glue);
     } else if (word_end == end && end < text.size() && word_end > begin) {
