@@ -961,11 +961,14 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
     if (ink_left < 0) ink_left = x;
     ink_right = x + piece.width;
     x += piece.width;
-    text.text.append(layout.text, piece.begin, piece.end - piece.begin);
-    if (piece.hyphen) {
-      if (text.text.ends_with("\xC2\xAD")) text.text.resize(text.text.size() - 2);
-      text.text += '-';
+    // Soft hyphens are invisible unless a line breaks at one.
+    std::string_view shown(layout.text.data() + piece.begin, piece.end - piece.begin);
+    for (size_t at = 0; at < shown.size();) {
+      const size_t soft = std::min(shown.find("\xC2\xAD", at), shown.size());
+      text.text.append(shown.substr(at, soft - at));
+      at = soft + 2;
     }
+    if (piece.hyphen) text.text += '-';
   }
   close_underline();
   if (ink_left < 0) ink_left = ink_right = layout.left;

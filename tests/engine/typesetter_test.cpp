@@ -425,6 +425,40 @@ TEST_F(TypesetTest, PreformattedKeepsSpacesAndBreaksLongLines) {
   EXPECT_EQ(joined, long_line);
 }
 
+TEST_F(TypesetTest, LineBreaksSoftHyphensAndIndents) {
+  DeviceEdition e = EmptyEdition();
+  e.language = "";  // no patterns: only the soft hyphens break words
+  e.blocks.push_back(Paragraph("A verse that ends here,\nand the next\n\nafter an empty line."));
+  BlockStyle hanging;
+  hanging.margin_left = 30;
+  hanging.text_indent = -30;
+  e.block_styles.push_back(hanging);
+  e.blocks.push_back(Paragraph(Words(9, 40), static_cast<uint16_t>(e.block_styles.size() - 1)));
+  std::string soft;
+  for (int i = 0; i < 30; ++i) soft += "extra\xC2\xADordinary ";
+  e.blocks.push_back(Paragraph(soft));
+  auto t = Make(e, 300, 2000);
+  const std::vector<PageLine> lines = t->GetPage(1)->lines;
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[0].text, "A verse that ends here,");
+  EXPECT_EQ(lines[1].text, "and the next");
+  EXPECT_EQ(lines[2].text, "");
+  EXPECT_EQ(lines[3].text, "after an empty line.");
+  // The hanging paragraph: its first line starts three ems left of the others.
+  size_t hang = 4;
+  EXPECT_LT(lines[hang].left + 30, lines[hang + 1].left);
+  EXPECT_EQ(lines[hang + 1].left, lines[hang + 2].left);
+  int broken = 0;
+  for (const PageLine& line : lines) {
+    EXPECT_EQ(line.text.find("\xC2\xAD"), std::string::npos);
+    if (line.text.ends_with("-")) {
+      EXPECT_TRUE(line.text.ends_with("extra-")) << line.text;
+      ++broken;
+    }
+  }
+  EXPECT_GT(broken, 0);
+}
+
 TEST_F(TypesetTest, WordsLongerThanALineAreSplit) {
   DeviceEdition e = EmptyEdition();
   e.language = "";
