@@ -34,7 +34,7 @@ constexpr int32_t kExplicitHyphenPenalty = 50;
 // emergency pass that takes whatever it must.
 constexpr double kFirstPassTolerance = 100;
 constexpr double kSecondPassTolerance = 300;
-constexpr size_t kCachedBlocks = 24;
+constexpr size_t kCachedBlocks = 64;  // more than a page holds, even of one-line blocks
 // Shaped words are kept until there are this many glyphs (a few megabytes).
 constexpr size_t kMaxCachedGlyphs = 1 << 19;
 
@@ -1018,8 +1018,10 @@ PageStart Typesetter::State::FillPage(const PageStart& start, Page* page) {
   }
 
   if (full) {
-    auto starts_page = [&](uint32_t block, uint32_t line) { return block == start.block && line == start.line; };
-    auto first_on_page = [&](uint32_t block) { return block == start.block ? start.line : 0; };
+    // The page's first line (page breaks and empty blocks may come before it).
+    const Placed top_line = placed.front();
+    auto starts_page = [&](uint32_t block, uint32_t line) { return block == top_line.block && line == top_line.line; };
+    auto first_on_page = [&](uint32_t block) { return block == top_line.block ? top_line.line : 0; };
     // Widows and orphans: the paragraph the page breaks in leaves enough
     // lines on each side, or goes to the next page whole.
     std::shared_ptr<const BlockLayout> layout = Layout(end.block);
@@ -1037,14 +1039,14 @@ PageStart Typesetter::State::FillPage(const PageStart& start, Page* page) {
         line = wanted >= least ? wanted : top == 0 ? 0 : line;
       }
       if (!starts_page(end.block, line)) end.line = line;
-    } else if (end.line > 0 && !starts_page(end.block, 0) && end.block != start.block) {
+    } else if (end.line > 0 && end.block != top_line.block) {
       end.line = 0;  // a heading is not split
     }
     // A heading (or whatever keeps with what follows) never ends a page.
     while (end.line == 0) {
       uint32_t previous = end.block;
       bool found = false;
-      while (previous > start.block) {
+      while (previous > top_line.block) {
         --previous;
         std::shared_ptr<const BlockLayout> before = Layout(previous);
         if (before->kind == BlockKind::kPageBreak) break;
