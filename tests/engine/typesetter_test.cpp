@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <sstream>
@@ -18,6 +19,7 @@
 #include "ikutil/device_edition.h"
 #include "line_breaker.h"
 #include "page_layout.h"
+#include "test_util.h"
 
 namespace ikutil::typeset {
 namespace {
@@ -568,6 +570,36 @@ TEST(HyphenatorTest, PointsRespectTheMinimumLengths) {
   h->Points("a", &points);
   h->Points("", &points);
   EXPECT_TRUE(points.empty());
+}
+
+TEST(HyphenatorTest, PatternsFoundByLanguage) {
+  vellix::fixtures::TempDir dir;
+  // Breaks between an "a" and a "b".
+  dir.Write("hyph_xx_YY.dic", "UTF-8\nLEFTHYPHENMIN 2\nRIGHTHYPHENMIN 3\na1b\n");
+  const char* saved = std::getenv("VELLIX_HYPHEN_DIR");
+  const std::string restore = saved != nullptr ? saved : "";
+  setenv("VELLIX_HYPHEN_DIR", dir.path().c_str(), 1);
+  EXPECT_EQ(HyphenationFile("xx-YY"), dir / "hyph_xx_YY.dic");
+  EXPECT_EQ(HyphenationFile("XX_yy"), dir / "hyph_xx_YY.dic");
+  EXPECT_EQ(HyphenationFile("xx-ZZ"), "");
+  dir.Write("hyph_xx.dic", "UTF-8\na1b\n");
+  EXPECT_EQ(HyphenationFile("xx-ZZ"), dir / "hyph_xx.dic");
+  EXPECT_EQ(HyphenationFile("en-US"), "");
+  auto h = Hyphenator::ForLanguage("xx-YY");
+  ASSERT_NE(h, nullptr);
+  std::vector<uint32_t> points;
+  h->Points("aabbaabb", &points);  // after 2 and 6; 6 leaves too few letters after it
+  EXPECT_EQ(points, std::vector<uint32_t>{2});
+  points.clear();
+  h->Points(
+      "\xC3\xA9"
+      "aBbaab",
+      &points);  // "éaBbaab": upper case, and a letter of two bytes
+  EXPECT_EQ(points, std::vector<uint32_t>{3});
+  if (saved != nullptr)
+    setenv("VELLIX_HYPHEN_DIR", restore.c_str(), 1);
+  else
+    unsetenv("VELLIX_HYPHEN_DIR");
 }
 
 TEST(LineBreakerTest, PassesAndLimits) {
