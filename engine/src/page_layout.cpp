@@ -1038,6 +1038,13 @@ PageStart Typesetter::State::FillPage(const PageStart& start, Page* page) {
         const uint32_t least = top == 0 ? orphans : top + 1;
         line = wanted >= least ? wanted : top == 0 ? 0 : line;
       }
+      // Nor does a page end in half a word, when a line less keeps the rules.
+      const auto ends_hyphenated = [&](uint32_t l) {
+        const Item& last = layout->items[layout->lines[l].last];
+        return last.type == ItemType::kPenalty && last.flagged;
+      };
+      if (line > 0 && line == end.line && ends_hyphenated(line - 1) && line - 1 >= (top == 0 ? orphans : top + 1))
+        --line;
       if (!starts_page(end.block, line)) end.line = line;
     } else if (end.line > 0 && end.block != top_line.block) {
       end.line = 0;  // a heading is not split
