@@ -466,6 +466,11 @@ TEST_F(TypesetTest, WordsLongerThanALineAreSplit) {
   e.language = "";
   const std::string word(120, 'm');
   e.blocks.push_back(Paragraph("a " + word + " b"));
+  // A word that fits a line, but not the first one after a wide indent.
+  BlockStyle indented;
+  indented.text_indent = 100;
+  e.block_styles.push_back(indented);
+  e.blocks.push_back(Paragraph(std::string(18, 'm') + " b", static_cast<uint16_t>(e.block_styles.size() - 1)));
   auto t = Make(e, 160, 640);
   std::string joined;
   for (const PageLine& line : t->GetPage(1)->lines) {
