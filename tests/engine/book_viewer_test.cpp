@@ -466,6 +466,66 @@ TEST_F(ViewerTest, APublishedLicenceReadsFromFirstPageToLast) {
   shoot(fine, 1, "licence-first-600x800-depth8");
 }
 
+// Every kind of block and style, small enough for a fuzz seed.
+DeviceEdition MixedEdition() {
+  DeviceEdition e;
+  e.settings = {2, 2, 2, true, false};
+  e.text_styles = {{},
+                   {FontFamily::kSans, 2, true, false, false, VerticalAlign::kBaseline},
+                   {FontFamily::kMono, -1, false, true, true, VerticalAlign::kSuper},
+                   {FontFamily::kSerif, -2, false, false, false, VerticalAlign::kSub}};
+  e.block_styles = {{},
+                    {TextAlign::kCenter, 0, 10, 5, 0, 0, 140, true},
+                    {TextAlign::kLeft, -15, 0, 0, 20, 10, 100},
+                    {TextAlign::kRight, 0, 0, 0, 0, 0, 120, false}};
+  GreyImage gradient{6, 4, {}};
+  for (int i = 0; i < 24; ++i) gradient.pixels.push_back(static_cast<uint8_t>(i * 11));
+  e.images = {gradient};
+  e.blocks = {
+      {BlockKind::kHeading, 1, 1, "", kNoImage, "", {{"Heading", 1, kNoLink}}},
+      {BlockKind::kParagraph, 0, 0, "", kNoImage, "", {{"Plain, ", 0, kNoLink}, {"code", 2, 0}, {"2", 3, kNoLink}}},
+      {BlockKind::kListItem, 1, 2, "1.", kNoImage, "", {{"first item", 0, kNoLink}}},
+      {BlockKind::kListItem, 2, 2, "\u2022", kNoImage, "", {{"nested", 0, kNoLink}}},
+      {BlockKind::kPreformatted, 0, 2, "", kNoImage, "", {{"  a = 1;\n  b = 2;", 2, kNoLink}}},
+      {BlockKind::kImage, 0, 1, "", 0, "a gradient", {}},
+      {BlockKind::kRule, 0, 0, "", kNoImage, "", {}},
+      {BlockKind::kPageBreak, 0, 0, "", kNoImage, "", {}},
+      {BlockKind::kParagraph, 0, 3, "", kNoImage, "", {{"Right, after the break.", 0, kNoLink}}},
+  };
+  e.links = {{false, {8, 0}, ""}};
+  e.toc = {{1, "Heading", {0, 0}}};
+  return e;
+}
+
+// The fuzz target's seeds: books that show every kind of block. They must
+// keep opening and drawing as the viewer evolves; VELLIX_UPDATE_GOLDEN=1
+// writes them afresh.
+TEST_F(ViewerTest, SeedBooksStillShow) {
+  const std::string corpus = VELLIX_VIEWER_CORPUS;
+  if (const char* update = std::getenv("VELLIX_UPDATE_GOLDEN"); update && std::string(update) == "1") {
+    std::filesystem::create_directories(corpus);
+    const WriteOptions plain{false, 25};
+    WriteDeviceBook(TextEdition(3, 20), Info(), plain, corpus + "/text.imp");
+    WriteDeviceBook(LinkEdition(true), Info(), plain, corpus + "/links.imp");
+    WriteDeviceBook(MixedEdition(), Info(), plain, corpus + "/mixed.imp");
+    DeviceEdition large = TextEdition(2, 30);
+    large.settings = {2, 2, 1, false, false};
+    WriteDeviceBook(large, Info(), plain, corpus + "/large-only.imp");
+  }
+  size_t seeds = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
+    CBookViewer viewer(entry.path().string());
+    ASSERT_TRUE(viewer.Create(nullptr, 0, 1, 160, 200, 2)) << entry.path() << ": " << viewer.LastErrorMessage();
+    PageImage image;
+    for (int32_t page = 1; page <= viewer.PageCount(); ++page) {
+      ASSERT_TRUE(viewer.GetPageImage(page, &image));
+      EXPECT_GT(Count(image).dark, 0u) << entry.path() << " page " << page;
+    }
+    ++seeds;
+  }
+  EXPECT_GE(seeds, 4u);
+}
+
 // --- PNG files ---
 
 struct DecodedPng {
