@@ -562,6 +562,7 @@ std::optional<DecodedPng> ReadPng(const std::string& path) {
 }
 
 TEST_F(ViewerTest, PageImagesSaveAsGreyPngsOfTheirDepth) {
+  PageImage image_of_depth_1;
   for (int16_t depth : {1, 2, 4, 8}) {
     PageImage image{67, 5, depth, {}};
     for (int i = 0; i < 67 * 5; ++i) image.pixels.push_back(static_cast<uint8_t>((i * 7) & ((1 << depth) - 1)));
@@ -575,6 +576,7 @@ TEST_F(ViewerTest, PageImagesSaveAsGreyPngsOfTheirDepth) {
     EXPECT_EQ(png->bit_depth, depth);
     EXPECT_EQ(png->color_type, PNG_COLOR_TYPE_GRAY);
     EXPECT_EQ(png->pixels, image.pixels) << depth;
+    if (depth == 1) image_of_depth_1 = image;
   }
   // A file there is replaced whole; nothing is left beside it.
   const std::string path = dir_ / "page.png";
@@ -584,6 +586,12 @@ TEST_F(ViewerTest, PageImagesSaveAsGreyPngsOfTheirDepth) {
   ASSERT_TRUE(SavePageImagePng(white, path, &error)) << error;
   ASSERT_TRUE(ReadPng(path).has_value());
   EXPECT_EQ(ReadPng(path)->pixels, white.pixels);
+
+  // A link is followed and stays a link.
+  std::filesystem::create_symlink("page.png", dir_ / "link.png");
+  ASSERT_TRUE(SavePageImagePng(image_of_depth_1, dir_ / "link.png", &error)) << error;
+  EXPECT_TRUE(std::filesystem::is_symlink(dir_ / "link.png"));
+  EXPECT_EQ(ReadPng(path)->bit_depth, 1);
 
   // Nothing is written for an image that is not one, or into a folder that
   // does not exist.
