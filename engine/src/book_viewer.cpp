@@ -4,6 +4,7 @@
 #include <png.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csetjmp>
@@ -290,12 +291,20 @@ bool SavePageImagePng(const PageImage& image, const std::string& path, std::stri
   if (image.width <= 0 || image.height <= 0 ||
       image.pixels.size() != static_cast<size_t>(image.width) * static_cast<size_t>(image.height))
     return fail("an empty or inconsistent page image");
-  // Values above the depth's white are taken as white.
+  // Values above the depth's white are taken as white (in a copy: the
+  // viewer's own images never need one).
   const uint8_t white = static_cast<uint8_t>((1u << depth) - 1);
-  std::vector<uint8_t> pixels(image.pixels);
-  for (uint8_t& value : pixels) value = std::min(value, white);
+  std::vector<uint8_t> clamped;
+  const uint8_t* pixels = image.pixels.data();
+  if (std::any_of(image.pixels.begin(), image.pixels.end(), [&](uint8_t v) { return v > white; })) {
+    clamped = image.pixels;
+    for (uint8_t& value : clamped) value = std::min(value, white);
+    pixels = clamped.data();
+  }
+  // libpng copies each row before packing it; the rows are only read.
   std::vector<png_bytep> rows(static_cast<size_t>(image.height));
-  for (size_t row = 0; row < rows.size(); ++row) rows[row] = &pixels[row * static_cast<size_t>(image.width)];
+  for (size_t row = 0; row < rows.size(); ++row)
+    rows[row] = const_cast<png_bytep>(pixels + row * static_cast<size_t>(image.width));
   std::string encoded;
   if (!EncodePng(image, rows, &encoded)) return fail("the page image could not be encoded as PNG");
   return WriteReplacing(path, encoded, error);

@@ -45,6 +45,8 @@ constexpr uint8_t kBayer[8][8] = {{0, 32, 8, 40, 2, 34, 10, 42},  {48, 16, 56, 2
                                   {3, 35, 11, 43, 1, 33, 9, 41},  {51, 19, 59, 27, 49, 17, 57, 25},
                                   {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21}};
 
+constexpr uint8_t kPaper[8] = {255, 255, 255, 255, 255, 255, 255, 255};
+
 uint8_t DitherThreshold(int32_t x, int32_t y) { return static_cast<uint8_t>(kBayer[y & 7][x & 7] * 4 + 2); }
 
 }  // namespace
@@ -156,18 +158,28 @@ void Quantize(const std::vector<uint8_t>& canvas, int32_t width, int32_t height,
     std::memcpy(image->pixels.data(), canvas.data(), canvas.size());
     return;
   }
-  if (depth == 1) {
-    for (int32_t y = 0; y < height; ++y) {
-      const uint8_t* src = &canvas[static_cast<size_t>(y) * width];
-      uint8_t* dst = &image->pixels[static_cast<size_t>(y) * width];
-      for (int32_t x = 0; x < width; ++x) dst[x] = src[x] > DitherThreshold(x, y) ? 1 : 0;
-    }
-    return;
-  }
-  const unsigned levels = (1u << depth) - 1;
+  const uint8_t white = static_cast<uint8_t>((1u << depth) - 1);
   uint8_t table[256];
-  for (unsigned v = 0; v < 256; ++v) table[v] = static_cast<uint8_t>((v * levels + 127) / 255);
-  for (size_t i = 0; i < canvas.size(); ++i) image->pixels[i] = table[canvas[i]];
+  for (unsigned v = 0; v < 256; ++v) table[v] = static_cast<uint8_t>((v * white + 127) / 255);
+  for (int32_t y = 0; y < height; ++y) {
+    const uint8_t* src = &canvas[static_cast<size_t>(y) * width];
+    uint8_t* dst = &image->pixels[static_cast<size_t>(y) * width];
+    int32_t x = 0;
+    while (x < width) {
+      // Most of a page is paper: eight white pixels at a time.
+      if (x + 8 <= width && std::memcmp(src + x, kPaper, 8) == 0) {
+        std::memset(dst + x, white, 8);
+        x += 8;
+        continue;
+      }
+      const int32_t end = std::min(width, x + 8);
+      if (depth == 1) {
+        for (; x < end; ++x) dst[x] = src[x] > DitherThreshold(x, y) ? 1 : 0;
+      } else {
+        for (; x < end; ++x) dst[x] = table[src[x]];
+      }
+    }
+  }
 }
 
 }  // namespace
