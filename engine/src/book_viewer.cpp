@@ -94,6 +94,9 @@ bool CBookViewer::Create(void* /*parent*/, int32_t /*reserved*/, int32_t first_p
   } catch (const std::bad_alloc&) {
     Fail(kViewerOutOfMemory, book_name_ + ": not enough memory to open the book");
     return false;
+  } catch (const std::exception& e) {
+    Fail(kViewerCorrupt, book_name_ + " cannot be laid out: " + e.what());
+    return false;
   }
   last_error_ = kViewerOk;
   last_error_message_.clear();
@@ -112,18 +115,30 @@ void CBookViewer::ShowPage(int32_t page) {
 
 void CBookViewer::GotoPage(int32_t page) {
   if (!book_) return;
-  ShowPage(book_->Clamp(page));
+  try {
+    page = book_->Clamp(page);
+  } catch (const std::exception&) {
+    return;  // out of memory while laying out: the page stays
+  }
+  ShowPage(page);
 }
 
 void CBookViewer::ToggleZoom() {
   if (!book_ || book_->edition.settings.zoom_states != 2) return;
-  const Page* shown = book_->typesetter->GetPage(current_page_);
-  const FlowPosition first = shown != nullptr ? shown->first : FlowPosition{};
-  book_->large = !book_->large;
-  book_->typesetter.reset();
-  book_->typesetter =
-      std::make_unique<Typesetter>(book_->edition, *book_->fonts, LayoutSettings{width_, height_, book_->large});
-  const int32_t page = book_->typesetter->PageOf(first);
+  int32_t page = 0;
+  try {
+    const Page* shown = book_->typesetter->GetPage(current_page_);
+    const FlowPosition first = shown != nullptr ? shown->first : FlowPosition{};
+    // The new layout is made before the old one goes, so a failure leaves
+    // the book as it was.
+    auto zoomed =
+        std::make_unique<Typesetter>(book_->edition, *book_->fonts, LayoutSettings{width_, height_, !book_->large});
+    page = zoomed->PageOf(first);
+    book_->typesetter = std::move(zoomed);
+    book_->large = !book_->large;
+  } catch (const std::exception&) {
+    return;
+  }
   if (zoom_callback != nullptr) zoom_callback(zoom_context);
   // The zoom callback may have closed the book.
   if (book_) ShowPage(page);
@@ -133,9 +148,15 @@ void CBookViewer::HandleChar(uint32_t character) {
   if (!book_) return;
   switch (character) {
     case 'n':
-    case ' ':
-      if (book_->typesetter->GetPage(current_page_ + 1) != nullptr) ShowPage(current_page_ + 1);
+    case ' ': {
+      bool more = false;
+      try {
+        more = book_->typesetter->GetPage(current_page_ + 1) != nullptr;
+      } catch (const std::exception&) {
+      }
+      if (more) ShowPage(current_page_ + 1);
       break;
+    }
     case 'p':
     case 8:
       if (current_page_ > 1) ShowPage(current_page_ - 1);
@@ -150,25 +171,40 @@ void CBookViewer::HandleChar(uint32_t character) {
 
 void CBookViewer::ShowInfoTray() { info_tray_ = !info_tray_; }
 
-int32_t CBookViewer::PageCount() { return book_ ? book_->typesetter->PageCount() : 0; }
+int32_t CBookViewer::PageCount() {
+  if (!book_) return 0;
+  try {
+    return book_->typesetter->PageCount();
+  } catch (const std::exception&) {
+    return current_page_;  // as far as the layout got
+  }
+}
 
 bool CBookViewer::GetPageImage(int32_t page, PageImage* image) {
   if (!book_ || image == nullptr) return false;
-  page = book_->Clamp(page);
-  typeset::InfoTray tray;
-  if (info_tray_) tray = {book_->info.title, page, book_->typesetter->PageCount()};
-  const Page* laid_out = book_->typesetter->GetPage(page);
-  if (laid_out == nullptr) return false;
-  book_->rasterizer->Draw(*laid_out, book_->edition, width_, height_, depth_, info_tray_ ? &tray : nullptr, image);
+  try {
+    page = book_->Clamp(page);
+    typeset::InfoTray tray;
+    if (info_tray_) tray = {book_->info.title, page, book_->typesetter->PageCount()};
+    const Page* laid_out = book_->typesetter->GetPage(page);
+    if (laid_out == nullptr) return false;
+    book_->rasterizer->Draw(*laid_out, book_->edition, width_, height_, depth_, info_tray_ ? &tray : nullptr, image);
+  } catch (const std::exception&) {
+    return false;
+  }
   return true;
 }
 
 std::vector<std::string> CBookViewer::PageText(int32_t page) {
   std::vector<std::string> lines;
   if (!book_) return lines;
-  const Page* laid_out = book_->typesetter->GetPage(book_->Clamp(page));
-  if (laid_out == nullptr) return lines;
-  for (const typeset::PageLine& line : laid_out->lines) lines.push_back(line.text);
+  try {
+    const Page* laid_out = book_->typesetter->GetPage(book_->Clamp(page));
+    if (laid_out == nullptr) return lines;
+    for (const typeset::PageLine& line : laid_out->lines) lines.push_back(line.text);
+  } catch (const std::exception&) {
+    lines.clear();
+  }
   return lines;
 }
 
