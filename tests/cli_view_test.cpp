@@ -111,13 +111,6 @@ TEST_F(ViewTool, PageImagesTakeTheirSizeFromOptionsOrTheDeviceSettings) {
   EXPECT_EQ(h.width, 200u);
   EXPECT_EQ(h.height, 400u);
   EXPECT_EQ(h.bit_depth, 8);
-
-  // A settings value that is no number keeps the default.
-  config_.Write("Inkleaf Press/Common.conf", "[Preferences]\nDevice Width=wide\nDevice Depth=2\n");
-  ASSERT_EQ(Vellix({"view", Book(), "-o", dir_ / "half.png"}).code, 0);
-  h = HeaderOf(dir_ / "half.png");
-  EXPECT_EQ(h.width, 480u);
-  EXPECT_EQ(h.bit_depth, 2);
 }
 
 TEST_F(ViewTool, PagesTextAndEveryPage) {

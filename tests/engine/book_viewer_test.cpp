@@ -641,6 +641,7 @@ TEST(PageRasterizerTest, DrawsOnlyInsideTheImageWhateverThePageSays) {
 
 // --- device settings ---
 
+// Reading the file itself is the tool's test.
 TEST(DeviceSettingsTest, ValuesComeFromThePreferencesSectionOnly) {
   DeviceSettings none = ParseDeviceSettings("");
   EXPECT_EQ(none.width, 480);
@@ -659,22 +660,6 @@ TEST(DeviceSettingsTest, ValuesComeFromThePreferencesSectionOnly) {
   EXPECT_EQ(bad.depth, 4);
   // Out-of-range sizes are passed on for the viewer to refuse.
   EXPECT_EQ(ParseDeviceSettings("[Preferences]\nDevice Width=-5\n").width, -5);
-
-  TempDir home;
-  const char* old = std::getenv("XDG_CONFIG_HOME");
-  const std::string saved = old != nullptr ? old : "";
-  setenv("XDG_CONFIG_HOME", home.path().c_str(), 1);
-  EXPECT_EQ(ReadDeviceSettings().width, 480);  // no file yet
-  home.Write("Inkleaf Press/Common.conf", "[Preferences]\nDevice Width=200\nDevice Depth=1\n");
-  EXPECT_EQ(DeviceSettingsPath(), home / "Inkleaf Press/Common.conf");
-  DeviceSettings read = ReadDeviceSettings();
-  EXPECT_EQ(read.width, 200);
-  EXPECT_EQ(read.height, 640);
-  EXPECT_EQ(read.depth, 1);
-  if (old != nullptr)
-    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-  else
-    unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace
