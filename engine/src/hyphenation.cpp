@@ -30,12 +30,13 @@ std::string Upper(std::string_view s) {
   return out;
 }
 
-// Loaded dictionaries by path, shared by every typesetter of the process:
-// loading the English patterns takes a few milliseconds.
+// Loaded dictionaries by path, kept for the life of the process and shared
+// by every typesetter: loading the English patterns takes tens of
+// milliseconds, laying out a page one or two.
 std::mutex cache_mutex;
-std::map<std::string, std::weak_ptr<const Hyphenator>>& Cache() {
-  static auto* cache = new std::map<std::string, std::weak_ptr<const Hyphenator>>();
-  return *cache;
+std::map<std::string, std::shared_ptr<const Hyphenator>>& Cache() {
+  static std::map<std::string, std::shared_ptr<const Hyphenator>> cache;
+  return cache;
 }
 
 }  // namespace
@@ -76,8 +77,7 @@ std::shared_ptr<const Hyphenator> Hyphenator::ForLanguage(std::string_view langu
 std::shared_ptr<const Hyphenator> Hyphenator::Load(const std::string& path) {
   std::lock_guard<std::mutex> lock(cache_mutex);
   auto& cache = Cache();
-  if (auto it = cache.find(path); it != cache.end())
-    if (std::shared_ptr<const Hyphenator> loaded = it->second.lock()) return loaded;
+  if (auto it = cache.find(path); it != cache.end()) return it->second;
   HyphenDict* dict = hnj_hyphen_load(path.c_str());
   if (dict == nullptr) return nullptr;
   std::shared_ptr<const Hyphenator> hyphenator(new Hyphenator(dict, dict->utf8 != 0));

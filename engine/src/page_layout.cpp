@@ -34,9 +34,9 @@ constexpr int32_t kExplicitHyphenPenalty = 50;
 // Tolerances of the three passes: without hyphenation, with it, and the
 // emergency pass that takes whatever it must.
 constexpr double kFirstPassTolerance = 100;
-constexpr double kSecondPassTolerance = 400;
+constexpr double kSecondPassTolerance = 300;
 // A book repeats its words: shaped words are kept until there are this many glyphs.
-constexpr size_t kMaxCachedGlyphs = 1 << 21;
+constexpr size_t kMaxCachedGlyphs = 1 << 19;
 constexpr size_t kCachedBlocks = 24;
 
 int32_t Ceil64(int64_t v) { return static_cast<int32_t>((v + 63) >> 6); }
@@ -189,6 +189,10 @@ struct Typesetter::State {
   ShapeCache shapes;
   std::vector<StyleInfo> styles;
   std::shared_ptr<const Hyphenator> hyphenator;
+  bool hyphenator_loaded = false;
+  // Hyphenation points by word: a book repeats its words.
+  std::unordered_map<std::string, std::pair<uint32_t, uint32_t>> hyphenated;  // first point, count
+  std::vector<uint16_t> hyphen_points;
   std::unique_ptr<icu::BreakIterator> breaker;
   UText* utext = nullptr;
 
@@ -205,6 +209,9 @@ struct Typesetter::State {
   std::vector<uint32_t> offsets;
   std::vector<int32_t> advances;
   std::vector<uint32_t> breaks;
+  std::vector<uint32_t> points;
+  std::vector<uint32_t> local;
+  std::vector<Item> boxes;
   std::string scratch;
 
   ~State() {
@@ -212,12 +219,16 @@ struct Typesetter::State {
   }
 
   void Init();
+  const Hyphenator* GetHyphenator();
+  void HyphenationPoints(std::string_view word, uint32_t base);
   const StyleInfo& StyleOfRun(const BlockLayout& layout, uint32_t run) const;
   std::shared_ptr<const BlockLayout> Layout(uint32_t block);
   std::shared_ptr<BlockLayout> Build(uint32_t block);
-  void BuildItems(BlockLayout& layout, bool hyphenate);
+  void BuildItems(BlockLayout& layout);
+  void Hyphenate(BlockLayout& layout);
   void BuildPreformattedItems(BlockLayout& layout);
-  void AddWord(BlockLayout& layout, uint32_t begin, uint32_t end, bool hyphenate);
+  void AddWord(BlockLayout& layout, uint32_t begin, uint32_t end);
+  void SplitWord(BlockLayout& layout, size_t first_item, uint32_t begin, uint32_t end, bool anywhere);
   void MakeLines(BlockLayout& layout, const std::vector<uint32_t>& breaks, const BlockStyle& style);
   void RenderLine(const BlockLayout& layout, size_t index, int32_t top, Page* page);
   PageStart FillPage(const PageStart& start, Page* page);
@@ -256,7 +267,6 @@ void Typesetter::State::Init() {
     styles.push_back(info);
   }
 
-  hyphenator = Hyphenator::ForLanguage(edition.language);
   UErrorCode status = U_ZERO_ERROR;
   icu::Locale locale(edition.language.empty() ? "en" : edition.language.c_str());
   breaker.reset(icu::BreakIterator::createLineInstance(locale, status));
@@ -266,6 +276,31 @@ void Typesetter::State::Init() {
     if (U_FAILURE(status)) breaker.reset();
   }
   starts.push_back(PageStart());
+}
+
+// Loaded the first time a paragraph needs it: loading the patterns costs
+// more than laying out a page.
+const Hyphenator* Typesetter::State::GetHyphenator() {
+  if (!hyphenator_loaded) {
+    hyphenator = Hyphenator::ForLanguage(edition.language);
+    hyphenator_loaded = true;
+  }
+  return hyphenator.get();
+}
+
+// Appends to `offsets` where `word` (letters) may be hyphenated, plus `base`.
+void Typesetter::State::HyphenationPoints(std::string_view word, uint32_t base) {
+  if (word.size() > 0xFFFF) return;
+  scratch.assign(word);
+  auto it = hyphenated.find(scratch);
+  if (it == hyphenated.end()) {
+    points.clear();
+    GetHyphenator()->Points(word, &points);
+    const auto first = static_cast<uint32_t>(hyphen_points.size());
+    for (uint32_t p : points) hyphen_points.push_back(static_cast<uint16_t>(p));
+    it = hyphenated.emplace(scratch, std::make_pair(first, static_cast<uint32_t>(points.size()))).first;
+  }
+  for (uint32_t k = 0; k < it->second.second; ++k) offsets.push_back(base + hyphen_points[it->second.first + k]);
 }
 
 const StyleInfo& Typesetter::State::StyleOfRun(const BlockLayout& layout, uint32_t run) const {
@@ -362,7 +397,7 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
     BuildPreformattedItems(*layout);
     BreakFirstFit(layout->items, params, &breaks);
   } else {
-    BuildItems(*layout, false);
+    BuildItems(*layout);
     if (indent > 0 && !layout->items.empty()) {
       Item box;
       box.blank = true;
@@ -371,22 +406,16 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
     }
     params.tolerance = kFirstPassTolerance;
     bool done = BreakTotalFit(layout->items, params, &breaks);
-    if (!done && hyphenator != nullptr) {
-      BuildItems(*layout, true);
-      if (indent > 0 && !layout->items.empty()) {
-        Item box;
-        box.blank = true;
-        box.width = std::min(indent, width / 2) * 64;
-        layout->items.insert(layout->items.begin(), box);
-      }
-    }
+    if (!done && GetHyphenator() != nullptr) Hyphenate(*layout);
     if (!done) {
       params.tolerance = kSecondPassTolerance;
       done = BreakTotalFit(layout->items, params, &breaks);
     }
     if (!done) {
       params.emergency = true;
-      params.emergency_stretch = body * 64 * 2;
+      // Enough to tell a loose line from a looser one, not so much that
+      // looseness stops counting against hyphens.
+      params.emergency_stretch = body * 64 / 2;
       done = BreakTotalFit(layout->items, params, &breaks);
     }
     if (!done) BreakFirstFit(layout->items, params, &breaks);
@@ -399,7 +428,7 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
 // spans, and per syllable when hyphenating), glue for the spaces, a
 // penalty where a line may break without a space (after a dash), and a
 // forced break at each line break.
-void Typesetter::State::BuildItems(BlockLayout& layout, bool hyphenate) {
+void Typesetter::State::BuildItems(BlockLayout& layout) {
   layout.items.clear();
   const std::string& text = layout.text;
   std::vector<Item>& items = layout.items;
@@ -427,7 +456,7 @@ void Typesetter::State::BuildItems(BlockLayout& layout, bool hyphenate) {
     uint32_t word_end = begin;
     while (word_end < end && !IsBlank(text[word_end])) ++word_end;
     if (word_end > begin) {
-      AddWord(layout, begin, word_end, hyphenate);
+      AddWord(layout, begin, word_end);
       line_open = true;
     }
     bool space = false;
@@ -458,8 +487,9 @@ void Typesetter::State::BuildItems(BlockLayout& layout, bool hyphenate) {
       glue.end = end;
       glue.width = style.space;
       if (justify) {
-        glue.stretch = style.space / 2;
-        glue.shrink = style.space / 3;
+        // Looser than in a printed book: a hand-held's lines hold few words.
+        glue.stretch = style.space;
+        glue.shrink = style.space * 9 / 20;
       }
       items.push_back(glue);
     } else if (word_end == end && end < text.size() && word_end > begin) {
@@ -511,9 +541,9 @@ void Typesetter::State::BuildItems(BlockLayout& layout, bool hyphenate) {
   forced_break(static_cast<uint32_t>(text.size()));
 }
 
-// One word: a box per run it spans, split at its hyphenation points when
-// asked, and at every character when it is wider than a line.
-void Typesetter::State::AddWord(BlockLayout& layout, uint32_t begin, uint32_t end, bool hyphenate) {
+// One word: a box per run it spans, split at every character when it is
+// wider than a line.
+void Typesetter::State::AddWord(BlockLayout& layout, uint32_t begin, uint32_t end) {
   const std::string& text = layout.text;
   std::vector<Item>& items = layout.items;
   const size_t first_item = items.size();
@@ -533,11 +563,40 @@ void Typesetter::State::AddWord(BlockLayout& layout, uint32_t begin, uint32_t en
     items.push_back(box);
     at = run_end;
   }
-  const bool too_wide = total > std::min(layout.width, layout.first_width);
-  if (!too_wide && !hyphenate) return;
+  if (total > std::min(layout.width, layout.first_width)) SplitWord(layout, first_item, begin, end, true);
+}
 
-  // Where the word may break: hyphenation points of its runs of letters, or
-  // every character of a word that fits no line.
+// The second pass's items: every word split at its hyphenation points.
+void Typesetter::State::Hyphenate(BlockLayout& layout) {
+  std::vector<Item> source;
+  source.swap(layout.items);
+  layout.items.reserve(source.size() + source.size() / 4);
+  for (size_t i = 0; i < source.size();) {
+    const Item& item = source[i];
+    if (item.type != ItemType::kBox || item.blank) {
+      layout.items.push_back(item);
+      ++i;
+      continue;
+    }
+    size_t j = i + 1;
+    while (j < source.size() && source[j].type == ItemType::kBox && !source[j].blank &&
+           source[j].begin == source[j - 1].end)
+      ++j;
+    const size_t first = layout.items.size();
+    layout.items.insert(layout.items.end(), source.begin() + static_cast<ptrdiff_t>(i),
+                        source.begin() + static_cast<ptrdiff_t>(j));
+    SplitWord(layout, first, source[i].begin, source[j - 1].end, false);
+    i = j;
+  }
+}
+
+// Splits the boxes of the word [begin, end) (from `first_item` to the end
+// of the items) where it may break: at its hyphenation points, or at every
+// character (`anywhere`) when it fits no line.
+void Typesetter::State::SplitWord(BlockLayout& layout, size_t first_item, uint32_t begin, uint32_t end, bool anywhere) {
+  const std::string& text = layout.text;
+  std::vector<Item>& items = layout.items;
+  const bool too_wide = anywhere;
   offsets.clear();
   if (too_wide) {
     for (int32_t i = static_cast<int32_t>(begin); i < static_cast<int32_t>(end);) {
@@ -561,23 +620,19 @@ void Typesetter::State::AddWord(BlockLayout& layout, uint32_t begin, uint32_t en
         letters_end = i;
         ++count;
       }
-      if (count >= kHyphenMinWord) {
-        const size_t before = offsets.size();
-        hyphenator->Points(std::string_view(text).substr(static_cast<size_t>(letters_begin),
-                                                         static_cast<size_t>(letters_end - letters_begin)),
-                           &offsets);
-        for (size_t k = before; k < offsets.size(); ++k) offsets[k] += static_cast<uint32_t>(letters_begin);
-      }
+      if (count >= kHyphenMinWord)
+        HyphenationPoints(std::string_view(text).substr(static_cast<size_t>(letters_begin),
+                                                        static_cast<size_t>(letters_end - letters_begin)),
+                          static_cast<uint32_t>(letters_begin));
     }
   }
   if (offsets.empty()) return;
 
   // Split the boxes at those offsets, measuring the parts by the glyphs of
   // the whole word so that an unbroken word keeps its kerning.
-  std::vector<Item> boxes(items.begin() + static_cast<ptrdiff_t>(first_item), items.end());
+  boxes.assign(items.begin() + static_cast<ptrdiff_t>(first_item), items.end());
   items.resize(first_item);
   size_t next = 0;
-  std::vector<uint32_t> local;
   for (const Item& box : boxes) {
     local.clear();
     while (next < offsets.size() && offsets[next] <= box.begin) ++next;
