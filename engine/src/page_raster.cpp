@@ -243,7 +243,9 @@ const GlyphBitmap& CachedGlyph(FontSet& fonts, std::unordered_map<uint64_t, Glyp
 // 26.6 pixels from the start of the text on its baseline.
 struct ShapedText {
   std::vector<PlacedGlyph> glyphs;
-  int32_t advance = 0;  // 26.6
+  std::vector<uint32_t> clusters;  // the byte in the text each glyph starts at
+  std::vector<int32_t> pens;       // the pen before each glyph, 26.6
+  int32_t advance = 0;             // 26.6
 };
 
 ShapedText Shape(const Face& face, const std::string& text) {
@@ -258,6 +260,8 @@ ShapedText Shape(const Face& face, const std::string& text) {
   int32_t pen = 0;
   for (unsigned i = 0; i < count; ++i) {
     out.glyphs.push_back({info[i].codepoint, pen + position[i].x_offset, -position[i].y_offset});
+    out.clusters.push_back(info[i].cluster);
+    out.pens.push_back(pen);
     pen += position[i].x_advance;
   }
   out.advance = pen;
@@ -266,16 +270,24 @@ ShapedText Shape(const Face& face, const std::string& text) {
 }
 
 // The longest start of `text` (whole code points) that, with an ellipsis,
-// fits in `room` (26.6); the text itself when it fits already.
+// fits in `room` (26.6); the text itself when it fits already. Shapes the
+// text once to find the cut, and again only to step back past kerning.
 ShapedText ShapeFitting(const Face& face, const std::string& text, int32_t room) {
   ShapedText whole = Shape(face, text);
   if (whole.advance <= room) return whole;
-  size_t cut = text.size();
+  const std::string ellipsis = "\u2026";
+  const int32_t ellipsis_advance = Shape(face, ellipsis).advance;
+  // The glyphs that fit, with the ellipsis after them; clusters rise
+  // along a line of left-to-right text.
+  size_t cut = 0;
+  for (size_t i = 1; i < whole.glyphs.size() && whole.pens[i] + ellipsis_advance <= room; ++i)
+    cut = std::max<size_t>(cut, whole.clusters[i]);
+  cut = std::min(cut, text.size());
   while (cut > 0) {
+    ShapedText shorter = Shape(face, text.substr(0, cut) + ellipsis);
+    if (shorter.advance <= room) return shorter;
     do --cut;
     while (cut > 0 && (static_cast<uint8_t>(text[cut]) & 0xC0) == 0x80);
-    ShapedText shorter = Shape(face, text.substr(0, cut) + "\u2026");
-    if (shorter.advance <= room) return shorter;
   }
   return {};
 }
@@ -310,7 +322,11 @@ void PageRasterizer::DrawTray(const InfoTray& tray, int32_t width, int32_t heigh
   ink(page, page_x);
   const int64_t room = (page_x - margin - 2 * margin) * 64;
   if (room > 0 && !tray.title.empty()) {
-    ShapedText title = ShapeFitting(face, tray.title, static_cast<int32_t>(std::min<int64_t>(room, INT32_MAX)));
+    // Control characters would show as empty boxes.
+    std::string text = tray.title;
+    for (char& c : text)
+      if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F) c = ' ';
+    ShapedText title = ShapeFitting(face, text, static_cast<int32_t>(std::min<int64_t>(room, INT32_MAX)));
     ink(title, margin);
   }
 }
