@@ -2,8 +2,6 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
-#include <hb-ft.h>
-#include <hb.h>
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
 #include <unicode/uchar.h>
@@ -18,6 +16,7 @@
 
 #include "hyphenation.h"
 #include "line_breaker.h"
+#include "shape_cache.h"
 
 namespace ikutil::typeset {
 
@@ -35,96 +34,14 @@ constexpr int32_t kExplicitHyphenPenalty = 50;
 // emergency pass that takes whatever it must.
 constexpr double kFirstPassTolerance = 100;
 constexpr double kSecondPassTolerance = 300;
-// A book repeats its words: shaped words are kept until there are this many glyphs.
+constexpr size_t kCachedBlocks = 64;  // more than a page holds, even of one-line blocks
+// Shaped words are kept until there are this many glyphs (a few megabytes).
 constexpr size_t kMaxCachedGlyphs = 1 << 19;
-constexpr size_t kCachedBlocks = 24;
 
 int32_t Ceil64(int64_t v) { return static_cast<int32_t>((v + 63) >> 6); }
 int32_t Floor64(int64_t v) { return static_cast<int32_t>(v >> 6); }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
-
-// ---------------------------------------------------------------------------
-// Shaping, with a cache of shaped words.
-
-struct ShapedGlyph {
-  uint32_t id = 0;
-  uint32_t cluster = 0;  // byte offset into the shaped text
-  int32_t advance = 0;   // 26.6
-  int32_t x_offset = 0;
-  int32_t y_offset = 0;  // upwards
-};
-
-struct Shaped {
-  uint32_t first = 0;  // into the cache's glyphs
-  uint32_t count = 0;
-  int32_t advance = 0;  // 26.6
-};
-
-class ShapeCache {
- public:
-  explicit ShapeCache(FontSet& fonts) : fonts_(fonts), buffer_(hb_buffer_create()) {}
-  ~ShapeCache() { hb_buffer_destroy(buffer_); }
-  ShapeCache(const ShapeCache&) = delete;
-  ShapeCache& operator=(const ShapeCache&) = delete;
-
-  Shaped Shape(FaceIndex face, int32_t size, std::string_view text) {
-    key_.clear();
-    key_ += static_cast<char>(face);
-    key_ += static_cast<char>(size & 0xFF);
-    key_ += static_cast<char>((size >> 8) & 0xFF);
-    key_.append(text);
-    if (auto it = map_.find(key_); it != map_.end()) return it->second;
-    Shaped shaped;
-    shaped.first = static_cast<uint32_t>(glyphs_.size());
-    if (!text.empty()) {
-      const Face& f = fonts_.GetSized(face, size);
-      hb_buffer_clear_contents(buffer_);
-      hb_buffer_add_utf8(buffer_, text.data(), static_cast<int>(text.size()), 0, static_cast<int>(text.size()));
-      hb_buffer_guess_segment_properties(buffer_);
-      hb_shape(f.hb, buffer_, nullptr, 0);
-      unsigned int count = 0;
-      const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer_, &count);
-      const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer_, &count);
-      for (unsigned int i = 0; i < count; ++i) {
-        glyphs_.push_back({info[i].codepoint, info[i].cluster, pos[i].x_advance, pos[i].x_offset, pos[i].y_offset});
-        shaped.advance += pos[i].x_advance;
-      }
-      shaped.count = count;
-    }
-    map_.emplace(key_, shaped);
-    return shaped;
-  }
-
-  const ShapedGlyph* Glyphs(const Shaped& shaped) const { return glyphs_.data() + shaped.first; }
-
-  // The advances of `shaped` up to each of the ascending byte `offsets`.
-  void PrefixAdvances(const Shaped& shaped, const std::vector<uint32_t>& offsets, std::vector<int32_t>* advances) {
-    advances->clear();
-    const ShapedGlyph* g = Glyphs(shaped);
-    int32_t sum = 0;
-    uint32_t i = 0;
-    for (uint32_t offset : offsets) {
-      while (i < shaped.count && g[i].cluster < offset) sum += g[i++].advance;
-      advances->push_back(sum);
-    }
-  }
-
-  // Forgets everything once the cache is large; only between blocks, as it
-  // invalidates every Shaped.
-  void Trim() {
-    if (glyphs_.size() < kMaxCachedGlyphs) return;
-    glyphs_.clear();
-    map_.clear();
-  }
-
- private:
-  FontSet& fonts_;
-  hb_buffer_t* buffer_;
-  std::unordered_map<std::string, Shaped> map_;
-  std::vector<ShapedGlyph> glyphs_;
-  std::string key_;
-};
 
 // A text style at the layout's sizes.
 struct StyleInfo {
@@ -316,7 +233,7 @@ std::shared_ptr<const BlockLayout> Typesetter::State::Layout(uint32_t block) {
                 recent.begin() + static_cast<ptrdiff_t>(i) + 1);
     return recent.front();
   }
-  shapes.Trim();
+  shapes.Trim(kMaxCachedGlyphs);
   std::shared_ptr<const BlockLayout> built = Build(block);
   if (recent.size() >= kCachedBlocks) recent.pop_back();
   recent.insert(recent.begin(), built);
@@ -1044,11 +961,14 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
     if (ink_left < 0) ink_left = x;
     ink_right = x + piece.width;
     x += piece.width;
-    text.text.append(layout.text, piece.begin, piece.end - piece.begin);
-    if (piece.hyphen) {
-      if (text.text.ends_with("\xC2\xAD")) text.text.resize(text.text.size() - 2);
-      text.text += '-';
+    // Soft hyphens are invisible unless a line breaks at one.
+    std::string_view shown(layout.text.data() + piece.begin, piece.end - piece.begin);
+    for (size_t at = 0; at < shown.size();) {
+      const size_t soft = std::min(shown.find("\xC2\xAD", at), shown.size());
+      text.text.append(shown.substr(at, soft - at));
+      at = soft + 2;
     }
+    if (piece.hyphen) text.text += '-';
   }
   close_underline();
   if (ink_left < 0) ink_left = ink_right = layout.left;
@@ -1098,8 +1018,10 @@ PageStart Typesetter::State::FillPage(const PageStart& start, Page* page) {
   }
 
   if (full) {
-    auto starts_page = [&](uint32_t block, uint32_t line) { return block == start.block && line == start.line; };
-    auto first_on_page = [&](uint32_t block) { return block == start.block ? start.line : 0; };
+    // The page's first line (page breaks and empty blocks may come before it).
+    const Placed top_line = placed.front();
+    auto starts_page = [&](uint32_t block, uint32_t line) { return block == top_line.block && line == top_line.line; };
+    auto first_on_page = [&](uint32_t block) { return block == top_line.block ? top_line.line : 0; };
     // Widows and orphans: the paragraph the page breaks in leaves enough
     // lines on each side, or goes to the next page whole.
     std::shared_ptr<const BlockLayout> layout = Layout(end.block);
@@ -1117,14 +1039,14 @@ PageStart Typesetter::State::FillPage(const PageStart& start, Page* page) {
         line = wanted >= least ? wanted : top == 0 ? 0 : line;
       }
       if (!starts_page(end.block, line)) end.line = line;
-    } else if (end.line > 0 && !starts_page(end.block, 0) && end.block != start.block) {
+    } else if (end.line > 0 && end.block != top_line.block) {
       end.line = 0;  // a heading is not split
     }
     // A heading (or whatever keeps with what follows) never ends a page.
     while (end.line == 0) {
       uint32_t previous = end.block;
       bool found = false;
-      while (previous > start.block) {
+      while (previous > top_line.block) {
         --previous;
         std::shared_ptr<const BlockLayout> before = Layout(previous);
         if (before->kind == BlockKind::kPageBreak) break;

@@ -425,6 +425,40 @@ TEST_F(TypesetTest, PreformattedKeepsSpacesAndBreaksLongLines) {
   EXPECT_EQ(joined, long_line);
 }
 
+TEST_F(TypesetTest, LineBreaksSoftHyphensAndIndents) {
+  DeviceEdition e = EmptyEdition();
+  e.language = "";  // no patterns: only the soft hyphens break words
+  e.blocks.push_back(Paragraph("A verse that ends here,\nand the next\n\nafter an empty line."));
+  BlockStyle hanging;
+  hanging.margin_left = 30;
+  hanging.text_indent = -30;
+  e.block_styles.push_back(hanging);
+  e.blocks.push_back(Paragraph(Words(9, 40), static_cast<uint16_t>(e.block_styles.size() - 1)));
+  std::string soft;
+  for (int i = 0; i < 30; ++i) soft += "extra\xC2\xADordinary ";
+  e.blocks.push_back(Paragraph(soft));
+  auto t = Make(e, 300, 2000);
+  const std::vector<PageLine> lines = t->GetPage(1)->lines;
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[0].text, "A verse that ends here,");
+  EXPECT_EQ(lines[1].text, "and the next");
+  EXPECT_EQ(lines[2].text, "");
+  EXPECT_EQ(lines[3].text, "after an empty line.");
+  // The hanging paragraph: its first line starts three ems left of the others.
+  size_t hang = 4;
+  EXPECT_LT(lines[hang].left + 30, lines[hang + 1].left);
+  EXPECT_EQ(lines[hang + 1].left, lines[hang + 2].left);
+  int broken = 0;
+  for (const PageLine& line : lines) {
+    EXPECT_EQ(line.text.find("\xC2\xAD"), std::string::npos);
+    if (line.text.ends_with("-")) {
+      EXPECT_TRUE(line.text.ends_with("extra-")) << line.text;
+      ++broken;
+    }
+  }
+  EXPECT_GT(broken, 0);
+}
+
 TEST_F(TypesetTest, WordsLongerThanALineAreSplit) {
   DeviceEdition e = EmptyEdition();
   e.language = "";
@@ -437,6 +471,79 @@ TEST_F(TypesetTest, WordsLongerThanALineAreSplit) {
     joined += line.text;
   }
   EXPECT_NE(joined.find(word), std::string::npos);
+}
+
+// Editions of every kind of block, odd styles and odd text, on odd screens:
+// laid out whole without a fault, every line inside the page.
+TEST_F(TypesetTest, SurvivesOddEditions) {
+  static const char* const kPieces[] = {"word",
+                                        " ",
+                                        "  ",
+                                        "\n",
+                                        "\t",
+                                        "-",
+                                        "\xC2\xAD",
+                                        "\xE2\x80\x94",
+                                        "\xE6\xBC\xA2\xE5\xAD\x97",
+                                        "\r",
+                                        "a/b",
+                                        "",
+                                        "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",
+                                        "supercalifragilisticexpialidocious",
+                                        "\xF0\x9F\x98\x80",
+                                        "x\xCC\x81",
+                                        ".",
+                                        "(",
+                                        "\xEF\xBF\xBD"};
+  uint32_t seed = 99;
+  auto next = [&](uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  for (int round = 0; round < 40; ++round) {
+    DeviceEdition e = EmptyEdition();
+    e.settings.widow_lines = static_cast<uint8_t>(next(4));
+    e.settings.orphan_lines = static_cast<uint8_t>(next(4));
+    e.text_styles[kBody].size_step = static_cast<int8_t>(next(7)) - 3;
+    e.text_styles[kBody].vertical = static_cast<VerticalAlign>(next(3));
+    BlockStyle odd;
+    odd.align = static_cast<TextAlign>(next(4));
+    odd.text_indent = static_cast<int16_t>(static_cast<int>(next(400)) - 200);
+    odd.margin_left = static_cast<int16_t>(next(300));
+    odd.margin_right = static_cast<int16_t>(next(300));
+    odd.line_height = static_cast<uint16_t>(next(300));
+    e.block_styles.push_back(odd);
+    e.images.push_back({static_cast<uint16_t>(1 + next(900)), static_cast<uint16_t>(1 + next(900)), {}});
+    e.images.back().pixels.assign(size_t{e.images.back().width} * e.images.back().height, 0);
+    for (int b = 0; b < 30; ++b) {
+      Block block;
+      block.kind = static_cast<BlockKind>(next(7));
+      block.style = static_cast<uint16_t>(next(5));  // one past the last style, too
+      block.image = next(3) == 0 ? 7 : 0;            // and an image that is not there
+      block.marker = next(2) ? "iv." : "";
+      for (uint32_t r = next(5); r > 0; --r) {
+        std::string text;
+        for (uint32_t w = next(30); w > 0; --w) text += kPieces[next(std::size(kPieces))];
+        block.runs.push_back({text, static_cast<uint16_t>(next(6)), next(4) == 0 ? 0u : kNoLink});
+      }
+      e.blocks.push_back(block);
+    }
+    e.links.push_back(Link{});
+    const int32_t width = 64 + static_cast<int32_t>(next(600)), height = 64 + static_cast<int32_t>(next(600));
+    auto t = Make(e, width, height, next(2) == 1);
+    const int32_t count = t->PageCount();
+    ASSERT_GE(count, 1);
+    for (int32_t n = 1; n <= count; ++n) {
+      const Page* page = t->GetPage(n);
+      ASSERT_NE(page, nullptr);
+      for (const PageLine& line : page->lines) {
+        EXPECT_GE(line.left, 0) << line.text;
+        EXPECT_LE(line.right, width) << line.text;
+      }
+      EXPECT_EQ(t->PageOf(page->first), n);
+      EXPECT_FALSE(page->lines.empty() && page->rects.empty() && page->images.empty()) << "an empty page";
+    }
+  }
 }
 
 TEST(HyphenatorTest, PointsRespectTheMinimumLengths) {
