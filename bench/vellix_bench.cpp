@@ -1,7 +1,7 @@
 // vellix-bench: speed of the library against plain baselines measured in
 // the same run.
 //
-//   vellix-bench [--only load|sort|text|package|pack|convert|memory|publish|shelfadd[,...]]
+//   vellix-bench [--only load|sort|text|package|pack|convert|memory|publish|view|shelfadd[,...]]
 //                [--small] [--reps N]
 //
 // Every benchmark builds its own fixtures in a fresh temporary folder (under
@@ -41,7 +41,9 @@ extern char** environ;
 #include <vector>
 
 #include "book_maker.h"
+#include "ikutil/book_viewer.h"
 #include "ikutil/builder.h"
+#include "page_layout.h"
 #include "sort.h"
 #include "test_util.h"
 #include "vellix/book.h"
@@ -874,6 +876,119 @@ void BenchPublish(size_t bytes, int reps, bool with_peer) {
   std::printf("      %s\n", against.Details("vellix", "ebook-convert").c_str());
 }
 
+// --- view ---------------------------------------------------------------
+
+// Files in `folder` (not counting folders).
+size_t CountFiles(const std::string& folder) {
+  size_t n = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    if (entry.is_regular_file()) ++n;
+  return n;
+}
+
+// A published book shown as the device shows it: every page drawn to PNG
+// files and the page count, each against mutool's layout of the same
+// document at the same page size and body text size; then, in this
+// process, how long a reader waits for the first page, a zoom and the next
+// page; and the peak memory of drawing every page.
+void BenchView(size_t bytes, int reps, bool with_peer) {
+  ScratchFolder scratch("view");
+  const std::string txt = scratch / "book.txt";
+  MakeText(txt, bytes);
+  PublishText(txt, scratch.path());
+  const std::string book = scratch / "out/BOOK.imp";
+  // mutool picks the document type by the file's extension.
+  const std::string xhtml = scratch / "book.xhtml";
+  std::filesystem::copy_file(scratch / "book.htm", xhtml);
+  const double mb = static_cast<double>(std::filesystem::file_size(xhtml)) / 1e6;
+  const std::string tool = ToolPath();
+  const int32_t body = ikutil::typeset::BodyPixelSize({480, 640, false});
+
+  int run = 0;
+  auto fresh = [&](const char* road) {
+    std::string folder = scratch / (std::string(road) + "-" + std::to_string(run++));
+    std::filesystem::create_directory(folder);
+    return folder;
+  };
+  size_t our_pages = 0, peer_pages = 0;
+  auto draw_ours = [&] {
+    std::string folder = fresh("vellix");
+    RunTimes t = Spawn({tool, "view", book, "--all", folder, "--width", "480", "--height", "640", "--depth", "4"});
+    our_pages = CountFiles(folder);
+    std::filesystem::remove_all(folder);
+    return t;
+  };
+  const char* peer = "/usr/bin/mutool";
+  const bool peer_runs = with_peer && ::access(peer, X_OK) == 0;
+  auto draw_peer = [&] {
+    std::string folder = fresh("mutool");
+    RunTimes t = Spawn({peer, "draw", "-q", "-r", "72", "-W", "480", "-H", "640", "-S", std::to_string(body), "-c",
+                        "gray", "-o", folder + "/p%d.png", xhtml});
+    peer_pages = CountFiles(folder);
+    std::filesystem::remove_all(folder);
+    return t;
+  };
+  auto count_ours = [&] { return Spawn({tool, "view", book, "--pages", "--width", "480", "--height", "640"}); };
+  auto count_peer = [&] {
+    return Spawn({peer, "draw", "-q", "-r", "72", "-W", "480", "-H", "640", "-S", std::to_string(body), "-F", "txt",
+                  "-o", "/dev/null", xhtml});
+  };
+
+  if (!peer_runs) {
+    RunTimes drawn = draw_ours();
+    RunTimes counted = count_ours();
+    std::printf("view: %.1f MB document, %zu pages  draw every page %.1f ms  count pages %.1f ms\n", mb, our_pages,
+                drawn.wall, counted.wall);
+    if (with_peer) std::printf("      (mutool not installed: no comparison; apt-get install mupdf-tools)\n");
+  } else {
+    Comparison draw = Compare(reps, draw_ours, draw_peer);
+    std::printf(
+        "view: draw every page to PNG, %.1f MB document at 480x640  vellix %.1f ms (%zu pages, depth 4)  mutool %.1f "
+        "ms "
+        "(%zu pages, grey)  %.1fx faster (goal >= 2) %s\n",
+        mb, draw.Subject().median, our_pages, draw.Baseline().median, peer_pages, 1 / draw.Ratio(),
+        Verdict(1 / draw.Ratio() >= 2));
+    std::printf("      %s\n", draw.Details("vellix", "mutool").c_str());
+    Comparison count = Compare(reps, count_ours, count_peer);
+    std::printf("view: lay out only (page count)  vellix %.1f ms  mutool -F txt %.1f ms  %.1fx faster (goal >= 2) %s\n",
+                count.Subject().median, count.Baseline().median, 1 / count.Ratio(), Verdict(1 / count.Ratio() >= 2));
+    std::printf("      %s\n", count.Details("vellix", "mutool").c_str());
+  }
+
+  // What a reader waits for, in this process.
+  std::vector<double> open, zoom, next;
+  for (int r = 0; r < reps; ++r) {
+    ikutil::CBookViewer viewer(book);
+    ikutil::PageImage image;
+    auto start = Clock::now();
+    if (!viewer.Create(nullptr, 0, 1, 480, 640, 4) || !viewer.GetPageImage(1, &image))
+      Fail("the viewer cannot show " + book + ": " + viewer.LastErrorMessage());
+    open.push_back(MillisecondsSince(start));
+    viewer.GotoPage(std::max(1, static_cast<int>(our_pages / 2)));
+    start = Clock::now();
+    viewer.HandleChar('n');
+    viewer.GetPageImage(viewer.CurrentPage(), &image);
+    next.push_back(MillisecondsSince(start));
+    start = Clock::now();
+    viewer.ToggleZoom();
+    viewer.GetPageImage(viewer.CurrentPage(), &image);
+    zoom.push_back(MillisecondsSince(start));
+  }
+  std::printf("view: open to first page %.1f ms (goal <= 50) %s  next page %.2f ms  zoom from the middle %.1f ms\n",
+              Summarize(open).median, Verdict(Summarize(open).median <= 50), Summarize(next).median,
+              Summarize(zoom).median);
+
+  std::vector<double> peaks;
+  for (int r = 0; r < std::min(reps, 3); ++r) {
+    std::string folder = fresh("memory");
+    peaks.push_back(static_cast<double>(
+        PeakKiBOf(scratch.path(), {tool, "view", book, "--all", folder, "--width", "480", "--height", "640"})));
+    std::filesystem::remove_all(folder);
+  }
+  std::printf("view memory: drawing every page of a %.1f MB document  peak %.1f MiB\n", mb,
+              Summarize(peaks).median / 1024.0);
+}
+
 // --- shelfadd -------------------------------------------------------------
 
 // `count` short texts (a few hundred bytes each) in `folder`; their paths.
@@ -1102,7 +1217,7 @@ int ChildRun(int argc, char** argv) {
 void Usage(FILE* to) {
   std::fprintf(
       to,
-      "usage: vellix-bench [--only load|sort|text|package|pack|convert|memory|publish|shelfadd[,...]] [--small] "
+      "usage: vellix-bench [--only load|sort|text|package|pack|convert|memory|publish|view|shelfadd[,...]] [--small] "
       "[--reps N]\n"
       "  --only   run only the named benchmarks (comma-separated; may repeat)\n"
       "  --small  tiny sizes, for a quick check that everything runs\n"
@@ -1143,7 +1258,7 @@ int main(int argc, char** argv) {
         if (comma == std::string::npos) comma = list.size();
         std::string name = list.substr(start, comma - start);
         if (name != "load" && name != "sort" && name != "convert" && name != "text" && name != "package" &&
-            name != "pack" && name != "memory" && name != "publish" && name != "shelfadd") {
+            name != "pack" && name != "memory" && name != "publish" && name != "view" && name != "shelfadd") {
           std::fprintf(stderr, "vellix-bench: unknown benchmark \"%s\"\n", name.c_str());
           Usage(stderr);
           return 2;
@@ -1193,6 +1308,8 @@ int main(int argc, char** argv) {
     if (wanted("memory")) BenchMemory(small ? 500 : 50000, small ? 2000000 : 10000000, reps);
     std::fflush(stdout);
     if (wanted("publish")) BenchPublish(small ? 200000 : 10000000, reps, !small);
+    std::fflush(stdout);
+    if (wanted("view")) BenchView(small ? 100000 : 1000000, reps, !small);
     std::fflush(stdout);
     // A thousand processes a run: three runs are plenty.
     if (wanted("shelfadd")) BenchShelfAdd(small ? 20 : 1000, std::min(reps, 3), !small);
