@@ -1,10 +1,36 @@
 #include "book_table.h"
 
-#include <QCollator>
 #include <QLocale>
 
 #include "shelf_presenter.h"
 #include "vellix/book.h"
+
+int CompareNaturally(const QString& a, const QString& b) {
+  qsizetype i = 0, j = 0;
+  while (i < a.size() && j < b.size()) {
+    if (a[i].isDigit() && b[j].isDigit()) {
+      qsizetype i_end = i, j_end = j;
+      while (i_end < a.size() && a[i_end].isDigit()) ++i_end;
+      while (j_end < b.size() && b[j_end].isDigit()) ++j_end;
+      // Leading zeros aside, the longer run is the larger number.
+      QStringView x = QStringView(a).mid(i, i_end - i), y = QStringView(b).mid(j, j_end - j);
+      while (x.size() > 1 && x[0] == u'0') x = x.mid(1);
+      while (y.size() > 1 && y[0] == u'0') y = y.mid(1);
+      if (x.size() != y.size()) return x.size() < y.size() ? -1 : 1;
+      if (int order = x.compare(y); order != 0) return order;
+      i = i_end;
+      j = j_end;
+      continue;
+    }
+    const char16_t x = a[i].toCaseFolded().unicode(), y = b[j].toCaseFolded().unicode();
+    if (x != y) return x < y ? -1 : 1;
+    ++i;
+    ++j;
+  }
+  if (i < a.size()) return 1;
+  if (j < b.size()) return -1;
+  return 0;
+}
 
 ShelfRow RowForBook(const vellix::Book& book, const QString& path) {
   ShelfRow row;
@@ -107,9 +133,6 @@ QVariant BookTableModel::headerData(int section, Qt::Orientation orientation, in
 
 BookFilterModel::BookFilterModel(QObject* parent) : QSortFilterProxyModel(parent) {
   setSortRole(BookTableModel::kSortRole);
-  // "Volume 2" before "Volume 10", letter case aside.
-  collator_.setNumericMode(true);
-  collator_.setCaseSensitivity(Qt::CaseInsensitive);
 }
 
 void BookFilterModel::SetFilterText(const QString& text) {
@@ -138,7 +161,7 @@ bool BookFilterModel::lessThan(const QModelIndex& left, const QModelIndex& right
   if (a.typeId() == QMetaType::LongLong) {
     if (a.toLongLong() != b.toLongLong()) return a.toLongLong() < b.toLongLong();
   } else {
-    int order = collator_.compare(a.toString(), b.toString());
+    int order = CompareNaturally(a.toString(), b.toString());
     if (order != 0) return order < 0;
     if (a.toString() != b.toString()) return a.toString() < b.toString();
   }
@@ -146,7 +169,7 @@ bool BookFilterModel::lessThan(const QModelIndex& left, const QModelIndex& right
   auto* model = static_cast<const BookTableModel*>(sourceModel());
   const ShelfRow& l = model->rows()[left.row()];
   const ShelfRow& r = model->rows()[right.row()];
-  int order = collator_.compare(l.title, r.title);
+  int order = CompareNaturally(l.title, r.title);
   if (order != 0) return order < 0;
   return l.path < r.path;
 }

@@ -8,7 +8,6 @@
 #pragma once
 
 #include <QAbstractTableModel>
-#include <QCollator>
 #include <QSortFilterProxyModel>
 #include <QString>
 #include <QVector>
@@ -31,6 +30,10 @@ struct ShelfRow {
 // markup escapes undone). `path` overrides the book's own path, for a book
 // published onto the shelf whose file differs from what was loaded.
 ShelfRow RowForBook(const vellix::Book& book, const QString& path = QString());
+
+// Orders texts as people expect in a list: letter case aside, and runs of
+// digits by their value ("Volume 2" before "Volume 10"). <0, 0 or >0.
+int CompareNaturally(const QString& a, const QString& b);
 
 // "0 bytes", "512 bytes", "12 KB", "3.4 MB".
 QString SizeText(qint64 bytes);
@@ -77,5 +80,4 @@ class BookFilterModel : public QSortFilterProxyModel {
 
  private:
   QStringList words_;
-  QCollator collator_;
 };

@@ -44,9 +44,14 @@ void WritePublishedBook(const std::string& path, const std::string& title, const
   edition.block_styles = {{}, {ikutil::TextAlign::kCenter, 0, 10, 10, 0, 0, 120, true}};
   edition.blocks.push_back({ikutil::BlockKind::kHeading, 1, 1, "", ikutil::kNoImage, "", {{title, 1}}});
   for (int n = 0; n < paragraphs; ++n) {
-    std::string text = "In the " + std::to_string(n + 1) +
-                       "th paragraph the story goes on, as stories do, with words that fill the lines of the "
-                       "page one after another until the page is full and the reader turns to the next one.";
+    static const char* const kSentences[] = {
+        "The evening came slowly over the harbour, and the boats rocked at their moorings while the last of the "
+        "fishermen carried their nets up the narrow street. ",
+        "Nobody in the village remembered a winter so mild; the swallows had stayed, and the old men on the bench "
+        "outside the inn argued about what it meant. ",
+        "She opened the letter at the kitchen table, read it twice, and put it face down beside the bread, as if "
+        "the words might change if she did not look at them. "};
+    std::string text = std::string(kSentences[n % 3]) + kSentences[(n + 1) % 3];
     edition.blocks.push_back({ikutil::BlockKind::kParagraph, 0, 0, "", ikutil::kNoImage, "", {{text, 0}}});
   }
   ikutil::BookInformation info;
@@ -311,6 +316,11 @@ class BookTableTest : public QObject {
   }
 
   void labelsAndCounts() {
+    QVERIFY(CompareNaturally("Volume 2", "volume 10") < 0);
+    QVERIFY(CompareNaturally("Volume 010", "Volume 9") > 0);
+    QVERIFY(CompareNaturally("apple", "Banana") < 0);
+    QCOMPARE(CompareNaturally("Twin", "twin"), 0);
+    QVERIFY(CompareNaturally("Twin", "Twins") < 0);
     QCOMPARE(BookCountText(0, 0), QString("No books"));
     QCOMPARE(BookCountText(1, 1), QString("1 book"));
     QCOMPARE(BookCountText(0, 1), QString("0 of 1 book"));
