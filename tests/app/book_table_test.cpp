@@ -256,15 +256,21 @@ class BookTableTest : public QObject {
   }
 
   // Book folders dropped together are added, each as a new book file;
-  // what is neither a book folder nor a document is named in one message.
+  // each document opens the Import Book dialog on it; what is neither is
+  // named in one message.
   void droppingBookFoldersAddsBooks() {
     MakeBookFolder(Path("in/ONE.RES"), RsrcInf(Info{"D1", "Fiction", "", "Dropped One", "Writer", "", "Some"}), "fork");
     MakeBookFolder(Path("in/TWO.RES"), RsrcInf(Info{"D2", "Fiction", "", "Dropped Two", "Writer", "", "Some"}), "fork");
     WriteFile(Path("in/picture.png"), "png");
+    WriteFile(Path("in/notes.txt"), "Some notes.\n");
+    WriteFile(Path("in/story.htm"), "<html><head><title>A Story</title></head><body><p>Once.</p></body></html>");
     Start();
+    QStringList imported;
+    dialogs_.on_modal = [&](QDialog& dialog) { imported << dialog.findChild<QLineEdit*>("txtFile")->text(); };
     auto* mime = new QMimeData;
     mime->setUrls({QUrl::fromLocalFile(Q(Path("in/ONE.RES"))), QUrl::fromLocalFile(Q(Path("in/TWO.RES"))),
-                   QUrl::fromLocalFile(Q(Path("in/picture.png")))});
+                   QUrl::fromLocalFile(Q(Path("in/picture.png"))), QUrl::fromLocalFile(Q(Path("in/notes.txt"))),
+                   QUrl::fromLocalFile(Q(Path("in/story.htm")))});
     QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(w_.get(), &enter);
     QVERIFY(enter.isAccepted());
@@ -273,6 +279,7 @@ class BookTableTest : public QObject {
     QStringList titles = Column(*w_, 0);
     QVERIFY2(titles.contains("Dropped One") && titles.contains("Dropped Two"), qPrintable(titles.join(", ")));
     QCOMPARE(titles.size(), 7);
+    QCOMPARE(imported, QStringList({Q(Path("in/notes.txt")), Q(Path("in/story.htm"))}));
     QCOMPARE(dialogs_.messages.size(), 1);
     QVERIFY(dialogs_.messages[0].contains("picture.png"));
     // Each row carries the new book file, not the dropped folder.

@@ -236,6 +236,12 @@ TEST_F(ViewerTest, ChangeDeviceSettingsKeepsPage) {
   viewer->Advise(std::make_shared<RecordingSink>("a", &log), &cookie);
   viewer->NextPage();
   EXPECT_EQ(log, std::vector<std::string>{"a:page 4"});
+
+  EXPECT_EQ(viewer->ChangeDeviceSettings(10, 10, 4), S_OK);
+  EXPECT_FALSE(viewer->HasBook());
+  EXPECT_EQ(viewer->LastError(), ikutil::kViewerBadSize);
+  int32_t pages = 0;
+  EXPECT_EQ(viewer->NumPages(&pages), E_FAIL);
 }
 
 TEST_F(ViewerTest, EventsReachSinksInConnectionOrderUntilUnadvised) {

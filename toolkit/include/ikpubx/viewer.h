@@ -50,6 +50,8 @@ class IViewer : public ComObject {
   // Draws `pageno` into the caller's image at the device's size and depth.
   virtual HRESULT GetPageImage(int32_t pageno, ikutil::PageImage* image) = 0;
   // Opens the book again for another device, on the page shown before.
+  // S_OK whenever a book was open: a size or depth the engine refuses
+  // closes the book, and LastError says why.
   virtual HRESULT ChangeDeviceSettings(int32_t width, int32_t height, int16_t depth) = 0;
 
   // The _IViewerEvents connection point: a cookie from 1; Unadvise of a
