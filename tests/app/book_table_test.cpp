@@ -322,6 +322,25 @@ class BookTableTest : public QObject {
     QCOMPARE(Column(*w_, BookTableModel::kCategory).first(), QString("Misc"));
   }
 
+  // A large shelf is read while the window goes on taking input, with the
+  // progress shown in the status bar until the table is filled.
+  void largeShelfLoadsInTheBackground() {
+    for (int n = 0; n < 300; ++n)
+      WriteFile(Path("shelf/B" + std::to_string(n) + ".imp"),
+                SimpleBookFile(Info{"N" + std::to_string(n), "Bulk", "", "Bulk " + std::to_string(n), "Many", "", ""}));
+    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Path("config")));
+    tmp_->Write("config/OrvoTools/Vellixlibrarian.conf", "[Locations]\nBookShelf=" + Path("shelf") + "\n");
+    w_ = std::make_unique<BookshelfWindow>(dialogs_);
+    QVERIFY(w_->IsLoading());
+    QVERIFY(w_->findChild<QWidget*>("prgLoading")->isVisibleTo(w_.get()));
+    auto* filter = w_->findChild<QLineEdit*>("txtFilter");
+    filter->setText("n29");  // typing goes on meanwhile
+    QVERIFY(WaitLoaded(*w_));
+    QVERIFY(!w_->findChild<QWidget*>("prgLoading")->isVisibleTo(w_.get()));
+    QCOMPARE(Column(*w_, BookTableModel::kIdentifier).size(), 11);  // N29 and N290..N299
+    QCOMPARE(w_->findChild<QLabel*>("lblBookCount")->text(), QString("11 of 305 books"));
+  }
+
   void labelsAndCounts() {
     QVERIFY(CompareNaturally("Volume 2", "volume 10") < 0);
     QVERIFY(CompareNaturally("Volume 010", "Volume 9") > 0);
