@@ -61,7 +61,9 @@ void AddBookDialog::Add() {
   try {
     if (!bookshelf_) throw std::runtime_error("No bookshelf is open.");
     BusyCursor busy;
-    book_ = bookshelf_->AddBookFolder(path_box_->text().toStdString());
+    std::string book_file;
+    book_ = bookshelf_->AddBookFolder(path_box_->text().toStdString(), &book_file);
+    book_file_ = QString::fromStdString(book_file);
   } catch (const std::exception& e) {
     dialogs_.ShowMessage(this, tr("Vellix Publisher"), ErrorText(e));
     UpdateAddButton();

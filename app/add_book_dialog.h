@@ -28,6 +28,8 @@ class AddBookDialog : public QDialog {
 
   void SetBookshelf(std::shared_ptr<vellix::Bookshelf> bookshelf);
   std::shared_ptr<vellix::Book> Book() const { return book_; }
+  // The book file written for it on the shelf.
+  QString BookFile() const { return book_file_; }
 
  private:
   void Browse();
@@ -37,6 +39,7 @@ class AddBookDialog : public QDialog {
   PlatformDialogs& dialogs_;
   std::shared_ptr<vellix::Bookshelf> bookshelf_;
   std::shared_ptr<vellix::Book> book_;
+  QString book_file_;
   QLineEdit* path_box_;
   QPushButton* add_button_;
 };

@@ -1,35 +1,40 @@
 #include "bookshelf_window.h"
 
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableView>
 #include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
 #include "about_dialog.h"
 #include "add_book_dialog.h"
+#include "book_table.h"
 #include "busy_cursor.h"
 #include "import_book_dialog.h"
+#include "page_preview.h"
 #include "platform_dialogs.h"
+#include "preview_window.h"
 #include "vellix/book.h"
+#include "vellix/bookshelf.h"
 
 namespace {
-
-// Titles sort alphabetically, ignoring letter case.
-class TitleItem : public QListWidgetItem {
- public:
-  using QListWidgetItem::QListWidgetItem;
-  bool operator<(const QListWidgetItem& other) const override {
-    int order = text().compare(other.text(), Qt::CaseInsensitive);
-    return order != 0 ? order < 0 : text() < other.text();
-  }
-};
 
 QAction* AddMenuItem(QMenu* menu, const QString& text, const char* name) {
   QAction* action = menu->addAction(text);
@@ -37,11 +42,21 @@ QAction* AddMenuItem(QMenu* menu, const QString& text, const char* name) {
   return action;
 }
 
+// The program's own settings file, "Vellix/Publisher.conf" in the user's
+// configuration folder, looked up each time (Qt would keep the first
+// folder it saw); never the settings the library reads.
+QSettings WindowSettings() {
+  QString folder = qEnvironmentVariable("XDG_CONFIG_HOME");
+  if (!folder.startsWith(u'/')) folder = QDir::homePath() + QStringLiteral("/.config");
+  return QSettings(folder + QStringLiteral("/Vellix/Publisher.conf"), QSettings::IniFormat);
+}
+
 }  // namespace
 
 BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QMainWindow(parent), dialogs_(dialogs) {
   setObjectName(QStringLiteral("frmBookshelf"));
   setWindowTitle(tr("Bookshelf"));
+  setAcceptDrops(true);
 
   auto* frame = new QFrame(this);
   frame->setObjectName(QStringLiteral("fraBooks"));
@@ -71,7 +86,7 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   warning_details_->setObjectName(QStringLiteral("lblUnreadableBooks"));
   warning_details_->setTextFormat(Qt::PlainText);  // file names are no markup
   warning_details_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  // Many damaged books scroll inside the bar instead of pushing the list away.
+  // Many damaged books scroll inside the bar instead of pushing the table away.
   warning_area_ = new QScrollArea(warning_bar_);
   warning_area_->setWidget(warning_details_);
   warning_area_->setWidgetResizable(true);
@@ -84,10 +99,47 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   bar_layout->addWidget(warning_area_);
   warning_bar_->hide();
 
-  list_ = new QListWidget(frame);
-  list_->setObjectName(QStringLiteral("lstBookshelf"));
-  list_->setSelectionMode(QAbstractItemView::SingleSelection);
-  list_->setSortingEnabled(true);
+  filter_box_ = new QLineEdit(frame);
+  filter_box_->setObjectName(QStringLiteral("txtFilter"));
+  filter_box_->setPlaceholderText(tr("Filter by title, author, category or identifier"));
+  filter_box_->setClearButtonEnabled(true);
+
+  model_ = new BookTableModel(this);
+  filter_ = new BookFilterModel(this);
+  filter_->setSourceModel(model_);
+  table_ = new QTableView(frame);
+  table_->setObjectName(QStringLiteral("lstBookshelf"));
+  table_->setModel(filter_);
+  table_->setSelectionMode(QAbstractItemView::SingleSelection);
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->setAlternatingRowColors(true);
+  table_->setWordWrap(false);
+  table_->verticalHeader()->hide();
+  table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 8);
+  table_->horizontalHeader()->setHighlightSections(false);
+  table_->horizontalHeader()->setStretchLastSection(false);
+  table_->horizontalHeader()->setSectionResizeMode(BookTableModel::kTitle, QHeaderView::Stretch);
+  table_->setColumnWidth(BookTableModel::kAuthor, 130);
+  table_->setColumnWidth(BookTableModel::kCategory, 100);
+  table_->setColumnWidth(BookTableModel::kIdentifier, 90);
+  table_->setColumnWidth(BookTableModel::kKind, 110);
+  table_->setColumnWidth(BookTableModel::kSize, 70);
+  table_->setSortingEnabled(true);
+  table_->sortByColumn(BookTableModel::kTitle, Qt::AscendingOrder);
+  table_->installEventFilter(this);
+
+  preview_ = new PagePreview(frame);
+  preview_->setObjectName(QStringLiteral("pagePreview"));
+  preview_->setMinimumWidth(180);
+
+  splitter_ = new QSplitter(Qt::Horizontal, frame);
+  splitter_->setObjectName(QStringLiteral("splBooks"));
+  splitter_->addWidget(table_);
+  splitter_->addWidget(preview_);
+  splitter_->setStretchFactor(0, 3);
+  splitter_->setStretchFactor(1, 1);
+  splitter_->setSizes({620, 300});
 
   add_button_ = new QPushButton(tr("&Add"), frame);
   add_button_->setObjectName(QStringLiteral("cmdAdd"));
@@ -104,9 +156,20 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   layout->addWidget(folder_box_, 1, 0);
   layout->addWidget(browse, 1, 1);
   layout->addWidget(warning_bar_, 2, 0, 1, 2);
-  layout->addWidget(list_, 3, 0, 1, 2);
-  layout->setRowStretch(3, 1);
-  layout->addLayout(buttons, 4, 0, 1, 2);
+  layout->addWidget(filter_box_, 3, 0, 1, 2);
+  layout->addWidget(splitter_, 4, 0, 1, 2);
+  layout->setRowStretch(4, 1);
+  layout->addLayout(buttons, 5, 0, 1, 2);
+
+  count_label_ = new QLabel(this);
+  count_label_->setObjectName(QStringLiteral("lblBookCount"));
+  progress_ = new QProgressBar(this);
+  progress_->setObjectName(QStringLiteral("prgLoading"));
+  progress_->setRange(0, 0);  // a folder's books are not counted before they are read
+  progress_->setMaximumWidth(160);
+  progress_->hide();
+  statusBar()->addPermanentWidget(progress_);
+  statusBar()->addPermanentWidget(count_label_);
 
   QMenu* file_menu = menuBar()->addMenu(tr("&File"));
   file_menu->setObjectName(QStringLiteral("mnuFile"));
@@ -116,7 +179,17 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   help_menu->setObjectName(QStringLiteral("mnuHelp"));
   QAction* about = AddMenuItem(help_menu, tr("&About Vellix Publisher"), "mnuAbout");
 
+  loader_ = new QFutureWatcher<ShelfPresenter::PendingShelf>(this);
+  connect(loader_, &QFutureWatcherBase::finished, this, &BookshelfWindow::Loaded);
   connect(folder_box_, &QLineEdit::textChanged, this, &BookshelfWindow::FolderChanged);
+  connect(filter_box_, &QLineEdit::textChanged, filter_, &BookFilterModel::SetFilterText);
+  connect(filter_, &QAbstractItemModel::modelReset, this, &BookshelfWindow::UpdateCount);
+  connect(filter_, &QAbstractItemModel::layoutChanged, this, &BookshelfWindow::UpdateCount);
+  connect(filter_, &QAbstractItemModel::rowsInserted, this, &BookshelfWindow::UpdateCount);
+  connect(filter_, &QAbstractItemModel::rowsRemoved, this, &BookshelfWindow::UpdateCount);
+  connect(table_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &BookshelfWindow::SelectionChanged);
+  connect(filter_, &QAbstractItemModel::modelReset, this, &BookshelfWindow::SelectionChanged);
+  connect(table_, &QTableView::doubleClicked, this, &BookshelfWindow::OpenSelectedPreview);
   connect(browse, &QPushButton::clicked, this, &BookshelfWindow::Browse);
   connect(add_button_, &QPushButton::clicked, this, &BookshelfWindow::AddBook);
   connect(import_button_, &QPushButton::clicked, this, &BookshelfWindow::ImportBook);
@@ -124,28 +197,56 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   connect(export_document_, &QAction::triggered, this, &BookshelfWindow::ExportBooklistDocument);
   connect(about, &QAction::triggered, this, &BookshelfWindow::About);
 
-  resize(520, 440);
+  resize(980, 640);
+  RestoreLayout();
   UpdateCommands();
+  UpdateCount();
   folder_box_->setText(ShelfPresenter::RecordedFolder());
 }
 
-BookshelfWindow::~BookshelfWindow() = default;
+BookshelfWindow::~BookshelfWindow() {
+  SaveLayout();
+  loader_->waitForFinished();  // the worker holds nothing of ours, but should not outlive us
+  for (const QPointer<PreviewWindow>& window : previews_) delete window.data();
+}
+
+bool BookshelfWindow::IsLoading() const { return loading_; }
 
 void BookshelfWindow::FolderChanged(const QString& text) {
   if (!IsFolder(text)) return;
-  QString error;
-  bool opened;
-  {
-    BusyCursor busy;
-    opened = presenter_.Open(text, &error);
+  wanted_folder_ = text;
+  if (!loader_->isRunning()) StartLoad();
+}
+
+void BookshelfWindow::StartLoad() {
+  loading_ = true;
+  progress_->show();
+  statusBar()->showMessage(tr("Loading %1...").arg(wanted_folder_));
+  ShelfPresenter::PendingShelf pending = ShelfPresenter::Prepare(wanted_folder_);
+  loader_->setFuture(QtConcurrent::run([pending]() mutable {
+    ShelfPresenter::Read(&pending);
+    return pending;
+  }));
+}
+
+void BookshelfWindow::Loaded() {
+  ShelfPresenter::PendingShelf pending = loader_->result();
+  // The user has typed on: the folder now named is the one to open.
+  if (pending.folder != wanted_folder_) {
+    StartLoad();
+    return;
   }
-  if (opened) {
+  loading_ = false;
+  progress_->hide();
+  statusBar()->clearMessage();
+  QString folder = pending.folder, error;
+  if (presenter_.Adopt(std::move(pending), &error)) {
     RefreshBookList();
     UpdateCommands();
     ShowWarning(presenter_.UnreadableSummary(), presenter_.UnreadableBooks());
   } else if (!error.isEmpty()) {
     // Not a message box: the user may be typing on to another folder.
-    ShowWarning(tr("This folder could not be read:"), {QStringLiteral("%1: %2").arg(text, error)});
+    ShowWarning(tr("This folder could not be read:"), {QStringLiteral("%1: %2").arg(folder, error)});
   }
 }
 
@@ -167,16 +268,109 @@ void BookshelfWindow::AddBook() {
   AddBookDialog dialog(dialogs_, this);
   dialog.SetBookshelf(presenter_.bookshelf());
   dialogs_.RunModal(dialog);
-  if (auto book = dialog.Book()) AddTitle(ReadableText(book->Title()));
+  if (auto book = dialog.Book()) model_->AddRow(RowForAddedBook(*book, dialog.BookFile()));
 }
 
-// The list shows the title as typed in the dialog, as it reads once the
-// bookshelf is opened again.
-void BookshelfWindow::ImportBook() {
+void BookshelfWindow::ImportBook() { ImportFile(QString()); }
+
+// The table shows the book as it reads once the bookshelf is opened again.
+void BookshelfWindow::ImportFile(const QString& path) {
   ImportBookDialog dialog(dialogs_, this);
   dialog.SetBookshelf(presenter_.bookshelf());
+  if (!path.isEmpty()) dialog.SetFile(path);
   dialogs_.RunModal(dialog);
-  if (dialog.Book()) AddTitle(dialog.ImportedTitle());
+  if (auto book = dialog.Book()) {
+    ShelfRow row = RowForAddedBook(*book, dialog.BookFile());
+    if (dialog.BookFile().isEmpty()) row.title = dialog.ImportedTitle();
+    model_->AddRow(std::move(row));
+  }
+}
+
+void BookshelfWindow::AddDropped(const QStringList& paths) {
+  if (!presenter_.HasBookshelf()) {
+    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Open a bookshelf before adding books to it."));
+    return;
+  }
+  DroppedItems items = SortDropped(paths);
+  QStringList problems;
+  for (const QString& folder : items.book_folders) {
+    try {
+      BusyCursor busy;
+      std::string book_file;
+      auto book = presenter_.bookshelf()->AddBookFolder(folder.toStdString(), &book_file);
+      model_->AddRow(RowForAddedBook(*book, QString::fromStdString(book_file)));
+    } catch (const std::exception& e) {
+      problems << QStringLiteral("%1: %2").arg(folder, ErrorText(e));
+    }
+  }
+  for (const QString& document : items.documents) ImportFile(document);
+  for (const QString& path : items.refused)
+    problems << tr("%1: neither a book folder (*.RES) nor a document, package, container or text file").arg(path);
+  if (!problems.isEmpty())
+    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not added:\n%1").arg(problems.join(u'\n')));
+}
+
+void BookshelfWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!presenter_.HasBookshelf() || !event->mimeData()->hasUrls()) return;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) {
+      event->acceptProposedAction();
+      return;
+    }
+  }
+}
+
+void BookshelfWindow::dropEvent(QDropEvent* event) {
+  QStringList paths;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) paths << url.toLocalFile();
+  event->acceptProposedAction();
+  AddDropped(paths);
+}
+
+bool BookshelfWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == table_ && event->type() == QEvent::KeyPress) {
+    int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      OpenSelectedPreview();
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+QString BookshelfWindow::SelectedPath() const {
+  QModelIndexList rows = table_->selectionModel()->selectedRows();
+  return rows.isEmpty() ? QString() : rows.first().data(BookTableModel::kPathRole).toString();
+}
+
+void BookshelfWindow::SelectionChanged() {
+  QString path = SelectedPath();
+  if (path != preview_->path()) preview_->ShowBook(path);
+}
+
+void BookshelfWindow::OpenSelectedPreview() {
+  QString path = SelectedPath();
+  if (!path.isEmpty()) OpenPreview(path);
+}
+
+PreviewWindow* BookshelfWindow::OpenPreview(const QString& path) {
+  previews_.removeAll(nullptr);
+  for (const QPointer<PreviewWindow>& window : previews_) {
+    if (window->path() == path) {
+      window->show();
+      window->raise();
+      window->activateWindow();
+      return window;
+    }
+  }
+  QString title;
+  for (const ShelfRow& row : model_->rows())
+    if (row.path == path) title = row.title;
+  auto* window = new PreviewWindow(path, title.isEmpty() ? BaseName(path) : title);
+  previews_ << window;
+  window->show();
+  return window;
 }
 
 void BookshelfWindow::ExportBookList() {
@@ -200,11 +394,10 @@ void BookshelfWindow::About() {
   dialogs_.RunModal(dialog);
 }
 
-void BookshelfWindow::AddTitle(const QString& title) { list_->addItem(new TitleItem(title)); }
-
 void BookshelfWindow::RefreshBookList() {
-  list_->clear();
-  for (const QString& title : presenter_.Titles()) AddTitle(title);
+  model_->SetRows(presenter_.Rows());
+  // The first book is previewed at once.
+  if (filter_->rowCount() > 0) table_->selectRow(0);
 }
 
 void BookshelfWindow::UpdateCommands() {
@@ -213,4 +406,32 @@ void BookshelfWindow::UpdateCommands() {
   import_button_->setEnabled(open);
   export_book_list_->setEnabled(open);
   export_document_->setEnabled(open);
+}
+
+void BookshelfWindow::UpdateCount() {
+  count_label_->setText(presenter_.HasBookshelf() ? BookCountText(filter_->rowCount(), model_->rowCount())
+                                                  : tr("No bookshelf open"));
+}
+
+void BookshelfWindow::RestoreLayout() {
+  QSettings settings = WindowSettings();
+  settings.beginGroup(QStringLiteral("MainWindow"));
+  if (settings.contains(QStringLiteral("geometry")))
+    restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray());
+  if (settings.contains(QStringLiteral("splitter")))
+    splitter_->restoreState(settings.value(QStringLiteral("splitter")).toByteArray());
+  int column = settings.value(QStringLiteral("sortColumn"), int(BookTableModel::kTitle)).toInt();
+  if (column < 0 || column >= BookTableModel::kColumnCount) column = BookTableModel::kTitle;
+  auto order = settings.value(QStringLiteral("sortOrder"), 0).toInt() == 1 ? Qt::DescendingOrder : Qt::AscendingOrder;
+  table_->sortByColumn(column, order);
+}
+
+void BookshelfWindow::SaveLayout() const {
+  QSettings settings = WindowSettings();
+  settings.beginGroup(QStringLiteral("MainWindow"));
+  settings.setValue(QStringLiteral("geometry"), saveGeometry());
+  settings.setValue(QStringLiteral("splitter"), splitter_->saveState());
+  settings.setValue(QStringLiteral("sortColumn"), table_->horizontalHeader()->sortIndicatorSection());
+  settings.setValue(QStringLiteral("sortOrder"),
+                    table_->horizontalHeader()->sortIndicatorOrder() == Qt::DescendingOrder ? 1 : 0);
 }

@@ -1,28 +1,48 @@
-// The main window: the bookshelf folder, the titles of its books, and the
-// commands on it (Add Book, Import Book, the two exports, About).
+// The main window: the bookshelf folder, its books in a table beside a
+// preview of the selected book's first page, and the commands on it (Add
+// Book, Import Book, the two exports, About).
 //
 // At start-up the folder box takes the folder recorded in the user's
 // settings. Every change of the box that names an existing folder opens
 // it, typing included; a text that names no folder keeps the open
-// bookshelf and its list. Books that cannot be read are named in a warning
-// bar above the list, while the others are listed; the bar is no dialog and
-// never takes the keyboard from the folder box, so typing goes on. A folder
-// that cannot be read at all is reported in the same bar. While no
-// bookshelf is open "&Add", "&Import" and both exports are disabled.
+// bookshelf and its table. The folder is read on a worker thread while the
+// status bar shows that it is loading, so a shelf of thousands of books
+// leaves the window responsive; when the user types on, only the last
+// folder named is opened. Books that cannot be read are named in a warning
+// bar above the table, while the others are listed; the bar is no dialog
+// and never takes the keyboard from the folder box. A folder that cannot be
+// read at all is reported in the same bar. While no bookshelf is open
+// "&Add", "&Import" and both exports are disabled.
+//
+// The table sorts by any column (by title, ignoring case, at first) and
+// narrows to the books whose title, author, category or identifier hold
+// what is typed in the filter box. Double-click or Enter on a book opens
+// its preview window. Book folders, documents, packages, containers and
+// text dropped onto the window are added as Add Book and Import Book add
+// them. The window's size, its splitter and the sort column are kept in the
+// program's own settings file.
 #pragma once
 
+#include <QFutureWatcher>
 #include <QMainWindow>
+#include <QPointer>
 
 #include "shelf_presenter.h"
 
+class BookFilterModel;
+class BookTableModel;
+class PagePreview;
 class PlatformDialogs;
+class PreviewWindow;
 class QAction;
 class QFrame;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QProgressBar;
 class QPushButton;
 class QScrollArea;
+class QSplitter;
+class QTableView;
 
 class BookshelfWindow : public QMainWindow {
   Q_OBJECT
@@ -31,29 +51,61 @@ class BookshelfWindow : public QMainWindow {
   explicit BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent = nullptr);
   ~BookshelfWindow() override;
 
+  // True while a folder is being read.
+  bool IsLoading() const;
+  // Adds dropped files and folders (what a drop onto the window does).
+  void AddDropped(const QStringList& paths);
+  // Opens (or raises) the preview window of the book at `path`.
+  PreviewWindow* OpenPreview(const QString& path);
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
   void FolderChanged(const QString& text);
+  void StartLoad();
+  void Loaded();
   void Browse();
   void AddBook();
   void ImportBook();
+  void ImportFile(const QString& path);
   void ExportBookList();
   void ExportBooklistDocument();
   void About();
-  void AddTitle(const QString& title);
   void RefreshBookList();
   void UpdateCommands();
+  void UpdateCount();
+  void SelectionChanged();
+  void OpenSelectedPreview();
+  QString SelectedPath() const;
   void ShowWarning(const QString& summary, const QStringList& details);
+  void RestoreLayout();
+  void SaveLayout() const;
 
   PlatformDialogs& dialogs_;
   ShelfPresenter presenter_;
+  // The folder being read; a later change of the box supersedes it.
+  QFutureWatcher<ShelfPresenter::PendingShelf>* loader_;
+  QString wanted_folder_;
+  bool loading_ = false;
+  BookTableModel* model_;
+  BookFilterModel* filter_;
   QLineEdit* folder_box_;
+  QLineEdit* filter_box_;
   QFrame* warning_bar_;
   QLabel* warning_summary_;
   QLabel* warning_details_;
   QScrollArea* warning_area_;
-  QListWidget* list_;
+  QSplitter* splitter_;
+  QTableView* table_;
+  PagePreview* preview_;
   QPushButton* add_button_;
   QPushButton* import_button_;
   QAction* export_book_list_;
   QAction* export_document_;
+  QLabel* count_label_;
+  QProgressBar* progress_;
+  QList<QPointer<PreviewWindow>> previews_;
 };

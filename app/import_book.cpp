@@ -41,17 +41,20 @@ bool BookImport::CanImport(const QString& path, const QString& title, const QStr
 bool BookImport::Import(vellix::Bookshelf* bookshelf, const QString& title, const QString& author,
                         const QString& category, const vellix::PublishEvents* events, QString* error) {
   imported_.reset();
+  imported_file_.clear();
+  std::string book_file;
   try {
     if (!bookshelf) throw std::runtime_error("No bookshelf is open.");
     if (!loaded_) throw std::runtime_error("No book is chosen.");
     loaded_->SetTitle(title.toStdString());
     loaded_->SetAuthor(author.toStdString());
     loaded_->SetCategory(category.toStdString());
-    bookshelf->Add(loaded_, events);
+    bookshelf->Add(loaded_, events, &book_file);
   } catch (const std::exception& e) {
     *error = ErrorText(e);
     return false;
   }
   imported_ = loaded_;
+  imported_file_ = QString::fromStdString(book_file);
   return true;
 }

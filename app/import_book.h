@@ -52,8 +52,12 @@ class BookImport {
 
   // The book added by the last successful Import(), or null.
   const std::shared_ptr<vellix::Book>& imported() const { return imported_; }
+  // The book file it was published to on the shelf, "" when it was added
+  // as it is (a book file or container).
+  const QString& imported_file() const { return imported_file_; }
 
  private:
   std::shared_ptr<vellix::Book> loaded_;
   std::shared_ptr<vellix::Book> imported_;
+  QString imported_file_;
 };

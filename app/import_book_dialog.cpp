@@ -77,6 +77,8 @@ void ImportBookDialog::Browse() {
   if (!file.isEmpty()) file_box_->setText(file);
 }
 
+void ImportBookDialog::SetFile(const QString& path) { file_box_->setText(path); }
+
 void ImportBookDialog::FileChanged() {
   LoadImportFile();
   UpdateImportButton();

@@ -31,9 +31,13 @@ class ImportBookDialog : public QDialog {
   ~ImportBookDialog() override;
 
   void SetBookshelf(std::shared_ptr<vellix::Bookshelf> bookshelf);
+  // Puts `path` in the file box, which loads it and fills in its fields.
+  void SetFile(const QString& path);
   std::shared_ptr<vellix::Book> Book() const { return import_.imported(); }
   // The title as it was typed for the imported book.
   QString ImportedTitle() const { return imported_title_; }
+  // The book file it was published to, "" when it was added as it is.
+  QString BookFile() const { return import_.imported_file(); }
 
  private:
   void Browse();

@@ -67,30 +67,89 @@ QString BaseName(const QString& path) {
   return info.completeBaseName().isEmpty() ? info.fileName() : info.completeBaseName();
 }
 
+DroppedItems SortDropped(const QStringList& paths) {
+  static const QStringList kDocuments = {"oeb", "odf", "htm", "html", "opf", "txt"};
+  DroppedItems items;
+  for (const QString& path : paths) {
+    QString trimmed = WithoutTrailingSlashes(path);
+    QFileInfo info(trimmed);
+    if (info.isDir() && trimmed.endsWith(QStringLiteral(".res"), Qt::CaseInsensitive))
+      items.book_folders << trimmed;
+    else if (info.isFile() && kDocuments.contains(info.suffix().toLower()))
+      items.documents << trimmed;
+    else
+      items.refused << trimmed;
+  }
+  return items;
+}
+
+ShelfRow RowForAddedBook(const vellix::Book& book, const QString& book_file) {
+  if (!book_file.isEmpty()) {
+    try {
+      vellix::Book written;
+      written.Load(Utf8(book_file));
+      if (!written.Path().empty()) return RowForBook(written);
+    } catch (const std::exception&) {
+      // Shown as it was added.
+    }
+  }
+  return RowForBook(book, book_file);
+}
+
+QString BookCountText(int shown, int total) {
+  if (total == 0) return QStringLiteral("No books");
+  QString books = total == 1 ? QStringLiteral("1 book") : QStringLiteral("%1 books").arg(total);
+  return shown == total ? books : QStringLiteral("%1 of %2").arg(shown).arg(books);
+}
+
 ShelfPresenter::ShelfPresenter() = default;
 ShelfPresenter::~ShelfPresenter() = default;
 
 QString ShelfPresenter::RecordedFolder() { return QString::fromStdString(vellix::Application::BookshelfDirectory()); }
 
 bool ShelfPresenter::Open(const QString& folder, QString* error) {
-  error->clear();
-  if (!IsFolder(folder)) return false;
+  PendingShelf pending = Prepare(folder);
+  Read(&pending);
+  return Adopt(std::move(pending), error);
+}
+
+ShelfPresenter::PendingShelf ShelfPresenter::Prepare(const QString& folder) {
+  PendingShelf pending;
+  pending.folder = folder;
   try {
-    auto shelf = std::make_shared<vellix::Bookshelf>();
-    std::vector<vellix::UnreadableBook> unreadable = shelf->LoadTolerant(Utf8(folder));
-    // The folder may have gone between the test and the load.
-    if (!shelf->Books()) return false;
-    bookshelf_ = std::move(shelf);
-    unreadable_.clear();
-    for (const vellix::UnreadableBook& book : unreadable)
-      unreadable_ << QStringLiteral("%1: %2 (%3)")
-                         .arg(BaseFileName(QString::fromStdString(book.path)), QString::fromStdString(book.description))
-                         .arg(book.number);
-    return true;
+    pending.bookshelf = std::make_shared<vellix::Bookshelf>();
   } catch (const std::exception& e) {
-    *error = ErrorText(e);
+    pending.error = ErrorText(e);
+  }
+  return pending;
+}
+
+void ShelfPresenter::Read(PendingShelf* pending) {
+  if (!pending->bookshelf || !IsFolder(pending->folder)) return;
+  try {
+    std::vector<vellix::UnreadableBook> unreadable = pending->bookshelf->LoadTolerant(Utf8(pending->folder));
+    // The folder may have gone between the test and the load.
+    pending->found = pending->bookshelf->Books() != nullptr;
+    for (const vellix::UnreadableBook& book : unreadable)
+      pending->unreadable << QStringLiteral("%1: %2 (%3)")
+                                 .arg(BaseFileName(QString::fromStdString(book.path)),
+                                      QString::fromStdString(book.description))
+                                 .arg(book.number);
+  } catch (const std::exception& e) {
+    pending->found = false;
+    pending->error = ErrorText(e);
+  }
+}
+
+bool ShelfPresenter::Adopt(PendingShelf pending, QString* error) {
+  error->clear();
+  if (!pending.found) {
+    *error = pending.error;
     return false;
   }
+  bookshelf_ = std::move(pending.bookshelf);
+  unreadable_ = std::move(pending.unreadable);
+  return true;
 }
 
 QStringList ShelfPresenter::Titles() const {
@@ -98,6 +157,14 @@ QStringList ShelfPresenter::Titles() const {
   if (!bookshelf_ || !bookshelf_->Books()) return titles;
   for (const auto& book : *bookshelf_->Books()) titles << ReadableText(book->Title());
   return titles;
+}
+
+QVector<ShelfRow> ShelfPresenter::Rows() const {
+  QVector<ShelfRow> rows;
+  if (!bookshelf_ || !bookshelf_->Books()) return rows;
+  rows.reserve(static_cast<qsizetype>(bookshelf_->Books()->Count()));
+  for (const auto& book : *bookshelf_->Books()) rows.push_back(RowForBook(*book));
+  return rows;
 }
 
 QString ShelfPresenter::UnreadableSummary() const {

@@ -7,9 +7,12 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <exception>
 #include <memory>
 #include <string>
+
+#include "book_table.h"
 
 namespace vellix {
 class Book;
@@ -36,6 +39,25 @@ QString ReadableText(const std::string& stored);
 // ("/books/my.shelf" -> "my"). Trailing slashes are ignored.
 QString BaseName(const QString& path);
 
+// Files and folders dropped onto the window, by what becomes of them: book
+// folders are added as Add Book adds them, documents, packages, containers
+// and text are imported one by one, anything else is refused.
+struct DroppedItems {
+  QStringList book_folders;
+  QStringList documents;
+  QStringList refused;
+};
+DroppedItems SortDropped(const QStringList& paths);
+
+// The row of a book just added: read again from the book file written for
+// it on the shelf when there is one, so that it shows as it will after a
+// reload; otherwise made from `book` itself.
+ShelfRow RowForAddedBook(const vellix::Book& book, const QString& book_file);
+
+// The status bar's count: "No books", "1 book", "12 books"; "3 of 12 books"
+// while a filter hides some.
+QString BookCountText(int shown, int total);
+
 class ShelfPresenter {
  public:
   ShelfPresenter();
@@ -53,6 +75,22 @@ class ShelfPresenter {
   // folder itself cannot be read (with *error describing it).
   bool Open(const QString& folder, QString* error);
 
+  // Open() in two steps, so that a large shelf is read off the
+  // user-interface thread: Prepare (on that thread) makes an empty shelf
+  // for `folder`, Read (on any thread, touching nothing else) reads the
+  // books into it, and Adopt (on the interface thread again) opens it when
+  // it was read, with the same results as Open().
+  struct PendingShelf {
+    QString folder;
+    std::shared_ptr<vellix::Bookshelf> bookshelf;
+    QStringList unreadable;
+    bool found = false;
+    QString error;
+  };
+  static PendingShelf Prepare(const QString& folder);
+  static void Read(PendingShelf* pending);
+  bool Adopt(PendingShelf pending, QString* error);
+
   // The books of the open bookshelf that could not be read, one line each:
   // "<file name>: <description> (<number>)". Empty when all were read.
   const QStringList& UnreadableBooks() const { return unreadable_; }
@@ -68,6 +106,8 @@ class ShelfPresenter {
   // read them ("Salt & Pepper", not the stored "Salt &amp; Pepper"); none
   // while no bookshelf is open.
   QStringList Titles() const;
+  // The same books as table rows.
+  QVector<ShelfRow> Rows() const;
 
   // The book list text export. Prepare reads the remote address and the
   // device folder from the settings and proposes "<parent of the device

@@ -31,7 +31,7 @@ std::string EventLine(const std::string& file, const std::string& message, int32
   return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + SeverityName(severity) + ": " + text;
 }
 
-ProgressBar::ProgressBar() : terminal_(::isatty(STDOUT_FILENO)) {}
+ProgressBar::ProgressBar(std::string label) : terminal_(::isatty(STDOUT_FILENO)), label_(std::move(label)) {}
 
 ProgressBar::~ProgressBar() { Clear(); }
 
@@ -53,8 +53,9 @@ void ProgressBar::Draw() {
   drawn_number_ = number_;
   std::string bar(static_cast<size_t>(percent_ / 4), '#');
   bar.resize(25, '.');
-  std::cout << "\r\033[KBuilding [" << bar << "] " << percent_ << "%  " << number_ << "/" << total_ << " " << file_
-            << std::flush;
+  std::cout << "\r\033[K" << label_ << " [" << bar << "] " << percent_ << "%";
+  if (total_ > 0) std::cout << "  " << number_ << "/" << total_ << " " << file_;
+  std::cout << std::flush;
   drawn_ = true;
 }
 

@@ -19,7 +19,8 @@ std::string EventLine(const std::string& file, const std::string& message, int32
 // and when it goes away.
 class ProgressBar {
  public:
-  ProgressBar();
+  // `label` leads the bar: what is being done.
+  explicit ProgressBar(std::string label = "Building");
   ~ProgressBar();
   ProgressBar(const ProgressBar&) = delete;
   ProgressBar& operator=(const ProgressBar&) = delete;
@@ -31,6 +32,7 @@ class ProgressBar {
 
  private:
   bool terminal_;
+  std::string label_;
   bool drawn_ = false;
   int percent_ = 0;
   int drawn_percent_ = -1;

@@ -10,5 +10,6 @@ void AddBookCommands(CLI::App& app, int& exit_code);
 void AddShelfCommands(CLI::App& app, int& exit_code);
 void AddOebCommands(CLI::App& app, int& exit_code);
 void AddToolkitCommands(CLI::App& app, int& exit_code);
+void AddViewCommands(CLI::App& app, int& exit_code);
 
 }  // namespace vellix::cli

@@ -22,6 +22,7 @@ int Run(int argc, char** argv) {
   vellix::cli::AddShelfCommands(app, exit_code);
   vellix::cli::AddOebCommands(app, exit_code);
   vellix::cli::AddToolkitCommands(app, exit_code);
+  vellix::cli::AddViewCommands(app, exit_code);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

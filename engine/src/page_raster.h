@@ -36,6 +36,7 @@ class PageRasterizer {
 
  private:
   struct Cache;
+  void DrawTray(const InfoTray& tray, int32_t width, int32_t height, bool mono);
   FontSet& fonts_;
   std::unique_ptr<Cache> cache_;
 };

@@ -11,7 +11,6 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QtTest>
@@ -23,6 +22,7 @@
 #include "add_book_dialog.h"
 #include "bookshelf_window.h"
 #include "fake_platform_dialogs.h"
+#include "table_probe.h"
 #include "test_util.h"
 
 namespace {
@@ -73,14 +73,10 @@ class BookshelfWindowTest : public QObject {
   BookshelfWindow& Start(const std::string& bookshelf) {
     WriteSettings(Path("config"), bookshelf.empty() ? "" : Path(bookshelf));
     w_ = std::make_unique<BookshelfWindow>(dialogs_);
+    WaitLoaded(*w_);
     return *w_;
   }
-  QStringList Listed() const {
-    QStringList titles;
-    auto* list = w_->findChild<QListWidget*>("lstBookshelf");
-    for (int i = 0; i < list->count(); ++i) titles << list->item(i)->text();
-    return titles;
-  }
+  QStringList Listed() const { return Column(*w_, 0); }
   QLineEdit* Box() const { return w_->findChild<QLineEdit*>("txtBookshelf"); }
   void Click(const char* button) { QTest::mouseClick(w_->findChild<QPushButton*>(button), Qt::LeftButton); }
   bool Enabled(const char* name) const {
@@ -228,6 +224,7 @@ class BookshelfWindowTest : public QObject {
     // A trailing slash in the folder box still proposes the folder's name.
     WriteSettings(Path("config"), Path("dsk/my.shelf/"), Path("dsk/device"), remote.toStdString());
     w_ = std::make_unique<BookshelfWindow>(dialogs_);
+    QVERIFY(WaitLoaded(*w_));
     if (!answer.isEmpty()) dialogs_.answers = {Q(Path(answer.toStdString()))};
     QStringList before = AllFiles(Path(""));
     w_->findChild<QAction*>(command)->trigger();

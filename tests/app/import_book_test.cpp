@@ -3,7 +3,6 @@
 // the main window's list with the title as typed, and a failed or
 // cancelled one leaves the dialog open and the shelf as it was.
 #include <QLineEdit>
-#include <QListWidget>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -16,6 +15,7 @@
 #include "fake_platform_dialogs.h"
 #include "import_book_dialog.h"
 #include "publish_progress.h"
+#include "table_probe.h"
 #include "test_util.h"
 
 namespace {
@@ -65,13 +65,9 @@ class ImportBookTest : public QObject {
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Path("config")));
     tmp_->Write("config/OrvoTools/Vellixlibrarian.conf", "[Locations]\nBookShelf=" + Path("s") + "\n");
     w_ = std::make_unique<BookshelfWindow>(dialogs_);
+    WaitLoaded(*w_);
   }
-  QStringList Listed() const {
-    QStringList titles;
-    auto* list = w_->findChild<QListWidget*>("lstBookshelf");
-    for (int i = 0; i < list->count(); ++i) titles << list->item(i)->text();
-    return titles;
-  }
+  QStringList Listed() const { return Column(*w_, 0); }
   // "&Import" in the window, with `play` as the user of the dialog.
   void ImportWith(std::function<void(QDialog&, Boxes&)> play) {
     dialogs_.on_modal = [play](QDialog& dialog) {

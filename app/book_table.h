@@ -1,0 +1,83 @@
+// The bookshelf as a table: one row per book with the fields a publisher
+// looks for, a filter that narrows it as one types, and a sort on any
+// column.
+//
+// Rows are plain values made from the library's books (RowForBook), so a
+// shelf can be read on a worker thread and handed to the model whole. Every
+// row keeps the path of its book: titles may repeat, paths do not.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QSortFilterProxyModel>
+#include <QString>
+#include <QVector>
+
+namespace vellix {
+class Book;
+}  // namespace vellix
+
+struct ShelfRow {
+  QString title;
+  QString author;
+  QString category;
+  QString identifier;
+  QString kind;  // "Book file", "Book folder", "Periodical, issue 3", ...
+  qint64 size = 0;
+  QString path;
+};
+
+// The row of `book`, its device fields as people read them (the stored
+// markup escapes undone). `path` overrides the book's own path, for a book
+// published onto the shelf whose file differs from what was loaded.
+ShelfRow RowForBook(const vellix::Book& book, const QString& path = QString());
+
+// Orders texts as people expect in a list: letter case aside, and runs of
+// digits by their value ("Volume 2" before "Volume 10"). <0, 0 or >0.
+int CompareNaturally(const QString& a, const QString& b);
+
+// "0 bytes", "512 bytes", "12 KB", "3.4 MB".
+QString SizeText(qint64 bytes);
+
+class BookTableModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum Column { kTitle, kAuthor, kCategory, kIdentifier, kKind, kSize, kColumnCount };
+  // The book's path, on every cell of its row.
+  static constexpr int kPathRole = Qt::UserRole + 1;
+  // What the column sorts by: the size as a number, texts folded to one case.
+  static constexpr int kSortRole = Qt::UserRole + 2;
+
+  using QAbstractTableModel::QAbstractTableModel;
+
+  void SetRows(QVector<ShelfRow> rows);
+  void AddRow(ShelfRow row);
+  const QVector<ShelfRow>& rows() const { return rows_; }
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+ private:
+  QVector<ShelfRow> rows_;
+};
+
+// Keeps the rows whose title, author, category or identifier holds every
+// word of the filter text, in any letter case; sorts by kSortRole (texts
+// ignoring case, numbers in them by value), equal keys by title then path,
+// so that the order never depends on load order.
+class BookFilterModel : public QSortFilterProxyModel {
+  Q_OBJECT
+
+ public:
+  explicit BookFilterModel(QObject* parent = nullptr);
+  void SetFilterText(const QString& text);
+
+ protected:
+  bool filterAcceptsRow(int source_row, const QModelIndex& source_parent) const override;
+  bool lessThan(const QModelIndex& left, const QModelIndex& right) const override;
+
+ private:
+  QStringList words_;
+};

@@ -1,0 +1,242 @@
+#include "ikutil/book_viewer.h"
+
+#include <png.h>
+
+#include <csetjmp>
+#include <filesystem>
+#include <new>
+
+#include "fonts.h"
+#include "ikutil/device_edition.h"
+#include "page_layout.h"
+#include "page_raster.h"
+#include "vellix/formats/error.h"
+#include "vellix/formats/file_io.h"
+
+namespace ikutil {
+
+using typeset::FontSet;
+using typeset::LayoutSettings;
+using typeset::Page;
+using typeset::PageRasterizer;
+using typeset::Typesetter;
+
+struct CBookViewer::Book {
+  DeviceEdition edition;
+  BookInformation info;
+  std::unique_ptr<FontSet> fonts;
+  std::unique_ptr<Typesetter> typesetter;
+  std::unique_ptr<PageRasterizer> rasterizer;
+  bool large = false;
+
+  // `page` moved into 1..page count, laying out no further than needed.
+  int32_t Clamp(int32_t page) {
+    if (page < 1) return 1;
+    if (typesetter->GetPage(page) != nullptr) return page;
+    return typesetter->PageCount();
+  }
+};
+
+CBookViewer::CBookViewer(std::string book_name) : book_name_(std::move(book_name)) {}
+
+CBookViewer::~CBookViewer() = default;
+
+void CBookViewer::Fail(int32_t code, std::string message) {
+  book_.reset();
+  current_page_ = 0;
+  last_error_ = code;
+  last_error_message_ = std::move(message);
+}
+
+bool CBookViewer::Create(void* /*parent*/, int32_t /*reserved*/, int32_t first_page, int32_t width, int32_t height,
+                         int16_t depth) {
+  book_.reset();
+  info_tray_ = false;
+  width_ = width;
+  height_ = height;
+  depth_ = depth;
+  if (width < kMinPageSide || width > kMaxPageSide || height < kMinPageSide || height > kMaxPageSide) {
+    Fail(kViewerBadSize, "a page of " + std::to_string(width) + " x " + std::to_string(height) +
+                             " pixels cannot be shown (each side must be " + std::to_string(kMinPageSide) + " to " +
+                             std::to_string(kMaxPageSide) + ")");
+    return false;
+  }
+  if (depth != 1 && depth != 2 && depth != 4 && depth != 8) {
+    Fail(kViewerBadDepth, "a depth of " + std::to_string(depth) + " bits cannot be shown (1, 2, 4 or 8)");
+    return false;
+  }
+  try {
+    auto book = std::make_unique<Book>();
+    EditionReadResult read = ReadDeviceEdition(book_name_);
+    if (read.error != EditionError::kNone) {
+      Fail(static_cast<int32_t>(read.error), read.message);
+      return false;
+    }
+    book->edition = std::move(read.edition);
+    book->info = std::move(read.info);
+    std::string font_error;
+    book->fonts = FontSet::Open(&font_error);
+    if (book->fonts == nullptr) {
+      Fail(kViewerNoFonts, font_error);
+      return false;
+    }
+    // A book that allows only the large type size opens in it.
+    book->large = book->edition.settings.zoom_states == 1;
+    book->typesetter =
+        std::make_unique<Typesetter>(book->edition, *book->fonts, LayoutSettings{width, height, book->large});
+    book->rasterizer = std::make_unique<PageRasterizer>(*book->fonts);
+    current_page_ = book->Clamp(first_page);
+    book_ = std::move(book);
+  } catch (const std::bad_alloc&) {
+    Fail(kViewerOutOfMemory, book_name_ + ": not enough memory to open the book");
+    return false;
+  }
+  last_error_ = kViewerOk;
+  last_error_message_.clear();
+  return true;
+}
+
+bool CBookViewer::IsOpen() const { return book_ != nullptr; }
+
+bool CBookViewer::IsZoomed() const { return book_ != nullptr && book_->large; }
+
+void CBookViewer::ShowPage(int32_t page) {
+  if (page == current_page_) return;
+  current_page_ = page;
+  if (page_callback != nullptr) page_callback(page, page_context);
+}
+
+void CBookViewer::GotoPage(int32_t page) {
+  if (!book_) return;
+  ShowPage(book_->Clamp(page));
+}
+
+void CBookViewer::ToggleZoom() {
+  if (!book_ || book_->edition.settings.zoom_states != 2) return;
+  const Page* shown = book_->typesetter->GetPage(current_page_);
+  const FlowPosition first = shown != nullptr ? shown->first : FlowPosition{};
+  book_->large = !book_->large;
+  book_->typesetter.reset();
+  book_->typesetter =
+      std::make_unique<Typesetter>(book_->edition, *book_->fonts, LayoutSettings{width_, height_, book_->large});
+  const int32_t page = book_->typesetter->PageOf(first);
+  if (zoom_callback != nullptr) zoom_callback(zoom_context);
+  // The zoom callback may have closed the book.
+  if (book_) ShowPage(page);
+}
+
+void CBookViewer::HandleChar(uint32_t character) {
+  if (!book_) return;
+  switch (character) {
+    case 'n':
+    case ' ':
+      if (book_->typesetter->GetPage(current_page_ + 1) != nullptr) ShowPage(current_page_ + 1);
+      break;
+    case 'p':
+    case 8:
+      if (current_page_ > 1) ShowPage(current_page_ - 1);
+      break;
+    case 'q':
+      Fail(kViewerNoBook, "the book was closed");
+      break;
+    default:
+      break;
+  }
+}
+
+void CBookViewer::ShowInfoTray() { info_tray_ = !info_tray_; }
+
+int32_t CBookViewer::PageCount() { return book_ ? book_->typesetter->PageCount() : 0; }
+
+bool CBookViewer::GetPageImage(int32_t page, PageImage* image) {
+  if (!book_ || image == nullptr) return false;
+  page = book_->Clamp(page);
+  typeset::InfoTray tray;
+  if (info_tray_) tray = {book_->info.title, page, book_->typesetter->PageCount()};
+  const Page* laid_out = book_->typesetter->GetPage(page);
+  if (laid_out == nullptr) return false;
+  book_->rasterizer->Draw(*laid_out, book_->edition, width_, height_, depth_, info_tray_ ? &tray : nullptr, image);
+  return true;
+}
+
+std::vector<std::string> CBookViewer::PageText(int32_t page) {
+  std::vector<std::string> lines;
+  if (!book_) return lines;
+  const Page* laid_out = book_->typesetter->GetPage(book_->Clamp(page));
+  if (laid_out == nullptr) return lines;
+  for (const typeset::PageLine& line : laid_out->lines) lines.push_back(line.text);
+  return lines;
+}
+
+// --- PNG ---
+
+namespace {
+
+void AppendPngBytes(png_structp png, png_bytep data, png_size_t length) {
+  auto* out = static_cast<std::string*>(png_get_io_ptr(png));
+  out->append(reinterpret_cast<const char*>(data), length);
+}
+
+void FlushNothing(png_structp) {}
+
+// Encodes `rows` (one byte a pixel) as a grey PNG; libpng packs the pixels
+// at depths below 8. False when libpng gives up.
+bool EncodePng(const PageImage& image, std::vector<png_bytep>& rows, std::string* out) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  if (png == nullptr) return false;
+  png_infop info = png_create_info_struct(png);
+  if (info == nullptr) {
+    png_destroy_write_struct(&png, nullptr);
+    return false;
+  }
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  png_set_write_fn(png, out, AppendPngBytes, FlushNothing);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), image.depth,
+               PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  // Pages are mostly white: quick compression saves nearly as much.
+  png_set_compression_level(png, 3);
+  png_write_info(png, info);
+  if (image.depth < 8) png_set_packing(png);
+  png_write_image(png, rows.data());
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+}  // namespace
+
+bool SavePageImagePng(const PageImage& image, const std::string& path, std::string* error) {
+  auto fail = [&](const std::string& why) {
+    if (error != nullptr) *error = why;
+    return false;
+  };
+  const int16_t depth = image.depth;
+  if (depth != 1 && depth != 2 && depth != 4 && depth != 8)
+    return fail("a page image of depth " + std::to_string(depth));
+  if (image.width <= 0 || image.height <= 0 ||
+      image.pixels.size() != static_cast<size_t>(image.width) * static_cast<size_t>(image.height))
+    return fail("an empty or inconsistent page image");
+  // Values above the depth's white are taken as white.
+  const uint8_t white = static_cast<uint8_t>((1u << depth) - 1);
+  std::vector<uint8_t> pixels(image.pixels);
+  for (uint8_t& value : pixels) value = std::min(value, white);
+  std::vector<png_bytep> rows(static_cast<size_t>(image.height));
+  for (size_t row = 0; row < rows.size(); ++row) rows[row] = &pixels[row * static_cast<size_t>(image.width)];
+  std::string encoded;
+  if (!EncodePng(image, rows, &encoded)) return fail("the page image could not be encoded as PNG");
+  try {
+    vellix::AtomicFileWriter writer(path, "page");
+    writer.Write(encoded);
+    writer.Commit();
+  } catch (const vellix::AutomationError& e) {
+    return fail(e.what());
+  } catch (const std::exception& e) {
+    return fail(path + ": " + e.what());
+  }
+  return true;
+}
+
+}  // namespace ikutil

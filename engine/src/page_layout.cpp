@@ -1,0 +1,1159 @@
+#include "page_layout.h"
+
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include <hb-ft.h>
+#include <hb.h>
+#include <unicode/brkiter.h>
+#include <unicode/locid.h>
+#include <unicode/uchar.h>
+#include <unicode/utext.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string_view>
+#include <unordered_map>
+
+#include "hyphenation.h"
+#include "line_breaker.h"
+
+namespace ikutil::typeset {
+
+int32_t BodyPixelSize(const LayoutSettings& settings) {
+  double size = settings.width / 24.0;
+  if (settings.large) size *= 1.35;
+  return std::max<int32_t>(8, static_cast<int32_t>(std::lround(size)));
+}
+
+namespace {
+
+constexpr int32_t kHyphenPenalty = 50;
+constexpr int32_t kExplicitHyphenPenalty = 50;
+// Tolerances of the three passes: without hyphenation, with it, and the
+// emergency pass that takes whatever it must.
+constexpr double kFirstPassTolerance = 100;
+constexpr double kSecondPassTolerance = 400;
+// A book repeats its words: shaped words are kept until there are this many glyphs.
+constexpr size_t kMaxCachedGlyphs = 1 << 21;
+constexpr size_t kCachedBlocks = 24;
+
+int32_t Ceil64(int64_t v) { return static_cast<int32_t>((v + 63) >> 6); }
+int32_t Floor64(int64_t v) { return static_cast<int32_t>(v >> 6); }
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+
+// ---------------------------------------------------------------------------
+// Shaping, with a cache of shaped words.
+
+struct ShapedGlyph {
+  uint32_t id = 0;
+  uint32_t cluster = 0;  // byte offset into the shaped text
+  int32_t advance = 0;   // 26.6
+  int32_t x_offset = 0;
+  int32_t y_offset = 0;  // upwards
+};
+
+struct Shaped {
+  uint32_t first = 0;  // into the cache's glyphs
+  uint32_t count = 0;
+  int32_t advance = 0;  // 26.6
+};
+
+class ShapeCache {
+ public:
+  explicit ShapeCache(FontSet& fonts) : fonts_(fonts), buffer_(hb_buffer_create()) {}
+  ~ShapeCache() { hb_buffer_destroy(buffer_); }
+  ShapeCache(const ShapeCache&) = delete;
+  ShapeCache& operator=(const ShapeCache&) = delete;
+
+  Shaped Shape(FaceIndex face, int32_t size, std::string_view text) {
+    key_.clear();
+    key_ += static_cast<char>(face);
+    key_ += static_cast<char>(size & 0xFF);
+    key_ += static_cast<char>((size >> 8) & 0xFF);
+    key_.append(text);
+    if (auto it = map_.find(key_); it != map_.end()) return it->second;
+    Shaped shaped;
+    shaped.first = static_cast<uint32_t>(glyphs_.size());
+    if (!text.empty()) {
+      const Face& f = fonts_.GetSized(face, size);
+      hb_buffer_clear_contents(buffer_);
+      hb_buffer_add_utf8(buffer_, text.data(), static_cast<int>(text.size()), 0, static_cast<int>(text.size()));
+      hb_buffer_guess_segment_properties(buffer_);
+      hb_shape(f.hb, buffer_, nullptr, 0);
+      unsigned int count = 0;
+      const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer_, &count);
+      const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer_, &count);
+      for (unsigned int i = 0; i < count; ++i) {
+        glyphs_.push_back({info[i].codepoint, info[i].cluster, pos[i].x_advance, pos[i].x_offset, pos[i].y_offset});
+        shaped.advance += pos[i].x_advance;
+      }
+      shaped.count = count;
+    }
+    map_.emplace(key_, shaped);
+    return shaped;
+  }
+
+  const ShapedGlyph* Glyphs(const Shaped& shaped) const { return glyphs_.data() + shaped.first; }
+
+  // The advances of `shaped` up to each of the ascending byte `offsets`.
+  void PrefixAdvances(const Shaped& shaped, const std::vector<uint32_t>& offsets, std::vector<int32_t>* advances) {
+    advances->clear();
+    const ShapedGlyph* g = Glyphs(shaped);
+    int32_t sum = 0;
+    uint32_t i = 0;
+    for (uint32_t offset : offsets) {
+      while (i < shaped.count && g[i].cluster < offset) sum += g[i++].advance;
+      advances->push_back(sum);
+    }
+  }
+
+  // Forgets everything once the cache is large; only between blocks, as it
+  // invalidates every Shaped.
+  void Trim() {
+    if (glyphs_.size() < kMaxCachedGlyphs) return;
+    glyphs_.clear();
+    map_.clear();
+  }
+
+ private:
+  FontSet& fonts_;
+  hb_buffer_t* buffer_;
+  std::unordered_map<std::string, Shaped> map_;
+  std::vector<ShapedGlyph> glyphs_;
+  std::string key_;
+};
+
+// A text style at the layout's sizes.
+struct StyleInfo {
+  FaceIndex face = 0;
+  int32_t size = 0;    // pixels
+  int32_t shift = 0;   // pixels the baseline moves down (up when negative)
+  double ascent = 0;   // pixels above the baseline
+  double descent = 0;  // pixels below it
+  int32_t space = 0;   // 26.6, the width of a space
+  int32_t hyphen = 0;  // 26.6, the width of "-"
+  bool underline = false;
+};
+
+// ---------------------------------------------------------------------------
+// Blocks laid out into lines.
+
+struct LineBox {
+  uint32_t first = 0;   // the line's first item
+  uint32_t last = 0;    // the item it breaks at
+  uint32_t offset = 0;  // byte offset of its first character in the block's text
+  int32_t height = 0;   // pixels, the line's advance
+  int32_t ascent = 0;   // pixels from the line's top to its baseline
+};
+
+struct BlockLayout {
+  uint32_t block = 0;
+  BlockKind kind = BlockKind::kParagraph;
+  TextAlign align = TextAlign::kJustify;
+  bool keep_with_next = false;
+  std::string text;
+  std::vector<uint32_t> run_starts;  // byte offset of each run in `text`
+  std::vector<Item> items;
+  std::vector<LineBox> lines;
+  int32_t margin_top = 0;  // pixels
+  int32_t margin_bottom = 0;
+  int32_t left = 0;         // 26.6 from the page's left edge: where the lines start
+  int32_t first_shift = 0;  // 26.6: the first line starts this much further right
+  int32_t first_width = 0;  // 26.6
+  int32_t width = 0;        // 26.6
+  // Images.
+  int32_t image_x = 0, image_width = 0, image_height = 0;
+};
+
+struct PageStart {
+  uint32_t block = 0;
+  uint32_t line = 0;
+  FlowPosition position;  // where the page starts in the flow
+};
+
+bool Before(const FlowPosition& a, const FlowPosition& b) {
+  return a.block < b.block || (a.block == b.block && a.offset < b.offset);
+}
+
+}  // namespace
+
+struct Typesetter::State {
+  State(const DeviceEdition& e, FontSet& f, const LayoutSettings& s) : edition(e), fonts(f), settings(s), shapes(f) {}
+
+  const DeviceEdition& edition;
+  FontSet& fonts;
+  LayoutSettings settings;
+  ShapeCache shapes;
+  std::vector<StyleInfo> styles;
+  std::shared_ptr<const Hyphenator> hyphenator;
+  std::unique_ptr<icu::BreakIterator> breaker;
+  UText* utext = nullptr;
+
+  int32_t body = 0;
+  int32_t text_left = 0, text_top = 0, text_width = 0, text_height = 0;  // pixels
+
+  std::vector<PageStart> starts;                           // of the pages known so far; starts[0] is page 1
+  bool complete = false;                                   // starts holds every page
+  std::vector<std::shared_ptr<const BlockLayout>> recent;  // most recent first
+  Page page;
+  int32_t page_number = 0;  // the page in `page`, 0 none
+
+  // Scratch space, kept between calls to spare allocations.
+  std::vector<uint32_t> offsets;
+  std::vector<int32_t> advances;
+  std::vector<uint32_t> breaks;
+  std::string scratch;
+
+  ~State() {
+    if (utext != nullptr) utext_close(utext);
+  }
+
+  void Init();
+  const StyleInfo& StyleOfRun(const BlockLayout& layout, uint32_t run) const;
+  std::shared_ptr<const BlockLayout> Layout(uint32_t block);
+  std::shared_ptr<BlockLayout> Build(uint32_t block);
+  void BuildItems(BlockLayout& layout, bool hyphenate);
+  void BuildPreformattedItems(BlockLayout& layout);
+  void AddWord(BlockLayout& layout, uint32_t begin, uint32_t end, bool hyphenate);
+  void MakeLines(BlockLayout& layout, const std::vector<uint32_t>& breaks, const BlockStyle& style);
+  void RenderLine(const BlockLayout& layout, size_t index, int32_t top, Page* page);
+  PageStart FillPage(const PageStart& start, Page* page);
+  FlowPosition PositionOf(const PageStart& start);
+  bool EnsurePage(int32_t number);
+};
+
+void Typesetter::State::Init() {
+  body = BodyPixelSize(settings);
+  const int32_t margin_x = std::max<int32_t>(2, settings.width / 20);
+  const int32_t margin_y = std::max<int32_t>(2, settings.height / 32);
+  text_left = margin_x;
+  text_top = margin_y;
+  text_width = std::max<int32_t>(8, settings.width - 2 * margin_x);
+  text_height = std::max<int32_t>(8, settings.height - 2 * margin_y);
+
+  std::vector<TextStyle> text_styles = edition.text_styles;
+  if (text_styles.empty()) text_styles.emplace_back();
+  for (const TextStyle& t : text_styles) {
+    StyleInfo info;
+    info.face = FaceOf(t.family, t.bold, t.italic);
+    const int step = std::clamp<int>(t.size_step, -3, 3);
+    double size = body * std::pow(1.2, step);
+    const double base = size;
+    if (t.vertical != VerticalAlign::kBaseline) size *= 0.8;
+    info.size = std::max<int32_t>(4, static_cast<int32_t>(std::lround(size)));
+    if (t.vertical == VerticalAlign::kSuper) info.shift = -static_cast<int32_t>(std::lround(base * 0.35));
+    if (t.vertical == VerticalAlign::kSub) info.shift = static_cast<int32_t>(std::lround(base * 0.2));
+    const Face& face = fonts.Get(info.face);
+    const double em = face.ft->units_per_EM > 0 ? face.ft->units_per_EM : 2048;
+    info.ascent = info.size * face.ft->ascender / em;
+    info.descent = info.size * -face.ft->descender / em;
+    info.space = shapes.Shape(info.face, info.size, " ").advance;
+    info.hyphen = shapes.Shape(info.face, info.size, "-").advance;
+    info.underline = t.underline;
+    styles.push_back(info);
+  }
+
+  hyphenator = Hyphenator::ForLanguage(edition.language);
+  UErrorCode status = U_ZERO_ERROR;
+  icu::Locale locale(edition.language.empty() ? "en" : edition.language.c_str());
+  breaker.reset(icu::BreakIterator::createLineInstance(locale, status));
+  if (U_FAILURE(status)) {
+    status = U_ZERO_ERROR;
+    breaker.reset(icu::BreakIterator::createLineInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status)) breaker.reset();
+  }
+  starts.push_back(PageStart());
+}
+
+const StyleInfo& Typesetter::State::StyleOfRun(const BlockLayout& layout, uint32_t run) const {
+  const std::vector<Run>& runs = edition.blocks[layout.block].runs;
+  const uint16_t style = run < runs.size() ? runs[run].style : 0;
+  return styles[style < styles.size() ? style : 0];
+}
+
+std::shared_ptr<const BlockLayout> Typesetter::State::Layout(uint32_t block) {
+  for (size_t i = 0; i < recent.size(); ++i) {
+    if (recent[i]->block != block) continue;
+    std::rotate(recent.begin(), recent.begin() + static_cast<ptrdiff_t>(i),
+                recent.begin() + static_cast<ptrdiff_t>(i) + 1);
+    return recent.front();
+  }
+  shapes.Trim();
+  std::shared_ptr<const BlockLayout> built = Build(block);
+  if (recent.size() >= kCachedBlocks) recent.pop_back();
+  recent.insert(recent.begin(), built);
+  return built;
+}
+
+std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
+  auto layout = std::make_shared<BlockLayout>();
+  const Block& block = edition.blocks[index];
+  static const BlockStyle kDefaultStyle;
+  const BlockStyle& style =
+      block.style < edition.block_styles.size() ? edition.block_styles[block.style] : kDefaultStyle;
+  layout->block = index;
+  layout->kind = block.kind;
+  layout->align = block.kind == BlockKind::kPreformatted ? TextAlign::kLeft : style.align;
+  layout->keep_with_next = style.keep_with_next || block.kind == BlockKind::kHeading;
+  auto tenths = [&](int v) { return static_cast<int32_t>(std::lround(std::max(0, v) * body / 10.0)); };
+  layout->margin_top = tenths(style.margin_top);
+  layout->margin_bottom = tenths(style.margin_bottom);
+  // Deep nesting must leave room for the text.
+  int32_t margin_left = tenths(style.margin_left), margin_right = tenths(style.margin_right);
+  const int32_t most = text_width * 2 / 3;
+  if (margin_left + margin_right > most) {
+    const double scale = static_cast<double>(most) / (margin_left + margin_right);
+    margin_left = static_cast<int32_t>(margin_left * scale);
+    margin_right = static_cast<int32_t>(margin_right * scale);
+  }
+  const int32_t width = text_width - margin_left - margin_right;
+  layout->left = (text_left + margin_left) * 64;
+  layout->width = width * 64;
+  layout->first_width = layout->width;
+
+  switch (block.kind) {
+    case BlockKind::kPageBreak:
+      return layout;
+    case BlockKind::kRule: {
+      LineBox line;
+      line.height = std::max<int32_t>(3, body * 3 / 4);
+      layout->lines.push_back(line);
+      return layout;
+    }
+    case BlockKind::kImage: {
+      if (block.image >= edition.images.size()) return layout;
+      const GreyImage& image = edition.images[block.image];
+      if (image.width == 0 || image.height == 0) return layout;
+      // Never larger than it is, nor than the page.
+      const double scale =
+          std::min({1.0, static_cast<double>(width) / image.width, static_cast<double>(text_height) / image.height});
+      layout->image_width = std::clamp<int32_t>(static_cast<int32_t>(image.width * scale), 1, width);
+      layout->image_height = std::clamp<int32_t>(static_cast<int32_t>(image.height * scale), 1, text_height);
+      layout->image_x = text_left + margin_left + (width - layout->image_width) / 2;
+      LineBox line;
+      line.height = layout->image_height;
+      layout->lines.push_back(line);
+      return layout;
+    }
+    default:
+      break;
+  }
+
+  for (const Run& run : block.runs) {
+    layout->run_starts.push_back(static_cast<uint32_t>(layout->text.size()));
+    layout->text += run.text;
+  }
+  // A hanging first line may reach into the block's left margin, no further.
+  const int32_t indent = static_cast<int32_t>(std::lround(style.text_indent * body / 10.0));
+  if (indent < 0) {
+    const int32_t hang = std::min(-indent, margin_left);
+    layout->first_shift = -hang * 64;
+    layout->first_width = (width + hang) * 64;
+  }
+
+  BreakParams params;
+  params.first_width = layout->first_width;
+  params.width = layout->width;
+  if (layout->align != TextAlign::kJustify) params.line_stretch = body * 64 * 3;
+  if (block.kind == BlockKind::kPreformatted) {
+    BuildPreformattedItems(*layout);
+    BreakFirstFit(layout->items, params, &breaks);
+  } else {
+    BuildItems(*layout, false);
+    if (indent > 0 && !layout->items.empty()) {
+      Item box;
+      box.blank = true;
+      box.width = std::min(indent, width / 2) * 64;
+      layout->items.insert(layout->items.begin(), box);
+    }
+    params.tolerance = kFirstPassTolerance;
+    bool done = BreakTotalFit(layout->items, params, &breaks);
+    if (!done && hyphenator != nullptr) {
+      BuildItems(*layout, true);
+      if (indent > 0 && !layout->items.empty()) {
+        Item box;
+        box.blank = true;
+        box.width = std::min(indent, width / 2) * 64;
+        layout->items.insert(layout->items.begin(), box);
+      }
+    }
+    if (!done) {
+      params.tolerance = kSecondPassTolerance;
+      done = BreakTotalFit(layout->items, params, &breaks);
+    }
+    if (!done) {
+      params.emergency = true;
+      params.emergency_stretch = body * 64 * 2;
+      done = BreakTotalFit(layout->items, params, &breaks);
+    }
+    if (!done) BreakFirstFit(layout->items, params, &breaks);
+  }
+  MakeLines(*layout, breaks, style);
+  return layout;
+}
+
+// Text into boxes, glue and penalties: a box per word (one per run it
+// spans, and per syllable when hyphenating), glue for the spaces, a
+// penalty where a line may break without a space (after a dash), and a
+// forced break at each line break.
+void Typesetter::State::BuildItems(BlockLayout& layout, bool hyphenate) {
+  layout.items.clear();
+  const std::string& text = layout.text;
+  std::vector<Item>& items = layout.items;
+  const bool justify = layout.align == TextAlign::kJustify;
+  auto run_at = [&](uint32_t offset) {
+    auto it = std::upper_bound(layout.run_starts.begin(), layout.run_starts.end(), offset);
+    return static_cast<uint32_t>(it - layout.run_starts.begin()) - 1;
+  };
+  auto forced_break = [&](uint32_t at) {
+    Item p;
+    p.type = ItemType::kPenalty;
+    p.penalty = kInfinitePenalty;
+    p.begin = p.end = at;
+    items.push_back(p);
+    Item g;
+    g.type = ItemType::kGlue;
+    g.stretch = kFillStretch;
+    g.begin = g.end = at;
+    items.push_back(g);
+    p.penalty = -kInfinitePenalty;
+    items.push_back(p);
+  };
+  bool line_open = false;  // the current line holds something a space may follow
+  auto handle = [&](uint32_t begin, uint32_t end) {
+    uint32_t word_end = begin;
+    while (word_end < end && !IsBlank(text[word_end])) ++word_end;
+    if (word_end > begin) {
+      AddWord(layout, begin, word_end, hyphenate);
+      line_open = true;
+    }
+    bool space = false;
+    for (uint32_t i = word_end; i < end; ++i) {
+      if (text[i] == '\n') {
+        // A line break: the line so far ends here, and the next one starts
+        // with an empty box so that glue after it is not dropped.
+        while (!items.empty() && items.back().type == ItemType::kGlue) items.pop_back();
+        forced_break(i);
+        Item empty;
+        empty.run = run_at(i);
+        empty.begin = empty.end = i + 1;
+        empty.blank = true;
+        items.push_back(empty);
+        line_open = false;
+        space = false;
+      } else if (line_open) {
+        space = true;
+      }
+    }
+    if (space) {
+      const uint32_t run = run_at(word_end);
+      const StyleInfo& style = StyleOfRun(layout, run);
+      Item glue;
+      glue.type = ItemType::kGlue;
+      glue.run = run;
+      glue.begin = word_end;
+      glue.end = end;
+      glue.width = style.space;
+      if (justify) {
+        glue.stretch = style.space / 2;
+        glue.shrink = style.space / 3;
+      }
+      items.push_back(glue);
+    } else if (word_end == end && end < text.size() && word_end > begin) {
+      // A break without a space: after a hyphen, a dash, a slash.
+      Item p;
+      p.type = ItemType::kPenalty;
+      p.begin = p.end = end;
+      std::string_view word(text.data() + begin, end - begin);
+      const bool hyphen = word.back() == '-' || word.ends_with("\xE2\x80\x90");
+      const bool soft = word.ends_with("\xC2\xAD");
+      if (hyphen || soft) {
+        p.flagged = true;
+        p.penalty = hyphen ? kExplicitHyphenPenalty : kHyphenPenalty;
+        p.hyphen = soft;
+        if (soft) p.width = StyleOfRun(layout, run_at(end - 1)).hyphen;
+      }
+      items.push_back(p);
+    }
+  };
+
+  bool segmented = false;
+  if (breaker != nullptr && !text.empty()) {
+    UErrorCode status = U_ZERO_ERROR;
+    utext = utext_openUTF8(utext, text.data(), static_cast<int64_t>(text.size()), &status);
+    if (U_SUCCESS(status)) breaker->setText(utext, status);
+    if (U_SUCCESS(status)) {
+      segmented = true;
+      int32_t begin = breaker->first();
+      for (int32_t end = breaker->next(); end != icu::BreakIterator::DONE; begin = end, end = breaker->next())
+        handle(static_cast<uint32_t>(begin), static_cast<uint32_t>(end));
+    }
+  }
+  if (!segmented) {
+    // Without ICU's rules: break at spaces only.
+    uint32_t begin = 0;
+    for (uint32_t i = 0; i < text.size(); ++i) {
+      if (IsBlank(text[i]) && (i + 1 == text.size() || !IsBlank(text[i + 1]))) {
+        handle(begin, i + 1);
+        begin = i + 1;
+      }
+    }
+    if (begin < text.size()) handle(begin, static_cast<uint32_t>(text.size()));
+  }
+  while (!items.empty() && items.back().type != ItemType::kBox) {
+    if (items.back().type == ItemType::kPenalty && items.back().penalty <= -kInfinitePenalty) break;
+    items.pop_back();
+  }
+  if (items.empty()) return;
+  forced_break(static_cast<uint32_t>(text.size()));
+}
+
+// One word: a box per run it spans, split at its hyphenation points when
+// asked, and at every character when it is wider than a line.
+void Typesetter::State::AddWord(BlockLayout& layout, uint32_t begin, uint32_t end, bool hyphenate) {
+  const std::string& text = layout.text;
+  std::vector<Item>& items = layout.items;
+  const size_t first_item = items.size();
+  int64_t total = 0;
+  uint32_t run = static_cast<uint32_t>(std::upper_bound(layout.run_starts.begin(), layout.run_starts.end(), begin) -
+                                       layout.run_starts.begin() - 1);
+  for (uint32_t at = begin; at < end; ++run) {
+    const uint32_t run_end = run + 1 < layout.run_starts.size() ? std::min(end, layout.run_starts[run + 1]) : end;
+    if (run_end <= at) continue;
+    const StyleInfo& style = StyleOfRun(layout, run);
+    Item box;
+    box.run = run;
+    box.begin = at;
+    box.end = run_end;
+    box.width = shapes.Shape(style.face, style.size, std::string_view(text).substr(at, run_end - at)).advance;
+    total += box.width;
+    items.push_back(box);
+    at = run_end;
+  }
+  const bool too_wide = total > std::min(layout.width, layout.first_width);
+  if (!too_wide && !hyphenate) return;
+
+  // Where the word may break: hyphenation points of its runs of letters, or
+  // every character of a word that fits no line.
+  offsets.clear();
+  if (too_wide) {
+    for (int32_t i = static_cast<int32_t>(begin); i < static_cast<int32_t>(end);) {
+      U8_FWD_1(text.data(), i, static_cast<int32_t>(end));
+      if (i < static_cast<int32_t>(end)) offsets.push_back(static_cast<uint32_t>(i));
+    }
+  } else {
+    int32_t i = static_cast<int32_t>(begin);
+    while (i < static_cast<int32_t>(end)) {
+      int32_t letters_begin = i, letters_end = i;
+      int count = 0;
+      while (i < static_cast<int32_t>(end)) {
+        int32_t next = i;
+        UChar32 c;
+        U8_NEXT(text.data(), next, static_cast<int32_t>(end), c);
+        if (c < 0 || !u_isalpha(c)) {
+          i = next;
+          break;
+        }
+        i = next;
+        letters_end = i;
+        ++count;
+      }
+      if (count >= kHyphenMinWord) {
+        const size_t before = offsets.size();
+        hyphenator->Points(std::string_view(text).substr(static_cast<size_t>(letters_begin),
+                                                         static_cast<size_t>(letters_end - letters_begin)),
+                           &offsets);
+        for (size_t k = before; k < offsets.size(); ++k) offsets[k] += static_cast<uint32_t>(letters_begin);
+      }
+    }
+  }
+  if (offsets.empty()) return;
+
+  // Split the boxes at those offsets, measuring the parts by the glyphs of
+  // the whole word so that an unbroken word keeps its kerning.
+  std::vector<Item> boxes(items.begin() + static_cast<ptrdiff_t>(first_item), items.end());
+  items.resize(first_item);
+  size_t next = 0;
+  std::vector<uint32_t> local;
+  for (const Item& box : boxes) {
+    local.clear();
+    while (next < offsets.size() && offsets[next] <= box.begin) ++next;
+    while (next < offsets.size() && offsets[next] < box.end) local.push_back(offsets[next++] - box.begin);
+    if (local.empty()) {
+      items.push_back(box);
+      continue;
+    }
+    const StyleInfo& style = StyleOfRun(layout, box.run);
+    const Shaped shaped =
+        shapes.Shape(style.face, style.size, std::string_view(text).substr(box.begin, box.end - box.begin));
+    shapes.PrefixAdvances(shaped, local, &advances);
+    int32_t done = 0;
+    uint32_t from = box.begin;
+    for (size_t k = 0; k < local.size(); ++k) {
+      Item part = box;
+      part.begin = from;
+      part.end = box.begin + local[k];
+      part.width = advances[k] - done;
+      items.push_back(part);
+      Item p;
+      p.type = ItemType::kPenalty;
+      p.run = box.run;
+      p.begin = p.end = part.end;
+      if (!too_wide) {
+        p.flagged = true;
+        p.hyphen = true;
+        p.penalty = kHyphenPenalty;
+        p.width = style.hyphen;
+      }
+      items.push_back(p);
+      done = advances[k];
+      from = part.end;
+    }
+    Item rest = box;
+    rest.begin = from;
+    rest.width = box.width - done;
+    items.push_back(rest);
+  }
+}
+
+// Preformatted text: white space is text, lines end only at line breaks,
+// and a line too long for the page breaks at any character.
+void Typesetter::State::BuildPreformattedItems(BlockLayout& layout) {
+  layout.items.clear();
+  std::string& text = layout.text;
+  std::vector<Item>& items = layout.items;
+  uint32_t length = static_cast<uint32_t>(text.size());
+  if (length > 0 && text[length - 1] == '\n') --length;  // the last line's end makes no line
+  auto forced_break = [&](uint32_t at) {
+    Item p;
+    p.type = ItemType::kPenalty;
+    p.penalty = kInfinitePenalty;
+    p.begin = p.end = at;
+    items.push_back(p);
+    Item g;
+    g.type = ItemType::kGlue;
+    g.stretch = kFillStretch;
+    g.begin = g.end = at;
+    items.push_back(g);
+    p.penalty = -kInfinitePenalty;
+    items.push_back(p);
+  };
+  uint32_t run = 0;
+  uint32_t line_begin = 0;
+  while (line_begin <= length) {
+    uint32_t line_end = line_begin;
+    while (line_end < length && text[line_end] != '\n') ++line_end;
+    const size_t first_item = items.size();
+    Item empty;
+    empty.blank = true;
+    empty.begin = empty.end = line_begin;
+    items.push_back(empty);
+    int64_t total = 0;
+    int column = 0;
+    for (uint32_t at = line_begin; at < line_end;) {
+      while (run + 1 < layout.run_starts.size() && layout.run_starts[run + 1] <= at) ++run;
+      const uint32_t run_end =
+          run + 1 < layout.run_starts.size() ? std::min(line_end, layout.run_starts[run + 1]) : line_end;
+      const StyleInfo& style = StyleOfRun(layout, run);
+      uint32_t piece_end = at;
+      while (piece_end < run_end && text[piece_end] != '\t' && text[piece_end] != '\r') ++piece_end;
+      if (piece_end > at) {
+        Item box;
+        box.run = run;
+        box.begin = at;
+        box.end = piece_end;
+        box.width = shapes.Shape(style.face, style.size, std::string_view(text).substr(at, piece_end - at)).advance;
+        for (uint32_t i = at; i < piece_end; ++i) column += (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+        total += box.width;
+        items.push_back(box);
+        at = piece_end;
+      }
+      if (at < run_end) {  // a tab to the next eighth column, or a stray carriage return
+        Item blank;
+        blank.blank = true;
+        blank.run = run;
+        blank.begin = at;
+        blank.end = at + 1;
+        const int spaces = text[at] == '\t' ? 8 - column % 8 : 0;
+        blank.width = style.space * spaces;
+        column += spaces;
+        total += blank.width;
+        items.push_back(blank);
+        ++at;
+      }
+    }
+    if (total > layout.width) {
+      // Break anywhere: split every box at each character.
+      std::vector<Item> boxes(items.begin() + static_cast<ptrdiff_t>(first_item), items.end());
+      items.resize(first_item);
+      for (const Item& box : boxes) {
+        if (box.blank || box.end - box.begin <= 1) {
+          items.push_back(box);
+        } else {
+          offsets.clear();
+          for (int32_t i = static_cast<int32_t>(box.begin); i < static_cast<int32_t>(box.end);) {
+            U8_FWD_1(text.data(), i, static_cast<int32_t>(box.end));
+            offsets.push_back(static_cast<uint32_t>(i) - box.begin);
+          }
+          const StyleInfo& style = StyleOfRun(layout, box.run);
+          const Shaped shaped =
+              shapes.Shape(style.face, style.size, std::string_view(text).substr(box.begin, box.end - box.begin));
+          shapes.PrefixAdvances(shaped, offsets, &advances);
+          int32_t done = 0;
+          uint32_t from = box.begin;
+          for (size_t k = 0; k < offsets.size(); ++k) {
+            Item part = box;
+            part.begin = from;
+            part.end = box.begin + offsets[k];
+            part.width = (k + 1 == offsets.size() ? box.width : advances[k]) - done;
+            items.push_back(part);
+            done += part.width;
+            from = part.end;
+            Item p;
+            p.type = ItemType::kPenalty;
+            p.begin = p.end = from;
+            items.push_back(p);
+          }
+          items.pop_back();
+        }
+        Item p;
+        p.type = ItemType::kPenalty;
+        p.begin = p.end = box.end;
+        items.push_back(p);
+      }
+      items.pop_back();
+    }
+    forced_break(line_end);
+    line_begin = line_end + 1;
+  }
+}
+
+void Typesetter::State::MakeLines(BlockLayout& layout, const std::vector<uint32_t>& line_ends,
+                                  const BlockStyle& style) {
+  const std::vector<Item>& items = layout.items;
+  const uint16_t line_height = style.line_height == 0 ? 120 : style.line_height;
+  const StyleInfo& first_style = StyleOfRun(layout, 0);
+  uint32_t first = 0;
+  for (uint32_t last : line_ends) {
+    LineBox line;
+    line.first = first;
+    line.last = last;
+    line.offset = first < items.size() ? items[first].begin : static_cast<uint32_t>(layout.text.size());
+    double ascent = 0, descent = 0;
+    int32_t size = 0;
+    for (uint32_t i = first; i < last; ++i) {
+      const Item& item = items[i];
+      if (item.type != ItemType::kBox || (item.blank && item.begin == item.end)) continue;
+      const StyleInfo& s = StyleOfRun(layout, item.run);
+      size = std::max(size, s.size);
+      ascent = std::max(ascent, s.ascent);
+      descent = std::max(descent, s.descent);
+    }
+    if (size == 0) {  // an empty line
+      size = first_style.size;
+      ascent = first_style.ascent;
+      descent = first_style.descent;
+    }
+    line.height = std::max<int32_t>(1, static_cast<int32_t>(std::lround(size * line_height / 100.0)));
+    line.ascent = static_cast<int32_t>(std::lround((line.height - ascent - descent) / 2 + ascent));
+    layout.lines.push_back(line);
+    first = LineStartAfter(items, last);
+  }
+}
+
+void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int32_t top, Page* page) {
+  const LineBox& line = layout.lines[index];
+  if (layout.kind == BlockKind::kRule) {
+    FilledRect rule;
+    rule.x = Floor64(layout.left);
+    rule.width = Floor64(layout.width);
+    rule.height = std::max<int32_t>(1, body / 16);
+    rule.y = top + (line.height - rule.height) / 2;
+    rule.grey = 0;
+    page->rects.push_back(rule);
+    return;
+  }
+  const Block& block = edition.blocks[layout.block];
+  if (layout.kind == BlockKind::kImage) {
+    PlacedImage image;
+    image.image = block.image;
+    image.x = layout.image_x;
+    image.y = top;
+    image.width = layout.image_width;
+    image.height = layout.image_height;
+    page->images.push_back(image);
+    PageLine text;
+    text.text = "[" + block.alt + "]";
+    text.top = top;
+    text.bottom = top + line.height;
+    text.left = image.x;
+    text.right = image.x + image.width;
+    text.image = true;
+    page->lines.push_back(std::move(text));
+    return;
+  }
+
+  // The line's pieces: words (consecutive boxes of one run) and spaces.
+  struct Piece {
+    bool space = false;
+    bool blank = false;
+    bool hyphen = false;
+    uint32_t run = 0;
+    uint32_t begin = 0, end = 0;
+    int64_t width = 0;  // 26.6
+    int32_t stretch = 0, shrink = 0;
+    Shaped shaped;
+  };
+  std::vector<Piece> pieces;
+  const std::vector<Item>& items = layout.items;
+  for (uint32_t i = line.first; i < line.last; ++i) {
+    const Item& item = items[i];
+    if (item.type == ItemType::kPenalty) continue;
+    if (item.type == ItemType::kGlue) {
+      if (item.stretch == kFillStretch) continue;
+      Piece space;
+      space.space = true;
+      space.run = item.run;
+      space.width = item.width;
+      space.stretch = item.stretch;
+      space.shrink = item.shrink;
+      pieces.push_back(space);
+      continue;
+    }
+    if (item.blank) {
+      if (item.width == 0) continue;
+      Piece blank;
+      blank.blank = true;
+      blank.run = item.run;
+      blank.begin = item.begin;
+      blank.end = item.end;
+      blank.width = item.width;
+      pieces.push_back(blank);
+      continue;
+    }
+    if (!pieces.empty() && !pieces.back().space && !pieces.back().blank && pieces.back().run == item.run &&
+        pieces.back().end == item.begin) {
+      pieces.back().end = item.end;
+      continue;
+    }
+    Piece word;
+    word.run = item.run;
+    word.begin = item.begin;
+    word.end = item.end;
+    pieces.push_back(word);
+  }
+  const Item& last = items[line.last];
+  if (last.type == ItemType::kPenalty && last.hyphen) {
+    for (auto it = pieces.rbegin(); it != pieces.rend(); ++it) {
+      if (it->space || it->blank) continue;
+      it->hyphen = true;
+      break;
+    }
+  }
+  while (!pieces.empty() && pieces.back().space) pieces.pop_back();
+
+  int64_t natural = 0, stretch = 0, shrink = 0;
+  for (Piece& piece : pieces) {
+    if (!piece.space && !piece.blank) {
+      const StyleInfo& style = StyleOfRun(layout, piece.run);
+      scratch.assign(layout.text, piece.begin, piece.end - piece.begin);
+      if (piece.hyphen && !scratch.ends_with("\xC2\xAD")) scratch += '-';
+      if (piece.hyphen && scratch.ends_with("\xC2\xAD")) scratch.replace(scratch.size() - 2, 2, "-");
+      piece.shaped = shapes.Shape(style.face, style.size, scratch);
+      piece.width = piece.shaped.advance;
+    }
+    natural += piece.width;
+    stretch += piece.stretch;
+    shrink += piece.shrink;
+  }
+
+  const bool first_line = index == 0;
+  const int64_t available = first_line ? layout.first_width : layout.width;
+  int64_t x = layout.left + (first_line ? layout.first_shift : 0);
+  const bool ends_paragraph = last.type == ItemType::kPenalty && last.penalty <= -kInfinitePenalty;
+  int64_t slack = available - natural;
+  if ((layout.align == TextAlign::kJustify && !ends_paragraph) || slack < 0) {
+    // Spread the slack over the spaces, in proportion to what each may
+    // give; a line too long (the last of a paragraph may be set tight, and
+    // any in an emergency) shrinks its spaces whatever they allow.
+    int64_t spaces = 0;
+    for (const Piece& piece : pieces) spaces += piece.space ? piece.width : 0;
+    const bool by_width = slack < 0 && shrink == 0;
+    const int64_t give = slack > 0 ? stretch : by_width ? spaces : shrink;
+    if (give > 0) {
+      int64_t left_over = slack;
+      int64_t left_give = give;
+      for (Piece& piece : pieces) {
+        if (!piece.space) continue;
+        const int64_t mine = slack > 0 ? piece.stretch : by_width ? piece.width : piece.shrink;
+        const int64_t share = left_give > 0 ? left_over * mine / left_give : 0;
+        piece.width = std::max<int64_t>(0, piece.width + share);
+        left_over -= share;
+        left_give -= mine;
+      }
+    }
+  } else if (slack > 0) {
+    if (layout.align == TextAlign::kCenter) x += slack / 2;
+    if (layout.align == TextAlign::kRight) x += slack;
+  }
+
+  const int32_t baseline = top + line.ascent;
+  PageLine text;
+  text.top = top;
+  text.bottom = top + line.height;
+  text.heading = layout.kind == BlockKind::kHeading;
+  int64_t ink_left = -1, ink_right = -1;
+  if (first_line && layout.kind == BlockKind::kListItem && !block.marker.empty()) {
+    // The marker hangs left of the first line.
+    const StyleInfo& style = StyleOfRun(layout, 0);
+    const Shaped marker = shapes.Shape(style.face, style.size, block.marker);
+    const int64_t marker_x = std::max<int64_t>(0, x - marker.advance - style.size * 64 * 2 / 5);
+    GlyphRun run;
+    run.face = style.face;
+    run.pixel_size = style.size;
+    int64_t pen = marker_x;
+    const ShapedGlyph* g = shapes.Glyphs(marker);
+    for (uint32_t k = 0; k < marker.count; ++k) {
+      run.glyphs.push_back({g[k].id, static_cast<int32_t>(pen + g[k].x_offset), baseline * 64 - g[k].y_offset});
+      pen += g[k].advance;
+    }
+    page->runs.push_back(std::move(run));
+    text.text = block.marker + " ";
+    ink_left = marker_x;
+  }
+
+  struct Underline {
+    int64_t from = 0, to = 0;
+    int32_t y = 0, thickness = 0;
+    uint32_t link = kNoLink;
+    bool open = false;
+  } underline;
+  auto close_underline = [&] {
+    if (!underline.open) return;
+    FilledRect rect;
+    rect.x = Floor64(underline.from);
+    rect.width = std::max<int32_t>(1, Ceil64(underline.to) - rect.x);
+    rect.y = underline.y;
+    rect.height = underline.thickness;
+    page->rects.push_back(rect);
+    underline.open = false;
+  };
+  bool after_space = false;
+  for (const Piece& piece : pieces) {
+    if (piece.space) {
+      x += piece.width;
+      if (!text.text.empty() && text.text.back() != ' ') text.text += ' ';
+      after_space = true;
+      continue;
+    }
+    if (piece.blank) {
+      x += piece.width;
+      if (piece.end > piece.begin) text.text += ' ';
+      continue;
+    }
+    const StyleInfo& style = StyleOfRun(layout, piece.run);
+    const std::vector<Run>& runs = block.runs;
+    const uint32_t link = piece.run < runs.size() ? runs[piece.run].link : kNoLink;
+    const bool underlined = style.underline || (link != kNoLink && edition.settings.underline_links);
+    if (underlined) {
+      const int32_t y = baseline + style.shift + std::max<int32_t>(1, style.size / 9);
+      if (underline.open && after_space && underline.link == link && underline.y == y) {
+        underline.to = x + piece.width;
+      } else {
+        close_underline();
+        underline = {x, x + piece.width, y, std::max<int32_t>(1, style.size / 16), link, true};
+      }
+    } else {
+      close_underline();
+    }
+    after_space = false;
+    GlyphRun* run = nullptr;
+    for (GlyphRun& r : page->runs)
+      if (r.face == style.face && r.pixel_size == style.size) run = &r;
+    if (run == nullptr) {
+      page->runs.emplace_back();
+      run = &page->runs.back();
+      run->face = style.face;
+      run->pixel_size = style.size;
+    }
+    const ShapedGlyph* g = shapes.Glyphs(piece.shaped);
+    int64_t pen = x;
+    const int32_t y = (baseline + style.shift) * 64;
+    for (uint32_t k = 0; k < piece.shaped.count; ++k) {
+      run->glyphs.push_back({g[k].id, static_cast<int32_t>(pen + g[k].x_offset), y - g[k].y_offset});
+      pen += g[k].advance;
+    }
+    if (ink_left < 0) ink_left = x;
+    ink_right = x + piece.width;
+    x += piece.width;
+    text.text.append(layout.text, piece.begin, piece.end - piece.begin);
+    if (piece.hyphen) {
+      if (text.text.ends_with("\xC2\xAD")) text.text.resize(text.text.size() - 2);
+      text.text += '-';
+    }
+  }
+  close_underline();
+  if (ink_left < 0) ink_left = ink_right = layout.left;
+  text.left = Floor64(ink_left);
+  text.right = Ceil64(ink_right);
+  page->lines.push_back(std::move(text));
+}
+
+// Lays out the page that begins at `start` into `page` (when given) and
+// returns where the next page begins: a block past the last when the book
+// ends on this page.
+PageStart Typesetter::State::FillPage(const PageStart& start, Page* page) {
+  struct Placed {
+    uint32_t block, line;
+    int32_t top;
+  };
+  std::vector<Placed> placed;
+  const auto block_count = static_cast<uint32_t>(edition.blocks.size());
+  PageStart end{block_count, 0, {}};
+  bool full = false;
+  int32_t y = 0;
+  int32_t previous_margin = 0;
+  for (uint32_t b = start.block; b < block_count && !full; ++b) {
+    std::shared_ptr<const BlockLayout> layout = Layout(b);
+    if (layout->kind == BlockKind::kPageBreak) {
+      if (placed.empty()) continue;
+      // Only when something follows: a book's last page break makes no page.
+      uint32_t next = b + 1;
+      while (next < block_count && Layout(next)->lines.empty()) ++next;
+      end = {next < block_count ? b + 1 : block_count, 0, {}};
+      break;
+    }
+    const uint32_t first_line = b == start.block ? start.line : 0;
+    const int32_t gap = placed.empty() || first_line > 0 ? 0 : std::max(previous_margin, layout->margin_top);
+    for (uint32_t i = first_line; i < layout->lines.size(); ++i) {
+      const int32_t before = i == first_line ? gap : 0;
+      const int32_t height = layout->lines[i].height;
+      if (!placed.empty() && y + before + height > text_height) {
+        end = {b, i, {}};
+        full = true;
+        break;
+      }
+      placed.push_back({b, i, y + before});
+      y += before + height;
+    }
+    if (!layout->lines.empty()) previous_margin = layout->margin_bottom;
+  }
+
+  if (full) {
+    auto starts_page = [&](uint32_t block, uint32_t line) { return block == start.block && line == start.line; };
+    auto first_on_page = [&](uint32_t block) { return block == start.block ? start.line : 0; };
+    // Widows and orphans: the paragraph the page breaks in leaves enough
+    // lines on each side, or goes to the next page whole.
+    std::shared_ptr<const BlockLayout> layout = Layout(end.block);
+    const uint32_t count = static_cast<uint32_t>(layout->lines.size());
+    const uint32_t widows = std::max<uint32_t>(1, edition.settings.widow_lines);
+    const uint32_t orphans = std::max<uint32_t>(1, edition.settings.orphan_lines);
+    if (end.line > 0 && layout->kind != BlockKind::kHeading) {
+      const uint32_t top = first_on_page(end.block);
+      uint32_t line = end.line;
+      if (top == 0 && line < orphans) {
+        line = 0;
+      } else if (count - line < widows) {
+        const uint32_t wanted = count >= widows ? count - widows : 0;
+        const uint32_t least = top == 0 ? orphans : top + 1;
+        line = wanted >= least ? wanted : top == 0 ? 0 : line;
+      }
+      if (!starts_page(end.block, line)) end.line = line;
+    } else if (end.line > 0 && !starts_page(end.block, 0) && end.block != start.block) {
+      end.line = 0;  // a heading is not split
+    }
+    // A heading (or whatever keeps with what follows) never ends a page.
+    while (end.line == 0) {
+      uint32_t previous = end.block;
+      bool found = false;
+      while (previous > start.block) {
+        --previous;
+        std::shared_ptr<const BlockLayout> before = Layout(previous);
+        if (before->kind == BlockKind::kPageBreak) break;
+        if (before->lines.empty()) continue;
+        found = before->keep_with_next;
+        break;
+      }
+      if (!found || first_on_page(previous) != 0 || starts_page(previous, 0)) break;
+      end = {previous, 0, {}};
+    }
+    while (!placed.empty() &&
+           (placed.back().block > end.block || (placed.back().block == end.block && placed.back().line >= end.line)))
+      placed.pop_back();
+  }
+
+  if (page != nullptr) {
+    *page = Page();
+    if (!placed.empty())
+      page->first = {placed.front().block, Layout(placed.front().block)->lines[placed.front().line].offset};
+    for (const Placed& p : placed) {
+      std::shared_ptr<const BlockLayout> layout = Layout(p.block);
+      RenderLine(*layout, p.line, text_top + p.top, page);
+    }
+  }
+  if (end.block < block_count) end.position = PositionOf(end);
+  if (placed.empty()) end = {block_count, 0, {}};
+  return end;
+}
+
+FlowPosition Typesetter::State::PositionOf(const PageStart& start) {
+  if (start.block >= edition.blocks.size()) return {start.block, 0};
+  std::shared_ptr<const BlockLayout> layout = Layout(start.block);
+  if (start.line >= layout->lines.size()) return {start.block, 0};
+  return {start.block, layout->lines[start.line].offset};
+}
+
+// Makes sure the start of page `number` is known; false when the book has
+// fewer pages.
+bool Typesetter::State::EnsurePage(int32_t number) {
+  while (static_cast<int32_t>(starts.size()) < number && !complete) {
+    PageStart next = FillPage(starts.back(), nullptr);
+    if (next.block >= edition.blocks.size()) {
+      complete = true;
+      break;
+    }
+    starts.push_back(next);
+  }
+  return number >= 1 && number <= static_cast<int32_t>(starts.size());
+}
+
+Typesetter::Typesetter(const DeviceEdition& edition, FontSet& fonts, const LayoutSettings& settings)
+    : state_(std::make_unique<State>(edition, fonts, settings)) {
+  state_->Init();
+}
+
+Typesetter::~Typesetter() = default;
+
+const LayoutSettings& Typesetter::settings() const { return state_->settings; }
+
+const Page* Typesetter::GetPage(int32_t number) {
+  State& s = *state_;
+  if (number < 1) return nullptr;
+  if (s.page_number == number) return &s.page;
+  if (!s.EnsurePage(number)) return nullptr;
+  s.page_number = 0;
+  s.FillPage(s.starts[static_cast<size_t>(number - 1)], &s.page);
+  s.page_number = number;
+  return &s.page;
+}
+
+int32_t Typesetter::PageCount() {
+  State& s = *state_;
+  s.EnsurePage(std::numeric_limits<int32_t>::max());
+  return static_cast<int32_t>(s.starts.size());
+}
+
+int32_t Typesetter::PageOf(const FlowPosition& position) {
+  State& s = *state_;
+  while (!s.complete && !Before(position, s.starts.back().position))
+    s.EnsurePage(static_cast<int32_t>(s.starts.size()) + 1);
+  // The last page that starts at or before the position.
+  auto it = std::upper_bound(s.starts.begin() + 1, s.starts.end(), position,
+                             [](const FlowPosition& p, const PageStart& start) { return Before(p, start.position); });
+  return static_cast<int32_t>(it - s.starts.begin());
+}
+
+}  // namespace ikutil::typeset

@@ -1,0 +1,302 @@
+#include "ikpubx/viewer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ikpubx/module.h"
+#include "ikutil/device_edition.h"
+#include "test_util.h"
+
+namespace ikpubx {
+namespace {
+
+using vellix::fixtures::TempDir;
+
+// A book of `paragraphs` paragraphs of plain text, long enough for several
+// pages at any device size the tests use.
+void WriteBook(const std::string& path, int paragraphs = 60, const std::string& title = "Paged") {
+  ikutil::DeviceEdition edition;
+  edition.text_styles = {{}};
+  edition.block_styles = {{}};
+  for (int n = 0; n < paragraphs; ++n) {
+    std::string text = "Paragraph " + std::to_string(n + 1) + ".";
+    for (int word = 0; word < 40; ++word) text += " words fill the page";
+    edition.blocks.push_back({ikutil::BlockKind::kParagraph, 0, 0, "", ikutil::kNoImage, "", {{text, 0}}});
+  }
+  ikutil::BookInformation info;
+  info.book_id = "ID1";
+  info.category = "Fiction";
+  info.title = title;
+  info.author_last_name = "Writer";
+  info.folder_name = "BOOK.RES";
+  ikutil::WriteDeviceBook(edition, info, {}, path);
+}
+
+// Records every event, named by the sink that received it.
+struct RecordingSink : IViewerEvents {
+  RecordingSink(std::string name, std::vector<std::string>* log) : name(std::move(name)), log(log) {}
+  void OnNewPage(int32_t page) override { log->push_back(name + ":page " + std::to_string(page)); }
+  void OnZoomChange() override { log->push_back(name + ":zoom"); }
+  std::string name;
+  std::vector<std::string>* log;
+};
+
+class ViewerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("XDG_CONFIG_HOME", (tmp_ / "config").c_str(), 1);
+    book_ = tmp_ / "Books/Paged.imp";
+    std::filesystem::create_directories(tmp_ / "Books");
+    WriteBook(book_);
+  }
+  void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
+
+  void WriteDeviceSettings(const std::string& preferences) {
+    tmp_.Write("config/Inkleaf Press/Common.conf", "[Preferences]\n" + preferences);
+  }
+  ikutil::PageImage Page(IViewer& viewer, int32_t page = 1) {
+    ikutil::PageImage image;
+    EXPECT_EQ(viewer.GetPageImage(page, &image), S_OK);
+    return image;
+  }
+  std::shared_ptr<IViewer> Opened() {
+    auto viewer = NewViewer();
+    EXPECT_EQ(viewer->SetBookName(book_), S_OK);
+    return viewer;
+  }
+  int32_t Pages(IViewer& viewer) {
+    int32_t pages = -1;
+    EXPECT_EQ(viewer.NumPages(&pages), S_OK);
+    return pages;
+  }
+  int32_t Current(IViewer& viewer) {
+    int32_t page = -1;
+    EXPECT_EQ(viewer.CurPage(&page), S_OK);
+    return page;
+  }
+
+  TempDir tmp_;
+  std::string book_;
+};
+
+TEST_F(ViewerTest, RegistryCreatesViewerByEitherProgramIdentifier) {
+  for (const char* name : {kViewerProgId, kViewerIndependentProgId, kViewerClassId}) {
+    std::shared_ptr<IViewer> viewer;
+    ASSERT_EQ(CreateObject(name, &viewer), S_OK) << name;
+    EXPECT_NE(viewer, nullptr);
+  }
+  ASSERT_NE(FindClass(kViewerIndependentProgId), nullptr);
+  EXPECT_EQ(FindClass(kViewerIndependentProgId)->name, "Viewer Class");
+}
+
+// Everything that needs a book fails alike without one, the page image and
+// a device change included; the info tray alone succeeds quietly.
+TEST_F(ViewerTest, WithoutBookOperationsFail) {
+  auto viewer = NewViewer();
+  int32_t value = 7;
+  ikutil::PageImage image;
+  EXPECT_EQ(viewer->NumPages(&value), E_FAIL);
+  EXPECT_EQ(viewer->CurPage(&value), E_FAIL);
+  EXPECT_EQ(value, 7);
+  EXPECT_EQ(viewer->SetCurPage(2), E_FAIL);
+  EXPECT_EQ(viewer->ToggleZoom(), E_FAIL);
+  EXPECT_EQ(viewer->NextPage(), E_FAIL);
+  EXPECT_EQ(viewer->PrevPage(), E_FAIL);
+  EXPECT_EQ(viewer->HandleChar('n'), E_FAIL);
+  EXPECT_EQ(viewer->GetPageImage(1, &image), E_FAIL);
+  EXPECT_TRUE(image.pixels.empty());
+  EXPECT_EQ(viewer->ChangeDeviceSettings(600, 800, 8), E_FAIL);
+  EXPECT_EQ(viewer->ShowInfoTray(), S_OK);
+  EXPECT_EQ(viewer->NumPages(nullptr), E_POINTER);
+  std::string name = "x";
+  EXPECT_EQ(viewer->BookName(&name), S_OK);
+  EXPECT_EQ(name, "");
+  // A device change with no book leaves nothing behind for the next open.
+  EXPECT_EQ(viewer->SetBookName(book_), S_OK);
+  EXPECT_EQ(Page(*viewer).width, 480);
+}
+
+TEST_F(ViewerTest, DeviceSettingsAreReadAtEachOpen) {
+  auto viewer = Opened();  // no settings file
+  ikutil::PageImage image = Page(*viewer);
+  EXPECT_EQ(image.width, 480);
+  EXPECT_EQ(image.height, 640);
+  EXPECT_EQ(image.depth, 4);
+
+  WriteDeviceSettings("Device Width=600\nDevice Height=800\nDevice Depth=8\n");
+  EXPECT_EQ(viewer->SetBookName(book_), S_OK);  // the same name: not opened again
+  EXPECT_EQ(Page(*viewer).width, 480);
+  auto second = Opened();
+  image = Page(*second);
+  EXPECT_EQ(image.width, 600);
+  EXPECT_EQ(image.height, 800);
+  EXPECT_EQ(image.depth, 8);
+  EXPECT_EQ(image.pixels.size(), 600u * 800u);
+
+  // A value that is no number, or missing, keeps its default.
+  WriteDeviceSettings("Device Width=wide\nDevice Depth=2\n");
+  image = Page(*Opened());
+  EXPECT_EQ(image.width, 480);
+  EXPECT_EQ(image.height, 640);
+  EXPECT_EQ(image.depth, 2);
+}
+
+TEST_F(ViewerTest, SameNameInOtherCaseDoesNothingAndKeepsPage) {
+  auto viewer = Opened();
+  std::vector<std::string> log;
+  uint32_t cookie = 0;
+  ASSERT_EQ(viewer->SetCurPage(3), S_OK);
+  ASSERT_EQ(viewer->Advise(std::make_shared<RecordingSink>("a", &log), &cookie), S_OK);
+
+  std::string upper = book_;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  ASSERT_NE(upper, book_);
+  EXPECT_EQ(viewer->SetBookName(upper), S_OK);  // no such file: opening it would fail
+  EXPECT_EQ(Current(*viewer), 3);
+  EXPECT_TRUE(log.empty());
+  std::string name;
+  viewer->BookName(&name);
+  EXPECT_EQ(name, book_);
+}
+
+TEST_F(ViewerTest, FailedOpenKeepsNameAndIsNotRetried) {
+  auto viewer = Opened();
+  const std::string missing = tmp_ / "Books/Later.imp";
+  EXPECT_EQ(viewer->SetBookName(missing), ViewerFailure(ikutil::kViewerNotFound));
+  EXPECT_EQ(static_cast<uint32_t>(ViewerFailure(ikutil::kViewerNotFound)), 0x80000001u);
+  std::string name;
+  viewer->BookName(&name);
+  EXPECT_EQ(name, missing);
+  int32_t pages = 0;
+  EXPECT_EQ(viewer->NumPages(&pages), E_FAIL);  // the earlier book is closed too
+
+  WriteBook(missing);
+  EXPECT_EQ(viewer->SetBookName(missing), S_OK);  // stored: no second try
+  EXPECT_EQ(viewer->NumPages(&pages), E_FAIL);
+  EXPECT_EQ(viewer->SetBookName(book_), S_OK);  // another name opens
+  EXPECT_GT(Pages(*viewer), 1);
+  EXPECT_EQ(viewer->SetBookName(missing), S_OK);
+  EXPECT_GT(Pages(*viewer), 1);
+
+  // A book file made by another tool, and a file that is no book at all.
+  vellix::fixtures::WriteFile(tmp_ / "Books/Foreign.imp", vellix::fixtures::SimpleBookFile({}));
+  EXPECT_EQ(viewer->SetBookName(tmp_ / "Books/Foreign.imp"), ViewerFailure(ikutil::kViewerNotOurs));
+  EXPECT_NE(viewer->LastErrorMessage(), "");
+  vellix::fixtures::WriteFile(tmp_ / "Books/Text.imp", "just some text");
+  EXPECT_EQ(viewer->SetBookName(tmp_ / "Books/Text.imp"), ViewerFailure(ikutil::kViewerNotABookFile));
+}
+
+// The paging calls and the typed characters leave the same trail of pages
+// and events, at both ends of the book too.
+TEST_F(ViewerTest, NextAndPrevPageActAsTypedCharacters) {
+  auto called = Opened();
+  auto typed = Opened();
+  std::vector<std::string> called_log, typed_log;
+  uint32_t cookie;
+  called->Advise(std::make_shared<RecordingSink>("", &called_log), &cookie);
+  typed->Advise(std::make_shared<RecordingSink>("", &typed_log), &cookie);
+
+  const int32_t pages = Pages(*called);
+  ASSERT_GE(pages, 3);
+  EXPECT_EQ(called->PrevPage(), S_OK);  // already on the first page
+  typed->HandleChar('p');
+  for (int32_t n = 0; n < pages + 1; ++n) {
+    EXPECT_EQ(called->NextPage(), S_OK);
+    typed->HandleChar('n');
+  }
+  EXPECT_EQ(called->PrevPage(), S_OK);
+  typed->HandleChar('p');
+
+  EXPECT_EQ(called_log, typed_log);
+  ASSERT_EQ(called_log.size(), static_cast<size_t>(pages));  // pages - 1 forward, one back
+  EXPECT_EQ(called_log.front(), ":page 2");
+  EXPECT_EQ(called_log.back(), ":page " + std::to_string(pages - 1));
+  EXPECT_EQ(Current(*called), pages - 1);
+  EXPECT_EQ(Current(*typed), pages - 1);
+}
+
+TEST_F(ViewerTest, ChangeDeviceSettingsKeepsPage) {
+  auto viewer = Opened();
+  ASSERT_EQ(viewer->SetCurPage(3), S_OK);
+  EXPECT_EQ(viewer->ChangeDeviceSettings(600, 800, 8), S_OK);
+  EXPECT_EQ(Current(*viewer), 3);
+  ikutil::PageImage image = Page(*viewer, 3);
+  EXPECT_EQ(image.width, 600);
+  EXPECT_EQ(image.height, 800);
+  EXPECT_EQ(image.depth, 8);
+
+  // The new engine window reports to the same sinks.
+  std::vector<std::string> log;
+  uint32_t cookie;
+  viewer->Advise(std::make_shared<RecordingSink>("a", &log), &cookie);
+  viewer->NextPage();
+  EXPECT_EQ(log, std::vector<std::string>{"a:page 4"});
+
+  EXPECT_EQ(viewer->ChangeDeviceSettings(10, 10, 4), S_OK);
+  EXPECT_FALSE(viewer->HasBook());
+  EXPECT_EQ(viewer->LastError(), ikutil::kViewerBadSize);
+  int32_t pages = 0;
+  EXPECT_EQ(viewer->NumPages(&pages), E_FAIL);
+}
+
+TEST_F(ViewerTest, EventsReachSinksInConnectionOrderUntilUnadvised) {
+  auto viewer = Opened();
+  std::vector<std::string> log;
+  uint32_t first = 0, second = 0;
+  ASSERT_EQ(viewer->Advise(std::make_shared<RecordingSink>("first", &log), &first), S_OK);
+  ASSERT_EQ(viewer->Advise(std::make_shared<RecordingSink>("second", &log), &second), S_OK);
+  EXPECT_EQ(viewer->Advise(nullptr, &first), E_POINTER);
+
+  viewer->SetCurPage(2);
+  const int32_t normal_pages = Pages(*viewer);
+  EXPECT_EQ(viewer->ToggleZoom(), S_OK);
+  EXPECT_TRUE(viewer->IsZoomed());
+  EXPECT_NE(Pages(*viewer), normal_pages);
+  ASSERT_GE(log.size(), 4u);
+  EXPECT_EQ(log[0], "first:page 2");
+  EXPECT_EQ(log[1], "second:page 2");
+  EXPECT_EQ(log[2], "first:zoom");
+  EXPECT_EQ(log[3], "second:zoom");
+
+  log.clear();
+  EXPECT_EQ(viewer->Unadvise(first), S_OK);
+  EXPECT_EQ(viewer->Unadvise(first), CONNECT_E_NOCONNECTION);
+  viewer->SetCurPage(1);
+  viewer->ToggleZoom();
+  EXPECT_EQ(log, (std::vector<std::string>{"second:page 1", "second:zoom"}));
+  viewer->Unadvise(second);
+  log.clear();
+  viewer->NextPage();
+  EXPECT_TRUE(log.empty());
+}
+
+// A sink that opens another book from inside an event: the engine window
+// that fired it is still running and must live until it returns.
+TEST_F(ViewerTest, SinkMayOpenAnotherBookFromAnEvent) {
+  const std::string other = tmp_ / "Books/Other.imp";
+  WriteBook(other, 5, "Other");
+  auto viewer = Opened();
+  struct Reopening : IViewerEvents {
+    IViewer* viewer;
+    std::string other;
+    void OnNewPage(int32_t) override { viewer->SetBookName(other); }
+  };
+  auto sink = std::make_shared<Reopening>();
+  sink->viewer = viewer.get();
+  sink->other = other;
+  uint32_t cookie;
+  viewer->Advise(sink, &cookie);
+  EXPECT_EQ(viewer->NextPage(), S_OK);
+  std::string name;
+  viewer->BookName(&name);
+  EXPECT_EQ(name, other);
+  EXPECT_EQ(Current(*viewer), 1);
+}
+
+}  // namespace
+}  // namespace ikpubx

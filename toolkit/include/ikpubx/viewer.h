@@ -1,0 +1,78 @@
+// The Viewer: shows a device book page by page as the device would, so that
+// a publisher can preview a built book.
+//
+// The pages, paging, zoom and typed keys are the engine's page viewer
+// (ikutil/book_viewer.h); the Viewer owns one, opens it with the device
+// size and depth from the user's device settings (ikutil/device_settings.h,
+// read each time a book opens, never written), forwards the calls and turns
+// the engine's page and zoom callbacks into events on every connected sink,
+// in connection order, nested inside the call that caused them.
+//
+// Every operation that needs an open book answers E_FAIL without one; that
+// includes GetPageImage and ChangeDeviceSettings. ShowInfoTray alone answers
+// S_OK with no book. A book the engine cannot open answers the engine's
+// error code (ikutil::ViewerError) with the top bit set. Nothing throws.
+//
+// The Viewer draws nothing itself: a window that hosts it (the toolkit's
+// optional Qt part) asks for page images and passes typed keys on.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ikpubx/com.h"
+#include "ikpubx/events.h"
+#include "ikutil/book_viewer.h"
+
+namespace ikpubx {
+
+// The failure result for an engine error code: the code with its top bit set.
+inline constexpr HRESULT ViewerFailure(int32_t engine_error) {
+  return static_cast<HRESULT>(static_cast<uint32_t>(engine_error) | 0x80000000u);
+}
+
+class IViewer : public ComObject {
+ public:
+  // The path of the book shown. Putting a name equal to the current one,
+  // ignoring letter case, does nothing. Any other name is stored, even when
+  // the book then fails to open, and the previous book is closed.
+  virtual HRESULT BookName(std::string* out) = 0;
+  virtual HRESULT SetBookName(const std::string& name) = 0;
+  virtual HRESULT NumPages(int32_t* out) = 0;
+  virtual HRESULT ToggleZoom() = 0;
+  // Exactly as typing "n" and "p" into the page window.
+  virtual HRESULT NextPage() = 0;
+  virtual HRESULT PrevPage() = 0;
+  virtual HRESULT CurPage(int32_t* out) = 0;
+  virtual HRESULT SetCurPage(int32_t page) = 0;
+  virtual HRESULT ShowInfoTray() = 0;
+  // Draws `pageno` into the caller's image at the device's size and depth.
+  virtual HRESULT GetPageImage(int32_t pageno, ikutil::PageImage* image) = 0;
+  // Opens the book again for another device, on the page shown before.
+  // S_OK whenever a book was open: a size or depth the engine refuses
+  // closes the book, and LastError says why.
+  virtual HRESULT ChangeDeviceSettings(int32_t width, int32_t height, int16_t depth) = 0;
+
+  // The _IViewerEvents connection point: a cookie from 1; Unadvise of a
+  // cookie not connected gives CONNECT_E_NOCONNECTION; a null sink E_POINTER.
+  virtual HRESULT Advise(std::shared_ptr<IViewerEvents> sink, uint32_t* cookie) = 0;
+  virtual HRESULT Unadvise(uint32_t cookie) = 0;
+
+  // The hosting window's side.
+  // A character typed into the page window, as the engine takes it
+  // ("n", space, "p", backspace, "q"); E_FAIL with no book.
+  virtual HRESULT HandleChar(uint32_t character) = 0;
+  // The window that hosts the pages, handed to the engine when a book opens.
+  virtual void SetParentWindow(void* window) = 0;
+  virtual bool HasBook() const = 0;
+  virtual bool IsZoomed() const = 0;
+  // Why the last open failed, for the user ("" after a good one).
+  virtual std::string LastErrorMessage() const = 0;
+  virtual int32_t LastError() const = 0;
+};
+
+// Creates a Viewer, as the class registry does for "IKPublisher.Viewer".
+std::shared_ptr<IViewer> NewViewer();
+
+}  // namespace ikpubx
