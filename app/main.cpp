@@ -1,8 +1,6 @@
 // Vellix Publisher: the bookshelf window over the Vellix library.
-#include <QAbstractButton>
 #include <QApplication>
 #include <QFileInfo>
-#include <QLineEdit>
 #include <QTimer>
 
 #include "bookshelf_window.h"
@@ -12,33 +10,29 @@
 
 namespace {
 
-// A file named on the command line, as the desktop's menus and file manager
-// pass it: a book file or book folder opens the bookshelf it lies on (a
-// folder of books opens as one); a package or document opens Import Book
-// with it, onto the bookshelf shown. The window is driven through its
-// controls, as a user would.
-void OpenFromCommandLine(BookshelfWindow& window, const QString& argument) {
-  const QFileInfo file(argument);
-  const QString suffix = file.suffix().toLower();
-  auto* folder_box = window.findChild<QLineEdit*>(QStringLiteral("txtBookshelf"));
-  if (!folder_box) return;
-  if (file.isDir()) {
-    folder_box->setText(suffix == QLatin1String("res") ? file.absolutePath() : file.absoluteFilePath());
-  } else if (suffix == QLatin1String("imp")) {
-    folder_box->setText(file.absolutePath());
-  } else if (file.isFile()) {
-    QTimer::singleShot(0, &window, [&window, path = file.absoluteFilePath()] {
-      auto* import = window.findChild<QAbstractButton*>(QStringLiteral("cmdImport"));
-      if (!import || !import->isEnabled()) return;
-      // Runs inside the dialog's own event loop, once it is shown.
-      QTimer::singleShot(0, &window, [path] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        if (auto* file_box = dialog ? dialog->findChild<QLineEdit*>(QStringLiteral("txtFile")) : nullptr)
-          file_box->setText(path);
-      });
-      import->click();
-    });
+// Files named on the command line, as the desktop's menus and file manager
+// pass them: a book file opens in its preview window; book folders,
+// packages, documents and text are added to the bookshelf shown, as if
+// dropped onto the window, once the bookshelf has been read.
+void OpenFromCommandLine(BookshelfWindow& window, const QStringList& arguments) {
+  QStringList to_add;
+  for (const QString& argument : arguments) {
+    const QFileInfo file(argument);
+    if (file.isFile() && file.suffix().compare(QLatin1String("imp"), Qt::CaseInsensitive) == 0)
+      window.OpenPreview(file.absoluteFilePath());
+    else
+      to_add << file.absoluteFilePath();
   }
+  if (to_add.isEmpty()) return;
+  auto* wait = new QTimer(&window);
+  wait->setInterval(50);
+  QObject::connect(wait, &QTimer::timeout, &window, [&window, wait, to_add] {
+    if (window.IsLoading()) return;
+    wait->stop();
+    wait->deleteLater();
+    window.AddDropped(to_add);
+  });
+  wait->start();
 }
 
 }  // namespace
@@ -59,7 +53,6 @@ int main(int argc, char** argv) {
     return 1;
   });
   window.show();
-  const QStringList arguments = QApplication::arguments();
-  if (arguments.size() > 1) OpenFromCommandLine(window, arguments.at(1));
+  OpenFromCommandLine(window, QApplication::arguments().mid(1));
   return app.exec();
 }

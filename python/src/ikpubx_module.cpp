@@ -1,5 +1,5 @@
-// The Python module "ikpubx": the toolkit's Project, Builder and container
-// reader, and the class registry (ikpubx.create("IKPublisher.Builder")).
+// The Python module "ikpubx": the toolkit's Project, Builder, Viewer and
+// container reader, and the class registry (ikpubx.create("IKPublisher.Builder")).
 //
 // Members keep their names; plain properties are attributes, and one with
 // an index is a get method and a Set... method (project.SourceFile(0),
@@ -14,6 +14,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,6 +25,7 @@
 #include "ikpubx/module.h"
 #include "ikpubx/oebff_reader.h"
 #include "ikpubx/project.h"
+#include "ikpubx/viewer.h"
 #include "script_support.h"
 #include "vellix/formats/codepage.h"
 
@@ -54,9 +56,12 @@ class ComError(Exception):
 
 py::object* com_error_class = nullptr;
 
-// A failure code on its way to the script.
+// A failure code on its way to the script, with what the object said of
+// it when it said more than the code's standard text.
 struct ComFailure {
+  explicit ComFailure(HRESULT code, std::string text = {}) : hr(code), description(std::move(text)) {}
   HRESULT hr;
+  std::string description;
 };
 
 const char* DescriptionOf(HRESULT hr) {
@@ -84,14 +89,14 @@ const char* DescriptionOf(HRESULT hr) {
 
 // S_OK, S_FALSE and other success codes come back; failures are raised.
 HRESULT Check(HRESULT hr) {
-  if (Failed(hr)) throw ComFailure{hr};
+  if (Failed(hr)) throw ComFailure(hr);
   return hr;
 }
 
 template <typename T>
 T Narrow(int64_t value) {
   if (auto v = vellix::script::Narrow<T>(value)) return *v;
-  throw ComFailure{DISP_E_OVERFLOW};
+  throw ComFailure(DISP_E_OVERFLOW);
 }
 
 // Node names and values are the container's 8-bit text.
@@ -110,7 +115,7 @@ class ProjectRef {
     return std::make_shared<ProjectRef>(std::shared_ptr<IProject>(project, [](IProject*) {}));
   }
   IProject* get() const {
-    if (!project_) throw ComFailure{E_POINTER};
+    if (!project_) throw ComFailure(E_POINTER);
     return project_.get();
   }
   IProject* raw() const { return project_.get(); }
@@ -558,7 +563,7 @@ void BindBuilder(py::module_& m) {
   cls.def(
       "Advise",
       [](ScriptBuilder& self, py::object sink) {
-        if (sink.is_none()) throw ComFailure{E_POINTER};
+        if (sink.is_none()) throw ComFailure(E_POINTER);
         auto events = std::make_shared<ScriptBuilderSink>(std::move(sink), self.shared_state(), self.shared());
         uint32_t cookie = 0;
         Check(self.get()->Advise(std::move(events), &cookie));
@@ -570,6 +575,179 @@ void BindBuilder(py::module_& m) {
   cls.def(
       "Unadvise",
       [](ScriptBuilder& self, int64_t cookie) { return Check(self.get()->Unadvise(Narrow<uint32_t>(cookie))); },
+      py::arg("cookie"));
+}
+
+// --- Viewer ---
+
+// What one Viewer's sinks share with its calls: a handler's exception
+// waiting to be raised from the call that fired the event.
+struct ViewerState {
+  PendingError pending;
+};
+
+class ScriptViewerSink : public IViewerEvents {
+ public:
+  ScriptViewerSink(py::object target, std::shared_ptr<ViewerState> state)
+      : target_(std::move(target)), state_(std::move(state)) {}
+  ~ScriptViewerSink() override {
+    py::gil_scoped_acquire gil;
+    target_ = py::object();
+    state_.reset();
+  }
+
+  void OnNewPage(int32_t page) override {
+    Call("OnNewPage", [&](const py::object& h) { h(page); });
+  }
+  void OnZoomChange() override {
+    Call("OnZoomChange", [&](const py::object& h) { h(); });
+  }
+
+ private:
+  template <typename Invoke>
+  void Call(const char* name, const Invoke& invoke) {
+    py::gil_scoped_acquire gil;
+    if (state_->pending.Has()) return;
+    try {
+      py::object handler = vellix::script::Handler(target_, name);
+      if (!handler.is_none()) invoke(handler);
+    } catch (py::error_already_set& e) {
+      state_->pending.Capture(e);
+    }
+  }
+
+  py::object target_;
+  std::shared_ptr<ViewerState> state_;
+};
+
+class ScriptViewer {
+ public:
+  explicit ScriptViewer(std::shared_ptr<IViewer> viewer)
+      : viewer_(std::move(viewer)), state_(std::make_shared<ViewerState>()) {}
+
+  IViewer* get() const { return viewer_.get(); }
+  const std::shared_ptr<ViewerState>& state() const { return state_; }
+
+  // Runs `call` without the GIL (pages are laid out and drawn meanwhile);
+  // a handler's exception wins over the call's result.
+  template <typename Call>
+  HRESULT Run(const Call& call) {
+    HRESULT hr;
+    {
+      py::gil_scoped_release released;
+      hr = call();
+    }
+    state_->pending.RethrowIfAny();
+    return Check(hr);
+  }
+
+ private:
+  std::shared_ptr<IViewer> viewer_;
+  std::shared_ptr<ViewerState> state_;
+};
+
+// A typed character: a one-character str or its code.
+uint32_t CharacterCode(py::handle character) {
+  if (py::isinstance<py::str>(character)) {
+    py::str text = py::reinterpret_borrow<py::str>(character);
+    if (py::len(text) != 1) throw ComFailure(E_INVALIDARG);
+    return static_cast<uint32_t>(PyUnicode_ReadChar(text.ptr(), 0));
+  }
+  return Narrow<uint32_t>(character.cast<int64_t>());
+}
+
+void BindViewer(py::module_& m) {
+  py::class_<ScriptViewer, std::shared_ptr<ScriptViewer>> cls(
+      m, "Viewer", "Shows a device book page by page at the device's size and depth.");
+  cls.def(py::init([] {
+    std::shared_ptr<IViewer> viewer;
+    Check(CreateObject(kViewerIndependentProgId, &viewer));
+    return std::make_shared<ScriptViewer>(std::move(viewer));
+  }));
+  cls.def_property(
+      "BookName",
+      [](const ScriptViewer& self) {
+        std::string name;
+        Check(self.get()->BookName(&name));
+        return Text(name);
+      },
+      [](ScriptViewer& self, const std::string& name) {
+        try {
+          self.Run([&] { return self.get()->SetBookName(name); });
+        } catch (const ComFailure& e) {
+          throw ComFailure(e.hr, self.get()->LastErrorMessage());  // why the book did not open
+        }
+      },
+      "The book file shown; assigning opens it (a ComError says when it cannot be opened).");
+  cls.def_property_readonly("NumPages", [](ScriptViewer& self) {
+    int32_t pages = 0;
+    self.Run([&] { return self.get()->NumPages(&pages); });
+    return pages;
+  });
+  cls.def("ToggleZoom", [](ScriptViewer& self) { return self.Run([&] { return self.get()->ToggleZoom(); }); });
+  cls.def("NextPage", [](ScriptViewer& self) { return self.Run([&] { return self.get()->NextPage(); }); });
+  cls.def("PrevPage", [](ScriptViewer& self) { return self.Run([&] { return self.get()->PrevPage(); }); });
+  cls.def_property(
+      "CurPage",
+      [](const ScriptViewer& self) {
+        int32_t page = 0;
+        Check(self.get()->CurPage(&page));
+        return page;
+      },
+      [](ScriptViewer& self, int64_t page) {
+        int32_t narrow = Narrow<int32_t>(page);
+        self.Run([&] { return self.get()->SetCurPage(narrow); });
+      });
+  cls.def("ShowInfoTray", [](ScriptViewer& self) { return self.Run([&] { return self.get()->ShowInfoTray(); }); });
+  cls.def(
+      "GetPageImage",
+      [](ScriptViewer& self, int64_t pageno, py::object buffer) -> py::object {
+        int32_t page = Narrow<int32_t>(pageno);
+        if (!buffer.is_none() && !py::isinstance<py::bytearray>(buffer)) throw ComFailure(E_INVALIDARG);
+        ikutil::PageImage image;
+        self.Run([&] { return self.get()->GetPageImage(page, &image); });
+        const char* pixels = reinterpret_cast<const char*>(image.pixels.data());
+        const auto size = static_cast<Py_ssize_t>(image.pixels.size());
+        if (buffer.is_none()) return py::make_tuple(py::bytes(pixels, size), image.width, image.height, image.depth);
+        if (PyByteArray_Resize(buffer.ptr(), size) != 0) throw py::error_already_set();
+        std::copy(pixels, pixels + size, PyByteArray_AsString(buffer.ptr()));
+        return py::make_tuple(image.width, image.height, image.depth);
+      },
+      py::arg("pageno"), py::arg("buffer") = py::none(),
+      "Draws a page: one byte per pixel, row by row from the top left, 0 black to (1 << depth) - 1 white. "
+      "Returns (pixels, width, height, depth), or fills the given bytearray and returns (width, height, depth).");
+  cls.def(
+      "ChangeDeviceSettings",
+      [](ScriptViewer& self, int64_t width, int64_t height, int64_t depth) {
+        int32_t w = Narrow<int32_t>(width), h = Narrow<int32_t>(height);
+        int16_t d = Narrow<int16_t>(depth);
+        return self.Run([&] { return self.get()->ChangeDeviceSettings(w, h, d); });
+      },
+      py::arg("width"), py::arg("height"), py::arg("depth"));
+  cls.def(
+      "HandleChar",
+      [](ScriptViewer& self, py::handle character) {
+        uint32_t code = CharacterCode(character);
+        return self.Run([&] { return self.get()->HandleChar(code); });
+      },
+      py::arg("character"), "A key typed into the page window: \"n\" or \" \" next, \"p\" previous, \"q\" close.");
+  cls.def_property_readonly("HasBook", [](const ScriptViewer& self) { return self.get()->HasBook(); });
+  cls.def_property_readonly("IsZoomed", [](const ScriptViewer& self) { return self.get()->IsZoomed(); });
+  cls.def_property_readonly("LastError", [](const ScriptViewer& self) { return self.get()->LastError(); });
+  cls.def_property_readonly("LastErrorMessage",
+                            [](const ScriptViewer& self) { return Text(self.get()->LastErrorMessage()); });
+  cls.def(
+      "Advise",
+      [](ScriptViewer& self, py::object sink) {
+        if (sink.is_none()) throw ComFailure(E_POINTER);
+        uint32_t cookie = 0;
+        Check(self.get()->Advise(std::make_shared<ScriptViewerSink>(std::move(sink), self.state()), &cookie));
+        return cookie;
+      },
+      py::arg("sink"), "Connects an object with OnNewPage(page) and/or OnZoomChange(); returns the cookie.");
+  cls.def(
+      "Unadvise",
+      [](ScriptViewer& self, int64_t cookie) { return Check(self.get()->Unadvise(Narrow<uint32_t>(cookie))); },
       py::arg("cookie"));
 }
 
@@ -652,7 +830,9 @@ py::object Create(const std::string& name) {
     return py::cast(std::make_shared<ScriptBuilder>(std::move(builder)));
   if (auto project = std::dynamic_pointer_cast<IProject>(object))
     return py::cast(std::make_shared<ProjectRef>(std::move(project)));
-  throw ComFailure{E_NOINTERFACE};
+  if (auto viewer = std::dynamic_pointer_cast<IViewer>(object))
+    return py::cast(std::make_shared<ScriptViewer>(std::move(viewer)));
+  throw ComFailure(E_NOINTERFACE);
 }
 
 }  // namespace
@@ -668,7 +848,8 @@ PYBIND11_MODULE(ikpubx, m) {
     try {
       if (p) std::rethrow_exception(p);
     } catch (const ComFailure& e) {
-      vellix::script::SetError(*com_error_class, e.hr, DescriptionOf(e.hr));
+      vellix::script::SetError(*com_error_class, e.hr,
+                               e.description.empty() ? Text(DescriptionOf(e.hr)) : Text(e.description));
     }
   });
 
@@ -685,6 +866,7 @@ PYBIND11_MODULE(ikpubx, m) {
 
   BindProject(m);
   BindBuilder(m);
+  BindViewer(m);
   BindReader(m);
 
   m.def("create", &Create, py::arg("name"),

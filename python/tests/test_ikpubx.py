@@ -240,6 +240,76 @@ class BuilderEventsTest(Scratch):
         self.assertEqual(caught.exception.hresult, ikpubx.E_POINTER)
 
 
+class ViewerTest(Scratch):
+    def book(self, paragraphs):
+        text = "".join("<p>Paragraph %d, which says a little and then says it again.</p>" % i
+                       for i in range(paragraphs))
+        page = self.write("long.htm", PAGE.replace("<p>One short paragraph.</p>", text))
+        ikpubx.Builder().Build(self.project(page))
+        return os.path.join(self.dir, "small.imp")
+
+    def test_pages_come_as_bytes_or_into_a_bytearray(self):
+        viewer = ikpubx.create("IKPublisher.Viewer")
+        viewer.BookName = self.book(3)
+        self.assertEqual((viewer.NumPages, viewer.CurPage), (1, 1))
+        pixels, width, height, depth = viewer.GetPageImage(1)
+        self.assertEqual(len(pixels), width * height)
+        self.assertEqual((min(pixels), max(pixels)), (0, (1 << depth) - 1))  # ink on paper
+        buffer = bytearray(b"old contents")
+        self.assertEqual(viewer.GetPageImage(1, buffer), (width, height, depth))
+        self.assertEqual(bytes(buffer), pixels)
+
+        viewer.ChangeDeviceSettings(200, 300, 1)
+        small, width, height, depth = viewer.GetPageImage(1)
+        self.assertEqual((width, height, depth, len(small)), (200, 300, 1, 200 * 300))
+        self.assertLessEqual(set(small), {0, 1})
+        with self.assertRaises(ikpubx.ComError) as caught:
+            viewer.GetPageImage(1, memoryview(bytearray(10)))
+        self.assertEqual(caught.exception.hresult, ikpubx.E_INVALIDARG)
+
+    def test_page_events_and_a_handler_that_raises(self):
+        viewer = ikpubx.Viewer()
+        viewer.BookName = self.book(60)
+        self.assertGreater(viewer.NumPages, 2)
+        pages = []
+
+        class Pages:
+            def OnNewPage(self, page):
+                pages.append(page)
+
+        cookie = viewer.Advise(Pages())
+        viewer.NextPage()
+        viewer.HandleChar("n")
+        viewer.HandleChar(ord("p"))
+        viewer.CurPage = viewer.NumPages
+        self.assertEqual(pages, [2, 3, 2, viewer.NumPages])
+        viewer.Unadvise(cookie)
+
+        class Refusing:
+            def OnNewPage(self, page):
+                raise RuntimeError("page %d" % page)
+
+        viewer.Advise(Refusing())
+        with self.assertRaisesRegex(RuntimeError, "page 1"):
+            viewer.CurPage = 1
+        self.assertEqual(viewer.CurPage, 1)  # the move itself happened
+
+    def test_books_that_cannot_be_shown(self):
+        viewer = ikpubx.Viewer()
+        with self.assertRaises(ikpubx.ComError) as caught:
+            viewer.NumPages
+        self.assertEqual(caught.exception.hresult, ikpubx.E_FAIL)
+        self.assertEqual(viewer.ShowInfoTray(), ikpubx.S_OK)
+        missing = os.path.join(self.dir, "missing.imp")
+        with self.assertRaises(ikpubx.ComError) as caught:
+            viewer.BookName = missing
+        self.assertEqual(caught.exception.hresult, signed(0x80000000 | viewer.LastError))
+        self.assertEqual(caught.exception.description, viewer.LastErrorMessage)
+        self.assertIn("missing.imp", caught.exception.description)
+        self.assertEqual(viewer.BookName, missing)
+        self.assertFalse(viewer.HasBook)
+
+
 class ReaderTest(Scratch):
     def container(self):
         # Written by the library's container writer; the package part is
