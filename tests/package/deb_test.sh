@@ -41,6 +41,16 @@ done < <(find "$usr/bin" "$usr/lib" -type f -print0)
 env -u LD_LIBRARY_PATH "$usr/bin/vellix" shelf list "$scratch/shelf" --sorted >"$scratch/list.txt"
 grep -q "The Time Machine" "$scratch/list.txt" || fail "vellix shelf list: $(cat "$scratch/list.txt")"
 
+# A document published onto the shelf and its first page drawn by the
+# installed tool: the engine finds its fonts and hyphenation patterns where
+# the package's dependencies put them.
+cp "$source/samples/documents/kitchen-notebook.htm" "$scratch/"
+book=$(env -u LD_LIBRARY_PATH -u VELLIX_FONT_DIR "$usr/bin/vellix" shelf add "$scratch/shelf" "$scratch/kitchen-notebook.htm" 2>/dev/null)
+[ -f "$book" ] || fail "vellix shelf add wrote no book: $book"
+env -u VELLIX_FONT_DIR "$usr/bin/vellix" view "$book" -o "$scratch/page.png" || fail "vellix view"
+[ "$(head -c 8 "$scratch/page.png" | od -An -tx1 | tr -d ' \n')" = "89504e470d0a1a0a" ] || fail "vellix view wrote no PNG"
+env -u VELLIX_FONT_DIR "$usr/bin/vellix" view "$book" --text | grep -q "Bread" || fail "vellix view --text"
+
 # The Python modules, from the scratch root only.
 site="$usr/lib/python3/dist-packages"
 [ -d "$site" ] || site=$(dirname "$(find "$usr/lib" -name 'vellix.cpython-*.so' | head -1)")
