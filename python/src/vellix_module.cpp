@@ -124,10 +124,10 @@ Variant ToVariant(py::handle value) {
 
 // --- Publishing events ---
 
-// A script's event object for one publication: any object with some of
-// OnSourceStart(file, number, total), OnParserFeedback(done, total) and
-// OnError(file, message, line, column, severity). An exception in a
-// handler stops the publication, and is raised once it has stopped.
+// A script's event object for one publication (or None): any object with
+// some of OnSourceStart(file, number, total), OnParserFeedback(done,
+// total) and OnError(file, message, line, column, severity). An exception
+// in a handler stops the publication, and is raised once it has stopped.
 class PublishSink {
  public:
   explicit PublishSink(py::object target) : target_(std::move(target)) {
@@ -141,16 +141,21 @@ class PublishSink {
                            int16_t severity) {
       Call("OnError", [&](const py::object& h) { h(Text(file), Text(message), line, column, severity); });
     };
+    // Asked between the build's steps: Ctrl-C stops the publication
+    // cleanly too, raised as KeyboardInterrupt once it has stopped.
     events_.keep_going = [this] {
       py::gil_scoped_acquire gil;
+      if (!pending_.Has() && PyErr_CheckSignals() != 0) {
+        py::error_already_set interrupted;
+        pending_.Capture(interrupted);
+      }
       return !pending_.Has();
     };
   }
   PublishSink(const PublishSink&) = delete;
   PublishSink& operator=(const PublishSink&) = delete;
 
-  // Null without a target, so that the library skips the events entirely.
-  const PublishEvents* events() const { return target_.is_none() ? nullptr : &events_; }
+  const PublishEvents* events() const { return &events_; }
   PendingError& pending() { return pending_; }
 
  private:
