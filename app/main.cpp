@@ -1,10 +1,41 @@
 // Vellix Publisher: the bookshelf window over the Vellix library.
 #include <QApplication>
+#include <QFileInfo>
+#include <QTimer>
 
 #include "bookshelf_window.h"
 #include "ikutil/ui_helper.h"
 #include "qt_platform_dialogs.h"
 #include "version.h"
+
+namespace {
+
+// Files named on the command line, as the desktop's menus and file manager
+// pass them: a book file opens in its preview window; book folders,
+// packages, documents and text are added to the bookshelf shown, as if
+// dropped onto the window, once the bookshelf has been read.
+void OpenFromCommandLine(BookshelfWindow& window, const QStringList& arguments) {
+  QStringList to_add;
+  for (const QString& argument : arguments) {
+    const QFileInfo file(argument);
+    if (file.isFile() && file.suffix().compare(QLatin1String("imp"), Qt::CaseInsensitive) == 0)
+      window.OpenPreview(file.absoluteFilePath());
+    else
+      to_add << file.absoluteFilePath();
+  }
+  if (to_add.isEmpty()) return;
+  auto* wait = new QTimer(&window);
+  wait->setInterval(50);
+  QObject::connect(wait, &QTimer::timeout, &window, [&window, wait, to_add] {
+    if (window.IsLoading()) return;
+    wait->stop();
+    wait->deleteLater();
+    window.AddDropped(to_add);
+  });
+  wait->start();
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -22,5 +53,6 @@ int main(int argc, char** argv) {
     return 1;
   });
   window.show();
+  OpenFromCommandLine(window, QApplication::arguments().mid(1));
   return app.exec();
 }

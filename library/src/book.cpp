@@ -227,7 +227,7 @@ void Book::ConvertTxtToHtm(const std::string& htm_file) {
   RequireUtf8(title_, "title");
   RequireUtf8(author_, "author");
   RequireUtf8(category_, "category");
-  std::string css = (std::filesystem::path(LibraryFolder()) / "default.css").string();
+  std::string css = (std::filesystem::path(DataFolder()) / "default.css").string();
   RefuseOverwritingInput(htm_file, {path_, css});
   // Two passes in bounded pieces, so memory does not grow with the text:
   // whether it is UTF-8 depends on every byte, and only then can the
@@ -273,7 +273,7 @@ std::string Book::CreatePackageFromDocument(const std::string& document) const {
   CreateDefaultOpf(opf);
   Package package;
   package.initialID(18838);
-  package.SetDefaultPackage((std::filesystem::path(LibraryFolder()) / "dtds/default.opf").string());
+  package.SetDefaultPackage((std::filesystem::path(DataFolder()) / "dtds/default.opf").string());
   package.SetPackagePath(opf);
   package.CreatePackage(document, std::filesystem::path(document).stem().string(), title_, author_, category_);
   return opf;

@@ -12,4 +12,17 @@ std::string LibraryFolder() {
   return std::filesystem::path(info.dli_fname).parent_path().string();
 }
 
+std::string DataFolder() {
+  const std::filesystem::path library = LibraryFolder();
+  std::error_code ec;
+  if (std::filesystem::is_directory(library / "dtds", ec)) return library.string();
+#ifdef VELLIX_DATA_FROM_LIBRARY
+  // Installed: the data folder, found relative to the library so that the
+  // whole tree may be moved (a package unpacked somewhere else).
+  return (library / VELLIX_DATA_FROM_LIBRARY).lexically_normal().string();
+#else
+  return library.string();
+#endif
+}
+
 }  // namespace vellix

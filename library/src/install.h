@@ -5,8 +5,12 @@
 
 namespace vellix {
 
-// The folder the library was loaded from, where its installation files
-// ("dtds/default.opf", the optional "default.css") live.
+// The folder the library was loaded from.
 std::string LibraryFolder();
+
+// Where the library's installation files ("dtds/default.opf", the optional
+// "default.css") live: beside the library in a build tree, and in the
+// installed data folder ("<prefix>/share/vellix") otherwise.
+std::string DataFolder();
 
 }  // namespace vellix

@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""Writes the manual page of the vellix tool from its own --help.
+
+    make_tool_manpage.py TOOL VERSION OUTPUT
+
+Every command and subcommand is asked for its help, so the page documents
+each of them exactly as the tool describes itself, and stays current as
+commands are added.
+"""
+
+import re
+import subprocess
+import sys
+
+
+def help_text(tool, path):
+    result = subprocess.run(["vellix", *path, "--help"], executable=tool, capture_output=True, text=True, check=True)
+    return result.stdout
+
+
+def sections(text):
+    """The help's blocks: the lines before the first heading, then
+    (heading, lines) for "Options:", "Positionals:", "Subcommands:"."""
+    intro, blocks, current = [], [], None
+    for line in text.splitlines():
+        heading = re.fullmatch(r"([A-Z][A-Za-z ]*):", line)
+        if heading:
+            current = (heading.group(1), [])
+            blocks.append(current)
+        elif current is None:
+            intro.append(line)
+        else:
+            current[1].append(line)
+    return intro, blocks
+
+
+def entries(lines):
+    """(name, description) pairs of a two-column block; continuation lines
+    join the description before them."""
+    found = []
+    for line in lines:
+        if not line.strip():
+            continue
+        match = re.match(r"  (\S.*?)(?:\s{2,}(\S.*))?$", line)
+        if line.startswith("   " + " " * 10) and found:
+            found[-1] = (found[-1][0], (found[-1][1] + " " + line.strip()).strip())
+        elif match:
+            found.append((match.group(1).strip(), (match.group(2) or "").strip()))
+    return found
+
+
+def roff(text):
+    text = text.replace("\\", "\\e").replace("-", "\\-")
+    return re.sub(r"^([.'])", r"\\&\1", text, flags=re.M)
+
+
+class Page:
+    def __init__(self):
+        self.lines = []
+
+    def add(self, *lines):
+        self.lines.extend(lines)
+
+    def options(self, title, items):
+        for name, description in items:
+            if name.startswith("-h,--help"):
+                continue
+            self.add(".TP", "\\fB%s\\fR" % roff(name), roff(description or title))
+
+
+def walk(tool, path, page, depth):
+    intro, blocks = sections(help_text(tool, path))
+    description = [line for line in intro if line.strip() and not line.startswith("Usage:")]
+    usage = [line[len("Usage: "):] for line in intro if line.startswith("Usage: ")]
+    subcommands = next((entries(lines) for name, lines in blocks if name == "Subcommands"), [])
+    if path:
+        page.add(".SS \"%s\"" % roff("vellix " + " ".join(path)) if depth > 1 else ".SH \"%s\"" % roff(
+            "VELLIX " + " ".join(path).upper()))
+        if depth == 1:
+            page.add(".PP")
+        page.add(roff(" ".join(description)))
+        if usage and not subcommands:
+            page.add(".PP", ".B Usage:", "\\fB%s\\fR" % roff(usage[0]))
+        for name, lines in blocks:
+            if name in ("Positionals", "Options") and any(not e[0].startswith("-h,--help") for e in entries(lines)):
+                page.add(".PP", "%s:" % name, ".RS")
+                page.options(name, entries(lines))
+                page.add(".RE")
+    for name, _ in subcommands:
+        walk(tool, path + [name.split()[0]], page, depth + 1)
+    return description, subcommands
+
+
+def main():
+    tool, version, output = sys.argv[1:4]
+    page = Page()
+    page.add('.TH VELLIX 1 "" "Vellix Publisher %s" "User Commands"' % roff(version),
+             ".SH NAME", "vellix \\- the Vellix Publisher command\\-line tool",
+             ".SH SYNOPSIS", ".B vellix", "\\fICOMMAND\\fR [\\fISUBCOMMAND\\fR] [\\fIOPTIONS\\fR] [\\fIARGUMENTS\\fR]",
+             ".br", ".B vellix", "\\fB\\-\\-help\\fR | \\fB\\-\\-version\\fR",
+             ".SH DESCRIPTION")
+    body = Page()
+    description, commands = walk(tool, [], body, 0)
+    page.add(roff(" ".join(description)) + ".",
+             "Each command is a thin call into the Vellix library and toolkit; every command and subcommand",
+             "also prints its own help with \\fB\\-\\-help\\fR.", ".PP", "The commands:", ".RS")
+    page.options("", commands)
+    page.add(".RE")
+    page.lines.extend(body.lines)
+    page.add(".SH \"EXIT STATUS\"", ".TP", "0", "Success.", ".TP", "1",
+             "The library reported an error (printed as \\fIdescription\\fR: \\fIdetail\\fR (\\fInumber\\fR)),",
+             "or standard output could not be written.", ".TP", "2", "The command line was not understood.",
+             ".SH ENVIRONMENT", ".TP", ".B XDG_CONFIG_HOME",
+             "Where the settings are read from (default \\fI~/.config\\fR): the bookshelf and device folders in",
+             "\\fIOrvoTools/Vellixlibrarian.conf\\fR. They are never written.", ".TP", ".B VELLIX_FONT_DIR",
+             "A folder of DejaVu fonts to lay out and draw pages with, instead of the installed ones.",
+             ".SH \"SEE ALSO\"", ".BR vellix\\-publisher (1)")
+    with open(output, "w", encoding="utf-8") as f:
+        f.write("\n".join(page.lines) + "\n")
+
+
+if __name__ == "__main__":
+    main()

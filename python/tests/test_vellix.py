@@ -1,0 +1,274 @@
+"""The vellix module driven as a script drives it: the shelf and its books,
+errors as vellix.AutomationError, publishing with events, and the container
+writer read back by the toolkit's reader."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import threading
+import unittest
+
+import ikpubx
+import vellix
+
+MAKE_SAMPLES = os.environ["VELLIX_MAKE_SAMPLES"]
+
+PAGE = """<?xml version="1.0" encoding="UTF-8"?>
+<html xmlns="http://www.w3.org/1999/xhtml"><head><title>Small Page</title>
+<meta name="author" content="Ann Example" /><meta name="genre" content="Essays" /></head>
+<body><p>One short paragraph.</p></body></html>
+"""
+
+
+class ScratchFolder(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="vellix-py-")
+        self.addCleanup(shutil.rmtree, self.dir, True)
+
+    def path(self, *parts):
+        return os.path.join(self.dir, *parts)
+
+    def write(self, name, text):
+        with open(self.path(name), "w", encoding="utf-8") as f:
+            f.write(text)
+        return self.path(name)
+
+    def sample_shelf(self):
+        shelf = self.path("shelf")
+        subprocess.run([MAKE_SAMPLES, shelf], check=True, stdout=subprocess.DEVNULL)
+        return shelf
+
+
+class BooksCollectionTest(ScratchFolder):
+    def test_indexes_from_one_and_iterates_like_item(self):
+        shelf = vellix.Bookshelf()
+        shelf.Load(self.sample_shelf())
+        books = shelf.Books
+        self.assertEqual(len(books), books.Count)
+        self.assertGreater(books.Count, 2)
+        listed = [book.Path for book in books]
+        self.assertEqual(listed, [books.Item(i).Path for i in range(1, books.Count + 1)])
+        self.assertEqual(books[1].Path, listed[0])
+        self.assertEqual(books[books.Count].Path, listed[-1])
+        # The same object each time, not a copy.
+        self.assertIs(books[1], books.Item(1))
+
+    def test_bad_indexes_raise_invalid_argument(self):
+        shelf = vellix.Bookshelf()
+        shelf.Load(self.sample_shelf())
+        books = shelf.Books
+        for index in (0, -1, books.Count + 1, "ALICEWON", None, True, [1]):
+            with self.subTest(index=index):
+                with self.assertRaises(vellix.AutomationError) as caught:
+                    books[index]
+                self.assertEqual(caught.exception.number, 5)
+        with self.assertRaises(vellix.AutomationError) as caught:
+            books[1.0]
+        self.assertEqual(caught.exception.number, 13)
+        with self.assertRaises(vellix.AutomationError) as caught:
+            books[2**70]
+        self.assertEqual(caught.exception.number, 6)
+
+    def test_removing_while_iterating_walks_the_books_as_they_were(self):
+        shelf = vellix.Bookshelf()
+        shelf.Load(self.sample_shelf())
+        books = shelf.Books
+        count = books.Count
+        seen = 0
+        for _ in books:
+            seen += 1
+            if books.Count:
+                books.Remove(1)
+        self.assertEqual(seen, count)
+        self.assertEqual(len(books), 0)
+
+class PropertiesTest(ScratchFolder):
+    def test_read_only_properties_refuse_assignment_and_write_only_refuse_reading(self):
+        book = vellix.Book()
+        for name in ("Extension", "Pages", "Size", "Encrypted", "SourceId", "IssueNumber", "IsPeriodical"):
+            with self.subTest(name=name), self.assertRaises(AttributeError):
+                setattr(book, name, 1)
+        shelf = vellix.Bookshelf()
+        with self.assertRaises(AttributeError):
+            shelf.Books = vellix.Books()
+        with self.assertRaises(AttributeError):
+            shelf.BaseURL
+        shelf.BaseURL = "http://example.org/"
+        with self.assertRaises(AttributeError):
+            vellix.Books().Count = 3
+        with self.assertRaises(AttributeError):
+            vellix.Application.BookshelfDirectory = "/tmp"
+
+    def test_text_properties_round_trip_and_refuse_text_that_is_not_utf8(self):
+        book = vellix.Book()
+        book.Title = "Smörgåsbord — 1"
+        self.assertEqual(book.Title, "Smörgåsbord — 1")
+        with self.assertRaises(vellix.AutomationError) as caught:
+            book.Author = b"\xff\xfe"
+        self.assertEqual((caught.exception.number, caught.exception.description),
+                         (5, "Invalid procedure call or argument"))
+
+    def test_application_reads_the_settings_afresh(self):
+        config = self.path("config")
+        os.makedirs(os.path.join(config, "OrvoTools"))
+        with open(os.path.join(config, "OrvoTools", "Vellixlibrarian.conf"), "w") as f:
+            f.write("[Locations]\nBookShelf=/books/shelf\n")
+        old = os.environ.get("XDG_CONFIG_HOME")
+        os.environ["XDG_CONFIG_HOME"] = config
+        try:
+            self.assertEqual(vellix.Application.BookshelfDirectory, "/books/shelf")
+            self.assertEqual(vellix.Application.DskDirectory, "")
+        finally:
+            if old is None:
+                del os.environ["XDG_CONFIG_HOME"]
+            else:
+                os.environ["XDG_CONFIG_HOME"] = old
+
+
+class ErrorsAndValuesTest(ScratchFolder):
+    def test_automation_error_carries_number_description_and_detail(self):
+        missing = self.path("nothing.imp")
+        with self.assertRaises(vellix.AutomationError) as caught:
+            vellix.Bookshelf.BookInformationLength(missing)
+        e = caught.exception
+        self.assertEqual(e.number, 53)
+        self.assertEqual(e.description, "File not found")
+        self.assertEqual(e.detail, missing)
+        self.assertEqual(str(e), "File not found: %s (53)" % missing)
+        self.assertIsInstance(e, Exception)
+
+    def test_out_of_range_integers_raise_overflow(self):
+        with self.assertRaises(vellix.AutomationError) as caught:
+            vellix.Book().GetResourceString("STR ", 40000)
+        self.assertEqual(caught.exception.number, 6)
+        with self.assertRaises(vellix.AutomationError):
+            vellix.Package().initialID(-40000)
+
+    def test_in_out_arguments_come_back_as_a_tuple(self):
+        page = self.write("page.htm", PAGE)
+        self.assertEqual(vellix.Book().ExtractMetadata(page), (True, "Small Page", "Ann Example", "Essays"))
+        # A document that cannot be read leaves the given values untouched.
+        binary = self.path("junk.htm")
+        with open(binary, "wb") as f:
+            f.write(b"\x00\x01\x02")
+        ok, title, author, category = vellix.Book().ExtractMetadata(binary, "t", "a", "c")
+        if not ok:
+            self.assertEqual((title, author, category), ("t", "a", "c"))
+        self.assertEqual(vellix.Book().ParseRSRC("None:1234"), ("3", "B", "", -1))
+        self.assertEqual(vellix.Book().ParseRSRC("SRC:P:1234"), ("SRC", "P", "", 0))
+        with self.assertRaises(vellix.AutomationError) as caught:
+            vellix.Book().ParseRSRC("no record")
+        self.assertEqual(caught.exception.number, 5)
+
+    def test_content_is_bytes_or_none(self):
+        book = vellix.Book()
+        data = bytes(range(256))
+        with open(self.path("raw.imp"), "wb") as f:
+            f.write(data)
+        book.Path = self.path("raw.imp")
+        self.assertEqual(book.Content(), data)
+        self.assertIsNone(vellix.Book().Content())
+        with self.assertRaises(vellix.AutomationError) as caught:
+            book.Path = self.path("gone.imp")
+        self.assertEqual(caught.exception.number, 53)
+
+
+class PublishingTest(ScratchFolder):
+    def test_add_publishes_a_document_with_events(self):
+        shelf_dir = self.sample_shelf()
+        shelf = vellix.Bookshelf()
+        shelf.Load(shelf_dir)
+        count = shelf.Books.Count
+        page = self.write("page.htm", PAGE)
+        book = vellix.Book()
+        book.Load(page)
+
+        heard = []
+
+        class Events:  # no OnError: skipped
+            def OnSourceStart(self, file, number, total):
+                heard.append(("start", os.path.basename(file), number, total))
+
+            def OnParserFeedback(self, done, total):
+                heard.append(("progress", done <= total))
+
+        shelf.Add(book, events=Events())
+        self.assertEqual(shelf.Books.Count, count + 1)
+        self.assertIs(shelf.Books[count + 1], book)
+        self.assertEqual(heard[0], ("start", "page.htm", 1, 1))
+        self.assertIn(("progress", True), heard)
+        self.assertEqual(len([f for f in os.listdir(shelf_dir) if f.endswith(".imp")]), count)
+
+    def test_exception_in_a_handler_stops_the_publication_and_is_raised(self):
+        shelf_dir = self.sample_shelf()
+        shelf = vellix.Bookshelf()
+        shelf.Load(shelf_dir)
+        before = sorted(os.listdir(shelf_dir))
+        book = vellix.Book()
+        book.Load(self.write("page.htm", PAGE))
+
+        class Stop(Exception):
+            pass
+
+        class Events:
+            def OnSourceStart(self, *args):
+                raise Stop("no, thanks")
+
+        with self.assertRaises(Stop):
+            shelf.Add(book, events=Events())
+        self.assertEqual(sorted(os.listdir(shelf_dir)), before)
+        self.assertEqual(shelf.Books.Count, len(before))
+        # The shelf is still usable afterwards.
+        shelf.Add(book)
+        self.assertEqual(shelf.Books.Count, len(before) + 1)
+
+    def test_other_threads_run_while_a_shelf_loads(self):
+        shelf_dir = self.sample_shelf()
+        ticks = []
+        stop = threading.Event()
+
+        def tick():
+            while not stop.is_set():
+                ticks.append(1)
+                stop.wait(0.0005)
+
+        thread = threading.Thread(target=tick)
+        thread.start()
+        try:
+            for _ in range(20):
+                vellix.Bookshelf().Load(shelf_dir)
+        finally:
+            stop.set()
+            thread.join()
+        self.assertTrue(ticks)
+
+
+class ContainerTest(ScratchFolder):
+    def test_package_packed_by_the_library_reads_back_through_the_toolkit(self):
+        self.write("page.htm", PAGE)
+        vellix.Book().CreateDefaultOpf(self.path("page.opf"))
+        writer = vellix.Package()
+        writer.PackagePath = self.path("page.opf")
+        writer.initialID(100)
+        writer.CreatePackage(self.path("page.htm"), "page", "Small Page", "Ann Example", "Essays")
+        progress = []
+        refused = vellix.Book().BuildOEBFile("page", self.dir, progress=lambda done, total: progress.append(done))
+        self.assertEqual(refused, [])
+        self.assertTrue(progress)
+        self.assertEqual(progress[-1], len(progress))
+
+        reader = ikpubx.OEBFFReader(self.path("page.oeb"))
+        self.assertFalse(reader.Failed, reader.Diagnostic)
+        self.assertEqual(reader.PartCount, len(reader.Parts))
+        self.assertEqual(reader.PartCount, progress[-1] + 1)  # the package, then its manifest
+        self.assertEqual(reader.Root.Kind, ikpubx.kContainer)
+        part = reader.Parts[0]
+        del reader  # the nodes keep their tree alive
+        self.assertEqual(part.Kind, ikpubx.kPart)
+        self.assertLess(part.BodyStart, part.BodyEnd)
+        names = [part.Child(i).Name for i in range(part.ChildCount)]
+        self.assertTrue(names)
+
+if __name__ == "__main__":
+    unittest.main()
