@@ -3,6 +3,7 @@
 // builds say why and leave no book.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 
@@ -94,6 +95,20 @@ TEST_F(Publish, TextBecomesPageThenPackageThenBookWithTheTypedFields) {
   shelf_.Add(more);
   EXPECT_EQ(BookFiles(dir_ / "shelf").size(), 2u);
   EXPECT_EQ(shelf_.Books()->Count(), 2);
+
+  // A text named relative to the working folder keeps its build log beside
+  // its package, not in a folder of the same name below it.
+  dir_.Write("docs/rel.txt", "Relative.\n");
+  fs::path was = fs::current_path();
+  fs::current_path(dir_.path());
+  auto relative = Loaded("docs/rel.txt");
+  relative->SetTitle("Rel");
+  Heard heard;
+  shelf_.Add(relative, &heard.events);
+  fs::current_path(was);
+  for (const std::string& error : heard.errors) EXPECT_EQ(error.find("log folder"), std::string::npos) << error;
+  EXPECT_EQ(BookFiles(dir_ / "shelf").size(), 3u);
+  EXPECT_TRUE(std::ranges::any_of(Names(dir_ / "docs"), [](const std::string& n) { return n.ends_with(".log"); }));
 }
 
 TEST_F(Publish, DocumentWithAnImageAndALinkIsBuiltAndHeard) {

@@ -128,8 +128,9 @@ void Book::BuildPackage(const std::string& destination, const PublishEvents* eve
   // Absolute, so that the package's destination folder does not count from
   // the package's own folder.
   fs::path dest = fs::absolute(destination).lexically_normal();
-  fs::path package_folder = fs::path(path_).parent_path();
-  std::string log_folder = package_folder.empty() ? std::string(".") : package_folder.string();
+  // The log folder too: the engine would count a relative one from the
+  // package's folder and look for "t/t" beside "t/book.opf".
+  std::string log_folder = fs::absolute(path_).lexically_normal().parent_path().string();
   Package().CompletePackage(path_, dest.stem().string(), category_);
   Package().SetDirectory(path_, dest.parent_path().string(), log_folder);
 
