@@ -107,7 +107,9 @@ int Build(const BuildRequest& request, TaskReport& report) {
   report.Layout("Laying out the book");
   DeviceEdition edition = compiler.Finish();
   edition.settings = SettingsOf(params, request.preview);
-  edition.language = params.language;
+  // A package that names no language is read as the device's own, so that
+  // its pages are hyphenated as English rather than not at all.
+  edition.language = params.language.empty() ? "en" : params.language;
   report.Layout(std::to_string(edition.blocks.size()) + " blocks, " + std::to_string(edition.images.size()) +
                 " images, " + std::to_string(edition.links.size()) + " links, " + std::to_string(edition.toc.size()) +
                 " contents entries");

@@ -35,8 +35,8 @@ constexpr int32_t kExplicitHyphenPenalty = 50;
 constexpr int32_t kCharacterBreakPenalty = 500;
 // Tolerances of the three passes: without hyphenation, with it, and the
 // emergency pass that takes whatever it must.
-constexpr double kFirstPassTolerance = 100;
-constexpr double kSecondPassTolerance = 300;
+constexpr double kFirstPassTolerance = 40;
+constexpr double kSecondPassTolerance = 200;
 constexpr size_t kCachedBlocks = 64;  // more than a page holds, even of one-line blocks
 // Shaped words are kept until there are this many glyphs (a few megabytes).
 constexpr size_t kMaxCachedGlyphs = 1 << 19;
@@ -409,9 +409,10 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
       glue.end = end;
       glue.width = style.space;
       if (justify) {
-        // Looser than in a printed book: a hand-held's lines hold few words.
-        glue.stretch = style.space;
-        glue.shrink = style.space * 9 / 20;
+        // A printed book's spacing: a hand-held's lines hold few words, but
+        // wide gaps read worse than a hyphen, which the second pass offers.
+        glue.stretch = style.space * 3 / 5;
+        glue.shrink = style.space / 3;
       }
       items.push_back(glue);
     } else if (word_end == end && end < text.size() && word_end > begin) {
