@@ -341,19 +341,12 @@ class BookTableTest : public QObject {
     QCOMPARE(w_->findChild<QLabel*>("lblBookCount")->text(), QString("11 of 305 books"));
   }
 
-  void labelsAndCounts() {
+  void namesSortNaturally() {
     QVERIFY(CompareNaturally("Volume 2", "volume 10") < 0);
     QVERIFY(CompareNaturally("Volume 010", "Volume 9") > 0);
     QVERIFY(CompareNaturally("apple", "Banana") < 0);
     QCOMPARE(CompareNaturally("Twin", "twin"), 0);
     QVERIFY(CompareNaturally("Twin", "Twins") < 0);
-    QCOMPARE(BookCountText(0, 0), QString("No books"));
-    QCOMPARE(BookCountText(1, 1), QString("1 book"));
-    QCOMPARE(BookCountText(0, 1), QString("0 of 1 book"));
-    QCOMPARE(PageLabelText(3, 12), QString("Page 3 of 12"));
-    QCOMPARE(PageLabelText(0, 0), QString());
-    QCOMPARE(SizeText(1023), QString("1023 bytes"));
-    QCOMPARE(SizeText(1024 * 1024 * 3 / 2), QString("1.5 MB"));
   }
 
   void screenshots() {
