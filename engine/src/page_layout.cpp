@@ -340,6 +340,25 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
   return layout;
 }
 
+// The end of a line that must end here: no break before, then glue that
+// fills the line and a break that must be taken.
+namespace {
+void AppendForcedBreak(std::vector<Item>& items, uint32_t at) {
+  Item p;
+  p.type = ItemType::kPenalty;
+  p.penalty = kInfinitePenalty;
+  p.begin = p.end = at;
+  items.push_back(p);
+  Item g;
+  g.type = ItemType::kGlue;
+  g.stretch = kFillStretch;
+  g.begin = g.end = at;
+  items.push_back(g);
+  p.penalty = -kInfinitePenalty;
+  items.push_back(p);
+}
+}  // namespace
+
 // Text into boxes, glue and penalties: a box per word (one per run it
 // spans, and per syllable when hyphenating), glue for the spaces, a
 // penalty where a line may break without a space (after a dash), and a
@@ -352,20 +371,6 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
   auto run_at = [&](uint32_t offset) {
     auto it = std::upper_bound(layout.run_starts.begin(), layout.run_starts.end(), offset);
     return static_cast<uint32_t>(it - layout.run_starts.begin()) - 1;
-  };
-  auto forced_break = [&](uint32_t at) {
-    Item p;
-    p.type = ItemType::kPenalty;
-    p.penalty = kInfinitePenalty;
-    p.begin = p.end = at;
-    items.push_back(p);
-    Item g;
-    g.type = ItemType::kGlue;
-    g.stretch = kFillStretch;
-    g.begin = g.end = at;
-    items.push_back(g);
-    p.penalty = -kInfinitePenalty;
-    items.push_back(p);
   };
   if (layout.indent > 0) {
     Item box;
@@ -387,7 +392,7 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
         // A line break: the line so far ends here, and the next one starts
         // with an empty box so that glue after it is not dropped.
         while (!items.empty() && items.back().type == ItemType::kGlue) items.pop_back();
-        forced_break(i);
+        AppendForcedBreak(items, i);
         Item empty;
         empty.run = run_at(i);
         empty.begin = empty.end = i + 1;
@@ -464,7 +469,7 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
     items.clear();
     return;
   }
-  forced_break(static_cast<uint32_t>(text.size()));
+  AppendForcedBreak(items, static_cast<uint32_t>(text.size()));
 }
 
 // One word: a box per run it spans, split at every character when it is
@@ -611,20 +616,6 @@ void Typesetter::State::BuildPreformattedItems(BlockLayout& layout) {
   std::vector<Item>& items = layout.items;
   uint32_t length = static_cast<uint32_t>(text.size());
   if (length > 0 && text[length - 1] == '\n') --length;  // the last line's end makes no line
-  auto forced_break = [&](uint32_t at) {
-    Item p;
-    p.type = ItemType::kPenalty;
-    p.penalty = kInfinitePenalty;
-    p.begin = p.end = at;
-    items.push_back(p);
-    Item g;
-    g.type = ItemType::kGlue;
-    g.stretch = kFillStretch;
-    g.begin = g.end = at;
-    items.push_back(g);
-    p.penalty = -kInfinitePenalty;
-    items.push_back(p);
-  };
   uint32_t run = 0;
   uint32_t line_begin = 0;
   while (line_begin <= length) {
@@ -710,7 +701,7 @@ void Typesetter::State::BuildPreformattedItems(BlockLayout& layout) {
       }
       items.pop_back();
     }
-    forced_break(line_end);
+    AppendForcedBreak(items, line_end);
     line_begin = line_end + 1;
   }
 }
