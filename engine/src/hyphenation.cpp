@@ -88,17 +88,17 @@ std::shared_ptr<const Hyphenator> Hyphenator::Load(const std::string& path) {
 Hyphenator::~Hyphenator() { hnj_hyphen_free(dict_); }
 
 void Hyphenator::Points(std::string_view word, std::vector<uint32_t>* points) const {
-  // The word in the dictionary's encoding and lower case, with the byte
-  // offset in `word` of each of its characters.
+  // The word in the dictionary's encoding and lower case, and where each of
+  // its characters starts in `word`.
   std::string lowered;
-  std::vector<uint32_t> source_offset;  // per byte of `lowered`: where its character starts in `word`
+  std::vector<uint32_t> starts;
   lowered.reserve(word.size() + 4);
-  source_offset.reserve(word.size() + 4);
+  starts.reserve(word.size() + 1);
   int32_t i = 0;
   const auto length = static_cast<int32_t>(word.size());
-  int letters = 0;
+  const bool latin1 = !utf8_ && std::strcmp(dict_->cset, "ISO8859-1") == 0;
   while (i < length) {
-    const auto start = static_cast<uint32_t>(i);
+    starts.push_back(static_cast<uint32_t>(i));
     UChar32 c;
     U8_NEXT(word.data(), i, length, c);
     if (c < 0) return;
@@ -110,19 +110,15 @@ void Hyphenator::Points(std::string_view word, std::vector<uint32_t>* points) co
       U8_APPEND(buffer, n, 4, c, error);
       if (error) return;
       lowered.append(buffer, static_cast<size_t>(n));
-      source_offset.insert(source_offset.end(), static_cast<size_t>(n), start);
     } else {
       // Single-byte patterns: ASCII is common to all of them, Latin-1 only
       // to their own.
-      const bool latin1 = std::strcmp(dict_->cset, "ISO8859-1") == 0;
       if (c >= (latin1 ? 256 : 128)) return;
       lowered += static_cast<char>(c);
-      source_offset.push_back(start);
     }
-    ++letters;
   }
+  const auto letters = static_cast<int>(starts.size());
   if (letters < kHyphenMinWord) return;
-  source_offset.push_back(static_cast<uint32_t>(word.size()));
 
   std::vector<char> hyphens(lowered.size() + 5, '0');
   char** rep = nullptr;
@@ -131,16 +127,12 @@ void Hyphenator::Points(std::string_view word, std::vector<uint32_t>* points) co
   const int failed = hnj_hyphen_hyphenate2(dict_, lowered.data(), static_cast<int>(lowered.size()), hyphens.data(),
                                            nullptr, &rep, &pos, &cut);
   if (failed == 0) {
-    // hyphens[k] odd: a break after byte k of `lowered`.
-    int before = 0;
-    for (size_t k = 0; k + 1 < lowered.size(); ++k) {
-      const bool char_end = (static_cast<unsigned char>(lowered[k + 1]) & 0xC0) != 0x80;
-      if (!char_end) continue;
-      ++before;
-      if ((hyphens[k] & 1) == 0) continue;
+    // hyphens[k] odd: a break after character k (libhyphen counts
+    // characters, not bytes, of a UTF-8 word).
+    for (int k = kHyphenMinLeft - 1; k + kHyphenMinRight < letters; ++k) {
+      if ((hyphens[static_cast<size_t>(k)] & 1) == 0) continue;
       if (rep != nullptr && rep[k] != nullptr) continue;  // a changed spelling: not ours to make
-      if (before < kHyphenMinLeft || letters - before < kHyphenMinRight) continue;
-      points->push_back(source_offset[k + 1]);
+      points->push_back(starts[static_cast<size_t>(k) + 1]);
     }
   }
   if (rep != nullptr) {

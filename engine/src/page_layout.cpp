@@ -30,6 +30,9 @@ namespace {
 
 constexpr int32_t kHyphenPenalty = 50;
 constexpr int32_t kExplicitHyphenPenalty = 50;
+// Breaking a word that fits no line between two of its characters: only
+// where the line cannot break better.
+constexpr int32_t kCharacterBreakPenalty = 500;
 // Tolerances of the three passes: without hyphenation, with it, and the
 // emergency pass that takes whatever it must.
 constexpr double kFirstPassTolerance = 100;
@@ -81,6 +84,7 @@ struct BlockLayout {
   int32_t first_shift = 0;  // 26.6: the first line starts this much further right
   int32_t first_width = 0;  // 26.6
   int32_t width = 0;        // 26.6
+  int32_t indent = 0;       // 26.6: blank space that starts the first line
   // Images.
   int32_t image_x = 0, image_width = 0, image_height = 0;
 };
@@ -314,13 +318,8 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
     BuildPreformattedItems(*layout);
     BreakFirstFit(layout->items, params, &breaks);
   } else {
+    if (indent > 0) layout->indent = std::min(indent, width / 2) * 64;
     BuildItems(*layout);
-    if (indent > 0 && !layout->items.empty()) {
-      Item box;
-      box.blank = true;
-      box.width = std::min(indent, width / 2) * 64;
-      layout->items.insert(layout->items.begin(), box);
-    }
     params.tolerance = kFirstPassTolerance;
     bool done = BreakTotalFit(layout->items, params, &breaks);
     if (!done && GetHyphenator() != nullptr) Hyphenate(*layout);
@@ -368,6 +367,12 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
     p.penalty = -kInfinitePenalty;
     items.push_back(p);
   };
+  if (layout.indent > 0) {
+    Item box;
+    box.blank = true;
+    box.width = layout.indent;
+    items.push_back(box);
+  }
   bool line_open = false;  // the current line holds something a space may follow
   auto handle = [&](uint32_t begin, uint32_t end) {
     uint32_t word_end = begin;
@@ -454,7 +459,10 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
     if (items.back().type == ItemType::kPenalty && items.back().penalty <= -kInfinitePenalty) break;
     items.pop_back();
   }
-  if (items.empty()) return;
+  if (items.size() == (layout.indent > 0 ? 1u : 0u)) {  // nothing but white space
+    items.clear();
+    return;
+  }
   forced_break(static_cast<uint32_t>(text.size()));
 }
 
@@ -480,7 +488,8 @@ void Typesetter::State::AddWord(BlockLayout& layout, uint32_t begin, uint32_t en
     items.push_back(box);
     at = run_end;
   }
-  if (total > std::min(layout.width, layout.first_width)) SplitWord(layout, first_item, begin, end, true);
+  if (total > std::min(layout.width, layout.first_width - layout.indent))
+    SplitWord(layout, first_item, begin, end, true);
 }
 
 // The second pass's items: every word split at its hyphenation points.
@@ -574,7 +583,9 @@ void Typesetter::State::SplitWord(BlockLayout& layout, size_t first_item, uint32
       p.type = ItemType::kPenalty;
       p.run = box.run;
       p.begin = p.end = part.end;
-      if (!too_wide) {
+      if (too_wide) {
+        p.penalty = kCharacterBreakPenalty;
+      } else {
         p.flagged = true;
         p.hyphen = true;
         p.penalty = kHyphenPenalty;
@@ -1038,6 +1049,13 @@ PageStart Typesetter::State::FillPage(const PageStart& start, Page* page) {
         const uint32_t least = top == 0 ? orphans : top + 1;
         line = wanted >= least ? wanted : top == 0 ? 0 : line;
       }
+      // Nor does a page end in half a word, when a line less keeps the rules.
+      const auto ends_hyphenated = [&](uint32_t l) {
+        const Item& last = layout->items[layout->lines[l].last];
+        return last.type == ItemType::kPenalty && last.flagged;
+      };
+      if (line > 0 && line == end.line && ends_hyphenated(line - 1) && line - 1 >= (top == 0 ? orphans : top + 1))
+        --line;
       if (!starts_page(end.block, line)) end.line = line;
     } else if (end.line > 0 && end.block != top_line.block) {
       end.line = 0;  // a heading is not split

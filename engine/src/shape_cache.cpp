@@ -2,6 +2,9 @@
 
 #include <hb.h>
 
+#include <algorithm>
+#include <limits>
+
 namespace ikutil::typeset {
 
 ShapeCache::ShapeCache(FontSet& fonts) : fonts_(fonts), buffer_(hb_buffer_create()) {}
@@ -26,10 +29,13 @@ Shaped ShapeCache::Shape(FaceIndex face, int32_t pixel_size, std::string_view te
     unsigned int count = 0;
     const hb_glyph_info_t* info = hb_buffer_get_glyph_infos(buffer_, &count);
     const hb_glyph_position_t* pos = hb_buffer_get_glyph_positions(buffer_, &count);
+    int64_t advance = 0;
     for (unsigned int i = 0; i < count; ++i) {
       glyphs_.push_back({info[i].codepoint, info[i].cluster, pos[i].x_advance, pos[i].x_offset, pos[i].y_offset});
-      shaped.advance += pos[i].x_advance;
+      advance += pos[i].x_advance;
     }
+    // A word of a million letters is as wide as a line may ever be, no wider.
+    shaped.advance = static_cast<int32_t>(std::clamp<int64_t>(advance, 0, std::numeric_limits<int32_t>::max() / 4));
     shaped.count = count;
   }
   map_.emplace(key_, shaped);

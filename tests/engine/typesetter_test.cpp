@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
 #include <sstream>
@@ -18,6 +19,7 @@
 #include "ikutil/device_edition.h"
 #include "line_breaker.h"
 #include "page_layout.h"
+#include "test_util.h"
 
 namespace ikutil::typeset {
 namespace {
@@ -47,43 +49,19 @@ DeviceEdition EmptyEdition() {
   return e;
 }
 
+std::vector<std::string> Split(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
 // Words of varied length, some long enough to hyphenate.
 const std::vector<std::string>& Vocabulary() {
-  static const std::vector<std::string> words = {"the",
-                                                 "reader",
-                                                 "typesetting",
-                                                 "of",
-                                                 "paragraphs",
-                                                 "extraordinary",
-                                                 "and",
-                                                 "a",
-                                                 "line",
-                                                 "international",
-                                                 "breaking",
-                                                 "hyphenation",
-                                                 "is",
-                                                 "page",
-                                                 "quietly",
-                                                 "considerable",
-                                                 "with",
-                                                 "understanding",
-                                                 "margins",
-                                                 "to",
-                                                 "book",
-                                                 "remarkable",
-                                                 "letters",
-                                                 "in",
-                                                 "responsibility",
-                                                 "words",
-                                                 "justified",
-                                                 "on",
-                                                 "screen",
-                                                 "uncharacteristically",
-                                                 "it",
-                                                 "beautifully",
-                                                 "demonstration",
-                                                 "for",
-                                                 "text"};
+  static const std::vector<std::string> words = Split(
+      "the reader typesetting of paragraphs extraordinary and a line international breaking hyphenation is page "
+      "quietly considerable with understanding margins to book remarkable letters in responsibility words justified "
+      "on screen uncharacteristically it beautifully demonstration for text");
   return words;
 }
 
@@ -131,13 +109,6 @@ DeviceEdition Book(int chapters, uint32_t seed = 1) {
     }
   }
   return e;
-}
-
-std::vector<std::string> Split(const std::string& text) {
-  std::vector<std::string> words;
-  std::istringstream in(text);
-  for (std::string w; in >> w;) words.push_back(w);
-  return words;
 }
 
 class TypesetTest : public ::testing::Test {
@@ -464,6 +435,11 @@ TEST_F(TypesetTest, WordsLongerThanALineAreSplit) {
   e.language = "";
   const std::string word(120, 'm');
   e.blocks.push_back(Paragraph("a " + word + " b"));
+  // A word that fits a line, but not the first one after a wide indent.
+  BlockStyle indented;
+  indented.text_indent = 100;
+  e.block_styles.push_back(indented);
+  e.blocks.push_back(Paragraph(std::string(18, 'm') + " b", static_cast<uint16_t>(e.block_styles.size() - 1)));
   auto t = Make(e, 160, 640);
   std::string joined;
   for (const PageLine& line : t->GetPage(1)->lines) {
@@ -570,38 +546,83 @@ TEST(HyphenatorTest, PointsRespectTheMinimumLengths) {
   EXPECT_TRUE(points.empty());
 }
 
+TEST(HyphenatorTest, PatternsFoundByLanguage) {
+  vellix::fixtures::TempDir dir;
+  // Breaks between an "a" and a "b".
+  dir.Write("hyph_xx_YY.dic", "UTF-8\nLEFTHYPHENMIN 2\nRIGHTHYPHENMIN 3\na1b\n");
+  const char* saved = std::getenv("VELLIX_HYPHEN_DIR");
+  const std::string restore = saved != nullptr ? saved : "";
+  setenv("VELLIX_HYPHEN_DIR", dir.path().c_str(), 1);
+  EXPECT_EQ(HyphenationFile("xx-YY"), dir / "hyph_xx_YY.dic");
+  EXPECT_EQ(HyphenationFile("XX_yy"), dir / "hyph_xx_YY.dic");
+  EXPECT_EQ(HyphenationFile("xx-ZZ"), "");
+  dir.Write("hyph_xx.dic", "UTF-8\na1b\n");
+  EXPECT_EQ(HyphenationFile("xx-ZZ"), dir / "hyph_xx.dic");
+  EXPECT_EQ(HyphenationFile("en-US"), "");
+  auto h = Hyphenator::ForLanguage("xx-YY");
+  ASSERT_NE(h, nullptr);
+  std::vector<uint32_t> points;
+  h->Points("aabbaabb", &points);  // after 2 and 6; 6 leaves too few letters after it
+  EXPECT_EQ(points, std::vector<uint32_t>{2});
+  points.clear();
+  h->Points(
+      "\xC3\xA9"
+      "aBbaab",
+      &points);  // "éaBbaab": upper case, and a letter of two bytes
+  EXPECT_EQ(points, std::vector<uint32_t>{3});
+  if (saved != nullptr)
+    setenv("VELLIX_HYPHEN_DIR", restore.c_str(), 1);
+  else
+    unsetenv("VELLIX_HYPHEN_DIR");
+}
+
 TEST(LineBreakerTest, PassesAndLimits) {
-  // Words of 10 units, spaces of 3 that stretch 2 and shrink 1, on lines of 50.
+  // Words of 6 to 14 units with a hyphen point in the middle, spaces of 3
+  // that stretch 2 and shrink 1.
+  auto item = [](ItemType type, int32_t width, int32_t stretch = 0, int32_t shrink = 0, int32_t penalty = 0) {
+    Item i;
+    i.type = type;
+    i.width = width;
+    i.stretch = stretch;
+    i.shrink = shrink;
+    i.penalty = penalty;
+    i.flagged = i.hyphen = type == ItemType::kPenalty && penalty > 0 && penalty < kInfinitePenalty;
+    return i;
+  };
   std::vector<Item> items;
-  for (int i = 0; i < 20; ++i) {
-    if (i > 0) items.push_back({ItemType::kGlue, false, false, false, 0, 0, 0, 3, 2, 1, 0});
-    if (i % 2 == 1) {  // a hyphen inside every other word
-      items.push_back({ItemType::kBox, false, false, false, 0, 0, 0, 5, 0, 0, 0});
-      items.push_back({ItemType::kPenalty, true, false, true, 0, 0, 0, 2, 0, 0, 50});
-      items.push_back({ItemType::kBox, false, false, false, 0, 0, 0, 5, 0, 0, 0});
-    } else {
-      items.push_back({ItemType::kBox, false, false, false, 0, 0, 0, 10, 0, 0, 0});
-    }
+  uint32_t seed = 3;
+  for (int i = 0; i < 200; ++i) {
+    seed = seed * 69069u + 1u;
+    const int32_t half = 3 + static_cast<int32_t>((seed >> 16) % 5);
+    if (i > 0) items.push_back(item(ItemType::kGlue, 3, 2, 1));
+    items.push_back(item(ItemType::kBox, half));
+    items.push_back(item(ItemType::kPenalty, 1, 0, 0, 50));
+    items.push_back(item(ItemType::kBox, half));
   }
-  items.push_back({ItemType::kPenalty, false, false, false, 0, 0, 0, 0, 0, 0, kInfinitePenalty});
-  items.push_back({ItemType::kGlue, false, false, false, 0, 0, 0, 0, kFillStretch, 0, 0});
-  items.push_back({ItemType::kPenalty, false, false, false, 0, 0, 0, 0, 0, 0, -kInfinitePenalty});
+  items.push_back(item(ItemType::kPenalty, 0, 0, 0, kInfinitePenalty));
+  items.push_back(item(ItemType::kGlue, 0, kFillStretch));
+  items.push_back(item(ItemType::kPenalty, 0, 0, 0, -kInfinitePenalty));
+  auto longest_run = [&](const std::vector<uint32_t>& breaks) {
+    int run = 0, longest = 0;
+    for (uint32_t b : breaks) longest = std::max(longest, run = items[b].flagged ? run + 1 : 0);
+    return longest;
+  };
   BreakParams params;
-  params.first_width = params.width = 50;
+  params.first_width = params.width = 37;
   std::vector<uint32_t> breaks;
+  params.max_flagged_run = 100;
+  params.adjacent_flagged_demerits = 0;  // hyphens in a row cost nothing more
   ASSERT_TRUE(BreakTotalFit(items, params, &breaks));
   EXPECT_EQ(breaks.back() + 1, items.size());
-  int run = 0;
-  for (uint32_t b : breaks) {
-    run = items[b].flagged ? run + 1 : 0;
-    EXPECT_LE(run, 2);
-  }
-  // A line of 12 units: no feasible break without an emergency.
-  params.first_width = params.width = 12;
-  params.tolerance = 200;
+  EXPECT_GT(longest_run(breaks), 2) << "hyphens are never wanted in a row here";
+  params.max_flagged_run = 2;
+  ASSERT_TRUE(BreakTotalFit(items, params, &breaks));
+  EXPECT_LE(longest_run(breaks), 2);
+  // Lines of 9 units: nothing fits within the tolerance but in an emergency.
+  params.first_width = params.width = 9;
   EXPECT_FALSE(BreakTotalFit(items, params, &breaks));
   params.emergency = true;
-  EXPECT_TRUE(BreakTotalFit(items, params, &breaks));
+  ASSERT_TRUE(BreakTotalFit(items, params, &breaks));
   EXPECT_EQ(breaks.back() + 1, items.size());
   BreakFirstFit(items, params, &breaks);
   EXPECT_EQ(breaks.back() + 1, items.size());
