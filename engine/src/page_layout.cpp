@@ -148,6 +148,8 @@ struct Typesetter::State {
   void BuildItems(BlockLayout& layout);
   void Hyphenate(BlockLayout& layout);
   void BuildPreformattedItems(BlockLayout& layout);
+  void SplitBox(const BlockLayout& layout, const Item& box, const std::vector<uint32_t>& cuts, Item penalty,
+                std::vector<Item>& items);
   void AddWord(BlockLayout& layout, uint32_t begin, uint32_t end);
   void SplitWord(BlockLayout& layout, size_t first_item, uint32_t begin, uint32_t end, bool anywhere);
   void MakeLines(BlockLayout& layout, const std::vector<uint32_t>& breaks, const BlockStyle& style);
@@ -573,39 +575,47 @@ void Typesetter::State::SplitWord(BlockLayout& layout, size_t first_item, uint32
       items.push_back(box);
       continue;
     }
-    const StyleInfo& style = StyleOfRun(layout, box.run);
-    const Shaped shaped =
-        shapes.Shape(style.face, style.size, std::string_view(text).substr(box.begin, box.end - box.begin));
-    shapes.PrefixAdvances(shaped, local, &advances);
-    int32_t done = 0;
-    uint32_t from = box.begin;
-    for (size_t k = 0; k < local.size(); ++k) {
-      Item part = box;
-      part.begin = from;
-      part.end = box.begin + local[k];
-      part.width = advances[k] - done;
-      items.push_back(part);
-      Item p;
-      p.type = ItemType::kPenalty;
-      p.run = box.run;
-      p.begin = p.end = part.end;
-      if (too_wide) {
-        p.penalty = kCharacterBreakPenalty;
-      } else {
-        p.flagged = true;
-        p.hyphen = true;
-        p.penalty = kHyphenPenalty;
-        p.width = style.hyphen;
-      }
-      items.push_back(p);
-      done = advances[k];
-      from = part.end;
+    Item p;
+    p.type = ItemType::kPenalty;
+    if (too_wide) {
+      p.penalty = kCharacterBreakPenalty;
+    } else {
+      p.flagged = true;
+      p.hyphen = true;
+      p.penalty = kHyphenPenalty;
+      p.width = StyleOfRun(layout, box.run).hyphen;
     }
-    Item rest = box;
-    rest.begin = from;
-    rest.width = box.width - done;
-    items.push_back(rest);
+    SplitBox(layout, box, local, p, items);
   }
+}
+
+// Appends `box` split at `cuts` (ascending byte offsets inside it) with
+// `penalty` between the parts. The parts are measured by the glyphs of the
+// whole box, so that a word left whole keeps its kerning.
+void Typesetter::State::SplitBox(const BlockLayout& layout, const Item& box, const std::vector<uint32_t>& cuts,
+                                 Item penalty, std::vector<Item>& items) {
+  const StyleInfo& style = StyleOfRun(layout, box.run);
+  const Shaped shaped =
+      shapes.Shape(style.face, style.size, std::string_view(layout.text).substr(box.begin, box.end - box.begin));
+  shapes.PrefixAdvances(shaped, cuts, &advances);
+  int32_t done = 0;
+  uint32_t from = box.begin;
+  for (size_t k = 0; k < cuts.size(); ++k) {
+    Item part = box;
+    part.begin = from;
+    part.end = box.begin + cuts[k];
+    part.width = advances[k] - done;
+    items.push_back(part);
+    penalty.run = box.run;
+    penalty.begin = penalty.end = part.end;
+    items.push_back(penalty);
+    done = advances[k];
+    from = part.end;
+  }
+  Item rest = box;
+  rest.begin = from;
+  rest.width = box.width - done;
+  items.push_back(rest);
 }
 
 // Preformatted text: white space is text, lines end only at line breaks,
@@ -668,31 +678,16 @@ void Typesetter::State::BuildPreformattedItems(BlockLayout& layout) {
         if (box.blank || box.end - box.begin <= 1) {
           items.push_back(box);
         } else {
+          // A cut after every character but the last.
           offsets.clear();
-          for (int32_t i = static_cast<int32_t>(box.begin); i < static_cast<int32_t>(box.end);) {
+          for (int32_t i = static_cast<int32_t>(box.begin);;) {
             U8_FWD_1(text.data(), i, static_cast<int32_t>(box.end));
+            if (i >= static_cast<int32_t>(box.end)) break;
             offsets.push_back(static_cast<uint32_t>(i) - box.begin);
           }
-          const StyleInfo& style = StyleOfRun(layout, box.run);
-          const Shaped shaped =
-              shapes.Shape(style.face, style.size, std::string_view(text).substr(box.begin, box.end - box.begin));
-          shapes.PrefixAdvances(shaped, offsets, &advances);
-          int32_t done = 0;
-          uint32_t from = box.begin;
-          for (size_t k = 0; k < offsets.size(); ++k) {
-            Item part = box;
-            part.begin = from;
-            part.end = box.begin + offsets[k];
-            part.width = (k + 1 == offsets.size() ? box.width : advances[k]) - done;
-            items.push_back(part);
-            done += part.width;
-            from = part.end;
-            Item p;
-            p.type = ItemType::kPenalty;
-            p.begin = p.end = from;
-            items.push_back(p);
-          }
-          items.pop_back();
+          Item anywhere;
+          anywhere.type = ItemType::kPenalty;
+          SplitBox(layout, box, offsets, anywhere, items);
         }
         Item p;
         p.type = ItemType::kPenalty;
