@@ -676,6 +676,14 @@ void DocumentCompiler::AddText(std::string_view raw) {
   std::string text;
   text.reserve(raw.size());
   if (pre) {
+    // White space kept as it is: a space pending from the text before
+    // ("call <span style='white-space: pre'>f(x)</span>") is kept too.
+    if (space_pending_ && !raw.empty()) {
+      const bool after_break =
+          !block_.runs.empty() && !block_.runs.back().text.empty() && block_.runs.back().text.back() == '\n';
+      if (open_ && text_size_ > 0 && !after_break) AppendRun(" ", space_style_, space_link_);
+      space_pending_ = false;
+    }
     for (size_t i = 0; i < raw.size(); ++i) {
       if (raw[i] == '\r') {
         text += '\n';
@@ -1043,11 +1051,31 @@ CompileStatus EditionCompiler::AddDocument(const std::string& href) {
   ParseOutcome outcome = ParseSource(*bytes, *doc);
   if (!outcome.parsed) {
     s.Report(href, outcome.place, 1, "not well-formed (" + outcome.error + "); cleaned up");
+    const vellix::MarkupShape shape = vellix::MeasureMarkup(*bytes);
+    if (!shape.WithinLimits()) {
+      s.Report(href, {}, 2, "cannot be cleaned up: the document " + shape.Excess());
+      return CompileStatus::kFailed;
+    }
+    const std::string source = doc->text;
+    const LineMap source_lines = doc->lines;
     std::optional<std::string> cleaned = vellix::CleanUpHtml(*bytes);
     ParseOutcome again;
     if (cleaned) again = ParseSource(*cleaned, *doc);
     if (!again.parsed) {
-      s.Report(href, outcome.place, 2, "cannot be read even after clean-up");
+      if (!cleaned) {
+        s.Report(href, outcome.place, 2, "cannot be read even after clean-up");
+        return CompileStatus::kFailed;
+      }
+      // Name the place that failed: the clean-up's text around it, found
+      // again in the source.
+      std::string_view rest(doc->text);
+      rest = rest.substr(std::min(again.offset, rest.size()));
+      rest = rest.substr(0, std::min<size_t>({rest.find('\n'), rest.find('\r'), 24}));
+      Place place = outcome.place;
+      const size_t found = rest.size() >= 3 ? source.find(rest) : std::string::npos;
+      if (found != std::string::npos) place = source_lines.At(found);
+      s.Report(href, place, 2,
+               "cannot be read even after clean-up (" + again.error + " at \"" + std::string(rest) + "\")");
       return CompileStatus::kFailed;
     }
     doc->cleaned = true;

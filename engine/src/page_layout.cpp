@@ -381,62 +381,82 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
     items.push_back(box);
   }
   bool line_open = false;  // the current line holds something a space may follow
+  // One segment of the line-break rules: words, the spaces between them and
+  // the spaces it ends with. Only the last spaces are a place to break; a
+  // space inside the segment ("( b", "vite :") is glue all the same.
   auto handle = [&](uint32_t begin, uint32_t end) {
-    uint32_t word_end = begin;
-    while (word_end < end && !IsBlank(text[word_end])) ++word_end;
-    if (word_end > begin) {
-      AddWord(layout, begin, word_end);
-      line_open = true;
-    }
-    bool space = false;
-    for (uint32_t i = word_end; i < end; ++i) {
-      if (text[i] == '\n') {
-        // A line break: the line so far ends here, and the next one starts
-        // with an empty box so that glue after it is not dropped.
-        while (!items.empty() && items.back().type == ItemType::kGlue) items.pop_back();
-        AppendForcedBreak(items, i);
-        Item empty;
-        empty.run = run_at(i);
-        empty.begin = empty.end = i + 1;
-        empty.blank = true;
-        items.push_back(empty);
-        line_open = false;
-        space = false;
-      } else if (line_open) {
-        space = true;
+    uint32_t at = begin;
+    while (at < end) {
+      const uint32_t word_begin = at;
+      uint32_t word_end = at;
+      while (word_end < end && !IsBlank(text[word_end])) ++word_end;
+      if (word_end > word_begin) {
+        AddWord(layout, word_begin, word_end);
+        line_open = true;
       }
-    }
-    if (space) {
-      const uint32_t run = run_at(word_end);
-      const StyleInfo& style = StyleOfRun(layout, run);
-      Item glue;
-      glue.type = ItemType::kGlue;
-      glue.run = run;
-      glue.begin = word_end;
-      glue.end = end;
-      glue.width = style.space;
-      if (justify) {
-        // A printed book's spacing: a hand-held's lines hold few words, but
-        // wide gaps read worse than a hyphen, which the second pass offers.
-        glue.stretch = style.space * 3 / 5;
-        glue.shrink = style.space / 3;
+      uint32_t space_end = word_end;
+      while (space_end < end && IsBlank(text[space_end])) ++space_end;
+      at = space_end;
+      bool space = false;
+      for (uint32_t i = word_end; i < space_end; ++i) {
+        if (text[i] == '\n') {
+          // A line break: the line so far ends here, and the next one starts
+          // with an empty box so that glue after it is not dropped.
+          while (!items.empty() && items.back().type == ItemType::kGlue) items.pop_back();
+          AppendForcedBreak(items, i);
+          Item empty;
+          empty.run = run_at(i);
+          empty.begin = empty.end = i + 1;
+          empty.blank = true;
+          items.push_back(empty);
+          line_open = false;
+          space = false;
+        } else if (line_open) {
+          space = true;
+        }
       }
-      items.push_back(glue);
-    } else if (word_end == end && end < text.size() && word_end > begin) {
-      // A break without a space: after a hyphen, a dash, a slash.
-      Item p;
-      p.type = ItemType::kPenalty;
-      p.begin = p.end = end;
-      std::string_view word(text.data() + begin, end - begin);
-      const bool hyphen = word.back() == '-' || word.ends_with("\xE2\x80\x90");
-      const bool soft = word.ends_with("\xC2\xAD");
-      if (hyphen || soft) {
-        p.flagged = true;
-        p.penalty = hyphen ? kExplicitHyphenPenalty : kHyphenPenalty;
-        p.hyphen = soft;
-        if (soft) p.width = StyleOfRun(layout, run_at(end - 1)).hyphen;
+      if (space) {
+        const uint32_t run = run_at(word_end);
+        const StyleInfo& style = StyleOfRun(layout, run);
+        if (space_end < end) {
+          Item keep;
+          keep.type = ItemType::kPenalty;
+          keep.penalty = kInfinitePenalty;
+          keep.run = run;
+          keep.begin = keep.end = word_end;
+          items.push_back(keep);
+        }
+        Item glue;
+        glue.type = ItemType::kGlue;
+        glue.run = run;
+        glue.begin = word_end;
+        glue.end = space_end;
+        glue.width = style.space;
+        if (justify) {
+          // A printed book's spacing: a hand-held's lines hold few words, but
+          // wide gaps read worse than a hyphen, which the second pass offers.
+          glue.stretch = style.space * 3 / 5;
+          glue.shrink = style.space / 3;
+        }
+        items.push_back(glue);
+      } else if (word_end == end && end < text.size() && word_end > word_begin &&
+                 text.find_first_not_of('-', word_begin) < end) {
+        // A break without a space: after a hyphen, a dash, a slash; not
+        // after the leading dashes of an option ("--" / "log-file").
+        Item p;
+        p.type = ItemType::kPenalty;
+        p.begin = p.end = end;
+        std::string_view word(text.data() + word_begin, end - word_begin);
+        const bool hyphen = word.back() == '-' || word.ends_with("\xE2\x80\x90");
+        const bool soft = word.ends_with("\xC2\xAD");
+        if (hyphen || soft) {
+          p.flagged = true;
+          p.penalty = hyphen ? kExplicitHyphenPenalty : kHyphenPenalty;
+          p.hyphen = soft;
+          if (soft) p.width = StyleOfRun(layout, run_at(end - 1)).hyphen;
+        }
+        items.push_back(p);
       }
-      items.push_back(p);
     }
   };
 

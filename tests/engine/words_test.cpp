@@ -1,0 +1,194 @@
+// Every word of a document reaches the page: documents of the shapes that
+// lost words on the way (punctuation set off by spaces, bracketed
+// synopses, code spans, ill-formed HTML with inline elements), compiled and
+// laid out, their page text compared word by word with their source.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "compiler.h"
+#include "fonts.h"
+#include "page_layout.h"
+#include "source_files.h"
+
+namespace ikutil::typeset {
+namespace {
+
+std::vector<std::string> Split(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+// Words without their dashes: a line that ends in "-" may have been
+// hyphenated or broken after a dash of the source, which the text alone
+// does not tell.
+std::vector<std::string> Undashed(const std::vector<std::string>& words) {
+  std::vector<std::string> out;
+  for (std::string w : words) {
+    std::erase(w, '-');
+    if (!w.empty()) out.push_back(w);
+  }
+  return out;
+}
+
+struct Laid {
+  std::vector<Problem> problems;
+  CompileStatus status = CompileStatus::kFailed;
+  std::vector<std::string> lines;  // every page's lines, in order
+  std::string Text() const {
+    std::string all;
+    for (const std::string& l : lines) all += l + "\n";
+    return all;
+  }
+  // The words of the page text, words hyphenated at a line's end joined.
+  std::vector<std::string> Words() const {
+    std::vector<std::string> words;
+    bool join = false;
+    for (const std::string& line : lines) {
+      std::vector<std::string> ws = Split(line);
+      for (size_t i = 0; i < ws.size(); ++i) {
+        if (join && i == 0 && !words.empty())
+          words.back() += ws[i];
+        else
+          words.push_back(ws[i]);
+      }
+      join = !ws.empty() && line.back() == '-' && ws.back().size() > 1;
+      if (join) words.back().pop_back();
+    }
+    return words;
+  }
+};
+
+class WordsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    fonts_ = FontSet::Open(&error);
+    ASSERT_NE(fonts_, nullptr) << error;
+  }
+
+  Laid Lay(const std::string& html, int32_t width = 480, int32_t height = 640) {
+    Laid out;
+    MemorySourceFiles files;
+    files.files["a.htm"] = html;
+    EditionCompiler compiler(files, {}, [&](const Problem& p) { out.problems.push_back(p); });
+    out.status = compiler.AddDocument("a.htm");
+    DeviceEdition edition = compiler.Finish();
+    LayoutSettings settings;
+    settings.width = width;
+    settings.height = height;
+    Typesetter t(edition, *fonts_, settings);
+    for (int32_t n = 1; n <= t.PageCount(); ++n)
+      for (const PageLine& line : t.GetPage(n)->lines) out.lines.push_back(line.text);
+    return out;
+  }
+
+  std::unique_ptr<FontSet> fonts_;
+};
+
+std::string Page(const std::string& body, const std::string& lang = "en") {
+  return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<html lang=\"" + lang + "\"><head><title>t</title></head><body>" +
+         body + "</body></html>";
+}
+
+TEST_F(WordsTest, SpacesWhereNoLineMayBreakKeepTheirWords) {
+  // After an opening bracket, before "!", ";", ":", "?", "»", "%", "]" and
+  // closing quotes a line may not break; the space is a space all the same.
+  const std::vector<std::string> paragraphs = {
+      "a ( b ) c",
+      "Attention ! Il faut partir ; vite : maintenant ? Oui.",
+      "\xC2\xAB Bonjour \xC2\xBB dit-il, \xC3\xA0 50 % du prix [ sic ] \xE2\x80\x9C quoted \xE2\x80\x9D done",
+      "Macro: CBC_CTX (context_type, block_size)",
+      "bzip2 [ -cdfkqstvzVL ] [ filenames ... ]",
+      "tar [ - ] A --catenate --concatenate | c --create [ options ] [ pathname ... ]",
+  };
+  std::string body;
+  std::vector<std::string> words;
+  for (const std::string& p : paragraphs) {
+    body += "<p>" + p + "</p>\n";
+    for (const std::string& w : Split(p)) words.push_back(w);
+  }
+  // Wide and narrow pages: the unbreakable spaces fall inside lines and at
+  // their ends.
+  for (int32_t width : {480, 240, 160, 100}) {
+    SCOPED_TRACE(width);
+    Laid laid = Lay(Page(body, "fr"), width);
+    EXPECT_EQ(Undashed(laid.Words()), Undashed(words)) << laid.Text();
+    // An option's leading dashes stay with its name.
+    for (const std::string& line : laid.lines) EXPECT_FALSE(line.ends_with("--")) << laid.Text();
+  }
+  Laid laid = Lay(Page(body, "fr"));
+  EXPECT_NE(laid.Text().find("a ( b ) c\n"), std::string::npos) << laid.Text();
+}
+
+TEST_F(WordsTest, PreformattedSpansKeepTheSpacesAroundThem) {
+  // How documentation tools set inline code.
+  Laid laid =
+      Lay(Page("<p>call <code><span style=\"white-space: pre\">f(x)</span></code>, then "
+               "<tt class=\"docutils literal\"><span class=\"pre\" style=\"white-space: pre\">--all</span>"
+               "</tt> and <code>g()</code>.</p>"));
+  ASSERT_EQ(laid.lines.size(), 1u) << laid.Text();
+  EXPECT_EQ(laid.lines[0], "call f(x), then --all and g().");
+}
+
+TEST_F(WordsTest, TheCleanUpAddsNoWhiteSpace) {
+  // Ill-formed HTML as old manuals are written: upper-case tags, unclosed
+  // paragraphs, inline elements against text.
+  const std::string html =
+      "<HTML><HEAD><TITLE>tar</TITLE></HEAD><BODY>\n"
+      "<P><B>--strip-components</B>=<I>NUMBER</I> and *<VAR>ctx</VAR> word<B>bold</B> d'<I>origine</I>\n"
+      "<PRE>\nline one\n  line two</PRE>\n<PRE>first\n</PRE><P>after\n</BODY></HTML>";
+  Laid laid = Lay(html);
+  EXPECT_EQ(laid.status, CompileStatus::kCompiled);
+  EXPECT_EQ(laid.Words(), Split("--strip-components=NUMBER and *ctx wordbold d'origine line one line two first after"));
+  // The preformatted lines as they were: no blank line after <pre>.
+  EXPECT_NE(laid.Text().find("\nline one\n  line two\nfirst\nafter\n"), std::string::npos) << laid.Text();
+}
+
+TEST_F(WordsTest, TemplatesInsidePreformattedTextBuild) {
+  // A manual of a template library: "<%= ... %>" is text to a browser.
+  const std::string html =
+      "<html><head><title>Templates</title></head><body>\n<p>Compile a template<br>\n<pre>\n"
+      "var compiled = _.template(\"hello: <%= name %>\");\n<% if (x) { %>yes<% } %>\n</pre>\n"
+      "<p>The end<p></body></html>";
+  Laid laid = Lay(html);
+  EXPECT_EQ(laid.status, CompileStatus::kCompiled);
+  std::string joined;  // preformatted lines too wide for the page wrap
+  for (const std::string& line : laid.lines) joined += line;
+  EXPECT_NE(joined.find("var compiled = _.template(\"hello: <%= name %>\");<% if (x) { %>yes<% } %>The end"),
+            std::string::npos)
+      << laid.Text();
+  for (const Problem& p : laid.problems) EXPECT_LT(p.severity, 2) << p.message;
+}
+
+TEST_F(WordsTest, DeepInlineNestingIsRefusedQuickly) {
+  // libtidy descends once per open element: nested inline elements of one
+  // name count each, in the body and in the title.
+  std::string nested;
+  for (int i = 0; i < 300000; ++i) nested += "<b>";
+  for (const std::string& html : {"<html><body><p>" + nested + "deep</body></html>",
+                                  "<html><head><title>" + nested + "t</title></head><body><p>x</body></html>"}) {
+    const auto start = std::chrono::steady_clock::now();
+    Laid laid = Lay(html);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(laid.status, CompileStatus::kFailed);
+    bool named = false;
+    for (const Problem& p : laid.problems) named |= p.message.find("nests elements deeper than") != std::string::npos;
+    EXPECT_TRUE(named);
+    EXPECT_LT(seconds, 5.0);  // a ceiling far above the time it takes; the benchmark measures
+  }
+  // Below the limit the same shape is cleaned and read.
+  std::string some;
+  for (int i = 0; i < 200; ++i) some += "<b>";
+  Laid laid = Lay("<html><body><p>" + some + "deep</body></html>");
+  EXPECT_EQ(laid.status, CompileStatus::kCompiled);
+  EXPECT_EQ(laid.Text(), "deep\n");
+}
+
+}  // namespace
+}  // namespace ikutil::typeset
