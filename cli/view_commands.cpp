@@ -89,7 +89,15 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
     return kExitOk;
   }
   if (opts.text) {
-    for (const std::string& line : viewer.PageText(viewer.CurrentPage())) std::cout << line << "\n";
+    // One page when asked for, else every page with a form feed between
+    // pages.
+    const bool every = !cmd.count("--page");
+    const int32_t from = every ? 1 : viewer.CurrentPage();
+    const int32_t to = every ? viewer.PageCount() : from;
+    for (int32_t page = from; page <= to; ++page) {
+      if (page > from) std::cout << '\f';
+      for (const std::string& line : viewer.PageText(page)) std::cout << line << "\n";
+    }
     return kExitOk;
   }
   ikutil::PageImage image;
@@ -129,7 +137,8 @@ void AddViewCommands(CLI::App& app, int& exit_code) {
   view->add_option("BOOK", opts->book, "Book file")->required();
   view->add_option("-o", opts->output, "Write the page as a grey PNG image");
   view->add_flag("--pages", opts->pages, "Print the number of pages");
-  view->add_flag("--text", opts->text, "Print the page's laid-out lines");
+  view->add_flag("--text", opts->text,
+                 "Print the page's laid-out lines (without --page every page, with a form feed between pages)");
   view->add_option("--all", opts->all, "Write every page as DIR/page-0001.png, DIR/page-0002.png, ...");
   view->add_option("--page", opts->page, "The page to draw or print (default 1)");
   view->add_option("--width", opts->width, "Screen width in pixels (default: the device settings, else 480)");

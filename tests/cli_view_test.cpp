@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -118,9 +119,14 @@ TEST_F(ViewTool, PagesTextAndEveryPage) {
   ASSERT_GE(count, 3);
   EXPECT_GT(Pages({"--zoom"}), count);
 
-  ToolOutcome first = Vellix({"view", Book(), "--text"});
+  ToolOutcome first = Vellix({"view", Book(), "--text", "--page", "1"});
   ASSERT_EQ(first.code, 0) << first.err;
   EXPECT_EQ(first.out.rfind("A Short Licence\n", 0), 0u) << first.out;
+  // Without --page: every page, a form feed between them.
+  ToolOutcome every = Vellix({"view", Book(), "--text"});
+  ASSERT_EQ(every.code, 0) << every.err;
+  EXPECT_EQ(std::count(every.out.begin(), every.out.end(), '\f'), count - 1);
+  EXPECT_EQ(every.out.substr(0, every.out.find('\f')), first.out);
   ToolOutcome second = Vellix({"view", Book(), "--text", "--page", "2"});
   ASSERT_EQ(second.code, 0);
   EXPECT_NE(second.out, first.out);

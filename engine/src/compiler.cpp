@@ -779,7 +779,8 @@ uint32_t DocumentCompiler::MakeLink(const pugi::xml_node& node, const std::strin
   if (hash != std::string::npos) pending.fragment = vellix::OEBFFDecodeHref(target.substr(hash + 1));
   std::optional<std::string> document = ResolveHref(href_, target);
   if (!document) {
-    s_.Report(href_, place, 2, "link \"" + target + "\" leaves the package");
+    // A page the reader may have elsewhere: the book is sound without it.
+    s_.Report(href_, place, 1, "\"" + target + "\" links to a document that is not part of the book");
     return index;
   }
   pending.document = *document;
@@ -1092,8 +1093,8 @@ DeviceEdition EditionCompiler::Finish() {
     auto start = s.document_starts.find(pending.document);
     if (start == s.document_starts.end()) {
       Problem p = pending.where;
-      p.severity = 2;
-      p.message = "link to \"" + pending.document + "\", which is not in the book";
+      p.severity = 1;
+      p.message = "\"" + pending.document + "\" links to a document that is not part of the book";
       if (s.problems) s.problems(p);
     } else if (!pending.fragment.empty()) {
       auto anchor = s.anchors.find(pending.document + "#" + pending.fragment);
