@@ -55,7 +55,10 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 math(EXPR _vellix_python_next "${Python3_VERSION_MINOR} + 1")
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
   "fonts-dejavu-core, fonts-dejavu-extra, hyphen-en-us, libhyphen0, python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}), python3 (<< ${Python3_VERSION_MAJOR}.${_vellix_python_next})")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils")
+# Patterns of the common languages and a face for Chinese, Japanese and
+# Korean: books in those languages are set better with them.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS
+  "shared-mime-info, desktop-file-utils, hyphen-de, hyphen-fr, hyphen-es, hyphen-it, hyphen-pt-pt, hyphen-pt-br, hyphen-nl, hyphen-ru, hyphen-el, fonts-noto-cjk | fonts-droid-fallback")
 set(CPACK_STRIP_FILES ON)
 include(CPack)
 

@@ -12,6 +12,7 @@
 #include "images.h"
 #include "source_document.h"
 #include "vellix/formats/ascii.h"
+#include "vellix/formats/codepage.h"
 #include "vellix/formats/html_cleanup.h"
 #include "vellix/formats/oebff_writer.h"
 
@@ -978,6 +979,19 @@ CompileStatus DocumentCompiler::Compile() {
   std::vector<pugi::xml_node> chain;
   for (pugi::xml_node n = start; n && n.type() == pugi::node_element; n = n.parent()) chain.push_back(n);
   std::reverse(chain.begin(), chain.end());
+  // The book's language, unless the package names one: the first
+  // document's, from its body or its root (lang or xml:lang).
+  if (s_.edition.language.empty()) {
+    for (auto n = chain.rbegin(); n != chain.rend() && s_.edition.language.empty(); ++n) {
+      for (const char* attribute : {"xml:lang", "lang"}) {
+        const std::string value = Trimmed(n->attribute(attribute).value());
+        if (!value.empty() && value.size() < 36 && vellix::IsValidUtf8(value)) {
+          s_.edition.language = value;
+          break;
+        }
+      }
+    }
+  }
   for (size_t i = 0; i + 1 < chain.size(); ++i) {
     if (!Enter(chain[i])) return CompileStatus::kCompiled;
   }

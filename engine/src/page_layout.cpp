@@ -152,6 +152,7 @@ struct Typesetter::State {
                 std::vector<Item>& items);
   void AddWord(BlockLayout& layout, uint32_t begin, uint32_t end);
   void SplitWord(BlockLayout& layout, size_t first_item, uint32_t begin, uint32_t end, bool anywhere);
+  bool MayHyphenate(const BlockLayout& layout, size_t first_item, uint32_t begin, uint32_t end) const;
   void MakeLines(BlockLayout& layout, const std::vector<uint32_t>& breaks, const BlockStyle& style);
   void RenderLine(const BlockLayout& layout, size_t index, int32_t top, Page* page);
   PageStart FillPage(const PageStart& start, Page* page);
@@ -324,12 +325,24 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
     BuildItems(*layout);
     params.tolerance = kFirstPassTolerance;
     bool done = BreakTotalFit(layout->items, params, &breaks);
-    if (!done && GetHyphenator() != nullptr) Hyphenate(*layout);
+    const bool hyphenate = block.kind != BlockKind::kHeading && GetHyphenator() != nullptr;
+    if (!done && hyphenate) Hyphenate(*layout);
+    if (!done && !hyphenate && layout->align == TextAlign::kJustify) {
+      // Without hyphens a justified paragraph that fits no better would be
+      // full of gaps: it is set ragged instead.
+      layout->align = TextAlign::kLeft;
+      params.line_stretch = body * 64 * 3;
+      done = BreakTotalFit(layout->items, params, &breaks);
+    }
     if (!done) {
       params.tolerance = kSecondPassTolerance;
       done = BreakTotalFit(layout->items, params, &breaks);
     }
     if (!done) {
+      // Words held together by the line-break rules ("word ;") part when
+      // together they fill more than a line, before any word is split.
+      for (Item& item : layout->items)
+        if (item.kept) item.penalty = kCharacterBreakPenalty / 2;
       params.emergency = true;
       // Enough to tell a loose line from a looser one, not so much that
       // looseness stops counting against hyphens.
@@ -422,6 +435,7 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
           Item keep;
           keep.type = ItemType::kPenalty;
           keep.penalty = kInfinitePenalty;
+          keep.kept = true;
           keep.run = run;
           keep.begin = keep.end = word_end;
           items.push_back(keep);
@@ -544,6 +558,39 @@ void Typesetter::State::Hyphenate(BlockLayout& layout) {
   }
 }
 
+// Whether the word [begin, end) (its boxes from `first_item` on) may take a
+// hyphen: not in code (monospaced text), nor in what reads as an
+// identifier or an option: digits, underscores, dots or colons inside,
+// capitals after a letter ("FULL", "getValue"), leading dashes.
+bool Typesetter::State::MayHyphenate(const BlockLayout& layout, size_t first_item, uint32_t begin, uint32_t end) const {
+  const std::vector<Run>& runs = edition.blocks[layout.block].runs;
+  for (size_t i = first_item; i < layout.items.size(); ++i) {
+    const uint32_t run = layout.items[i].run;
+    const uint16_t style = run < runs.size() ? runs[run].style : 0;
+    if (style < edition.text_styles.size() && edition.text_styles[style].family == FontFamily::kMono) return false;
+  }
+  const std::string& text = layout.text;
+  if (text[begin] == '-') return false;
+  bool after_letter = false;
+  for (int32_t i = static_cast<int32_t>(begin); i < static_cast<int32_t>(end);) {
+    UChar32 c;
+    U8_NEXT(text.data(), i, static_cast<int32_t>(end), c);
+    if (c < 0) return false;
+    if (u_isdigit(c) || c == '_' || c == '/' || c == '\\' || c == '@' || c == '=' || c == '<' || c == '>' || c == '{' ||
+        c == '}' || c == '$' || c == '#' || c == '~' || c == '|')
+      return false;
+    if ((c == '.' || c == ':') && i < static_cast<int32_t>(end)) {
+      UChar32 next;
+      int32_t j = i;
+      U8_NEXT(text.data(), j, static_cast<int32_t>(end), next);
+      if (next >= 0 && (u_isalnum(next) || next == '_')) return false;
+    }
+    if (after_letter && u_isupper(c)) return false;
+    after_letter = u_isalpha(c);
+  }
+  return true;
+}
+
 // Splits the boxes of the word [begin, end) (from `first_item` to the end
 // of the items) where it may break: at its hyphenation points, or at every
 // character (`anywhere`) when it fits no line.
@@ -553,11 +600,38 @@ void Typesetter::State::SplitWord(BlockLayout& layout, size_t first_item, uint32
   const bool too_wide = anywhere;
   offsets.clear();
   if (too_wide) {
-    for (int32_t i = static_cast<int32_t>(begin); i < static_cast<int32_t>(end);) {
-      U8_FWD_1(text.data(), i, static_cast<int32_t>(end));
-      if (i < static_cast<int32_t>(end)) offsets.push_back(static_cast<uint32_t>(i));
+    // Words joined by no-break spaces part after one of those spaces; a
+    // part is split between its characters only when it is itself wider
+    // than the line.
+    const int64_t widest = std::min(layout.width, layout.first_width - layout.indent);
+    const bool joined = std::string_view(text.data(), end).find("\xC2\xA0", begin) != std::string_view::npos;
+    auto width_of = [&](uint32_t from, uint32_t to) {  // in the styles of the runs it spans
+      int64_t total = 0;
+      auto run = static_cast<uint32_t>(std::upper_bound(layout.run_starts.begin(), layout.run_starts.end(), from) -
+                                       layout.run_starts.begin() - 1);
+      for (uint32_t at = from; at < to; ++run) {
+        const uint32_t run_end = run + 1 < layout.run_starts.size() ? std::min(to, layout.run_starts[run + 1]) : to;
+        if (run_end <= at) continue;
+        const StyleInfo& style = StyleOfRun(layout, run);
+        total += shapes.Shape(style.face, style.size, std::string_view(text).substr(at, run_end - at)).advance;
+        at = run_end;
+      }
+      return total;
+    };
+    uint32_t part = begin;
+    while (part < end) {
+      size_t joint = std::string_view(text.data(), end).find("\xC2\xA0", part);
+      const uint32_t part_end = joint == std::string_view::npos ? end : static_cast<uint32_t>(joint + 2);
+      const bool wide = !joined || width_of(part, part_end) > widest;
+      for (int32_t i = static_cast<int32_t>(part); wide && i < static_cast<int32_t>(part_end);) {
+        U8_FWD_1(text.data(), i, static_cast<int32_t>(part_end));
+        if (i < static_cast<int32_t>(part_end)) offsets.push_back(static_cast<uint32_t>(i));
+      }
+      if (part_end < end) offsets.push_back(part_end);
+      part = part_end;
     }
   } else {
+    if (!MayHyphenate(layout, first_item, begin, end)) return;
     int32_t i = static_cast<int32_t>(begin);
     while (i < static_cast<int32_t>(end)) {
       int32_t letters_begin = i, letters_end = i;
@@ -599,6 +673,8 @@ void Typesetter::State::SplitWord(BlockLayout& layout, size_t first_item, uint32
     p.type = ItemType::kPenalty;
     if (too_wide) {
       p.penalty = kCharacterBreakPenalty;
+      // After a no-break space the parts are words: break there first.
+      if (local.size() == 1 && text.compare(box.begin + local[0] - 2, 2, "\xC2\xA0") == 0) p.penalty = kHyphenPenalty;
     } else {
       p.flagged = true;
       p.hyphen = true;
@@ -865,7 +941,12 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
   int64_t x = layout.left + (first_line ? layout.first_shift : 0);
   const bool ends_paragraph = last.type == ItemType::kPenalty && last.penalty <= -kInfinitePenalty;
   int64_t slack = available - natural;
-  if ((layout.align == TextAlign::kJustify && !ends_paragraph) || slack < 0) {
+  // A line the emergency pass left very loose reads better ragged than
+  // with gaps more than two ems wider than a space.
+  int64_t gaps = 0;
+  for (const Piece& piece : pieces) gaps += piece.space ? 1 : 0;
+  const bool too_loose = gaps > 0 && slack > gaps * 2 * body * 64;
+  if ((layout.align == TextAlign::kJustify && !ends_paragraph && !too_loose) || slack < 0) {
     // Spread the slack over the spaces, in proportion to what each may
     // give; a line too long (the last of a paragraph may be set tight, and
     // any in an emergency) shrinks its spaces whatever they allow.

@@ -39,6 +39,7 @@ std::vector<std::string> Undashed(const std::vector<std::string>& words) {
 struct Laid {
   std::vector<Problem> problems;
   CompileStatus status = CompileStatus::kFailed;
+  std::string language;            // the book's, as the compiler found it
   std::vector<std::string> lines;  // every page's lines, in order
   std::string Text() const {
     std::string all;
@@ -79,6 +80,7 @@ class WordsTest : public ::testing::Test {
     EditionCompiler compiler(files, {}, [&](const Problem& p) { out.problems.push_back(p); });
     out.status = compiler.AddDocument("a.htm");
     DeviceEdition edition = compiler.Finish();
+    out.language = edition.language;
     LayoutSettings settings;
     settings.width = width;
     settings.height = height;
@@ -188,6 +190,53 @@ TEST_F(WordsTest, DeepInlineNestingIsRefusedQuickly) {
   Laid laid = Lay("<html><body><p>" + some + "deep</body></html>");
   EXPECT_EQ(laid.status, CompileStatus::kCompiled);
   EXPECT_EQ(laid.Text(), "deep\n");
+}
+
+TEST_F(WordsTest, CodeIdentifiersOptionsAndHeadingsTakeNoHyphens) {
+  // Narrow enough that plain words of this length are hyphenated.
+  std::string words;
+  for (int i = 0; i < 6; ++i)
+    words +=
+        "ffi_closure_alloc libnettle.so FULLCASEWORDS --logfilename getElementsByTagName version2released "
+        "<code>hyphenation</code> <tt>typesetting</tt> ";
+  Laid laid = Lay(Page("<h1>Understanding Internationalisation Responsibilities</h1><p>" + words + "</p>"), 200);
+  for (const std::string& line : laid.lines) EXPECT_FALSE(line.ends_with("-")) << laid.Text();
+  // The same width hyphenates prose.
+  Laid prose = Lay(Page("<p>" + std::string(30, ' ') +
+                        "understanding internationalisation responsibilities extraordinarily considerable "
+                        "demonstrations characteristically typesetting hyphenation uncharacteristically</p>"),
+                   200);
+  bool hyphenated = false;
+  for (const std::string& line : prose.lines) hyphenated |= line.ends_with("-");
+  EXPECT_TRUE(hyphenated) << prose.Text();
+}
+
+TEST_F(WordsTest, TheDocumentNamesItsLanguage) {
+  EXPECT_EQ(Lay(Page("<p>Wort</p>", "de")).language, "de");
+  EXPECT_EQ(Lay("<html xml:lang=\"fr\"><body lang=\"  \"><p>mot</p></body></html>").language, "fr");
+  EXPECT_EQ(Lay("<html lang=\"en\"><body lang=\"el\"><p>x</p></body></html>").language, "el");
+  EXPECT_EQ(Lay("<html><body><p>x</p></body></html>").language, "");
+}
+
+TEST_F(WordsTest, WithoutPatternsLongLinesAreRaggedAndWordsSplitOnlyWhenWiderThanALine) {
+  const std::string paragraph =
+      "<p>Sehr geehrte Damen und Herren, die Verarbeitungsgeschwindigkeit unserer Datenverarbeitungsanlagen wurde "
+      "erheblich verbessert, und die Benutzerfreundlichkeit der Anwendungsprogramme ebenso.</p>";
+  // A language without patterns: no hyphen, no word split, and lines left
+  // ragged rather than stretched.
+  Laid ragged = Lay(Page(paragraph, "xx"), 240);
+  for (const std::string& line : ragged.lines) EXPECT_FALSE(line.ends_with("-")) << ragged.Text();
+  EXPECT_EQ(ragged.Words(), Split("Sehr geehrte Damen und Herren, die Verarbeitungsgeschwindigkeit unserer "
+                                  "Datenverarbeitungsanlagen wurde erheblich verbessert, und die "
+                                  "Benutzerfreundlichkeit der Anwendungsprogramme ebenso."));
+  // Words joined by no-break spaces part at those spaces before any is cut.
+  Laid joined = Lay(Page("<h2>Set\u00A0up\u00A0the\u00A0implementation\u00A0carefully</h2>", "xx"), 200);
+  ASSERT_GE(joined.lines.size(), 2u);
+  for (std::string line : joined.lines) {
+    for (size_t at; (at = line.find("\u00A0")) != std::string::npos;) line.replace(at, 2, " ");
+    for (const std::string& w : Split(line))
+      EXPECT_TRUE(w == "Set" || w == "up" || w == "the" || w == "implementation" || w == "carefully") << joined.Text();
+  }
 }
 
 }  // namespace
