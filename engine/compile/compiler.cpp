@@ -1,5 +1,8 @@
 #include "compiler.h"
 
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -38,7 +41,7 @@ ul ul ul { list-style-type: square }
 pre { font-family: monospace; white-space: pre; text-align: left; margin-top: 0.5em; margin-bottom: 0.5em }
 tt, code, kbd, samp { font-family: monospace }
 em, i, cite, var, dfn, address { font-style: italic }
-strong, b, th, dt { font-weight: bold }
+strong, b, th { font-weight: bold }
 u, ins { text-decoration: underline }
 sup { vertical-align: super; font-size: smaller }
 sub { vertical-align: sub; font-size: smaller }
@@ -73,6 +76,29 @@ bool IsKnownElement(std::string_view name) {
 }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+bool IsWide(UChar32 c) {
+  if (c < 0x1100) return false;
+  const int width = u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);
+  return width == U_EA_WIDE || width == U_EA_FULLWIDTH;
+}
+
+// Whether the character at `at` of `text`, or the last one of `text`, is an
+// East Asian wide one.
+bool IsWideAt(std::string_view text, size_t at) {
+  auto i = static_cast<int32_t>(at);
+  UChar32 c;
+  U8_NEXT(text.data(), i, static_cast<int32_t>(text.size()), c);
+  return IsWide(c);
+}
+
+bool IsWideBefore(std::string_view text) {
+  if (text.empty()) return false;
+  auto i = static_cast<int32_t>(text.size());
+  UChar32 c;
+  U8_PREV(text.data(), 0, i, c);
+  return IsWide(c);
+}
 
 std::string Trimmed(std::string_view s) {
   size_t b = 0, e = s.size();
@@ -274,10 +300,16 @@ std::vector<css::Declaration> AttributeHints(const pugi::xml_node& element, std:
   std::vector<css::Declaration> hints;
   std::vector<css::Issue> ignored;
   std::string text;
-  if (pugi::xml_attribute align = element.attribute("align")) {
+  // A table's align places the table, not the text in it (a manual whose
+  // pages sit in one centred table is not centred text).
+  if (pugi::xml_attribute align = name != "table" ? element.attribute("align") : pugi::xml_attribute()) {
     std::string a = vellix::LowerAscii(align.value());
     if (a == "left" || a == "right" || a == "center" || a == "justify") text += "text-align:" + a + ";";
   }
+  // A right-to-left block is set flush right unless it says otherwise.
+  if (vellix::LowerAscii(element.attribute("dir").value()) == "rtl" && !element.attribute("align") &&
+      IsBlockElement(name))
+    text += "text-align:right;";
   if (name == "font") {
     if (pugi::xml_attribute size = element.attribute("size")) {
       static constexpr std::string_view kSizes[] = {"x-small", "small",    "medium",  "large",
@@ -453,6 +485,7 @@ class DocumentCompiler {
   bool open_ = false;
   Block block_;
   bool space_pending_ = false;
+  bool space_breaks_line_ = false;  // the pending white space holds a line end
   uint16_t space_style_ = 0;
   uint32_t space_link_ = kNoLink;
   size_t text_size_ = 0;
@@ -604,7 +637,8 @@ BlockStyle DocumentCompiler::BlockStyleOf(const Frame& frame) const {
   b.margin_left = ClampTenths(c.indent_left + c.margin_left, 0, 1000);
   b.margin_right = ClampTenths(c.indent_right + c.margin_right, 0, 1000);
   b.line_height = static_cast<uint16_t>(ClampTenths(c.line_height, 50, 1000));
-  b.keep_with_next = frame.kind == BlockKind::kHeading;
+  // A definition term never ends a page, as a heading does not.
+  b.keep_with_next = frame.kind == BlockKind::kHeading || frame.name == "dt";
   return b;
 }
 
@@ -695,7 +729,8 @@ void DocumentCompiler::AddText(std::string_view raw) {
     }
   } else {
     uint16_t style = s_.TextStyleIndex(TextStyleOf(frame));
-    for (char c : raw) {
+    for (size_t i = 0; i < raw.size(); ++i) {
+      const char c = raw[i];
       if (IsSpace(c)) {
         // A run of white space becomes one space, in the style of where it
         // began: "<a>here</a> there" leaves the space out of the link.
@@ -703,9 +738,17 @@ void DocumentCompiler::AddText(std::string_view raw) {
           space_pending_ = true;
           space_style_ = style;
           space_link_ = frame.link;
+          space_breaks_line_ = false;
         }
+        space_breaks_line_ |= c == '\n' || c == '\r';
         continue;
       }
+      // A line end between two ideographs (Chinese, Japanese) is no space.
+      if (space_pending_ && space_breaks_line_ && IsWideAt(raw, i) &&
+          IsWideBefore(!text.empty()         ? std::string_view(text)
+                       : block_.runs.empty() ? std::string_view()
+                                             : block_.runs.back().text))
+        space_pending_ = false;
       if (space_pending_) {
         bool after_break =
             !block_.runs.empty() && !block_.runs.back().text.empty() && block_.runs.back().text.back() == '\n';

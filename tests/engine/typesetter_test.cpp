@@ -393,12 +393,23 @@ TEST_F(TypesetTest, PreformattedKeepsSpacesAndBreaksLongLines) {
   EXPECT_EQ(lines[0].text, "int  main()");
   EXPECT_EQ(lines[1].text, " call();");
   EXPECT_EQ(lines.back().text, "end");
+  // A wrapped line ends in a continuation mark, on the page and in its text.
   std::string joined;
   for (size_t i = 2; i + 1 < lines.size(); ++i) {
-    joined += lines[i].text;
+    std::string text = lines[i].text;
+    if (i + 2 < lines.size()) {
+      EXPECT_TRUE(text.ends_with("\u21A9")) << text;
+      if (text.ends_with("\u21A9")) text.resize(text.size() - 3);
+    }
+    joined += text;
     EXPECT_LE(lines[i].right, 240);
   }
   EXPECT_EQ(joined, long_line);
+  // About 50 characters to a line of a 480-pixel screen.
+  const auto wide = Make(e, 480, 640)->GetPage(1)->lines;
+  ASSERT_GE(wide.size(), 3u);
+  EXPECT_GE(wide[2].text.size(), 48u + 3u);
+  EXPECT_LE(wide[2].text.size(), 54u + 3u);
 }
 
 TEST_F(TypesetTest, LineBreaksSoftHyphensAndIndents) {

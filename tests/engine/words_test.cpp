@@ -12,6 +12,7 @@
 #include "compiler.h"
 #include "fonts.h"
 #include "page_layout.h"
+#include "page_raster.h"
 #include "source_files.h"
 
 namespace ikutil::typeset {
@@ -90,10 +91,18 @@ class WordsTest : public ::testing::Test {
     return out;
   }
 
+  DeviceEdition Compile(const std::string& html) {
+    MemorySourceFiles files;
+    files.files["a.htm"] = html;
+    EditionCompiler compiler(files, {}, [](const Problem&) {});
+    compiler.AddDocument("a.htm");
+    return compiler.Finish();
+  }
+
   std::unique_ptr<FontSet> fonts_;
 };
 
-std::string Page(const std::string& body, const std::string& lang = "en") {
+std::string Html(const std::string& body, const std::string& lang = "en") {
   return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<html lang=\"" + lang + "\"><head><title>t</title></head><body>" +
          body + "</body></html>";
 }
@@ -119,19 +128,19 @@ TEST_F(WordsTest, SpacesWhereNoLineMayBreakKeepTheirWords) {
   // their ends.
   for (int32_t width : {480, 240, 160, 100}) {
     SCOPED_TRACE(width);
-    Laid laid = Lay(Page(body, "fr"), width);
+    Laid laid = Lay(Html(body, "fr"), width);
     EXPECT_EQ(Undashed(laid.Words()), Undashed(words)) << laid.Text();
     // An option's leading dashes stay with its name.
     for (const std::string& line : laid.lines) EXPECT_FALSE(line.ends_with("--")) << laid.Text();
   }
-  Laid laid = Lay(Page(body, "fr"));
+  Laid laid = Lay(Html(body, "fr"));
   EXPECT_NE(laid.Text().find("a ( b ) c\n"), std::string::npos) << laid.Text();
 }
 
 TEST_F(WordsTest, PreformattedSpansKeepTheSpacesAroundThem) {
   // How documentation tools set inline code.
   Laid laid =
-      Lay(Page("<p>call <code><span style=\"white-space: pre\">f(x)</span></code>, then "
+      Lay(Html("<p>call <code><span style=\"white-space: pre\">f(x)</span></code>, then "
                "<tt class=\"docutils literal\"><span class=\"pre\" style=\"white-space: pre\">--all</span>"
                "</tt> and <code>g()</code>.</p>"));
   ASSERT_EQ(laid.lines.size(), 1u) << laid.Text();
@@ -199,10 +208,10 @@ TEST_F(WordsTest, CodeIdentifiersOptionsAndHeadingsTakeNoHyphens) {
     words +=
         "ffi_closure_alloc libnettle.so FULLCASEWORDS --logfilename getElementsByTagName version2released "
         "<code>hyphenation</code> <tt>typesetting</tt> ";
-  Laid laid = Lay(Page("<h1>Understanding Internationalisation Responsibilities</h1><p>" + words + "</p>"), 200);
+  Laid laid = Lay(Html("<h1>Understanding Internationalisation Responsibilities</h1><p>" + words + "</p>"), 200);
   for (const std::string& line : laid.lines) EXPECT_FALSE(line.ends_with("-")) << laid.Text();
   // The same width hyphenates prose.
-  Laid prose = Lay(Page("<p>" + std::string(30, ' ') +
+  Laid prose = Lay(Html("<p>" + std::string(30, ' ') +
                         "understanding internationalisation responsibilities extraordinarily considerable "
                         "demonstrations characteristically typesetting hyphenation uncharacteristically</p>"),
                    200);
@@ -212,7 +221,7 @@ TEST_F(WordsTest, CodeIdentifiersOptionsAndHeadingsTakeNoHyphens) {
 }
 
 TEST_F(WordsTest, TheDocumentNamesItsLanguage) {
-  EXPECT_EQ(Lay(Page("<p>Wort</p>", "de")).language, "de");
+  EXPECT_EQ(Lay(Html("<p>Wort</p>", "de")).language, "de");
   EXPECT_EQ(Lay("<html xml:lang=\"fr\"><body lang=\"  \"><p>mot</p></body></html>").language, "fr");
   EXPECT_EQ(Lay("<html lang=\"en\"><body lang=\"el\"><p>x</p></body></html>").language, "el");
   EXPECT_EQ(Lay("<html><body><p>x</p></body></html>").language, "");
@@ -224,19 +233,90 @@ TEST_F(WordsTest, WithoutPatternsLongLinesAreRaggedAndWordsSplitOnlyWhenWiderTha
       "erheblich verbessert, und die Benutzerfreundlichkeit der Anwendungsprogramme ebenso.</p>";
   // A language without patterns: no hyphen, no word split, and lines left
   // ragged rather than stretched.
-  Laid ragged = Lay(Page(paragraph, "xx"), 240);
+  Laid ragged = Lay(Html(paragraph, "xx"), 240);
   for (const std::string& line : ragged.lines) EXPECT_FALSE(line.ends_with("-")) << ragged.Text();
   EXPECT_EQ(ragged.Words(), Split("Sehr geehrte Damen und Herren, die Verarbeitungsgeschwindigkeit unserer "
                                   "Datenverarbeitungsanlagen wurde erheblich verbessert, und die "
                                   "Benutzerfreundlichkeit der Anwendungsprogramme ebenso."));
   // Words joined by no-break spaces part at those spaces before any is cut.
-  Laid joined = Lay(Page("<h2>Set\u00A0up\u00A0the\u00A0implementation\u00A0carefully</h2>", "xx"), 200);
+  Laid joined = Lay(Html("<h2>Set\u00A0up\u00A0the\u00A0implementation\u00A0carefully</h2>", "xx"), 200);
   ASSERT_GE(joined.lines.size(), 2u);
   for (std::string line : joined.lines) {
     for (size_t at; (at = line.find("\u00A0")) != std::string::npos;) line.replace(at, 2, " ");
     for (const std::string& w : Split(line))
       EXPECT_TRUE(w == "Set" || w == "up" || w == "the" || w == "implementation" || w == "carefully") << joined.Text();
   }
+}
+
+TEST_F(WordsTest, ScriptsTheSerifLacksFallBackAndRightToLeftIsSetFlushRight) {
+  const DeviceEdition e =
+      Compile(Html("<p dir=\"rtl\">\u05D6\u05D4\u05D5 \u05DE\u05E9\u05E4\u05D8 \u05D1\u05E2\u05D1\u05E8\u05D9\u05EA "
+                   "Linux 2024.</p><p dir=\"rtl\">\u0645\u0631\u062D\u0628\u0627 \u0628\u0627\u0644\u0639\u0627"
+                   "\u0644\u0645</p><p>\u8FD9\u662F\u4E2D\u6587\u6BB5\u843D\uFF0C\n\u800C\u4E14\u6CA1\u6709"
+                   "\u7A7A\u683C\u3002</p>",
+                   "he"));
+  LayoutSettings settings;
+  Typesetter t(e, *fonts_, settings);
+  const Page page = *t.GetPage(1);
+  ASSERT_EQ(page.lines.size(), 3u);
+  // Hebrew, then Arabic: flush right, the words in reading order in the text.
+  EXPECT_EQ(page.lines[0].text,
+            "\u05D6\u05D4\u05D5 \u05DE\u05E9\u05E4\u05D8 \u05D1\u05E2\u05D1\u05E8\u05D9\u05EA Linux 2024.");
+  for (int i : {0, 1}) {
+    EXPECT_GE(page.lines[i].right, 480 - 24 - 2) << i;
+    EXPECT_GT(page.lines[i].left, 100) << i;
+  }
+  // Ideographs joined across a line end of the source, without a space.
+  EXPECT_EQ(page.lines[2].text, "\u8FD9\u662F\u4E2D\u6587\u6BB5\u843D\uFF0C\u800C\u4E14\u6CA1\u6709\u7A7A\u683C\u3002");
+  // Every glyph is one of its face, none the "missing" box: Hebrew and
+  // Arabic from the sans face, Chinese from the CJK face.
+  bool sans = false, cjk = false;
+  for (const GlyphRun& run : page.runs) {
+    sans |= run.face == FaceOf(FontFamily::kSans, false, false);
+    cjk |= run.face == kCjkFace;
+    for (const PlacedGlyph& g : run.glyphs) EXPECT_NE(g.glyph, 0u) << int(run.face);
+  }
+  EXPECT_TRUE(sans);
+  if (!fonts_->Available(kCjkFace)) GTEST_SKIP() << "no CJK face installed (fonts-droid-fallback)";
+  EXPECT_TRUE(cjk);
+  // And drawn: ink across each line, up to the right edge for the
+  // right-to-left ones.
+  PageRasterizer raster(*fonts_);
+  PageImage image;
+  raster.Draw(page, e, 480, 640, 8, nullptr, &image);
+  ASSERT_EQ(image.pixels.size(), 480u * 640u);
+  for (const PageLine& line : page.lines) {
+    int32_t leftmost = 480, rightmost = -1;
+    for (int32_t y = line.top; y < line.bottom; ++y)
+      for (int32_t x = 0; x < 480; ++x)
+        if (image.pixels[static_cast<size_t>(y) * 480 + x] < 128) {
+          leftmost = std::min(leftmost, x);
+          rightmost = std::max(rightmost, x);
+        }
+    EXPECT_NEAR(leftmost, line.left, 3) << line.text;
+    EXPECT_LE(rightmost, line.right + 3) << line.text;
+    EXPECT_GE(rightmost, line.right - 20) << line.text;  // a full stop's blank half
+  }
+}
+
+TEST_F(WordsTest, TermsTablesAndPreformattedLines) {
+  const DeviceEdition e = Compile(
+      Html("<table align=\"center\"><tr><td>cell text</td></tr></table><dl><dt>term</dt><dd>description</dd></dl>"
+           "<pre>" +
+           std::string(60, 'x') + "</pre>"));
+  // A centred table does not centre its text; a term is set in the body's
+  // weight and kept with its description.
+  ASSERT_GE(e.blocks.size(), 4u);
+  EXPECT_EQ(e.block_styles[e.blocks[0].style].align, TextAlign::kJustify);
+  EXPECT_FALSE(e.text_styles[e.blocks[1].runs[0].style].bold);
+  EXPECT_TRUE(e.block_styles[e.blocks[1].style].keep_with_next);
+  // A preformatted line too long for the page: continued with a mark.
+  LayoutSettings settings;
+  Typesetter t(e, *fonts_, settings);
+  const std::vector<PageLine>& lines = t.GetPage(1)->lines;
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_TRUE(lines[3].text.ends_with("\u21A9"));
+  EXPECT_EQ(lines[3].text.size() - 3 + lines[4].text.size(), 60u);
 }
 
 }  // namespace
