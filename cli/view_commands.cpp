@@ -22,7 +22,7 @@ struct ViewOptions {
   std::string output;
   std::string all;
   int64_t page = 1;
-  int64_t width = 0, height = 0, depth = 0;
+  int64_t width = 0, height = 0, depth = 0, font_size = 0;
   bool pages = false;
   bool text = false;
   bool zoom = false;
@@ -68,7 +68,15 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
     screen.depth = static_cast<int16_t>(opts.depth);
   }
 
+  if (cmd.count("--font-size")) {
+    if (opts.font_size < ikutil::kMinFontSize || opts.font_size > ikutil::kMaxFontSize)
+      return Usage("--font-size must be " + std::to_string(ikutil::kMinFontSize) + " to " +
+                   std::to_string(ikutil::kMaxFontSize) + " pixels, not " + std::to_string(opts.font_size));
+    screen.font_size = static_cast<int32_t>(opts.font_size);
+  }
+
   ikutil::CBookViewer viewer(CleanPath(opts.book));
+  viewer.SetFontSize(screen.font_size);
   const int32_t first = static_cast<int32_t>(std::min<int64_t>(opts.page, INT32_MAX));
   // Zoomed page numbers are those of the other layout: open at the start,
   // zoom, then look the page up.
@@ -145,6 +153,8 @@ void AddViewCommands(CLI::App& app, int& exit_code) {
   view->add_option("--height", opts->height, "Screen height in pixels (default: the device settings, else 640)");
   view->add_option("--depth", opts->depth, "Bits per pixel: 1, 2, 4 or 8 (default: the device settings, else 4)");
   view->add_flag("--zoom", opts->zoom, "Show the book in its other type size");
+  view->add_option("--font-size", opts->font_size,
+                   "The body text's size in pixels (default: the device settings' Font Size, else 20)");
   view->callback([opts, view, &exit_code] { exit_code = RunView(*opts, *view); });
 }
 

@@ -152,6 +152,22 @@ TEST_F(ViewTool, PagesTextAndEveryPage) {
   EXPECT_EQ(HeaderOf(dir_ / "pages/page-0001.png").bit_depth, 2);
 }
 
+TEST_F(ViewTool, TheBodySizeComesFromTheSettingsNotTheWidth) {
+  // A larger screen at the same size shows more text on each page.
+  const int small = Pages();
+  const int large_screen = Pages({"--width", "600", "--height", "800"});
+  EXPECT_LT(large_screen, small);
+  // Larger type, more pages; the settings file's Font Size as --font-size.
+  const int larger_type = Pages({"--font-size", "30"});
+  EXPECT_GT(larger_type, small);
+  config_.Write("Inkleaf Press/Common.conf", "[Preferences]\nFont Size=30\n");
+  EXPECT_EQ(Pages(), larger_type);
+  EXPECT_EQ(Pages({"--font-size", "20"}), small);
+  ToolOutcome bad = Vellix({"view", Book(), "--pages", "--font-size", "2"});
+  EXPECT_EQ(bad.code, 2);
+  EXPECT_NE(bad.err.find("--font-size must be 6 to 120 pixels"), std::string::npos) << bad.err;
+}
+
 TEST_F(ViewTool, SaysWhyItCannotShowABook) {
   dir_.Write("notes.txt", "not a book\n");
   dir_.Write("other.imp", SimpleBookFile({"ID", "Cat", "", "Title", "A", "", ""}));

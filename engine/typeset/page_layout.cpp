@@ -24,7 +24,7 @@
 namespace ikutil::typeset {
 
 int32_t BodyPixelSize(const LayoutSettings& settings) {
-  double size = settings.width / 24.0;
+  double size = std::clamp(settings.font_size, kMinFontSize, kMaxFontSize);
   if (settings.large) size *= 1.35;
   return std::max<int32_t>(8, static_cast<int32_t>(std::lround(size)));
 }

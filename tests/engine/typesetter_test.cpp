@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -124,6 +125,9 @@ class TypesetTest : public ::testing::Test {
     s.width = width;
     s.height = height;
     s.large = large;
+    // The type scaled with the screen, so that narrow screens stay narrow
+    // for words, not absurd.
+    s.font_size = std::max<int32_t>(kMinFontSize, static_cast<int32_t>(std::lround(width / 24.0)));
     return std::make_unique<Typesetter>(e, *fonts_, s);
   }
 
@@ -199,7 +203,8 @@ TEST_F(TypesetTest, EveryWordInOrderAndNoLineTooWide) {
         // ... unless its gaps would grow by more than two ems each: then it
         // is set ragged.
         const auto gaps = std::count(lines[i].text.begin(), lines[i].text.end(), ' ');
-        const int32_t em = BodyPixelSize({screen.width, screen.height, screen.large});
+        const int32_t em = BodyPixelSize({screen.width, screen.height, screen.large,
+                                          std::max<int32_t>(kMinFontSize, std::lround(screen.width / 24.0))});
         if ((right_edge + 2 - lines[i].right) / gaps > 2 * em) continue;
         EXPECT_GE(lines[i].right, right_edge - 2) << lines[i].text;
       }

@@ -85,6 +85,7 @@ class WordsTest : public ::testing::Test {
     LayoutSettings settings;
     settings.width = width;
     settings.height = height;
+    settings.font_size = std::max<int32_t>(8, width / 24);  // narrow pages in small type
     Typesetter t(edition, *fonts_, settings);
     for (int32_t n = 1; n <= t.PageCount(); ++n)
       for (const PageLine& line : t.GetPage(n)->lines) out.lines.push_back(line.text);
