@@ -25,9 +25,12 @@ function(vellix_install_library target)
   install(TARGETS ${target} EXPORT ${arg_EXPORT}
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} PERMISSIONS ${VELLIX_LIBRARY_PERMISSIONS}
             COMPONENT libraries NAMELINK_COMPONENT development)
-  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/include)
+  # A folder with two libraries has its headers installed once.
+  get_property(headers_done DIRECTORY PROPERTY VELLIX_HEADERS_INSTALLED)
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/include AND NOT headers_done)
     install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
       COMPONENT development)
+    set_property(DIRECTORY PROPERTY VELLIX_HEADERS_INSTALLED TRUE)
   endif()
   set_property(GLOBAL APPEND PROPERTY VELLIX_SHARED_LIBRARIES ${target})
 endfunction()

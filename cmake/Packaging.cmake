@@ -10,7 +10,7 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 # Fonts come from Debian's DejaVu packages, wherever the engine is installed.
 set(VELLIX_FONT_INSTALL_DIR /usr/share/fonts/truetype/dejavu CACHE PATH "Folder of the DejaVu fonts the engine lays out with")
-target_compile_definitions(ikutil PRIVATE VELLIX_FONT_INSTALL_DIR="${VELLIX_FONT_INSTALL_DIR}")
+target_compile_definitions(ikutil_typeset PRIVATE VELLIX_FONT_INSTALL_DIR="${VELLIX_FONT_INSTALL_DIR}")
 
 # Debian keeps manual pages and changelogs compressed, with no name or time
 # stamp in the gzip header so that the same input gives the same bytes.
