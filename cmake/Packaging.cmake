@@ -166,5 +166,5 @@ if(VELLIX_TESTS AND NOT VELLIX_SANITIZE AND TARGET vellix_cli)
   add_test(NAME deb_package
     COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/deb_test.sh ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR}
             $<TARGET_FILE:vellix-make-samples>)
-  set_tests_properties(deb_package PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE)
+  set_tests_properties(deb_package PROPERTIES TIMEOUT 900 RUN_SERIAL TRUE LABELS package)
 endif()
