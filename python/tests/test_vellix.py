@@ -240,7 +240,7 @@ class PublishingTest(ScratchFolder):
         # bar one at either edge from a thread switch just before or after.
         shelf_dir = self.sample_shelf()
         books = [name for name in os.listdir(shelf_dir) if name.endswith(".imp")]
-        for copy in range(50):
+        for copy in range(100):
             for name in books:
                 shutil.copy(os.path.join(shelf_dir, name), os.path.join(shelf_dir, f"copy{copy}-{name}"))
         stamps, spans = [], []
