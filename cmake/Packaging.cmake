@@ -34,6 +34,11 @@ if(TARGET vellix_cli)
   install(FILES data/vellix-publisher.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES data/vellix-publisher.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
   install(FILES data/vellix-publisher.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
+
+  # The shelf server as a service, one instance per shelf folder.
+  set(VELLIX_INSTALLED_TOOL ${CMAKE_INSTALL_FULL_BINDIR}/vellix)
+  configure_file(data/vellix-serve@.service.in ${CMAKE_BINARY_DIR}/vellix-serve@.service @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/vellix-serve@.service DESTINATION lib/systemd/system)
 endif()
 
 # The Debian package: vellix-publisher_<version>_<arch>.deb. Library
