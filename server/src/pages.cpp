@@ -45,7 +45,7 @@ std::string PublishForm() {
   return R"(<section id="publish">
 <h2>Publish a document</h2>
 <form id="publish-form" method="post" action="/publish" enctype="multipart/form-data">
-<p><label for="file">Document (.txt, .htm, .html, .oeb, .imp)</label>
+<p><label for="file">Document (.txt, .htm, .html or a ready .imp book)</label>
 <input id="file" name="file" type="file" required></p>
 <p><label for="title">Title</label> <input id="title" name="title" type="text"></p>
 <p><label for="author">Author</label> <input id="author" name="author" type="text"></p>

@@ -1,6 +1,6 @@
 """The catalogue, the reader and publishing by upload in headless Chromium.
 
-Usage: browser_test.py VELLIX_TOOL SAMPLE_DOCUMENTS SCREENSHOT_DIR
+Usage: browser_test.py VELLIX_TOOL SAMPLE_DOCUMENTS TEST_DATA SCREENSHOT_DIR
 
 Builds a shelf of its own with the tool, serves it on a free loopback port
 and drives Debian's Chromium through Selenium, as a person would: typing in
@@ -28,7 +28,7 @@ try:
 except ImportError:  # pragma: no cover
     webdriver = None
 
-TOOL, DOCUMENTS, SCREENSHOTS = sys.argv[1], sys.argv[2], sys.argv[3]
+TOOL, DOCUMENTS, TEST_DATA, SCREENSHOTS = sys.argv[1:5]
 TOKEN = "browser-test-token"
 MARKUP_TITLE = "<script>window.pwned=1;alert('x')</script> Poems & <b>Bold</b>"
 
@@ -50,6 +50,10 @@ class BrowserTest(unittest.TestCase):
             shutil.copy(os.path.join(DOCUMENTS, name), cls.work)
         run("shelf", "add", cls.shelf, os.path.join(cls.work, "river-walk.txt"),
             "--title", "A Walk by the River", "--author", "Tom Hale", "--category", "Travel")
+        # A long document people have: the licence text, many pages.
+        shutil.copy(os.path.join(TEST_DATA, "apache-2.0.txt"), cls.work)
+        run("shelf", "add", cls.shelf, os.path.join(cls.work, "apache-2.0.txt"),
+            "--title", "Apache License 2.0", "--author", "The Apache Software Foundation", "--category", "Licences")
         poem = os.path.join(cls.work, "poem.txt")
         with open(poem, "w", encoding="utf-8") as f:
             f.write("Roses and rain.\n\nA second verse.\n")
@@ -103,7 +107,7 @@ class BrowserTest(unittest.TestCase):
     def test_1_catalogue_search_narrows_rows_and_markup_stays_text(self):
         d = self.driver
         d.get(self.root)
-        self.assertEqual(len(self.visible_rows()), 2)
+        self.assertEqual(len(self.visible_rows()), 3)
         self.assert_no_alert()
         self.assertIsNone(d.execute_script("return window.pwned === undefined ? null : window.pwned"))
         titles = [e.text for e in d.find_elements(By.CSS_SELECTOR, "#books td.title")]
@@ -115,7 +119,7 @@ class BrowserTest(unittest.TestCase):
         box.send_keys("river")
         self.wait(lambda _: len(self.visible_rows()) == 1)
         self.assertIn("A Walk by the River", self.visible_rows()[0].text)
-        self.assertEqual(d.find_element(By.ID, "count").text, "1 book of 2")
+        self.assertEqual(d.find_element(By.ID, "count").text, "1 book of 3")
         d.save_screenshot(os.path.join(SCREENSHOTS, "serve-catalogue-search.png"))
         box.clear()
         box.send_keys("nothing like this")
@@ -124,7 +128,7 @@ class BrowserTest(unittest.TestCase):
     def test_2_reader_pages_with_arrow_keys(self):
         d = self.driver
         d.get(self.root)
-        d.find_element(By.LINK_TEXT, "A Walk by the River").click()
+        d.find_element(By.LINK_TEXT, "Apache License 2.0").click()
         position = self.wait(EC.presence_of_element_located((By.ID, "position")))
         match = re.fullmatch(r"Page 1 of (\d+)", position.text)
         self.assertIsNotNone(match, position.text)
@@ -156,7 +160,7 @@ class BrowserTest(unittest.TestCase):
         d.find_element(By.ID, "publish").location_once_scrolled_into_view
         d.save_screenshot(os.path.join(SCREENSHOTS, "serve-upload.png"))
         d.get(self.root)
-        self.assertEqual(len(self.visible_rows()), 3)
+        self.assertEqual(len(self.visible_rows()), 4)
         self.assertIn("Uploaded Notebook", d.find_element(By.ID, "books").text)
 
 
