@@ -168,8 +168,8 @@ struct WrkResult {
 };
 
 WrkResult Wrk(const std::string& url, int seconds) {
-  const std::string out = RunAndRead({"wrk", "-t2", "-c64", "-d" + std::to_string(seconds) + "s", "--timeout", "5s",
-                                      "--latency", url});
+  const std::string out =
+      RunAndRead({"wrk", "-t2", "-c64", "-d" + std::to_string(seconds) + "s", "--timeout", "5s", "--latency", url});
   WrkResult r;
   std::smatch m;
   if (std::regex_search(out, m, std::regex(R"(Requests/sec:\s+([0-9.]+))"))) r.requests_per_second = std::stod(m[1]);
@@ -242,8 +242,8 @@ void Downloads(const fs::path& dir, bool small) {
 
   const int seconds = small ? 1 : 5;
   const long rss_before = RssKb();
-  for (const auto& [name, path] : {std::pair{"/list.txt", "/list.txt"},
-                                   std::pair{"200 KB book", "/books/BIGBOOK1.imp"}}) {
+  for (const auto& [name, path] :
+       {std::pair{"/list.txt", "/list.txt"}, std::pair{"200 KB book", "/books/BIGBOOK1.imp"}}) {
     WrkResult a = Wrk("http://127.0.0.1:" + std::to_string(ours.port()) + path, seconds);
     WrkResult b = Wrk("http://127.0.0.1:" + std::to_string(nginx_port) + path, seconds);
     std::printf("  %-12s vellix serve %9.0f req/s (p99 %s)   nginx %9.0f req/s (p99 %s)   ratio %.2f (goal >= 0.50)\n",
@@ -288,7 +288,7 @@ void PageImages(const fs::path& dir, bool small) {
   fs::create_directories(shelf);
   // Text of plain words in a varied order, so the book does not shrink to
   // nothing when compressed.
-  static const char* kWords[] = {"river", "light", "path", "stone", "water", "evening", "bridge", "field",
+  static const char* kWords[] = {"river", "light", "path", "stone", "water",  "evening", "bridge", "field",
                                  "the",   "and",   "of",   "under", "slowly", "between", "old",    "morning",
                                  "walls", "green", "wind", "north", "over",   "hill",    "quiet",  "bend"};
   std::mt19937 random(42);
@@ -340,6 +340,9 @@ int main(int argc, char** argv) {
   std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/serve-bench-XXXXXX";
   if (!mkdtemp(pattern.data())) return 1;
   const fs::path dir = pattern;
+  // nginx's workers run as an unprivileged user and must read the files.
+  fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                           fs::perms::others_exec);
   try {
     Downloads(dir, small);
     Catalogue(dir, small);

@@ -37,22 +37,27 @@ class DeadlineStream : public httplib::Stream {
   void SetReadDeadline(Clock::time_point deadline) { deadline_ = deadline; }
 
   bool is_readable() const override { return Wait(POLLIN, true); }
-  bool is_writable() const override { return Wait(POLLOUT, false); }
+  // Writes wait for room themselves; asking first would cost a call each.
+  bool is_writable() const override { return true; }
 
+  // Each read and write is tried at once and waits only when it must.
   ssize_t read(char* ptr, size_t size) override {
-    if (!Wait(POLLIN, true)) return -1;
-    ssize_t n;
-    do n = ::recv(sock_, ptr, size, 0);
-    while (n < 0 && errno == EINTR);
-    return n;
+    if (Clock::now() >= deadline_) return -1;
+    for (;;) {
+      ssize_t n = ::recv(sock_, ptr, size, MSG_DONTWAIT);
+      if (n >= 0) return n;
+      if (errno == EINTR) continue;
+      if ((errno != EAGAIN && errno != EWOULDBLOCK) || !Wait(POLLIN, true)) return -1;
+    }
   }
 
   ssize_t write(const char* ptr, size_t size) override {
-    if (!Wait(POLLOUT, false)) return -1;
-    ssize_t n;
-    do n = ::send(sock_, ptr, size, MSG_NOSIGNAL);
-    while (n < 0 && errno == EINTR);
-    return n;
+    for (;;) {
+      ssize_t n = ::send(sock_, ptr, size, MSG_NOSIGNAL | MSG_DONTWAIT);
+      if (n >= 0) return n;
+      if (errno == EINTR) continue;
+      if ((errno != EAGAIN && errno != EWOULDBLOCK) || !Wait(POLLOUT, false)) return -1;
+    }
   }
 
   void get_remote_ip_and_port(std::string& ip, int& port) const override {

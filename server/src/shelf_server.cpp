@@ -241,6 +241,12 @@ struct ShelfServer::Impl {
     }
     res.set_header("Content-Disposition", "attachment; filename=\"" + SafeQuoted(book.file_name) +
                                               "\"; filename*=UTF-8''" + EncodeUrlPart(book.file_name));
+    if (static_cast<uint64_t>(st.st_size) <= kKeptBookSize) {
+      // Most books are small: kept in memory per version, sent in one piece.
+      if (auto bytes = KeptBook(file->fd, etag, static_cast<size_t>(st.st_size)))
+        return res.set_content(*bytes, "application/octet-stream");
+      return NotFound(res);
+    }
     res.set_content_provider(static_cast<size_t>(st.st_size), "application/octet-stream",
                              [file](size_t offset, size_t length, httplib::DataSink& sink) {
                                char buffer[64 * 1024];
@@ -254,6 +260,34 @@ struct ShelfServer::Impl {
                                }
                                return true;
                              });
+  }
+
+  static constexpr uint64_t kKeptBookSize = 4 * 1024 * 1024;
+  static constexpr uint64_t kKeptBooksTotal = 128 * 1024 * 1024;
+  std::mutex kept_mutex;
+  std::map<std::string, std::shared_ptr<const std::string>> kept_books;  // etag -> bytes
+  uint64_t kept_total = 0;
+
+  std::shared_ptr<const std::string> KeptBook(int fd, const std::string& etag, size_t size) {
+    {
+      std::lock_guard lock(kept_mutex);
+      if (auto it = kept_books.find(etag); it != kept_books.end()) return it->second;
+    }
+    auto bytes = std::make_shared<std::string>(size, '\0');
+    size_t done = 0;
+    while (done < size) {
+      ssize_t n = ::pread(fd, bytes->data() + done, size - done, static_cast<off_t>(done));
+      if (n <= 0) return nullptr;
+      done += static_cast<size_t>(n);
+    }
+    std::lock_guard lock(kept_mutex);
+    if (kept_total + size > kKeptBooksTotal) {
+      kept_books.clear();
+      kept_total = 0;
+    }
+    kept_books.emplace(etag, bytes);
+    kept_total += size;
+    return bytes;
   }
 
   static std::string SafeQuoted(const std::string& name) {
