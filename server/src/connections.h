@@ -20,7 +20,7 @@ struct ConnectionLimits {
   int idle_timeout_ms = 10000;
   int keep_alive_ms = 5000;
   int max_connections = 128;
-  int max_requests_per_connection = 100;
+  int max_requests_per_connection = 1000;
   // Bytes a second an upload must at least keep up, on average, once its
   // headers are in.
   uint64_t min_body_rate = 32 * 1024;

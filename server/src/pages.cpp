@@ -26,8 +26,8 @@ std::string Lower(std::string text) {
 
 bool Matches(const BookEntry& book, const std::string& needle) {
   if (needle.empty()) return true;
-  for (const std::string* field : {&book.title_text, &book.author_text, &book.category_text})
-    if (Lower(*field).find(needle) != std::string::npos) return true;
+  for (const std::string* field : {&book.title_key, &book.author_key, &book.category_key})
+    if (field->find(needle) != std::string::npos) return true;
   return false;
 }
 
@@ -76,14 +76,13 @@ std::string CataloguePage(const ShelfSnapshot& shelf, const CatalogueQuery& quer
   for (const auto& book : shelf.books)
     if (Matches(*book, needle)) rows.push_back(book.get());
   auto key = [&](const BookEntry* b) -> const std::string& {
-    if (query.sort == "author") return b->author_text;
-    if (query.sort == "category") return b->category_text;
-    return b->title_text;
+    if (query.sort == "author") return b->author_key;
+    if (query.sort == "category") return b->category_key;
+    return b->title_key;
   };
   std::stable_sort(rows.begin(), rows.end(), [&](const BookEntry* a, const BookEntry* b) {
     if (query.sort == "size") return query.descending ? a->size > b->size : a->size < b->size;
-    const std::string ka = Lower(key(a)), kb = Lower(key(b));
-    return query.descending ? ka > kb : ka < kb;
+    return query.descending ? key(a) > key(b) : key(a) < key(b);
   });
 
   std::string html = Head("Bookshelf");

@@ -84,6 +84,14 @@ std::shared_ptr<BookEntry> ReadBookEntry(const std::string& path) {
   entry->title_text = UnescapeMarkup(book.Title());
   entry->author_text = UnescapeMarkup(book.Author());
   entry->category_text = UnescapeMarkup(book.Category());
+  auto lower = [](std::string text) {
+    for (char& c : text)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+  };
+  entry->title_key = lower(entry->title_text);
+  entry->author_key = lower(entry->author_text);
+  entry->category_key = lower(entry->category_text);
   return entry;
 }
 

@@ -46,6 +46,8 @@ struct BookEntry {
 
   // For people: the stored strings with their markup escaping undone.
   std::string title_text, author_text, category_text;
+  // The same in ASCII lower case, for searching and sorting.
+  std::string title_key, author_key, category_key;
 };
 
 struct ShelfSnapshot {

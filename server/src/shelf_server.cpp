@@ -298,6 +298,25 @@ struct ShelfServer::Impl {
 
   // --- people ---
 
+  // Rendered catalogues, per shelf version and query: a big shelf's page
+  // is built once, not for every visitor.
+  std::mutex catalogue_mutex;
+  std::map<std::string, std::pair<uint64_t, std::shared_ptr<const std::string>>> catalogues;
+
+  std::shared_ptr<const std::string> Catalogue(const ShelfSnapshot& shelf, const CatalogueQuery& query) {
+    const std::string key = query.sort + (query.descending ? "-" : "+") + query.search;
+    {
+      std::lock_guard lock(catalogue_mutex);
+      auto it = catalogues.find(key);
+      if (it != catalogues.end() && it->second.first == shelf.generation) return it->second.second;
+    }
+    auto html = std::make_shared<const std::string>(CataloguePage(shelf, query, !options.upload_token.empty()));
+    std::lock_guard lock(catalogue_mutex);
+    if (catalogues.size() >= 32) catalogues.clear();
+    catalogues[key] = {shelf.generation, html};
+    return html;
+  }
+
   void SendHtml(Response& res, const std::string& html, int status = 200) {
     res.status = status;
     res.set_header("Content-Security-Policy", kHtmlPolicy);
@@ -412,7 +431,7 @@ struct ShelfServer::Impl {
       const std::string sort = req.get_param_value("sort");
       if (sort == "author" || sort == "category" || sort == "size") query.sort = sort;
       query.descending = req.get_param_value("order") == "desc";
-      return SendHtml(res, CataloguePage(*shelf, query, !options.upload_token.empty()));
+      return SendHtml(res, *Catalogue(*shelf, query));
     }
     if (path == "/static/style.css") return SendText(req, res, kStyleSheet, "text/css; charset=utf-8", "\"css1\"");
     if (path == "/static/app.js") return SendText(req, res, kScript, "text/javascript; charset=utf-8", "\"js1\"");
@@ -563,9 +582,13 @@ struct ShelfServer::Impl {
         return httplib::Server::HandlerResponse::Handled;
       }
       ConnectionLoop::HeadersDone(length);
+      // Reads are answered here, without a pattern match per request.
+      if (req.method == "GET" || req.method == "HEAD") {
+        Get(req, res);
+        return httplib::Server::HandlerResponse::Handled;
+      }
       return httplib::Server::HandlerResponse::Unhandled;
     });
-    http.Get(".*", [this](const Request& req, Response& res) { Get(req, res); });
     http.Post("/publish", [this](const Request& req, Response& res, const httplib::ContentReader& reader) {
       Publish(req, res, reader);
     });
