@@ -100,10 +100,12 @@ ShelfIndex::ShelfIndex(std::string folder, Note note) : folder_(std::move(folder
 }
 
 std::shared_ptr<const ShelfSnapshot> ShelfIndex::Current() {
-  std::lock_guard lock(mutex_);
-  auto now = std::chrono::steady_clock::now();
+  // The folder is looked at before the lock is taken: every request does
+  // this, and the lock is only for the rare rebuild.
   struct stat st {};
-  int64_t mtime = ::stat(folder_.c_str(), &st) == 0 ? MtimeNs(st) : -1;
+  const int64_t mtime = ::stat(folder_.c_str(), &st) == 0 ? MtimeNs(st) : -1;
+  const auto now = std::chrono::steady_clock::now();
+  std::lock_guard lock(mutex_);
   if (current_ && mtime == folder_mtime_ns_ && now - last_check_ < kRecheck) return current_;
   folder_mtime_ns_ = mtime;
   last_check_ = now;
