@@ -17,6 +17,7 @@
 #include "page_images.h"
 #include "pages.h"
 #include "publisher.h"
+#include "request_probe.h"
 #include "shelf_index.h"
 #include "vellix/booklist.h"
 #include "vellix/formats/codepage.h"
@@ -630,5 +631,48 @@ void ShelfServer::Run() {
 }
 
 void ShelfServer::Stop() { impl_->loop.Stop(); }
+
+namespace {
+
+// A stream over a request held in memory, whose answer is kept.
+class MemoryStream : public httplib::Stream {
+ public:
+  explicit MemoryStream(const std::string& input) : input_(input) {}
+  bool is_readable() const override { return offset_ < input_.size(); }
+  bool is_writable() const override { return true; }
+  ssize_t read(char* ptr, size_t size) override {
+    const size_t n = std::min(size, input_.size() - offset_);
+    std::memcpy(ptr, input_.data() + offset_, n);
+    offset_ += n;
+    return static_cast<ssize_t>(n);
+  }
+  ssize_t write(const char* ptr, size_t size) override {
+    output.append(ptr, size);
+    return static_cast<ssize_t>(size);
+  }
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    ip = "127.0.0.1";
+    port = 40000;
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    ip = "127.0.0.1";
+    port = 8080;
+  }
+  socket_t socket() const override { return -1; }
+  std::string output;
+
+ private:
+  const std::string& input_;
+  size_t offset_ = 0;
+};
+
+}  // namespace
+
+std::string RequestProbe::Answer(ShelfServer& server, const std::string& request) {
+  MemoryStream stream(request);
+  bool closed = false;
+  server.impl_->http.process_request(stream, true, closed, nullptr);
+  return stream.output;
+}
 
 }  // namespace vellix::server

@@ -54,6 +54,7 @@ class ShelfServer {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
+  friend struct RequestProbe;  // the fuzz target's way in (server/src/request_probe.h)
 };
 
 }  // namespace vellix::server
