@@ -543,7 +543,7 @@ struct ShelfServer::Impl {
     (void)req;
     res.set_header("Cache-Control", "no-cache");
     auto seen = std::make_shared<size_t>(0);
-    res.set_chunked_content_provider("text/event-stream", [job, seen, this](size_t, httplib::DataSink& sink) {
+    res.set_chunked_content_provider("text/event-stream", [job, seen](size_t, httplib::DataSink& sink) {
       bool finished = false;
       auto fresh = job->EventsAfter(*seen, 15000, &finished);
       for (const std::string& event : fresh)
