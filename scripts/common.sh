@@ -9,6 +9,7 @@ VELLIX_PACKAGES=(
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libgif-dev
   libfreetype-dev libharfbuzz-dev libhyphen-dev hyphen-en-us fonts-dejavu-core fonts-dejavu-extra
   pybind11-dev python3-dev dpkg-dev file desktop-file-utils man-db lintian
+  libcpp-httplib-dev
 )
 
 install_missing() {
