@@ -59,6 +59,11 @@ if(TARGET vellix_cli)
   install(FILES data/vellix-publisher.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
     COMPONENT publisher)
   install(FILES data/vellix-publisher.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages COMPONENT publisher)
+
+  # The shelf server as a service, one instance per shelf folder.
+  set(VELLIX_INSTALLED_TOOL ${CMAKE_INSTALL_FULL_BINDIR}/vellix)
+  configure_file(data/vellix-serve@.service.in ${CMAKE_BINARY_DIR}/vellix-serve@.service @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/vellix-serve@.service DESTINATION lib/systemd/system COMPONENT publisher)
   vellix_install_package_docs(publisher vellix-publisher)
   list(PREPEND VELLIX_PACKAGE_COMPONENTS publisher)
 endif()

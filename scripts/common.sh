@@ -11,6 +11,7 @@ VELLIX_PACKAGES=(
   hyphen-de hyphen-fr hyphen-es hyphen-it hyphen-pt-pt hyphen-pt-br hyphen-nl hyphen-ru hyphen-el
   fonts-droid-fallback
   pybind11-dev python3-dev dpkg-dev file desktop-file-utils man-db lintian
+  libcpp-httplib-dev
 )
 
 install_missing() {
