@@ -53,9 +53,10 @@ struct PageImage {
   std::vector<uint8_t> pixels;
 };
 
-// Writes `image` as a grey PNG of its width, height and bit depth, through a
-// temporary file in the same folder renamed over `path`. Returns false (and
-// fills `error`) when it cannot.
+// Writes `image` as a grey PNG of its width, height and bit depth through
+// the formats module's safe writer (a temporary file in the same folder
+// renamed over `path`; a device or pipe written through, never replaced).
+// Returns false (and fills `error`) when it cannot.
 bool SavePageImagePng(const PageImage& image, const std::string& path, std::string* error);
 
 using PageCallback = void (*)(int32_t page, void* context);
