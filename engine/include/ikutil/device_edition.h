@@ -170,6 +170,7 @@ enum class EditionError : int32_t {
   kNewerVersion = 4,  // our content, in a version this reader does not know
   kCorrupt = 5,       // an offset, length, count or index out of range
   kOutOfMemory = 6,
+  kTooLarge = 7,  // content past the documented limits (docs/device-edition.md)
 };
 
 struct EditionReadResult {
