@@ -112,7 +112,9 @@ TEST_F(BuildOutputs, StrictExitsOneOnAnyErrorAndTheHelpSaysSo) {
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("(--strict); the book was written all the same"), std::string::npos) << r.err;
   EXPECT_TRUE(fs::exists(dir_ / "m.imp"));
-  EXPECT_EQ(Html("story.htm", dir_ / "clean.imp", {"--strict"}).code, 0);
+  dir_.Write("clean.htm", "<html><head><title>C</title></head><body><p>Clean.</p></body></html>\n");
+  EXPECT_EQ(Html("clean.htm", dir_ / "clean.imp", {"--strict"}).code, 0);
+  EXPECT_EQ(Html("story.htm", dir_ / "sheet.imp", {"--strict"}).code, 1) << "an error in a linked sheet counts";
 
   ToolOutcome help = RunTool(VELLIX_TOOL, {"build", "--help"});
   EXPECT_EQ(help.code, 0);

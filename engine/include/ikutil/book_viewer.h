@@ -24,8 +24,8 @@
 
 namespace ikutil {
 
-// Why Create failed (CBookViewer::LastError). The first six are the codes of
-// the edition reader (EditionError).
+// Why Create failed (CBookViewer::LastError). The first six and the last
+// are the codes of the edition reader (EditionError).
 enum ViewerError : int32_t {
   kViewerOk = 0,
   kViewerNotFound = 1,      // missing or unreadable file
@@ -38,6 +38,7 @@ enum ViewerError : int32_t {
   kViewerBadDepth = 8,  // a depth other than 1, 2, 4 or 8
   kViewerNoFonts = 9,   // the fonts could not be opened
   kViewerNoBook = 10,   // no book is open (before Create, or after "q")
+  kViewerTooLarge = 11,  // content past the edition reader's limits
 };
 
 inline constexpr int32_t kMinPageSide = 64;
