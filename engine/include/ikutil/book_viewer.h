@@ -34,10 +34,10 @@ enum ViewerError : int32_t {
   kViewerNewerVersion = 4,  // a device edition newer than this viewer knows
   kViewerCorrupt = 5,       // truncated or inconsistent content
   kViewerOutOfMemory = 6,
-  kViewerBadSize = 7,   // width or height outside kMinPageSide..kMaxPageSide
-  kViewerBadDepth = 8,  // a depth other than 1, 2, 4 or 8
-  kViewerNoFonts = 9,   // the fonts could not be opened
-  kViewerNoBook = 10,   // no book is open (before Create, or after "q")
+  kViewerBadSize = 7,    // width or height outside kMinPageSide..kMaxPageSide
+  kViewerBadDepth = 8,   // a depth other than 1, 2, 4 or 8
+  kViewerNoFonts = 9,    // the fonts could not be opened
+  kViewerNoBook = 10,    // no book is open (before Create, or after "q")
   kViewerTooLarge = 11,  // content past the edition reader's limits
 };
 
