@@ -567,6 +567,12 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
   layout.items.clear();
   const std::string& text = layout.text;
   std::vector<Item>& items = layout.items;
+  if (text.size() > kLongParagraph) {
+    // A box and a glue a word: reserved at once, since growing by doubling
+    // would hold the old and the new items together.
+    const auto blanks = static_cast<size_t>(std::count_if(text.begin(), text.end(), IsBlank));
+    items.reserve(2 * blanks + 16);
+  }
   const bool justify = layout.align == TextAlign::kJustify;
   auto run_at = [&](uint32_t offset) {
     auto it = std::upper_bound(layout.run_starts.begin(), layout.run_starts.end(), offset);
