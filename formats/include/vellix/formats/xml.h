@@ -36,6 +36,8 @@ void LoadDocument(const std::string& path, XmlDocument& doc);
 // than 64 elements deep), replacing the file atomically.
 // Throws AutomationError when the file cannot be written.
 void SaveXmlFile(const XmlDocument& doc, const std::string& path);
+// The bytes SaveXmlFile writes.
+std::string XmlText(const XmlDocument& doc);
 
 // The encoding the XML declaration at the start of `bytes` names, lower
 // case ("" without one): the value of its pseudo-attribute "encoding", read
