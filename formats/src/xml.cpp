@@ -114,9 +114,9 @@ std::string XmlText(const XmlDocument& doc) {
   return std::move(writer.text);
 }
 
-void SaveXmlFile(const XmlDocument& doc, const std::string& path) {
+void SaveXmlFile(const XmlDocument& doc, const std::string& path, Durability durability) {
   std::string text = XmlText(doc);
-  AtomicFileWriter out(path, "xml");
+  AtomicFileWriter out(path, "xml", durability);
   out.Write(text);
   out.Commit();
 }
