@@ -77,8 +77,11 @@ int AddOne(Bookshelf& shelf, const std::string& path, const ShelfOptions& opts, 
   auto book = std::make_shared<Book>();
   book->Load(path);
   if (book->Path().empty()) RaiseMissing(path, false);
-  if (!Bookshelf::IsAddableKind(book->Extension()))
-    Raise(kInvalidArgument, path + " is not a book, a document, a package or a text");
+  // The shelf would keep any other file as it is and publish nothing.
+  if (!Bookshelf::IsAddableKind(book->Extension())) {
+    std::cerr << "vellix: " << path << ": " << Bookshelf::kNotAddable << "\n";
+    return kExitError;
+  }
   // As the Import Book dialog: the typed fields, then Add.
   if (add.count("--title")) book->SetTitle(opts.title);
   if (add.count("--author")) book->SetAuthor(opts.author);

@@ -117,8 +117,7 @@ TEST(BatchAdd, EachPathIsReportedAndTheOthersGoOn) {
   EXPECT_EQ(items[1].error, 53);
   EXPECT_TRUE(items[2].added()) << items[2].description;
   EXPECT_EQ(items[3].error, 5);
-  EXPECT_EQ(items[3].description,
-            "Invalid procedure call or argument: not a book file, a book folder, a document, a package or a text");
+  EXPECT_EQ(items[3].description, std::string("Invalid procedure call or argument: ") + Bookshelf::kNotAddable);
   EXPECT_TRUE(items[4].added()) << items[4].description;
   EXPECT_EQ(items[5].error, kBuildFailed);
   EXPECT_NE(items[5].description.find("gone.htm"), std::string::npos) << items[5].description;

@@ -164,7 +164,7 @@ std::shared_ptr<Book> Bookshelf::PublishBookFolder(const std::string& folder, st
 }
 
 bool Bookshelf::IsAddableKind(const std::string& kind) {
-  return IsPublishedKind(kind) || kind == "txt" || kind == "imp" || kind == "oeb" || kind == "res";
+  return IsPublishedKind(kind) || kind == "txt" || kind == "res";
 }
 
 void Bookshelf::OpenForAdding(const std::string& directory) {
@@ -188,8 +188,7 @@ BatchItem Bookshelf::AddOne(const std::string& path, const BatchOptions& options
     book->Load(path);
     if (book->Path().empty()) RaiseMissing(path, false);
     const std::string kind = book->Extension();
-    if (!IsAddableKind(kind))
-      Raise(kInvalidArgument, "not a book file, a book folder, a document, a package or a text");
+    if (!IsAddableKind(kind)) Raise(kInvalidArgument, kNotAddable);
     if (options.title) book->SetTitle(*options.title);
     if (options.author) book->SetAuthor(*options.author);
     if (options.category) book->SetCategory(*options.category);

@@ -90,10 +90,9 @@ class Bookshelf : public Object {
            std::string* book_file = nullptr);
 
   // Adds many books at once, in parallel, without loading the shelf: each
-  // path as Add() or AddBookFolder() would (book files and containers are
-  // taken as they are, nothing written), and one that fails is reported in
-  // its item while the others go on. A path of an unknown kind fails with
-  // 5. Books() (when loaded) gets the added books in the order given.
+  // path as Add() or AddBookFolder() would, and one that fails is reported
+  // in its item while the others go on. A path of another kind
+  // (IsAddableKind) fails with 5. Books() (when loaded) gets the added books in the order given.
   // Needs Directory() (Load, SetDirectory or OpenForAdding); throws 76
   // before anything is written when it is empty. Sources that share a
   // folder and a base name ("a.txt", "a.htm") are built one after the
@@ -106,8 +105,12 @@ class Bookshelf : public Object {
                std::string* book_file) const;
   // AddBookFolder() likewise; returns the book.
   std::shared_ptr<vellix::Book> PublishBookFolder(const std::string& folder, std::string* book_file) const;
-  // True for the kinds (Book::Extension()) Add() and AddMany() take.
+  // True for the kinds (Book::Extension()) AddMany() takes: those Add()
+  // publishes and book folders. A book file or a container would be kept
+  // as it is, with nothing written on the shelf.
   static bool IsAddableKind(const std::string& kind);
+  static constexpr char kNotAddable[] =
+      "not a kind of file the shelf can add (a book folder, or a file ending in .txt, .htm, .html, .odf or .opf)";
 
   // Sets Directory without reading the folder: all that adding needs.
   // Throws 76 when it is not a folder.
