@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "build_display.h"
 #include "commands.h"
@@ -20,6 +21,9 @@ namespace {
 struct ShelfOptions {
   std::string dir;
   std::string path;
+  std::vector<std::string> paths;
+  std::string from_list;
+  unsigned jobs = 0;
   std::string book_id;
   std::string title, author, category;
   std::string base_url;
@@ -51,7 +55,83 @@ void PublishWithProgress(Bookshelf& shelf, const std::shared_ptr<Book>& book, st
     std::cerr << EventLine(file, message, line, column, severity) << "\n";
   };
   events.keep_going = [] { return !InterruptToAbort::Interrupted(); };
-  shelf.Add(book, &events, &book_file);
+  shelf.Publish(book, &events, &book_file);
+}
+
+// One path, shown as it builds: the build's problems on stderr and its
+// sources on the bar. Errors end the tool with their number.
+int AddOne(Bookshelf& shelf, const std::string& path, const ShelfOptions& opts, const CLI::App& add) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) {
+    // As the Add Book dialog: the book folder becomes a new book file,
+    // with the fields its own information file holds.
+    for (const char* field : {"--title", "--author", "--category"})
+      if (add.count(field))
+        throw CLI::ValidationError(std::string(field) +
+                                   " does not apply to a book folder: its fields come from its RSRC.INF");
+    std::string book_file;
+    shelf.PublishBookFolder(path, &book_file);
+    std::cout << book_file << "\n";
+    return kExitOk;
+  }
+  auto book = std::make_shared<Book>();
+  book->Load(path);
+  if (book->Path().empty()) RaiseMissing(path, false);
+  // The shelf would keep any other file as it is and publish nothing.
+  if (!Bookshelf::IsAddableKind(book->Extension())) {
+    std::cerr << "vellix: " << path << ": " << Bookshelf::kNotAddable << "\n";
+    return kExitError;
+  }
+  // As the Import Book dialog: the typed fields, then Add.
+  if (add.count("--title")) book->SetTitle(opts.title);
+  if (add.count("--author")) book->SetAuthor(opts.author);
+  if (add.count("--category")) book->SetCategory(opts.category);
+  std::string book_file;
+  PublishWithProgress(shelf, book, book_file);
+  std::cout << (book_file.empty() ? book->Path() : book_file) << "\n";
+  return kExitOk;
+}
+
+// Many paths: one bar over the batch, each book printed as it is added,
+// each failure on stderr with its reason, then the counts.
+int AddMany(Bookshelf& shelf, const std::vector<std::string>& paths, BatchOptions& batch) {
+  InterruptToAbort interrupt;
+  ProgressBar bar("Adding");
+  size_t added = 0, failed = 0;
+  batch.keep_going = [] { return !InterruptToAbort::Interrupted(); };
+  batch.finished = [&](size_t done, size_t total, const BatchItem& item) {
+    bar.Clear();
+    if (item.added()) {
+      ++added;
+      std::cout << (item.book_file.empty() ? item.path : item.book_file) << "\n";
+    } else {
+      ++failed;
+      std::cerr << "vellix: " << item.path << ": " << item.description << " (" << item.error << ")\n";
+    }
+    bar.SourceStart(std::filesystem::path(item.path).filename().string(), static_cast<int32_t>(done),
+                    static_cast<int32_t>(total));
+    bar.Progress(static_cast<int64_t>(done), static_cast<int64_t>(total));
+  };
+  shelf.AddMany(paths, batch);
+  bar.Clear();
+  std::cout << added << " added, " << failed << " failed\n";
+  return failed ? kExitError : kExitOk;
+}
+
+// The lines of a list file, without their line ends.
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::string text = ReadWholeFile(CleanPath(path));
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
 }
 
 }  // namespace
@@ -138,52 +218,39 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
     exit_code = kExitOk;
   });
 
-  CLI::App* add = shelf->add_subcommand("add", "Add a book folder, document, package or text");
+  CLI::App* add = shelf->add_subcommand("add", "Add book folders, documents, packages or texts");
   add->add_option("DIR", opts->dir, "Bookshelf folder")->required();
-  add->add_option("PATH", opts->path, "What to add")->required();
-  add->add_option("--title", opts->title, "Title of the new book");
-  add->add_option("--author", opts->author, "Author of the new book");
-  add->add_option("--category", opts->category, "Category of the new book");
+  add->add_option("PATH", opts->paths, "What to add; several at once are built in parallel");
+  add->add_option("--from-list", opts->from_list, "A file of paths to add, one a line");
+  add->add_option("--jobs", opts->jobs, "Books built at once (default: one per core)")->check(CLI::PositiveNumber);
+  add->add_option("--title", opts->title, "Title of the new books");
+  add->add_option("--author", opts->author, "Author of the new books");
+  add->add_option("--category", opts->category, "Category of the new books");
   add->callback([opts, add, &exit_code] {
     // Refused before the shelf or the book is touched.
     if (add->count("--title")) RequireUtf8(opts->title, "title");
     if (add->count("--author")) RequireUtf8(opts->author, "author");
     if (add->count("--category")) RequireUtf8(opts->category, "category");
-    Bookshelf s;
-    LoadShelf(s, opts->dir);
-    const std::string path = CleanPath(opts->path);
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
-      // As the Add Book dialog: the book folder becomes a new book file,
-      // with the fields its own information file holds.
-      for (const char* field : {"--title", "--author", "--category"})
-        if (add->count(field))
-          throw CLI::ValidationError(std::string(field) +
-                                     " does not apply to a book folder: its fields come from its RSRC.INF");
-      std::string book_file;
-      s.AddBookFolder(path, &book_file);
-      std::cout << book_file << "\n";
-    } else {
-      auto book = std::make_shared<Book>();
-      book->Load(path);
-      if (book->Path().empty()) RaiseMissing(path, false);
-      // The shelf would keep such a file as it is and publish nothing.
-      const std::string kind = book->Extension();
-      if (kind != "txt" && kind != "htm" && kind != "html" && kind != "odf" && kind != "opf") {
-        std::cerr << "vellix: " << path << ": not a kind of file the shelf can add (a book folder, or a file ending in "
-                  << ".txt, .htm, .html, .odf or .opf)\n";
-        exit_code = kExitError;
-        return;
-      }
-      // As the Import Book dialog: the typed fields, then Add.
-      if (add->count("--title")) book->SetTitle(opts->title);
-      if (add->count("--author")) book->SetAuthor(opts->author);
-      if (add->count("--category")) book->SetCategory(opts->category);
-      std::string book_file;
-      PublishWithProgress(s, book, book_file);
-      std::cout << (book_file.empty() ? book->Path() : book_file) << "\n";
+    std::vector<std::string> paths;
+    for (const std::string& path : opts->paths) paths.push_back(CleanPath(path));
+    if (!opts->from_list.empty()) {
+      for (std::string& line : ReadLines(opts->from_list))
+        if (!line.empty()) paths.push_back(CleanPath(line));
     }
-    exit_code = kExitOk;
+    if (paths.empty() && opts->from_list.empty()) throw CLI::ValidationError("PATH", "give what to add");
+    // Adding reads no other book: the shelf is only checked to be a folder.
+    Bookshelf s;
+    s.OpenForAdding(CleanPath(opts->dir));
+    if (paths.size() == 1 && opts->from_list.empty()) {
+      exit_code = AddOne(s, paths.front(), *opts, *add);
+      return;
+    }
+    BatchOptions batch;
+    if (add->count("--title")) batch.title = opts->title;
+    if (add->count("--author")) batch.author = opts->author;
+    if (add->count("--category")) batch.category = opts->category;
+    batch.jobs = opts->jobs;
+    exit_code = AddMany(s, paths, batch);
   });
 }
 

@@ -146,6 +146,7 @@ std::string BookPathOf(ikpubx::IProject& project) {
 struct BuildOptions {
   std::string project;
   bool preview = false;
+  bool container = false;
   int threshold = 1;
   std::vector<std::string> oebff;
   std::vector<std::string> html;
@@ -322,6 +323,8 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
   build->add_option("--threshold", build_opts->threshold, "Bytes between progress events")->check(CLI::PositiveNumber);
   build->add_option("--oebff", build_opts->oebff, "FILE DEST LOGDIR: build the container FILE as DEST.imp")
       ->expected(3);
+  build->add_flag("--container", build_opts->container,
+                  "With PROJECT: write the project and its files as one OEBFF container instead of a book");
   build->add_option("--html", build_opts->html, "Documents to build into one book (with -o)")->expected(1, -1);
   build->add_option("-o,--output", build_opts->output, "The book file written by --html");
   build->add_flag("--strict", build_opts->strict, "Exit 1 when the sources have any error, even if a book was written");
@@ -335,6 +338,7 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
     int modes = !opts.project.empty() + !opts.oebff.empty() + !opts.html.empty();
     if (modes != 1) throw CLI::ValidationError("build", "give one of PROJECT, --oebff or --html");
     if (!opts.html.empty() && opts.output.empty()) throw CLI::ValidationError("--html", "needs -o DEST");
+    if (opts.container && opts.project.empty()) throw CLI::ValidationError("--container", "needs PROJECT");
     auto builder = Create<ikpubx::IBuilder>(ikpubx::kBuilderIndependentProgId);
     builder->SetFeedbackThreshold(opts.threshold);
     if (!opts.html.empty()) {
@@ -347,6 +351,12 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
           opts.strict);
     } else {
       auto project = LoadProject(opts.project);
+      if (opts.container) {
+        std::string container = fs::path(BookPathOf(*project)).replace_extension(".oeb").string();
+        exit_code = RunBuild(
+            *builder, [&] { return builder->GenerateOEBFF(project.get(), 0); }, container);
+        return;
+      }
       if (opts.preview) builder->SetPreview(1);
       exit_code = RunBuild(
           *builder, [&] { return builder->Build(project.get()); }, BookPathOf(*project), opts.strict);

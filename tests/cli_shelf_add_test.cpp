@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <regex>
+#include <set>
+#include <thread>
 
 #include "test_util.h"
 #include "vellix/book.h"
@@ -98,6 +100,71 @@ TEST_F(ShelfAddTool, BarOnlyOnATerminal) {
   ASSERT_EQ(tty.code, 0) << tty.err;
   EXPECT_NE(tty.out.find("Building ["), std::string::npos) << tty.out;
   EXPECT_TRUE(std::regex_search(tty.out, std::regex("\r\033\\[K[^\n]*shelf/[A-Z]{8}\\.imp\r?\n$"))) << tty.out;
+}
+
+TEST_F(ShelfAddTool, ManyPathsInOneCallWithAListAndTheCounts) {
+  dir_.Write("more.txt", "More text.\n");
+  dir_.Write("photo.jpg", "not a book");
+  std::string list = dir_.Write("list.txt", dir_ / "more.txt" + "\n\n" + dir_ / "photo.jpg" + "\r\n");
+  ToolOutcome r =
+      RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", dir_ / "notes.txt", dir_ / "story.htm",
+                            dir_ / "missing.txt", "--from-list", list, "--jobs", "2", "--category", "Batch"});
+  EXPECT_EQ(r.code, 1) << r.err;
+  std::smatch m;
+  EXPECT_TRUE(std::regex_match(r.out, m, std::regex("(" + dir_ / "shelf/[A-Z]{8}\\.imp\n){3}3 added, 2 failed\n")))
+      << r.out;
+  EXPECT_NE(r.err.find("vellix: " + dir_ / "missing.txt" + ": File not found (53)\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("vellix: " + dir_ / "photo.jpg" +
+                       ": Invalid procedure call or argument: not a kind of file the shelf can add"),
+            std::string::npos)
+      << r.err;
+  size_t books = 0;
+  for (const auto& entry : fs::directory_iterator(dir_ / "shelf")) {
+    vellix::Book book;
+    book.Load(entry.path().string());
+    EXPECT_EQ(book.Category(), "Batch");
+    ++books;
+  }
+  EXPECT_EQ(books, 3u);
+
+  // All added: exit 0; a list alone is enough.
+  r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", "--from-list", dir_.Write("one.txt", dir_ / "notes.txt")});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\n1 added, 0 failed\n"), std::string::npos) << r.out;
+  EXPECT_EQ(RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf"}).code, 2);
+}
+
+// Eight processes adding fifty books each to one shelf at once: every name
+// is taken by one book only.
+TEST(ShelfAddConcurrently, EightProcessesFourHundredDistinctBooks) {
+  TempDir dir;
+  fs::create_directory(dir / "shelf");
+  std::vector<std::thread> processes;
+  std::vector<ToolOutcome> outcomes(8);
+  for (int p = 0; p < 8; ++p) {
+    std::vector<std::string> args{"shelf", "add", dir / "shelf", "--jobs", "1"};
+    for (int b = 0; b < 50; ++b) {
+      std::string name = std::to_string(p) + "/b" + std::to_string(b) + ".htm";
+      args.push_back(dir.Write(name, "<html><head><title>Book " + name + "</title></head><body><p>Text of " + name +
+                                         ".</p></body></html>\n"));
+    }
+    processes.emplace_back([&outcomes, p, args] { outcomes[p] = RunTool(VELLIX_TOOL, args); });
+  }
+  for (std::thread& process : processes) process.join();
+  for (const ToolOutcome& r : outcomes) {
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("50 added, 0 failed"), std::string::npos) << r.out;
+  }
+  std::set<std::string> titles;
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir / "shelf")) {
+    ++files;
+    vellix::Book book;
+    book.Load(entry.path().string());
+    titles.insert(book.Title());
+  }
+  EXPECT_EQ(files, 400u);
+  EXPECT_EQ(titles.size(), 400u);
 }
 
 }  // namespace

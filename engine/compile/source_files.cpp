@@ -64,7 +64,8 @@ bool HasScheme(std::string_view href) {
   return false;
 }
 
-FolderSourceFiles::FolderSourceFiles(std::string folder) : folder_(std::move(folder)) {}
+FolderSourceFiles::FolderSourceFiles(std::string folder, std::vector<std::string> readable)
+    : folder_(std::move(folder)), readable_(std::move(readable)) {}
 
 std::optional<std::string> FolderSourceFiles::Read(const std::string& href) {
   if (href.empty() || href[0] == '/' || href.find('\0') != std::string::npos) return std::nullopt;
@@ -72,12 +73,23 @@ std::optional<std::string> FolderSourceFiles::Read(const std::string& href) {
   if (!folded || folded->empty()) return std::nullopt;
   try {
     std::error_code ec;
-    std::filesystem::path root = std::filesystem::weakly_canonical(folder_, ec);
-    if (ec) return std::nullopt;
+    if (!resolved_) {
+      root_ = std::filesystem::weakly_canonical(folder_, ec);
+      if (ec) return std::nullopt;
+      for (const std::string& folder : readable_) {
+        std::filesystem::path canonical = std::filesystem::weakly_canonical(folder, ec);
+        if (!ec) readable_roots_.push_back(canonical);
+      }
+      if (readable_.empty()) readable_roots_.push_back(root_);
+      resolved_ = true;
+    }
     // Symbolic links are followed before the check, so one that points out
     // of the folder is refused like a "../" would be.
-    std::filesystem::path target = std::filesystem::weakly_canonical(root / *folded, ec);
-    if (ec || !Within(root, target)) return std::nullopt;
+    std::filesystem::path target = std::filesystem::weakly_canonical(root_ / *folded, ec);
+    if (ec) return std::nullopt;
+    bool readable = false;
+    for (const std::filesystem::path& folder : readable_roots_) readable = readable || Within(folder, target);
+    if (!readable) return std::nullopt;
     bool is_folder = false;
     std::unique_ptr<vellix::InputFile> file = vellix::InputFile::OpenIfFile(target.string(), is_folder);
     if (!file || file->size() > kMaxSourceFileBytes) return std::nullopt;

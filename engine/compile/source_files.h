@@ -2,10 +2,12 @@
 // or the bodies of an OEBFF container.
 #pragma once
 
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ikutil {
 
@@ -21,14 +23,22 @@ class SourceFiles {
 };
 
 // Files under one folder. Absolute hrefs, and relative ones that climb
-// above the folder (after resolving symbolic links), are refused.
+// above the folder (after resolving symbolic links), are refused. With
+// `readable` folders given, only files inside one of them are read: a
+// project whose sources lie in several places reads from their common
+// folder, but only from the places the project named.
 class FolderSourceFiles : public SourceFiles {
  public:
-  explicit FolderSourceFiles(std::string folder);
+  explicit FolderSourceFiles(std::string folder, std::vector<std::string> readable = {});
   std::optional<std::string> Read(const std::string& href) override;
 
  private:
   std::string folder_;
+  std::vector<std::string> readable_;
+  // Canonical forms, made at the first read.
+  bool resolved_ = false;
+  std::filesystem::path root_;
+  std::vector<std::filesystem::path> readable_roots_;
 };
 
 // Files held in memory, by href: documents built by a program (and tests).

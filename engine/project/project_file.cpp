@@ -17,6 +17,10 @@
 #include <variant>
 #include <vector>
 
+#include "project_file.h"
+
+#include <filesystem>
+
 #include "ikutil/params.h"
 #include "ikutil/ui_helper.h"
 #include "vellix/formats/ascii.h"
@@ -534,7 +538,9 @@ void ReadManifestAndSpine(const pugi::xml_node& package, CBookParams& params, co
     }
     in_spine[found->second] = true;
     const pugi::xml_node& item = items[found->second];
-    auto source = std::make_unique<CWinSourceFile>(item.attribute("href").value(), 0);
+    // A source outside the project's folder is saved as a "file:" URI and
+    // comes back as its path.
+    auto source = std::make_unique<CWinSourceFile>(SourceNameFromHref(item.attribute("href").value()), 0);
     source->media_type = item.attribute("media-type").value();
     source->item_id = idref;
     if (pugi::xml_attribute status = itemref.attribute(kStatusAttribute)) {
@@ -554,7 +560,7 @@ void ReadManifestAndSpine(const pugi::xml_node& package, CBookParams& params, co
   }
   for (pugi::xml_node reference : package.child("guide").children("reference")) {
     if (!IsGlossaryReference(reference)) continue;
-    std::string document = ReferencedDocument(reference);
+    std::string document = SourceNameFromHref(ReferencedDocument(reference));
     for (size_t i = 0; i < params.NumSources(); ++i)
       if (params.Source(i)->file_name == document) params.Source(i)->status |= kStatusGlossary;
   }
@@ -715,6 +721,89 @@ void WriteGuide(pugi::xml_node package, pugi::xml_node spine, const std::vector<
   }
 }
 
+bool IsUnreservedInFileUri(unsigned char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         std::string_view("/-._~!$&'()*+,;=:@").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The package document Save writes, with `source_hrefs[i]` as the href of
+// source i; `entries` gets the manifest as written.
+void ComposePackage(const CBookParams& params, const std::vector<std::string>& source_hrefs, vellix::XmlDocument& doc,
+                    std::vector<ManifestEntry>& entries) {
+  if (!params.LoadedPackage().empty()) vellix::LoadXmlText(params.LoadedPackage(), doc);
+  if (!doc.parsed || std::string_view(doc.Root().name()) != "package") vellix::LoadXmlText(kDefaultPackage, doc);
+  pugi::xml_node package = doc.Root();
+
+  pugi::xml_node metadata = EnsureChild(package, "metadata", {});
+  pugi::xml_node dc_metadata = metadata.child("dc-metadata");
+  if (!dc_metadata) {
+    dc_metadata = metadata.prepend_child("dc-metadata");
+    dc_metadata.append_attribute("xmlns:dc").set_value(vellix::kDublinCoreNamespace);
+  }
+  pugi::xml_node x_metadata = EnsureChild(metadata, "x-metadata", dc_metadata);
+  pugi::xml_node manifest = EnsureChild(package, "manifest", metadata);
+  pugi::xml_node spine = EnsureChild(package, "spine", manifest);
+
+  // The identifiers, title, author and params.language.
+  pugi::xml_attribute unique_id = package.attribute("unique-identifier");
+  if (!unique_id) unique_id = package.append_attribute("unique-identifier");
+  if (!*unique_id.value()) unique_id.set_value(kDefaultUniqueId);
+  pugi::xml_node identifier = IdentifierWithId(dc_metadata, unique_id.value());
+  if (!identifier) {
+    identifier = AppendDcElement(dc_metadata, "Identifier", true);
+    identifier.append_attribute("id").set_value(unique_id.value());
+  }
+  SetText(identifier, params.book_id);
+  pugi::xml_node title = vellix::DcChild(dc_metadata, "Title");
+  SetText(title ? title : AppendDcElement(dc_metadata, "Title"), params.book_title);
+  pugi::xml_node creator = AuthorCreator(dc_metadata, false);
+  if (!creator) {
+    creator = AppendDcElement(dc_metadata, "Creator");
+    creator.append_attribute("role").set_value("aut");
+  }
+  SetText(creator, JoinAuthor(params.author_first_name, params.author_middle_name, params.author_last_name));
+  pugi::xml_node language_element = vellix::DcChild(dc_metadata, "Language");
+  if (language_element || !params.language.empty())
+    SetText(language_element ? language_element : AppendDcElement(dc_metadata, "Language"), params.language);
+
+  for (const Setting& setting : kSettings) SetMeta(x_metadata, setting.name, SettingText(setting, params));
+
+  // The manifest and spine are rebuilt from the sources and resources.
+  for (size_t i = 0; i < params.NumSources(); ++i) {
+    const CSourceFile& source = *params.Source(i);
+    entries.push_back({source.item_id, source_hrefs[i],
+                       source.media_type.empty() ? MediaTypeForName(source.file_name) : source.media_type});
+  }
+  for (const ProjectResource& resource : params.Resources())
+    entries.push_back({resource.id, resource.href,
+                       resource.media_type.empty() ? MediaTypeForName(resource.href) : resource.media_type});
+  AssignItemIds(entries, IdsOutside(package, manifest));
+  while (pugi::xml_node child = manifest.first_child()) manifest.remove_child(child);
+  while (pugi::xml_node child = spine.first_child()) spine.remove_child(child);
+  for (const ManifestEntry& entry : entries) {
+    pugi::xml_node item = manifest.append_child("item");
+    item.append_attribute("id").set_value(entry.id.c_str());
+    item.append_attribute("href").set_value(entry.href.c_str());
+    item.append_attribute("media-type").set_value(entry.media_type.c_str());
+  }
+  for (size_t i = 0; i < params.NumSources(); ++i) {
+    pugi::xml_node itemref = spine.append_child("itemref");
+    itemref.append_attribute("idref").set_value(entries[i].id.c_str());
+    if (uint32_t bits = params.Source(i)->status & ~kStatusGlossary)
+      itemref.append_attribute(kStatusAttribute).set_value(std::to_string(bits).c_str());
+  }
+  WriteGuide(package, spine, entries, params);
+
+  DeclareUtf8(doc.dom);
+}
+
 }  // namespace
 
 bool CBookParams::Load(const std::string& path, bool feedback) {
@@ -797,71 +886,11 @@ bool CBookParams::Save() {
   };
   if (project_file_path.empty()) return fail("The project has no file to be saved to.");
 
+  std::vector<std::string> hrefs;
+  for (const auto& source : sources_) hrefs.push_back(SourceHrefToSave(source->file_name, BaseDirectory()));
   vellix::XmlDocument doc;
-  if (!loaded_package_.empty()) vellix::LoadXmlText(loaded_package_, doc);
-  if (!doc.parsed || std::string_view(doc.Root().name()) != "package") vellix::LoadXmlText(kDefaultPackage, doc);
-  pugi::xml_node package = doc.Root();
-
-  pugi::xml_node metadata = EnsureChild(package, "metadata", {});
-  pugi::xml_node dc_metadata = metadata.child("dc-metadata");
-  if (!dc_metadata) {
-    dc_metadata = metadata.prepend_child("dc-metadata");
-    dc_metadata.append_attribute("xmlns:dc").set_value(vellix::kDublinCoreNamespace);
-  }
-  pugi::xml_node x_metadata = EnsureChild(metadata, "x-metadata", dc_metadata);
-  pugi::xml_node manifest = EnsureChild(package, "manifest", metadata);
-  pugi::xml_node spine = EnsureChild(package, "spine", manifest);
-
-  // The identifiers, title, author and language.
-  pugi::xml_attribute unique_id = package.attribute("unique-identifier");
-  if (!unique_id) unique_id = package.append_attribute("unique-identifier");
-  if (!*unique_id.value()) unique_id.set_value(kDefaultUniqueId);
-  pugi::xml_node identifier = IdentifierWithId(dc_metadata, unique_id.value());
-  if (!identifier) {
-    identifier = AppendDcElement(dc_metadata, "Identifier", true);
-    identifier.append_attribute("id").set_value(unique_id.value());
-  }
-  SetText(identifier, book_id);
-  pugi::xml_node title = vellix::DcChild(dc_metadata, "Title");
-  SetText(title ? title : AppendDcElement(dc_metadata, "Title"), book_title);
-  pugi::xml_node creator = AuthorCreator(dc_metadata, false);
-  if (!creator) {
-    creator = AppendDcElement(dc_metadata, "Creator");
-    creator.append_attribute("role").set_value("aut");
-  }
-  SetText(creator, JoinAuthor(author_first_name, author_middle_name, author_last_name));
-  pugi::xml_node language_element = vellix::DcChild(dc_metadata, "Language");
-  if (language_element || !language.empty())
-    SetText(language_element ? language_element : AppendDcElement(dc_metadata, "Language"), language);
-
-  for (const Setting& setting : kSettings) SetMeta(x_metadata, setting.name, SettingText(setting, *this));
-
-  // The manifest and spine are rebuilt from the sources and resources.
   std::vector<ManifestEntry> entries;
-  for (const auto& source : sources_)
-    entries.push_back({source->item_id, source->file_name,
-                       source->media_type.empty() ? MediaTypeForName(source->file_name) : source->media_type});
-  for (const ProjectResource& resource : resources_)
-    entries.push_back({resource.id, resource.href,
-                       resource.media_type.empty() ? MediaTypeForName(resource.href) : resource.media_type});
-  AssignItemIds(entries, IdsOutside(package, manifest));
-  while (pugi::xml_node child = manifest.first_child()) manifest.remove_child(child);
-  while (pugi::xml_node child = spine.first_child()) spine.remove_child(child);
-  for (const ManifestEntry& entry : entries) {
-    pugi::xml_node item = manifest.append_child("item");
-    item.append_attribute("id").set_value(entry.id.c_str());
-    item.append_attribute("href").set_value(entry.href.c_str());
-    item.append_attribute("media-type").set_value(entry.media_type.c_str());
-  }
-  for (size_t i = 0; i < sources_.size(); ++i) {
-    pugi::xml_node itemref = spine.append_child("itemref");
-    itemref.append_attribute("idref").set_value(entries[i].id.c_str());
-    if (uint32_t bits = sources_[i]->status & ~kStatusGlossary)
-      itemref.append_attribute(kStatusAttribute).set_value(std::to_string(bits).c_str());
-  }
-  WriteGuide(package, spine, entries, *this);
-
-  DeclareUtf8(doc.dom);
+  ComposePackage(*this, hrefs, doc, entries);
   if (!vellix::IsValidUtf8(SerializeRaw(doc.dom))) return fail("The project holds text that is not valid UTF-8.");
   try {
     vellix::SaveXmlFile(doc, project_file_path);
@@ -879,6 +908,70 @@ bool CBookParams::Save() {
     resources_[i].media_type = entries[sources_.size() + i].media_type;
   }
   return true;
+}
+
+}  // namespace ikutil
+
+namespace ikutil {
+
+std::string SourceHrefToSave(const std::string& name, const std::string& base_directory) {
+  namespace fs = std::filesystem;
+  fs::path given(name);
+  std::error_code ec;
+  fs::path base = fs::absolute(base_directory.empty() ? "." : base_directory, ec).lexically_normal();
+  if (ec) return name;
+  fs::path file = (base / given).lexically_normal();
+  fs::path relative = file.lexically_relative(base);
+  bool inside = !relative.empty() && *relative.begin() != "..";
+  if (inside) return given.is_absolute() ? relative.generic_string() : name;
+  std::string uri = "file://";
+  for (unsigned char c : file.string()) {
+    if (IsUnreservedInFileUri(c)) {
+      uri += static_cast<char>(c);
+    } else {
+      static const char kHex[] = "0123456789ABCDEF";
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  return uri;
+}
+
+std::string SourceNameFromHref(const std::string& href) {
+  if (href.size() < 5 || vellix::LowerAscii(href.substr(0, 5)) != "file:") return href;
+  std::string_view rest = std::string_view(href).substr(5);
+  if (rest.substr(0, 2) == "//") {
+    rest.remove_prefix(2);
+    size_t slash = rest.find('/');
+    if (slash == std::string_view::npos) return href;
+    std::string host = vellix::LowerAscii(std::string(rest.substr(0, slash)));
+    if (!host.empty() && host != "localhost") return href;  // another machine's file
+    rest.remove_prefix(slash);
+  }
+  if (rest.empty() || rest.front() != '/') return href;
+  std::string path;
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] == '%' && i + 2 < rest.size()) {
+      int high = HexValue(rest[i + 1]), low = HexValue(rest[i + 2]);
+      if (high >= 0 && low >= 0) {
+        path += static_cast<char>(high * 16 + low);
+        i += 2;
+        continue;
+      }
+    }
+    path += rest[i];
+  }
+  if (path.find('\0') != std::string::npos) return href;
+  return path;
+}
+
+std::optional<std::string> ContainerPackageText(const CBookParams& params, const std::vector<std::string>& hrefs) {
+  vellix::XmlDocument doc;
+  std::vector<ManifestEntry> entries;
+  ComposePackage(params, hrefs, doc, entries);
+  if (!vellix::IsValidUtf8(SerializeRaw(doc.dom))) return std::nullopt;
+  return vellix::XmlText(doc);
 }
 
 }  // namespace ikutil

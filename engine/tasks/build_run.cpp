@@ -48,7 +48,8 @@ EditionSettings SettingsOf(const CBookParams& params, bool preview) {
 
 void WriteLog(const std::string& path, const std::vector<std::string>& lines, TaskReport& report) {
   try {
-    vellix::AtomicFileWriter out(path, "log");
+    // The log can be made again by building again: not synced.
+    vellix::AtomicFileWriter out(path, "log", vellix::Durability::kUnsynced);
     for (const std::string& line : lines) out.Write(line + "\n");
     out.Commit();
   } catch (const vellix::AutomationError& e) {

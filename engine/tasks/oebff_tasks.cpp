@@ -3,10 +3,12 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 
 #include "build_run.h"
 #include "ikutil/builder.h"
 #include "ikutil/ui_helper.h"
+#include "project_file.h"
 #include "project_sources.h"
 #include "task_report.h"
 #include "vellix/formats/ascii.h"
@@ -95,6 +97,40 @@ class ContainerFiles : public SourceFiles {
   std::map<std::string, Range> bodies_;
 };
 
+// The names a project's sources have inside its container: a source in
+// the project's folder keeps its href there; one outside it is packed under
+// its base name, made unique among the container's names ("ch1-2.htm").
+struct PackedSources {
+  std::vector<std::string> hrefs;              // per source
+  std::map<std::string, std::string> outside;  // container href -> the file
+};
+
+PackedSources PackSources(const CBookParams& params) {
+  PackedSources packed;
+  std::set<std::string> taken;
+  std::vector<std::string> saved;
+  for (size_t i = 0; i < params.NumSources(); ++i) {
+    saved.push_back(SourceHrefToSave(params.Source(i)->file_name, params.BaseDirectory()));
+    if (SourceNameFromHref(saved.back()) == saved.back()) taken.insert(saved.back());
+  }
+  for (const ProjectResource& resource : params.Resources()) taken.insert(resource.href);
+  for (const std::string& href : saved) {
+    std::string path = SourceNameFromHref(href);
+    if (path == href) {
+      packed.hrefs.push_back(href);
+      continue;
+    }
+    std::filesystem::path file(path);
+    std::string stem = file.stem().string(), extension = file.extension().string();
+    std::string name = file.filename().string();
+    for (int n = 2; name.empty() || !taken.insert(name).second; ++n)
+      name = (stem.empty() ? "source" : stem) + "-" + std::to_string(n) + extension;
+    packed.outside.emplace(name, path);
+    packed.hrefs.push_back(name);
+  }
+  return packed;
+}
+
 }  // namespace
 
 COEBFFThread::COEBFFThread(CBookParams* params, void* /*window*/) : params_(params) {}
@@ -124,24 +160,54 @@ int COEBFFThread::GenerateOEBFF(bool needs_validation) {
       return 0;
     }
     std::string folder = params_->BaseDirectory().empty() ? "." : params_->BaseDirectory();
-    std::vector<vellix::OEBFFManifestPart> parts = vellix::ReadOEBFFManifest(opf, folder);
+    PackedSources packed = PackSources(*params_);
+    std::vector<std::pair<std::string, CSourceFile*>> entries;
+    for (size_t i = 0; i < params_->NumSources(); ++i) entries.emplace_back(packed.hrefs[i], params_->Source(i));
+    report.SetSources(std::move(entries));
+    std::optional<std::string> package = ContainerPackageText(*params_, packed.hrefs);
+    if (!package) {
+      report.Error("the package holds text that is not valid UTF-8");
+      return 0;
+    }
+    if (package->find(vellix::OEBFFBodyDelimiter()) != std::string::npos) {
+      report.Error("the package holds the container's part delimiter and cannot be packed");
+      return 0;
+    }
+    std::vector<vellix::OEBFFManifestPart> parts = vellix::ReadOEBFFManifestText(*package, opf, folder);
     std::vector<std::string> inputs{opf};
-    for (const vellix::OEBFFManifestPart& part : parts)
-      if (part.inside) inputs.push_back((std::filesystem::path(folder) / part.href).string());
+    for (const vellix::OEBFFManifestPart& part : parts) {
+      auto outside = packed.outside.find(part.href);
+      if (outside != packed.outside.end()) {
+        inputs.push_back(outside->second);
+      } else if (part.inside) {
+        inputs.push_back((std::filesystem::path(folder) / part.href).string());
+      }
+    }
     vellix::RefuseOverwritingInput(container, inputs);
 
     vellix::AtomicFileWriter out(container, "oeb");
     out.Write(vellix::OEBFFContainerHeader());
     out.Write(vellix::OEBFFPackagePartHeader());
-    vellix::AppendOEBFFBody(out, opf);
+    out.Write(*package);
     const auto count = static_cast<int32_t>(parts.size());
     for (int32_t i = 0; i < count; ++i) {
       const vellix::OEBFFManifestPart& part = parts[i];
       report.SourceStart(part.href, i + 1, count);
       out.Write(vellix::OEBFFFilePartHeader(vellix::Utf8ToCp1252Lossy(part.media_type),
                                             vellix::Utf8ToCp1252Lossy(part.id), part.href));
-      std::string file = (std::filesystem::path(folder) / part.href).string();
-      if (!part.inside) {
+      auto outside = packed.outside.find(part.href);
+      std::string file =
+          outside != packed.outside.end() ? outside->second : (std::filesystem::path(folder) / part.href).string();
+      if (outside != packed.outside.end()) {
+        // A source the project named outside its folder is part of the
+        // book: without it the container would not be whole.
+        if (!vellix::IsFile(file)) {
+          report.Problem(
+              {part.href, "\"" + file + "\" cannot be read, so the container was not written", -1, -1, kSeverityError});
+          return 0;
+        }
+        vellix::AppendOEBFFBody(out, file);
+      } else if (!part.inside) {
         report.Problem({part.href, "lies outside the package's folder and is not packed", -1, -1, kSeverityWarning});
       } else if (!vellix::IsFile(file)) {
         report.Problem({part.href, "is missing and is not packed", -1, -1, kSeverityWarning});

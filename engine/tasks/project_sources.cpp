@@ -34,23 +34,23 @@ fs::path CommonFolder(const fs::path& a, const fs::path& b) {
 ProjectSources::ProjectSources(const CBookParams& params) : params_(params) {
   fs::path base = Absolute(params.BaseDirectory());
   fs::path root = base;
+  // The project is the user's own, like a makefile: its sources may lie
+  // anywhere. What they refer to stays in the project's folder or in the
+  // folder of a source that lies outside it.
+  std::vector<std::string> readable{base.string()};
   for (size_t i = 0; i < params.NumSources(); ++i) {
-    const CSourceFile& entry = *params.Source(i);
-    if (!entry.item_id.empty()) continue;  // a package's own item: it must lie inside
-    fs::path file = (base / entry.file_name).lexically_normal();
+    fs::path file = (base / params.Source(i)->file_name).lexically_normal();
+    if (Contains(base, file)) continue;
     if (!Contains(root, file)) root = CommonFolder(root, file.parent_path());
+    readable.push_back(file.parent_path().string());
   }
   base_ = base.string();
   root_ = root.string();
-  files_ = std::make_unique<FolderSourceFiles>(root_);
+  files_ = std::make_unique<FolderSourceFiles>(root_, std::move(readable));
 }
 
 std::string ProjectSources::HrefOf(const CSourceFile& entry) const {
   fs::path file = (fs::path(base_) / entry.file_name).lexically_normal();
-  // A package's item outside the package folder stays refused, as an
-  // absolute href, even when the folder grew for another source.
-  if (!entry.item_id.empty() && (fs::path(entry.file_name).is_absolute() || !Contains(fs::path(base_), file)))
-    return file.string();
   return file.lexically_relative(root_).generic_string();
 }
 
@@ -76,7 +76,12 @@ std::vector<BuildSource> ProjectSources::Select(int index) const {
 std::vector<std::string> ProjectSources::KnownHrefs() const {
   std::vector<std::string> hrefs;
   for (size_t i = 0; i < params_.NumSources(); ++i) hrefs.push_back(HrefOf(*params_.Source(i)));
-  for (const ProjectResource& resource : params_.Resources()) hrefs.push_back(resource.href);
+  // Resources are the package's own and count only inside its folder.
+  for (const ProjectResource& resource : params_.Resources()) {
+    fs::path file = (fs::path(base_) / resource.href).lexically_normal();
+    if (!fs::path(resource.href).is_absolute() && Contains(fs::path(base_), file))
+      hrefs.push_back(file.lexically_relative(root_).generic_string());
+  }
   return hrefs;
 }
 

@@ -2,10 +2,11 @@
 // and each included source's href in it.
 //
 // The folder is the project's own (the project file's folder, or the
-// current directory). Sources that the package lists must lie inside it;
-// a source the caller named directly by path (an entry without a manifest
-// item) may lie elsewhere, and then the folder grows to the nearest one
-// that holds it too.
+// current directory). A source may lie elsewhere (named by an absolute path
+// or a "../" one), and then the folder grows to the nearest one that holds
+// it too; files are still read only from the project's folder and from the
+// folders of such sources. Resources (manifest items outside the spine)
+// count only inside the project's folder.
 #pragma once
 
 #include <memory>

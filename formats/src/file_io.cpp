@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <utility>
 
 #include "vellix/formats/error.h"
@@ -226,16 +228,37 @@ int CreateTemporary(const std::string& folder, const std::string& prefix, std::s
   Raise(kFileAlreadyExists, folder);
 }
 
+std::atomic<uint64_t> sync_count{0};
+std::mutex sync_observer_mutex;
+SyncObserver sync_observer;
+
+// fsync, counted and observed.
+int Sync(int fd, const std::string& path) {
+  sync_count.fetch_add(1, std::memory_order_relaxed);
+  {
+    std::lock_guard<std::mutex> lock(sync_observer_mutex);
+    if (sync_observer) sync_observer(path);
+  }
+  return ::fsync(fd);
+}
+
 // Makes a rename in `folder` survive a crash.
 void SyncFolder(const std::string& folder) {
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) RaiseFromErrno(errno, folder, true);
-  int result = ::fsync(fd), err = errno;
+  int result = Sync(fd, folder), err = errno;
   ::close(fd);
   if (result != 0 && err != EINVAL) RaiseFromErrno(err, folder, true);
 }
 
 }  // namespace
+
+uint64_t FileSyncCount() { return sync_count.load(std::memory_order_relaxed); }
+
+void SetSyncObserver(SyncObserver observer) {
+  std::lock_guard<std::mutex> lock(sync_observer_mutex);
+  sync_observer = std::move(observer);
+}
 
 void RefuseOverwritingInput(const std::string& output, const std::vector<std::string>& inputs) {
   struct stat out;
@@ -256,8 +279,8 @@ void CheckWritableTarget(const std::string& destination) {
     Raise(kPathNotFound, destination);
 }
 
-AtomicFileWriter::AtomicFileWriter(const std::string& destination, const std::string& prefix)
-    : destination_(ResolveLinks(destination)) {
+AtomicFileWriter::AtomicFileWriter(const std::string& destination, const std::string& prefix, Durability durability)
+    : destination_(ResolveLinks(destination)), durability_(durability) {
   struct stat st;
   bool exists = StatIfThere(destination_, st);
   if (exists) CheckExisting(destination_, st);
@@ -332,7 +355,7 @@ void AtomicFileWriter::Commit() {
   if (temp_path_.empty()) {
     // Written through: a block device keeps what it was given; other kinds
     // cannot be synced and say so with EINVAL.
-    if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) {
+    if (durability_ == Durability::kSynced && Sync(fd, destination_) != 0 && errno != EINVAL && errno != EROFS) {
       int err = errno;
       ::close(fd);
       RaiseFromErrno(err, destination_);
@@ -347,7 +370,8 @@ void AtomicFileWriter::Commit() {
     if (::fchown(fd, old_owner_, old_group_) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), old_group_);
     (void)::fchmod(fd, old_mode_);
   }
-  if (::fsync(fd) != 0) {
+  const bool synced = durability_ == Durability::kSynced;
+  if (synced && Sync(fd, destination_) != 0) {
     int err = errno;
     ::close(fd);
     RaiseFromErrno(err, destination_);
@@ -355,7 +379,7 @@ void AtomicFileWriter::Commit() {
   if (::close(fd) != 0) RaiseFromErrno(errno, destination_);
   if (::rename(temp_path_.c_str(), destination_.c_str()) != 0) RaiseFromErrno(errno, destination_);
   committed_ = true;
-  SyncFolder(FolderOf(destination_));
+  if (synced) SyncFolder(FolderOf(destination_));
 }
 
 }  // namespace vellix

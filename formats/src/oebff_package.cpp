@@ -27,9 +27,10 @@ bool StaysInsideFolder(const std::string& folder, const std::string& href) {
   return true;
 }
 
-std::vector<OEBFFManifestPart> ReadOEBFFManifest(const std::string& opf, const std::string& directory) {
-  XmlDocument doc;
-  LoadXmlFile(opf, doc);
+namespace {
+
+std::vector<OEBFFManifestPart> ManifestParts(const XmlDocument& doc, const std::string& opf,
+                                             const std::string& directory) {
   if (!doc.parsed) return {};
   pugi::xml_node manifest = doc.Root().child("manifest");
   if (!manifest) Raise(kObjectNotSet, opf);
@@ -52,6 +53,21 @@ std::vector<OEBFFManifestPart> ReadOEBFFManifest(const std::string& opf, const s
             where + " has the media type \"" + added.media_type + "\", which a container cannot carry");
   }
   return parts;
+}
+
+}  // namespace
+
+std::vector<OEBFFManifestPart> ReadOEBFFManifest(const std::string& opf, const std::string& directory) {
+  XmlDocument doc;
+  LoadXmlFile(opf, doc);
+  return ManifestParts(doc, opf, directory);
+}
+
+std::vector<OEBFFManifestPart> ReadOEBFFManifestText(std::string_view package_text, const std::string& opf,
+                                                     const std::string& directory) {
+  XmlDocument doc;
+  LoadXmlText(package_text, doc);
+  return ManifestParts(doc, opf, directory);
 }
 
 void AppendOEBFFBody(AtomicFileWriter& out, const std::string& file_path) {

@@ -101,7 +101,7 @@ void LoadDocument(const std::string& path, XmlDocument& doc) {
   if (CleanUpHtmlInPlace(path)) LoadXmlFile(path, doc);
 }
 
-void SaveXmlFile(const XmlDocument& doc, const std::string& path) {
+std::string XmlText(const XmlDocument& doc) {
   // What we write is UTF-8, whatever the file was read from.
   pugi::xml_node decl = doc.dom.first_child();
   if (decl.type() == pugi::node_declaration) {
@@ -111,8 +111,13 @@ void SaveXmlFile(const XmlDocument& doc, const std::string& path) {
   StringWriter writer;
   unsigned layout = DeeperThan(doc.dom, kMaxIndentedDepth) ? pugi::format_raw : pugi::format_default;
   doc.dom.save(writer, "\t", layout | pugi::format_no_declaration, pugi::encoding_utf8);
-  AtomicFileWriter out(path, "xml");
-  out.Write(writer.text);
+  return std::move(writer.text);
+}
+
+void SaveXmlFile(const XmlDocument& doc, const std::string& path, Durability durability) {
+  std::string text = XmlText(doc);
+  AtomicFileWriter out(path, "xml", durability);
+  out.Write(text);
   out.Commit();
 }
 

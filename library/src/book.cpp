@@ -238,7 +238,7 @@ void Book::ConvertTxtToHtm(const std::string& htm_file) {
   for (uint64_t at = 0; at < text.size(); at += kPiece) scan.Feed(text.ReadUpTo(at, kPiece));
   std::optional<std::string> style;
   if (IsFile(css)) style = DecodeText(ReadWholeFile(css));
-  AtomicFileWriter out(htm_file, "htm");
+  AtomicFileWriter out(htm_file, "htm", Durability::kUnsynced);  // made again from the text
   DocumentWriter document([&out](std::string_view bytes) { out.Write(bytes); });
   document.Begin(title_, author_, category_, style);
   TextDecoder decoder(scan.Result());
@@ -264,7 +264,7 @@ void Book::CreateDefaultOpf(const std::string& opf_file) const {
   metadata.append_child("x-metadata");
   package.append_child("manifest");
   package.append_child("spine");
-  SaveXmlFile(doc, opf_file);
+  SaveXmlFile(doc, opf_file, Durability::kUnsynced);
 }
 
 std::string Book::CreatePackageFromDocument(const std::string& document) const {

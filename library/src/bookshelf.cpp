@@ -1,6 +1,15 @@
 #include "vellix/bookshelf.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <map>
+#include <mutex>
+#include <thread>
 
 #include <filesystem>
 
@@ -17,6 +26,19 @@ namespace {
 
 bool EndsWithResFolderName(const std::string& path) {
   return path.size() >= 4 && UpperAscii(std::string_view(path).substr(path.size() - 4)) == ".RES";
+}
+
+// Kinds that Add publishes into a new book file.
+bool IsPublishedKind(const std::string& kind) {
+  return kind == "htm" || kind == "html" || kind == "odf" || kind == "opf";
+}
+
+// Removes the empty file that reserved `path` when nothing replaced it;
+// true when it did.
+bool ReleaseReservation(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != 0) return false;
+  return ::unlink(path.c_str()) == 0;
 }
 
 bool IsLowerImp(const std::string& path) {
@@ -59,20 +81,33 @@ void Bookshelf::Add(const std::shared_ptr<vellix::Book>& new_book, const Publish
                     std::string* book_file) {
   // Checked first, so that a shelf without books writes no orphan file.
   if (!books_ || !new_book) Raise(kObjectNotSet);
+  Publish(new_book, events, book_file);
+  books_->AddBook(new_book);
+}
+
+void Bookshelf::Publish(const std::shared_ptr<vellix::Book>& new_book, const PublishEvents* events,
+                        std::string* book_file) const {
+  if (!new_book) Raise(kObjectNotSet);
   if (book_file) book_file->clear();
   const std::string kind = new_book->Extension();
-  bool publish = kind == "htm" || kind == "html" || kind == "odf" || kind == "opf";
+  bool publish = IsPublishedKind(kind);
   if (kind == "txt") {
     std::filesystem::path text(new_book->Path());
     new_book->ConvertTxtToHtm((text.parent_path() / (text.stem().string() + ".htm")).string());
     publish = true;
   }
   if (publish) {
-    std::string destination = NewBookFilePath();
-    new_book->Save(destination, events);
-    if (book_file && IsFile(destination)) *book_file = destination;
+    std::string destination = ReserveBookFilePath();
+    try {
+      new_book->Save(destination, events);
+    } catch (...) {
+      ReleaseReservation(destination);
+      throw;
+    }
+    // A document that vanished builds nothing and leaves the name unused.
+    if (ReleaseReservation(destination)) return;
+    if (book_file) *book_file = destination;
   }
-  books_->AddBook(new_book);
 }
 
 void Bookshelf::SetDirectory(const std::string& directory) {
@@ -108,14 +143,124 @@ int16_t Bookshelf::BookInformationLength(const std::string& file_path) {
 
 std::shared_ptr<Book> Bookshelf::AddBookFolder(const std::string& folder, std::string* book_file) {
   if (!books_) Raise(kObjectNotSet);
+  std::shared_ptr<vellix::Book> book = PublishBookFolder(folder, book_file);
+  Add(book);
+  return book;
+}
+
+std::shared_ptr<Book> Bookshelf::PublishBookFolder(const std::string& folder, std::string* book_file) const {
   auto book = std::make_shared<vellix::Book>();
   book->Load(folder);
   if (book->Extension() != "res") Raise(kFileNotFound, folder);
-  std::string destination = NewBookFilePath();
-  book->Save(destination);
-  Add(book);
+  std::string destination = ReserveBookFilePath();
+  try {
+    book->Save(destination);
+  } catch (...) {
+    ReleaseReservation(destination);
+    throw;
+  }
   if (book_file) *book_file = destination;
   return book;
+}
+
+bool Bookshelf::IsAddableKind(const std::string& kind) {
+  return IsPublishedKind(kind) || kind == "txt" || kind == "res";
+}
+
+void Bookshelf::OpenForAdding(const std::string& directory) {
+  if (!IsFolder(directory)) RaiseMissing(directory, true);
+  directory_ = directory;
+}
+
+BatchItem Bookshelf::AddOne(const std::string& path, const BatchOptions& options,
+                            std::shared_ptr<vellix::Book>& book) const {
+  BatchItem item;
+  item.path = path;
+  try {
+    if (options.keep_going && !options.keep_going()) Raise(kInvalidArgument, "stopped before " + path);
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+      // A book folder's fields come from its own information file.
+      book = PublishBookFolder(path, &item.book_file);
+      return item;
+    }
+    book = std::make_shared<vellix::Book>();
+    book->Load(path);
+    if (book->Path().empty()) RaiseMissing(path, false);
+    const std::string kind = book->Extension();
+    if (!IsAddableKind(kind)) Raise(kInvalidArgument, kNotAddable);
+    if (options.title) book->SetTitle(*options.title);
+    if (options.author) book->SetAuthor(*options.author);
+    if (options.category) book->SetCategory(*options.category);
+    PublishEvents events;
+    events.keep_going = options.keep_going;
+    Publish(book, &events, &item.book_file);
+  } catch (const AutomationError& e) {
+    item.error = e.number();
+    item.description = e.description();
+    if (!e.detail().empty() && e.detail() != path) item.description += ": " + e.detail();
+    book.reset();
+  } catch (const std::bad_alloc&) {
+    item.error = kOutOfMemory;
+    item.description = "out of memory while adding " + path;
+    book.reset();
+  }
+  return item;
+}
+
+std::vector<BatchItem> Bookshelf::AddMany(const std::vector<std::string>& paths, const BatchOptions& options) {
+  if (directory_.empty()) Raise(kPathNotFound);
+  // Sources sharing a folder and a base name share their package and page:
+  // each such group is built by one worker, in order.
+  std::vector<std::vector<size_t>> groups;
+  std::map<std::string, size_t> group_of;
+  for (size_t i = 0; i < paths.size(); ++i) {
+    std::filesystem::path file = std::filesystem::absolute(paths[i]).lexically_normal();
+    std::string key = (file.parent_path() / file.stem()).string();
+    auto [it, fresh] = group_of.emplace(key, groups.size());
+    if (fresh) groups.emplace_back();
+    groups[it->second].push_back(i);
+  }
+
+  std::vector<BatchItem> items(paths.size());
+  std::vector<std::shared_ptr<vellix::Book>> books(paths.size());
+  std::atomic<size_t> next_group{0};
+  std::atomic<bool> failed{false};
+  std::mutex finished_mutex;
+  std::exception_ptr failure;
+  size_t done = 0;
+  BatchOptions each = options;
+  each.keep_going = [&failed, &options] { return !failed && (!options.keep_going || options.keep_going()); };
+  auto work = [&] {
+    for (size_t g; (g = next_group++) < groups.size();) {
+      for (size_t i : groups[g]) {
+        items[i] = AddOne(paths[i], each, books[i]);
+        std::lock_guard<std::mutex> lock(finished_mutex);
+        ++done;
+        if (!options.finished || failed) continue;
+        try {
+          options.finished(done, paths.size(), items[i]);
+        } catch (...) {
+          failure = std::current_exception();
+          failed = true;
+        }
+      }
+    }
+  };
+  unsigned jobs = options.jobs ? options.jobs : std::max(1u, std::thread::hardware_concurrency());
+  jobs = static_cast<unsigned>(std::min<size_t>(jobs, groups.size()));
+  if (jobs <= 1) {
+    work();
+  } else {
+    std::vector<std::thread> workers;
+    for (unsigned j = 0; j < jobs; ++j) workers.emplace_back(work);
+    for (std::thread& worker : workers) worker.join();
+  }
+  if (failure) std::rethrow_exception(failure);
+  if (books_)
+    for (const auto& book : books)
+      if (book) books_->AddBook(book);
+  return items;
 }
 
 void Bookshelf::Load(const std::string& directory) { LoadBooks(directory, nullptr); }
@@ -169,6 +314,21 @@ void Bookshelf::Sort() {
   std::vector<std::shared_ptr<vellix::Book>> items(books_->begin(), books_->end());
   for (size_t i : order) sorted->AddBook(items[i]);
   books_ = std::move(sorted);
+}
+
+std::string Bookshelf::ReserveBookFilePath() const {
+  if (directory_.empty()) Raise(kPathNotFound);
+  while (true) {
+    std::string name;
+    for (int i = 0; i < 8; ++i) name += RandomCapital();
+    std::string path = (std::filesystem::path(directory_) / (name + ".imp")).string();
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      return path;
+    }
+    if (errno != EEXIST) RaiseFromErrno(errno, directory_, true);
+  }
 }
 
 std::string Bookshelf::NewBookFilePath() const {

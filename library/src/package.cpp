@@ -218,7 +218,7 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
     else if (local == "Creator")
       AppendText(dc, author);
   }
-  SaveXmlFile(doc, package_path_);
+  SaveXmlFile(doc, package_path_, Durability::kUnsynced);
 }
 
 void Package::CompletePackage(const std::string& package, const std::string& book_name, const std::string& category) {
@@ -240,7 +240,7 @@ void Package::CompletePackage(const std::string& package, const std::string& boo
   SetMeta(doc, "x-IKL-destdir", "");
   SetMeta(doc, "x-IKL-RLEtrigger", "25");
   SetMeta(doc, "x-IKL-csssupport", "2");
-  SaveXmlFile(doc, package);
+  SaveXmlFile(doc, package, Durability::kUnsynced);
 }
 
 Variant Package::SetDirectory(const std::string& package, const std::string& destination, const std::string& logging) {
@@ -254,7 +254,7 @@ Variant Package::SetDirectory(const std::string& package, const std::string& des
     if (!content) content = meta.append_attribute("content");
     content = value->c_str();
   }
-  SaveXmlFile(doc, package);
+  SaveXmlFile(doc, package, Durability::kUnsynced);
   return Variant();
 }
 

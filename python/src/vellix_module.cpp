@@ -10,7 +10,9 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -374,6 +376,16 @@ void BindBooks(py::module_& m) {
       .def("__repr__", [](const Books& self) { return "<vellix.Books Count=" + std::to_string(self.Count()) + ">"; });
 }
 
+py::dict BatchItemDict(const BatchItem& item) {
+  py::dict d;
+  d["path"] = Text(item.path);
+  d["book_file"] = Text(item.book_file);
+  d["added"] = item.added();
+  d["error"] = item.error;
+  d["description"] = Text(item.description);
+  return d;
+}
+
 void BindBookshelf(py::module_& m) {
   py::class_<Bookshelf, std::shared_ptr<Bookshelf>>(m, "Bookshelf", "A folder of device books and its collection.")
       .def(py::init<>())
@@ -386,6 +398,49 @@ void BindBookshelf(py::module_& m) {
           py::arg("NewBook"), py::arg("events") = py::none(),
           "Converts the book into a book file on the shelf when its kind calls for it, then appends it to "
           "Books. `events` may have OnSourceStart, OnParserFeedback and OnError.")
+      .def(
+          "AddMany",
+          [](Bookshelf& self, const std::vector<std::string>& paths, std::optional<std::string> title,
+             std::optional<std::string> author, std::optional<std::string> category, unsigned jobs,
+             py::object finished) {
+            BatchOptions options;
+            options.title = std::move(title);
+            options.author = std::move(author);
+            options.category = std::move(category);
+            options.jobs = jobs;
+            script::PendingError pending;
+            std::atomic<bool> stop{false};
+            if (!finished.is_none()) {
+              options.finished = [&](size_t done, size_t total, const BatchItem& item) {
+                py::gil_scoped_acquire gil;
+                if (pending.Has()) return;
+                try {
+                  finished(done, total, BatchItemDict(item));
+                } catch (py::error_already_set& e) {
+                  pending.Capture(e);
+                  stop = true;
+                }
+              };
+            }
+            options.keep_going = [&stop] { return !stop; };
+            std::vector<BatchItem> items;
+            {
+              py::gil_scoped_release released;
+              items = self.AddMany(paths, options);
+            }
+            pending.RethrowIfAny();
+            py::list result;
+            for (const BatchItem& item : items) result.append(BatchItemDict(item));
+            return result;
+          },
+          py::arg("Paths"), py::arg("Title") = py::none(), py::arg("Author") = py::none(),
+          py::arg("Category") = py::none(), py::arg("jobs") = 0u, py::arg("finished") = py::none(),
+          "Adds many paths at once, built in parallel (`jobs`, 0: one per core), without loading the shelf; "
+          "Title, Author and Category apply to every book when given. Returns one dict per path (path, "
+          "book_file, added, error, description); a failed book does not stop the others. `finished(done, total, "
+          "item)` is called as each book is finished; an exception in it stops the batch and is raised.")
+      .def("OpenForAdding", &Bookshelf::OpenForAdding, py::arg("Directory"),
+           "Sets Directory without reading the folder: all that AddMany needs.")
       .def_property("Directory", TextGetter<Bookshelf>(&Bookshelf::Directory), &Bookshelf::SetDirectory)
       .def_property("BaseURL", nullptr, &Bookshelf::SetBaseURL, "Write-only: the address before every book file name.")
       .def("Bookshelf", [](const Bookshelf& self) { return Text(self.BookshelfText()); })

@@ -223,6 +223,48 @@ class BuilderEventsTest(Scratch):
         self.assertEqual(caught.exception.hresult, ikpubx.E_POINTER)
 
 
+class SourcesElsewhereTest(Scratch):
+    """The plainest script: sources added by absolute path from another
+    folder, then built, checked and packed."""
+
+    def test_build_check_and_pack_sources_from_another_folder(self):
+        elsewhere = tempfile.mkdtemp(prefix="ikpubx-src-")
+        self.addCleanup(shutil.rmtree, elsewhere, True)
+        sources = []
+        for name, text in (("one.htm", "First far page."), ("two.htm", "Second far page.")):
+            sources.append(os.path.join(elsewhere, name))
+            with open(sources[-1], "w", encoding="utf-8") as f:
+                f.write(PAGE.replace("One short paragraph.", text))
+        project = ikpubx.Project()
+        for source in sources:
+            project.AddSourceFile(source)
+        project.OutputDirectory = self.dir
+        project.BookFileName = "far"
+        builder = ikpubx.Builder()
+        recorder = Recorder()
+        builder.Advise(recorder)
+
+        self.assertEqual(builder.Build(project), ikpubx.S_OK)
+        book = vellix.Book()
+        book.Load(os.path.join(self.dir, "far.imp"))
+        self.assertGreater(book.Size, 0)
+        recorder.events.clear()
+        self.assertEqual(builder.HTCheck(project, -1), ikpubx.S_OK)
+        self.assertEqual([e for e in recorder.events if e[0] == "OnError"],
+                         [("OnError", "OEB Check Complete.", -1, -1, 0)])
+        recorder.events.clear()
+        self.assertEqual(builder.GenerateOEBFF(project, 0), ikpubx.S_OK)
+        self.assertNotIn("OnError", recorder.names())
+        reader = ikpubx.OEBFFReader(os.path.join(self.dir, "far.oeb"))
+        self.assertFalse(reader.Failed)
+        with open(os.path.join(self.dir, "far.oeb"), "rb") as f:
+            container = f.read()
+        for name, text in (("one.htm", b"First far page."), ("two.htm", b"Second far page.")):
+            self.assertIn(b'href="' + name.encode() + b'"', container)
+            self.assertIn(text, container)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["far.imp", "far.oeb"])  # no temporary project left
+
+
 class ViewerTest(Scratch):
     def book(self, paragraphs):
         text = "".join("<p>Paragraph %d, which says a little and then says it again.</p>" % i

@@ -272,6 +272,33 @@ class PublishingTest(ScratchFolder):
         self.assertGreater(max(map(stamps_inside, spans)), 3, f"{len(spans)} loads")
 
 
+class BatchAddTest(ScratchFolder):
+    def test_many_paths_in_parallel_each_reported(self):
+        os.mkdir(self.path("shelf"))
+        pages = [self.write("p%d.htm" % i, PAGE.replace("Small Page", "Page %d" % i)) for i in range(4)]
+        shelf = vellix.Bookshelf()
+        shelf.OpenForAdding(self.path("shelf"))
+        seen = []
+        items = shelf.AddMany(pages + [self.path("none.txt")], Category="Batch", jobs=2,
+                              finished=lambda done, total, item: seen.append((done, total)))
+        self.assertEqual([item["added"] for item in items], [True] * 4 + [False])
+        self.assertEqual(items[4]["error"], 53)
+        self.assertEqual(sorted(seen), [(n, 5) for n in range(1, 6)])
+        for i, item in enumerate(items[:4]):
+            book = vellix.Book()
+            book.Load(item["book_file"])
+            self.assertEqual((book.Title, book.Category), ("Page %d" % i, "Batch"))
+
+        class Stop(Exception):
+            pass
+
+        def stop(done, total, item):
+            raise Stop()
+
+        with self.assertRaises(Stop):
+            shelf.AddMany(pages, jobs=1, finished=stop)
+
+
 class ContainerTest(ScratchFolder):
     def test_package_packed_by_the_library_reads_back_through_the_toolkit(self):
         self.write("page.htm", PAGE)

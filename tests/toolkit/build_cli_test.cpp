@@ -87,6 +87,49 @@ TEST_F(ToolkitCli, ProjectShowGivesEveryPropertyAndTheSources) {
   EXPECT_EQ(j["ProjectFile"], opf_);
 }
 
+// A project file whose sources lie in another folder, named by absolute
+// path and by "../": built, checked, packed and built again from the
+// container, all from the command line.
+TEST(ToolkitCliSourcesElsewhere, BuildCheckAndPackASavedProject) {
+  TempDir dir;
+  dir.Write("elsewhere/one.htm", "<html><head><title>One</title></head><body><p>First far page.</p></body></html>\n");
+  dir.Write("elsewhere/two.htm", "<html><head><title>Two</title></head><body><p>Second far page.</p></body></html>\n");
+  std::filesystem::create_directory(dir / "out");
+  std::string opf =
+      dir.Write("project/far.opf",
+                "<?xml version=\"1.0\"?>\n<package unique-identifier=\"id\"><metadata><dc-metadata "
+                "xmlns:dc=\"http://purl.org/dc/elements/1.0/\"><dc:Identifier id=\"id\">far-1</dc:Identifier>"
+                "<dc:Title>Far</dc:Title></dc-metadata><x-metadata><meta name=\"x-IKL-nameondisk\" content=\"FAR\"/>"
+                "<meta name=\"x-IKL-destdir\" content=\"../out\"/></x-metadata></metadata><manifest>"
+                "<item id=\"a\" href=\"file://" +
+                    dir.path() +
+                    "/elsewhere/one.htm\" media-type=\"text/x-oeb1-document\"/>"
+                    "<item id=\"b\" href=\"../elsewhere/two.htm\" media-type=\"text/x-oeb1-document\"/></manifest>"
+                    "<spine><itemref idref=\"a\"/><itemref idref=\"b\"/></spine></package>\n");
+
+  ToolOutcome r = RunTool(VELLIX_TOOL, {"build", opf});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, dir / "out/FAR.imp\n");
+  r = RunTool(VELLIX_TOOL, {"view", dir / "out/FAR.imp", "--text"});
+  EXPECT_NE(r.out.find("First far page."), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Second far page."), std::string::npos) << r.out;
+
+  r = RunTool(VELLIX_TOOL, {"check", opf});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out, ":-1:-1: information: OEB Check Complete.\n");
+
+  r = RunTool(VELLIX_TOOL, {"build", opf, "--container"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, dir / "out/FAR.oeb\n");
+  EXPECT_EQ(r.err, "");
+  r = RunTool(VELLIX_TOOL, {"build", "--oebff", dir / "out/FAR.oeb", dir / "out/AGAIN", dir / "out"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = RunTool(VELLIX_TOOL, {"view", dir / "out/AGAIN.imp", "--text"});
+  EXPECT_NE(r.out.find("First far page."), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Second far page."), std::string::npos) << r.out;
+  EXPECT_EQ(RunTool(VELLIX_TOOL, {"build", "--container"}).code, 2);
+}
+
 // The project interface addresses sources with 16-bit indexes; a project
 // with more sources than that is shown up to the last one it can address
 // and says how many it could not, instead of counting forever.

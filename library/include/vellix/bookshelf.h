@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +48,28 @@ struct UnreadableBook {
   std::string description;
 };
 
+// One path of a batch add and what became of it.
+struct BatchItem {
+  std::string path;
+  std::string book_file;    // the book file written on the shelf; "" when none was
+  int error = 0;            // 0 when the book was added; else the automation error's number
+  std::string description;  // the error's description and its detail, unless that is `path`
+  bool added() const { return error == 0; }
+};
+
+struct BatchOptions {
+  // Given values apply to every book; absent ones leave each book its own.
+  std::optional<std::string> title, author, category;
+  // Books built at once; 0 means one per core.
+  unsigned jobs = 0;
+  // Told of each book as it is finished (one call at a time, in the order
+  // the books finish), with the count finished so far.
+  std::function<void(size_t done, size_t total, const BatchItem& item)> finished;
+  // Asked between books and during builds; false stops the batch: books
+  // not yet begun fail with kInvalidArgument "stopped".
+  std::function<bool()> keep_going;
+};
+
 class Bookshelf : public Object {
  public:
   // Seeds the library's random generator from the clock.
@@ -65,6 +88,33 @@ class Bookshelf : public Object {
   // or "" when none was.
   void Add(const std::shared_ptr<vellix::Book>& new_book, const PublishEvents* events,
            std::string* book_file = nullptr);
+
+  // Adds many books at once, in parallel, without loading the shelf: each
+  // path as Add() or AddBookFolder() would, and one that fails is reported
+  // in its item while the others go on. A path of another kind
+  // (IsAddableKind) fails with 5. Books() (when loaded) gets the added books in the order given.
+  // Needs Directory() (Load, SetDirectory or OpenForAdding); throws 76
+  // before anything is written when it is empty. Sources that share a
+  // folder and a base name ("a.txt", "a.htm") are built one after the
+  // other, since their packages are one file.
+  std::vector<BatchItem> AddMany(const std::vector<std::string>& paths, const BatchOptions& options);
+
+  // Add() without Books(): converts and publishes onto the shelf; needs
+  // only Directory(). Safe to call from several threads at once.
+  void Publish(const std::shared_ptr<vellix::Book>& new_book, const PublishEvents* events,
+               std::string* book_file) const;
+  // AddBookFolder() likewise; returns the book.
+  std::shared_ptr<vellix::Book> PublishBookFolder(const std::string& folder, std::string* book_file) const;
+  // True for the kinds (Book::Extension()) AddMany() takes: those Add()
+  // publishes and book folders. A book file or a container would be kept
+  // as it is, with nothing written on the shelf.
+  static bool IsAddableKind(const std::string& kind);
+  static constexpr char kNotAddable[] =
+      "not a kind of file the shelf can add (a book folder, or a file ending in .txt, .htm, .html, .odf or .opf)";
+
+  // Sets Directory without reading the folder: all that adding needs.
+  // Throws 76 when it is not a folder.
+  void OpenForAdding(const std::string& directory);
 
   // Puts the book folder at `folder` on the shelf: loads it, writes it as a
   // book file at NewBookFilePath() and appends it to Books(). Returns the
@@ -112,8 +162,14 @@ class Bookshelf : public Object {
 
   // "<Directory>/<eight random capitals>.imp", never an existing file.
   std::string NewBookFilePath() const;
+  // The same, with the name taken: an empty file is created there at once
+  // (O_EXCL), so another thread or process adding to the same shelf can
+  // never draw it too. The book written there replaces it.
+  std::string ReserveBookFilePath() const;
 
  private:
+  BatchItem AddOne(const std::string& path, const BatchOptions& options, std::shared_ptr<vellix::Book>& book) const;
+
   // Load() when `unreadable` is null, LoadTolerant() otherwise.
   void LoadBooks(const std::string& directory, std::vector<UnreadableBook>* unreadable);
 

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -78,6 +79,23 @@ void RefuseOverwritingInput(const std::string& output, const std::vector<std::st
 // anything else.
 void CheckWritableTarget(const std::string& destination);
 
+// How far a safe write goes to survive a crash. The rule: what a user
+// would lose is synced - the book file on the shelf and the shelf's folder,
+// once per book, before the book is reported added (and any other file the
+// user asked for by name: exports, containers, project files). What can be
+// made again from its source (the converted page, the package's
+// intermediate rewrites, the build log, page images) is still written
+// through a temporary file and a rename, so it is never torn, but it is
+// not synced: after a crash it is either the old file or the new one, and
+// publishing again makes it anew.
+enum class Durability { kSynced, kUnsynced };
+
+// Every fsync the safe writer makes is counted, and shown to the observer
+// when one is set (tests and benchmarks check the rule above with it).
+uint64_t FileSyncCount();
+using SyncObserver = std::function<void(const std::string& path)>;
+void SetSyncObserver(SyncObserver observer);
+
 // Writes a new file beside `destination` and puts it in place only on
 // Commit(), so a failure never leaves a partial file where a good one was.
 //
@@ -85,12 +103,14 @@ void CheckWritableTarget(const std::string& destination);
 // link stays. A device or FIFO is written through in place (opened for
 // writing and truncated, never renamed over); a folder is refused. The new
 // file takes the old one's mode and owner where it can; a file that did
-// not exist gets 0666 less the umask. Commit() syncs the data and the
-// folder entry before it returns, so a crash after it loses nothing.
+// not exist gets 0666 less the umask. With Durability::kSynced, Commit()
+// syncs the data and the folder entry before it returns, so a crash after
+// it loses nothing; with kUnsynced it only renames.
 class AtomicFileWriter {
  public:
   // Throws as CheckWritableTarget, or 75 for other failures.
-  AtomicFileWriter(const std::string& destination, const std::string& prefix);
+  AtomicFileWriter(const std::string& destination, const std::string& prefix,
+                   Durability durability = Durability::kSynced);
   ~AtomicFileWriter();  // removes the temporary file unless committed
   AtomicFileWriter(const AtomicFileWriter&) = delete;
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
@@ -110,6 +130,7 @@ class AtomicFileWriter {
   int fd_ = -1;
   std::string buffer_;
   bool committed_ = false;
+  Durability durability_ = Durability::kSynced;
   bool replaces_ = false;  // an old regular file is being replaced
   uid_t old_owner_ = 0;
   gid_t old_group_ = 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vellix/formats/file_io.h"
@@ -25,6 +26,9 @@ struct OEBFFManifestPart {
 // for an item without id, href or media type, and 5 for an id or media type
 // a part header cannot carry.
 std::vector<OEBFFManifestPart> ReadOEBFFManifest(const std::string& opf, const std::string& directory);
+// The same for a package held in memory; `opf` names it in errors.
+std::vector<OEBFFManifestPart> ReadOEBFFManifestText(std::string_view package_text, const std::string& opf,
+                                                     const std::string& directory);
 
 // Appends the file at `file_path` to `out` as a part's body. Nothing when
 // the file is missing; throws AutomationError 5 when the file holds the

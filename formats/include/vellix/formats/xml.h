@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "vellix/formats/file_io.h"
+
 namespace vellix {
 
 // The Dublin Core 1.0 element namespace of package metadata.
@@ -35,7 +37,9 @@ void LoadDocument(const std::string& path, XmlDocument& doc);
 // Saves `doc` to `path` (UTF-8, indented; on one line when it nests more
 // than 64 elements deep), replacing the file atomically.
 // Throws AutomationError when the file cannot be written.
-void SaveXmlFile(const XmlDocument& doc, const std::string& path);
+void SaveXmlFile(const XmlDocument& doc, const std::string& path, Durability durability = Durability::kSynced);
+// The bytes SaveXmlFile writes.
+std::string XmlText(const XmlDocument& doc);
 
 // The encoding the XML declaration at the start of `bytes` names, lower
 // case ("" without one): the value of its pseudo-attribute "encoding", read

@@ -1,0 +1,278 @@
+// A project's sources may lie anywhere the user can read: named by an
+// absolute path or by a relative one that climbs out of the project's
+// folder, saved and loaded again, built, checked and packed. What the
+// documents refer to, and everything a container names, stays confined.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "ikpubx/oebff_reader.h"
+#include "ikutil/builder.h"
+#include "ikutil/device_edition.h"
+#include "ikutil/params.h"
+#include "test_util.h"
+
+namespace ikutil {
+namespace {
+
+using vellix::fixtures::ReadFile;
+using vellix::fixtures::TempDir;
+
+std::string Page(const std::string& title, const std::string& body) {
+  return "<html><head><title>" + title + "</title></head><body>" + body + "</body></html>\n";
+}
+
+// Every error callback's text.
+struct Errors {
+  std::vector<std::string> texts;
+  void Attach(EngineCallbacks& task) {
+    task.error_callback = [](CSourceFile* entry, const char* message, int32_t, int32_t, int16_t severity, void* self) {
+      static_cast<Errors*>(self)->texts.push_back(std::to_string(severity) + " [" + (entry ? entry->Name() : "") +
+                                                  "] " + message);
+    };
+    task.error_context = this;
+  }
+  std::string Joined() const {
+    std::string all;
+    for (const std::string& text : texts) all += text + "\n";
+    return all;
+  }
+};
+
+// A package with the given manifest items and spine, nothing else.
+std::string Package(const std::string& manifest, const std::string& spine) {
+  return "<?xml version=\"1.0\"?>\n<package unique-identifier=\"id\"><metadata><dc-metadata "
+         "xmlns:dc=\"http://purl.org/dc/elements/1.0/\"><dc:Identifier id=\"id\">x</dc:Identifier>"
+         "<dc:Title>T</dc:Title></dc-metadata></metadata><manifest>" +
+         manifest + "</manifest><spine>" + spine + "</spine></package>\n";
+}
+
+std::string AllText(const std::string& book) {
+  EditionReadResult read = ReadDeviceEdition(book);
+  EXPECT_EQ(read.error, EditionError::kNone) << read.message;
+  std::string text;
+  for (const Block& block : read.edition.blocks)
+    for (const ikutil::Run& run : block.runs) text += run.text + "|";
+  return text;
+}
+
+// Builds the book a container holds into `folder`/`name`.imp.
+int BuildFromContainer(const std::string& container, const std::string& folder, const std::string& name,
+                       Errors& errors) {
+  ikpubx::OEBFFReader reader(container);
+  OEBFFContainerView view;
+  view.path = container;
+  view.failed = reader.Failed();
+  view.root = reader.Root();
+  for (const vellix::OEBFFNode* part : reader.Parts()) view.parts.push_back(part);
+  COEBFFReaderThread task(view, nullptr);
+  task.dest_dir = folder;
+  task.dest_name = name;
+  errors.Attach(task);
+  return task.OutputBook();
+}
+
+class SourcesAnywhere : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // project/ holds the project file; elsewhere/ the user's other documents.
+    dir_.Write("project/in.htm", Page("In", "<p>Inside the project.</p>"));
+    dir_.Write("elsewhere/in.htm", Page("Also in", "<p>Same name, other folder.</p>"));
+    dir_.Write("elsewhere/ch 1.htm", Page("One", "<p>Chapter one, far away.</p><p><a href=\"ch2.htm\">on</a></p>"));
+    dir_.Write("elsewhere/ch2.htm", Page("Two", "<p>Chapter two.</p>"));
+    std::filesystem::create_directory(dir_ / "out");
+  }
+
+  // in.htm, elsewhere/ch 1.htm by absolute path, ../elsewhere/ch2.htm,
+  // elsewhere/in.htm by absolute path.
+  void AddSources(CBookParams& p) {
+    p.project_file_path = dir_ / "project/book.opf";
+    p.book_file_name = "BOOK";
+    p.DestDir(dir_ / "out");
+    p.InsertSource(0, std::make_unique<CWinSourceFile>("in.htm", 0));
+    p.InsertSource(1, std::make_unique<CWinSourceFile>(dir_ / "elsewhere/ch 1.htm", 0));
+    p.InsertSource(2, std::make_unique<CWinSourceFile>("../elsewhere/ch2.htm", 0));
+    p.InsertSource(3, std::make_unique<CWinSourceFile>(dir_ / "elsewhere/in.htm", 0));
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(SourcesAnywhere, SavedAsFileUrisLoadedAsPathsThenBuiltCheckedAndPacked) {
+  CBookParams made;
+  AddSources(made);
+  ASSERT_TRUE(made.Save());
+  std::string saved = ReadFile(made.project_file_path);
+  EXPECT_NE(saved.find("href=\"in.htm\""), std::string::npos) << saved;
+  EXPECT_NE(saved.find("href=\"file://" + dir_.path() + "/elsewhere/ch%201.htm\""), std::string::npos) << saved;
+  EXPECT_NE(saved.find("href=\"file://" + dir_.path() + "/elsewhere/ch2.htm\""), std::string::npos) << saved;
+
+  CBookParams p;
+  ASSERT_TRUE(p.Load(made.project_file_path, false));
+  ASSERT_EQ(p.NumSources(), 4u);
+  EXPECT_EQ(p.Source(0)->file_name, "in.htm");
+  EXPECT_EQ(p.Source(1)->file_name, dir_ / "elsewhere/ch 1.htm");
+  EXPECT_EQ(p.Source(2)->file_name, dir_ / "elsewhere/ch2.htm");
+  EXPECT_TRUE(p.Source(1)->Exists(p.BaseDirectory()));
+
+  CBookBuilder builder(&p, nullptr);
+  Errors build_errors;
+  build_errors.Attach(builder);
+  ASSERT_EQ(builder.OutputBook(false, false), 0) << build_errors.Joined();
+  EXPECT_EQ(AllText(dir_ / "out/BOOK.imp"),
+            "Inside the project.|Chapter one, far away.|on|Chapter two.|Same name, other folder.|");
+
+  CValidatorThread checker(&p, nullptr);
+  Errors check_errors;
+  check_errors.Attach(checker);
+  checker.Validate(-1);
+  EXPECT_TRUE(check_errors.texts.empty()) << check_errors.Joined();
+
+  // Packed whole: the outside sources under their base names, the second
+  // "in.htm" made unique; the user's project file is left as it was.
+  p.project_file_path = dir_ / "project/opfTEMP";
+  COEBFFThread packer(&p, nullptr);
+  Errors pack_errors;
+  pack_errors.Attach(packer);
+  ASSERT_NE(packer.GenerateOEBFF(false), 0) << pack_errors.Joined();
+  EXPECT_TRUE(pack_errors.texts.empty()) << pack_errors.Joined();
+  std::string container = ReadFile(dir_ / "out/BOOK.oeb");
+  for (const char* href : {"in.htm", "ch 1.htm", "ch2.htm", "in-2.htm"})
+    EXPECT_NE(container.find(std::string("href=\"") + href + "\""), std::string::npos) << href;
+  EXPECT_EQ(container.find("file:"), std::string::npos);
+  EXPECT_EQ(ReadFile(made.project_file_path), saved);
+
+  Errors unpack_errors;
+  ASSERT_EQ(BuildFromContainer(dir_ / "out/BOOK.oeb", dir_ / "out", "FROMOEB", unpack_errors), 0)
+      << unpack_errors.Joined();
+  EXPECT_EQ(AllText(dir_ / "out/FROMOEB.imp"), AllText(dir_ / "out/BOOK.imp"));
+}
+
+TEST_F(SourcesAnywhere, OtherSpellingsOfFileUris) {
+  auto item = [](const std::string& id, const std::string& href) {
+    return "<item id=\"" + id + "\" href=\"" + href + "\" media-type=\"text/x-oeb1-document\"/>";
+  };
+  std::string manifest = item("a", "file://localhost" + dir_.path() + "/elsewhere/ch2.htm") +
+                         item("b", "file:" + dir_.path() + "/elsewhere/ch%201.htm") +
+                         item("c", "file://host.example/x.htm") + item("d", "%2Fnot-a-uri.htm");
+  std::string package =
+      Package(manifest, "<itemref idref=\"a\"/><itemref idref=\"b\"/><itemref idref=\"c\"/><itemref idref=\"d\"/>");
+  CBookParams p;
+  ASSERT_TRUE(p.LoadFromText(package, dir_ / "project/p.opf", false));
+  ASSERT_EQ(p.NumSources(), 4u);
+  EXPECT_EQ(p.Source(0)->file_name, dir_ / "elsewhere/ch2.htm");
+  EXPECT_EQ(p.Source(1)->file_name, dir_ / "elsewhere/ch 1.htm");
+  EXPECT_EQ(p.Source(2)->file_name, "file://host.example/x.htm");  // another machine's: kept, never found
+  EXPECT_EQ(p.Source(3)->file_name, "%2Fnot-a-uri.htm");
+}
+
+TEST_F(SourcesAnywhere, WhatDocumentsReferToStaysInTheFoldersTheProjectNamed) {
+  // A picture and a sheet beside the outside source are read; a folder next
+  // to it that the project never named is not, from either document.
+  dir_.Write("secret/look.css", "p { font-style: italic }\n");
+  dir_.Write("secret/secret.htm", Page("Secret", "<p>SECRET TEXT</p>"));
+  dir_.Write("elsewhere/look.css", "p { font-weight: bold }\n");
+  dir_.Write("elsewhere/far.htm",
+             "<html><head><title>Far</title><link rel=\"stylesheet\" href=\"look.css\"/>"
+             "<link rel=\"stylesheet\" href=\"../secret/look.css\"/></head>"
+             "<body><p>Far.</p><p><a href=\"../secret/secret.htm\">secret</a></p></body></html>\n");
+  dir_.Write("project/near.htm", Page("Near",
+                                      "<p>Near.</p><p><a href=\"../secret/secret.htm\">secret</a>"
+                                      "<a href=\"../../../../../../../../etc/passwd\">passwd</a></p>"));
+  CBookParams p;
+  p.project_file_path = dir_ / "project/book.opf";
+  p.book_file_name = "BOOK";
+  p.DestDir(dir_ / "out");
+  p.InsertSource(0, std::make_unique<CWinSourceFile>("near.htm", 0));
+  p.InsertSource(1, std::make_unique<CWinSourceFile>(dir_ / "elsewhere/far.htm", 0));
+  ASSERT_TRUE(p.Save());
+
+  CValidatorThread checker(&p, nullptr);
+  Errors check;
+  check.Attach(checker);
+  checker.Validate(-1);
+  std::string found = check.Joined();
+  EXPECT_NE(found.find("style sheet \"../secret/look.css\" not found"), std::string::npos) << found;
+  EXPECT_NE(found.find("far.htm: link \"../secret/secret.htm\" points at a file not in the package"), std::string::npos)
+      << found;
+  EXPECT_NE(found.find("near.htm: link \"../../../../../../../../etc/passwd\" leaves the package"), std::string::npos)
+      << found;
+
+  CBookBuilder builder(&p, nullptr);
+  Errors build;
+  build.Attach(builder);
+  ASSERT_EQ(builder.OutputBook(false, false), 0) << build.Joined();
+  std::string text = AllText(dir_ / "out/BOOK.imp");
+  EXPECT_EQ(text.find("SECRET"), std::string::npos);
+  EXPECT_EQ(text.find("root:"), std::string::npos);
+  EditionReadResult read = ReadDeviceEdition(dir_ / "out/BOOK.imp");
+  bool bold_far = false, italic_anywhere = false;
+  for (const Block& block : read.edition.blocks)
+    for (const ikutil::Run& run : block.runs) {
+      if (run.text == "Far.") bold_far = read.edition.text_styles.at(run.style).bold;
+      italic_anywhere = italic_anywhere || read.edition.text_styles.at(run.style).italic;
+    }
+  EXPECT_TRUE(bold_far);
+  EXPECT_FALSE(italic_anywhere);
+}
+
+TEST_F(SourcesAnywhere, AContainerReadsNothingOutsideItself) {
+  // Files a hostile container might reach for, beside and above it.
+  dir_.Write("x.htm", Page("X", "<p>OUTSIDE X</p>"));
+  dir_.Write("box/x.htm", Page("X", "<p>OUTSIDE X TOO</p>"));
+  auto with_spine = [&](const std::string& hrefs_in_spine) {
+    std::string manifest, spine;
+    int n = 0;
+    std::string rest = hrefs_in_spine;
+    while (!rest.empty()) {
+      size_t bar = rest.find('|');
+      std::string href = rest.substr(0, bar);
+      rest = bar == std::string::npos ? "" : rest.substr(bar + 1);
+      std::string id = "s" + std::to_string(++n);
+      manifest += "<item id=\"" + id + "\" href=\"" + href + "\" media-type=\"text/x-oeb1-document\"/>";
+      spine += "<itemref idref=\"" + id + "\"/>";
+    }
+    return Package(manifest, spine);
+  };
+  std::string ok = Page("Ok",
+                        "<p>Inside.</p><p><a href=\"../x.htm\">up</a><a href=\"/etc/passwd\">abs</a>"
+                        "<img src=\"../x.htm\"/><img src=\"file:///etc/passwd\"/></p>");
+  for (const char* named : {"/etc/passwd", "../x.htm", "file:///etc/passwd", "x.htm"}) {
+    SCOPED_TRACE(named);
+    vellix::fixtures::Container c = vellix::fixtures::MakeContainer(with_spine(std::string("ok.htm|") + named),
+                                                                    {{"text/x-oeb1-document", "ok", "ok.htm", ok}});
+    std::string oeb = dir_.Write("box/hostile.oeb", c.bytes);
+    Errors errors;
+    EXPECT_NE(BuildFromContainer(oeb, dir_ / "out", "HOSTILE", errors), 0) << "a named source is missing";
+    EXPECT_NE(errors.Joined().find("document not found"), std::string::npos) << errors.Joined();
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out/HOSTILE.imp"));
+  }
+  vellix::fixtures::Container c = vellix::fixtures::MakeContainer(
+      with_spine("ok.htm"), {{"text/x-oeb1-document", "ok", "ok.htm", ok},
+                             {"text/x-oeb1-document", "up", "../x.htm", Page("X", "<p>PART</p>")}});
+  std::string oeb = dir_.Write("box/links.oeb", c.bytes);
+  Errors errors;
+  ASSERT_EQ(BuildFromContainer(oeb, dir_ / "out", "LINKS", errors), 0) << errors.Joined();
+  std::string text = AllText(dir_ / "out/LINKS.imp");
+  EXPECT_EQ(text.find("OUTSIDE"), std::string::npos) << text;
+  EXPECT_EQ(text.find("root:"), std::string::npos) << text;
+}
+
+TEST_F(SourcesAnywhere, PackingFailsNamingAnOutsideSourceThatCannotBeRead) {
+  CBookParams p;
+  AddSources(p);
+  std::filesystem::remove(dir_ / "elsewhere/ch2.htm");
+  p.project_file_path = dir_ / "project/opfTEMP";
+  COEBFFThread packer(&p, nullptr);
+  Errors errors;
+  errors.Attach(packer);
+  EXPECT_EQ(packer.GenerateOEBFF(false), 0);
+  EXPECT_NE(errors.Joined().find("2 [../elsewhere/ch2.htm] ch2.htm: \"" + dir_.path() + "/elsewhere/ch2.htm\""),
+            std::string::npos)
+      << errors.Joined();
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out/BOOK.oeb"));
+}
+
+}  // namespace
+}  // namespace ikutil
