@@ -1,6 +1,8 @@
 // A project's sources as a build sees them: one folder that holds them all,
 // and each included source's href in it.
 //
+// An EPUB book's sources are read from inside the book.
+//
 // The folder is the project's own (the project file's folder, or the
 // current directory). Sources that the package lists must lie inside it;
 // a source the caller named directly by path (an entry without a manifest
@@ -37,11 +39,13 @@ class ProjectSources {
 
  private:
   std::string HrefOf(const CSourceFile& entry) const;
+  uint64_t SizeOf(const CSourceFile& entry) const;
 
   const CBookParams& params_;
   std::string base_;  // the project's folder, absolute
   std::string root_;  // the folder the sources are read from, absolute
-  std::unique_ptr<FolderSourceFiles> files_;
+  std::unique_ptr<SourceFiles> files_;
+  const class EpubSourceFiles* epub_files_ = nullptr;  // set when the project is an EPUB book
 };
 
 // The checks of every source (`index` < 0) or of the one at `index`, with

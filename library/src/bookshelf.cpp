@@ -61,10 +61,14 @@ void Bookshelf::Add(const std::shared_ptr<vellix::Book>& new_book, const Publish
   if (!books_ || !new_book) Raise(kObjectNotSet);
   if (book_file) book_file->clear();
   const std::string kind = new_book->Extension();
-  bool publish = kind == "htm" || kind == "html" || kind == "odf" || kind == "opf";
+  bool publish = kind == "htm" || kind == "html" || kind == "odf" || kind == "opf" || kind == "epub";
   if (kind == "txt") {
     std::filesystem::path text(new_book->Path());
     new_book->ConvertTxtToHtm((text.parent_path() / (text.stem().string() + ".htm")).string());
+    publish = true;
+  } else if (kind == "md" || kind == "markdown") {
+    std::filesystem::path text(new_book->Path());
+    new_book->ConvertMarkdownToHtm((text.parent_path() / (text.stem().string() + ".htm")).string());
     publish = true;
   }
   if (publish) {

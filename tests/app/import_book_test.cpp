@@ -151,7 +151,8 @@ class ImportBookTest : public QObject {
     QTest::mouseClick(browse, Qt::LeftButton);
     QCOMPARE(b.file->text(), QString());
     QCOMPARE(dialogs_.asked.value(0), QString("Container Files (*.oeb);;Document Files (*.odf *.htm *.html);;"
-                                              "Package Files (*.opf);;Text Files (*.txt)"));
+                                              "EPUB Books (*.epub);;Package Files (*.opf);;"
+                                              "Text Files (*.txt *.md *.markdown)"));
     QTest::mouseClick(browse, Qt::LeftButton);
     QCOMPARE(dialogs_.messages.size(), 1);
     QVERIFY2(dialogs_.messages[0].startsWith("Vellix Publisher: ") && dialogs_.messages[0].contains(" (91)"),
