@@ -31,8 +31,9 @@ std::string RawDeflate(const std::string& bytes) {
   return out;
 }
 
-// A grey PNG of 8 x 8 pixels, a dark square on white.
-std::string TinyPng() {
+}  // namespace
+
+std::string GreyPng(uint32_t width, uint32_t height, const std::string& rows) {
   auto chunk = [](const std::string& type, const std::string& data) {
     std::string out;
     uint32_t n = static_cast<uint32_t>(data.size());
@@ -49,17 +50,31 @@ std::string TinyPng() {
     out += static_cast<char>(crc);
     return out;
   };
-  std::string header = std::string("\0\0\0\x08\0\0\0\x08\x08\0\0\0\0", 13);
+  std::string header;
+  for (uint32_t v : {width, height}) {
+    header += static_cast<char>(v >> 24);
+    header += static_cast<char>(v >> 16);
+    header += static_cast<char>(v >> 8);
+    header += static_cast<char>(v);
+  }
+  header += std::string("\x08\0\0\0\0", 5);
+  uLongf size = compressBound(rows.size());
+  std::string packed(size, '\0');
+  compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(rows.data()), rows.size());
+  packed.resize(size);
+  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", packed) + chunk("IEND", "");
+}
+
+namespace {
+
+// A grey PNG of 8 x 8 pixels, a dark square on white.
+std::string TinyPng() {
   std::string raw;
   for (int y = 0; y < 8; ++y) {
     raw += '\0';
     for (int x = 0; x < 8; ++x) raw += (x > 1 && x < 6 && y > 1 && y < 6) ? '\x20' : '\xFF';
   }
-  uLongf size = compressBound(raw.size());
-  std::string packed(size, '\0');
-  compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(raw.data()), raw.size());
-  packed.resize(size);
-  return std::string("\x89PNG\r\n\x1a\n", 8) + chunk("IHDR", header) + chunk("IDAT", packed) + chunk("IEND", "");
+  return GreyPng(8, 8, raw);
 }
 
 const char kContainer[] =

@@ -31,6 +31,10 @@ struct RawZipEntry {
 };
 std::string RawZip(const std::vector<RawZipEntry>& entries);
 
+// An 8-bit grey PNG; `rows` are the filtered rows (each a filter byte and
+// `width` pixels).
+std::string GreyPng(uint32_t width, uint32_t height, const std::string& rows);
+
 // The files of a small book: chapters with headings and paragraphs, a
 // style sheet, a PNG image, a footnote, and contents with nesting. Version
 // 2 gives OPF 2.0 with an NCX, 3 gives OPF 3.0 with a navigation document
