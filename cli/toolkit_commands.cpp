@@ -21,7 +21,6 @@
 #include "vellix/error.h"
 #include "vellix/formats/ascii.h"
 #include "vellix/formats/file_io.h"
-#include "vellix/formats/ocf_container.h"
 
 namespace vellix::cli {
 namespace {
@@ -216,15 +215,12 @@ int BuildHtml(ikpubx::IBuilder& builder, const BuildOptions& opts) {
 // (the engine adds ".imp", so another ending is put right by a rename).
 int BuildEpub(ikpubx::IBuilder& builder, const BuildOptions& opts) {
   if (!IsFile(opts.epub)) Raise(IsFolder(opts.epub) ? kPathFileAccess : kFileNotFound, opts.epub);
-  // The container's refusal names the entry at fault; say it as it is.
-  OcfOpenResult opened = OpenOcfContainer(opts.epub);
-  if (!opened.container) Raise(opened.encrypted ? kPermissionDenied : kInvalidArgument, opened.error);
-  opened.container.reset();
   fs::path dest = fs::absolute(CleanPath(opts.output)).lexically_normal();
   if (!IsFolder(dest.parent_path().string())) Raise(kPathNotFound, dest.parent_path().string());
   std::string name = dest.filename().string();
   bool imp = name.size() > 4 && LowerAscii(name.substr(name.size() - 4)) == ".imp";
   if (imp) name.resize(name.size() - 4);
+  // A refused book is said on stderr by the load, naming the entry at fault.
   auto project = LoadProject(opts.epub);
   project->SetBookFileName(name);
   project->SetOutputDirectory(dest.parent_path().string());

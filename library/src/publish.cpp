@@ -232,7 +232,7 @@ void Book::LoadEpubMetadata(const std::string& epub) {
 
 void Book::BuildEpub(const std::string& destination, const PublishEvents* events) {
   if (!IsFile(path_)) return;
-  RequireReadableEpub(path_);
+  // Load has read the container and said why, had it been refused.
   auto project = LoadEpubProject(path_);
   fs::path dest = fs::absolute(destination).lexically_normal();
   // What the Book holds (typed by the user, or read by Load) wins.
