@@ -20,6 +20,7 @@ TEST(Markdown, TitleFromPercentLineYamlBlockOrFirstHeading) {
   EXPECT_EQ(ConvertMarkdown("---\nauthor: Me\ntitle: \"Quoted: Title\"\n---\n# Heading\n").title, "Quoted: Title");
   EXPECT_EQ(ConvertMarkdown("Intro\n\n## Second\n\n# First *one*\n\n# Later\n").title, "First one");
   EXPECT_EQ(ConvertMarkdown("no heading at all\n").title, "");
+  EXPECT_EQ(ConvertMarkdown("% Caf\xE9\n").title, "Caf\xC3\xA9");  // not UTF-8: the 8-bit code page
   // The title lines are not part of the text; an unclosed block is text.
   EXPECT_EQ(ConvertMarkdown("% T\nbody\n").body, "<p>body</p>\n");
   EXPECT_NE(ConvertMarkdown("---\ntitle: X\nbody\n").body.find("title: X"), std::string::npos);

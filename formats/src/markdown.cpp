@@ -2,6 +2,8 @@
 
 #include <md4c.h>
 
+#include "vellix/formats/codepage.h"
+
 #include <set>
 #include <vector>
 
@@ -358,6 +360,13 @@ class Renderer {
 }  // namespace
 
 MarkdownDocument ConvertMarkdown(std::string_view text) {
+  // Bytes that are not UTF-8 are read as the 8-bit code page, as text files
+  // are, so the document written is always UTF-8.
+  std::string decoded;
+  if (!IsValidUtf8(text)) {
+    decoded = Cp1252ToUtf8(text);
+    text = decoded;
+  }
   MarkdownDocument document;
   std::string_view markdown = TakeTitleLines(text, document.title);
   Renderer renderer;

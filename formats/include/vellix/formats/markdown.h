@@ -21,7 +21,7 @@ struct MarkdownDocument {
   std::string body;  // the XHTML content of <body>, UTF-8
 };
 
-// `text` is UTF-8.
+// `text` is UTF-8; text that is not is read as Windows-1252.
 MarkdownDocument ConvertMarkdown(std::string_view text);
 
 // The whole XHTML document (UTF-8): the head carries the title, author and
