@@ -1,6 +1,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <string>
 #include <system_error>
 
@@ -169,9 +170,10 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
       if (book->Path().empty()) RaiseMissing(path, false);
       // The shelf would keep such a file as it is and publish nothing.
       const std::string kind = book->Extension();
-      if (kind != "txt" && kind != "htm" && kind != "html" && kind != "odf" && kind != "opf") {
+      static const std::set<std::string> kAddable = {"txt", "md", "markdown", "htm", "html", "odf", "opf", "epub"};
+      if (!kAddable.count(kind)) {
         std::cerr << "vellix: " << path << ": not a kind of file the shelf can add (a book folder, or a file ending in "
-                  << ".txt, .htm, .html, .odf or .opf)\n";
+                  << ".txt, .md, .markdown, .htm, .html, .odf, .opf or .epub)\n";
         exit_code = kExitError;
         return;
       }
