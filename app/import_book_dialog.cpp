@@ -12,7 +12,8 @@
 #include "vellix/bookshelf.h"
 
 const char ImportBookDialog::kFileFilter[] =
-    "Container Files (*.oeb);;Document Files (*.odf *.htm *.html);;Package Files (*.opf);;Text Files (*.txt)";
+    "Container Files (*.oeb);;Document Files (*.odf *.htm *.html);;EPUB Books (*.epub);;Package Files (*.opf);;"
+    "Text Files (*.txt *.md *.markdown)";
 
 namespace {
 

@@ -68,7 +68,7 @@ QString BaseName(const QString& path) {
 }
 
 DroppedItems SortDropped(const QStringList& paths) {
-  static const QStringList kDocuments = {"oeb", "odf", "htm", "html", "opf", "txt"};
+  static const QStringList kDocuments = {"oeb", "odf", "htm", "html", "opf", "txt", "epub", "md", "markdown"};
   DroppedItems items;
   for (const QString& path : paths) {
     QString trimmed = WithoutTrailingSlashes(path);

@@ -64,6 +64,20 @@ class PrivateCopy {
 
 void AddBookCommands(CLI::App& app, int& exit_code) {
   auto opts = std::make_shared<BookOptions>();
+
+  auto export_opts = std::make_shared<BookOptions>();
+  CLI::App* exp = app.add_subcommand("export", "Write a book file this program built as an EPUB 3 book");
+  exp->add_option("BOOK", export_opts->path, "Book file (.imp)")->required();
+  exp->add_option("-o,--output", export_opts->dest, "EPUB book to write")->required();
+  exp->callback([export_opts, &exit_code] {
+    Book b;
+    b.Load(CleanPath(export_opts->path));
+    if (b.Path().empty()) RaiseMissing(CleanPath(export_opts->path), false);
+    b.SaveAsEpub(CleanPath(export_opts->dest));
+    std::cout << CleanPath(export_opts->dest) << "\n";
+    exit_code = kExitOk;
+  });
+
   CLI::App* book = app.add_subcommand("book", "Read, convert and inspect one book");
   book->require_subcommand(1);
 
@@ -151,6 +165,21 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     if (b.Path().empty()) RaiseMissing(opts->path, false);
     set_fields(text2htm, b);
     b.ConvertTxtToHtm(opts->dest);
+    exit_code = kExitOk;
+  });
+
+  CLI::App* md2htm =
+      book->add_subcommand("md2htm", "Convert a Markdown file into an XHTML document (writes HTM; never changes MD)");
+  md2htm->add_option("MD", opts->path, "Markdown file")->required();
+  md2htm->add_option("HTM", opts->dest, "Document to write")->required();
+  add_fields(md2htm);
+  md2htm->callback([opts, md2htm, check_fields, set_fields, &exit_code] {
+    check_fields(md2htm);
+    Book b;
+    b.Load(opts->path);
+    if (b.Path().empty()) RaiseMissing(opts->path, false);
+    set_fields(md2htm, b);
+    b.ConvertMarkdownToHtm(opts->dest);
     exit_code = kExitOk;
   });
 

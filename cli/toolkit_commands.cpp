@@ -19,6 +19,7 @@
 #include "ikpubx/project.h"
 #include "output.h"
 #include "vellix/error.h"
+#include "vellix/formats/ascii.h"
 #include "vellix/formats/file_io.h"
 
 namespace vellix::cli {
@@ -150,6 +151,7 @@ struct BuildOptions {
   int threshold = 1;
   std::vector<std::string> oebff;
   std::vector<std::string> html;
+  std::string epub;
   std::string output;
   bool strict = false;
 };
@@ -228,6 +230,39 @@ int BuildHtml(ikpubx::IBuilder& builder, const BuildOptions& opts) {
   fs::current_path(previous, ec);
   fs::remove_all(work, ec);
   return code;
+}
+
+// An EPUB book is read as a project; the book file is named after DEST
+// (the engine adds ".imp", so another ending is put right by a rename).
+int BuildEpub(ikpubx::IBuilder& builder, const BuildOptions& opts) {
+  if (!IsFile(opts.epub)) Raise(IsFolder(opts.epub) ? kPathFileAccess : kFileNotFound, opts.epub);
+  fs::path dest = fs::absolute(CleanPath(opts.output)).lexically_normal();
+  if (!IsFolder(dest.parent_path().string())) Raise(kPathNotFound, dest.parent_path().string());
+  std::string name = dest.filename().string();
+  bool imp = name.size() > 4 && LowerAscii(name.substr(name.size() - 4)) == ".imp";
+  if (imp) name.resize(name.size() - 4);
+  CheckWritableTarget(dest.string());
+  RefuseOverwritingInput(dest.string(), {opts.epub});
+  // A refused book is said on stderr by the load, naming the entry at fault.
+  auto project = LoadProject(opts.epub);
+  project->SetBookFileName(name);
+  project->SetOutputDirectory(dest.parent_path().string());
+  if (opts.preview) builder.SetPreview(1);
+  fs::path built = dest.parent_path() / (name + ".imp");
+  // Another ending reaches DEST through the safe writer, as --html does.
+  auto place = [&] {
+    if (imp) return;
+    {
+      InputFile book(built.string());
+      AtomicFileWriter out(dest.string(), "imp");
+      out.CopyFrom(book, book.size());
+      out.Commit();
+    }
+    std::error_code ec;
+    fs::remove(built, ec);
+  };
+  return RunBuild(
+      builder, [&] { return builder.Build(project.get()); }, dest.string(), opts.strict, place);
 }
 
 void PrintProject(ikpubx::IProject& project, bool json) {
@@ -326,7 +361,8 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
   build->add_flag("--container", build_opts->container,
                   "With PROJECT: write the project and its files as one OEBFF container instead of a book");
   build->add_option("--html", build_opts->html, "Documents to build into one book (with -o)")->expected(1, -1);
-  build->add_option("-o,--output", build_opts->output, "The book file written by --html");
+  build->add_option("--epub", build_opts->epub, "An EPUB 2 or 3 book to build (with -o)");
+  build->add_option("-o,--output", build_opts->output, "The book file written by --html or --epub");
   build->add_flag("--strict", build_opts->strict, "Exit 1 when the sources have any error, even if a book was written");
   build->footer(
       "Exit status: 0 when the book was written. Problems in the sources (a missing image, a bad link)\n"
@@ -335,14 +371,17 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
       "was written (the build failed or was stopped), 2 for a usage error.");
   build->callback([build_opts, &exit_code] {
     const BuildOptions& opts = *build_opts;
-    int modes = !opts.project.empty() + !opts.oebff.empty() + !opts.html.empty();
-    if (modes != 1) throw CLI::ValidationError("build", "give one of PROJECT, --oebff or --html");
+    int modes = !opts.project.empty() + !opts.oebff.empty() + !opts.html.empty() + !opts.epub.empty();
+    if (modes != 1) throw CLI::ValidationError("build", "give one of PROJECT, --oebff, --html or --epub");
     if (!opts.html.empty() && opts.output.empty()) throw CLI::ValidationError("--html", "needs -o DEST");
     if (opts.container && opts.project.empty()) throw CLI::ValidationError("--container", "needs PROJECT");
+    if (!opts.epub.empty() && opts.output.empty()) throw CLI::ValidationError("--epub", "needs -o DEST");
     auto builder = Create<ikpubx::IBuilder>(ikpubx::kBuilderIndependentProgId);
     builder->SetFeedbackThreshold(opts.threshold);
     if (!opts.html.empty()) {
       exit_code = BuildHtml(*builder, opts);
+    } else if (!opts.epub.empty()) {
+      exit_code = BuildEpub(*builder, opts);
     } else if (!opts.oebff.empty()) {
       const std::string &file = opts.oebff[0], &dest = opts.oebff[1], &logs = opts.oebff[2];
       if (!IsFile(file)) Raise(kFileNotFound, file);
@@ -354,7 +393,7 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
       if (opts.container) {
         std::string container = fs::path(BookPathOf(*project)).replace_extension(".oeb").string();
         exit_code = RunBuild(
-            *builder, [&] { return builder->GenerateOEBFF(project.get(), 0); }, container);
+            *builder, [&] { return builder->GenerateOEBFF(project.get(), 0); }, container, opts.strict);
         return;
       }
       if (opts.preview) builder->SetPreview(1);

@@ -115,7 +115,8 @@ class Checker {
   void ReportCss(const std::vector<css::Issue>& issues, const LineMap* lines, size_t base, Place fixed,
                  const std::string* file = nullptr) {
     for (const css::Issue& issue : issues)
-      Report(lines ? lines->At(base + issue.offset) : fixed, issue.error ? 2 : 1, issue.message, file);
+      if (!issue.not_shown)
+        Report(lines ? lines->At(base + issue.offset) : fixed, issue.error ? 2 : 1, issue.message, file);
   }
   void CheckElement(const pugi::xml_node& node);
   bool Known(const std::string& href) const { return known_.count(href) > 0 || href == href_; }

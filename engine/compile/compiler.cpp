@@ -7,6 +7,7 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <tuple>
 #include <unordered_map>
@@ -18,6 +19,7 @@
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/html_cleanup.h"
 #include "vellix/formats/oebff_writer.h"
+#include "vellix/formats/xml.h"
 
 namespace ikutil {
 namespace {
@@ -53,10 +55,12 @@ center { text-align: center }
 // Elements that make blocks of their own unless a sheet says otherwise.
 bool IsBlockElement(std::string_view name) {
   static const std::set<std::string_view> kBlocks = {
-      "html",    "body", "p",        "div",      "blockquote", "h1",    "h2",    "h3",    "h4",
-      "h5",      "h6",   "ul",       "ol",       "li",         "dl",    "dt",    "dd",    "pre",
-      "table",   "tr",   "td",       "th",       "caption",    "thead", "tbody", "tfoot", "center",
-      "address", "form", "noscript", "colgroup", "col",        "menu",  "dir",   "hr"};
+      "html", "body", "p", "div", "blockquote", "h1", "h2", "h3", "h4", "h5", "h6", "ul", "ol", "li", "dl", "dt", "dd",
+      "pre", "table", "tr", "td", "th", "caption", "thead", "tbody", "tfoot", "center", "address", "form", "noscript",
+      "colgroup", "col", "menu", "dir", "hr",
+      // HTML5's sectioning and grouping elements
+      "section", "article", "aside", "nav", "header", "footer", "main", "figure", "figcaption", "hgroup", "details",
+      "summary"};
   return kBlocks.count(name) > 0;
 }
 
@@ -72,7 +76,7 @@ bool IsKnownElement(std::string_view name) {
       "a",   "span", "em",  "i",    "cite", "var",    "strong", "b",     "u",   "sup",  "sub",
       "tt",  "code", "kbd", "samp", "big",  "small",  "font",   "br",    "img", "abbr", "acronym",
       "dfn", "q",    "ins", "del",  "s",    "strike", "bdo",    "label", "nobr"};
-  return IsBlockElement(name) || IsHiddenElement(name) || kInline.count(name) > 0;
+  return IsBlockElement(name) || IsHiddenElement(name) || kInline.count(name) > 0 || name == "svg";
 }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
@@ -367,6 +371,8 @@ struct EditionCompilerState {
     Problem where;
   };
   std::vector<PendingLink> pending_links;
+  std::optional<std::vector<ContentsTarget>> given_contents;
+  std::set<std::string> foreign_css_noted;  // properties (or problems) noted once per book
 
   EditionCompilerState(SourceFiles& f, CompileSettings s, ProblemSink p)
       : files(f), settings(std::move(s)), problems(std::move(p)) {
@@ -465,6 +471,8 @@ class DocumentCompiler {
   void EndBlock();
   bool PushBlock(Block block);
   void AddImage(const pugi::xml_node& node, const Frame& frame);
+  void AddImage(const pugi::xml_node& node, const std::string& src, const std::string& alt, const Frame& frame);
+  void AddSvg(const pugi::xml_node& node, const Frame& frame);
   void AddPageBreak();
   void RecordAnchors(const pugi::xml_node& node);
   uint32_t MakeLink(const pugi::xml_node& node, const std::string& href);
@@ -500,6 +508,16 @@ void DocumentCompiler::ReportCss(const std::vector<css::Issue>& issues, const st
                                  size_t base, Place fixed) {
   for (const css::Issue& issue : issues) {
     Place place = lines ? lines->At(base + issue.offset) : fixed;
+    if (issue.not_shown && !s_.settings.foreign_css) continue;
+    if (s_.settings.foreign_css) {
+      const std::string& key = issue.property.empty() ? issue.message : issue.property;
+      if (!s_.foreign_css_noted.insert(key).second) continue;
+      s_.Report(file, place, 0,
+                issue.property.empty()
+                    ? issue.message + "; dropped"
+                    : "CSS property \"" + issue.property + "\" (or a value of it) is not shown on the device; dropped");
+      continue;
+    }
     s_.Report(file, place, issue.error ? 2 : 1, issue.message);
   }
 }
@@ -847,9 +865,38 @@ uint32_t DocumentCompiler::MakeLink(const pugi::xml_node& node, const std::strin
 }
 
 void DocumentCompiler::AddImage(const pugi::xml_node& node, const Frame& frame) {
-  std::string src = node.attribute("src").value();
-  std::string alt = DecodeHtmlEntities(node.attribute("alt").value());
+  AddImage(node, node.attribute("src").value(), DecodeHtmlEntities(node.attribute("alt").value()), frame);
+}
+
+// An SVG drawing is not drawn (the device shows bitmaps): a cover that
+// only frames a bitmap shows the bitmap, any other drawing its title.
+void DocumentCompiler::AddSvg(const pugi::xml_node& node, const Frame& frame) {
+  pugi::xml_node image = node.find_node([](const pugi::xml_node& n) { return ElementName(n) == "image"; });
+  std::string href;
+  if (image) {
+    for (pugi::xml_attribute a : image.attributes())
+      if (std::string_view(a.name()) == "href" || std::string_view(a.name()).ends_with(":href")) href = a.value();
+  }
+  pugi::xml_node title = node.find_node([](const pugi::xml_node& n) { return ElementName(n) == "title"; });
+  std::string alt = Trimmed(DecodeHtmlEntities(title ? vellix::TextOf(title) : ""));
+  if (!href.empty()) {
+    AddImage(node, href, alt, frame);
+    return;
+  }
+  s_.Report(href_, doc_.Of(node), 1, "an SVG drawing is not shown; its title stands in its place");
+  if (alt.empty()) return;
+  EndBlock();
+  Block b;
+  b.kind = BlockKind::kParagraph;
+  b.style = s_.BlockStyleIndex(BlockStyleOf(frames_[block_frames_.empty() ? 0 : block_frames_.back()]));
+  b.runs.push_back({alt, s_.TextStyleIndex(TextStyleOf(frame)), frame.link});
+  PushBlock(std::move(b));
+}
+
+void DocumentCompiler::AddImage(const pugi::xml_node& node, const std::string& src, const std::string& alt,
+                                const Frame& frame) {
   std::optional<std::string> target = ResolveHref(href_, src);
+  bool svg = vellix::LowerAscii(src).ends_with(".svg");
   EditionCompilerState::ImageEntry entry;
   if (src.empty() || !target) {
     entry.error = "image \"" + src + "\" is outside the package";
@@ -873,7 +920,11 @@ void DocumentCompiler::AddImage(const pugi::xml_node& node, const Frame& frame) 
   }
   EndBlock();
   if (!entry.ok) {
-    s_.Report(href_, doc_.Of(node), 2, entry.error);
+    if (svg)
+      s_.Report(href_, doc_.Of(node), 1,
+                "the SVG image \"" + src + "\" is not shown; its alternative text stands in its place");
+    else
+      s_.Report(href_, doc_.Of(node), 2, entry.error);
     std::string kept = Trimmed(alt);
     if (!kept.empty()) {
       Block b;
@@ -946,6 +997,11 @@ bool DocumentCompiler::Enter(const pugi::xml_node& node) {
     frames_.push_back(std::move(frame));
     AddImage(node, frames_.back());
     return true;
+  }
+  if (name == "svg") {
+    RecordAnchors(node);
+    AddSvg(node, frame);
+    return false;
   }
   if (frame.block) {
     EndBlock();
@@ -1156,6 +1212,10 @@ CompileStatus EditionCompiler::AddDocument(const std::string& href) {
   return compiler.Compile();
 }
 
+void EditionCompiler::SetContents(std::vector<ContentsTarget> contents) {
+  state_->given_contents = std::move(contents);
+}
+
 DeviceEdition EditionCompiler::Finish() {
   State& s = *state_;
   DeviceEdition& e = s.edition;
@@ -1181,6 +1241,21 @@ DeviceEdition EditionCompiler::Finish() {
       target = start->second;
     }
     e.links[pending.link].target = Clamp(target, e.blocks);
+  }
+  if (s.given_contents) {
+    e.toc.clear();
+    for (const ContentsTarget& given : *s.given_contents) {
+      auto start = s.document_starts.find(given.document);
+      if (start == s.document_starts.end()) continue;
+      TocEntry entry;
+      entry.level = given.level;
+      entry.title = given.label;
+      entry.target = start->second;
+      if (!given.fragment.empty())
+        if (auto anchor = s.anchors.find(given.document + "#" + given.fragment); anchor != s.anchors.end())
+          entry.target = anchor->second;
+      e.toc.push_back(std::move(entry));
+    }
   }
   for (TocEntry& entry : e.toc) entry.target = Clamp(entry.target, e.blocks);
   s.pending_links.clear();

@@ -38,6 +38,10 @@ struct CompileSettings {
   uint16_t device_height = 640;
   int16_t css_support = 2;  // 0 no style sheets, 1 style attributes only, 2 all
   bool underline_links = true;
+  // Style sheets written for other readers (an EPUB book's): what the
+  // device cannot show is noted once per property for the whole book, as
+  // information, never as an error or a warning.
+  bool foreign_css = false;
   // Asked between blocks; true stops the compiler.
   std::function<bool()> cancelled;
   // Told how many bytes of the current document have been parsed (monotone,
@@ -46,6 +50,15 @@ struct CompileSettings {
 };
 
 enum class CompileStatus { kCompiled, kFailed, kCancelled };
+
+// A table of contents entry given by the book rather than found in its
+// headings: a label, its level and the place it leads to.
+struct ContentsTarget {
+  std::string document;  // package-relative href, decoded
+  std::string fragment;  // decoded; empty for the document's start
+  std::string label;
+  uint8_t level = 1;
+};
 
 class EditionCompiler {
  public:
@@ -58,6 +71,11 @@ class EditionCompiler {
   // missing or cannot be parsed even after clean-up (reported); the flow
   // keeps what earlier documents gave.
   CompileStatus AddDocument(const std::string& href);
+
+  // Makes Finish build the table of contents from `contents` instead of
+  // the headings (entries leading to documents not in the book are left
+  // out; a missing anchor leads to its document's start).
+  void SetContents(std::vector<ContentsTarget> contents);
 
   // Resolves the links and builds the table of contents; links to nowhere
   // are reported and kept as links to the start of the book.

@@ -279,7 +279,7 @@ void Convert(const std::string& name, std::string_view value, bool important, si
              std::vector<Declaration>& out, std::vector<Issue>& issues) {
   auto add = [&](Property p, Value v) { out.push_back({p, std::move(v), important}); };
   auto bad_value = [&] {
-    issues.push_back({offset, false, "value \"" + std::string(value) + "\" of " + name + " not supported"});
+    issues.push_back({offset, false, "value \"" + std::string(value) + "\" of " + name + " not supported", name});
   };
   std::string lowered = Lower(value);
   std::string_view v = lowered;
@@ -398,7 +398,9 @@ void Convert(const std::string& name, std::string_view value, bool important, si
     }
     if (!found && name == "list-style-type") bad_value();
   } else if (!IsKnownButNotShown(name)) {
-    issues.push_back({offset, false, "unknown property \"" + name + "\""});
+    issues.push_back({offset, false, "unknown property \"" + name + "\"", name});
+  } else {
+    issues.push_back({offset, false, "property \"" + name + "\" not shown", name, true});
   }
 }
 

@@ -17,15 +17,24 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace ikutil::css {
 
 // Something wrong in a sheet, at a byte offset into the parsed text.
 struct Issue {
+  Issue(size_t at, bool is_error, std::string text, std::string of_property = {}, bool is_not_shown = false)
+      : offset(at),
+        error(is_error),
+        message(std::move(text)),
+        property(std::move(of_property)),
+        not_shown(is_not_shown) {}
   size_t offset = 0;
   bool error = false;  // false: a warning
   std::string message;
+  std::string property;    // the property an unknown name or unusable value belongs to
+  bool not_shown = false;  // a known property the device does not show (no problem for our own documents)
 };
 
 enum class Property : uint8_t {

@@ -63,6 +63,7 @@ std::unique_ptr<CSourceFile> CBookParams::DeleteSource(size_t index) {
 void CBookParams::ResetOEBPackage() {
   resources_.clear();
   loaded_package_.clear();
+  epub_.reset();
   project_format_ = 0;
 }
 

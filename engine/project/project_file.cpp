@@ -151,14 +151,10 @@ std::string JoinWords(const std::vector<std::string>& words, size_t from, size_t
   return out;
 }
 
-struct AuthorName {
-  std::string first, middle, last;
-};
+}  // namespace
 
-// "Last, First Middle..." or "First Middle... Last"; one word is the last
-// name alone.
-AuthorName SplitAuthor(std::string_view creator) {
-  AuthorName name;
+AuthorNameParts SplitAuthorName(std::string_view creator) {
+  AuthorNameParts name;
   size_t comma = creator.find(',');
   if (comma != std::string_view::npos) {
     name.last = CollapseSpaces(creator.substr(0, comma));
@@ -177,6 +173,8 @@ AuthorName SplitAuthor(std::string_view creator) {
   }
   return name;
 }
+
+namespace {
 
 // The creator text written for the name parts: "First Middle Last".
 std::string JoinAuthor(const std::string& first, const std::string& middle, const std::string& last) {
@@ -509,7 +507,7 @@ void ReadAuthor(const pugi::xml_node& dc_metadata, bool has_author_parts, CBookP
   if (has_author_parts && CollapseSpaces(JoinAuthor(params.author_first_name, params.author_middle_name,
                                                     params.author_last_name)) == creator)
     return;
-  AuthorName name = SplitAuthor(creator);
+  AuthorNameParts name = SplitAuthorName(creator);
   params.author_first_name = name.first;
   params.author_middle_name = name.middle;
   params.author_last_name = name.last;
@@ -807,6 +805,7 @@ void ComposePackage(const CBookParams& params, const std::vector<std::string>& s
 }  // namespace
 
 bool CBookParams::Load(const std::string& path, bool feedback) {
+  if (path.size() > 5 && vellix::LowerAscii(path.substr(path.size() - 5)) == ".epub") return LoadEpub(path, feedback);
   ProblemReporter problems(ui_helper_, path, feedback, "");
   std::string text;
   try {
@@ -874,6 +873,7 @@ bool CBookParams::LoadFromText(std::string_view package_text, const std::string&
   sources_.swap(loaded.sources_);
   resources_.swap(loaded.resources_);
   loaded_package_ = std::move(package_copy);
+  epub_.reset();
   project_format_ = 1;
   project_file_path = path;
   return true;
@@ -885,6 +885,8 @@ bool CBookParams::Save() {
     return false;
   };
   if (project_file_path.empty()) return fail("The project has no file to be saved to.");
+  // Its sources live inside the book, where no package document could name them.
+  if (epub_) return fail("A project read from an EPUB book cannot be saved as a project file.");
 
   std::vector<std::string> hrefs;
   for (const auto& source : sources_) hrefs.push_back(SourceHrefToSave(source->file_name, BaseDirectory()));

@@ -2,6 +2,7 @@
 #include <system_error>
 
 #include "build_run.h"
+#include "epub_book.h"
 #include "ikutil/builder.h"
 #include "project_sources.h"
 
@@ -25,6 +26,11 @@ int CBookBuilder::OutputBook(bool preview, bool /*unused*/) {
   if (params_->logging && !params_->LogDir().empty()) request.log_dir = project.Resolve(params_->LogDir());
   request.preview = preview;
   request.cancelled = [this] { return cancel_requested_.load(); };
+  if (const auto& epub = params_->Epub()) {
+    request.contents = &epub->contents;
+    request.foreign_css = true;
+    request.notes = epub->warnings;
+  }
   return RunBuild(request, *this);
 }
 

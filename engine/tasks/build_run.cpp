@@ -83,7 +83,10 @@ int Build(const BuildRequest& request, TaskReport& report) {
   settings.cancelled = request.cancelled;
   uint64_t done = 0;
   settings.progress = [&](uint64_t parsed) { report.Progress(done + parsed, total); };
+  settings.foreign_css = request.foreign_css;
   EditionCompiler compiler(*request.files, settings, [&](const Problem& p) { report.Problem(p); });
+  if (request.contents) compiler.SetContents(*request.contents);
+  for (const std::string& note : request.notes) report.Problem({request.book_name, note, -1, -1, 0});
 
   const auto count = static_cast<int32_t>(request.sources.size());
   bool failed = false;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "compiler.h"
 #include "ikutil/callbacks.h"
 #include "ikutil/params.h"
 #include "source_files.h"
@@ -29,6 +30,11 @@ struct BuildRequest {
   std::string log_dir;               // empty: no log
   bool preview = false;
   std::function<bool()> cancelled;
+  // An EPUB book's own table of contents (null: the headings make it), its
+  // sheets read as foreign ones, and what its reading left out.
+  const std::vector<ContentsTarget>* contents = nullptr;
+  bool foreign_css = false;
+  std::vector<std::string> notes;
 };
 
 // 0 on success; otherwise non-zero, and nothing is left at the destination

@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "epub_book.h"
+
 namespace ikutil {
 namespace {
 
@@ -46,10 +48,21 @@ ProjectSources::ProjectSources(const CBookParams& params) : params_(params) {
   }
   base_ = base.string();
   root_ = root.string();
+  if (params.Epub()) {
+    auto epub = std::make_unique<EpubSourceFiles>(params.Epub()->container);
+    epub_files_ = epub.get();
+    files_ = std::move(epub);
+    return;
+  }
   files_ = std::make_unique<FolderSourceFiles>(root_, std::move(readable));
 }
 
+uint64_t ProjectSources::SizeOf(const CSourceFile& entry) const {
+  return epub_files_ ? epub_files_->SizeOf(entry.file_name) : entry.FileSize(base_);
+}
+
 std::string ProjectSources::HrefOf(const CSourceFile& entry) const {
+  if (epub_files_) return entry.file_name;
   fs::path file = (fs::path(base_) / entry.file_name).lexically_normal();
   return file.lexically_relative(root_).generic_string();
 }
@@ -58,7 +71,7 @@ std::vector<BuildSource> ProjectSources::Included() const {
   std::vector<BuildSource> sources;
   for (size_t i = 0; i < params_.NumSources(); ++i) {
     CSourceFile* entry = params_.Source(i);
-    if (entry->IsIncluded()) sources.push_back({entry, HrefOf(*entry), entry->FileSize(base_)});
+    if (entry->IsIncluded()) sources.push_back({entry, HrefOf(*entry), SizeOf(*entry)});
   }
   return sources;
 }
@@ -67,8 +80,7 @@ std::vector<BuildSource> ProjectSources::Select(int index) const {
   std::vector<BuildSource> sources;
   for (size_t i = 0; i < params_.NumSources(); ++i) {
     CSourceFile* entry = params_.Source(i);
-    if (index < 0 || static_cast<size_t>(index) == i)
-      sources.push_back({entry, HrefOf(*entry), entry->FileSize(base_)});
+    if (index < 0 || static_cast<size_t>(index) == i) sources.push_back({entry, HrefOf(*entry), SizeOf(*entry)});
   }
   return sources;
 }

@@ -1,6 +1,8 @@
 // A project's sources as a build sees them: one folder that holds them all,
 // and each included source's href in it.
 //
+// An EPUB book's sources are read from inside the book.
+//
 // The folder is the project's own (the project file's folder, or the
 // current directory). A source may lie elsewhere (named by an absolute path
 // or a "../" one), and then the folder grows to the nearest one that holds
@@ -38,11 +40,13 @@ class ProjectSources {
 
  private:
   std::string HrefOf(const CSourceFile& entry) const;
+  uint64_t SizeOf(const CSourceFile& entry) const;
 
   const CBookParams& params_;
   std::string base_;  // the project's folder, absolute
   std::string root_;  // the folder the sources are read from, absolute
-  std::unique_ptr<FolderSourceFiles> files_;
+  std::unique_ptr<SourceFiles> files_;
+  const class EpubSourceFiles* epub_files_ = nullptr;  // set when the project is an EPUB book
 };
 
 // The checks of every source (`index` < 0) or of the one at `index`, with

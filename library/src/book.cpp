@@ -13,6 +13,7 @@
 #include "vellix/formats/book_format.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/file_io.h"
+#include "vellix/formats/markdown.h"
 #include "vellix/formats/markup.h"
 #include "vellix/formats/oebff_package.h"
 #include "vellix/formats/oebff_writer.h"
@@ -57,6 +58,9 @@ void Book::Load(const std::string& book_path) {
     } else if (extension_ == "opf") {
       file.reset();
       NamingFile(book_path, [&] { LoadPackageMetadata(book_path); });
+    } else if (extension_ == "epub") {
+      file.reset();
+      LoadEpubMetadata(book_path);
     }
   } else if (is_folder && book_path.size() >= 3 && LowerAscii(book_path.substr(book_path.size() - 3)) == "res") {
     path_ = book_path;
@@ -130,6 +134,8 @@ void Book::Save(const std::string& destination, const PublishEvents* events) {
     BuildPackage(dest, events);
   } else if (extension_ == "opf") {
     BuildPackage(dest, events);
+  } else if (extension_ == "epub") {
+    BuildEpub(dest, events);
   }
   // Book files, containers, text and unknown kinds: nothing to write.
 }
@@ -245,6 +251,18 @@ void Book::ConvertTxtToHtm(const std::string& htm_file) {
   for (uint64_t at = 0; at < text.size(); at += kPiece) document.Text(decoder.Feed(text.ReadUpTo(at, kPiece)));
   document.Text(decoder.Finish());
   document.End();
+  out.Commit();
+  path_ = htm_file;
+  extension_ = "htm";
+}
+
+void Book::ConvertMarkdownToHtm(const std::string& htm_file) {
+  if (!IsFile(path_)) return;
+  RefuseOverwritingInput(htm_file, {path_});
+  MarkdownDocument document = ConvertMarkdown(DecodeText(ReadWholeFile(path_)));
+  if (title_.empty()) title_ = document.title;
+  AtomicFileWriter out(htm_file, "htm");
+  out.Write(MarkdownXhtml(document, title_, author_, category_));
   out.Commit();
   path_ = htm_file;
   extension_ = "htm";

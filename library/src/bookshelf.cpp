@@ -30,7 +30,7 @@ bool EndsWithResFolderName(const std::string& path) {
 
 // Kinds that Add publishes into a new book file.
 bool IsPublishedKind(const std::string& kind) {
-  return kind == "htm" || kind == "html" || kind == "odf" || kind == "opf";
+  return kind == "htm" || kind == "html" || kind == "odf" || kind == "opf" || kind == "epub";
 }
 
 // Removes the empty file that reserved `path` when nothing replaced it;
@@ -94,6 +94,10 @@ void Bookshelf::Publish(const std::shared_ptr<vellix::Book>& new_book, const Pub
   if (kind == "txt") {
     std::filesystem::path text(new_book->Path());
     new_book->ConvertTxtToHtm((text.parent_path() / (text.stem().string() + ".htm")).string());
+    publish = true;
+  } else if (kind == "md" || kind == "markdown") {
+    std::filesystem::path text(new_book->Path());
+    new_book->ConvertMarkdownToHtm((text.parent_path() / (text.stem().string() + ".htm")).string());
     publish = true;
   }
   if (publish) {
@@ -164,7 +168,7 @@ std::shared_ptr<Book> Bookshelf::PublishBookFolder(const std::string& folder, st
 }
 
 bool Bookshelf::IsAddableKind(const std::string& kind) {
-  return IsPublishedKind(kind) || kind == "txt" || kind == "res";
+  return IsPublishedKind(kind) || kind == "txt" || kind == "md" || kind == "markdown" || kind == "res";
 }
 
 void Bookshelf::OpenForAdding(const std::string& directory) {

@@ -9,11 +9,13 @@
 #include <optional>
 
 #include "ikpubx/builder.h"
+#include "ikpubx/epub_export.h"
 #include "ikpubx/module.h"
 #include "ikpubx/project.h"
 #include "vellix/book.h"
 #include "vellix/error.h"
 #include "vellix/formats/file_io.h"
+#include "vellix/formats/ocf_container.h"
 #include "vellix/package.h"
 
 namespace vellix {
@@ -121,6 +123,9 @@ class PublishSink : public ikpubx::IBuilderEvents {
   std::string first_error_, first_message_;
 };
 
+void BuildProject(ikpubx::IProject* project, const fs::path& dest, const std::string& source,
+                  const PublishEvents* events);
+
 }  // namespace
 
 void Book::BuildPackage(const std::string& destination, const PublishEvents* events) {
@@ -137,6 +142,16 @@ void Book::BuildPackage(const std::string& destination, const PublishEvents* eve
   auto project = CreateToolkitObject<ikpubx::IProject>(ikpubx::kProjectIndependentProgId);
   ikpubx::HRESULT hr = project->Load(path_);
   if (ikpubx::Failed(hr)) Raise(hr, "The package could not be read as a project: " + path_);
+  BuildProject(project.get(), dest, path_, events);
+}
+
+namespace {
+
+// Builds `project` into the book file `dest` (named after `source` in
+// messages), passing the build's events on; throws when no book was written.
+void BuildProject(ikpubx::IProject* project, const fs::path& dest, const std::string& source,
+                  const PublishEvents* events) {
+  ikpubx::HRESULT hr = ikpubx::S_OK;
   auto builder = CreateToolkitObject<ikpubx::IBuilder>(ikpubx::kBuilderIndependentProgId);
   auto sink = std::make_shared<PublishSink>(builder.get(), events);
 
@@ -146,7 +161,7 @@ void Book::BuildPackage(const std::string& destination, const PublishEvents* eve
   std::optional<FileIdentity> before = IdentityOf(book_file);
   uint32_t cookie = 0;
   builder->Advise(sink, &cookie);
-  if (sink->KeepGoing()) hr = builder->Build(project.get());
+  if (sink->KeepGoing()) hr = builder->Build(project);
   builder->Unadvise(cookie);
   std::optional<FileIdentity> after = IdentityOf(book_file);
   bool written = after && after != before;
@@ -164,8 +179,73 @@ void Book::BuildPackage(const std::string& destination, const PublishEvents* eve
   std::string message = sink->FirstMessage();
   if (message.empty())
     message =
-        ikpubx::Failed(hr) ? "The book could not be built from " + path_ : "The build wrote no book at " + book_file;
+        ikpubx::Failed(hr) ? "The book could not be built from " + source : "The build wrote no book at " + book_file;
   Raise(kBuildFailed, message);
+}
+
+// An EPUB book the toolkit would refuse is refused here first, with the
+// container's own reason (the entry at fault, or that it is encrypted).
+void RequireReadableEpub(const std::string& epub) {
+  OcfOpenResult opened = OpenOcfContainer(epub);
+  if (!opened.container) Raise(opened.encrypted ? kPermissionDenied : kInvalidArgument, opened.error);
+}
+
+std::shared_ptr<ikpubx::IProject> LoadEpubProject(const std::string& epub) {
+  auto project = CreateToolkitObject<ikpubx::IProject>(ikpubx::kProjectIndependentProgId);
+  project->SetErrorFeedback(0);
+  if (ikpubx::Failed(project->Load(epub))) Raise(kInvalidArgument, epub + ": the EPUB book's package cannot be read");
+  return project;
+}
+
+std::string ProjectText(ikpubx::IProject* project, ikpubx::HRESULT (ikpubx::IProject::*get)(std::string*)) {
+  std::string value;
+  (project->*get)(&value);
+  return value;
+}
+
+}  // namespace
+
+void Book::SaveAsEpub(const std::string& epub) const {
+  if (!IsFile(path_)) Raise(kFileNotFound, path_);
+  RefuseOverwritingInput(epub, {path_});
+  std::string error;
+  bool missing = false;
+  if (ikpubx::Failed(ikpubx::ExportBookAsEpub(path_, epub, &error, &missing)))
+    Raise(missing ? kFileNotFound : kInvalidArgument, error);
+}
+
+void Book::LoadEpubMetadata(const std::string& epub) {
+  RequireReadableEpub(epub);
+  auto project = LoadEpubProject(epub);
+  using P = ikpubx::IProject;
+  title_ = ProjectText(project.get(), &P::BookTitle);
+  category_ = ProjectText(project.get(), &P::Category);
+  author_.clear();
+  for (auto part : {&P::AuthorFirstName, &P::AuthorMiddleName, &P::AuthorLastName}) {
+    std::string text = ProjectText(project.get(), part);
+    if (text.empty()) continue;
+    if (!author_.empty()) author_ += ' ';
+    author_ += text;
+  }
+  book_id_ = ProjectText(project.get(), &P::BookID);
+}
+
+void Book::BuildEpub(const std::string& destination, const PublishEvents* events) {
+  if (!IsFile(path_)) return;
+  // Load has read the container and said why, had it been refused.
+  auto project = LoadEpubProject(path_);
+  fs::path dest = fs::absolute(destination).lexically_normal();
+  // What the Book holds (typed by the user, or read by Load) wins.
+  project->SetBookTitle(title_);
+  project->SetCategory(category_);
+  ikutil::AuthorNameParts author = ikutil::SplitAuthorName(author_);
+  project->SetAuthorFirstName(author.first);
+  project->SetAuthorMiddleName(author.middle);
+  project->SetAuthorLastName(author.last);
+  project->SetBookFileName(dest.stem().string());
+  project->SetOutputDirectory(dest.parent_path().string());
+  project->SetErrorDirectory("");
+  BuildProject(project.get(), dest, path_, events);
 }
 
 }  // namespace vellix

@@ -261,6 +261,9 @@ void BindBook(py::module_& m) {
           "Load", [](Book& self, const std::string& path) { self.Load(path); }, py::arg("BookPath"),
           py::call_guard<py::gil_scoped_release>())
       .def(
+          "SaveAsEpub", [](const Book& self, const std::string& epub) { self.SaveAsEpub(epub); }, py::arg("EpubFile"),
+          "Writes the book file at Path, one this program built, as an EPUB 3 book.")
+      .def(
           "Save",
           [](Book& self, const std::string& destination, py::object events) {
             PublishSink sink(std::move(events));
@@ -293,6 +296,7 @@ void BindBook(py::module_& m) {
           py::arg("Document"), py::arg("Title") = "", py::arg("Author") = "", py::arg("Category") = "",
           "Returns (read, Title, Author, Category); the three are given back unchanged when read is False.")
       .def("ConvertTxtToHtm", &Book::ConvertTxtToHtm, py::arg("HtmFile"))
+      .def("ConvertMarkdownToHtm", &Book::ConvertMarkdownToHtm, py::arg("HtmFile"))
       .def(
           "BuildOEBFile",
           [](const Book& self, const std::string& file_name, const std::string& directory, py::object progress) {

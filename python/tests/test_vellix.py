@@ -211,6 +211,26 @@ class PublishingTest(ScratchFolder):
         self.assertIn(("progress", True), heard)
         self.assertEqual(len([f for f in os.listdir(shelf_dir) if f.endswith(".imp")]), count)
 
+    def test_markdown_published_and_saved_as_epub_reads_back(self):
+        shelf_dir = self.path("shelf")
+        os.mkdir(shelf_dir)
+        shelf = vellix.Bookshelf()
+        shelf.Load(shelf_dir)
+        book = vellix.Book()
+        book.Load(self.write("notes.md", "# Field Notes\n\nOne *short* paragraph.\n"))
+        shelf.Add(book)
+        self.assertEqual(book.Title, "Field Notes")
+        [built] = [f for f in os.listdir(shelf_dir) if f.endswith(".imp")]
+        published = vellix.Book()
+        published.Load(os.path.join(shelf_dir, built))
+        published.SaveAsEpub(self.path("notes.epub"))
+        again = vellix.Book()
+        again.Load(self.path("notes.epub"))
+        self.assertEqual((again.Extension, again.Title), ("epub", "Field Notes"))
+        with self.assertRaises(vellix.AutomationError) as refused:
+            vellix.Book().SaveAsEpub(self.path("other.epub"))
+        self.assertEqual(refused.exception.number, 53)
+
     def test_exception_in_a_handler_stops_the_publication_and_is_raised(self):
         shelf_dir = self.sample_shelf()
         shelf = vellix.Bookshelf()

@@ -12,9 +12,12 @@
 #include <memory>
 
 #include "bookshelf_window.h"
+#include "epub_maker.h"
 #include "fake_platform_dialogs.h"
 #include "import_book_dialog.h"
+#include "preview_window.h"
 #include "publish_progress.h"
+#include "shelf_presenter.h"
 #include "table_probe.h"
 #include "test_util.h"
 
@@ -151,7 +154,8 @@ class ImportBookTest : public QObject {
     QTest::mouseClick(browse, Qt::LeftButton);
     QCOMPARE(b.file->text(), QString());
     QCOMPARE(dialogs_.asked.value(0), QString("Container Files (*.oeb);;Document Files (*.odf *.htm *.html);;"
-                                              "Package Files (*.opf);;Text Files (*.txt)"));
+                                              "EPUB Books (*.epub);;Package Files (*.opf);;"
+                                              "Text Files (*.txt *.md *.markdown)"));
     QTest::mouseClick(browse, Qt::LeftButton);
     QCOMPARE(dialogs_.messages.size(), 1);
     QVERIFY2(dialogs_.messages[0].startsWith("Vellix Publisher: ") && dialogs_.messages[0].contains(" (91)"),
@@ -248,6 +252,39 @@ class ImportBookTest : public QObject {
     QVERIFY(events.keep_going());
     progress.dialog().cancel();
     QVERIFY(!events.keep_going());
+  }
+
+  // An EPUB's fields fill the boxes; it and a Markdown text are published
+  // onto the shelf, are what a drop takes as documents, and the EPUB's first
+  // page is drawn in the preview.
+  void importsEpubAndMarkdown() {
+    Start();
+    WriteZip(Path("walk.epub"), SampleEpub().Entries());
+    tmp_->Write("notes.md", "# Field Notes\n\n| Tree | Height |\n|---|---|\n| Oak | 20 m |\n");
+    ImportWith([this](QDialog&, Boxes& b) {
+      b.file->setText(Q(Path("walk.epub")));
+      QCOMPARE(b.Fields(), QStringList({"The River Walk", "Jane Quinn Doe", "Travel"}));
+      QTest::mouseClick(b.import, Qt::LeftButton);
+    });
+    ImportWith([this](QDialog&, Boxes& b) {
+      b.file->setText(Q(Path("notes.md")));  // as text: the fields are typed
+      b.title->setText("Field Notes");
+      b.author->setText("Me");
+      b.category->setText("Notes");
+      QTest::mouseClick(b.import, Qt::LeftButton);
+    });
+    QVERIFY2(dialogs_.messages.isEmpty(), qPrintable(dialogs_.messages.join('\n')));
+    QCOMPARE(Listed(), QStringList({"Field Notes", "Short", "The River Walk"}));
+    DroppedItems dropped = SortDropped({Q(Path("walk.epub")), Q(Path("notes.md")), Q(Path("notes.markdown"))});
+    QCOMPARE(dropped.documents.size(), 2);  // the third is not there
+    for (const QString& file : FilesIn(Path("s"))) {
+      vellix::Book book;
+      book.Load(Path("s/" + file.toStdString()));
+      if (book.Title() != "The River Walk") continue;
+      PreviewWindow* preview = w_->OpenPreview(Q(Path("s/" + file.toStdString())));
+      QVERIFY(preview);
+      SaveScreenshot(*preview, "epub_preview");
+    }
   }
 
   void screenshot() {

@@ -22,6 +22,7 @@
 namespace ikutil {
 
 class COEBPackageUIHelper;
+struct EpubBook;
 
 // Bits of a source entry's status word. Bits 0-3 belong to the Project.
 inline constexpr uint32_t kStatusHtmlMask = 0x3;   // bits 0-1: a number 0-3, the caller's
@@ -159,15 +160,32 @@ class CBookParams {
   // merges into it.
   const std::string& LoadedPackage() const { return loaded_package_; }
 
+  // The EPUB book Load read (a path ending in ".epub" is read as one: its
+  // metadata gives the fields, its spine the sources, the rest of its
+  // manifest the resources); null for a package document. Sources are
+  // then read from the book's container, and such a project is never
+  // saved over the book.
+  const std::shared_ptr<const EpubBook>& Epub() const { return epub_; }
+
  private:
+  bool LoadEpub(const std::string& path, bool feedback);
+
   std::string dest_dir_;
   std::string log_dir_;
   std::vector<std::unique_ptr<CSourceFile>> sources_;
   std::vector<ProjectResource> resources_;
   std::string loaded_package_;
+  std::shared_ptr<const EpubBook> epub_;
   int32_t project_format_ = 0;
   COEBPackageUIHelper* ui_helper_ = nullptr;
 };
+
+// An author's name in its parts, by the rule of the project file: "Last,
+// First Middle..." or "First Middle... Last"; one word is the last name.
+struct AuthorNameParts {
+  std::string first, middle, last;
+};
+AuthorNameParts SplitAuthorName(std::string_view creator);
 
 // The version of the device software the engine builds for.
 std::string GetROMVersion();

@@ -1,6 +1,6 @@
 // One book, known by a path: a book file (".imp"), a book folder (a folder
-// whose name ends in "res"), a package document (".opf") or a source
-// document (".htm", ".html", ".odf", ".txt", ".oeb").
+// whose name ends in "res"), a package document (".opf"), an EPUB book
+// (".epub") or a source document (".htm", ".html", ".odf", ".txt", ".oeb").
 //
 // Text fields hold UTF-8. Title, author, category and identifier read from
 // a device book are stored markup-escaped ("&" -> "&amp;" ...); the same
@@ -45,7 +45,9 @@ class Book : public Object {
   void Load(const std::string& book_path);
 
   // Writes the book to `destination`: a book folder becomes one book file;
-  // a document or package is published by the toolkit's Builder. Book
+  // a document, package or EPUB book is published by the toolkit's Builder
+  // (an EPUB book with the title, author and category the Book holds, so
+  // that what the user typed wins over the book's own). Book
   // files, containers and text write nothing. An empty destination means
   // "<folder of the book>/<base name>.imp".
   //
@@ -93,6 +95,20 @@ class Book : public Object {
   // when Path names no file. Throws 5 when the title, author or category is
   // not valid UTF-8.
   void ConvertTxtToHtm(const std::string& htm_file);
+
+  // Writes the Markdown file at Path (CommonMark with tables and
+  // strikethrough, UTF-8 or else Windows-1252) as an XHTML document to
+  // `htm_file` and makes that document the book, as ConvertTxtToHtm does.
+  // The title is the Book's when it has one, else the one the source gives
+  // (a "% Title" line, a "title:" block, or its first level-one heading),
+  // and the Book keeps it. Nothing happens when Path names no file.
+  void ConvertMarkdownToHtm(const std::string& htm_file);
+
+  // Writes the book file at Path, one this program built, as an EPUB 3
+  // book at `epub` (through a temporary file beside it). Throws 53 when
+  // there is no book file, 5 naming it when it holds no content of ours or
+  // cannot be read, and the writer's error when `epub` cannot be written.
+  void SaveAsEpub(const std::string& epub) const;
 
   // Writes the empty default package document to `opf_file`, replacing any
   // file there.
@@ -156,6 +172,8 @@ class Book : public Object {
   // Completes the package at Path for `destination` and has the toolkit
   // build it there; nothing when Path names no file.
   void BuildPackage(const std::string& destination, const PublishEvents* events);
+  void LoadEpubMetadata(const std::string& epub);
+  void BuildEpub(const std::string& destination, const PublishEvents* events);
 
   std::string path_;
   std::string file_name_;

@@ -110,7 +110,8 @@ class Bookshelf : public Object {
   // as it is, with nothing written on the shelf.
   static bool IsAddableKind(const std::string& kind);
   static constexpr char kNotAddable[] =
-      "not a kind of file the shelf can add (a book folder, or a file ending in .txt, .htm, .html, .odf or .opf)";
+      "not a kind of file the shelf can add (a book folder, or a file ending in .txt, .md, .markdown, .htm, .html, "
+      ".odf, .opf or .epub)";
 
   // Sets Directory without reading the folder: all that adding needs.
   // Throws 76 when it is not a folder.

@@ -1,0 +1,68 @@
+// A project read from an EPUB book: the book's metadata as the fields, its
+// spine as the sources and the rest of its manifest as resources.
+#include <filesystem>
+
+#include "epub_book.h"
+#include "ikutil/params.h"
+#include "ikutil/ui_helper.h"
+
+namespace ikutil {
+
+bool CBookParams::LoadEpub(const std::string& path, bool feedback) {
+  EpubReadResult read = ReadEpubBook(path);
+  if (!read.book) {
+    if (ui_helper_) ui_helper_->Display(read.error, path, -1, feedback ? 1 : 0);
+    return false;
+  }
+  const EpubBook& book = *read.book;
+  // A fresh book's settings, with the book's own metadata.
+  CBookParams defaults;
+  book_file_name = std::filesystem::path(path).stem().string();
+  book_id = book.identifier;
+  book_title = book.title;
+  category = book.category;
+  sub_category.clear();
+  author_first_name = book.author_first;
+  author_middle_name = book.author_middle;
+  author_last_name = book.author_last;
+  language = book.language;
+  encrypt = defaults.encrypt;
+  compress = defaults.compress;
+  underline_links = defaults.underline_links;
+  zoom = defaults.zoom;
+  css = defaults.css;
+  widow_lines = defaults.widow_lines;
+  orphan_lines = defaults.orphan_lines;
+  build_target = defaults.build_target;
+  logging = defaults.logging;
+  rle_trigger = defaults.rle_trigger;
+  content_feed_id.clear();
+  current_issue.clear();
+  is_periodical = 0;
+  DestDir("");
+  LogDir("");
+
+  sources_.clear();
+  resources_.clear();
+  for (const std::string& href : book.spine) {
+    auto entry = std::make_unique<CWinSourceFile>(href, 0);
+    for (const EpubManifestItem& item : book.manifest)
+      if (item.href == href) {
+        entry->item_id = item.id;
+        entry->media_type = item.media_type;
+      }
+    sources_.push_back(std::move(entry));
+  }
+  for (const EpubManifestItem& item : book.manifest) {
+    bool source = false;
+    for (const std::string& href : book.spine) source = source || href == item.href;
+    if (!source) resources_.push_back({item.id, item.href, item.media_type});
+  }
+  loaded_package_.clear();
+  epub_ = read.book;
+  project_format_ = 1;
+  project_file_path = path;
+  return true;
+}
+
+}  // namespace ikutil

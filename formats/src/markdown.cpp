@@ -1,0 +1,405 @@
+#include "vellix/formats/markdown.h"
+
+#include <md4c.h>
+
+#include "vellix/formats/codepage.h"
+
+#include <set>
+#include <vector>
+
+namespace vellix {
+namespace {
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        // XML carries no C0 controls but tab and line ends.
+        out += (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') ? ' ' : c;
+    }
+  }
+}
+
+std::string Trim(std::string_view s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string_view::npos) return "";
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return std::string(s.substr(b, e - b + 1));
+}
+
+// Splits off the lines that give a title ahead of the Markdown itself.
+std::string_view TakeTitleLines(std::string_view text, std::string& title) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  auto line_at = [&](size_t at, size_t& next) {
+    size_t end = text.find('\n', at);
+    next = end == std::string_view::npos ? text.size() : end + 1;
+    std::string_view line = text.substr(at, (end == std::string_view::npos ? text.size() : end) - at);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+  };
+  size_t next = 0;
+  std::string_view first = line_at(0, next);
+  if (first.size() > 1 && first[0] == '%') {
+    title = Trim(first.substr(1));
+    return text.substr(next);
+  }
+  if (Trim(first) != "---") return text;
+  // A YAML-style block: "key: value" lines up to "---" or "...".
+  std::string found;
+  for (size_t at = next; at < text.size();) {
+    std::string_view line = line_at(at, next);
+    std::string trimmed = Trim(line);
+    if (trimmed == "---" || trimmed == "...") {
+      title = found;
+      return text.substr(next);
+    }
+    if (trimmed.rfind("title:", 0) == 0 && found.empty()) {
+      found = Trim(std::string_view(trimmed).substr(6));
+      if (found.size() >= 2 && (found.front() == '"' || found.front() == '\'') && found.back() == found.front())
+        found = found.substr(1, found.size() - 2);
+    }
+    at = next;
+  }
+  return text;  // never closed: not a block after all
+}
+
+class Renderer {
+ public:
+  std::string out;
+  std::string first_heading;
+
+  static int EnterBlock(MD_BLOCKTYPE type, void* detail, void* self) {
+    static_cast<Renderer*>(self)->Enter(type, detail);
+    return 0;
+  }
+  static int LeaveBlock(MD_BLOCKTYPE type, void* detail, void* self) {
+    static_cast<Renderer*>(self)->Leave(type, detail);
+    return 0;
+  }
+  static int EnterSpan(MD_SPANTYPE type, void* detail, void* self) {
+    static_cast<Renderer*>(self)->EnterSpan(type, detail);
+    return 0;
+  }
+  static int LeaveSpan(MD_SPANTYPE type, void* detail, void* self) {
+    static_cast<Renderer*>(self)->LeaveSpan(type, detail);
+    return 0;
+  }
+  static int Text(MD_TEXTTYPE type, const MD_CHAR* text, MD_SIZE size, void* self) {
+    static_cast<Renderer*>(self)->AddText(type, std::string_view(text, size));
+    return 0;
+  }
+
+ private:
+  void Enter(MD_BLOCKTYPE type, void* detail) {
+    switch (type) {
+      case MD_BLOCK_DOC:
+        break;
+      case MD_BLOCK_QUOTE:
+        out += "<blockquote>\n";
+        break;
+      case MD_BLOCK_UL:
+        out += "<ul>\n";
+        break;
+      case MD_BLOCK_OL: {
+        unsigned start = static_cast<MD_BLOCK_OL_DETAIL*>(detail)->start;
+        out += start == 1 ? "<ol>\n" : "<ol start=\"" + std::to_string(start) + "\">\n";
+        break;
+      }
+      case MD_BLOCK_LI:
+        out += "<li>";
+        break;
+      case MD_BLOCK_HR:
+        out += "<hr/>\n";
+        break;
+      case MD_BLOCK_H:
+        heading_ = static_cast<MD_BLOCK_H_DETAIL*>(detail)->level;
+        out += "<h" + std::to_string(heading_);
+        heading_at_ = out.size();
+        out += ">";
+        heading_text_.clear();
+        break;
+      case MD_BLOCK_CODE:
+        out += "<pre><code>";
+        break;
+      case MD_BLOCK_HTML:
+        out += "<pre>";
+        break;
+      case MD_BLOCK_P:
+        if (!in_cell_) out += "<p>";
+        break;
+      case MD_BLOCK_TABLE:
+        break;
+      case MD_BLOCK_THEAD:
+        in_head_ = true;
+        break;
+      case MD_BLOCK_TBODY:
+        in_head_ = false;
+        break;
+      case MD_BLOCK_TR:
+        out += in_head_ ? "<p class=\"table-row\"><b>" : "<p class=\"table-row\">";
+        first_cell_ = true;
+        break;
+      case MD_BLOCK_TH:
+      case MD_BLOCK_TD:
+        if (!first_cell_) out += " | ";
+        first_cell_ = false;
+        in_cell_ = true;
+        break;
+    }
+  }
+
+  void Leave(MD_BLOCKTYPE type, void*) {
+    switch (type) {
+      case MD_BLOCK_DOC:
+        break;
+      case MD_BLOCK_QUOTE:
+        out += "</blockquote>\n";
+        break;
+      case MD_BLOCK_UL:
+        out += "</ul>\n";
+        break;
+      case MD_BLOCK_OL:
+        out += "</ol>\n";
+        break;
+      case MD_BLOCK_LI:
+        out += "</li>\n";
+        break;
+      case MD_BLOCK_HR:
+        break;
+      case MD_BLOCK_H:
+        out += "</h" + std::to_string(heading_) + ">\n";
+        out.insert(heading_at_, " id=\"" + Slug(heading_text_) + "\"");
+        if (heading_ == 1 && first_heading.empty()) first_heading = Trim(heading_text_);
+        heading_ = 0;
+        break;
+      case MD_BLOCK_CODE:
+        out += "</code></pre>\n";
+        break;
+      case MD_BLOCK_HTML:
+        out += "</pre>\n";
+        break;
+      case MD_BLOCK_P:
+        if (!in_cell_) out += "</p>\n";
+        break;
+      case MD_BLOCK_TABLE:
+      case MD_BLOCK_THEAD:
+      case MD_BLOCK_TBODY:
+        break;
+      case MD_BLOCK_TR:
+        out += in_head_ ? "</b></p>\n" : "</p>\n";
+        break;
+      case MD_BLOCK_TH:
+      case MD_BLOCK_TD:
+        in_cell_ = false;
+        break;
+    }
+  }
+
+  void EnterSpan(MD_SPANTYPE type, void* detail) {
+    if (image_depth_ > 0) {  // inside an image only its text counts, as the alternative text
+      if (type == MD_SPAN_IMG) ++image_depth_;
+      return;
+    }
+    switch (type) {
+      case MD_SPAN_EM:
+        out += "<em>";
+        break;
+      case MD_SPAN_STRONG:
+        out += "<strong>";
+        break;
+      case MD_SPAN_A: {
+        auto* a = static_cast<MD_SPAN_A_DETAIL*>(detail);
+        out += "<a href=\"";
+        AppendAttribute(a->href);
+        out += "\">";
+        break;
+      }
+      case MD_SPAN_IMG: {
+        auto* img = static_cast<MD_SPAN_IMG_DETAIL*>(detail);
+        image_src_.clear();
+        std::swap(out, image_src_);
+        AppendAttribute(img->src);
+        std::swap(out, image_src_);
+        image_alt_.clear();
+        image_depth_ = 1;
+        break;
+      }
+      case MD_SPAN_CODE:
+        out += "<code>";
+        break;
+      case MD_SPAN_DEL:
+        out += "<del>";
+        break;
+      case MD_SPAN_U:
+        out += "<u>";
+        break;
+      default:
+        break;
+    }
+  }
+
+  void LeaveSpan(MD_SPANTYPE type, void*) {
+    if (image_depth_ > 0) {
+      if (type == MD_SPAN_IMG && --image_depth_ == 0) {
+        out += "<img src=\"" + image_src_ + "\" alt=\"";
+        AppendEscaped(out, image_alt_);
+        out += "\"/>";
+      }
+      return;
+    }
+    switch (type) {
+      case MD_SPAN_EM:
+        out += "</em>";
+        break;
+      case MD_SPAN_STRONG:
+        out += "</strong>";
+        break;
+      case MD_SPAN_A:
+        out += "</a>";
+        break;
+      case MD_SPAN_CODE:
+        out += "</code>";
+        break;
+      case MD_SPAN_DEL:
+        out += "</del>";
+        break;
+      case MD_SPAN_U:
+        out += "</u>";
+        break;
+      default:
+        break;
+    }
+  }
+
+  void AddText(MD_TEXTTYPE type, std::string_view text) {
+    std::string& target = image_depth_ > 0 ? image_alt_ : out;
+    switch (type) {
+      case MD_TEXT_NULLCHAR:
+        target += "\xEF\xBF\xBD";
+        break;
+      case MD_TEXT_BR:
+        if (image_depth_ == 0) out += "<br/>\n";
+        break;
+      case MD_TEXT_SOFTBR:
+        target += image_depth_ > 0 ? " " : "\n";
+        if (heading_) heading_text_ += ' ';
+        break;
+      case MD_TEXT_ENTITY:
+        // Kept as written; the engine knows HTML's entities.
+        if (image_depth_ > 0)
+          image_alt_ += text;
+        else
+          out += text;
+        if (heading_) heading_text_ += text;
+        break;
+      default:
+        if (image_depth_ > 0) {
+          image_alt_ += text;
+        } else {
+          AppendEscaped(out, text);
+        }
+        if (heading_) heading_text_ += text;
+    }
+  }
+
+  void AppendAttribute(const MD_ATTRIBUTE& attribute) {
+    if (!attribute.text) return;
+    for (int i = 0; attribute.substr_offsets[i] < attribute.size; ++i) {
+      std::string_view piece(attribute.text + attribute.substr_offsets[i],
+                             attribute.substr_offsets[i + 1] - attribute.substr_offsets[i]);
+      if (attribute.substr_types[i] == MD_TEXT_ENTITY)
+        out += piece;
+      else if (attribute.substr_types[i] == MD_TEXT_NULLCHAR)
+        out += "\xEF\xBF\xBD";
+      else
+        AppendEscaped(out, piece);
+    }
+  }
+
+  // The anchor "[text](#a-heading)" finds, as other Markdown tools name
+  // it: lower case, spaces as hyphens, other punctuation left out; a name
+  // used before gets "-1", "-2"...
+  std::string Slug(const std::string& text) {
+    std::string slug;
+    for (unsigned char c : Trim(text)) {
+      if (c >= 'A' && c <= 'Z')
+        slug += static_cast<char>(c - 'A' + 'a');
+      else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c >= 0x80)
+        slug += static_cast<char>(c);
+      else if (c == ' ')
+        slug += '-';
+    }
+    if (slug.empty() || !((slug[0] >= 'a' && slug[0] <= 'z') || static_cast<unsigned char>(slug[0]) >= 0x80))
+      slug = "h-" + slug;
+    std::string unique = slug;
+    for (int n = 1; !slugs_.insert(unique).second; ++n) unique = slug + "-" + std::to_string(n);
+    return unique;
+  }
+
+  std::set<std::string> slugs_;
+  size_t heading_at_ = 0;
+  unsigned heading_ = 0;
+  std::string heading_text_;
+  bool in_head_ = false, in_cell_ = false, first_cell_ = false;
+  int image_depth_ = 0;
+  std::string image_src_, image_alt_;
+};
+
+}  // namespace
+
+MarkdownDocument ConvertMarkdown(std::string_view text) {
+  // Bytes that are not UTF-8 are read as the 8-bit code page, as text files
+  // are, so the document written is always UTF-8.
+  std::string decoded;
+  if (!IsValidUtf8(text)) {
+    decoded = Cp1252ToUtf8(text);
+    text = decoded;
+  }
+  MarkdownDocument document;
+  std::string_view markdown = TakeTitleLines(text, document.title);
+  Renderer renderer;
+  renderer.out.reserve(markdown.size() + markdown.size() / 4);
+  MD_PARSER parser{};
+  parser.abi_version = 0;
+  parser.flags = MD_FLAG_TABLES | MD_FLAG_STRIKETHROUGH | MD_FLAG_PERMISSIVEURLAUTOLINKS | MD_FLAG_NOHTML;
+  parser.enter_block = &Renderer::EnterBlock;
+  parser.leave_block = &Renderer::LeaveBlock;
+  parser.enter_span = &Renderer::EnterSpan;
+  parser.leave_span = &Renderer::LeaveSpan;
+  parser.text = &Renderer::Text;
+  md_parse(markdown.data(), static_cast<MD_SIZE>(markdown.size()), &parser, &renderer);
+  if (document.title.empty()) document.title = renderer.first_heading;
+  document.body = std::move(renderer.out);
+  return document;
+}
+
+std::string MarkdownXhtml(const MarkdownDocument& document, const std::string& title, const std::string& author,
+                          const std::string& category) {
+  std::string out =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<!DOCTYPE html PUBLIC \"+//ISBN 0-9673008-1-9//DTD OEB 1.0 Document//EN\" \"oebdoc1.dtd\">\n"
+      "<html>\n<head>\n<title>";
+  AppendEscaped(out, title);
+  out += "</title>\n<meta name=\"author\" content=\"";
+  AppendEscaped(out, author);
+  out += "\"/>\n<meta name=\"genre\" content=\"";
+  AppendEscaped(out, category);
+  out += "\"/>\n</head>\n<body>\n";
+  out += document.body;
+  out += "</body>\n</html>\n";
+  return out;
+}
+
+}  // namespace vellix

@@ -1,0 +1,276 @@
+// EPUB books as a user publishes them with the tool: built with
+// `vellix build --epub` and added with `vellix shelf add`, then read back
+// from the book file (its information, contents, links and image) and
+// through `vellix view --text`; and hostile books, each refused with its
+// reason and leaving nothing behind.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "epub_maker.h"
+#include "ikutil/device_edition.h"
+#include "test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace vellix::fixtures;
+
+ToolOutcome Vellix(const std::vector<std::string>& args) { return RunTool(VELLIX_TOOL, args); }
+
+std::vector<std::string> WordsOf(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+// Every word of every page, in order, as `vellix view --text` lays them out
+// on a large screen (where no word is hyphenated).
+std::vector<std::string> BookWords(const std::string& book) {
+  const std::vector<std::string> screen = {"--width", "1600", "--height", "2400"};
+  std::vector<std::string> args = {"view", book, "--pages"};
+  args.insert(args.end(), screen.begin(), screen.end());
+  ToolOutcome pages = Vellix(args);
+  EXPECT_EQ(pages.code, 0) << pages.err;
+  std::vector<std::string> words;
+  for (int page = 1; page <= std::atoi(pages.out.c_str()); ++page) {
+    args = {"view", book, "--text", "--page", std::to_string(page)};
+    args.insert(args.end(), screen.begin(), screen.end());
+    ToolOutcome text = Vellix(args);
+    EXPECT_EQ(text.code, 0) << text.err;
+    for (std::string& word : WordsOf(text.out)) words.push_back(std::move(word));
+  }
+  return words;
+}
+
+class EpubPublish : public ::testing::TestWithParam<int> {};
+
+TEST_P(EpubPublish, BuildsWithMetadataContentsImageFootnoteAndEveryWord) {
+  TempDir dir;
+  SampleEpub sample;
+  sample.version = GetParam();
+  WriteZip(dir / "walk.epub", sample.Entries());
+  ToolOutcome built = Vellix({"build", "--epub", dir / "walk.epub", "-o", dir / "walk.imp"});
+  ASSERT_EQ(built.code, 0) << built.err;
+  EXPECT_EQ(built.out, dir / "walk.imp" + "\n");
+  // Style sheets written for other readers are no error.
+  EXPECT_EQ(built.err.find("error"), std::string::npos) << built.err;
+
+  ikutil::EditionReadResult book = ikutil::ReadDeviceEdition(dir / "walk.imp");
+  ASSERT_EQ(book.error, ikutil::EditionError::kNone) << book.message;
+  EXPECT_EQ(book.info.title, "The River Walk");
+  EXPECT_EQ(book.info.author_first_name, "Jane");
+  EXPECT_EQ(book.info.author_middle_name, "Quinn");
+  EXPECT_EQ(book.info.author_last_name, "Doe");
+  EXPECT_EQ(book.info.category, "Travel");
+  EXPECT_EQ(book.info.book_id, "urn:uuid:12345678-1234-4234-8234-123456789abc");
+  EXPECT_EQ(book.edition.language, "en");
+
+  // The contents are the book's own labels with their nesting, not its headings.
+  const auto& toc = book.edition.toc;
+  ASSERT_EQ(toc.size(), 3u);
+  EXPECT_EQ(toc[0].title, "Part One: Morning");
+  EXPECT_EQ(toc[1].title, "Part Two: Noon");
+  EXPECT_EQ(toc[2].title, "Crossing the bridge");
+  EXPECT_EQ(std::vector<int>({toc[0].level, toc[1].level, toc[2].level}), std::vector<int>({1, 1, 2}));
+  auto text_of = [&](uint32_t block) {
+    std::string text;
+    for (const ikutil::Run& run : book.edition.blocks.at(block).runs) text += run.text;
+    return text;
+  };
+  EXPECT_EQ(text_of(toc[2].target.block), "The bridge");
+
+  ASSERT_EQ(book.edition.images.size(), 1u);
+  // The footnote reference leads to the note, placed after the linear chapters.
+  bool footnote = false;
+  for (const ikutil::Block& block : book.edition.blocks)
+    for (const ikutil::Run& run : block.runs)
+      if (run.text == "1" && run.link != ikutil::kNoLink) {
+        const ikutil::Link& link = book.edition.links.at(run.link);
+        footnote = !link.external && text_of(link.target.block) == "Water is heavy.";
+      }
+  EXPECT_TRUE(footnote);
+
+  EXPECT_EQ(BookWords(dir / "walk.imp"), SampleEpub::Words());
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, EpubPublish, ::testing::Values(2, 3),
+                         [](const auto& info) { return "Epub" + std::to_string(info.param); });
+
+TEST(EpubShelf, AddedBookKeepsTypedFieldsAndObfuscatedFontsAreSkipped) {
+  TempDir dir;
+  fs::create_directory(dir / "shelf");
+  std::vector<ZipEntry> entries = SampleEpub().Entries();
+  entries.push_back({"OEBPS/fonts/serif.otf", std::string(400, '\x7F')});
+  entries.push_back({"META-INF/encryption.xml",
+                     "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\" "
+                     "xmlns:enc=\"http://www.w3.org/2001/04/xmlenc#\"><enc:EncryptedData>"
+                     "<enc:EncryptionMethod Algorithm=\"http://www.idpf.org/2008/embedding\"/>"
+                     "<enc:CipherData><enc:CipherReference URI=\"OEBPS/fonts/serif.otf\"/></enc:CipherData>"
+                     "</enc:EncryptedData></encryption>"});
+  WriteZip(dir / "walk.epub", entries);
+  ToolOutcome added =
+      Vellix({"shelf", "add", dir / "shelf", dir / "walk.epub", "--title", "Typed Title", "--category", "Mine"});
+  ASSERT_EQ(added.code, 0) << added.err;
+  std::vector<std::string> books = Names(dir / "shelf");
+  ASSERT_EQ(books.size(), 1u);
+  ikutil::EditionReadResult book = ikutil::ReadDeviceEdition(dir / "shelf/" + books[0]);
+  ASSERT_EQ(book.error, ikutil::EditionError::kNone) << book.message;
+  EXPECT_EQ(book.info.title, "Typed Title");
+  EXPECT_EQ(book.info.category, "Mine");
+  EXPECT_EQ(book.info.author_last_name, "Doe");
+  ToolOutcome info = Vellix({"book", "info", dir / "walk.epub", "--json"});
+  EXPECT_NE(info.out.find("\"Title\": \"The River Walk\""), std::string::npos) << info.out << info.err;
+  EXPECT_NE(info.out.find("\"Author\": \"Jane Quinn Doe\""), std::string::npos) << info.out;
+}
+
+struct Hostile {
+  std::string name;
+  std::string archive;
+  std::string error;  // what stderr must say
+};
+
+std::string WithEntries(const std::vector<RawZipEntry>& extra) {
+  std::vector<RawZipEntry> entries;
+  for (const ZipEntry& e : MinimalEpub("<p>Hello.</p>")) entries.push_back({e.name, e.bytes});
+  for (const RawZipEntry& e : extra) entries.push_back(e);
+  return RawZip(entries);
+}
+
+std::vector<Hostile> HostileBooks() {
+  std::vector<Hostile> books;
+  books.push_back({"parent", WithEntries({{"OEBPS/../../evil.xhtml", "x"}}), "\"OEBPS/../../evil.xhtml\" climbs out"});
+  books.push_back({"absolute", WithEntries({{"/etc/evil", "x"}}), "\"/etc/evil\" has an absolute name"});
+  books.push_back({"backslash", WithEntries({{"OEBPS\\evil.xhtml", "x"}}), "backslash"});
+  books.push_back({"duplicate", WithEntries({{"OEBPS/c.xhtml", "<p>Other.</p>"}}), "\"OEBPS/c.xhtml\" appears twice"});
+  RawZipEntry link{"OEBPS/link", "/etc/passwd"};
+  link.unix_mode = 0120777;
+  books.push_back({"symlink", WithEntries({link}), "\"OEBPS/link\" is a symbolic link"});
+  std::vector<RawZipEntry> many;
+  for (int i = 0; i < 10000; ++i) many.push_back({"OEBPS/x" + std::to_string(i), ""});
+  books.push_back({"many", WithEntries(many), "more than 10000"});
+  RawZipEntry bomb{"OEBPS/bomb.xhtml", std::string((64u << 20) + 1, ' ')};
+  bomb.deflate = true;
+  bomb.declared_size = 10;  // a central directory that lies
+  books.push_back({"bomb", WithEntries({bomb}), "\"OEBPS/bomb.xhtml\" "});
+  std::string corrupt = WithEntries({});
+  corrupt.replace(corrupt.size() - 6, 4, std::string("\xFF\xFF\xFF\x0F", 4));  // the directory's offset
+  books.push_back({"corrupt", corrupt, "not a readable zip archive"});
+  books.push_back({"encrypted",
+                   WithEntries({{"META-INF/encryption.xml",
+                                 "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\" "
+                                 "xmlns:enc=\"http://www.w3.org/2001/04/xmlenc#\"><enc:EncryptedData>"
+                                 "<enc:EncryptionMethod Algorithm=\"http://www.w3.org/2001/04/xmlenc#aes128-cbc\"/>"
+                                 "<enc:CipherData><enc:CipherReference URI=\"OEBPS/c.xhtml\"/></enc:CipherData>"
+                                 "</enc:EncryptedData></encryption>"}}),
+                   "is encrypted"});
+  return books;
+}
+
+// The container fuzz target's seeds are these books: with
+// VELLIX_UPDATE_GOLDEN=1 they are written again.
+TEST(EpubHostile, FuzzSeedsAreTheseBooks) {
+  const std::string corpus = VELLIX_EPUB_CORPUS;
+  if (std::getenv("VELLIX_UPDATE_GOLDEN")) {
+    fs::create_directories(corpus);
+    for (int version : {2, 3}) {
+      SampleEpub sample;
+      sample.version = version;
+      WriteZip(corpus + "/sample-epub" + std::to_string(version), sample.Entries());
+    }
+    for (const Hostile& hostile : HostileBooks())
+      if (hostile.name != "many") {
+        TempDir dir;
+        fs::copy_file(dir.Write("seed", hostile.archive), corpus + "/" + hostile.name,
+                      fs::copy_options::overwrite_existing);
+      }
+  }
+  EXPECT_GE(Names(corpus).size(), 10u);
+}
+
+TEST(EpubHostile, EachIsRefusedWithItsReasonAndLeavesNothing) {
+  for (const Hostile& hostile : HostileBooks()) {
+    SCOPED_TRACE(hostile.name);
+    TempDir dir;
+    fs::create_directory(dir / "shelf");
+    std::string book = dir.Write("bad.epub", hostile.archive);
+    ToolOutcome built = Vellix({"build", "--epub", book, "-o", dir / "out.imp"});
+    EXPECT_EQ(built.code, 1);
+    EXPECT_NE(built.err.find(book), std::string::npos) << built.err;
+    EXPECT_NE(built.err.find(hostile.error), std::string::npos) << built.err;
+    ToolOutcome added = Vellix({"shelf", "add", dir / "shelf", book});
+    EXPECT_EQ(added.code, 1);
+    EXPECT_NE(added.err.find(hostile.error), std::string::npos) << added.err;
+    EXPECT_EQ(Names(dir.path()), std::vector<std::string>({"bad.epub", "shelf"}));
+    EXPECT_TRUE(Names(dir / "shelf").empty());
+  }
+}
+
+// Debian's epubcheck is a jar; run through java, it needs no binfmt support.
+constexpr char kEpubcheckJar[] = "/usr/share/java/epubcheck.jar";
+
+// epubcheck's findings: every line that reports an error or a warning.
+std::string EpubcheckFindings(const std::string& epub) {
+  ToolOutcome checked = RunTool("java", {"-jar", kEpubcheckJar, "-q", epub});
+  std::string findings;
+  std::istringstream lines(checked.out + checked.err);
+  for (std::string line; std::getline(lines, line);)
+    if (line.find("ERROR") != std::string::npos || line.find("WARNING") != std::string::npos ||
+        line.find("FATAL") != std::string::npos)
+      findings += line + "\n";
+  if (checked.code != 0 && findings.empty()) findings = "exit " + std::to_string(checked.code) + ": " + checked.err;
+  return findings;
+}
+
+// Three books built three ways (an EPUB 3, an EPUB 2 and a Markdown text
+// on a shelf), each exported, checked by epubcheck and built again.
+TEST(EpubExport, PassesEpubcheckAndKeepsTheWords) {
+  if (!fs::exists(kEpubcheckJar) || RunTool("java", {"-version"}).code != 0)
+    GTEST_SKIP() << "epubcheck is not installed (scripts/install_epubcheck.sh installs it)";
+  TempDir dir;
+  std::vector<std::string> books;
+  for (int version : {3, 2}) {
+    SampleEpub sample;
+    sample.version = version;
+    std::string epub = dir / ("walk" + std::to_string(version) + ".epub");
+    WriteZip(epub, sample.Entries());
+    std::string book = dir / ("walk" + std::to_string(version) + ".imp");
+    ASSERT_EQ(Vellix({"build", "--epub", epub, "-o", book}).code, 0);
+    books.push_back(book);
+  }
+  fs::create_directory(dir / "shelf");
+  dir.Write("notes.md",
+            "# Field Notes\n\nSome *words* with a [link](#list) and `code`.\n\n## List\n\n- one\n- two\n\n"
+            "| Tree | Height |\n|------|--------|\n| Oak | 20 m |\n\n```\nkeep  spaces\n```\n\n~~gone~~ here.\n");
+  ToolOutcome added = Vellix({"shelf", "add", dir / "shelf", dir / "notes.md"});
+  ASSERT_EQ(added.code, 0) << added.err;
+  books.push_back(Names(dir / "shelf").size() == 1 ? dir / "shelf/" + Names(dir / "shelf")[0] : "");
+
+  for (const std::string& book : books) {
+    SCOPED_TRACE(book);
+    std::string epub = book + ".epub";
+    ToolOutcome exported = Vellix({"export", book, "-o", epub});
+    ASSERT_EQ(exported.code, 0) << exported.err;
+    EXPECT_EQ(EpubcheckFindings(epub), "");
+    std::string again = book + ".again.imp";
+    ToolOutcome rebuilt = Vellix({"build", "--epub", epub, "-o", again});
+    ASSERT_EQ(rebuilt.code, 0) << rebuilt.err;
+    EXPECT_EQ(BookWords(again), BookWords(book));
+  }
+}
+
+TEST(EpubExport, RefusesABookThatIsNotOurs) {
+  TempDir dir;
+  std::string foreign = dir.Write("foreign.imp", std::string(4096, 'x'));
+  ToolOutcome exported = Vellix({"export", foreign, "-o", dir / "out.epub"});
+  EXPECT_EQ(exported.code, 1);
+  EXPECT_NE(exported.err.find(foreign), std::string::npos) << exported.err;
+  EXPECT_FALSE(fs::exists(dir / "out.epub"));
+}
+
+}  // namespace

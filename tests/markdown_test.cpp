@@ -1,0 +1,76 @@
+// Markdown into our XHTML: where the title comes from, what each kind of
+// block becomes (tables as rows), and the Book operation that writes the
+// document beside its source.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_util.h"
+#include "vellix/book.h"
+#include "vellix/formats/markdown.h"
+#include "vellix/formats/xml.h"
+
+namespace {
+
+using namespace vellix::fixtures;
+using vellix::ConvertMarkdown;
+
+TEST(Markdown, TitleFromPercentLineYamlBlockOrFirstHeading) {
+  EXPECT_EQ(ConvertMarkdown("% The Title\n\n# Heading\n").title, "The Title");
+  EXPECT_EQ(ConvertMarkdown("---\nauthor: Me\ntitle: \"Quoted: Title\"\n---\n# Heading\n").title, "Quoted: Title");
+  EXPECT_EQ(ConvertMarkdown("Intro\n\n## Second\n\n# First *one*\n\n# Later\n").title, "First one");
+  EXPECT_EQ(ConvertMarkdown("no heading at all\n").title, "");
+  EXPECT_EQ(ConvertMarkdown("% Caf\xE9\n").title, "Caf\xC3\xA9");  // not UTF-8: the 8-bit code page
+  // The title lines are not part of the text; an unclosed block is text.
+  EXPECT_EQ(ConvertMarkdown("% T\nbody\n").body, "<p>body</p>\n");
+  EXPECT_NE(ConvertMarkdown("---\ntitle: X\nbody\n").body.find("title: X"), std::string::npos);
+}
+
+TEST(Markdown, BlocksSpansAndTablesAsRows) {
+  vellix::MarkdownDocument d = ConvertMarkdown(
+      "# A & B\n\nSome *em*, **strong**, `co<de>`, ~~gone~~ and [a link](http://x.org/?a=1&b=2 \"t\").\n\n"
+      "1. one\n2. two\n\n- dot\n\n> quoted\n\n```\nif a < b:\n  go()\n```\n\n"
+      "| Name | Size |\n|:-----|-----:|\n| Oak | *20* m |\n| Fir | 30 m |\n\n![A tree](tree.png)\n\n<b>raw</b>\n");
+  EXPECT_EQ(d.title, "A & B");
+  const std::string& b = d.body;
+  EXPECT_NE(b.find("<h1 id=\"a--b\">A &amp; B</h1>"), std::string::npos) << b;
+  EXPECT_NE(b.find("<em>em</em>, <strong>strong</strong>, <code>co&lt;de&gt;</code>, <del>gone</del>"),
+            std::string::npos);
+  EXPECT_NE(b.find("<a href=\"http://x.org/?a=1&amp;b=2\">a link</a>"), std::string::npos);
+  EXPECT_NE(b.find("<ol>\n<li>one</li>\n<li>two</li>\n</ol>"), std::string::npos);
+  EXPECT_NE(b.find("<blockquote>\n<p>quoted</p>\n</blockquote>"), std::string::npos);
+  EXPECT_NE(b.find("<pre><code>if a &lt; b:\n  go()\n</code></pre>"), std::string::npos);
+  EXPECT_NE(b.find("<p class=\"table-row\"><b>Name | Size</b></p>\n<p class=\"table-row\">Oak | <em>20</em> m</p>\n"
+                   "<p class=\"table-row\">Fir | 30 m</p>"),
+            std::string::npos)
+      << b;
+  EXPECT_NE(b.find("<img src=\"tree.png\" alt=\"A tree\"/>"), std::string::npos);
+  EXPECT_NE(b.find("&lt;b&gt;raw&lt;/b&gt;"), std::string::npos);  // raw HTML is shown, never trusted
+  vellix::XmlDocument doc;
+  vellix::LoadXmlText(vellix::MarkdownXhtml(d, d.title, "A <Writer>", "Notes"), doc);
+  ASSERT_TRUE(doc.parsed);
+  EXPECT_EQ(std::string(doc.Root().child("head").child("title").text().get()), "A & B");
+}
+
+TEST(Markdown, BookConvertsBesideItsSourceAndKeepsATypedTitle) {
+  TempDir dir;
+  std::string md = dir.Write("notes.md", "# From Heading\n\nText.\n");
+  vellix::Book book;
+  book.Load(md);
+  book.ConvertMarkdownToHtm(dir / "notes.htm");
+  EXPECT_EQ(book.Path(), dir / "notes.htm");
+  EXPECT_EQ(book.Extension(), "htm");
+  EXPECT_EQ(book.Title(), "From Heading");
+  std::string t, a, c;
+  ASSERT_TRUE(book.ExtractMetadata(dir / "notes.htm", t, a, c));
+  EXPECT_EQ(t, "From Heading");
+
+  vellix::Book typed;
+  typed.Load(md);
+  typed.SetTitle("Typed");
+  typed.ConvertMarkdownToHtm(dir / "typed.htm");
+  ASSERT_TRUE(typed.ExtractMetadata(dir / "typed.htm", t, a, c));
+  EXPECT_EQ(t, "Typed");
+}
+
+}  // namespace
