@@ -325,6 +325,7 @@ struct EditionCompilerState {
   std::map<std::string, FlowPosition> document_starts;
   struct PendingLink {
     uint32_t link = 0;
+    std::string href;  // as written, kept when it leads nowhere
     std::string document;
     std::string fragment;
     Problem where;
@@ -772,8 +773,11 @@ uint32_t DocumentCompiler::MakeLink(const pugi::xml_node& node, const std::strin
   std::optional<std::string> document = ResolveHref(href_, target);
   if (!document) {
     s_.Report(href_, place, 2, "link \"" + target + "\" leaves the package");
+    s_.edition.links[index].broken = true;
+    s_.edition.links[index].uri = target;
     return index;
   }
+  pending.href = target;
   pending.document = *document;
   s_.pending_links.push_back(std::move(pending));
   return index;
@@ -1060,27 +1064,28 @@ DeviceEdition EditionCompiler::Finish() {
   State& s = *state_;
   DeviceEdition& e = s.edition;
   for (const State::PendingLink& pending : s.pending_links) {
-    FlowPosition target;
-    auto start = s.document_starts.find(pending.document);
-    if (start == s.document_starts.end()) {
+    Link& link = e.links[pending.link];
+    // A link to nothing stays broken rather than leading to the book's start.
+    auto broken = [&](const std::string& message) {
       Problem p = pending.where;
       p.severity = 2;
-      p.message = "link to \"" + pending.document + "\", which is not in the book";
+      p.message = message;
       if (s.problems) s.problems(p);
+      link.broken = true;
+      link.uri = pending.href;
+    };
+    auto start = s.document_starts.find(pending.document);
+    if (start == s.document_starts.end()) {
+      broken("link to \"" + pending.document + "\", which is not in the book");
     } else if (!pending.fragment.empty()) {
       auto anchor = s.anchors.find(pending.document + "#" + pending.fragment);
-      if (anchor == s.anchors.end()) {
-        Problem p = pending.where;
-        p.severity = 2;
-        p.message = "link to \"" + pending.document + "#" + pending.fragment + "\", an anchor that does not exist";
-        if (s.problems) s.problems(p);
-      } else {
-        target = anchor->second;
-      }
+      if (anchor == s.anchors.end())
+        broken("link to \"" + pending.document + "#" + pending.fragment + "\", an anchor that does not exist");
+      else
+        link.target = Clamp(anchor->second, e.blocks);
     } else {
-      target = start->second;
+      link.target = Clamp(start->second, e.blocks);
     }
-    e.links[pending.link].target = Clamp(target, e.blocks);
   }
   for (TocEntry& entry : e.toc) entry.target = Clamp(entry.target, e.blocks);
   s.pending_links.clear();

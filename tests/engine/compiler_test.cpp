@@ -295,7 +295,13 @@ TEST(Compiler, ReportsLinksToNowhere) {
     EXPECT_EQ(p.line, 5);
   }
   EXPECT_EQ(c.problems[0].column, 6);
-  for (const Link& l : c.edition.links) EXPECT_EQ(l.target, (FlowPosition{0, 0}));
+  // They stay broken, keeping what they were written as, and lead nowhere.
+  ASSERT_EQ(c.edition.links.size(), 2u);
+  EXPECT_TRUE(c.edition.links[0].broken);
+  EXPECT_EQ(c.edition.links[0].uri, "#nothing");
+  EXPECT_TRUE(c.edition.links[1].broken);
+  EXPECT_EQ(c.edition.links[1].uri, "c.htm");
+  for (const Link& l : c.edition.links) EXPECT_FALSE(l.external);
 }
 
 TEST(Compiler, DecodesAndScalesImages) {
