@@ -1347,7 +1347,8 @@ int main(int argc, char** argv) {
         if (comma == std::string::npos) comma = list.size();
         std::string name = list.substr(start, comma - start);
         if (name != "load" && name != "sort" && name != "convert" && name != "text" && name != "package" &&
-            name != "pack" && name != "memory" && name != "publish" && name != "view" && name != "shelfadd") {
+            name != "pack" && name != "memory" && name != "publish" && name != "view" && name != "proof" &&
+            name != "shelfadd") {
           std::fprintf(stderr, "vellix-bench: unknown benchmark \"%s\"\n", name.c_str());
           Usage(stderr);
           return 2;

@@ -3,6 +3,8 @@
 // events shown as they arrive.
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -101,11 +103,21 @@ std::shared_ptr<ikpubx::IProject> LoadProject(const std::string& path) {
   return project;
 }
 
+// A getter's result, or an error naming what could not be read: a value
+// the toolkit refused is never printed as an empty one.
+void Check(ikpubx::HRESULT hr, const std::string& what) {
+  if (ikpubx::Failed(hr)) throw std::runtime_error("the project's " + what + " could not be read");
+}
+
 std::string Text(ikpubx::IProject& project, ikpubx::HRESULT (ikpubx::IProject::*get)(std::string*)) {
   std::string value;
   (project.*get)(&value);
   return value;
 }
+
+// Source indexes of the project interface are 16-bit: sources past the
+// last index it can address exist but cannot be asked about one by one.
+constexpr int32_t kAddressableSources = static_cast<int32_t>(INT16_MAX) + 1;
 
 // Where the engine writes the project's book: the output folder (relative
 // ones count from the project's folder; none is that folder) and the book
@@ -119,11 +131,13 @@ std::string BookPathOf(ikpubx::IProject& project) {
   if (name.empty()) {
     int32_t count = 0;
     project.NumSourceFiles(&count);
-    for (int16_t i = 0; i < count && name.empty(); ++i) {
+    for (int32_t i = 0; i < std::min(count, kAddressableSources) && name.empty(); ++i) {
       int16_t included = 0;
       std::string file;
-      project.IncludeStatus(i, &included);
-      if (included && ikpubx::Succeeded(project.SourceFile(i, &file))) name = fs::path(file).stem().string();
+      auto index = static_cast<int16_t>(i);
+      if (ikpubx::Succeeded(project.IncludeStatus(index, &included)) && included &&
+          ikpubx::Succeeded(project.SourceFile(index, &file)))
+        name = fs::path(file).stem().string();
     }
   }
   return (out / (name + ".imp")).lexically_normal().string();
@@ -198,15 +212,19 @@ int BuildHtml(ikpubx::IBuilder& builder, const BuildOptions& opts) {
 void PrintProject(ikpubx::IProject& project, bool json) {
   using P = ikpubx::IProject;
   nlohmann::ordered_json j;
-  auto text = [&](const char* name, ikpubx::HRESULT (P::*get)(std::string*)) { j[name] = Text(project, get); };
+  auto text = [&](const char* name, ikpubx::HRESULT (P::*get)(std::string*)) {
+    std::string value;
+    Check((project.*get)(&value), name);
+    j[name] = value;
+  };
   auto number32 = [&](const char* name, ikpubx::HRESULT (P::*get)(int32_t*)) {
     int32_t value = 0;
-    (project.*get)(&value);
+    Check((project.*get)(&value), name);
     j[name] = value;
   };
   auto number16 = [&](const char* name, ikpubx::HRESULT (P::*get)(int16_t*)) {
     int16_t value = 0;
-    (project.*get)(&value);
+    Check((project.*get)(&value), name);
     j[name] = value;
   };
   text("BookFileName", &P::BookFileName);
@@ -237,16 +255,19 @@ void PrintProject(ikpubx::IProject& project, bool json) {
   number32("NumSourceFiles", &P::NumSourceFiles);
   nlohmann::ordered_json sources = nlohmann::ordered_json::array();
   int32_t count = j["NumSourceFiles"];
-  for (int16_t i = 0; i < count; ++i) {
+  int32_t shown = std::min(count, kAddressableSources);
+  for (int32_t n = 0; n < shown; ++n) {
+    auto i = static_cast<int16_t>(n);
     std::string file;
     int16_t html = 0, included = 0, dirty = 0;
     int32_t exists = 0, size = 0;
-    project.SourceFile(i, &file);
-    project.HtmlStatus(i, &html);
-    project.IncludeStatus(i, &included);
-    project.DirtyStatus(i, &dirty);
-    project.SourceExists(i, &exists);
-    project.SourceFileSize(i, &size);
+    const std::string what = "source " + std::to_string(n);
+    Check(project.SourceFile(i, &file), what);
+    Check(project.HtmlStatus(i, &html), what + " html status");
+    Check(project.IncludeStatus(i, &included), what + " include status");
+    Check(project.DirtyStatus(i, &dirty), what + " dirty status");
+    Check(project.SourceExists(i, &exists), what + " existence");
+    Check(project.SourceFileSize(i, &size), what + " size");
     sources.push_back({{"file", file},
                        {"html_status", html},
                        {"included", included != 0},
@@ -254,6 +275,7 @@ void PrintProject(ikpubx::IProject& project, bool json) {
                        {"exists", exists != 0},
                        {"size", size}});
   }
+  if (shown < count) j["UnaddressableSources"] = count - shown;
   if (json) {
     j["sources"] = sources;
     PrintJson(j);

@@ -9,7 +9,7 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 # Fonts come from Debian's DejaVu packages, wherever the engine is installed.
 set(VELLIX_FONT_INSTALL_DIR /usr/share/fonts/truetype/dejavu CACHE PATH "Folder of the DejaVu fonts the engine lays out with")
-target_compile_definitions(ikutil PRIVATE VELLIX_FONT_INSTALL_DIR="${VELLIX_FONT_INSTALL_DIR}")
+target_compile_definitions(ikutil_typeset PRIVATE VELLIX_FONT_INSTALL_DIR="${VELLIX_FONT_INSTALL_DIR}")
 
 if(TARGET vellix_cli)
   install(TARGETS vellix_cli vellix_publisher RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -69,9 +69,10 @@ py::object ObjectToPython(const std::shared_ptr<Object>& object) {
   Raise(kTypeMismatch);
 }
 
-py::object FromVariant(const Variant& v) {
+py::object ScalarFromVariant(const Variant& v) {
   switch (v.type()) {
     case Variant::Type::kEmpty:
+    case Variant::Type::kArray:
       return py::none();
     case Variant::Type::kInteger:
       return py::int_(v.AsInteger());
@@ -83,18 +84,44 @@ py::object FromVariant(const Variant& v) {
       const std::vector<uint8_t>& bytes = v.AsBytes();
       return py::bytes(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
-    case Variant::Type::kArray: {
-      py::list list;
-      for (const Variant& element : v.AsArray()) list.append(FromVariant(element));
-      return list;
-    }
     case Variant::Type::kObject:
       return ObjectToPython(v.AsObject());
   }
   return py::none();
 }
 
-Variant ToVariant(py::handle value) {
+// Arrays of arrays become lists of lists. Both walks keep their own stack,
+// so no nesting can exhaust the machine's.
+py::object FromVariant(const Variant& root) {
+  if (root.type() != Variant::Type::kArray) return ScalarFromVariant(root);
+  struct Level {
+    explicit Level(const std::vector<Variant>* array) : items(array) {}
+    const std::vector<Variant>* items;
+    size_t next = 0;
+    py::list list;
+  };
+  std::vector<Level> stack;
+  stack.emplace_back(&root.AsArray());
+  for (;;) {
+    Level& top = stack.back();
+    if (top.next < top.items->size()) {
+      const Variant& element = (*top.items)[top.next++];
+      if (element.type() == Variant::Type::kArray)
+        stack.emplace_back(&element.AsArray());
+      else
+        top.list.append(ScalarFromVariant(element));
+      continue;
+    }
+    py::list done = std::move(top.list);
+    stack.pop_back();
+    if (stack.empty()) return done;
+    stack.back().list.append(done);
+  }
+}
+
+bool IsSequence(py::handle value) { return py::isinstance<py::list>(value) || py::isinstance<py::tuple>(value); }
+
+Variant ScalarToVariant(py::handle value) {
   if (value.is_none()) return Variant();
   if (py::isinstance<py::bool_>(value)) return Variant(value.cast<bool>());
   if (py::isinstance<py::int_>(value)) {
@@ -109,17 +136,46 @@ Variant ToVariant(py::handle value) {
                                                          : std::string(py::reinterpret_borrow<py::bytearray>(value));
     return Variant(std::vector<uint8_t>(bytes.begin(), bytes.end()));
   }
-  if (py::isinstance<py::list>(value) || py::isinstance<py::tuple>(value)) {
-    std::vector<Variant> elements;
-    for (py::handle element : value) elements.push_back(ToVariant(element));
-    return Variant(std::move(elements));
-  }
   if (py::isinstance<Book>(value)) return Variant(std::shared_ptr<Object>(value.cast<std::shared_ptr<Book>>()));
   if (py::isinstance<Books>(value)) return Variant(std::shared_ptr<Object>(value.cast<std::shared_ptr<Books>>()));
   if (py::isinstance<Bookshelf>(value))
     return Variant(std::shared_ptr<Object>(value.cast<std::shared_ptr<Bookshelf>>()));
   if (py::isinstance<Package>(value)) return Variant(std::shared_ptr<Object>(value.cast<std::shared_ptr<Package>>()));
   Raise(kTypeMismatch);
+}
+
+// No argument of the library nests arrays more than a level or two; deeper
+// lists are refused (a variant nested a million deep could not even be
+// destroyed without exhausting the stack).
+constexpr size_t kMaxNesting = 64;
+
+Variant ToVariant(py::handle root) {
+  if (!IsSequence(root)) return ScalarToVariant(root);
+  struct Level {
+    explicit Level(py::handle sequence) : items(py::reinterpret_borrow<py::sequence>(sequence)) {}
+    py::sequence items;
+    size_t next = 0;
+    std::vector<Variant> elements;
+  };
+  std::vector<Level> stack;
+  stack.emplace_back(root);
+  for (;;) {
+    Level& top = stack.back();
+    if (top.next < py::len(top.items)) {
+      py::object element = top.items[top.next++];
+      if (!IsSequence(element)) {
+        top.elements.push_back(ScalarToVariant(element));
+        continue;
+      }
+      if (stack.size() >= kMaxNesting) Raise(kOverflow, "lists nested more than 64 deep");
+      stack.emplace_back(element);
+      continue;
+    }
+    Variant done(std::move(top.elements));
+    stack.pop_back();
+    if (stack.empty()) return done;
+    stack.back().elements.push_back(std::move(done));
+  }
 }
 
 // --- Publishing events ---

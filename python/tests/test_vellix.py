@@ -145,6 +145,16 @@ class ErrorsAndValuesTest(ScratchFolder):
         with self.assertRaises(vellix.AutomationError):
             vellix.Package().initialID(-40000)
 
+    def test_lists_nested_past_any_argument_raise_overflow(self):
+        deep = []
+        for _ in range(2_000_000):
+            deep = [deep]
+        with self.assertRaises(vellix.AutomationError) as caught:
+            shelf = vellix.Bookshelf()
+            shelf.Load(self.sample_shelf())
+            shelf.Books.Item(deep)
+        self.assertEqual(caught.exception.number, 6)
+
     def test_in_out_arguments_come_back_as_a_tuple(self):
         page = self.write("page.htm", PAGE)
         self.assertEqual(vellix.Book().ExtractMetadata(page), (True, "Small Page", "Ann Example", "Essays"))

@@ -87,4 +87,30 @@ TEST_F(ToolkitCli, ProjectShowGivesEveryPropertyAndTheSources) {
   EXPECT_EQ(j["ProjectFile"], opf_);
 }
 
+// The project interface addresses sources with 16-bit indexes; a project
+// with more sources than that is shown up to the last one it can address
+// and says how many it could not, instead of counting forever.
+TEST(ToolkitCliLarge, ProjectShowOfMoreSourcesThanIndexesEnds) {
+  TempDir dir;
+  const int kSources = 40000;
+  std::string manifest, spine;
+  for (int i = 0; i < kSources; ++i) {
+    std::string id = "s" + std::to_string(i);
+    manifest += "<item id=\"" + id + "\" href=\"" + id + ".htm\" media-type=\"text/x-oeb1-document\"/>";
+    spine += "<itemref idref=\"" + id + "\"/>";
+  }
+  std::string opf = dir.Write("many.opf",
+                              "<?xml version=\"1.0\"?><package unique-identifier=\"id\"><metadata>"
+                              "<dc-metadata><dc:Identifier id=\"id\">MANY</dc:Identifier></dc-metadata>"
+                              "</metadata><manifest>" +
+                                  manifest + "</manifest><spine>" + spine + "</spine></package>");
+  ToolOutcome r = RunTool(VELLIX_TOOL, {"project", "show", opf, "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_EQ(j["NumSourceFiles"], kSources);
+  EXPECT_EQ(j["sources"].size(), 32768u);
+  EXPECT_EQ(j["UnaddressableSources"], kSources - 32768);
+  EXPECT_EQ(j["sources"][32767]["file"], "s32767.htm");
+}
+
 }  // namespace
