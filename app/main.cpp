@@ -2,6 +2,9 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QTimer>
+#include <cstdio>
+#include <optional>
+#include <string_view>
 
 #include "bookshelf_window.h"
 #include "ikutil/ui_helper.h"
@@ -35,9 +38,38 @@ void OpenFromCommandLine(BookshelfWindow& window, const QStringList& arguments) 
   wait->start();
 }
 
+constexpr const char* kUsage =
+    "Usage: vellix-publisher [FILE...]\n"
+    "Opens the bookshelf window. A book file (.imp) opens in its preview window;\n"
+    "book folders, containers (.oeb), packages (.opf), documents and text are\n"
+    "added to the bookshelf shown.\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     print this help and exit\n"
+    "  --version      print the version and exit\n";
+
+// --help and --version are answered before the window system is opened, so
+// that they work without a display (over ssh, from scripts and packages).
+std::optional<int> AnswerWithoutWindow(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--") break;
+    if (argument == "--version") {
+      std::printf("vellix-publisher %d.%d.%d\n", kProgramVersionMajor, kProgramVersionMinor, kProgramVersionRevision);
+      return 0;
+    }
+    if (argument == "--help" || argument == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (const auto answered = AnswerWithoutWindow(argc, argv)) return *answered;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Vellix Publisher"));
   QApplication::setApplicationVersion(

@@ -5,4 +5,4 @@ target_link_libraries(oebff-bench PRIVATE ikpubx vellix_fixtures)
 
 # Only checks that every benchmark runs at small sizes; ratios never fail it.
 add_test(NAME oebff_bench_smoke COMMAND oebff-bench --small)
-set_tests_properties(oebff_bench_smoke PROPERTIES TIMEOUT 300)
+set_tests_properties(oebff_bench_smoke PROPERTIES TIMEOUT 300 LABELS unit)

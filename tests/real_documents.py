@@ -1,19 +1,26 @@
 #!/usr/bin/env python3
-"""Feeds documents nobody here wrote through the tool.
+"""Feeds documents nobody here wrote, as the repository carries them, through
+the tool.
 
-Every text file under /usr/share/common-licenses is converted with
-`vellix book text2htm`; up to 300 HTML files under /usr/share/doc are copied
-to a scratch folder (loading may rewrite them), loaded with `vellix book
-info` and packaged with `vellix book package`. Every converted document and
-every package must parse with xmllint, and nothing may crash (exit 0 or 1).
+    real_documents.py TOOL SOURCE_DIR
+
+Every licence text under tests/data (tests/data/licences and the Apache
+licence beside the golden files) is converted with `vellix book text2htm`.
+Every HTML page under tests/data and samples/documents, and every page
+converted above, is copied to a scratch folder (loading may rewrite it),
+loaded with `vellix book info` and packaged with `vellix book package`.
+Every converted document and every package must parse with xmllint, and
+nothing may crash (exit 0 or 1).
 """
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
 import tempfile
 
-TOOL, LICENSES = sys.argv[1], "/usr/share/common-licenses"
+TOOL, SOURCE = sys.argv[1], pathlib.Path(sys.argv[2])
+DATA = SOURCE / "tests" / "data"
 
 
 def run(*args):
@@ -24,21 +31,32 @@ def parses(path):
     return run("xmllint", "--noout", "--nonet", path).returncode == 0
 
 
+def licence_texts():
+    return sorted([*DATA.glob("licences/*.txt"), DATA / "apache-2.0.txt"])
+
+
+def html_pages():
+    pages = [p for folder in (DATA, SOURCE / "samples" / "documents") for p in folder.rglob("*")
+             if p.suffix.lower() in (".htm", ".html", ".xhtml")]
+    return sorted(pages)
+
+
 def main():
     problems, counts = [], {"texts": 0, "html": 0, "packages": 0}
     with tempfile.TemporaryDirectory() as scratch:
-        for name in sorted(n for n in os.listdir(LICENSES) if os.path.isfile(os.path.join(LICENSES, n))):
+        converted = []
+        for source in licence_texts():
             counts["texts"] += 1
-            source, out = os.path.join(LICENSES, name), os.path.join(scratch, name + ".htm")
-            result = run(TOOL, "book", "text2htm", source, out, "--title", name, "--author", "Debian")
+            out = os.path.join(scratch, source.stem + ".htm")
+            result = run(TOOL, "book", "text2htm", source, out, "--title", source.stem, "--author", "Licensor")
             if result.returncode != 0 or not parses(out):
                 problems.append(f"text2htm {source}: {result.stderr.decode(errors='replace')}")
+            else:
+                converted.append(pathlib.Path(out))
 
-        html = sorted(os.path.join(root, name) for root, _, files in os.walk("/usr/share/doc")
-                      for name in files if name.lower().endswith((".htm", ".html")))[:300]
-        for i, source in enumerate(html):
+        for i, source in enumerate(html_pages() + converted):
             os.mkdir(os.path.join(scratch, f"doc{i}"))
-            copy = shutil.copyfile(source, os.path.join(scratch, f"doc{i}", os.path.basename(source)))
+            copy = shutil.copyfile(source, os.path.join(scratch, f"doc{i}", source.name))
             counts["html"] += 1
             for command in ("info", "package"):
                 result = run(TOOL, "book", command, copy)
@@ -50,7 +68,7 @@ def main():
                         problems.append(f"package of {source} does not parse")
 
     print(", ".join(f"{k} {v}" for k, v in counts.items()), *(f"PROBLEM: {p}" for p in problems), sep="\n")
-    return 1 if problems or counts["texts"] == 0 else 0
+    return 1 if problems or counts["texts"] == 0 or counts["packages"] == 0 else 0
 
 
 if __name__ == "__main__":

@@ -60,10 +60,14 @@ class RegistryAndErrorsTest(unittest.TestCase):
 
     def test_s_false_is_returned_while_objects_live(self):
         gc.collect()
+        before = ikpubx.ModuleLockCount()
         held = ikpubx.Project()
         self.assertEqual(ikpubx.CanUnloadNow(), ikpubx.S_FALSE)
-        self.assertGreaterEqual(ikpubx.ModuleLockCount(), 1)
+        self.assertEqual(ikpubx.ModuleLockCount(), before + 1)
         del held
+        gc.collect()
+        self.assertEqual(ikpubx.ModuleLockCount(), before)
+        self.assertEqual(ikpubx.CanUnloadNow(), ikpubx.S_OK if before == 0 else ikpubx.S_FALSE)
         self.assertEqual(ikpubx.LoadStringResource(101), "OEB Check Complete.")
 
 

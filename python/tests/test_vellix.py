@@ -7,6 +7,7 @@ import shutil
 import subprocess
 import tempfile
 import threading
+import time
 import unittest
 
 import ikpubx
@@ -234,24 +235,41 @@ class PublishingTest(ScratchFolder):
         self.assertEqual(shelf.Books.Count, len(before) + 1)
 
     def test_other_threads_run_while_a_shelf_loads(self):
+        # A ticker stamps the clock while Bookshelf.Load runs. A Load that
+        # held the interpreter lock would let no stamp fall inside its span,
+        # bar one at either edge from a thread switch just before or after.
         shelf_dir = self.sample_shelf()
-        ticks = []
+        books = [name for name in os.listdir(shelf_dir) if name.endswith(".imp")]
+        for copy in range(100):
+            for name in books:
+                shutil.copy(os.path.join(shelf_dir, name), os.path.join(shelf_dir, f"copy{copy}-{name}"))
+        stamps, spans = [], []
         stop = threading.Event()
 
         def tick():
             while not stop.is_set():
-                ticks.append(1)
-                stop.wait(0.0005)
+                stamps.append(time.monotonic())
+                time.sleep(0.0001)
+
+        def stamps_inside(span):
+            return sum(span[0] < stamp < span[1] for stamp in list(stamps))
 
         thread = threading.Thread(target=tick)
         thread.start()
         try:
-            for _ in range(20):
-                vellix.Bookshelf().Load(shelf_dir)
+            # On a busy machine the ticker may not be scheduled during one
+            # load; one load in fifty with stamps inside is proof enough.
+            for _ in range(50):
+                shelf = vellix.Bookshelf()
+                start = time.monotonic()
+                shelf.Load(shelf_dir)
+                spans.append((start, time.monotonic()))
+                if stamps_inside(spans[-1]) > 3:
+                    break
         finally:
             stop.set()
             thread.join()
-        self.assertTrue(ticks)
+        self.assertGreater(max(map(stamps_inside, spans)), 3, f"{len(spans)} loads")
 
 
 class ContainerTest(ScratchFolder):

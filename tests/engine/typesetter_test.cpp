@@ -5,10 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -626,60 +623,6 @@ TEST(LineBreakerTest, PassesAndLimits) {
   EXPECT_EQ(breaks.back() + 1, items.size());
   BreakFirstFit(items, params, &breaks);
   EXPECT_EQ(breaks.back() + 1, items.size());
-}
-
-// Not a check: how long a large book takes. Run with
-// --gtest_also_run_disabled_tests --gtest_filter='*Timing*'.
-TEST_F(TypesetTest, DISABLED_Timing) {
-  // Prose of ordinary word lengths, about a megabyte of it.
-  static const char* const kSentences[] = {
-      "The rain had stopped by the time she reached the harbour, and the boats lay still on the grey water.",
-      "Nobody in the village could remember when the old lighthouse had last been painted.",
-      "He folded the letter twice, put it in his coat, and walked out without a word.",
-      "\"You will find,\" said the keeper, \"that the stairs are steeper than they look.\"",
-      "It was, on the whole, an unremarkable afternoon, which made what followed all the more surprising.",
-      "The children ran ahead along the shore, shouting at the gulls that wheeled above the rocks.",
-      "She had always believed that a good map was worth more than any amount of advice.",
-      "By evening the wind had turned, bringing with it the smell of salt and woodsmoke.",
-      "They argued about the price of fish, the weather, and the new schoolmaster's peculiar habits.",
-      "In the morning there would be time enough to decide; for now, sleep was the only sensible thing.",
-      "The inspector examined the broken window with considerable interest and some irritation.",
-      "Every summer the visitors came, stayed a fortnight, and went home convinced they understood the place.",
-  };
-  DeviceEdition e = EmptyEdition();
-  size_t bytes = 0, words = 0;
-  uint32_t seed = 5;
-  while (bytes < 1000000) {
-    seed = seed * 69069u + 1u;
-    if (seed % 23 == 0) e.blocks.push_back(Heading("Chapter " + std::to_string(e.blocks.size())));
-    std::string text;
-    for (uint32_t n = 0; n < 1 + (seed >> 12) % 8; ++n) {
-      seed = seed * 69069u + 1u;
-      if (!text.empty()) text += ' ';
-      text += kSentences[(seed >> 16) % std::size(kSentences)];
-    }
-    bytes += text.size();
-    words += Split(text).size();
-    e.blocks.push_back(Paragraph(text));
-  }
-  for (bool large : {false, true}) {
-    const std::clock_t cpu_start = std::clock();
-    auto start = std::chrono::steady_clock::now();
-    auto t = Make(e, 480, 640, large);
-    t->GetPage(1);
-    auto first = std::chrono::steady_clock::now();
-    const int32_t count = t->PageCount();
-    auto all = std::chrono::steady_clock::now();
-    const double cpu_ms = 1000.0 * static_cast<double>(std::clock() - cpu_start) / CLOCKS_PER_SEC;
-    t->GetPage(count / 2);
-    auto middle = std::chrono::steady_clock::now();
-    std::printf(
-        "%zu bytes, %zu words, %s: first page %.1f ms, %d pages in %.1f ms (%.1f ms of CPU), a page drawn again %.2f "
-        "ms\n",
-        bytes, words, large ? "large" : "normal", std::chrono::duration<double, std::milli>(first - start).count(),
-        count, std::chrono::duration<double, std::milli>(all - start).count(), cpu_ms,
-        std::chrono::duration<double, std::milli>(middle - all).count());
-  }
 }
 
 }  // namespace
