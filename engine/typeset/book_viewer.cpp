@@ -239,6 +239,24 @@ bool WriteReplacing(const std::string& path, const std::string& bytes, std::stri
   }
   const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   if (!fs::is_directory(folder, ec)) return fail("no such folder", 0);
+  if (!fs::exists(status)) {
+    // Nothing to replace (every page of a fresh folder): the file is made
+    // in place, and removed again when it cannot be written whole.
+    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      bool written = write_all(fd);
+      int err = errno;
+      if (::close(fd) != 0 && written) {
+        written = false;
+        err = errno;
+      }
+      if (written) return true;
+      ::unlink(target.c_str());
+      return fail("cannot be written", err);
+    }
+    if (errno != EEXIST) return fail("cannot be written", errno);
+    // Made meanwhile by someone else: replaced as below.
+  }
   static std::atomic<uint32_t> counter{0};
   std::string temp;
   int fd = -1;
