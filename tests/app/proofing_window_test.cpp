@@ -167,6 +167,7 @@ class ProofingWindowTest : public QObject {
     const QPoint over = CentreOf(View(), links[0].rects.front());
     QTest::mouseMove(&View(), over);
     QTRY_COMPARE(View().cursor().shape(), Qt::PointingHandCursor);
+    QCOMPARE(View().toolTip(), QString("Page %1").arg(target));
     QTest::mouseClick(&View(), Qt::LeftButton, {}, over);
     QCOMPARE(PageOf(Viewer()), target);
     QVERIFY(back->isEnabled());

@@ -129,11 +129,27 @@ void ViewerWidget::Activate(int index) {
   emit linkActivated(link, hr);
 }
 
+// Over a link the pointer is a hand, and the tooltip says where it leads.
 void ViewerWidget::mouseMoveEvent(QMouseEvent* event) {
-  if (LinkAt(event->position().toPoint()) >= 0)
+  const int index = LinkAt(event->position().toPoint());
+  if (index >= 0) {
     setCursor(Qt::PointingHandCursor);
-  else
+    const ikutil::PageLink& link = Links()[static_cast<size_t>(index)];
+    switch (link.kind) {
+      case ikutil::LinkTarget::kPage:
+        setToolTip(tr("Page %1").arg(link.target_page));
+        break;
+      case ikutil::LinkTarget::kOutside:
+        setToolTip(tr("Outside the book: %1").arg(QString::fromStdString(link.href)));
+        break;
+      case ikutil::LinkTarget::kBroken:
+        setToolTip(tr("Broken: %1 is not in the book").arg(QString::fromStdString(link.href)));
+        break;
+    }
+  } else {
     unsetCursor();
+    setToolTip(QString());
+  }
   QWidget::mouseMoveEvent(event);
 }
 
