@@ -50,6 +50,15 @@ std::vector<Shape> Shapes() {
        [](size_t n) { return Filled(kHead + "<font face=a><i>", "<p>Text <b>bold</b> <a name=x>here\n", "", n); }},
       {"deep nesting (div)", [](size_t n) { return Filled(kHead, "<div>", "x", n); }},
       {"unclosed inline (font)", [](size_t n) { return Filled(kHead, "<p><font face=a>x", "", n); }},
+      {"unclosed inline (b)", [](size_t n) { return Filled(kHead + "<p>", "<b>x ", "", n); }},
+      {"nested inline (b)", [](size_t n) { return Filled(kHead + "<p>", "<b>", "x", n); }},
+      {"990 nested inline, then text",
+       [](size_t n) {
+         std::string open = kHead + "<p>";
+         for (int i = 0; i < 990; ++i) open += "<b>";
+         return Filled(open, "word after word ", "", n);
+       }},
+      {"nested inline in the title", [](size_t n) { return Filled("<html><head><title>", "<b>", "t</title>", n); }},
       {"stray end tags (font)", [](size_t n) { return Filled(kHead, "<font size=2>x</p>", "", n); }},
       {"thousands of attributes", [](size_t n) { return Filled(kHead + "<p", " a=1", ">x", n); }},
       {"deep title, well-formed",

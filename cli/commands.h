@@ -11,5 +11,6 @@ void AddShelfCommands(CLI::App& app, int& exit_code);
 void AddOebCommands(CLI::App& app, int& exit_code);
 void AddToolkitCommands(CLI::App& app, int& exit_code);
 void AddViewCommands(CLI::App& app, int& exit_code);
+void AddServeCommands(CLI::App& app, int& exit_code);
 
 }  // namespace vellix::cli

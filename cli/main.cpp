@@ -23,6 +23,7 @@ int Run(int argc, char** argv) {
   vellix::cli::AddOebCommands(app, exit_code);
   vellix::cli::AddToolkitCommands(app, exit_code);
   vellix::cli::AddViewCommands(app, exit_code);
+  vellix::cli::AddServeCommands(app, exit_code);
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

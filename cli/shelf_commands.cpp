@@ -167,6 +167,14 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
       auto book = std::make_shared<Book>();
       book->Load(path);
       if (book->Path().empty()) RaiseMissing(path, false);
+      // The shelf would keep such a file as it is and publish nothing.
+      const std::string kind = book->Extension();
+      if (kind != "txt" && kind != "htm" && kind != "html" && kind != "odf" && kind != "opf") {
+        std::cerr << "vellix: " << path << ": not a kind of file the shelf can add (a book folder, or a file ending in "
+                  << ".txt, .htm, .html, .odf or .opf)\n";
+        exit_code = kExitError;
+        return;
+      }
       // As the Import Book dialog: the typed fields, then Add.
       if (add->count("--title")) book->SetTitle(opts->title);
       if (add->count("--author")) book->SetAuthor(opts->author);

@@ -28,7 +28,7 @@ struct ViewOptions {
   std::string output;
   std::string all;
   int64_t page = 1;
-  int64_t width = 0, height = 0, depth = 0;
+  int64_t width = 0, height = 0, depth = 0, font_size = 0;
   bool pages = false;
   bool text = false;
   bool zoom = false;
@@ -220,7 +220,15 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
     screen.depth = static_cast<int16_t>(opts.depth);
   }
 
+  if (cmd.count("--font-size")) {
+    if (opts.font_size < ikutil::kMinFontSize || opts.font_size > ikutil::kMaxFontSize)
+      return Usage("--font-size must be " + std::to_string(ikutil::kMinFontSize) + " to " +
+                   std::to_string(ikutil::kMaxFontSize) + " pixels, not " + std::to_string(opts.font_size));
+    screen.font_size = static_cast<int32_t>(opts.font_size);
+  }
+
   ikutil::CBookViewer viewer(CleanPath(opts.book));
+  viewer.SetFontSize(screen.font_size);
   const int32_t first = static_cast<int32_t>(std::min<int64_t>(opts.page, INT32_MAX));
   // Zoomed page numbers are those of the other layout: open at the start,
   // zoom, then look the page up.
@@ -244,7 +252,15 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
   if (opts.links) return PrintLinks(viewer, opts.json);
   if (cmd.count("--find")) return PrintHits(viewer, opts.find);
   if (opts.text) {
-    for (const std::string& line : viewer.PageText(viewer.CurrentPage())) std::cout << line << "\n";
+    // One page when asked for, else every page with a form feed between
+    // pages.
+    const bool every = !cmd.count("--page");
+    const int32_t from = every ? 1 : viewer.CurrentPage();
+    const int32_t to = every ? viewer.PageCount() : from;
+    for (int32_t page = from; page <= to; ++page) {
+      if (page > from) std::cout << '\f';
+      for (const std::string& line : viewer.PageText(page)) std::cout << line << "\n";
+    }
     return kExitOk;
   }
   ikutil::PageImage image;
@@ -288,13 +304,16 @@ void AddViewCommands(CLI::App& app, int& exit_code) {
   view->add_option("BOOK", opts->book, "Book file")->required();
   view->add_option("-o", opts->output, "Write the page as a grey PNG image");
   view->add_flag("--pages", opts->pages, "Print the number of pages");
-  view->add_flag("--text", opts->text, "Print the page's laid-out lines");
+  view->add_flag("--text", opts->text,
+                 "Print the page's laid-out lines (without --page every page, with a form feed between pages)");
   view->add_option("--all", opts->all, "Write every page as DIR/page-0001.png, DIR/page-0002.png, ...");
   view->add_option("--page", opts->page, "The page to draw or print (default 1)");
   view->add_option("--width", opts->width, "Screen width in pixels (default: the device settings, else 480)");
   view->add_option("--height", opts->height, "Screen height in pixels (default: the device settings, else 640)");
   view->add_option("--depth", opts->depth, "Bits per pixel: 1, 2, 4 or 8 (default: the device settings, else 4)");
   view->add_flag("--zoom", opts->zoom, "Show the book in its other type size");
+  view->add_option("--font-size", opts->font_size,
+                   "The body text's size in pixels (default: the device settings' Font Size, else 20)");
   view->add_flag("--contents", opts->contents, "Print the table of contents: each entry's page, level and label");
   view->add_flag("--links", opts->links, "Print every link with its page and where it leads; exit 1 if any is broken");
   view->add_option("--find", opts->find, "Print the page and line of every place the text is found");

@@ -59,6 +59,11 @@ if(TARGET vellix_cli)
   install(FILES data/vellix-publisher.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
     COMPONENT publisher)
   install(FILES data/vellix-publisher.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages COMPONENT publisher)
+
+  # The shelf server as a service, one instance per shelf folder.
+  set(VELLIX_INSTALLED_TOOL ${CMAKE_INSTALL_FULL_BINDIR}/vellix)
+  configure_file(data/vellix-serve@.service.in ${CMAKE_BINARY_DIR}/vellix-serve@.service @ONLY)
+  install(FILES ${CMAKE_BINARY_DIR}/vellix-serve@.service DESTINATION lib/systemd/system COMPONENT publisher)
   vellix_install_package_docs(publisher vellix-publisher)
   list(PREPEND VELLIX_PACKAGE_COMPONENTS publisher)
 endif()
@@ -109,7 +114,7 @@ set(CPACK_DEBIAN_LIBRARIES_PACKAGE_NAME ${VELLIX_LIBRARIES_PACKAGE})
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_SECTION libs)
 set(VELLIX_LIBRARIES_DATA_DEPENDS "fonts-dejavu-core, fonts-dejavu-extra, hyphen-en-us")
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_RECOMMENDS
-  "hyphen-en-gb, hyphen-de, hyphen-fr, hyphen-es, hyphen-it, hyphen-pt-pt, hyphen-pt-br, hyphen-nl, hyphen-sv, hyphen-da, hyphen-no, hyphen-pl, hyphen-cs, hyphen-ru, fonts-noto-cjk | fonts-droid-fallback")
+  "hyphen-en-gb, hyphen-de, hyphen-fr, hyphen-es, hyphen-it, hyphen-pt-pt, hyphen-pt-br, hyphen-nl, hyphen-sv, hyphen-da, hyphen-no, hyphen-pl, hyphen-cs, hyphen-ru, hyphen-el, fonts-noto-cjk | fonts-droid-fallback")
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/data/debian/triggers ${VELLIX_PACKAGE_DIR}/shlibs)
 set(CPACK_DEBIAN_LIBRARIES_DESCRIPTION "libraries of the Vellix Publisher suite
 The shared libraries behind the Vellix Publisher program, its vellix tool

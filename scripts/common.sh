@@ -8,7 +8,10 @@ VELLIX_PACKAGES=(
   libtidy-dev libxml2-utils qt6-base-dev xvfb xauth clang-format
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libgif-dev
   libfreetype-dev libharfbuzz-dev libhyphen-dev hyphen-en-us fonts-dejavu-core fonts-dejavu-extra
+  hyphen-de hyphen-fr hyphen-es hyphen-it hyphen-pt-pt hyphen-pt-br hyphen-nl hyphen-ru hyphen-el
+  fonts-droid-fallback
   pybind11-dev python3-dev dpkg-dev file desktop-file-utils man-db lintian
+  libcpp-httplib-dev
 )
 
 install_missing() {

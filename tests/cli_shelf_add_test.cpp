@@ -62,6 +62,16 @@ TEST_F(ShelfAddTool, TextDocumentAndPackageBecomeBooks) {
   EXPECT_EQ(book.Title() + "|" + book.Category(), "Typed|Tales");
 }
 
+TEST_F(ShelfAddTool, AFileOfUnknownKindIsRefused) {
+  for (const char* name : {"notes.rtf", "noextension"}) {
+    ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", dir_.Write(name, "text")});
+    EXPECT_EQ(r.code, 1) << name;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("not a kind of file the shelf can add"), std::string::npos) << r.err;
+  }
+  EXPECT_TRUE(Names(dir_ / "shelf").empty());
+}
+
 TEST_F(ShelfAddTool, FailedBuildExitsOneAndLeavesTheShelfEmpty) {
   ASSERT_EQ(RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", dir_ / "story.htm"}).code, 0);
   fs::remove_all(dir_ / "shelf");

@@ -121,9 +121,14 @@ TEST_F(ViewTool, PagesTextAndEveryPage) {
   ASSERT_GE(count, 3);
   EXPECT_GT(Pages({"--zoom"}), count);
 
-  ToolOutcome first = Vellix({"view", Book(), "--text"});
+  ToolOutcome first = Vellix({"view", Book(), "--text", "--page", "1"});
   ASSERT_EQ(first.code, 0) << first.err;
   EXPECT_EQ(first.out.rfind("A Short Licence\n", 0), 0u) << first.out;
+  // Without --page: every page, a form feed between them.
+  ToolOutcome every = Vellix({"view", Book(), "--text"});
+  ASSERT_EQ(every.code, 0) << every.err;
+  EXPECT_EQ(std::count(every.out.begin(), every.out.end(), '\f'), count - 1);
+  EXPECT_EQ(every.out.substr(0, every.out.find('\f')), first.out);
   ToolOutcome second = Vellix({"view", Book(), "--text", "--page", "2"});
   ASSERT_EQ(second.code, 0);
   EXPECT_NE(second.out, first.out);
@@ -209,6 +214,22 @@ TEST_F(ViewTool, ChecksContentsLinksAndFindsText) {
   EXPECT_EQ(Vellix({"view", book, "--find", "no such words"}).code, 3);
   EXPECT_EQ(Vellix({"view", book, "--find", "x", "--contents"}).code, 2);
   EXPECT_EQ(Vellix({"view", book, "--text", "--json"}).code, 2);
+}
+
+TEST_F(ViewTool, TheBodySizeComesFromTheSettingsNotTheWidth) {
+  // A larger screen at the same size shows more text on each page.
+  const int small = Pages();
+  const int large_screen = Pages({"--width", "600", "--height", "800"});
+  EXPECT_LT(large_screen, small);
+  // Larger type, more pages; the settings file's Font Size as --font-size.
+  const int larger_type = Pages({"--font-size", "30"});
+  EXPECT_GT(larger_type, small);
+  config_.Write("Inkleaf Press/Common.conf", "[Preferences]\nFont Size=30\n");
+  EXPECT_EQ(Pages(), larger_type);
+  EXPECT_EQ(Pages({"--font-size", "20"}), small);
+  ToolOutcome bad = Vellix({"view", Book(), "--pages", "--font-size", "2"});
+  EXPECT_EQ(bad.code, 2);
+  EXPECT_NE(bad.err.find("--font-size must be 6 to 120 pixels"), std::string::npos) << bad.err;
 }
 
 TEST_F(ViewTool, SaysWhyItCannotShowABook) {

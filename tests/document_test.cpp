@@ -151,6 +151,9 @@ TEST(HostileHtml, MeasuresWhatLibtidyWouldRepeat) {
   EXPECT_EQ(s.repeated_inline, 0u);
   EXPECT_EQ(MeasureMarkup(kHtmlHead + "<i><i><font><font>" + Repeat("<p>x", 10) + "</i></i>").repeated_inline, 30u);
   EXPECT_EQ(MeasureMarkup("<p a=1 b='>' c=\"2\" d/>").attributes, 4u);
+  // libtidy descends for each nested inline element, also of one name; a
+  // link inside a link ends the first.
+  EXPECT_EQ(MeasureMarkup(kHtmlHead + "<p>" + Repeat("<b>", 500) + Repeat("<a href=x>y", 500)).depth, 3u + 500u + 1u);
   EXPECT_EQ(MeasureMarkup("<script>" + Repeat("<div>", 5000) + "</script><!--<div>-->").depth, 0u);
 
   // A sloppy book of real size stays far inside the limits and is cleaned.

@@ -91,6 +91,36 @@ def walk(tool, path, page, depth):
     return description, subcommands
 
 
+# What "vellix serve" answers, beyond what its options say.
+SERVING = [
+    ".SH \"THE SHELF SERVER\"",
+    "\\fBvellix serve\\fR \\fISHELF\\fR answers over HTTP, on 127.0.0.1 unless \\fB\\-\\-bind\\fR says otherwise:",
+    ".TP", ".B /list.txt",
+    "The bookshelf text for devices. Each book's address is the server's address (from",
+    "\\fB\\-\\-base\\-url\\fR, else from the request's Host) followed by \\fBbook?BOOK_ID=\\fR...;",
+    "that address answers the book file byte for byte.",
+    ".TP", ".B /booklist.txt", "The book list text, each book addressed as \\fB/books/\\fINAME\\fB.imp\\fR.",
+    ".TP", ".B /books/\\fINAME\\fB.imp",
+    "A book file, with ETag, Last\\-Modified, ranges (resumable downloads) and HEAD.",
+    ".TP", ".B /", "The catalogue: every book with its first page, a search box and sortable columns.",
+    ".TP", ".B /books/\\fINAME",
+    "A book's page and reader; \\fB/books/\\fINAME\\fB/pages/\\fIN\\fB.png\\fR draws page \\fIN\\fR at the device's",
+    "size, or at \\fB?width=\\fR, \\fBheight=\\fR, \\fBdepth=\\fR and \\fBzoom=1\\fR.",
+    ".TP", ".B /opds", "An OPDS 1.2 catalogue: by category, by author, and search (OpenSearch).",
+    ".TP", ".B POST /publish",
+    "Only with \\fB\\-\\-upload\\-token\\fR: a form with the file and its title, author and category, and the",
+    "token as \\fBAuthorization: Bearer\\fR or the form's \\fBtoken\\fR field. The document is published onto the",
+    "shelf; \\fB/publish/\\fIJOB\\fB/events\\fR streams the build's events.",
+    ".PP",
+    "Only book files in the shelf folder are served; other paths, and links leading out of the shelf, answer 404.",
+    "Books added, replaced or removed on disk show without a restart. One line per request is logged on",
+    "standard error in the common log format. SIGTERM or Ctrl\\-C stops the server after the requests in",
+    "flight and any running publication. The unit \\fBvellix\\-serve@.service\\fR runs it as a service, its",
+    "instance naming the shelf's path (\\fBsystemd\\-escape \\-\\-path\\fR); options go in",
+    "\\fI/etc/default/vellix\\-serve\\fR as \\fBVELLIX_SERVE_OPTIONS\\fR.",
+]
+
+
 def main():
     tool, version, output = sys.argv[1:4]
     page = Page()
@@ -107,6 +137,7 @@ def main():
     page.options("", commands)
     page.add(".RE")
     page.lines.extend(body.lines)
+    page.lines.extend(SERVING)
     page.add(".SH \"EXIT STATUS\"", ".TP", "0", "Success.", ".TP", "1",
              "The library reported an error (printed as \\fIdescription\\fR: \\fIdetail\\fR (\\fInumber\\fR)),",
              "or standard output could not be written.", ".TP", "2", "The command line was not understood.",

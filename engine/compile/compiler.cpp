@@ -1,5 +1,8 @@
 #include "compiler.h"
 
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -12,6 +15,7 @@
 #include "images.h"
 #include "source_document.h"
 #include "vellix/formats/ascii.h"
+#include "vellix/formats/codepage.h"
 #include "vellix/formats/html_cleanup.h"
 #include "vellix/formats/oebff_writer.h"
 
@@ -37,7 +41,7 @@ ul ul ul { list-style-type: square }
 pre { font-family: monospace; white-space: pre; text-align: left; margin-top: 0.5em; margin-bottom: 0.5em }
 tt, code, kbd, samp { font-family: monospace }
 em, i, cite, var, dfn, address { font-style: italic }
-strong, b, th, dt { font-weight: bold }
+strong, b, th { font-weight: bold }
 u, ins { text-decoration: underline }
 sup { vertical-align: super; font-size: smaller }
 sub { vertical-align: sub; font-size: smaller }
@@ -72,6 +76,29 @@ bool IsKnownElement(std::string_view name) {
 }
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+
+bool IsWide(UChar32 c) {
+  if (c < 0x1100) return false;
+  const int width = u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);
+  return width == U_EA_WIDE || width == U_EA_FULLWIDTH;
+}
+
+// Whether the character at `at` of `text`, or the last one of `text`, is an
+// East Asian wide one.
+bool IsWideAt(std::string_view text, size_t at) {
+  auto i = static_cast<int32_t>(at);
+  UChar32 c;
+  U8_NEXT(text.data(), i, static_cast<int32_t>(text.size()), c);
+  return IsWide(c);
+}
+
+bool IsWideBefore(std::string_view text) {
+  if (text.empty()) return false;
+  auto i = static_cast<int32_t>(text.size());
+  UChar32 c;
+  U8_PREV(text.data(), 0, i, c);
+  return IsWide(c);
+}
 
 std::string Trimmed(std::string_view s) {
   size_t b = 0, e = s.size();
@@ -273,10 +300,16 @@ std::vector<css::Declaration> AttributeHints(const pugi::xml_node& element, std:
   std::vector<css::Declaration> hints;
   std::vector<css::Issue> ignored;
   std::string text;
-  if (pugi::xml_attribute align = element.attribute("align")) {
+  // A table's align places the table, not the text in it (a manual whose
+  // pages sit in one centred table is not centred text).
+  if (pugi::xml_attribute align = name != "table" ? element.attribute("align") : pugi::xml_attribute()) {
     std::string a = vellix::LowerAscii(align.value());
     if (a == "left" || a == "right" || a == "center" || a == "justify") text += "text-align:" + a + ";";
   }
+  // A right-to-left block is set flush right unless it says otherwise.
+  if (vellix::LowerAscii(element.attribute("dir").value()) == "rtl" && !element.attribute("align") &&
+      IsBlockElement(name))
+    text += "text-align:right;";
   if (name == "font") {
     if (pugi::xml_attribute size = element.attribute("size")) {
       static constexpr std::string_view kSizes[] = {"x-small", "small",    "medium",  "large",
@@ -453,6 +486,7 @@ class DocumentCompiler {
   bool open_ = false;
   Block block_;
   bool space_pending_ = false;
+  bool space_breaks_line_ = false;  // the pending white space holds a line end
   uint16_t space_style_ = 0;
   uint32_t space_link_ = kNoLink;
   size_t text_size_ = 0;
@@ -604,7 +638,8 @@ BlockStyle DocumentCompiler::BlockStyleOf(const Frame& frame) const {
   b.margin_left = ClampTenths(c.indent_left + c.margin_left, 0, 1000);
   b.margin_right = ClampTenths(c.indent_right + c.margin_right, 0, 1000);
   b.line_height = static_cast<uint16_t>(ClampTenths(c.line_height, 50, 1000));
-  b.keep_with_next = frame.kind == BlockKind::kHeading;
+  // A definition term never ends a page, as a heading does not.
+  b.keep_with_next = frame.kind == BlockKind::kHeading || frame.name == "dt";
   return b;
 }
 
@@ -677,6 +712,14 @@ void DocumentCompiler::AddText(std::string_view raw) {
   std::string text;
   text.reserve(raw.size());
   if (pre) {
+    // White space kept as it is: a space pending from the text before
+    // ("call <span style='white-space: pre'>f(x)</span>") is kept too.
+    if (space_pending_ && !raw.empty()) {
+      const bool after_break =
+          !block_.runs.empty() && !block_.runs.back().text.empty() && block_.runs.back().text.back() == '\n';
+      if (open_ && text_size_ > 0 && !after_break) AppendRun(" ", space_style_, space_link_);
+      space_pending_ = false;
+    }
     for (size_t i = 0; i < raw.size(); ++i) {
       if (raw[i] == '\r') {
         text += '\n';
@@ -687,7 +730,8 @@ void DocumentCompiler::AddText(std::string_view raw) {
     }
   } else {
     uint16_t style = s_.TextStyleIndex(TextStyleOf(frame));
-    for (char c : raw) {
+    for (size_t i = 0; i < raw.size(); ++i) {
+      const char c = raw[i];
       if (IsSpace(c)) {
         // A run of white space becomes one space, in the style of where it
         // began: "<a>here</a> there" leaves the space out of the link.
@@ -695,9 +739,17 @@ void DocumentCompiler::AddText(std::string_view raw) {
           space_pending_ = true;
           space_style_ = style;
           space_link_ = frame.link;
+          space_breaks_line_ = false;
         }
+        space_breaks_line_ |= c == '\n' || c == '\r';
         continue;
       }
+      // A line end between two ideographs (Chinese, Japanese) is no space.
+      if (space_pending_ && space_breaks_line_ && IsWideAt(raw, i) &&
+          IsWideBefore(!text.empty()         ? std::string_view(text)
+                       : block_.runs.empty() ? std::string_view()
+                                             : block_.runs.back().text))
+        space_pending_ = false;
       if (space_pending_) {
         bool after_break =
             !block_.runs.empty() && !block_.runs.back().text.empty() && block_.runs.back().text.back() == '\n';
@@ -772,8 +824,10 @@ uint32_t DocumentCompiler::MakeLink(const pugi::xml_node& node, const std::strin
   if (hash != std::string::npos) pending.fragment = vellix::OEBFFDecodeHref(target.substr(hash + 1));
   std::optional<std::string> document = ResolveHref(href_, target);
   if (!document) {
-    s_.Report(href_, place, 2, "link \"" + target + "\" leaves the package");
-    s_.edition.links[index].broken = true;
+    // A page the reader may have elsewhere: the book is sound without it.
+    s_.Report(href_, place, 1, "\"" + target + "\" links to a document that is not part of the book");
+    // Kept as an address outside the book, as the device keeps web links.
+    s_.edition.links[index].external = true;
     s_.edition.links[index].uri = target;
     return index;
   }
@@ -973,6 +1027,19 @@ CompileStatus DocumentCompiler::Compile() {
   std::vector<pugi::xml_node> chain;
   for (pugi::xml_node n = start; n && n.type() == pugi::node_element; n = n.parent()) chain.push_back(n);
   std::reverse(chain.begin(), chain.end());
+  // The book's language, unless the package names one: the first
+  // document's, from its body or its root (lang or xml:lang).
+  if (s_.edition.language.empty()) {
+    for (auto n = chain.rbegin(); n != chain.rend() && s_.edition.language.empty(); ++n) {
+      for (const char* attribute : {"xml:lang", "lang"}) {
+        const std::string value = Trimmed(n->attribute(attribute).value());
+        if (!value.empty() && value.size() < 36 && vellix::IsValidUtf8(value)) {
+          s_.edition.language = value;
+          break;
+        }
+      }
+    }
+  }
   for (size_t i = 0; i + 1 < chain.size(); ++i) {
     if (!Enter(chain[i])) return CompileStatus::kCompiled;
   }
@@ -1047,11 +1114,31 @@ CompileStatus EditionCompiler::AddDocument(const std::string& href) {
   ParseOutcome outcome = ParseSource(*bytes, *doc);
   if (!outcome.parsed) {
     s.Report(href, outcome.place, 1, "not well-formed (" + outcome.error + "); cleaned up");
+    const vellix::MarkupShape shape = vellix::MeasureMarkup(*bytes);
+    if (!shape.WithinLimits()) {
+      s.Report(href, {}, 2, "cannot be cleaned up: the document " + shape.Excess());
+      return CompileStatus::kFailed;
+    }
+    const std::string source = doc->text;
+    const LineMap source_lines = doc->lines;
     std::optional<std::string> cleaned = vellix::CleanUpHtml(*bytes);
     ParseOutcome again;
     if (cleaned) again = ParseSource(*cleaned, *doc);
     if (!again.parsed) {
-      s.Report(href, outcome.place, 2, "cannot be read even after clean-up");
+      if (!cleaned) {
+        s.Report(href, outcome.place, 2, "cannot be read even after clean-up");
+        return CompileStatus::kFailed;
+      }
+      // Name the place that failed: the clean-up's text around it, found
+      // again in the source.
+      std::string_view rest(doc->text);
+      rest = rest.substr(std::min(again.offset, rest.size()));
+      rest = rest.substr(0, std::min<size_t>({rest.find('\n'), rest.find('\r'), 24}));
+      Place place = outcome.place;
+      const size_t found = rest.size() >= 3 ? source.find(rest) : std::string::npos;
+      if (found != std::string::npos) place = source_lines.At(found);
+      s.Report(href, place, 2,
+               "cannot be read even after clean-up (" + again.error + " at \"" + std::string(rest) + "\")");
       return CompileStatus::kFailed;
     }
     doc->cleaned = true;
@@ -1065,24 +1152,28 @@ DeviceEdition EditionCompiler::Finish() {
   DeviceEdition& e = s.edition;
   for (const State::PendingLink& pending : s.pending_links) {
     Link& link = e.links[pending.link];
-    // A link to nothing stays broken rather than leading to the book's start.
-    auto broken = [&](const std::string& message) {
+    auto report = [&](int16_t severity, const std::string& message) {
       Problem p = pending.where;
-      p.severity = 2;
+      p.severity = severity;
       p.message = message;
       if (s.problems) s.problems(p);
-      link.broken = true;
-      link.uri = pending.href;
     };
     auto start = s.document_starts.find(pending.document);
     if (start == s.document_starts.end()) {
-      broken("link to \"" + pending.document + "\", which is not in the book");
+      // A page the reader may have elsewhere: an address outside the book.
+      report(1, "\"" + pending.document + "\" links to a document that is not part of the book");
+      link.external = true;
+      link.uri = pending.href;
     } else if (!pending.fragment.empty()) {
       auto anchor = s.anchors.find(pending.document + "#" + pending.fragment);
-      if (anchor == s.anchors.end())
-        broken("link to \"" + pending.document + "#" + pending.fragment + "\", an anchor that does not exist");
-      else
+      if (anchor == s.anchors.end()) {
+        // Broken rather than leading to the book's start: a viewer reports it.
+        report(2, "link to \"" + pending.document + "#" + pending.fragment + "\", an anchor that does not exist");
+        link.broken = true;
+        link.uri = pending.href;
+      } else {
         link.target = Clamp(anchor->second, e.blocks);
+      }
     } else {
       link.target = Clamp(start->second, e.blocks);
     }

@@ -107,7 +107,8 @@ ParseOutcome ParseSource(std::string_view bytes, SourceDocument& doc) {
       doc.dom.load_buffer(doc.text.data(), doc.text.size(), kParseFlags, pugi::encoding_utf8);
   if (!result) {
     outcome.error = result.description();
-    outcome.place = doc.lines.At(static_cast<size_t>(std::max<ptrdiff_t>(0, result.offset)));
+    outcome.offset = static_cast<size_t>(std::max<ptrdiff_t>(0, result.offset));
+    outcome.place = doc.lines.At(outcome.offset);
     return outcome;
   }
   pugi::xml_node extra;

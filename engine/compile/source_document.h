@@ -40,6 +40,7 @@ struct ParseOutcome {
   bool parsed = false;
   std::string error;  // the parser's description when not parsed
   Place place;        // where the parser stopped
+  size_t offset = 0;  // the same as a byte offset into the parsed text
 };
 
 // Parses `bytes` (UTF-8, or Windows-1252 when declared so or not valid

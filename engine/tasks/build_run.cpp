@@ -107,9 +107,11 @@ int Build(const BuildRequest& request, TaskReport& report) {
   report.Layout("Laying out the book");
   DeviceEdition edition = compiler.Finish();
   edition.settings = SettingsOf(params, request.preview);
-  // A package that names no language is read as the device's own, so that
-  // its pages are hyphenated as English rather than not at all.
-  edition.language = params.language.empty() ? "en" : params.language;
+  // The package's language, else its first document's; a book that names
+  // none is read as the device's own, so that its pages are hyphenated as
+  // English rather than not at all.
+  if (!params.language.empty()) edition.language = params.language;
+  if (edition.language.empty()) edition.language = "en";
   report.Layout(std::to_string(edition.blocks.size()) + " blocks, " + std::to_string(edition.images.size()) +
                 " images, " + std::to_string(edition.links.size()) + " links, " + std::to_string(edition.toc.size()) +
                 " contents entries");

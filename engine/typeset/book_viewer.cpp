@@ -25,7 +25,12 @@ using typeset::Page;
 using typeset::PageRasterizer;
 using typeset::Typesetter;
 
-CBookViewer::CBookViewer(std::string book_name) : book_name_(std::move(book_name)) {}
+CBookViewer::CBookViewer(std::string book_name)
+    : book_name_(std::move(book_name)), font_size_(ReadDeviceSettings().font_size) {
+  SetFontSize(font_size_);
+}
+
+void CBookViewer::SetFontSize(int32_t pixels) { font_size_ = std::clamp(pixels, kMinFontSize, kMaxFontSize); }
 
 CBookViewer::~CBookViewer() = default;
 
@@ -71,8 +76,8 @@ bool CBookViewer::Create(void* /*parent*/, int32_t /*reserved*/, int32_t first_p
     }
     // A book that allows only the large type size opens in it.
     book->large = book->edition.settings.zoom_states == 1;
-    book->typesetter =
-        std::make_unique<Typesetter>(book->edition, *book->fonts, LayoutSettings{width, height, book->large});
+    book->typesetter = std::make_unique<Typesetter>(book->edition, *book->fonts,
+                                                    LayoutSettings{width, height, book->large, font_size_});
     book->rasterizer = std::make_unique<PageRasterizer>(*book->fonts);
     current_page_ = book->Clamp(first_page);
     book_ = std::move(book);
@@ -116,8 +121,8 @@ void CBookViewer::ToggleZoom() {
     const FlowPosition first = shown != nullptr ? shown->first : FlowPosition{};
     // The new layout is made before the old one goes, so a failure leaves
     // the book as it was.
-    auto zoomed =
-        std::make_unique<Typesetter>(book_->edition, *book_->fonts, LayoutSettings{width_, height_, !book_->large});
+    auto zoomed = std::make_unique<Typesetter>(book_->edition, *book_->fonts,
+                                               LayoutSettings{width_, height_, !book_->large, font_size_});
     page = zoomed->PageOf(first);
     book_->typesetter = std::move(zoomed);
     book_->large = !book_->large;

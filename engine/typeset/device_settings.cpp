@@ -82,6 +82,8 @@ DeviceSettings ParseDeviceSettings(const std::string& text) {
       ParseNumber(value, &settings.height);
     } else if (key == "Device Depth") {
       ParseNumber(value, &settings.depth);
+    } else if (key == "Font Size") {
+      ParseNumber(value, &settings.font_size);
     }
   }
   return settings;

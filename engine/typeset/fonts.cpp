@@ -7,15 +7,34 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
 
 namespace ikutil::typeset {
 namespace {
 
 // File names by face index (family * 4 + bold * 2 + italic).
 constexpr const char* kFaceFiles[kFaceCount] = {
-    "DejaVuSerif.ttf",    "DejaVuSerif-Italic.ttf",     "DejaVuSerif-Bold.ttf",    "DejaVuSerif-BoldItalic.ttf",
-    "DejaVuSans.ttf",     "DejaVuSans-Oblique.ttf",     "DejaVuSans-Bold.ttf",     "DejaVuSans-BoldOblique.ttf",
-    "DejaVuSansMono.ttf", "DejaVuSansMono-Oblique.ttf", "DejaVuSansMono-Bold.ttf", "DejaVuSansMono-BoldOblique.ttf",
+    "DejaVuSerif.ttf",
+    "DejaVuSerif-Italic.ttf",
+    "DejaVuSerif-Bold.ttf",
+    "DejaVuSerif-BoldItalic.ttf",
+    "DejaVuSans.ttf",
+    "DejaVuSans-Oblique.ttf",
+    "DejaVuSans-Bold.ttf",
+    "DejaVuSans-BoldOblique.ttf",
+    "DejaVuSansMono.ttf",
+    "DejaVuSansMono-Oblique.ttf",
+    "DejaVuSansMono-Bold.ttf",
+    "DejaVuSansMono-BoldOblique.ttf",
+    "",
+};
+
+// Where Debian puts the CJK faces, the fuller first; $VELLIX_CJK_FONT wins.
+constexpr const char* kCjkFiles[] = {
+    "/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc",
+    "/usr/share/fonts/opentype/noto/NotoSerifCJK-Regular.ttc",
+    "/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf",
+    "/usr/share/fonts/truetype/droid/DroidSansFallback.ttf",
 };
 
 #ifndef VELLIX_FONT_INSTALL_DIR
@@ -57,9 +76,18 @@ FontSet::~FontSet() {
 
 bool FontSet::OpenFace(FaceIndex index) {
   tried_[index] = true;
-  const std::string path = folder_ + "/" + kFaceFiles[index];
   FT_Face ft = nullptr;
-  if (FT_New_Face(library_, path.c_str(), 0, &ft) != 0) return false;
+  if (index == kCjkFace) {
+    std::vector<std::string> paths;
+    if (const char* file = std::getenv("VELLIX_CJK_FONT"); file != nullptr && *file != '\0') paths.push_back(file);
+    paths.insert(paths.end(), std::begin(kCjkFiles), std::end(kCjkFiles));
+    for (const std::string& path : paths)
+      if (FT_New_Face(library_, path.c_str(), 0, &ft) == 0) break;
+    if (ft == nullptr) return false;
+  } else {
+    const std::string path = folder_ + "/" + kFaceFiles[index];
+    if (FT_New_Face(library_, path.c_str(), 0, &ft) != 0) return false;
+  }
   faces_[index].ft = ft;
   faces_[index].hb = hb_ft_font_create_referenced(ft);
   // Lay out with the designed (unhinted) advances, so that a line measures
@@ -76,6 +104,12 @@ const Face& FontSet::Get(FaceIndex index) {
   if (faces_[regular].ft == nullptr && !tried_[regular]) OpenFace(regular);
   if (faces_[regular].ft != nullptr) return faces_[regular];
   return faces_[0];
+}
+
+bool FontSet::Available(FaceIndex index) {
+  if (index >= kFaceCount) return false;
+  if (faces_[index].ft == nullptr && !tried_[index]) OpenFace(index);
+  return faces_[index].ft != nullptr;
 }
 
 const Face& FontSet::GetSized(FaceIndex index, int pixel_size) {

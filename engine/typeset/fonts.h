@@ -19,9 +19,12 @@ typedef struct hb_font_t hb_font_t;
 
 namespace ikutil::typeset {
 
-// One of the twelve faces: family * 4 + bold * 2 + italic.
+// One of the twelve DejaVu faces: family * 4 + bold * 2 + italic; then a
+// face for Chinese, Japanese and Korean, which DejaVu lacks (Debian's Noto
+// Sans CJK or Droid Sans Fallback, whichever is installed).
 using FaceIndex = uint8_t;
-inline constexpr FaceIndex kFaceCount = 12;
+inline constexpr FaceIndex kCjkFace = 12;
+inline constexpr FaceIndex kFaceCount = 13;
 inline FaceIndex FaceOf(FontFamily family, bool bold, bool italic) {
   return static_cast<FaceIndex>(static_cast<int>(family) * 4 + (bold ? 2 : 0) + (italic ? 1 : 0));
 }
@@ -47,6 +50,8 @@ class FontSet {
   // The face; a face whose file is missing falls back to the regular face
   // of its family, then to the regular serif face. Never null after Open.
   const Face& Get(FaceIndex index);
+  // Whether the face itself could be opened (no stand-in).
+  bool Available(FaceIndex index);
   // Sets the pixel size of `index` (FreeType and HarfBuzz agree afterwards)
   // and returns it.
   const Face& GetSized(FaceIndex index, int pixel_size);

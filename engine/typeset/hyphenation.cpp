@@ -65,7 +65,18 @@ std::string HyphenationFile(std::string_view language) {
   }
   std::string path = folder + "/hyph_" + primary + ".dic";
   if (FileExists(path)) return path;
-  return "";
+  // Some languages come only by region (hyph_es_ES.dic, hyph_ru_RU.dic):
+  // the language's own country first, else the first region there is.
+  path = folder + "/hyph_" + primary + "_" + Upper(primary) + ".dic";
+  if (FileExists(path)) return path;
+  std::string first;
+  const std::string prefix = "hyph_" + primary + "_";
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.starts_with(prefix) && name.ends_with(".dic") && (first.empty() || name < first)) first = name;
+  }
+  return first.empty() ? "" : folder + "/" + first;
 }
 
 std::shared_ptr<const Hyphenator> Hyphenator::ForLanguage(std::string_view language) {

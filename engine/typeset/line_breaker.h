@@ -24,6 +24,7 @@ struct Item {
   bool flagged = false;  // penalties: breaking here ends the line in a hyphen
   bool blank = false;    // boxes: an advance without glyphs (an indent, a tab)
   bool hyphen = false;   // flagged penalties: the typesetter adds the hyphen
+  bool kept = false;     // penalties: a space the line-break rules keep; a break only in an emergency
   uint32_t run = 0;      // the run of the block the text is in
   uint32_t begin = 0;    // bytes of the block's text this item covers
   uint32_t end = 0;

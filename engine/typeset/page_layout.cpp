@@ -4,13 +4,16 @@
 #include FT_FREETYPE_H
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
+#include <unicode/ubidi.h>
 #include <unicode/uchar.h>
+#include <unicode/unistr.h>
 #include <unicode/utext.h>
 #include <unicode/utf8.h>
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <string_view>
 #include <unordered_map>
 
@@ -21,7 +24,7 @@
 namespace ikutil::typeset {
 
 int32_t BodyPixelSize(const LayoutSettings& settings) {
-  double size = settings.width / 24.0;
+  double size = std::clamp(settings.font_size, kMinFontSize, kMaxFontSize);
   if (settings.large) size *= 1.35;
   return std::max<int32_t>(8, static_cast<int32_t>(std::lround(size)));
 }
@@ -37,6 +40,8 @@ constexpr int32_t kCharacterBreakPenalty = 500;
 // emergency pass that takes whatever it must.
 constexpr double kFirstPassTolerance = 40;
 constexpr double kSecondPassTolerance = 200;
+// Ends a preformatted line that goes on in the next one.
+constexpr std::string_view kContinuation = "\u21A9";
 constexpr size_t kCachedBlocks = 64;  // more than a page holds, even of one-line blocks
 // Shaped words are kept until there are this many glyphs (a few megabytes).
 constexpr size_t kMaxCachedGlyphs = 1 << 19;
@@ -76,6 +81,12 @@ struct BlockLayout {
   bool keep_with_next = false;
   std::string text;
   std::vector<uint32_t> run_starts;  // byte offset of each run in `text`
+  // Each run's style (an index into the typesetter's styles) and the run of
+  // the block it comes from: a block's run is split where its characters
+  // need another face.
+  std::vector<uint16_t> run_styles;
+  std::vector<uint32_t> run_sources;
+  bool rtl = false;  // the paragraph's direction, from its first strong character
   std::vector<Item> items;
   std::vector<LineBox> lines;
   int32_t margin_top = 0;  // pixels
@@ -88,6 +99,38 @@ struct BlockLayout {
   // Images.
   int32_t image_x = 0, image_width = 0, image_height = 0;
 };
+
+// Whether [begin, end) of the block's text may hold right-to-left letters
+// (Hebrew, Arabic and their neighbours, their presentation forms).
+bool NeedsBidi(const BlockLayout& layout, uint32_t begin, uint32_t end) {
+  if (layout.rtl) return true;
+  for (uint32_t i = begin; i < end && i < layout.text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(layout.text[i]);
+    if (c >= 0xD6 && c <= 0xDF) return true;
+    if (c == 0xEF && i + 1 < end && static_cast<unsigned char>(layout.text[i + 1]) >= 0xAC &&
+        static_cast<unsigned char>(layout.text[i + 1]) <= 0xBB)
+      return true;
+  }
+  return false;
+}
+
+// Whether the character that ends (`before`) or starts at `at` is an East
+// Asian wide one: ideographs, kana, hangul and their punctuation.
+bool IsWide(const std::string& text, uint32_t at, bool before) {
+  if (at >= text.size()) return false;
+  auto i = static_cast<int32_t>(at);
+  UChar32 c;
+  if (before) {
+    i = static_cast<int32_t>(at) + 1;
+    U8_BACK_1(reinterpret_cast<const uint8_t*>(text.data()), 0, i);
+    U8_GET(reinterpret_cast<const uint8_t*>(text.data()), 0, i, static_cast<int32_t>(text.size()), c);
+  } else {
+    U8_NEXT(text.data(), i, static_cast<int32_t>(text.size()), c);
+  }
+  if (c < 0x1100) return false;
+  const int width = u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);
+  return width == U_EA_WIDE || width == U_EA_FULLWIDTH;
+}
 
 struct PageStart {
   uint32_t block = 0;
@@ -108,7 +151,12 @@ struct Typesetter::State {
   FontSet& fonts;
   LayoutSettings settings;
   ShapeCache shapes;
+  // The edition's text styles, then the same in preformatted text, then
+  // styles of fallback faces made as characters need them.
   std::vector<StyleInfo> styles;
+  size_t edition_styles = 0;
+  std::map<std::pair<uint16_t, FaceIndex>, uint16_t> fallback_styles;
+  std::vector<TextStyle> text_styles;
   std::shared_ptr<const Hyphenator> hyphenator;
   bool hyphenator_loaded = false;
   // Hyphenation points by word: a book repeats its words.
@@ -143,6 +191,10 @@ struct Typesetter::State {
   const Hyphenator* GetHyphenator();
   void HyphenationPoints(std::string_view word, uint32_t base);
   const StyleInfo& StyleOfRun(const BlockLayout& layout, uint32_t run) const;
+  StyleInfo MakeStyle(const TextStyle& t, int step_offset, FaceIndex face);
+  uint16_t FallbackStyle(uint16_t style, FaceIndex face);
+  FaceIndex FaceFor(UChar32 c, FaceIndex face);
+  void AddRuns(BlockLayout& layout, const Block& block);
   std::shared_ptr<const BlockLayout> Layout(uint32_t block);
   std::shared_ptr<BlockLayout> Build(uint32_t block);
   void BuildItems(BlockLayout& layout);
@@ -152,6 +204,11 @@ struct Typesetter::State {
                 std::vector<Item>& items);
   void AddWord(BlockLayout& layout, uint32_t begin, uint32_t end);
   void SplitWord(BlockLayout& layout, size_t first_item, uint32_t begin, uint32_t end, bool anywhere);
+  bool MayHyphenate(const BlockLayout& layout, size_t first_item, uint32_t begin, uint32_t end) const;
+  int32_t ContinuationWidth(const BlockLayout& layout, uint32_t run) {
+    const StyleInfo& style = StyleOfRun(layout, run);
+    return shapes.Shape(style.face, style.size, kContinuation).advance;
+  }
   void MakeLines(BlockLayout& layout, const std::vector<uint32_t>& breaks, const BlockStyle& style);
   void RenderLine(const BlockLayout& layout, size_t index, int32_t top, Page* page);
   PageStart FillPage(const PageStart& start, Page* page);
@@ -168,27 +225,14 @@ void Typesetter::State::Init() {
   text_width = std::max<int32_t>(8, settings.width - 2 * margin_x);
   text_height = std::max<int32_t>(8, settings.height - 2 * margin_y);
 
-  std::vector<TextStyle> text_styles = edition.text_styles;
+  text_styles = edition.text_styles;
   if (text_styles.empty()) text_styles.emplace_back();
-  for (const TextStyle& t : text_styles) {
-    StyleInfo info;
-    info.face = FaceOf(t.family, t.bold, t.italic);
-    const int step = std::clamp<int>(t.size_step, -3, 3);
-    double size = body * std::pow(1.2, step);
-    const double base = size;
-    if (t.vertical != VerticalAlign::kBaseline) size *= 0.8;
-    info.size = std::max<int32_t>(4, static_cast<int32_t>(std::lround(size)));
-    if (t.vertical == VerticalAlign::kSuper) info.shift = -static_cast<int32_t>(std::lround(base * 0.35));
-    if (t.vertical == VerticalAlign::kSub) info.shift = static_cast<int32_t>(std::lround(base * 0.2));
-    const Face& face = fonts.Get(info.face);
-    const double em = face.ft->units_per_EM > 0 ? face.ft->units_per_EM : 2048;
-    info.ascent = info.size * face.ft->ascender / em;
-    info.descent = info.size * -face.ft->descender / em;
-    info.space = shapes.Shape(info.face, info.size, " ").advance;
-    info.hyphen = shapes.Shape(info.face, info.size, "-").advance;
-    info.underline = t.underline;
-    styles.push_back(info);
-  }
+  for (const TextStyle& t : text_styles) styles.push_back(MakeStyle(t, 0, FaceOf(t.family, t.bold, t.italic)));
+  // Monospaced text in preformatted blocks is two steps smaller than the
+  // body: about 50 characters to a line of a 480-pixel screen.
+  for (const TextStyle& t : text_styles)
+    styles.push_back(MakeStyle(t, t.family == FontFamily::kMono ? -2 : 0, FaceOf(t.family, t.bold, t.italic)));
+  edition_styles = text_styles.size();
 
   UErrorCode status = U_ZERO_ERROR;
   icu::Locale locale(edition.language.empty() ? "en" : edition.language.c_str());
@@ -226,9 +270,104 @@ void Typesetter::State::HyphenationPoints(std::string_view word, uint32_t base) 
   for (uint32_t k = 0; k < it->second.second; ++k) offsets.push_back(base + hyphen_points[it->second.first + k]);
 }
 
+StyleInfo Typesetter::State::MakeStyle(const TextStyle& t, int step_offset, FaceIndex face_index) {
+  StyleInfo info;
+  info.face = face_index;
+  const int step = std::clamp<int>(t.size_step + step_offset, -5, 3);
+  double size = body * std::pow(1.2, step);
+  const double base = size;
+  if (t.vertical != VerticalAlign::kBaseline) size *= 0.8;
+  info.size = std::max<int32_t>(4, static_cast<int32_t>(std::lround(size)));
+  if (t.vertical == VerticalAlign::kSuper) info.shift = -static_cast<int32_t>(std::lround(base * 0.35));
+  if (t.vertical == VerticalAlign::kSub) info.shift = static_cast<int32_t>(std::lround(base * 0.2));
+  const Face& face = fonts.Get(info.face);
+  const double em = face.ft->units_per_EM > 0 ? face.ft->units_per_EM : 2048;
+  info.ascent = info.size * face.ft->ascender / em;
+  info.descent = info.size * -face.ft->descender / em;
+  info.space = shapes.Shape(info.face, info.size, " ").advance;
+  info.hyphen = shapes.Shape(info.face, info.size, "-").advance;
+  info.underline = t.underline;
+  return info;
+}
+
+// Style `style` in another face, made the first time it is asked for.
+uint16_t Typesetter::State::FallbackStyle(uint16_t style, FaceIndex face) {
+  if (styles[style].face == face) return style;
+  auto [it, added] = fallback_styles.emplace(std::make_pair(style, face), static_cast<uint16_t>(styles.size()));
+  if (added) {
+    const bool pre = style >= edition_styles;
+    const TextStyle& t = text_styles[pre ? style - edition_styles : style];
+    StyleInfo info = MakeStyle(t, pre && t.family == FontFamily::kMono ? -2 : 0, face);
+    info.size = styles[style].size;
+    info.shift = styles[style].shift;
+    styles.push_back(info);
+  }
+  return it->second;
+}
+
+// The face that shows `c`: `face` when it has the character, else the sans
+// face of the same weight and slant (Arabic, Hebrew), else the CJK face;
+// `face` when none has it.
+FaceIndex Typesetter::State::FaceFor(UChar32 c, FaceIndex face) {
+  if (FT_Get_Char_Index(fonts.Get(face).ft, static_cast<FT_ULong>(c)) != 0) return face;
+  const FaceIndex sans = FaceOf(FontFamily::kSans, face % 4 >= 2, face % 2 == 1);
+  for (FaceIndex other : {sans, FaceOf(FontFamily::kSans, false, false), kCjkFace}) {
+    if (other == face || !fonts.Available(other)) continue;
+    if (FT_Get_Char_Index(fonts.Get(other).ft, static_cast<FT_ULong>(c)) != 0) return other;
+  }
+  return face;
+}
+
+// The block's runs into the layout: its text, and a run wherever the face
+// changes; spaces and marks stay with the characters before them.
+void Typesetter::State::AddRuns(BlockLayout& layout, const Block& block) {
+  const bool pre = block.kind == BlockKind::kPreformatted;
+  bool direction_found = false;
+  for (uint32_t r = 0; r < block.runs.size(); ++r) {
+    const Run& run = block.runs[r];
+    uint16_t base = run.style < edition_styles ? run.style : 0;
+    if (pre) base = static_cast<uint16_t>(base + edition_styles);
+    const FaceIndex face = styles[base].face;
+    const auto offset = static_cast<uint32_t>(layout.text.size());
+    layout.text += run.text;
+    layout.run_starts.push_back(offset);
+    layout.run_styles.push_back(base);
+    layout.run_sources.push_back(r);
+    FaceIndex current = face;
+    const auto length = static_cast<int32_t>(run.text.size());
+    for (int32_t i = 0; i < length;) {
+      const int32_t at = i;
+      UChar32 c;
+      U8_NEXT(run.text.data(), i, length, c);
+      if (c < 0) continue;
+      if (!direction_found) {
+        const UCharDirection d = u_charDirection(c);
+        if (d == U_LEFT_TO_RIGHT || d == U_RIGHT_TO_LEFT || d == U_RIGHT_TO_LEFT_ARABIC) {
+          layout.rtl = d != U_LEFT_TO_RIGHT;
+          direction_found = true;
+        }
+      }
+      if (c < 0x370 && current == face) continue;
+      const int8_t type = u_charType(c);
+      if (type == U_SPACE_SEPARATOR || type == U_NON_SPACING_MARK || type == U_ENCLOSING_MARK ||
+          type == U_FORMAT_CHAR || type == U_CONTROL_CHAR || c == 0xAD)
+        continue;
+      const FaceIndex wanted = c < 0x370 ? face : FaceFor(c, face);
+      if (wanted == current) continue;
+      current = wanted;
+      if (static_cast<uint32_t>(at) + offset == layout.run_starts.back()) {
+        layout.run_styles.back() = FallbackStyle(base, wanted);
+      } else {
+        layout.run_starts.push_back(offset + static_cast<uint32_t>(at));
+        layout.run_styles.push_back(FallbackStyle(base, wanted));
+        layout.run_sources.push_back(r);
+      }
+    }
+  }
+}
+
 const StyleInfo& Typesetter::State::StyleOfRun(const BlockLayout& layout, uint32_t run) const {
-  const std::vector<Run>& runs = edition.blocks[layout.block].runs;
-  const uint16_t style = run < runs.size() ? runs[run].style : 0;
+  const uint16_t style = run < layout.run_styles.size() ? layout.run_styles[run] : 0;
   return styles[style < styles.size() ? style : 0];
 }
 
@@ -300,10 +439,10 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
       break;
   }
 
-  for (const Run& run : block.runs) {
-    layout->run_starts.push_back(static_cast<uint32_t>(layout->text.size()));
-    layout->text += run.text;
-  }
+  AddRuns(*layout, block);
+  // Right-to-left paragraphs set flush left by their style are set flush
+  // right.
+  if (layout->rtl && layout->align == TextAlign::kLeft) layout->align = TextAlign::kRight;
   // A hanging first line may reach into the block's left margin, no further.
   const int32_t indent = static_cast<int32_t>(std::lround(style.text_indent * body / 10.0));
   if (indent < 0) {
@@ -324,12 +463,25 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
     BuildItems(*layout);
     params.tolerance = kFirstPassTolerance;
     bool done = BreakTotalFit(layout->items, params, &breaks);
-    if (!done && GetHyphenator() != nullptr) Hyphenate(*layout);
+    // Only now: loading a language's patterns costs more than many pages.
+    const bool hyphenate = !done && block.kind != BlockKind::kHeading && GetHyphenator() != nullptr;
+    if (!done && hyphenate) Hyphenate(*layout);
+    if (!done && !hyphenate && layout->align == TextAlign::kJustify) {
+      // Without hyphens a justified paragraph that fits no better would be
+      // full of gaps: it is set ragged instead.
+      layout->align = layout->rtl ? TextAlign::kRight : TextAlign::kLeft;
+      params.line_stretch = body * 64 * 3;
+      done = BreakTotalFit(layout->items, params, &breaks);
+    }
     if (!done) {
       params.tolerance = kSecondPassTolerance;
       done = BreakTotalFit(layout->items, params, &breaks);
     }
     if (!done) {
+      // Words held together by the line-break rules ("word ;") part when
+      // together they fill more than a line, before any word is split.
+      for (Item& item : layout->items)
+        if (item.kept) item.penalty = kCharacterBreakPenalty / 2;
       params.emergency = true;
       // Enough to tell a loose line from a looser one, not so much that
       // looseness stops counting against hyphens.
@@ -381,62 +533,94 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
     items.push_back(box);
   }
   bool line_open = false;  // the current line holds something a space may follow
+  // One segment of the line-break rules: words, the spaces between them and
+  // the spaces it ends with. Only the last spaces are a place to break; a
+  // space inside the segment ("( b", "vite :") is glue all the same.
   auto handle = [&](uint32_t begin, uint32_t end) {
-    uint32_t word_end = begin;
-    while (word_end < end && !IsBlank(text[word_end])) ++word_end;
-    if (word_end > begin) {
-      AddWord(layout, begin, word_end);
-      line_open = true;
-    }
-    bool space = false;
-    for (uint32_t i = word_end; i < end; ++i) {
-      if (text[i] == '\n') {
-        // A line break: the line so far ends here, and the next one starts
-        // with an empty box so that glue after it is not dropped.
-        while (!items.empty() && items.back().type == ItemType::kGlue) items.pop_back();
-        AppendForcedBreak(items, i);
-        Item empty;
-        empty.run = run_at(i);
-        empty.begin = empty.end = i + 1;
-        empty.blank = true;
-        items.push_back(empty);
-        line_open = false;
-        space = false;
-      } else if (line_open) {
-        space = true;
+    uint32_t at = begin;
+    while (at < end) {
+      const uint32_t word_begin = at;
+      uint32_t word_end = at;
+      while (word_end < end && !IsBlank(text[word_end])) ++word_end;
+      if (word_end > word_begin) {
+        AddWord(layout, word_begin, word_end);
+        line_open = true;
       }
-    }
-    if (space) {
-      const uint32_t run = run_at(word_end);
-      const StyleInfo& style = StyleOfRun(layout, run);
-      Item glue;
-      glue.type = ItemType::kGlue;
-      glue.run = run;
-      glue.begin = word_end;
-      glue.end = end;
-      glue.width = style.space;
-      if (justify) {
-        // A printed book's spacing: a hand-held's lines hold few words, but
-        // wide gaps read worse than a hyphen, which the second pass offers.
-        glue.stretch = style.space * 3 / 5;
-        glue.shrink = style.space / 3;
+      uint32_t space_end = word_end;
+      while (space_end < end && IsBlank(text[space_end])) ++space_end;
+      at = space_end;
+      bool space = false;
+      for (uint32_t i = word_end; i < space_end; ++i) {
+        if (text[i] == '\n') {
+          // A line break: the line so far ends here, and the next one starts
+          // with an empty box so that glue after it is not dropped.
+          while (!items.empty() && items.back().type == ItemType::kGlue) items.pop_back();
+          AppendForcedBreak(items, i);
+          Item empty;
+          empty.run = run_at(i);
+          empty.begin = empty.end = i + 1;
+          empty.blank = true;
+          items.push_back(empty);
+          line_open = false;
+          space = false;
+        } else if (line_open) {
+          space = true;
+        }
       }
-      items.push_back(glue);
-    } else if (word_end == end && end < text.size() && word_end > begin) {
-      // A break without a space: after a hyphen, a dash, a slash.
-      Item p;
-      p.type = ItemType::kPenalty;
-      p.begin = p.end = end;
-      std::string_view word(text.data() + begin, end - begin);
-      const bool hyphen = word.back() == '-' || word.ends_with("\xE2\x80\x90");
-      const bool soft = word.ends_with("\xC2\xAD");
-      if (hyphen || soft) {
-        p.flagged = true;
-        p.penalty = hyphen ? kExplicitHyphenPenalty : kHyphenPenalty;
-        p.hyphen = soft;
-        if (soft) p.width = StyleOfRun(layout, run_at(end - 1)).hyphen;
+      if (space) {
+        const uint32_t run = run_at(word_end);
+        const StyleInfo& style = StyleOfRun(layout, run);
+        if (space_end < end) {
+          Item keep;
+          keep.type = ItemType::kPenalty;
+          keep.penalty = kInfinitePenalty;
+          keep.kept = true;
+          keep.run = run;
+          keep.begin = keep.end = word_end;
+          items.push_back(keep);
+        }
+        Item glue;
+        glue.type = ItemType::kGlue;
+        glue.run = run;
+        glue.begin = word_end;
+        glue.end = space_end;
+        glue.width = style.space;
+        if (justify) {
+          // A printed book's spacing: a hand-held's lines hold few words, but
+          // wide gaps read worse than a hyphen, which the second pass offers.
+          glue.stretch = style.space * 3 / 5;
+          glue.shrink = style.space / 3;
+        }
+        items.push_back(glue);
+      } else if (word_end == end && end < text.size() && word_end > word_begin &&
+                 text.find_first_not_of('-', word_begin) < end) {
+        // A break without a space: after a hyphen, a dash, a slash; not
+        // after the leading dashes of an option ("--" / "log-file").
+        if (justify && IsWide(text, end - 1, true) && IsWide(text, end, false)) {
+          // Between ideographs: glue without width, so that a justified
+          // line spreads its characters evenly.
+          Item glue;
+          glue.type = ItemType::kGlue;
+          glue.run = run_at(end);
+          glue.begin = glue.end = end;
+          glue.stretch = StyleOfRun(layout, glue.run).space;
+          items.push_back(glue);
+          continue;
+        }
+        Item p;
+        p.type = ItemType::kPenalty;
+        p.begin = p.end = end;
+        std::string_view word(text.data() + word_begin, end - word_begin);
+        const bool hyphen = word.back() == '-' || word.ends_with("\xE2\x80\x90");
+        const bool soft = word.ends_with("\xC2\xAD");
+        if (hyphen || soft) {
+          p.flagged = true;
+          p.penalty = hyphen ? kExplicitHyphenPenalty : kHyphenPenalty;
+          p.hyphen = soft;
+          if (soft) p.width = StyleOfRun(layout, run_at(end - 1)).hyphen;
+        }
+        items.push_back(p);
       }
-      items.push_back(p);
     }
   };
 
@@ -524,6 +708,35 @@ void Typesetter::State::Hyphenate(BlockLayout& layout) {
   }
 }
 
+// Whether the word [begin, end) (its boxes from `first_item` on) may take a
+// hyphen: not in code (monospaced text), nor in what reads as an
+// identifier or an option: digits, underscores, dots or colons inside,
+// capitals after a letter ("FULL", "getValue"), leading dashes.
+bool Typesetter::State::MayHyphenate(const BlockLayout& layout, size_t first_item, uint32_t begin, uint32_t end) const {
+  for (size_t i = first_item; i < layout.items.size(); ++i)
+    if (StyleOfRun(layout, layout.items[i].run).face / 4 == static_cast<int>(FontFamily::kMono)) return false;
+  const std::string& text = layout.text;
+  if (text[begin] == '-') return false;
+  bool after_letter = false;
+  for (int32_t i = static_cast<int32_t>(begin); i < static_cast<int32_t>(end);) {
+    UChar32 c;
+    U8_NEXT(text.data(), i, static_cast<int32_t>(end), c);
+    if (c < 0) return false;
+    if (u_isdigit(c) || c == '_' || c == '/' || c == '\\' || c == '@' || c == '=' || c == '<' || c == '>' || c == '{' ||
+        c == '}' || c == '$' || c == '#' || c == '~' || c == '|')
+      return false;
+    if ((c == '.' || c == ':') && i < static_cast<int32_t>(end)) {
+      UChar32 next;
+      int32_t j = i;
+      U8_NEXT(text.data(), j, static_cast<int32_t>(end), next);
+      if (next >= 0 && (u_isalnum(next) || next == '_')) return false;
+    }
+    if (after_letter && u_isupper(c)) return false;
+    after_letter = u_isalpha(c);
+  }
+  return true;
+}
+
 // Splits the boxes of the word [begin, end) (from `first_item` to the end
 // of the items) where it may break: at its hyphenation points, or at every
 // character (`anywhere`) when it fits no line.
@@ -533,11 +746,38 @@ void Typesetter::State::SplitWord(BlockLayout& layout, size_t first_item, uint32
   const bool too_wide = anywhere;
   offsets.clear();
   if (too_wide) {
-    for (int32_t i = static_cast<int32_t>(begin); i < static_cast<int32_t>(end);) {
-      U8_FWD_1(text.data(), i, static_cast<int32_t>(end));
-      if (i < static_cast<int32_t>(end)) offsets.push_back(static_cast<uint32_t>(i));
+    // Words joined by no-break spaces part after one of those spaces; a
+    // part is split between its characters only when it is itself wider
+    // than the line.
+    const int64_t widest = std::min(layout.width, layout.first_width - layout.indent);
+    const bool joined = std::string_view(text.data(), end).find("\xC2\xA0", begin) != std::string_view::npos;
+    auto width_of = [&](uint32_t from, uint32_t to) {  // in the styles of the runs it spans
+      int64_t total = 0;
+      auto run = static_cast<uint32_t>(std::upper_bound(layout.run_starts.begin(), layout.run_starts.end(), from) -
+                                       layout.run_starts.begin() - 1);
+      for (uint32_t at = from; at < to; ++run) {
+        const uint32_t run_end = run + 1 < layout.run_starts.size() ? std::min(to, layout.run_starts[run + 1]) : to;
+        if (run_end <= at) continue;
+        const StyleInfo& style = StyleOfRun(layout, run);
+        total += shapes.Shape(style.face, style.size, std::string_view(text).substr(at, run_end - at)).advance;
+        at = run_end;
+      }
+      return total;
+    };
+    uint32_t part = begin;
+    while (part < end) {
+      size_t joint = std::string_view(text.data(), end).find("\xC2\xA0", part);
+      const uint32_t part_end = joint == std::string_view::npos ? end : static_cast<uint32_t>(joint + 2);
+      const bool wide = !joined || width_of(part, part_end) > widest;
+      for (int32_t i = static_cast<int32_t>(part); wide && i < static_cast<int32_t>(part_end);) {
+        U8_FWD_1(text.data(), i, static_cast<int32_t>(part_end));
+        if (i < static_cast<int32_t>(part_end)) offsets.push_back(static_cast<uint32_t>(i));
+      }
+      if (part_end < end) offsets.push_back(part_end);
+      part = part_end;
     }
   } else {
+    if (!MayHyphenate(layout, first_item, begin, end)) return;
     int32_t i = static_cast<int32_t>(begin);
     while (i < static_cast<int32_t>(end)) {
       int32_t letters_begin = i, letters_end = i;
@@ -579,6 +819,8 @@ void Typesetter::State::SplitWord(BlockLayout& layout, size_t first_item, uint32
     p.type = ItemType::kPenalty;
     if (too_wide) {
       p.penalty = kCharacterBreakPenalty;
+      // After a no-break space the parts are words: break there first.
+      if (local.size() == 1 && text.compare(box.begin + local[0] - 2, 2, "\xC2\xA0") == 0) p.penalty = kHyphenPenalty;
     } else {
       p.flagged = true;
       p.hyphen = true;
@@ -687,10 +929,12 @@ void Typesetter::State::BuildPreformattedItems(BlockLayout& layout) {
           }
           Item anywhere;
           anywhere.type = ItemType::kPenalty;
+          anywhere.width = ContinuationWidth(layout, box.run);
           SplitBox(layout, box, offsets, anywhere, items);
         }
         Item p;
         p.type = ItemType::kPenalty;
+        p.width = ContinuationWidth(layout, box.run);
         p.begin = p.end = box.end;
         items.push_back(p);
       }
@@ -788,6 +1032,8 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
       Piece space;
       space.space = true;
       space.run = item.run;
+      space.begin = item.begin;
+      space.end = item.end;
       space.width = item.width;
       space.stretch = item.stretch;
       space.shrink = item.shrink;
@@ -846,7 +1092,12 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
   int64_t x = layout.left + (first_line ? layout.first_shift : 0);
   const bool ends_paragraph = last.type == ItemType::kPenalty && last.penalty <= -kInfinitePenalty;
   int64_t slack = available - natural;
-  if ((layout.align == TextAlign::kJustify && !ends_paragraph) || slack < 0) {
+  // A line the emergency pass left very loose reads better ragged than
+  // with gaps more than two ems wider than a space.
+  int64_t gaps = 0;
+  for (const Piece& piece : pieces) gaps += piece.space ? 1 : 0;
+  const bool too_loose = gaps > 0 && slack > gaps * 2 * body * 64;
+  if ((layout.align == TextAlign::kJustify && !ends_paragraph && !too_loose) || slack < 0) {
     // Spread the slack over the spaces, in proportion to what each may
     // give; a line too long (the last of a paragraph may be set tight, and
     // any in an emergency) shrinks its spaces whatever they allow.
@@ -868,7 +1119,40 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
     }
   } else if (slack > 0) {
     if (layout.align == TextAlign::kCenter) x += slack / 2;
-    if (layout.align == TextAlign::kRight) x += slack;
+    if (layout.align == TextAlign::kRight || (layout.rtl && layout.align == TextAlign::kJustify)) x += slack;
+  }
+
+  // Right-to-left words in the line: the pieces go where the bidirectional
+  // algorithm puts them; the line's text stays in reading order.
+  std::vector<int64_t> visual_x;
+  if (NeedsBidi(layout, pieces.empty() ? 0 : pieces.front().begin, pieces.empty() ? 0 : pieces.back().end)) {
+    icu::UnicodeString logical;
+    std::vector<int32_t> starts;
+    for (const Piece& piece : pieces) {
+      starts.push_back(logical.length());
+      if (piece.space || piece.blank)
+        logical.append(static_cast<UChar>(' '));
+      else
+        logical.append(icu::UnicodeString::fromUTF8(
+            icu::StringPiece(layout.text.data() + piece.begin, static_cast<int32_t>(piece.end - piece.begin))));
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    UBiDi* bidi = ubidi_openSized(logical.length(), 0, &status);
+    ubidi_setPara(bidi, logical.getBuffer(), logical.length(), layout.rtl ? 1 : 0, nullptr, &status);
+    if (U_SUCCESS(status) && !pieces.empty()) {
+      std::vector<UBiDiLevel> levels(pieces.size());
+      for (size_t i = 0; i < pieces.size(); ++i)
+        levels[i] = starts[i] < logical.length() ? ubidi_getLevelAt(bidi, starts[i]) : (layout.rtl ? 1 : 0);
+      std::vector<int32_t> order(pieces.size());
+      ubidi_reorderVisual(levels.data(), static_cast<int32_t>(pieces.size()), order.data());
+      visual_x.assign(pieces.size(), 0);
+      int64_t pen = x;
+      for (int32_t logical_index : order) {
+        visual_x[static_cast<size_t>(logical_index)] = pen;
+        pen += pieces[static_cast<size_t>(logical_index)].width;
+      }
+    }
+    ubidi_close(bidi);
   }
 
   const int32_t baseline = top + line.ascent;
@@ -915,11 +1199,17 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
     underline.open = false;
   };
   bool after_space = false;
-  for (const Piece& piece : pieces) {
+  for (size_t index = 0; index < pieces.size(); ++index) {
+    const Piece& piece = pieces[index];
+    if (!visual_x.empty()) {
+      x = visual_x[index];
+      after_space = false;  // underlines are not joined across reordered words
+    }
     if (piece.space) {
       x += piece.width;
-      if (!text.text.empty() && text.text.back() != ' ') text.text += ' ';
-      after_space = true;
+      // Glue between ideographs stretches but is no space of the text.
+      if (piece.end > piece.begin && !text.text.empty() && text.text.back() != ' ') text.text += ' ';
+      after_space = visual_x.empty();
       continue;
     }
     if (piece.blank) {
@@ -929,7 +1219,8 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
     }
     const StyleInfo& style = StyleOfRun(layout, piece.run);
     const std::vector<Run>& runs = block.runs;
-    const uint32_t link = piece.run < runs.size() ? runs[piece.run].link : kNoLink;
+    const uint32_t source = piece.run < layout.run_sources.size() ? layout.run_sources[piece.run] : 0;
+    const uint32_t link = source < runs.size() ? runs[source].link : kNoLink;
     const bool underlined = style.underline || (link != kNoLink && edition.settings.underline_links);
     if (underlined) {
       const int32_t y = baseline + style.shift + std::max<int32_t>(1, style.size / 9);
@@ -978,8 +1269,8 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
         page->links.push_back({link, layout.block, left, top, right - left, line.height});
       }
     }
-    if (ink_left < 0) ink_left = x;
-    ink_right = x + piece.width;
+    ink_left = ink_left < 0 ? x : std::min(ink_left, x);
+    ink_right = std::max(ink_right, x + piece.width);
     x += piece.width;
     // Soft hyphens are invisible unless a line breaks at one.
     std::string_view shown(layout.text.data() + piece.begin, piece.end - piece.begin);
@@ -991,6 +1282,26 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
     if (piece.hyphen) text.text += '-';
   }
   close_underline();
+  if (layout.kind == BlockKind::kPreformatted && last.type == ItemType::kPenalty && last.penalty > -kInfinitePenalty &&
+      !pieces.empty()) {
+    // A preformatted line too long for the page goes on in the next: a
+    // mark at the right edge says so.
+    const StyleInfo& style = StyleOfRun(layout, last.run);
+    const Shaped mark = shapes.Shape(style.face, style.size, kContinuation);
+    const int64_t mark_x = layout.left + (first_line ? layout.first_shift : 0) + available - mark.advance;
+    GlyphRun run;
+    run.face = style.face;
+    run.pixel_size = style.size;
+    int64_t pen = mark_x;
+    const ShapedGlyph* g = shapes.Glyphs(mark);
+    for (uint32_t k = 0; k < mark.count; ++k) {
+      run.glyphs.push_back({g[k].id, static_cast<int32_t>(pen + g[k].x_offset), (baseline + style.shift) * 64});
+      pen += g[k].advance;
+    }
+    page->runs.push_back(std::move(run));
+    ink_right = std::max(ink_right, pen);
+    text.text += kContinuation;
+  }
   if (ink_left < 0) ink_left = ink_right = layout.left;
   text.left = Floor64(ink_left);
   text.right = Ceil64(ink_right);

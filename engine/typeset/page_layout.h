@@ -17,6 +17,7 @@
 
 #include "fonts.h"
 #include "ikutil/device_edition.h"
+#include "ikutil/device_settings.h"
 
 namespace ikutil::typeset {
 
@@ -84,9 +85,10 @@ struct Page {
 };
 
 struct LayoutSettings {
-  int32_t width = 480;   // pixels
-  int32_t height = 640;  // pixels
-  bool large = false;    // the large type size (zoom)
+  int32_t width = 480;                   // pixels
+  int32_t height = 640;                  // pixels
+  bool large = false;                    // the large type size (zoom)
+  int32_t font_size = kDefaultFontSize;  // pixels: the body's size at the normal zoom
 };
 
 // The body text's pixel size for a screen and zoom state.

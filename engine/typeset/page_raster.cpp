@@ -201,6 +201,10 @@ GlyphBitmap RenderGlyph(FontSet& fonts, FaceIndex face_index, int32_t pixel_size
   FT_GlyphSlot slot = face->glyph;
   if (slot->format == FT_GLYPH_FORMAT_OUTLINE && phase != 0)
     FT_Outline_Translate(&slot->outline, phase * kPhaseStep, 0);
+  // Hinted to whole pixels, a bold stem can come out as thin as a regular
+  // one: at one bit per pixel bold faces are widened by a pixel.
+  if (mono && slot->format == FT_GLYPH_FORMAT_OUTLINE && (face_index % 4) >= 2)
+    FT_Outline_EmboldenXY(&slot->outline, 64, 0);
   if (FT_Render_Glyph(slot, mono ? FT_RENDER_MODE_MONO : FT_RENDER_MODE_NORMAL) != 0) return out;
   const FT_Bitmap& bitmap = slot->bitmap;
   out.left = slot->bitmap_left;

@@ -17,16 +17,23 @@ namespace {
 // Refuses, naming the file, a document whose shape would keep libtidy busy
 // for far longer than its size warrants.
 void RefuseOutsizedMarkup(const std::string& path, const MarkupShape& shape) {
-  std::string why;
-  if (shape.depth > kCleanUpMaxDepth)
-    why = "nests elements deeper than " + std::to_string(kCleanUpMaxDepth);
-  else if (shape.repeated_inline > kCleanUpMaxRepeatedInline)
-    why = "leaves too many inline elements open (more than " + std::to_string(kCleanUpMaxRepeatedInline) + " repeats)";
-  else if (shape.attributes > kCleanUpMaxAttributes)
-    why = "has a tag with more than " + std::to_string(kCleanUpMaxAttributes) + " attributes";
-  else
-    return;
-  Raise(kInvalidArgument, path + " " + why);
+  const std::string why = shape.Excess();
+  if (!why.empty()) Raise(kInvalidArgument, path + " " + why);
+}
+
+// "<%= name %>" (a template inside a <pre>, say) is text to a browser, as is
+// "<#": "<" starts a tag only before a letter, "/", "!" or "?". libtidy
+// would copy such a section through as it is, which no XML parser reads.
+std::string EscapeServerSections(std::string_view html) {
+  std::string out;
+  out.reserve(html.size() + 64);
+  for (size_t i = 0; i < html.size(); ++i) {
+    if (html[i] == '<' && i + 1 < html.size() && (html[i + 1] == '%' || html[i + 1] == '#'))
+      out += "&lt;";
+    else
+      out += html[i];
+  }
+  return out;
 }
 
 // libtidy over a document already measured: well-formed XHTML, or nullopt
@@ -47,11 +54,15 @@ std::optional<std::string> Tidy(std::string_view html) {
   tidyOptSetBool(t, TidyQuiet, yes);
   tidyOptSetBool(t, TidyShowWarnings, no);
   tidyOptSetInt(t, TidyWrapLen, 0);
+  // No white space of its own: a line end before "<b>" in "word<b>bold</b>"
+  // or after "<pre>" would be a space, or a line, the source never had.
+  tidyOptSetInt(t, TidyIndentContent, TidyNoState);
+  tidyOptSetInt(t, TidyVertSpace, TidyAutoState);
   tidySetInCharEncoding(t, IsValidUtf8(html) ? "utf8" : "win1252");
   tidySetOutCharEncoding(t, "ascii");
 
   // libtidy reads the attached buffer without writing to it.
-  std::string input(html);
+  std::string input = EscapeServerSections(html);
   TidyBuffer in;
   tidyBufInit(&in);
   tidyBufAttach(&in, reinterpret_cast<byte*>(input.data()), static_cast<uint>(input.size()));
@@ -69,6 +80,15 @@ std::optional<std::string> Tidy(std::string_view html) {
 }
 
 }  // namespace
+
+std::string MarkupShape::Excess() const {
+  if (depth > kCleanUpMaxDepth) return "nests elements deeper than " + std::to_string(kCleanUpMaxDepth);
+  if (repeated_inline > kCleanUpMaxRepeatedInline)
+    return "leaves too many inline elements open (more than " + std::to_string(kCleanUpMaxRepeatedInline) + " repeats)";
+  if (attributes > kCleanUpMaxAttributes)
+    return "has a tag with more than " + std::to_string(kCleanUpMaxAttributes) + " attributes";
+  return "";
+}
 
 std::optional<std::string> CleanUpHtml(std::string_view html) {
   if (html.size() > std::numeric_limits<uint>::max() || !MeasureMarkup(html).WithinLimits()) return std::nullopt;

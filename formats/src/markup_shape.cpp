@@ -153,15 +153,18 @@ class Scanner {
       return;
     }
     if (IsInline(name)) {
+      // A link inside a link ends the first, for libtidy as for browsers.
+      if (name == "a" && inline_open_["a"] > 0) EndTag(name);
       size_t& open = inline_open_[name];
       if (open == 0 || name == "font") ++inline_carried_;
       ++open;
+      ++inline_nested_;
     } else {
       while (!blocks_.empty() && EndsImplicitly(blocks_.back(), name)) blocks_.pop_back();
       blocks_.push_back(name);
       shape_.repeated_inline += inline_carried_;
     }
-    shape_.depth = std::max(shape_.depth, blocks_.size() + inline_carried_);
+    shape_.depth = std::max(shape_.depth, blocks_.size() + inline_nested_);
   }
 
   void EndTag(const std::string& name) {
@@ -169,6 +172,7 @@ class Scanner {
       auto it = inline_open_.find(name);
       if (it == inline_open_.end() || it->second == 0) return;
       if (--it->second == 0 || name == "font") --inline_carried_;
+      --inline_nested_;
       return;
     }
     auto it = std::find(blocks_.rbegin(), blocks_.rend(), name);
@@ -184,9 +188,12 @@ class Scanner {
   MarkupShape shape_;
   std::vector<std::string> blocks_;
   std::unordered_map<std::string, size_t> inline_open_;
-  // The open inline elements libtidy keeps nested: one per name, as it
-  // drops a nested element of a name already open, but every "font".
+  // The open inline elements libtidy re-opens in each block: one per name,
+  // but every "font".
   size_t inline_carried_ = 0;
+  // Every open inline element: libtidy descends once for each, also for
+  // one nested in another of its name ("<b><b><b>...").
+  size_t inline_nested_ = 0;
 };
 
 }  // namespace

@@ -287,21 +287,33 @@ TEST(Compiler, ResolvesLinksWithinAndAcrossDocuments) {
 }
 
 TEST(Compiler, ReportsLinksToNowhere) {
-  Compiled c = CompileOne(Page("<p>x</p>\n<p>a <a href=\"#nothing\">b</a> <a href=\"c.htm\">c</a></p>"));
-  ASSERT_EQ(c.problems.size(), 2u);
+  // An anchor that is not there is an error; a page outside the book only
+  // a warning, named whole.
+  Compiled c =
+      CompileOne(Page("<p>x</p>\n<p>a <a href=\"#nothing\">b</a> <a href=\"c.htm\">c</a> <a "
+                      "href=\"/usr/share/doc/d.html\">d</a> <a href=\"../e.html\">e</a></p>"));
+  ASSERT_EQ(c.problems.size(), 4u);
   for (const Problem& p : c.problems) {
-    EXPECT_EQ(p.severity, 2);
     EXPECT_EQ(p.file, "a.htm");
     EXPECT_EQ(p.line, 5);
   }
-  EXPECT_EQ(c.problems[0].column, 6);
-  // They stay broken, keeping what they were written as, and lead nowhere.
-  ASSERT_EQ(c.edition.links.size(), 2u);
+  EXPECT_TRUE(c.Has(2, "anchor that does not exist"));
+  EXPECT_TRUE(c.Has(1, "\"c.htm\" links to a document that is not part of the book"));
+  EXPECT_TRUE(c.Has(1, "\"/usr/share/doc/d.html\" links to a document that is not part of the book"));
+  EXPECT_TRUE(c.Has(1, "\"../e.html\" links to a document that is not part of the book"));
+  EXPECT_EQ(c.problems[0].column, 53);
+  for (const Link& l : c.edition.links) EXPECT_EQ(l.target, (FlowPosition{0, 0}));
+  // The missing anchor stays broken, keeping its href; pages outside the
+  // book are kept as addresses outside it.
+  ASSERT_EQ(c.edition.links.size(), 4u);
   EXPECT_TRUE(c.edition.links[0].broken);
   EXPECT_EQ(c.edition.links[0].uri, "#nothing");
-  EXPECT_TRUE(c.edition.links[1].broken);
-  EXPECT_EQ(c.edition.links[1].uri, "c.htm");
-  for (const Link& l : c.edition.links) EXPECT_FALSE(l.external);
+  EXPECT_FALSE(c.edition.links[0].external);
+  const char* const outside[] = {"c.htm", "/usr/share/doc/d.html", "../e.html"};
+  for (size_t i = 1; i < 4; ++i) {
+    EXPECT_TRUE(c.edition.links[i].external && !c.edition.links[i].broken) << i;
+    EXPECT_EQ(c.edition.links[i].uri, outside[i - 1]);
+  }
 }
 
 TEST(Compiler, DecodesAndScalesImages) {
@@ -426,7 +438,7 @@ TEST(Compiler, CleansUpDocumentsThatAreNotWellFormed) {
   for (int i = 0; i < 2000; ++i) hopeless += "<div>";
   Compiled failed = CompileOne(hopeless);
   EXPECT_EQ(failed.statuses[0], CompileStatus::kFailed);
-  EXPECT_TRUE(failed.Has(2, "clean-up"));
+  EXPECT_TRUE(failed.Has(2, "cannot be cleaned up: the document nests elements deeper than 1000"));
 
   MemorySourceFiles none;
   EXPECT_EQ(Compile(none, {"missing.htm"}).statuses[0], CompileStatus::kFailed);

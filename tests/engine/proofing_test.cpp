@@ -37,7 +37,8 @@ std::string Filler(const std::string& tag, int paragraphs) {
 
 // Two chapters in two documents: nested headings, a link across to an
 // anchor of the other document and one back, a link to an anchor that is
-// not there, one to a document that is not there and one outside the book.
+// not there, one to a document that is not part of the book (an address
+// outside it, like the web link).
 std::string BuildBook(const std::string& folder) {
   MemorySourceFiles files;
   files.files["one.htm"] =
@@ -57,7 +58,7 @@ std::string BuildBook(const std::string& folder) {
   EXPECT_EQ(compiler.AddDocument("two.htm"), CompileStatus::kCompiled);
   DeviceEdition edition = compiler.Finish();
   edition.language = "en-US";
-  EXPECT_EQ(problems.size(), 2u);  // the lost anchor and the lost page
+  EXPECT_EQ(problems.size(), 2u);  // the lost anchor (an error) and the page outside (a warning)
   BookInformation info;
   info.book_id = "PROOF1";
   info.title = "Proofs";
@@ -115,7 +116,7 @@ TEST_F(ProofingTest, LinksSayWhereTheyLeadAndBrokenOnesGoNowhere) {
   EXPECT_EQ(links[0].target_page, PageHolding(viewer_, "Deep Section"));
   EXPECT_EQ(links[1].kind, LinkTarget::kBroken);
   EXPECT_EQ(links[1].href, "two.htm#gone");
-  EXPECT_EQ(links[2].kind, LinkTarget::kBroken);
+  EXPECT_EQ(links[2].kind, LinkTarget::kOutside);
   EXPECT_EQ(links[2].href, "three.htm");
   EXPECT_EQ(links[3].kind, LinkTarget::kOutside);
   EXPECT_EQ(links[3].href, "https://example.com/more");
@@ -139,7 +140,7 @@ TEST_F(ProofingTest, LinksSayWhereTheyLeadAndBrokenOnesGoNowhere) {
 
   // Neither a broken link nor one outside the book moves the page.
   EXPECT_EQ(viewer_.FollowLink(1), FollowResult::kBroken);
-  EXPECT_EQ(viewer_.FollowLink(2), FollowResult::kBroken);
+  EXPECT_EQ(viewer_.FollowLink(2), FollowResult::kOutside);
   EXPECT_EQ(viewer_.FollowLink(3), FollowResult::kOutside);
   EXPECT_EQ(viewer_.FollowLink(4), FollowResult::kNoSuchLink);
   EXPECT_EQ(viewer_.FollowLink(-1), FollowResult::kNoSuchLink);

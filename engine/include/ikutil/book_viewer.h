@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "ikutil/device_edition.h"
+#include "ikutil/device_settings.h"
 
 namespace ikutil {
 
@@ -133,6 +134,11 @@ class CBookViewer {
   // not used here. True on success; otherwise LastError says why and the
   // viewer holds no book. Does not call the page callback.
   bool Create(void* parent, int32_t reserved, int32_t first_page, int32_t width, int32_t height, int16_t depth);
+  // The body text's size in pixels at the normal zoom (clamped to 6..120),
+  // for the next Create or ToggleZoom; the device settings' "Font Size"
+  // (20 unless set) until then.
+  void SetFontSize(int32_t pixels);
+  int32_t FontSize() const { return font_size_; }
 
   // Shows `page`, clamped into 1..PageCount(). Calls the page callback when
   // the shown page changes.
@@ -221,6 +227,7 @@ class CBookViewer {
   int32_t width_ = 0;
   int32_t height_ = 0;
   int16_t depth_ = 4;
+  int32_t font_size_ = kDefaultFontSize;
   bool info_tray_ = false;
   std::vector<FlowPosition> history_;  // where followed links left, the last last
 };

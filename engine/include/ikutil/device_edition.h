@@ -89,9 +89,9 @@ struct FlowPosition {
 };
 
 // A link target: a place in the book, or an address outside it (kept, not
-// followed by the device). A broken link pointed into the book at something
-// that is not there (a missing document or anchor); it keeps the href it was
-// written with and leads nowhere.
+// followed by the device; a document that is not part of the book is one).
+// A broken link pointed at an anchor of the book that is not there; it keeps
+// the href it was written with and leads nowhere.
 struct Link {
   bool external = false;
   FlowPosition target;  // internal links only

@@ -21,11 +21,13 @@
 namespace vellix {
 
 // Most elements open at once: blocks, plus inline elements not yet closed
-// by their own end tag (those of one name count once, as libtidy drops an
-// inline element nested in one of its own name; "font" counts each time).
+// by their own end tag (each one, also when nested in one of its own name:
+// libtidy descends for every one, and 300,000 nested "<b>" overflow its
+// stack; a link opened inside a link ends the first).
 inline constexpr size_t kCleanUpMaxDepth = 1000;
 // Most inline elements libtidy would repeat, summed over every block start
-// (and stray block end tag) of the document, counted as for the depth.
+// (and stray block end tag) of the document: one per open name, but each
+// "font".
 inline constexpr size_t kCleanUpMaxRepeatedInline = 50000;
 // Most attributes on one tag.
 inline constexpr size_t kCleanUpMaxAttributes = 256;
@@ -40,6 +42,9 @@ struct MarkupShape {
     return depth <= kCleanUpMaxDepth && repeated_inline <= kCleanUpMaxRepeatedInline &&
            attributes <= kCleanUpMaxAttributes;
   }
+  // Why the document is refused ("nests elements deeper than 1000"), or ""
+  // within the limits.
+  std::string Excess() const;
 };
 
 // Measures `html` in one pass; stops early once a limit is passed.

@@ -1,0 +1,129 @@
+// Publishing by upload: refused without the token, over the size limit or
+// with a broken form, and, with all in order, published on a worker with
+// the build's events streamed, the book then on every list.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "http_client.h"
+#include "test_util.h"
+
+namespace vellix::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using fixtures::TempDir;
+
+constexpr char kBoundary[] = "----vellixtestboundary";
+
+std::string Part(const std::string& name, const std::string& value, const std::string& file_name = "") {
+  std::string part = std::string("--") + kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"";
+  if (!file_name.empty()) part += "; filename=\"" + file_name + "\"\r\nContent-Type: text/plain";
+  return part + "\r\n\r\n" + value + "\r\n";
+}
+
+std::string Form(const std::vector<std::string>& parts) {
+  std::string body;
+  for (const std::string& p : parts) body += p;
+  return body + "--" + kBoundary + "--\r\n";
+}
+
+const std::string kFormType = std::string("Content-Type: multipart/form-data; boundary=") + kBoundary + "\r\n";
+
+size_t FilesIn(const std::string& folder) {
+  size_t n = 0;
+  for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder)) ++n;
+  return n;
+}
+
+class PublishTest : public ::testing::Test {
+ protected:
+  PublishTest() { fs::create_directory(shelf_); }
+  TempDir dir_;
+  std::string shelf_ = dir_ / "shelf";
+  std::string text_ = "The first line of the notes.\n\nA second paragraph, short.\n";
+};
+
+TEST_F(PublishTest, RefusalsWriteNothing) {
+  RunningServer server({.shelf = shelf_, .upload_token = "s3cret-token", .max_upload = 4096});
+  const int port = server.port();
+  const std::string form = Form({Part("title", "Notes"), Part("file", text_, "notes.txt")});
+  const std::string with_token = Form({Part("token", "s3cret-token"), Part("file", text_, "notes.txt")});
+
+  EXPECT_EQ(Request(port, "POST", "/publish", kFormType, form).status, 401);
+  EXPECT_EQ(Request(port, "POST", "/publish", kFormType + "Authorization: Bearer wrong\r\n", form).status, 401);
+  EXPECT_EQ(Request(port, "POST", "/publish", kFormType,
+                    Form({Part("token", "s3cret-tokem"), Part("file", text_, "notes.txt")}))
+                .status,
+            401);
+  // Over the limit, by its declared length or by what arrives.
+  const std::string big = Form({Part("token", "s3cret-token"), Part("file", std::string(8000, 'a'), "big.txt")});
+  EXPECT_EQ(Request(port, "POST", "/publish", kFormType, big).status, 413);
+  HttpAnswer huge = Request(port, "POST", "/publish",
+                            kFormType + "Authorization: Bearer s3cret-token\r\nContent-Length: 999999999999\r\n");
+  EXPECT_TRUE(huge.status == 413 || huge.closed_early);
+  // Broken or wrong forms.
+  EXPECT_EQ(Request(port, "POST", "/publish", kFormType + "Authorization: Bearer s3cret-token\r\n",
+                    std::string("--") + kBoundary + "\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\nno end")
+                .status,
+            400);
+  EXPECT_EQ(Request(port, "POST", "/publish", "Content-Type: text/plain\r\nAuthorization: Bearer s3cret-token\r\n",
+                    "just text")
+                .status,
+            400);
+  EXPECT_EQ(
+      Request(port, "POST", "/publish", kFormType, Form({Part("token", "s3cret-token"), Part("file", "x", "run.sh")}))
+          .status,
+      400);
+  EXPECT_EQ(FilesIn(shelf_), 0u);
+
+  // Without a token given to the server, there is no publishing at all.
+  RunningServer closed({.shelf = shelf_});
+  EXPECT_EQ(Request(closed.port(), "POST", "/publish", kFormType, with_token).status, 404);
+  EXPECT_EQ(FilesIn(shelf_), 0u);
+}
+
+TEST_F(PublishTest, AnUploadIsPublishedWithItsEventsAndThenListedEverywhere) {
+  RunningServer server({.shelf = shelf_, .upload_token = "s3cret-token"});
+  const int port = server.port();
+  HttpAnswer accepted =
+      Request(port, "POST", "/publish", kFormType + "Accept: application/json\r\n",
+              Form({Part("token", "s3cret-token"), Part("title", "Field <Notes> & More"), Part("author", "Ann Lee"),
+                    Part("category", "Notes"), Part("file", text_, "../../notes.txt")}));
+  ASSERT_EQ(accepted.status, 202) << accepted.body;
+  const size_t at = accepted.body.find("\"events\":\"");
+  ASSERT_NE(at, std::string::npos);
+  const std::string events_url = accepted.body.substr(at + 10, accepted.body.find('"', at + 10) - at - 10);
+
+  HttpAnswer events = Get(port, events_url);
+  EXPECT_EQ(events.Header("content-type"), "text/event-stream");
+  EXPECT_NE(events.body.find("event: source\n"), std::string::npos) << events.body;
+  EXPECT_NE(events.body.find("event: progress\n"), std::string::npos);
+  const size_t done = events.body.find("event: done\ndata: {");
+  ASSERT_NE(done, std::string::npos) << events.body;
+  EXPECT_NE(events.body.find("\"ok\":true", done), std::string::npos) << events.body;
+
+  HttpAnswer list = Get(port, "/list.txt");
+  EXPECT_NE(list.body.find("\tField <Notes> & More\t"), std::string::npos) << list.body;
+  EXPECT_NE(Get(port, "/").body.find("Field &lt;Notes&gt; &amp; More"), std::string::npos);
+  EXPECT_NE(Get(port, "/opds/all").body.find("<title>Field &lt;Notes&gt; &amp; More</title>"), std::string::npos);
+  // The book is the only thing written on the shelf; the upload went
+  // nowhere else near it (its "../" is not followed).
+  size_t books = 0;
+  for (const auto& e : fs::directory_iterator(shelf_)) books += e.path().extension() == ".imp";
+  EXPECT_EQ(books, 1u);
+  EXPECT_EQ(FilesIn(shelf_), 1u);
+  EXPECT_FALSE(fs::exists(dir_ / "notes.txt"));
+
+  // Without script, the form's answer sends the browser to the status page.
+  HttpAnswer plain = Request(port, "POST", "/publish", kFormType,
+                             Form({Part("token", "s3cret-token"), Part("file", text_, "again.txt")}));
+  EXPECT_EQ(plain.status, 303);
+  EXPECT_EQ(plain.Header("location").rfind("/publish/", 0), 0u);
+  EXPECT_EQ(Get(port, plain.Header("location")).status, 200);
+}
+
+}  // namespace
+}  // namespace vellix::testing

@@ -1,0 +1,73 @@
+// `vellix serve` as a user runs it: the start line with the address, the
+// access log on stderr, and SIGTERM ending it cleanly.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "http_client.h"
+#include "test_util.h"
+
+namespace vellix::testing {
+namespace {
+
+std::string ReadSome(int fd, const std::string& until, int timeout_ms) {
+  std::string text;
+  char buffer[4096];
+  while (text.find(until) == std::string::npos) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, timeout_ms) <= 0) break;
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
+  return text;
+}
+
+TEST(ServeCommand, ServesUntilSigtermLogsEachRequestAndBindsLoopbackByDefault) {
+  fixtures::TempDir dir;
+  fixtures::WriteFile(dir / "ONEBOOK.imp", fixtures::SimpleBookFile(fixtures::Info{}));
+  int out[2], err[2];
+  ASSERT_EQ(::pipe(out), 0);
+  ASSERT_EQ(::pipe(err), 0);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    ::execl(VELLIX_TOOL, VELLIX_TOOL, "serve", dir.path().c_str(), "--port", "0", nullptr);
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  const std::string start = ReadSome(out[0], "upload:", 10000);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(start, m, std::regex("at http://127\\.0\\.0\\.1:([0-9]+)/"))) << start;
+  const int port = std::stoi(m[1]);
+  EXPECT_NE(start.find("upload:    off"), std::string::npos);
+
+  HttpAnswer list = Get(port, "/list.txt");
+  EXPECT_EQ(list.status, 200);
+  EXPECT_NE(list.body.find("A Title"), std::string::npos);
+  const std::string log = ReadSome(err[0], "\n", 5000);
+  EXPECT_TRUE(std::regex_search(
+      log, std::regex(
+               R"(^127\.0\.0\.1 - - \[\d\d/\w\w\w/\d{4}:\d\d:\d\d:\d\d \+0000\] "GET /list.txt HTTP/1.1" 200 \d+\n)")))
+      << log;
+
+  ::kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  ::close(out[0]);
+  ::close(err[0]);
+  EXPECT_EQ(Connect(port), -1);
+}
+
+}  // namespace
+}  // namespace vellix::testing
