@@ -4,6 +4,9 @@
 #include <cmath>
 
 namespace ikutil::typeset {
+
+static_assert(sizeof(Item) <= 32, "items are many: keep them small");
+
 namespace {
 
 struct Totals {

@@ -21,12 +21,13 @@ inline constexpr int32_t kFillStretch = std::numeric_limits<int32_t>::max();
 
 struct Item {
   ItemType type = ItemType::kBox;
-  bool flagged = false;  // penalties: breaking here ends the line in a hyphen
-  bool blank = false;    // boxes: an advance without glyphs (an indent, a tab)
-  bool hyphen = false;   // flagged penalties: the typesetter adds the hyphen
-  bool kept = false;     // penalties: a space the line-break rules keep; a break only in an emergency
-  uint32_t run = 0;      // the run of the block the text is in
-  uint32_t begin = 0;    // bytes of the block's text this item covers
+  // One byte of flags, so that an item stays 32 bytes.
+  bool flagged : 1 = false;  // penalties: breaking here ends the line in a hyphen
+  bool blank : 1 = false;    // boxes: an advance without glyphs (an indent, a tab)
+  bool hyphen : 1 = false;   // flagged penalties: the typesetter adds the hyphen
+  bool kept : 1 = false;     // penalties: a space the line-break rules keep; a break only in an emergency
+  uint32_t run = 0;          // the run of the block the text is in
+  uint32_t begin = 0;        // bytes of the block's text this item covers
   uint32_t end = 0;
   int32_t width = 0;  // 26.6 pixels; for a penalty the width added at a break there
   int32_t stretch = 0;

@@ -719,6 +719,12 @@ bool Typesetter::State::MayHyphenate(const BlockLayout& layout, size_t first_ite
   if (text[begin] == '-') return false;
   bool after_letter = false;
   for (int32_t i = static_cast<int32_t>(begin); i < static_cast<int32_t>(end);) {
+    const auto byte = static_cast<unsigned char>(text[static_cast<size_t>(i)]);
+    if (byte >= 'a' && byte <= 'z') {  // the common case, without a table lookup
+      after_letter = true;
+      ++i;
+      continue;
+    }
     UChar32 c;
     U8_NEXT(text.data(), i, static_cast<int32_t>(end), c);
     if (c < 0) return false;
