@@ -35,6 +35,8 @@ QString OpenFailureText(const QString& path, int32_t result, const QString& deta
       return QStringLiteral("This book was published by a newer version of Vellix Publisher.");
     case ikutil::kViewerCorrupt:
       return QStringLiteral("This book file is damaged.");
+    case ikutil::kViewerTooLarge:
+      return QStringLiteral("This book holds more text than the device can show.");
     default:
       return detail.isEmpty() ? QStringLiteral("The book could not be shown.")
                               : QStringLiteral("The book could not be shown: %1").arg(detail);

@@ -1,5 +1,6 @@
 // document-bench: reading the metadata of hostile documents takes time in
-// proportion to their size.
+// proportion to their size, and so do building, checking and laying out
+// documents made to hang the engine.
 //
 //   document-bench [--small] [--reps N]
 //
@@ -9,8 +10,21 @@
 // repetitions (the file is rewritten before each, as the clean-up replaces
 // it). Printed: milliseconds, the ratios 200/100 and 400/200 (about 2 when
 // the time is linear), and the 400 KB time against a plain well-formed
-// document of the same size, read in the same run. The exit status reports
-// only whether the benchmark ran, never whether the time was linear.
+// document of the same size, read in the same run.
+//
+// The engine's part runs the `vellix` tool as a user does, at two sizes
+// (S and 2S), and prints the time ratio 2S/S (goal: at most 2.5, linear):
+// a style sheet of many rules (`build --html`), one letter with thousands
+// of combining marks (`view --pages`), and a project of many sources
+// (`check`). Last, the peak memory of `view --pages` for a text book that
+// inflates to 5 and 10 MB (1 and 2 MB with --small), in paragraphs, in one
+// paragraph and as one word, against its text (goal: under 20 times). The exit status reports only whether the
+// benchmark ran, never whether a goal was met.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -23,6 +37,8 @@
 #include "test_util.h"
 #include "vellix/book.h"
 #include "vellix/error.h"
+
+extern char** environ;
 
 namespace {
 
@@ -91,6 +107,155 @@ double TimeRead(const std::string& path, const std::string& bytes, std::string& 
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+// One run of the tool: wall milliseconds and the child's own peak
+// resident memory in KiB (wait4 reports it for that child alone; the
+// floor is this small program's own resident memory).
+struct ToolRun {
+  double ms = 0;
+  double cpu_ms = 0;  // user and system time of the child
+  long peak_kib = 0;
+  int code = -1;
+};
+
+ToolRun RunVellix(const std::vector<std::string>& args) {
+  std::vector<std::string> all = {VELLIX_TOOL};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  ToolRun run;
+  pid_t pid = 0;
+  auto start = Clock::now();
+  if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+    int status = 0;
+    struct rusage usage {};
+    if (::wait4(pid, &status, 0, &usage) == pid) {
+      run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      run.peak_kib = usage.ru_maxrss;
+      auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
+      run.cpu_ms = ms(usage.ru_utime) + ms(usage.ru_stime);
+    }
+  }
+  run.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  posix_spawn_file_actions_destroy(&actions);
+  return run;
+}
+
+std::string Page(const std::string& head, const std::string& body) {
+  return "<html><head><title>T</title>" + head + "</head><body>" + body + "</body></html>\n";
+}
+
+// A fixture made at one size in `dir`; the tool's arguments that time it.
+struct EngineShape {
+  const char* name;
+  std::function<std::vector<std::string>(const vellix::fixtures::TempDir& dir, size_t n)> prepare;
+};
+
+std::vector<EngineShape> EngineShapes() {
+  using vellix::fixtures::TempDir;
+  using vellix::fixtures::WriteFile;
+  return {
+      {"style sheet rules (build)",
+       [](const TempDir& dir, size_t n) {
+         std::string sheet, body;
+         for (size_t i = 0; i < n; ++i)
+           sheet += ".c" + std::to_string(i) + " { margin-left: 1em; font-weight: bold }\n";
+         for (size_t i = 0; i < 500; ++i) body += "<p class=\"c" + std::to_string(i * 7) + "\">Some text.</p>\n";
+         WriteFile(dir / "style.css", sheet);
+         WriteFile(dir / "doc.htm", Page("<link rel=\"stylesheet\" href=\"style.css\"/>", body));
+         return std::vector<std::string>{"build", "--html", dir / "doc.htm", "-o", dir / "doc.imp"};
+       }},
+      {"combining marks (view)",
+       [](const TempDir& dir, size_t n) {
+         std::string marks;
+         for (size_t i = 0; i < n; ++i) marks += "\xCC\x81";  // U+0301 on one letter
+         WriteFile(dir / "doc.htm", Page("", "<p>a" + marks + " and some words after it.</p>"));
+         RunVellix({"build", "--html", dir / "doc.htm", "-o", dir / "doc.imp"});
+         return std::vector<std::string>{"view", dir / "doc.imp", "--pages"};
+       }},
+      {"many sources (check)",
+       [](const TempDir& dir, size_t n) {
+         std::string manifest, spine;
+         for (size_t i = 0; i < n; ++i) {
+           const std::string id = "d" + std::to_string(i);
+           WriteFile(dir / (id + ".htm"), Page("", "<p><a href=\"d0.htm\">first</a></p>"));
+           manifest += "<item id=\"" + id + "\" href=\"" + id + ".htm\" media-type=\"text/x-oeb1-document\"/>\n";
+           spine += "<itemref idref=\"" + id + "\"/>\n";
+         }
+         WriteFile(dir / "many.opf",
+                   "<?xml version=\"1.0\"?>\n<package unique-identifier=\"uid\"><metadata><dc-metadata "
+                   "xmlns:dc=\"http://purl.org/dc/elements/1.0/\"><dc:Identifier id=\"uid\">x</dc:Identifier>"
+                   "<dc:Title>Many</dc:Title></dc-metadata></metadata>\n<manifest>" +
+                       manifest + "</manifest>\n<spine>" + spine + "</spine></package>\n");
+         return std::vector<std::string>{"check", dir / "many.opf"};
+       }},
+  };
+}
+
+void EngineTimings(bool small, int reps) {
+  std::printf("\n%-28s %9s %9s %8s %8s  %s\n", "engine", "S ms", "2S ms", "2S/S", "CPU 2S/S", "goal <= 2.5");
+  const size_t scale = small ? 10 : 1;
+  const size_t sizes[][2] = {
+      {20000 / scale, 40000 / scale}, {40000 / scale, 80000 / scale}, {5000 / scale, 10000 / scale}};
+  std::vector<EngineShape> shapes = EngineShapes();
+  for (size_t k = 0; k < shapes.size(); ++k) {
+    double ms[2], cpu[2];
+    int code = 0;
+    for (int s = 0; s < 2; ++s) {
+      vellix::fixtures::TempDir dir;
+      std::vector<std::string> args = shapes[k].prepare(dir, sizes[k][s]);
+      std::vector<double> runs, cpu_runs;
+      for (int r = 0; r < reps; ++r) {
+        ToolRun run = RunVellix(args);
+        runs.push_back(run.ms);
+        cpu_runs.push_back(run.cpu_ms);
+        code = std::max(code, run.code);
+      }
+      ms[s] = Median(runs);
+      cpu[s] = Median(cpu_runs);
+    }
+    std::printf("%-28s %9.1f %9.1f %8.2f %8.2f  S = %zu%s\n", shapes[k].name, ms[0], ms[1], ms[1] / ms[0],
+                cpu[1] / std::max(cpu[0], 1.0), sizes[k][0], code != 0 ? " (the tool failed)" : "");
+  }
+}
+
+// Peak memory of laying out a text book of `megabytes` MB of words: in
+// paragraphs of about 2 KB, as a novel has them; in one paragraph; and as
+// one word, the two shapes a hostile book takes.
+void LayoutMemory(bool small) {
+  std::printf("\n%-28s %9s %9s %8s  %s\n", "layout memory", "text MB", "peak MB", "peak/text", "goal < 20");
+  enum Shape { kParagraphs, kOneParagraph, kOneWord };
+  const char* const kNames[] = {"paragraphs of 2 KB", "one paragraph", "one word"};
+  for (Shape shape : {kParagraphs, kOneParagraph, kOneWord}) {
+    for (size_t megabytes : small ? std::vector<size_t>{1, 2} : std::vector<size_t>{5, 10}) {
+      vellix::fixtures::TempDir dir;
+      std::string text;
+      uint32_t seed = 7;
+      const char* const kWords[] = {"the",   "river", "walked", "quietly", "under",   "a",    "long", "evening",
+                                    "light", "and",   "spoke",  "of",      "harbour", "many", "old",  "stories"};
+      while (text.size() < megabytes * 1000000) {
+        for (int w = 0; w < 350; ++w) {
+          seed = seed * 1103515245 + 12345;
+          text += kWords[(seed >> 16) % 16];
+          if (shape != kOneWord) text += ' ';
+        }
+        if (shape == kParagraphs) text += "\n\n";
+      }
+      vellix::fixtures::WriteFile(dir / "book.txt", text);
+      RunVellix({"book", "text2htm", dir / "book.txt", dir / "book.htm"});
+      RunVellix({"build", "--html", dir / "book.htm", "-o", dir / "book.imp"});
+      ToolRun run = RunVellix({"view", dir / "book.imp", "--pages"});
+      const double text_mb = text.size() / 1e6, peak_mb = run.peak_kib * 1024 / 1e6;
+      std::printf("%-28s %9.1f %9.1f %8.1f  %.0f ms%s\n", kNames[shape], text_mb, peak_mb, peak_mb / text_mb, run.ms,
+                  run.code != 0 ? " (the tool failed)" : "");
+    }
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -129,5 +294,7 @@ int main(int argc, char** argv) {
     std::printf("%-28s %9.2f %9.2f %9.2f %8.2f %8.2f %9.2f  %s\n", shape.name, ms[0], ms[1], ms[2], ms[1] / ms[0],
                 ms[2] / ms[1], ms[2] / plain_largest, outcome.c_str());
   }
+  EngineTimings(small, small ? 1 : 3);
+  LayoutMemory(small);
   return 0;
 }

@@ -150,10 +150,14 @@ struct BuildOptions {
   std::vector<std::string> oebff;
   std::vector<std::string> html;
   std::string output;
+  bool strict = false;
 };
 
-// Runs `build` with the sink connected; the exit code.
-int RunBuild(ikpubx::IBuilder& builder, const std::function<ikpubx::HRESULT()>& build, const std::string& book) {
+// Runs `build` with the sink connected; the exit code. `place` puts a built
+// book where the user asked for it. A book written despite errors in its
+// sources is printed and exits 0, or 1 when `strict`.
+int RunBuild(ikpubx::IBuilder& builder, const std::function<ikpubx::HRESULT()>& build, const std::string& book,
+             bool strict, const std::function<void()>& place = nullptr) {
   InterruptToAbort interrupt;
   auto sink = std::make_shared<BuildSink>(&builder);
   uint32_t cookie = 0;
@@ -169,7 +173,13 @@ int RunBuild(ikpubx::IBuilder& builder, const std::function<ikpubx::HRESULT()>& 
     std::cerr << "vellix: the build failed\n";
     return kExitError;
   }
+  if (place) place();
   std::cout << book << "\n";
+  if (strict && sink->errors() > 0) {
+    std::cerr << "vellix: " << sink->errors() << (sink->errors() == 1 ? " error" : " errors")
+              << " in the sources (--strict); the book was written all the same\n";
+    return kExitError;
+  }
   return kExitOk;
 }
 
@@ -179,6 +189,8 @@ int RunBuild(ikpubx::IBuilder& builder, const std::function<ikpubx::HRESULT()>& 
 int BuildHtml(ikpubx::IBuilder& builder, const BuildOptions& opts) {
   fs::path dest = fs::absolute(CleanPath(opts.output));
   if (!IsFolder(dest.parent_path().string())) Raise(kPathNotFound, dest.parent_path().string());
+  CheckWritableTarget(dest.string());
+  RefuseOverwritingInput(dest.string(), opts.html);
   auto list = std::make_shared<ikpubx::SafeArray>();
   list->element_type = ikpubx::VT_BSTR;
   for (const std::string& file : opts.html) {
@@ -193,12 +205,20 @@ int BuildHtml(ikpubx::IBuilder& builder, const BuildOptions& opts) {
   try {
     fs::current_path(work);
     ikpubx::Variant files = ikpubx::Variant::Array(list);
-    code = RunBuild(
-        builder, [&] { return builder.BuildFromHTMLFiles(&files); }, dest.string());
-    // The folder was empty: the one book in it is the one just built.
-    if (code == kExitOk)
+    // The folder was empty: the one book in it is the one just built. It
+    // reaches DEST through the safe writer, so a device or pipe there is
+    // written through and a link is followed, never replaced.
+    auto place = [&] {
       for (const auto& entry : fs::directory_iterator(work))
-        if (entry.path().extension() == ".imp") fs::rename(entry.path(), dest);
+        if (entry.path().extension() == ".imp") {
+          InputFile built(entry.path().string());
+          AtomicFileWriter out(dest.string(), "imp");
+          out.CopyFrom(built, built.size());
+          out.Commit();
+        }
+    };
+    code = RunBuild(
+        builder, [&] { return builder.BuildFromHTMLFiles(&files); }, dest.string(), opts.strict, place);
   } catch (...) {
     fs::current_path(previous, ec);
     fs::remove_all(work, ec);
@@ -304,6 +324,12 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
       ->expected(3);
   build->add_option("--html", build_opts->html, "Documents to build into one book (with -o)")->expected(1, -1);
   build->add_option("-o,--output", build_opts->output, "The book file written by --html");
+  build->add_flag("--strict", build_opts->strict, "Exit 1 when the sources have any error, even if a book was written");
+  build->footer(
+      "Exit status: 0 when the book was written. Problems in the sources (a missing image, a bad link)\n"
+      "are printed as file:line:col lines; the book is still written without what they concern, and\n"
+      "the exit status stays 0 unless --strict is given, which makes any error exit 1. 1 when no book\n"
+      "was written (the build failed or was stopped), 2 for a usage error.");
   build->callback([build_opts, &exit_code] {
     const BuildOptions& opts = *build_opts;
     int modes = !opts.project.empty() + !opts.oebff.empty() + !opts.html.empty();
@@ -317,12 +343,13 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
       const std::string &file = opts.oebff[0], &dest = opts.oebff[1], &logs = opts.oebff[2];
       if (!IsFile(file)) Raise(kFileNotFound, file);
       exit_code = RunBuild(
-          *builder, [&] { return builder->BuildFromOEBFF(file, dest, logs, opts.preview ? 1 : 0); }, dest + ".imp");
+          *builder, [&] { return builder->BuildFromOEBFF(file, dest, logs, opts.preview ? 1 : 0); }, dest + ".imp",
+          opts.strict);
     } else {
       auto project = LoadProject(opts.project);
       if (opts.preview) builder->SetPreview(1);
       exit_code = RunBuild(
-          *builder, [&] { return builder->Build(project.get()); }, BookPathOf(*project));
+          *builder, [&] { return builder->Build(project.get()); }, BookPathOf(*project), opts.strict);
     }
   });
 

@@ -17,6 +17,7 @@
 #include "ikutil/book_viewer.h"
 #include "ikutil/device_settings.h"
 #include "output.h"
+#include "vellix/formats/file_io.h"
 
 namespace vellix::cli {
 namespace {
@@ -227,6 +228,10 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
     screen.font_size = static_cast<int32_t>(opts.font_size);
   }
 
+  // The help promises BOOK is never changed: an output that is the book
+  // itself (by any spelling or link) is refused before anything is drawn.
+  if (cmd.count("-o")) RefuseOverwritingInput(opts.output, {opts.book});
+
   ikutil::CBookViewer viewer(CleanPath(opts.book));
   viewer.SetFontSize(screen.font_size);
   const int32_t first = static_cast<int32_t>(std::min<int64_t>(opts.page, INT32_MAX));
@@ -283,7 +288,9 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
     std::snprintf(name, sizeof name, "page-%04d.png", page);
     ikutil::PageImage drawn;
     viewer.GetPageImage(page, &drawn);
-    if (!writers.Add((folder / name).string(), std::move(drawn))) break;
+    const std::string file = (folder / name).string();
+    RefuseOverwritingInput(file, {opts.book});
+    if (!writers.Add(file, std::move(drawn))) break;
     bar.SourceStart("", page, count);
     bar.Progress(page, count);
   }

@@ -4,6 +4,8 @@
 # target for SECONDS seconds on a scratch copy of its corpus, with the
 # dictionary fuzz/<word>.dict of a target named fuzz_<word>_... when there
 # is one. Fails on the first crash and prints where its input was kept.
+# The targets that read device books run with at most 512 MB of memory:
+# the reader's documented limits must keep any book within it.
 set -euo pipefail
 
 [ $# -eq 2 ] || { echo "usage: scripts/fuzz.sh BUILD_DIR SECONDS" >&2; exit 2; }
@@ -29,7 +31,9 @@ for dir in "$root"/fuzz/corpus/*/; do targets+=("$(basename "$dir")"); done
 for t in "${targets[@]}"; do
   [ -x "$bin/$t" ] || { echo "FAILED: $bin/$t was not built" >&2; exit 1; }
   echo "== $t: replaying $(ls "$root/fuzz/corpus/$t" | wc -l) seeds"
-  "$bin/$t" -artifact_prefix="$artifacts/$t-" "$root/fuzz/corpus/$t"/* >"$work/$t-replay.log" 2>&1 ||
+  limits=()
+  case "$t" in fuzz_edition_reader | fuzz_book_viewer) limits+=(-rss_limit_mb=512) ;; esac
+  "$bin/$t" "${limits[@]}" -artifact_prefix="$artifacts/$t-" "$root/fuzz/corpus/$t"/* >"$work/$t-replay.log" 2>&1 ||
     crashed "$t" "$work/$t-replay.log"
 done
 
@@ -40,6 +44,7 @@ for t in "${targets[@]}"; do
   dict="$root/fuzz/${word%%_*}.dict"
   options=()
   [ -f "$dict" ] && options+=(-dict="$dict")
+  case "$t" in fuzz_edition_reader | fuzz_book_viewer) options+=(-rss_limit_mb=512) ;; esac
   cp -r "$root/fuzz/corpus/$t" "$work/$t-corpus"
   "$bin/$t" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$artifacts/$t-" \
     "${options[@]}" "$work/$t-corpus" >"$work/$t.log" 2>&1 ||

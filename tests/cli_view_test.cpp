@@ -278,4 +278,19 @@ TEST_F(ViewTool, SaysWhyItCannotShowABook) {
   EXPECT_NE(r.err.find("depth of 5"), std::string::npos) << r.err;
 }
 
+// The help promises BOOK is never changed: an output that is the book, by
+// its own name, another spelling or a link, is refused before drawing.
+TEST_F(ViewTool, AnOutputThatIsTheBookIsRefused) {
+  fs::copy_file(Book(), dir_ / "mine.imp");
+  const std::string before = ReadFile(dir_ / "mine.imp");
+  fs::create_symlink(dir_ / "mine.imp", dir_ / "link.png");
+  for (const std::string& out : {dir_ / "mine.imp", dir_ / "link.png", dir_.path() + "/./mine.imp"}) {
+    ToolOutcome r = Vellix({"view", dir_ / "mine.imp", "-o", out});
+    EXPECT_EQ(r.code, 1) << out;
+    EXPECT_NE(r.err.find("is also an input"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(ReadFile(dir_ / "mine.imp"), before);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.png"));
+}
+
 }  // namespace

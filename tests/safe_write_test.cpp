@@ -52,6 +52,16 @@ TEST(SafeWrite, FifosAndDevicesAreWrittenThroughNeverReplaced) {
   mode_t device = StatOf(null).st_mode;
   Save(null, "gone");
   EXPECT_EQ(ErrorNumberOf([&] { Save(full, "no room"); }), 61);  // "Disk full"
+  // A copy into a device that takes neither copy_file_range nor sendfile.
+  dir.Write("source", "copied bytes");
+  EXPECT_EQ(ErrorNumberOf([&] {
+              InputFile source(dir / "source");
+              AtomicFileWriter out(full, "copy");
+              out.CopyFrom(source, source.size());
+              out.Commit();
+            }),
+            61);
+  fs::remove(dir / "source");
   EXPECT_EQ(StatOf(null).st_mode, device);
   EXPECT_EQ(StatOf(full).st_mode, device);
   EXPECT_EQ(Names(dir.path()), (Strings{"fifo", "full", "null"}));  // no temporary left

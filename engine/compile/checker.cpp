@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_set>
 
 #include "compiler.h"
 #include "css.h"
@@ -94,9 +95,9 @@ const std::map<std::string_view, std::set<std::string_view>>& AllowedElements() 
 
 class Checker {
  public:
-  Checker(SourceFiles& files, const std::string& href, const std::vector<std::string>& known_hrefs,
+  Checker(SourceFiles& files, const std::string& href, const std::unordered_set<std::string>& known_hrefs,
           const ProblemSink& problems)
-      : files_(files), href_(href), known_(known_hrefs.begin(), known_hrefs.end()), problems_(problems) {}
+      : files_(files), href_(href), known_(known_hrefs), problems_(problems) {}
 
   void Run();
 
@@ -121,7 +122,7 @@ class Checker {
 
   SourceFiles& files_;
   const std::string& href_;
-  std::set<std::string> known_;
+  const std::unordered_set<std::string>& known_;
   const ProblemSink& problems_;
   SourceDocument doc_;
   std::set<std::string> ids_;
@@ -222,7 +223,7 @@ void Checker::Run() {
 
 }  // namespace
 
-void CheckDocument(SourceFiles& files, const std::string& href, const std::vector<std::string>& known_hrefs,
+void CheckDocument(SourceFiles& files, const std::string& href, const std::unordered_set<std::string>& known_hrefs,
                    const ProblemSink& problems) {
   Checker(files, href, known_hrefs, problems).Run();
 }

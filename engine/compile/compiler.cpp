@@ -154,6 +154,8 @@ double ToTenths(const css::Value& v, double font_size) {
       return n * 60 / 2.54;
     case css::Unit::kMm:
       return n * 6 / 2.54;
+    case css::Unit::kRem:
+      return n * 10;  // the root's em is the body's
   }
   return 0;
 }
@@ -173,6 +175,8 @@ double FontSize(const css::Value& v, double parent) {
       return parent * v.number / 2;
     case css::Unit::kPercent:
       return parent * v.number / 100;
+    case css::Unit::kRem:
+      return 100 * v.number;
     default:
       return ToTenths(v, 100) * 10;  // absolute lengths, against a 12 pt body
   }
@@ -447,6 +451,7 @@ class DocumentCompiler {
   };
 
   void CollectSheets();
+  css::Media Media() const { return {s_.settings.device_width, s_.settings.device_height}; }
   void ReportCss(const std::vector<css::Issue>& issues, const std::string& file, const LineMap* lines, size_t base,
                  Place fixed);
   void ComputeStyle(Frame& frame, const Frame* parent);
@@ -513,7 +518,7 @@ void DocumentCompiler::CollectSheets() {
         size_t base;
         std::string text = StyleElementText(n, &base);
         std::vector<css::Issue> issues;
-        auto sheet = std::make_shared<const css::StyleSheet>(css::ParseStyleSheet(text, issues));
+        auto sheet = std::make_shared<const css::StyleSheet>(css::ParseStyleSheet(text, issues, Media()));
         ReportCss(issues, href_, doc_.cleaned || base == SIZE_MAX ? nullptr : &doc_.lines, base, doc_.Of(n));
         own_sheets_.push_back(sheet);
         sheets_.push_back({sheet.get(), 2});
@@ -528,7 +533,7 @@ void DocumentCompiler::CollectSheets() {
             sheet = it->second;
           } else if (std::optional<std::string> bytes = s_.files.Read(*target)) {
             std::vector<css::Issue> issues;
-            sheet = std::make_shared<const css::StyleSheet>(css::ParseStyleSheet(*bytes, issues));
+            sheet = std::make_shared<const css::StyleSheet>(css::ParseStyleSheet(*bytes, issues, Media()));
             LineMap lines(*bytes);
             ReportCss(issues, *target, &lines, 0, {});
             s_.linked_sheets[*target] = sheet;
@@ -582,21 +587,30 @@ void DocumentCompiler::ComputeStyle(Frame& frame, const Frame* parent) {
   };
   std::vector<Entry> entries;
   size_t order = 0;
+  // Only the selectors whose last part asks for this element's name, id or
+  // classes are tried: a sheet of many rules costs what matches.
+  std::vector<css::SelectorRef> candidates;
+  const css::ElementKey element{frame.name, frame.id, frame.classes};
   for (const SheetUse& use : sheets_) {
-    for (const css::Rule& rule : use.sheet->rules) {
+    candidates.clear();
+    use.sheet->Candidates(element, candidates);
+    for (size_t c = 0; c < candidates.size();) {
+      const uint32_t rule_index = candidates[c].rule;
+      const css::Rule& rule = use.sheet->rules[rule_index];
       uint32_t best = 0;
       bool matched = false;
-      for (const css::Selector& selector : rule.selectors) {
+      for (; c < candidates.size() && candidates[c].rule == rule_index; ++c) {
+        const css::Selector& selector = rule.selectors[candidates[c].selector];
         if (SelectorMatches(selector, frame)) {
           matched = true;
           best = std::max(best, selector.specificity);
         }
       }
-      ++order;
       if (!matched) continue;
       for (const css::Declaration& d : rule.declarations)
-        entries.push_back({{d.important, use.origin, best, order}, &d});
+        entries.push_back({{d.important, use.origin, best, order + rule_index + 1}, &d});
     }
+    order += use.sheet->rules.size();
   }
   std::vector<css::Declaration> hints = AttributeHints(frame.node, frame.name);
   for (const css::Declaration& d : hints) entries.push_back({{false, 1, 0, 0}, &d});

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "ikutil/device_edition.h"
@@ -71,7 +72,7 @@ class EditionCompiler {
 // well-formedness (with line and column), the elements and attributes such
 // a document may hold, style sheet syntax, and links, anchors and images
 // that point at nothing. `known_hrefs` are the package's files.
-void CheckDocument(SourceFiles& files, const std::string& href, const std::vector<std::string>& known_hrefs,
+void CheckDocument(SourceFiles& files, const std::string& href, const std::unordered_set<std::string>& known_hrefs,
                    const ProblemSink& problems);
 
 }  // namespace ikutil

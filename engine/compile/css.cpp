@@ -87,6 +87,31 @@ size_t FindOutside(std::string_view text, size_t from, size_t end, char stop) {
   return end;
 }
 
+// The offset of the first of `stops` at nesting depth 0 outside strings,
+// from `from`, before `end`; `end` when there is none.
+size_t FindFirstOutside(std::string_view text, size_t from, size_t end, std::string_view stops) {
+  int depth = 0;
+  char quote = 0;
+  for (size_t i = from; i < end; ++i) {
+    char c = text[i];
+    if (quote) {
+      if (c == '\\')
+        ++i;
+      else if (c == quote)
+        quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (depth == 0 && stops.find(c) != std::string_view::npos) {
+      return i;
+    } else if (c == '(' || c == '{' || c == '[') {
+      ++depth;
+    } else if ((c == ')' || c == '}' || c == ']') && depth > 0) {
+      --depth;
+    }
+  }
+  return end;
+}
+
 std::vector<std::string_view> Words(std::string_view value) {
   std::vector<std::string_view> words;
   size_t i = 0;
@@ -115,8 +140,9 @@ std::optional<Value> ParseNumber(std::string_view text) {
   v.number = std::strtod(std::string(text.substr(0, i)).c_str(), nullptr);
   std::string_view unit = text.substr(i);
   static const std::pair<std::string_view, Unit> kUnits[] = {
-      {"", Unit::kNone}, {"em", Unit::kEm}, {"ex", Unit::kEx}, {"%", Unit::kPercent}, {"px", Unit::kPx},
-      {"pt", Unit::kPt}, {"pc", Unit::kPc}, {"in", Unit::kIn}, {"cm", Unit::kCm},     {"mm", Unit::kMm},
+      {"", Unit::kNone}, {"em", Unit::kEm}, {"ex", Unit::kEx},   {"%", Unit::kPercent},
+      {"px", Unit::kPx}, {"pt", Unit::kPt}, {"pc", Unit::kPc},   {"in", Unit::kIn},
+      {"cm", Unit::kCm}, {"mm", Unit::kMm}, {"rem", Unit::kRem},
   };
   for (const auto& [name, u] : kUnits) {
     if (unit == name) {
@@ -179,7 +205,6 @@ bool IsKnownButNotShown(std::string_view name) {
                       "word-spacing",
                       "text-transform",
                       "font-variant",
-                      "font",
                       "list-style-image",
                       "list-style-position",
                       "page-break-inside",
@@ -197,6 +222,58 @@ bool IsKnownButNotShown(std::string_view name) {
                       "content"});
 }
 
+bool IsFontSizeKeyword(std::string_view v) {
+  return OneOf(v, {"xx-small", "x-small", "small", "medium", "large", "x-large", "xx-large", "smaller", "larger"});
+}
+
+// The "font" shorthand: [style] [variant] [weight] [stretch] size[/line
+// height] family. What it leaves out goes back to its initial value, as
+// in browsers; a system font ("caption", "menu") changes nothing here.
+template <typename Add, typename Bad>
+void ConvertFont(std::string_view v, Add add, Bad bad_value) {
+  if (OneOf(v, {"caption", "icon", "menu", "message-box", "small-caption", "status-bar"})) return;
+  std::vector<std::string_view> words = Words(v);
+  bool italic = false, bold = false;
+  size_t i = 0;
+  for (; i < words.size(); ++i) {
+    std::string_view w = words[i];
+    if (OneOf(w, {"italic", "oblique"}))
+      italic = true;
+    else if (OneOf(w, {"bold", "bolder", "600", "700", "800", "900"}))
+      bold = true;
+    else if (!OneOf(w, {"normal", "small-caps", "lighter", "100", "200", "300", "400", "500", "ultra-condensed",
+                        "extra-condensed", "condensed", "semi-condensed", "semi-expanded", "expanded", "extra-expanded",
+                        "ultra-expanded"}))
+      break;
+  }
+  if (i + 1 >= words.size()) return bad_value();  // a size and a family are both needed
+  std::string_view size_text = words[i], line_text;
+  if (size_t slash = size_text.find('/'); slash != std::string_view::npos) {
+    line_text = size_text.substr(slash + 1);
+    size_text = size_text.substr(0, slash);
+  }
+  Value size, line = Keyword("normal");
+  if (IsFontSizeKeyword(size_text)) {
+    size = Keyword(size_text);
+  } else if (auto n = ParseLength(size_text); n && n->number >= 0) {
+    size = *n;
+  } else {
+    return bad_value();
+  }
+  if (!line_text.empty() && line_text != "normal") {
+    auto n = ParseNumber(line_text);
+    if (!n || n->number < 0) return bad_value();
+    line = *n;
+  }
+  add(Property::kFontStyle, Keyword(italic ? "italic" : "normal"));
+  add(Property::kFontWeight, Keyword(bold ? "bold" : "normal"));
+  add(Property::kFontSize, size);
+  add(Property::kLineHeight, line);
+  const size_t family_start = static_cast<size_t>(words[i + 1].data() - v.data());
+  std::string family = GenericFamily(v.substr(family_start));
+  if (!family.empty()) add(Property::kFontFamily, Keyword(family));
+}
+
 // Converts one declaration to typed ones; reports what it cannot use.
 void Convert(const std::string& name, std::string_view value, bool important, size_t offset,
              std::vector<Declaration>& out, std::vector<Issue>& issues) {
@@ -211,8 +288,10 @@ void Convert(const std::string& name, std::string_view value, bool important, si
   if (name == "font-family") {
     std::string family = GenericFamily(v);
     if (!family.empty()) add(Property::kFontFamily, Keyword(family));
+  } else if (name == "font") {
+    ConvertFont(v, add, bad_value);
   } else if (name == "font-size") {
-    if (OneOf(v, {"xx-small", "x-small", "small", "medium", "large", "x-large", "xx-large", "smaller", "larger"}))
+    if (IsFontSizeKeyword(v))
       add(Property::kFontSize, Keyword(v));
     else if (auto n = ParseLength(v); n && n->number >= 0)
       add(Property::kFontSize, *n);
@@ -450,14 +529,13 @@ bool ParseSelectors(std::string_view text, std::vector<Selector>& selectors) {
   return true;
 }
 
-}  // namespace
-
-StyleSheet ParseStyleSheet(std::string_view original, std::vector<Issue>& issues) {
-  std::string blanked = BlankComments(original, issues);
-  std::string_view text = blanked;
-  StyleSheet sheet;
-  size_t i = 0;
-  while (i < text.size()) {
+// The rules between `begin` and `end` into `sheet`; "@media" blocks that
+// fit the device are read as rules of their own place. Every search for a
+// rule's end stops at that end, so the whole sheet is read in one pass.
+void ParseRules(std::string_view text, size_t begin, size_t end, const Media& media, int depth, StyleSheet& sheet,
+                std::vector<Issue>& issues) {
+  size_t i = begin;
+  while (i < end) {
     if (IsSpace(text[i])) {
       ++i;
       continue;
@@ -476,24 +554,35 @@ StyleSheet ParseStyleSheet(std::string_view original, std::vector<Issue>& issues
       ++i;
       continue;
     }
-    size_t semicolon = FindOutside(text, i, text.size(), ';');
-    size_t brace = FindOutside(text, i, text.size(), '{');
     if (text[i] == '@') {
-      // At-rules (@import, @media, @page, @font-face) are not part of the
-      // subset: skipped whole.
-      size_t end = std::min(semicolon, brace);
-      if (end < text.size() && text[end] == '{') end = FindOutside(text, end + 1, text.size(), '}');
-      std::string_view name = text.substr(i, std::min(text.find_first_of(" \t\r\n;{", i), text.size()) - i);
-      if (name != "@charset") issues.push_back({i, false, "\"" + std::string(name) + "\" ignored"});
-      i = end + 1;
+      size_t stop = FindFirstOutside(text, i, end, ";{");
+      size_t name_end = i + 1;
+      while (name_end < stop && IsNameChar(text[name_end])) ++name_end;
+      const std::string name = Lower(text.substr(i, name_end - i));
+      if (stop < end && text[stop] == '{') {
+        size_t close = FindOutside(text, stop + 1, end, '}');
+        if (name == "@media") {
+          // Blocks nested deeper than any real sheet nests them are skipped.
+          if (depth < 8 && MediaMatches(text.substr(name_end, stop - name_end), media))
+            ParseRules(text, stop + 1, close, media, depth + 1, sheet, issues);
+        } else {
+          issues.push_back({i, false, "\"" + name + "\" ignored"});
+        }
+        i = close + 1;
+      } else {
+        // @import, @charset, @namespace: not part of the subset.
+        if (name != "@charset") issues.push_back({i, false, "\"" + name + "\" ignored"});
+        i = stop + 1;
+      }
       continue;
     }
-    if (brace == text.size()) {
+    size_t brace = FindOutside(text, i, end, '{');
+    if (brace == end) {
       issues.push_back({i, true, "selector without a declaration block"});
       break;
     }
-    size_t close = FindOutside(text, brace + 1, text.size(), '}');
-    if (close == text.size()) issues.push_back({brace, true, "declaration block not closed"});
+    size_t close = FindOutside(text, brace + 1, end, '}');
+    if (close == end) issues.push_back({brace, true, "declaration block not closed"});
     Rule rule;
     Span selector_span = Trim(text, {i, brace});
     if (!ParseSelectors(text.substr(selector_span.begin, selector_span.end - selector_span.begin), rule.selectors)) {
@@ -504,7 +593,149 @@ StyleSheet ParseStyleSheet(std::string_view original, std::vector<Issue>& issues
     }
     i = close + 1;
   }
+}
+
+// One media query: "[only|not] type [and (feature: value)]..." or
+// "(feature: value) [and ...]".
+bool QueryMatches(std::string_view query, const Media& media) {
+  std::string text = Lower(query);
+  bool negate = false;
+  bool matches = true;
+  size_t i = 0;
+  bool first = true;
+  while (i < text.size()) {
+    if (IsSpace(text[i])) {
+      ++i;
+      continue;
+    }
+    if (text[i] == '(') {
+      size_t close = text.find(')', i);
+      if (close == std::string::npos) return false;
+      std::string_view feature = std::string_view(text).substr(i + 1, close - i - 1);
+      i = close + 1;
+      size_t colon = feature.find(':');
+      if (colon == std::string_view::npos) {
+        // A feature alone holds when it is not zero: the screen has a
+        // width and a height, and shows shades of grey.
+        Span n = Trim(feature, {0, feature.size()});
+        matches = matches && OneOf(feature.substr(n.begin, n.end - n.begin), {"width", "height", "monochrome"});
+        continue;
+      }
+      Span n = Trim(feature, {0, colon});
+      Span val = Trim(feature, {colon + 1, feature.size()});
+      std::string_view name = feature.substr(n.begin, n.end - n.begin);
+      std::string_view value = feature.substr(val.begin, val.end - val.begin);
+      if (name == "orientation") {
+        bool portrait = media.height_px >= media.width_px;
+        matches = matches && ((value == "portrait") == portrait) && OneOf(value, {"portrait", "landscape"});
+        continue;
+      }
+      std::string_view base = name;
+      int compare = 0;  // -1: max-, 1: min-
+      if (base.substr(0, 4) == "min-") compare = 1, base.remove_prefix(4);
+      if (base.substr(0, 4) == "max-") compare = -1, base.remove_prefix(4);
+      if (base.substr(0, 7) == "device-") base.remove_prefix(7);
+      std::optional<Value> length = ParseLength(value);
+      double px = 0;
+      if (length && length->unit == Unit::kPx)
+        px = length->number;
+      else if (length && (length->unit == Unit::kEm || length->unit == Unit::kRem))
+        px = length->number * 16;
+      else if (length && length->unit == Unit::kNone)
+        px = 0;
+      else
+        return false;
+      double have;
+      if (base == "width")
+        have = media.width_px;
+      else if (base == "height")
+        have = media.height_px;
+      else
+        return false;  // features the device cannot answer do not hold
+      matches = matches && (compare == 0 ? have == px : compare > 0 ? have >= px : have <= px);
+      continue;
+    }
+    size_t start = i;
+    while (i < text.size() && !IsSpace(text[i]) && text[i] != '(') ++i;
+    std::string_view word = std::string_view(text).substr(start, i - start);
+    if (word == "and") continue;
+    if (first && word == "only") continue;
+    if (first && word == "not") {
+      negate = true;
+      continue;
+    }
+    first = false;
+    if (!OneOf(word, {"all", "screen", "handheld"})) matches = false;
+  }
+  return negate ? !matches : matches;
+}
+
+}  // namespace
+
+bool MediaMatches(std::string_view queries, const Media& media) {
+  size_t start = 0;
+  Span all = Trim(queries, {0, queries.size()});
+  if (all.begin == all.end) return true;  // "@media {" is for every medium
+  while (start <= queries.size()) {
+    size_t comma = queries.find(',', start);
+    if (comma == std::string_view::npos) comma = queries.size();
+    if (QueryMatches(queries.substr(start, comma - start), media)) return true;
+    start = comma + 1;
+  }
+  return false;
+}
+
+StyleSheet ParseStyleSheet(std::string_view original, std::vector<Issue>& issues, const Media& media) {
+  std::string blanked = BlankComments(original, issues);
+  StyleSheet sheet;
+  ParseRules(blanked, 0, blanked.size(), media, 0, sheet, issues);
+  sheet.Index();
   return sheet;
+}
+
+void StyleSheet::Index() {
+  by_id_.clear();
+  by_class_.clear();
+  by_element_.clear();
+  others_.clear();
+  for (uint32_t r = 0; r < rules.size(); ++r) {
+    for (uint32_t k = 0; k < rules[r].selectors.size(); ++k) {
+      const Selector& selector = rules[r].selectors[k];
+      if (!selector.supported || selector.parts.empty()) continue;
+      const Compound& key = selector.parts.back();
+      SelectorRef ref{r, k};
+      if (!key.id.empty())
+        by_id_[key.id].push_back(ref);
+      else if (!key.classes.empty())
+        by_class_[key.classes.front()].push_back(ref);
+      else if (!key.element.empty())
+        by_element_[key.element].push_back(ref);
+      else
+        others_.push_back(ref);
+    }
+  }
+}
+
+void StyleSheet::Candidates(const ElementKey& element, std::vector<SelectorRef>& out) const {
+  const size_t first = out.size();
+  auto take = [&](const std::unordered_map<std::string, std::vector<SelectorRef>>& index, std::string_view key) {
+    if (key.empty() || index.empty()) return;
+    auto it = index.find(std::string(key));
+    if (it != index.end()) out.insert(out.end(), it->second.begin(), it->second.end());
+  };
+  out.insert(out.end(), others_.begin(), others_.end());
+  take(by_element_, element.name);
+  take(by_id_, element.id);
+  std::string_view list = element.classes;
+  size_t i = 0;
+  while (i < list.size()) {
+    while (i < list.size() && IsSpace(list[i])) ++i;
+    size_t start = i;
+    while (i < list.size() && !IsSpace(list[i])) ++i;
+    if (i > start) take(by_class_, list.substr(start, i - start));
+  }
+  std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end());
+  out.erase(std::unique(out.begin() + static_cast<std::ptrdiff_t>(first), out.end()), out.end());
 }
 
 std::vector<Declaration> ParseDeclarations(std::string_view original, std::vector<Issue>& issues) {

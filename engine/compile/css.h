@@ -4,7 +4,10 @@
 //
 // Selectors are element names, classes, ids, "*" and their descendant
 // combinations; a selector with anything else (pseudo-classes, child or
-// sibling combinators) is read but never matches. Declarations are checked
+// sibling combinators) is read but never matches. "@media" blocks count
+// when their media list fits the device (all, screen, handheld, with
+// width conditions in pixels); other at-rules are skipped. A sheet is
+// read in one pass, so its cost grows with its length alone. Declarations are checked
 // when parsed: an unknown property gives a warning, a value the compiler
 // cannot use gives a warning, and syntax errors give an error and are
 // skipped up to the next declaration or rule, as browsers do.
@@ -13,6 +16,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace ikutil::css {
@@ -45,7 +49,8 @@ enum class Property : uint8_t {
   kListStyleType,
 };
 
-enum class Unit : uint8_t { kNone, kEm, kEx, kPercent, kPx, kPt, kPc, kIn, kCm, kMm };
+// kRem counts in the root's font size, which is the body's.
+enum class Unit : uint8_t { kNone, kEm, kEx, kPercent, kPx, kPt, kPc, kIn, kCm, kMm, kRem };
 
 // A keyword (lower case) or a number with its unit.
 struct Value {
@@ -78,22 +83,56 @@ struct Rule {
   std::vector<Declaration> declarations;
 };
 
-struct StyleSheet {
-  std::vector<Rule> rules;
-};
-
-// Parses a whole sheet (the content of a <style> element or a linked file).
-StyleSheet ParseStyleSheet(std::string_view text, std::vector<Issue>& issues);
-
-// Parses the declarations of a style="" attribute.
-std::vector<Declaration> ParseDeclarations(std::string_view text, std::vector<Issue>& issues);
-
-// What a selector part needs to know of an element.
+// What an element offers its selectors.
 struct ElementKey {
   std::string_view name;  // lower case
   std::string_view id;
   std::string_view classes;  // the class attribute, space-separated
 };
+
+// One selector of one rule.
+struct SelectorRef {
+  uint32_t rule = 0;
+  uint32_t selector = 0;
+  friend bool operator<(const SelectorRef& a, const SelectorRef& b) {
+    return a.rule != b.rule ? a.rule < b.rule : a.selector < b.selector;
+  }
+  friend bool operator==(const SelectorRef& a, const SelectorRef& b) {
+    return a.rule == b.rule && a.selector == b.selector;
+  }
+};
+
+struct StyleSheet {
+  std::vector<Rule> rules;
+
+  // Every selector that may match `element` (its last part asks for this
+  // element's id, one of its classes or its name, or for none of these),
+  // in sheet order. Selectors that never match are left out.
+  void Candidates(const ElementKey& element, std::vector<SelectorRef>& out) const;
+  // Files every selector under the key of its last part; ParseStyleSheet
+  // does it, and whoever builds rules by hand.
+  void Index();
+
+ private:
+  std::unordered_map<std::string, std::vector<SelectorRef>> by_id_, by_class_, by_element_;
+  std::vector<SelectorRef> others_;
+};
+
+// The screen a sheet's "@media" rules are asked about.
+struct Media {
+  int32_t width_px = 480;
+  int32_t height_px = 640;
+};
+
+// Parses a whole sheet (the content of a <style> element or a linked file).
+StyleSheet ParseStyleSheet(std::string_view text, std::vector<Issue>& issues, const Media& media = {});
+
+// Whether a media query list ("screen and (max-width: 600px), print")
+// fits `media`.
+bool MediaMatches(std::string_view queries, const Media& media);
+
+// Parses the declarations of a style="" attribute.
+std::vector<Declaration> ParseDeclarations(std::string_view text, std::vector<Issue>& issues);
 
 bool Matches(const Compound& compound, const ElementKey& element);
 

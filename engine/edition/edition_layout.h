@@ -42,9 +42,11 @@ inline constexpr size_t kMaxSourceRecord = 223;
 // What our record leaves for the feed id: the prefix, marker, issue and NUL take 15 bytes.
 inline constexpr size_t kMaxFeedId = kMaxSourceRecord - 15;
 
-// Limits that keep a damaged file from asking for absurd memory.
-inline constexpr uint64_t kMaxContentSize = uint64_t{1} << 30;
-inline constexpr uint64_t kMaxExpansion = 1000;  // content size per byte of compressed content
+// Limits that fit the device and keep a damaged or hostile file from asking
+// for absurd memory: a hand-held's book is a few megabytes of text, and
+// deflated text of real books comes to a third or a tenth of its size.
+inline constexpr uint64_t kMaxContentSize = uint64_t{64} << 20;  // 64 MiB
+inline constexpr uint64_t kMaxExpansion = 100;                   // content size per byte of compressed content
 inline constexpr uint64_t kMaxBookFileSize = uint64_t{1} << 30;
 
 // Content limits of the format (the fields' widths).

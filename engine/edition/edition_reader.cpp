@@ -153,11 +153,16 @@ ForkHeader ReadForkHeader(std::string_view fork) {
     Corrupt("the data fork declares " + std::to_string(stored_size) + " bytes of content but holds " +
             std::to_string(fork.size() - kForkHeaderSize));
   header.stored = fork.substr(kForkHeaderSize);
-  if (header.content_size > kMaxContentSize) Corrupt("the content declares an absurd size");
+  // Both limits are checked here, before anything is allocated for the
+  // content.
+  if (header.content_size > kMaxContentSize)
+    Fail(EditionError::kTooLarge, "its content declares " + std::to_string(header.content_size) +
+                                      " bytes; a book holds at most " + std::to_string(kMaxContentSize >> 20) + " MiB");
   if (!(header.flags & kFlagCompressed) && header.content_size != stored_size)
     Corrupt("uncompressed content whose declared size differs from its stored size");
   if ((header.flags & kFlagCompressed) && uint64_t{header.content_size} > kMaxExpansion * stored_size)
-    Corrupt("the content declares a size over " + std::to_string(kMaxExpansion) + " times its compressed size");
+    Fail(EditionError::kTooLarge,
+         "its content declares a size over " + std::to_string(kMaxExpansion) + " times its compressed size");
   return header;
 }
 
@@ -454,6 +459,8 @@ std::string Describe(EditionError error) {
       return "is damaged";
     case EditionError::kOutOfMemory:
       return "cannot be read: out of memory";
+    case EditionError::kTooLarge:
+      return "is too large";
     case EditionError::kNone:
       break;
   }

@@ -122,7 +122,9 @@ std::string Content(const DeviceEdition& e, const std::string& path) {
     f.Str16(t.title, "a table of contents title");
   }
   f.Count(e.images.size(), "images");
-  if (f.str().size() > kMaxContentSize) vellix::Raise(vellix::kOverflow, path + ": the content is larger than 1 GiB");
+  if (f.str().size() > kMaxContentSize)
+    vellix::Raise(vellix::kOverflow, path + ": the content is larger than the " +
+                                         std::to_string(kMaxContentSize >> 20) + " MiB a book may hold");
   return std::move(f.str());
 }
 

@@ -4,6 +4,7 @@
 // save followed by a load gives back every field.
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <exception>
 #include <iterator>
 #include <memory>
@@ -57,6 +58,10 @@ struct Setting {
   const char* name;
   SettingField field;
   bool is_zoom = false;  // written by name: normal, large, both
+  // Numbers outside these are refused when the project loads, so a build
+  // never finds out only when it writes the book.
+  int64_t least = INT64_MIN;
+  int64_t most = INT64_MAX;
 };
 
 // The build settings, as "x-IKL-" meta elements of x-metadata, in the
@@ -73,13 +78,13 @@ const Setting kSettings[] = {
     {"x-IKL-encrypt", &CBookParams::encrypt},
     {"x-IKL-compress", &CBookParams::compress},
     {"x-IKL-implode", &CBookParams::implode},
-    {"x-IKL-widow", &CBookParams::widow_lines},
-    {"x-IKL-orphan", &CBookParams::orphan_lines},
-    {"x-IKL-zoomstate", &CBookParams::zoom, true},
+    {"x-IKL-widow", &CBookParams::widow_lines, false, INT16_MIN, INT16_MAX},
+    {"x-IKL-orphan", &CBookParams::orphan_lines, false, INT16_MIN, INT16_MAX},
+    {"x-IKL-zoomstate", &CBookParams::zoom, true, 0, 2},
     {"x-IKL-undlinks", &CBookParams::underline_links},
     {"x-IKL-destdir", Folder::kDestination},
-    {"x-IKL-RLEtrigger", &CBookParams::rle_trigger},
-    {"x-IKL-csssupport", &CBookParams::css},
+    {"x-IKL-RLEtrigger", &CBookParams::rle_trigger, false, 0, 100},
+    {"x-IKL-csssupport", &CBookParams::css, false, 0, 2},
     {"x-IKL-buildtarget", &CBookParams::build_target},
     {"x-IKL-deletefallbacks", &CBookParams::delete_fallbacks},
     {"x-IKL-periodical", &CBookParams::is_periodical},
@@ -426,21 +431,39 @@ bool ParseZoom(std::string_view text, int32_t& value) {
   return ParseNumber(text, value);
 }
 
+// `value` into `into` when it parsed and lies in the setting's range.
+template <typename Number>
+bool TakeInRange(const Setting& setting, Number& into, bool parsed, Number value) {
+  if (!parsed || value < setting.least || value > setting.most) return false;
+  into = value;
+  return true;
+}
+
 bool ReadSetting(const Setting& setting, std::string_view content, CBookParams& params) {
   struct Reader {
     std::string_view content;
     CBookParams& params;
-    bool is_zoom;
+    const Setting& setting;
     bool operator()(std::string CBookParams::*text) {
       params.*text = content;
       return true;
     }
     bool operator()(uint8_t CBookParams::*flag) { return ParseSwitch(content, params.*flag); }
     bool operator()(int32_t CBookParams::*number) {
-      return is_zoom ? ParseZoom(content, params.*number) : ParseNumber(content, params.*number);
+      int32_t value = 0;
+      const bool parsed = setting.is_zoom ? ParseZoom(content, value) : ParseNumber(content, value);
+      return TakeInRange(setting, params.*number, parsed, value);
     }
-    bool operator()(int16_t CBookParams::*number) { return ParseNumber(content, params.*number); }
-    bool operator()(uint32_t CBookParams::*number) { return ParseNumber(content, params.*number); }
+    bool operator()(int16_t CBookParams::*number) {
+      int16_t value = 0;
+      const bool parsed = ParseNumber(content, value);
+      return TakeInRange(setting, params.*number, parsed, value);
+    }
+    bool operator()(uint32_t CBookParams::*number) {
+      uint32_t value = 0;
+      const bool parsed = ParseNumber(content, value);
+      return TakeInRange(setting, params.*number, parsed, value);
+    }
     bool operator()(Folder folder) {
       if (folder == Folder::kDestination) {
         params.DestDir(std::string(content));
@@ -450,7 +473,7 @@ bool ReadSetting(const Setting& setting, std::string_view content, CBookParams& 
       return true;
     }
   };
-  return std::visit(Reader{content, params, setting.is_zoom}, setting.field);
+  return std::visit(Reader{content, params, setting}, setting.field);
 }
 
 // The x-IKL- settings into `params`; the first meta element of a name counts.
@@ -464,10 +487,14 @@ void ReadSettings(const pugi::xml_node& x_metadata, CBookParams& params, bool& h
     if (setting == std::end(kSettings) || !seen.insert(setting->name).second) continue;
     if (name.substr(0, kAuthorSettingPrefix.size()) == kAuthorSettingPrefix) has_author_parts = true;
     std::string content = meta.attribute("content").value();
-    if (!ReadSetting(*setting, content, params))
+    if (!ReadSetting(*setting, content, params)) {
+      std::string range;
+      if (setting->least != INT64_MIN)
+        range = ": it must be " + std::to_string(setting->least) + " to " + std::to_string(setting->most);
       problems.Report("The setting \"" + std::string(name) + "\" has a value that cannot be used (\"" + content +
-                          "\"); the default is kept.",
+                          "\")" + range + "; the default is kept.",
                       meta);
+    }
   }
 }
 

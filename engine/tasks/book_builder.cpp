@@ -24,7 +24,7 @@ int CBookBuilder::OutputBook(bool preview, bool /*unused*/) {
     request.book_name = std::filesystem::path(request.sources.front().href).stem().string();
   if (params_->logging && !params_->LogDir().empty()) request.log_dir = project.Resolve(params_->LogDir());
   request.preview = preview;
-  request.cancelled = [this] { return cancel_requested_; };
+  request.cancelled = [this] { return cancel_requested_.load(); };
   return RunBuild(request, *this);
 }
 

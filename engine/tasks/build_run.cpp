@@ -124,7 +124,7 @@ int Build(const BuildRequest& request, TaskReport& report) {
   try {
     WriteDeviceBook(edition, InformationOf(params, request.book_name, report), options, dest);
   } catch (const vellix::AutomationError& e) {
-    report.Error("the book file could not be written: " + std::string(e.what()));
+    report.Problem({dest, "the book file could not be written: " + std::string(e.what()), -1, -1, kSeverityError});
     return 1;
   }
   report.Layout("Wrote " + dest);

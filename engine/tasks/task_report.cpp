@@ -21,11 +21,22 @@ void TaskReport::Problem(const ikutil::Problem& problem) {
   std::string message = ProblemMessage(problem);
   log_.push_back(std::string(kSeverityNames[std::clamp<int>(problem.severity, 0, 2)]) + ": " + message);
   if (!callbacks_.error_callback) return;
-  CSourceFile* entry = current_;
-  for (const auto& [href, source] : sources_)
-    if (href == problem.file) entry = source;
+  // Every problem names its own file: a source by its entry, anything else
+  // (a style sheet, an image, the book being written) by an entry of its
+  // own name, so a sheet's line is never read as a line of the document
+  // that links it.
+  auto found = sources_.find(problem.file);
+  CSourceFile* entry = found != sources_.end() ? found->second : nullptr;
+  CSourceFile named(problem.file.empty() ? label_ : problem.file);
+  if (entry == nullptr) entry = problem.file.empty() && current_ != nullptr ? current_ : &named;
   callbacks_.error_callback(entry, message.c_str(), problem.line, problem.column, problem.severity,
                             callbacks_.error_context);
+}
+
+void TaskReport::SetSources(const std::vector<std::pair<std::string, CSourceFile*>>& sources) {
+  sources_.clear();
+  sources_.reserve(sources.size());
+  for (const auto& [href, entry] : sources) sources_[href] = entry;
 }
 
 void TaskReport::Layout(const std::string& message) {

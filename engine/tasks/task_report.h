@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "compiler.h"
@@ -18,9 +19,9 @@ class TaskReport {
   // `label` names the task's problems that belong to no file (the book).
   TaskReport(const EngineCallbacks& callbacks, std::string label);
 
-  // The entry a problem of `href` belongs to (null for none); `current` is
-  // the source being worked on, for problems of its sheets and images.
-  void SetSources(std::vector<std::pair<std::string, CSourceFile*>> sources) { sources_ = std::move(sources); }
+  // The entry a problem of `href` belongs to; `current` is the source being
+  // worked on, for problems that name no file.
+  void SetSources(const std::vector<std::pair<std::string, CSourceFile*>>& sources);
   void SetCurrent(CSourceFile* current) { current_ = current; }
 
   // Calls the error callback with "<file>: <text> (Line <n>, Col <m>)".
@@ -39,7 +40,7 @@ class TaskReport {
  private:
   EngineCallbacks callbacks_;
   std::string label_;
-  std::vector<std::pair<std::string, CSourceFile*>> sources_;
+  std::unordered_map<std::string, CSourceFile*> sources_;  // the last entry of each href
   CSourceFile* current_ = nullptr;
   uint32_t last_progress_ = 0;
   int errors_ = 0;

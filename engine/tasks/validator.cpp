@@ -1,4 +1,5 @@
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "compiler.h"
@@ -15,7 +16,10 @@ int CheckSources(const CBookParams& params, int32_t index, const EngineCallbacks
   std::vector<std::pair<std::string, CSourceFile*>> entries;
   for (const BuildSource& source : sources) entries.emplace_back(source.href, source.entry);
   report.SetSources(std::move(entries));
-  const std::vector<std::string> known = project.KnownHrefs();
+  // Made once for every document: a check of many sources costs in
+  // proportion to their number.
+  const std::vector<std::string> hrefs = project.KnownHrefs();
+  const std::unordered_set<std::string> known(hrefs.begin(), hrefs.end());
   const auto count = static_cast<int32_t>(sources.size());
   uint64_t total = 0, done = 0;
   for (const BuildSource& source : sources) total += source.size;

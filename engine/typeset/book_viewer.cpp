@@ -1,13 +1,7 @@
 #include "ikutil/book_viewer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <new>
 
 #include "fonts.h"
@@ -15,6 +9,8 @@
 #include "page_layout.h"
 #include "page_png.h"
 #include "page_raster.h"
+#include "vellix/formats/error.h"
+#include "vellix/formats/file_io.h"
 #include "viewer_book.h"
 
 namespace ikutil {
@@ -202,90 +198,19 @@ std::vector<std::string> CBookViewer::PageText(int32_t page) {
 
 namespace {
 
-// Writes `bytes` to a new file beside `path` and renames it over `path`, so
-// a failure never leaves a partial image where a good one was. A symbolic
-// link is followed; a device or pipe (such as /dev/stdout) is written
-// through. Unlike the library's writers this does not sync: a page image is
-// drawn again at will, and syncing each page of a book would cost more than
-// drawing it.
+// Through the formats module's safe writer, as every output of the suite:
+// a new file beside `path` renamed over it, links followed, a device or
+// pipe written through and never replaced, a folder refused.
 bool WriteReplacing(const std::string& path, const std::string& bytes, std::string* error) {
-  namespace fs = std::filesystem;
-  auto fail = [&](const std::string& what, int err) {
-    if (error != nullptr) *error = path + ": " + what + (err != 0 ? std::string(": ") + std::strerror(err) : "");
+  try {
+    vellix::AtomicFileWriter out(path, "page");
+    out.Write(bytes);
+    out.Commit();
+    return true;
+  } catch (const vellix::AutomationError& e) {
+    if (error != nullptr) *error = e.what();
     return false;
-  };
-  std::error_code ec;
-  fs::path target = path;
-  if (fs::is_symlink(fs::symlink_status(target, ec))) {
-    // A link to a pipe (/dev/stdout) has no path to resolve; it is written
-    // through below.
-    fs::path resolved = fs::weakly_canonical(target, ec);
-    if (!ec) target = resolved;
   }
-  const fs::file_status status = fs::status(target, ec);
-  if (fs::is_directory(status)) return fail("is a folder", 0);
-  auto write_all = [&](int fd) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      done += static_cast<size_t>(n);
-    }
-    return true;
-  };
-  if (fs::exists(status) && !fs::is_regular_file(status)) {
-    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) return fail("cannot be written", errno);
-    const bool written = write_all(fd);
-    const int err = errno;
-    if (::close(fd) != 0 || !written) return fail("cannot be written", err);
-    return true;
-  }
-  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  if (!fs::is_directory(folder, ec)) return fail("no such folder", 0);
-  if (!fs::exists(status)) {
-    // Nothing to replace (every page of a fresh folder): the file is made
-    // in place, and removed again when it cannot be written whole.
-    const int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      bool written = write_all(fd);
-      int err = errno;
-      if (::close(fd) != 0 && written) {
-        written = false;
-        err = errno;
-      }
-      if (written) return true;
-      ::unlink(target.c_str());
-      return fail("cannot be written", err);
-    }
-    if (errno != EEXIST) return fail("cannot be written", errno);
-    // Made meanwhile by someone else: replaced as below.
-  }
-  static std::atomic<uint32_t> counter{0};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = (folder / (".page-" + std::to_string(::getpid()) + "-" + std::to_string(counter++))).string();
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return fail("cannot write in its folder", errno);
-  }
-  if (fd < 0) return fail("cannot write in its folder", EEXIST);
-  bool written = write_all(fd);
-  int err = errno;
-  if (::close(fd) != 0 && written) {
-    written = false;
-    err = errno;
-  }
-  if (written && ::rename(temp.c_str(), target.c_str()) != 0) {
-    written = false;
-    err = errno;
-  }
-  if (!written) {
-    ::unlink(temp.c_str());
-    return fail("cannot be written", err);
-  }
-  return true;
 }
 
 }  // namespace

@@ -43,8 +43,43 @@ constexpr double kSecondPassTolerance = 200;
 // Ends a preformatted line that goes on in the next one.
 constexpr std::string_view kContinuation = "\u21A9";
 constexpr size_t kCachedBlocks = 64;  // more than a page holds, even of one-line blocks
+// A paragraph with more text than this (dozens of pages) is broken first
+// fit, line by line: the total-fit search keeps a node for every feasible
+// break, which in a paragraph of megabytes costs many times its text.
+constexpr size_t kLongParagraph = 64 << 10;
+// A word longer than this is measured in pieces and cut into boxes of a
+// line's width, never shaped whole nor split at every character.
+constexpr uint32_t kLongWord = 4096;
+constexpr int kLongWordPiece = 64;  // code points shaped at once
 // Shaped words are kept until there are this many glyphs (a few megabytes).
 constexpr size_t kMaxCachedGlyphs = 1 << 19;
+
+// Combining marks kept on one character. Text with more (thousands of
+// accents stacked on one letter) is noise, not writing; shaping such a
+// cluster costs far more than its size, so the rest are dropped, much as
+// browsers show them no further (docs/typesetter.md).
+constexpr int kMaxClusterMarks = 256;
+
+// Appends `text` to `out` without the combining marks of a cluster beyond
+// the first kMaxClusterMarks.
+void AppendCappingClusters(std::string& out, std::string_view text) {
+  const auto length = static_cast<int32_t>(text.size());
+  int32_t kept_from = 0;
+  int marks = 0;
+  for (int32_t i = 0; i < length;) {
+    const int32_t start = i;
+    UChar32 c;
+    U8_NEXT(text.data(), i, length, c);
+    if (c < 0 || (U_GET_GC_MASK(c) & U_GC_M_MASK) == 0) {
+      marks = 0;
+      continue;
+    }
+    if (++marks <= kMaxClusterMarks) continue;
+    out.append(text.substr(static_cast<size_t>(kept_from), static_cast<size_t>(start - kept_from)));
+    kept_from = i;
+  }
+  out.append(text.substr(static_cast<size_t>(kept_from)));
+}
 
 int32_t Ceil64(int64_t v) { return static_cast<int32_t>((v + 63) >> 6); }
 int32_t Floor64(int64_t v) { return static_cast<int32_t>(v >> 6); }
@@ -203,6 +238,7 @@ struct Typesetter::State {
   void SplitBox(const BlockLayout& layout, const Item& box, const std::vector<uint32_t>& cuts, Item penalty,
                 std::vector<Item>& items);
   void AddWord(BlockLayout& layout, uint32_t begin, uint32_t end);
+  void AddLongWord(BlockLayout& layout, uint32_t begin, uint32_t end);
   void SplitWord(BlockLayout& layout, size_t first_item, uint32_t begin, uint32_t end, bool anywhere);
   bool MayHyphenate(const BlockLayout& layout, size_t first_item, uint32_t begin, uint32_t end) const;
   int32_t ContinuationWidth(const BlockLayout& layout, uint32_t run) {
@@ -329,16 +365,18 @@ void Typesetter::State::AddRuns(BlockLayout& layout, const Block& block) {
     if (pre) base = static_cast<uint16_t>(base + edition_styles);
     const FaceIndex face = styles[base].face;
     const auto offset = static_cast<uint32_t>(layout.text.size());
-    layout.text += run.text;
+    std::string text;
+    AppendCappingClusters(text, run.text);
+    layout.text += text;
     layout.run_starts.push_back(offset);
     layout.run_styles.push_back(base);
     layout.run_sources.push_back(r);
     FaceIndex current = face;
-    const auto length = static_cast<int32_t>(run.text.size());
+    const auto length = static_cast<int32_t>(text.size());
     for (int32_t i = 0; i < length;) {
       const int32_t at = i;
       UChar32 c;
-      U8_NEXT(run.text.data(), i, length, c);
+      U8_NEXT(text.data(), i, length, c);
       if (c < 0) continue;
       if (!direction_found) {
         const UCharDirection d = u_charDirection(c);
@@ -398,9 +436,11 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
   auto tenths = [&](int v) { return static_cast<int32_t>(std::lround(std::max(0, v) * body / 10.0)); };
   layout->margin_top = tenths(style.margin_top);
   layout->margin_bottom = tenths(style.margin_bottom);
-  // Deep nesting must leave room for the text.
+  // Margins never take more than 40% of the line, whatever the sheet says:
+  // deep nesting, or a desktop page's room for a sidebar, must leave a
+  // column of text a reader can read.
   int32_t margin_left = tenths(style.margin_left), margin_right = tenths(style.margin_right);
-  const int32_t most = text_width * 2 / 3;
+  const int32_t most = text_width * 2 / 5;
   if (margin_left + margin_right > most) {
     const double scale = static_cast<double>(most) / (margin_left + margin_right);
     margin_left = static_cast<int32_t>(margin_left * scale);
@@ -462,7 +502,13 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
     if (indent > 0) layout->indent = std::min(indent, width / 2) * 64;
     BuildItems(*layout);
     params.tolerance = kFirstPassTolerance;
-    bool done = BreakTotalFit(layout->items, params, &breaks);
+    bool done = false;
+    if (layout->text.size() > kLongParagraph) {
+      params.emergency = true;
+      BreakFirstFit(layout->items, params, &breaks);
+      done = true;
+    }
+    if (!done) done = BreakTotalFit(layout->items, params, &breaks);
     // Only now: loading a language's patterns costs more than many pages.
     const bool hyphenate = !done && block.kind != BlockKind::kHeading && GetHyphenator() != nullptr;
     if (!done && hyphenate) Hyphenate(*layout);
@@ -521,6 +567,12 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
   layout.items.clear();
   const std::string& text = layout.text;
   std::vector<Item>& items = layout.items;
+  if (text.size() > kLongParagraph) {
+    // A box and a glue a word: reserved at once, since growing by doubling
+    // would hold the old and the new items together.
+    const auto blanks = static_cast<size_t>(std::count_if(text.begin(), text.end(), IsBlank));
+    items.reserve(2 * blanks + 16);
+  }
   const bool justify = layout.align == TextAlign::kJustify;
   auto run_at = [&](uint32_t offset) {
     auto it = std::upper_bound(layout.run_starts.begin(), layout.run_starts.end(), offset);
@@ -661,8 +713,12 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
 // One word: a box per run it spans, split at every character when it is
 // wider than a line.
 void Typesetter::State::AddWord(BlockLayout& layout, uint32_t begin, uint32_t end) {
+  if (end - begin > kLongWord) return AddLongWord(layout, begin, end);
   const std::string& text = layout.text;
   std::vector<Item>& items = layout.items;
+  // Nothing shaped is held across words: the cache may be emptied here, so
+  // a long paragraph of many words keeps it bounded too.
+  shapes.Trim(kMaxCachedGlyphs);
   const size_t first_item = items.size();
   int64_t total = 0;
   uint32_t run = static_cast<uint32_t>(std::upper_bound(layout.run_starts.begin(), layout.run_starts.end(), begin) -
@@ -682,6 +738,73 @@ void Typesetter::State::AddWord(BlockLayout& layout, uint32_t begin, uint32_t en
   }
   if (total > std::min(layout.width, layout.first_width - layout.indent))
     SplitWord(layout, first_item, begin, end, true);
+}
+
+// A word longer than kLongWord bytes: shaped in pieces of a few dozen
+// characters (a cluster is never cut) and cut into boxes no wider than a
+// line, with a break between them. It costs memory in proportion to its
+// lines, not to its characters.
+void Typesetter::State::AddLongWord(BlockLayout& layout, uint32_t begin, uint32_t end) {
+  const std::string& text = layout.text;
+  std::vector<Item>& items = layout.items;
+  const int32_t limit = std::max<int32_t>(64 * 8, std::min(layout.width, layout.first_width - layout.indent));
+  auto is_mark_at = [&](uint32_t at, uint32_t stop) {
+    auto i = static_cast<int32_t>(at);
+    UChar32 c;
+    U8_NEXT(text.data(), i, static_cast<int32_t>(stop), c);
+    return c >= 0 && (U_GET_GC_MASK(c) & U_GC_M_MASK) != 0;
+  };
+  int64_t since_break = 0;  // the width of the boxes since the last break
+  uint32_t run = static_cast<uint32_t>(std::upper_bound(layout.run_starts.begin(), layout.run_starts.end(), begin) -
+                                       layout.run_starts.begin() - 1);
+  for (uint32_t at = begin; at < end; ++run) {
+    const uint32_t run_end = run + 1 < layout.run_starts.size() ? std::min(end, layout.run_starts[run + 1]) : end;
+    if (run_end <= at) continue;
+    const StyleInfo& style = StyleOfRun(layout, run);
+    Item box;
+    box.run = run;
+    box.begin = box.end = at;
+    while (at < run_end) {
+      // A piece, and the places in it where the word may be cut: after each
+      // character that no combining mark follows.
+      uint32_t piece_end = at;
+      offsets.clear();
+      for (int n = 0; piece_end < run_end && (n < kLongWordPiece || is_mark_at(piece_end, run_end));) {
+        auto i = static_cast<int32_t>(piece_end);
+        U8_FWD_1(text.data(), i, static_cast<int32_t>(run_end));
+        piece_end = static_cast<uint32_t>(i);
+        if (piece_end == run_end || !is_mark_at(piece_end, run_end)) {
+          offsets.push_back(piece_end - at);
+          ++n;
+        }
+      }
+      shapes.Trim(kMaxCachedGlyphs);
+      const Shaped shaped = shapes.Shape(style.face, style.size, std::string_view(text).substr(at, piece_end - at));
+      shapes.PrefixAdvances(shaped, offsets, &advances);
+      int32_t done = 0;
+      for (size_t k = 0; k < offsets.size(); ++k) {
+        const int32_t width = advances[k] - done;
+        done = advances[k];
+        if (since_break + width > limit && since_break > 0) {
+          if (box.end > box.begin) items.push_back(box);
+          Item penalty;
+          penalty.type = ItemType::kPenalty;
+          penalty.penalty = kCharacterBreakPenalty;
+          penalty.run = run;
+          penalty.begin = penalty.end = box.end;
+          items.push_back(penalty);
+          box.begin = box.end;
+          box.width = 0;
+          since_break = 0;
+        }
+        box.end = at + offsets[k];
+        box.width += width;
+        since_break += width;
+      }
+      at = piece_end;
+    }
+    if (box.end > box.begin) items.push_back(box);
+  }
 }
 
 // The second pass's items: every word split at its hyphenation points.

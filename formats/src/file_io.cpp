@@ -309,6 +309,14 @@ void AtomicFileWriter::CopyFrom(const InputFile& source, uint64_t length) {
     ssize_t n = ::copy_file_range(source.fd(), &in_offset, fd_, nullptr, chunk, 0);
     if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP))
       n = ::sendfile(fd_, source.fd(), &in_offset, chunk);
+    if (n < 0 && (errno == EINVAL || errno == ENOSYS)) {
+      // Some devices (/dev/full) take neither: plain reads and writes.
+      std::string piece = source.ReadUpTo(static_cast<uint64_t>(in_offset), std::min<size_t>(chunk, 1u << 16));
+      if (piece.empty()) Raise(kInvalidArgument, source.path());
+      WriteAll(fd_, piece.data(), piece.size(), destination_);
+      in_offset += static_cast<off_t>(piece.size());
+      n = static_cast<ssize_t>(piece.size());
+    }
     if (n < 0) {
       if (errno == EINTR) continue;
       RaiseFromErrno(errno, destination_);

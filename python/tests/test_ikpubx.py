@@ -6,6 +6,7 @@ import gc
 import os
 import shutil
 import tempfile
+import threading
 import unittest
 
 import ikpubx
@@ -275,6 +276,49 @@ class ViewerTest(Scratch):
         with self.assertRaisesRegex(RuntimeError, "page 1"):
             viewer.CurPage = 1
         self.assertEqual(viewer.CurPage, 1)  # the move itself happened
+
+    def test_one_viewer_from_two_threads(self):
+        # One thread draws while the other changes the device, which throws
+        # the layout away: the Viewer serializes the two.
+        viewer = ikpubx.Viewer()
+        viewer.BookName = self.book(40)
+        errors = []
+
+        def drawing():
+            try:
+                for i in range(40):
+                    pixels, width, height, _ = viewer.GetPageImage(1 + i % 2)
+                    self.assertEqual(len(pixels), width * height)
+            except Exception as e:  # reported below, in the test's thread
+                errors.append(e)
+
+        def resizing():
+            try:
+                for i in range(15):
+                    viewer.ChangeDeviceSettings(*((300, 400, 1) if i % 2 else (480, 640, 4)))
+            except Exception as e:
+                errors.append(e)
+
+        threads = [threading.Thread(target=drawing), threading.Thread(target=resizing)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+        self.assertEqual(errors, [])
+        self.assertTrue(viewer.HasBook)
+
+    def test_device_settings_and_pages_outside_the_book_are_refused(self):
+        viewer = ikpubx.Viewer()
+        viewer.BookName = self.book(3)
+        for size in [(0, 0, 0), (10, 10, 4), (480, 640, 3)]:
+            with self.assertRaises(ikpubx.ComError) as caught:
+                viewer.ChangeDeviceSettings(*size)
+            self.assertEqual(caught.exception.hresult, ikpubx.E_INVALIDARG)
+        self.assertEqual(viewer.NumPages, 1)
+        for page in [0, -1, 2, 2**31 - 1]:
+            with self.assertRaises(ikpubx.ComError) as caught:
+                viewer.GetPageImage(page)
+            self.assertEqual(caught.exception.hresult, ikpubx.E_INVALIDARG)
 
     def test_books_that_cannot_be_shown(self):
         viewer = ikpubx.Viewer()

@@ -385,6 +385,79 @@ TEST(Compiler, CascadesBySpecificityOrderAndImportance) {
   EXPECT_EQ(c.edition.block_styles[c.edition.blocks[1].style].align, TextAlign::kRight) << "the later rule wins";
 }
 
+// Desktop sheets as they come: "@media" rules for the device's screen
+// (480 pixels wide unless told otherwise), sizes in rem and the "font"
+// shorthand.
+TEST(Compiler, ReadsMediaRulesRemAndTheFontShorthand) {
+  const std::string sheet =
+      "@media print { p { font-weight: bold } }\n"
+      "@media screen and (max-width: 600px) { p.m { text-align: center } }\n"
+      "@media only handheld, print { .h { font-style: italic } }\n"
+      "@media (min-width: 700px) { p.m { text-align: right } }\n"
+      "@media not print { .n { margin-top: 1rem } }\n"
+      "div { font-size: 200% } .r { margin-left: 2rem; font-size: 1.5rem }\n"
+      "h2 { font: italic bold 12pt/2 Georgia, \"Times New Roman\", serif }\n"
+      ".s { font: 150% monospace }\n";
+  const std::string html = Page("<p class=\"m h n\">m</p><div><p class=\"r\">r</p></div><h2>t</h2><p class=\"s\">s</p>",
+                                "<style>" + sheet + "</style>");
+  Compiled c = CompileOne(html);
+  ASSERT_EQ(c.edition.blocks.size(), 4u);
+  auto text = [&](size_t b) { return c.edition.text_styles[c.edition.blocks[b].runs[0].style]; };
+  auto block = [&](size_t b) { return c.edition.block_styles[c.edition.blocks[b].style]; };
+  EXPECT_FALSE(text(0).bold) << "print rules are not the device's";
+  EXPECT_EQ(block(0).align, TextAlign::kCenter);
+  EXPECT_TRUE(text(0).italic);
+  EXPECT_EQ(block(0).margin_top, 10);
+  EXPECT_EQ(block(1).margin_left, 20) << "2rem: the root's size, not the 200% div's";
+  EXPECT_EQ(text(1).size_step, 2) << "1.5rem, not 1.5 times 200%";
+  EXPECT_TRUE(text(2).italic);
+  EXPECT_TRUE(text(2).bold);
+  EXPECT_EQ(text(2).family, FontFamily::kSerif);
+  EXPECT_EQ(block(2).line_height, 200);
+  EXPECT_EQ(text(3).family, FontFamily::kMono);
+  EXPECT_FALSE(text(3).bold) << "the shorthand sets what it leaves out back to normal";
+  for (const Problem& p : c.problems) ADD_FAILURE() << p.line << ": " << p.message;
+
+  // A wider device takes the other rules.
+  CompileSettings wide;
+  wide.device_width = 800;
+  Compiled w = CompileOne(html, wide);
+  EXPECT_EQ(w.edition.block_styles[w.edition.blocks[0].style].align, TextAlign::kRight);
+
+  // A shorthand without a family is no shorthand.
+  Compiled bad = CompileOne(Page("<p class=\"b\">b</p>", "<style>.b { font: bold 12pt }</style>"));
+  EXPECT_TRUE(bad.Has(1, "value \"bold 12pt\" of font not supported"));
+}
+
+// Rules are found by the key of their selectors (class, id, element, or
+// none), and the cascade still orders them by specificity and place: a
+// sheet of many rules styles each element by the few that name it.
+TEST(Compiler, FindsRulesByTheirKeyInLargeSheets) {
+  std::string sheet = "* { text-indent: 1em }\n";
+  for (int i = 0; i < 20000; ++i)
+    sheet += ".c" + std::to_string(i) + " { margin-left: " + std::to_string(i % 9) + "em }\n";
+  sheet +=
+      "p.c7 { font-weight: bold } #x.c7 { font-style: italic } div .c8 { text-align: right }\n"
+      "p { text-align: center } .c7 .c9 { text-align: left }\n";
+  Compiled c =
+      CompileOne(Page("<p class=\"c7\" id=\"x\">a</p><div><p class=\"c8  c9\">b</p></div><p class=\"c7\">"
+                      "<span class=\"c9\">c</span></p>",
+                      "<style>" + sheet + "</style>"));
+  ASSERT_EQ(c.edition.blocks.size(), 3u);
+  auto text = [&](size_t b) { return c.edition.text_styles[c.edition.blocks[b].runs[0].style]; };
+  auto block = [&](size_t b) { return c.edition.block_styles[c.edition.blocks[b].style]; };
+  EXPECT_EQ(block(0).margin_left, 70);
+  EXPECT_EQ(block(0).text_indent, 10);
+  EXPECT_TRUE(text(0).bold);
+  EXPECT_TRUE(text(0).italic);
+  EXPECT_EQ(block(0).align, TextAlign::kCenter);
+  EXPECT_EQ(block(1).align, TextAlign::kRight) << "class beats element";
+  EXPECT_EQ(block(1).margin_left, 0) << ".c9 is the later rule for 9 % 9";
+  EXPECT_FALSE(text(1).bold);
+  EXPECT_TRUE(text(2).bold);
+  EXPECT_TRUE(c.problems.empty());
+}
+
 TEST(Compiler, FlattensTablesAndReadsOldMarkup) {
   Compiled c = CompileOne(
       Page("<table><tr><td>a</td><th>b</th></tr></table><dl><dt>term</dt><dd>said</dd></dl>"

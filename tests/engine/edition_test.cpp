@@ -245,7 +245,7 @@ TEST_F(EditionTest, DamageIsReportedNeverFollowed) {
       {"newer version", content - 12, std::string("\0\x02", 2), EditionError::kNewerVersion},
       {"unknown flag", content - 10, std::string("\0\x80", 2), EditionError::kCorrupt},
       {"stored size", content - 8, "\x01", EditionError::kCorrupt},
-      {"absurd declared size", content - 4, "\x7F", EditionError::kCorrupt},
+      {"absurd declared size", content - 4, "\x7F", EditionError::kTooLarge},
       {"zoom states", content + 2, "\x03", EditionError::kCorrupt},
       {"text style count", content + 8, "\x7F", EditionError::kCorrupt},
       {"font family", content + 12, "\x05", EditionError::kCorrupt},
@@ -284,6 +284,41 @@ TEST_F(EditionTest, DamageIsReportedNeverFollowed) {
   bad = packed;
   bad[fork + 20] = static_cast<char>(bad[fork + 20] ^ 0x55);
   EXPECT_EQ(ReadDeviceEditionFromBytes(bad).error, EditionError::kCorrupt);
+}
+
+// The documented limits: content up to 64 MiB, and compressed content up to
+// 100 times its stored size. At a limit the book is read on (and here found
+// damaged, since the stream does not inflate to the size declared); one
+// byte past it, it is refused as too large before anything is allocated.
+TEST_F(EditionTest, ContentLimitsHoldAtTheirEdges) {
+  auto with_size = [](std::string book, size_t fork, uint64_t size) {
+    for (int i = 0; i < 4; ++i) book[fork + 12 + i] = static_cast<char>(size >> (24 - 8 * i));
+    return ReadDeviceEditionFromBytes(book);
+  };
+  std::string packed = ReadFile(Write(SmallEdition(), {true, 25}));
+  size_t fork = BlockData(packed, 0);
+  const uint64_t stored = U32At(packed, fork + 8);
+  EditionReadResult at = with_size(packed, fork, stored * 100);
+  EXPECT_EQ(at.error, EditionError::kCorrupt) << at.message;
+  EditionReadResult past = with_size(packed, fork, stored * 100 + 1);
+  EXPECT_EQ(past.error, EditionError::kTooLarge) << past.message;
+  EXPECT_NE(past.message.find("is too large: its content declares a size over 100 times"), std::string::npos)
+      << past.message;
+
+  std::string plain = ReadFile(Write(SmallEdition(), {false, 25}));
+  fork = BlockData(plain, 0);
+  EXPECT_EQ(with_size(plain, fork, uint64_t{64} << 20).error, EditionError::kCorrupt);
+  past = with_size(plain, fork, (uint64_t{64} << 20) + 1);
+  EXPECT_EQ(past.error, EditionError::kTooLarge);
+  EXPECT_NE(past.message.find("a book holds at most 64 MiB"), std::string::npos) << past.message;
+
+  // The writer keeps to the ratio: content that deflates past it is stored
+  // as it is, and reads back.
+  ikutil::DeviceEdition repetitive = SmallEdition();
+  repetitive.blocks[0].runs[0].text = std::string(2'000'000, 'a');
+  std::string written = ReadFile(Write(repetitive, {true, 25}));
+  EXPECT_EQ(U16At(written, BlockData(written, 0) + 6) & edition::kFlagCompressed, 0);
+  EXPECT_EQ(ReadDeviceEditionFromBytes(written).error, EditionError::kNone);
 }
 
 TEST_F(EditionTest, OtherFilesAreNamedForWhatTheyAre) {

@@ -349,5 +349,30 @@ TEST(BookParams, ProblemsInAPackageAreWarnings) {
   EXPECT_EQ(helper.shown[2].line, 14);
 }
 
+// Numbers a build could not use are refused when the project loads, with
+// a message naming the setting and its range, rather than when the book is
+// written at the end of the work.
+TEST(BookParams, SettingsOutsideTheirRangeAreRefusedAtLoad) {
+  RecordingHelper helper;
+  CBookParams p;
+  p.SetUIHelper(&helper);
+  const std::string text = PackageText(
+      "<meta name=\"x-IKL-RLEtrigger\" content=\"1000\"/>\n<meta name=\"x-IKL-orphan\" content=\"40000\"/>\n"
+      "<meta name=\"x-IKL-zoomstate\" content=\"7\"/>\n<meta name=\"x-IKL-widow\" content=\"100\"/>",
+      "", "");
+  ASSERT_TRUE(p.LoadFromText(text, "mem.opf", false));
+  EXPECT_EQ(p.rle_trigger, 25);
+  EXPECT_EQ(p.orphan_lines, 1);
+  EXPECT_EQ(p.zoom, 2);
+  EXPECT_EQ(p.widow_lines, 100);
+  ASSERT_EQ(helper.shown.size(), 3u);
+  EXPECT_EQ(helper.shown[0].message,
+            "The setting \"x-IKL-RLEtrigger\" has a value that cannot be used (\"1000\"): it must be 0 to 100; the "
+            "default is kept.");
+  EXPECT_EQ(helper.shown[0].detail, "mem.opf");
+  EXPECT_NE(helper.shown[1].message.find("\"x-IKL-orphan\""), std::string::npos);
+  EXPECT_NE(helper.shown[2].message.find("\"x-IKL-zoomstate\""), std::string::npos);
+}
+
 }  // namespace
 }  // namespace ikutil

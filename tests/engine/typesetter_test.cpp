@@ -467,6 +467,45 @@ TEST_F(TypesetTest, WordsLongerThanALineAreSplit) {
   EXPECT_NE(joined.find(word), std::string::npos);
 }
 
+// A desktop page's margins (a documentation page keeps 230 px for its
+// sidebar) never leave less than 60% of the text width for the text.
+TEST_F(TypesetTest, MarginsLeaveAReadableColumn) {
+  DeviceEdition e = EmptyEdition();
+  BlockStyle sidebar;
+  sidebar.margin_left = 144;  // 230 px of a 16 px em, in tenths
+  sidebar.margin_right = 20;
+  e.block_styles.push_back(sidebar);
+  e.blocks.push_back(Paragraph(Words(3, 60), static_cast<uint16_t>(e.block_styles.size() - 1)));
+  e.blocks.push_back(Paragraph(Words(3, 60)));
+  auto t = Make(e, 480, 640);
+  int32_t narrow = 0, full = 0;
+  for (const auto& page : AllLines(*t))
+    for (const PageLine& line : page) {
+      EXPECT_LE(line.right, 480) << line.text;
+      // The sidebar's paragraph is the one whose lines start far in.
+      (line.left > 100 ? narrow : full) = std::max(line.left > 100 ? narrow : full, line.right - line.left);
+    }
+  ASSERT_GT(full, 0);
+  ASSERT_GT(narrow, 0);
+  EXPECT_GE(narrow, full * 58 / 100) << "a column of " << narrow << " of " << full << " pixels";
+}
+
+// One letter under a million combining marks: the marks past the first
+// few hundred are left out, so it lays out at once and shows the letter.
+TEST_F(TypesetTest, ClustersKeepTheirFirstMarks) {
+  DeviceEdition e = EmptyEdition();
+  std::string marks;
+  for (int i = 0; i < 1000000; ++i) marks += "\xCC\x81";
+  e.blocks.push_back(Paragraph("before a" + marks + " after"));
+  auto t = Make(e, 480, 640);
+  ASSERT_EQ(t->PageCount(), 1);
+  std::string text;
+  for (const PageLine& line : t->GetPage(1)->lines) text += line.text + " ";
+  EXPECT_EQ(text.find("before a"), 0u) << text.substr(0, 40);
+  EXPECT_NE(text.find(" after"), std::string::npos);
+  EXPECT_LE(text.size(), 256 * 2 + 40);
+}
+
 // Editions of every kind of block, odd styles and odd text, on odd screens:
 // laid out whole without a fault, every line inside the page.
 TEST_F(TypesetTest, SurvivesOddEditions) {

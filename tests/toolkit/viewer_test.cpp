@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ikpubx/module.h"
@@ -237,11 +239,21 @@ TEST_F(ViewerTest, ChangeDeviceSettingsKeepsPage) {
   viewer->NextPage();
   EXPECT_EQ(log, std::vector<std::string>{"a:page 4"});
 
-  EXPECT_EQ(viewer->ChangeDeviceSettings(10, 10, 4), S_OK);
-  EXPECT_FALSE(viewer->HasBook());
-  EXPECT_EQ(viewer->LastError(), ikutil::kViewerBadSize);
+  // A size or depth no device has is refused; the book stays as it was.
   int32_t pages = 0;
-  EXPECT_EQ(viewer->NumPages(&pages), E_FAIL);
+  ASSERT_EQ(viewer->NumPages(&pages), S_OK);
+  for (auto [w, h, d] : {std::tuple{0, 0, 0}, {10, 10, 4}, {600, 800, 3}, {-1, 800, 8}, {600, 1 << 30, 8}})
+    EXPECT_EQ(viewer->ChangeDeviceSettings(w, h, static_cast<int16_t>(d)), E_INVALIDARG) << w << "x" << h << "x" << d;
+  EXPECT_TRUE(viewer->HasBook());
+  EXPECT_EQ(Current(*viewer), 4);
+  EXPECT_EQ(Page(*viewer, 4).width, 600);
+
+  // Pages outside 1..NumPages are refused, not drawn as another page.
+  ikutil::PageImage outside;
+  for (int32_t page : {0, -1, pages + 1, INT32_MAX, INT32_MIN})
+    EXPECT_EQ(viewer->GetPageImage(page, &outside), E_INVALIDARG) << page;
+  EXPECT_TRUE(outside.pixels.empty());
+  EXPECT_EQ(viewer->GetPageImage(pages, &outside), S_OK);
 }
 
 TEST_F(ViewerTest, EventsReachSinksInConnectionOrderUntilUnadvised) {

@@ -109,6 +109,7 @@ void CBookInfo::ReleasePageObjects() {
 }
 
 HRESULT CBookInfo::OnStartPage(ComObject* unknown) {
+  std::lock_guard lock(mutex_);
   if (!unknown) return E_POINTER;
   return Guarded([&] {
     auto* context = dynamic_cast<IScriptingContext*>(unknown);
@@ -135,6 +136,7 @@ HRESULT CBookInfo::OnStartPage(ComObject* unknown) {
 }
 
 HRESULT CBookInfo::OnEndPage() {
+  std::lock_guard lock(mutex_);
   on_start_page_called_ = false;
   ReleasePageObjects();
   return S_OK;
@@ -143,11 +145,13 @@ HRESULT CBookInfo::OnEndPage() {
 // --- Names and metadata ---
 
 HRESULT CBookInfo::ProjectFile(std::string* out) {
+  std::lock_guard lock(mutex_);
   static const std::string kNone;
   return GetText(project_file_ ? *project_file_ : kNone, out);
 }
 
 HRESULT CBookInfo::SetProjectFile(const std::string& value) {
+  std::lock_guard lock(mutex_);
   return GuardedCopy([&] {
     params_.project_file_path = value;
     StoreProjectFile(value);
@@ -156,14 +160,18 @@ HRESULT CBookInfo::SetProjectFile(const std::string& value) {
   });
 }
 
-#define IKPUBX_TEXT_PROPERTY(Name, field)                                           \
-  HRESULT CBookInfo::Name(std::string* out) { return GetText(params_.field, out); } \
-  HRESULT CBookInfo::Set##Name(const std::string& value) {                          \
-    return Guarded([&] {                                                            \
-      params_.field = value;                                                        \
-      MarkChanged();                                                                \
-      return S_OK;                                                                  \
-    });                                                                             \
+#define IKPUBX_TEXT_PROPERTY(Name, field)                  \
+  HRESULT CBookInfo::Name(std::string* out) {              \
+    std::lock_guard lock(mutex_);                          \
+    return GetText(params_.field, out);                    \
+  }                                                        \
+  HRESULT CBookInfo::Set##Name(const std::string& value) { \
+    std::lock_guard lock(mutex_);                          \
+    return Guarded([&] {                                   \
+      params_.field = value;                               \
+      MarkChanged();                                       \
+      return S_OK;                                         \
+    });                                                    \
   }
 
 IKPUBX_TEXT_PROPERTY(BookFileName, book_file_name)
@@ -175,9 +183,13 @@ IKPUBX_TEXT_PROPERTY(AuthorFirstName, author_first_name)
 IKPUBX_TEXT_PROPERTY(AuthorMiddleName, author_middle_name)
 IKPUBX_TEXT_PROPERTY(AuthorLastName, author_last_name)
 
-HRESULT CBookInfo::OutputDirectory(std::string* out) { return GetText(params_.DestDir(), out); }
+HRESULT CBookInfo::OutputDirectory(std::string* out) {
+  std::lock_guard lock(mutex_);
+  return GetText(params_.DestDir(), out);
+}
 
 HRESULT CBookInfo::SetOutputDirectory(const std::string& value) {
+  std::lock_guard lock(mutex_);
   return Guarded([&] {
     params_.DestDir(value);
     MarkChanged();
@@ -185,9 +197,13 @@ HRESULT CBookInfo::SetOutputDirectory(const std::string& value) {
   });
 }
 
-HRESULT CBookInfo::ErrorDirectory(std::string* out) { return GetText(params_.LogDir(), out); }
+HRESULT CBookInfo::ErrorDirectory(std::string* out) {
+  std::lock_guard lock(mutex_);
+  return GetText(params_.LogDir(), out);
+}
 
 HRESULT CBookInfo::SetErrorDirectory(const std::string& value) {
+  std::lock_guard lock(mutex_);
   return Guarded([&] {
     params_.LogDir(value);
     MarkChanged();
@@ -197,12 +213,16 @@ HRESULT CBookInfo::SetErrorDirectory(const std::string& value) {
 
 // --- Build options ---
 
-#define IKPUBX_BYTE_PROPERTY(Name, field)                                       \
-  HRESULT CBookInfo::Name(int32_t* out) { return GetByte(params_.field, out); } \
-  HRESULT CBookInfo::Set##Name(int32_t value) {                                 \
-    params_.field = static_cast<uint8_t>(value);                                \
-    MarkChanged();                                                              \
-    return S_OK;                                                                \
+#define IKPUBX_BYTE_PROPERTY(Name, field)        \
+  HRESULT CBookInfo::Name(int32_t* out) {        \
+    std::lock_guard lock(mutex_);                \
+    return GetByte(params_.field, out);          \
+  }                                              \
+  HRESULT CBookInfo::Set##Name(int32_t value) {  \
+    std::lock_guard lock(mutex_);                \
+    params_.field = static_cast<uint8_t>(value); \
+    MarkChanged();                               \
+    return S_OK;                                 \
   }
 
 IKPUBX_BYTE_PROPERTY(Encrypt, encrypt)
@@ -213,10 +233,12 @@ IKPUBX_BYTE_PROPERTY(UnderlineLinks, underline_links)
 #define IKPUBX_SHORT_PROPERTY(Name, field)                 \
   HRESULT CBookInfo::Name(int16_t* out) {                  \
     if (!out) return E_POINTER;                            \
+    std::lock_guard lock(mutex_);                          \
     *out = static_cast<int16_t>(params_.field);            \
     return S_OK;                                           \
   }                                                        \
   HRESULT CBookInfo::Set##Name(int16_t value) {            \
+    std::lock_guard lock(mutex_);                          \
     params_.field = value; /* sign-extended where wider */ \
     MarkChanged();                                         \
     return S_OK;                                           \
@@ -232,12 +254,14 @@ IKPUBX_SHORT_PROPERTY(OrphanLines, orphan_lines)
 #undef IKPUBX_SHORT_PROPERTY
 
 HRESULT CBookInfo::BuildTarget(int32_t* out) {
+  std::lock_guard lock(mutex_);
   if (!out) return E_POINTER;
   *out = static_cast<int32_t>(params_.build_target);
   return S_OK;
 }
 
 HRESULT CBookInfo::SetBuildTarget(int32_t value) {
+  std::lock_guard lock(mutex_);
   // Only the two known targets are taken; the put counts as a change all
   // the same.
   if (value == 0 || value == 1) params_.build_target = static_cast<uint32_t>(value);
@@ -248,17 +272,20 @@ HRESULT CBookInfo::SetBuildTarget(int32_t value) {
 // --- The source list ---
 
 HRESULT CBookInfo::NumSourceFiles(int32_t* out) {
+  std::lock_guard lock(mutex_);
   if (!out) return E_POINTER;
   *out = static_cast<int32_t>(params_.NumSources());
   return S_OK;
 }
 
 HRESULT CBookInfo::SourceFile(int16_t index, std::string* out) {
+  std::lock_guard lock(mutex_);
   if (!ValidIndex(index)) return E_INVALIDARG;
   return GetText(Entry(index).file_name, out);
 }
 
 HRESULT CBookInfo::SetSourceFile(int16_t index, const std::string& value) {
+  std::lock_guard lock(mutex_);
   if (!ValidIndex(index)) return E_INVALIDARG;
   return Guarded([&] {
     Entry(index).file_name = value;
@@ -268,6 +295,7 @@ HRESULT CBookInfo::SetSourceFile(int16_t index, const std::string& value) {
 }
 
 HRESULT CBookInfo::ResetSourceFiles() {
+  std::lock_guard lock(mutex_);
   return Guarded([&] {
     params_.CleanupSourceList();
     MarkChanged();
@@ -276,6 +304,7 @@ HRESULT CBookInfo::ResetSourceFiles() {
 }
 
 HRESULT CBookInfo::AddSourceFile(const std::string& file) {
+  std::lock_guard lock(mutex_);
   return Guarded([&] {
     params_.InsertSource(params_.NumSources(), std::make_unique<ikutil::CWinSourceFile>(file, 0));
     MarkChanged();
@@ -284,6 +313,7 @@ HRESULT CBookInfo::AddSourceFile(const std::string& file) {
 }
 
 HRESULT CBookInfo::InsertSourceFile(int16_t index, const std::string& file) {
+  std::lock_guard lock(mutex_);
   if (index < 0 || static_cast<size_t>(index) > params_.NumSources()) return E_INVALIDARG;
   return Guarded([&] {
     params_.InsertSource(static_cast<size_t>(index), std::make_unique<ikutil::CWinSourceFile>(file, 0));
@@ -293,6 +323,7 @@ HRESULT CBookInfo::InsertSourceFile(int16_t index, const std::string& file) {
 }
 
 HRESULT CBookInfo::DeleteSourceFile(int16_t index) {
+  std::lock_guard lock(mutex_);
   if (!ValidIndex(index)) return E_INVALIDARG;
   return Guarded([&] {
     params_.DeleteSource(static_cast<size_t>(index));
@@ -302,6 +333,7 @@ HRESULT CBookInfo::DeleteSourceFile(int16_t index) {
 }
 
 HRESULT CBookInfo::MoveSourceFile(int16_t from, int16_t to) {
+  std::lock_guard lock(mutex_);
   if (!ValidIndex(from) || !ValidIndex(to)) return E_INVALIDARG;
   if (from == to) return S_OK;
   return Guarded([&] {
@@ -315,6 +347,7 @@ HRESULT CBookInfo::MoveSourceFile(int16_t from, int16_t to) {
 }
 
 HRESULT CBookInfo::HtmlStatus(int16_t index, int16_t* out) {
+  std::lock_guard lock(mutex_);
   if (!ValidIndex(index)) return E_INVALIDARG;
   if (!out) return E_POINTER;
   *out = static_cast<int16_t>(Entry(index).status & ikutil::kStatusHtmlMask);
@@ -322,6 +355,7 @@ HRESULT CBookInfo::HtmlStatus(int16_t index, int16_t* out) {
 }
 
 HRESULT CBookInfo::SetHtmlStatus(int16_t index, int16_t value) {
+  std::lock_guard lock(mutex_);
   if (!ValidIndex(index)) return E_INVALIDARG;
   uint32_t& status = Entry(index).status;
   status = (status & ~ikutil::kStatusHtmlMask) | (static_cast<uint32_t>(value) & ikutil::kStatusHtmlMask);
@@ -330,6 +364,7 @@ HRESULT CBookInfo::SetHtmlStatus(int16_t index, int16_t value) {
 }
 
 HRESULT CBookInfo::IncludeStatus(int16_t index, int16_t* out) {
+  std::lock_guard lock(mutex_);
   if (!ValidIndex(index)) return E_INVALIDARG;
   if (!out) return E_POINTER;
   *out = (Entry(index).status & ikutil::kStatusExcluded) ? 0 : 1;
@@ -337,6 +372,7 @@ HRESULT CBookInfo::IncludeStatus(int16_t index, int16_t* out) {
 }
 
 HRESULT CBookInfo::SetIncludeStatus(int16_t index, int16_t value) {
+  std::lock_guard lock(mutex_);
   if (!ValidIndex(index)) return E_INVALIDARG;
   uint32_t& status = Entry(index).status;
   if (value != 0)
@@ -348,6 +384,7 @@ HRESULT CBookInfo::SetIncludeStatus(int16_t index, int16_t value) {
 }
 
 HRESULT CBookInfo::DirtyStatus(int16_t index, int16_t* out) {
+  std::lock_guard lock(mutex_);
   if (!ValidIndex(index)) return E_INVALIDARG;
   if (!out) return E_POINTER;
   *out = (Entry(index).status & ikutil::kStatusDirty) ? 1 : 0;
@@ -355,6 +392,7 @@ HRESULT CBookInfo::DirtyStatus(int16_t index, int16_t* out) {
 }
 
 HRESULT CBookInfo::SetDirtyStatus(int16_t index, int16_t value) {
+  std::lock_guard lock(mutex_);
   if (!ValidIndex(index)) return E_INVALIDARG;
   uint32_t& status = Entry(index).status;
   if (value & 1)
@@ -366,6 +404,7 @@ HRESULT CBookInfo::SetDirtyStatus(int16_t index, int16_t value) {
 }
 
 HRESULT CBookInfo::SourceExists(int16_t index, int32_t* out) {
+  std::lock_guard lock(mutex_);
   if (!ValidIndex(index) || !out) return E_INVALIDARG;
   return Guarded([&] {
     *out = Entry(index).Exists(BaseDirectory()) ? 1 : 0;
@@ -374,6 +413,7 @@ HRESULT CBookInfo::SourceExists(int16_t index, int32_t* out) {
 }
 
 HRESULT CBookInfo::SourceFileSize(int16_t index, int32_t* out) {
+  std::lock_guard lock(mutex_);
   if (!ValidIndex(index)) return E_INVALIDARG;
   if (!out) return E_POINTER;
   return Guarded([&] {
@@ -383,6 +423,7 @@ HRESULT CBookInfo::SourceFileSize(int16_t index, int32_t* out) {
 }
 
 HRESULT CBookInfo::TotalProcessBytes(int32_t* out) {
+  std::lock_guard lock(mutex_);
   if (!out) return E_POINTER;
   return Guarded([&] {
     const std::string base = BaseDirectory();
@@ -399,6 +440,7 @@ HRESULT CBookInfo::TotalProcessBytes(int32_t* out) {
 // --- The project file ---
 
 HRESULT CBookInfo::Load(const std::string& project_file) {
+  std::lock_guard lock(mutex_);
   return Guarded([&] {
     ikutil::CWinOEBPackageUIHelper helper;
     ScopedUIHelper scoped(params_, &helper);
@@ -412,6 +454,7 @@ HRESULT CBookInfo::Load(const std::string& project_file) {
 }
 
 HRESULT CBookInfo::Save(const std::string& project_file) {
+  std::lock_guard lock(mutex_);
   return Guarded([&] {
     params_.project_file_path = project_file;
     if (!params_.Save()) return E_FAIL;
@@ -422,6 +465,7 @@ HRESULT CBookInfo::Save(const std::string& project_file) {
 }
 
 HRESULT CBookInfo::GetBookParams(Variant* params) {
+  std::lock_guard lock(mutex_);
   if (!params) return S_OK;
   *params = Variant{};
   params->vt = VT_BYREF | VT_UI1;
@@ -430,6 +474,7 @@ HRESULT CBookInfo::GetBookParams(Variant* params) {
 }
 
 HRESULT CBookInfo::ClearAll() {
+  std::lock_guard lock(mutex_);
   return Guarded([&] {
     params_.CleanupSourceList();
     params_.book_file_name = "Inkleaf";
@@ -460,21 +505,30 @@ HRESULT CBookInfo::ClearAll() {
 
 // --- The Project's own marks ---
 
-HRESULT CBookInfo::HasChanged(int32_t* out) { return GetByte(has_changed_, out); }
+HRESULT CBookInfo::HasChanged(int32_t* out) {
+  std::lock_guard lock(mutex_);
+  return GetByte(has_changed_, out);
+}
 
 HRESULT CBookInfo::SetHasChanged(int32_t value) {
+  std::lock_guard lock(mutex_);
   has_changed_ = value == 1 ? 1 : 0;
   return S_OK;
 }
 
-HRESULT CBookInfo::ErrorFeedback(int32_t* out) { return GetByte(error_feedback_, out); }
+HRESULT CBookInfo::ErrorFeedback(int32_t* out) {
+  std::lock_guard lock(mutex_);
+  return GetByte(error_feedback_, out);
+}
 
 HRESULT CBookInfo::SetErrorFeedback(int32_t value) {
+  std::lock_guard lock(mutex_);
   error_feedback_ = value == 1 ? 1 : 0;
   return S_OK;
 }
 
 HRESULT CBookInfo::ROMVersion(std::string* out) {
+  std::lock_guard lock(mutex_);
   if (!out) return E_POINTER;
   return GuardedCopy([&] {
     *out = ikutil::GetROMVersion();
@@ -484,9 +538,13 @@ HRESULT CBookInfo::ROMVersion(std::string* out) {
 
 // --- Periodicals ---
 
-HRESULT CBookInfo::ContentFeedID(std::string* out) { return GetText(params_.content_feed_id, out, E_INVALIDARG); }
+HRESULT CBookInfo::ContentFeedID(std::string* out) {
+  std::lock_guard lock(mutex_);
+  return GetText(params_.content_feed_id, out, E_INVALIDARG);
+}
 
 HRESULT CBookInfo::SetContentFeedID(const std::string& value) {
+  std::lock_guard lock(mutex_);
   return Guarded([&] {
     params_.content_feed_id = value;
     MarkChanged();
@@ -494,9 +552,13 @@ HRESULT CBookInfo::SetContentFeedID(const std::string& value) {
   });
 }
 
-HRESULT CBookInfo::CurrentIssue(std::string* out) { return GetText(params_.current_issue, out, E_INVALIDARG); }
+HRESULT CBookInfo::CurrentIssue(std::string* out) {
+  std::lock_guard lock(mutex_);
+  return GetText(params_.current_issue, out, E_INVALIDARG);
+}
 
 HRESULT CBookInfo::SetCurrentIssue(const std::string& value) {
+  std::lock_guard lock(mutex_);
   return Guarded([&] {
     params_.current_issue = value;
     MarkChanged();
@@ -504,18 +566,26 @@ HRESULT CBookInfo::SetCurrentIssue(const std::string& value) {
   });
 }
 
-HRESULT CBookInfo::DeleteFallbacks(int32_t* out) { return GetByte(params_.delete_fallbacks, out, E_INVALIDARG); }
+HRESULT CBookInfo::DeleteFallbacks(int32_t* out) {
+  std::lock_guard lock(mutex_);
+  return GetByte(params_.delete_fallbacks, out, E_INVALIDARG);
+}
 
 HRESULT CBookInfo::SetDeleteFallbacks(int32_t value) {
+  std::lock_guard lock(mutex_);
   const auto byte = static_cast<uint8_t>(value);
   if (byte != params_.delete_fallbacks) MarkChanged();
   params_.delete_fallbacks = byte;
   return S_OK;
 }
 
-HRESULT CBookInfo::IsPeriodical(int32_t* out) { return GetByte(params_.is_periodical, out, E_INVALIDARG); }
+HRESULT CBookInfo::IsPeriodical(int32_t* out) {
+  std::lock_guard lock(mutex_);
+  return GetByte(params_.is_periodical, out, E_INVALIDARG);
+}
 
 HRESULT CBookInfo::SetIsPeriodical(int32_t value) {
+  std::lock_guard lock(mutex_);
   params_.is_periodical = static_cast<uint8_t>(value);
   // Turning the flag off is not counted as a change.
   if (value != 0) MarkChanged();
@@ -523,6 +593,7 @@ HRESULT CBookInfo::SetIsPeriodical(int32_t value) {
 }
 
 HRESULT CBookInfo::ProjectFormat(int16_t* out) {
+  std::lock_guard lock(mutex_);
   if (!out) return E_INVALIDARG;
   *out = static_cast<int16_t>(params_.ProjectFormat());
   return S_OK;

@@ -1,10 +1,11 @@
-// CBookInfo: the Project coclass. Almost every value lives in the engine's
-// parameter object, which the Project owns for its whole life; the Project
-// itself keeps only the project file name, the change mark and the error
-// feedback flag.
+// CBookInfo: the Project coclass. Each Project serializes its own members.
+// Almost every value lives in the engine's parameter object, which the
+// Project owns for its whole life; the Project itself keeps only the
+// project file name, the change mark and the error feedback flag.
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -109,6 +110,9 @@ class CBookInfo : public IProject {
   void MarkChanged() { has_changed_ = 1; }
   void ReleasePageObjects();
 
+  // Every member takes it, so calls from several threads take turns; it
+  // is recursive because members call one another.
+  mutable std::recursive_mutex mutex_;
   ikutil::CBookParams params_;
   std::optional<std::string> project_file_;
   uint8_t has_changed_ = 0;

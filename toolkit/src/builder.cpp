@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -151,13 +152,21 @@ class CBuilder : public IBuilder {
   HRESULT BuildFromOEBFF(const std::string& oeb_file, const std::string& dest_dir, const std::string& log_dir,
                          int32_t preview) override;
   HRESULT Advise(std::shared_ptr<IBuilderEvents> sink, uint32_t* cookie) override {
+    std::lock_guard lock(mutex_);
     return builder_events_.Advise(std::move(sink), cookie);
   }
-  HRESULT Unadvise(uint32_t cookie) override { return builder_events_.Unadvise(cookie); }
+  HRESULT Unadvise(uint32_t cookie) override {
+    std::lock_guard lock(mutex_);
+    return builder_events_.Unadvise(cookie);
+  }
   HRESULT AdviseViewerEvents(std::shared_ptr<IViewerEvents> sink, uint32_t* cookie) override {
+    std::lock_guard lock(mutex_);
     return viewer_events_.Advise(std::move(sink), cookie);
   }
-  HRESULT UnadviseViewerEvents(uint32_t cookie) override { return viewer_events_.Unadvise(cookie); }
+  HRESULT UnadviseViewerEvents(uint32_t cookie) override {
+    std::lock_guard lock(mutex_);
+    return viewer_events_.Unadvise(cookie);
+  }
 
  private:
   // What the engine is doing for this Builder, set for the length of one
@@ -170,14 +179,20 @@ class CBuilder : public IBuilder {
           build_(builder->current_build_),
           validating_(builder->validating_),
           project_(builder->current_project_) {
-      builder_->current_build_ = build;
+      {
+        std::lock_guard lock(builder_->running_mutex_);
+        builder_->current_build_ = build;
+      }
       builder_->validating_ = validating;
       builder_->current_project_ = project;
     }
     Running(const Running&) = delete;
     Running& operator=(const Running&) = delete;
     ~Running() {
-      builder_->current_build_ = build_;
+      {
+        std::lock_guard lock(builder_->running_mutex_);
+        builder_->current_build_ = build_;
+      }
       builder_->validating_ = validating_;
       builder_->current_project_ = project_;
     }
@@ -207,6 +222,13 @@ class CBuilder : public IBuilder {
   // Builds a new project of `sources`, named after the current directory
   // before or after they are added.
   HRESULT BuildSources(const std::vector<std::string>& sources, bool name_project_first);
+
+  // Each call holds the Builder's lock, so calls from several threads take
+  // turns; it is recursive because event handlers may call back. Only
+  // AbortBuild goes around it (it must reach a build another thread runs),
+  // through the lock of the running build alone.
+  std::recursive_mutex mutex_;
+  std::mutex running_mutex_;  // current_build_
 
   std::shared_ptr<BuildEngine> engine_;
   ConnectionPoint<IBuilderEvents> builder_events_;
@@ -271,6 +293,7 @@ void CBuilder::EngineSourceDone(const char* file, int32_t number, int32_t total,
 }
 
 HRESULT CBuilder::OnStartPage(ComObject* unknown) {
+  std::lock_guard lock(mutex_);
   if (!unknown) return E_POINTER;
   auto* context = dynamic_cast<IScriptingContext*>(unknown);
   if (!context) return E_NOINTERFACE;
@@ -295,6 +318,7 @@ HRESULT CBuilder::OnStartPage(ComObject* unknown) {
 }
 
 HRESULT CBuilder::OnEndPage() {
+  std::lock_guard lock(mutex_);
   page_started_ = false;
   request_.reset();
   response_.reset();
@@ -305,6 +329,7 @@ HRESULT CBuilder::OnEndPage() {
 }
 
 HRESULT CBuilder::Build(IProject* project) {
+  std::lock_guard lock(mutex_);
   if (!project) return E_POINTER;
   try {
     return RunBuild(project);
@@ -314,6 +339,7 @@ HRESULT CBuilder::Build(IProject* project) {
 }
 
 HRESULT CBuilder::RunBuild(IProject* project) {
+  std::lock_guard lock(mutex_);
   FireBuildStart(project);
   ikutil::CBookParams* params = ParamsOf(project);
   if (!params) return E_FAIL;
@@ -325,6 +351,7 @@ HRESULT CBuilder::RunBuild(IProject* project) {
 }
 
 HRESULT CBuilder::BuildFromProject(const std::string& project_file) {
+  std::lock_guard lock(mutex_);
   try {
     std::shared_ptr<IProject> project;
     if (Failed(CreateObject(kProjectIndependentProgId, &project))) return E_FAIL;
@@ -336,6 +363,7 @@ HRESULT CBuilder::BuildFromProject(const std::string& project_file) {
 }
 
 HRESULT CBuilder::BuildFromHTMLFile(const std::string& html_file) {
+  std::lock_guard lock(mutex_);
   try {
     return BuildSources({html_file}, false);
   } catch (...) {
@@ -344,6 +372,7 @@ HRESULT CBuilder::BuildFromHTMLFile(const std::string& html_file) {
 }
 
 HRESULT CBuilder::BuildSources(const std::vector<std::string>& sources, bool name_project_first) {
+  std::lock_guard lock(mutex_);
   std::shared_ptr<IProject> project;
   if (Failed(CreateObject(kProjectIndependentProgId, &project))) return E_FAIL;
   if (name_project_first && Failed(project->SetProjectFile(CurrentDirectoryProjectFile()))) return E_FAIL;
@@ -354,6 +383,7 @@ HRESULT CBuilder::BuildSources(const std::vector<std::string>& sources, bool nam
 }
 
 HRESULT CBuilder::BuildFromHTMLFiles(Variant* file_list) {
+  std::lock_guard lock(mutex_);
   if (!file_list) return E_POINTER;
   try {
     if (!(file_list->vt & (VT_ARRAY | VT_BSTR))) return E_INVALIDARG;
@@ -373,6 +403,7 @@ HRESULT CBuilder::BuildFromHTMLFiles(Variant* file_list) {
 }
 
 HRESULT CBuilder::BuildFromHTML(Variant* document) {
+  std::lock_guard lock(mutex_);
   if (!document) return E_POINTER;
   try {
     std::string_view text;
@@ -415,6 +446,7 @@ HRESULT CBuilder::BuildFromHTML(Variant* document) {
 
 HRESULT CBuilder::AbortBuild() {
   try {
+    std::lock_guard lock(running_mutex_);
     if (current_build_) current_build_->RequestCancel(true);
     return S_OK;
   } catch (...) {
@@ -423,29 +455,34 @@ HRESULT CBuilder::AbortBuild() {
 }
 
 HRESULT CBuilder::FeedbackThreshold(int32_t* out) {
+  std::lock_guard lock(mutex_);
   if (!out) return E_POINTER;
   *out = feedback_threshold_;
   return S_OK;
 }
 
 HRESULT CBuilder::SetFeedbackThreshold(int32_t value) {
+  std::lock_guard lock(mutex_);
   if (value <= 0) return E_INVALIDARG;
   feedback_threshold_ = value;
   return S_OK;
 }
 
 HRESULT CBuilder::Preview(int32_t* out) {
+  std::lock_guard lock(mutex_);
   if (!out) return E_POINTER;
   *out = preview_;
   return S_OK;
 }
 
 HRESULT CBuilder::SetPreview(int32_t value) {
+  std::lock_guard lock(mutex_);
   preview_ = value;
   return S_OK;
 }
 
 HRESULT CBuilder::HTCheck(IProject* project, int16_t index) {
+  std::lock_guard lock(mutex_);
   if (!project) return E_POINTER;
   try {
     return RunCheck(project, index);
@@ -455,6 +492,7 @@ HRESULT CBuilder::HTCheck(IProject* project, int16_t index) {
 }
 
 HRESULT CBuilder::RunCheck(IProject* project, int16_t index) {
+  std::lock_guard lock(mutex_);
   FireBuildStart(project);
   ikutil::CBookParams* params = ParamsOf(project);
   if (!params) return E_FAIL;
@@ -471,6 +509,7 @@ HRESULT CBuilder::RunCheck(IProject* project, int16_t index) {
 }
 
 HRESULT CBuilder::GenerateOEBFF(IProject* project, int32_t needs_validation) {
+  std::lock_guard lock(mutex_);
   if (!project) return E_POINTER;
   try {
     return RunGenerateOEBFF(project, needs_validation);
@@ -480,6 +519,7 @@ HRESULT CBuilder::GenerateOEBFF(IProject* project, int32_t needs_validation) {
 }
 
 HRESULT CBuilder::RunGenerateOEBFF(IProject* project, int32_t needs_validation) {
+  std::lock_guard lock(mutex_);
   FireBuildStart(project);
   ikutil::CBookParams* params = ParamsOf(project);
   if (!params) return E_FAIL;
@@ -503,6 +543,7 @@ HRESULT CBuilder::RunGenerateOEBFF(IProject* project, int32_t needs_validation) 
 
 HRESULT CBuilder::BuildFromOEBFF(const std::string& oeb_file, const std::string& dest_dir, const std::string& log_dir,
                                  int32_t preview) {
+  std::lock_guard lock(mutex_);
   try {
     OEBFFReader reader(oeb_file);
     ikutil::OEBFFContainerView container;

@@ -1,5 +1,6 @@
 #include "ikpubx/viewer.h"
 
+#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -23,6 +24,7 @@ class CViewer : public IViewer {
  public:
   ~CViewer() override {
     // The engine calls back into this object; no callback may outlive it.
+    std::lock_guard lock(mutex_);
     if (engine_) engine_->page_callback = nullptr, engine_->zoom_callback = nullptr;
   }
 
@@ -78,6 +80,7 @@ class CViewer : public IViewer {
   }
 
   HRESULT ShowInfoTray() override {
+    std::lock_guard lock(mutex_);
     if (!HasBook()) return S_OK;
     return WithBook([&] {
       engine_->ShowInfoTray();
@@ -85,27 +88,42 @@ class CViewer : public IViewer {
     });
   }
 
+  // Pages are 1 to NumPages, as the tool's --page: no page is drawn for a
+  // number outside them.
   HRESULT GetPageImage(int32_t pageno, ikutil::PageImage* image) override {
     if (!image) return E_POINTER;
-    return WithBook([&] { return engine_->GetPageImage(pageno, image) ? S_OK : E_FAIL; });
+    return WithBook([&] {
+      if (pageno < 1 || pageno > engine_->PageCount()) return E_INVALIDARG;
+      return engine_->GetPageImage(pageno, image) ? S_OK : E_FAIL;
+    });
   }
 
-  // The engine is told "q" before its window goes, as the device closes a
-  // book; the new one opens on the page noted first.
+  // A size or depth no device has is refused and the book stays as it was.
+  // Otherwise the book opens for the new device on the page noted first,
+  // and only then is the old engine told "q", as the device closes a book,
+  // and let go; a book that no longer opens leaves the old one shown.
   HRESULT ChangeDeviceSettings(int32_t width, int32_t height, int16_t depth) override {
     return WithBook([&] {
-      int32_t page = engine_->CurrentPage();
+      auto side = [](int32_t v) { return v >= ikutil::kMinPageSide && v <= ikutil::kMaxPageSide; };
+      if (!side(width) || !side(height) || (depth != 1 && depth != 2 && depth != 4 && depth != 8)) return E_INVALIDARG;
+      const int32_t page = engine_->CurrentPage();
+      std::unique_ptr<ikutil::CBookViewer> engine = Create(page, width, height, depth);
+      if (!engine) return ViewerFailure(last_error_);
       engine_->HandleChar('q');
       Retire();
-      Open(page, width, height, depth);
+      Install(std::move(engine));
       return S_OK;
     });
   }
 
   HRESULT Advise(std::shared_ptr<IViewerEvents> sink, uint32_t* cookie) override {
+    std::lock_guard lock(mutex_);
     return events_.Advise(std::move(sink), cookie);
   }
-  HRESULT Unadvise(uint32_t cookie) override { return events_.Unadvise(cookie); }
+  HRESULT Unadvise(uint32_t cookie) override {
+    std::lock_guard lock(mutex_);
+    return events_.Unadvise(cookie);
+  }
 
   HRESULT HandleChar(uint32_t character) override {
     return WithBook([&] {
@@ -114,11 +132,26 @@ class CViewer : public IViewer {
     });
   }
 
-  void SetParentWindow(void* window) override { parent_window_ = window; }
-  bool HasBook() const override { return engine_ && engine_->IsOpen(); }
-  bool IsZoomed() const override { return HasBook() && engine_->IsZoomed(); }
-  std::string LastErrorMessage() const override { return last_error_message_; }
-  int32_t LastError() const override { return last_error_; }
+  void SetParentWindow(void* window) override {
+    std::lock_guard lock(mutex_);
+    parent_window_ = window;
+  }
+  bool HasBook() const override {
+    std::lock_guard lock(mutex_);
+    return engine_ && engine_->IsOpen();
+  }
+  bool IsZoomed() const override {
+    std::lock_guard lock(mutex_);
+    return HasBook() && engine_->IsZoomed();
+  }
+  std::string LastErrorMessage() const override {
+    std::lock_guard lock(mutex_);
+    return last_error_message_;
+  }
+  int32_t LastError() const override {
+    std::lock_guard lock(mutex_);
+    return last_error_;
+  }
 
   HRESULT GetPageText(int32_t page, std::vector<ikutil::TextLine>* lines) override {
     if (!lines) return E_POINTER;
@@ -172,12 +205,16 @@ class CViewer : public IViewer {
   }
 
  private:
-  // Runs `operation`, turning anything thrown into E_FAIL. Engine viewers
-  // retired during the call (a sink may open another book from inside an
-  // event) are deleted only once the outermost call is done, since the
-  // engine that fired the event is still on the stack.
+  // Runs `operation` holding the Viewer's lock, turning anything thrown
+  // into E_FAIL: calls from other threads wait, so no thread frees a
+  // layout another is drawing. The lock is recursive because sinks may
+  // call back from inside an event. Engine viewers retired during the call
+  // (a sink may open another book from inside an event) are deleted only
+  // once the outermost call is done, since the engine that fired the event
+  // is still on the stack.
   template <typename Operation>
   HRESULT Guard(Operation operation) {
+    std::lock_guard lock(mutex_);
     ++depth_;
     HRESULT hr;
     try {
@@ -202,20 +239,32 @@ class CViewer : public IViewer {
   }
 
   HRESULT Open(int32_t first_page, int32_t width, int32_t height, int16_t depth) {
+    std::unique_ptr<ikutil::CBookViewer> engine = Create(first_page, width, height, depth);
+    if (!engine) return ViewerFailure(last_error_);
+    Install(std::move(engine));
+    return S_OK;
+  }
+
+  // The book opened by a new engine viewer; null (and the error noted)
+  // when it does not open.
+  std::unique_ptr<ikutil::CBookViewer> Create(int32_t first_page, int32_t width, int32_t height, int16_t depth) {
     auto engine = std::make_unique<ikutil::CBookViewer>(book_name_);
     if (!engine->Create(parent_window_, 0, first_page, width, height, depth)) {
       last_error_ = engine->LastError();
       last_error_message_ = engine->LastErrorMessage();
-      return ViewerFailure(last_error_);
+      return nullptr;
     }
     last_error_ = 0;
     last_error_message_.clear();
+    return engine;
+  }
+
+  void Install(std::unique_ptr<ikutil::CBookViewer> engine) {
     engine->page_callback = &CViewer::PageChanged;
     engine->page_context = this;
     engine->zoom_callback = &CViewer::ZoomChanged;
     engine->zoom_context = this;
     engine_ = std::move(engine);
-    return S_OK;
   }
 
   static void PageChanged(int32_t page, void* context) {
@@ -225,6 +274,7 @@ class CViewer : public IViewer {
     static_cast<CViewer*>(context)->events_.Fire([](IViewerEvents& sink) { sink.OnZoomChange(); });
   }
 
+  mutable std::recursive_mutex mutex_;  // every member below
   std::string book_name_;
   std::unique_ptr<ikutil::CBookViewer> engine_;  // null while no book is open
   std::vector<std::unique_ptr<ikutil::CBookViewer>> retired_;

@@ -27,8 +27,8 @@
 
 namespace ikutil {
 
-// Why Create failed (CBookViewer::LastError). The first six are the codes of
-// the edition reader (EditionError).
+// Why Create failed (CBookViewer::LastError). The first six and the last
+// are the codes of the edition reader (EditionError).
 enum ViewerError : int32_t {
   kViewerOk = 0,
   kViewerNotFound = 1,      // missing or unreadable file
@@ -37,10 +37,11 @@ enum ViewerError : int32_t {
   kViewerNewerVersion = 4,  // a device edition newer than this viewer knows
   kViewerCorrupt = 5,       // truncated or inconsistent content
   kViewerOutOfMemory = 6,
-  kViewerBadSize = 7,   // width or height outside kMinPageSide..kMaxPageSide
-  kViewerBadDepth = 8,  // a depth other than 1, 2, 4 or 8
-  kViewerNoFonts = 9,   // the fonts could not be opened
-  kViewerNoBook = 10,   // no book is open (before Create, or after "q")
+  kViewerBadSize = 7,    // width or height outside kMinPageSide..kMaxPageSide
+  kViewerBadDepth = 8,   // a depth other than 1, 2, 4 or 8
+  kViewerNoFonts = 9,    // the fonts could not be opened
+  kViewerNoBook = 10,    // no book is open (before Create, or after "q")
+  kViewerTooLarge = 11,  // content past the edition reader's limits
 };
 
 inline constexpr int32_t kMinPageSide = 64;
@@ -56,9 +57,10 @@ struct PageImage {
   std::vector<uint8_t> pixels;
 };
 
-// Writes `image` as a grey PNG of its width, height and bit depth, through a
-// temporary file in the same folder renamed over `path`. Returns false (and
-// fills `error`) when it cannot.
+// Writes `image` as a grey PNG of its width, height and bit depth through
+// the formats module's safe writer (a temporary file in the same folder
+// renamed over `path`; a device or pipe written through, never replaced).
+// Returns false (and fills `error`) when it cannot.
 bool SavePageImagePng(const PageImage& image, const std::string& path, std::string* error);
 
 // A rectangle on a page, in pixels from its top left.

@@ -7,6 +7,7 @@
 // for the design's signature and is always null here.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,13 +33,13 @@ class CBookBuilder : public EngineCallbacks {
   // the book as a preview; `unused` is reserved.
   int OutputBook(bool preview, bool unused);
 
-  // Asks a running OutputBook to stop at the next block (from inside a
-  // callback: the engine runs on the caller's thread).
+  // Asks a running OutputBook to stop at the next block, from inside a
+  // callback or from another thread.
   virtual void RequestCancel(bool cancel) { cancel_requested_ = cancel; }
 
  private:
   CBookParams* params_;
-  bool cancel_requested_ = false;
+  std::atomic<bool> cancel_requested_ = false;
 };
 
 // Writes the project's package document and every manifest file as one

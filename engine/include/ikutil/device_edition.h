@@ -173,6 +173,9 @@ enum class EditionError : int32_t {
   kNewerVersion = 4,  // our content, in a version this reader does not know
   kCorrupt = 5,       // an offset, length, count or index out of range
   kOutOfMemory = 6,
+  // Content past the documented limits (docs/device-edition.md). 7 to 10
+  // are the viewer's own codes (ViewerError), which follow these.
+  kTooLarge = 11,
 };
 
 struct EditionReadResult {

@@ -13,6 +13,9 @@
 // S_OK with no book. A book the engine cannot open answers the engine's
 // error code (ikutil::ViewerError) with the top bit set. Nothing throws.
 //
+// Each Viewer serializes its own members: calls from several threads take
+// turns, and a sink may call the Viewer again from inside an event.
+//
 // The Viewer draws nothing itself: a window that hosts it (the toolkit's
 // optional Qt part) asks for page images and passes typed keys on.
 #pragma once
@@ -48,11 +51,13 @@ class IViewer : public ComObject {
   virtual HRESULT CurPage(int32_t* out) = 0;
   virtual HRESULT SetCurPage(int32_t page) = 0;
   virtual HRESULT ShowInfoTray() = 0;
-  // Draws `pageno` into the caller's image at the device's size and depth.
+  // Draws `pageno` into the caller's image at the device's size and depth;
+  // E_INVALIDARG for a page outside 1..NumPages.
   virtual HRESULT GetPageImage(int32_t pageno, ikutil::PageImage* image) = 0;
   // Opens the book again for another device, on the page shown before.
-  // S_OK whenever a book was open: a size or depth the engine refuses
-  // closes the book, and LastError says why.
+  // E_INVALIDARG for a side outside kMinPageSide..kMaxPageSide or a depth
+  // other than 1, 2, 4 or 8, and a failure result when the book no longer
+  // opens; either way the book stays open as it was.
   virtual HRESULT ChangeDeviceSettings(int32_t width, int32_t height, int16_t depth) = 0;
 
   // The _IViewerEvents connection point: a cookie from 1; Unadvise of a
