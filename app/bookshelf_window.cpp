@@ -132,6 +132,7 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   preview_ = new PagePreview(frame);
   preview_->setObjectName(QStringLiteral("pagePreview"));
   preview_->setMinimumWidth(180);
+  preview_->ShowPagingBar();
 
   splitter_ = new QSplitter(Qt::Horizontal, frame);
   splitter_->setObjectName(QStringLiteral("splBooks"));

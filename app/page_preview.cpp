@@ -1,7 +1,10 @@
 #include "page_preview.h"
 
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QStackedLayout>
+#include <QVBoxLayout>
 
 #include "book_preview.h"
 #include "ikpubx/qt/viewer_widget.h"
@@ -19,10 +22,51 @@ PagePreview::PagePreview(QWidget* parent) : QWidget(parent) {
   QPalette palette = message_->palette();
   palette.setColor(QPalette::Window, Qt::white);
   message_->setPalette(palette);
-  stack_ = new QStackedLayout(this);
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  stack_ = new QStackedLayout;
   stack_->setContentsMargins(0, 0, 0, 0);
   stack_->addWidget(viewer_);
   stack_->addWidget(message_);
+  column->addLayout(stack_, 1);
+}
+
+void PagePreview::ShowPagingBar() {
+  if (paging_bar_ != nullptr) return;
+  paging_bar_ = new QWidget(this);
+  prev_button_ = new QPushButton(tr("<"), paging_bar_);
+  prev_button_->setObjectName(QStringLiteral("cmdPanePrev"));
+  prev_button_->setToolTip(tr("Previous page"));
+  prev_button_->setAccessibleName(tr("Previous page"));
+  next_button_ = new QPushButton(tr(">"), paging_bar_);
+  next_button_->setObjectName(QStringLiteral("cmdPaneNext"));
+  next_button_->setToolTip(tr("Next page"));
+  next_button_->setAccessibleName(tr("Next page"));
+  page_label_ = new QLabel(paging_bar_);
+  page_label_->setObjectName(QStringLiteral("lblPanePage"));
+  page_label_->setAlignment(Qt::AlignCenter);
+  auto* row = new QHBoxLayout(paging_bar_);
+  row->setContentsMargins(0, 4, 0, 0);
+  row->addWidget(prev_button_);
+  row->addWidget(page_label_, 1);
+  row->addWidget(next_button_);
+  static_cast<QVBoxLayout*>(layout())->addWidget(paging_bar_);
+  connect(prev_button_, &QPushButton::clicked, this, [this] { viewer_->viewer().PrevPage(); });
+  connect(next_button_, &QPushButton::clicked, this, [this] { viewer_->viewer().NextPage(); });
+  connect(viewer_, &ikpubx::ViewerWidget::pageChanged, this, &PagePreview::UpdatePagingBar);
+  connect(viewer_, &ikpubx::ViewerWidget::keyHandled, this, &PagePreview::UpdatePagingBar);
+  UpdatePagingBar();
+}
+
+void PagePreview::UpdatePagingBar() {
+  if (paging_bar_ == nullptr) return;
+  ikpubx::IViewer& viewer = viewer_->viewer();
+  int32_t page = 0, pages = 0;
+  const bool open = !ShowsMessage() && viewer.HasBook() && ikpubx::Succeeded(viewer.CurPage(&page)) &&
+                    ikpubx::Succeeded(viewer.NumPages(&pages));
+  page_label_->setText(open ? PageLabelText(page, pages) : QString());
+  prev_button_->setEnabled(open && page > 1);
+  next_button_->setEnabled(open && page < pages);
 }
 
 bool PagePreview::ShowBook(const QString& path) {
@@ -30,6 +74,7 @@ bool PagePreview::ShowBook(const QString& path) {
   if (path.isEmpty()) {
     viewer_->OpenBook(QString());
     stack_->setCurrentWidget(viewer_);
+    UpdatePagingBar();
     return false;
   }
   viewer_->OpenBook(path);
@@ -39,10 +84,12 @@ bool PagePreview::ShowBook(const QString& path) {
     message_->setText(OpenFailureText(path, ikpubx::ViewerFailure(viewer.LastError()),
                                       QString::fromStdString(viewer.LastErrorMessage())));
     stack_->setCurrentWidget(message_);
+    UpdatePagingBar();
     return false;
   }
   viewer_->viewer().SetCurPage(1);
   stack_->setCurrentWidget(viewer_);
+  UpdatePagingBar();
   return true;
 }
 

@@ -1,12 +1,16 @@
 // PagePreview: one book's page as the device shows it, or, when the book
 // cannot be shown (a book of another tool, a damaged file, a book folder),
-// a message saying why in the page's place.
+// a message saying why in the page's place. With its paging bar shown
+// (the bookshelf's pane) it pages through the book with previous and next
+// under the page.
 #pragma once
 
 #include <QWidget>
 
 class QLabel;
+class QPushButton;
 class QStackedLayout;
+class QWidget;
 
 namespace ikpubx {
 class ViewerWidget;
@@ -24,6 +28,8 @@ class PagePreview : public QWidget {
   const QString& path() const { return path_; }
 
   ikpubx::ViewerWidget& viewer_widget() { return *viewer_; }
+  // Shows previous / next and the page number under the page.
+  void ShowPagingBar();
   bool ShowsMessage() const;
   QString Message() const;
 
@@ -32,4 +38,9 @@ class PagePreview : public QWidget {
   ikpubx::ViewerWidget* viewer_;
   QLabel* message_;
   QStackedLayout* stack_;
+  QWidget* paging_bar_ = nullptr;
+  QPushButton* prev_button_ = nullptr;
+  QPushButton* next_button_ = nullptr;
+  QLabel* page_label_ = nullptr;
+  void UpdatePagingBar();
 };

@@ -1,7 +1,7 @@
 // vellix-bench: speed of the library against plain baselines measured in
 // the same run.
 //
-//   vellix-bench [--only load|sort|text|package|pack|convert|memory|publish|view|shelfadd[,...]]
+//   vellix-bench [--only load|sort|text|package|pack|convert|memory|publish|view|proof|shelfadd[,...]]
 //                [--small] [--reps N]
 //
 // Every benchmark builds its own fixtures in a fresh temporary folder (under
@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 extern char** environ;
 
@@ -44,6 +45,7 @@ extern char** environ;
 #include "ikutil/book_viewer.h"
 #include "ikutil/builder.h"
 #include "page_layout.h"
+#include "page_png.h"
 #include "sort.h"
 #include "test_util.h"
 #include "vellix/book.h"
@@ -953,6 +955,11 @@ void BenchView(size_t bytes, int reps, bool with_peer) {
         mb, draw.Subject().median, our_pages, draw.Baseline().median, peer_pages, 1 / draw.Ratio(),
         Verdict(1 / draw.Ratio() >= 2));
     std::printf("      %s\n", draw.Details("vellix", "mutool").c_str());
+    // Page counts differ (the typesetters differ): per page is the fair ratio.
+    const double ours_per_page = draw.Subject().median / static_cast<double>(std::max<size_t>(1, our_pages));
+    const double peer_per_page = draw.Baseline().median / static_cast<double>(std::max<size_t>(1, peer_pages));
+    std::printf("view: draw per page  vellix %.2f ms  mutool %.2f ms  ratio %.2f (goal <= 0.25) %s\n", ours_per_page,
+                peer_per_page, ours_per_page / peer_per_page, Verdict(ours_per_page / peer_per_page <= 0.25));
     Comparison count = Compare(reps, count_ours, count_peer);
     std::printf("view: lay out only (page count)  vellix %.1f ms  mutool -F txt %.1f ms  %.1fx faster (goal >= 2) %s\n",
                 count.Subject().median, count.Baseline().median, 1 / count.Ratio(), Verdict(1 / count.Ratio() >= 2));
@@ -982,6 +989,38 @@ void BenchView(size_t bytes, int reps, bool with_peer) {
               Summarize(open).median, Verdict(Summarize(open).median <= 50), Summarize(next).median,
               Summarize(zoom).median);
 
+  // How page images are packed: deflate levels and strategies measured on
+  // a page of this book, the figures behind the choice SavePageImagePng
+  // makes (level 1, run lengths only, no filter).
+  {
+    ikutil::CBookViewer viewer(book);
+    ikutil::PageImage image;
+    if (!viewer.Create(nullptr, 0, 1, 480, 640, 4) ||
+        !viewer.GetPageImage(std::max(1, static_cast<int>(our_pages / 2)), &image))
+      Fail("the viewer cannot draw a page of " + book);
+    struct Choice {
+      const char* name;
+      ikutil::PngOptions options;
+    };
+    const Choice choices[] = {{"level 6, default strategy", {6, Z_DEFAULT_STRATEGY, false}},
+                              {"level 6, filtered, up filter", {6, Z_FILTERED, true}},
+                              {"level 1, default strategy", {1, Z_DEFAULT_STRATEGY, false}},
+                              {"level 1, run lengths (chosen)", {1, Z_RLE, false}},
+                              {"level 1, run lengths, up filter", {1, Z_RLE, true}},
+                              {"Huffman only", {1, Z_HUFFMAN_ONLY, false}}};
+    std::printf("view: page PNG encoding (480x640, depth 4), median of %d\n", std::max(reps, 5) * 10);
+    for (const Choice& choice : choices) {
+      std::vector<double> times;
+      std::string png;
+      for (int r = 0; r < std::max(reps, 5) * 10; ++r) {
+        const auto start = Clock::now();
+        if (!ikutil::EncodeGreyPng(image, choice.options, &png)) Fail("a page image did not encode");
+        times.push_back(MillisecondsSince(start));
+      }
+      std::printf("      %-34s %.3f ms  %zu bytes\n", choice.name, Summarize(times).median, png.size());
+    }
+  }
+
   std::vector<double> peaks;
   for (int r = 0; r < std::min(reps, 3); ++r) {
     std::string folder = fresh("memory");
@@ -991,6 +1030,67 @@ void BenchView(size_t bytes, int reps, bool with_peer) {
   }
   std::printf("view memory: drawing every page of a %.1f MB document  peak %.1f MiB\n", mb,
               Summarize(peaks).median / 1024.0);
+}
+
+// --- proof ----------------------------------------------------------------
+
+// CPU time of the calling thread: steadier than the clock on a busy machine.
+double ThreadCpuMilliseconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+// Proofing a large book: the first page of a book of `open_bytes` of text,
+// opened cold in this process, and a search from the first page of a book
+// of about `pages` pages for a phrase on its last page.
+void BenchProof(size_t open_bytes, int32_t pages, int reps) {
+  ScratchFolder scratch("proof");
+  {
+    const std::string txt = scratch / "big.txt";
+    MakeText(txt, open_bytes);
+    PublishText(txt, scratch.path());
+    const std::string book = scratch / "out/BOOK.imp";
+    std::vector<double> open, open_cpu;
+    for (int r = 0; r < reps; ++r) {
+      ikutil::CBookViewer viewer(book);
+      ikutil::PageImage image;
+      const auto start = Clock::now();
+      const double cpu = ThreadCpuMilliseconds();
+      if (!viewer.Create(nullptr, 0, 1, 480, 640, 4) || !viewer.GetPageImage(1, &image))
+        Fail("the viewer cannot show " + book + ": " + viewer.LastErrorMessage());
+      open.push_back(MillisecondsSince(start));
+      open_cpu.push_back(ThreadCpuMilliseconds() - cpu);
+    }
+    std::printf("proof: first page of a book of %.1f MB text (%.1f MB file)  %.1f ms (goal <= 50) %s  cpu %.1f ms\n",
+                static_cast<double>(open_bytes) / 1e6, static_cast<double>(std::filesystem::file_size(book)) / 1e6,
+                Summarize(open).median, Verdict(Summarize(open).median <= 50), Summarize(open_cpu).median);
+    std::filesystem::remove_all(scratch / "out");
+  }
+
+  // About 900 bytes of this text fill a page at 480x640.
+  const std::string txt = scratch / "long.txt";
+  MakeText(txt, static_cast<size_t>(pages) * 900);
+  std::string text = fx::ReadFile(txt);
+  text += "\n\nAt the very end the harbour master found the lost key.\n";
+  WriteWholeFile(txt, text);
+  PublishText(txt, scratch.path());
+  const std::string book = scratch / "out/BOOK.imp";
+  std::vector<double> find, find_cpu;
+  int32_t found = 0, count = 0;
+  for (int r = 0; r < reps; ++r) {
+    ikutil::CBookViewer viewer(book);
+    if (!viewer.Create(nullptr, 0, 1, 480, 640, 4)) Fail("the viewer cannot show " + book);
+    const auto start = Clock::now();
+    const double cpu = ThreadCpuMilliseconds();
+    found = viewer.Find("harbour MASTER found", 1).page;
+    find.push_back(MillisecondsSince(start));
+    find_cpu.push_back(ThreadCpuMilliseconds() - cpu);
+    count = viewer.PageCount();
+  }
+  if (found != count) Fail("the search did not find the phrase on the last page");
+  std::printf("proof: find from page 1 to a hit on page %d of %d  %.1f ms (goal <= 500) %s  cpu %.1f ms\n", found,
+              count, Summarize(find).median, Verdict(Summarize(find).median <= 500), Summarize(find_cpu).median);
 }
 
 // --- shelfadd -------------------------------------------------------------
@@ -1280,13 +1380,13 @@ int ChildRun(int argc, char** argv) {
 }
 
 void Usage(FILE* to) {
-  std::fprintf(
-      to,
-      "usage: vellix-bench [--only load|sort|text|package|pack|convert|memory|publish|view|shelfadd[,...]] [--small] "
-      "[--reps N]\n"
-      "  --only   run only the named benchmarks (comma-separated; may repeat)\n"
-      "  --small  tiny sizes, for a quick check that everything runs\n"
-      "  --reps   repetitions of each measurement (default 9, 3 with --small)\n");
+  std::fprintf(to,
+               "usage: vellix-bench [--only "
+               "load|sort|text|package|pack|convert|memory|publish|view|proof|shelfadd[,...]] [--small] "
+               "[--reps N]\n"
+               "  --only   run only the named benchmarks (comma-separated; may repeat)\n"
+               "  --small  tiny sizes, for a quick check that everything runs\n"
+               "  --reps   repetitions of each measurement (default 9, 3 with --small)\n");
 }
 
 }  // namespace
@@ -1323,7 +1423,8 @@ int main(int argc, char** argv) {
         if (comma == std::string::npos) comma = list.size();
         std::string name = list.substr(start, comma - start);
         if (name != "load" && name != "sort" && name != "convert" && name != "text" && name != "package" &&
-            name != "pack" && name != "memory" && name != "publish" && name != "view" && name != "shelfadd") {
+            name != "pack" && name != "memory" && name != "publish" && name != "view" && name != "proof" &&
+            name != "shelfadd") {
           std::fprintf(stderr, "vellix-bench: unknown benchmark \"%s\"\n", name.c_str());
           Usage(stderr);
           return 2;
@@ -1375,6 +1476,7 @@ int main(int argc, char** argv) {
     if (wanted("publish")) BenchPublish(small ? 200000 : 10000000, reps, !small);
     std::fflush(stdout);
     if (wanted("view")) BenchView(small ? 100000 : 1000000, reps, !small);
+    if (wanted("proof")) BenchProof(small ? 200000 : 10000000, small ? 20 : 2000, small ? 1 : std::min(reps, 5));
     std::fflush(stdout);
     // A thousand processes a run: three runs are plenty.
     if (wanted("shelfadd")) BenchShelfAdd(small ? 20 : 1000, std::min(reps, 3), !small);

@@ -1,10 +1,16 @@
 // vellix view: a built book laid out and drawn as the device shows it, page
 // by page, into PNG files or as text.
+#include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "build_display.h"
 #include "commands.h"
@@ -27,6 +33,78 @@ struct ViewOptions {
   bool pages = false;
   bool text = false;
   bool zoom = false;
+  bool contents = false;
+  bool links = false;
+  bool json = false;
+  std::string find;
+};
+
+// Page images waiting to be written, drawn on the caller's thread and
+// encoded and written by worker threads: laying out and drawing share the
+// viewer's caches and stay on one thread, but a finished page's encoding
+// does not need them, and it costs more than drawing the page.
+class PageWriters {
+ public:
+  explicit PageWriters(unsigned threads) {
+    for (unsigned i = 0; i < std::max(1u, threads); ++i) threads_.emplace_back([this] { Work(); });
+  }
+  ~PageWriters() { Finish(); }
+
+  // Queues `image` for `path`, waiting while enough pages are queued; false
+  // once a page could not be written.
+  bool Add(std::string path, ikutil::PageImage image) {
+    std::unique_lock lock(mutex_);
+    room_.wait(lock, [&] { return queue_.size() < 2 * threads_.size() || !error_.empty(); });
+    if (!error_.empty()) return false;
+    queue_.push_back({std::move(path), std::move(image)});
+    ready_.notify_one();
+    return true;
+  }
+
+  // Waits for every queued page; the first error, or "".
+  std::string Finish() {
+    {
+      std::lock_guard lock(mutex_);
+      closed_ = true;
+    }
+    ready_.notify_all();
+    for (std::thread& t : threads_)
+      if (t.joinable()) t.join();
+    return error_;
+  }
+
+ private:
+  struct Job {
+    std::string path;
+    ikutil::PageImage image;
+  };
+  void Work() {
+    for (;;) {
+      Job job;
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [&] { return !queue_.empty() || closed_; });
+        if (queue_.empty()) return;
+        job = std::move(queue_.front());
+        queue_.pop_front();
+        room_.notify_one();
+        if (!error_.empty()) continue;
+      }
+      std::string error;
+      if (!ikutil::SavePageImagePng(job.image, job.path, &error)) {
+        std::lock_guard lock(mutex_);
+        if (error_.empty()) error_ = error;
+        room_.notify_all();
+      }
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable ready_, room_;
+  std::deque<Job> queue_;
+  bool closed_ = false;
+  std::string error_;
+  std::vector<std::thread> threads_;
 };
 
 // A usage error: the message on stderr, exit 2.
@@ -40,13 +118,87 @@ int Failure(const std::string& message) {
   return kExitError;
 }
 
+// The table of contents: each entry's page, level and label, indented by
+// its level; or a JSON array of {"label", "level", "page"}.
+int PrintContents(ikutil::CBookViewer& viewer, bool json) {
+  const std::vector<ikutil::ContentsEntry> entries = viewer.Contents();
+  if (json) {
+    nlohmann::ordered_json out = nlohmann::ordered_json::array();
+    for (const ikutil::ContentsEntry& e : entries)
+      out.push_back({{"label", e.label}, {"level", e.level}, {"page", e.page}});
+    PrintJson(out);
+    return kExitOk;
+  }
+  for (const ikutil::ContentsEntry& e : entries)
+    std::cout << "page " << e.page << "\tlevel " << e.level << "\t" << std::string(2 * (e.level - 1), ' ') << e.label
+              << "\n";
+  return kExitOk;
+}
+
+// Every link of the book, page by page: where it leads, or "broken".
+// Exit 1 when any link is broken, so that a script can refuse the book.
+int PrintLinks(ikutil::CBookViewer& viewer, bool json) {
+  bool any_broken = false;
+  JsonArrayPrinter array;
+  const int32_t count = viewer.PageCount();
+  for (int32_t page = 1; page <= count; ++page) {
+    for (const ikutil::PageLink& link : viewer.PageLinks(page)) {
+      const bool broken = link.kind == ikutil::LinkTarget::kBroken;
+      const bool in_book = link.kind == ikutil::LinkTarget::kPage;
+      any_broken |= broken;
+      if (json) {
+        nlohmann::ordered_json item;
+        item["page"] = page;
+        item["text"] = link.text;
+        item["href"] = in_book ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(link.href);
+        item["target_page"] = in_book ? nlohmann::ordered_json(link.target_page) : nlohmann::ordered_json(nullptr);
+        item["broken"] = broken;
+        array.Add(item);
+        continue;
+      }
+      std::cout << "page " << page << ": \"" << link.text << "\" -> ";
+      if (in_book)
+        std::cout << "page " << link.target_page << "\n";
+      else if (broken)
+        std::cout << link.href << " (broken)\n";
+      else
+        std::cout << link.href << " (outside the book)\n";
+    }
+  }
+  if (json) array.Finish();
+  return any_broken ? kExitError : kExitOk;
+}
+
+// Every hit of `text`: its page and the line it starts on. Exit 3 when
+// there is none.
+int PrintHits(ikutil::CBookViewer& viewer, const std::string& text) {
+  bool any = false;
+  for (ikutil::FindResult found = viewer.Find(text, 1); found.page > 0; found = viewer.Find(text, found.page + 1)) {
+    const std::vector<ikutil::TextLine> lines = viewer.PageLines(found.page);
+    for (const std::vector<ikutil::PageRect>& hit : found.hits) {
+      if (hit.empty()) continue;
+      any = true;
+      std::string line_text;
+      for (const ikutil::TextLine& line : lines)
+        if (line.rect.y == hit.front().y) line_text = line.text;
+      std::cout << "page " << found.page << ": " << line_text << "\n";
+    }
+  }
+  return any ? kExitOk : kExitNotFound;
+}
+
 int RunView(const ViewOptions& opts, const CLI::App& cmd) {
-  const int modes =
-      (cmd.count("-o") ? 1 : 0) + (opts.pages ? 1 : 0) + (opts.text ? 1 : 0) + (cmd.count("--all") ? 1 : 0);
-  if (modes != 1) return Usage("view needs exactly one of -o PAGE.png, --pages, --text and --all DIR");
-  if (cmd.count("--page") && (opts.pages || cmd.count("--all")))
-    return Usage("--page goes with -o or --text, not with --pages or --all");
-  if (cmd.count("--depth") && (opts.pages || opts.text)) return Usage("--depth goes with -o or --all");
+  const bool proofing = opts.contents || opts.links || cmd.count("--find");
+  const int modes = (cmd.count("-o") ? 1 : 0) + (opts.pages ? 1 : 0) + (opts.text ? 1 : 0) +
+                    (cmd.count("--all") ? 1 : 0) + (opts.contents ? 1 : 0) + (opts.links ? 1 : 0) +
+                    (cmd.count("--find") ? 1 : 0);
+  if (modes != 1)
+    return Usage(
+        "view needs exactly one of -o PAGE.png, --pages, --text, --all DIR, --contents, --links and --find TEXT");
+  if (opts.json && !opts.contents && !opts.links) return Usage("--json goes with --contents or --links");
+  if (cmd.count("--page") && (opts.pages || cmd.count("--all") || proofing))
+    return Usage("--page goes with -o or --text");
+  if (cmd.count("--depth") && (opts.pages || opts.text || proofing)) return Usage("--depth goes with -o or --all");
   if (opts.page < 1) return Usage("--page must be 1 or more");
 
   // Given options must make a screen the viewer can show; the settings
@@ -101,6 +253,9 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
     std::cout << viewer.PageCount() << "\n";
     return kExitOk;
   }
+  if (opts.contents) return PrintContents(viewer, opts.json);
+  if (opts.links) return PrintLinks(viewer, opts.json);
+  if (cmd.count("--find")) return PrintHits(viewer, opts.find);
   if (opts.text) {
     // One page when asked for, else every page with a form feed between
     // pages.
@@ -127,18 +282,22 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
   if (!fs::is_directory(folder, ec)) return Failure(folder.string() + ": not a folder and cannot be made one");
   ProgressBar bar("Drawing");
   const int32_t count = viewer.PageCount();
+  PageWriters writers(std::max(1u, std::thread::hardware_concurrency()));
   for (int32_t page = 1; page <= count; ++page) {
     char name[32];
     std::snprintf(name, sizeof name, "page-%04d.png", page);
-    viewer.GetPageImage(page, &image);
+    ikutil::PageImage drawn;
+    viewer.GetPageImage(page, &drawn);
     const std::string file = (folder / name).string();
     RefuseOverwritingInput(file, {opts.book});
-    if (!ikutil::SavePageImagePng(image, file, &error)) {
-      bar.Clear();
-      return Failure(error);
-    }
+    if (!writers.Add(file, std::move(drawn))) break;
     bar.SourceStart("", page, count);
     bar.Progress(page, count);
+  }
+  error = writers.Finish();
+  if (!error.empty()) {
+    bar.Clear();
+    return Failure(error);
   }
   return kExitOk;
 }
@@ -162,6 +321,10 @@ void AddViewCommands(CLI::App& app, int& exit_code) {
   view->add_flag("--zoom", opts->zoom, "Show the book in its other type size");
   view->add_option("--font-size", opts->font_size,
                    "The body text's size in pixels (default: the device settings' Font Size, else 20)");
+  view->add_flag("--contents", opts->contents, "Print the table of contents: each entry's page, level and label");
+  view->add_flag("--links", opts->links, "Print every link with its page and where it leads; exit 1 if any is broken");
+  view->add_option("--find", opts->find, "Print the page and line of every place the text is found");
+  view->add_flag("--json", opts->json, "With --contents or --links: print a JSON array");
   view->callback([opts, view, &exit_code] { exit_code = RunView(*opts, *view); });
 }
 

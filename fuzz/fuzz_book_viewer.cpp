@@ -1,20 +1,25 @@
 // Arbitrary bytes as a book to show: whatever the edition reader accepts is
 // laid out in both type sizes and its first pages drawn at every depth, on
-// a small screen. Nothing may crash, read or write outside a buffer, or
-// draw outside the page; every page drawn has the screen's size.
+// a small screen, and searched for a piece of its own text. Nothing may
+// crash, read or write outside a buffer, or draw outside the page; every
+// page drawn has the screen's size, and every link area, character box and
+// search hit names a place that exists.
 #include <cstdint>
 #include <memory>
 #include <string_view>
 
+#include "edition_layout.h"
 #include "fonts.h"
 #include "fuzz_common.h"
 #include "ikutil/device_edition.h"
 #include "page_layout.h"
 #include "page_raster.h"
+#include "text_search.h"
 
 namespace {
 
 constexpr int32_t kPagesDrawn = 4;
+constexpr int kMostHits = 64;
 // Laying out a whole book only when it is small keeps each run short.
 constexpr size_t kMostBlocksCounted = 64;
 
@@ -56,6 +61,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::Fail("fuzz_book_viewer", "a page image of the wrong size");
       for (uint8_t value : image.pixels)
         if (value >= (1 << depth)) fuzz::Fail("fuzz_book_viewer", "a pixel beyond the depth's white");
+      for (const ikutil::typeset::LinkArea& area : page->links)
+        if (area.link >= edition.links.size() || area.block >= edition.blocks.size())
+          fuzz::Fail("fuzz_book_viewer", "a link area of no link");
+      for (const ikutil::typeset::PageLine& line : page->lines) {
+        if (line.block >= edition.blocks.size()) fuzz::Fail("fuzz_book_viewer", "a line of no block");
+        const uint64_t length = ikutil::edition::TextLength(edition.blocks[line.block]);
+        for (const ikutil::typeset::CharBox& box : line.chars)
+          if (box.offset >= length || box.left > box.right)
+            fuzz::Fail("fuzz_book_viewer", "a character box of nothing");
+      }
       ++drawn;
     }
     if (drawn == 0) fuzz::Fail("fuzz_book_viewer", "a book without a first page");
@@ -69,6 +84,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const int32_t found = typesetter.PageOf(first_of_last);
       if (found < 1 || found > count) fuzz::Fail("fuzz_book_viewer", "a position on no page");
     }
+  }
+  // A piece of the book's own text, searched for through the whole flow.
+  std::string needle;
+  for (const ikutil::Block& block : edition.blocks)
+    if (!block.runs.empty() && !block.runs.front().text.empty()) {
+      needle = block.runs.front().text.substr(size % 3, 1 + size % 5);
+      break;
+    }
+  ikutil::typeset::TextFinder finder(edition, needle);
+  ikutil::FlowPosition at{};
+  for (int n = 0; n < kMostHits; ++n) {
+    const auto hit = finder.Next(at);
+    if (!hit) break;
+    if (hit->block >= edition.blocks.size() || hit->begin >= hit->end ||
+        hit->end > ikutil::edition::TextLength(edition.blocks[hit->block]))
+      fuzz::Fail("fuzz_book_viewer", "a search hit outside its block's text");
+    at = {hit->block, hit->end};
   }
   return 0;
 }

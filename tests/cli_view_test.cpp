@@ -10,6 +10,8 @@
 #include <optional>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "test_util.h"
 
 namespace {
@@ -150,6 +152,68 @@ TEST_F(ViewTool, PagesTextAndEveryPage) {
   }
   EXPECT_EQ(Names(dir_ / "pages"), expected);
   EXPECT_EQ(HeaderOf(dir_ / "pages/page-0001.png").bit_depth, 2);
+}
+
+// A publisher checks a book built from two documents before it ships: the
+// contents, every link (a broken one fails the check) and a phrase.
+TEST_F(ViewTool, ChecksContentsLinksAndFindsText) {
+  std::string filler;
+  for (int i = 0; i < 30; ++i) filler += "<p>Filler " + std::to_string(i) + ", to fill the pages of this book.</p>";
+  auto page = [](const std::string& body) {
+    return "<?xml version=\"1.0\"?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>t</title></head><body>" +
+           body + "</body></html>\n";
+  };
+  dir_.Write("one.htm", page("<h1>Start</h1><p>Go <a href=\"two.htm#more\">on</a> or <a href=\"two.htm#nope\">astray"
+                             "</a> or <a href=\"https://example.com/\">away</a>.</p>" +
+                             filler));
+  dir_.Write("two.htm", page("<h1>Middle</h1>" + filler + "<h2 id=\"more\">More</h2><p>The tide turns.</p>"));
+  const std::string book = dir_ / "proofs.imp";
+  ToolOutcome built = Vellix({"build", "--html", dir_ / "one.htm", dir_ / "two.htm", "-o", book});
+  ASSERT_TRUE(built.code == 0 || built.code == 1) << built.err;  // the broken link is reported
+  ASSERT_TRUE(fs::exists(book)) << built.err;
+
+  ToolOutcome contents = Vellix({"view", book, "--contents", "--json"});
+  ASSERT_EQ(contents.code, 0) << contents.err;
+  const auto entries = nlohmann::json::parse(contents.out);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0], nlohmann::json({{"label", "Start"}, {"level", 1}, {"page", 1}}));
+  EXPECT_EQ(entries[2]["label"], "More");
+  EXPECT_EQ(entries[2]["level"], 2);
+  const int more_page = entries[2]["page"];
+  EXPECT_GT(more_page, entries[1]["page"].get<int>());
+  ToolOutcome plain = Vellix({"view", book, "--contents"});
+  EXPECT_NE(plain.out.find("page " + std::to_string(more_page) + "\tlevel 2\t  More\n"), std::string::npos)
+      << plain.out;
+
+  ToolOutcome links = Vellix({"view", book, "--links", "--json"});
+  EXPECT_EQ(links.code, 1);  // a broken link fails the check
+  const auto listed = nlohmann::json::parse(links.out);
+  ASSERT_EQ(listed.size(), 3u);
+  EXPECT_EQ(
+      listed[0],
+      nlohmann::json({{"page", 1}, {"text", "on"}, {"href", nullptr}, {"target_page", more_page}, {"broken", false}}));
+  EXPECT_EQ(listed[1]["href"], "two.htm#nope");
+  EXPECT_EQ(listed[1]["broken"], true);
+  EXPECT_EQ(listed[1]["target_page"], nullptr);
+  EXPECT_EQ(listed[2]["href"], "https://example.com/");
+  EXPECT_EQ(listed[2]["broken"], false);
+  ToolOutcome text = Vellix({"view", book, "--links"});
+  EXPECT_EQ(text.code, 1);
+  EXPECT_EQ(text.out, "page 1: \"on\" -> page " + std::to_string(more_page) +
+                          "\npage 1: \"astray\" -> two.htm#nope (broken)\n"
+                          "page 1: \"away\" -> https://example.com/ (outside the book)\n");
+  // A book whose links all lead somewhere passes.
+  ToolOutcome good = Vellix({"view", Book(), "--links"});
+  EXPECT_EQ(good.code, 0) << good.out;
+
+  ToolOutcome found = Vellix({"view", book, "--find", "THE TIDE"});
+  ASSERT_EQ(found.code, 0) << found.err;
+  EXPECT_EQ(found.out, "page " + std::to_string(more_page) + ": The tide turns.\n");
+  ToolOutcome fillers = Vellix({"view", book, "--find", "filler 2,"});
+  EXPECT_EQ(std::count(fillers.out.begin(), fillers.out.end(), '\n'), 2);  // once in each document
+  EXPECT_EQ(Vellix({"view", book, "--find", "no such words"}).code, 3);
+  EXPECT_EQ(Vellix({"view", book, "--find", "x", "--contents"}).code, 2);
+  EXPECT_EQ(Vellix({"view", book, "--text", "--json"}).code, 2);
 }
 
 TEST_F(ViewTool, TheBodySizeComesFromTheSettingsNotTheWidth) {

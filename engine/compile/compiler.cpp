@@ -366,6 +366,7 @@ struct EditionCompilerState {
   std::map<std::string, FlowPosition> document_starts;
   struct PendingLink {
     uint32_t link = 0;
+    std::string href;  // as written, kept when it leads nowhere
     std::string document;
     std::string fragment;
     Problem where;
@@ -857,8 +858,12 @@ uint32_t DocumentCompiler::MakeLink(const pugi::xml_node& node, const std::strin
   if (!document) {
     // A page the reader may have elsewhere: the book is sound without it.
     s_.Report(href_, place, 1, "\"" + target + "\" links to a document that is not part of the book");
+    // Kept as an address outside the book, as the device keeps web links.
+    s_.edition.links[index].external = true;
+    s_.edition.links[index].uri = target;
     return index;
   }
+  pending.href = target;
   pending.document = *document;
   s_.pending_links.push_back(std::move(pending));
   return index;
@@ -1220,27 +1225,32 @@ DeviceEdition EditionCompiler::Finish() {
   State& s = *state_;
   DeviceEdition& e = s.edition;
   for (const State::PendingLink& pending : s.pending_links) {
-    FlowPosition target;
+    Link& link = e.links[pending.link];
+    auto report = [&](int16_t severity, const std::string& message) {
+      Problem p = pending.where;
+      p.severity = severity;
+      p.message = message;
+      if (s.problems) s.problems(p);
+    };
     auto start = s.document_starts.find(pending.document);
     if (start == s.document_starts.end()) {
-      Problem p = pending.where;
-      p.severity = 1;
-      p.message = "\"" + pending.document + "\" links to a document that is not part of the book";
-      if (s.problems) s.problems(p);
+      // A page the reader may have elsewhere: an address outside the book.
+      report(1, "\"" + pending.document + "\" links to a document that is not part of the book");
+      link.external = true;
+      link.uri = pending.href;
     } else if (!pending.fragment.empty()) {
       auto anchor = s.anchors.find(pending.document + "#" + pending.fragment);
       if (anchor == s.anchors.end()) {
-        Problem p = pending.where;
-        p.severity = 2;
-        p.message = "link to \"" + pending.document + "#" + pending.fragment + "\", an anchor that does not exist";
-        if (s.problems) s.problems(p);
+        // Broken rather than leading to the book's start: a viewer reports it.
+        report(2, "link to \"" + pending.document + "#" + pending.fragment + "\", an anchor that does not exist");
+        link.broken = true;
+        link.uri = pending.href;
       } else {
-        target = anchor->second;
+        link.target = Clamp(anchor->second, e.blocks);
       }
     } else {
-      target = start->second;
+      link.target = Clamp(start->second, e.blocks);
     }
-    e.links[pending.link].target = Clamp(target, e.blocks);
   }
   if (s.given_contents) {
     e.toc.clear();

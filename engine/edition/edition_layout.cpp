@@ -113,7 +113,8 @@ std::string FirstProblem(const DeviceEdition& edition) {
   for (const Block& b : edition.blocks) starts.push_back(StartsOf(b));
   for (size_t i = 0; i < edition.links.size(); ++i) {
     const Link& link = edition.links[i];
-    if (link.external) {
+    if (link.external && link.broken) return Where("link", i) + " is both external and broken";
+    if (link.external || link.broken) {
       if (!vellix::IsValidUtf8(link.uri)) return Where("link", i) + ": the address is not valid UTF-8";
     } else if (std::string problem = CheckPosition(edition, starts, link.target); !problem.empty()) {
       return Where("link", i) + " " + problem;

@@ -255,9 +255,10 @@ void ReadLinksAndToc(Cursor& c, DeviceEdition& e) {
   e.links.resize(n);
   for (Link& link : e.links) {
     uint8_t kind = c.U8();
-    if (kind > 1) Corrupt("a link has an unknown kind");
+    if (kind > 2) Corrupt("a link has an unknown kind");
     link.external = kind == 1;
-    if (link.external) {
+    link.broken = kind == 2;
+    if (link.external || link.broken) {
       link.uri = c.Str16();
     } else {
       link.target = ReadPosition(c);

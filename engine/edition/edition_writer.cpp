@@ -104,11 +104,12 @@ std::string Content(const DeviceEdition& e, const std::string& path) {
       f.Str32(r.text);
     }
   }
-  // Internal links keep only their target, external ones only their address.
+  // Internal links keep only their target, external and broken ones only
+  // their address.
   f.Count(e.links.size(), "links");
   for (const Link& link : e.links) {
-    f.U8(link.external ? 1 : 0);
-    if (link.external) {
+    f.U8(link.external ? 1 : link.broken ? 2 : 0);
+    if (link.external || link.broken) {
       f.Str16(link.uri, "a link address");
     } else {
       WritePosition(f, link.target);

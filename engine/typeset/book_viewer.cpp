@@ -1,18 +1,17 @@
 #include "ikutil/book_viewer.h"
 
-#include <png.h>
-
 #include <algorithm>
-#include <csetjmp>
 #include <cstring>
 #include <new>
 
 #include "fonts.h"
 #include "ikutil/device_edition.h"
 #include "page_layout.h"
+#include "page_png.h"
 #include "page_raster.h"
 #include "vellix/formats/error.h"
 #include "vellix/formats/file_io.h"
+#include "viewer_book.h"
 
 namespace ikutil {
 
@@ -21,22 +20,6 @@ using typeset::LayoutSettings;
 using typeset::Page;
 using typeset::PageRasterizer;
 using typeset::Typesetter;
-
-struct CBookViewer::Book {
-  DeviceEdition edition;
-  BookInformation info;
-  std::unique_ptr<FontSet> fonts;
-  std::unique_ptr<Typesetter> typesetter;
-  std::unique_ptr<PageRasterizer> rasterizer;
-  bool large = false;
-
-  // `page` moved into 1..page count, laying out no further than needed.
-  int32_t Clamp(int32_t page) {
-    if (page < 1) return 1;
-    if (typesetter->GetPage(page) != nullptr) return page;
-    return typesetter->PageCount();
-  }
-};
 
 CBookViewer::CBookViewer(std::string book_name)
     : book_name_(std::move(book_name)), font_size_(ReadDeviceSettings().font_size) {
@@ -58,6 +41,7 @@ bool CBookViewer::Create(void* /*parent*/, int32_t /*reserved*/, int32_t first_p
                          int16_t depth) {
   book_.reset();
   info_tray_ = false;
+  history_.clear();
   width_ = width;
   height_ = height;
   depth_ = depth;
@@ -214,40 +198,6 @@ std::vector<std::string> CBookViewer::PageText(int32_t page) {
 
 namespace {
 
-void AppendPngBytes(png_structp png, png_bytep data, png_size_t length) {
-  auto* out = static_cast<std::string*>(png_get_io_ptr(png));
-  out->append(reinterpret_cast<const char*>(data), length);
-}
-
-void FlushNothing(png_structp) {}
-
-// Encodes `rows` (one byte a pixel) as a grey PNG; libpng packs the pixels
-// at depths below 8. False when libpng gives up.
-bool EncodePng(const PageImage& image, std::vector<png_bytep>& rows, std::string* out) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  if (png == nullptr) return false;
-  png_infop info = png_create_info_struct(png);
-  if (info == nullptr) {
-    png_destroy_write_struct(&png, nullptr);
-    return false;
-  }
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return false;
-  }
-  png_set_write_fn(png, out, AppendPngBytes, FlushNothing);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), image.depth,
-               PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  // Pages are mostly paper: the quickest compression saves nearly as much.
-  png_set_compression_level(png, 1);
-  png_write_info(png, info);
-  if (image.depth < 8) png_set_packing(png);
-  png_write_image(png, rows.data());
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return true;
-}
-
 // Through the formats module's safe writer, as every output of the suite:
 // a new file beside `path` renamed over it, links followed, a device or
 // pipe written through and never replaced, a folder refused.
@@ -276,22 +226,9 @@ bool SavePageImagePng(const PageImage& image, const std::string& path, std::stri
   if (image.width <= 0 || image.height <= 0 ||
       image.pixels.size() != static_cast<size_t>(image.width) * static_cast<size_t>(image.height))
     return fail("an empty or inconsistent page image");
-  // Values above the depth's white are taken as white (in a copy: the
-  // viewer's own images never need one).
-  const uint8_t white = static_cast<uint8_t>((1u << depth) - 1);
-  std::vector<uint8_t> clamped;
-  const uint8_t* pixels = image.pixels.data();
-  if (std::any_of(image.pixels.begin(), image.pixels.end(), [&](uint8_t v) { return v > white; })) {
-    clamped = image.pixels;
-    for (uint8_t& value : clamped) value = std::min(value, white);
-    pixels = clamped.data();
-  }
-  // libpng copies each row before packing it; the rows are only read.
-  std::vector<png_bytep> rows(static_cast<size_t>(image.height));
-  for (size_t row = 0; row < rows.size(); ++row)
-    rows[row] = const_cast<png_bytep>(pixels + row * static_cast<size_t>(image.width));
+  // Values above the depth's white are taken as white (the encoder clamps).
   std::string encoded;
-  if (!EncodePng(image, rows, &encoded)) return fail("the page image could not be encoded as PNG");
+  if (!EncodeGreyPng(image, PngOptions{}, &encoded)) return fail("the page image could not be encoded as PNG");
   return WriteReplacing(path, encoded, error);
 }
 

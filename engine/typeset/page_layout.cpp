@@ -1130,6 +1130,7 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
     page->images.push_back(image);
     PageLine text;
     text.text = "[" + block.alt + "]";
+    text.block = layout.block;
     text.top = top;
     text.bottom = top + line.height;
     text.left = image.x;
@@ -1288,6 +1289,8 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
   text.top = top;
   text.bottom = top + line.height;
   text.heading = layout.kind == BlockKind::kHeading;
+  text.block = layout.block;
+  const size_t first_link_area = page->links.size();
   int64_t ink_left = -1, ink_right = -1;
   if (first_line && layout.kind == BlockKind::kListItem && !block.marker.empty()) {
     // The marker hangs left of the first line.
@@ -1374,7 +1377,26 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
     const int32_t y = (baseline + style.shift) * 64;
     for (uint32_t k = 0; k < piece.shaped.count; ++k) {
       run->glyphs.push_back({g[k].id, static_cast<int32_t>(pen + g[k].x_offset), y - g[k].y_offset});
+      // Where each character went, for search hits; an added hyphen is not
+      // in the flow.
+      const uint32_t offset = piece.begin + g[k].cluster;
+      if (offset < piece.end) {
+        if (!text.chars.empty() && text.chars.back().offset == offset)
+          text.chars.back().right = std::max(text.chars.back().right, Ceil64(pen + g[k].advance));
+        else
+          text.chars.push_back({offset, Floor64(pen), Ceil64(pen + g[k].advance)});
+      }
       pen += g[k].advance;
+    }
+    if (link != kNoLink) {
+      // One area per link and line: words of a link joined by its spaces.
+      const int32_t left = Floor64(x), right = Ceil64(x + piece.width);
+      LinkArea* area = page->links.size() > first_link_area ? &page->links.back() : nullptr;
+      if (area != nullptr && area->link == link) {
+        area->width = right - area->x;
+      } else {
+        page->links.push_back({link, layout.block, left, top, right - left, line.height});
+      }
     }
     ink_left = ink_left < 0 ? x : std::min(ink_left, x);
     ink_right = std::max(ink_right, x + piece.width);
@@ -1566,6 +1588,12 @@ int32_t Typesetter::PageCount() {
   State& s = *state_;
   s.EnsurePage(std::numeric_limits<int32_t>::max());
   return static_cast<int32_t>(s.starts.size());
+}
+
+std::optional<FlowPosition> Typesetter::StartOf(int32_t number) {
+  State& s = *state_;
+  if (!s.EnsurePage(number)) return std::nullopt;
+  return s.starts[static_cast<size_t>(number - 1)].position;
 }
 
 int32_t Typesetter::PageOf(const FlowPosition& position) {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,22 @@ struct PlacedImage {
   int32_t x = 0, y = 0, width = 0, height = 0;
 };
 
+// Where a character of the flow landed: the glyphs of the character that
+// starts at `offset` (bytes into its block's text) cover left..right, in
+// pixels. A ligature's glyph counts for its first character.
+struct CharBox {
+  uint32_t offset = 0;
+  int32_t left = 0;
+  int32_t right = 0;
+};
+
+// The part of a link that lies on one line, in pixels.
+struct LinkArea {
+  uint32_t link = 0;   // index into DeviceEdition::links
+  uint32_t block = 0;  // the block the linked words are in
+  int32_t x = 0, y = 0, width = 0, height = 0;
+};
+
 struct PageLine {
   std::string text;    // UTF-8; ends in "-" when a word was hyphenated
   int32_t top = 0;     // pixels
@@ -54,6 +71,8 @@ struct PageLine {
   int32_t right = 0;  // the rightmost inked extent of the line
   bool heading = false;
   bool image = false;
+  uint32_t block = 0;          // the block the line belongs to
+  std::vector<CharBox> chars;  // its characters of the flow, left to right (none for images)
 };
 
 struct Page {
@@ -61,7 +80,8 @@ struct Page {
   std::vector<FilledRect> rects;
   std::vector<PlacedImage> images;
   std::vector<PageLine> lines;
-  FlowPosition first;  // the first word on the page (the start of its first line)
+  std::vector<LinkArea> links;  // in reading order
+  FlowPosition first;           // the first word on the page (the start of its first line)
 };
 
 struct LayoutSettings {
@@ -91,6 +111,9 @@ class Typesetter {
   // The page that holds `position` (laying out as far as needed); the last
   // page when the position lies past the end.
   int32_t PageOf(const FlowPosition& position);
+  // Where page `number` starts in the flow, without drawing it; nullopt
+  // past the last page.
+  std::optional<FlowPosition> StartOf(int32_t number);
 
   const LayoutSettings& settings() const;
 

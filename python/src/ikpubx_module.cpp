@@ -749,6 +749,94 @@ void BindViewer(py::module_& m) {
       "Unadvise",
       [](ScriptViewer& self, int64_t cookie) { return Check(self.get()->Unadvise(Narrow<uint32_t>(cookie))); },
       py::arg("cookie"));
+
+  // Proofing.
+  auto rect = [](const ikutil::PageRect& r) { return py::make_tuple(r.x, r.y, r.width, r.height); };
+  cls.def(
+      "GetPageText",
+      [rect](ScriptViewer& self, int64_t pageno) {
+        int32_t page = Narrow<int32_t>(pageno);
+        std::vector<ikutil::TextLine> lines;
+        self.Run([&] { return self.get()->GetPageText(page, &lines); });
+        py::list out;
+        for (const ikutil::TextLine& line : lines) {
+          py::dict d;
+          d["text"] = Text(line.text);
+          d["rect"] = rect(line.rect);
+          d["heading"] = line.heading;
+          d["image"] = line.image;
+          out.append(d);
+        }
+        return out;
+      },
+      py::arg("pageno"), "The laid-out lines of a page: dicts of text, rect (x, y, width, height), heading, image.");
+  cls.def_property_readonly(
+      "Contents",
+      [](ScriptViewer& self) {
+        std::vector<ikutil::ContentsEntry> entries;
+        self.Run([&] { return self.get()->GetContents(&entries); });
+        py::list out;
+        for (const ikutil::ContentsEntry& entry : entries) {
+          py::dict d;
+          d["label"] = Text(entry.label);
+          d["level"] = entry.level;
+          d["page"] = entry.page;
+          out.append(d);
+        }
+        return out;
+      },
+      "The table of contents: dicts of label, level and page at the current size and zoom.");
+  cls.def_property_readonly(
+      "PageLinks",
+      [rect](ScriptViewer& self) {
+        std::vector<ikutil::PageLink> links;
+        self.Run([&] { return self.get()->GetPageLinks(&links); });
+        py::list out;
+        for (const ikutil::PageLink& link : links) {
+          py::dict d;
+          d["text"] = Text(link.text);
+          py::list rects;
+          for (const ikutil::PageRect& r : link.rects) rects.append(rect(r));
+          d["rects"] = rects;
+          const bool in_book = link.kind == ikutil::LinkTarget::kPage;
+          d["target_page"] = in_book ? py::object(py::int_(link.target_page)) : py::object(py::none());
+          d["href"] = in_book ? py::object(py::none()) : py::object(Text(link.href));
+          d["broken"] = link.kind == ikutil::LinkTarget::kBroken;
+          out.append(d);
+        }
+        return out;
+      },
+      "The links on the page shown: dicts of text, rects, target_page (None unless it leads into the book), "
+      "href (None when it does) and broken.");
+  cls.def(
+      "FollowLink",
+      [](ScriptViewer& self, int64_t index) {
+        int32_t i = Narrow<int32_t>(index);
+        return self.Run([&] { return self.get()->FollowLink(i); }) == S_OK;
+      },
+      py::arg("index"),
+      "Follows a link of PageLinks: True when its page is shown, False when it leads outside the book or nowhere.");
+  cls.def(
+      "GoBack", [](ScriptViewer& self) { return self.Run([&] { return self.get()->GoBack(); }) == S_OK; },
+      "Back to the page the last followed link left; False when there is none.");
+  cls.def(
+      "Find",
+      [rect](ScriptViewer& self, const std::string& text, int64_t from_page, int64_t direction) {
+        int32_t from = Narrow<int32_t>(from_page);
+        const int32_t way = direction > 0 ? 1 : direction < 0 ? -1 : 0;
+        ikutil::FindResult result;
+        self.Run([&] { return self.get()->Find(text, from, way, &result); });
+        py::list hits;
+        for (const std::vector<ikutil::PageRect>& hit : result.hits) {
+          py::list rects;
+          for (const ikutil::PageRect& r : hit) rects.append(rect(r));
+          hits.append(rects);
+        }
+        return py::make_tuple(result.page, hits);
+      },
+      py::arg("text"), py::arg("from_page") = 1, py::arg("direction") = 1,
+      "The next page at or after from_page holding text, ignoring case (direction < 0: the last page at or "
+      "before it; 0: from_page alone): (page, hits), each hit a list of rects, one per line; page 0 when none.");
 }
 
 // --- The container reader ---

@@ -378,6 +378,64 @@ class ViewerTest(Scratch):
         self.assertFalse(viewer.HasBook)
 
 
+class ProofingTest(Scratch):
+    """Contents, links, Back and search on a book built from two documents."""
+
+    def build(self):
+        filler = "".join("<p>Filler %d, words to turn the pages over and over again.</p>" % i for i in range(40))
+        one = self.write("one.htm", PAGE.replace(
+            "<p>One short paragraph.</p>",
+            "<h1>First</h1><p>See <a href=\"two.htm#end\">the end</a>, <a href=\"two.htm#gone\">nothing</a> "
+            "and <a href=\"http://example.com/\">the web</a>.</p>" + filler))
+        two = self.write("two.htm", PAGE.replace(
+            "<p>One short paragraph.</p>",
+            "<h1>Second</h1>" + filler + "<h2 id=\"end\">The End</h2><p>Back <a href=\"one.htm\">home</a>; "
+            "the Harbour Master waits.</p>"))
+        ikpubx.Builder().Build(self.project(one, two))
+        viewer = ikpubx.Viewer()
+        viewer.BookName = os.path.join(self.dir, "small.imp")
+        return viewer
+
+    def test_contents_links_back_and_find(self):
+        viewer = self.build()
+        contents = viewer.Contents
+        self.assertEqual([(e["label"], e["level"]) for e in contents], [("First", 1), ("Second", 1), ("The End", 2)])
+        end_page = contents[2]["page"]
+        self.assertEqual([e["page"] for e in contents][0], 1)
+        self.assertGreater(end_page, contents[1]["page"])
+
+        links = viewer.PageLinks
+        self.assertEqual([(l["text"], l["target_page"], l["href"], l["broken"]) for l in links],
+                         [("the end", end_page, None, False), ("nothing", None, "two.htm#gone", True),
+                          ("the web", None, "http://example.com/", False)])
+        x, y, width, height = links[0]["rects"][0]
+        self.assertTrue(width > 0 and height > 0)
+        self.assertFalse(viewer.FollowLink(1))
+        self.assertFalse(viewer.FollowLink(2))
+        self.assertEqual(viewer.CurPage, 1)
+        with self.assertRaises(ikpubx.ComError) as caught:
+            viewer.FollowLink(3)
+        self.assertEqual(caught.exception.hresult, ikpubx.E_INVALIDARG)
+
+        self.assertTrue(viewer.FollowLink(0))
+        self.assertEqual(viewer.CurPage, end_page)
+        self.assertTrue(viewer.FollowLink(0))  # "home": the first document
+        self.assertEqual(viewer.CurPage, 1)
+        self.assertTrue(viewer.GoBack())
+        self.assertEqual(viewer.CurPage, end_page)
+        self.assertTrue(viewer.GoBack())
+        self.assertFalse(viewer.GoBack())
+
+        page, hits = viewer.Find("harbour   MASTER")
+        self.assertEqual(page, end_page)
+        self.assertEqual(len(hits), 1)
+        lines = [line for line in viewer.GetPageText(page) if line["rect"][1] == hits[0][0][1]]
+        self.assertIn("Harbour Master", lines[0]["text"])
+        self.assertEqual(viewer.Find("harbour master", page + 1), (0, []))
+        self.assertEqual(viewer.Find("harbour master", viewer.NumPages, -1)[0], end_page)
+        self.assertEqual(viewer.Find("harbour master", 1, 0), (0, []))
+
+
 class ReaderTest(Scratch):
     def container(self):
         # Written by the library's container writer; the package part is

@@ -188,6 +188,26 @@ class BookTableTest : public QObject {
     QVERIFY(!Pane().ShowsMessage());
     QImage page = Pane().viewer_widget().PageImage();
     QCOMPARE(page.size(), QSize(480, 640));
+
+    // The pane pages through the selected book, and a new selection starts
+    // again at its first page.
+    auto* next = Pane().findChild<QPushButton*>("cmdPaneNext");
+    auto* prev = Pane().findChild<QPushButton*>("cmdPanePrev");
+    auto* label = Pane().findChild<QLabel*>("lblPanePage");
+    QVERIFY(next && prev && label);
+    QVERIFY(!prev->isEnabled());
+    QTest::mouseClick(next, Qt::LeftButton);
+    QTest::mouseClick(next, Qt::LeftButton);
+    int32_t page_shown = 0;
+    Pane().viewer_widget().viewer().CurPage(&page_shown);
+    QCOMPARE(page_shown, 3);
+    QVERIFY2(label->text().startsWith("Page 3 of "), qPrintable(label->text()));
+    QVERIFY(Pane().viewer_widget().PageImage() != page);
+    QTest::mouseClick(prev, Qt::LeftButton);
+    QVERIFY(label->text().startsWith("Page 2 of "));
+    Select("banana");
+    QVERIFY2(label->text().startsWith("Page 1 of "), qPrintable(label->text()));
+    QVERIFY(!prev->isEnabled());
   }
 
   // Double-click opens the preview window; "n", the arrow keys and the

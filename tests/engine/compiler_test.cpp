@@ -303,6 +303,17 @@ TEST(Compiler, ReportsLinksToNowhere) {
   EXPECT_TRUE(c.Has(1, "\"../e.html\" links to a document that is not part of the book"));
   EXPECT_EQ(c.problems[0].column, 53);
   for (const Link& l : c.edition.links) EXPECT_EQ(l.target, (FlowPosition{0, 0}));
+  // The missing anchor stays broken, keeping its href; pages outside the
+  // book are kept as addresses outside it.
+  ASSERT_EQ(c.edition.links.size(), 4u);
+  EXPECT_TRUE(c.edition.links[0].broken);
+  EXPECT_EQ(c.edition.links[0].uri, "#nothing");
+  EXPECT_FALSE(c.edition.links[0].external);
+  const char* const outside[] = {"c.htm", "/usr/share/doc/d.html", "../e.html"};
+  for (size_t i = 1; i < 4; ++i) {
+    EXPECT_TRUE(c.edition.links[i].external && !c.edition.links[i].broken) << i;
+    EXPECT_EQ(c.edition.links[i].uri, outside[i - 1]);
+  }
 }
 
 TEST(Compiler, DecodesAndScalesImages) {

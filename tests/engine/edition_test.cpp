@@ -61,7 +61,10 @@ DeviceEdition RichEdition() {
       {BlockKind::kImage, 0, 1, "", 1, "", {}},
       {BlockKind::kRule, 0, 0, "", kNoImage, "", {}},
   };
-  e.links = {{false, {3, 2}, ""}, {false, {1, 16}, ""}, {true, {}, "http://example.com/é?a=1&b=2"}};
+  e.links = {{false, {3, 2}, ""},
+             {false, {1, 16}, ""},
+             {true, {}, "http://example.com/é?a=1&b=2"},
+             {false, {}, "notes.htm#gone", true}};  // broken: kept with its href, leading nowhere
   e.toc = {{1, "Chapitre un", {0, 0}}, {2, "Voilà", {1, 27}}};
   e.images = {Gradient(17, 9), Framed(64, 40)};
   return e;

@@ -312,3 +312,97 @@ TEST_F(ViewerTest, SinkMayOpenAnotherBookFromAnEvent) {
 
 }  // namespace
 }  // namespace ikpubx
+
+namespace ikpubx {
+namespace {
+
+// A book whose first page links to its last paragraph, outside the book and
+// nowhere, for the proofing members' answers.
+std::string WriteLinkedBook(const std::string& path) {
+  ikutil::DeviceEdition edition;
+  edition.text_styles = {{}};
+  edition.block_styles = {{}};
+  edition.blocks.push_back({ikutil::BlockKind::kParagraph,
+                            0,
+                            0,
+                            "",
+                            ikutil::kNoImage,
+                            "",
+                            {{"To ", 0}, {"the end", 0, 0}, {", ", 0}, {"away", 0, 1}, {", ", 0}, {"nowhere", 0, 2}}});
+  for (int n = 0; n < 40; ++n) {
+    std::string text = "Paragraph " + std::to_string(n + 1) + ".";
+    for (int word = 0; word < 40; ++word) text += " words fill the page";
+    edition.blocks.push_back({ikutil::BlockKind::kParagraph, 0, 0, "", ikutil::kNoImage, "", {{text, 0}}});
+  }
+  edition.blocks.push_back({ikutil::BlockKind::kParagraph, 0, 0, "", ikutil::kNoImage, "", {{"The end.", 0}}});
+  edition.links = {{false, {static_cast<uint32_t>(edition.blocks.size() - 1), 0}, ""},
+                   {true, {}, "https://example.com/"},
+                   {false, {}, "gone.htm", true}};
+  edition.toc = {{1, "Start", {0, 0}}, {1, "End", {static_cast<uint32_t>(edition.blocks.size() - 1), 0}}};
+  ikutil::BookInformation info;
+  info.title = "Linked";
+  info.folder_name = "LINKED.RES";
+  ikutil::WriteDeviceBook(edition, info, {}, path);
+  return path;
+}
+
+// The proofing members keep the Viewer's rules: E_FAIL without a book,
+// E_POINTER for a missing out-parameter, E_INVALIDARG for a link that is not
+// on the page, S_FALSE when nothing moves.
+TEST_F(ViewerTest, ProofingMembersAnswerAsTheOthersDo) {
+  auto empty = NewViewer();
+  std::vector<ikutil::ContentsEntry> entries;
+  std::vector<ikutil::PageLink> links;
+  std::vector<ikutil::TextLine> lines;
+  ikutil::FindResult found;
+  EXPECT_EQ(empty->GetContents(&entries), E_FAIL);
+  EXPECT_EQ(empty->GetPageLinks(&links), E_FAIL);
+  EXPECT_EQ(empty->GetPageText(1, &lines), E_FAIL);
+  EXPECT_EQ(empty->FollowLink(0), E_FAIL);
+  EXPECT_EQ(empty->GoBack(), E_FAIL);
+  EXPECT_EQ(empty->Find("x", 1, 1, &found), E_FAIL);
+
+  auto viewer = NewViewer();
+  ASSERT_EQ(viewer->SetBookName(WriteLinkedBook(tmp_ / "linked.imp")), S_OK);
+  EXPECT_EQ(viewer->GetContents(nullptr), E_POINTER);
+  EXPECT_EQ(viewer->GetPageLinks(nullptr), E_POINTER);
+  EXPECT_EQ(viewer->GetPageText(1, nullptr), E_POINTER);
+  EXPECT_EQ(viewer->Find("x", 1, 1, nullptr), E_POINTER);
+
+  ASSERT_EQ(viewer->GetContents(&entries), S_OK);
+  ASSERT_EQ(entries.size(), 2u);
+  const int32_t last = Pages(*viewer);
+  EXPECT_EQ(entries[1].page, last);
+  ASSERT_EQ(viewer->GetPageLinks(&links), S_OK);
+  ASSERT_EQ(links.size(), 3u);
+  EXPECT_EQ(links[0].target_page, last);
+
+  std::vector<std::string> log;
+  uint32_t cookie = 0;
+  ASSERT_EQ(viewer->Advise(std::make_shared<RecordingSink>("a", &log), &cookie), S_OK);
+  EXPECT_EQ(viewer->FollowLink(1), S_FALSE);
+  EXPECT_EQ(viewer->FollowLink(2), S_FALSE);
+  EXPECT_EQ(viewer->FollowLink(3), E_INVALIDARG);
+  EXPECT_EQ(viewer->GoBack(), S_FALSE);
+  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(viewer->FollowLink(0), S_OK);
+  EXPECT_EQ(viewer->GoBack(), S_OK);
+  EXPECT_EQ(log, (std::vector<std::string>{"a:page " + std::to_string(last), "a:page 1"}));
+
+  // Opening the book for another device forgets where links left.
+  EXPECT_EQ(viewer->FollowLink(0), S_OK);
+  EXPECT_EQ(viewer->ChangeDeviceSettings(320, 480, 4), S_OK);
+  EXPECT_EQ(viewer->GoBack(), S_FALSE);
+
+  EXPECT_EQ(viewer->Find("THE END.", 1, 1, &found), S_OK);
+  EXPECT_EQ(found.page, Pages(*viewer));
+  EXPECT_EQ(viewer->Find("the end.", found.page, 0, &found), S_OK);
+  EXPECT_EQ(found.hits.size(), 1u);
+  EXPECT_EQ(viewer->Find("the end.", 1, -1, &found), S_OK);
+  EXPECT_EQ(found.page, 0);  // not at or before page 1
+  EXPECT_EQ(viewer->Find("the end.", Pages(*viewer), -1, &found), S_OK);
+  EXPECT_EQ(found.page, Pages(*viewer));
+}
+
+}  // namespace
+}  // namespace ikpubx

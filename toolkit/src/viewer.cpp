@@ -153,6 +153,57 @@ class CViewer : public IViewer {
     return last_error_;
   }
 
+  HRESULT GetPageText(int32_t page, std::vector<ikutil::TextLine>* lines) override {
+    if (!lines) return E_POINTER;
+    return WithBook([&] {
+      *lines = engine_->PageLines(page);
+      return S_OK;
+    });
+  }
+
+  HRESULT GetContents(std::vector<ikutil::ContentsEntry>* entries) override {
+    if (!entries) return E_POINTER;
+    return WithBook([&] {
+      *entries = engine_->Contents();
+      return S_OK;
+    });
+  }
+
+  HRESULT GetPageLinks(std::vector<ikutil::PageLink>* links) override {
+    if (!links) return E_POINTER;
+    return WithBook([&] {
+      *links = engine_->PageLinks(engine_->CurrentPage());
+      return S_OK;
+    });
+  }
+
+  HRESULT FollowLink(int32_t index) override {
+    return WithBook([&] {
+      switch (engine_->FollowLink(index)) {
+        case ikutil::FollowResult::kFollowed:
+          return S_OK;
+        case ikutil::FollowResult::kNoSuchLink:
+          return E_INVALIDARG;
+        default:
+          return S_FALSE;
+      }
+    });
+  }
+
+  HRESULT GoBack() override {
+    return WithBook([&] { return engine_->GoBack() ? S_OK : S_FALSE; });
+  }
+
+  HRESULT Find(const std::string& text, int32_t from_page, int32_t direction, ikutil::FindResult* result) override {
+    if (!result) return E_POINTER;
+    return WithBook([&] {
+      *result = direction > 0   ? engine_->Find(text, from_page)
+                : direction < 0 ? engine_->FindBackward(text, from_page)
+                                : engine_->FindOnPage(text, from_page);
+      return S_OK;
+    });
+  }
+
  private:
   // Runs `operation` holding the Viewer's lock, turning anything thrown
   // into E_FAIL: calls from other threads wait, so no thread frees a

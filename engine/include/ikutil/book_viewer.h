@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "ikutil/device_edition.h"
 #include "ikutil/device_settings.h"
 
 namespace ikutil {
@@ -61,6 +62,62 @@ struct PageImage {
 // renamed over `path`; a device or pipe written through, never replaced).
 // Returns false (and fills `error`) when it cannot.
 bool SavePageImagePng(const PageImage& image, const std::string& path, std::string* error);
+
+// A rectangle on a page, in pixels from its top left.
+struct PageRect {
+  int32_t x = 0;
+  int32_t y = 0;
+  int32_t width = 0;
+  int32_t height = 0;
+  bool Contains(int32_t px, int32_t py) const { return px >= x && px < x + width && py >= y && py < y + height; }
+  bool operator==(const PageRect&) const = default;
+};
+
+// A laid-out line and where it lies.
+struct TextLine {
+  std::string text;  // as PageText gives it
+  PageRect rect;     // the line's height, and its ink from left to right
+  bool heading = false;
+  bool image = false;  // an image, its alternative text in brackets
+};
+
+// An entry of the book's table of contents.
+struct ContentsEntry {
+  std::string label;  // UTF-8
+  int32_t level = 1;  // 1 (a chapter) .. 6
+  int32_t page = 0;   // where it leads at the current size and zoom
+};
+
+enum class LinkTarget : int32_t {
+  kPage = 0,     // a page of this book
+  kOutside = 1,  // an address outside the book, which the device does not follow
+  kBroken = 2,   // meant for this book, but what it named is not there
+};
+
+// A link on a page: a run of linked words, with a rectangle for each line
+// of this page it covers.
+struct PageLink {
+  LinkTarget kind = LinkTarget::kPage;
+  int32_t target_page = 0;  // kPage: the page it leads to at the current size and zoom
+  std::string href;         // kOutside: the address; kBroken: the href as written
+  std::string text;         // the linked words (UTF-8)
+  std::vector<PageRect> rects;
+};
+
+// What following a link did.
+enum class FollowResult : int32_t {
+  kFollowed = 0,    // its page is shown (it may be the page shown before)
+  kOutside = 1,     // it leads outside the book: nothing moves
+  kBroken = 2,      // it leads nowhere: nothing moves
+  kNoSuchLink = 3,  // no link of that index on the page shown
+};
+
+// A search's answer: the page of the next hit and every hit on that page,
+// each with a rectangle per line it covers. Page 0 when there is none.
+struct FindResult {
+  int32_t page = 0;
+  std::vector<std::vector<PageRect>> hits;
+};
 
 using PageCallback = void (*)(int32_t page, void* context);
 using ZoomCallback = void (*)(void* context);
@@ -109,6 +166,38 @@ class CBookViewer {
   // image's alternative text in brackets.
   std::vector<std::string> PageText(int32_t page);
 
+  // The laid-out lines of `page` (clamped) with their places on the page.
+  std::vector<TextLine> PageLines(int32_t page);
+
+  // The table of contents, each entry with its page at the current size
+  // and zoom (laying the book out as far as the last entry).
+  std::vector<ContentsEntry> Contents();
+
+  // The links on `page` (clamped), in reading order.
+  std::vector<PageLink> PageLinks(int32_t page);
+  // The index into PageLinks(CurrentPage()) of the link at the pixel x, y
+  // of the page shown; -1 when there is none.
+  int32_t LinkAt(int32_t x, int32_t y);
+  // Follows link `index` of PageLinks(CurrentPage()): a link into the book
+  // shows its page (through the page callback) and remembers the page it
+  // left. Links outside the book and broken ones are not followed.
+  FollowResult FollowLink(int32_t index);
+  // Returns to the page the last followed link left; false when no link
+  // was followed since the book opened (or every one was gone back from).
+  // The history lives with the book: a zoom keeps it, Create clears it.
+  bool GoBack();
+  bool CanGoBack() const { return !history_.empty(); }
+
+  // The first page at or after `from_page` holding `text` (ignoring letter
+  // case, matching any white space to any other, line breaks and
+  // hyphenated words included), with its hits. FindBackward gives the last
+  // page at or before `from_page` instead. Neither moves the page shown.
+  FindResult Find(const std::string& text, int32_t from_page);
+  FindResult FindBackward(const std::string& text, int32_t from_page);
+  // The hits that start on `page` alone (page 0 and none when it has none),
+  // for highlighting the page shown; it looks no further.
+  FindResult FindOnPage(const std::string& text, int32_t page);
+
   int32_t PageCount();  // 0 when no book is open
   int32_t CurrentPage() const { return current_page_; }
   int32_t LastError() const { return last_error_; }
@@ -142,6 +231,7 @@ class CBookViewer {
   int16_t depth_ = 4;
   int32_t font_size_ = kDefaultFontSize;
   bool info_tray_ = false;
+  std::vector<FlowPosition> history_;  // where followed links left, the last last
 };
 
 }  // namespace ikutil

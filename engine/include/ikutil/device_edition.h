@@ -89,11 +89,14 @@ struct FlowPosition {
 };
 
 // A link target: a place in the book, or an address outside it (kept, not
-// followed by the device).
+// followed by the device; a document that is not part of the book is one).
+// A broken link pointed at an anchor of the book that is not there; it keeps
+// the href it was written with and leads nowhere.
 struct Link {
   bool external = false;
-  FlowPosition target;
-  std::string uri;  // external links only
+  FlowPosition target;  // internal links only
+  std::string uri;      // external links: the address; broken ones: the href
+  bool broken = false;  // never together with external
   bool operator==(const Link&) const = default;
 };
 

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "ikpubx/com.h"
 #include "ikpubx/events.h"
@@ -75,6 +76,32 @@ class IViewer : public ComObject {
   // Why the last open failed, for the user ("" after a good one).
   virtual std::string LastErrorMessage() const = 0;
   virtual int32_t LastError() const = 0;
+
+  // Proofing: what a publisher checks before a book ships. Each answers
+  // E_FAIL with no book and E_POINTER for a null out-parameter; none moves
+  // the page unless it says so. Pages count at the current size and zoom.
+  // The laid-out lines of `page` (clamped into the book), each with its
+  // rectangle on the page.
+  virtual HRESULT GetPageText(int32_t page, std::vector<ikutil::TextLine>* lines) = 0;
+  // The table of contents: label, level and page of each entry.
+  virtual HRESULT GetContents(std::vector<ikutil::ContentsEntry>* entries) = 0;
+  // The links on the page shown, in reading order.
+  virtual HRESULT GetPageLinks(std::vector<ikutil::PageLink>* links) = 0;
+  // Follows link `index` of GetPageLinks: S_OK when its page is shown
+  // (OnNewPage fires when the page changes); S_FALSE when it leads outside
+  // the book or nowhere, and nothing moves; E_INVALIDARG for an index that
+  // is not a link of the page shown.
+  virtual HRESULT FollowLink(int32_t index) = 0;
+  // Back to the page the last followed link left: S_OK, or S_FALSE when
+  // there is nothing to go back to. The history is the open book's:
+  // opening a book or changing the device settings forgets it.
+  virtual HRESULT GoBack() = 0;
+  // The next page at or after `from_page` (`direction` > 0), the last one
+  // at or before it (< 0), or `from_page` alone (0), holding `text`, with
+  // the rectangles of every hit on it; page 0 when there is none. Letter
+  // case and the kind of white space do not count; words hyphenated across
+  // lines are found.
+  virtual HRESULT Find(const std::string& text, int32_t from_page, int32_t direction, ikutil::FindResult* result) = 0;
 };
 
 // Creates a Viewer, as the class registry does for "IKPublisher.Viewer".
