@@ -4,6 +4,7 @@
 
 #include "vellix/formats/codepage.h"
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
@@ -161,6 +162,7 @@ class Renderer {
   }
 
   void Leave(MD_BLOCKTYPE type, void*) {
+    EndOpenSpans();
     switch (type) {
       case MD_BLOCK_DOC:
         break;
@@ -212,6 +214,7 @@ class Renderer {
       if (type == MD_SPAN_IMG) ++image_depth_;
       return;
     }
+    if (*EndTag(type) != '\0') open_spans_.push_back(type);
     switch (type) {
       case MD_SPAN_EM:
         out += "<em>";
@@ -259,27 +262,47 @@ class Renderer {
       }
       return;
     }
+    // The parser has been seen to leave a span unclosed; the document stays
+    // well-formed whatever order the spans end in: ending one ends those
+    // opened inside it, and one already ended is not ended twice.
+    auto open = std::find(open_spans_.rbegin(), open_spans_.rend(), type);
+    if (open == open_spans_.rend()) return;
+    while (!open_spans_.empty()) {
+      MD_SPANTYPE top = open_spans_.back();
+      open_spans_.pop_back();
+      out += EndTag(top);
+      if (top == type) break;
+    }
+  }
+
+  static const char* EndTag(MD_SPANTYPE type) {
     switch (type) {
       case MD_SPAN_EM:
-        out += "</em>";
-        break;
+        return "</em>";
       case MD_SPAN_STRONG:
-        out += "</strong>";
-        break;
+        return "</strong>";
       case MD_SPAN_A:
-        out += "</a>";
-        break;
+        return "</a>";
       case MD_SPAN_CODE:
-        out += "</code>";
-        break;
+        return "</code>";
       case MD_SPAN_DEL:
-        out += "</del>";
-        break;
+        return "</del>";
       case MD_SPAN_U:
-        out += "</u>";
-        break;
+        return "</u>";
       default:
-        break;
+        return "";
+    }
+  }
+
+  // Spans never outlive their block.
+  void EndOpenSpans() {
+    if (image_depth_ > 0) {
+      image_depth_ = 1;
+      LeaveSpan(MD_SPAN_IMG, nullptr);
+    }
+    while (!open_spans_.empty()) {
+      out += EndTag(open_spans_.back());
+      open_spans_.pop_back();
     }
   }
 
@@ -355,6 +378,7 @@ class Renderer {
   bool in_head_ = false, in_cell_ = false, first_cell_ = false;
   int image_depth_ = 0;
   std::string image_src_, image_alt_;
+  std::vector<MD_SPANTYPE> open_spans_;
 };
 
 }  // namespace
