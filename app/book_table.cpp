@@ -61,7 +61,7 @@ ShelfRow RowForBook(const vellix::Book& book, const QString& path) {
 
 QString SizeText(qint64 bytes) {
   if (bytes < 1024) return QStringLiteral("%1 bytes").arg(bytes);
-  if (bytes < 1024 * 1024) return QStringLiteral("%1 KB").arg((bytes + 512) / 1024);
+  if (bytes < qint64{1024} * 1024) return QStringLiteral("%1 KB").arg((bytes + 512) / 1024);
   return QStringLiteral("%1 MB").arg(QLocale::c().toString(bytes / (1024.0 * 1024.0), 'f', 1));
 }
 

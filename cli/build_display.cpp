@@ -4,6 +4,8 @@
 
 #include <iostream>
 
+#include "vellix/formats/ascii.h"
+
 namespace vellix::cli {
 namespace {
 
@@ -26,8 +28,7 @@ const char* SeverityName(int16_t severity) {
 
 std::string EventLine(const std::string& file, const std::string& message, int32_t line, int32_t column,
                       int16_t severity) {
-  size_t first = message.find_first_not_of(' '), last = message.find_last_not_of(' ');
-  std::string text = first == std::string::npos ? "" : message.substr(first, last - first + 1);
+  std::string text = vellix::TrimSpaces(message);
   return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + SeverityName(severity) + ": " + text;
 }
 

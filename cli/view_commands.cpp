@@ -130,8 +130,8 @@ int PrintContents(ikutil::CBookViewer& viewer, bool json) {
     return kExitOk;
   }
   for (const ikutil::ContentsEntry& e : entries)
-    std::cout << "page " << e.page << "\tlevel " << e.level << "\t" << std::string(2 * (e.level - 1), ' ') << e.label
-              << "\n";
+    std::cout << "page " << e.page << "\tlevel " << e.level << "\t"
+              << std::string(2 * static_cast<size_t>(e.level - 1), ' ') << e.label << "\n";
   return kExitOk;
 }
 

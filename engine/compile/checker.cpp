@@ -13,6 +13,7 @@
 #include "css.h"
 #include "source_document.h"
 #include "vellix/formats/ascii.h"
+#include "vellix/formats/xml.h"
 
 namespace ikutil {
 namespace {
@@ -159,14 +160,15 @@ void Checker::CheckElement(const pugi::xml_node& node) {
   if (name == "link" && vellix::LowerAscii(node.attribute("rel").value()).find("stylesheet") != std::string::npos) {
     std::string href = node.attribute("href").value();
     std::optional<std::string> target = ResolveHref(href_, href);
-    std::optional<std::string> bytes;
-    if (target && Known(*target)) bytes = files_.Read(*target);
-    if (!bytes) {
-      Report(place, 2, "style sheet \"" + href + "\" not found");
+    std::string bytes;
+    Status read(Status::Code::kNotFound, "not found");
+    if (target && Known(*target)) read = files_.Read(*target, bytes);
+    if (!read.ok()) {
+      Report(place, 2, DescribeReadFailure("style sheet \"" + href + "\"", read));
     } else if (sheets_checked_.insert(*target).second) {
       std::vector<css::Issue> issues;
-      css::ParseStyleSheet(*bytes, issues);
-      LineMap lines(*bytes);
+      css::ParseStyleSheet(bytes, issues);
+      LineMap lines(bytes);
       ReportCss(issues, &lines, 0, {}, &*target);
     }
   }
@@ -191,12 +193,12 @@ void Checker::CheckElement(const pugi::xml_node& node) {
 }
 
 void Checker::Run() {
-  std::optional<std::string> bytes = files_.Read(href_);
-  if (!bytes) {
-    Report({}, 2, "document not found");
+  std::string bytes;
+  if (Status read = files_.Read(href_, bytes); !read.ok()) {
+    Report({}, 2, DescribeReadFailure("document", read));
     return;
   }
-  ParseOutcome outcome = ParseSource(*bytes, doc_);
+  ParseOutcome outcome = ParseSource(bytes, doc_);
   if (!outcome.parsed) {
     Report(outcome.place, 2, "not well-formed: " + outcome.error);
     return;
@@ -204,21 +206,14 @@ void Checker::Run() {
   // Anchors first, as links may point forward. The walks are iterative: a
   // document may nest deeper than the call stack allows.
   std::vector<pugi::xml_node> elements;
-  pugi::xml_node root = doc_.dom;
-  pugi::xml_node n = root.first_child();
-  while (n) {
+  vellix::WalkTree(doc_.dom, [&](const pugi::xml_node& n, size_t) {
     if (n.type() == pugi::node_element) {
       elements.push_back(n);
       for (const char* a : {"id", "name"})
         if (*n.attribute(a).value()) ids_.insert(n.attribute(a).value());
     }
-    if (n.first_child()) {
-      n = n.first_child();
-      continue;
-    }
-    while (n && !n.next_sibling()) n = n.parent();
-    if (n) n = n.next_sibling();
-  }
+    return vellix::Walk::kInto;
+  });
   for (const pugi::xml_node& element : elements) CheckElement(element);
 }
 

@@ -104,13 +104,6 @@ bool IsWideBefore(std::string_view text) {
   return IsWide(c);
 }
 
-std::string Trimmed(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && IsSpace(s[b])) ++b;
-  while (e > b && IsSpace(s[e - 1])) --e;
-  return std::string(s.substr(b, e - b));
-}
-
 // Styles as the cascade computes them, before they are rounded into the
 // edition's tables. Lengths in tenths of the body's em; the font size in
 // percent of the body's.
@@ -322,16 +315,12 @@ std::vector<css::Declaration> AttributeHints(const pugi::xml_node& element, std:
     if (pugi::xml_attribute size = element.attribute("size")) {
       static constexpr std::string_view kSizes[] = {"x-small", "small",    "medium",  "large",
                                                     "x-large", "xx-large", "xx-large"};
-      std::string value = Trimmed(size.value());
-      int n = 0;
+      std::string value = vellix::TrimmedAscii(size.value());
       bool relative = !value.empty() && (value[0] == '+' || value[0] == '-');
-      try {
-        n = std::stoi(value);
-      } catch (...) {
-        n = relative ? 0 : 3;
-      }
+      std::optional<int64_t> given = vellix::LeadingInteger(value);
+      int64_t n = given ? std::clamp<int64_t>(*given, -100, 100) : relative ? 0 : 3;
       if (relative) n += 3;
-      text += "font-size:" + std::string(kSizes[std::clamp(n, 1, 7) - 1]) + ";";
+      text += "font-size:" + std::string(kSizes[std::clamp<int64_t>(n, 1, 7) - 1]) + ";";
     }
     if (pugi::xml_attribute face = element.attribute("face")) {
       std::string f = face.value();
@@ -527,9 +516,7 @@ void DocumentCompiler::CollectSheets() {
   sheets_.push_back({&s_.default_sheet, 0});
   if (s_.settings.css_support < 2) return;
   // <style> and <link rel="stylesheet"> in document order, wherever they are.
-  pugi::xml_node root = doc_.dom;
-  pugi::xml_node n = root.first_child();
-  while (n) {
+  vellix::WalkTree(doc_.dom, [&](const pugi::xml_node& n, size_t) {
     if (n.type() == pugi::node_element) {
       std::string name = ElementName(n);
       if (name == "style") {
@@ -545,14 +532,16 @@ void DocumentCompiler::CollectSheets() {
                  vellix::LowerAscii(n.attribute("rel").value()).find("alternate") == std::string::npos) {
         std::optional<std::string> target = ResolveHref(href_, n.attribute("href").value());
         std::shared_ptr<const css::StyleSheet> sheet;
+        Status read(Status::Code::kOutside, "not found");
         if (target) {
           auto it = s_.linked_sheets.find(*target);
+          std::string bytes;
           if (it != s_.linked_sheets.end()) {
             sheet = it->second;
-          } else if (std::optional<std::string> bytes = s_.files.Read(*target)) {
+          } else if (read = s_.files.Read(*target, bytes); read.ok()) {
             std::vector<css::Issue> issues;
-            sheet = std::make_shared<const css::StyleSheet>(css::ParseStyleSheet(*bytes, issues, Media()));
-            LineMap lines(*bytes);
+            sheet = std::make_shared<const css::StyleSheet>(css::ParseStyleSheet(bytes, issues, Media()));
+            LineMap lines(bytes);
             ReportCss(issues, *target, &lines, 0, {});
             s_.linked_sheets[*target] = sheet;
           }
@@ -561,17 +550,13 @@ void DocumentCompiler::CollectSheets() {
           own_sheets_.push_back(sheet);
           sheets_.push_back({sheet.get(), 2});
         } else {
-          s_.Report(href_, doc_.Of(n), 2, std::string("style sheet \"") + n.attribute("href").value() + "\" not found");
+          s_.Report(href_, doc_.Of(n), 2,
+                    DescribeReadFailure(std::string("style sheet \"") + n.attribute("href").value() + "\"", read));
         }
       }
     }
-    if (n.first_child()) {
-      n = n.first_child();
-      continue;
-    }
-    while (n && !n.next_sibling()) n = n.parent();
-    if (n) n = n.next_sibling();
-  }
+    return vellix::Walk::kInto;
+  });
 }
 
 bool DocumentCompiler::SelectorMatches(const css::Selector& selector, const Frame& frame) const {
@@ -883,7 +868,7 @@ void DocumentCompiler::AddSvg(const pugi::xml_node& node, const Frame& frame) {
       if (std::string_view(a.name()) == "href" || std::string_view(a.name()).ends_with(":href")) href = a.value();
   }
   pugi::xml_node title = node.find_node([](const pugi::xml_node& n) { return ElementName(n) == "title"; });
-  std::string alt = Trimmed(DecodeHtmlEntities(title ? vellix::TextOf(title) : ""));
+  std::string alt = vellix::TrimmedAscii(DecodeHtmlEntities(title ? vellix::TextOf(title) : ""));
   if (!href.empty()) {
     AddImage(node, href, alt, frame);
     return;
@@ -908,11 +893,11 @@ void DocumentCompiler::AddImage(const pugi::xml_node& node, const std::string& s
   } else if (auto it = s_.images.find(*target); it != s_.images.end()) {
     entry = it->second;
   } else {
-    std::optional<std::string> bytes = s_.files.Read(*target);
-    if (!bytes) {
-      entry.error = "image \"" + src + "\" not found";
+    std::string bytes;
+    if (Status read = s_.files.Read(*target, bytes); !read.ok()) {
+      entry.error = DescribeReadFailure("image \"" + src + "\"", read);
     } else {
-      GreyImageResult decoded = DecodeGreyImage(*bytes, s_.settings.device_width, s_.settings.device_height);
+      GreyImageResult decoded = DecodeGreyImage(bytes, s_.settings.device_width, s_.settings.device_height);
       if (decoded.ok) {
         entry.ok = true;
         entry.index = static_cast<uint32_t>(s_.edition.images.size());
@@ -930,7 +915,7 @@ void DocumentCompiler::AddImage(const pugi::xml_node& node, const std::string& s
                 "the SVG image \"" + src + "\" is not shown; its alternative text stands in its place");
     else
       s_.Report(href_, doc_.Of(node), 2, entry.error);
-    std::string kept = Trimmed(alt);
+    std::string kept = vellix::TrimmedAscii(alt);
     if (!kept.empty()) {
       Block b;
       b.kind = BlockKind::kParagraph;
@@ -1018,11 +1003,8 @@ bool DocumentCompiler::Enter(const pugi::xml_node& node) {
       frame.list_depth = static_cast<uint8_t>(std::min(frame.list_depth + 1, 255));
       frame.list_frame = frames_.size();
       if (name == "ol") {
-        try {
-          frame.list_counter =
-              std::clamp<int64_t>(std::stoll(node.attribute("start").as_string("1")), -1000000, 1000000) - 1;
-        } catch (...) {
-        }
+        if (std::optional<int64_t> start = vellix::LeadingInteger(node.attribute("start").as_string("1")))
+          frame.list_counter = std::clamp<int64_t>(*start, -1000000, 1000000) - 1;
       }
     } else if (name == "li") {
       frame.kind = BlockKind::kListItem;
@@ -1031,10 +1013,8 @@ bool DocumentCompiler::Enter(const pugi::xml_node& node) {
       if (frame.list_frame != SIZE_MAX && frame.list_frame < frames_.size()) {
         Frame& list = frames_[frame.list_frame];
         if (pugi::xml_attribute value = node.attribute("value")) {
-          try {
-            list.list_counter = std::clamp<int64_t>(std::stoll(value.value()), -1000000, 1000000) - 1;
-          } catch (...) {
-          }
+          if (std::optional<int64_t> given = vellix::LeadingInteger(value.value()))
+            list.list_counter = std::clamp<int64_t>(*given, -1000000, 1000000) - 1;
         }
         number = ++list.list_counter;
       }
@@ -1051,7 +1031,7 @@ bool DocumentCompiler::Enter(const pugi::xml_node& node) {
   RecordAnchors(node);
   if (name == "a") {
     if (pugi::xml_attribute href = node.attribute("href")) {
-      frame.link = MakeLink(node, Trimmed(href.value()));
+      frame.link = MakeLink(node, vellix::TrimmedAscii(href.value()));
       if (s_.settings.underline_links) frame.style.underline = true;
     }
   }
@@ -1076,7 +1056,7 @@ void DocumentCompiler::Leave() {
         }
         if (!entry.title.empty() && b + 1 < s_.edition.blocks.size()) entry.title += ' ';
       }
-      entry.title = Trimmed(entry.title);
+      entry.title = vellix::TrimmedAscii(entry.title);
       if (!entry.title.empty()) s_.edition.toc.push_back(std::move(entry));
     }
   }
@@ -1102,7 +1082,7 @@ CompileStatus DocumentCompiler::Compile() {
   if (s_.edition.language.empty()) {
     for (auto n = chain.rbegin(); n != chain.rend() && s_.edition.language.empty(); ++n) {
       for (const char* attribute : {"xml:lang", "lang"}) {
-        const std::string value = Trimmed(n->attribute(attribute).value());
+        const std::string value = vellix::TrimmedAscii(n->attribute(attribute).value());
         if (!value.empty() && value.size() < 36 && vellix::IsValidUtf8(value)) {
           s_.edition.language = value;
           break;
@@ -1175,11 +1155,12 @@ EditionCompiler::~EditionCompiler() = default;
 
 CompileStatus EditionCompiler::AddDocument(const std::string& href) {
   State& s = *state_;
-  std::optional<std::string> bytes = s.files.Read(href);
-  if (!bytes) {
-    s.Report(href, {}, 2, "document not found");
+  std::string text;
+  if (Status read = s.files.Read(href, text); !read.ok()) {
+    s.Report(href, {}, 2, DescribeReadFailure("document", read));
     return CompileStatus::kFailed;
   }
+  const std::string* bytes = &text;
   auto doc = std::make_unique<SourceDocument>();
   ParseOutcome outcome = ParseSource(*bytes, *doc);
   if (!outcome.parsed) {

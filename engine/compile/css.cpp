@@ -1,8 +1,11 @@
 #include "css.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <optional>
+
+#include "vellix/formats/ascii.h"
 
 namespace ikutil::css {
 namespace {
@@ -11,13 +14,6 @@ bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' ||
 bool IsNameChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
          static_cast<unsigned char>(c) >= 0x80;
-}
-
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
 }
 
 // Offsets of a trimmed piece within the text it came from.
@@ -137,7 +133,9 @@ std::optional<Value> ParseNumber(std::string_view text) {
   }
   if (!digits || i - digits_start > 32) return std::nullopt;
   Value v;
-  v.number = std::strtod(std::string(text.substr(0, i)).c_str(), nullptr);
+  // Not strtod: the user's locale may want a decimal comma.
+  std::string_view number = text.substr(text[0] == '+' ? 1 : 0, i - (text[0] == '+' ? 1 : 0));
+  if (std::from_chars(number.data(), number.data() + number.size(), v.number).ec != std::errc()) return std::nullopt;
   std::string_view unit = text.substr(i);
   static const std::pair<std::string_view, Unit> kUnits[] = {
       {"", Unit::kNone}, {"em", Unit::kEm}, {"ex", Unit::kEx},   {"%", Unit::kPercent},
@@ -281,7 +279,7 @@ void Convert(const std::string& name, std::string_view value, bool important, si
   auto bad_value = [&] {
     issues.push_back({offset, false, "value \"" + std::string(value) + "\" of " + name + " not supported", name});
   };
-  std::string lowered = Lower(value);
+  std::string lowered = vellix::LowerAscii(value);
   std::string_view v = lowered;
   if (v == "inherit") return;  // inherited properties inherit anyway
 
@@ -419,7 +417,7 @@ void ParseDeclarationsIn(std::string_view text, size_t begin, size_t end, std::v
       continue;
     }
     Span name_span = Trim(text, {piece.begin, colon});
-    std::string name = Lower(text.substr(name_span.begin, name_span.end - name_span.begin));
+    std::string name = vellix::LowerAscii(text.substr(name_span.begin, name_span.end - name_span.begin));
     if (name.empty() || !std::all_of(name.begin(), name.end(), IsNameChar)) {
       issues.push_back({piece.begin, true, "bad property name"});
       continue;
@@ -430,7 +428,7 @@ void ParseDeclarationsIn(std::string_view text, size_t begin, size_t end, std::v
     size_t bang = value_text.rfind('!');
     if (bang != std::string_view::npos) {
       Span flag = Trim(value_text, {bang + 1, value_text.size()});
-      if (Lower(value_text.substr(flag.begin, flag.end - flag.begin)) != "important") {
+      if (vellix::LowerAscii(value_text.substr(flag.begin, flag.end - flag.begin)) != "important") {
         issues.push_back({value.begin + bang, true, "expected \"!important\""});
         continue;
       }
@@ -506,7 +504,7 @@ bool ParseSelector(std::string_view text, Selector& selector) {
       selector.supported = false;
       in_compound = true;
     } else if (IsNameChar(c) && !in_compound) {
-      current.element = Lower(read_name());
+      current.element = vellix::LowerAscii(read_name());
       selector.specificity += 1;
       in_compound = true;
     } else {
@@ -531,13 +529,26 @@ bool ParseSelectors(std::string_view text, std::vector<Selector>& selectors) {
   return true;
 }
 
-// The rules between `begin` and `end` into `sheet`; "@media" blocks that
-// fit the device are read as rules of their own place. Every search for a
-// rule's end stops at that end, so the whole sheet is read in one pass.
-void ParseRules(std::string_view text, size_t begin, size_t end, const Media& media, int depth, StyleSheet& sheet,
-                std::vector<Issue>& issues) {
-  size_t i = begin;
-  while (i < end) {
+// The rules of `text` into `sheet`; "@media" blocks that fit the device
+// are read as rules of their own place. Every search for a rule's end
+// stops at the end of the block it is in, so the whole sheet is read in
+// one pass. Blocks are entered without recursion: each open one keeps
+// where it ends, and reading goes on past its "}" once it is done.
+void ParseRules(std::string_view text, const Media& media, StyleSheet& sheet, std::vector<Issue>& issues) {
+  struct Block {
+    size_t end;
+    int depth;
+  };
+  std::vector<Block> open{{text.size(), 0}};
+  size_t i = 0;
+  while (!open.empty()) {
+    const size_t end = open.back().end;
+    const int depth = open.back().depth;
+    if (i >= end) {
+      open.pop_back();
+      i = end + 1;
+      continue;
+    }
     if (IsSpace(text[i])) {
       ++i;
       continue;
@@ -560,13 +571,16 @@ void ParseRules(std::string_view text, size_t begin, size_t end, const Media& me
       size_t stop = FindFirstOutside(text, i, end, ";{");
       size_t name_end = i + 1;
       while (name_end < stop && IsNameChar(text[name_end])) ++name_end;
-      const std::string name = Lower(text.substr(i, name_end - i));
+      const std::string name = vellix::LowerAscii(text.substr(i, name_end - i));
       if (stop < end && text[stop] == '{') {
         size_t close = FindOutside(text, stop + 1, end, '}');
         if (name == "@media") {
           // Blocks nested deeper than any real sheet nests them are skipped.
-          if (depth < 8 && MediaMatches(text.substr(name_end, stop - name_end), media))
-            ParseRules(text, stop + 1, close, media, depth + 1, sheet, issues);
+          if (depth < 8 && MediaMatches(text.substr(name_end, stop - name_end), media)) {
+            open.push_back({close, depth + 1});
+            i = stop + 1;
+            continue;
+          }
         } else {
           issues.push_back({i, false, "\"" + name + "\" ignored"});
         }
@@ -581,7 +595,8 @@ void ParseRules(std::string_view text, size_t begin, size_t end, const Media& me
     size_t brace = FindOutside(text, i, end, '{');
     if (brace == end) {
       issues.push_back({i, true, "selector without a declaration block"});
-      break;
+      i = end;
+      continue;
     }
     size_t close = FindOutside(text, brace + 1, end, '}');
     if (close == end) issues.push_back({brace, true, "declaration block not closed"});
@@ -600,7 +615,7 @@ void ParseRules(std::string_view text, size_t begin, size_t end, const Media& me
 // One media query: "[only|not] type [and (feature: value)]..." or
 // "(feature: value) [and ...]".
 bool QueryMatches(std::string_view query, const Media& media) {
-  std::string text = Lower(query);
+  std::string text = vellix::LowerAscii(query);
   bool negate = false;
   bool matches = true;
   size_t i = 0;
@@ -690,7 +705,7 @@ bool MediaMatches(std::string_view queries, const Media& media) {
 StyleSheet ParseStyleSheet(std::string_view original, std::vector<Issue>& issues, const Media& media) {
   std::string blanked = BlankComments(original, issues);
   StyleSheet sheet;
-  ParseRules(blanked, 0, blanked.size(), media, 0, sheet, issues);
+  ParseRules(blanked, media, sheet, issues);
   sheet.Index();
   return sheet;
 }

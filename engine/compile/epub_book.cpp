@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "ikutil/params.h"
 #include "source_document.h"
@@ -85,9 +87,9 @@ class PackageReader {
   void ReadManifest(const pugi::xml_node& manifest);
   void ReadSpine(const pugi::xml_node& spine);
   void ReadNav(const EpubManifestItem& item);
-  void ReadNavList(const pugi::xml_node& list, const std::string& from, int depth);
+  void ReadNavList(const pugi::xml_node& list, const std::string& from);
   void ReadNcx(const EpubManifestItem& item);
-  void ReadNavPoints(const pugi::xml_node& parent, const std::string& from, int depth);
+  void ReadNavPoints(const pugi::xml_node& nav_map, const std::string& from);
   void AddContents(const std::string& from, std::string_view href, std::string label, int depth);
   std::optional<std::string> ReadFile(const std::string& href) const {
     std::optional<std::string_view> bytes = container_.Read(container_.PackageFolder() + href);
@@ -240,10 +242,19 @@ void PackageReader::AddContents(const std::string& from, std::string_view href, 
   book_.contents.push_back(std::move(entry));
 }
 
-void PackageReader::ReadNavList(const pugi::xml_node& list, const std::string& from, int depth) {
-  if (depth > kMaxContentsDepth) return;
-  for (pugi::xml_node li : list.children()) {
-    if (li.type() != pugi::node_element || ElementName(li) != "li") continue;
+void PackageReader::ReadNavList(const pugi::xml_node& list, const std::string& from) {
+  // The list items still to read, the next on top; a nested list's items
+  // go on top of the rest, so entries come in document order.
+  std::vector<std::pair<pugi::xml_node, int>> pending;
+  auto push_items = [&](const pugi::xml_node& of, int depth) {
+    if (depth > kMaxContentsDepth) return;
+    for (pugi::xml_node li = of.last_child(); li; li = li.previous_sibling())
+      if (li.type() == pugi::node_element && ElementName(li) == "li") pending.emplace_back(li, depth);
+  };
+  push_items(list, 1);
+  while (!pending.empty()) {
+    auto [li, depth] = pending.back();
+    pending.pop_back();
     pugi::xml_node sublist;
     for (pugi::xml_node child : li.children()) {
       if (child.type() != pugi::node_element) continue;
@@ -258,7 +269,7 @@ void PackageReader::ReadNavList(const pugi::xml_node& list, const std::string& f
         sublist = child;
       }
     }
-    if (sublist) ReadNavList(sublist, from, depth + 1);
+    if (sublist) push_items(sublist, depth + 1);
   }
 }
 
@@ -291,17 +302,17 @@ void PackageReader::ReadNav(const EpubManifestItem& item) {
   if (!toc) return;
   for (pugi::xml_node child : toc.children())
     if (child.type() == pugi::node_element && (ElementName(child) == "ol" || ElementName(child) == "ul"))
-      ReadNavList(child, item.href, 1);
+      ReadNavList(child, item.href);
 }
 
-void PackageReader::ReadNavPoints(const pugi::xml_node& parent, const std::string& from, int depth) {
-  if (depth > kMaxContentsDepth) return;
-  for (pugi::xml_node point : parent.children()) {
-    if (point.type() != pugi::node_element || vellix::LocalName(point) != "navPoint") continue;
+void PackageReader::ReadNavPoints(const pugi::xml_node& nav_map, const std::string& from) {
+  vellix::WalkTree(nav_map, [&](const pugi::xml_node& point, size_t depth) {
+    if (point.type() != pugi::node_element || vellix::LocalName(point) != "navPoint") return vellix::Walk::kOver;
+    if (depth > static_cast<size_t>(kMaxContentsDepth)) return vellix::Walk::kOver;
     std::string label = Text(ChildByLocalName(ChildByLocalName(point, "navLabel"), "text"));
-    AddContents(from, ChildByLocalName(point, "content").attribute("src").value(), label, depth);
-    ReadNavPoints(point, from, depth + 1);
-  }
+    AddContents(from, ChildByLocalName(point, "content").attribute("src").value(), label, static_cast<int>(depth));
+    return vellix::Walk::kInto;
+  });
 }
 
 void PackageReader::ReadNcx(const EpubManifestItem& item) {
@@ -312,7 +323,7 @@ void PackageReader::ReadNcx(const EpubManifestItem& item) {
     book_.warnings.push_back("the NCX \"" + item.href + "\" cannot be read");
     return;
   }
-  ReadNavPoints(ChildByLocalName(doc.Root(), "navMap"), item.href, 1);
+  ReadNavPoints(ChildByLocalName(doc.Root(), "navMap"), item.href);
 }
 
 bool PackageReader::Read(std::string& error) {
@@ -386,10 +397,12 @@ EpubReadResult ReadEpubBook(const std::string& path) {
 EpubSourceFiles::EpubSourceFiles(std::shared_ptr<const vellix::OcfContainer> container)
     : container_(std::move(container)), folder_(container_->PackageFolder()) {}
 
-std::optional<std::string> EpubSourceFiles::Read(const std::string& href) {
-  std::optional<std::string_view> bytes = container_->Read(folder_ + href);
-  if (!bytes) return std::nullopt;
-  return std::string(*bytes);
+Status EpubSourceFiles::Read(const std::string& href, std::string& bytes) {
+  std::optional<std::string_view> held = container_->Read(folder_ + href);
+  if (!held) return {Status::Code::kNotFound, "not found", href};
+  if (held->size() > kMaxSourceFileBytes) return TooLarge(href);
+  bytes.assign(*held);
+  return {};
 }
 
 uint64_t EpubSourceFiles::SizeOf(const std::string& href) const {

@@ -62,7 +62,7 @@ EpubReadResult ReadEpubPackage(std::shared_ptr<const vellix::OcfContainer> conta
 class EpubSourceFiles : public SourceFiles {
  public:
   explicit EpubSourceFiles(std::shared_ptr<const vellix::OcfContainer> container);
-  std::optional<std::string> Read(const std::string& href) override;
+  Status Read(const std::string& href, std::string& bytes) override;
   uint64_t SizeOf(const std::string& href) const;
 
  private:

@@ -73,19 +73,6 @@ bool HasOneDocumentElement(const pugi::xml_document& dom, pugi::xml_node& extra)
 
 }  // namespace
 
-LineMap::LineMap(std::string_view text) {
-  starts_.push_back(0);
-  for (size_t i = 0; i < text.size(); ++i)
-    if (text[i] == '\n') starts_.push_back(i + 1);
-}
-
-Place LineMap::At(size_t offset) const {
-  if (starts_.empty()) return {};
-  auto it = std::upper_bound(starts_.begin(), starts_.end(), offset);
-  size_t line = static_cast<size_t>(it - starts_.begin());  // from 1
-  return {static_cast<int32_t>(line), static_cast<int32_t>(offset - starts_[line - 1] + 1)};
-}
-
 Place SourceDocument::Of(const pugi::xml_node& node) const {
   if (cleaned) return {};
   ptrdiff_t offset = node.offset_debug();

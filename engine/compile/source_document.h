@@ -9,25 +9,18 @@
 #include <string_view>
 #include <vector>
 
+#include "vellix/formats/line_map.h"
+
 namespace ikutil {
 
-struct Place {
-  int32_t line = -1;
-  int32_t column = -1;
-};
-
-// Line starts of a text, for turning byte offsets into places (both from 1).
-class LineMap {
- public:
-  LineMap() = default;
-  explicit LineMap(std::string_view text);
-  Place At(size_t offset) const;
-
- private:
-  std::vector<size_t> starts_;
-};
+using Place = vellix::TextPlace;
+using LineMap = vellix::LineMap;
 
 struct SourceDocument {
+  SourceDocument() = default;
+  // `lines` views `text`: the document stays where it was made.
+  SourceDocument(SourceDocument&&) = delete;
+
   std::string text;  // what was parsed (the clean-up's output when cleaned)
   pugi::xml_document dom;
   LineMap lines;

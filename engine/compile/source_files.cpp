@@ -5,15 +5,12 @@
 #include <string_view>
 #include <vector>
 
+#include "vellix/formats/error.h"
 #include "vellix/formats/file_io.h"
 #include "vellix/formats/oebff_writer.h"
 
 namespace ikutil {
 namespace {
-
-// No source, sheet or image of a book comes near this; a bigger file is
-// refused rather than read into memory.
-constexpr uint64_t kMaxSourceFileBytes = 256ull << 20;
 
 // Folds "." and ".." and empty segments of a '/'-separated relative path;
 // nullopt when it climbs above its start.
@@ -53,6 +50,14 @@ bool Within(const std::filesystem::path& folder, const std::filesystem::path& pa
 
 }  // namespace
 
+Status TooLarge(const std::string& href) {
+  return {Status::Code::kTooLarge, "is larger than " + std::to_string(kMaxSourceFileBytes >> 20) + " MiB", href};
+}
+
+std::string DescribeReadFailure(std::string_view what, const Status& status) {
+  return std::string(what) + " " + status.message();
+}
+
 bool HasScheme(std::string_view href) {
   for (size_t i = 0; i < href.size(); ++i) {
     char c = href[i];
@@ -67,35 +72,47 @@ bool HasScheme(std::string_view href) {
 FolderSourceFiles::FolderSourceFiles(std::string folder, std::vector<std::string> readable)
     : folder_(std::move(folder)), readable_(std::move(readable)) {}
 
-std::optional<std::string> FolderSourceFiles::Read(const std::string& href) {
-  if (href.empty() || href[0] == '/' || href.find('\0') != std::string::npos) return std::nullopt;
+Status FolderSourceFiles::Read(const std::string& href, std::string& bytes) {
+  const Status outside(Status::Code::kOutside, "lies outside the package's folder", href);
+  if (href.empty() || href[0] == '/' || href.find('\0') != std::string::npos) return outside;
   std::optional<std::string> folded = FoldSegments(href);
-  if (!folded || folded->empty()) return std::nullopt;
-  try {
-    std::error_code ec;
-    if (!resolved_) {
-      root_ = std::filesystem::weakly_canonical(folder_, ec);
-      if (ec) return std::nullopt;
-      for (const std::string& folder : readable_) {
-        std::filesystem::path canonical = std::filesystem::weakly_canonical(folder, ec);
-        if (!ec) readable_roots_.push_back(canonical);
-      }
-      if (readable_.empty()) readable_roots_.push_back(root_);
-      resolved_ = true;
+  if (!folded || folded->empty()) return outside;
+  std::error_code ec;
+  if (!resolved_) {
+    root_ = std::filesystem::weakly_canonical(folder_, ec);
+    if (ec) return {Status::Code::kNotFound, "not found (the folder \"" + folder_ + "\" cannot be read)", href};
+    for (const std::string& folder : readable_) {
+      std::filesystem::path canonical = std::filesystem::weakly_canonical(folder, ec);
+      if (!ec) readable_roots_.push_back(canonical);
     }
-    // Symbolic links are followed before the check, so one that points out
-    // of the folder is refused like a "../" would be.
-    std::filesystem::path target = std::filesystem::weakly_canonical(root_ / *folded, ec);
-    if (ec) return std::nullopt;
-    bool readable = false;
-    for (const std::filesystem::path& folder : readable_roots_) readable = readable || Within(folder, target);
-    if (!readable) return std::nullopt;
+    if (readable_.empty()) readable_roots_.push_back(root_);
+    resolved_ = true;
+  }
+  // Symbolic links are followed before the check, so one that points out
+  // of the folder is refused like a "../" would be.
+  std::filesystem::path target = std::filesystem::weakly_canonical(root_ / *folded, ec);
+  if (ec) return {Status::Code::kNotFound, "not found", href};
+  bool readable = false;
+  for (const std::filesystem::path& folder : readable_roots_) readable = readable || Within(folder, target);
+  if (!readable) return outside;
+  try {
     bool is_folder = false;
     std::unique_ptr<vellix::InputFile> file = vellix::InputFile::OpenIfFile(target.string(), is_folder);
-    if (!file || file->size() > kMaxSourceFileBytes) return std::nullopt;
-    return file->ReadUpTo(0, static_cast<size_t>(file->size()));
-  } catch (...) {
-    return std::nullopt;
+    if (!file && is_folder) return {Status::Code::kNotAFile, "is a folder, not a file", href};
+    if (!file) {
+      bool exists = std::filesystem::exists(target, ec);
+      return exists ? Status(Status::Code::kNotAFile, "is not a regular file", href)
+                    : Status(Status::Code::kNotFound, "not found", href);
+    }
+    if (file->size() > kMaxSourceFileBytes) return TooLarge(href);
+    bytes = file->ReadUpTo(0, static_cast<size_t>(file->size()));
+    if (bytes.size() != file->size())
+      return {Status::Code::kIOError, "ended while it was read (the file changed)", href};
+    return {};
+  } catch (const vellix::AutomationError& e) {
+    if (e.number() == vellix::kPermissionDenied)
+      return {Status::Code::kPermissionDenied, "cannot be read: permission denied", href};
+    return {Status::Code::kIOError, "cannot be read: " + e.description(), href};
   }
 }
 

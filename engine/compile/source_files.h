@@ -2,6 +2,7 @@
 // or the bodies of an OEBFF container.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -9,15 +10,22 @@
 #include <string_view>
 #include <vector>
 
+#include "status.h"
+
 namespace ikutil {
+
+// The most a source, sheet or image may hold; a bigger file is refused
+// rather than read into memory.
+inline constexpr uint64_t kMaxSourceFileBytes = 256ull << 20;
 
 class SourceFiles {
  public:
   virtual ~SourceFiles() = default;
-  // The bytes of `href` (relative to the package document, '/'-separated,
-  // %XX escapes already decoded, no fragment); nullopt when there is no
-  // such file or the href would leave the package's folder.
-  virtual std::optional<std::string> Read(const std::string& href) = 0;
+  // Reads the bytes of `href` (relative to the package document,
+  // '/'-separated, %XX escapes already decoded, no fragment) into `bytes`.
+  // A failure says why, naming `href`: not found, outside the package, not
+  // a file, permission denied, too large, truncated or an I/O error.
+  virtual Status Read(const std::string& href, std::string& bytes) = 0;
   // A name for messages ("story.htm").
   virtual std::string DisplayName(const std::string& href) const { return href; }
 };
@@ -30,7 +38,7 @@ class SourceFiles {
 class FolderSourceFiles : public SourceFiles {
  public:
   explicit FolderSourceFiles(std::string folder, std::vector<std::string> readable = {});
-  std::optional<std::string> Read(const std::string& href) override;
+  Status Read(const std::string& href, std::string& bytes) override;
 
  private:
   std::string folder_;
@@ -45,12 +53,20 @@ class FolderSourceFiles : public SourceFiles {
 class MemorySourceFiles : public SourceFiles {
  public:
   std::map<std::string, std::string> files;
-  std::optional<std::string> Read(const std::string& href) override {
+  Status Read(const std::string& href, std::string& bytes) override {
     auto it = files.find(href);
-    if (it == files.end()) return std::nullopt;
-    return it->second;
+    if (it == files.end()) return {Status::Code::kNotFound, "not found", href};
+    bytes = it->second;
+    return {};
   }
 };
+
+// The refusal of `href` for holding more than kMaxSourceFileBytes.
+Status TooLarge(const std::string& href);
+
+// "document not found", "image \"a.png\" cannot be read: permission
+// denied": what could not be read, and why.
+std::string DescribeReadFailure(std::string_view what, const Status& status);
 
 // True when `href` starts with a URI scheme ("http:", "mailto:").
 bool HasScheme(std::string_view href);

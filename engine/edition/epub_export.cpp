@@ -20,7 +20,7 @@ namespace ikutil {
 namespace {
 
 // A document grows to about this much before the flow goes on in the next.
-constexpr size_t kPartBytes = 100 * 1024;
+constexpr size_t kPartBytes = size_t{100} * 1024;
 
 // Text as XML character data: markup escaped, and the characters XML
 // cannot carry left out.

@@ -21,34 +21,17 @@
 
 #include <filesystem>
 
+#include "default_package.h"
 #include "ikutil/params.h"
 #include "ikutil/ui_helper.h"
 #include "vellix/formats/ascii.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/file_io.h"
+#include "vellix/formats/line_map.h"
 #include "vellix/formats/xml.h"
 
 namespace ikutil {
 namespace {
-
-// A new project starts from this package (the same text as the library's
-// default package, which the engine cannot read from its installation).
-constexpr char kDefaultPackage[] =
-    "<?xml version=\"1.0\"?>\n"
-    "<!DOCTYPE package PUBLIC \"+//ISBN 0-9673008-1-9//DTD OEB 1.0 Package//EN\"\n"
-    "\"http://openebook.org/dtds/oeb-1.0.1/oebpkg101.dtd\">\n"
-    "<package unique-identifier=\"Package-ID\">\n"
-    "\t<metadata>\n"
-    "\t\t<dc-metadata xmlns:dc=\"http://purl.org/dc/elements/1.0/\">\n"
-    "\t\t\t<dc:Identifier id=\"Package-ID\"/>\n"
-    "\t\t\t<dc:Title/>\n"
-    "\t\t\t<dc:Creator role=\"aut\"/>\n"
-    "\t\t</dc-metadata>\n"
-    "\t\t<x-metadata/>\n"
-    "\t</metadata>\n"
-    "\t<manifest/>\n"
-    "\t<spine/>\n"
-    "</package>\n";
 
 constexpr char kDefaultUniqueId[] = "Package-ID";
 
@@ -280,44 +263,9 @@ std::string ParsedText(std::string_view bytes) {
   return std::string(bytes);
 }
 
-class LineMap {
- public:
-  explicit LineMap(std::string_view text) {
-    for (size_t i = 0; i < text.size(); ++i)
-      if (text[i] == '\n') line_ends_.push_back(i);
-    size_ = text.size();
-  }
-  // 1-based; -1 when the offset is unknown.
-  int LineAt(ptrdiff_t offset) const {
-    if (offset < 0 || static_cast<size_t>(offset) > size_) return -1;
-    auto it = std::lower_bound(line_ends_.begin(), line_ends_.end(), static_cast<size_t>(offset));
-    return static_cast<int>(it - line_ends_.begin()) + 1;
-  }
+using Place = vellix::TextPlace;
 
- private:
-  std::vector<size_t> line_ends_;
-  size_t size_ = 0;
-};
-
-struct Place {
-  int line = -1;
-  int column = -1;
-};
-
-Place PlaceAt(std::string_view text, size_t offset) {
-  Place place{1, 1};
-  offset = std::min(offset, text.size());
-  size_t line_start = 0;
-  for (size_t i = 0; i < offset; ++i) {
-    if (text[i] == '\n') {
-      ++place.line;
-      line_start = i + 1;
-    }
-  }
-  for (size_t i = line_start; i < offset; ++i)
-    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++place.column;  // characters, not bytes
-  return place;
-}
+Place PlaceAt(std::string_view text, size_t offset) { return vellix::LineMap(text).At(std::min(offset, text.size())); }
 
 // Why the XML layer would not parse `bytes`, and where.
 std::string WhyNotWellFormed(std::string_view bytes, Place& place) {
@@ -372,33 +320,33 @@ std::string WhyNotWellFormed(std::string_view bytes, Place& place) {
 
 class ProblemReporter {
  public:
-  ProblemReporter(COEBPackageUIHelper* helper, std::string path, bool feedback, std::string_view parsed_text)
-      : helper_(helper), path_(std::move(path)), show_now_(feedback ? 1 : 0), lines_(parsed_text) {}
+  ProblemReporter(COEBPackageUIHelper* helper, std::string path, bool feedback, std::string parsed_text)
+      : helper_(helper),
+        path_(std::move(path)),
+        show_now_(feedback ? 1 : 0),
+        text_(std::move(parsed_text)),
+        lines_(text_) {}
+  ProblemReporter(const ProblemReporter&) = delete;
+  ProblemReporter& operator=(const ProblemReporter&) = delete;
 
   void Report(const std::string& message, int line) const {
     if (helper_) helper_->Display(message, path_, line, show_now_);
   }
   void Report(const std::string& message, const pugi::xml_node& node) const {
-    Report(message, lines_.LineAt(node.offset_debug()));
+    Report(message, node.offset_debug() < 0 ? -1 : lines_.At(static_cast<size_t>(node.offset_debug())).line);
   }
 
  private:
   COEBPackageUIHelper* helper_;
   std::string path_;
   int show_now_;
-  LineMap lines_;
+  std::string text_;       // what the lines are counted in
+  vellix::LineMap lines_;  // views text_
 };
-
-std::string Trimmed(std::string_view text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && IsXmlSpace(text[begin])) ++begin;
-  while (end > begin && IsXmlSpace(text[end - 1])) --end;
-  return std::string(text.substr(begin, end - begin));
-}
 
 template <typename Number>
 bool ParseNumber(std::string_view text, Number& value) {
-  std::string trimmed = Trimmed(text);
+  std::string trimmed = vellix::TrimmedAscii(text, vellix::kXmlBlanks);
   std::string_view digits = trimmed;
   if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
   if (digits.empty() || digits.front() == '+') return false;
@@ -410,7 +358,7 @@ bool ParseNumber(std::string_view text, Number& value) {
 }
 
 bool ParseSwitch(std::string_view text, uint8_t& value) {
-  std::string word = vellix::LowerAscii(Trimmed(text));
+  std::string word = vellix::LowerAscii(vellix::TrimmedAscii(text, vellix::kXmlBlanks));
   if (word == "on" || word == "yes" || word == "true" || word == "1") {
     value = 1;
     return true;
@@ -423,7 +371,7 @@ bool ParseSwitch(std::string_view text, uint8_t& value) {
 }
 
 bool ParseZoom(std::string_view text, int32_t& value) {
-  std::string word = vellix::LowerAscii(Trimmed(text));
+  std::string word = vellix::LowerAscii(vellix::TrimmedAscii(text, vellix::kXmlBlanks));
   for (int32_t i = 0; i < 3; ++i) {
     if (word == kZoomNames[i]) {
       value = i;
@@ -652,19 +600,16 @@ std::string SettingText(const Setting& setting, const CBookParams& params) {
 // Every id the document uses outside `skip` (the manifest, rebuilt).
 std::unordered_set<std::string> IdsOutside(const pugi::xml_node& root, const pugi::xml_node& skip) {
   std::unordered_set<std::string> ids;
-  pugi::xml_node n = root;
-  while (n) {
-    if (n != skip && n.type() == pugi::node_element) {
-      if (pugi::xml_attribute id = n.attribute("id")) ids.insert(id.value());
-      if (n.first_child()) {
-        n = n.first_child();
-        continue;
-      }
-    }
-    while (n != root && !n.next_sibling()) n = n.parent();
-    if (n == root) break;
-    n = n.next_sibling();
-  }
+  auto note = [&ids](const pugi::xml_node& n) {
+    if (pugi::xml_attribute id = n.attribute("id")) ids.insert(id.value());
+  };
+  if (root == skip) return ids;
+  if (root.type() == pugi::node_element) note(root);
+  vellix::WalkTree(root, [&](const pugi::xml_node& n, size_t) {
+    if (n == skip || n.type() != pugi::node_element) return vellix::Walk::kOver;
+    note(n);
+    return vellix::Walk::kInto;
+  });
   return ids;
 }
 

@@ -1,10 +1,12 @@
 #include "build_run.h"
 
 #include <filesystem>
+#include <optional>
 
 #include "compiler.h"
 #include "ikutil/device_edition.h"
 #include "task_report.h"
+#include "vellix/formats/ascii.h"
 #include "vellix/formats/error.h"
 #include "vellix/formats/file_io.h"
 
@@ -23,13 +25,13 @@ BookInformation InformationOf(const CBookParams& params, const std::string& book
   info.folder_name = book_name + ".RES";
   if (params.is_periodical) {
     const std::string& issue = params.current_issue;
-    bool numeric = !issue.empty() && issue.size() <= 9 && issue.find_first_not_of("0123456789") == std::string::npos;
-    if (!numeric || std::stoul(issue) == 0) {
+    std::optional<uint64_t> number = issue.size() <= 9 ? vellix::DecimalNumber(issue) : std::nullopt;
+    if (!number || *number == 0) {
       report.Warning("the current issue \"" + issue +
                      "\" is not a positive number; the book is not marked as a periodical");
     } else {
       info.periodical = true;
-      info.issue = static_cast<uint32_t>(std::stoul(issue));
+      info.issue = static_cast<uint32_t>(*number);
       info.content_feed_id = params.content_feed_id;
     }
   }

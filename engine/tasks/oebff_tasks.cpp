@@ -64,11 +64,15 @@ class ContainerFiles : public SourceFiles {
     }
   }
 
-  std::optional<std::string> Package() { return package_ ? ReadRange(*package_) : std::nullopt; }
-  std::optional<std::string> Read(const std::string& href) override {
+  // The package document's bytes; nullopt when the container holds none.
+  std::optional<Status> Package(std::string& bytes) {
+    if (!package_) return std::nullopt;
+    return ReadRange(*package_, path_, bytes);
+  }
+  Status Read(const std::string& href, std::string& bytes) override {
     auto it = bodies_.find(href);
-    if (it == bodies_.end()) return std::nullopt;
-    return ReadRange(it->second);
+    if (it == bodies_.end()) return {Status::Code::kNotFound, "not found", href};
+    return ReadRange(it->second, href, bytes);
   }
   uint64_t SizeOf(const std::string& href) const {
     auto it = bodies_.find(href);
@@ -80,16 +84,24 @@ class ContainerFiles : public SourceFiles {
     int64_t start;
     int64_t length;
   };
-  std::optional<std::string> ReadRange(const Range& range) {
-    if (range.start < 0 || range.length < 0) return std::nullopt;
+  Status ReadRange(const Range& range, const std::string& href, std::string& bytes) {
+    if (range.start < 0 || range.length < 0) return Truncated(href, range);
+    if (static_cast<uint64_t>(range.length) > kMaxSourceFileBytes) return TooLarge(href);
     try {
       vellix::InputFile file(path_);
-      std::string bytes = file.ReadUpTo(static_cast<uint64_t>(range.start), static_cast<size_t>(range.length));
-      if (bytes.size() != static_cast<size_t>(range.length)) return std::nullopt;  // the file changed since
-      return bytes;
-    } catch (const vellix::AutomationError&) {
-      return std::nullopt;
+      bytes = file.ReadUpTo(static_cast<uint64_t>(range.start), static_cast<size_t>(range.length));
+      // The container was cut short after it was parsed.
+      if (bytes.size() != static_cast<size_t>(range.length)) return Truncated(href, range);
+      return {};
+    } catch (const vellix::AutomationError& e) {
+      if (e.number() == vellix::kPermissionDenied)
+        return {Status::Code::kPermissionDenied, "cannot be read: permission denied (" + path_ + ")", href};
+      return {Status::Code::kIOError, "cannot be read: " + e.description() + " (" + path_ + ")", href};
     }
+  }
+  Status Truncated(const std::string& href, const Range& range) const {
+    return {Status::Code::kTruncated, "is cut short: the container \"" + path_ + "\" ends inside this part", href,
+            range.start};
   }
 
   std::string path_;
@@ -230,6 +242,14 @@ COEBFFReaderThread::COEBFFReaderThread(const OEBFFContainerView& container, void
 
 int COEBFFReaderThread::OutputBook() {
   TaskReport report(*this, LabelOf(dest_name));
+  if (container_.failed && !container_.unfinished_part.empty()) {
+    // No source entry exists yet to carry the part's name, so the text does.
+    report.Problem(
+        {container_.path,
+         "the container \"" + container_.path + "\" ends inside the part \"" + container_.unfinished_part + "\"", -1,
+         -1, kSeverityError});
+    return 1;
+  }
   if (container_.failed || !container_.root) {
     std::string why =
         container_.diagnostic.empty() ? "code " + std::to_string(container_.error_code) : container_.diagnostic;
@@ -238,15 +258,20 @@ int COEBFFReaderThread::OutputBook() {
     return 1;
   }
   ContainerFiles files(container_.path, container_.parts);
-  std::optional<std::string> package = files.Package();
-  if (!package) {
+  std::string package;
+  std::optional<Status> read = files.Package(package);
+  if (!read) {
     report.Problem({container_.path, "the container holds no package document", -1, -1, kSeverityError});
+    return 1;
+  }
+  if (!read->ok()) {
+    report.Problem({container_.path, DescribeReadFailure("the package document", *read), -1, -1, kSeverityError});
     return 1;
   }
   CBookParams params;
   ReportingHelper helper(report);
   params.SetUIHelper(&helper);
-  bool loaded = params.LoadFromText(*package, container_.path, false);
+  bool loaded = params.LoadFromText(package, container_.path, false);
   params.SetUIHelper(nullptr);
   if (!loaded) return 1;
 

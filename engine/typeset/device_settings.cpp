@@ -7,15 +7,13 @@
 #include <sstream>
 #include <string_view>
 
+#include "vellix/formats/ascii.h"
+
 namespace ikutil {
 namespace {
 
-std::string_view Trim(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t\r");
-  if (first == std::string_view::npos) return {};
-  const size_t last = text.find_last_not_of(" \t\r");
-  return text.substr(first, last - first + 1);
-}
+// Blanks of a settings line (already split at LF).
+std::string_view Trim(std::string_view text) { return vellix::TrimAscii(text, " \t\r"); }
 
 // Settings writers may store a key's blanks as "%20"; both spellings name
 // the same key.

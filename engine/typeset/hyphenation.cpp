@@ -10,18 +10,24 @@
 #include <map>
 #include <mutex>
 
+#include "vellix/formats/ascii.h"
+
 namespace ikutil::typeset {
+
+struct Hyphenator::Patterns {
+  explicit Patterns(HyphenDict* d) : dict(d), utf8(d->utf8 != 0) {}
+  ~Patterns() { hnj_hyphen_free(dict); }
+  Patterns(const Patterns&) = delete;
+  Patterns& operator=(const Patterns&) = delete;
+  HyphenDict* dict;
+  bool utf8;
+};
+
 namespace {
 
 bool FileExists(const std::string& path) {
   std::error_code ec;
   return std::filesystem::is_regular_file(path, ec);
-}
-
-std::string Lower(std::string_view s) {
-  std::string out;
-  for (char c : s) out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  return out;
 }
 
 std::string Upper(std::string_view s) {
@@ -50,7 +56,7 @@ std::string HyphenationFile(std::string_view language) {
   // "en-US" and "en_us" both name hyph_en_US.dic.
   std::string primary, region;
   size_t dash = language.find_first_of("-_");
-  primary = Lower(language.substr(0, dash));
+  primary = vellix::LowerAscii(language.substr(0, dash));
   if (dash != std::string_view::npos) {
     std::string_view rest = language.substr(dash + 1);
     region = Upper(rest.substr(0, rest.find_first_of("-_")));
@@ -91,12 +97,14 @@ std::shared_ptr<const Hyphenator> Hyphenator::Load(const std::string& path) {
   if (auto it = cache.find(path); it != cache.end()) return it->second;
   HyphenDict* dict = hnj_hyphen_load(path.c_str());
   if (dict == nullptr) return nullptr;
-  std::shared_ptr<const Hyphenator> hyphenator(new Hyphenator(dict, dict->utf8 != 0));
+  std::shared_ptr<const Hyphenator> hyphenator(new Hyphenator(std::make_unique<Patterns>(dict)));
   cache[path] = hyphenator;
   return hyphenator;
 }
 
-Hyphenator::~Hyphenator() { hnj_hyphen_free(dict_); }
+Hyphenator::Hyphenator(std::unique_ptr<Patterns> patterns) : patterns_(std::move(patterns)) {}
+
+Hyphenator::~Hyphenator() = default;
 
 void Hyphenator::Points(std::string_view word, std::vector<uint32_t>* points) const {
   // The word in the dictionary's encoding and lower case, and where each of
@@ -107,14 +115,14 @@ void Hyphenator::Points(std::string_view word, std::vector<uint32_t>* points) co
   starts.reserve(word.size() + 1);
   int32_t i = 0;
   const auto length = static_cast<int32_t>(word.size());
-  const bool latin1 = !utf8_ && std::strcmp(dict_->cset, "ISO8859-1") == 0;
+  const bool latin1 = !patterns_->utf8 && std::strcmp(patterns_->dict->cset, "ISO8859-1") == 0;
   while (i < length) {
     starts.push_back(static_cast<uint32_t>(i));
     UChar32 c;
     U8_NEXT(word.data(), i, length, c);
     if (c < 0) return;
     c = u_tolower(c);
-    if (utf8_) {
+    if (patterns_->utf8) {
       char buffer[4];
       int32_t n = 0;
       UBool error = false;
@@ -135,8 +143,8 @@ void Hyphenator::Points(std::string_view word, std::vector<uint32_t>* points) co
   char** rep = nullptr;
   int* pos = nullptr;
   int* cut = nullptr;
-  const int failed = hnj_hyphen_hyphenate2(dict_, lowered.data(), static_cast<int>(lowered.size()), hyphens.data(),
-                                           nullptr, &rep, &pos, &cut);
+  const int failed = hnj_hyphen_hyphenate2(patterns_->dict, lowered.data(), static_cast<int>(lowered.size()),
+                                           hyphens.data(), nullptr, &rep, &pos, &cut);
   if (failed == 0) {
     // hyphens[k] odd: a break after character k (libhyphen counts
     // characters, not bytes, of a UTF-8 word).

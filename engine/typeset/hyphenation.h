@@ -12,8 +12,6 @@
 #include <string_view>
 #include <vector>
 
-typedef struct _HyphenDict HyphenDict;
-
 namespace ikutil::typeset {
 
 // Fewest letters before and after a hyphen, and in a word that is broken.
@@ -46,9 +44,9 @@ class Hyphenator {
   void Points(std::string_view word, std::vector<uint32_t>* points) const;
 
  private:
-  explicit Hyphenator(HyphenDict* dict, bool utf8) : dict_(dict), utf8_(utf8) {}
-  HyphenDict* dict_;
-  bool utf8_;
+  struct Patterns;  // the loaded pattern file; libhyphen's type stays in the .cpp
+  explicit Hyphenator(std::unique_ptr<Patterns> patterns);
+  std::unique_ptr<Patterns> patterns_;
 };
 
 }  // namespace ikutil::typeset

@@ -131,7 +131,7 @@ bool BreakTotalFit(const std::vector<Item>& items, const BreakParams& params, st
         const int fitness = ratio < -0.5 ? 0 : ratio <= 0.5 ? 1 : ratio <= 1 ? 2 : 3;
         if (std::abs(fitness - from.fitness) > 1) demerits += params.fitness_demerits;
         demerits += from.demerits;
-        Candidate& slot = best[static_cast<size_t>(fitness * runs + run)];
+        Candidate& slot = best[static_cast<size_t>(fitness) * static_cast<size_t>(runs) + static_cast<size_t>(run)];
         if (demerits < slot.demerits) slot = {demerits, a};
         least = std::min(least, demerits);
       }
@@ -139,7 +139,7 @@ bool BreakTotalFit(const std::vector<Item>& items, const BreakParams& params, st
         // Nothing fits: an overfull line from the latest break beats no
         // paragraph at all.
         least = nodes[static_cast<size_t>(overfull)].demerits;
-        best[static_cast<size_t>(1 * runs)] = {least, overfull};
+        best[static_cast<size_t>(runs)] = {least, overfull};
       }
       if (least < kAwful) {
         const Totals after = TotalsAfter(items, i, sums);

@@ -200,7 +200,7 @@ GlyphBitmap RenderGlyph(FontSet& fonts, FaceIndex face_index, int32_t pixel_size
   if (FT_Load_Glyph(face, glyph, flags) != 0) return out;
   FT_GlyphSlot slot = face->glyph;
   if (slot->format == FT_GLYPH_FORMAT_OUTLINE && phase != 0)
-    FT_Outline_Translate(&slot->outline, phase * kPhaseStep, 0);
+    FT_Outline_Translate(&slot->outline, static_cast<FT_Pos>(phase) * kPhaseStep, 0);
   // Hinted to whole pixels, a bold stem can come out as thin as a regular
   // one: at one bit per pixel bold faces are widened by a pixel.
   if (mono && slot->format == FT_GLYPH_FORMAT_OUTLINE && (face_index % 4) >= 2)
@@ -324,7 +324,7 @@ void PageRasterizer::DrawTray(const InfoTray& tray, int32_t width, int32_t heigh
   const ShapedText page = Shape(face, "page " + std::to_string(tray.page) + " of " + std::to_string(tray.page_count));
   const int64_t page_x = int64_t{width} - margin - (page.advance + 63) / 64;
   ink(page, page_x);
-  const int64_t room = (page_x - margin - 2 * margin) * 64;
+  const int64_t room = (page_x - int64_t{3} * margin) * 64;  // a margin left, two before the title
   if (room > 0 && !tray.title.empty()) {
     // Control characters would show as empty boxes.
     std::string text = tray.title;

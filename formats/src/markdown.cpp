@@ -2,6 +2,7 @@
 
 #include <md4c.h>
 
+#include "vellix/formats/ascii.h"
 #include "vellix/formats/codepage.h"
 
 #include <algorithm>
@@ -33,12 +34,7 @@ void AppendEscaped(std::string& out, std::string_view text) {
   }
 }
 
-std::string Trim(std::string_view s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string_view::npos) return "";
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return std::string(s.substr(b, e - b + 1));
-}
+std::string Trim(std::string_view s) { return TrimmedAscii(s, " \t\r\n"); }
 
 // Splits off the lines that give a title ahead of the Markdown itself.
 std::string_view TakeTitleLines(std::string_view text, std::string& title) {
@@ -356,10 +352,8 @@ class Renderer {
   // used before gets "-1", "-2"...
   std::string Slug(const std::string& text) {
     std::string slug;
-    for (unsigned char c : Trim(text)) {
-      if (c >= 'A' && c <= 'Z')
-        slug += static_cast<char>(c - 'A' + 'a');
-      else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c >= 0x80)
+    for (unsigned char c : LowerAscii(Trim(text))) {
+      if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c >= 0x80)
         slug += static_cast<char>(c);
       else if (c == ' ')
         slug += '-';

@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "vellix/formats/ascii.h"
+
 #include "vellix/formats/html_cleanup.h"
 
 namespace vellix {
@@ -89,7 +91,7 @@ class Scanner {
     std::string name;
     while (pos_ < s_.size() && IsNameChar(s_[pos_])) {
       char c = s_[pos_++];
-      name += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+      name += LowerAscii(c);
     }
     return name;
   }

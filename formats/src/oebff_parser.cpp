@@ -5,6 +5,8 @@
 #include <new>
 #include <string_view>
 
+#include "vellix/formats/ascii.h"
+
 namespace vellix {
 namespace {
 
@@ -26,17 +28,7 @@ constexpr std::array<bool, 256> kNameBytes = MakeNameBytes();
 bool IsLineBreakOrTab(uint8_t c) { return c == kCR || c == kLF || c == '\t'; }
 
 // ASCII case folding only: the values compared are fixed ASCII words.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
+constexpr auto EqualsIgnoreCase = EqualsIgnoringAsciiCase;
 
 // Runs of CR, LF and TAB become one space when text follows and vanish at
 // the end; a string of spaces only is empty.
@@ -51,6 +43,20 @@ void NormalizeQuoted(const std::string& raw, std::string* out) {
     if (i < raw.size()) out->push_back(' ');
   }
   if (out->find_first_not_of(' ') == std::string::npos) out->clear();
+}
+
+// The href its Content-Disposition header gives a part ("" without one).
+std::string PartHref(const OEBFFNode& part) {
+  for (int32_t i = 0; i < part.ChildCount(); ++i) {
+    const OEBFFNode* field = part.Child(i);
+    if (field->Kind() != OEBFFNodeKind::kHeaderField || !EqualsIgnoreCase(field->Name(), "content-disposition"))
+      continue;
+    for (int32_t a = 0; a < field->AttributeCount(); ++a) {
+      std::string key, value;
+      if (field->Attribute(a, &key, &value) && EqualsIgnoreCase(key, "href")) return value;
+    }
+  }
+  return {};
 }
 
 void Require(bool done) {
@@ -113,7 +119,10 @@ void OEBFFParser::ParseOpenFile() {
     current_ = root_.get();
     int64_t body_start = file_.Position();
     int64_t body_end = 0;
-    if (!SearchDelimiter(&body_end)) Fail(kOEBFFInvalidContainer);
+    if (!SearchDelimiter(&body_end)) {
+      unfinished_part_ = PartHref(*part);
+      Fail(kOEBFFInvalidContainer);
+    }
     part->SetBodyRange(body_start, body_end);
     ++part_count_;
     if (MatchString("--")) return;  // the closing delimiter; the rest is ignored

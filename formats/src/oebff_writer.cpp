@@ -1,18 +1,12 @@
 #include "vellix/formats/oebff_writer.h"
 
+#include "vellix/formats/ascii.h"
 #include "vellix/formats/oebff_parser.h"
 
 namespace vellix {
 namespace {
 
 std::string Delimiter() { return std::string("\r\n--") + kOEBFFBoundary + "\r\n"; }
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 bool EscapeAt(std::string_view text, size_t i) {
   return text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0;

@@ -6,6 +6,7 @@
 
 #include "vellix/formats/ascii.h"
 #include "vellix/formats/codepage.h"
+#include "vellix/formats/error.h"
 #include "vellix/formats/file_io.h"
 #include "vellix/formats/html_cleanup.h"
 
@@ -60,22 +61,8 @@ struct StringWriter : pugi::xml_writer {
 constexpr size_t kMaxIndentedDepth = 64;
 
 bool DeeperThan(const pugi::xml_node& root, size_t limit) {
-  size_t depth = 0;
-  pugi::xml_node n = root.first_child();
-  while (n) {
-    if (n.first_child()) {
-      if (++depth > limit) return true;
-      n = n.first_child();
-      continue;
-    }
-    while (n != root && !n.next_sibling()) {
-      n = n.parent();
-      --depth;
-    }
-    if (n == root) break;
-    n = n.next_sibling();
-  }
-  return false;
+  return !WalkTree(
+      root, [limit](const pugi::xml_node&, size_t depth) { return depth > limit + 1 ? Walk::kStop : Walk::kInto; });
 }
 
 }  // namespace
@@ -87,8 +74,8 @@ void LoadXmlFile(const std::string& path, XmlDocument& doc) {
   std::string bytes;
   try {
     bytes = ReadWholeFile(path);
-  } catch (...) {
-    return;
+  } catch (const AutomationError&) {
+    return;  // unreadable reads as not parsed, which callers report
   }
   Parse(bytes, doc);
 }
@@ -144,25 +131,23 @@ std::string DeclaredXmlEncoding(std::string_view bytes) {
 }
 
 pugi::xml_node ElementWithRepeatedAttribute(const pugi::xml_node& root) {
-  // Walked without recursion: documents may nest deeply.
   std::unordered_set<std::string_view> seen;
-  pugi::xml_node node = root;
-  while (node) {
-    if (node.type() == pugi::node_element && node.first_attribute()) {
-      // A set keeps a tag with thousands of attributes linear.
-      seen.clear();
-      for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
-        if (!seen.insert(a.name()).second) return node;
-    }
-    if (node.first_child()) {
-      node = node.first_child();
-      continue;
-    }
-    while (node && node != root && !node.next_sibling()) node = node.parent();
-    if (!node || node == root) break;
-    node = node.next_sibling();
-  }
-  return {};
+  auto repeats = [&seen](const pugi::xml_node& node) {
+    if (node.type() != pugi::node_element || !node.first_attribute()) return false;
+    // A set keeps a tag with thousands of attributes linear.
+    seen.clear();
+    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute())
+      if (!seen.insert(a.name()).second) return true;
+    return false;
+  };
+  if (repeats(root)) return root;
+  pugi::xml_node found;
+  WalkTree(root, [&](const pugi::xml_node& node, size_t) {
+    if (!repeats(node)) return Walk::kInto;
+    found = node;
+    return Walk::kStop;
+  });
+  return found;
 }
 
 std::string_view LocalName(const pugi::xml_node& node) {
@@ -194,20 +179,11 @@ pugi::xml_node DcChild(const pugi::xml_node& parent, std::string_view local_name
 }
 
 std::string TextOf(const pugi::xml_node& element) {
-  // Depth first in document order, without recursion: a title may nest
-  // tens of thousands of elements.
   std::string text;
-  pugi::xml_node n = element.first_child();
-  while (n) {
+  WalkTree(element, [&text](const pugi::xml_node& n, size_t) {
     if (n.type() == pugi::node_pcdata || n.type() == pugi::node_cdata) text += n.value();
-    if (n.type() == pugi::node_element && n.first_child()) {
-      n = n.first_child();
-      continue;
-    }
-    while (n != element && !n.next_sibling()) n = n.parent();
-    if (n == element) break;
-    n = n.next_sibling();
-  }
+    return Walk::kInto;
+  });
   return text;
 }
 

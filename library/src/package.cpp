@@ -124,17 +124,10 @@ void AppendText(pugi::xml_node element, const std::string& text) {
 }
 
 void ForEachElement(const pugi::xml_node& root, const char* name, const std::function<void(pugi::xml_node)>& visit) {
-  for (pugi::xml_node n = root.first_child(); n;) {
+  WalkTree(root, [&](const pugi::xml_node& n, size_t) {
     if (n.type() == pugi::node_element && std::string_view(n.name()) == name) visit(n);
-    // Depth-first, document order, without recursion.
-    if (n.first_child()) {
-      n = n.first_child();
-      continue;
-    }
-    while (n && !n.next_sibling() && n != root) n = n.parent();
-    if (!n || n == root) break;
-    n = n.next_sibling();
-  }
+    return Walk::kInto;
+  });
 }
 
 }  // namespace

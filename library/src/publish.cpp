@@ -14,6 +14,7 @@
 #include "ikpubx/project.h"
 #include "vellix/book.h"
 #include "vellix/error.h"
+#include "vellix/formats/ascii.h"
 #include "vellix/formats/file_io.h"
 #include "vellix/formats/ocf_container.h"
 #include "vellix/package.h"
@@ -31,11 +32,6 @@ std::shared_ptr<I> CreateToolkitObject(const char* prog_id) {
   ikpubx::HRESULT hr = ikpubx::CreateObject(prog_id, &object);
   if (ikpubx::Failed(hr)) Raise(hr, std::string("The publishing toolkit cannot create ") + prog_id);
   return object;
-}
-
-std::string Trimmed(const std::string& text) {
-  size_t first = text.find_first_not_of(' '), last = text.find_last_not_of(' ');
-  return first == std::string::npos ? "" : text.substr(first, last - first + 1);
 }
 
 // Tells a file the build wrote from one that was there before it: the
@@ -64,7 +60,7 @@ class PublishSink : public ikpubx::IBuilderEvents {
   void OnError(const std::string& file, const std::string& message, int32_t line, int32_t column,
                int16_t severity) override {
     // Named after its file, as the engine names problems in its log.
-    std::string text = file.empty() ? Trimmed(message) : file + ": " + Trimmed(message);
+    std::string text = file.empty() ? TrimSpaces(message) : file + ": " + TrimSpaces(message);
     if (severity >= 2 && first_error_.empty()) first_error_ = text;
     if (first_message_.empty()) first_message_ = text;
     Pass([&] {

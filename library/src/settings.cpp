@@ -5,6 +5,7 @@
 #include <sstream>
 #include <vector>
 
+#include "vellix/formats/ascii.h"
 #include "vellix/formats/codepage.h"
 
 namespace vellix {
@@ -15,18 +16,10 @@ struct SettingPath {
   std::string key;   // "Group/Sub/Value", or "General/Value" without groups
 };
 
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  if (s.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  return true;
-}
-
 std::optional<SettingPath> ParsePath(std::string_view path) {
   for (std::string_view hive : {"HKEY_CURRENT_USER\\", "HKCU\\"})
-    if (StartsWithNoCase(path, hive)) path.remove_prefix(hive.size());
-  if (!StartsWithNoCase(path, "Software\\")) return std::nullopt;
+    if (vellix::StartsWithIgnoringAsciiCase(path, hive)) path.remove_prefix(hive.size());
+  if (!vellix::StartsWithIgnoringAsciiCase(path, "Software\\")) return std::nullopt;
   path.remove_prefix(9);
   std::vector<std::string> parts;
   size_t start = 0;
@@ -53,19 +46,8 @@ std::string ConfigFolder() {
   return std::string(home ? home : "") + "/.config";
 }
 
-std::string Trim(std::string_view s) {
-  size_t b = s.find_first_not_of(" \t\r");
-  if (b == std::string_view::npos) return "";
-  size_t e = s.find_last_not_of(" \t\r");
-  return std::string(s.substr(b, e - b + 1));
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+// Blanks of a settings line (already split at LF).
+std::string Trim(std::string_view s) { return std::string(vellix::TrimAscii(s, " \t\r")); }
 
 // Section and key names: "%XX" and "%UXXXX" escapes; "\" separates groups.
 std::string UnescapeName(std::string_view s) {
@@ -76,8 +58,8 @@ std::string UnescapeName(std::string_view s) {
         unsigned v = 0;
         bool ok = true;
         for (size_t k = i + 2; k < i + 6; ++k) {
-          ok = ok && HexValue(s[k]) >= 0;
-          v = v * 16 + static_cast<unsigned>(HexValue(s[k]));
+          ok = ok && vellix::HexValue(s[k]) >= 0;
+          v = v * 16 + static_cast<unsigned>(vellix::HexValue(s[k]));
         }
         if (ok) {
           AppendUtf8(out, v);
@@ -85,7 +67,7 @@ std::string UnescapeName(std::string_view s) {
           continue;
         }
       }
-      int h = HexValue(s[i + 1]), l = HexValue(s[i + 2]);
+      int h = vellix::HexValue(s[i + 1]), l = vellix::HexValue(s[i + 2]);
       if (h >= 0 && l >= 0) {
         out += static_cast<char>(h * 16 + l);
         i += 2;
@@ -125,7 +107,8 @@ std::string UnescapeValue(std::string_view s) {
           break;
         case 'x': {
           unsigned v = 0;
-          while (i + 1 < s.size() && HexValue(s[i + 1]) >= 0) v = v * 16 + static_cast<unsigned>(HexValue(s[++i]));
+          while (i + 1 < s.size() && vellix::HexValue(s[i + 1]) >= 0)
+            v = v * 16 + static_cast<unsigned>(vellix::HexValue(s[++i]));
           AppendUtf8(out, v & 0xFFFF);
           break;
         }

@@ -12,6 +12,7 @@
 #include <unordered_map>
 
 #include "vellix/book.h"
+#include "vellix/formats/ascii.h"
 
 namespace vellix {
 namespace {
@@ -26,11 +27,7 @@ int32_t DaysFromCivil(int32_t y, int32_t m, int32_t d) {
   return era * 146097 + doe - 719468;
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return {};
-  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
+std::string_view TrimBlanks(std::string_view s) { return vellix::TrimAscii(s, " \t"); }
 
 // A "YYYY-MM-DD" date, checked by hand: it is the one form every locale
 // reads the same way.

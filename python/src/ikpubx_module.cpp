@@ -364,9 +364,16 @@ class ScriptBuilderSink : public IBuilderEvents {
       : target_(std::move(target)), state_(std::move(state)), builder_(std::move(builder)) {}
   ~ScriptBuilderSink() override {
     // The last reference may go inside the engine, without the GIL.
-    py::gil_scoped_acquire gil;
-    target_ = py::object();
-    state_.reset();
+    try {
+      py::gil_scoped_acquire gil;
+      target_ = py::object();
+      state_.reset();
+    } catch (...) {
+      // Only an interpreter that is shutting down refuses the lock; no
+      // Python reference may be dropped without it, so they are left.
+      target_.release();
+      static_cast<void>(new std::shared_ptr<CallState>(std::move(state_)));
+    }
   }
 
   void OnBuildStart(IProject* project) override {
@@ -591,9 +598,15 @@ class ScriptViewerSink : public IViewerEvents {
   ScriptViewerSink(py::object target, std::shared_ptr<ViewerState> state)
       : target_(std::move(target)), state_(std::move(state)) {}
   ~ScriptViewerSink() override {
-    py::gil_scoped_acquire gil;
-    target_ = py::object();
-    state_.reset();
+    try {
+      py::gil_scoped_acquire gil;
+      target_ = py::object();
+      state_.reset();
+    } catch (...) {
+      // As in ScriptBuilderSink: without the lock the references are left.
+      target_.release();
+      static_cast<void>(new std::shared_ptr<ViewerState>(std::move(state_)));
+    }
   }
 
   void OnNewPage(int32_t page) override {

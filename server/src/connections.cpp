@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -24,7 +25,8 @@ std::string AddressText(const sockaddr_storage& addr, int* port) {
   char serv[NI_MAXSERV] = "";
   getnameinfo(reinterpret_cast<const sockaddr*>(&addr), sizeof addr, host, sizeof host, serv, sizeof serv,
               NI_NUMERICHOST | NI_NUMERICSERV);
-  *port = std::atoi(serv);
+  *port = 0;
+  std::from_chars(serv, serv + std::strlen(serv), *port);  // left 0 when the service is no number
   return host;
 }
 

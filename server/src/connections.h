@@ -23,7 +23,7 @@ struct ConnectionLimits {
   int max_requests_per_connection = 1000;
   // Bytes a second an upload must at least keep up, on average, once its
   // headers are in.
-  uint64_t min_body_rate = 32 * 1024;
+  uint64_t min_body_rate = uint64_t{32} * 1024;
 };
 
 // Exposes the library's processing of one request on a stream.

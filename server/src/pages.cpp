@@ -62,7 +62,7 @@ std::string PublishForm() {
 
 std::string ReadableSize(uint64_t bytes) {
   char text[32];
-  if (bytes < 1024 * 1024)
+  if (bytes < uint64_t{1024} * 1024)
     std::snprintf(text, sizeof text, "%llu KB", static_cast<unsigned long long>((bytes + 1023) / 1024));
   else
     std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));

@@ -263,8 +263,8 @@ struct ShelfServer::Impl {
                              });
   }
 
-  static constexpr uint64_t kKeptBookSize = 4 * 1024 * 1024;
-  static constexpr uint64_t kKeptBooksTotal = 128 * 1024 * 1024;
+  static constexpr uint64_t kKeptBookSize = uint64_t{4} * 1024 * 1024;
+  static constexpr uint64_t kKeptBooksTotal = uint64_t{128} * 1024 * 1024;
   std::mutex kept_mutex;
   std::map<std::string, std::shared_ptr<const std::string>> kept_books;  // etag -> bytes
   uint64_t kept_total = 0;
@@ -570,15 +570,15 @@ struct ShelfServer::Impl {
   }
 
   void Routes() {
-    http.set_payload_max_length(options.max_upload + 1024 * 1024);
-    http.set_read_timeout(options.idle_timeout_ms / 1000, (options.idle_timeout_ms % 1000) * 1000);
-    http.set_write_timeout(options.idle_timeout_ms / 1000, (options.idle_timeout_ms % 1000) * 1000);
+    http.set_payload_max_length(options.max_upload + uint64_t{1024} * 1024);
+    http.set_read_timeout(options.idle_timeout_ms / 1000, time_t{options.idle_timeout_ms % 1000} * 1000);
+    http.set_write_timeout(options.idle_timeout_ms / 1000, time_t{options.idle_timeout_ms % 1000} * 1000);
     http.set_keep_alive_max_count(100);
     http.set_keep_alive_timeout(std::max(1, options.keep_alive_ms / 1000));
     http.set_default_headers({{"X-Content-Type-Options", "nosniff"}, {"Server", "vellix"}});
     http.set_pre_routing_handler([this](const Request& req, Response& res) {
       const uint64_t length = req.get_header_value<uint64_t>("Content-Length");
-      if (req.has_header("Content-Length") && length > options.max_upload + 1024 * 1024) {
+      if (req.has_header("Content-Length") && length > options.max_upload + uint64_t{1024} * 1024) {
         Refuse(req, res, 413, "larger than the upload limit");
         return httplib::Server::HandlerResponse::Handled;
       }
@@ -604,6 +604,8 @@ struct ShelfServer::Impl {
       } catch (const std::exception& e) {
         what = e.what();
       } catch (...) {
+        // Not a std::exception: nothing more to say than "unknown", and
+        // the request is still answered below.
       }
       Note("error: " + what);
       res.status = 500;

@@ -580,15 +580,24 @@ TEST(SourceFiles, StayInsideTheirFolder) {
   ASSERT_EQ(::symlink((dir / "secret.txt").c_str(), (dir / "book/link.txt").c_str()), 0);
   ASSERT_EQ(::symlink("text/a.htm", (dir / "book/inner.htm").c_str()), 0);
   FolderSourceFiles files(dir / "book");
-  EXPECT_EQ(files.Read("text/a.htm"), "inside");
-  EXPECT_EQ(files.Read("text/../text/a.htm"), "inside");
-  EXPECT_EQ(files.Read("inner.htm"), "inside");
-  EXPECT_EQ(files.Read("../secret.txt"), std::nullopt);
-  EXPECT_EQ(files.Read("text/../../secret.txt"), std::nullopt);
-  EXPECT_EQ(files.Read(dir / "secret.txt"), std::nullopt);
-  EXPECT_EQ(files.Read("link.txt"), std::nullopt);
-  EXPECT_EQ(files.Read("text"), std::nullopt);
-  EXPECT_EQ(files.Read("missing.htm"), std::nullopt);
+  auto read = [&](const std::string& href) {
+    std::string bytes;
+    Status status = files.Read(href, bytes);
+    return status.ok() ? bytes : status.ToString();
+  };
+  EXPECT_EQ(read("text/a.htm"), "inside");
+  EXPECT_EQ(read("text/../text/a.htm"), "inside");
+  EXPECT_EQ(read("inner.htm"), "inside");
+  const std::string outside = ": lies outside the package's folder";
+  EXPECT_EQ(read("../secret.txt"), "../secret.txt" + outside);
+  EXPECT_EQ(read("text/../../secret.txt"), "text/../../secret.txt" + outside);
+  EXPECT_EQ(read(dir / "secret.txt"), (dir / "secret.txt") + outside);
+  EXPECT_EQ(read("link.txt"), "link.txt" + outside);
+  EXPECT_EQ(read("text"), "text: is a folder, not a file");
+  EXPECT_EQ(read("missing.htm"), "missing.htm: not found");
+  std::string bytes;
+  EXPECT_TRUE(files.Read("missing.htm", bytes).IsNotFound());
+  EXPECT_EQ(files.Read("text", bytes).code(), Status::Code::kNotAFile);
 }
 
 TEST(Checker, FindsWhatABasicDocumentMayNotHold) {

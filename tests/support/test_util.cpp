@@ -104,7 +104,7 @@ bool XmlWellFormed(const std::string& path) {
   return r.code == 0;
 }
 
-std::string DefaultPackageText() { return ReadFile(std::string(VELLIX_TEST_DATA) + "/default.opf"); }
+std::string DefaultPackageText() { return ReadFile(VELLIX_DEFAULT_PACKAGE); }
 
 void ExpectGolden(const std::string& name, std::string actual, const Placeholders& placeholders) {
   for (const auto& [text, placeholder] : placeholders)

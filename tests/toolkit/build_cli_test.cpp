@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <unistd.h>
+
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "test_util.h"
 #include "vellix/book.h"
@@ -85,6 +89,54 @@ TEST_F(ToolkitCli, ProjectShowGivesEveryPropertyAndTheSources) {
   EXPECT_EQ(j["sources"][0]["file"], "story.htm");
   EXPECT_EQ(j["sources"][0]["exists"], true);
   EXPECT_EQ(j["ProjectFile"], opf_);
+}
+
+// A source that cannot be read says why, naming the file, in `build` and
+// in `check` alike: not "not found" for everything.
+TEST_F(ToolkitCli, EachReasonASourceCannotBeReadHasItsOwnMessage) {
+  auto expect_both = [&](const std::vector<std::string>& prefix, const std::string& message) {
+    std::vector<std::string> build = prefix, check = prefix;
+    build.insert(build.end(), {"build", opf_});
+    check.insert(check.end(), {"check", opf_});
+    ToolOutcome r = RunTool(build[0], {build.begin() + 1, build.end()});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(r.err.find("story.htm:-1:-1: error: " + message), std::string::npos) << r.err;
+    r = RunTool(check[0], {check.begin() + 1, check.end()});
+    EXPECT_NE(r.out.find("story.htm:-1:-1: error: " + message), std::string::npos) << r.out;
+  };
+
+  // Root reads whatever it likes; without the capabilities that let it,
+  // a file nobody may read is refused to it as to anyone else.
+  std::filesystem::permissions(dir_ / "story.htm", std::filesystem::perms::none);
+  std::vector<std::string> unprivileged{VELLIX_TOOL};
+  if (::geteuid() == 0) unprivileged = {"setpriv", "--bounding-set=-dac_override,-dac_read_search", VELLIX_TOOL};
+  expect_both(unprivileged, "document cannot be read: permission denied");
+  std::filesystem::permissions(dir_ / "story.htm",
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+  std::filesystem::resize_file(dir_ / "story.htm", (256u << 20) + 1);  // sparse: nothing is written
+  expect_both({VELLIX_TOOL}, "document is larger than 256 MiB");
+
+  std::filesystem::remove(dir_ / "story.htm");
+  std::filesystem::create_directory(dir_ / "story.htm");
+  expect_both({VELLIX_TOOL}, "document is a folder, not a file");
+}
+
+// A container cut short inside a part names that part, rather than giving
+// the generic "Invalid OEBFF Container".
+TEST_F(ToolkitCli, ABuildFromACutContainerNamesThePartItEndsIn) {
+  ASSERT_EQ(RunTool(VELLIX_TOOL, {"oeb", "pack", opf_}).code, 0);
+  std::ifstream in(dir_ / "story.oeb", std::ios::binary);
+  std::string container((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t cut = container.find("The end.");
+  ASSERT_NE(cut, std::string::npos);
+  dir_.Write("cut.oeb", container.substr(0, cut));
+  ToolOutcome r = RunTool(VELLIX_TOOL, {"build", "--oebff", dir_ / "cut.oeb", dir_ / "out/CUT", ""});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("error: the container \"" + (dir_ / "cut.oeb") + "\" ends inside the part \"ch2.htm\""),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "out/CUT.imp"));
 }
 
 // A project file whose sources lie in another folder, named by absolute

@@ -100,45 +100,15 @@ void CBookInfo::StoreProjectFile(const std::string& value) {
 
 // --- Server-page hooks ---
 
-void CBookInfo::ReleasePageObjects() {
-  request_.reset();
-  response_.reset();
-  server_.reset();
-  session_.reset();
-  application_.reset();
-}
-
 HRESULT CBookInfo::OnStartPage(ComObject* unknown) {
   std::lock_guard lock(mutex_);
   if (!unknown) return E_POINTER;
-  return Guarded([&] {
-    auto* context = dynamic_cast<IScriptingContext*>(unknown);
-    if (!context) return E_NOINTERFACE;
-    // Each object is taken in turn; a failure gives back what was taken.
-    using Getter = HRESULT (IScriptingContext::*)(std::shared_ptr<ComObject>*);
-    const std::pair<Getter, std::shared_ptr<ComObject>*> steps[] = {
-        {&IScriptingContext::Request, &request_},         {&IScriptingContext::Response, &response_},
-        {&IScriptingContext::Server, &server_},           {&IScriptingContext::Session, &session_},
-        {&IScriptingContext::Application, &application_},
-    };
-    for (const auto& [getter, slot] : steps) {
-      std::shared_ptr<ComObject> taken;
-      HRESULT hr = (context->*getter)(&taken);
-      if (Failed(hr)) {
-        ReleasePageObjects();
-        return hr;
-      }
-      *slot = std::move(taken);
-    }
-    on_start_page_called_ = true;
-    return S_OK;
-  });
+  return Guarded([&] { return page_.Start(unknown); });
 }
 
 HRESULT CBookInfo::OnEndPage() {
   std::lock_guard lock(mutex_);
-  on_start_page_called_ = false;
-  ReleasePageObjects();
+  page_.End();
   return S_OK;
 }
 

@@ -11,6 +11,7 @@
 
 #include "ikpubx/project.h"
 #include "ikutil/params.h"
+#include "page_intrinsics.h"
 
 namespace ikpubx {
 
@@ -108,7 +109,6 @@ class CBookInfo : public IProject {
   // Stores the project file name: empty means none.
   void StoreProjectFile(const std::string& value);
   void MarkChanged() { has_changed_ = 1; }
-  void ReleasePageObjects();
 
   // Every member takes it, so calls from several threads take turns; it
   // is recursive because members call one another.
@@ -118,9 +118,7 @@ class CBookInfo : public IProject {
   uint8_t has_changed_ = 0;
   uint8_t error_feedback_ = 0;
 
-  // The page's intrinsic objects, held between OnStartPage and OnEndPage.
-  std::shared_ptr<ComObject> request_, response_, server_, session_, application_;
-  bool on_start_page_called_ = false;
+  PageIntrinsics page_;
 };
 
 }  // namespace ikpubx

@@ -17,6 +17,7 @@
 #include "ikpubx/builder.h"
 #include "ikpubx/module.h"
 #include "ikpubx/oebff_reader.h"
+#include "page_intrinsics.h"
 
 namespace ikpubx {
 namespace {
@@ -71,6 +72,8 @@ class TemporaryProjectFile {
     try {
       project_->SetProjectFile("");
     } catch (...) {
+      // The file is already gone; a project that cannot forget its name
+      // only keeps pointing at nothing. A destructor may not throw.
     }
   }
 
@@ -240,9 +243,7 @@ class CBuilder : public IBuilder {
   int32_t feedback_threshold_ = 1;
   int32_t preview_ = 0;
 
-  // Held between OnStartPage and OnEndPage.
-  std::shared_ptr<ComObject> request_, response_, server_, session_, application_;
-  bool page_started_ = false;
+  PageIntrinsics page_;
 };
 
 ikutil::EngineCallbacks CBuilder::Callbacks() {
@@ -294,37 +295,16 @@ void CBuilder::EngineSourceDone(const char* file, int32_t number, int32_t total,
 
 HRESULT CBuilder::OnStartPage(ComObject* unknown) {
   std::lock_guard lock(mutex_);
-  if (!unknown) return E_POINTER;
-  auto* context = dynamic_cast<IScriptingContext*>(unknown);
-  if (!context) return E_NOINTERFACE;
   try {
-    std::shared_ptr<ComObject> request, response, server, session, application;
-    HRESULT hr = context->Request(&request);
-    if (Succeeded(hr)) hr = context->Response(&response);
-    if (Succeeded(hr)) hr = context->Server(&server);
-    if (Succeeded(hr)) hr = context->Session(&session);
-    if (Succeeded(hr)) hr = context->Application(&application);
-    if (Failed(hr)) return hr;  // what was taken goes with the locals
-    request_ = std::move(request);
-    response_ = std::move(response);
-    server_ = std::move(server);
-    session_ = std::move(session);
-    application_ = std::move(application);
-    page_started_ = true;
-    return S_OK;
+    return page_.Start(unknown);
   } catch (...) {
-    return E_FAIL;
+    return E_FAIL;  // a context that throws has handed over nothing
   }
 }
 
 HRESULT CBuilder::OnEndPage() {
   std::lock_guard lock(mutex_);
-  page_started_ = false;
-  request_.reset();
-  response_.reset();
-  server_.reset();
-  session_.reset();
-  application_.reset();
+  page_.End();
   return S_OK;
 }
 
@@ -551,6 +531,7 @@ HRESULT CBuilder::BuildFromOEBFF(const std::string& oeb_file, const std::string&
     container.failed = reader.Failed();
     container.error_code = reader.ErrorCode();
     container.diagnostic = reader.Diagnostic();
+    container.unfinished_part = reader.UnfinishedPart();
     container.root = reader.Root();
     for (const OEBFFNode* part : reader.Parts()) container.parts.push_back(part);
 

@@ -56,6 +56,8 @@ class ConnectionPoint {
       try {
         event(*sink);
       } catch (...) {
+        // A sink that throws has refused its own event; the others still
+        // get theirs, and the source's work goes on.
       }
     }
   }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "module_lock.h"
+#include "vellix/formats/ascii.h"
 
 namespace ikpubx {
 namespace {
@@ -24,15 +25,6 @@ std::deque<ClassEntry>& Registry() {
   return classes;
 }
 
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
 const ClassEntry* FindByProgId(const std::string& prog_id) {
   for (const ClassEntry& entry : Registry())
     if (!entry.prog_id.empty() && entry.prog_id == prog_id) return &entry;
@@ -47,7 +39,7 @@ void AdjustObjectCount(long delta) { LockCount() += delta; }
 
 void RegisterClass(ClassEntry entry) {
   for (ClassEntry& existing : Registry()) {
-    if (EqualIgnoringCase(existing.class_id, entry.class_id)) {
+    if (vellix::EqualsIgnoringAsciiCase(existing.class_id, entry.class_id)) {
       existing = std::move(entry);
       return;
     }
@@ -58,7 +50,7 @@ void RegisterClass(ClassEntry entry) {
 const ClassEntry* FindClass(const std::string& name) {
   if (name.empty()) return nullptr;
   for (const ClassEntry& entry : Registry())
-    if (EqualIgnoringCase(entry.class_id, name)) return &entry;
+    if (vellix::EqualsIgnoringAsciiCase(entry.class_id, name)) return &entry;
   if (const ClassEntry* entry = FindByProgId(name)) return entry;
   // The version-independent name stands for the version its CurVer names.
   for (const ClassEntry& entry : Registry())

@@ -16,7 +16,12 @@ OEBFFReader::OEBFFReader(std::string_view container_path, const Progress& progre
     if (!length || *length > kMaxPathLength || container_path.find('\0') != std::string_view::npos)
       throw COEBFFContainerException(kOEBFFFileNotFound);
     vellix::OEBFFParser parser;
-    parser.Parse(std::string(container_path), progress);
+    try {
+      parser.Parse(std::string(container_path), progress);
+    } catch (...) {
+      unfinished_part_ = parser.UnfinishedPart();
+      throw;
+    }
     std::unique_ptr<OEBFFNode> root = parser.TakeRoot();
     std::vector<OEBFFNode*> parts;
     parts.reserve(static_cast<size_t>(parser.PartCount()));

@@ -7,18 +7,10 @@
 #include "connection_point.h"
 #include "ikpubx/module.h"
 #include "ikutil/device_settings.h"
+#include "vellix/formats/ascii.h"
 
 namespace ikpubx {
 namespace {
-
-bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
 
 class CViewer : public IViewer {
  public:
@@ -38,7 +30,7 @@ class CViewer : public IViewer {
 
   HRESULT SetBookName(const std::string& name) override {
     return Guard([&] {
-      if (SameNameIgnoringCase(name, book_name_)) return S_OK;
+      if (vellix::EqualsIgnoringAsciiCase(name, book_name_)) return S_OK;
       book_name_ = name;
       Retire();
       ikutil::DeviceSettings device = ikutil::ReadDeviceSettings();

@@ -80,6 +80,7 @@ struct OEBFFContainerView {
   bool failed = false;
   int32_t error_code = 0;
   std::string diagnostic;
+  std::string unfinished_part;  // the part the container ends inside, if any
   const vellix::OEBFFNode* root = nullptr;
   std::vector<const vellix::OEBFFNode*> parts;
 };

@@ -54,6 +54,9 @@ class OEBFFReader {
   int32_t ErrorCode() const { return error_code_; }
   // "<message>\r\nError 0x<code, 8 hex digits>\r\n" after a failure, else "".
   const std::string& Diagnostic() const { return diagnostic_; }
+  // When the container ends inside a part's body: that part's href (the
+  // container is refused with kOEBFFInvalidContainer); else "".
+  const std::string& UnfinishedPart() const { return unfinished_part_; }
 
   // The container node, null after a failure.
   OEBFFNode* Root() const { return root_.get(); }
@@ -73,6 +76,7 @@ class OEBFFReader {
   HRESULT result_ = S_OK;
   int32_t error_code_ = kOEBFFNoError;
   std::string diagnostic_;
+  std::string unfinished_part_;
 };
 
 }  // namespace ikpubx

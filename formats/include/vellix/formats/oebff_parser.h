@@ -43,6 +43,9 @@ class OEBFFParser {
   std::unique_ptr<OEBFFNode> TakeRoot() { return std::move(root_); }
   int32_t PartCount() const { return part_count_; }
   int64_t Size() const { return size_; }
+  // After Parse failed because the file ends inside a part's body, that
+  // part's href as its headers give it; empty otherwise.
+  const std::string& UnfinishedPart() const { return unfinished_part_; }
 
  private:
   void ParseOpenFile();
@@ -75,6 +78,7 @@ class OEBFFParser {
   std::unique_ptr<OEBFFNode> root_;
   OEBFFNode* current_ = nullptr;
   std::string boundary_;
+  std::string unfinished_part_;
   std::shared_ptr<const std::string> path_;
   // CR LF "--" boundary, and the same after one more CR LF, without the
   // leading CR (the search stops on it).

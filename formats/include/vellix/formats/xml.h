@@ -63,4 +63,34 @@ bool IsDcElement(const pugi::xml_node& node, std::string_view local_name);
 // Text content of an element: all text below it, in document order.
 std::string TextOf(const pugi::xml_node& element);
 
+// What a tree walk does after a node: go into its children, pass over
+// them, or stop.
+enum class Walk { kInto, kOver, kStop };
+
+// Visits the nodes below `root` (not `root` itself) depth first in
+// document order, as `visit(node, depth)` with depth 1 for `root`'s
+// children. Without recursion: documents may nest deeper than the stack
+// allows. False when `visit` stopped the walk.
+template <typename Visit>
+bool WalkTree(const pugi::xml_node& root, Visit&& visit) {
+  size_t depth = 1;
+  pugi::xml_node n = root.first_child();
+  while (n) {
+    Walk next = visit(n, depth);
+    if (next == Walk::kStop) return false;
+    if (next == Walk::kInto && n.first_child()) {
+      n = n.first_child();
+      ++depth;
+      continue;
+    }
+    while (n != root && !n.next_sibling()) {
+      n = n.parent();
+      --depth;
+    }
+    if (n == root) break;
+    n = n.next_sibling();
+  }
+  return true;
+}
+
 }  // namespace vellix
