@@ -36,7 +36,7 @@ QString BaseFileName(const QString& path) { return QFileInfo(WithoutTrailingSlas
 }  // namespace
 
 QString ErrorText(const std::exception& error) {
-  if (const auto* automation = dynamic_cast<const vellix::AutomationError*>(&error)) {
+  if (const auto* automation = dynamic_cast<const vellix::formats::AutomationError*>(&error)) {
     // The first line is the classic message; what it concerns goes below.
     QString text =
         QStringLiteral("%1 (%2)").arg(QString::fromStdString(automation->description())).arg(automation->number());
@@ -59,7 +59,9 @@ QString ParentFolder(const QString& path) {
   return QFileInfo(trimmed).path();
 }
 
-QString ReadableText(const std::string& stored) { return QString::fromStdString(vellix::UnescapeMarkup(stored)); }
+QString ReadableText(const std::string& stored) {
+  return QString::fromStdString(vellix::formats::UnescapeMarkup(stored));
+}
 
 QString BaseName(const QString& path) {
   QFileInfo info(WithoutTrailingSlashes(path));

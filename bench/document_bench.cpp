@@ -101,7 +101,7 @@ double TimeRead(const std::string& path, const std::string& bytes, std::string& 
   auto start = Clock::now();
   try {
     outcome = vellix::Book().ExtractMetadata(path, t, a, c) ? "read" : "not read";
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     outcome = "refused (" + std::to_string(e.number()) + ")";
   }
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();

@@ -38,12 +38,13 @@ class PrivateCopy {
     namespace fs = std::filesystem;
     std::error_code ec;
     static const std::set<std::string> kRewritten = {".htm", ".html", ".odf", ".opf"};
-    if (!kRewritten.count(LowerAscii(fs::path(path).extension().string())) || !fs::is_regular_file(path, ec)) return;
+    if (!kRewritten.count(formats::LowerAscii(fs::path(path).extension().string())) || !fs::is_regular_file(path, ec))
+      return;
     std::string pattern = (fs::temp_directory_path() / "vellix-info-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) RaiseFromErrno(errno, pattern, true);
+    if (!mkdtemp(pattern.data())) formats::RaiseFromErrno(errno, pattern, true);
     folder_ = pattern;
     std::string copy = (fs::path(folder_) / fs::path(path).filename()).string();
-    if (!fs::copy_file(path, copy, ec)) Raise(kPathFileAccess, path + ": " + ec.message());
+    if (!fs::copy_file(path, copy, ec)) formats::Raise(formats::kPathFileAccess, path + ": " + ec.message());
     path_ = copy;
   }
   ~PrivateCopy() {
@@ -72,7 +73,7 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
   exp->callback([export_opts, &exit_code] {
     Book b;
     b.Load(CleanPath(export_opts->path));
-    if (b.Path().empty()) RaiseMissing(CleanPath(export_opts->path), false);
+    if (b.Path().empty()) formats::RaiseMissing(CleanPath(export_opts->path), false);
     b.SaveAsEpub(CleanPath(export_opts->dest));
     std::cout << CleanPath(export_opts->dest) << "\n";
     exit_code = kExitOk;
@@ -90,7 +91,7 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     PrivateCopy copy(path);
     Book b;
     b.Load(copy.path());
-    if (b.Path().empty()) RaiseMissing(path, false);  // Load itself is silent about it
+    if (b.Path().empty()) formats::RaiseMissing(path, false);  // Load itself is silent about it
     nlohmann::ordered_json properties = BookToJson(b);
     properties["Path"] = path;  // the user's file, not the copy
     PrintBook(properties, opts->json);
@@ -116,8 +117,8 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     Book b;
     std::string folder = CleanPath(opts->path);
     b.Load(folder);
-    if (b.Path().empty()) RaiseMissing(folder, true);
-    if (b.Extension() != "res") Raise(kInvalidArgument, "not a book folder: " + folder);
+    if (b.Path().empty()) formats::RaiseMissing(folder, true);
+    if (b.Extension() != "res") formats::Raise(formats::kInvalidArgument, "not a book folder: " + folder);
     b.Save(opts->dest);
     exit_code = kExitOk;
   });
@@ -131,7 +132,7 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     Book b;
     b.SetPath(CleanPath(opts->path));
     std::string text = b.GetResourceString(opts->tag, static_cast<int16_t>(opts->id));
-    std::cout << ToCp1252OrRaise(text);
+    std::cout << formats::ToCp1252OrRaise(text);
     exit_code = kExitOk;
   });
 
@@ -143,9 +144,9 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
   };
   // Checked before anything is read or written, as Book checks them again.
   auto check_fields = [opts](CLI::App* cmd) {
-    if (cmd->count("--title")) RequireUtf8(opts->title, "title");
-    if (cmd->count("--author")) RequireUtf8(opts->author, "author");
-    if (cmd->count("--category")) RequireUtf8(opts->category, "category");
+    if (cmd->count("--title")) formats::RequireUtf8(opts->title, "title");
+    if (cmd->count("--author")) formats::RequireUtf8(opts->author, "author");
+    if (cmd->count("--category")) formats::RequireUtf8(opts->category, "category");
   };
   auto set_fields = [opts](CLI::App* cmd, Book& b) {
     if (cmd->count("--title")) b.SetTitle(opts->title);
@@ -162,7 +163,7 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     check_fields(text2htm);
     Book b;
     b.Load(opts->path);
-    if (b.Path().empty()) RaiseMissing(opts->path, false);
+    if (b.Path().empty()) formats::RaiseMissing(opts->path, false);
     set_fields(text2htm, b);
     b.ConvertTxtToHtm(opts->dest);
     exit_code = kExitOk;
@@ -177,7 +178,7 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     check_fields(md2htm);
     Book b;
     b.Load(opts->path);
-    if (b.Path().empty()) RaiseMissing(opts->path, false);
+    if (b.Path().empty()) formats::RaiseMissing(opts->path, false);
     set_fields(md2htm, b);
     b.ConvertMarkdownToHtm(opts->dest);
     exit_code = kExitOk;
@@ -192,7 +193,7 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     check_fields(package);
     Book b;
     b.Load(opts->path);
-    if (b.Path().empty()) RaiseMissing(opts->path, false);
+    if (b.Path().empty()) formats::RaiseMissing(opts->path, false);
     set_fields(package, b);
     std::string opf = b.CreatePackageFromDocument(b.Path());
     Package().CompletePackage(opf, "", b.Category());

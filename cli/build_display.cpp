@@ -28,7 +28,7 @@ const char* SeverityName(int16_t severity) {
 
 std::string EventLine(const std::string& file, const std::string& message, int32_t line, int32_t column,
                       int16_t severity) {
-  std::string text = vellix::TrimSpaces(message);
+  std::string text = vellix::formats::TrimSpaces(message);
   return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + SeverityName(severity) + ": " + text;
 }
 

@@ -35,7 +35,7 @@ int Run(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     app.exit(e);
     return vellix::cli::kExitUsage;
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     std::cerr << "vellix: " << e.ToString() << "\n";
     return vellix::cli::kExitError;
   } catch (const std::exception& e) {

@@ -42,9 +42,10 @@ nlohmann::ordered_json FieldsToJson(const ikpubx::OEBFFNode& node) {
     nlohmann::ordered_json attributes = nlohmann::ordered_json::array();
     std::string name, value;
     for (int32_t a = 0; field.Attribute(a, &name, &value); ++a)
-      attributes.push_back({Cp1252ToUtf8(name), Cp1252ToUtf8(value)});
-    fields.push_back(
-        {{"name", Cp1252ToUtf8(field.Name())}, {"value", Cp1252ToUtf8(field.Value())}, {"attributes", attributes}});
+      attributes.push_back({formats::Cp1252ToUtf8(name), formats::Cp1252ToUtf8(value)});
+    fields.push_back({{"name", formats::Cp1252ToUtf8(field.Name())},
+                      {"value", formats::Cp1252ToUtf8(field.Value())},
+                      {"attributes", attributes}});
   }
   return fields;
 }
@@ -137,10 +138,10 @@ void AddOebCommands(CLI::App& app, int& exit_code) {
     // The library packs <folder>/<name>.opf: any other name would pack a
     // different file than the one the user named.
     if (opf.extension() != ".opf" || opf.stem().empty())
-      Raise(kInvalidArgument, opf.string() + " is not a package (its name must end in \".opf\")");
-    if (!IsFolder(folder)) Raise(kPathNotFound, folder);
-    if (IsFolder(opf)) Raise(kPathFileAccess, opf.string() + " is a folder");
-    if (!IsFile(opf)) Raise(kFileNotFound, opf.string());
+      formats::Raise(formats::kInvalidArgument, opf.string() + " is not a package (its name must end in \".opf\")");
+    if (!formats::IsFolder(folder)) formats::Raise(formats::kPathNotFound, folder);
+    if (formats::IsFolder(opf)) formats::Raise(formats::kPathFileAccess, opf.string() + " is a folder");
+    if (!formats::IsFile(opf)) formats::Raise(formats::kFileNotFound, opf.string());
     name = opf.stem().string();
     Book::PackProgress progress;
     bool drawn = false;

@@ -37,7 +37,7 @@ struct ShelfOptions {
 // here, since the user named it.
 void LoadShelf(Bookshelf& shelf, const std::string& dir) {
   shelf.Load(CleanPath(dir));
-  if (!shelf.Books()) RaiseMissing(CleanPath(dir), true);
+  if (!shelf.Books()) formats::RaiseMissing(CleanPath(dir), true);
 }
 
 // Bookshelf.Add with the build shown as it goes: problems on stderr, a
@@ -77,7 +77,7 @@ int AddOne(Bookshelf& shelf, const std::string& path, const ShelfOptions& opts, 
   }
   auto book = std::make_shared<Book>();
   book->Load(path);
-  if (book->Path().empty()) RaiseMissing(path, false);
+  if (book->Path().empty()) formats::RaiseMissing(path, false);
   // The shelf would keep any other file as it is and publish nothing.
   if (!Bookshelf::IsAddableKind(book->Extension())) {
     std::cerr << "vellix: " << path << ": " << Bookshelf::kNotAddable << "\n";
@@ -121,7 +121,7 @@ int AddMany(Bookshelf& shelf, const std::vector<std::string>& paths, BatchOption
 
 // The lines of a list file, without their line ends.
 std::vector<std::string> ReadLines(const std::string& path) {
-  std::string text = ReadWholeFile(CleanPath(path));
+  std::string text = formats::ReadWholeFile(CleanPath(path));
   std::vector<std::string> lines;
   size_t start = 0;
   while (start < text.size()) {
@@ -156,7 +156,7 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
       array.Finish();
     } else {
       // People read the titles; the JSON above keeps the stored escapes.
-      for (const auto& b : *s.Books()) std::cout << UnescapeMarkup(b->Title()) << "\n";
+      for (const auto& b : *s.Books()) std::cout << formats::UnescapeMarkup(b->Title()) << "\n";
     }
     exit_code = kExitOk;
   });
@@ -168,7 +168,7 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
   find->callback([opts, &exit_code] {
     Bookshelf s;
     s.SetDirectory(CleanPath(opts->dir));
-    if (s.Directory().empty()) RaiseMissing(CleanPath(opts->dir), true);
+    if (s.Directory().empty()) formats::RaiseMissing(CleanPath(opts->dir), true);
     std::shared_ptr<Book> b = s.Book(opts->book_id);
     if (!b) {
       std::cerr << "vellix: no book file with identifier " << opts->book_id << "\n";
@@ -192,9 +192,9 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
   text->callback([opts, &exit_code] {
     Bookshelf s;
     s.SetDirectory(CleanPath(opts->dir));
-    if (s.Directory().empty()) RaiseMissing(CleanPath(opts->dir), true);
+    if (s.Directory().empty()) formats::RaiseMissing(CleanPath(opts->dir), true);
     s.SetBaseURL(opts->base_url);
-    std::cout << Utf8ToCp1252Lossy(s.BookshelfText()) << std::flush;
+    std::cout << formats::Utf8ToCp1252Lossy(s.BookshelfText()) << std::flush;
     exit_code = kExitOk;
   });
 
@@ -229,9 +229,9 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
   add->add_option("--category", opts->category, "Category of the new books");
   add->callback([opts, add, &exit_code] {
     // Refused before the shelf or the book is touched.
-    if (add->count("--title")) RequireUtf8(opts->title, "title");
-    if (add->count("--author")) RequireUtf8(opts->author, "author");
-    if (add->count("--category")) RequireUtf8(opts->category, "category");
+    if (add->count("--title")) formats::RequireUtf8(opts->title, "title");
+    if (add->count("--author")) formats::RequireUtf8(opts->author, "author");
+    if (add->count("--category")) formats::RequireUtf8(opts->category, "category");
     std::vector<std::string> paths;
     for (const std::string& path : opts->paths) paths.push_back(CleanPath(path));
     if (!opts->from_list.empty()) {

@@ -96,7 +96,8 @@ std::shared_ptr<I> Create(const char* prog_id) {
 }
 
 std::shared_ptr<ikpubx::IProject> LoadProject(const std::string& path) {
-  if (!IsFile(path)) Raise(IsFolder(path) ? kPathFileAccess : kFileNotFound, path);
+  if (!formats::IsFile(path))
+    formats::Raise(formats::IsFolder(path) ? formats::kPathFileAccess : formats::kFileNotFound, path);
   auto project = Create<ikpubx::IProject>(ikpubx::kProjectIndependentProgId);
   // Problems of the load are shown now, on stderr.
   project->SetErrorFeedback(1);
@@ -191,17 +192,18 @@ int RunBuild(ikpubx::IBuilder& builder, const std::function<ikpubx::HRESULT()>& 
 // moved to DEST, so nothing else in either folder is touched.
 int BuildHtml(ikpubx::IBuilder& builder, const BuildOptions& opts) {
   fs::path dest = fs::absolute(CleanPath(opts.output));
-  if (!IsFolder(dest.parent_path().string())) Raise(kPathNotFound, dest.parent_path().string());
-  CheckWritableTarget(dest.string());
-  RefuseOverwritingInput(dest.string(), opts.html);
+  if (!formats::IsFolder(dest.parent_path().string()))
+    formats::Raise(formats::kPathNotFound, dest.parent_path().string());
+  formats::CheckWritableTarget(dest.string());
+  formats::RefuseOverwritingInput(dest.string(), opts.html);
   auto list = std::make_shared<ikpubx::SafeArray>();
   list->element_type = ikpubx::VT_BSTR;
   for (const std::string& file : opts.html) {
-    if (!IsFile(file)) Raise(kFileNotFound, file);
+    if (!formats::IsFile(file)) formats::Raise(formats::kFileNotFound, file);
     list->strings.push_back(fs::absolute(file).lexically_normal().string());
   }
   std::string work = (dest.parent_path() / ".vellix-build-XXXXXX").string();
-  if (!::mkdtemp(work.data())) Raise(kPathFileAccess, dest.parent_path().string());
+  if (!::mkdtemp(work.data())) formats::Raise(formats::kPathFileAccess, dest.parent_path().string());
   fs::path previous = fs::current_path();
   std::error_code ec;
   int code = kExitError;
@@ -214,8 +216,8 @@ int BuildHtml(ikpubx::IBuilder& builder, const BuildOptions& opts) {
     auto place = [&] {
       for (const auto& entry : fs::directory_iterator(work))
         if (entry.path().extension() == ".imp") {
-          InputFile built(entry.path().string());
-          AtomicFileWriter out(dest.string(), "imp");
+          formats::InputFile built(entry.path().string());
+          formats::AtomicFileWriter out(dest.string(), "imp");
           out.CopyFrom(built, built.size());
           out.Commit();
         }
@@ -235,14 +237,16 @@ int BuildHtml(ikpubx::IBuilder& builder, const BuildOptions& opts) {
 // An EPUB book is read as a project; the book file is named after DEST
 // (the engine adds ".imp", so another ending is put right by a rename).
 int BuildEpub(ikpubx::IBuilder& builder, const BuildOptions& opts) {
-  if (!IsFile(opts.epub)) Raise(IsFolder(opts.epub) ? kPathFileAccess : kFileNotFound, opts.epub);
+  if (!formats::IsFile(opts.epub))
+    formats::Raise(formats::IsFolder(opts.epub) ? formats::kPathFileAccess : formats::kFileNotFound, opts.epub);
   fs::path dest = fs::absolute(CleanPath(opts.output)).lexically_normal();
-  if (!IsFolder(dest.parent_path().string())) Raise(kPathNotFound, dest.parent_path().string());
+  if (!formats::IsFolder(dest.parent_path().string()))
+    formats::Raise(formats::kPathNotFound, dest.parent_path().string());
   std::string name = dest.filename().string();
-  bool imp = name.size() > 4 && LowerAscii(name.substr(name.size() - 4)) == ".imp";
+  bool imp = name.size() > 4 && formats::LowerAscii(name.substr(name.size() - 4)) == ".imp";
   if (imp) name.resize(name.size() - 4);
-  CheckWritableTarget(dest.string());
-  RefuseOverwritingInput(dest.string(), {opts.epub});
+  formats::CheckWritableTarget(dest.string());
+  formats::RefuseOverwritingInput(dest.string(), {opts.epub});
   // A refused book is said on stderr by the load, naming the entry at fault.
   auto project = LoadProject(opts.epub);
   project->SetBookFileName(name);
@@ -253,8 +257,8 @@ int BuildEpub(ikpubx::IBuilder& builder, const BuildOptions& opts) {
   auto place = [&] {
     if (imp) return;
     {
-      InputFile book(built.string());
-      AtomicFileWriter out(dest.string(), "imp");
+      formats::InputFile book(built.string());
+      formats::AtomicFileWriter out(dest.string(), "imp");
       out.CopyFrom(book, book.size());
       out.Commit();
     }
@@ -384,7 +388,7 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
       exit_code = BuildEpub(*builder, opts);
     } else if (!opts.oebff.empty()) {
       const std::string &file = opts.oebff[0], &dest = opts.oebff[1], &logs = opts.oebff[2];
-      if (!IsFile(file)) Raise(kFileNotFound, file);
+      if (!formats::IsFile(file)) formats::Raise(formats::kFileNotFound, file);
       exit_code = RunBuild(
           *builder, [&] { return builder->BuildFromOEBFF(file, dest, logs, opts.preview ? 1 : 0); }, dest + ".imp",
           opts.strict);

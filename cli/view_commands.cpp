@@ -230,7 +230,7 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
 
   // The help promises BOOK is never changed: an output that is the book
   // itself (by any spelling or link) is refused before anything is drawn.
-  if (cmd.count("-o")) RefuseOverwritingInput(opts.output, {opts.book});
+  if (cmd.count("-o")) formats::RefuseOverwritingInput(opts.output, {opts.book});
 
   ikutil::CBookViewer viewer(CleanPath(opts.book));
   viewer.SetFontSize(screen.font_size);
@@ -271,7 +271,7 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
   ikutil::PageImage image;
   std::string error;
   if (cmd.count("-o")) {
-    viewer.GetPageImage(viewer.CurrentPage(), &image);
+    if (!viewer.GetPageImage(viewer.CurrentPage(), &image)) return Failure(viewer.LastErrorMessage());
     if (!ikutil::SavePageImagePng(image, opts.output, &error)) return Failure(error);
     return kExitOk;
   }
@@ -287,9 +287,14 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
     char name[32];
     std::snprintf(name, sizeof name, "page-%04d.png", page);
     ikutil::PageImage drawn;
-    viewer.GetPageImage(page, &drawn);
+    if (!viewer.GetPageImage(page, &drawn)) {
+      // What was drawn before stays; nothing stands in for this page.
+      writers.Finish();
+      bar.Clear();
+      return Failure(viewer.LastErrorMessage());
+    }
     const std::string file = (folder / name).string();
-    RefuseOverwritingInput(file, {opts.book});
+    formats::RefuseOverwritingInput(file, {opts.book});
     if (!writers.Add(file, std::move(drawn))) break;
     bar.SourceStart("", page, count);
     bar.Progress(page, count);

@@ -78,7 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     book.Load(g_book_path);
     loaded = true;
-  } catch (const vellix::AutomationError&) {
+  } catch (const vellix::formats::AutomationError&) {
   }
 
   // The source record as the string lookup and the record parser see it.
@@ -87,12 +87,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Parsed parsed;
   try {
     book.SetPath(g_book_path);  // may fail half-way; the lookup below starts afresh
-  } catch (const vellix::AutomationError&) {
+  } catch (const vellix::formats::AutomationError&) {
   }
   try {
     record = book.GetResourceString("RSRC", 128);
     if (!record.empty()) book.ParseRSRC(record, parsed.source_id, parsed.source_type, parsed.feed, parsed.issue);
-  } catch (const vellix::AutomationError&) {
+  } catch (const vellix::formats::AutomationError&) {
     record_failed = true;
   }
 
@@ -102,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool set_path_failed = false;
   try {
     fresh.SetPath(g_book_path);
-  } catch (const vellix::AutomationError&) {
+  } catch (const vellix::formats::AutomationError&) {
     set_path_failed = true;
   }
   if (set_path_failed != record_failed) Fail("SetPath and GetResourceString+ParseRSRC disagree");
@@ -115,18 +115,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   int16_t id = size >= 2 ? static_cast<int16_t>(data[size - 2] << 8 | data[size - 1]) : 128;
   try {
-    std::string s = book.GetResourceString(vellix::Cp1252ToUtf8(TagToLookUp(data, size)), id);
+    std::string s = book.GetResourceString(vellix::formats::Cp1252ToUtf8(TagToLookUp(data, size)), id);
     if (!s.empty()) {
       Parsed p;
       book.ParseRSRC(s, p.source_id, p.source_type, p.feed, p.issue);
     }
-  } catch (const vellix::AutomationError&) {
+  } catch (const vellix::formats::AutomationError&) {
   }
 
   try {
     int16_t length = vellix::Bookshelf::BookInformationLength(g_book_path);
     if (length < 0) Fail("negative information length");
-  } catch (const vellix::AutomationError&) {
+  } catch (const vellix::formats::AutomationError&) {
     if (loaded) Fail("Load read a book file whose information length cannot be read");
   }
 
@@ -136,9 +136,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string wanted = "ID42";
   bool has_id = false;
   try {
-    wanted = vellix::Cp1252ToUtf8(vellix::BookIdOfFile(g_book_path));
+    wanted = vellix::formats::Cp1252ToUtf8(vellix::formats::BookIdOfFile(g_book_path));
     has_id = true;
-  } catch (const vellix::AutomationError&) {
+  } catch (const vellix::formats::AutomationError&) {
     if (loaded) Fail("Load read a book file whose identifier cannot be read");
   }
   try {
@@ -146,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (has_id && !found) Fail("the bookshelf did not find a book file by its identifier");
     if (found && (found->BookId() != wanted || found->Path() != g_book_path))
       Fail("the bookshelf returned a different book");
-  } catch (const vellix::AutomationError&) {
+  } catch (const vellix::formats::AutomationError&) {
     if (has_id && !set_path_failed) Fail("the bookshelf lookup failed on a readable book file");
   }
   return 0;

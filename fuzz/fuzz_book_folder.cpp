@@ -211,13 +211,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     folder_book.Load(g_folder);
     loaded = true;
-  } catch (const vellix::AutomationError&) {
+  } catch (const vellix::formats::AutomationError&) {
   }
   bool saved = false;
   try {
     folder_book.Save(g_output);
     saved = true;
-  } catch (const vellix::AutomationError&) {
+  } catch (const vellix::formats::AutomationError&) {
   }
   CheckNoStrayFiles(saved);
 
@@ -276,7 +276,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vellix::Book book;
   try {
     book.Load(g_output);
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     Fail(std::string("Load of the written book failed: ") + e.what());
   }
   if (book.Title() != folder_book.Title() || book.Author() != folder_book.Author() ||
@@ -288,17 +288,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
       book.GetResourceString("RSRC", 128);
       book.SetPath(g_output);
-    } catch (const vellix::AutomationError&) {
+    } catch (const vellix::formats::AutomationError&) {
     }
     return 0;
   }
   std::string record;
   try {
     record = book.GetResourceString("RSRC", 128);
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     Fail(std::string("GetResourceString of the written book failed: ") + e.what());
   }
-  if (record != vellix::Cp1252ToUtf8(split->record)) Fail("the source record did not survive");
+  if (record != vellix::formats::Cp1252ToUtf8(split->record)) Fail("the source record did not survive");
   // A record is copied as it stands, so one the parser rejects makes
   // SetPath fail as well; any other record must be read.
   bool parses = true;
@@ -307,14 +307,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int32_t issue;
     try {
       book.ParseRSRC(record, id, type, feed, issue);
-    } catch (const vellix::AutomationError&) {
+    } catch (const vellix::formats::AutomationError&) {
       parses = false;
     }
   }
   try {
     book.SetPath(g_output);
     if (!parses) Fail("SetPath accepted a source record ParseRSRC rejects");
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     if (parses) Fail(std::string("SetPath of the written book failed: ") + e.what());
   }
   return 0;

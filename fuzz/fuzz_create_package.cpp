@@ -28,15 +28,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     package.CreatePackage(source, "story", "T", "A", "C");
     package.CompletePackage(opf, "BOOK", "C");
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     // 91 and 6 as documented; 5 for a source too tangled to clean up.
     if (e.number() != 91 && e.number() != 6 && e.number() != 5) fuzz::Fail("fuzz_create_package", "unexpected error");
-    if (vellix::ReadWholeFile(opf) != vellix::ReadWholeFile(folder + "/default.opf"))
+    if (vellix::formats::ReadWholeFile(opf) != vellix::formats::ReadWholeFile(folder + "/default.opf"))
       fuzz::Fail("fuzz_create_package", "a failed call changed the package");
     return 0;
   }
-  vellix::XmlDocument doc;
-  vellix::LoadXmlFile(opf, doc);
+  vellix::formats::XmlDocument doc;
+  vellix::formats::LoadXmlFile(opf, doc);
   if (!doc.parsed) fuzz::Fail("fuzz_create_package", "the package no longer parses");
   return 0;
 }

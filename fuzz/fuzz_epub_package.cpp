@@ -24,14 +24,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       "<?xml version=\"1.0\"?><container version=\"1.0\" "
       "xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\"><rootfiles><rootfile full-path=\"OPS/package.opf\" "
       "media-type=\"application/oebps-package+xml\"/></rootfiles></container>";
-  std::string archive = vellix::BuildOcfArchive({{"META-INF/container.xml", kContainer},
-                                                 {"OPS/package.opf", parts[0]},
-                                                 {"OPS/nav.xhtml", parts[1]},
-                                                 {"OPS/toc.ncx", parts[2]},
-                                                 {"OPS/c1.xhtml", parts[3]}});
-  vellix::OcfOpenResult opened = vellix::OpenOcfContainerFromBytes(archive, "book.epub");
+  std::string archive = vellix::formats::BuildOcfArchive({{"META-INF/container.xml", kContainer},
+                                                          {"OPS/package.opf", parts[0]},
+                                                          {"OPS/nav.xhtml", parts[1]},
+                                                          {"OPS/toc.ncx", parts[2]},
+                                                          {"OPS/c1.xhtml", parts[3]}});
+  vellix::formats::OcfOpenResult opened = vellix::formats::OpenOcfContainerFromBytes(archive, "book.epub");
   if (!opened.container) fuzz::Fail("fuzz_epub_package", "a well-made container was refused");
-  std::shared_ptr<const vellix::OcfContainer> container(std::move(opened.container));
+  std::shared_ptr<const vellix::formats::OcfContainer> container(std::move(opened.container));
   ikutil::EpubReadResult read = ikutil::ReadEpubPackage(container, "book.epub");
   if (!read.book) {
     if (read.error.rfind("book.epub: ", 0) != 0) fuzz::Fail("fuzz_epub_package", "a refusal that names no book");

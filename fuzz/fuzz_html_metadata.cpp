@@ -16,14 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool read = false;
   try {
     read = vellix::Book().ExtractMetadata(htm, title, author, category);
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     // 91: no head; 5: markup too deep or tangled to clean up.
     if (e.number() != 91 && e.number() != 5) fuzz::Fail("fuzz_html_metadata", "an unexpected error number");
     return 0;
   }
   if (read) {
-    vellix::XmlDocument doc;
-    vellix::LoadXmlFile(htm, doc);
+    vellix::formats::XmlDocument doc;
+    vellix::formats::LoadXmlFile(htm, doc);
     if (!doc.parsed) fuzz::Fail("fuzz_html_metadata", "read, but the file does not parse");
   }
   return 0;

@@ -9,10 +9,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
-  vellix::MarkdownDocument document = vellix::ConvertMarkdown(text);
-  std::string xhtml = vellix::MarkdownXhtml(document, document.title, "A. Writer", "Notes");
-  vellix::XmlDocument doc;
-  vellix::LoadXmlText(xhtml, doc);
+  vellix::formats::MarkdownDocument document = vellix::formats::ConvertMarkdown(text);
+  std::string xhtml = vellix::formats::MarkdownXhtml(document, document.title, "A. Writer", "Notes");
+  vellix::formats::XmlDocument doc;
+  vellix::formats::LoadXmlText(xhtml, doc);
   if (!doc.parsed) fuzz::Fail("fuzz_markdown", "the converted document does not parse");
   return 0;
 }

@@ -7,12 +7,12 @@
 #include "vellix/formats/ocf_container.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  vellix::OcfLimits limits;
+  vellix::formats::OcfLimits limits;
   // Small enough that a bomb costs the fuzzer little, large enough for the seeds.
   limits.max_entries = 2000;
   limits.max_entry_bytes = 4u << 20;
   limits.max_total_bytes = 8u << 20;
-  vellix::OcfOpenResult opened = vellix::OpenOcfContainerFromBytes(
+  vellix::formats::OcfOpenResult opened = vellix::formats::OpenOcfContainerFromBytes(
       std::string_view(reinterpret_cast<const char*>(data), size), "book.epub", limits);
   if (!opened.container) {
     if (opened.error.rfind("book.epub: ", 0) != 0) fuzz::Fail("fuzz_ocf_container", "a refusal that names no book");

@@ -99,7 +99,7 @@ void CheckFailed(const ikpubx::OEBFFReader& reader) {
 
 // Error code, or part count and every body range, read through `window`.
 std::string Outcome(int64_t window) {
-  vellix::OEBFFParser parser(window);
+  vellix::formats::OEBFFParser parser(window);
   try {
     parser.Parse(g_path);
   } catch (const ikpubx::COEBFFContainerException& e) {
@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     else
       CheckAccepted(reader, data, size);
     // A window of 1 to 32 bytes, picked by the input's length.
-    if (Outcome(vellix::WindowedFile::kWindowSize) != Outcome(1 + static_cast<int64_t>(size % 32)))
+    if (Outcome(vellix::formats::WindowedFile::kWindowSize) != Outcome(1 + static_cast<int64_t>(size % 32)))
       Fail("a small window changed the outcome");
   } catch (...) {
     Fail("an exception escaped");

@@ -19,7 +19,7 @@
 
 namespace {
 
-const std::string kFooter = vellix::OEBFFContainerFooter();
+const std::string kFooter = vellix::formats::OEBFFContainerFooter();
 // A NUL inside: no header line (attribute text) can ever hold it.
 const std::string kSecret("OUTSIDE\0SECRET", 14);
 
@@ -32,7 +32,7 @@ size_t Entries(const std::string& folder) {
 }
 
 // The bytes a part of the container holds.
-std::string Body(const std::string& container, const vellix::OEBFFNode& part) {
+std::string Body(const std::string& container, const vellix::formats::OEBFFNode& part) {
   return container.substr(static_cast<size_t>(part.BodyStart()),
                           static_cast<size_t>(part.BodyEnd() - 1 - part.BodyStart()));
 }
@@ -43,10 +43,10 @@ std::string ReadBackOf(std::string bytes) {
   return bytes;
 }
 
-std::string HrefOf(const vellix::OEBFFNode& part) {
+std::string HrefOf(const vellix::formats::OEBFFNode& part) {
   std::string name, value;
   for (int32_t i = 0; i < part.ChildCount(); ++i) {
-    const vellix::OEBFFNode& field = *part.Child(i);
+    const vellix::formats::OEBFFNode& field = *part.Child(i);
     if (field.Name() != "Content-Disposition") continue;
     for (int32_t a = 0; field.Attribute(a, &name, &value); ++a)
       if (name == "href") return value;
@@ -60,25 +60,25 @@ void CheckRoundTrip(const std::string& folder, const std::string& package, const
   ikpubx::OEBFFReader reader(path);
   if (reader.Failed()) fuzz::Fail("fuzz_oebff_writer", "the reader refused a written container");
   std::vector<std::string> hrefs;
-  vellix::XmlDocument doc;
-  vellix::LoadXmlText(package, doc);  // as the writer reads the package
+  vellix::formats::XmlDocument doc;
+  vellix::formats::LoadXmlText(package, doc);  // as the writer reads the package
   if (doc.parsed)
     for (pugi::xml_node item : doc.Root().child("manifest").children())
       if (item.type() == pugi::node_element) hrefs.push_back(item.attribute("href").value());
   if (reader.PartCount() != static_cast<int32_t>(hrefs.size() + 1))
     fuzz::Fail("fuzz_oebff_writer", "not one part per manifest element");
-  std::string container = vellix::ReadWholeFile(path);
+  std::string container = vellix::formats::ReadWholeFile(path);
   if (Body(container, *reader.Part(0)) != package) fuzz::Fail("fuzz_oebff_writer", "the package part differs");
   for (size_t i = 0; i < hrefs.size(); ++i) {
-    const vellix::OEBFFNode& part = *reader.Part(static_cast<int32_t>(i + 1));
-    if (vellix::OEBFFDecodeHref(HrefOf(part)) != vellix::OEBFFDecodeHref(hrefs[i]))
+    const vellix::formats::OEBFFNode& part = *reader.Part(static_cast<int32_t>(i + 1));
+    if (vellix::formats::OEBFFDecodeHref(HrefOf(part)) != vellix::formats::OEBFFDecodeHref(hrefs[i]))
       fuzz::Fail("fuzz_oebff_writer", "an href reads back differently");
     // A skipped href (one leading out of the folder) and a missing file
     // frame an empty body.
     std::string expected;
     const std::string file = folder + "/" + hrefs[i];
-    if (std::find(skipped.begin(), skipped.end(), hrefs[i]) == skipped.end() && vellix::IsFile(file))
-      expected = ReadBackOf(vellix::ReadWholeFile(file));
+    if (std::find(skipped.begin(), skipped.end(), hrefs[i]) == skipped.end() && vellix::formats::IsFile(file))
+      expected = ReadBackOf(vellix::formats::ReadWholeFile(file));
     if (Body(container, part) != expected) fuzz::Fail("fuzz_oebff_writer", "a body differs from its file");
   }
 }
@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // the part delimiter (the writer refuses it).
     for (const char* name : {"caf\xC3\xA9.htm", "a b.htm", "q\"uote.htm", "50%.htm", "cr\r\nlf.htm"})
       fuzz::WriteBytes(folder + "/" + name, reinterpret_cast<const uint8_t*>(name), std::strlen(name));
-    const std::string delimiter = vellix::OEBFFBodyDelimiter();
+    const std::string delimiter = vellix::formats::OEBFFBodyDelimiter();
     fuzz::WriteBytes(folder + "/delimiter.txt", reinterpret_cast<const uint8_t*>(delimiter.data()), delimiter.size());
     return true;
   }();
@@ -112,12 +112,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> skipped;
   try {
     skipped = vellix::Book().BuildOEBFile("book", folder);
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     if (fs::exists(folder + "/book.oeb")) fuzz::Fail("fuzz_oebff_writer", "a failed build left a container");
     if (Entries(root) != before) fuzz::Fail("fuzz_oebff_writer", "a failed build left a file");
     return 0;
   }
-  std::string container = vellix::ReadWholeFile(folder + "/book.oeb");
+  std::string container = vellix::formats::ReadWholeFile(folder + "/book.oeb");
   if (container.rfind("MIME-Version: 1.0\r\n", 0) != 0 || container.size() < kFooter.size() ||
       container.compare(container.size() - kFooter.size(), kFooter.size(), kFooter) != 0)
     fuzz::Fail("fuzz_oebff_writer", "the container is not whole");

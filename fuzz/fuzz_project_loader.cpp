@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   second.project_file_path = resaved;
   if (!second.Save()) fuzz::Fail("fuzz_project_loader", "a reloaded project could not be saved");
-  std::string a = vellix::ReadWholeFile(saved), b = vellix::ReadWholeFile(resaved);
+  std::string a = vellix::formats::ReadWholeFile(saved), b = vellix::formats::ReadWholeFile(resaved);
   if (a != b) Differ("saving a reloaded project wrote another file", a, b);
   return 0;
 }

@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   book.SetAuthor("A. Writer");
   book.ConvertTxtToHtm(htm);
 
-  vellix::XmlDocument doc;
-  vellix::LoadXmlFile(htm, doc);
+  vellix::formats::XmlDocument doc;
+  vellix::formats::LoadXmlFile(htm, doc);
   if (!doc.parsed) fuzz::Fail("fuzz_text_convert", "the converted document does not parse");
   std::FILE* f = std::fopen(htm.c_str(), "rb");
   for (int c; (c = std::fgetc(f)) != EOF;)

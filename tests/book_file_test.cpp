@@ -80,8 +80,9 @@ TEST_F(BookFileTest, IdentifierLookupDropsTheSourcePrefix) {
                                                        {"Ref:1234", "Ref:1234"}, {"a:b:c:d", "c:d"},
                                                        {"1234", "1234"},         {"", ""}};
   for (auto [id, expected] : cases)
-    EXPECT_EQ(BookIdOfFile(dir_.Write("id.imp", SimpleBookFile({id, "", "", "", "", "", ""}))), expected) << id;
-  EXPECT_EQ(ErrorNumberOf([] { BookIdFromInformation("no terminator"); }), 5);
+    EXPECT_EQ(formats::BookIdOfFile(dir_.Write("id.imp", SimpleBookFile({id, "", "", "", "", "", ""}))), expected)
+        << id;
+  EXPECT_EQ(ErrorNumberOf([] { formats::BookIdFromInformation("no terminator"); }), 5);
 }
 
 TEST_F(BookFileTest, SourceRecordFillsTheDerivedFields) {

@@ -63,7 +63,7 @@ TEST_F(BookFolderTest, WritesTheBookFileLayout) {
 
 TEST_F(BookFolderTest, SourcePrefixMovesIntoANewStringResource) {
   std::string folder = Folder({"SRC1:B:ID42", "Fiction", "", "Title", "Last", "", "First"}, "TRAIL\x01\x02");
-  SeedRandom(7);  // the new resource's name, and so the entries' order, are fixed
+  formats::SeedRandom(7);  // the new resource's name, and so the entries' order, are fixed
   ExpectGolden("folder_new_record.imp", Convert(folder, dir_ / "out.imp"));
   std::vector<std::string> names = Names(folder);
   std::erase_if(names, [](const std::string& n) { return n == "DATA.FRK" || n == "PIC1" || n == "RSRC.INF"; });
@@ -75,7 +75,7 @@ TEST_F(BookFolderTest, SourcePrefixMovesIntoANewStringResource) {
 TEST_F(BookFolderTest, SplitInformationRules) {
   std::string head = CarriedBytes();
   auto split = [&](const std::string& s) {
-    SplitInfo i = SplitInformation(head + s);
+    formats::SplitInfo i = formats::SplitInformation(head + s);
     return i.information.substr(std::min(head.size(), i.information.size())) + "|" + i.source_record;
   };
   std::string seven = std::string("ID\0C\0\0T\0L\0\0F\0", 13);
@@ -84,14 +84,14 @@ TEST_F(BookFolderTest, SplitInformationRules) {
   EXPECT_EQ(split(late), late + "|");
   EXPECT_EQ(split("S:T:" + seven), seven + "|S:T:");
   EXPECT_EQ(split("S:T:" + seven + "xyz"), seven + "|S:T:xyz");
-  EXPECT_EQ(SplitInformation(head + seven).information.substr(0, head.size()), head);
+  EXPECT_EQ(formats::SplitInformation(head + seven).information.substr(0, head.size()), head);
   EXPECT_EQ(ErrorNumberOf([&] { split(std::string("S:T:ID\0only two\0", 16)); }), 5);
 }
 
 TEST_F(BookFolderTest, StringResourceLimits) {
-  WriteStringResource(dir_.path(), "ABCD", std::string(223, 'x'));
+  formats::WriteStringResource(dir_.path(), "ABCD", std::string(223, 'x'));
   EXPECT_EQ(ReadFile(dir_ / "ABCD"), StringResource(std::string(223, 'x')));
-  EXPECT_EQ(ErrorNumberOf([&] { WriteStringResource(dir_.path(), "ABCE", std::string(224, 'x')); }), 6);
+  EXPECT_EQ(ErrorNumberOf([&] { formats::WriteStringResource(dir_.path(), "ABCE", std::string(224, 'x')); }), 6);
   EXPECT_FALSE(fs::exists(dir_ / "ABCE"));
 
   // A source record that does not fit refuses the save.
@@ -119,7 +119,7 @@ TEST_F(BookFolderTest, RefusedFoldersChangeNothing) {
     Folder({"SRC1:B:ID42", "C", "", "T", "L", "", "F"});
     c.spoil();
     std::vector<std::string> before = Names(folder);
-    AutomationError e = ErrorOf([&] { Convert(folder, dest); });
+    formats::AutomationError e = ErrorOf([&] { Convert(folder, dest); });
     EXPECT_EQ(e.number(), c.error) << c.what;
     EXPECT_EQ(Names(folder), before) << c.what;  // no string resource was made
     EXPECT_NE(e.detail().find(c.named), std::string::npos) << e.detail();

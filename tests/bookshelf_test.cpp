@@ -91,11 +91,11 @@ TEST(Bookshelf, AddAndNewBookFilePath) {
   EXPECT_EQ(ErrorNumberOf([&] { shelf.NewBookFilePath(); }), 76);
   fs::create_directory(dir / "shelf");
   shelf.Load(dir / "shelf");
-  SeedRandom(7);
+  formats::SeedRandom(7);
   std::string first = shelf.NewBookFilePath();
   EXPECT_TRUE(std::regex_match(first, std::regex(dir / "shelf/[A-Z]{8}\\.imp"))) << first;
   WriteFile(first, "taken");
-  SeedRandom(7);  // the same draw again: the taken name is skipped
+  formats::SeedRandom(7);  // the same draw again: the taken name is skipped
   std::string second = shelf.NewBookFilePath();
   EXPECT_NE(second, first);
   EXPECT_FALSE(fs::exists(second));

@@ -86,10 +86,10 @@ TEST(AddBookFolder, WritesANewBookFileAndAppendsTheBook) {
   // Nothing is written for a shelf that was never loaded or a folder that
   // is no book.
   Bookshelf shelf;
-  EXPECT_EQ(ErrorNumberOf([&] { shelf.AddBookFolder(work / "NEW.RES"); }), kObjectNotSet);
+  EXPECT_EQ(ErrorNumberOf([&] { shelf.AddBookFolder(work / "NEW.RES"); }), formats::kObjectNotSet);
   shelf.Load(shelf_dir.path());
-  EXPECT_EQ(ErrorNumberOf([&] { shelf.AddBookFolder(work / "plain"); }), kFileNotFound);
-  EXPECT_EQ(ErrorNumberOf([&] { shelf.AddBookFolder(work / "EMPTY.RES"); }), kFileNotFound);
+  EXPECT_EQ(ErrorNumberOf([&] { shelf.AddBookFolder(work / "plain"); }), formats::kFileNotFound);
+  EXPECT_EQ(ErrorNumberOf([&] { shelf.AddBookFolder(work / "EMPTY.RES"); }), formats::kFileNotFound);
   EXPECT_TRUE(fs::is_empty(shelf_dir.path()));
   EXPECT_EQ(shelf.Books()->Count(), 0);
 
@@ -110,9 +110,9 @@ TEST(UnescapeMarkup, UndoesExactlyTheLibrarysEscapes) {
       {"&&amp;&", "&&&"},
       {"&quot;&apos;&#38;&am", "&quot;&apos;&#38;&am"},  // never made by the library
       {"", ""}};
-  for (const auto& [stored, readable] : cases) EXPECT_EQ(UnescapeMarkup(stored), readable) << stored;
+  for (const auto& [stored, readable] : cases) EXPECT_EQ(formats::UnescapeMarkup(stored), readable) << stored;
   for (const std::string text : {"a & b < c > d", "&amp; &lt;", "&&&;;<>"})
-    EXPECT_EQ(UnescapeMarkup(EscapeMarkup(text)), text);
+    EXPECT_EQ(formats::UnescapeMarkup(formats::EscapeMarkup(text)), text);
 }
 
 }  // namespace

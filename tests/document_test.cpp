@@ -96,25 +96,25 @@ TEST(XmlLayer, NeverFetchesAndKeepsTheDoctype) {
   // An external entity would have to be fetched: it is not, and the file
   // named by the system identifier is never read.
   std::string secret = dir.Write("secret.txt", "SECRET");
-  XmlDocument doc;
-  LoadXmlFile(dir.Write("x.xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE x SYSTEM \"" + secret +
-                                     "\" [<!ENTITY e SYSTEM \"" + secret + "\">]>\n<x>&e;</x>"),
-              doc);
+  formats::XmlDocument doc;
+  formats::LoadXmlFile(dir.Write("x.xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE x SYSTEM \"" + secret +
+                                              "\" [<!ENTITY e SYSTEM \"" + secret + "\">]>\n<x>&e;</x>"),
+                       doc);
   ASSERT_TRUE(doc.parsed);
-  EXPECT_EQ(TextOf(doc.Root()).find("SECRET"), std::string::npos);
-  SaveXmlFile(doc, dir / "y.xml");
+  EXPECT_EQ(formats::TextOf(doc.Root()).find("SECRET"), std::string::npos);
+  formats::SaveXmlFile(doc, dir / "y.xml");
   EXPECT_NE(ReadFile(dir / "y.xml").find("<!DOCTYPE x SYSTEM"), std::string::npos);
 
   // Windows-1252 declared; invalid UTF-8 undeclared, and two roots, refused.
-  LoadXmlText("<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x80</a>", doc);
-  EXPECT_TRUE(doc.parsed && TextOf(doc.Root()) == "\u20AC");
+  formats::LoadXmlText("<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x80</a>", doc);
+  EXPECT_TRUE(doc.parsed && formats::TextOf(doc.Root()) == "\u20AC");
   // "encoding" counts only as the declaration's own pseudo-attribute.
-  LoadXmlText("<?xml version=\"1.0\" xencoding=\"windows-1252\"?><a>\x80</a>", doc);
+  formats::LoadXmlText("<?xml version=\"1.0\" xencoding=\"windows-1252\"?><a>\x80</a>", doc);
   EXPECT_FALSE(doc.parsed);
-  LoadXmlText("<?xml-stylesheet encoding=\"windows-1252\"?><a>\xC3\xA9</a>", doc);
-  EXPECT_TRUE(doc.parsed && TextOf(doc.Root()) == "\u00E9");
+  formats::LoadXmlText("<?xml-stylesheet encoding=\"windows-1252\"?><a>\xC3\xA9</a>", doc);
+  EXPECT_TRUE(doc.parsed && formats::TextOf(doc.Root()) == "\u00E9");
   for (const char* bad : {"<a>\x80</a>", "<a/><b/>", "<a><b x=\"1\" y=\"2\" x=\"3\"/></a>"}) {
-    LoadXmlText(bad, doc);
+    formats::LoadXmlText(bad, doc);
     EXPECT_FALSE(doc.parsed) << bad;
   }
 }
@@ -136,8 +136,8 @@ TEST(HostileHtml, OutsizedMarkupIsRefusedBeforeTheCleanUp) {
       {"attributes.htm", kHtmlHead + "<p" + Repeat(" a=1", 300) + ">x"},
   };
   for (const auto& [name, html] : kCases) {
-    AutomationError e = ErrorOf([&] { MetadataOf(dir, name, html); });
-    EXPECT_EQ(e.number(), kInvalidArgument) << name;
+    formats::AutomationError e = ErrorOf([&] { MetadataOf(dir, name, html); });
+    EXPECT_EQ(e.number(), formats::kInvalidArgument) << name;
     EXPECT_NE(e.detail().find(dir / name), std::string::npos) << e.detail();
     EXPECT_EQ(ReadFile(dir / name), html) << name << ": refused files are left alone";
   }
@@ -146,15 +146,17 @@ TEST(HostileHtml, OutsizedMarkupIsRefusedBeforeTheCleanUp) {
 TEST(HostileHtml, MeasuresWhatLibtidyWouldRepeat) {
   // Paragraphs and list items close each other; an inline element left
   // open is repeated in every later block; nested ones of a name count once.
-  MarkupShape s = MeasureMarkup(kHtmlHead + Repeat("<p>x<ul><li>a<li>b</ul>", 1000));
+  formats::MarkupShape s = formats::MeasureMarkup(kHtmlHead + Repeat("<p>x<ul><li>a<li>b</ul>", 1000));
   EXPECT_LE(s.depth, 5u);
   EXPECT_EQ(s.repeated_inline, 0u);
-  EXPECT_EQ(MeasureMarkup(kHtmlHead + "<i><i><font><font>" + Repeat("<p>x", 10) + "</i></i>").repeated_inline, 30u);
-  EXPECT_EQ(MeasureMarkup("<p a=1 b='>' c=\"2\" d/>").attributes, 4u);
+  EXPECT_EQ(formats::MeasureMarkup(kHtmlHead + "<i><i><font><font>" + Repeat("<p>x", 10) + "</i></i>").repeated_inline,
+            30u);
+  EXPECT_EQ(formats::MeasureMarkup("<p a=1 b='>' c=\"2\" d/>").attributes, 4u);
   // libtidy descends for each nested inline element, also of one name; a
   // link inside a link ends the first.
-  EXPECT_EQ(MeasureMarkup(kHtmlHead + "<p>" + Repeat("<b>", 500) + Repeat("<a href=x>y", 500)).depth, 3u + 500u + 1u);
-  EXPECT_EQ(MeasureMarkup("<script>" + Repeat("<div>", 5000) + "</script><!--<div>-->").depth, 0u);
+  EXPECT_EQ(formats::MeasureMarkup(kHtmlHead + "<p>" + Repeat("<b>", 500) + Repeat("<a href=x>y", 500)).depth,
+            3u + 500u + 1u);
+  EXPECT_EQ(formats::MeasureMarkup("<script>" + Repeat("<div>", 5000) + "</script><!--<div>-->").depth, 0u);
 
   // A sloppy book of real size stays far inside the limits and is cleaned.
   TempDir dir;
@@ -187,10 +189,11 @@ TEST(HostileText, InvalidUtf8FromTheProgramIsRefused) {
   book.SetTitle("Good");
   // An overlong TAB, a lone continuation byte, a truncated sequence.
   for (std::string bad : {"\xC0\x89", "a\x80", "\xE2\x82"}) {
-    EXPECT_EQ(ErrorNumberOf([&] { book.SetTitle(bad); }), kInvalidArgument);
-    EXPECT_EQ(ErrorNumberOf([&] { book.SetAuthor(bad); }), kInvalidArgument);
-    EXPECT_EQ(ErrorNumberOf([&] { book.SetCategory(bad); }), kInvalidArgument);
-    EXPECT_EQ(ErrorNumberOf([&] { Package().CreatePackage(dir / "n.htm", "n", "T", bad, "C"); }), kInvalidArgument);
+    EXPECT_EQ(ErrorNumberOf([&] { book.SetTitle(bad); }), formats::kInvalidArgument);
+    EXPECT_EQ(ErrorNumberOf([&] { book.SetAuthor(bad); }), formats::kInvalidArgument);
+    EXPECT_EQ(ErrorNumberOf([&] { book.SetCategory(bad); }), formats::kInvalidArgument);
+    EXPECT_EQ(ErrorNumberOf([&] { Package().CreatePackage(dir / "n.htm", "n", "T", bad, "C"); }),
+              formats::kInvalidArgument);
   }
   EXPECT_EQ(book.Title(), "Good");
 }

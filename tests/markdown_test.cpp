@@ -13,7 +13,7 @@
 namespace {
 
 using namespace vellix::fixtures;
-using vellix::ConvertMarkdown;
+using vellix::formats::ConvertMarkdown;
 
 TEST(Markdown, TitleFromPercentLineYamlBlockOrFirstHeading) {
   EXPECT_EQ(ConvertMarkdown("% The Title\n\n# Heading\n").title, "The Title");
@@ -27,7 +27,7 @@ TEST(Markdown, TitleFromPercentLineYamlBlockOrFirstHeading) {
 }
 
 TEST(Markdown, BlocksSpansAndTablesAsRows) {
-  vellix::MarkdownDocument d = ConvertMarkdown(
+  vellix::formats::MarkdownDocument d = ConvertMarkdown(
       "# A & B\n\nSome *em*, **strong**, `co<de>`, ~~gone~~ and [a link](http://x.org/?a=1&b=2 \"t\").\n\n"
       "1. one\n2. two\n\n- dot\n\n> quoted\n\n```\nif a < b:\n  go()\n```\n\n"
       "| Name | Size |\n|:-----|-----:|\n| Oak | *20* m |\n| Fir | 30 m |\n\n![A tree](tree.png)\n\n<b>raw</b>\n");
@@ -46,8 +46,8 @@ TEST(Markdown, BlocksSpansAndTablesAsRows) {
       << b;
   EXPECT_NE(b.find("<img src=\"tree.png\" alt=\"A tree\"/>"), std::string::npos);
   EXPECT_NE(b.find("&lt;b&gt;raw&lt;/b&gt;"), std::string::npos);  // raw HTML is shown, never trusted
-  vellix::XmlDocument doc;
-  vellix::LoadXmlText(vellix::MarkdownXhtml(d, d.title, "A <Writer>", "Notes"), doc);
+  vellix::formats::XmlDocument doc;
+  vellix::formats::LoadXmlText(vellix::formats::MarkdownXhtml(d, d.title, "A <Writer>", "Notes"), doc);
   ASSERT_TRUE(doc.parsed);
   EXPECT_EQ(std::string(doc.Root().child("head").child("title").text().get()), "A & B");
 }

@@ -99,10 +99,10 @@ TEST(HrefEncoding, EscapesOnlyWhatTheQuotedValueCannotHold) {
       {"  ", "%20%20"},                        // the reader reads a value of spaces only as empty
       {"", ""}};
   for (const auto& [href, carried] : cases) {
-    EXPECT_EQ(OEBFFEncodeHref(href), carried) << href;
-    EXPECT_EQ(OEBFFDecodeHref(carried), OEBFFDecodeHref(href)) << href;
+    EXPECT_EQ(formats::OEBFFEncodeHref(href), carried) << href;
+    EXPECT_EQ(formats::OEBFFDecodeHref(carried), formats::OEBFFDecodeHref(href)) << href;
   }
-  EXPECT_EQ(OEBFFDecodeHref("caf%C3%a9%2"), "caf\xC3\xA9%2");
+  EXPECT_EQ(formats::OEBFFDecodeHref("caf%C3%a9%2"), "caf\xC3\xA9%2");
 }
 
 // Manifests the build refuses: the error number, its description, and the
@@ -112,22 +112,23 @@ TEST_F(WriterTest, RefusesWhatItCannotWriteAndKeepsTheOldContainer) {
   std::string first = Build(ItemXml("ok", "a.htm"), {""});  // replaces the longer file whole
   EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"book.oeb", "book.opf"}));
   dir_.Write("a.htm", "A");
-  dir_.Write("cut1.txt", std::string(70000, 'x') + OEBFFBodyDelimiter() + "--");
+  dir_.Write("cut1.txt", std::string(70000, 'x') + formats::OEBFFBodyDelimiter() + "--");
   // A delimiter that straddles two of the pieces a file is copied in.
-  dir_.Write("cut2.txt", std::string((1 << 20) - 5, 'x') + OEBFFBodyDelimiter());
+  dir_.Write("cut2.txt", std::string((1 << 20) - 5, 'x') + formats::OEBFFBodyDelimiter());
   std::vector<std::tuple<std::string, int, std::string>> cases = {
       {"<item id=\"x\" href=\"a.htm\"/>", 94, ""},  // no media type
-      {ItemXml("c", "cut1.txt"), kInvalidArgument, ""},
-      {ItemXml("c", "cut2.txt"), kInvalidArgument, ""}};
+      {ItemXml("c", "cut1.txt"), formats::kInvalidArgument, ""},
+      {ItemXml("c", "cut2.txt"), formats::kInvalidArgument, ""}};
   for (std::string id : {"i 2", "a:b", "n#1", "(x)", "", "\xE2\x82\xAC"})
-    cases.emplace_back(ItemXml(id, "a.htm"), kInvalidArgument,
+    cases.emplace_back(ItemXml(id, "a.htm"), formats::kInvalidArgument,
                        "manifest item 2 (id \"" + id + "\") has an id a container cannot carry");
   for (std::string type : {"application/xhtml+xml", "text/html; charset=utf-8", "application/X-GZIP"})
-    cases.emplace_back(ItemXml("m", "a.htm", type), kInvalidArgument, "manifest item 2 (id \"m\") has the media type");
+    cases.emplace_back(ItemXml("m", "a.htm", type), formats::kInvalidArgument,
+                       "manifest item 2 (id \"m\") has the media type");
   for (const auto& [item, number, words] : cases) {
     dir_.Write("book.opf", Package(ItemXml("ok", "a.htm") + item));
     std::vector<std::string> names = Names(dir_.path());
-    AutomationError e = ErrorOf([&] { Book().BuildOEBFile("book", dir_.path()); });
+    formats::AutomationError e = ErrorOf([&] { Book().BuildOEBFile("book", dir_.path()); });
     EXPECT_EQ(e.number(), number) << item;
     EXPECT_NE(e.detail().find(words), std::string::npos) << e.detail();
     EXPECT_EQ(ReadFile(dir_ / "book.oeb"), first);

@@ -100,7 +100,7 @@ TEST(Package, FailuresOfCreatePackage) {
   p.initialID(32766);
   dir.Write("doc.htm", "<html><head/><body><img src=\"x.png\"/></body></html>");
   EXPECT_EQ(ErrorNumberOf([&] { p.CreatePackage(doc, "doc", "", "", ""); }), 6);
-  EXPECT_NE(NewGuidString(), NewGuidString());  // their form is in every golden package
+  EXPECT_NE(formats::NewGuidString(), formats::NewGuidString());  // their form is in every golden package
 }
 
 }  // namespace

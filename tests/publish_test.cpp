@@ -182,7 +182,7 @@ TEST_F(Publish, WhatIsNotThereOrNotPublishedIsOnlyAppended) {
 TEST_F(Publish, FailedBuildSaysWhatTheEngineSaidAndLeavesNoBook) {
   dir_.Write("src/story.htm", "<html><head><title>Story</title></head><body><p>Once.</p></body></html>\n");
   auto book = Loaded(dir_ / "src/story.htm");
-  AutomationError e = ErrorOf([&] { book->Save(dir_ / "nowhere/BOOK.imp"); });
+  formats::AutomationError e = ErrorOf([&] { book->Save(dir_ / "nowhere/BOOK.imp"); });
   EXPECT_EQ(e.number(), kBuildFailed);
   EXPECT_FALSE(e.detail().empty());
   EXPECT_FALSE(fs::exists(dir_ / "nowhere"));
@@ -214,8 +214,8 @@ TEST_F(Publish, StoppingLeavesNoBook) {
     int asked = 0;
     PublishEvents events;
     events.keep_going = [&] { return asked++ < allowed; };
-    AutomationError e = ErrorOf([&] { shelf_.Add(book, &events); });
-    EXPECT_EQ(e.number(), kInvalidArgument) << allowed;
+    formats::AutomationError e = ErrorOf([&] { shelf_.Add(book, &events); });
+    EXPECT_EQ(e.number(), formats::kInvalidArgument) << allowed;
     EXPECT_GT(asked, allowed);
     EXPECT_EQ(Names(dir_ / "shelf"), std::vector<std::string>{}) << allowed;
   }
@@ -223,9 +223,9 @@ TEST_F(Publish, StoppingLeavesNoBook) {
   // A handler that throws stops the build too; its error reaches the caller.
   auto book = Loaded(dir_ / "src/first.htm");
   PublishEvents events;
-  events.source_start = [](const std::string&, int32_t, int32_t) { Raise(kDiskFull, "listener"); };
-  AutomationError e = ErrorOf([&] { book->Save(dir_ / "shelf/FIRST.imp", &events); });
-  EXPECT_EQ(e.number(), kDiskFull);
+  events.source_start = [](const std::string&, int32_t, int32_t) { formats::Raise(formats::kDiskFull, "listener"); };
+  formats::AutomationError e = ErrorOf([&] { book->Save(dir_ / "shelf/FIRST.imp", &events); });
+  EXPECT_EQ(e.number(), formats::kDiskFull);
   EXPECT_EQ(e.detail(), "listener");
   EXPECT_EQ(Names(dir_ / "shelf"), std::vector<std::string>{});
 }

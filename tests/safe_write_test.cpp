@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
 void Save(const std::string& path, const std::string& text) {
-  AtomicFileWriter out(path, "test");
+  formats::AtomicFileWriter out(path, "test");
   out.Write(text);
   out.Commit();
 }
@@ -55,8 +55,8 @@ TEST(SafeWrite, FifosAndDevicesAreWrittenThroughNeverReplaced) {
   // A copy into a device that takes neither copy_file_range nor sendfile.
   dir.Write("source", "copied bytes");
   EXPECT_EQ(ErrorNumberOf([&] {
-              InputFile source(dir / "source");
-              AtomicFileWriter out(full, "copy");
+              formats::InputFile source(dir / "source");
+              formats::AtomicFileWriter out(full, "copy");
               out.CopyFrom(source, source.size());
               out.Commit();
             }),
@@ -95,7 +95,7 @@ TEST(SafeWrite, ReplacementKeepsLinksModeAndOwnerNewFilesFollowTheUmask) {
   // never replaced.
   fs::permissions(old_file, fs::perms::owner_read | fs::perms::group_read);
   EXPECT_EQ(ErrorNumberOf([&] { Save(old_file, "x"); }), 70);
-  EXPECT_EQ(ErrorNumberOf([&] { CheckWritableTarget(old_file); }), 70);
+  EXPECT_EQ(ErrorNumberOf([&] { formats::CheckWritableTarget(old_file); }), 70);
   EXPECT_EQ(ErrorNumberOf([&] { Save(dir / "real", "x"); }), 75);
   EXPECT_EQ(ReadFile(old_file), "new");
   EXPECT_EQ(Names(dir / "real"), (Strings{"book.txt", "later.txt"}));
@@ -108,9 +108,9 @@ TEST(SafeWrite, InputsAreRecognisedThroughLinksAndSpellings) {
   fs::create_hard_link(input, dir / "hard.txt");
   fs::create_symlink("in.txt", dir / "soft.txt");
   for (const std::string& output : {dir / "hard.txt", dir / "soft.txt", dir / "./in.txt"})
-    EXPECT_EQ(ErrorNumberOf([&] { RefuseOverwritingInput(output, {dir / "other", input}); }), 75) << output;
+    EXPECT_EQ(ErrorNumberOf([&] { formats::RefuseOverwritingInput(output, {dir / "other", input}); }), 75) << output;
   for (const std::string& output : {dir / "new.txt", dir / "copy.txt"})
-    EXPECT_EQ(ErrorNumberOf([&] { RefuseOverwritingInput(output, {input}); }), 0) << output;
+    EXPECT_EQ(ErrorNumberOf([&] { formats::RefuseOverwritingInput(output, {input}); }), 0) << output;
 }
 
 // What fails, the error number, and the path it names ("" for any).
@@ -118,7 +118,7 @@ using Failures = std::vector<std::tuple<std::function<void()>, int, std::string>
 
 void ExpectFailures(const Failures& failures) {
   for (const auto& [fail, number, path] : failures) {
-    AutomationError e = ErrorOf(fail);
+    formats::AutomationError e = ErrorOf(fail);
     EXPECT_EQ(e.number(), number) << e.what();
     EXPECT_TRUE(path.empty() || e.detail() == path) << e.what();
   }
@@ -149,12 +149,12 @@ TEST(ErrorModelTest, DescriptionsAndThePrintedForm) {
       {445, "Object doesn't support this action"},
   };
   for (const auto& [number, text] : table) {
-    EXPECT_EQ(DescriptionOf(number), text) << number;
-    EXPECT_EQ(AutomationError(number).description(), text) << number;
+    EXPECT_EQ(formats::DescriptionOf(number), text) << number;
+    EXPECT_EQ(formats::AutomationError(number).description(), text) << number;
   }
-  EXPECT_EQ(AutomationError(1234).description(), "Application-defined or object-defined error");
-  EXPECT_STREQ(AutomationError(kOverflow).what(), "Overflow (6)");
-  AutomationError named(kFileNotFound, "/books/a.imp");
+  EXPECT_EQ(formats::AutomationError(1234).description(), "Application-defined or object-defined error");
+  EXPECT_STREQ(formats::AutomationError(formats::kOverflow).what(), "Overflow (6)");
+  formats::AutomationError named(formats::kFileNotFound, "/books/a.imp");
   EXPECT_EQ(named.description() + "|" + named.detail(), "File not found|/books/a.imp");
   EXPECT_STREQ(named.what(), "File not found: /books/a.imp (53)");
   EXPECT_EQ(named.ToString(), named.what());
@@ -166,14 +166,15 @@ TEST(ErrorModelTest, MissingAndDamagedFilesAreNamed) {
   dir.Write("plain", "x");
   dir.Write("cut.imp", SimpleBookFile(Info()).substr(0, 50));  // no NUL ends the identifier
   ExpectFailures({
-      {[&] { InputFile in(file); }, kFileNotFound, file},
-      {[&] { RaiseMissing(file, false); }, kFileNotFound, file},
-      {[&] { ListFolder(folder, EntryKind::kFile); }, kPathNotFound, folder},
-      {[&] { RaiseMissing(folder, true); }, kPathNotFound, folder},
-      {[&] { ListFolder(dir / "plain/sub", EntryKind::kFolder); }, kPathNotFound, dir / "plain/sub"},  // via a file
+      {[&] { formats::InputFile in(file); }, formats::kFileNotFound, file},
+      {[&] { formats::RaiseMissing(file, false); }, formats::kFileNotFound, file},
+      {[&] { formats::ListFolder(folder, formats::EntryKind::kFile); }, formats::kPathNotFound, folder},
+      {[&] { formats::RaiseMissing(folder, true); }, formats::kPathNotFound, folder},
+      {[&] { formats::ListFolder(dir / "plain/sub", formats::EntryKind::kFolder); }, formats::kPathNotFound,
+       dir / "plain/sub"},  // via a file
       // A file to be written in a missing folder names the file asked for.
-      {[&] { AtomicFileWriter out(dir / "no/out.imp", "t"); }, kPathNotFound, dir / "no/out.imp"},
-      {[&] { Book().Load(cut); }, kInvalidArgument, cut},
+      {[&] { formats::AtomicFileWriter out(dir / "no/out.imp", "t"); }, formats::kPathNotFound, dir / "no/out.imp"},
+      {[&] { Book().Load(cut); }, formats::kInvalidArgument, cut},
   });
 }
 
@@ -191,12 +192,12 @@ TEST(ErrorModelTest, PermissionProblemsAre70) {
     GTEST_SKIP() << "cannot give up root here";
   }
   ExpectFailures({
-      {[&] { InputFile in(locked); }, kPermissionDenied, locked},
+      {[&] { formats::InputFile in(locked); }, formats::kPermissionDenied, locked},
       // Loading an unreadable book is an error, not a quiet "nothing there".
-      {[&] { Book().Load(locked); }, kPermissionDenied, locked},
-      {[&] { ListFolder(closed, EntryKind::kFile); }, kPermissionDenied, ""},
-      {[&] { RaiseMissing(closed + "/x.imp", false); }, kPermissionDenied, ""},
-      {[&] { AtomicFileWriter out(closed + "/x.imp", "t"); }, kPermissionDenied, ""},
+      {[&] { Book().Load(locked); }, formats::kPermissionDenied, locked},
+      {[&] { formats::ListFolder(closed, formats::EntryKind::kFile); }, formats::kPermissionDenied, ""},
+      {[&] { formats::RaiseMissing(closed + "/x.imp", false); }, formats::kPermissionDenied, ""},
+      {[&] { formats::AtomicFileWriter out(closed + "/x.imp", "t"); }, formats::kPermissionDenied, ""},
   });
   // The user first: only root may take the group back.
   if (switched && (::seteuid(0) != 0 || ::setegid(0) != 0)) std::abort();

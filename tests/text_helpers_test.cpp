@@ -12,8 +12,8 @@
 
 namespace {
 
-using vellix::LineMap;
-using vellix::TextPlace;
+using vellix::formats::LineMap;
+using vellix::formats::TextPlace;
 
 ::testing::AssertionResult IsPlace(TextPlace place, int32_t line, int32_t column) {
   if (place.line == line && place.column == column) return ::testing::AssertionSuccess();
@@ -49,52 +49,52 @@ TEST(LineMap, CountsColumnsInCharactersNotBytes) {
 }
 
 TEST(AsciiText, NumbersAsMarkupWritesThem) {
-  EXPECT_EQ(vellix::LeadingInteger("3"), 3);
-  EXPECT_EQ(vellix::LeadingInteger(" +2"), 2);
-  EXPECT_EQ(vellix::LeadingInteger("\t-1px"), -1);
-  EXPECT_EQ(vellix::LeadingInteger("+-1"), std::nullopt);
-  EXPECT_EQ(vellix::LeadingInteger("x1"), std::nullopt);
-  EXPECT_EQ(vellix::LeadingInteger(""), std::nullopt);
-  EXPECT_EQ(vellix::LeadingInteger("+"), std::nullopt);
-  EXPECT_EQ(vellix::LeadingInteger("99999999999999999999"), std::nullopt);  // does not fit
+  EXPECT_EQ(vellix::formats::LeadingInteger("3"), 3);
+  EXPECT_EQ(vellix::formats::LeadingInteger(" +2"), 2);
+  EXPECT_EQ(vellix::formats::LeadingInteger("\t-1px"), -1);
+  EXPECT_EQ(vellix::formats::LeadingInteger("+-1"), std::nullopt);
+  EXPECT_EQ(vellix::formats::LeadingInteger("x1"), std::nullopt);
+  EXPECT_EQ(vellix::formats::LeadingInteger(""), std::nullopt);
+  EXPECT_EQ(vellix::formats::LeadingInteger("+"), std::nullopt);
+  EXPECT_EQ(vellix::formats::LeadingInteger("99999999999999999999"), std::nullopt);  // does not fit
 
-  EXPECT_EQ(vellix::DecimalNumber("0042"), 42u);
-  EXPECT_EQ(vellix::DecimalNumber("42 "), std::nullopt);
-  EXPECT_EQ(vellix::DecimalNumber("-1"), std::nullopt);
-  EXPECT_EQ(vellix::DecimalNumber(""), std::nullopt);
-  EXPECT_EQ(vellix::DecimalNumber("99999999999999999999"), std::nullopt);
+  EXPECT_EQ(vellix::formats::DecimalNumber("0042"), 42u);
+  EXPECT_EQ(vellix::formats::DecimalNumber("42 "), std::nullopt);
+  EXPECT_EQ(vellix::formats::DecimalNumber("-1"), std::nullopt);
+  EXPECT_EQ(vellix::formats::DecimalNumber(""), std::nullopt);
+  EXPECT_EQ(vellix::formats::DecimalNumber("99999999999999999999"), std::nullopt);
 }
 
 TEST(AsciiText, CaseAndBlanksTouchOnlyAscii) {
-  EXPECT_EQ(vellix::LowerAscii("HeLLo \xC3\x89"), "hello \xC3\x89");  // É stays
-  EXPECT_TRUE(vellix::EqualsIgnoringAsciiCase("Content-Type", "content-type"));
-  EXPECT_FALSE(vellix::EqualsIgnoringAsciiCase("\xC3\x89", "\xC3\xA9"));
-  EXPECT_FALSE(vellix::EqualsIgnoringAsciiCase("ab", "abc"));
-  EXPECT_TRUE(vellix::StartsWithIgnoringAsciiCase("HKCU\\Software", "hkcu\\"));
-  EXPECT_FALSE(vellix::StartsWithIgnoringAsciiCase("HK", "hkcu"));
+  EXPECT_EQ(vellix::formats::LowerAscii("HeLLo \xC3\x89"), "hello \xC3\x89");  // É stays
+  EXPECT_TRUE(vellix::formats::EqualsIgnoringAsciiCase("Content-Type", "content-type"));
+  EXPECT_FALSE(vellix::formats::EqualsIgnoringAsciiCase("\xC3\x89", "\xC3\xA9"));
+  EXPECT_FALSE(vellix::formats::EqualsIgnoringAsciiCase("ab", "abc"));
+  EXPECT_TRUE(vellix::formats::StartsWithIgnoringAsciiCase("HKCU\\Software", "hkcu\\"));
+  EXPECT_FALSE(vellix::formats::StartsWithIgnoringAsciiCase("HK", "hkcu"));
 
-  EXPECT_EQ(vellix::TrimAscii(" \t\r\n\fa b\f\n"), "a b");
-  EXPECT_EQ(vellix::TrimAscii("\fa\f", vellix::kXmlBlanks), "\fa\f");  // a form feed is no XML blank
-  EXPECT_EQ(vellix::TrimAscii(" \t "), "");
-  EXPECT_EQ(vellix::TrimSpaces("\t a \t"), "\t a \t");
-  EXPECT_EQ(vellix::TrimSpaces("  a b  "), "a b");
+  EXPECT_EQ(vellix::formats::TrimAscii(" \t\r\n\fa b\f\n"), "a b");
+  EXPECT_EQ(vellix::formats::TrimAscii("\fa\f", vellix::formats::kXmlBlanks), "\fa\f");  // a form feed is no XML blank
+  EXPECT_EQ(vellix::formats::TrimAscii(" \t "), "");
+  EXPECT_EQ(vellix::formats::TrimSpaces("\t a \t"), "\t a \t");
+  EXPECT_EQ(vellix::formats::TrimSpaces("  a b  "), "a b");
 }
 
 TEST(WalkTree, VisitsInDocumentOrderAtAnyDepth) {
-  vellix::XmlDocument doc;
-  vellix::LoadXmlText("<r><a><b/><c>t</c></a><skip><x/></skip><d/></r>", doc);
+  vellix::formats::XmlDocument doc;
+  vellix::formats::LoadXmlText("<r><a><b/><c>t</c></a><skip><x/></skip><d/></r>", doc);
   ASSERT_TRUE(doc.parsed);
   std::vector<std::string> seen;
-  vellix::WalkTree(doc.Root(), [&](const pugi::xml_node& n, size_t depth) {
+  vellix::formats::WalkTree(doc.Root(), [&](const pugi::xml_node& n, size_t depth) {
     seen.push_back(std::string(n.type() == pugi::node_pcdata ? n.value() : n.name()) + std::to_string(depth));
-    return std::string_view(n.name()) == "skip" ? vellix::Walk::kOver : vellix::Walk::kInto;
+    return std::string_view(n.name()) == "skip" ? vellix::formats::Walk::kOver : vellix::formats::Walk::kInto;
   });
   EXPECT_EQ(seen, (std::vector<std::string>{"a1", "b2", "c2", "t3", "skip1", "d1"}));
 
   int visited = 0;
-  EXPECT_FALSE(vellix::WalkTree(doc.Root(), [&](const pugi::xml_node& n, size_t) {
+  EXPECT_FALSE(vellix::formats::WalkTree(doc.Root(), [&](const pugi::xml_node& n, size_t) {
     ++visited;
-    return std::string_view(n.name()) == "c" ? vellix::Walk::kStop : vellix::Walk::kInto;
+    return std::string_view(n.name()) == "c" ? vellix::formats::Walk::kStop : vellix::formats::Walk::kInto;
   }));
   EXPECT_EQ(visited, 3);
 
@@ -104,15 +104,15 @@ TEST(WalkTree, VisitsInDocumentOrderAtAnyDepth) {
   for (int i = 0; i < kDepth; ++i) deep += "<e>";
   deep += "end";
   for (int i = 0; i < kDepth; ++i) deep += "</e>";
-  vellix::LoadXmlText(deep, doc);
+  vellix::formats::LoadXmlText(deep, doc);
   ASSERT_TRUE(doc.parsed);
   size_t deepest = 0;
-  vellix::WalkTree(doc.dom, [&](const pugi::xml_node&, size_t depth) {
+  vellix::formats::WalkTree(doc.dom, [&](const pugi::xml_node&, size_t depth) {
     deepest = std::max(deepest, depth);
-    return vellix::Walk::kInto;
+    return vellix::formats::Walk::kInto;
   });
   EXPECT_EQ(deepest, static_cast<size_t>(kDepth) + 1);  // the text below the last element
-  EXPECT_EQ(vellix::TextOf(doc.Root()), "end");
+  EXPECT_EQ(vellix::formats::TextOf(doc.Root()), "end");
 }
 
 }  // namespace

@@ -17,16 +17,18 @@ namespace {
 TEST(CodePage, EveryByteRoundTripsAndWhatItCannotHoldIsRefused) {
   std::string all;
   for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
-  std::string text = Cp1252ToUtf8(all);
-  EXPECT_TRUE(IsValidUtf8(text));
-  EXPECT_EQ(Utf8Length(text), 256u);
-  EXPECT_EQ(Utf8ToCp1252(text), all);
-  EXPECT_EQ(Cp1252ToUtf8("\x80\x81\x9F caf\xE9"), "\u20AC\u0081\u0178 caf\u00E9");  // 0x81 is unassigned
-  EXPECT_EQ(Utf8ToCp1252("\u2019"), "\x92");
+  std::string text = formats::Cp1252ToUtf8(all);
+  EXPECT_TRUE(formats::IsValidUtf8(text));
+  EXPECT_EQ(formats::Utf8Length(text), 256u);
+  EXPECT_EQ(formats::Utf8ToCp1252(text), all);
+  EXPECT_EQ(formats::Cp1252ToUtf8("\x80\x81\x9F caf\xE9"), "\u20AC\u0081\u0178 caf\u00E9");  // 0x81 is unassigned
+  EXPECT_EQ(formats::Utf8ToCp1252("\u2019"), "\x92");
   // Not in the code page, truncated, a surrogate, overlong.
-  for (const char* bad : {"\u4E2D", "\xC3", "\xED\xA0\x80", "\xC0\xAF"}) EXPECT_FALSE(Utf8ToCp1252(bad)) << bad;
-  EXPECT_EQ(fixtures::ErrorNumberOf([] { ToCp1252OrRaise("\xF0\x9F\x98\x80"); }), 5);
-  EXPECT_EQ(EscapeMarkup("Salt & Pepper <b> \"q\" 'a'"), "Salt &amp; Pepper &lt;b&gt; \"q\" 'a'");  // quotes stay
+  for (const char* bad : {"\u4E2D", "\xC3", "\xED\xA0\x80", "\xC0\xAF"})
+    EXPECT_FALSE(formats::Utf8ToCp1252(bad)) << bad;
+  EXPECT_EQ(fixtures::ErrorNumberOf([] { formats::ToCp1252OrRaise("\xF0\x9F\x98\x80"); }), 5);
+  EXPECT_EQ(formats::EscapeMarkup("Salt & Pepper <b> \"q\" 'a'"),
+            "Salt &amp; Pepper &lt;b&gt; \"q\" 'a'");  // quotes stay
 }
 
 // Decodes and converts `bytes` fed in pieces of `piece` bytes, as a file is.

@@ -157,7 +157,8 @@ void Checker::CheckElement(const pugi::xml_node& node) {
     css::ParseStyleSheet(text, issues);
     ReportCss(issues, base == SIZE_MAX ? nullptr : &doc_.lines, base, place);
   }
-  if (name == "link" && vellix::LowerAscii(node.attribute("rel").value()).find("stylesheet") != std::string::npos) {
+  if (name == "link" &&
+      vellix::formats::LowerAscii(node.attribute("rel").value()).find("stylesheet") != std::string::npos) {
     std::string href = node.attribute("href").value();
     std::optional<std::string> target = ResolveHref(href_, href);
     std::string bytes;
@@ -206,13 +207,13 @@ void Checker::Run() {
   // Anchors first, as links may point forward. The walks are iterative: a
   // document may nest deeper than the call stack allows.
   std::vector<pugi::xml_node> elements;
-  vellix::WalkTree(doc_.dom, [&](const pugi::xml_node& n, size_t) {
+  vellix::formats::WalkTree(doc_.dom, [&](const pugi::xml_node& n, size_t) {
     if (n.type() == pugi::node_element) {
       elements.push_back(n);
       for (const char* a : {"id", "name"})
         if (*n.attribute(a).value()) ids_.insert(n.attribute(a).value());
     }
-    return vellix::Walk::kInto;
+    return vellix::formats::Walk::kInto;
   });
   for (const pugi::xml_node& element : elements) CheckElement(element);
 }

@@ -58,31 +58,6 @@ std::string BlankComments(std::string_view text, std::vector<Issue>& issues) {
   return out;
 }
 
-// The offset of the first `stop` at nesting depth 0 outside strings, from
-// `from`, before `end`; `end` when there is none.
-size_t FindOutside(std::string_view text, size_t from, size_t end, char stop) {
-  int depth = 0;
-  char quote = 0;
-  for (size_t i = from; i < end; ++i) {
-    char c = text[i];
-    if (quote) {
-      if (c == '\\')
-        ++i;
-      else if (c == quote)
-        quote = 0;
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-    } else if (c == stop && depth == 0) {
-      return i;
-    } else if (c == '(' || c == '{' || c == '[') {
-      ++depth;
-    } else if ((c == ')' || c == '}' || c == ']') && depth > 0) {
-      --depth;
-    }
-  }
-  return end;
-}
-
 // The offset of the first of `stops` at nesting depth 0 outside strings,
 // from `from`, before `end`; `end` when there is none.
 size_t FindFirstOutside(std::string_view text, size_t from, size_t end, std::string_view stops) {
@@ -106,6 +81,11 @@ size_t FindFirstOutside(std::string_view text, size_t from, size_t end, std::str
     }
   }
   return end;
+}
+
+// The same for one stop character.
+size_t FindOutside(std::string_view text, size_t from, size_t end, char stop) {
+  return FindFirstOutside(text, from, end, std::string_view(&stop, 1));
 }
 
 std::vector<std::string_view> Words(std::string_view value) {
@@ -279,7 +259,7 @@ void Convert(const std::string& name, std::string_view value, bool important, si
   auto bad_value = [&] {
     issues.push_back({offset, false, "value \"" + std::string(value) + "\" of " + name + " not supported", name});
   };
-  std::string lowered = vellix::LowerAscii(value);
+  std::string lowered = vellix::formats::LowerAscii(value);
   std::string_view v = lowered;
   if (v == "inherit") return;  // inherited properties inherit anyway
 
@@ -417,7 +397,7 @@ void ParseDeclarationsIn(std::string_view text, size_t begin, size_t end, std::v
       continue;
     }
     Span name_span = Trim(text, {piece.begin, colon});
-    std::string name = vellix::LowerAscii(text.substr(name_span.begin, name_span.end - name_span.begin));
+    std::string name = vellix::formats::LowerAscii(text.substr(name_span.begin, name_span.end - name_span.begin));
     if (name.empty() || !std::all_of(name.begin(), name.end(), IsNameChar)) {
       issues.push_back({piece.begin, true, "bad property name"});
       continue;
@@ -428,7 +408,7 @@ void ParseDeclarationsIn(std::string_view text, size_t begin, size_t end, std::v
     size_t bang = value_text.rfind('!');
     if (bang != std::string_view::npos) {
       Span flag = Trim(value_text, {bang + 1, value_text.size()});
-      if (vellix::LowerAscii(value_text.substr(flag.begin, flag.end - flag.begin)) != "important") {
+      if (vellix::formats::LowerAscii(value_text.substr(flag.begin, flag.end - flag.begin)) != "important") {
         issues.push_back({value.begin + bang, true, "expected \"!important\""});
         continue;
       }
@@ -504,7 +484,7 @@ bool ParseSelector(std::string_view text, Selector& selector) {
       selector.supported = false;
       in_compound = true;
     } else if (IsNameChar(c) && !in_compound) {
-      current.element = vellix::LowerAscii(read_name());
+      current.element = vellix::formats::LowerAscii(read_name());
       selector.specificity += 1;
       in_compound = true;
     } else {
@@ -571,7 +551,7 @@ void ParseRules(std::string_view text, const Media& media, StyleSheet& sheet, st
       size_t stop = FindFirstOutside(text, i, end, ";{");
       size_t name_end = i + 1;
       while (name_end < stop && IsNameChar(text[name_end])) ++name_end;
-      const std::string name = vellix::LowerAscii(text.substr(i, name_end - i));
+      const std::string name = vellix::formats::LowerAscii(text.substr(i, name_end - i));
       if (stop < end && text[stop] == '{') {
         size_t close = FindOutside(text, stop + 1, end, '}');
         if (name == "@media") {
@@ -615,7 +595,7 @@ void ParseRules(std::string_view text, const Media& media, StyleSheet& sheet, st
 // One media query: "[only|not] type [and (feature: value)]..." or
 // "(feature: value) [and ...]".
 bool QueryMatches(std::string_view query, const Media& media) {
-  std::string text = vellix::LowerAscii(query);
+  std::string text = vellix::formats::LowerAscii(query);
   bool negate = false;
   bool matches = true;
   size_t i = 0;

@@ -36,7 +36,7 @@ std::string Collapsed(std::string_view text) {
   return out;
 }
 
-std::string Text(const pugi::xml_node& node) { return Collapsed(DecodeHtmlEntities(vellix::TextOf(node))); }
+std::string Text(const pugi::xml_node& node) { return Collapsed(DecodeHtmlEntities(vellix::formats::TextOf(node))); }
 
 // An attribute by its local name, whatever its prefix ("opf:role", "role").
 pugi::xml_attribute AttributeByLocalName(const pugi::xml_node& node, std::string_view local) {
@@ -50,7 +50,7 @@ pugi::xml_attribute AttributeByLocalName(const pugi::xml_node& node, std::string
 
 pugi::xml_node ChildByLocalName(const pugi::xml_node& parent, std::string_view local) {
   for (pugi::xml_node child : parent.children())
-    if (child.type() == pugi::node_element && vellix::LocalName(child) == local) return child;
+    if (child.type() == pugi::node_element && vellix::formats::LocalName(child) == local) return child;
   return {};
 }
 
@@ -72,13 +72,13 @@ struct Creator {
 // Parses a document of the book (navigation document, NCX) leniently.
 bool ParseLenient(std::string_view bytes, SourceDocument& doc) {
   if (ParseSource(bytes, doc).parsed) return true;
-  std::optional<std::string> cleaned = vellix::CleanUpHtml(bytes);
+  std::optional<std::string> cleaned = vellix::formats::CleanUpHtml(bytes);
   return cleaned && ParseSource(*cleaned, doc).parsed;
 }
 
 class PackageReader {
  public:
-  PackageReader(EpubBook& book, const vellix::OcfContainer& container) : book_(book), container_(container) {}
+  PackageReader(EpubBook& book, const vellix::formats::OcfContainer& container) : book_(book), container_(container) {}
 
   bool Read(std::string& error);
 
@@ -102,7 +102,7 @@ class PackageReader {
   }
 
   EpubBook& book_;
-  const vellix::OcfContainer& container_;
+  const vellix::formats::OcfContainer& container_;
   std::map<std::string, size_t> by_id_;
   std::string unique_id_;
   std::string ncx_id_;
@@ -118,7 +118,7 @@ void PackageReader::ReadMetadata(const pugi::xml_node& metadata) {
   for (const pugi::xml_node& holder : holders) {
     for (pugi::xml_node e : holder.children()) {
       if (e.type() != pugi::node_element) continue;
-      std::string local = vellix::LowerAscii(vellix::LocalName(e));
+      std::string local = vellix::formats::LowerAscii(vellix::formats::LocalName(e));
       std::string id = e.attribute("id").value();
       if (local == "title") {
         titles.emplace_back(id, Text(e));
@@ -126,7 +126,7 @@ void PackageReader::ReadMetadata(const pugi::xml_node& metadata) {
         Creator c;
         c.name = Text(e);
         c.file_as = Collapsed(AttributeByLocalName(e, "file-as").value());
-        c.role = vellix::LowerAscii(Collapsed(AttributeByLocalName(e, "role").value()));
+        c.role = vellix::formats::LowerAscii(Collapsed(AttributeByLocalName(e, "role").value()));
         c.id = id;
         if (!c.name.empty()) creators.push_back(std::move(c));
       } else if (local == "language") {
@@ -148,7 +148,7 @@ void PackageReader::ReadMetadata(const pugi::xml_node& metadata) {
     auto it = refinements.find(c.id);
     if (it == refinements.end()) continue;
     if (c.file_as.empty() && it->second.count("file-as")) c.file_as = it->second["file-as"];
-    if (c.role.empty() && it->second.count("role")) c.role = vellix::LowerAscii(it->second["role"]);
+    if (c.role.empty() && it->second.count("role")) c.role = vellix::formats::LowerAscii(it->second["role"]);
   }
   // The main title when EPUB 3 says which one it is, else the first.
   for (const auto& [id, text] : titles) {
@@ -184,7 +184,7 @@ void PackageReader::ReadMetadata(const pugi::xml_node& metadata) {
 
 void PackageReader::ReadManifest(const pugi::xml_node& manifest) {
   for (pugi::xml_node item : manifest.children()) {
-    if (item.type() != pugi::node_element || vellix::LocalName(item) != "item") continue;
+    if (item.type() != pugi::node_element || vellix::formats::LocalName(item) != "item") continue;
     EpubManifestItem entry;
     entry.id = item.attribute("id").value();
     std::optional<std::string> href = ResolveHref("", item.attribute("href").value());
@@ -194,7 +194,7 @@ void PackageReader::ReadManifest(const pugi::xml_node& manifest) {
       continue;
     }
     entry.href = *href;
-    entry.media_type = vellix::LowerAscii(Collapsed(item.attribute("media-type").value()));
+    entry.media_type = vellix::formats::LowerAscii(Collapsed(item.attribute("media-type").value()));
     entry.properties = Collapsed(item.attribute("properties").value());
     if (!entry.id.empty() && by_id_.count(entry.id)) continue;
     if (!entry.id.empty()) by_id_[entry.id] = book_.manifest.size();
@@ -207,7 +207,7 @@ void PackageReader::ReadSpine(const pugi::xml_node& spine) {
   std::vector<std::string> linear, nonlinear;
   std::set<std::string> seen;
   for (pugi::xml_node itemref : spine.children()) {
-    if (itemref.type() != pugi::node_element || vellix::LocalName(itemref) != "itemref") continue;
+    if (itemref.type() != pugi::node_element || vellix::formats::LocalName(itemref) != "itemref") continue;
     const EpubManifestItem* item = ItemById(itemref.attribute("idref").value());
     if (!item) {
       book_.warnings.push_back(std::string("the spine names \"") + itemref.attribute("idref").value() +
@@ -220,7 +220,8 @@ void PackageReader::ReadSpine(const pugi::xml_node& spine) {
       continue;
     }
     if (!seen.insert(item->href).second) continue;
-    (vellix::LowerAscii(itemref.attribute("linear").value()) == "no" ? nonlinear : linear).push_back(item->href);
+    (vellix::formats::LowerAscii(itemref.attribute("linear").value()) == "no" ? nonlinear : linear)
+        .push_back(item->href);
   }
   book_.spine = std::move(linear);
   book_.spine.insert(book_.spine.end(), nonlinear.begin(), nonlinear.end());
@@ -236,7 +237,7 @@ void PackageReader::AddContents(const std::string& from, std::string_view href, 
   EpubContentsEntry entry;
   entry.document = *document;
   if (size_t hash = target.find('#'); hash != std::string::npos)
-    entry.fragment = vellix::OEBFFDecodeHref(target.substr(hash + 1));
+    entry.fragment = vellix::formats::OEBFFDecodeHref(target.substr(hash + 1));
   entry.label = std::move(label);
   entry.level = static_cast<uint8_t>(std::clamp(depth, 1, 255));
   book_.contents.push_back(std::move(entry));
@@ -306,19 +307,20 @@ void PackageReader::ReadNav(const EpubManifestItem& item) {
 }
 
 void PackageReader::ReadNavPoints(const pugi::xml_node& nav_map, const std::string& from) {
-  vellix::WalkTree(nav_map, [&](const pugi::xml_node& point, size_t depth) {
-    if (point.type() != pugi::node_element || vellix::LocalName(point) != "navPoint") return vellix::Walk::kOver;
-    if (depth > static_cast<size_t>(kMaxContentsDepth)) return vellix::Walk::kOver;
+  vellix::formats::WalkTree(nav_map, [&](const pugi::xml_node& point, size_t depth) {
+    if (point.type() != pugi::node_element || vellix::formats::LocalName(point) != "navPoint")
+      return vellix::formats::Walk::kOver;
+    if (depth > static_cast<size_t>(kMaxContentsDepth)) return vellix::formats::Walk::kOver;
     std::string label = Text(ChildByLocalName(ChildByLocalName(point, "navLabel"), "text"));
     AddContents(from, ChildByLocalName(point, "content").attribute("src").value(), label, static_cast<int>(depth));
-    return vellix::Walk::kInto;
+    return vellix::formats::Walk::kInto;
   });
 }
 
 void PackageReader::ReadNcx(const EpubManifestItem& item) {
   std::optional<std::string> bytes = ReadFile(item.href);
-  vellix::XmlDocument doc;
-  if (bytes) vellix::LoadXmlText(*bytes, doc);
+  vellix::formats::XmlDocument doc;
+  if (bytes) vellix::formats::LoadXmlText(*bytes, doc);
   if (!doc.parsed) {
     book_.warnings.push_back("the NCX \"" + item.href + "\" cannot be read");
     return;
@@ -328,9 +330,9 @@ void PackageReader::ReadNcx(const EpubManifestItem& item) {
 
 bool PackageReader::Read(std::string& error) {
   std::optional<std::string_view> bytes = container_.Read(container_.PackagePath());
-  vellix::XmlDocument doc;
-  if (bytes) vellix::LoadXmlText(*bytes, doc);
-  if (!doc.parsed || vellix::LocalName(doc.Root()) != "package") {
+  vellix::formats::XmlDocument doc;
+  if (bytes) vellix::formats::LoadXmlText(*bytes, doc);
+  if (!doc.parsed || vellix::formats::LocalName(doc.Root()) != "package") {
     error = "the package document \"" + container_.PackagePath() + "\" cannot be read";
     return false;
   }
@@ -367,7 +369,8 @@ bool IsEpubDocumentType(const std::string& media_type) {
          media_type.empty();
 }
 
-EpubReadResult ReadEpubPackage(std::shared_ptr<const vellix::OcfContainer> container, const std::string& path) {
+EpubReadResult ReadEpubPackage(std::shared_ptr<const vellix::formats::OcfContainer> container,
+                               const std::string& path) {
   EpubReadResult result;
   try {
     auto book = std::make_shared<EpubBook>();
@@ -389,12 +392,12 @@ EpubReadResult ReadEpubPackage(std::shared_ptr<const vellix::OcfContainer> conta
 }
 
 EpubReadResult ReadEpubBook(const std::string& path) {
-  vellix::OcfOpenResult opened = vellix::OpenOcfContainer(path);
+  vellix::formats::OcfOpenResult opened = vellix::formats::OpenOcfContainer(path);
   if (!opened.container) return {nullptr, opened.error};
-  return ReadEpubPackage(std::shared_ptr<const vellix::OcfContainer>(std::move(opened.container)), path);
+  return ReadEpubPackage(std::shared_ptr<const vellix::formats::OcfContainer>(std::move(opened.container)), path);
 }
 
-EpubSourceFiles::EpubSourceFiles(std::shared_ptr<const vellix::OcfContainer> container)
+EpubSourceFiles::EpubSourceFiles(std::shared_ptr<const vellix::formats::OcfContainer> container)
     : container_(std::move(container)), folder_(container_->PackageFolder()) {}
 
 Status EpubSourceFiles::Read(const std::string& href, std::string& bytes) {

@@ -45,7 +45,7 @@ struct EpubBook {
   std::vector<std::string> spine;  // hrefs of the documents, in reading order
   std::vector<EpubContentsEntry> contents;
   std::vector<std::string> warnings;  // what was left out, for the log
-  std::shared_ptr<const vellix::OcfContainer> container;
+  std::shared_ptr<const vellix::formats::OcfContainer> container;
 };
 
 struct EpubReadResult {
@@ -56,17 +56,17 @@ struct EpubReadResult {
 // Opens the container at `path` and reads its package. Never throws.
 EpubReadResult ReadEpubBook(const std::string& path);
 // Reads the package of a container already open; `path` names it.
-EpubReadResult ReadEpubPackage(std::shared_ptr<const vellix::OcfContainer> container, const std::string& path);
+EpubReadResult ReadEpubPackage(std::shared_ptr<const vellix::formats::OcfContainer> container, const std::string& path);
 
 // The files of an EPUB book, by href relative to its package document.
 class EpubSourceFiles : public SourceFiles {
  public:
-  explicit EpubSourceFiles(std::shared_ptr<const vellix::OcfContainer> container);
+  explicit EpubSourceFiles(std::shared_ptr<const vellix::formats::OcfContainer> container);
   Status Read(const std::string& href, std::string& bytes) override;
   uint64_t SizeOf(const std::string& href) const;
 
  private:
-  std::shared_ptr<const vellix::OcfContainer> container_;
+  std::shared_ptr<const vellix::formats::OcfContainer> container_;
   std::string folder_;
 };
 

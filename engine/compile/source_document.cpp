@@ -84,10 +84,11 @@ Place SourceDocument::Of(const pugi::xml_node& node) const {
 ParseOutcome ParseSource(std::string_view bytes, SourceDocument& doc) {
   doc.dom.reset();
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  std::string declared = vellix::DeclaredXmlEncoding(bytes);
+  std::string declared = vellix::formats::DeclaredXmlEncoding(bytes);
   bool single_byte = declared == "iso-8859-1" || declared == "latin1" || declared == "windows-1252" ||
                      declared == "cp1252" || declared == "us-ascii";
-  doc.text = single_byte || !vellix::IsValidUtf8(bytes) ? vellix::Cp1252ToUtf8(bytes) : std::string(bytes);
+  doc.text =
+      single_byte || !vellix::formats::IsValidUtf8(bytes) ? vellix::formats::Cp1252ToUtf8(bytes) : std::string(bytes);
   doc.lines = LineMap(doc.text);
   ParseOutcome outcome;
   pugi::xml_parse_result result =
@@ -112,7 +113,7 @@ std::string ElementName(const pugi::xml_node& node) {
   std::string_view name = node.name();
   size_t colon = name.rfind(':');
   if (colon != std::string_view::npos) name.remove_prefix(colon + 1);
-  return vellix::LowerAscii(name);
+  return vellix::formats::LowerAscii(name);
 }
 
 std::string DecodeHtmlEntities(std::string_view text) {

@@ -13,8 +13,8 @@
 
 namespace ikutil {
 
-using Place = vellix::TextPlace;
-using LineMap = vellix::LineMap;
+using Place = vellix::formats::TextPlace;
+using LineMap = vellix::formats::LineMap;
 
 struct SourceDocument {
   SourceDocument() = default;

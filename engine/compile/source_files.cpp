@@ -97,7 +97,8 @@ Status FolderSourceFiles::Read(const std::string& href, std::string& bytes) {
   if (!readable) return outside;
   try {
     bool is_folder = false;
-    std::unique_ptr<vellix::InputFile> file = vellix::InputFile::OpenIfFile(target.string(), is_folder);
+    std::unique_ptr<vellix::formats::InputFile> file =
+        vellix::formats::InputFile::OpenIfFile(target.string(), is_folder);
     if (!file && is_folder) return {Status::Code::kNotAFile, "is a folder, not a file", href};
     if (!file) {
       bool exists = std::filesystem::exists(target, ec);
@@ -109,8 +110,8 @@ Status FolderSourceFiles::Read(const std::string& href, std::string& bytes) {
     if (bytes.size() != file->size())
       return {Status::Code::kIOError, "ended while it was read (the file changed)", href};
     return {};
-  } catch (const vellix::AutomationError& e) {
-    if (e.number() == vellix::kPermissionDenied)
+  } catch (const vellix::formats::AutomationError& e) {
+    if (e.number() == vellix::formats::kPermissionDenied)
       return {Status::Code::kPermissionDenied, "cannot be read: permission denied", href};
     return {Status::Code::kIOError, "cannot be read: " + e.description(), href};
   }
@@ -121,7 +122,7 @@ std::optional<std::string> ResolveHref(const std::string& from_href, const std::
   size_t cut = rest.find_first_of("#?");
   if (cut != std::string_view::npos) rest = rest.substr(0, cut);
   if (HasScheme(rest)) return std::nullopt;
-  std::string decoded = vellix::OEBFFDecodeHref(rest);
+  std::string decoded = vellix::formats::OEBFFDecodeHref(rest);
   if (!decoded.empty() && decoded[0] == '/') return std::nullopt;
   if (decoded.empty()) return FoldSegments(from_href);  // the referring document itself
   size_t slash = from_href.rfind('/');

@@ -23,6 +23,7 @@ class Status {
     kTruncated,         // the container ends inside the part
     kIOError,           // the system failed to read it
     kCancelled,         // the user stopped the task
+    kFailed,            // the task did not finish; its problems were reported
   };
 
   Status() = default;

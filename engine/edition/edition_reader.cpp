@@ -360,17 +360,17 @@ void ReadPeriodical(const BookLayout& layout, BookInformation& info) {
     if (entry.tag != kStringResourceTag) continue;
     auto record = ResourceString(entry.data, kSourceRecordId);
     if (!record) return;
-    vellix::SourceRecord source;
+    vellix::formats::SourceRecord source;
     try {
-      source = vellix::ParseSourceRecord(*record);
-    } catch (const vellix::AutomationError& error) {
+      source = vellix::formats::ParseSourceRecord(*record);
+    } catch (const vellix::formats::AutomationError& error) {
       Corrupt("the source record cannot be read: " + std::string(error.what()));
     }
     if (source.issue_number == 0 || source.issue_number == -1) return;
     if (source.content_feed_id.size() > kMaxFeedId) Corrupt("the periodical's feed id is too long");
     info.periodical = true;
     info.issue = static_cast<uint32_t>(source.issue_number);
-    info.content_feed_id = vellix::Cp1252ToUtf8(source.content_feed_id);
+    info.content_feed_id = vellix::formats::Cp1252ToUtf8(source.content_feed_id);
     return;
   }
 }
@@ -378,19 +378,19 @@ void ReadPeriodical(const BookLayout& layout, BookInformation& info) {
 void ReadInformation(const BookLayout& layout, BookInformation& info) {
   std::array<std::string, 7> s;
   try {
-    s = vellix::CutInformationStrings(layout.strings);
-  } catch (const vellix::AutomationError&) {
+    s = vellix::formats::CutInformationStrings(layout.strings);
+  } catch (const vellix::formats::AutomationError&) {
     Corrupt("the information area holds fewer than seven strings");
   }
-  info.book_id = vellix::Cp1252ToUtf8(s[0]);
-  info.category = vellix::Cp1252ToUtf8(s[1]);
-  info.sub_category = vellix::Cp1252ToUtf8(s[2]);
-  info.title = vellix::Cp1252ToUtf8(s[3]);
-  info.author_last_name = vellix::Cp1252ToUtf8(s[4]);
-  info.author_middle_name = vellix::Cp1252ToUtf8(s[5]);
-  info.author_first_name = vellix::Cp1252ToUtf8(s[6]);
+  info.book_id = vellix::formats::Cp1252ToUtf8(s[0]);
+  info.category = vellix::formats::Cp1252ToUtf8(s[1]);
+  info.sub_category = vellix::formats::Cp1252ToUtf8(s[2]);
+  info.title = vellix::formats::Cp1252ToUtf8(s[3]);
+  info.author_last_name = vellix::formats::Cp1252ToUtf8(s[4]);
+  info.author_middle_name = vellix::formats::Cp1252ToUtf8(s[5]);
+  info.author_first_name = vellix::formats::Cp1252ToUtf8(s[6]);
   if (layout.folder_name.empty()) Corrupt("the book file has no folder name");
-  info.folder_name = vellix::Cp1252ToUtf8(layout.folder_name);
+  info.folder_name = vellix::formats::Cp1252ToUtf8(layout.folder_name);
 }
 
 uint64_t TotalTextLength(const DeviceEdition& e) {
@@ -484,7 +484,7 @@ EditionReadResult ReadDeviceEditionFromBytes(std::string_view bytes) { return Re
 EditionReadResult ReadDeviceEdition(const std::string& path) {
   std::string bytes;
   try {
-    vellix::InputFile file(path);
+    vellix::formats::InputFile file(path);
     std::string head = file.ReadUpTo(0, kBookHeaderSize);
     if (file.size() > kMaxBookFileSize) {
       // Only the header is looked at: a large file that is no book says so.
@@ -493,7 +493,7 @@ EditionReadResult ReadDeviceEdition(const std::string& path) {
       return Failed(EditionError::kOutOfMemory, path + " is larger than the 1 GiB a book file may be");
     }
     bytes = file.ReadAt(0, static_cast<size_t>(file.size()));
-  } catch (const vellix::AutomationError& error) {
+  } catch (const vellix::formats::AutomationError& error) {
     return Failed(EditionError::kCannotOpen, error.what());
   } catch (const std::bad_alloc&) {
     return Failed(EditionError::kOutOfMemory, path + " " + Describe(EditionError::kOutOfMemory));

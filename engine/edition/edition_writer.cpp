@@ -37,12 +37,12 @@ class Fields {
   }
   void I16(int16_t v) { U16(static_cast<uint16_t>(v)); }
   void Count(size_t n, const char* what) {
-    if (n > 0xFFFFFFFFu) vellix::Raise(vellix::kOverflow, path_ + ": too many " + what);
+    if (n > 0xFFFFFFFFu) vellix::formats::Raise(vellix::formats::kOverflow, path_ + ": too many " + what);
     U32(static_cast<uint32_t>(n));
   }
   void Str16(const std::string& s, const char* what) {
     if (s.size() > kMaxShortString)
-      vellix::Raise(vellix::kOverflow, path_ + ": " + what + " is longer than 65535 bytes");
+      vellix::formats::Raise(vellix::formats::kOverflow, path_ + ": " + what + " is longer than 65535 bytes");
     U16(static_cast<uint16_t>(s.size()));
     out_ += s;
   }
@@ -123,8 +123,9 @@ std::string Content(const DeviceEdition& e, const std::string& path) {
   }
   f.Count(e.images.size(), "images");
   if (f.str().size() > kMaxContentSize)
-    vellix::Raise(vellix::kOverflow, path + ": the content is larger than the " +
-                                         std::to_string(kMaxContentSize >> 20) + " MiB a book may hold");
+    vellix::formats::Raise(
+        vellix::formats::kOverflow,
+        path + ": the content is larger than the " + std::to_string(kMaxContentSize >> 20) + " MiB a book may hold");
   return std::move(f.str());
 }
 
@@ -143,7 +144,7 @@ std::optional<std::string> Deflate(const std::string& content) {
   int status = compress2(reinterpret_cast<Bytef*>(out.data()), &size, reinterpret_cast<const Bytef*>(content.data()),
                          static_cast<uLong>(content.size()), kDeflateLevel);
   if (status == Z_MEM_ERROR) throw std::bad_alloc();
-  if (status != Z_OK) vellix::Raise(vellix::kInvalidArgument, "the content could not be compressed");
+  if (status != Z_OK) vellix::formats::Raise(vellix::formats::kInvalidArgument, "the content could not be compressed");
   if (size >= content.size() || uint64_t{content.size()} > kMaxExpansion * size) return std::nullopt;
   out.resize(size);
   return out;
@@ -200,8 +201,9 @@ std::string Carried(const std::string& fork, const DeviceEdition& e) {
 }
 
 std::string DeviceText(const std::string& text, const char* what, const std::string& path) {
-  if (text.find('\0') != std::string::npos) vellix::Raise(vellix::kInvalidArgument, path + ": " + what + " holds NUL");
-  return vellix::Utf8ToCp1252Lossy(text);
+  if (text.find('\0') != std::string::npos)
+    vellix::formats::Raise(vellix::formats::kInvalidArgument, path + ": " + what + " holds NUL");
+  return vellix::formats::Utf8ToCp1252Lossy(text);
 }
 
 std::string InformationStrings(const BookInformation& info, const std::string& path) {
@@ -222,7 +224,7 @@ std::string InformationStrings(const BookInformation& info, const std::string& p
 // The string resource holding the periodical's source record as string 128.
 std::string PeriodicalResource(const BookInformation& info, const std::string& path) {
   if (info.issue == 0 || info.issue > 0x7FFFFFFFu)
-    vellix::Raise(vellix::kInvalidArgument, path + ": a periodical's issue must be 1 to 2147483647");
+    vellix::formats::Raise(vellix::formats::kInvalidArgument, path + ": a periodical's issue must be 1 to 2147483647");
   Fields record(path);
   record.Bytes(kPeriodicalPrefix);
   record.U32(2);  // the marker before the issue
@@ -230,7 +232,8 @@ std::string PeriodicalResource(const BookInformation& info, const std::string& p
   record.Bytes(DeviceText(info.content_feed_id, "the feed id", path));
   record.U8(0);
   const std::string& r = record.str();
-  if (r.size() > kMaxSourceRecord) vellix::Raise(vellix::kOverflow, path + ": the feed id is too long");
+  if (r.size() > kMaxSourceRecord)
+    vellix::formats::Raise(vellix::formats::kOverflow, path + ": the feed id is too long");
   Fields f(path);
   f.U16(1);
   f.Bytes(kStringResourceTag);
@@ -248,14 +251,16 @@ std::string PeriodicalResource(const BookInformation& info, const std::string& p
 void Write(const DeviceEdition& edition, const BookInformation& info, const WriteOptions& options,
            const std::string& path) {
   if (std::string problem = FirstProblem(edition); !problem.empty())
-    vellix::Raise(vellix::kInvalidArgument, path + ": " + problem);
+    vellix::formats::Raise(vellix::formats::kInvalidArgument, path + ": " + problem);
   if (options.rle_trigger < 0 || options.rle_trigger > 100)
-    vellix::Raise(vellix::kInvalidArgument, path + ": the run-length trigger must be 0 to 100 percent");
-  if (info.folder_name.empty()) vellix::Raise(vellix::kInvalidArgument, path + ": the book has no folder name");
+    vellix::formats::Raise(vellix::formats::kInvalidArgument,
+                           path + ": the run-length trigger must be 0 to 100 percent");
+  if (info.folder_name.empty())
+    vellix::formats::Raise(vellix::formats::kInvalidArgument, path + ": the book has no folder name");
   size_t entries = 1 + edition.images.size() + (info.periodical ? 1 : 0);
-  if (entries > 0xFFFF) vellix::Raise(vellix::kOverflow, path + ": too many images");
+  if (entries > 0xFFFF) vellix::formats::Raise(vellix::formats::kOverflow, path + ": too many images");
 
-  std::vector<vellix::BookFilePart> parts;
+  std::vector<vellix::formats::BookFilePart> parts;
   parts.reserve(entries);
   uint16_t flags = edition.settings.preview ? kFlagPreview : 0;
   parts.push_back({kDataForkName, kDataForkName, DataFork(Content(edition, path), flags, options.compress), "", 0});
@@ -266,10 +271,11 @@ void Write(const DeviceEdition& edition, const BookInformation& info, const Writ
   }
   if (info.periodical)
     parts.push_back({kStringResourceName, kStringResourceTag, PeriodicalResource(info, path), "", 0});
-  if (total > kMaxBookFileSize) vellix::Raise(vellix::kOverflow, path + ": the book is larger than 1 GiB");
+  if (total > kMaxBookFileSize)
+    vellix::formats::Raise(vellix::formats::kOverflow, path + ": the book is larger than 1 GiB");
 
   std::string information = Carried(parts.front().bytes, edition) + InformationStrings(info, path);
-  vellix::WriteBookFileParts(path, information, vellix::Utf8ToCp1252Lossy(info.folder_name), parts);
+  vellix::formats::WriteBookFileParts(path, information, vellix::formats::Utf8ToCp1252Lossy(info.folder_name), parts);
 }
 
 }  // namespace
@@ -279,7 +285,7 @@ void WriteDeviceBook(const DeviceEdition& edition, const BookInformation& info, 
   try {
     Write(edition, info, options, path);
   } catch (const std::bad_alloc&) {
-    vellix::Raise(vellix::kOutOfMemory, path);
+    vellix::formats::Raise(vellix::formats::kOutOfMemory, path);
   }
 }
 

@@ -174,7 +174,7 @@ std::string MediaTypeForName(std::string_view name) {
   size_t slash = name.rfind('/');
   size_t dot = name.rfind('.');
   if (dot == std::string_view::npos || (slash != std::string_view::npos && dot < slash)) return "";
-  std::string extension = vellix::LowerAscii(name.substr(dot + 1));
+  std::string extension = vellix::formats::LowerAscii(name.substr(dot + 1));
   if (extension == "htm" || extension == "html" || extension == "odf" || extension == "xhtml")
     return "text/x-oeb1-document";
   if (extension == "css") return "text/x-oeb1-css";
@@ -185,7 +185,7 @@ std::string MediaTypeForName(std::string_view name) {
 }
 
 bool IsGlossaryReference(const pugi::xml_node& reference) {
-  return vellix::LowerAscii(reference.attribute("type").value()) == "glossary";
+  return vellix::formats::LowerAscii(reference.attribute("type").value()) == "glossary";
 }
 
 // The document a guide reference points at, without its fragment.
@@ -195,7 +195,8 @@ std::string ReferencedDocument(const pugi::xml_node& reference) {
 }
 
 bool IsAuthorCreator(const pugi::xml_node& node) {
-  return vellix::IsDcElement(node, "Creator") && vellix::LowerAscii(node.attribute("role").value()) == "aut";
+  return vellix::formats::IsDcElement(node, "Creator") &&
+         vellix::formats::LowerAscii(node.attribute("role").value()) == "aut";
 }
 
 // The author's creator element, or, when none says it is the author's,
@@ -203,12 +204,12 @@ bool IsAuthorCreator(const pugi::xml_node& node) {
 pugi::xml_node AuthorCreator(const pugi::xml_node& dc_metadata, bool or_first) {
   for (pugi::xml_node child : dc_metadata.children())
     if (IsAuthorCreator(child)) return child;
-  return or_first ? vellix::DcChild(dc_metadata, "Creator") : pugi::xml_node();
+  return or_first ? vellix::formats::DcChild(dc_metadata, "Creator") : pugi::xml_node();
 }
 
 pugi::xml_node IdentifierWithId(const pugi::xml_node& dc_metadata, std::string_view id) {
   for (pugi::xml_node child : dc_metadata.children())
-    if (vellix::IsDcElement(child, "Identifier") && child.attribute("id").value() == id) return child;
+    if (vellix::formats::IsDcElement(child, "Identifier") && child.attribute("id").value() == id) return child;
   return {};
 }
 
@@ -259,33 +260,36 @@ bool HasUtf16Mark(std::string_view bytes) {
 std::string ParsedText(std::string_view bytes) {
   if (HasUtf16Mark(bytes)) return "";
   if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  if (IsSingleByteEncoding(vellix::DeclaredXmlEncoding(bytes))) return vellix::Cp1252ToUtf8(bytes);
+  if (IsSingleByteEncoding(vellix::formats::DeclaredXmlEncoding(bytes))) return vellix::formats::Cp1252ToUtf8(bytes);
   return std::string(bytes);
 }
 
-using Place = vellix::TextPlace;
+using Place = vellix::formats::TextPlace;
 
-Place PlaceAt(std::string_view text, size_t offset) { return vellix::LineMap(text).At(std::min(offset, text.size())); }
+Place PlaceAt(std::string_view text, size_t offset) {
+  return vellix::formats::LineMap(text).At(std::min(offset, text.size()));
+}
 
 // Why the XML layer would not parse `bytes`, and where.
 std::string WhyNotWellFormed(std::string_view bytes, Place& place) {
   if (bytes.empty()) return "The project file is empty.";
   std::string declared =
-      HasUtf16Mark(bytes) ? ""
-                          : vellix::DeclaredXmlEncoding(bytes.substr(0, 3) == "\xEF\xBB\xBF" ? bytes.substr(3) : bytes);
+      HasUtf16Mark(bytes)
+          ? ""
+          : vellix::formats::DeclaredXmlEncoding(bytes.substr(0, 3) == "\xEF\xBB\xBF" ? bytes.substr(3) : bytes);
   if (!HasUtf16Mark(bytes) && !declared.empty() && declared != "utf-8" && declared != "utf8" &&
       !IsSingleByteEncoding(declared)) {
     place = {1, 1};
     return "The project file is in an encoding that cannot be read (\"" + declared + "\").";
   }
   std::string text = ParsedText(bytes);
-  if (!HasUtf16Mark(bytes) && !vellix::IsValidUtf8(text)) {
+  if (!HasUtf16Mark(bytes) && !vellix::formats::IsValidUtf8(text)) {
     size_t i = 0;
     while (i < text.size()) {
       size_t at = i;
       if (static_cast<unsigned char>(text[i]) < 0x80) {
         ++i;
-      } else if (vellix::NextUtf8Char(text, i) < 0) {
+      } else if (vellix::formats::NextUtf8Char(text, i) < 0) {
         place = PlaceAt(text, at);
         break;
       }
@@ -300,7 +304,7 @@ std::string WhyNotWellFormed(std::string_view bytes, Place& place) {
     if (!text.empty()) place = PlaceAt(text, static_cast<size_t>(std::max<ptrdiff_t>(result.offset, 0)));
     return std::string("The project file is not well-formed XML: ") + result.description() + ".";
   }
-  if (pugi::xml_node repeated = vellix::ElementWithRepeatedAttribute(dom)) {
+  if (pugi::xml_node repeated = vellix::formats::ElementWithRepeatedAttribute(dom)) {
     if (!text.empty()) place = PlaceAt(text, static_cast<size_t>(std::max<ptrdiff_t>(repeated.offset_debug(), 0)));
     return std::string("The project file is not well-formed XML: <") + repeated.name() + "> repeats an attribute.";
   }
@@ -340,13 +344,13 @@ class ProblemReporter {
   COEBPackageUIHelper* helper_;
   std::string path_;
   int show_now_;
-  std::string text_;       // what the lines are counted in
-  vellix::LineMap lines_;  // views text_
+  std::string text_;                // what the lines are counted in
+  vellix::formats::LineMap lines_;  // views text_
 };
 
 template <typename Number>
 bool ParseNumber(std::string_view text, Number& value) {
-  std::string trimmed = vellix::TrimmedAscii(text, vellix::kXmlBlanks);
+  std::string trimmed = vellix::formats::TrimmedAscii(text, vellix::formats::kXmlBlanks);
   std::string_view digits = trimmed;
   if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
   if (digits.empty() || digits.front() == '+') return false;
@@ -358,7 +362,7 @@ bool ParseNumber(std::string_view text, Number& value) {
 }
 
 bool ParseSwitch(std::string_view text, uint8_t& value) {
-  std::string word = vellix::LowerAscii(vellix::TrimmedAscii(text, vellix::kXmlBlanks));
+  std::string word = vellix::formats::LowerAscii(vellix::formats::TrimmedAscii(text, vellix::formats::kXmlBlanks));
   if (word == "on" || word == "yes" || word == "true" || word == "1") {
     value = 1;
     return true;
@@ -371,7 +375,7 @@ bool ParseSwitch(std::string_view text, uint8_t& value) {
 }
 
 bool ParseZoom(std::string_view text, int32_t& value) {
-  std::string word = vellix::LowerAscii(vellix::TrimmedAscii(text, vellix::kXmlBlanks));
+  std::string word = vellix::formats::LowerAscii(vellix::formats::TrimmedAscii(text, vellix::formats::kXmlBlanks));
   for (int32_t i = 0; i < 3; ++i) {
     if (word == kZoomNames[i]) {
       value = i;
@@ -449,7 +453,7 @@ void ReadSettings(const pugi::xml_node& x_metadata, CBookParams& params, bool& h
 }
 
 void ReadAuthor(const pugi::xml_node& dc_metadata, bool has_author_parts, CBookParams& params) {
-  std::string creator = CollapseSpaces(vellix::TextOf(AuthorCreator(dc_metadata, true)));
+  std::string creator = CollapseSpaces(vellix::formats::TextOf(AuthorCreator(dc_metadata, true)));
   // The exact parts stand when they still spell the creator; a creator
   // edited elsewhere is split again.
   if (has_author_parts && CollapseSpaces(JoinAuthor(params.author_first_name, params.author_middle_name,
@@ -556,9 +560,9 @@ pugi::xml_node EnsureChild(pugi::xml_node parent, const char* name, const pugi::
 pugi::xml_node AppendDcElement(pugi::xml_node dc_metadata, const char* local_name, bool first = false) {
   std::string name = std::string("dc:") + local_name;
   pugi::xml_node element = first ? dc_metadata.prepend_child(name.c_str()) : dc_metadata.append_child(name.c_str());
-  std::string ns = vellix::NamespaceOf(element);
-  if (!ns.empty() && ns != vellix::kDublinCoreNamespace)
-    element.append_attribute("xmlns:dc").set_value(vellix::kDublinCoreNamespace);
+  std::string ns = vellix::formats::NamespaceOf(element);
+  if (!ns.empty() && ns != vellix::formats::kDublinCoreNamespace)
+    element.append_attribute("xmlns:dc").set_value(vellix::formats::kDublinCoreNamespace);
   return element;
 }
 
@@ -605,10 +609,10 @@ std::unordered_set<std::string> IdsOutside(const pugi::xml_node& root, const pug
   };
   if (root == skip) return ids;
   if (root.type() == pugi::node_element) note(root);
-  vellix::WalkTree(root, [&](const pugi::xml_node& n, size_t) {
-    if (n == skip || n.type() != pugi::node_element) return vellix::Walk::kOver;
+  vellix::formats::WalkTree(root, [&](const pugi::xml_node& n, size_t) {
+    if (n == skip || n.type() != pugi::node_element) return vellix::formats::Walk::kOver;
     note(n);
-    return vellix::Walk::kInto;
+    return vellix::formats::Walk::kInto;
   });
   return ids;
 }
@@ -678,17 +682,18 @@ int HexValue(char c) {
 
 // The package document Save writes, with `source_hrefs[i]` as the href of
 // source i; `entries` gets the manifest as written.
-void ComposePackage(const CBookParams& params, const std::vector<std::string>& source_hrefs, vellix::XmlDocument& doc,
-                    std::vector<ManifestEntry>& entries) {
-  if (!params.LoadedPackage().empty()) vellix::LoadXmlText(params.LoadedPackage(), doc);
-  if (!doc.parsed || std::string_view(doc.Root().name()) != "package") vellix::LoadXmlText(kDefaultPackage, doc);
+void ComposePackage(const CBookParams& params, const std::vector<std::string>& source_hrefs,
+                    vellix::formats::XmlDocument& doc, std::vector<ManifestEntry>& entries) {
+  if (!params.LoadedPackage().empty()) vellix::formats::LoadXmlText(params.LoadedPackage(), doc);
+  if (!doc.parsed || std::string_view(doc.Root().name()) != "package")
+    vellix::formats::LoadXmlText(kDefaultPackage, doc);
   pugi::xml_node package = doc.Root();
 
   pugi::xml_node metadata = EnsureChild(package, "metadata", {});
   pugi::xml_node dc_metadata = metadata.child("dc-metadata");
   if (!dc_metadata) {
     dc_metadata = metadata.prepend_child("dc-metadata");
-    dc_metadata.append_attribute("xmlns:dc").set_value(vellix::kDublinCoreNamespace);
+    dc_metadata.append_attribute("xmlns:dc").set_value(vellix::formats::kDublinCoreNamespace);
   }
   pugi::xml_node x_metadata = EnsureChild(metadata, "x-metadata", dc_metadata);
   pugi::xml_node manifest = EnsureChild(package, "manifest", metadata);
@@ -704,7 +709,7 @@ void ComposePackage(const CBookParams& params, const std::vector<std::string>& s
     identifier.append_attribute("id").set_value(unique_id.value());
   }
   SetText(identifier, params.book_id);
-  pugi::xml_node title = vellix::DcChild(dc_metadata, "Title");
+  pugi::xml_node title = vellix::formats::DcChild(dc_metadata, "Title");
   SetText(title ? title : AppendDcElement(dc_metadata, "Title"), params.book_title);
   pugi::xml_node creator = AuthorCreator(dc_metadata, false);
   if (!creator) {
@@ -712,7 +717,7 @@ void ComposePackage(const CBookParams& params, const std::vector<std::string>& s
     creator.append_attribute("role").set_value("aut");
   }
   SetText(creator, JoinAuthor(params.author_first_name, params.author_middle_name, params.author_last_name));
-  pugi::xml_node language_element = vellix::DcChild(dc_metadata, "Language");
+  pugi::xml_node language_element = vellix::formats::DcChild(dc_metadata, "Language");
   if (language_element || !params.language.empty())
     SetText(language_element ? language_element : AppendDcElement(dc_metadata, "Language"), params.language);
 
@@ -750,16 +755,17 @@ void ComposePackage(const CBookParams& params, const std::vector<std::string>& s
 }  // namespace
 
 bool CBookParams::Load(const std::string& path, bool feedback) {
-  if (path.size() > 5 && vellix::LowerAscii(path.substr(path.size() - 5)) == ".epub") return LoadEpub(path, feedback);
+  if (path.size() > 5 && vellix::formats::LowerAscii(path.substr(path.size() - 5)) == ".epub")
+    return LoadEpub(path, feedback);
   ProblemReporter problems(ui_helper_, path, feedback, "");
   std::string text;
   try {
-    if (!vellix::IsFile(path)) {
-      problems.Report(vellix::IsFolder(path) ? "The project file is a folder." : "The project file does not exist.",
-                      -1);
+    if (!vellix::formats::IsFile(path)) {
+      problems.Report(
+          vellix::formats::IsFolder(path) ? "The project file is a folder." : "The project file does not exist.", -1);
       return false;
     }
-    text = vellix::ReadWholeFile(path);
+    text = vellix::formats::ReadWholeFile(path);
   } catch (const std::exception& e) {
     problems.Report(std::string("The project file cannot be read: ") + e.what(), -1);
     return false;
@@ -768,8 +774,8 @@ bool CBookParams::Load(const std::string& path, bool feedback) {
 }
 
 bool CBookParams::LoadFromText(std::string_view package_text, const std::string& path, bool feedback) {
-  vellix::XmlDocument doc;
-  vellix::LoadXmlText(package_text, doc);
+  vellix::formats::XmlDocument doc;
+  vellix::formats::LoadXmlText(package_text, doc);
   if (!doc.parsed) {
     Place place;
     std::string message = WhyNotWellFormed(package_text, place);
@@ -790,7 +796,7 @@ bool CBookParams::LoadFromText(std::string_view package_text, const std::string&
   std::string package_copy = SerializeRaw(doc.dom);
   // A character reference may name something that is no character (a
   // surrogate); such a document could not be saved and read again.
-  if (!vellix::IsValidUtf8(package_copy)) {
+  if (!vellix::formats::IsValidUtf8(package_copy)) {
     problems.Report("The project file refers to a character that does not exist.", -1);
     return false;
   }
@@ -802,13 +808,13 @@ bool CBookParams::LoadFromText(std::string_view package_text, const std::string&
   std::string unique_id = package.attribute("unique-identifier").value();
   if (!unique_id.empty()) {
     if (pugi::xml_node identifier = IdentifierWithId(dc_metadata, unique_id)) {
-      loaded.book_id = CollapseSpaces(vellix::TextOf(identifier));
+      loaded.book_id = CollapseSpaces(vellix::formats::TextOf(identifier));
     } else {
       problems.Report("The package's unique identifier \"" + unique_id + "\" names no dc:Identifier.", package);
     }
   }
-  loaded.book_title = CollapseSpaces(vellix::TextOf(vellix::DcChild(dc_metadata, "Title")));
-  loaded.language = CollapseSpaces(vellix::TextOf(vellix::DcChild(dc_metadata, "Language")));
+  loaded.book_title = CollapseSpaces(vellix::formats::TextOf(vellix::formats::DcChild(dc_metadata, "Title")));
+  loaded.language = CollapseSpaces(vellix::formats::TextOf(vellix::formats::DcChild(dc_metadata, "Language")));
   bool has_author_parts = false;
   ReadSettings(metadata.child("x-metadata"), loaded, has_author_parts, problems);
   ReadAuthor(dc_metadata, has_author_parts, loaded);
@@ -835,12 +841,13 @@ bool CBookParams::Save() {
 
   std::vector<std::string> hrefs;
   for (const auto& source : sources_) hrefs.push_back(SourceHrefToSave(source->file_name, BaseDirectory()));
-  vellix::XmlDocument doc;
+  vellix::formats::XmlDocument doc;
   std::vector<ManifestEntry> entries;
   ComposePackage(*this, hrefs, doc, entries);
-  if (!vellix::IsValidUtf8(SerializeRaw(doc.dom))) return fail("The project holds text that is not valid UTF-8.");
+  if (!vellix::formats::IsValidUtf8(SerializeRaw(doc.dom)))
+    return fail("The project holds text that is not valid UTF-8.");
   try {
-    vellix::SaveXmlFile(doc, project_file_path);
+    vellix::formats::SaveXmlFile(doc, project_file_path);
   } catch (const std::exception& e) {
     return fail(std::string("The project file cannot be written: ") + e.what());
   }
@@ -886,13 +893,13 @@ std::string SourceHrefToSave(const std::string& name, const std::string& base_di
 }
 
 std::string SourceNameFromHref(const std::string& href) {
-  if (href.size() < 5 || vellix::LowerAscii(href.substr(0, 5)) != "file:") return href;
+  if (href.size() < 5 || vellix::formats::LowerAscii(href.substr(0, 5)) != "file:") return href;
   std::string_view rest = std::string_view(href).substr(5);
   if (rest.substr(0, 2) == "//") {
     rest.remove_prefix(2);
     size_t slash = rest.find('/');
     if (slash == std::string_view::npos) return href;
-    std::string host = vellix::LowerAscii(std::string(rest.substr(0, slash)));
+    std::string host = vellix::formats::LowerAscii(std::string(rest.substr(0, slash)));
     if (!host.empty() && host != "localhost") return href;  // another machine's file
     rest.remove_prefix(slash);
   }
@@ -914,11 +921,11 @@ std::string SourceNameFromHref(const std::string& href) {
 }
 
 std::optional<std::string> ContainerPackageText(const CBookParams& params, const std::vector<std::string>& hrefs) {
-  vellix::XmlDocument doc;
+  vellix::formats::XmlDocument doc;
   std::vector<ManifestEntry> entries;
   ComposePackage(params, hrefs, doc, entries);
-  if (!vellix::IsValidUtf8(SerializeRaw(doc.dom))) return std::nullopt;
-  return vellix::XmlText(doc);
+  if (!vellix::formats::IsValidUtf8(SerializeRaw(doc.dom))) return std::nullopt;
+  return vellix::formats::XmlText(doc);
 }
 
 }  // namespace ikutil

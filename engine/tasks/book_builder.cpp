@@ -31,7 +31,7 @@ int CBookBuilder::OutputBook(bool preview, bool /*unused*/) {
     request.foreign_css = true;
     request.notes = epub->warnings;
   }
-  return RunBuild(request, *this);
+  return BuildResultCode(RunBuild(request, *this));
 }
 
 }  // namespace ikutil

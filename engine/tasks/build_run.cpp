@@ -25,7 +25,7 @@ BookInformation InformationOf(const CBookParams& params, const std::string& book
   info.folder_name = book_name + ".RES";
   if (params.is_periodical) {
     const std::string& issue = params.current_issue;
-    std::optional<uint64_t> number = issue.size() <= 9 ? vellix::DecimalNumber(issue) : std::nullopt;
+    std::optional<uint64_t> number = issue.size() <= 9 ? vellix::formats::DecimalNumber(issue) : std::nullopt;
     if (!number || *number == 0) {
       report.Warning("the current issue \"" + issue +
                      "\" is not a positive number; the book is not marked as a periodical");
@@ -51,27 +51,29 @@ EditionSettings SettingsOf(const CBookParams& params, bool preview) {
 void WriteLog(const std::string& path, const std::vector<std::string>& lines, TaskReport& report) {
   try {
     // The log can be made again by building again: not synced.
-    vellix::AtomicFileWriter out(path, "log", vellix::Durability::kUnsynced);
+    vellix::formats::AtomicFileWriter out(path, "log", vellix::formats::Durability::kUnsynced);
     for (const std::string& line : lines) out.Write(line + "\n");
     out.Commit();
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     report.Warning("the build log could not be written: " + std::string(e.what()));
   }
 }
 
-int Build(const BuildRequest& request, TaskReport& report) {
+Status Build(const BuildRequest& request, TaskReport& report) {
+  const Status failed_build(Status::Code::kFailed, "the book was not written", request.book_name);
+  const Status cancelled(Status::Code::kCancelled, "the build was cancelled", request.book_name);
   const CBookParams& params = *request.params;
   if (!IsPlainFileName(request.book_name)) {
     report.Error("\"" + request.book_name + "\" cannot name a book file");
-    return 1;
+    return failed_build;
   }
-  if (!vellix::IsFolder(request.dest_dir.empty() ? "." : request.dest_dir)) {
+  if (!vellix::formats::IsFolder(request.dest_dir.empty() ? "." : request.dest_dir)) {
     report.Error("the destination folder \"" + request.dest_dir + "\" does not exist");
-    return 1;
+    return failed_build;
   }
   if (request.sources.empty()) {
     report.Error("the project has no sources to build");
-    return 1;
+    return failed_build;
   }
   if (params.encrypt)
     report.Warning("encryption needs the device's key, which this build does not have; the book is not encrypted");
@@ -94,11 +96,11 @@ int Build(const BuildRequest& request, TaskReport& report) {
   bool failed = false;
   for (int32_t i = 0; i < count; ++i) {
     const BuildSource& source = request.sources[i];
-    if (request.cancelled && request.cancelled()) return 2;
+    if (request.cancelled && request.cancelled()) return cancelled;
     report.SetCurrent(source.entry);
     report.SourceStart(source.href, i + 1, count);
     CompileStatus status = compiler.AddDocument(source.href);
-    if (status == CompileStatus::kCancelled) return 2;
+    if (status == CompileStatus::kCancelled) return cancelled;
     if (status == CompileStatus::kFailed) failed = true;
     done += source.size;
     report.Progress(done, total);
@@ -107,7 +109,7 @@ int Build(const BuildRequest& request, TaskReport& report) {
   report.SetCurrent(nullptr);
   if (failed) {
     report.Layout("The book was not written: a source could not be read.");
-    return 1;
+    return failed_build;
   }
 
   report.Layout("Laying out the book");
@@ -121,7 +123,7 @@ int Build(const BuildRequest& request, TaskReport& report) {
   report.Layout(std::to_string(edition.blocks.size()) + " blocks, " + std::to_string(edition.images.size()) +
                 " images, " + std::to_string(edition.links.size()) + " links, " + std::to_string(edition.toc.size()) +
                 " contents entries");
-  if (request.cancelled && request.cancelled()) return 2;
+  if (request.cancelled && request.cancelled()) return cancelled;
 
   WriteOptions options;
   options.compress = params.compress != 0;
@@ -129,12 +131,12 @@ int Build(const BuildRequest& request, TaskReport& report) {
   std::string dest = (std::filesystem::path(request.dest_dir) / (request.book_name + ".imp")).string();
   try {
     WriteDeviceBook(edition, InformationOf(params, request.book_name, report), options, dest);
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     report.Problem({dest, "the book file could not be written: " + std::string(e.what()), -1, -1, kSeverityError});
-    return 1;
+    return failed_build;
   }
   report.Layout("Wrote " + dest);
-  return 0;
+  return Status::Ok();
 }
 
 }  // namespace
@@ -149,22 +151,22 @@ std::string ResolveAgainst(const std::string& base, const std::string& path) {
   return (std::filesystem::path(base) / path).string();
 }
 
-int RunBuild(const BuildRequest& request, const EngineCallbacks& callbacks) {
+Status RunBuild(const BuildRequest& request, const EngineCallbacks& callbacks) {
   TaskReport report(callbacks, request.book_name.empty() ? "book" : request.book_name);
   std::vector<std::pair<std::string, CSourceFile*>> sources;
   for (const BuildSource& source : request.sources) sources.emplace_back(source.href, source.entry);
   report.SetSources(std::move(sources));
 
-  int result;
+  Status result;
   try {
     result = Build(request, report);
   } catch (const std::bad_alloc&) {
     report.Error("out of memory");
-    result = 1;
+    result = Status(Status::Code::kFailed, "out of memory", request.book_name);
   }
-  if (result == 2) report.Layout("The build was cancelled; no book was written.");
+  if (result.code() == Status::Code::kCancelled) report.Layout("The build was cancelled; no book was written.");
   if (!request.log_dir.empty() && IsPlainFileName(request.book_name)) {
-    if (vellix::IsFolder(request.log_dir)) {
+    if (vellix::formats::IsFolder(request.log_dir)) {
       WriteLog((std::filesystem::path(request.log_dir) / (request.book_name + ".log")).string(), report.log(), report);
     } else {
       report.Warning("the log folder \"" + request.log_dir + "\" does not exist; no build log was written");

@@ -12,6 +12,7 @@
 #include "ikutil/callbacks.h"
 #include "ikutil/params.h"
 #include "source_files.h"
+#include "status.h"
 
 namespace ikutil {
 
@@ -37,9 +38,17 @@ struct BuildRequest {
   std::vector<std::string> notes;
 };
 
-// 0 on success; otherwise non-zero, and nothing is left at the destination
-// (a book that was there before stays).
-int RunBuild(const BuildRequest& request, const EngineCallbacks& callbacks);
+// Success, kCancelled or kFailed (its problems reported through
+// `callbacks`); on failure nothing is left at the destination (a book that
+// was there before stays).
+Status RunBuild(const BuildRequest& request, const EngineCallbacks& callbacks);
+
+// The number the builders' OutputBook answers for `status`: 0 success, 2
+// cancelled, 1 any other failure.
+inline int BuildResultCode(const Status& status) {
+  if (status.ok()) return 0;
+  return status.code() == Status::Code::kCancelled ? 2 : 1;
+}
 
 // True for a name that stays in its folder: not empty, no '/', no NUL,
 // not "." or "..".

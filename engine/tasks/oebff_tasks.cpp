@@ -41,25 +41,25 @@ class ReportingHelper : public COEBPackageUIHelper {
 // between their recorded offsets.
 class ContainerFiles : public SourceFiles {
  public:
-  ContainerFiles(const std::string& path, const std::vector<const vellix::OEBFFNode*>& parts) : path_(path) {
-    for (const vellix::OEBFFNode* part : parts) {
+  ContainerFiles(const std::string& path, const std::vector<const vellix::formats::OEBFFNode*>& parts) : path_(path) {
+    for (const vellix::formats::OEBFFNode* part : parts) {
       std::string type, href;
       for (int32_t i = 0; i < part->ChildCount(); ++i) {
-        const vellix::OEBFFNode* field = part->Child(i);
-        if (field->Kind() != vellix::OEBFFNodeKind::kHeaderField) continue;
-        std::string name = vellix::LowerAscii(field->Name());
-        if (name == "content-type") type = vellix::LowerAscii(field->Value());
+        const vellix::formats::OEBFFNode* field = part->Child(i);
+        if (field->Kind() != vellix::formats::OEBFFNodeKind::kHeaderField) continue;
+        std::string name = vellix::formats::LowerAscii(field->Name());
+        if (name == "content-type") type = vellix::formats::LowerAscii(field->Value());
         if (name != "content-disposition") continue;
         for (int32_t a = 0; a < field->AttributeCount(); ++a) {
           std::string key, value;
-          if (field->Attribute(a, &key, &value) && vellix::LowerAscii(key) == "href") href = value;
+          if (field->Attribute(a, &key, &value) && vellix::formats::LowerAscii(key) == "href") href = value;
         }
       }
       Range range{part->BodyStart(), part->BodyEnd() - 1 - part->BodyStart()};
       if (type == "text/xml" && href.empty()) {
         if (!package_) package_ = range;
       } else if (!href.empty() && type != "application/x-gzip") {
-        bodies_.emplace(vellix::OEBFFDecodeHref(href), range);
+        bodies_.emplace(vellix::formats::OEBFFDecodeHref(href), range);
       }
     }
   }
@@ -88,13 +88,13 @@ class ContainerFiles : public SourceFiles {
     if (range.start < 0 || range.length < 0) return Truncated(href, range);
     if (static_cast<uint64_t>(range.length) > kMaxSourceFileBytes) return TooLarge(href);
     try {
-      vellix::InputFile file(path_);
+      vellix::formats::InputFile file(path_);
       bytes = file.ReadUpTo(static_cast<uint64_t>(range.start), static_cast<size_t>(range.length));
       // The container was cut short after it was parsed.
       if (bytes.size() != static_cast<size_t>(range.length)) return Truncated(href, range);
       return {};
-    } catch (const vellix::AutomationError& e) {
-      if (e.number() == vellix::kPermissionDenied)
+    } catch (const vellix::formats::AutomationError& e) {
+      if (e.number() == vellix::formats::kPermissionDenied)
         return {Status::Code::kPermissionDenied, "cannot be read: permission denied (" + path_ + ")", href};
       return {Status::Code::kIOError, "cannot be read: " + e.description() + " (" + path_ + ")", href};
     }
@@ -181,13 +181,14 @@ int COEBFFThread::GenerateOEBFF(bool needs_validation) {
       report.Error("the package holds text that is not valid UTF-8");
       return 0;
     }
-    if (package->find(vellix::OEBFFBodyDelimiter()) != std::string::npos) {
+    if (package->find(vellix::formats::OEBFFBodyDelimiter()) != std::string::npos) {
       report.Error("the package holds the container's part delimiter and cannot be packed");
       return 0;
     }
-    std::vector<vellix::OEBFFManifestPart> parts = vellix::ReadOEBFFManifestText(*package, opf, folder);
+    std::vector<vellix::formats::OEBFFManifestPart> parts =
+        vellix::formats::ReadOEBFFManifestText(*package, opf, folder);
     std::vector<std::string> inputs{opf};
-    for (const vellix::OEBFFManifestPart& part : parts) {
+    for (const vellix::formats::OEBFFManifestPart& part : parts) {
       auto outside = packed.outside.find(part.href);
       if (outside != packed.outside.end()) {
         inputs.push_back(outside->second);
@@ -195,42 +196,42 @@ int COEBFFThread::GenerateOEBFF(bool needs_validation) {
         inputs.push_back((std::filesystem::path(folder) / part.href).string());
       }
     }
-    vellix::RefuseOverwritingInput(container, inputs);
+    vellix::formats::RefuseOverwritingInput(container, inputs);
 
-    vellix::AtomicFileWriter out(container, "oeb");
-    out.Write(vellix::OEBFFContainerHeader());
-    out.Write(vellix::OEBFFPackagePartHeader());
+    vellix::formats::AtomicFileWriter out(container, "oeb");
+    out.Write(vellix::formats::OEBFFContainerHeader());
+    out.Write(vellix::formats::OEBFFPackagePartHeader());
     out.Write(*package);
     const auto count = static_cast<int32_t>(parts.size());
     for (int32_t i = 0; i < count; ++i) {
-      const vellix::OEBFFManifestPart& part = parts[i];
+      const vellix::formats::OEBFFManifestPart& part = parts[i];
       report.SourceStart(part.href, i + 1, count);
-      out.Write(vellix::OEBFFFilePartHeader(vellix::Utf8ToCp1252Lossy(part.media_type),
-                                            vellix::Utf8ToCp1252Lossy(part.id), part.href));
+      out.Write(vellix::formats::OEBFFFilePartHeader(vellix::formats::Utf8ToCp1252Lossy(part.media_type),
+                                                     vellix::formats::Utf8ToCp1252Lossy(part.id), part.href));
       auto outside = packed.outside.find(part.href);
       std::string file =
           outside != packed.outside.end() ? outside->second : (std::filesystem::path(folder) / part.href).string();
       if (outside != packed.outside.end()) {
         // A source the project named outside its folder is part of the
         // book: without it the container would not be whole.
-        if (!vellix::IsFile(file)) {
+        if (!vellix::formats::IsFile(file)) {
           report.Problem(
               {part.href, "\"" + file + "\" cannot be read, so the container was not written", -1, -1, kSeverityError});
           return 0;
         }
-        vellix::AppendOEBFFBody(out, file);
+        vellix::formats::AppendOEBFFBody(out, file);
       } else if (!part.inside) {
         report.Problem({part.href, "lies outside the package's folder and is not packed", -1, -1, kSeverityWarning});
-      } else if (!vellix::IsFile(file)) {
+      } else if (!vellix::formats::IsFile(file)) {
         report.Problem({part.href, "is missing and is not packed", -1, -1, kSeverityWarning});
       } else {
-        vellix::AppendOEBFFBody(out, file);
+        vellix::formats::AppendOEBFFBody(out, file);
       }
       report.SourceDone(part.href, i + 1, count);
     }
-    out.Write(vellix::OEBFFContainerFooter());
+    out.Write(vellix::formats::OEBFFContainerFooter());
     out.Commit();
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     report.Error("the container could not be written: " + std::string(e.what()));
     return 0;
   }
@@ -286,7 +287,7 @@ int COEBFFReaderThread::OutputBook() {
   request.book_name = dest_name.empty() ? params.book_file_name : dest_name;
   request.log_dir = log_dir;
   request.preview = preview;
-  return RunBuild(request, *this);
+  return BuildResultCode(RunBuild(request, *this));
 }
 
 }  // namespace ikutil

@@ -173,12 +173,18 @@ bool CBookViewer::GetPageImage(int32_t page, PageImage* image) {
     typeset::InfoTray tray;
     if (info_tray_) tray = {book_->info.title, page, book_->typesetter->PageCount()};
     const Page* laid_out = book_->typesetter->GetPage(page);
-    if (laid_out == nullptr) return false;
-    book_->rasterizer->Draw(*laid_out, book_->edition, width_, height_, depth_, info_tray_ ? &tray : nullptr, image);
+    if (laid_out != nullptr) {
+      book_->rasterizer->Draw(*laid_out, book_->edition, width_, height_, depth_, info_tray_ ? &tray : nullptr, image);
+      return true;
+    }
   } catch (const std::exception&) {
-    return false;
+    // Reported below; the book stays open for the pages that can be drawn.
   }
-  return true;
+  // No pixels of an earlier page may pass for this one.
+  *image = PageImage{};
+  last_error_ = kViewerCorrupt;
+  last_error_message_ = "page " + std::to_string(page) + " of " + book_name_ + " could not be drawn";
+  return false;
 }
 
 std::vector<std::string> CBookViewer::PageText(int32_t page) {
@@ -203,11 +209,11 @@ namespace {
 // pipe written through and never replaced, a folder refused.
 bool WriteReplacing(const std::string& path, const std::string& bytes, std::string* error) {
   try {
-    vellix::AtomicFileWriter out(path, "page");
+    vellix::formats::AtomicFileWriter out(path, "page");
     out.Write(bytes);
     out.Commit();
     return true;
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     if (error != nullptr) *error = e.what();
     return false;
   }

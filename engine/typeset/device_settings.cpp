@@ -13,7 +13,7 @@ namespace ikutil {
 namespace {
 
 // Blanks of a settings line (already split at LF).
-std::string_view Trim(std::string_view text) { return vellix::TrimAscii(text, " \t\r"); }
+std::string_view Trim(std::string_view text) { return vellix::formats::TrimAscii(text, " \t\r"); }
 
 // Settings writers may store a key's blanks as "%20"; both spellings name
 // the same key.

@@ -56,7 +56,7 @@ std::string HyphenationFile(std::string_view language) {
   // "en-US" and "en_us" both name hyph_en_US.dic.
   std::string primary, region;
   size_t dash = language.find_first_of("-_");
-  primary = vellix::LowerAscii(language.substr(0, dash));
+  primary = vellix::formats::LowerAscii(language.substr(0, dash));
   if (dash != std::string_view::npos) {
     std::string_view rest = language.substr(dash + 1);
     region = Upper(rest.substr(0, rest.find_first_of("-_")));

@@ -5,7 +5,7 @@
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/file_io.h"
 
-namespace vellix {
+namespace vellix::formats {
 
 std::string UInt16BE(uint16_t v) { return {static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
 
@@ -24,4 +24,4 @@ std::string FindResourceFile(const std::string& folder, std::string_view tag) {
   return "";
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-namespace vellix {
+namespace vellix::formats {
 
 // The two (four) bytes of `v`, most significant first.
 std::string UInt16BE(uint16_t v);
@@ -16,4 +16,4 @@ std::string UInt32BE(uint32_t v);
 // none does.
 std::string FindResourceFile(const std::string& folder, std::string_view tag);
 
-}  // namespace vellix
+}  // namespace vellix::formats

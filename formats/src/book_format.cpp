@@ -11,7 +11,7 @@
 #include "vellix/formats/error.h"
 #include "vellix/formats/random.h"
 
-namespace vellix {
+namespace vellix::formats {
 namespace {
 
 constexpr size_t kHeaderSize = 24;
@@ -340,4 +340,4 @@ void WriteBookFileParts(const std::string& dest, std::string_view information, s
   out.Commit();
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -7,7 +7,7 @@
 
 #include "vellix/formats/error.h"
 
-namespace vellix {
+namespace vellix::formats {
 namespace {
 
 // Characters of bytes 0x80-0x9F; the rest of the code page is Latin-1.
@@ -134,4 +134,4 @@ void RequireUtf8(std::string_view text, std::string_view what) {
   Raise(kInvalidArgument, "the " + std::string(what) + " is not valid UTF-8");
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-namespace vellix {
+namespace vellix::formats {
 namespace {
 
 std::string StandardDescription(int number) {
@@ -100,4 +100,4 @@ void RaiseFromErrno(int err, const std::string& path, bool is_folder) {
   }
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -20,7 +20,7 @@
 
 #include "vellix/formats/error.h"
 
-namespace vellix {
+namespace vellix::formats {
 namespace {
 
 bool UpperLess(const std::string& a, const std::string& b) {
@@ -382,4 +382,4 @@ void AtomicFileWriter::Commit() {
   if (synced) SyncFolder(FolderOf(destination_));
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -11,7 +11,7 @@
 #include "vellix/formats/error.h"
 #include "vellix/formats/file_io.h"
 
-namespace vellix {
+namespace vellix::formats {
 namespace {
 
 // Refuses, naming the file, a document whose shape would keep libtidy busy
@@ -116,4 +116,4 @@ bool CleanUpHtmlInPlace(const std::string& path) {
   return true;
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -4,35 +4,16 @@
 
 #include "vellix/formats/ascii.h"
 #include "vellix/formats/codepage.h"
+#include "vellix/formats/markup.h"
 
 #include <algorithm>
 #include <set>
 #include <vector>
 
-namespace vellix {
+namespace vellix::formats {
 namespace {
 
-void AppendEscaped(std::string& out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        // XML carries no C0 controls but tab and line ends.
-        out += (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') ? ' ' : c;
-    }
-  }
-}
+void AppendEscaped(std::string& out, std::string_view text) { AppendEscapedXml(out, text); }
 
 std::string Trim(std::string_view s) { return TrimmedAscii(s, " \t\r\n"); }
 
@@ -420,4 +401,4 @@ std::string MarkdownXhtml(const MarkdownDocument& document, const std::string& t
   return out;
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace vellix {
+namespace vellix::formats {
 
 std::string EscapeMarkup(std::string_view text) {
   if (text.find_first_of("&<>") == std::string_view::npos) return std::string(text);
@@ -15,6 +15,30 @@ std::string EscapeMarkup(std::string_view text) {
       out += c;
   }
   return out;
+}
+
+void AppendEscapedXml(std::string& out, std::string_view text) {
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r') ? ' ' : c;
+    }
+  }
 }
 
 std::string UnescapeMarkup(std::string_view text) {
@@ -37,4 +61,4 @@ std::string UnescapeMarkup(std::string_view text) {
   return out;
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

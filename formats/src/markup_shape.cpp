@@ -11,7 +11,7 @@
 
 #include "vellix/formats/html_cleanup.h"
 
-namespace vellix {
+namespace vellix::formats {
 namespace {
 
 bool IsIn(std::string_view name, std::initializer_list<std::string_view> names) {
@@ -202,4 +202,4 @@ class Scanner {
 
 MarkupShape MeasureMarkup(std::string_view html) { return Scanner(html).Run(); }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -7,10 +7,11 @@
 #include <cstdio>
 #include <pugixml.hpp>
 
+#include "vellix/formats/ascii.h"
 #include "vellix/formats/error.h"
 #include "vellix/formats/xml.h"
 
-namespace vellix {
+namespace vellix::formats {
 namespace {
 
 constexpr std::string_view kMimetype = "application/epub+zip";
@@ -52,33 +53,6 @@ bool IsSymbolicLink(zip_t* zip, zip_uint64_t index) {
   zip_uint32_t attributes = 0;
   if (zip_file_get_external_attributes(zip, index, 0, &system, &attributes) != 0) return false;
   return system == ZIP_OPSYS_UNIX && ((attributes >> 16) & S_IFMT) == S_IFLNK;
-}
-
-std::string Trimmed(std::string_view text) {
-  size_t b = text.find_first_not_of(" \t\r\n");
-  if (b == std::string_view::npos) return "";
-  size_t e = text.find_last_not_of(" \t\r\n");
-  return std::string(text.substr(b, e - b + 1));
-}
-
-// %XX escapes of a URI reference decoded; a bad escape stays as written.
-std::string DecodePercent(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    auto hex = [](char c) -> int {
-      if (c >= '0' && c <= '9') return c - '0';
-      if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-      return -1;
-    };
-    if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
-      out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
 }
 
 // The first name the central directory lists twice, read straight from the
@@ -202,7 +176,7 @@ struct OcfReader {
         if (LocalName(rootfile) != "rootfile") continue;
         std::string media = rootfile.attribute("media-type").value();
         if (!media.empty() && media != "application/oebps-package+xml") continue;
-        std::string path = DecodePercent(Trimmed(rootfile.attribute("full-path").value()));
+        std::string path = PercentDecoded(TrimAscii(rootfile.attribute("full-path").value(), kXmlBlanks));
         if (path.empty()) continue;
         container->package_path_ = path;
         return true;
@@ -223,7 +197,7 @@ struct OcfReader {
         if (LocalName(child) == "EncryptionMethod") algorithm = child.attribute("Algorithm").value();
         if (LocalName(child) == "CipherData")
           for (pugi::xml_node reference : child.children())
-            if (LocalName(reference) == "CipherReference") uri = DecodePercent(reference.attribute("URI").value());
+            if (LocalName(reference) == "CipherReference") uri = PercentDecoded(reference.attribute("URI").value());
       }
       if (LocalName(data) == "EncryptedKey" || !IsFontObfuscation(algorithm))
         return Encrypted(uri.empty() ? "is encrypted" : "is encrypted (" + Quoted(uri) + ")");
@@ -265,7 +239,8 @@ struct OcfReader {
     std::string text;
     if (const auto* mimetype = find("mimetype")) {
       if (!ReadEntry(mimetype->first, mimetype->second, text)) return false;
-      if (Trimmed(text) != kMimetype) return Fail("is not an EPUB book: its mimetype is " + Quoted(Trimmed(text)));
+      if (TrimmedAscii(text, kXmlBlanks) != kMimetype)
+        return Fail("is not an EPUB book: its mimetype is " + Quoted(TrimmedAscii(text, kXmlBlanks)));
     }
     const auto* container_xml = find(kContainerXml);
     if (!container_xml) return Fail(std::string("is not an EPUB book: it has no ") + kContainerXml);
@@ -392,4 +367,4 @@ OcfOpenResult OpenOcfContainerFromBytes(std::string_view bytes, const std::strin
   }
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace vellix {
+namespace vellix::formats {
 
 const char* OEBFFContainerError::MessageFor(int32_t code) noexcept {
   static constexpr std::array<const char*, 14> kMessages = {
@@ -34,4 +34,4 @@ std::string ComposeDiagnostic(const char* message, uint32_t code) {
   return text;
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -1,6 +1,6 @@
 #include "vellix/formats/oebff_node.h"
 
-namespace vellix {
+namespace vellix::formats {
 namespace {
 
 const std::string kNoPath;
@@ -83,4 +83,4 @@ bool OEBFFNode::AppendValue(const std::string& text) noexcept {
   return true;
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -9,7 +9,7 @@
 #include "vellix/formats/oebff_writer.h"
 #include "vellix/formats/xml.h"
 
-namespace vellix {
+namespace vellix::formats {
 
 bool StaysInsideFolder(const std::string& folder, const std::string& href) {
   if (href.empty() || href[0] == '/') return false;
@@ -93,4 +93,4 @@ void AppendOEBFFBody(AtomicFileWriter& out, const std::string& file_path) {
   }
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -7,7 +7,7 @@
 
 #include "vellix/formats/ascii.h"
 
-namespace vellix {
+namespace vellix::formats {
 namespace {
 
 constexpr uint8_t kCR = '\r';
@@ -378,4 +378,4 @@ bool OEBFFParser::SearchDelimiter(int64_t* candidate_end) {
   }
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -3,7 +3,7 @@
 #include "vellix/formats/ascii.h"
 #include "vellix/formats/oebff_parser.h"
 
-namespace vellix {
+namespace vellix::formats {
 namespace {
 
 std::string Delimiter() { return std::string("\r\n--") + kOEBFFBoundary + "\r\n"; }
@@ -44,19 +44,7 @@ std::string OEBFFEncodeHref(std::string_view href) {
   return out;
 }
 
-std::string OEBFFDecodeHref(std::string_view href) {
-  std::string out;
-  out.reserve(href.size());
-  for (size_t i = 0; i < href.size(); ++i) {
-    if (EscapeAt(href, i)) {
-      out.push_back(static_cast<char>(HexValue(href[i + 1]) * 16 + HexValue(href[i + 2])));
-      i += 2;
-    } else {
-      out.push_back(href[i]);
-    }
-  }
-  return out;
-}
+std::string OEBFFDecodeHref(std::string_view href) { return PercentDecoded(href); }
 
 std::string OEBFFBodyDelimiter() { return std::string("\r\n--") + kOEBFFBoundary; }
 
@@ -86,4 +74,4 @@ std::string OEBFFFilePartHeader(std::string_view content_type, std::string_view 
 
 std::string OEBFFContainerFooter() { return std::string("\r\n--") + kOEBFFBoundary + "--\r\n"; }
 
-}  // namespace vellix
+}  // namespace vellix::formats

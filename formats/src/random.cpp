@@ -6,7 +6,7 @@
 #include <chrono>
 #include <random>
 
-namespace vellix {
+namespace vellix::formats {
 namespace {
 
 std::mt19937_64& Generator() {
@@ -57,4 +57,4 @@ std::string NewGuidString() {
   return text;
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

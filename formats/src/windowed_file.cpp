@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace vellix {
+namespace vellix::formats {
 
 bool WindowedFile::Open(const std::string& path) {
   if (file_) return false;
@@ -99,4 +99,4 @@ void WindowedFile::Load(int64_t offset) {
   if (static_cast<int64_t>(got) < wanted) size_ = window_end_;
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -10,7 +10,7 @@
 #include "vellix/formats/file_io.h"
 #include "vellix/formats/html_cleanup.h"
 
-namespace vellix {
+namespace vellix::formats {
 namespace {
 
 constexpr unsigned kParseFlags =
@@ -187,4 +187,4 @@ std::string TextOf(const pugi::xml_node& element) {
   return text;
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -32,7 +32,9 @@ std::string SiblingPath(const std::string& path, const std::string& extension) {
   return (folder / (p.stem().string() + extension)).string();
 }
 
-std::string DeviceField(std::string_view raw) { return EscapeMarkup(Cp1252ToUtf8(TrimSpaces(raw))); }
+std::string DeviceField(std::string_view raw) {
+  return formats::EscapeMarkup(formats::Cp1252ToUtf8(formats::TrimSpaces(raw)));
+}
 
 }  // namespace
 
@@ -40,29 +42,30 @@ void Book::Load(const std::string& book_path) {
   path_.clear();
   extension_.clear();
   bool is_folder = false;
-  std::unique_ptr<InputFile> file = InputFile::OpenIfFile(book_path, is_folder);
+  std::unique_ptr<formats::InputFile> file = formats::InputFile::OpenIfFile(book_path, is_folder);
   if (file) {
     path_ = book_path;
     std::string extension = std::filesystem::path(book_path).extension().string();
-    extension_ = LowerAscii(extension.empty() ? extension : extension.substr(1));
+    extension_ = formats::LowerAscii(extension.empty() ? extension : extension.substr(1));
     if (extension_ == "imp") {
-      NamingFile(book_path, [&] { LoadBookFile(*file); });
+      formats::NamingFile(book_path, [&] { LoadBookFile(*file); });
     } else if (extension_ == "htm" || extension_ == "html" || extension_ == "odf") {
       file.reset();
       std::string t, a, c;
-      if (NamingFile(book_path, [&] { return ExtractMetadata(book_path, t, a, c); })) {
+      if (formats::NamingFile(book_path, [&] { return ExtractMetadata(book_path, t, a, c); })) {
         title_ = t;
         author_ = a;
         category_ = c;
       }
     } else if (extension_ == "opf") {
       file.reset();
-      NamingFile(book_path, [&] { LoadPackageMetadata(book_path); });
+      formats::NamingFile(book_path, [&] { LoadPackageMetadata(book_path); });
     } else if (extension_ == "epub") {
       file.reset();
       LoadEpubMetadata(book_path);
     }
-  } else if (is_folder && book_path.size() >= 3 && LowerAscii(book_path.substr(book_path.size() - 3)) == "res") {
+  } else if (is_folder && book_path.size() >= 3 &&
+             formats::LowerAscii(book_path.substr(book_path.size() - 3)) == "res") {
     path_ = book_path;
     extension_ = "res";
     LoadBookFolder();
@@ -70,32 +73,32 @@ void Book::Load(const std::string& book_path) {
 }
 
 void Book::SetTitle(const std::string& v) {
-  RequireUtf8(v, "title");
+  formats::RequireUtf8(v, "title");
   title_ = v;
 }
 
 void Book::SetAuthor(const std::string& v) {
-  RequireUtf8(v, "author");
+  formats::RequireUtf8(v, "author");
   author_ = v;
 }
 
 void Book::SetCategory(const std::string& v) {
-  RequireUtf8(v, "category");
+  formats::RequireUtf8(v, "category");
   category_ = v;
 }
 
 void Book::SetInformation(const std::string& info_bytes) {
-  auto s = CutInformationStrings(info_bytes);
+  auto s = formats::CutInformationStrings(info_bytes);
   category_ = DeviceField(s[1]);
   title_ = DeviceField(s[3]);
-  author_ = EscapeMarkup(Cp1252ToUtf8(AuthorOf(s)));
+  author_ = formats::EscapeMarkup(formats::Cp1252ToUtf8(formats::AuthorOf(s)));
   book_id_ = DeviceField(s[0]);
 }
 
-void Book::LoadBookFile(const InputFile& file) {
-  SetInformation(ReadInformationStrings(file));
+void Book::LoadBookFile(const formats::InputFile& file) {
+  SetInformation(formats::ReadInformationStrings(file));
   file_name_ = std::filesystem::path(path_).filename().string();
-  if (file.size() > 0x7FFFFFFF) Raise(kOverflow, file.path());
+  if (file.size() > 0x7FFFFFFF) formats::Raise(formats::kOverflow, file.path());
   size_ = static_cast<int32_t>(file.size());
 }
 
@@ -104,14 +107,15 @@ bool Book::LoadBookFolder() {
   struct stat st;
   if (::stat(information_path.c_str(), &st) != 0) {
     // A folder without the file is no book; one we may not look into is an error.
-    if (errno == EACCES || errno == EPERM) RaiseFromErrno(errno, information_path);
+    if (errno == EACCES || errno == EPERM) formats::RaiseFromErrno(errno, information_path);
     return false;
   }
   if (!S_ISREG(st.st_mode)) return false;
-  std::string information = ReadWholeFile(information_path);
-  NamingFile(information_path, [&] {
-    SetInformation(information.size() > kRsrcInfStringsOffset ? information.substr(kRsrcInfStringsOffset)
-                                                              : std::string());
+  std::string information = formats::ReadWholeFile(information_path);
+  formats::NamingFile(information_path, [&] {
+    SetInformation(information.size() > formats::kRsrcInfStringsOffset
+                       ? information.substr(formats::kRsrcInfStringsOffset)
+                       : std::string());
   });
   size_ = 0;
   pages_ = 0;
@@ -128,7 +132,7 @@ void Book::Save(const std::string& destination, const PublishEvents* events) {
   std::string dest = destination;
   if (dest.empty()) dest = SiblingPath(path_, ".imp");
   if (extension_ == "res") {
-    WriteBookFile(path_, dest);
+    formats::WriteBookFile(path_, dest);
   } else if (extension_ == "htm" || extension_ == "html" || extension_ == "odf") {
     path_ = CreatePackageFromDocument(path_);
     BuildPackage(dest, events);
@@ -141,36 +145,36 @@ void Book::Save(const std::string& destination, const PublishEvents* events) {
 }
 
 std::string Book::GetResourceString(const std::string& resource, int16_t id) const {
-  std::string tag = ToCp1252OrRaise(resource);
-  InputFile file(path_);
-  return Cp1252ToUtf8(ReadResourceString(file, tag, id));
+  std::string tag = formats::ToCp1252OrRaise(resource);
+  formats::InputFile file(path_);
+  return formats::Cp1252ToUtf8(formats::ReadResourceString(file, tag, id));
 }
 
 Variant Book::ParseRSRC(const std::string& rsrc, std::string& source_id, std::string& source_type,
                         std::string& content_feed_id, int32_t& issue_number) const {
-  SourceRecord r = ParseSourceRecord(ToCp1252OrRaise(rsrc));
-  source_id = Cp1252ToUtf8(r.source_id);
-  source_type = Cp1252ToUtf8(r.source_type);
-  content_feed_id = Cp1252ToUtf8(r.content_feed_id);
+  formats::SourceRecord r = formats::ParseSourceRecord(formats::ToCp1252OrRaise(rsrc));
+  source_id = formats::Cp1252ToUtf8(r.source_id);
+  source_type = formats::Cp1252ToUtf8(r.source_type);
+  content_feed_id = formats::Cp1252ToUtf8(r.content_feed_id);
   issue_number = r.issue_number;
   return Variant();
 }
 
 void Book::SetPath(const std::string& path) {
   path_ = path;
-  InputFile file(path_);
-  std::string record = ReadResourceString(file, "RSRC", 128);
+  formats::InputFile file(path_);
+  std::string record = formats::ReadResourceString(file, "RSRC", 128);
   if (record.empty()) return;
-  SourceRecord r = NamingFile(path_, [&] { return ParseSourceRecord(record); });
-  source_id_ = Cp1252ToUtf8(r.source_id);
-  source_type_ = Cp1252ToUtf8(r.source_type);
-  content_feed_id_ = Cp1252ToUtf8(r.content_feed_id);
+  formats::SourceRecord r = formats::NamingFile(path_, [&] { return formats::ParseSourceRecord(record); });
+  source_id_ = formats::Cp1252ToUtf8(r.source_id);
+  source_type_ = formats::Cp1252ToUtf8(r.source_type);
+  content_feed_id_ = formats::Cp1252ToUtf8(r.content_feed_id);
   issue_number_ = r.issue_number;
 }
 
 Variant Book::Content() const {
   try {
-    std::string bytes = ReadWholeFile(path_);
+    std::string bytes = formats::ReadWholeFile(path_);
     return Variant(std::vector<uint8_t>(bytes.begin(), bytes.end()));
   } catch (const std::exception&) {  // no such file, a folder, too large
     return Variant();
@@ -198,22 +202,22 @@ pugi::xml_attribute EitherCase(const pugi::xml_node& node, const char* lower, co
 
 bool Book::ExtractMetadata(const std::string& document, std::string& title, std::string& author,
                            std::string& category) const {
-  XmlDocument doc;
-  LoadDocument(document, doc);
+  formats::XmlDocument doc;
+  formats::LoadDocument(document, doc);
   if (!doc.parsed) return false;
   pugi::xml_node head = doc.Root().child("head");
-  if (!head) Raise(kObjectNotSet, document);
+  if (!head) formats::Raise(formats::kObjectNotSet, document);
   std::string t, a, c;
   for (pugi::xml_node child : head.children()) {
     if (child.type() != pugi::node_element) continue;
-    std::string local = LowerAscii(LocalName(child));
+    std::string local = formats::LowerAscii(formats::LocalName(child));
     if (local == "title") {
-      t = TextOf(child);
+      t = formats::TextOf(child);
     } else if (local == "meta") {
       pugi::xml_attribute name = EitherCase(child, "name", "NAME");
       pugi::xml_attribute content = EitherCase(child, "content", "CONTENT");
       if (!name || !content) continue;
-      std::string key = LowerAscii(name.value());
+      std::string key = formats::LowerAscii(name.value());
       if (key == "author")
         a = content.value();
       else if (key == "genre")
@@ -227,24 +231,24 @@ bool Book::ExtractMetadata(const std::string& document, std::string& title, std:
 }
 
 void Book::ConvertTxtToHtm(const std::string& htm_file) {
-  if (!IsFile(path_)) return;
+  if (!formats::IsFile(path_)) return;
   // Set through the checking setters, but checked again at the one place
   // where a stray byte would become a character reference.
-  RequireUtf8(title_, "title");
-  RequireUtf8(author_, "author");
-  RequireUtf8(category_, "category");
+  formats::RequireUtf8(title_, "title");
+  formats::RequireUtf8(author_, "author");
+  formats::RequireUtf8(category_, "category");
   std::string css = (std::filesystem::path(DataFolder()) / "default.css").string();
-  RefuseOverwritingInput(htm_file, {path_, css});
+  formats::RefuseOverwritingInput(htm_file, {path_, css});
   // Two passes in bounded pieces, so memory does not grow with the text:
   // whether it is UTF-8 depends on every byte, and only then can the
   // document be written as it is made.
   constexpr size_t kPiece = 1 << 18;
-  InputFile text(path_);
+  formats::InputFile text(path_);
   TextEncodingScan scan;
   for (uint64_t at = 0; at < text.size(); at += kPiece) scan.Feed(text.ReadUpTo(at, kPiece));
   std::optional<std::string> style;
-  if (IsFile(css)) style = DecodeText(ReadWholeFile(css));
-  AtomicFileWriter out(htm_file, "htm", Durability::kUnsynced);  // made again from the text
+  if (formats::IsFile(css)) style = DecodeText(formats::ReadWholeFile(css));
+  formats::AtomicFileWriter out(htm_file, "htm", formats::Durability::kUnsynced);  // made again from the text
   DocumentWriter document([&out](std::string_view bytes) { out.Write(bytes); });
   document.Begin(title_, author_, category_, style);
   TextDecoder decoder(scan.Result());
@@ -257,36 +261,36 @@ void Book::ConvertTxtToHtm(const std::string& htm_file) {
 }
 
 void Book::ConvertMarkdownToHtm(const std::string& htm_file) {
-  if (!IsFile(path_)) return;
-  RefuseOverwritingInput(htm_file, {path_});
-  MarkdownDocument document = ConvertMarkdown(DecodeText(ReadWholeFile(path_)));
+  if (!formats::IsFile(path_)) return;
+  formats::RefuseOverwritingInput(htm_file, {path_});
+  formats::MarkdownDocument document = formats::ConvertMarkdown(DecodeText(formats::ReadWholeFile(path_)));
   if (title_.empty()) title_ = document.title;
-  AtomicFileWriter out(htm_file, "htm");
-  out.Write(MarkdownXhtml(document, title_, author_, category_));
+  formats::AtomicFileWriter out(htm_file, "htm");
+  out.Write(formats::MarkdownXhtml(document, title_, author_, category_));
   out.Commit();
   path_ = htm_file;
   extension_ = "htm";
 }
 
 void Book::CreateDefaultOpf(const std::string& opf_file) const {
-  XmlDocument doc;
-  LoadXmlText(kDefaultPackageProlog, doc);
+  formats::XmlDocument doc;
+  formats::LoadXmlText(kDefaultPackageProlog, doc);
   pugi::xml_node package = doc.Root();
   package.append_attribute("unique-identifier") = "Package-ID";
   pugi::xml_node metadata = package.append_child("metadata");
   pugi::xml_node dc = metadata.append_child("dc-metadata");
-  dc.append_attribute("xmlns:dc") = kDublinCoreNamespace;
+  dc.append_attribute("xmlns:dc") = formats::kDublinCoreNamespace;
   dc.append_child("dc:Identifier").append_attribute("id") = "Package-ID";
   dc.append_child("dc:Title");
   dc.append_child("dc:Creator").append_attribute("role") = "aut";
   metadata.append_child("x-metadata");
   package.append_child("manifest");
   package.append_child("spine");
-  SaveXmlFile(doc, opf_file, Durability::kUnsynced);
+  formats::SaveXmlFile(doc, opf_file, formats::Durability::kUnsynced);
 }
 
 std::string Book::CreatePackageFromDocument(const std::string& document) const {
-  if (!IsFile(document)) return "";
+  if (!formats::IsFile(document)) return "";
   std::string opf = SiblingPath(document, ".opf");
   CreateDefaultOpf(opf);
   Package package;
@@ -301,13 +305,13 @@ std::vector<std::string> Book::BuildOEBFile(const std::string& file_name, const 
                                             const PackProgress& progress) const {
   std::string opf = (std::filesystem::path(directory) / (file_name + ".opf")).string();
   std::string container = (std::filesystem::path(directory) / (file_name + ".oeb")).string();
-  InputFile package_file(opf);  // a missing package or a folder fails before anything is written
+  formats::InputFile package_file(opf);  // a missing package or a folder fails before anything is written
   // Refused items stop the build before anything is written.
-  std::vector<OEBFFManifestPart> parts = ReadOEBFFManifest(opf, directory);
+  std::vector<formats::OEBFFManifestPart> parts = formats::ReadOEBFFManifest(opf, directory);
   std::vector<std::string> inputs{opf};
-  for (const OEBFFManifestPart& part : parts)
+  for (const formats::OEBFFManifestPart& part : parts)
     if (part.inside) inputs.push_back((std::filesystem::path(directory) / part.href).string());
-  RefuseOverwritingInput(container, inputs);
+  formats::RefuseOverwritingInput(container, inputs);
 
   std::vector<std::string> skipped;
   MIME writer;
@@ -316,7 +320,7 @@ std::vector<std::string> Book::BuildOEBFile(const std::string& file_name, const 
   writer.PutMimePackageHeader();
   writer.AttachFile(opf);
   size_t done = 0;
-  for (const OEBFFManifestPart& part : parts) {
+  for (const formats::OEBFFManifestPart& part : parts) {
     writer.PutMimeFileHeader(part.media_type, part.id, part.href);
     if (part.inside)
       writer.AttachFile((std::filesystem::path(directory) / part.href).string());
@@ -331,8 +335,8 @@ std::vector<std::string> Book::BuildOEBFile(const std::string& file_name, const 
 
 void Book::LoadPackageMetadata(const std::string& package_path) {
   Package().CompletePackage(package_path, "", "");
-  XmlDocument doc;
-  LoadXmlFile(package_path, doc);
+  formats::XmlDocument doc;
+  formats::LoadXmlFile(package_path, doc);
   if (!doc.parsed) {
     path_.clear();
     return;
@@ -340,10 +344,10 @@ void Book::LoadPackageMetadata(const std::string& package_path) {
   path_ = package_path;
   pugi::xml_node metadata = doc.dom.child("package").child("metadata");
   pugi::xml_node dc = metadata.child("dc-metadata");
-  pugi::xml_node title = DcChild(dc, "Title");
+  pugi::xml_node title = formats::DcChild(dc, "Title");
   pugi::xml_node author;
   for (pugi::xml_node n : dc.children())
-    if (IsDcElement(n, "Creator") && std::string_view(n.attribute("role").value()) == "aut") {
+    if (formats::IsDcElement(n, "Creator") && std::string_view(n.attribute("role").value()) == "aut") {
       author = n;
       break;
     }
@@ -353,9 +357,9 @@ void Book::LoadPackageMetadata(const std::string& package_path) {
       category = meta;
       break;
     }
-  if (!title || !author || !category) Raise(kObjectNotSet, package_path);
-  title_ = TextOf(title);
-  author_ = TextOf(author);
+  if (!title || !author || !category) formats::Raise(formats::kObjectNotSet, package_path);
+  title_ = formats::TextOf(title);
+  author_ = formats::TextOf(author);
   category_ = category.attribute("content").value();
 }
 

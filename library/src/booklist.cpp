@@ -19,19 +19,19 @@ constexpr char kRemoteBookShelfUrl[] =
 // One record of the bookshelf text, in single-byte text. The file is opened
 // once for its information strings, its source record and its size.
 std::string ShelfRecord(const std::string& base_url, const std::string& path) {
-  return NamingFile(path, [&] {
-    InputFile file(path);
-    auto s = CutInformationStrings(ReadInformationStrings(file));
+  return formats::NamingFile(path, [&] {
+    formats::InputFile file(path);
+    auto s = formats::CutInformationStrings(formats::ReadInformationStrings(file));
     std::string source_id = "3", source_type = "B";
     bool periodical = false;
-    std::string record = ReadResourceString(file, "RSRC", 128);
+    std::string record = formats::ReadResourceString(file, "RSRC", 128);
     if (!record.empty()) {
-      SourceRecord r = ParseSourceRecord(record);
+      formats::SourceRecord r = formats::ParseSourceRecord(record);
       if (!r.source_id.empty()) source_id = r.source_id;
       if (!r.source_type.empty()) source_type = r.source_type;
       periodical = r.issue_number != 0 && r.issue_number != -1;
     }
-    std::string author = AuthorOf(s);
+    std::string author = formats::AuthorOf(s);
     std::string address = base_url + "?BOOK_ID=" + s[0] + "&SOURCE_ID=" + source_id + "&SOURCE_TYPE=" + source_type;
     std::string line = source_id + ":" + source_type + ":" + s[0];
     for (const std::string* column : {&s[3], &author, &s[1]}) line += "\t" + *column;
@@ -62,9 +62,9 @@ int32_t KilobytesRoundedHalfEven(int32_t size) {
 void WriteExport(const std::string& path, const Books& books, const std::string& text) {
   std::vector<std::string> inputs;
   for (const auto& book : books) inputs.push_back(book->Path());
-  RefuseOverwritingInput(path, inputs);
-  AtomicFileWriter out(path, "export");
-  out.Write(Utf8ToCp1252Lossy(text));
+  formats::RefuseOverwritingInput(path, inputs);
+  formats::AtomicFileWriter out(path, "export");
+  out.Write(formats::Utf8ToCp1252Lossy(text));
   out.Commit();
 }
 
@@ -95,8 +95,8 @@ std::string Book::BookshelfItem(const std::string& base_url) const {
 }
 
 std::string Bookshelf::BookshelfText() const {
-  if (!file_list_) Raise(kObjectNotSet);
-  std::string base = Utf8ToCp1252Lossy(base_url_);
+  if (!file_list_) formats::Raise(formats::kObjectNotSet);
+  std::string base = formats::Utf8ToCp1252Lossy(base_url_);
   std::string text = "1\n";
   for (const std::string& path : *file_list_) {
     if (std::filesystem::path(path).extension() != ".imp") continue;
@@ -104,7 +104,7 @@ std::string Bookshelf::BookshelfText() const {
     text += '\n';
   }
   text += '\n';
-  return Cp1252ToUtf8(text);
+  return formats::Cp1252ToUtf8(text);
 }
 
 void Bookshelf::CreateBooklist(const std::string& path) {

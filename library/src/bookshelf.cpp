@@ -25,7 +25,7 @@ namespace vellix {
 namespace {
 
 bool EndsWithResFolderName(const std::string& path) {
-  return path.size() >= 4 && UpperAscii(std::string_view(path).substr(path.size() - 4)) == ".RES";
+  return path.size() >= 4 && formats::UpperAscii(std::string_view(path).substr(path.size() - 4)) == ".RES";
 }
 
 // Kinds that Add publishes into a new book file.
@@ -42,7 +42,7 @@ bool ReleaseReservation(const std::string& path) {
 }
 
 bool IsLowerImp(const std::string& path) {
-  return LowerAscii(std::filesystem::path(path).extension().string()) == ".imp";
+  return formats::LowerAscii(std::filesystem::path(path).extension().string()) == ".imp";
 }
 
 }  // namespace
@@ -59,9 +59,9 @@ std::shared_ptr<Book> Books::Add(const std::string& path) {
 void Books::AddBook(std::shared_ptr<vellix::Book> book) { items_.push_back(std::move(book)); }
 
 size_t Books::PositionOf(const Variant& index) const {
-  if (index.type() != Variant::Type::kInteger) Raise(kInvalidArgument);
+  if (index.type() != Variant::Type::kInteger) formats::Raise(formats::kInvalidArgument);
   int64_t i = index.AsInteger();
-  if (i < 1 || i > static_cast<int64_t>(items_.size())) Raise(kInvalidArgument);
+  if (i < 1 || i > static_cast<int64_t>(items_.size())) formats::Raise(formats::kInvalidArgument);
   return static_cast<size_t>(i - 1);
 }
 
@@ -73,21 +73,21 @@ void Books::Remove(const Variant& index) {
 
 // --- Bookshelf ---
 
-Bookshelf::Bookshelf() { SeedRandomFromClock(); }
+Bookshelf::Bookshelf() { formats::SeedRandomFromClock(); }
 
 void Bookshelf::Add(const std::shared_ptr<vellix::Book>& new_book) { Add(new_book, nullptr); }
 
 void Bookshelf::Add(const std::shared_ptr<vellix::Book>& new_book, const PublishEvents* events,
                     std::string* book_file) {
   // Checked first, so that a shelf without books writes no orphan file.
-  if (!books_ || !new_book) Raise(kObjectNotSet);
+  if (!books_ || !new_book) formats::Raise(formats::kObjectNotSet);
   Publish(new_book, events, book_file);
   books_->AddBook(new_book);
 }
 
 void Bookshelf::Publish(const std::shared_ptr<vellix::Book>& new_book, const PublishEvents* events,
                         std::string* book_file) const {
-  if (!new_book) Raise(kObjectNotSet);
+  if (!new_book) formats::Raise(formats::kObjectNotSet);
   if (book_file) book_file->clear();
   const std::string kind = new_book->Extension();
   bool publish = IsPublishedKind(kind);
@@ -116,22 +116,22 @@ void Bookshelf::Publish(const std::shared_ptr<vellix::Book>& new_book, const Pub
 
 void Bookshelf::SetDirectory(const std::string& directory) {
   directory_ = directory;
-  if (!IsFolder(directory)) {
+  if (!formats::IsFolder(directory)) {
     directory_.clear();
     return;
   }
   std::vector<std::string> paths;
-  for (const std::string& name : ListFolder(directory, EntryKind::kFile))
+  for (const std::string& name : formats::ListFolder(directory, formats::EntryKind::kFile))
     paths.push_back((std::filesystem::path(directory) / name).string());
   file_list_ = std::move(paths);
 }
 
 std::shared_ptr<Book> Bookshelf::Book(const std::string& book_id) const {
   if (directory_.empty()) return nullptr;
-  if (!file_list_) Raise(kObjectNotSet);
+  if (!file_list_) formats::Raise(formats::kObjectNotSet);
   for (const std::string& path : *file_list_) {
     if (std::filesystem::path(path).extension() != ".imp") continue;
-    if (Cp1252ToUtf8(BookIdOfFile(path)) != book_id) continue;
+    if (formats::Cp1252ToUtf8(formats::BookIdOfFile(path)) != book_id) continue;
     auto book = std::make_shared<vellix::Book>();
     book->SetBookId(book_id);
     book->SetPath(path);
@@ -141,12 +141,12 @@ std::shared_ptr<Book> Bookshelf::Book(const std::string& book_id) const {
 }
 
 int16_t Bookshelf::BookInformationLength(const std::string& file_path) {
-  InputFile file(file_path);
-  return InformationLength(file);
+  formats::InputFile file(file_path);
+  return formats::InformationLength(file);
 }
 
 std::shared_ptr<Book> Bookshelf::AddBookFolder(const std::string& folder, std::string* book_file) {
-  if (!books_) Raise(kObjectNotSet);
+  if (!books_) formats::Raise(formats::kObjectNotSet);
   std::shared_ptr<vellix::Book> book = PublishBookFolder(folder, book_file);
   Add(book);
   return book;
@@ -155,7 +155,7 @@ std::shared_ptr<Book> Bookshelf::AddBookFolder(const std::string& folder, std::s
 std::shared_ptr<Book> Bookshelf::PublishBookFolder(const std::string& folder, std::string* book_file) const {
   auto book = std::make_shared<vellix::Book>();
   book->Load(folder);
-  if (book->Extension() != "res") Raise(kFileNotFound, folder);
+  if (book->Extension() != "res") formats::Raise(formats::kFileNotFound, folder);
   std::string destination = ReserveBookFilePath();
   try {
     book->Save(destination);
@@ -172,7 +172,7 @@ bool Bookshelf::IsAddableKind(const std::string& kind) {
 }
 
 void Bookshelf::OpenForAdding(const std::string& directory) {
-  if (!IsFolder(directory)) RaiseMissing(directory, true);
+  if (!formats::IsFolder(directory)) formats::RaiseMissing(directory, true);
   directory_ = directory;
 }
 
@@ -181,7 +181,8 @@ BatchItem Bookshelf::AddOne(const std::string& path, const BatchOptions& options
   BatchItem item;
   item.path = path;
   try {
-    if (options.keep_going && !options.keep_going()) Raise(kInvalidArgument, "stopped before " + path);
+    if (options.keep_going && !options.keep_going())
+      formats::Raise(formats::kInvalidArgument, "stopped before " + path);
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
       // A book folder's fields come from its own information file.
@@ -190,22 +191,22 @@ BatchItem Bookshelf::AddOne(const std::string& path, const BatchOptions& options
     }
     book = std::make_shared<vellix::Book>();
     book->Load(path);
-    if (book->Path().empty()) RaiseMissing(path, false);
+    if (book->Path().empty()) formats::RaiseMissing(path, false);
     const std::string kind = book->Extension();
-    if (!IsAddableKind(kind)) Raise(kInvalidArgument, kNotAddable);
+    if (!IsAddableKind(kind)) formats::Raise(formats::kInvalidArgument, kNotAddable);
     if (options.title) book->SetTitle(*options.title);
     if (options.author) book->SetAuthor(*options.author);
     if (options.category) book->SetCategory(*options.category);
     PublishEvents events;
     events.keep_going = options.keep_going;
     Publish(book, &events, &item.book_file);
-  } catch (const AutomationError& e) {
+  } catch (const formats::AutomationError& e) {
     item.error = e.number();
     item.description = e.description();
     if (!e.detail().empty() && e.detail() != path) item.description += ": " + e.detail();
     book.reset();
   } catch (const std::bad_alloc&) {
-    item.error = kOutOfMemory;
+    item.error = formats::kOutOfMemory;
     item.description = "out of memory while adding " + path;
     book.reset();
   }
@@ -213,7 +214,7 @@ BatchItem Bookshelf::AddOne(const std::string& path, const BatchOptions& options
 }
 
 std::vector<BatchItem> Bookshelf::AddMany(const std::vector<std::string>& paths, const BatchOptions& options) {
-  if (directory_.empty()) Raise(kPathNotFound);
+  if (directory_.empty()) formats::Raise(formats::kPathNotFound);
   // Sources sharing a folder and a base name share their package and page:
   // each such group is built by one worker, in order.
   std::vector<std::vector<size_t>> groups;
@@ -276,7 +277,7 @@ std::vector<UnreadableBook> Bookshelf::LoadTolerant(const std::string& directory
 }
 
 void Bookshelf::LoadBooks(const std::string& directory, std::vector<UnreadableBook>* unreadable) {
-  if (!IsFolder(directory)) {
+  if (!formats::IsFolder(directory)) {
     directory_.clear();
     books_.reset();
     return;
@@ -290,11 +291,11 @@ void Bookshelf::LoadBooks(const std::string& directory, std::vector<UnreadableBo
     }
     try {
       books_->Add(path);
-    } catch (const AutomationError& e) {
+    } catch (const formats::AutomationError& e) {
       unreadable->push_back({path, e.number(), e.description()});
     }
   };
-  FolderListing listing = ListFolderAll(directory);
+  formats::FolderListing listing = formats::ListFolderAll(directory);
   for (const std::string& name : listing.folders) {
     std::string path = (std::filesystem::path(directory) / name).string();
     if (EndsWithResFolderName(path)) add(path);
@@ -308,7 +309,7 @@ void Bookshelf::LoadBooks(const std::string& directory, std::vector<UnreadableBo
 void Bookshelf::Backup(const std::string&) {}
 
 void Bookshelf::Sort() {
-  if (!books_) Raise(kObjectNotSet);
+  if (!books_) formats::Raise(formats::kObjectNotSet);
   SortKeyMaker maker;
   std::vector<std::string> keys;
   keys.reserve(static_cast<size_t>(books_->Count()));
@@ -321,26 +322,26 @@ void Bookshelf::Sort() {
 }
 
 std::string Bookshelf::ReserveBookFilePath() const {
-  if (directory_.empty()) Raise(kPathNotFound);
+  if (directory_.empty()) formats::Raise(formats::kPathNotFound);
   while (true) {
     std::string name;
-    for (int i = 0; i < 8; ++i) name += RandomCapital();
+    for (int i = 0; i < 8; ++i) name += formats::RandomCapital();
     std::string path = (std::filesystem::path(directory_) / (name + ".imp")).string();
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       ::close(fd);
       return path;
     }
-    if (errno != EEXIST) RaiseFromErrno(errno, directory_, true);
+    if (errno != EEXIST) formats::RaiseFromErrno(errno, directory_, true);
   }
 }
 
 std::string Bookshelf::NewBookFilePath() const {
   // Without a folder the name would land in the file system's root.
-  if (directory_.empty()) Raise(kPathNotFound);
+  if (directory_.empty()) formats::Raise(formats::kPathNotFound);
   while (true) {
     std::string name;
-    for (int i = 0; i < 8; ++i) name += RandomCapital();
+    for (int i = 0; i < 8; ++i) name += formats::RandomCapital();
     std::string path = (std::filesystem::path(directory_) / (name + ".imp")).string();
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0) return path;

@@ -12,23 +12,23 @@ namespace vellix {
 void MIME::SetPath(const std::string& path) {
   if (state_ != 0) return;
   path_ = path;
-  out_ = std::make_unique<AtomicFileWriter>(path, "oeb");
+  out_ = std::make_unique<formats::AtomicFileWriter>(path, "oeb");
 }
 
 void MIME::Write(const std::string& text) {
-  if (!out_) Raise(kBadFileName);  // no container open
+  if (!out_) formats::Raise(formats::kBadFileName);  // no container open
   out_->Write(text);
 }
 
 void MIME::PutMimeHeader() {
   if (state_ != 0) return;
-  Write(OEBFFContainerHeader());
+  Write(formats::OEBFFContainerHeader());
   state_ = 1;
 }
 
 void MIME::PutMimePackageHeader() {
   if (state_ != 1) return;
-  Write(OEBFFPackagePartHeader());
+  Write(formats::OEBFFPackagePartHeader());
   state_ = 2;
 }
 
@@ -36,19 +36,20 @@ void MIME::PutMimeFileHeader(const std::string& content_type, const std::string&
                              const std::string& content_disposition) {
   if (state_ != 2 && state_ != 3) return;
   // The href is a URI: its UTF-8 bytes are percent-encoded where needed.
-  Write(OEBFFFilePartHeader(Utf8ToCp1252Lossy(content_type), Utf8ToCp1252Lossy(oeb), content_disposition));
+  Write(formats::OEBFFFilePartHeader(formats::Utf8ToCp1252Lossy(content_type), formats::Utf8ToCp1252Lossy(oeb),
+                                     content_disposition));
   state_ = 3;
 }
 
 void MIME::AttachFile(const std::string& file_path) {
-  if (!IsFile(file_path)) return;
-  if (!out_) Raise(kBadFileName, file_path);
-  AppendOEBFFBody(*out_, file_path);
+  if (!formats::IsFile(file_path)) return;
+  if (!out_) formats::Raise(formats::kBadFileName, file_path);
+  formats::AppendOEBFFBody(*out_, file_path);
 }
 
 void MIME::PutMimeFooter() {
   if (state_ != 2 && state_ != 3) return;
-  Write(OEBFFContainerFooter());
+  Write(formats::OEBFFContainerFooter());
   state_ = 4;
 }
 

@@ -41,7 +41,7 @@ class MIME {
 
   int state_ = 0;
   std::string path_;
-  std::unique_ptr<AtomicFileWriter> out_;
+  std::unique_ptr<formats::AtomicFileWriter> out_;
 };
 
 }  // namespace vellix

@@ -17,7 +17,7 @@ constexpr char kGuidPrefix[] = "ebook:guid-";
 
 // `node`, which the package at `path` must have.
 pugi::xml_node Required(pugi::xml_node node, const std::string& path = {}) {
-  if (!node) Raise(kObjectNotSet, path);
+  if (!node) formats::Raise(formats::kObjectNotSet, path);
   return node;
 }
 
@@ -64,7 +64,7 @@ class ManifestEditor {
   std::unordered_set<std::string> idrefs_;
 };
 
-pugi::xml_node XMetadata(const XmlDocument& doc) {
+pugi::xml_node XMetadata(const formats::XmlDocument& doc) {
   pugi::xml_node package = doc.dom.child("package");
   return package.child("metadata").child("x-metadata");
 }
@@ -75,7 +75,7 @@ pugi::xml_node FindMeta(pugi::xml_node x_metadata, std::string_view name) {
   return {};
 }
 
-void SetMeta(const XmlDocument& doc, std::string_view name, const std::string& value) {
+void SetMeta(const formats::XmlDocument& doc, std::string_view name, const std::string& value) {
   pugi::xml_node x_metadata = Required(XMetadata(doc));
   if (pugi::xml_node meta = FindMeta(x_metadata, name)) {
     if (!value.empty()) {
@@ -92,14 +92,14 @@ void SetMeta(const XmlDocument& doc, std::string_view name, const std::string& v
 
 // Makes sure the identifier after the unique one carries a book identifier.
 // A package without the pieces this needs is left as it is.
-void EnsureGuidIdentifier(const XmlDocument& doc) {
+void EnsureGuidIdentifier(const formats::XmlDocument& doc) {
   pugi::xml_node package = doc.dom.child("package");
   pugi::xml_attribute uid = package.attribute("unique-identifier");
   if (!uid) return;
   pugi::xml_node dc_metadata = package.child("metadata").child("dc-metadata");
   pugi::xml_node identifier;
   for (pugi::xml_node n : dc_metadata.children())
-    if (IsDcElement(n, "Identifier") && std::string_view(n.attribute("id").value()) == uid.value() &&
+    if (formats::IsDcElement(n, "Identifier") && std::string_view(n.attribute("id").value()) == uid.value() &&
         n.attribute("id")) {
       identifier = n;
       break;
@@ -107,15 +107,15 @@ void EnsureGuidIdentifier(const XmlDocument& doc) {
   if (!identifier) return;
   pugi::xml_node next;
   for (pugi::xml_node n = identifier.next_sibling(); n; n = n.next_sibling())
-    if (IsDcElement(n, "Identifier")) {
+    if (formats::IsDcElement(n, "Identifier")) {
       next = n;
       break;
     }
   if (!next) {
     next = dc_metadata.append_child("dc:Identifier");
-    next.append_child(pugi::node_pcdata).set_value((kGuidPrefix + NewGuidString()).c_str());
-  } else if (TextOf(next).empty()) {
-    next.append_child(pugi::node_pcdata).set_value((kGuidPrefix + NewGuidString()).c_str());
+    next.append_child(pugi::node_pcdata).set_value((kGuidPrefix + formats::NewGuidString()).c_str());
+  } else if (formats::TextOf(next).empty()) {
+    next.append_child(pugi::node_pcdata).set_value((kGuidPrefix + formats::NewGuidString()).c_str());
   }
 }
 
@@ -124,27 +124,27 @@ void AppendText(pugi::xml_node element, const std::string& text) {
 }
 
 void ForEachElement(const pugi::xml_node& root, const char* name, const std::function<void(pugi::xml_node)>& visit) {
-  WalkTree(root, [&](const pugi::xml_node& n, size_t) {
+  formats::WalkTree(root, [&](const pugi::xml_node& n, size_t) {
     if (n.type() == pugi::node_element && std::string_view(n.name()) == name) visit(n);
-    return Walk::kInto;
+    return formats::Walk::kInto;
   });
 }
 
 }  // namespace
 
 std::string Package::NextItemId() {
-  if (counter_ == INT16_MAX) Raise(kOverflow);
+  if (counter_ == INT16_MAX) formats::Raise(formats::kOverflow);
   ++counter_;
   return "i" + std::to_string(counter_);
 }
 
 void Package::CreatePackage(const std::string& source, const std::string& package_name, const std::string& title,
                             const std::string& author, const std::string& category) {
-  RequireUtf8(title, "title");
-  RequireUtf8(author, "author");
-  RequireUtf8(category, "category");
-  XmlDocument doc;
-  LoadXmlFile(package_path_, doc);
+  formats::RequireUtf8(title, "title");
+  formats::RequireUtf8(author, "author");
+  formats::RequireUtf8(category, "category");
+  formats::XmlDocument doc;
+  formats::LoadXmlFile(package_path_, doc);
   if (!doc.parsed) return;
   pugi::xml_node root = doc.Root();
   pugi::xml_node spine = Required(root.child("spine"), package_path_);
@@ -152,8 +152,8 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
 
   // The source document, its images and the documents it links to.
   ManifestEditor editor(manifest, spine);
-  XmlDocument src;
-  LoadDocument(source, src);
+  formats::XmlDocument src;
+  formats::LoadDocument(source, src);
   std::string id = NextItemId();
   std::string href = std::filesystem::path(source).filename().string();
   if (editor.AddItem(id, href, MediaTypeForHref(href))) editor.AddSpineEntry(id);
@@ -161,7 +161,7 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
     ForEachElement(src.dom, "img", [&](pugi::xml_node img) {
       std::string img_id = NextItemId();
       pugi::xml_attribute src_attr = img.attribute("src");
-      if (!src_attr) Raise(kObjectNotSet, source);
+      if (!src_attr) formats::Raise(formats::kObjectNotSet, source);
       std::string img_href = src_attr.value();
       editor.AddItem(img_id, img_href, MediaTypeForHref(img_href));
     });
@@ -169,20 +169,20 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
     ForEachElement(src.dom, "a", [&](pugi::xml_node a) {
       std::string link_id = NextItemId();
       pugi::xml_attribute link = a.attribute("href");
-      if (!link || !IsFile((std::filesystem::path(folder) / link.value()).string())) return;
+      if (!link || !formats::IsFile((std::filesystem::path(folder) / link.value()).string())) return;
       std::string link_href = link.value();
       if (editor.AddItem(link_id, link_href, MediaTypeForHref(link_href))) editor.AddSpineEntry(link_id);
     });
   }
 
-  std::string g1 = NewGuidString(), g2 = NewGuidString(), g3 = NewGuidString();
+  std::string g1 = formats::NewGuidString(), g2 = formats::NewGuidString(), g3 = formats::NewGuidString();
   std::string folder = std::filesystem::path(source).parent_path().string();
   if (folder.empty()) folder = ".";  // a document named without its folder
   pugi::xml_node metadata = root.child("metadata");
   for (pugi::xml_node meta : Required(metadata.child("x-metadata"), package_path_).children()) {
     if (meta.type() != pugi::node_element) continue;
     pugi::xml_attribute name = meta.attribute("name");
-    if (!name) Raise(kObjectNotSet, package_path_);
+    if (!name) formats::Raise(formats::kObjectNotSet, package_path_);
     std::string_view n = name.value();
     const std::string* value = nullptr;
     std::string publication = kGuidPrefix + g1, build = kGuidPrefix + g2;
@@ -203,7 +203,7 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
   }
   for (pugi::xml_node dc : Required(metadata.child("dc-metadata"), package_path_).children()) {
     if (dc.type() != pugi::node_element) continue;
-    std::string_view local = LocalName(dc);
+    std::string_view local = formats::LocalName(dc);
     if (local == "Identifier")
       AppendText(dc, dc.attribute("id") ? kGuidPrefix + g1 : g3);
     else if (local == "Title")
@@ -211,12 +211,12 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
     else if (local == "Creator")
       AppendText(dc, author);
   }
-  SaveXmlFile(doc, package_path_, Durability::kUnsynced);
+  formats::SaveXmlFile(doc, package_path_, formats::Durability::kUnsynced);
 }
 
 void Package::CompletePackage(const std::string& package, const std::string& book_name, const std::string& category) {
-  XmlDocument doc;
-  LoadXmlFile(package, doc);
+  formats::XmlDocument doc;
+  formats::LoadXmlFile(package, doc);
   if (!doc.parsed) return;
   if (!XMetadata(doc)) Required(doc.dom.child("package").child("metadata"), package).append_child("x-metadata");
   EnsureGuidIdentifier(doc);
@@ -233,12 +233,12 @@ void Package::CompletePackage(const std::string& package, const std::string& boo
   SetMeta(doc, "x-IKL-destdir", "");
   SetMeta(doc, "x-IKL-RLEtrigger", "25");
   SetMeta(doc, "x-IKL-csssupport", "2");
-  SaveXmlFile(doc, package, Durability::kUnsynced);
+  formats::SaveXmlFile(doc, package, formats::Durability::kUnsynced);
 }
 
 Variant Package::SetDirectory(const std::string& package, const std::string& destination, const std::string& logging) {
-  XmlDocument doc;
-  LoadXmlFile(package, doc);
+  formats::XmlDocument doc;
+  formats::LoadXmlFile(package, doc);
   pugi::xml_node x_metadata = doc.Root().child("metadata").child("x-metadata");
   pugi::xml_node dest = Required(FindMeta(x_metadata, "x-IKL-destdir"), package);
   pugi::xml_node log = Required(FindMeta(x_metadata, "x-IKL-logdir"), package);
@@ -247,7 +247,7 @@ Variant Package::SetDirectory(const std::string& package, const std::string& des
     if (!content) content = meta.append_attribute("content");
     content = value->c_str();
   }
-  SaveXmlFile(doc, package, Durability::kUnsynced);
+  formats::SaveXmlFile(doc, package, formats::Durability::kUnsynced);
   return Variant();
 }
 

@@ -30,7 +30,7 @@ template <typename I>
 std::shared_ptr<I> CreateToolkitObject(const char* prog_id) {
   std::shared_ptr<I> object;
   ikpubx::HRESULT hr = ikpubx::CreateObject(prog_id, &object);
-  if (ikpubx::Failed(hr)) Raise(hr, std::string("The publishing toolkit cannot create ") + prog_id);
+  if (ikpubx::Failed(hr)) formats::Raise(hr, std::string("The publishing toolkit cannot create ") + prog_id);
   return object;
 }
 
@@ -60,7 +60,7 @@ class PublishSink : public ikpubx::IBuilderEvents {
   void OnError(const std::string& file, const std::string& message, int32_t line, int32_t column,
                int16_t severity) override {
     // Named after its file, as the engine names problems in its log.
-    std::string text = file.empty() ? TrimSpaces(message) : file + ": " + TrimSpaces(message);
+    std::string text = file.empty() ? formats::TrimSpaces(message) : file + ": " + formats::TrimSpaces(message);
     if (severity >= 2 && first_error_.empty()) first_error_ = text;
     if (first_message_.empty()) first_message_ = text;
     Pass([&] {
@@ -125,7 +125,7 @@ void BuildProject(ikpubx::IProject* project, const fs::path& dest, const std::st
 }  // namespace
 
 void Book::BuildPackage(const std::string& destination, const PublishEvents* events) {
-  if (!IsFile(path_)) return;
+  if (!formats::IsFile(path_)) return;
   // Absolute, so that the package's destination folder does not count from
   // the package's own folder.
   fs::path dest = fs::absolute(destination).lexically_normal();
@@ -137,7 +137,7 @@ void Book::BuildPackage(const std::string& destination, const PublishEvents* eve
 
   auto project = CreateToolkitObject<ikpubx::IProject>(ikpubx::kProjectIndependentProgId);
   ikpubx::HRESULT hr = project->Load(path_);
-  if (ikpubx::Failed(hr)) Raise(hr, "The package could not be read as a project: " + path_);
+  if (ikpubx::Failed(hr)) formats::Raise(hr, "The package could not be read as a project: " + path_);
   BuildProject(project.get(), dest, path_, events);
 }
 
@@ -171,25 +171,27 @@ void BuildProject(ikpubx::IProject* project, const fs::path& dest, const std::st
     fs::remove(book_file, ec);
   }
   if (sink->failure()) std::rethrow_exception(sink->failure());
-  if (sink->stopped()) Raise(kInvalidArgument, kStoppedMessage);
+  if (sink->stopped()) formats::Raise(formats::kInvalidArgument, kStoppedMessage);
   std::string message = sink->FirstMessage();
   if (message.empty())
     message =
         ikpubx::Failed(hr) ? "The book could not be built from " + source : "The build wrote no book at " + book_file;
-  Raise(kBuildFailed, message);
+  formats::Raise(kBuildFailed, message);
 }
 
 // An EPUB book the toolkit would refuse is refused here first, with the
 // container's own reason (the entry at fault, or that it is encrypted).
 void RequireReadableEpub(const std::string& epub) {
-  OcfOpenResult opened = OpenOcfContainer(epub);
-  if (!opened.container) Raise(opened.encrypted ? kPermissionDenied : kInvalidArgument, opened.error);
+  formats::OcfOpenResult opened = formats::OpenOcfContainer(epub);
+  if (!opened.container)
+    formats::Raise(opened.encrypted ? formats::kPermissionDenied : formats::kInvalidArgument, opened.error);
 }
 
 std::shared_ptr<ikpubx::IProject> LoadEpubProject(const std::string& epub) {
   auto project = CreateToolkitObject<ikpubx::IProject>(ikpubx::kProjectIndependentProgId);
   project->SetErrorFeedback(0);
-  if (ikpubx::Failed(project->Load(epub))) Raise(kInvalidArgument, epub + ": the EPUB book's package cannot be read");
+  if (ikpubx::Failed(project->Load(epub)))
+    formats::Raise(formats::kInvalidArgument, epub + ": the EPUB book's package cannot be read");
   return project;
 }
 
@@ -202,12 +204,12 @@ std::string ProjectText(ikpubx::IProject* project, ikpubx::HRESULT (ikpubx::IPro
 }  // namespace
 
 void Book::SaveAsEpub(const std::string& epub) const {
-  if (!IsFile(path_)) Raise(kFileNotFound, path_);
-  RefuseOverwritingInput(epub, {path_});
+  if (!formats::IsFile(path_)) formats::Raise(formats::kFileNotFound, path_);
+  formats::RefuseOverwritingInput(epub, {path_});
   std::string error;
   bool missing = false;
   if (ikpubx::Failed(ikpubx::ExportBookAsEpub(path_, epub, &error, &missing)))
-    Raise(missing ? kFileNotFound : kInvalidArgument, error);
+    formats::Raise(missing ? formats::kFileNotFound : formats::kInvalidArgument, error);
 }
 
 void Book::LoadEpubMetadata(const std::string& epub) {
@@ -227,7 +229,7 @@ void Book::LoadEpubMetadata(const std::string& epub) {
 }
 
 void Book::BuildEpub(const std::string& destination, const PublishEvents* events) {
-  if (!IsFile(path_)) return;
+  if (!formats::IsFile(path_)) return;
   // Load has read the container and said why, had it been refused.
   auto project = LoadEpubProject(path_);
   fs::path dest = fs::absolute(destination).lexically_normal();

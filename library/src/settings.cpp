@@ -18,8 +18,8 @@ struct SettingPath {
 
 std::optional<SettingPath> ParsePath(std::string_view path) {
   for (std::string_view hive : {"HKEY_CURRENT_USER\\", "HKCU\\"})
-    if (vellix::StartsWithIgnoringAsciiCase(path, hive)) path.remove_prefix(hive.size());
-  if (!vellix::StartsWithIgnoringAsciiCase(path, "Software\\")) return std::nullopt;
+    if (vellix::formats::StartsWithIgnoringAsciiCase(path, hive)) path.remove_prefix(hive.size());
+  if (!vellix::formats::StartsWithIgnoringAsciiCase(path, "Software\\")) return std::nullopt;
   path.remove_prefix(9);
   std::vector<std::string> parts;
   size_t start = 0;
@@ -47,7 +47,7 @@ std::string ConfigFolder() {
 }
 
 // Blanks of a settings line (already split at LF).
-std::string Trim(std::string_view s) { return std::string(vellix::TrimAscii(s, " \t\r")); }
+std::string Trim(std::string_view s) { return std::string(vellix::formats::TrimAscii(s, " \t\r")); }
 
 // Section and key names: "%XX" and "%UXXXX" escapes; "\" separates groups.
 std::string UnescapeName(std::string_view s) {
@@ -58,16 +58,16 @@ std::string UnescapeName(std::string_view s) {
         unsigned v = 0;
         bool ok = true;
         for (size_t k = i + 2; k < i + 6; ++k) {
-          ok = ok && vellix::HexValue(s[k]) >= 0;
-          v = v * 16 + static_cast<unsigned>(vellix::HexValue(s[k]));
+          ok = ok && vellix::formats::HexValue(s[k]) >= 0;
+          v = v * 16 + static_cast<unsigned>(vellix::formats::HexValue(s[k]));
         }
         if (ok) {
-          AppendUtf8(out, v);
+          formats::AppendUtf8(out, v);
           i += 5;
           continue;
         }
       }
-      int h = vellix::HexValue(s[i + 1]), l = vellix::HexValue(s[i + 2]);
+      int h = vellix::formats::HexValue(s[i + 1]), l = vellix::formats::HexValue(s[i + 2]);
       if (h >= 0 && l >= 0) {
         out += static_cast<char>(h * 16 + l);
         i += 2;
@@ -107,9 +107,9 @@ std::string UnescapeValue(std::string_view s) {
           break;
         case 'x': {
           unsigned v = 0;
-          while (i + 1 < s.size() && vellix::HexValue(s[i + 1]) >= 0)
-            v = v * 16 + static_cast<unsigned>(vellix::HexValue(s[++i]));
-          AppendUtf8(out, v & 0xFFFF);
+          while (i + 1 < s.size() && vellix::formats::HexValue(s[i + 1]) >= 0)
+            v = v * 16 + static_cast<unsigned>(vellix::formats::HexValue(s[++i]));
+          formats::AppendUtf8(out, v & 0xFFFF);
           break;
         }
         default:

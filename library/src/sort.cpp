@@ -27,7 +27,7 @@ int32_t DaysFromCivil(int32_t y, int32_t m, int32_t d) {
   return era * 146097 + doe - 719468;
 }
 
-std::string_view TrimBlanks(std::string_view s) { return vellix::TrimAscii(s, " \t"); }
+std::string_view TrimBlanks(std::string_view s) { return vellix::formats::TrimAscii(s, " \t"); }
 
 // A "YYYY-MM-DD" date, checked by hand: it is the one form every locale
 // reads the same way.

@@ -27,8 +27,8 @@ void ForEachLine(std::string_view text, F&& line) {
 }  // namespace
 
 std::string DecodeText(std::string_view bytes) {
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF" && IsValidUtf8(bytes)) return std::string(bytes.substr(3));
-  return IsValidUtf8(bytes) ? std::string(bytes) : Cp1252ToUtf8(bytes);
+  if (bytes.substr(0, 3) == "\xEF\xBB\xBF" && formats::IsValidUtf8(bytes)) return std::string(bytes.substr(3));
+  return formats::IsValidUtf8(bytes) ? std::string(bytes) : formats::Cp1252ToUtf8(bytes);
 }
 
 namespace {
@@ -76,7 +76,7 @@ void TextEncodingScan::Feed(std::string_view bytes) {
   if (first_.size() < kByteOrderMark.size()) first_.append(bytes.substr(0, kByteOrderMark.size() - first_.size()));
   if (!valid_) return;
   SplitOnCharacters(pending_, bytes, [this](std::string_view s) {
-    if (valid_ && !IsValidUtf8(s)) valid_ = false;
+    if (valid_ && !formats::IsValidUtf8(s)) valid_ = false;
   });
 }
 
@@ -93,7 +93,7 @@ std::string_view TextDecoder::Feed(std::string_view bytes) {
   bytes.remove_prefix(skip);
   bom_left_ -= skip;
   if (encoding_ == TextEncoding::kCp1252) {
-    out_ = Cp1252ToUtf8(bytes);  // every byte is a character of its own
+    out_ = formats::Cp1252ToUtf8(bytes);  // every byte is a character of its own
     return out_;
   }
   out_.clear();
@@ -127,7 +127,7 @@ void AppendXmlAscii(std::string& out, std::string_view utf8, bool escape_markup)
     i = run;
     unsigned char b = utf8[i];
     if (b < 0x80) {
-      if (const char* escape = MarkupEscapeOf(static_cast<char>(b)))
+      if (const char* escape = formats::MarkupEscapeOf(static_cast<char>(b)))
         out += escape;
       else if (b == 0x7F)
         out += "&#127;";
@@ -137,7 +137,7 @@ void AppendXmlAscii(std::string& out, std::string_view utf8, bool escape_markup)
       continue;
     }
     // One multi-byte character (the text is valid UTF-8 here).
-    int32_t c = NextUtf8Char(utf8, i);
+    int32_t c = formats::NextUtf8Char(utf8, i);
     if (c < 0 || c == 0xFFFE || c == 0xFFFF) {
       out += ' ';  // not characters XML can hold
       continue;

@@ -8,7 +8,7 @@ namespace {
 template <typename T, typename V>
 const T& Get(const V& value) {
   if (const T* p = std::get_if<T>(&value)) return *p;
-  Raise(kInvalidArgument);
+  formats::Raise(formats::kInvalidArgument);
 }
 
 }  // namespace

@@ -100,7 +100,7 @@ T Narrow(int64_t value) {
 }
 
 // Node names and values are the container's 8-bit text.
-py::str Cp1252(const std::string& bytes) { return Text(vellix::Cp1252ToUtf8(bytes)); }
+py::str Cp1252(const std::string& bytes) { return Text(vellix::formats::Cp1252ToUtf8(bytes)); }
 
 // --- Project ---
 

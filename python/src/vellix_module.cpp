@@ -53,7 +53,7 @@ class AutomationError(Exception):
 // translator may run until the interpreter ends.
 py::object* automation_error_class = nullptr;
 
-[[noreturn]] void RaiseOverflow() { Raise(kOverflow); }
+[[noreturn]] void RaiseOverflow() { formats::Raise(formats::kOverflow); }
 
 int16_t Int16(int64_t value) {
   if (auto v = script::Narrow<int16_t>(value)) return *v;
@@ -68,7 +68,7 @@ py::object ObjectToPython(const std::shared_ptr<Object>& object) {
   if (auto books = std::dynamic_pointer_cast<Books>(object)) return py::cast(books);
   if (auto shelf = std::dynamic_pointer_cast<Bookshelf>(object)) return py::cast(shelf);
   if (auto package = std::dynamic_pointer_cast<Package>(object)) return py::cast(package);
-  Raise(kTypeMismatch);
+  formats::Raise(formats::kTypeMismatch);
 }
 
 py::object ScalarFromVariant(const Variant& v) {
@@ -143,7 +143,7 @@ Variant ScalarToVariant(py::handle value) {
   if (py::isinstance<Bookshelf>(value))
     return Variant(std::shared_ptr<Object>(value.cast<std::shared_ptr<Bookshelf>>()));
   if (py::isinstance<Package>(value)) return Variant(std::shared_ptr<Object>(value.cast<std::shared_ptr<Package>>()));
-  Raise(kTypeMismatch);
+  formats::Raise(formats::kTypeMismatch);
 }
 
 // No argument of the library nests arrays more than a level or two; deeper
@@ -169,7 +169,7 @@ Variant ToVariant(py::handle root) {
         top.elements.push_back(ScalarToVariant(element));
         continue;
       }
-      if (stack.size() >= kMaxNesting) Raise(kOverflow, "lists nested more than 64 deep");
+      if (stack.size() >= kMaxNesting) formats::Raise(formats::kOverflow, "lists nested more than 64 deep");
       stack.emplace_back(element);
       continue;
     }
@@ -241,7 +241,7 @@ void PublishWithout(PublishSink& sink, const Operation& operation) {
   try {
     py::gil_scoped_release released;
     operation();
-  } catch (const AutomationError&) {
+  } catch (const formats::AutomationError&) {
     sink.pending().RethrowIfAny();
     throw;
   }
@@ -511,7 +511,7 @@ PYBIND11_MODULE(vellix, m) {
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
-    } catch (const vellix::AutomationError& e) {
+    } catch (const vellix::formats::AutomationError& e) {
       vellix::script::SetError(*vellix::automation_error_class, e.number(), vellix::script::Text(e.description()),
                                vellix::script::Text(e.detail()));
     }

@@ -2,38 +2,12 @@
 
 #include <cstdio>
 
+#include "vellix/formats/ascii.h"
+#include "vellix/formats/markup.h"
+
 namespace vellix::server {
 
-std::string EscapeHtml(std::string_view text) {
-  std::string out;
-  out.reserve(text.size() + 8);
-  for (char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        // Control characters have no place in a page or a feed.
-        if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n')
-          out += "\xEF\xBF\xBD";
-        else
-          out += c;
-    }
-  }
-  return out;
-}
+std::string EscapeHtml(std::string_view text) { return formats::EscapedXml(text); }
 
 std::string EncodeUrlPart(std::string_view text) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -51,24 +25,7 @@ std::string EncodeUrlPart(std::string_view text) {
   return out;
 }
 
-std::string PercentDecode(std::string_view text) {
-  auto hex = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
-      out += static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2]));
-      i += 2;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
+std::string PercentDecode(std::string_view text) { return formats::PercentDecoded(text); }
 
 std::string EntityTag(uint64_t size, int64_t mtime_ns, uint64_t inode) {
   char text[80];

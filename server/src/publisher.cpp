@@ -167,7 +167,7 @@ void Publisher::Publish(PublishJob& job, const Upload& upload) {
     if (book->Extension() == "imp") {
       // A ready book is only put on the shelf, under a fresh name.
       book_file = shelf.NewBookFilePath();
-      AtomicFileWriter writer(book_file, "upload");
+      formats::AtomicFileWriter writer(book_file, "upload");
       writer.Write(upload.bytes);
       writer.Commit();
     } else {
@@ -200,11 +200,11 @@ void Publisher::Publish(PublishJob& job, const Upload& upload) {
     job.Add("done",
             json{{"ok", true},
                  {"book", fs::path(book_file).filename().string()},
-                 {"title", UnescapeMarkup(written.Title())},
+                 {"title", formats::UnescapeMarkup(written.Title())},
                  {"page", "/books/" + id}}
                 .dump(-1, ' ', false, json::error_handler_t::replace),
             true);
-  } catch (const AutomationError& e) {
+  } catch (const formats::AutomationError& e) {
     fail(e.ToString());
   } catch (const std::exception& e) {
     fail(e.what());

@@ -55,20 +55,20 @@ std::shared_ptr<BookEntry> ReadBookEntry(const std::string& path) {
 
   // The bookshelf text's record, from the file's own strings.
   {
-    InputFile file(path);
-    auto s = CutInformationStrings(ReadInformationStrings(file));
+    formats::InputFile file(path);
+    auto s = formats::CutInformationStrings(formats::ReadInformationStrings(file));
     entry->raw_id = s[0];
     entry->source_id = "3";
     entry->source_type = "B";
-    std::string record = ReadResourceString(file, "RSRC", 128);
+    std::string record = formats::ReadResourceString(file, "RSRC", 128);
     if (!record.empty()) {
-      SourceRecord r = ParseSourceRecord(record);
+      formats::SourceRecord r = formats::ParseSourceRecord(record);
       if (!r.source_id.empty()) entry->source_id = r.source_id;
       if (!r.source_type.empty()) entry->source_type = r.source_type;
       entry->periodical = r.issue_number != 0 && r.issue_number != -1;
     }
-    entry->record_head = entry->source_id + ":" + entry->source_type + ":" + s[0] + "\t" + s[3] + "\t" + AuthorOf(s) +
-                         "\t" + s[1] + "\t" + std::to_string(file.size());
+    entry->record_head = entry->source_id + ":" + entry->source_type + ":" + s[0] + "\t" + s[3] + "\t" +
+                         formats::AuthorOf(s) + "\t" + s[1] + "\t" + std::to_string(file.size());
     entry->record_query = "?BOOK_ID=" + s[0] + "&SOURCE_ID=" + entry->source_id + "&SOURCE_TYPE=" + entry->source_type;
     entry->record_tail = entry->periodical ? "\t1\t21" : "\t1\t17";
   }
@@ -81,9 +81,9 @@ std::shared_ptr<BookEntry> ReadBookEntry(const std::string& path) {
   entry->author = book.Author();
   entry->category = book.Category();
   entry->pages = book.Pages();
-  entry->title_text = UnescapeMarkup(book.Title());
-  entry->author_text = UnescapeMarkup(book.Author());
-  entry->category_text = UnescapeMarkup(book.Category());
+  entry->title_text = formats::UnescapeMarkup(book.Title());
+  entry->author_text = formats::UnescapeMarkup(book.Author());
+  entry->category_text = formats::UnescapeMarkup(book.Category());
   auto lower = [](std::string text) {
     for (char& c : text)
       if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -125,8 +125,8 @@ std::shared_ptr<const ShelfSnapshot> ShelfIndex::Rebuild() {
   next->generation = current_ ? current_->generation + 1 : 1;
   std::vector<std::string> names;
   try {
-    names = ListFolder(folder_, EntryKind::kFile);
-  } catch (const AutomationError& e) {
+    names = formats::ListFolder(folder_, formats::EntryKind::kFile);
+  } catch (const formats::AutomationError& e) {
     note_("shelf: " + e.ToString());
     return next;
   }
@@ -159,7 +159,7 @@ std::shared_ptr<const ShelfSnapshot> ShelfIndex::Rebuild() {
         fresh->last_modified = HttpDate(st.st_mtim.tv_sec);
         entry = std::move(fresh);
         unreadable_.erase(path);
-      } catch (const AutomationError& e) {
+      } catch (const formats::AutomationError& e) {
         // A damaged book is left out, not the whole shelf; said once.
         unreadable_[path] = etag;
         note_("shelf: left out " + path + ": " + e.ToString());

@@ -80,7 +80,7 @@ class ShelfIndex {
   std::map<std::string, std::string> unreadable_;  // path -> etag noted
 };
 
-// Reads one book file; throws vellix::AutomationError when it cannot.
+// Reads one book file; throws vellix::formats::AutomationError when it cannot.
 std::shared_ptr<BookEntry> ReadBookEntry(const std::string& path);
 
 }  // namespace vellix::server

@@ -142,7 +142,7 @@ struct ShelfServer::Impl {
       auto it = list_texts.find(base);
       if (it != list_texts.end() && it->second.first == shelf.generation) return it->second.second;
     }
-    const std::string base_bytes = Utf8ToCp1252Lossy(base);
+    const std::string base_bytes = formats::Utf8ToCp1252Lossy(base);
     std::string text = "1\n";
     for (const auto& book : shelf.books)
       text += book->record_head + "\t" + EscapeUrl(base_bytes + book->record_query) + book->record_tail + "\n";
@@ -158,7 +158,7 @@ struct ShelfServer::Impl {
     for (const auto& book : shelf.books)
       text += "None:" + book->book_id + "\t" + book->title + "\t" + book->author + "\t" + book->category + "\t" +
               std::to_string(book->size) + "\t" + base + book->file_name + "\t1\t17\r\n";
-    return Utf8ToCp1252Lossy(text);
+    return formats::Utf8ToCp1252Lossy(text);
   }
 
   // The book a device's address names: its query keys and values decoded,
@@ -521,7 +521,7 @@ struct ShelfServer::Impl {
                               std::pair{"category", &upload.category}})
       if (fields.count(name)) *into = fields[name].content;
     for (const std::string* text : {&upload.title, &upload.author, &upload.category})
-      if (Cp1252ToUtf8(Utf8ToCp1252Lossy(*text)) != *text)
+      if (formats::Cp1252ToUtf8(formats::Utf8ToCp1252Lossy(*text)) != *text)
         return Refuse(req, res, 400, "title, author and category must be text the device can show");
     auto job = publisher.Submit(std::move(upload));
     const std::string status = "/publish/" + job->id();

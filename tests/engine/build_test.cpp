@@ -267,7 +267,7 @@ TEST_F(SmallBook, ContainerBuildsTheSameBookAsThePackage) {
   OEBFFContainerView view;
   view.path = container;
   view.root = reader.Root();
-  for (const vellix::OEBFFNode* part : reader.Parts()) view.parts.push_back(part);
+  for (const vellix::formats::OEBFFNode* part : reader.Parts()) view.parts.push_back(part);
   std::string out2 = dir_ / "out2";
   std::filesystem::create_directory(out2);
   COEBFFReaderThread from_container(view, nullptr);

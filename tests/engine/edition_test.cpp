@@ -187,8 +187,8 @@ TEST_F(EditionTest, TheLibraryReadsTheBookAndItsPeriodicalRecord) {
   EXPECT_EQ(shelved->Path(), path);
   EXPECT_TRUE(shelved->IsPeriodical());
 
-  vellix::SourceRecord record =
-      vellix::ParseSourceRecord(vellix::ReadResourceString(vellix::InputFile(path), "RSRC", 128));
+  vellix::formats::SourceRecord record = vellix::formats::ParseSourceRecord(
+      vellix::formats::ReadResourceString(vellix::formats::InputFile(path), "RSRC", 128));
   EXPECT_EQ(record.source_id, "IKL");
   EXPECT_EQ(record.source_type, "P");
   EXPECT_EQ(record.issue_number, 42);

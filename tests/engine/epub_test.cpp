@@ -22,34 +22,35 @@ std::string Archive(const std::vector<ZipEntry>& entries) {
 }
 
 TEST(EpubContainer, ExpansionLimitsNameTheEntry) {
-  vellix::OcfLimits limits;
+  vellix::formats::OcfLimits limits;
   limits.max_entry_bytes = 1000;
   limits.max_total_bytes = 2400;
   std::vector<ZipEntry> entries = MinimalEpub("<p>x</p>", {{"OEBPS/a.bin", std::string(900, 'a')}});
-  vellix::OcfOpenResult one = vellix::OpenOcfContainerFromBytes(Archive(entries), "b.epub", limits);
+  vellix::formats::OcfOpenResult one = vellix::formats::OpenOcfContainerFromBytes(Archive(entries), "b.epub", limits);
   ASSERT_TRUE(one.container) << one.error;
   entries.push_back({"OEBPS/b.bin", std::string(900, 'b')});
-  vellix::OcfOpenResult two = vellix::OpenOcfContainerFromBytes(Archive(entries), "b.epub", limits);
+  vellix::formats::OcfOpenResult two = vellix::formats::OpenOcfContainerFromBytes(Archive(entries), "b.epub", limits);
   EXPECT_EQ(two.error, "b.epub: the entry \"OEBPS/b.bin\" makes the book expand past 2400 bytes");
   entries.push_back({"OEBPS/c.bin", std::string(1001, 'c')});
   limits.max_total_bytes = 1 << 20;
-  vellix::OcfOpenResult big = vellix::OpenOcfContainerFromBytes(Archive(entries), "b.epub", limits);
+  vellix::formats::OcfOpenResult big = vellix::formats::OpenOcfContainerFromBytes(Archive(entries), "b.epub", limits);
   EXPECT_EQ(big.error, "b.epub: the entry \"OEBPS/c.bin\" expands past 1000 bytes");
 }
 
 TEST(EpubContainer, WhatIsNotAnEpubIsSaid) {
   std::vector<ZipEntry> wrong = MinimalEpub("<p>x</p>");
   wrong[0].bytes = "application/zip";
-  EXPECT_EQ(vellix::OpenOcfContainerFromBytes(Archive(wrong), "b.epub").error,
+  EXPECT_EQ(vellix::formats::OpenOcfContainerFromBytes(Archive(wrong), "b.epub").error,
             "b.epub: is not an EPUB book: its mimetype is \"application/zip\"");
-  EXPECT_EQ(vellix::OpenOcfContainerFromBytes(Archive({{"mimetype", "application/epub+zip"}}), "b.epub").error,
+  EXPECT_EQ(vellix::formats::OpenOcfContainerFromBytes(Archive({{"mimetype", "application/epub+zip"}}), "b.epub").error,
             "b.epub: is not an EPUB book: it has no META-INF/container.xml");
-  EXPECT_NE(vellix::OpenOcfContainerFromBytes("PK\x03\x04 not really", "b.epub").error.find("not a readable zip"),
-            std::string::npos);
+  EXPECT_NE(
+      vellix::formats::OpenOcfContainerFromBytes("PK\x03\x04 not really", "b.epub").error.find("not a readable zip"),
+      std::string::npos);
 }
 
 std::shared_ptr<const EpubBook> Read(const std::vector<ZipEntry>& entries) {
-  vellix::OcfOpenResult opened = vellix::OpenOcfContainerFromBytes(Archive(entries), "b.epub");
+  vellix::formats::OcfOpenResult opened = vellix::formats::OpenOcfContainerFromBytes(Archive(entries), "b.epub");
   EXPECT_TRUE(opened.container) << opened.error;
   if (!opened.container) return nullptr;
   EpubReadResult read = ReadEpubPackage(std::move(opened.container), "b.epub");
@@ -90,7 +91,7 @@ TEST(EpubPackage, WithoutSpineDocumentsItIsRefused) {
       "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\"><metadata/><manifest>"
       "<item id=\"p\" href=\"p.png\" media-type=\"image/png\"/></manifest><spine><itemref idref=\"p\"/>"
       "<itemref idref=\"nothing\"/></spine></package>";
-  vellix::OcfOpenResult opened = vellix::OpenOcfContainerFromBytes(Archive(entries), "b.epub");
+  vellix::formats::OcfOpenResult opened = vellix::formats::OpenOcfContainerFromBytes(Archive(entries), "b.epub");
   ASSERT_TRUE(opened.container);
   EXPECT_EQ(ReadEpubPackage(std::move(opened.container), "b.epub").error,
             "b.epub: the book has no document to read in its spine");

@@ -65,7 +65,7 @@ int BuildFromContainer(const std::string& container, const std::string& folder, 
   view.path = container;
   view.failed = reader.Failed();
   view.root = reader.Root();
-  for (const vellix::OEBFFNode* part : reader.Parts()) view.parts.push_back(part);
+  for (const vellix::formats::OEBFFNode* part : reader.Parts()) view.parts.push_back(part);
   COEBFFReaderThread task(view, nullptr);
   task.dest_dir = folder;
   task.dest_name = name;

@@ -35,13 +35,13 @@ class TempDir {
 
 // The error `f` throws, or number 0 when it returns.
 template <typename F>
-AutomationError ErrorOf(F&& f) {
+formats::AutomationError ErrorOf(F&& f) {
   try {
     f();
-  } catch (const AutomationError& e) {
+  } catch (const formats::AutomationError& e) {
     return e;
   }
-  return AutomationError(0, "no error");
+  return formats::AutomationError(0, "no error");
 }
 
 // The automation error number `f` throws, or 0 when it returns.

@@ -20,8 +20,8 @@ using fixtures::ContainerHeader;
 using fixtures::Footer;
 using fixtures::kBoundary;
 using fixtures::PackageHeader;
-using vellix::OEBFFParser;
-using vellix::WindowedFile;
+using vellix::formats::OEBFFParser;
+using vellix::formats::WindowedFile;
 using namespace std::string_literals;
 
 const std::string kPackage = "<?xml version=\"1.0\"?>\r\n<package/>";

@@ -22,6 +22,17 @@
 namespace ikpubx {
 namespace {
 
+// No exception leaves a member of the interface: whatever the engine threw
+// has reached the sinks as an error already, and the caller gets E_FAIL.
+template <typename Call>
+HRESULT Guarded(Call&& call) {
+  try {
+    return call();
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
 // The engine's message "<file>: <text> (Line <n>, Col <m>)" as the events
 // give it: without the file before the first colon and without the place.
 std::string CleanEngineMessage(const char* message) {
@@ -311,11 +322,7 @@ HRESULT CBuilder::OnEndPage() {
 HRESULT CBuilder::Build(IProject* project) {
   std::lock_guard lock(mutex_);
   if (!project) return E_POINTER;
-  try {
-    return RunBuild(project);
-  } catch (...) {
-    return E_FAIL;
-  }
+  return Guarded([&]() -> HRESULT { return RunBuild(project); });
 }
 
 HRESULT CBuilder::RunBuild(IProject* project) {
@@ -332,23 +339,17 @@ HRESULT CBuilder::RunBuild(IProject* project) {
 
 HRESULT CBuilder::BuildFromProject(const std::string& project_file) {
   std::lock_guard lock(mutex_);
-  try {
+  return Guarded([&]() -> HRESULT {
     std::shared_ptr<IProject> project;
     if (Failed(CreateObject(kProjectIndependentProgId, &project))) return E_FAIL;
     if (Failed(project->Load(project_file))) return E_FAIL;
     return Build(project.get());
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 HRESULT CBuilder::BuildFromHTMLFile(const std::string& html_file) {
   std::lock_guard lock(mutex_);
-  try {
-    return BuildSources({html_file}, false);
-  } catch (...) {
-    return E_FAIL;
-  }
+  return Guarded([&]() -> HRESULT { return BuildSources({html_file}, false); });
 }
 
 HRESULT CBuilder::BuildSources(const std::vector<std::string>& sources, bool name_project_first) {
@@ -365,7 +366,7 @@ HRESULT CBuilder::BuildSources(const std::vector<std::string>& sources, bool nam
 HRESULT CBuilder::BuildFromHTMLFiles(Variant* file_list) {
   std::lock_guard lock(mutex_);
   if (!file_list) return E_POINTER;
-  try {
+  return Guarded([&]() -> HRESULT {
     if (!(file_list->vt & (VT_ARRAY | VT_BSTR))) return E_INVALIDARG;
     const SafeArray* array = ArrayOf(*file_list);
     if (!array || !(array->element_type & VT_BSTR) || array->dimensions != 1 || !array->bounds_readable)
@@ -377,15 +378,13 @@ HRESULT CBuilder::BuildFromHTMLFiles(Variant* file_list) {
       sources.push_back(std::move(*source));
     }
     return BuildSources(sources, false);
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 HRESULT CBuilder::BuildFromHTML(Variant* document) {
   std::lock_guard lock(mutex_);
   if (!document) return E_POINTER;
-  try {
+  return Guarded([&]() -> HRESULT {
     std::string_view text;
     switch (document->vt) {
       case VT_BSTR:
@@ -419,19 +418,15 @@ HRESULT CBuilder::BuildFromHTML(Variant* document) {
       if (!out.flush()) return E_FAIL;
     }
     return BuildSources({source.path()}, true);
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 HRESULT CBuilder::AbortBuild() {
-  try {
+  return Guarded([&]() -> HRESULT {
     std::lock_guard lock(running_mutex_);
     if (current_build_) current_build_->RequestCancel(true);
     return S_OK;
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 HRESULT CBuilder::FeedbackThreshold(int32_t* out) {
@@ -464,11 +459,7 @@ HRESULT CBuilder::SetPreview(int32_t value) {
 HRESULT CBuilder::HTCheck(IProject* project, int16_t index) {
   std::lock_guard lock(mutex_);
   if (!project) return E_POINTER;
-  try {
-    return RunCheck(project, index);
-  } catch (...) {
-    return E_FAIL;
-  }
+  return Guarded([&]() -> HRESULT { return RunCheck(project, index); });
 }
 
 HRESULT CBuilder::RunCheck(IProject* project, int16_t index) {
@@ -491,11 +482,7 @@ HRESULT CBuilder::RunCheck(IProject* project, int16_t index) {
 HRESULT CBuilder::GenerateOEBFF(IProject* project, int32_t needs_validation) {
   std::lock_guard lock(mutex_);
   if (!project) return E_POINTER;
-  try {
-    return RunGenerateOEBFF(project, needs_validation);
-  } catch (...) {
-    return E_FAIL;
-  }
+  return Guarded([&]() -> HRESULT { return RunGenerateOEBFF(project, needs_validation); });
 }
 
 HRESULT CBuilder::RunGenerateOEBFF(IProject* project, int32_t needs_validation) {
@@ -524,7 +511,7 @@ HRESULT CBuilder::RunGenerateOEBFF(IProject* project, int32_t needs_validation) 
 HRESULT CBuilder::BuildFromOEBFF(const std::string& oeb_file, const std::string& dest_dir, const std::string& log_dir,
                                  int32_t preview) {
   std::lock_guard lock(mutex_);
-  try {
+  return Guarded([&]() -> HRESULT {
     OEBFFReader reader(oeb_file);
     ikutil::OEBFFContainerView container;
     container.path = oeb_file;
@@ -540,9 +527,7 @@ HRESULT CBuilder::BuildFromOEBFF(const std::string& oeb_file, const std::string&
     std::string name = slash == std::string::npos ? dest_dir : dest_dir.substr(slash + 1);
     int result = engine_->BuildFromContainer(container, Callbacks(), preview != 0, directory, log_dir, name);
     return result != 0 ? E_FAIL : S_OK;
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 const bool registered = [] {

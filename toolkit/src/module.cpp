@@ -39,7 +39,7 @@ void AdjustObjectCount(long delta) { LockCount() += delta; }
 
 void RegisterClass(ClassEntry entry) {
   for (ClassEntry& existing : Registry()) {
-    if (vellix::EqualsIgnoringAsciiCase(existing.class_id, entry.class_id)) {
+    if (vellix::formats::EqualsIgnoringAsciiCase(existing.class_id, entry.class_id)) {
       existing = std::move(entry);
       return;
     }
@@ -50,7 +50,7 @@ void RegisterClass(ClassEntry entry) {
 const ClassEntry* FindClass(const std::string& name) {
   if (name.empty()) return nullptr;
   for (const ClassEntry& entry : Registry())
-    if (vellix::EqualsIgnoringAsciiCase(entry.class_id, name)) return &entry;
+    if (vellix::formats::EqualsIgnoringAsciiCase(entry.class_id, name)) return &entry;
   if (const ClassEntry* entry = FindByProgId(name)) return entry;
   // The version-independent name stands for the version its CurVer names.
   for (const ClassEntry& entry : Registry())

@@ -12,10 +12,10 @@ OEBFFReader::OEBFFReader(std::string_view container_path, const Progress& progre
     // Room for the longest diagnostic, so composing one after a failure
     // cannot run out of memory.
     diagnostic_.reserve(64);
-    std::optional<size_t> length = vellix::Cp1252Length(container_path);
+    std::optional<size_t> length = vellix::formats::Cp1252Length(container_path);
     if (!length || *length > kMaxPathLength || container_path.find('\0') != std::string_view::npos)
       throw COEBFFContainerException(kOEBFFFileNotFound);
-    vellix::OEBFFParser parser;
+    vellix::formats::OEBFFParser parser;
     try {
       parser.Parse(std::string(container_path), progress);
     } catch (...) {

@@ -15,7 +15,7 @@
 #include "ikutil/callbacks.h"
 #include "ikutil/params.h"
 
-namespace vellix {
+namespace vellix::formats {
 class OEBFFNode;
 }
 
@@ -81,8 +81,8 @@ struct OEBFFContainerView {
   int32_t error_code = 0;
   std::string diagnostic;
   std::string unfinished_part;  // the part the container ends inside, if any
-  const vellix::OEBFFNode* root = nullptr;
-  std::vector<const vellix::OEBFFNode*> parts;
+  const vellix::formats::OEBFFNode* root = nullptr;
+  std::vector<const vellix::formats::OEBFFNode*> parts;
 };
 
 // Builds a device book from an OEBFF container: the package part first,

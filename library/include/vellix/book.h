@@ -15,9 +15,11 @@
 
 #include "vellix/variant.h"
 
-namespace vellix {
-
+namespace vellix::formats {
 class InputFile;
+}  // namespace vellix::formats
+
+namespace vellix {
 
 // What a caller may hear of a book being published (Save of a document or
 // package, Bookshelf::Add): the toolkit's build events, and a question
@@ -165,7 +167,7 @@ class Book : public Object {
   bool IsPeriodical() const { return issue_number_ != 0 && issue_number_ != -1; }
 
  private:
-  void LoadBookFile(const InputFile& file);
+  void LoadBookFile(const formats::InputFile& file);
   bool LoadBookFolder();
   void SetInformation(const std::string& info_bytes);
   void LoadPackageMetadata(const std::string& package);

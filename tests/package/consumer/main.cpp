@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     if (!shelf.Books()) return 1;
     shelf.Sort();
     for (const auto& book : *shelf.Books()) std::cout << book->Title() << "\n";
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     std::cerr << e.what() << "\n";
     return 1;
   }

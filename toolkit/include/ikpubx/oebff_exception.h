@@ -8,9 +8,9 @@
 
 namespace ikpubx {
 
-using vellix::ComposeDiagnostic;
-using vellix::OEBFFError;
-using enum vellix::OEBFFError;
-using COEBFFContainerException = vellix::OEBFFContainerError;
+using vellix::formats::ComposeDiagnostic;
+using vellix::formats::OEBFFError;
+using enum vellix::formats::OEBFFError;
+using COEBFFContainerException = vellix::formats::OEBFFContainerError;
 
 }  // namespace ikpubx

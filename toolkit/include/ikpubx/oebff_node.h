@@ -7,7 +7,7 @@
 
 namespace ikpubx {
 
-using vellix::OEBFFNode;
-using vellix::OEBFFNodeKind;
+using vellix::formats::OEBFFNode;
+using vellix::formats::OEBFFNodeKind;
 
 }  // namespace ikpubx

@@ -35,7 +35,7 @@ class OEBFFReader {
 
   // Told how far reading has come (bytes of `size`), about every 100 KiB.
   // Answering false stops the reading with code kOEBFFUserAborted.
-  using Progress = vellix::ContainerProgress;
+  using Progress = vellix::formats::ContainerProgress;
 
   // Reads the container at `container_path` (UTF-8). A path the 8-bit code
   // page cannot spell, one longer than kMaxPathLength characters, or one

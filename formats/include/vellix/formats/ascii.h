@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace vellix {
+namespace vellix::formats {
 
 inline char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -23,6 +23,22 @@ inline int HexValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+// Every "%XX" escape (two hexadecimal digits) as its byte; anything else,
+// a "%" without two digits after it included, stays as written.
+inline std::string PercentDecoded(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
 }
 
 // Equal but for the case of ASCII letters.
@@ -84,4 +100,4 @@ inline std::optional<uint64_t> DecimalNumber(std::string_view s) {
   return value;
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -11,7 +11,7 @@
 
 #include "vellix/formats/file_io.h"
 
-namespace vellix {
+namespace vellix::formats {
 
 // Offset of the information strings in a book file, and in RSRC.INF.
 inline constexpr size_t kBookInfoStringsOffset = 48;
@@ -91,4 +91,4 @@ void WriteBookFileParts(const std::string& dest, std::string_view information, s
 // only when the new file is complete.
 void WriteBookFile(const std::string& folder, const std::string& dest);
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace vellix {
+namespace vellix::formats {
 
 // Single-byte text to UTF-8. Never fails.
 std::string Cp1252ToUtf8(std::string_view bytes);
@@ -48,4 +48,4 @@ int32_t NextUtf8Char(std::string_view text, size_t& i);
 // value past U+10FFFF).
 void AppendUtf8(std::string& out, char32_t c);
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace vellix {
+namespace vellix::formats {
 
 // Every number the library and its clients raise.
 enum ErrorNumber : int {
@@ -81,4 +81,4 @@ decltype(auto) NamingFile(const std::string& path, Operation&& operation) {
 // EIO -> 57, EEXIST -> 58, ENAMETOOLONG -> 52, ENOMEM -> 7, others -> 75.
 [[noreturn]] void RaiseFromErrno(int err, const std::string& path, bool is_folder = false);
 
-}  // namespace vellix
+}  // namespace vellix::formats

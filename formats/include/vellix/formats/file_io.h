@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vellix {
+namespace vellix::formats {
 
 enum class EntryKind { kFile, kFolder };
 
@@ -137,4 +137,4 @@ class AtomicFileWriter {
   mode_t old_mode_ = 0;
 };
 
-}  // namespace vellix
+}  // namespace vellix::formats

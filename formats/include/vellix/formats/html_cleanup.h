@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-namespace vellix {
+namespace vellix::formats {
 
 // Most elements open at once: blocks, plus inline elements not yet closed
 // by their own end tag (each one, also when nested in one of its own name:
@@ -60,4 +60,4 @@ std::optional<std::string> CleanUpHtml(std::string_view html);
 // past the limits above (the file is left unchanged as well).
 bool CleanUpHtmlInPlace(const std::string& path);
 
-}  // namespace vellix
+}  // namespace vellix::formats

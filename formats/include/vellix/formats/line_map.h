@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vellix {
+namespace vellix::formats {
 
 struct TextPlace {
   int32_t line = -1;  // -1: unknown
@@ -63,4 +63,4 @@ class LineMap {
   std::vector<uint32_t> continuations_before_;
 };
 
-}  // namespace vellix
+}  // namespace vellix::formats

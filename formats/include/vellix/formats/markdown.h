@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace vellix {
+namespace vellix::formats {
 
 struct MarkdownDocument {
   // The title the source gives: a leading "% Title" line, else a leading
@@ -29,4 +29,4 @@ MarkdownDocument ConvertMarkdown(std::string_view text);
 std::string MarkdownXhtml(const MarkdownDocument& document, const std::string& title, const std::string& author,
                           const std::string& category);
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace vellix {
+namespace vellix::formats {
 
 // The escape of a markup character ("&amp;", "&lt;", "&gt;"), or null for
 // any other character.
@@ -22,4 +22,15 @@ std::string EscapeMarkup(std::string_view text);
 // escapes.
 std::string UnescapeMarkup(std::string_view text);
 
-}  // namespace vellix
+// `text` appended to `out` as XML or HTML text or attribute value: "&",
+// "<", ">", '"' and "'" escaped, and the C0 controls XML cannot carry
+// (all but tab and line ends) as spaces.
+void AppendEscapedXml(std::string& out, std::string_view text);
+inline std::string EscapedXml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 8);
+  AppendEscapedXml(out, text);
+  return out;
+}
+
+}  // namespace vellix::formats

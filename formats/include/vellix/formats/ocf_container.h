@@ -29,7 +29,7 @@
 #include <utility>
 #include <vector>
 
-namespace vellix {
+namespace vellix::formats {
 
 struct OcfLimits {
   size_t max_entries = 10000;
@@ -84,4 +84,4 @@ std::string BuildOcfArchive(const std::vector<std::pair<std::string, std::string
 // carry and still be read).
 bool IsFontObfuscation(std::string_view algorithm);
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-namespace vellix {
+namespace vellix::formats {
 
 enum OEBFFError : int32_t {
   kOEBFFNoError = 0,
@@ -49,4 +49,4 @@ using ContainerProgress = std::function<bool(int64_t done, int64_t size)>;
 // "<message>\r\nError 0x<code as eight upper-case hex digits>\r\n".
 std::string ComposeDiagnostic(const char* message, uint32_t code);
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace vellix {
+namespace vellix::formats {
 
 enum class OEBFFNodeKind : int32_t { kContainer = 1, kPart = 2, kHeaderField = 3 };
 
@@ -74,4 +74,4 @@ class OEBFFNode {
   std::vector<std::string> attribute_values_;
 };
 
-}  // namespace vellix
+}  // namespace vellix::formats

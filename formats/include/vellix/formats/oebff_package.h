@@ -9,7 +9,7 @@
 
 #include "vellix/formats/file_io.h"
 
-namespace vellix {
+namespace vellix::formats {
 
 // True when `href` names a file inside `folder`: relative, never climbing
 // out, and not leaving it through a symbolic link either.
@@ -35,4 +35,4 @@ std::vector<OEBFFManifestPart> ReadOEBFFManifestText(std::string_view package_te
 // container's part delimiter (it would end the body early).
 void AppendOEBFFBody(AtomicFileWriter& out, const std::string& file_path);
 
-}  // namespace vellix
+}  // namespace vellix::formats

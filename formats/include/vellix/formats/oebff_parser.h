@@ -20,7 +20,7 @@
 #include "vellix/formats/oebff_node.h"
 #include "vellix/formats/windowed_file.h"
 
-namespace vellix {
+namespace vellix::formats {
 
 // The bytes a header token is made of: ASCII letters and digits, ". - _ /",
 // 0xB7, and the code page's letters 0xC0-0xFF without 0xD7 and 0xF7.
@@ -88,4 +88,4 @@ class OEBFFParser {
   std::string name_, token_, quoted_, raw_;
 };
 
-}  // namespace vellix
+}  // namespace vellix::formats

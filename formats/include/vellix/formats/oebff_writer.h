@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace vellix {
+namespace vellix::formats {
 
 inline constexpr char kOEBFFBoundary[] = "ZEQTRVNPOLKHGDJXYIKL2000";
 inline constexpr char kOEBFFStart[] = "packageIKL2000";
@@ -44,4 +44,4 @@ std::string OEBFFDecodeHref(std::string_view href);
 // (CR LF, "--" and the boundary).
 std::string OEBFFBodyDelimiter();
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace vellix {
+namespace vellix::formats {
 
 void SeedRandomFromClock();
 // A fixed seed, so tests can replay a sequence of names.
@@ -19,4 +19,4 @@ char RandomCapital();
 // from the operating system's random bits; "" when it cannot supply them.
 std::string NewGuidString();
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -15,7 +15,7 @@
 #include <span>
 #include <string>
 
-namespace vellix {
+namespace vellix::formats {
 
 class WindowedFile {
  public:
@@ -97,4 +97,4 @@ class WindowedFile {
   std::function<void(int64_t, int64_t)> observer_;
 };
 
-}  // namespace vellix
+}  // namespace vellix::formats

@@ -13,7 +13,7 @@
 
 #include "vellix/formats/file_io.h"
 
-namespace vellix {
+namespace vellix::formats {
 
 // The Dublin Core 1.0 element namespace of package metadata.
 inline constexpr char kDublinCoreNamespace[] = "http://purl.org/dc/elements/1.0/";
@@ -93,4 +93,4 @@ bool WalkTree(const pugi::xml_node& root, Visit&& visit) {
   return true;
 }
 
-}  // namespace vellix
+}  // namespace vellix::formats
