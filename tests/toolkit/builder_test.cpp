@@ -245,6 +245,10 @@ Variant ArrayOf(
 
 TEST_F(BuilderTest, FileListVariants) {
   Variant variants = ArrayOf(VT_VARIANT, [](SafeArray& a) { a.variants = {Variant::String("c.htm")}; });
+  Variant names = ArrayOf(VT_BSTR, [](SafeArray& a) { a.strings = {"a.htm", "b.htm"}; });
+  Variant mixed = ArrayOf(VT_VARIANT, [](SafeArray& a) {
+    a.variants = {Variant::String("a.htm"), Variant::Integer(1)};
+  });
   struct Case {
     Variant list;
     HRESULT expected;
@@ -252,22 +256,12 @@ TEST_F(BuilderTest, FileListVariants) {
   } cases[] = {
       {Variant::Integer(5), E_INVALIDARG, {}},
       {ArrayOf(VT_VARIANT), S_OK, {}},
-      {ArrayOf(VT_BSTR,
-               [](SafeArray& a) {
-                 a.strings = {"a.htm", "b.htm"};
-               }),
-       S_OK,
-       {"a.htm", "b.htm"}},
+      {names, S_OK, {"a.htm", "b.htm"}},
       {Variant::RefTo(&variants), S_OK, {"c.htm"}},
       {ArrayOf(VT_BSTR, [](SafeArray& a) { a.dimensions = 2; }), E_INVALIDARG, {}},
       {ArrayOf(VT_BSTR, [](SafeArray& a) { a.bounds_readable = false; }), E_INVALIDARG, {}},
       {ArrayOf(VT_I4), E_INVALIDARG, {}},
-      {ArrayOf(VT_VARIANT,
-               [](SafeArray& a) {
-                 a.variants = {Variant::String("a.htm"), Variant::Integer(1)};
-               }),
-       E_FAIL,
-       {}},
+      {mixed, E_FAIL, {}},
       {ArrayOf(VT_BOOL, [](SafeArray& a) { a.variants = {Variant::Integer(-1)}; }), E_FAIL, {}},
   };
   for (Case& c : cases) {
