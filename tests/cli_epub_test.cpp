@@ -48,6 +48,15 @@ std::vector<std::string> BookWords(const std::string& book) {
   return words;
 }
 
+// META-INF/encryption.xml saying `uri` is enciphered by `algorithm`.
+ZipEntry Encryption(const std::string& algorithm, const std::string& uri) {
+  return {"META-INF/encryption.xml",
+          "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\" xmlns:enc=\"http://www.w3.org/2001/04/"
+          "xmlenc#\"><enc:EncryptedData><enc:EncryptionMethod Algorithm=\"" +
+              algorithm + "\"/><enc:CipherData><enc:CipherReference URI=\"" + uri +
+              "\"/></enc:CipherData></enc:EncryptedData></encryption>"};
+}
+
 class EpubPublish : public ::testing::TestWithParam<int> {};
 
 TEST_P(EpubPublish, BuildsWithMetadataContentsImageFootnoteAndEveryWord) {
@@ -103,12 +112,7 @@ TEST(EpubShelf, AddedBookKeepsTypedFieldsAndObfuscatedFontsAreSkipped) {
   fs::create_directory(dir / "shelf");
   std::vector<ZipEntry> entries = SampleEpub().Entries();
   entries.push_back({"OEBPS/fonts/serif.otf", std::string(400, '\x7F')});
-  entries.push_back({"META-INF/encryption.xml",
-                     "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\" "
-                     "xmlns:enc=\"http://www.w3.org/2001/04/xmlenc#\"><enc:EncryptedData>"
-                     "<enc:EncryptionMethod Algorithm=\"http://www.idpf.org/2008/embedding\"/>"
-                     "<enc:CipherData><enc:CipherReference URI=\"OEBPS/fonts/serif.otf\"/></enc:CipherData>"
-                     "</enc:EncryptedData></encryption>"});
+  entries.push_back(Encryption("http://www.idpf.org/2008/embedding", "OEBPS/fonts/serif.otf"));
   WriteZip(dir / "walk.epub", entries);
   ToolOutcome added =
       Vellix({"shelf", "add", dir / "shelf", dir / "walk.epub", "--title", "Typed Title", "--category", "Mine"});
@@ -155,14 +159,8 @@ std::vector<Hostile> HostileBooks() {
   std::string corrupt = WithEntries({});
   corrupt.replace(corrupt.size() - 6, 4, std::string("\xFF\xFF\xFF\x0F", 4));  // the directory's offset
   books.push_back({"corrupt", corrupt, "not a readable zip archive"});
-  books.push_back({"encrypted",
-                   WithEntries({{"META-INF/encryption.xml",
-                                 "<encryption xmlns=\"urn:oasis:names:tc:opendocument:xmlns:container\" "
-                                 "xmlns:enc=\"http://www.w3.org/2001/04/xmlenc#\"><enc:EncryptedData>"
-                                 "<enc:EncryptionMethod Algorithm=\"http://www.w3.org/2001/04/xmlenc#aes128-cbc\"/>"
-                                 "<enc:CipherData><enc:CipherReference URI=\"OEBPS/c.xhtml\"/></enc:CipherData>"
-                                 "</enc:EncryptedData></encryption>"}}),
-                   "is encrypted"});
+  ZipEntry encryption = Encryption("http://www.w3.org/2001/04/xmlenc#aes128-cbc", "OEBPS/c.xhtml");
+  books.push_back({"encrypted", WithEntries({{encryption.name, encryption.bytes}}), "is encrypted"});
   return books;
 }
 
