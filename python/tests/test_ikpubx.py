@@ -41,8 +41,8 @@ class Scratch(ComTestCase):
         os.chdir(self.dir)
         self.addCleanup(os.chdir, self.old_cwd)
 
-    def write(self, name, text):
-        path = os.path.join(self.dir, name)
+    def write(self, name, text, folder=None):
+        path = os.path.join(folder or self.dir, name)
         with open(path, "w", encoding="utf-8") as f:
             f.write(text)
         return path
@@ -223,14 +223,9 @@ class SourcesElsewhereTest(Scratch):
     def test_build_check_and_pack_sources_from_another_folder(self):
         elsewhere = tempfile.mkdtemp(prefix="ikpubx-src-")
         self.addCleanup(shutil.rmtree, elsewhere, True)
-        sources = []
-        for name, text in (("one.htm", "First far page."), ("two.htm", "Second far page.")):
-            sources.append(os.path.join(elsewhere, name))
-            with open(sources[-1], "w", encoding="utf-8") as f:
-                f.write(PAGE.replace("One short paragraph.", text))
         project = ikpubx.Project()
-        for source in sources:
-            project.AddSourceFile(source)
+        for name, text in (("one.htm", "First far page."), ("two.htm", "Second far page.")):
+            project.AddSourceFile(self.write(name, PAGE.replace("One short paragraph.", text), elsewhere))
         project.OutputDirectory = self.dir
         project.BookFileName = "far"
         builder = ikpubx.Builder()
