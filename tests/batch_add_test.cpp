@@ -26,12 +26,12 @@ std::string Page(const std::string& title) {
 class SyncRecorder {
  public:
   SyncRecorder() {
-    SetSyncObserver([this](const std::string& path) {
+    formats::SetSyncObserver([this](const std::string& path) {
       std::lock_guard<std::mutex> lock(mutex_);
       paths_.push_back(path);
     });
   }
-  ~SyncRecorder() { SetSyncObserver(nullptr); }
+  ~SyncRecorder() { formats::SetSyncObserver(nullptr); }
   std::vector<std::string> Take() {
     std::lock_guard<std::mutex> lock(mutex_);
     return std::exchange(paths_, {});
@@ -127,7 +127,7 @@ TEST(BatchAdd, EachPathIsReportedAndTheOthersGoOn) {
   }
 
   Bookshelf nowhere;
-  EXPECT_THROW(nowhere.AddMany(paths, options), AutomationError);
+  EXPECT_THROW(nowhere.AddMany(paths, options), formats::AutomationError);
 }
 
 TEST(BatchAdd, ParallelBuildsKeepTheirBooksApart) {

@@ -79,7 +79,7 @@ TEST_F(DeviceTest, EveryAddressOfTheBookshelfTextAndBookListGivesItsBookByteForB
   Bookshelf library_shelf;
   library_shelf.SetDirectory(shelf_);
   library_shelf.SetBaseURL("http://127.0.0.1:" + std::to_string(port) + "/book");
-  EXPECT_EQ(list.body, Utf8ToCp1252Lossy(library_shelf.BookshelfText()));
+  EXPECT_EQ(list.body, formats::Utf8ToCp1252Lossy(library_shelf.BookshelfText()));
 
   std::vector<std::string> lines = Split(list.body, '\n');
   ASSERT_EQ(lines.size(), 2 + books_.size());  // "1", the records, the closing empty line

@@ -63,7 +63,7 @@ inline int BuildFromContainer(const std::string& container, const std::string& f
                               EngineLog& log) {
   ikpubx::OEBFFReader reader(container);
   ikutil::OEBFFContainerView view{.path = container, .failed = reader.Failed(), .root = reader.Root()};
-  for (const vellix::OEBFFNode* part : reader.Parts()) view.parts.push_back(part);
+  for (const vellix::formats::OEBFFNode* part : reader.Parts()) view.parts.push_back(part);
   ikutil::COEBFFReaderThread task(view, nullptr);
   task.dest_dir = folder;
   task.dest_name = name;
