@@ -22,7 +22,16 @@ def signed(code):
     return code - (1 << 32) if code & 0x80000000 else code
 
 
-class Scratch(unittest.TestCase):
+class ComTestCase(unittest.TestCase):
+    def assertComError(self, hresult, call, *args):
+        """`call(*args)` raises ikpubx.ComError with this code; returns it."""
+        with self.assertRaises(ikpubx.ComError) as caught:
+            call(*args)
+        self.assertEqual(caught.exception.hresult, hresult)
+        return caught.exception
+
+
+class Scratch(ComTestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="ikpubx-py-")
         self.addCleanup(shutil.rmtree, self.dir, True)
@@ -32,8 +41,8 @@ class Scratch(unittest.TestCase):
         os.chdir(self.dir)
         self.addCleanup(os.chdir, self.old_cwd)
 
-    def write(self, name, text):
-        path = os.path.join(self.dir, name)
+    def write(self, name, text, folder=None):
+        path = os.path.join(folder or self.dir, name)
         with open(path, "w", encoding="utf-8") as f:
             f.write(text)
         return path
@@ -48,16 +57,14 @@ class Scratch(unittest.TestCase):
         return project
 
 
-class RegistryAndErrorsTest(unittest.TestCase):
+class RegistryAndErrorsTest(ComTestCase):
     def test_create_by_program_and_class_identifier(self):
         self.assertIsInstance(ikpubx.create("IKPublisher.Builder"), ikpubx.Builder)
         self.assertIsInstance(ikpubx.create("IKPublisher.Builder.1"), ikpubx.Builder)
         self.assertIsInstance(ikpubx.create("{764eaeb5-1d6c-4304-95f9-f30fc95e8f6b}"), ikpubx.Project)
-        with self.assertRaises(ikpubx.ComError) as caught:
-            ikpubx.create("IKPublisher.Nothing")
-        self.assertEqual(caught.exception.hresult, ikpubx.REGDB_E_CLASSNOTREG)
-        self.assertEqual(caught.exception.hresult, signed(0x80040154))
-        self.assertIn("0x80040154", str(caught.exception))
+        error = self.assertComError(ikpubx.REGDB_E_CLASSNOTREG, ikpubx.create, "IKPublisher.Nothing")
+        self.assertEqual(error.hresult, signed(0x80040154))
+        self.assertIn("0x80040154", str(error))
 
     def test_s_false_is_returned_while_objects_live(self):
         gc.collect()
@@ -106,9 +113,7 @@ class ProjectTest(Scratch):
             (lambda: project.Load(os.path.join(self.dir, "missing.opf")), ikpubx.E_FAIL),
         ]
         for call, expected in cases:
-            with self.assertRaises(ikpubx.ComError) as caught:
-                call()
-            self.assertEqual(caught.exception.hresult, expected)
+            self.assertComError(expected, call)
 
 class Recorder:
     def __init__(self):
@@ -143,9 +148,7 @@ class BuilderEventsTest(Scratch):
         self.assertEqual(recorder.events[1], ("OnSourceStart", "page.htm", 1, 1))
         self.assertEqual(recorder.events[-1], ("OnSourceDone", "page.htm", 1, 1))
         builder.Unadvise(cookie)
-        with self.assertRaises(ikpubx.ComError) as caught:
-            builder.Unadvise(cookie)
-        self.assertEqual(caught.exception.hresult, ikpubx.CONNECT_E_NOCONNECTION)
+        self.assertComError(ikpubx.CONNECT_E_NOCONNECTION, builder.Unadvise, cookie)
 
     def test_handler_exception_is_raised_after_the_build_stops(self):
         pages = [self.write("p%d.htm" % i, PAGE) for i in range(3)]
@@ -185,9 +188,7 @@ class BuilderEventsTest(Scratch):
         aborting = Aborting()
         builder.Advise(aborting)
         page = self.write("page.htm", PAGE)
-        with self.assertRaises(ikpubx.ComError) as caught:
-            builder.Build(self.project(page))
-        self.assertEqual(caught.exception.hresult, ikpubx.E_FAIL)
+        self.assertComError(ikpubx.E_FAIL, builder.Build, self.project(page))
         self.assertEqual(aborting.result, ikpubx.S_OK)
 
     def test_projects_made_by_the_builder_are_lent_for_the_call_only(self):
@@ -203,24 +204,16 @@ class BuilderEventsTest(Scratch):
         self.assertEqual(builder.BuildFromHTMLFile(page), ikpubx.S_OK)
         project, count = seen[0]
         self.assertEqual(count, 1)
-        with self.assertRaises(ikpubx.ComError) as caught:
-            project.NumSourceFiles
-        self.assertEqual(caught.exception.hresult, ikpubx.E_POINTER)
+        self.assertComError(ikpubx.E_POINTER, getattr, project, "NumSourceFiles")
 
     def test_variant_arguments(self):
         builder = ikpubx.Builder()
         self.assertEqual(builder.BuildFromHTML(PAGE.encode()), ikpubx.S_OK)
         self.assertEqual(builder.BuildFromHTMLFiles([self.write("page.htm", PAGE)]), ikpubx.S_OK)
-        for bad, code in ((42, ikpubx.E_INVALIDARG), ("not a list", ikpubx.E_INVALIDARG)):
-            with self.subTest(bad=bad), self.assertRaises(ikpubx.ComError) as caught:
-                (builder.BuildFromHTML if isinstance(bad, int) else builder.BuildFromHTMLFiles)(bad)
-            self.assertEqual(caught.exception.hresult, code)
-        with self.assertRaises(ikpubx.ComError) as caught:
-            builder.FeedbackThreshold = 0
-        self.assertEqual(caught.exception.hresult, ikpubx.E_INVALIDARG)
-        with self.assertRaises(ikpubx.ComError) as caught:
-            builder.Build(None)
-        self.assertEqual(caught.exception.hresult, ikpubx.E_POINTER)
+        self.assertComError(ikpubx.E_INVALIDARG, builder.BuildFromHTML, 42)
+        self.assertComError(ikpubx.E_INVALIDARG, builder.BuildFromHTMLFiles, "not a list")
+        self.assertComError(ikpubx.E_INVALIDARG, setattr, builder, "FeedbackThreshold", 0)
+        self.assertComError(ikpubx.E_POINTER, builder.Build, None)
 
 
 class SourcesElsewhereTest(Scratch):
@@ -230,14 +223,9 @@ class SourcesElsewhereTest(Scratch):
     def test_build_check_and_pack_sources_from_another_folder(self):
         elsewhere = tempfile.mkdtemp(prefix="ikpubx-src-")
         self.addCleanup(shutil.rmtree, elsewhere, True)
-        sources = []
-        for name, text in (("one.htm", "First far page."), ("two.htm", "Second far page.")):
-            sources.append(os.path.join(elsewhere, name))
-            with open(sources[-1], "w", encoding="utf-8") as f:
-                f.write(PAGE.replace("One short paragraph.", text))
         project = ikpubx.Project()
-        for source in sources:
-            project.AddSourceFile(source)
+        for name, text in (("one.htm", "First far page."), ("two.htm", "Second far page.")):
+            project.AddSourceFile(self.write(name, PAGE.replace("One short paragraph.", text), elsewhere))
         project.OutputDirectory = self.dir
         project.BookFileName = "far"
         builder = ikpubx.Builder()
@@ -288,9 +276,7 @@ class ViewerTest(Scratch):
         small, width, height, depth = viewer.GetPageImage(1)
         self.assertEqual((width, height, depth, len(small)), (200, 300, 1, 200 * 300))
         self.assertLessEqual(set(small), {0, 1})
-        with self.assertRaises(ikpubx.ComError) as caught:
-            viewer.GetPageImage(1, memoryview(bytearray(10)))
-        self.assertEqual(caught.exception.hresult, ikpubx.E_INVALIDARG)
+        self.assertComError(ikpubx.E_INVALIDARG, viewer.GetPageImage, 1, memoryview(bytearray(10)))
 
     def test_page_events_and_a_handler_that_raises(self):
         viewer = ikpubx.Viewer()
@@ -353,20 +339,14 @@ class ViewerTest(Scratch):
         viewer = ikpubx.Viewer()
         viewer.BookName = self.book(3)
         for size in [(0, 0, 0), (10, 10, 4), (480, 640, 3)]:
-            with self.assertRaises(ikpubx.ComError) as caught:
-                viewer.ChangeDeviceSettings(*size)
-            self.assertEqual(caught.exception.hresult, ikpubx.E_INVALIDARG)
+            self.assertComError(ikpubx.E_INVALIDARG, viewer.ChangeDeviceSettings, *size)
         self.assertEqual(viewer.NumPages, 1)
         for page in [0, -1, 2, 2**31 - 1]:
-            with self.assertRaises(ikpubx.ComError) as caught:
-                viewer.GetPageImage(page)
-            self.assertEqual(caught.exception.hresult, ikpubx.E_INVALIDARG)
+            self.assertComError(ikpubx.E_INVALIDARG, viewer.GetPageImage, page)
 
     def test_books_that_cannot_be_shown(self):
         viewer = ikpubx.Viewer()
-        with self.assertRaises(ikpubx.ComError) as caught:
-            viewer.NumPages
-        self.assertEqual(caught.exception.hresult, ikpubx.E_FAIL)
+        self.assertComError(ikpubx.E_FAIL, getattr, viewer, "NumPages")
         self.assertEqual(viewer.ShowInfoTray(), ikpubx.S_OK)
         missing = os.path.join(self.dir, "missing.imp")
         with self.assertRaises(ikpubx.ComError) as caught:
@@ -413,9 +393,7 @@ class ProofingTest(Scratch):
         self.assertFalse(viewer.FollowLink(1))
         self.assertFalse(viewer.FollowLink(2))
         self.assertEqual(viewer.CurPage, 1)
-        with self.assertRaises(ikpubx.ComError) as caught:
-            viewer.FollowLink(3)
-        self.assertEqual(caught.exception.hresult, ikpubx.E_INVALIDARG)
+        self.assertComError(ikpubx.E_INVALIDARG, viewer.FollowLink, 3)
 
         self.assertTrue(viewer.FollowLink(0))
         self.assertEqual(viewer.CurPage, end_page)

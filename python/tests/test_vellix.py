@@ -9,6 +9,7 @@ import tempfile
 import threading
 import time
 import unittest
+import unittest.mock
 
 import ikpubx
 import vellix
@@ -40,12 +41,22 @@ class ScratchFolder(unittest.TestCase):
         subprocess.run([MAKE_SAMPLES, shelf], check=True, stdout=subprocess.DEVNULL)
         return shelf
 
+    def loaded_sample_shelf(self):
+        shelf = vellix.Bookshelf()
+        shelf.Load(self.sample_shelf())
+        return shelf
+
+    def assertAutomationError(self, number, call, *args):
+        """`call(*args)` raises vellix.AutomationError with this number; returns it."""
+        with self.assertRaises(vellix.AutomationError) as caught:
+            call(*args)
+        self.assertEqual(caught.exception.number, number)
+        return caught.exception
+
 
 class BooksCollectionTest(ScratchFolder):
     def test_indexes_from_one_and_iterates_like_item(self):
-        shelf = vellix.Bookshelf()
-        shelf.Load(self.sample_shelf())
-        books = shelf.Books
+        books = self.loaded_sample_shelf().Books
         self.assertEqual(len(books), books.Count)
         self.assertGreater(books.Count, 2)
         listed = [book.Path for book in books]
@@ -56,25 +67,15 @@ class BooksCollectionTest(ScratchFolder):
         self.assertIs(books[1], books.Item(1))
 
     def test_bad_indexes_raise_invalid_argument(self):
-        shelf = vellix.Bookshelf()
-        shelf.Load(self.sample_shelf())
-        books = shelf.Books
+        books = self.loaded_sample_shelf().Books
         for index in (0, -1, books.Count + 1, "ALICEWON", None, True, [1]):
             with self.subTest(index=index):
-                with self.assertRaises(vellix.AutomationError) as caught:
-                    books[index]
-                self.assertEqual(caught.exception.number, 5)
-        with self.assertRaises(vellix.AutomationError) as caught:
-            books[1.0]
-        self.assertEqual(caught.exception.number, 13)
-        with self.assertRaises(vellix.AutomationError) as caught:
-            books[2**70]
-        self.assertEqual(caught.exception.number, 6)
+                self.assertAutomationError(5, books.__getitem__, index)
+        self.assertAutomationError(13, books.__getitem__, 1.0)
+        self.assertAutomationError(6, books.__getitem__, 2**70)
 
     def test_removing_while_iterating_walks_the_books_as_they_were(self):
-        shelf = vellix.Bookshelf()
-        shelf.Load(self.sample_shelf())
-        books = shelf.Books
+        books = self.loaded_sample_shelf().Books
         count = books.Count
         seen = 0
         for _ in books:
@@ -105,44 +106,30 @@ class PropertiesTest(ScratchFolder):
         book = vellix.Book()
         book.Title = "Smörgåsbord — 1"
         self.assertEqual(book.Title, "Smörgåsbord — 1")
-        with self.assertRaises(vellix.AutomationError) as caught:
-            book.Author = b"\xff\xfe"
-        self.assertEqual((caught.exception.number, caught.exception.description),
-                         (5, "Invalid procedure call or argument"))
+        error = self.assertAutomationError(5, setattr, book, "Author", b"\xff\xfe")
+        self.assertEqual(error.description, "Invalid procedure call or argument")
 
     def test_application_reads_the_settings_afresh(self):
         config = self.path("config")
         os.makedirs(os.path.join(config, "OrvoTools"))
         with open(os.path.join(config, "OrvoTools", "Vellixlibrarian.conf"), "w") as f:
             f.write("[Locations]\nBookShelf=/books/shelf\n")
-        old = os.environ.get("XDG_CONFIG_HOME")
-        os.environ["XDG_CONFIG_HOME"] = config
-        try:
+        with unittest.mock.patch.dict(os.environ, {"XDG_CONFIG_HOME": config}):
             self.assertEqual(vellix.Application.BookshelfDirectory, "/books/shelf")
             self.assertEqual(vellix.Application.DskDirectory, "")
-        finally:
-            if old is None:
-                del os.environ["XDG_CONFIG_HOME"]
-            else:
-                os.environ["XDG_CONFIG_HOME"] = old
 
 
 class ErrorsAndValuesTest(ScratchFolder):
     def test_automation_error_carries_number_description_and_detail(self):
         missing = self.path("nothing.imp")
-        with self.assertRaises(vellix.AutomationError) as caught:
-            vellix.Bookshelf.BookInformationLength(missing)
-        e = caught.exception
-        self.assertEqual(e.number, 53)
+        e = self.assertAutomationError(53, vellix.Bookshelf.BookInformationLength, missing)
         self.assertEqual(e.description, "File not found")
         self.assertEqual(e.detail, missing)
         self.assertEqual(str(e), "File not found: %s (53)" % missing)
         self.assertIsInstance(e, Exception)
 
     def test_out_of_range_integers_raise_overflow(self):
-        with self.assertRaises(vellix.AutomationError) as caught:
-            vellix.Book().GetResourceString("STR ", 40000)
-        self.assertEqual(caught.exception.number, 6)
+        self.assertAutomationError(6, vellix.Book().GetResourceString, "STR ", 40000)
         with self.assertRaises(vellix.AutomationError):
             vellix.Package().initialID(-40000)
 
@@ -150,11 +137,7 @@ class ErrorsAndValuesTest(ScratchFolder):
         deep = []
         for _ in range(2_000_000):
             deep = [deep]
-        with self.assertRaises(vellix.AutomationError) as caught:
-            shelf = vellix.Bookshelf()
-            shelf.Load(self.sample_shelf())
-            shelf.Books.Item(deep)
-        self.assertEqual(caught.exception.number, 6)
+        self.assertAutomationError(6, self.loaded_sample_shelf().Books.Item, deep)
 
     def test_in_out_arguments_come_back_as_a_tuple(self):
         page = self.write("page.htm", PAGE)
@@ -168,9 +151,7 @@ class ErrorsAndValuesTest(ScratchFolder):
             self.assertEqual((title, author, category), ("t", "a", "c"))
         self.assertEqual(vellix.Book().ParseRSRC("None:1234"), ("3", "B", "", -1))
         self.assertEqual(vellix.Book().ParseRSRC("SRC:P:1234"), ("SRC", "P", "", 0))
-        with self.assertRaises(vellix.AutomationError) as caught:
-            vellix.Book().ParseRSRC("no record")
-        self.assertEqual(caught.exception.number, 5)
+        self.assertAutomationError(5, vellix.Book().ParseRSRC, "no record")
 
     def test_content_is_bytes_or_none(self):
         book = vellix.Book()
@@ -180,9 +161,7 @@ class ErrorsAndValuesTest(ScratchFolder):
         book.Path = self.path("raw.imp")
         self.assertEqual(book.Content(), data)
         self.assertIsNone(vellix.Book().Content())
-        with self.assertRaises(vellix.AutomationError) as caught:
-            book.Path = self.path("gone.imp")
-        self.assertEqual(caught.exception.number, 53)
+        self.assertAutomationError(53, setattr, book, "Path", self.path("gone.imp"))
 
 
 class PublishingTest(ScratchFolder):
@@ -227,9 +206,7 @@ class PublishingTest(ScratchFolder):
         again = vellix.Book()
         again.Load(self.path("notes.epub"))
         self.assertEqual((again.Extension, again.Title), ("epub", "Field Notes"))
-        with self.assertRaises(vellix.AutomationError) as refused:
-            vellix.Book().SaveAsEpub(self.path("other.epub"))
-        self.assertEqual(refused.exception.number, 53)
+        self.assertAutomationError(53, vellix.Book().SaveAsEpub, self.path("other.epub"))
 
     def test_exception_in_a_handler_stops_the_publication_and_is_raised(self):
         shelf_dir = self.sample_shelf()

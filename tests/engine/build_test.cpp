@@ -2,14 +2,12 @@
 // package code, built by the engine, read back by the library and by the
 // engine's reader; the callbacks; cancelling; the container road.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 
-#include "ikpubx/oebff_reader.h"
-#include "ikutil/builder.h"
+#include "engine_log.h"
+#include "epub_maker.h"
 #include "ikutil/device_edition.h"
 #include "test_util.h"
 #include "vellix/book.h"
@@ -18,90 +16,18 @@
 namespace ikutil {
 namespace {
 
+using vellix::fixtures::BuildFromContainer;
+using vellix::fixtures::EngineEvent;
+using vellix::fixtures::EngineLog;
 using vellix::fixtures::TempDir;
-
-std::string Chunk(const std::string& type, const std::string& data) {
-  auto be32 = [](uint32_t v) {
-    return std::string{static_cast<char>(v >> 24), static_cast<char>(v >> 16), static_cast<char>(v >> 8),
-                       static_cast<char>(v)};
-  };
-  std::string body = type + data;
-  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
-  return be32(static_cast<uint32_t>(data.size())) + body + be32(static_cast<uint32_t>(crc));
-}
-
-// A grey PNG of the given size, dark on the left half and light on the right.
-std::string GreyPng(uint32_t width, uint32_t height) {
-  std::string rows;
-  for (uint32_t y = 0; y < height; ++y) {
-    rows.push_back('\0');  // no filter
-    for (uint32_t x = 0; x < width; ++x) rows.push_back(static_cast<char>(x < width / 2 ? 0x20 : 0xE0));
-  }
-  uLongf size = compressBound(rows.size());
-  std::string packed(size, '\0');
-  compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(rows.data()), rows.size());
-  packed.resize(size);
-  std::string ihdr{static_cast<char>(width >> 24),
-                   static_cast<char>(width >> 16),
-                   static_cast<char>(width >> 8),
-                   static_cast<char>(width),
-                   static_cast<char>(height >> 24),
-                   static_cast<char>(height >> 16),
-                   static_cast<char>(height >> 8),
-                   static_cast<char>(height),
-                   8,
-                   0,
-                   0,
-                   0,
-                   0};
-  return std::string("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", ihdr) + Chunk("IDAT", packed) + Chunk("IEND", "");
-}
-
-struct Event {
-  std::string kind, text;
-  int64_t a = 0, b = 0;
-};
-
-// Records every callback; optionally cancels the builder at a source start.
-struct Recorder {
-  std::vector<Event> events;
-  CBookBuilder* cancel_at_start = nullptr;
-
-  void Attach(EngineCallbacks& task) {
-    task.error_callback = [](CSourceFile*, const char* message, int32_t line, int32_t column, int16_t severity,
-                             void* self) {
-      static_cast<Recorder*>(self)->events.push_back({"error", message, line, column * 10 + severity});
-    };
-    task.parser_progress_callback = [](uint32_t parsed, uint32_t total, void* self) {
-      static_cast<Recorder*>(self)->events.push_back({"progress", "", parsed, total});
-    };
-    task.layout_message_callback = [](const char* message, void* self) {
-      static_cast<Recorder*>(self)->events.push_back({"layout", message});
-    };
-    task.source_start_callback = [](const char* file, int32_t n, int32_t total, void* self) {
-      auto* recorder = static_cast<Recorder*>(self);
-      recorder->events.push_back({"start", file, n, total});
-      if (recorder->cancel_at_start) recorder->cancel_at_start->RequestCancel(true);
-    };
-    task.source_done_callback = [](const char* file, int32_t n, int32_t total, void* self) {
-      static_cast<Recorder*>(self)->events.push_back({"done", file, n, total});
-    };
-    task.error_context = task.parser_progress_context = task.layout_message_context = task.source_start_context =
-        task.source_done_context = this;
-  }
-  std::vector<std::string> Kinds(const std::string& kind) const {
-    std::vector<std::string> texts;
-    for (const Event& e : events)
-      if (e.kind == kind) texts.push_back(e.text);
-    return texts;
-  }
-};
 
 class SmallBook : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_.Write("style.css", "p.note { font-style: italic }\nh1 { text-align: center }\n");
-    dir_.Write("pic.png", GreyPng(960, 100));
+    std::string rows;  // dark on the left half, light on the right
+    for (int y = 0; y < 100; ++y) rows += '\0' + std::string(480, '\x20') + std::string(480, '\xE0');
+    dir_.Write("pic.png", vellix::fixtures::GreyPng(960, 100, rows));
     dir_.Write("story.htm",
                "<html><head><title>Story</title><link rel=\"stylesheet\" href=\"style.css\"/></head><body>\n"
                "<h1 id=\"top\">Chapter One</h1>\n<p>Once upon a time.</p>\n<p class=\"note\">A note.</p>\n"
@@ -143,15 +69,13 @@ std::vector<std::string> Texts(const DeviceEdition& edition) {
 
 TEST_F(SmallBook, BuildsABookTheLibraryAndTheReaderReadBack) {
   CBookBuilder builder(&params_, nullptr);
-  Recorder recorder;
-  recorder.Attach(builder);
-  ASSERT_EQ(builder.OutputBook(false, false), 0) << ::testing::PrintToString(recorder.Kinds("error"));
+  EngineLog log;
+  log.Attach(builder);
+  ASSERT_EQ(builder.OutputBook(false, false), 0) << log.Errors();
 
   vellix::Book book;
   book.Load(Book());
-  EXPECT_EQ(book.Title(), "A Title");
-  EXPECT_EQ(book.Author(), "Jane Q Public");
-  EXPECT_EQ(book.Category(), "Fiction");
+  EXPECT_EQ(book.Title() + "|" + book.Author() + "|" + book.Category(), "A Title|Jane Q Public|Fiction");
   EXPECT_FALSE(book.BookId().empty());
 
   EditionReadResult read = ReadDeviceEdition(Book());
@@ -163,15 +87,12 @@ TEST_F(SmallBook, BuildsABookTheLibraryAndTheReaderReadBack) {
   EXPECT_LT(at("Once upon a time."), at("Chapter Two"));
   EXPECT_LT(at("Chapter Two"), static_cast<long>(texts.size()));
 
+  // The note is italic; the link "on" leads to the second document's
+  // heading, "back" to the first.
   bool italic_note = false;
   for (const Block& block : edition.blocks)
-    for (const ikutil::Run& run : block.runs)
-      if (run.text == "A note.") italic_note = edition.text_styles.at(run.style).italic;
-  EXPECT_TRUE(italic_note);
-
-  // The link "on" leads to the second document's heading, "back" to the first.
-  for (const Block& block : edition.blocks)
     for (const ikutil::Run& run : block.runs) {
+      if (run.text == "A note.") italic_note = edition.text_styles.at(run.style).italic;
       if (run.link == kNoLink) continue;
       const Link& link = edition.links.at(run.link);
       ASSERT_FALSE(link.external);
@@ -179,7 +100,7 @@ TEST_F(SmallBook, BuildsABookTheLibraryAndTheReaderReadBack) {
       ASSERT_FALSE(target.runs.empty());
       EXPECT_EQ(target.runs[0].text, run.text == "on" ? "Chapter Two" : "Chapter One") << run.text;
     }
-
+  EXPECT_TRUE(italic_note);
   ASSERT_EQ(edition.images.size(), 1u);
   EXPECT_EQ(edition.images[0].width, 480);
   EXPECT_EQ(edition.images[0].height, 50);
@@ -188,14 +109,13 @@ TEST_F(SmallBook, BuildsABookTheLibraryAndTheReaderReadBack) {
   // Callbacks: each source started and done in order, progress monotone up
   // to the total, and the build log beside the package.
   std::vector<std::string> order;
-  uint32_t last = 0, total = 0;
-  for (const Event& e : recorder.events) {
+  int64_t last = 0, total = 0;
+  for (const EngineEvent& e : log.events) {
     if (e.kind == "start" || e.kind == "done")
       order.push_back(e.kind + " " + e.text + " " + std::to_string(e.a) + "/" + std::to_string(e.b));
     if (e.kind == "progress") {
       EXPECT_GE(e.a, last);
-      last = static_cast<uint32_t>(e.a);
-      total = static_cast<uint32_t>(e.b);
+      last = e.a, total = e.b;
     }
   }
   EXPECT_EQ(order, (std::vector<std::string>{"start story.htm 1/2", "done story.htm 1/2", "start ch2.htm 2/2",
@@ -209,85 +129,64 @@ TEST_F(SmallBook, IllFormedSourceIsReportedWithItsPlace) {
   dir_.Write("bad.htm", "<html><body>\n<p>one\n<p>two <b>bold</p>\n</body></html>\n");
   params_.InsertSource(params_.NumSources(), std::make_unique<CWinSourceFile>("bad.htm", 0));
   CBookBuilder builder(&params_, nullptr);
-  Recorder recorder;
-  recorder.Attach(builder);
+  EngineLog log;
+  log.Attach(builder);
   builder.OutputBook(false, false);
-  bool placed = false;
-  for (const Event& e : recorder.events)
-    if (e.kind == "error" && e.text.rfind("bad.htm: ", 0) == 0 && e.text.find("(Line ") != std::string::npos && e.a > 0)
-      placed = true;
-  EXPECT_TRUE(placed) << ::testing::PrintToString(recorder.Kinds("error"));
+  EXPECT_TRUE(std::ranges::any_of(log.events, [](const EngineEvent& e) {
+    return e.kind == "error" && e.text.starts_with("bad.htm: ") && e.text.find("(Line ") != std::string::npos &&
+           e.a > 0;
+  })) << log.Errors();
 }
 
 TEST_F(SmallBook, CancelFromACallbackLeavesNoBook) {
   CBookBuilder builder(&params_, nullptr);
-  Recorder recorder;
-  recorder.cancel_at_start = &builder;
-  recorder.Attach(builder);
+  EngineLog log;
+  log.on_source_start = [&] { builder.RequestCancel(true); };
+  log.Attach(builder);
   EXPECT_NE(builder.OutputBook(false, false), 0);
   EXPECT_TRUE(std::filesystem::is_empty(out_));
-  EXPECT_EQ(recorder.Kinds("start").size(), 1u);
+  EXPECT_EQ(log.Texts("start").size(), 1u);
 }
 
 TEST_F(SmallBook, MissingSourceFailsTheBuildAndKeepsTheOldBook) {
-  CBookBuilder first(&params_, nullptr);
-  ASSERT_EQ(first.OutputBook(false, false), 0);
+  ASSERT_EQ(CBookBuilder(&params_, nullptr).OutputBook(false, false), 0);
   auto before = std::filesystem::last_write_time(Book());
   std::filesystem::remove(dir_ / "ch2.htm");
   CBookBuilder second(&params_, nullptr);
-  Recorder recorder;
-  recorder.Attach(second);
+  EngineLog log;
+  log.Attach(second);
   EXPECT_NE(second.OutputBook(false, false), 0);
   EXPECT_EQ(std::filesystem::last_write_time(Book()), before);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out_), {}), 1);
-  EXPECT_FALSE(recorder.Kinds("error").empty());
+  EXPECT_FALSE(log.Errors().empty());
 }
 
 TEST_F(SmallBook, ABookWithoutANameIsNamedAfterItsFirstSource) {
   params_.book_file_name.clear();
-  CBookBuilder builder(&params_, nullptr);
-  ASSERT_EQ(builder.OutputBook(false, false), 0);
+  ASSERT_EQ(CBookBuilder(&params_, nullptr).OutputBook(false, false), 0);
   EXPECT_TRUE(std::filesystem::exists(out_ + "/story.imp"));
 }
 
 TEST_F(SmallBook, ContainerBuildsTheSameBookAsThePackage) {
-  CBookBuilder builder(&params_, nullptr);
-  ASSERT_EQ(builder.OutputBook(false, false), 0);
+  ASSERT_EQ(CBookBuilder(&params_, nullptr).OutputBook(false, false), 0);
 
   // As the toolkit does: the project saved under a temporary name beside it.
   params_.project_file_path = dir_ / "opfTEMP";
   COEBFFThread packer(&params_, nullptr);
-  Recorder packing;
+  EngineLog packing, building, broken;
   packing.Attach(packer);
-  ASSERT_NE(packer.GenerateOEBFF(true), 0) << ::testing::PrintToString(packing.Kinds("error"));
-  std::string container = out_ + "/STORYBK.oeb";
-
-  ikpubx::OEBFFReader reader(container);
-  ASSERT_FALSE(reader.Failed()) << reader.Diagnostic();
-  OEBFFContainerView view;
-  view.path = container;
-  view.root = reader.Root();
-  for (const vellix::formats::OEBFFNode* part : reader.Parts()) view.parts.push_back(part);
+  ASSERT_NE(packer.GenerateOEBFF(true), 0) << packing.Errors();
   std::string out2 = dir_ / "out2";
   std::filesystem::create_directory(out2);
-  COEBFFReaderThread from_container(view, nullptr);
-  from_container.dest_dir = out2;
-  from_container.dest_name = "FROMOEB";
-  Recorder building;
-  building.Attach(from_container);
-  ASSERT_EQ(from_container.OutputBook(), 0) << ::testing::PrintToString(building.Kinds("error"));
+  ASSERT_EQ(BuildFromContainer(out_ + "/STORYBK.oeb", out2, "FROMOEB", building), 0) << building.Errors();
 
   EditionReadResult a = ReadDeviceEdition(Book()), b = ReadDeviceEdition(out2 + "/FROMOEB.imp");
   ASSERT_EQ(b.error, EditionError::kNone) << b.message;
   EXPECT_EQ(a.edition, b.edition);
   EXPECT_EQ(a.info.title, b.info.title);
   EXPECT_EQ(a.info.book_id, b.info.book_id);
-
-  OEBFFContainerView failed;
-  failed.path = dir_ / "nothing.oeb";
-  failed.failed = true;
-  COEBFFReaderThread broken(failed, nullptr);
-  EXPECT_NE(broken.OutputBook(), 0);
+  // A container that cannot be read reaches the engine as failed.
+  EXPECT_NE(BuildFromContainer(dir_ / "nothing.oeb", out2, "NOTHING", broken), 0);
 }
 
 }  // namespace

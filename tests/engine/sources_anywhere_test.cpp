@@ -7,8 +7,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "ikpubx/oebff_reader.h"
-#include "ikutil/builder.h"
+#include "engine_log.h"
 #include "ikutil/device_edition.h"
 #include "ikutil/params.h"
 #include "test_util.h"
@@ -16,6 +15,8 @@
 namespace ikutil {
 namespace {
 
+using vellix::fixtures::BuildFromContainer;
+using vellix::fixtures::EngineLog;
 using vellix::fixtures::ReadFile;
 using vellix::fixtures::TempDir;
 
@@ -23,25 +24,14 @@ std::string Page(const std::string& title, const std::string& body) {
   return "<html><head><title>" + title + "</title></head><body>" + body + "</body></html>\n";
 }
 
-// Every error callback's text.
-struct Errors {
-  std::vector<std::string> texts;
-  void Attach(EngineCallbacks& task) {
-    task.error_callback = [](CSourceFile* entry, const char* message, int32_t, int32_t, int16_t severity, void* self) {
-      static_cast<Errors*>(self)->texts.push_back(std::to_string(severity) + " [" + (entry ? entry->Name() : "") +
-                                                  "] " + message);
-    };
-    task.error_context = this;
+// A package whose manifest and spine hold these documents, in order.
+std::string Package(const std::vector<std::string>& hrefs) {
+  std::string manifest, spine;
+  for (size_t n = 1; n <= hrefs.size(); ++n) {
+    const std::string id = "s" + std::to_string(n);
+    manifest += "<item id=\"" + id + "\" href=\"" + hrefs[n - 1] + "\" media-type=\"text/x-oeb1-document\"/>";
+    spine += "<itemref idref=\"" + id + "\"/>";
   }
-  std::string Joined() const {
-    std::string all;
-    for (const std::string& text : texts) all += text + "\n";
-    return all;
-  }
-};
-
-// A package with the given manifest items and spine, nothing else.
-std::string Package(const std::string& manifest, const std::string& spine) {
   return "<?xml version=\"1.0\"?>\n<package unique-identifier=\"id\"><metadata><dc-metadata "
          "xmlns:dc=\"http://purl.org/dc/elements/1.0/\"><dc:Identifier id=\"id\">x</dc:Identifier>"
          "<dc:Title>T</dc:Title></dc-metadata></metadata><manifest>" +
@@ -57,22 +47,6 @@ std::string AllText(const std::string& book) {
   return text;
 }
 
-// Builds the book a container holds into `folder`/`name`.imp.
-int BuildFromContainer(const std::string& container, const std::string& folder, const std::string& name,
-                       Errors& errors) {
-  ikpubx::OEBFFReader reader(container);
-  OEBFFContainerView view;
-  view.path = container;
-  view.failed = reader.Failed();
-  view.root = reader.Root();
-  for (const vellix::formats::OEBFFNode* part : reader.Parts()) view.parts.push_back(part);
-  COEBFFReaderThread task(view, nullptr);
-  task.dest_dir = folder;
-  task.dest_name = name;
-  errors.Attach(task);
-  return task.OutputBook();
-}
-
 class SourcesAnywhere : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -84,16 +58,17 @@ class SourcesAnywhere : public ::testing::Test {
     std::filesystem::create_directory(dir_ / "out");
   }
 
-  // in.htm, elsewhere/ch 1.htm by absolute path, ../elsewhere/ch2.htm,
-  // elsewhere/in.htm by absolute path.
-  void AddSources(CBookParams& p) {
+  // A project in project/ of these sources, built into out/BOOK.imp. By
+  // default in.htm, elsewhere/ch 1.htm by absolute path,
+  // ../elsewhere/ch2.htm, elsewhere/in.htm by absolute path.
+  void AddSources(CBookParams& p, std::vector<std::string> sources = {}) {
+    if (sources.empty())
+      sources = {"in.htm", dir_ / "elsewhere/ch 1.htm", "../elsewhere/ch2.htm", dir_ / "elsewhere/in.htm"};
     p.project_file_path = dir_ / "project/book.opf";
     p.book_file_name = "BOOK";
     p.DestDir(dir_ / "out");
-    p.InsertSource(0, std::make_unique<CWinSourceFile>("in.htm", 0));
-    p.InsertSource(1, std::make_unique<CWinSourceFile>(dir_ / "elsewhere/ch 1.htm", 0));
-    p.InsertSource(2, std::make_unique<CWinSourceFile>("../elsewhere/ch2.htm", 0));
-    p.InsertSource(3, std::make_unique<CWinSourceFile>(dir_ / "elsewhere/in.htm", 0));
+    for (const std::string& source : sources)
+      p.InsertSource(p.NumSources(), std::make_unique<CWinSourceFile>(source, 0));
   }
 
   TempDir dir_;
@@ -117,47 +92,42 @@ TEST_F(SourcesAnywhere, SavedAsFileUrisLoadedAsPathsThenBuiltCheckedAndPacked) {
   EXPECT_TRUE(p.Source(1)->Exists(p.BaseDirectory()));
 
   CBookBuilder builder(&p, nullptr);
-  Errors build_errors;
+  EngineLog build_errors;
   build_errors.Attach(builder);
-  ASSERT_EQ(builder.OutputBook(false, false), 0) << build_errors.Joined();
+  ASSERT_EQ(builder.OutputBook(false, false), 0) << build_errors.Errors();
   EXPECT_EQ(AllText(dir_ / "out/BOOK.imp"),
             "Inside the project.|Chapter one, far away.|on|Chapter two.|Same name, other folder.|");
 
   CValidatorThread checker(&p, nullptr);
-  Errors check_errors;
+  EngineLog check_errors;
   check_errors.Attach(checker);
   checker.Validate(-1);
-  EXPECT_TRUE(check_errors.texts.empty()) << check_errors.Joined();
+  EXPECT_TRUE(check_errors.Errors().empty()) << check_errors.Errors();
 
   // Packed whole: the outside sources under their base names, the second
   // "in.htm" made unique; the user's project file is left as it was.
   p.project_file_path = dir_ / "project/opfTEMP";
   COEBFFThread packer(&p, nullptr);
-  Errors pack_errors;
+  EngineLog pack_errors;
   pack_errors.Attach(packer);
-  ASSERT_NE(packer.GenerateOEBFF(false), 0) << pack_errors.Joined();
-  EXPECT_TRUE(pack_errors.texts.empty()) << pack_errors.Joined();
+  ASSERT_NE(packer.GenerateOEBFF(false), 0) << pack_errors.Errors();
+  EXPECT_TRUE(pack_errors.Errors().empty()) << pack_errors.Errors();
   std::string container = ReadFile(dir_ / "out/BOOK.oeb");
   for (const char* href : {"in.htm", "ch 1.htm", "ch2.htm", "in-2.htm"})
     EXPECT_NE(container.find(std::string("href=\"") + href + "\""), std::string::npos) << href;
   EXPECT_EQ(container.find("file:"), std::string::npos);
   EXPECT_EQ(ReadFile(made.project_file_path), saved);
 
-  Errors unpack_errors;
+  EngineLog unpack_errors;
   ASSERT_EQ(BuildFromContainer(dir_ / "out/BOOK.oeb", dir_ / "out", "FROMOEB", unpack_errors), 0)
-      << unpack_errors.Joined();
+      << unpack_errors.Errors();
   EXPECT_EQ(AllText(dir_ / "out/FROMOEB.imp"), AllText(dir_ / "out/BOOK.imp"));
 }
 
 TEST_F(SourcesAnywhere, OtherSpellingsOfFileUris) {
-  auto item = [](const std::string& id, const std::string& href) {
-    return "<item id=\"" + id + "\" href=\"" + href + "\" media-type=\"text/x-oeb1-document\"/>";
-  };
-  std::string manifest = item("a", "file://localhost" + dir_.path() + "/elsewhere/ch2.htm") +
-                         item("b", "file:" + dir_.path() + "/elsewhere/ch%201.htm") +
-                         item("c", "file://host.example/x.htm") + item("d", "%2Fnot-a-uri.htm");
   std::string package =
-      Package(manifest, "<itemref idref=\"a\"/><itemref idref=\"b\"/><itemref idref=\"c\"/><itemref idref=\"d\"/>");
+      Package({"file://localhost" + dir_.path() + "/elsewhere/ch2.htm", "file:" + dir_.path() + "/elsewhere/ch%201.htm",
+               "file://host.example/x.htm", "%2Fnot-a-uri.htm"});
   CBookParams p;
   ASSERT_TRUE(p.LoadFromText(package, dir_ / "project/p.opf", false));
   ASSERT_EQ(p.NumSources(), 4u);
@@ -181,18 +151,14 @@ TEST_F(SourcesAnywhere, WhatDocumentsReferToStaysInTheFoldersTheProjectNamed) {
                                       "<p>Near.</p><p><a href=\"../secret/secret.htm\">secret</a>"
                                       "<a href=\"../../../../../../../../etc/passwd\">passwd</a></p>"));
   CBookParams p;
-  p.project_file_path = dir_ / "project/book.opf";
-  p.book_file_name = "BOOK";
-  p.DestDir(dir_ / "out");
-  p.InsertSource(0, std::make_unique<CWinSourceFile>("near.htm", 0));
-  p.InsertSource(1, std::make_unique<CWinSourceFile>(dir_ / "elsewhere/far.htm", 0));
+  AddSources(p, {"near.htm", dir_ / "elsewhere/far.htm"});
   ASSERT_TRUE(p.Save());
 
   CValidatorThread checker(&p, nullptr);
-  Errors check;
+  EngineLog check;
   check.Attach(checker);
   checker.Validate(-1);
-  std::string found = check.Joined();
+  std::string found = check.Errors();
   EXPECT_NE(found.find("style sheet \"../secret/look.css\" not found"), std::string::npos) << found;
   EXPECT_NE(found.find("far.htm: link \"../secret/secret.htm\" points at a file not in the package"), std::string::npos)
       << found;
@@ -200,9 +166,9 @@ TEST_F(SourcesAnywhere, WhatDocumentsReferToStaysInTheFoldersTheProjectNamed) {
       << found;
 
   CBookBuilder builder(&p, nullptr);
-  Errors build;
+  EngineLog build;
   build.Attach(builder);
-  ASSERT_EQ(builder.OutputBook(false, false), 0) << build.Joined();
+  ASSERT_EQ(builder.OutputBook(false, false), 0) << build.Errors();
   std::string text = AllText(dir_ / "out/BOOK.imp");
   EXPECT_EQ(text.find("SECRET"), std::string::npos);
   EXPECT_EQ(text.find("root:"), std::string::npos);
@@ -221,39 +187,25 @@ TEST_F(SourcesAnywhere, AContainerReadsNothingOutsideItself) {
   // Files a hostile container might reach for, beside and above it.
   dir_.Write("x.htm", Page("X", "<p>OUTSIDE X</p>"));
   dir_.Write("box/x.htm", Page("X", "<p>OUTSIDE X TOO</p>"));
-  auto with_spine = [&](const std::string& hrefs_in_spine) {
-    std::string manifest, spine;
-    int n = 0;
-    std::string rest = hrefs_in_spine;
-    while (!rest.empty()) {
-      size_t bar = rest.find('|');
-      std::string href = rest.substr(0, bar);
-      rest = bar == std::string::npos ? "" : rest.substr(bar + 1);
-      std::string id = "s" + std::to_string(++n);
-      manifest += "<item id=\"" + id + "\" href=\"" + href + "\" media-type=\"text/x-oeb1-document\"/>";
-      spine += "<itemref idref=\"" + id + "\"/>";
-    }
-    return Package(manifest, spine);
-  };
   std::string ok = Page("Ok",
                         "<p>Inside.</p><p><a href=\"../x.htm\">up</a><a href=\"/etc/passwd\">abs</a>"
                         "<img src=\"../x.htm\"/><img src=\"file:///etc/passwd\"/></p>");
   for (const char* named : {"/etc/passwd", "../x.htm", "file:///etc/passwd", "x.htm"}) {
     SCOPED_TRACE(named);
-    vellix::fixtures::Container c = vellix::fixtures::MakeContainer(with_spine(std::string("ok.htm|") + named),
-                                                                    {{"text/x-oeb1-document", "ok", "ok.htm", ok}});
+    vellix::fixtures::Container c =
+        vellix::fixtures::MakeContainer(Package({"ok.htm", named}), {{"text/x-oeb1-document", "ok", "ok.htm", ok}});
     std::string oeb = dir_.Write("box/hostile.oeb", c.bytes);
-    Errors errors;
+    EngineLog errors;
     EXPECT_NE(BuildFromContainer(oeb, dir_ / "out", "HOSTILE", errors), 0) << "a named source is missing";
-    EXPECT_NE(errors.Joined().find("document not found"), std::string::npos) << errors.Joined();
+    EXPECT_NE(errors.Errors().find("document not found"), std::string::npos) << errors.Errors();
     EXPECT_FALSE(std::filesystem::exists(dir_ / "out/HOSTILE.imp"));
   }
   vellix::fixtures::Container c = vellix::fixtures::MakeContainer(
-      with_spine("ok.htm"), {{"text/x-oeb1-document", "ok", "ok.htm", ok},
-                             {"text/x-oeb1-document", "up", "../x.htm", Page("X", "<p>PART</p>")}});
+      Package({"ok.htm"}), {{"text/x-oeb1-document", "ok", "ok.htm", ok},
+                            {"text/x-oeb1-document", "up", "../x.htm", Page("X", "<p>PART</p>")}});
   std::string oeb = dir_.Write("box/links.oeb", c.bytes);
-  Errors errors;
-  ASSERT_EQ(BuildFromContainer(oeb, dir_ / "out", "LINKS", errors), 0) << errors.Joined();
+  EngineLog errors;
+  ASSERT_EQ(BuildFromContainer(oeb, dir_ / "out", "LINKS", errors), 0) << errors.Errors();
   std::string text = AllText(dir_ / "out/LINKS.imp");
   EXPECT_EQ(text.find("OUTSIDE"), std::string::npos) << text;
   EXPECT_EQ(text.find("root:"), std::string::npos) << text;
@@ -265,12 +217,12 @@ TEST_F(SourcesAnywhere, PackingFailsNamingAnOutsideSourceThatCannotBeRead) {
   std::filesystem::remove(dir_ / "elsewhere/ch2.htm");
   p.project_file_path = dir_ / "project/opfTEMP";
   COEBFFThread packer(&p, nullptr);
-  Errors errors;
+  EngineLog errors;
   errors.Attach(packer);
   EXPECT_EQ(packer.GenerateOEBFF(false), 0);
-  EXPECT_NE(errors.Joined().find("2 [../elsewhere/ch2.htm] ch2.htm: \"" + dir_.path() + "/elsewhere/ch2.htm\""),
+  EXPECT_NE(errors.Errors().find("2 [../elsewhere/ch2.htm] ch2.htm: \"" + dir_.path() + "/elsewhere/ch2.htm\""),
             std::string::npos)
-      << errors.Joined();
+      << errors.Errors();
   EXPECT_FALSE(std::filesystem::exists(dir_ / "out/BOOK.oeb"));
 }
 

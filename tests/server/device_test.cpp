@@ -55,19 +55,11 @@ class DeviceTest : public ::testing::Test {
  protected:
   DeviceTest() {
     fs::create_directory(shelf_);
-    Info plain;
-    plain.id = "1234";
-    plain.title = "Plain & Simple";
-    books_["PLAINBOO.imp"] = SimpleBookFile(plain);
-    Info periodical;
-    periodical.id = "daily_news-7";
-    periodical.category = "News";
-    periodical.title = "Daily";
-    books_["DAILYNEW.imp"] = SimpleBookFile(periodical, SourceRecord("SRC_1", "P", 7, "feed"));
-    Info odd;
-    odd.id = "A&B=C d";
-    odd.title = "Caf\xE9";  // a code-page byte
-    books_["ODDIDENT.imp"] = SimpleBookFile(odd, SourceRecord("9", "Q", std::nullopt, ""), std::string(5000, 'x'));
+    books_["PLAINBOO.imp"] = SimpleBookFile({.id = "1234", .title = "Plain & Simple"});
+    books_["DAILYNEW.imp"] = SimpleBookFile({.id = "daily_news-7", .category = "News", .title = "Daily"},
+                                            SourceRecord("SRC_1", "P", 7, "feed"));
+    books_["ODDIDENT.imp"] = SimpleBookFile({.id = "A&B=C d", .title = "Caf\xE9"},  // a code-page byte
+                                            SourceRecord("9", "Q", std::nullopt, ""), std::string(5000, 'x'));
     for (const auto& [name, bytes] : books_) fixtures::WriteFile(shelf_ + "/" + name, bytes);
   }
 
@@ -222,9 +214,7 @@ TEST_F(DeviceTest, BooksAddedReplacedAndRemovedOnDiskShowWithoutRestart) {
   RunningServer server({.shelf = shelf_});
   const int port = server.port();
   EXPECT_EQ(Split(Get(port, "/list.txt").body, '\n').size(), 5u);
-  Info added;
-  added.id = "NEW1";
-  added.title = "Freshly Added";
+  Info added{.id = "NEW1", .title = "Freshly Added"};
   // As our writers do: a temporary file renamed into place.
   fixtures::WriteFile(shelf_ + "/.tmp-new", SimpleBookFile(added));
   fs::rename(shelf_ + "/.tmp-new", shelf_ + "/FRESHADD.imp");

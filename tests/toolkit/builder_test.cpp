@@ -11,6 +11,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "ikpubx/builder.h"
@@ -188,26 +189,25 @@ TEST_F(BuilderTest, CallbacksBecomeEvents) {
 }
 
 TEST_F(BuilderTest, UnnamedProjectBuildsThroughATemporaryProjectFile) {
-  struct Case {
-    int32_t preview;
-    int result;
-    bool throws;
-    HRESULT expected;
-    bool preview_asked;
-  };
-  for (Case c : {Case{0, 0, false, S_OK, false}, Case{1, 0, false, S_OK, true}, Case{-1, 0, false, S_OK, false},
-                 Case{0, 1, false, E_FAIL, false}, Case{0, 0, true, E_FAIL, false}}) {
+  // The preview set, the engine's answer, whether it throws, the Build's
+  // answer, and whether the engine was asked for a preview.
+  for (auto [set, result, throws, expected, asked] :
+       {std::tuple<int32_t, int, bool, HRESULT, bool>{0, 0, false, S_OK, false},
+        {1, 0, false, S_OK, true},
+        {-1, 0, false, S_OK, false},
+        {0, 1, false, E_FAIL, false},
+        {0, 0, true, E_FAIL, false}}) {
     engine_->calls.clear();
-    engine_->result = c.result;
-    engine_->throws = c.throws;
+    engine_->result = result;
+    engine_->throws = throws;
     int32_t preview = 0;
-    EXPECT_EQ(builder_->SetPreview(c.preview), S_OK);
+    EXPECT_EQ(builder_->SetPreview(set), S_OK);
     builder_->Preview(&preview);
-    EXPECT_EQ(preview, c.preview);
+    EXPECT_EQ(preview, set);
 
-    EXPECT_EQ(builder_->Build(project_.get()), c.expected);
+    EXPECT_EQ(builder_->Build(project_.get()), expected);
     ASSERT_EQ(engine_->calls.size(), 1u);
-    EXPECT_EQ(engine_->calls[0].preview, c.preview_asked);
+    EXPECT_EQ(engine_->calls[0].preview, asked);
     EXPECT_EQ(fs::path(engine_->calls[0].project_file).parent_path(), fs::current_path());
     EXPECT_EQ(Prefix(engine_->calls[0].project_file), "opf");
     EXPECT_TRUE(engine_->calls[0].saved);
@@ -245,37 +245,27 @@ Variant ArrayOf(
 
 TEST_F(BuilderTest, FileListVariants) {
   Variant variants = ArrayOf(VT_VARIANT, [](SafeArray& a) { a.variants = {Variant::String("c.htm")}; });
-  struct Case {
-    Variant list;
-    HRESULT expected;
-    Strings sources;
-  } cases[] = {
+  Variant names = ArrayOf(VT_BSTR, [](SafeArray& a) { a.strings = {"a.htm", "b.htm"}; });
+  Variant mixed = ArrayOf(VT_VARIANT, [](SafeArray& a) {
+    a.variants = {Variant::String("a.htm"), Variant::Integer(1)};
+  });
+  std::tuple<Variant, HRESULT, Strings> cases[] = {
       {Variant::Integer(5), E_INVALIDARG, {}},
       {ArrayOf(VT_VARIANT), S_OK, {}},
-      {ArrayOf(VT_BSTR,
-               [](SafeArray& a) {
-                 a.strings = {"a.htm", "b.htm"};
-               }),
-       S_OK,
-       {"a.htm", "b.htm"}},
+      {names, S_OK, {"a.htm", "b.htm"}},
       {Variant::RefTo(&variants), S_OK, {"c.htm"}},
       {ArrayOf(VT_BSTR, [](SafeArray& a) { a.dimensions = 2; }), E_INVALIDARG, {}},
       {ArrayOf(VT_BSTR, [](SafeArray& a) { a.bounds_readable = false; }), E_INVALIDARG, {}},
       {ArrayOf(VT_I4), E_INVALIDARG, {}},
-      {ArrayOf(VT_VARIANT,
-               [](SafeArray& a) {
-                 a.variants = {Variant::String("a.htm"), Variant::Integer(1)};
-               }),
-       E_FAIL,
-       {}},
+      {mixed, E_FAIL, {}},
       {ArrayOf(VT_BOOL, [](SafeArray& a) { a.variants = {Variant::Integer(-1)}; }), E_FAIL, {}},
   };
-  for (Case& c : cases) {
+  for (auto& [list, expected, sources] : cases) {
     engine_->calls.clear();
-    EXPECT_EQ(builder_->BuildFromHTMLFiles(&c.list), c.expected) << c.list.vt;
-    ASSERT_EQ(engine_->calls.size(), c.expected == S_OK ? 1u : 0u);
-    if (c.expected != S_OK) continue;
-    EXPECT_EQ(engine_->calls[0].sources, c.sources);
+    EXPECT_EQ(builder_->BuildFromHTMLFiles(&list), expected) << list.vt;
+    ASSERT_EQ(engine_->calls.size(), expected == S_OK ? 1u : 0u);
+    if (expected != S_OK) continue;
+    EXPECT_EQ(engine_->calls[0].sources, sources);
     EXPECT_EQ(engine_->calls[0].project_file, Cwd());
   }
   EXPECT_EQ(builder_->BuildFromHTMLFiles(nullptr), E_POINTER);
@@ -285,11 +275,7 @@ TEST_F(BuilderTest, DocumentsFromMemoryGoThroughATemporarySource) {
   Variant text = Variant::String("<p>by reference</p>");
   std::string with_zero("<p>bytes</p>\0after", 18);
   Variant bytes = ArrayOf(VT_UI1, [&](SafeArray& a) { a.bytes.assign(with_zero.begin(), with_zero.end()); });
-  struct Case {
-    Variant document;
-    HRESULT expected;
-    std::string written;
-  } cases[] = {
+  std::tuple<Variant, HRESULT, std::string> cases[] = {
       {Variant::String("<p>text</p>"), S_OK, "<p>text</p>"},
       {Variant::RefTo(&text), S_OK, "<p>by reference</p>"},
       {bytes, S_OK, "<p>bytes</p>"},
@@ -297,15 +283,15 @@ TEST_F(BuilderTest, DocumentsFromMemoryGoThroughATemporarySource) {
       {Variant::Integer(7), E_INVALIDARG, ""},
       {ArrayOf(VT_VARIANT), E_INVALIDARG, ""},
   };
-  for (Case& c : cases) {
+  for (auto& [document, expected, written] : cases) {
     engine_->calls.clear();
-    EXPECT_EQ(builder_->BuildFromHTML(&c.document), c.expected) << c.written;
+    EXPECT_EQ(builder_->BuildFromHTML(&document), expected) << written;
     EXPECT_EQ(Temporaries(dir_.path()), Strings{});
-    ASSERT_EQ(engine_->calls.size(), c.expected == S_OK ? 1u : 0u);
-    if (c.expected != S_OK) continue;
+    ASSERT_EQ(engine_->calls.size(), expected == S_OK ? 1u : 0u);
+    if (expected != S_OK) continue;
     ASSERT_EQ(engine_->calls[0].sources.size(), 1u);
     EXPECT_EQ(Prefix(engine_->calls[0].sources[0]), "scv");
-    EXPECT_EQ(engine_->calls[0].first_source_text, c.written);
+    EXPECT_EQ(engine_->calls[0].first_source_text, written);
     EXPECT_EQ(engine_->calls[0].project_file, Cwd());
   }
   engine_->result = 1;
@@ -356,19 +342,17 @@ TEST_F(BuilderTest, GenerateOEBFFSavesBesideTheProjectFile) {
 }
 
 TEST_F(BuilderTest, BuildFromOEBFFSplitsTheDestination) {
-  struct Case {
-    std::string dest, dir, name;
-    int32_t preview;
-    bool preview_asked;
-  };
-  for (const Case& c : {Case{"/books/out/Story", "/books/out", "Story", -1, true}, Case{"Story", "", "Story", 0, false},
-                        Case{"out/", "out", "", 1, true}}) {
+  // The destination given, and the folder, name and preview the engine gets.
+  for (const auto& [dest, folder_and_name, preview, asked] :
+       {std::tuple<std::string, std::string, int32_t, bool>{"/books/out/Story", "/books/out|Story", -1, true},
+        {"Story", "|Story", 0, false},
+        {"out/", "out|", 1, true}}) {
     engine_->calls.clear();
-    EXPECT_EQ(builder_->BuildFromOEBFF(dir_ / "missing.oeb", c.dest, "logs", c.preview), S_OK);
+    EXPECT_EQ(builder_->BuildFromOEBFF(dir_ / "missing.oeb", dest, "logs", preview), S_OK);
     ASSERT_EQ(engine_->calls.size(), 1u);
     const EngineCall& call = engine_->calls[0];
-    EXPECT_EQ(call.dest_dir + "|" + call.dest_name + "|" + call.log_dir, c.dir + "|" + c.name + "|logs");
-    EXPECT_EQ(call.preview, c.preview_asked);
+    EXPECT_EQ(call.dest_dir + "|" + call.dest_name + "|" + call.log_dir, folder_and_name + "|logs");
+    EXPECT_EQ(call.preview, asked);
     EXPECT_TRUE(call.flag) << "a missing container reaches the engine as failed";
   }
   EXPECT_EQ(log_, Strings{}) << "no build start";
