@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "ikpubx/hresult.h"
+#include "ikpubx/module.h"
 #include "ikpubx/project.h"
 #include "script_support.h"
 
@@ -47,6 +48,45 @@ template <typename T>
 T Narrow(int64_t value) {
   if (auto v = vellix::script::Narrow<T>(value)) return *v;
   throw ComFailure(DISP_E_OVERFLOW);
+}
+
+// A new object of the registry's class `prog_id` in the wrapper the script
+// holds it by.
+template <typename Wrapper, typename Interface>
+std::shared_ptr<Wrapper> NewWrapped(const char* prog_id) {
+  std::shared_ptr<Interface> object;
+  Check(CreateObject(prog_id, &object));
+  return std::make_shared<Wrapper>(std::move(object));
+}
+
+// Runs `call` without the GIL, so that the engine works while other Python
+// threads run; a handler's exception raised meanwhile wins over the call's
+// result.
+template <typename Call>
+HRESULT RunWithoutGil(vellix::script::PendingError& pending, const Call& call) {
+  HRESULT hr;
+  {
+    py::gil_scoped_release released;
+    hr = call();
+  }
+  pending.RethrowIfAny();
+  return Check(hr);
+}
+
+// Drops an event sink's Python references. The last reference to a sink
+// may go inside the engine, without the GIL, so the lock is taken here.
+template <typename State>
+void DropSinkReferences(py::object& target, std::shared_ptr<State>& state) noexcept {
+  try {
+    py::gil_scoped_acquire gil;
+    target = py::object();
+    state.reset();
+  } catch (...) {
+    // Only an interpreter that is shutting down refuses the lock; no
+    // Python reference may be dropped without it, so they are left.
+    target.release();
+    static_cast<void>(new std::shared_ptr<State>(std::move(state)));
+  }
 }
 
 // A Project as the script holds it. One the Builder made for itself (for

@@ -52,17 +52,9 @@ class CallScope {
     }
   }
 
-  // Runs `call` without the GIL; a handler's exception raised meanwhile
-  // wins over the call's result.
   template <typename Call>
   HRESULT Run(const Call& call) {
-    HRESULT hr;
-    {
-      py::gil_scoped_release released;
-      hr = call();
-    }
-    state_.pending.RethrowIfAny();
-    return Check(hr);
+    return RunWithoutGil(state_.pending, call);
   }
 
  private:
@@ -76,19 +68,7 @@ class ScriptBuilderSink : public IBuilderEvents {
  public:
   ScriptBuilderSink(py::object target, std::shared_ptr<CallState> state, std::weak_ptr<IBuilder> builder)
       : target_(std::move(target)), state_(std::move(state)), builder_(std::move(builder)) {}
-  ~ScriptBuilderSink() override {
-    // The last reference may go inside the engine, without the GIL.
-    try {
-      py::gil_scoped_acquire gil;
-      target_ = py::object();
-      state_.reset();
-    } catch (...) {
-      // Only an interpreter that is shutting down refuses the lock; no
-      // Python reference may be dropped without it, so they are left.
-      target_.release();
-      static_cast<void>(new std::shared_ptr<CallState>(std::move(state_)));
-    }
-  }
+  ~ScriptBuilderSink() override { DropSinkReferences(target_, state_); }
 
   void OnBuildStart(IProject* project) override {
     Call("OnBuildStart", [&](const py::object& h) {
@@ -126,17 +106,7 @@ class ScriptBuilderSink : public IBuilderEvents {
     bool stop = false;
     {
       py::gil_scoped_acquire gil;
-      if (state_->pending.Has()) {
-        stop = true;
-      } else {
-        try {
-          py::object handler = vellix::script::Handler(target_, name);
-          if (!handler.is_none()) invoke(handler);
-        } catch (py::error_already_set& e) {
-          state_->pending.Capture(e);
-          stop = true;
-        }
-      }
+      stop = !vellix::script::CallHandler(target_, name, state_->pending, invoke);
     }
     // Asked at every later event too: a build that had not started when
     // the handler failed is stopped as soon as it has.
@@ -196,11 +166,7 @@ Variant FileListVariant(py::handle value) {
 void BindBuilder(py::module_& m) {
   py::class_<ScriptBuilder, std::shared_ptr<ScriptBuilder>> cls(
       m, "Builder", "Builds a project into a device book, checks its sources, writes OEBFF containers.");
-  cls.def(py::init([] {
-    std::shared_ptr<IBuilder> builder;
-    Check(CreateObject(kBuilderIndependentProgId, &builder));
-    return std::make_shared<ScriptBuilder>(std::move(builder));
-  }));
+  cls.def(py::init([] { return NewWrapped<ScriptBuilder, IBuilder>(kBuilderIndependentProgId); }));
   cls.def(
       "Build",
       [](ScriptBuilder& self, const ProjectPtr& project) {

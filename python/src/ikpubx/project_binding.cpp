@@ -74,17 +74,11 @@ void IndexedStatus(py::class_<ProjectRef, ProjectPtr>& cls, const char* name, co
       py::arg("nIndex"), py::arg("newVal"));
 }
 
-std::shared_ptr<IProject> NewProjectObject() {
-  std::shared_ptr<IProject> project;
-  Check(CreateObject(kProjectIndependentProgId, &project));
-  return project;
-}
-
 }  // namespace
 
 void BindProject(py::module_& m) {
   py::class_<ProjectRef, ProjectPtr> cls(m, "Project", "One book to be built, described for the Builder.");
-  cls.def(py::init([] { return std::make_shared<ProjectRef>(NewProjectObject()); }));
+  cls.def(py::init([] { return NewWrapped<ProjectRef, IProject>(kProjectIndependentProgId); }));
   TextProperty(cls, "ProjectFile", &IProject::ProjectFile, &IProject::SetProjectFile);
   TextProperty(cls, "BookFileName", &IProject::BookFileName, &IProject::SetBookFileName);
   TextProperty(cls, "OutputDirectory", &IProject::OutputDirectory, &IProject::SetOutputDirectory);

@@ -27,17 +27,7 @@ class ScriptViewerSink : public IViewerEvents {
  public:
   ScriptViewerSink(py::object target, std::shared_ptr<ViewerState> state)
       : target_(std::move(target)), state_(std::move(state)) {}
-  ~ScriptViewerSink() override {
-    try {
-      py::gil_scoped_acquire gil;
-      target_ = py::object();
-      state_.reset();
-    } catch (...) {
-      // As in ScriptBuilderSink: without the lock the references are left.
-      target_.release();
-      static_cast<void>(new std::shared_ptr<ViewerState>(std::move(state_)));
-    }
-  }
+  ~ScriptViewerSink() override { DropSinkReferences(target_, state_); }
 
   void OnNewPage(int32_t page) override {
     Call("OnNewPage", [&](const py::object& h) { h(page); });
@@ -50,13 +40,7 @@ class ScriptViewerSink : public IViewerEvents {
   template <typename Invoke>
   void Call(const char* name, const Invoke& invoke) {
     py::gil_scoped_acquire gil;
-    if (state_->pending.Has()) return;
-    try {
-      py::object handler = vellix::script::Handler(target_, name);
-      if (!handler.is_none()) invoke(handler);
-    } catch (py::error_already_set& e) {
-      state_->pending.Capture(e);
-    }
+    vellix::script::CallHandler(target_, name, state_->pending, invoke);
   }
 
   py::object target_;
@@ -71,17 +55,10 @@ class ScriptViewer {
   IViewer* get() const { return viewer_.get(); }
   const std::shared_ptr<ViewerState>& state() const { return state_; }
 
-  // Runs `call` without the GIL (pages are laid out and drawn meanwhile);
-  // a handler's exception wins over the call's result.
+  // Pages are laid out and drawn without the GIL.
   template <typename Call>
   HRESULT Run(const Call& call) {
-    HRESULT hr;
-    {
-      py::gil_scoped_release released;
-      hr = call();
-    }
-    state_->pending.RethrowIfAny();
-    return Check(hr);
+    return RunWithoutGil(state_->pending, call);
   }
 
  private:
@@ -104,11 +81,7 @@ uint32_t CharacterCode(py::handle character) {
 void BindViewer(py::module_& m) {
   py::class_<ScriptViewer, std::shared_ptr<ScriptViewer>> cls(
       m, "Viewer", "Shows a device book page by page at the device's size and depth.");
-  cls.def(py::init([] {
-    std::shared_ptr<IViewer> viewer;
-    Check(CreateObject(kViewerIndependentProgId, &viewer));
-    return std::make_shared<ScriptViewer>(std::move(viewer));
-  }));
+  cls.def(py::init([] { return NewWrapped<ScriptViewer, IViewer>(kViewerIndependentProgId); }));
   cls.def_property(
       "BookName",
       [](const ScriptViewer& self) {

@@ -12,13 +12,7 @@ using script::Text;
 template <typename Invoke>
 void PublishSink::Call(const char* name, const Invoke& invoke) {
   py::gil_scoped_acquire gil;
-  if (pending_.Has()) return;
-  try {
-    py::object handler = script::Handler(target_, name);
-    if (!handler.is_none()) invoke(handler);
-  } catch (py::error_already_set& e) {
-    pending_.Capture(e);
-  }
+  script::CallHandler(target_, name, pending_, invoke);
 }
 
 PublishSink::PublishSink(py::object target) : target_(std::move(target)) {
