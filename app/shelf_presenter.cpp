@@ -17,7 +17,7 @@ std::string Utf8(const QString& text) { return text.toStdString(); }
 }  // namespace
 
 QString ErrorText(const std::exception& error) {
-  if (const auto* automation = dynamic_cast<const vellix::AutomationError*>(&error)) {
+  if (const auto* automation = dynamic_cast<const vellix::formats::AutomationError*>(&error)) {
     // The first line is the classic message; what it concerns goes below.
     QString text =
         QStringLiteral("%1 (%2)").arg(QString::fromStdString(automation->description())).arg(automation->number());

@@ -46,7 +46,9 @@ ShelfRow RowForAddedBook(const vellix::Book& book, const QString& book_file) {
   return RowForBook(book, book_file);
 }
 
-QString ReadableText(const std::string& stored) { return QString::fromStdString(vellix::UnescapeMarkup(stored)); }
+QString ReadableText(const std::string& stored) {
+  return QString::fromStdString(vellix::formats::UnescapeMarkup(stored));
+}
 
 QString SizeText(qint64 bytes) {
   if (bytes < 1024) return QStringLiteral("%1 bytes").arg(bytes);

@@ -15,7 +15,7 @@ using vellix::script::PendingError;
 using vellix::script::Text;
 
 // Node names and values are the container's 8-bit text.
-py::str Cp1252(const std::string& bytes) { return Text(vellix::Cp1252ToUtf8(bytes)); }
+py::str Cp1252(const std::string& bytes) { return Text(vellix::formats::Cp1252ToUtf8(bytes)); }
 
 }  // namespace
 

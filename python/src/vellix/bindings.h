@@ -18,7 +18,7 @@ namespace vellix::bindings {
 
 namespace py = pybind11;
 
-[[noreturn]] inline void RaiseOverflow() { Raise(kOverflow); }
+[[noreturn]] inline void RaiseOverflow() { formats::Raise(formats::kOverflow); }
 
 inline int16_t Int16(int64_t value) {
   if (auto v = script::Narrow<int16_t>(value)) return *v;
@@ -60,7 +60,7 @@ void PublishWithout(PublishSink& sink, const Operation& operation) {
   try {
     py::gil_scoped_release released;
     operation();
-  } catch (const AutomationError&) {
+  } catch (const formats::AutomationError&) {
     sink.pending().RethrowIfAny();
     throw;
   }

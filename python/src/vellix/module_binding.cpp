@@ -55,7 +55,7 @@ PYBIND11_MODULE(vellix, m) {
   py::register_exception_translator([](std::exception_ptr p) {
     try {
       if (p) std::rethrow_exception(p);
-    } catch (const vellix::AutomationError& e) {
+    } catch (const vellix::formats::AutomationError& e) {
       vellix::script::SetError(*vellix::bindings::automation_error_class, e.number(),
                                vellix::script::Text(e.description()), vellix::script::Text(e.detail()));
     }

@@ -22,7 +22,7 @@ py::object ObjectToPython(const std::shared_ptr<Object>& object) {
   if (auto books = std::dynamic_pointer_cast<Books>(object)) return py::cast(books);
   if (auto shelf = std::dynamic_pointer_cast<Bookshelf>(object)) return py::cast(shelf);
   if (auto package = std::dynamic_pointer_cast<Package>(object)) return py::cast(package);
-  Raise(kTypeMismatch);
+  formats::Raise(formats::kTypeMismatch);
 }
 
 py::object ScalarFromVariant(const Variant& v) {
@@ -68,7 +68,7 @@ Variant ScalarToVariant(py::handle value) {
   if (py::isinstance<Bookshelf>(value))
     return Variant(std::shared_ptr<Object>(value.cast<std::shared_ptr<Bookshelf>>()));
   if (py::isinstance<Package>(value)) return Variant(std::shared_ptr<Object>(value.cast<std::shared_ptr<Package>>()));
-  Raise(kTypeMismatch);
+  formats::Raise(formats::kTypeMismatch);
 }
 
 // No argument of the library nests arrays more than a level or two; deeper
@@ -123,7 +123,7 @@ Variant ToVariant(py::handle root) {
         top.elements.push_back(ScalarToVariant(element));
         continue;
       }
-      if (stack.size() >= kMaxNesting) Raise(kOverflow, "lists nested more than 64 deep");
+      if (stack.size() >= kMaxNesting) formats::Raise(formats::kOverflow, "lists nested more than 64 deep");
       stack.emplace_back(element);
       continue;
     }
