@@ -1,5 +1,5 @@
 #include "add_book.h"
 
-#include "shelf_presenter.h"
+#include "paths.h"
 
 bool IsBookFolderPath(const QString& path) { return IsFolder(path) && path.right(4).toUpper() == u".RES"; }

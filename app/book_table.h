@@ -1,42 +1,19 @@
 // The bookshelf as a table: one row per book with the fields a publisher
 // looks for, a filter that narrows it as one types, and a sort on any
-// column.
-//
-// Rows are plain values made from the library's books (RowForBook), so a
-// shelf can be read on a worker thread and handed to the model whole. Every
-// row keeps the path of its book: titles may repeat, paths do not.
+// column. What a row shows is in shelf_row.h.
 #pragma once
 
 #include <QAbstractTableModel>
 #include <QSortFilterProxyModel>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
-namespace vellix {
-class Book;
-}  // namespace vellix
-
-struct ShelfRow {
-  QString title;
-  QString author;
-  QString category;
-  QString identifier;
-  QString kind;  // "Book file", "Book folder", "Periodical, issue 3", ...
-  qint64 size = 0;
-  QString path;
-};
-
-// The row of `book`, its device fields as people read them (the stored
-// markup escapes undone). `path` overrides the book's own path, for a book
-// published onto the shelf whose file differs from what was loaded.
-ShelfRow RowForBook(const vellix::Book& book, const QString& path = QString());
+#include "shelf_row.h"
 
 // Orders texts as people expect in a list: letter case aside, and runs of
 // digits by their value ("Volume 2" before "Volume 10"). <0, 0 or >0.
 int CompareNaturally(const QString& a, const QString& b);
-
-// "0 bytes", "512 bytes", "12 KB", "3.4 MB".
-QString SizeText(qint64 bytes);
 
 class BookTableModel : public QAbstractTableModel {
   Q_OBJECT

@@ -29,8 +29,10 @@
 #include "busy_cursor.h"
 #include "import_book_dialog.h"
 #include "page_preview.h"
+#include "paths.h"
 #include "platform_dialogs.h"
 #include "preview_window.h"
+#include "shelf_row.h"
 #include "vellix/book.h"
 #include "vellix/bookshelf.h"
 

@@ -1,37 +1,18 @@
 #include "shelf_presenter.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <filesystem>
-#include <system_error>
+#include <utility>
 #include <vector>
 
+#include "paths.h"
 #include "vellix/application.h"
-#include "vellix/book.h"
 #include "vellix/booklist.h"
 #include "vellix/bookshelf.h"
 #include "vellix/error.h"
-#include "vellix/formats/markup.h"
 
 namespace {
 
 std::string Utf8(const QString& text) { return text.toStdString(); }
-
-QString WithoutTrailingSlashes(QString path) {
-  while (path.size() > 1 && path.endsWith(u'/')) path.chop(1);
-  return path;
-}
-
-// `name` in `folder`, or `name` alone when there is no folder. An empty
-// name leaves the folder with its separator, as the dialogs expect.
-QString JoinPath(const QString& folder, const QString& name) {
-  if (folder.isEmpty()) return name;
-  if (name.isEmpty()) return folder.endsWith(u'/') ? folder : folder + u'/';
-  return QDir(folder).filePath(name);
-}
-
-// The last component of `path`, extension included.
-QString BaseFileName(const QString& path) { return QFileInfo(WithoutTrailingSlashes(path)).fileName(); }
 
 }  // namespace
 
@@ -44,29 +25,6 @@ QString ErrorText(const std::exception& error) {
     return text;
   }
   return QString::fromLocal8Bit(error.what());
-}
-
-bool IsFolder(const QString& path) {
-  if (path.isEmpty()) return false;
-  std::error_code ec;
-  return std::filesystem::is_directory(std::filesystem::path(Utf8(path)), ec);
-}
-
-QString ParentFolder(const QString& path) {
-  QString trimmed = WithoutTrailingSlashes(path);
-  // A bare name has no folder here (not "."), and the root has no parent.
-  if (!trimmed.contains(u'/') || trimmed == u"/") return QString();
-  return QFileInfo(trimmed).path();
-}
-
-QString ReadableText(const std::string& stored) {
-  return QString::fromStdString(vellix::formats::UnescapeMarkup(stored));
-}
-
-QString BaseName(const QString& path) {
-  QFileInfo info(WithoutTrailingSlashes(path));
-  // A name that only starts with a dot keeps it.
-  return info.completeBaseName().isEmpty() ? info.fileName() : info.completeBaseName();
 }
 
 DroppedItems SortDropped(const QStringList& paths) {
@@ -83,19 +41,6 @@ DroppedItems SortDropped(const QStringList& paths) {
       items.refused << trimmed;
   }
   return items;
-}
-
-ShelfRow RowForAddedBook(const vellix::Book& book, const QString& book_file) {
-  if (!book_file.isEmpty()) {
-    try {
-      vellix::Book written;
-      written.Load(Utf8(book_file));
-      if (!written.Path().empty()) return RowForBook(written);
-    } catch (const std::exception&) {
-      // Shown as it was added.
-    }
-  }
-  return RowForBook(book, book_file);
 }
 
 QString BookCountText(int shown, int total) {
@@ -134,7 +79,7 @@ void ShelfPresenter::Read(PendingShelf* pending) {
     pending->found = pending->bookshelf->Books() != nullptr;
     for (const vellix::UnreadableBook& book : unreadable)
       pending->unreadable << QStringLiteral("%1: %2 (%3)")
-                                 .arg(BaseFileName(QString::fromStdString(book.path)),
+                                 .arg(FileName(QString::fromStdString(book.path)),
                                       QString::fromStdString(book.description))
                                  .arg(book.number);
   } catch (const std::exception& e) {

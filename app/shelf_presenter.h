@@ -3,6 +3,8 @@
 // The presenter holds the one open bookshelf and turns the window's
 // commands into calls on the library. It shows nothing itself: the window
 // asks it what to propose, shows the dialogs, and hands the answers back.
+// Paths are handled as paths.h says; the rows of the books are made as
+// shelf_row.h says.
 #pragma once
 
 #include <QString>
@@ -10,12 +12,10 @@
 #include <QVector>
 #include <exception>
 #include <memory>
-#include <string>
 
-#include "book_table.h"
+#include "shelf_row.h"
 
 namespace vellix {
-class Book;
 class Bookshelf;
 }  // namespace vellix
 
@@ -23,21 +23,6 @@ class Bookshelf;
 // library error, with its detail (the file it concerns) on a second line;
 // the plain message for anything else.
 QString ErrorText(const std::exception& error);
-
-// True when a folder of that path exists ("" never names one).
-bool IsFolder(const QString& path);
-
-// The folder that holds `path` ("/books/shelf" -> "/books"), "" when the
-// path names no parent. Trailing slashes are ignored.
-QString ParentFolder(const QString& path);
-
-// A title, author or category as people read it: the stored markup escapes
-// undone.
-QString ReadableText(const std::string& stored);
-
-// The last component of `path` without its extension
-// ("/books/my.shelf" -> "my"). Trailing slashes are ignored.
-QString BaseName(const QString& path);
 
 // Files and folders dropped onto the window, by what becomes of them: book
 // folders are added as Add Book adds them, documents, packages, containers
@@ -48,11 +33,6 @@ struct DroppedItems {
   QStringList refused;
 };
 DroppedItems SortDropped(const QStringList& paths);
-
-// The row of a book just added: read again from the book file written for
-// it on the shelf when there is one, so that it shows as it will after a
-// reload; otherwise made from `book` itself.
-ShelfRow RowForAddedBook(const vellix::Book& book, const QString& book_file);
 
 // The status bar's count: "No books", "1 book", "12 books"; "3 of 12 books"
 // while a filter hides some.

@@ -83,4 +83,20 @@ inline py::object Handler(const py::object& target, const char* name) {
   return PyCallable_Check(handler.ptr()) ? handler : py::none();
 }
 
+// Calls the handler `name` of an event object through `invoke`, when it has
+// one and no earlier handler has failed; a handler's exception is recorded
+// in `pending`. False when the caller should stop. Called with the GIL held.
+template <typename Invoke>
+bool CallHandler(const py::object& target, const char* name, PendingError& pending, const Invoke& invoke) {
+  if (pending.Has()) return false;
+  try {
+    py::object handler = Handler(target, name);
+    if (!handler.is_none()) invoke(handler);
+  } catch (py::error_already_set& e) {
+    pending.Capture(e);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace vellix::script
