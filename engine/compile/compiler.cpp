@@ -527,7 +527,8 @@ class DocumentCompiler {
     // inline, its cells parted by tabs.
     bool grid_row = false;  // the row itself
     bool in_grid_row = false;
-    std::string label;  // cells of other tables: given to the first block only
+    bool flattened = false;  // a block set inline in a grid's row
+    std::string label;       // cells of other tables: given to the first block only
     bool label_pending = false;
   };
   struct OpenTable {
@@ -1187,6 +1188,7 @@ bool DocumentCompiler::Enter(const pugi::xml_node& node) {
   if (!EnterTablePart(frame) && frame.block && frame.in_grid_row) {
     // A paragraph in a grid's cell: its text goes on in the row.
     frame.block = false;
+    frame.flattened = true;
     SoftBreak(frame);
   }
   if (frame.block) {
@@ -1261,6 +1263,7 @@ void DocumentCompiler::Leave() {
     }
   }
   if (!tables_.empty() && tables_.back().frame == frames_.size() - 1) tables_.pop_back();
+  if (frame.flattened) SoftBreak(frame);
   bool break_after = frame.style.break_after && !frame.in_grid_row;
   frames_.pop_back();
   if (break_after) AddPageBreak();

@@ -667,7 +667,7 @@ void Typesetter::State::MeasureTable(TableLayout& table) {
   int32_t margin_left = 0;
   const int64_t width = int64_t{LineWidth(style, &margin_left)} * 64;
   // Three quarters of an em at least between columns: three spaces.
-  const int64_t gap = body * 48;
+  const int64_t gap = int64_t{body} * 48;
   std::vector<int32_t> widest, cells;
   bool fits = true;
   for (uint32_t b = table.start; b < table.end && b < table.start + kMeasuredRows && fits; ++b) {
@@ -685,7 +685,8 @@ void Typesetter::State::MeasureTable(TableLayout& table) {
     for (int32_t w : widest) total += w;
     // Room to spare widens the gaps, up to two ems.
     const int64_t spare = width - total - gap * static_cast<int64_t>(widest.size() - 1);
-    const int64_t wider = gap + std::min<int64_t>(body * 128 - gap, spare / static_cast<int64_t>(widest.size() - 1));
+    const int64_t wider =
+        gap + std::min<int64_t>(int64_t{body} * 128 - gap, spare / static_cast<int64_t>(widest.size() - 1));
     int64_t x = 0;
     for (int32_t w : widest) {
       table.column_x.push_back(static_cast<int32_t>(x));
@@ -741,7 +742,7 @@ void Typesetter::State::BuildRow(BlockLayout& layout, const BlockStyle& style) {
   if (!table.columns && !table.header) {
     // Without headers a row's first line stands out: the rest hang an em
     // to its right.
-    const int32_t hang = std::min(body, layout.width / 4) * 64;
+    const int32_t hang = std::min(body * 64, layout.width / 4);
     layout.left += hang;
     layout.width -= hang;
     layout.first_shift = -hang;
@@ -757,6 +758,7 @@ void Typesetter::State::BuildRow(BlockLayout& layout, const BlockStyle& style) {
     return;
   }
   SetLabelled(layout);
+  if (layout.items.empty()) return;
   BreakParams params;
   params.first_width = layout.first_width;
   params.width = layout.width;
@@ -789,7 +791,7 @@ bool Typesetter::State::SetInColumns(BlockLayout& layout) {
     } else if (at != cell) {
       // Over to the cell's column.
       const int64_t to = table.column_x[at];
-      if (x > to - body * 32) return false;
+      if (x > to - int64_t{body} * 32) return false;
       Item blank;
       blank.type = ItemType::kBox;
       blank.blank = true;
@@ -827,7 +829,7 @@ void Typesetter::State::SetLabelled(BlockLayout& layout) {
     const size_t at = CellAt(layout, item.begin);
     if (item.type == ItemType::kGlue && CellAt(layout, item.end) != at) continue;  // between cells
     if (item.type == ItemType::kBox && !(item.blank && item.begin == item.end) && at != cell) {
-      if (cell != SIZE_MAX) end_cell(layout.tabs[at - 1]);
+      if (cell != SIZE_MAX) end_cell(at > 0 ? layout.tabs[at - 1] : item.begin);
       const uint32_t cell_start = at == 0 ? 0 : layout.tabs[at - 1] + 1;
       Item room;
       room.blank = true;
@@ -1667,7 +1669,8 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
     }
     if (piece.blank) {
       x += piece.width;
-      if (piece.end > piece.begin) text.text += ' ';
+      // An empty first cell of a row leaves no space in the text.
+      if (piece.end > piece.begin && !(layout.table && text.text.empty())) text.text += ' ';
       continue;
     }
     const StyleInfo& style = StyleOfRun(layout, piece.run);
