@@ -115,10 +115,6 @@ struct TableLayout {
   std::vector<int32_t> label_widths;  // 26.6, with the space after the label
 };
 
-bool IsTableRow(const Block& block) {
-  return block.kind == BlockKind::kParagraph && block.level >= kTableRow && block.level <= kTableHeaderRow;
-}
-
 struct LineBox {
   uint32_t first = 0;   // the line's first item
   uint32_t last = 0;    // the item it breaks at

@@ -92,6 +92,10 @@ struct Block {
   bool operator==(const Block&) const = default;
 };
 
+inline bool IsTableRow(const Block& block) {
+  return block.kind == BlockKind::kParagraph && block.level >= kTableRow && block.level <= kTableHeaderRow;
+}
+
 // A place in the flow: a block and a byte offset into the text of its runs.
 struct FlowPosition {
   uint32_t block = 0;
