@@ -1241,7 +1241,8 @@ void Typesetter::State::SplitWord(BlockLayout& layout, size_t first_item, uint32
     if (too_wide) {
       p.penalty = kCharacterBreakPenalty;
       // After a no-break space the parts are words: break there first.
-      if (local.size() == 1 && text.compare(box.begin + local[0] - 2, 2, "\xC2\xA0") == 0) p.penalty = kHyphenPenalty;
+      if (local.size() == 1 && box.begin + local[0] >= 2 && text.compare(box.begin + local[0] - 2, 2, "\xC2\xA0") == 0)
+        p.penalty = kHyphenPenalty;
     } else {
       p.flagged = true;
       p.hyphen = true;
