@@ -281,6 +281,7 @@ struct Typesetter::State {
   void BuildRow(BlockLayout& layout, const BlockStyle& style);
   bool SetInColumns(BlockLayout& layout);
   void SetLabelled(BlockLayout& layout);
+  int32_t FitLabel(std::string& label, const StyleInfo& style, int32_t most);
   void RenderLine(const BlockLayout& layout, size_t index, int32_t top, Page* page);
   void DrawShaped(Page* page, const StyleInfo& style, const Shaped& shaped, int64_t x, int32_t baseline);
   PageStart FillPage(const PageStart& start, Page* page);
@@ -702,19 +703,37 @@ void Typesetter::State::MeasureTable(TableLayout& table) {
   size_t begin = 0;
   while (begin <= text.size()) {
     size_t end = std::min(text.find(kCellSeparator, begin), text.size());
-    std::string label = std::string(vellix::TrimmedAscii(std::string_view(text).substr(begin, end - begin)));
+    std::string label = vellix::TrimmedAscii(std::string_view(text).substr(begin, end - begin));
+    std::replace_if(label.begin(), label.end(), IsBlank, ' ');
     uint16_t label_style = begin < run_styles.size() ? run_styles[begin] : 0;
     int32_t label_width = 0;
-    if (!label.empty()) {
-      label += ':';
-      const StyleInfo& info = styles[label_style];
-      label_width = shapes.Shape(info.face, info.size, label).advance + info.space;
-    }
+    if (!label.empty()) label_width = FitLabel(label, styles[label_style], static_cast<int32_t>(width * 2 / 5));
     table.labels.push_back(std::move(label));
     table.label_styles.push_back(label_style);
     table.label_widths.push_back(label_width);
     begin = end + 1;
   }
+}
+
+// Makes `label` "text:" no wider than `most` (26.6), cut short with an
+// ellipsis when it must be; its width with the space after it.
+int32_t Typesetter::State::FitLabel(std::string& label, const StyleInfo& style, int32_t most) {
+  label += ':';
+  const Shaped whole = shapes.Shape(style.face, style.size, label);
+  if (whole.advance + style.space <= most) return whole.advance + style.space;
+  constexpr std::string_view kEllipsis = "\u2026:";
+  const int32_t ellipsis = shapes.Shape(style.face, style.size, kEllipsis).advance;
+  offsets.clear();
+  for (int32_t i = 0; i < static_cast<int32_t>(label.size());) {
+    U8_FWD_1(label.data(), i, static_cast<int32_t>(label.size()));
+    offsets.push_back(static_cast<uint32_t>(i));
+  }
+  shapes.PrefixAdvances(whole, offsets, &advances);
+  size_t keep = 0;
+  while (keep < offsets.size() && advances[keep] + ellipsis + style.space <= most) ++keep;
+  const int32_t kept = keep > 0 ? advances[keep - 1] : 0;
+  label = label.substr(0, keep > 0 ? offsets[keep - 1] : 0) + std::string(kEllipsis);
+  return kept + ellipsis + style.space;
 }
 
 // A table row: in the table's columns on one line, or labelled cells on
