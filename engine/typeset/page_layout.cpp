@@ -718,6 +718,13 @@ void Typesetter::State::MeasureTable(TableLayout& table) {
 // Makes `label` "text:" no wider than `most` (26.6), cut short with an
 // ellipsis when it must be; its width with the space after it.
 int32_t Typesetter::State::FitLabel(std::string& label, const StyleInfo& style, int32_t most) {
+  // More than any line holds is not shaped: a header cell may be a page long.
+  constexpr size_t kMostShaped = 256;
+  if (label.size() > kMostShaped) {
+    size_t cut = kMostShaped;
+    while (cut > 0 && (static_cast<unsigned char>(label[cut]) & 0xC0) == 0x80) --cut;
+    label.resize(cut);
+  }
   label += ':';
   const Shaped whole = shapes.Shape(style.face, style.size, label);
   if (whole.advance + style.space <= most) return whole.advance + style.space;
