@@ -304,20 +304,20 @@ std::vector<css::Declaration> AttributeHints(const pugi::xml_node& element, std:
   // A table's align places the table, not the text in it (a manual whose
   // pages sit in one centred table is not centred text).
   if (pugi::xml_attribute align = name != "table" ? element.attribute("align") : pugi::xml_attribute()) {
-    std::string a = vellix::LowerAscii(align.value());
+    std::string a = vellix::formats::LowerAscii(align.value());
     if (a == "left" || a == "right" || a == "center" || a == "justify") text += "text-align:" + a + ";";
   }
   // A right-to-left block is set flush right unless it says otherwise.
-  if (vellix::LowerAscii(element.attribute("dir").value()) == "rtl" && !element.attribute("align") &&
+  if (vellix::formats::LowerAscii(element.attribute("dir").value()) == "rtl" && !element.attribute("align") &&
       IsBlockElement(name))
     text += "text-align:right;";
   if (name == "font") {
     if (pugi::xml_attribute size = element.attribute("size")) {
       static constexpr std::string_view kSizes[] = {"x-small", "small",    "medium",  "large",
                                                     "x-large", "xx-large", "xx-large"};
-      std::string value = vellix::TrimmedAscii(size.value());
+      std::string value = vellix::formats::TrimmedAscii(size.value());
       bool relative = !value.empty() && (value[0] == '+' || value[0] == '-');
-      std::optional<int64_t> given = vellix::LeadingInteger(value);
+      std::optional<int64_t> given = vellix::formats::LeadingInteger(value);
       int64_t n = given ? std::clamp<int64_t>(*given, -100, 100) : relative ? 0 : 3;
       if (relative) n += 3;
       text += "font-size:" + std::string(kSizes[std::clamp<int64_t>(n, 1, 7) - 1]) + ";";
@@ -348,7 +348,7 @@ struct TableShape {
 // words long.
 std::string LabelOf(const pugi::xml_node& cell) {
   constexpr size_t kMaxLabel = 60;
-  std::string text = DecodeHtmlEntities(vellix::TextOf(cell));
+  std::string text = DecodeHtmlEntities(vellix::formats::TextOf(cell));
   std::string label;
   bool space = false;
   for (char c : text) {
@@ -375,13 +375,13 @@ TableShape MeasureTable(const pugi::xml_node& table) {
   size_t rows = 0, cells = 0, cell_depth = 0;
   bool all_headers = true;
   std::vector<pugi::xml_node> first_row;
-  vellix::WalkTree(table, [&](const pugi::xml_node& n, size_t depth) {
+  vellix::formats::WalkTree(table, [&](const pugi::xml_node& n, size_t depth) {
     if (cell_depth > 0 && depth <= cell_depth) cell_depth = 0;
-    if (n.type() != pugi::node_element) return vellix::Walk::kInto;
+    if (n.type() != pugi::node_element) return vellix::formats::Walk::kInto;
     const std::string name = ElementName(n);
     if (name == "table") {
       shape.grid = false;
-      return vellix::Walk::kStop;
+      return vellix::formats::Walk::kStop;
     }
     if (name == "tr") {
       ++rows;
@@ -389,10 +389,10 @@ TableShape MeasureTable(const pugi::xml_node& table) {
       cell_depth = 0;
     } else if ((name == "td" || name == "th") && cell_depth == 0) {
       const int64_t span =
-          std::clamp<int64_t>(vellix::LeadingInteger(n.attribute("colspan").value()).value_or(1), 1, 1000);
+          std::clamp<int64_t>(vellix::formats::LeadingInteger(n.attribute("colspan").value()).value_or(1), 1, 1000);
       cells += static_cast<size_t>(span);
       shape.columns = std::max(shape.columns, cells);
-      if (rows == 0 || span > 1 || vellix::LeadingInteger(n.attribute("rowspan").value()).value_or(1) > 1)
+      if (rows == 0 || span > 1 || vellix::formats::LeadingInteger(n.attribute("rowspan").value()).value_or(1) > 1)
         shape.grid = false;
       if (rows == 1) {
         first_row.push_back(n);
@@ -403,7 +403,7 @@ TableShape MeasureTable(const pugi::xml_node& table) {
                                   (IsBlockElement(name) && name != "p" && name != "div" && name != "center"))) {
       shape.grid = false;
     }
-    return vellix::Walk::kInto;
+    return vellix::formats::Walk::kInto;
   });
   if (shape.columns < 2) shape.grid = false;
   if (all_headers && !first_row.empty() && shape.columns >= 2)
@@ -615,7 +615,7 @@ void DocumentCompiler::CollectSheets() {
   sheets_.push_back({&s_.default_sheet, 0});
   if (s_.settings.css_support < 2) return;
   // <style> and <link rel="stylesheet"> in document order, wherever they are.
-  vellix::WalkTree(doc_.dom, [&](const pugi::xml_node& n, size_t) {
+  vellix::formats::WalkTree(doc_.dom, [&](const pugi::xml_node& n, size_t) {
     if (n.type() == pugi::node_element) {
       std::string name = ElementName(n);
       if (name == "style") {
@@ -627,8 +627,8 @@ void DocumentCompiler::CollectSheets() {
         own_sheets_.push_back(sheet);
         sheets_.push_back({sheet.get(), 2});
       } else if (name == "link" && n.attribute("href") &&
-                 vellix::LowerAscii(n.attribute("rel").value()).find("stylesheet") != std::string::npos &&
-                 vellix::LowerAscii(n.attribute("rel").value()).find("alternate") == std::string::npos) {
+                 vellix::formats::LowerAscii(n.attribute("rel").value()).find("stylesheet") != std::string::npos &&
+                 vellix::formats::LowerAscii(n.attribute("rel").value()).find("alternate") == std::string::npos) {
         std::optional<std::string> target = ResolveHref(href_, n.attribute("href").value());
         std::shared_ptr<const css::StyleSheet> sheet;
         Status read(Status::Code::kOutside, "not found");
@@ -654,7 +654,7 @@ void DocumentCompiler::CollectSheets() {
         }
       }
     }
-    return vellix::Walk::kInto;
+    return vellix::formats::Walk::kInto;
   });
 }
 
@@ -958,15 +958,15 @@ bool DocumentCompiler::EnterTablePart(Frame& frame) {
       frame.grid_row = frame.in_grid_row = true;
       frame.style.pre = false;
       // A centred table: its rows say so, the typesetter centres the columns.
-      if (vellix::LowerAscii(frames_[table.frame].node.attribute("align").value()) == "center")
+      if (vellix::formats::LowerAscii(frames_[table.frame].node.attribute("align").value()) == "center")
         frame.style.align = TextAlign::kCenter;
     }
     return true;
   }
   if (name != "td" && name != "th") return false;
   const size_t column = table.column;
-  table.column += static_cast<size_t>(
-      std::clamp<int64_t>(vellix::LeadingInteger(frame.node.attribute("colspan").value()).value_or(1), 1, 1000));
+  table.column += static_cast<size_t>(std::clamp<int64_t>(
+      vellix::formats::LeadingInteger(frame.node.attribute("colspan").value()).value_or(1), 1, 1000));
   if (table.shape.grid && frame.in_grid_row) {
     frame.block = false;
     if (column > 0) {
@@ -1026,7 +1026,7 @@ uint32_t DocumentCompiler::MakeLink(const pugi::xml_node& node, const std::strin
   pending.where.line = place.line;
   pending.where.column = place.column;
   size_t hash = target.find('#');
-  if (hash != std::string::npos) pending.fragment = vellix::OEBFFDecodeHref(target.substr(hash + 1));
+  if (hash != std::string::npos) pending.fragment = vellix::formats::OEBFFDecodeHref(target.substr(hash + 1));
   std::optional<std::string> document = ResolveHref(href_, target);
   if (!document) {
     // A page the reader may have elsewhere: the book is sound without it.
@@ -1056,7 +1056,7 @@ void DocumentCompiler::AddSvg(const pugi::xml_node& node, const Frame& frame) {
       if (std::string_view(a.name()) == "href" || std::string_view(a.name()).ends_with(":href")) href = a.value();
   }
   pugi::xml_node title = node.find_node([](const pugi::xml_node& n) { return ElementName(n) == "title"; });
-  std::string alt = vellix::TrimmedAscii(DecodeHtmlEntities(title ? vellix::TextOf(title) : ""));
+  std::string alt = vellix::formats::TrimmedAscii(DecodeHtmlEntities(title ? vellix::formats::TextOf(title) : ""));
   if (!href.empty()) {
     AddImage(node, href, alt, frame);
     return;
@@ -1074,7 +1074,7 @@ void DocumentCompiler::AddSvg(const pugi::xml_node& node, const Frame& frame) {
 void DocumentCompiler::AddImage(const pugi::xml_node& node, const std::string& src, const std::string& alt,
                                 const Frame& frame) {
   std::optional<std::string> target = ResolveHref(href_, src);
-  bool svg = vellix::LowerAscii(src).ends_with(".svg");
+  bool svg = vellix::formats::LowerAscii(src).ends_with(".svg");
   EditionCompilerState::ImageEntry entry;
   if (src.empty() || !target) {
     entry.error = "image \"" + src + "\" is outside the package";
@@ -1103,7 +1103,7 @@ void DocumentCompiler::AddImage(const pugi::xml_node& node, const std::string& s
                 "the SVG image \"" + src + "\" is not shown; its alternative text stands in its place");
     else
       s_.Report(href_, doc_.Of(node), 2, entry.error);
-    std::string kept = vellix::TrimmedAscii(alt);
+    std::string kept = vellix::formats::TrimmedAscii(alt);
     if (!kept.empty()) {
       Block b;
       b.kind = BlockKind::kParagraph;
@@ -1201,7 +1201,7 @@ bool DocumentCompiler::Enter(const pugi::xml_node& node) {
       frame.list_depth = static_cast<uint8_t>(std::min(frame.list_depth + 1, 255));
       frame.list_frame = frames_.size();
       if (name == "ol") {
-        if (std::optional<int64_t> start = vellix::LeadingInteger(node.attribute("start").as_string("1")))
+        if (std::optional<int64_t> start = vellix::formats::LeadingInteger(node.attribute("start").as_string("1")))
           frame.list_counter = std::clamp<int64_t>(*start, -1000000, 1000000) - 1;
       }
     } else if (name == "li") {
@@ -1211,7 +1211,7 @@ bool DocumentCompiler::Enter(const pugi::xml_node& node) {
       if (frame.list_frame != SIZE_MAX && frame.list_frame < frames_.size()) {
         Frame& list = frames_[frame.list_frame];
         if (pugi::xml_attribute value = node.attribute("value")) {
-          if (std::optional<int64_t> given = vellix::LeadingInteger(value.value()))
+          if (std::optional<int64_t> given = vellix::formats::LeadingInteger(value.value()))
             list.list_counter = std::clamp<int64_t>(*given, -1000000, 1000000) - 1;
         }
         number = ++list.list_counter;
@@ -1233,7 +1233,7 @@ bool DocumentCompiler::Enter(const pugi::xml_node& node) {
   RecordAnchors(node);
   if (name == "a") {
     if (pugi::xml_attribute href = node.attribute("href")) {
-      frame.link = MakeLink(node, vellix::TrimmedAscii(href.value()));
+      frame.link = MakeLink(node, vellix::formats::TrimmedAscii(href.value()));
       if (s_.settings.underline_links) frame.style.underline = true;
     }
   }
@@ -1258,7 +1258,7 @@ void DocumentCompiler::Leave() {
         }
         if (!entry.title.empty() && b + 1 < s_.edition.blocks.size()) entry.title += ' ';
       }
-      entry.title = vellix::TrimmedAscii(entry.title);
+      entry.title = vellix::formats::TrimmedAscii(entry.title);
       if (!entry.title.empty()) s_.edition.toc.push_back(std::move(entry));
     }
   }
@@ -1286,8 +1286,8 @@ CompileStatus DocumentCompiler::Compile() {
   if (s_.edition.language.empty()) {
     for (auto n = chain.rbegin(); n != chain.rend() && s_.edition.language.empty(); ++n) {
       for (const char* attribute : {"xml:lang", "lang"}) {
-        const std::string value = vellix::TrimmedAscii(n->attribute(attribute).value());
-        if (!value.empty() && value.size() < 36 && vellix::IsValidUtf8(value)) {
+        const std::string value = vellix::formats::TrimmedAscii(n->attribute(attribute).value());
+        if (!value.empty() && value.size() < 36 && vellix::formats::IsValidUtf8(value)) {
           s_.edition.language = value;
           break;
         }
@@ -1369,14 +1369,14 @@ CompileStatus EditionCompiler::AddDocument(const std::string& href) {
   ParseOutcome outcome = ParseSource(*bytes, *doc);
   if (!outcome.parsed) {
     s.Report(href, outcome.place, 1, "not well-formed (" + outcome.error + "); cleaned up");
-    const vellix::MarkupShape shape = vellix::MeasureMarkup(*bytes);
+    const vellix::formats::MarkupShape shape = vellix::formats::MeasureMarkup(*bytes);
     if (!shape.WithinLimits()) {
       s.Report(href, {}, 2, "cannot be cleaned up: the document " + shape.Excess());
       return CompileStatus::kFailed;
     }
     const std::string source = doc->text;
     const LineMap source_lines = doc->lines;
-    std::optional<std::string> cleaned = vellix::CleanUpHtml(*bytes);
+    std::optional<std::string> cleaned = vellix::formats::CleanUpHtml(*bytes);
     ParseOutcome again;
     if (cleaned) again = ParseSource(*cleaned, *doc);
     if (!again.parsed) {

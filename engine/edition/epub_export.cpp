@@ -406,7 +406,7 @@ std::vector<std::pair<std::string, std::string>> Exporter::Files() {
   title_ = Trim(info_.title).empty() ? "Untitled" : Trim(info_.title);
   language_ = Trim(e_.language).empty() ? "en" : Trim(e_.language);
   identifier_ = Trim(info_.book_id);
-  if (identifier_.empty()) identifier_ = "urn:vellix:" + vellix::NewGuidString();
+  if (identifier_.empty()) identifier_ = "urn:vellix:" + vellix::formats::NewGuidString();
   for (const std::string* part : {&info_.author_first_name, &info_.author_middle_name, &info_.author_last_name}) {
     std::string word = Trim(*part);
     if (word.empty()) continue;
@@ -460,7 +460,7 @@ EpubExportResult ExportEpub(const std::string& book_path, const std::string& epu
   EpubExportResult result;
   EditionReadResult read = ReadDeviceEdition(book_path);
   if (read.error != EditionError::kNone) {
-    result.missing = read.error == EditionError::kCannotOpen && !vellix::IsFile(book_path);
+    result.missing = read.error == EditionError::kCannotOpen && !vellix::formats::IsFile(book_path);
     if (read.error == EditionError::kNotABookFile || read.error == EditionError::kNotOurs)
       result.error =
           book_path + ": not a book this program built (it holds no device edition of ours): " + read.message;
@@ -470,12 +470,12 @@ EpubExportResult ExportEpub(const std::string& book_path, const std::string& epu
   }
   try {
     Exporter exporter(read.edition, read.info);
-    std::string archive = vellix::BuildOcfArchive(exporter.Files());
-    vellix::AtomicFileWriter out(epub_path, "epub");
+    std::string archive = vellix::formats::BuildOcfArchive(exporter.Files());
+    vellix::formats::AtomicFileWriter out(epub_path, "epub");
     out.Write(archive);
     out.Commit();
     result.ok = true;
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     result.error = epub_path + ": " + e.what();
   } catch (const std::bad_alloc&) {
     result.error = book_path + ": out of memory";

@@ -30,7 +30,7 @@ BookInformation InformationOf(const CBookParams& params, const std::string& book
   info.folder_name = book_name + ".RES";
   if (params.is_periodical) {
     const std::string& issue = params.current_issue;
-    std::optional<uint64_t> number = issue.size() <= 9 ? vellix::DecimalNumber(issue) : std::nullopt;
+    std::optional<uint64_t> number = issue.size() <= 9 ? vellix::formats::DecimalNumber(issue) : std::nullopt;
     if (!number || *number == 0) {
       report.Warning("the current issue \"" + issue +
                      "\" is not a positive number; the book is not marked as a periodical");
@@ -56,10 +56,10 @@ EditionSettings SettingsOf(const CBookParams& params, bool preview) {
 void WriteLog(const std::string& path, const std::vector<std::string>& lines, TaskReport& report) {
   try {
     // The log can be made again by building again: not synced.
-    vellix::AtomicFileWriter out(path, "log", vellix::Durability::kUnsynced);
+    vellix::formats::AtomicFileWriter out(path, "log", vellix::formats::Durability::kUnsynced);
     for (const std::string& line : lines) out.Write(line + "\n");
     out.Commit();
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     report.Warning("the build log could not be written: " + std::string(e.what()));
   }
 }
@@ -122,7 +122,7 @@ int Build(const BuildRequest& request, TaskReport& report) {
     report.Error("\"" + request.book_name + "\" cannot name a book file");
     return 1;
   }
-  if (!vellix::IsFolder(request.dest_dir.empty() ? "." : request.dest_dir)) {
+  if (!vellix::formats::IsFolder(request.dest_dir.empty() ? "." : request.dest_dir)) {
     report.Error("the destination folder \"" + request.dest_dir + "\" does not exist");
     return 1;
   }
@@ -187,7 +187,7 @@ int Build(const BuildRequest& request, TaskReport& report) {
   std::string dest = (std::filesystem::path(request.dest_dir) / (request.book_name + ".imp")).string();
   try {
     WriteDeviceBook(edition, InformationOf(params, request.book_name, report), options, dest);
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     report.Problem({dest, "the book file could not be written: " + std::string(e.what()), -1, -1, kSeverityError});
     return 1;
   }
@@ -222,7 +222,7 @@ int RunBuild(const BuildRequest& request, const EngineCallbacks& callbacks) {
   }
   if (result == 2) report.Layout("The build was cancelled; no book was written.");
   if (!request.log_dir.empty() && IsPlainFileName(request.book_name)) {
-    if (vellix::IsFolder(request.log_dir)) {
+    if (vellix::formats::IsFolder(request.log_dir)) {
       WriteLog((std::filesystem::path(request.log_dir) / (request.book_name + ".log")).string(), report.log(), report);
     } else {
       report.Warning("the log folder \"" + request.log_dir + "\" does not exist; no build log was written");

@@ -703,7 +703,7 @@ void Typesetter::State::MeasureTable(TableLayout& table) {
   size_t begin = 0;
   while (begin <= text.size()) {
     size_t end = std::min(text.find(kCellSeparator, begin), text.size());
-    std::string label = vellix::TrimmedAscii(std::string_view(text).substr(begin, end - begin));
+    std::string label = vellix::formats::TrimmedAscii(std::string_view(text).substr(begin, end - begin));
     std::replace_if(label.begin(), label.end(), IsBlank, ' ');
     uint16_t label_style = begin < run_styles.size() ? run_styles[begin] : 0;
     int32_t label_width = 0;

@@ -175,7 +175,7 @@ struct WriteOptions {
 
 // Writes the book file at `path` through a temporary file in the same
 // folder, renamed over `path` only when complete. Throws
-// vellix::AutomationError when it cannot be written or a value does not fit
+// vellix::formats::AutomationError when it cannot be written or a value does not fit
 // the format (the file at `path` is then untouched).
 void WriteDeviceBook(const DeviceEdition& edition, const BookInformation& info, const WriteOptions& options,
                      const std::string& path);
