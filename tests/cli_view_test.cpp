@@ -293,4 +293,35 @@ TEST_F(ViewTool, AnOutputThatIsTheBookIsRefused) {
   EXPECT_TRUE(fs::is_symlink(dir_ / "link.png"));
 }
 
+// Two documents with tables and a character no font has (private use):
+// the build names it in one warning for the book; the page text has every
+// cell in reading order, a table too wide for columns as labelled rows, and
+// the screenshot of that page is kept.
+TEST_F(ViewTool, TablesReadInOrderAndACharacterNoFontHasIsNamedOnce) {
+  const std::string head =
+      "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<html lang=\"en\"><head><title>t</title></head><body>";
+  dir_.Write("a.html", head +
+                           "<p>Marks \xEE\x80\x80 here.</p><table><tr><th>Name</th><th>Size</th></tr>"
+                           "<tr><td>alpha</td><td>12</td></tr><tr><td>beta</td><td>7</td></tr></table></body></html>");
+  dir_.Write("b.html", head +
+                           "<p>Again \xEE\x80\x80.</p><table><tr><th>Key</th><th>What it does</th></tr>"
+                           "<tr><td>n</td><td>shows the next page of the book, or the first page of the next "
+                           "chapter when the book is at the end of one</td></tr></table></body></html>");
+  ToolOutcome built = Vellix({"build", "--html", dir_ / "a.html", dir_ / "b.html", "-o", dir_ / "t.imp"});
+  ASSERT_EQ(built.code, 0) << built.err;
+  const size_t named = built.err.find("U+E000");
+  EXPECT_NE(named, std::string::npos) << built.err;
+  EXPECT_EQ(built.err.find("U+E000", named + 1), std::string::npos) << built.err;
+  EXPECT_NE(built.err.find("no font of the device has a character"), std::string::npos) << built.err;
+
+  ToolOutcome text = Vellix({"view", dir_ / "t.imp", "--text"});
+  ASSERT_EQ(text.code, 0) << text.err;
+  EXPECT_NE(text.out.find("\nName Size\nalpha 12\nbeta 7\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("\nKey: n\nWhat it does: shows the next page"), std::string::npos) << text.out;
+  EXPECT_EQ(text.out.find("Key What"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("at the end of one\n"), std::string::npos) << text.out;
+  fs::create_directories(VELLIX_SCREENSHOTS);
+  ASSERT_EQ(Vellix({"view", dir_ / "t.imp", "-o", VELLIX_SCREENSHOTS "/tables.png"}).code, 0);
+}
+
 }  // namespace

@@ -331,6 +331,86 @@ std::vector<css::Declaration> AttributeHints(const pugi::xml_node& element, std:
   return hints;
 }
 
+// How a table is set, found before its content is compiled. A grid when
+// every cell holds only text (inline elements, paragraphs, line breaks) and
+// spans one row and one column, and there are two columns or more: each
+// row is then one block with its cells parted by tabs, which the
+// typesetter sets in columns, or labelled with their headers when the
+// columns do not fit. Any other table is set as blocks, each cell labelled
+// with its column's header.
+struct TableShape {
+  bool grid = true;
+  size_t columns = 0;
+  std::vector<std::string> labels;  // the header row's cells; empty without one
+};
+
+// A header cell's text as a label: white space collapsed, at most a few
+// words long.
+std::string LabelOf(const pugi::xml_node& cell) {
+  constexpr size_t kMaxLabel = 60;
+  std::string text = DecodeHtmlEntities(vellix::formats::TextOf(cell));
+  std::string label;
+  bool space = false;
+  for (char c : text) {
+    if (IsSpace(c)) {
+      space = !label.empty();
+      continue;
+    }
+    if (space) label += ' ';
+    space = false;
+    label += c;
+  }
+  if (label.size() > kMaxLabel) {
+    size_t cut = kMaxLabel;
+    while (cut > 0 && (static_cast<unsigned char>(label[cut]) & 0xC0) == 0x80) --cut;
+    label = label.substr(0, cut) + "\u2026";
+  }
+  return label;
+}
+
+// The walk stops at a nested table (the outer one is then no grid), whose
+// own walk covers it: nested tables cost their size once.
+TableShape MeasureTable(const pugi::xml_node& table) {
+  TableShape shape;
+  size_t rows = 0, cells = 0, cell_depth = 0;
+  bool all_headers = true;
+  std::vector<pugi::xml_node> first_row;
+  vellix::formats::WalkTree(table, [&](const pugi::xml_node& n, size_t depth) {
+    if (cell_depth > 0 && depth <= cell_depth) cell_depth = 0;
+    if (n.type() != pugi::node_element) return vellix::formats::Walk::kInto;
+    const std::string name = ElementName(n);
+    if (name == "table") {
+      shape.grid = false;
+      return vellix::formats::Walk::kStop;
+    }
+    if (name == "tr") {
+      ++rows;
+      cells = 0;
+      cell_depth = 0;
+    } else if ((name == "td" || name == "th") && cell_depth == 0) {
+      const int64_t span =
+          std::clamp<int64_t>(vellix::formats::LeadingInteger(n.attribute("colspan").value()).value_or(1), 1, 1000);
+      cells += static_cast<size_t>(span);
+      shape.columns = std::max(shape.columns, cells);
+      if (rows == 0 || span > 1 || vellix::formats::LeadingInteger(n.attribute("rowspan").value()).value_or(1) > 1)
+        shape.grid = false;
+      if (rows == 1) {
+        first_row.push_back(n);
+        all_headers = all_headers && name == "th" && span == 1;
+      }
+      cell_depth = depth;
+    } else if (cell_depth > 0 && (name == "img" || name == "svg" || name == "object" ||
+                                  (IsBlockElement(name) && name != "p" && name != "div" && name != "center"))) {
+      shape.grid = false;
+    }
+    return vellix::formats::Walk::kInto;
+  });
+  if (shape.columns < 2) shape.grid = false;
+  if (all_headers && !first_row.empty() && shape.columns >= 2)
+    for (const pugi::xml_node& cell : first_row) shape.labels.push_back(LabelOf(cell));
+  return shape;
+}
+
 }  // namespace
 
 struct EditionCompilerState {
@@ -443,6 +523,21 @@ class DocumentCompiler {
     bool marker_pending = false;
     uint32_t link = kNoLink;
     uint32_t first_block = 0;  // headings: where they began
+    // Tables. A grid's row makes one block: what is inside it is set
+    // inline, its cells parted by tabs.
+    bool grid_row = false;  // the row itself
+    bool in_grid_row = false;
+    bool flattened = false;  // a block set inline in a grid's row
+    std::string label;       // cells of other tables: given to the first block only
+    bool label_pending = false;
+  };
+  struct OpenTable {
+    size_t frame = 0;  // in frames_
+    TableShape shape;
+    bool header_row = false;  // the open row heads the columns
+    size_t rows = 0;          // rows begun
+    size_t column = 0;        // columns begun in the open row
+    uint32_t rows_set = 0;    // grids: row blocks written
   };
 
   void CollectSheets();
@@ -457,6 +552,8 @@ class DocumentCompiler {
   void AddText(std::string_view text);
   void AppendRun(const std::string& text, uint16_t style, uint32_t link);
   void LineBreak();
+  void SoftBreak(const Frame& frame);
+  bool EnterTablePart(Frame& frame);
   void EnsureBlock();
   void EndBlock();
   bool PushBlock(Block block);
@@ -482,11 +579,13 @@ class DocumentCompiler {
   std::vector<std::shared_ptr<const css::StyleSheet>> own_sheets_;
   std::vector<Frame> frames_;
   std::vector<size_t> block_frames_;
+  std::vector<OpenTable> tables_;
   std::set<std::string> unknown_reported_;
 
   // The block being filled.
   bool open_ = false;
   Block block_;
+  bool block_is_row_ = false;  // the block being filled is a grid's row
   bool space_pending_ = false;
   bool space_breaks_line_ = false;  // the pending white space holds a line end
   uint16_t space_style_ = 0;
@@ -704,8 +803,28 @@ void DocumentCompiler::EnsureBlock() {
       break;
     }
   }
+  block_is_row_ = frame.grid_row && !tables_.empty();
+  if (block_is_row_) {
+    const OpenTable& table = tables_.back();
+    block_.kind = BlockKind::kParagraph;
+    block_.level = table.rows_set > 0 ? kTableRow : table.header_row ? kTableHeaderRow : kTableFirstRow;
+  }
   open_ = true;
   text_size_ = 0;
+  // The first block of a cell of a table that is no grid starts with its
+  // column's header.
+  for (size_t i = block_frames_.size(); !tables_.empty() && i > 0 && block_frames_.size() - i < 64; --i) {
+    Frame& owner = frames_[block_frames_[i - 1]];
+    if (owner.name == "tr" || owner.name == "table") break;  // a nested table's rows are its own
+    if (owner.name != "td" && owner.name != "th") continue;
+    if (owner.label_pending) {
+      TextStyle bold = TextStyleOf(owner);
+      bold.bold = true;
+      AppendRun(owner.label + ": ", s_.TextStyleIndex(bold), kNoLink);
+    }
+    owner.label_pending = false;
+    break;
+  }
 }
 
 void DocumentCompiler::EndBlock() {
@@ -719,13 +838,15 @@ void DocumentCompiler::EndBlock() {
     if (block_.runs.back().text.empty()) block_.runs.pop_back();
   }
   if (block_.runs.empty()) return;
+  if (block_is_row_ && !tables_.empty()) ++tables_.back().rows_set;
   PushBlock(std::move(block_));
 }
 
 void DocumentCompiler::AddText(std::string_view raw) {
   const Frame& frame = frames_.back();
   if (frame.hidden) return;
-  bool pre = frame.style.pre;
+  // A grid's row is one line of cells: white space in it is a space.
+  bool pre = frame.style.pre && !frame.in_grid_row;
   std::string text;
   text.reserve(raw.size());
   if (pre) {
@@ -768,8 +889,8 @@ void DocumentCompiler::AddText(std::string_view raw) {
                                              : block_.runs.back().text))
         space_pending_ = false;
       if (space_pending_) {
-        bool after_break =
-            !block_.runs.empty() && !block_.runs.back().text.empty() && block_.runs.back().text.back() == '\n';
+        bool after_break = !block_.runs.empty() && !block_.runs.back().text.empty() &&
+                           (block_.runs.back().text.back() == '\n' || block_.runs.back().text.back() == kCellSeparator);
         if (!text.empty() ||
             (space_style_ == style && space_link_ == frame.link && open_ && text_size_ > 0 && !after_break)) {
           text += ' ';
@@ -802,6 +923,73 @@ void DocumentCompiler::LineBreak() {
   EnsureBlock();
   AppendRun("\n", s_.TextStyleIndex(TextStyleOf(frame)), frame.link);
   space_pending_ = false;
+}
+
+// White space where a block or a line break would part text that must
+// stay on one line (in a grid's row).
+void DocumentCompiler::SoftBreak(const Frame& frame) {
+  if (space_pending_) return;
+  space_pending_ = true;
+  space_style_ = s_.TextStyleIndex(TextStyleOf(frame));
+  space_link_ = frame.link;
+  space_breaks_line_ = false;
+}
+
+// Tables, rows and cells; false when the element is none of these.
+bool DocumentCompiler::EnterTablePart(Frame& frame) {
+  const std::string& name = frame.name;
+  if (name == "table") {
+    EndBlock();
+    frame.block = true;
+    OpenTable table;
+    table.frame = frames_.size();
+    table.shape = MeasureTable(frame.node);
+    tables_.push_back(std::move(table));
+    return true;
+  }
+  if (tables_.empty() || tables_.back().frame >= frames_.size()) return false;
+  OpenTable& table = tables_.back();
+  if (name == "tr") {
+    table.header_row = table.rows == 0 && !table.shape.labels.empty();
+    table.column = 0;
+    ++table.rows;
+    frame.block = true;
+    if (table.shape.grid) {
+      frame.grid_row = frame.in_grid_row = true;
+      frame.style.pre = false;
+      // A centred table: its rows say so, the typesetter centres the columns.
+      if (vellix::formats::LowerAscii(frames_[table.frame].node.attribute("align").value()) == "center")
+        frame.style.align = TextAlign::kCenter;
+    }
+    return true;
+  }
+  if (name != "td" && name != "th") return false;
+  const size_t column = table.column;
+  table.column += static_cast<size_t>(std::clamp<int64_t>(
+      vellix::formats::LeadingInteger(frame.node.attribute("colspan").value()).value_or(1), 1, 1000));
+  if (table.shape.grid && frame.in_grid_row) {
+    frame.block = false;
+    if (column > 0) {
+      space_pending_ = false;
+      EnsureBlock();
+      AppendRun(std::string(1, kCellSeparator), s_.TextStyleIndex(TextStyleOf(frame)), kNoLink);
+    }
+    return true;
+  }
+  frame.block = true;
+  if (table.shape.columns < 2) return true;
+  // Rows apart; each cell under its column's header, or indented after the
+  // row's first cell when there is no header.
+  if (column == 0) {
+    frame.style.margin_top = std::max(frame.style.margin_top, 5.0);
+  } else if (table.shape.labels.empty()) {
+    frame.style.margin_left += 10;
+  }
+  if (!table.header_row && column < table.shape.labels.size() && !table.shape.labels[column].empty()) {
+    frame.label = table.shape.labels[column];
+    frame.label_pending = true;
+  }
+  return true;
 }
 
 void DocumentCompiler::AddPageBreak() {
@@ -948,6 +1136,7 @@ bool DocumentCompiler::Enter(const pugi::xml_node& node) {
     frame.link = parent->link;
     frame.kind = parent->kind;
     frame.level = parent->level;
+    frame.in_grid_row = parent->in_grid_row;
   }
   const std::string& name = frame.name;
   if (!IsKnownElement(name) && unknown_reported_.insert(name).second)
@@ -962,14 +1151,17 @@ bool DocumentCompiler::Enter(const pugi::xml_node& node) {
     frame.style.indent_left = parent->style.indent_left + (parent->block ? parent->style.margin_left : 0);
     frame.style.indent_right = parent->style.indent_right + (parent->block ? parent->style.margin_right : 0);
   }
-  if (frame.style.break_before) AddPageBreak();
+  if (frame.style.break_before && !frame.in_grid_row) AddPageBreak();
   if (cancelled_) return false;
 
   if (name == "br" || name == "hr" || name == "img") frame.block = false;  // blocks of their own, no container
   if (name == "br") {
     RecordAnchors(node);
     frames_.push_back(std::move(frame));
-    LineBreak();
+    if (frames_.back().in_grid_row)
+      SoftBreak(frames_.back());
+    else
+      LineBreak();
     return true;
   }
   if (name == "hr") {
@@ -992,6 +1184,12 @@ bool DocumentCompiler::Enter(const pugi::xml_node& node) {
     RecordAnchors(node);
     AddSvg(node, frame);
     return false;
+  }
+  if (!EnterTablePart(frame) && frame.block && frame.in_grid_row) {
+    // A paragraph in a grid's cell: its text goes on in the row.
+    frame.block = false;
+    frame.flattened = true;
+    SoftBreak(frame);
   }
   if (frame.block) {
     EndBlock();
@@ -1027,6 +1225,10 @@ bool DocumentCompiler::Enter(const pugi::xml_node& node) {
       frame.level = 0;
     }
     if (frame.style.pre) frame.kind = BlockKind::kPreformatted;
+    if (frame.grid_row) {
+      frame.kind = BlockKind::kParagraph;
+      frame.level = 0;
+    }
   }
   RecordAnchors(node);
   if (name == "a") {
@@ -1060,7 +1262,9 @@ void DocumentCompiler::Leave() {
       if (!entry.title.empty()) s_.edition.toc.push_back(std::move(entry));
     }
   }
-  bool break_after = frame.style.break_after;
+  if (!tables_.empty() && tables_.back().frame == frames_.size() - 1) tables_.pop_back();
+  if (frame.flattened) SoftBreak(frame);
+  bool break_after = frame.style.break_after && !frame.in_grid_row;
   frames_.pop_back();
   if (break_after) AddPageBreak();
 }

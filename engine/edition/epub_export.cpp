@@ -174,6 +174,7 @@ class Exporter {
   uint32_t Shown(uint32_t block) const;
   std::string Target(FlowPosition target) const;
   std::string BlockXhtml(uint32_t index) const;
+  std::string RowXhtml(const Block& row, const std::string& attributes, const std::string& style) const;
   std::string Runs(const Block& block, bool pre) const;
   std::string Document(const std::string& title, const std::string& body, const std::string& to_root) const;
   std::string Package(size_t parts) const;
@@ -255,6 +256,24 @@ std::string Exporter::Runs(const Block& block, bool pre) const {
   return out;
 }
 
+// A table row: its runs parted into cells at the separators.
+std::string Exporter::RowXhtml(const Block& row, const std::string& attributes, const std::string& style) const {
+  const char* cell = row.level == kTableHeaderRow ? "th" : "td";
+  std::vector<Block> cells(1);
+  for (const Run& run : row.runs) {
+    size_t at = 0;
+    for (size_t tab = run.text.find(kCellSeparator); tab != std::string::npos;
+         at = tab + 1, tab = run.text.find(kCellSeparator, at)) {
+      cells.back().runs.push_back({run.text.substr(at, tab - at), run.style, run.link});
+      cells.emplace_back();
+    }
+    cells.back().runs.push_back({run.text.substr(at), run.style, run.link});
+  }
+  std::string out = "<tr" + attributes + " class=\"" + style + "\">";
+  for (const Block& c : cells) out += std::string("<") + cell + ">" + Runs(c, false) + "</" + cell + ">";
+  return out + "</tr>\n";
+}
+
 std::string Exporter::BlockXhtml(uint32_t index) const {
   const Block& b = e_.blocks[index];
   std::string attributes;
@@ -281,6 +300,7 @@ std::string Exporter::BlockXhtml(uint32_t index) const {
       return "";
     case BlockKind::kParagraph:
     default:
+      if (IsTableRow(b)) return RowXhtml(b, attributes, style);
       return "<p" + attributes + " class=\"" + style + "\">" + Runs(b, false) + "</p>\n";
   }
 }
@@ -414,7 +434,18 @@ std::vector<std::pair<std::string, std::string>> Exporter::Files() {
   files.emplace_back("OEBPS/style.css", StyleSheet(e_));
   for (size_t p = 0; p < parts_.size(); ++p) {
     std::string body;
-    for (uint32_t block : parts_[p]) body += BlockXhtml(block);
+    // Table rows in a table of their own: from a row that starts one to
+    // the last that continues it.
+    bool in_table = false;
+    for (uint32_t block : parts_[p]) {
+      const Block& b = e_.blocks[block];
+      const bool row = IsTableRow(b);
+      if (in_table && (!row || b.level != kTableRow)) body += "</table>\n";
+      if (row && (!in_table || b.level != kTableRow)) body += "<table>\n";
+      in_table = row;
+      body += BlockXhtml(block);
+    }
+    if (in_table) body += "</table>\n";
     if (parts_[p].empty()) body = "<p></p>\n";
     files.emplace_back("OEBPS/text/" + PartName(p), Document(title_, body, "../"));
   }

@@ -1,7 +1,12 @@
 #include "build_run.h"
 
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <optional>
+#include <set>
 
 #include "compiler.h"
 #include "ikutil/device_edition.h"
@@ -57,6 +62,58 @@ void WriteLog(const std::string& path, const std::vector<std::string>& lines, Ta
   } catch (const vellix::formats::AutomationError& e) {
     report.Warning("the build log could not be written: " + std::string(e.what()));
   }
+}
+
+// Names, once for the book, the characters no face of the device has:
+// where the source has them the page would show nothing a reader can read.
+void WarnOfMissingGlyphs(const DeviceEdition& edition, TaskReport& report) {
+  if (!report.ChecksGlyphs()) return;
+  std::vector<bool> seen(0x10000);
+  std::set<UChar32> seen_beyond;
+  std::vector<UChar32> missing;
+  auto check = [&](std::string_view text) {
+    const auto length = static_cast<int32_t>(text.size());
+    for (int32_t i = 0; i < length;) {
+      if (static_cast<unsigned char>(text[static_cast<size_t>(i)]) < 0x80) {  // the faces have ASCII
+        ++i;
+        continue;
+      }
+      UChar32 c;
+      U8_NEXT(text.data(), i, length, c);
+      if (c < 0) continue;
+      if (c < 0x10000 ? seen[static_cast<size_t>(c)] : !seen_beyond.insert(c).second) continue;
+      if (c < 0x10000) seen[static_cast<size_t>(c)] = true;
+      const int8_t type = u_charType(c);
+      if (type == U_CONTROL_CHAR || type == U_FORMAT_CHAR || type == U_SPACE_SEPARATOR || type == U_LINE_SEPARATOR ||
+          type == U_PARAGRAPH_SEPARATOR)
+        continue;  // nothing to draw
+      if (!report.Shows(static_cast<uint32_t>(c))) missing.push_back(c);
+    }
+  };
+  for (const Block& block : edition.blocks) {
+    check(block.marker);
+    for (const Run& run : block.runs) check(run.text);
+  }
+  if (missing.empty()) return;
+  std::sort(missing.begin(), missing.end());
+  constexpr size_t kNamed = 12;
+  std::string names;
+  for (size_t i = 0; i < missing.size() && i < kNamed; ++i) {
+    char code[16];
+    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(missing[i]));
+    std::string character;
+    if (u_isgraph(missing[i])) {
+      char bytes[4];
+      int32_t n = 0;
+      U8_APPEND_UNSAFE(bytes, n, missing[i]);
+      character = " \"" + std::string(bytes, static_cast<size_t>(n)) + "\"";
+    }
+    names += (i > 0 ? ", " : "") + std::string(code) + character;
+  }
+  if (missing.size() > kNamed) names += " and " + std::to_string(missing.size() - kNamed) + " more";
+  report.Warning("no font of the device has " +
+                 (missing.size() == 1 ? std::string("a character") : std::to_string(missing.size()) + " characters") +
+                 " of the book, which the pages cannot show: " + names);
 }
 
 Status Build(const BuildRequest& request, TaskReport& report) {
@@ -120,6 +177,7 @@ Status Build(const BuildRequest& request, TaskReport& report) {
   // English rather than not at all.
   if (!params.language.empty()) edition.language = params.language;
   if (edition.language.empty()) edition.language = "en";
+  WarnOfMissingGlyphs(edition, report);
   report.Layout(std::to_string(edition.blocks.size()) + " blocks, " + std::to_string(edition.images.size()) +
                 " images, " + std::to_string(edition.links.size()) + " links, " + std::to_string(edition.toc.size()) +
                 " contents entries");

@@ -33,6 +33,12 @@ class TaskReport {
   void SourceDone(const std::string& file, int32_t number, int32_t total);
   // Keeps the count monotone and within the total.
   void Progress(uint64_t parsed, uint64_t total);
+  // Whether the caller can tell which characters the device's faces show,
+  // and whether they show `c` (true when it cannot tell).
+  bool ChecksGlyphs() const { return callbacks_.glyph_coverage_callback != nullptr; }
+  bool Shows(uint32_t c) const {
+    return !ChecksGlyphs() || callbacks_.glyph_coverage_callback(c, callbacks_.glyph_coverage_context);
+  }
 
   int errors() const { return errors_; }
   const std::vector<std::string>& log() const { return log_; }

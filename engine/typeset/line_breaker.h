@@ -26,6 +26,7 @@ struct Item {
   bool blank : 1 = false;    // boxes: an advance without glyphs (an indent, a tab)
   bool hyphen : 1 = false;   // flagged penalties: the typesetter adds the hyphen
   bool kept : 1 = false;     // penalties: a space the line-break rules keep; a break only in an emergency
+  bool label : 1 = false;    // blank boxes: room for a table cell's label, drawn there
   uint32_t run = 0;          // the run of the block the text is in
   uint32_t begin = 0;        // bytes of the block's text this item covers
   uint32_t end = 0;

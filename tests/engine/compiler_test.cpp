@@ -463,18 +463,19 @@ TEST(Compiler, FlattensTablesAndReadsOldMarkup) {
       Page("<table><tr><td>a</td><th>b</th></tr></table><dl><dt>term</dt><dd>said</dd></dl>"
            "<p>caf&eacute;&nbsp;&mdash;<font size=\"+2\" face=\"Arial\">big</font></p><center>mid</center>"));
   const auto& b = c.edition.blocks;
-  ASSERT_EQ(b.size(), 6u);
-  EXPECT_EQ(TextOf(b[0]), "a");
-  EXPECT_EQ(TextOf(b[1]), "b");
-  EXPECT_TRUE(c.edition.text_styles[b[1].runs[0].style].bold);
-  EXPECT_EQ(c.edition.block_styles[b[3].style].margin_left, 20);
-  EXPECT_EQ(TextOf(b[4]),
+  ASSERT_EQ(b.size(), 5u);
+  // A table's row is one block, its cells parted by tabs.
+  EXPECT_EQ(TextOf(b[0]), "a\tb");
+  EXPECT_EQ(b[0].level, kTableFirstRow);
+  EXPECT_TRUE(c.edition.text_styles[b[0].runs.back().style].bold);
+  EXPECT_EQ(c.edition.block_styles[b[2].style].margin_left, 20);
+  EXPECT_EQ(TextOf(b[3]),
             "caf\xC3\xA9\xC2\xA0\xE2\x80\x94"
             "big");
-  const TextStyle& big = c.edition.text_styles[b[4].runs[1].style];
+  const TextStyle& big = c.edition.text_styles[b[3].runs[1].style];
   EXPECT_EQ(big.size_step, 2);
   EXPECT_EQ(big.family, FontFamily::kSans);
-  EXPECT_EQ(c.edition.block_styles[b[5].style].align, TextAlign::kCenter);
+  EXPECT_EQ(c.edition.block_styles[b[4].style].align, TextAlign::kCenter);
 
   Compiled latin = CompileOne(
       "<?xml version=\"1.0\" encoding=\"windows-1252\"?><html><body><p>caf\xE9 \x93q\x94</p>"

@@ -465,6 +465,13 @@ TEST_F(TypesetTest, WordsLongerThanALineAreSplit) {
     joined += line.text;
   }
   EXPECT_NE(joined.find(word), std::string::npos);
+  // A paragraph's first word of two letters, each wider than the line.
+  DeviceEdition tiny = EmptyEdition();
+  tiny.blocks.push_back(Paragraph("WW"));
+  auto narrow = Make(tiny, 16, 640);
+  std::string letters;
+  for (const PageLine& line : narrow->GetPage(1)->lines) letters += line.text;
+  EXPECT_EQ(letters, "WW");
 }
 
 // A desktop page's margins (a documentation page keeps 230 px for its
@@ -554,6 +561,7 @@ TEST_F(TypesetTest, SurvivesOddEditions) {
       block.style = static_cast<uint16_t>(next(5));  // one past the last style, too
       block.image = next(3) == 0 ? 7 : 0;            // and an image that is not there
       block.marker = next(2) ? "iv." : "";
+      block.level = static_cast<uint8_t>(next(5));  // table rows among them
       for (uint32_t r = next(5); r > 0; --r) {
         std::string text;
         for (uint32_t w = next(30); w > 0; --w) text += kPieces[next(std::size(kPieces))];

@@ -4,6 +4,7 @@
 // laid out, their page text compared word by word with their source.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <sstream>
 #include <string>
@@ -318,6 +319,83 @@ TEST_F(WordsTest, TermsTablesAndPreformattedLines) {
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_TRUE(lines[3].text.ends_with("\u21A9"));
   EXPECT_EQ(lines[3].text.size() - 3 + lines[4].text.size(), 60u);
+}
+
+// Tables: in columns when they fit (each cell at its column's x, the header
+// ruled off, rows apart), else each cell on lines of its own after its
+// column's header; tables that span, nest or are huge are labelled rows
+// too. Every word of every cell reaches the page, in order.
+TEST_F(WordsTest, TablesAreSetInColumnsOrAsLabelledRows) {
+  const DeviceEdition e = Compile(
+      Html("<table align=\"center\"><thead><tr><th>System</th> <th>Release</th></tr></thead><tbody>"
+           "<tr><td> Debian <b>GNU</b>/Linux </td>\n<td>12</td></tr><tr><td>FreeBSD</td><td><p>13.2</p></td></tr>"
+           "</tbody></table><p>After.</p>"));
+  ASSERT_EQ(e.blocks.size(), 4u);
+  EXPECT_EQ(e.blocks[0].level, kTableHeaderRow);
+  EXPECT_EQ(e.blocks[2].level, kTableRow);
+  std::string row;
+  for (const ikutil::Run& run : e.blocks[1].runs) row += run.text;
+  EXPECT_EQ(row, "Debian GNU/Linux\t12");
+  LayoutSettings settings;
+  Typesetter t(e, *fonts_, settings);
+  const Page page = *t.GetPage(1);
+  ASSERT_EQ(page.lines.size(), 4u);
+  EXPECT_EQ(page.lines[0].text, "System Release");
+  EXPECT_EQ(page.lines[1].text, "Debian GNU/Linux 12");
+  EXPECT_EQ(page.lines[2].text, "FreeBSD 13.2");
+  EXPECT_EQ(page.lines[3].text, "After.");
+  auto left_of = [](const PageLine& line, uint32_t offset) {
+    for (const CharBox& c : line.chars)
+      if (c.offset == offset) return c.left;
+    return -1;
+  };
+  const int32_t column = left_of(page.lines[0], 7);
+  EXPECT_EQ(left_of(page.lines[1], 17), column);
+  EXPECT_EQ(left_of(page.lines[2], 8), column);
+  ASSERT_EQ(page.lines[1].chars[14].offset, 15u);  // the first column's widest cell ends
+  EXPECT_GT(column, page.lines[1].chars[14].right + 10);
+  EXPECT_GT(page.lines[2].top, page.lines[1].bottom);
+  bool ruled = false;
+  for (const FilledRect& r : page.rects) ruled |= r.y >= page.lines[0].top && r.y < page.lines[1].top;
+  EXPECT_TRUE(ruled);
+
+  // Too wide: the header heads each cell; an empty cell makes no line.
+  const Laid wide =
+      Lay(Html("<table><tr><th>Option</th><th>Meaning</th><th>Default</th></tr>"
+               "<tr><td>--verbose</td><td>prints the name of every file as it is read, and what was done with it</td>"
+               "<td>off</td></tr><tr><td>--jobs</td><td></td><td>the number of processors</td></tr></table>"));
+  ASSERT_GE(wide.lines.size(), 6u);
+  EXPECT_EQ(wide.lines[0], "Option: --verbose");
+  EXPECT_TRUE(wide.lines[1].starts_with("Meaning: prints")) << wide.Text();
+  std::vector<std::string> cells;
+  for (const std::string& w : wide.Words())
+    if (w != "Option:" && w != "Meaning:" && w != "Default:") cells.push_back(w);
+  EXPECT_EQ(Undashed(cells), Undashed(Split("--verbose prints the name of every file as it is read, and what was done "
+                                            "with it off --jobs the number of processors")))
+      << wide.Text();
+  EXPECT_EQ(wide.lines.back(), "Default: the number of processors");
+  EXPECT_EQ(std::count(wide.lines.begin(), wide.lines.end(), "Option: --jobs"), 1);
+
+  // Spans and nested tables: labelled blocks; the nested table has columns of its own.
+  const Laid spans =
+      Lay(Html("<table><tr><th>Name</th><th>Value</th></tr><tr><td colspan=\"2\">spanning</td></tr>"
+               "<tr><td>a</td><td><table><tr><td>x</td><td>y</td></tr></table></td></tr></table>"));
+  EXPECT_EQ(spans.Text(), "Name\nValue\nName: spanning\nName: a\nx y\n");
+
+  // Huge and deep: every row, every column, every level, in linear time.
+  std::string rows, columns, deep;
+  for (int i = 0; i < 10000; ++i) rows += "<tr><td>r" + std::to_string(i) + "</td><td>b</td><td>c</td></tr>";
+  for (int i = 0; i < 1000; ++i) columns += "<td>c" + std::to_string(i) + "</td>";
+  for (int i = 0; i < 1000; ++i) deep += "<table><tr><td>";
+  deep += "deep";
+  for (int i = 0; i < 1000; ++i) deep += "</td></tr></table>";
+  const Laid huge =
+      Lay(Html("<table>" + rows + "</table><table><tr>" + columns + "</tr><tr>" + columns + "</tr></table>" + deep));
+  const std::vector<std::string> words = huge.Words();
+  ASSERT_EQ(words.size(), 30000u + 2000u + 1u);
+  EXPECT_EQ(words[29997], "r9999");
+  EXPECT_EQ(words[30000 + 1999], "c999");
+  EXPECT_EQ(words.back(), "deep");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "ikpubx/builder.h"
 #include "ikpubx/module.h"
 #include "ikpubx/oebff_reader.h"
+#include "ikutil/glyph_coverage.h"
 #include "page_intrinsics.h"
 
 namespace ikpubx {
@@ -226,6 +227,7 @@ class CBuilder : public IBuilder {
   static void EngineLayoutMessage(const char* message, void* context);
   static void EngineSourceStart(const char* file, int32_t number, int32_t total, void* context);
   static void EngineSourceDone(const char* file, int32_t number, int32_t total, void* context);
+  static bool EngineGlyphCoverage(uint32_t code_point, void* context);
 
   void FireBuildStart(IProject* project) {
     builder_events_.Fire([&](IBuilderEvents& sink) { sink.OnBuildStart(project); });
@@ -255,6 +257,8 @@ class CBuilder : public IBuilder {
   int32_t preview_ = 0;
 
   PageIntrinsics page_;
+  std::unique_ptr<ikutil::GlyphCoverage> coverage_;  // the faces, for the builds' glyph coverage
+  bool coverage_tried_ = false;
 };
 
 ikutil::EngineCallbacks CBuilder::Callbacks() {
@@ -269,6 +273,8 @@ ikutil::EngineCallbacks CBuilder::Callbacks() {
   callbacks.source_start_context = this;
   callbacks.source_done_callback = &CBuilder::EngineSourceDone;
   callbacks.source_done_context = this;
+  callbacks.glyph_coverage_callback = &CBuilder::EngineGlyphCoverage;
+  callbacks.glyph_coverage_context = this;
   return callbacks;
 }
 
@@ -302,6 +308,17 @@ void CBuilder::EngineSourceDone(const char* file, int32_t number, int32_t total,
   std::string name = file ? file : "";
   static_cast<CBuilder*>(context)->builder_events_.Fire(
       [&](IBuilderEvents& sink) { sink.OnSourceDone(name, number, total); });
+}
+
+bool CBuilder::EngineGlyphCoverage(uint32_t code_point, void* context) {
+  auto* self = static_cast<CBuilder*>(context);
+  // Opened for the first book that needs it and kept: a build of plain
+  // ASCII never opens a font.
+  if (!self->coverage_tried_) {
+    self->coverage_ = ikutil::GlyphCoverage::Open();
+    self->coverage_tried_ = true;
+  }
+  return !self->coverage_ || self->coverage_->Shows(static_cast<char32_t>(code_point));
 }
 
 HRESULT CBuilder::OnStartPage(ComObject* unknown) {

@@ -1,5 +1,6 @@
 // The five progress slots of every engine task (builder, validator,
-// container writer, container reader).
+// container writer, container reader), and the glyph coverage slot of the
+// builds.
 //
 // A slot is a plain function and a context pointer; an empty slot is
 // skipped. The engine calls them on the caller's thread while it works, so
@@ -30,6 +31,11 @@ using LayoutMessageCallback = void (*)(const char* message, void* context);
 // `number` counts the included sources from 1; `total` is their count.
 using SourceStartCallback = void (*)(const char* file, int32_t number, int32_t total, void* context);
 using SourceDoneCallback = void (*)(const char* file, int32_t number, int32_t total, void* context);
+// Whether some face of the device shows `code_point`. A build asks once
+// for each distinct character of its book beyond ASCII and warns, naming
+// them, about those no face has. The fonts are the viewer library's
+// (ikutil/glyph_coverage.h): the engine that builds links none.
+using GlyphCoverageCallback = bool (*)(uint32_t code_point, void* context);
 
 struct EngineCallbacks {
   ErrorCallback error_callback = nullptr;
@@ -42,6 +48,8 @@ struct EngineCallbacks {
   void* source_start_context = nullptr;
   SourceDoneCallback source_done_callback = nullptr;
   void* source_done_context = nullptr;
+  GlyphCoverageCallback glyph_coverage_callback = nullptr;
+  void* glyph_coverage_context = nullptr;
 };
 
 }  // namespace ikutil

@@ -51,7 +51,7 @@ struct BlockStyle {
 };
 
 enum class BlockKind : uint8_t {
-  kParagraph = 0,
+  kParagraph = 0,     // level 0, or a table row (kTableRow ...)
   kHeading = 1,       // level 1-6
   kListItem = 2,      // level = nesting depth from 1; marker holds "1." or a bullet
   kPreformatted = 3,  // white space kept, no justification
@@ -59,6 +59,17 @@ enum class BlockKind : uint8_t {
   kPageBreak = 5,
   kRule = 6,
 };
+
+// Tables: a row of a table is a paragraph whose level says so, its cells
+// parted by tabs (U+0009); the typesetter sets the rows of one table in
+// columns, or each cell on lines of its own labelled with its column's
+// header when the columns do not fit. A table is a row that starts one and
+// the rows that continue it. Readers that know no tables show each row as
+// a paragraph, its cells parted by spaces.
+inline constexpr uint8_t kTableRow = 1;        // continues the table above
+inline constexpr uint8_t kTableFirstRow = 2;   // starts a table without a header row
+inline constexpr uint8_t kTableHeaderRow = 3;  // starts a table; its cells head the columns
+inline constexpr char kCellSeparator = '\t';
 
 inline constexpr uint32_t kNoLink = 0xFFFFFFFF;
 inline constexpr uint32_t kNoImage = 0xFFFFFFFF;
@@ -80,6 +91,10 @@ struct Block {
   std::vector<Run> runs;
   bool operator==(const Block&) const = default;
 };
+
+inline bool IsTableRow(const Block& block) {
+  return block.kind == BlockKind::kParagraph && block.level >= kTableRow && block.level <= kTableHeaderRow;
+}
 
 // A place in the flow: a block and a byte offset into the text of its runs.
 struct FlowPosition {
