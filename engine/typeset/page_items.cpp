@@ -287,7 +287,6 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
   return layout;
 }
 
-
 // The width of a block's lines in pixels, and its left margin. Margins
 // never take more than 40% of the line, whatever the sheet says: deep
 // nesting, or a desktop page's room for a sidebar, must leave a column of
@@ -316,10 +315,7 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
     items.reserve(2 * blanks + 16);
   }
   const bool justify = layout.align == TextAlign::kJustify;
-  auto run_at = [&](uint32_t offset) {
-    auto it = std::upper_bound(layout.run_starts.begin(), layout.run_starts.end(), offset);
-    return static_cast<uint32_t>(it - layout.run_starts.begin()) - 1;
-  };
+  auto run_at = [&](uint32_t offset) { return RunAt(layout, offset); };
   if (layout.indent > 0) {
     Item box;
     box.blank = true;
@@ -463,8 +459,7 @@ void Typesetter::State::AddWord(BlockLayout& layout, uint32_t begin, uint32_t en
   shapes.Trim(kMaxCachedGlyphs);
   const size_t first_item = items.size();
   int64_t total = 0;
-  uint32_t run = static_cast<uint32_t>(std::upper_bound(layout.run_starts.begin(), layout.run_starts.end(), begin) -
-                                       layout.run_starts.begin() - 1);
+  uint32_t run = RunAt(layout, begin);
   for (uint32_t at = begin; at < end; ++run) {
     const uint32_t run_end = run + 1 < layout.run_starts.size() ? std::min(end, layout.run_starts[run + 1]) : end;
     if (run_end <= at) continue;
@@ -497,8 +492,7 @@ void Typesetter::State::AddLongWord(BlockLayout& layout, uint32_t begin, uint32_
     return c >= 0 && (U_GET_GC_MASK(c) & U_GC_M_MASK) != 0;
   };
   int64_t since_break = 0;  // the width of the boxes since the last break
-  uint32_t run = static_cast<uint32_t>(std::upper_bound(layout.run_starts.begin(), layout.run_starts.end(), begin) -
-                                       layout.run_starts.begin() - 1);
+  uint32_t run = RunAt(layout, begin);
   for (uint32_t at = begin; at < end; ++run) {
     const uint32_t run_end = run + 1 < layout.run_starts.size() ? std::min(end, layout.run_starts[run + 1]) : end;
     if (run_end <= at) continue;
@@ -624,8 +618,7 @@ void Typesetter::State::SplitWord(BlockLayout& layout, size_t first_item, uint32
     const bool joined = std::string_view(text.data(), end).find("\xC2\xA0", begin) != std::string_view::npos;
     auto width_of = [&](uint32_t from, uint32_t to) {  // in the styles of the runs it spans
       int64_t total = 0;
-      auto run = static_cast<uint32_t>(std::upper_bound(layout.run_starts.begin(), layout.run_starts.end(), from) -
-                                       layout.run_starts.begin() - 1);
+      auto run = RunAt(layout, from);
       for (uint32_t at = from; at < to; ++run) {
         const uint32_t run_end = run + 1 < layout.run_starts.size() ? std::min(to, layout.run_starts[run + 1]) : to;
         if (run_end <= at) continue;

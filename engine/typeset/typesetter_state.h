@@ -150,6 +150,12 @@ struct BlockLayout {
   bool rule_below = false;  // the header row set in columns
 };
 
+// The run of the block's text that `offset` is in.
+inline uint32_t RunAt(const BlockLayout& layout, uint32_t offset) {
+  auto it = std::upper_bound(layout.run_starts.begin(), layout.run_starts.end(), offset);
+  return static_cast<uint32_t>(it - layout.run_starts.begin()) - 1;
+}
+
 // The cell of a table row that the text at `offset` is in: the separators
 // before it. White space with a separator in it, [begin, end), lies between
 // cells when CellAt(begin) != CellAt(end).
