@@ -187,6 +187,8 @@ int PrintHits(ikutil::CBookViewer& viewer, const std::string& text) {
   return any ? kExitOk : kExitNotFound;
 }
 
+int Show(ikutil::CBookViewer& viewer, const ViewOptions& opts, const CLI::App& cmd, int32_t first);
+
 int RunView(const ViewOptions& opts, const CLI::App& cmd) {
   const bool proofing = opts.contents || opts.links || cmd.count("--find");
   const int modes = (cmd.count("-o") ? 1 : 0) + (opts.pages ? 1 : 0) + (opts.text ? 1 : 0) +
@@ -239,12 +241,21 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
   // zoom, then look the page up.
   if (!viewer.Create(nullptr, 0, opts.zoom ? 1 : first, screen.width, screen.height, screen.depth))
     return Failure(viewer.LastErrorMessage());
+  const int code = Show(viewer, opts, cmd, first);
+  // The book is read as far as it is shown: damage found on the way closes
+  // it, and whatever was printed or drawn before is not the whole book.
+  if (!viewer.IsOpen()) return Failure(viewer.LastErrorMessage());
+  return code;
+}
+
+// What RunView does with the open book.
+int Show(ikutil::CBookViewer& viewer, const ViewOptions& opts, const CLI::App& cmd, int32_t first) {
   if (opts.zoom) viewer.ToggleZoom();
   if (viewer.CurrentPage() != first && (cmd.count("-o") || opts.text)) {
     // Page numbers move with the zoom; the page asked for is looked up in
     // the layout shown.
     viewer.GotoPage(first);
-    if (viewer.CurrentPage() != first)
+    if (viewer.CurrentPage() != first && viewer.IsOpen())
       return Failure(opts.book + " has " + std::to_string(viewer.PageCount()) +
                      " pages at this size; there is no page " + std::to_string(opts.page));
   }
@@ -271,7 +282,8 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
   ikutil::PageImage image;
   std::string error;
   if (cmd.count("-o")) {
-    viewer.GetPageImage(viewer.CurrentPage(), &image);
+    if (!viewer.GetPageImage(viewer.CurrentPage(), &image))
+      return viewer.IsOpen() ? Failure(opts.book + ": the page could not be drawn") : kExitError;
     if (!ikutil::SavePageImagePng(image, opts.output, &error)) return Failure(error);
     return kExitOk;
   }
@@ -287,7 +299,7 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
     char name[32];
     std::snprintf(name, sizeof name, "page-%04d.png", page);
     ikutil::PageImage drawn;
-    viewer.GetPageImage(page, &drawn);
+    if (!viewer.GetPageImage(page, &drawn)) break;
     const std::string file = (folder / name).string();
     RefuseOverwritingInput(file, {opts.book});
     if (!writers.Add(file, std::move(drawn))) break;

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "edition_source.h"
 #include "hyphenation.h"
 #include "line_breaker.h"
 #include "shape_cache.h"
@@ -180,8 +181,12 @@ bool Before(const FlowPosition& a, const FlowPosition& b) {
 }  // namespace
 
 struct Typesetter::State {
-  State(const DeviceEdition& e, FontSet& f, const LayoutSettings& s) : edition(e), fonts(f), settings(s), shapes(f) {}
+  State(EditionSource& e, FontSet& f, const LayoutSettings& s)
+      : source(e), edition(e.edition()), fonts(f), settings(s), shapes(f) {}
 
+  // Blocks and images come from `source`, read as far as the layout goes;
+  // `edition` holds the settings and styles, and the blocks read so far.
+  EditionSource& source;
   const DeviceEdition& edition;
   FontSet& fonts;
   LayoutSettings settings;
@@ -425,7 +430,7 @@ std::shared_ptr<const BlockLayout> Typesetter::State::Layout(uint32_t block) {
 
 std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
   auto layout = std::make_shared<BlockLayout>();
-  const Block& block = edition.blocks[index];
+  const Block& block = source.BlockAt(index);
   static const BlockStyle kDefaultStyle;
   const BlockStyle& style =
       block.style < edition.block_styles.size() ? edition.block_styles[block.style] : kDefaultStyle;
@@ -461,8 +466,8 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
       return layout;
     }
     case BlockKind::kImage: {
-      if (block.image >= edition.images.size()) return layout;
-      const GreyImage& image = edition.images[block.image];
+      if (block.image >= source.ImageCount()) return layout;
+      const GreyImage& image = source.ImageAt(block.image);
       if (image.width == 0 || image.height == 0) return layout;
       // Never larger than it is, nor than the page.
       const double scale =
@@ -1119,7 +1124,7 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
     page->rects.push_back(rule);
     return;
   }
-  const Block& block = edition.blocks[layout.block];
+  const Block& block = source.BlockAt(layout.block);
   if (layout.kind == BlockKind::kImage) {
     PlacedImage image;
     image.image = block.image;
@@ -1446,7 +1451,7 @@ PageStart Typesetter::State::FillPage(const PageStart& start, Page* page) {
     int32_t top;
   };
   std::vector<Placed> placed;
-  const auto block_count = static_cast<uint32_t>(edition.blocks.size());
+  const uint32_t block_count = source.BlockCount();
   PageStart end{block_count, 0, {}};
   bool full = false;
   int32_t y = 0;
@@ -1544,7 +1549,7 @@ PageStart Typesetter::State::FillPage(const PageStart& start, Page* page) {
 }
 
 FlowPosition Typesetter::State::PositionOf(const PageStart& start) {
-  if (start.block >= edition.blocks.size()) return {start.block, 0};
+  if (start.block >= source.BlockCount()) return {start.block, 0};
   std::shared_ptr<const BlockLayout> layout = Layout(start.block);
   if (start.line >= layout->lines.size()) return {start.block, 0};
   return {start.block, layout->lines[start.line].offset};
@@ -1555,7 +1560,7 @@ FlowPosition Typesetter::State::PositionOf(const PageStart& start) {
 bool Typesetter::State::EnsurePage(int32_t number) {
   while (static_cast<int32_t>(starts.size()) < number && !complete) {
     PageStart next = FillPage(starts.back(), nullptr);
-    if (next.block >= edition.blocks.size()) {
+    if (next.block >= source.BlockCount()) {
       complete = true;
       break;
     }
@@ -1564,8 +1569,13 @@ bool Typesetter::State::EnsurePage(int32_t number) {
   return number >= 1 && number <= static_cast<int32_t>(starts.size());
 }
 
+Typesetter::Typesetter(EditionSource& source, FontSet& fonts, const LayoutSettings& settings)
+    : state_(std::make_unique<State>(source, fonts, settings)) {
+  state_->Init();
+}
+
 Typesetter::Typesetter(const DeviceEdition& edition, FontSet& fonts, const LayoutSettings& settings)
-    : state_(std::make_unique<State>(edition, fonts, settings)) {
+    : whole_(std::make_unique<EditionSource>(edition)), state_(std::make_unique<State>(*whole_, fonts, settings)) {
   state_->Init();
 }
 

@@ -218,9 +218,20 @@ class CViewer : public IViewer {
     return hr;
   }
 
+  // A book is read as far as it is shown: damage found in a later part
+  // closes the engine's book, and its error becomes the Viewer's.
   template <typename Operation>
   HRESULT WithBook(Operation operation) {
-    return Guard([&] { return HasBook() ? operation() : E_FAIL; });
+    return Guard([&] {
+      if (!HasBook()) return E_FAIL;
+      HRESULT hr = operation();
+      if (engine_ && !engine_->IsOpen() && engine_->LastError() != ikutil::kViewerNoBook) {
+        last_error_ = engine_->LastError();
+        last_error_message_ = engine_->LastErrorMessage();
+        return ViewerFailure(last_error_);
+      }
+      return hr;
+    });
   }
 
   void Retire() {
