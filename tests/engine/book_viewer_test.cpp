@@ -226,6 +226,51 @@ TEST_F(ViewerTest, CreateSaysWhyItCannotShowABook) {
     unsetenv("VELLIX_FONT_DIR");
 }
 
+// A book is read only as far as it is shown, so damage deep inside it is
+// found late: the first page still opens, and the page count, a later page
+// or a search that reaches the damage closes the book with the reader's
+// error; no call shows a book cut short at the damage.
+TEST_F(ViewerTest, DamageDeepInABookSurfacesWhenTheViewerReachesIt) {
+  const DeviceEdition edition = TextEdition(400);
+  // Stored as it is: text that is no longer UTF-8 in paragraph 390.
+  WriteDeviceBook(edition, Info(), {false, 25}, dir_ / "plain.imp");
+  std::string plain = ReadFile(dir_ / "plain.imp");
+  const size_t word = plain.find(Words(390 * 60, 1) + " ");
+  ASSERT_NE(word, std::string::npos);
+  plain[word] = static_cast<char>(0xFF);
+  const std::string utf8 = dir_.Write("utf8.imp", plain);
+  // Compressed: the deflated stream damaged near its end.
+  std::string packed = ReadFile(Write(edition, "packed.imp"));
+  const size_t fork = packed.find("VXED", 48);
+  ASSERT_NE(fork, std::string::npos);
+  packed[fork + (packed.size() - fork) * 9 / 10] ^= 0x55;
+  const std::string stream = dir_.Write("stream.imp", packed);
+
+  for (const std::string& path : {utf8, stream}) {
+    EXPECT_EQ(ReadDeviceEdition(path).error, EditionError::kCorrupt) << path;
+    using Reach = std::function<void(CBookViewer&)>;
+    const std::vector<std::pair<const char*, Reach>> reaches = {
+        {"page count", [](CBookViewer& v) { EXPECT_EQ(v.PageCount(), 0); }},
+        {"a late page", [](CBookViewer& v) { v.GotoPage(1000); }},
+        {"the contents", [](CBookViewer& v) { EXPECT_TRUE(v.Contents().empty()); }},
+        {"a search", [](CBookViewer& v) { EXPECT_EQ(v.Find("nowhere in the book", 1).page, 0); }},
+    };
+    for (const auto& [what, reach] : reaches) {
+      CBookViewer viewer(path);
+      ASSERT_TRUE(viewer.Create(nullptr, 0, 1, 300, 400, 4)) << path << ": " << viewer.LastErrorMessage();
+      PageImage image;
+      EXPECT_TRUE(viewer.GetPageImage(1, &image)) << path;
+      EXPECT_TRUE(Contains(viewer.PageText(1), "The Title Page")) << path;
+      reach(viewer);
+      EXPECT_FALSE(viewer.IsOpen()) << path << ", " << what;
+      EXPECT_EQ(viewer.LastError(), kViewerCorrupt) << path << ", " << what;
+      EXPECT_NE(viewer.LastErrorMessage().find(path + " is damaged"), std::string::npos)
+          << what << ": " << viewer.LastErrorMessage();
+      EXPECT_FALSE(viewer.GetPageImage(1, &image)) << path << ", " << what;
+    }
+  }
+}
+
 TEST_F(ViewerTest, KeysAndCallsTurnPagesAndReportEachChange) {
   CBookViewer viewer(Write(TextEdition(12)));
   ASSERT_TRUE(viewer.Create(nullptr, 0, 2, 240, 320, 4)) << viewer.LastErrorMessage();
