@@ -293,9 +293,14 @@ int Show(ikutil::CBookViewer& viewer, const ViewOptions& opts, const CLI::App& c
   fs::create_directory(folder, ec);
   if (!fs::is_directory(folder, ec)) return Failure(folder.string() + ": not a folder and cannot be made one");
   ProgressBar bar("Drawing");
-  const int32_t count = viewer.PageCount();
+  // Counting the pages lays out the whole book before the first page is
+  // drawn, and then each page again as it is drawn: only a bar on a
+  // terminal needs the count.
+  const int32_t count = bar.terminal() ? viewer.PageCount() : INT32_MAX;
   PageWriters writers(std::max(1u, std::thread::hardware_concurrency()));
   for (int32_t page = 1; page <= count; ++page) {
+    viewer.GotoPage(page);
+    if (viewer.CurrentPage() != page) break;  // past the last page, or the book closed
     char name[32];
     std::snprintf(name, sizeof name, "page-%04d.png", page);
     ikutil::PageImage drawn;

@@ -209,10 +209,12 @@ namespace {
 
 // Through the formats module's safe writer, as every output of the suite:
 // a new file beside `path` renamed over it, links followed, a device or
-// pipe written through and never replaced, a folder refused.
+// pipe written through and never replaced, a folder refused. Not synced: a
+// page image is drawn again at will, and a sync for each of a thousand
+// pages cost more than drawing them.
 bool WriteReplacing(const std::string& path, const std::string& bytes, std::string* error) {
   try {
-    vellix::AtomicFileWriter out(path, "page");
+    vellix::AtomicFileWriter out(path, "page", vellix::Durability::kUnsynced);
     out.Write(bytes);
     out.Commit();
     return true;
