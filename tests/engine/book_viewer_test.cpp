@@ -618,6 +618,37 @@ TEST_F(ViewerTest, PageImagesSaveAsGreyPngsOfTheirDepth) {
     EXPECT_EQ(png->pixels, image.pixels) << depth;
     if (depth == 1) image_of_depth_1 = image;
   }
+  // Pages are packed as rows repeated from the row above and runs of one
+  // byte: blank rows, runs of every length around deflate's limits (3 and
+  // 258), noise, the widest row and rows too narrow to copy all come back.
+  {
+    uint32_t seed = 7;
+    auto noise = [&seed] { return static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16); };
+    struct Shape {
+      int32_t width, height;
+      int16_t depth;
+    };
+    for (const Shape& shape : {Shape{1, 9, 8}, Shape{3, 4, 1}, Shape{700, 40, 4}, Shape{8192, 3, 8}, Shape{333, 7, 2},
+                               Shape{258, 9, 8}, Shape{259, 9, 8}, Shape{260, 9, 8}}) {
+      PageImage page{shape.width, shape.height, shape.depth, {}};
+      const int white = (1 << shape.depth) - 1;
+      for (int32_t y = 0; y < shape.height; ++y) {
+        for (int32_t x = 0; x < shape.width; ++x) {
+          uint8_t value = static_cast<uint8_t>(white);
+          if (y % 4 == 1) value = static_cast<uint8_t>(noise() & white);            // noise
+          if (y % 4 == 2) value = static_cast<uint8_t>((x / (1 + y)) % 2 * white);  // runs growing with y
+          page.pixels.push_back(value);                                             // rows 0 and 3: blank, repeated
+        }
+      }
+      const std::string packed = dir_ / "packed.png";
+      std::string error;
+      ASSERT_TRUE(SavePageImagePng(page, packed, &error)) << error;
+      std::optional<DecodedPng> png = ReadPng(packed);
+      ASSERT_TRUE(png.has_value()) << shape.width;
+      EXPECT_EQ(png->pixels, page.pixels) << shape.width << "x" << shape.height;
+    }
+  }
+
   // A file there is replaced whole; nothing is left beside it.
   const std::string path = dir_ / "page.png";
   WriteFile(path, "old");
