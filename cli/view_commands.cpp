@@ -299,8 +299,7 @@ int Show(ikutil::CBookViewer& viewer, const ViewOptions& opts, const CLI::App& c
   const int32_t count = bar.terminal() ? viewer.PageCount() : INT32_MAX;
   PageWriters writers(std::max(1u, std::thread::hardware_concurrency()));
   for (int32_t page = 1; page <= count; ++page) {
-    viewer.GotoPage(page);
-    if (viewer.CurrentPage() != page) break;  // past the last page, or the book closed
+    if (!viewer.HasPage(page)) break;  // past the last page, or the book closed
     char name[32];
     std::snprintf(name, sizeof name, "page-%04d.png", page);
     ikutil::PageImage drawn;

@@ -173,6 +173,16 @@ int32_t CBookViewer::PageCount() {
   }
 }
 
+bool CBookViewer::HasPage(int32_t page) {
+  if (!book_ || page < 1) return false;
+  try {
+    return book_->typesetter->GetPage(page) != nullptr;
+  } catch (const std::exception& e) {
+    Failed(e);
+    return false;
+  }
+}
+
 bool CBookViewer::GetPageImage(int32_t page, PageImage* image) {
   if (!book_ || image == nullptr) return false;
   try {

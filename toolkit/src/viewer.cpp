@@ -85,7 +85,7 @@ class CViewer : public IViewer {
   HRESULT GetPageImage(int32_t pageno, ikutil::PageImage* image) override {
     if (!image) return E_POINTER;
     return WithBook([&] {
-      if (pageno < 1 || pageno > engine_->PageCount()) return E_INVALIDARG;
+      if (!engine_->HasPage(pageno)) return engine_->IsOpen() ? E_INVALIDARG : E_FAIL;
       return engine_->GetPageImage(pageno, image) ? S_OK : E_FAIL;
     });
   }

@@ -203,6 +203,9 @@ class CBookViewer {
   FindResult FindOnPage(const std::string& text, int32_t page);
 
   int32_t PageCount();  // 0 when no book is open
+  // Whether `page` is a page of the book, reading and laying out no further
+  // than it (PageCount reads and lays out the whole book).
+  bool HasPage(int32_t page);
   int32_t CurrentPage() const { return current_page_; }
   int32_t LastError() const { return last_error_; }
   const std::string& LastErrorMessage() const { return last_error_message_; }
