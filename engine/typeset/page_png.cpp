@@ -72,17 +72,64 @@ void PackRow(const uint8_t* pixels, int32_t width, int depth, uint8_t* out) {
   }
 }
 
+// Bits of a deflate code as written (reversed, as deflate sends Huffman
+// codes), with its extra bits above them.
+struct Code {
+  uint32_t bits = 0;
+  int length = 0;
+};
+
+constexpr uint32_t Reversed(uint32_t code, int length) {
+  uint32_t r = 0;
+  for (int i = 0; i < length; ++i) r |= ((code >> i) & 1u) << (length - 1 - i);
+  return r;
+}
+
+// A symbol of the literal and length alphabet in the fixed codes.
+constexpr Code Symbol(int symbol) {
+  if (symbol < 144) return {Reversed(0x30 + symbol, 8), 8};
+  if (symbol < 256) return {Reversed(0x190 + symbol - 144, 9), 9};
+  if (symbol < 280) return {Reversed(symbol - 256, 7), 7};
+  return {Reversed(0xC0 + symbol - 280, 8), 8};
+}
+
+constexpr std::array<Code, 256> kLiterals = [] {
+  std::array<Code, 256> t{};
+  for (int i = 0; i < 256; ++i) t[i] = Symbol(i);
+  return t;
+}();
+
+// Each length 3..258 as its symbol and extra bits.
+constexpr std::array<Code, 259> kLengths = [] {
+  constexpr int kBase[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                           31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+  constexpr int kExtra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+  std::array<Code, 259> t{};
+  for (int length = 3; length <= 258; ++length) {
+    int i = 28;
+    while (kBase[i] > length) --i;
+    Code c = Symbol(257 + i);
+    c.bits |= static_cast<uint32_t>(length - kBase[i]) << c.length;
+    c.length += kExtra[i];
+    t[length] = c;
+  }
+  return t;
+}();
+
 // A deflate stream (RFC 1951) in one block of the fixed codes, written
 // least significant bit first.
 class FixedDeflate {
  public:
-  explicit FixedDeflate(std::string& out) : out_(out) {
+  // Appends to `out`, which is grown by `expected` bytes at once (and more
+  // when that is not enough).
+  FixedDeflate(std::string& out, size_t expected) : out_(out), at_(out.size()) {
+    out_.resize(at_ + expected + 8);
     Bits(1, 1);  // the final block
     Bits(1, 2);  // fixed codes
   }
 
   void Literal(uint8_t byte) {
-    const Code& c = Literals()[byte];
+    const Code& c = kLiterals[byte];
     Bits(c.bits, c.length);
   }
   // A copy of `length` (3 or more) bytes from `distance` back, in pieces
@@ -92,7 +139,7 @@ class FixedDeflate {
     while (length > 0) {
       size_t piece = std::min<size_t>(length, 258);
       if (length - piece > 0 && length - piece < 3) piece = length - 3;
-      const Code& l = Lengths()[piece];
+      const Code& l = kLengths[piece];
       Bits(l.bits, l.length);
       Bits(d.bits, d.length);
       length -= piece;
@@ -100,6 +147,7 @@ class FixedDeflate {
   }
   void Finish() {
     Bits(0, 7);  // end of block: symbol 256 is seven zero bits
+    out_.resize(at_);
     while (filled_ > 0) {
       out_.push_back(static_cast<char>(bits_ & 0xFF));
       bits_ >>= 8;
@@ -108,52 +156,6 @@ class FixedDeflate {
   }
 
  private:
-  // Bits of a code as written (reversed where deflate reverses them), with
-  // its extra bits above them.
-  struct Code {
-    uint32_t bits = 0;
-    int length = 0;
-  };
-
-  static uint32_t Reversed(uint32_t code, int length) {
-    uint32_t r = 0;
-    for (int i = 0; i < length; ++i) r |= ((code >> i) & 1u) << (length - 1 - i);
-    return r;
-  }
-  static Code Symbol(int symbol) {
-    if (symbol < 144) return {Reversed(0x30 + symbol, 8), 8};
-    if (symbol < 256) return {Reversed(0x190 + symbol - 144, 9), 9};
-    if (symbol < 280) return {Reversed(symbol - 256, 7), 7};
-    return {Reversed(0xC0 + symbol - 280, 8), 8};
-  }
-  static const std::array<Code, 256>& Literals() {
-    static const std::array<Code, 256> table = [] {
-      std::array<Code, 256> t{};
-      for (int i = 0; i < 256; ++i) t[i] = Symbol(i);
-      return t;
-    }();
-    return table;
-  }
-  // Each length 3..258 as its symbol and extra bits.
-  static const std::array<Code, 259>& Lengths() {
-    static const std::array<Code, 259> table = [] {
-      static constexpr int kBase[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-      static constexpr int kExtra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                       2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-      std::array<Code, 259> t{};
-      for (int length = 3; length <= 258; ++length) {
-        int i = 28;
-        while (kBase[i] > length) --i;
-        Code c = Symbol(257 + i);
-        c.bits |= static_cast<uint32_t>(length - kBase[i]) << c.length;
-        c.length += kExtra[i];
-        t[length] = c;
-      }
-      return t;
-    }();
-    return table;
-  }
   // A distance as its five-bit code and extra bits.
   const Code& DistanceCode(uint32_t distance) {
     if (distance == last_distance_) return last_code_;
@@ -177,16 +179,21 @@ class FixedDeflate {
     bits_ |= uint64_t{bits} << filled_;
     filled_ += length;
     if (filled_ >= 32) {
+      if (out_.size() - at_ < 4) out_.resize(out_.size() * 2);
       const auto word = static_cast<uint32_t>(bits_);
-      const char bytes[4] = {static_cast<char>(word), static_cast<char>(word >> 8), static_cast<char>(word >> 16),
-                             static_cast<char>(word >> 24)};
-      out_.append(bytes, 4);
+      char* to = out_.data() + at_;
+      to[0] = static_cast<char>(word);
+      to[1] = static_cast<char>(word >> 8);
+      to[2] = static_cast<char>(word >> 16);
+      to[3] = static_cast<char>(word >> 24);
+      at_ += 4;
       bits_ >>= 32;
       filled_ -= 32;
     }
   }
 
   std::string& out_;
+  size_t at_;  // where the next whole bytes go; out_ is longer until Finish
   uint64_t bits_ = 0;
   int filled_ = 0;
   uint32_t last_distance_ = 0;
@@ -196,7 +203,8 @@ class FixedDeflate {
 // How many of the `n` bytes from `p` on equal the first: eight at a time,
 // since a page's rows are mostly long runs of white.
 size_t RunAt(const uint8_t* p, size_t n) {
-  size_t k = 1;
+  if (n < 2 || p[1] != p[0]) return 1;
+  size_t k = 2;
   if constexpr (std::endian::native == std::endian::little) {
     const uint64_t pattern = 0x0101010101010101ull * p[0];
     for (; k + 8 <= n; k += 8) {
@@ -216,7 +224,8 @@ void DeflateRowsAndRuns(const PageImage& image, size_t row_bytes, std::string& o
   const size_t stride = row_bytes + 1;
   out.push_back(0x78);  // deflate, 32 KiB window
   out.push_back(0x01);  // no preset dictionary, fastest
-  FixedDeflate deflate(out);
+  // At most nine bits a byte, and a little for the block.
+  FixedDeflate deflate(out, stride * static_cast<size_t>(image.height) * 9 / 8 + 64);
   std::vector<uint8_t> row(stride), above(stride);
   uLong adler = adler32(0, nullptr, 0);
   for (int32_t y = 0; y < image.height; ++y) {
@@ -301,8 +310,6 @@ bool EncodeGreyPng(const PageImage& image, const PngOptions& options, std::strin
   start = out.size();
   out.append("\0\0\0\0IDAT", 8);
   if (options.rows_and_runs) {
-    // At most nine bits a byte, and a little for the block and the stream.
-    out.reserve(out.size() + (row_bytes + 1) * static_cast<size_t>(image.height) * 9 / 8 + 64);
     DeflateRowsAndRuns(image, row_bytes, out);
   } else if (!DeflateWithZlib(image, options, row_bytes, out)) {
     return false;
