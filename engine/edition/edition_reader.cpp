@@ -1,7 +1,9 @@
-// Reads a device edition back from a book file. Every field is checked
-// against what holds it before it is used, and every count against the
-// bytes left before anything is allocated for it, so a damaged or hostile
-// file costs at most its own size (or the bounded content it declares).
+// Reads a device edition back from a book file, as far as it is asked for
+// (EditionSource) or whole (ReadDeviceEdition, which reads a source to its
+// end). Every field is checked against what holds it before it is used, and
+// every count against the bytes left before anything is allocated for it,
+// so a damaged or hostile file costs at most its own size (or the bounded
+// content it declares). The content is inflated in pieces as it is parsed.
 #include <zlib.h>
 
 #include <algorithm>
