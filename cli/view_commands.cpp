@@ -45,10 +45,20 @@ struct ViewOptions {
 // does not need them, and it costs more than drawing the page.
 class PageWriters {
  public:
-  explicit PageWriters(unsigned threads) {
+  explicit PageWriters(unsigned threads) : most_spare_(2 * std::max(1u, threads) + 1) {
     for (unsigned i = 0; i < std::max(1u, threads); ++i) threads_.emplace_back([this] { Work(); });
   }
   ~PageWriters() { Finish(); }
+
+  // Pixels of a page already written, to draw the next page into (none
+  // at first): the same size each page, so no page allocates afresh.
+  std::vector<uint8_t> Spare() {
+    std::lock_guard lock(mutex_);
+    if (spare_.empty()) return {};
+    std::vector<uint8_t> pixels = std::move(spare_.back());
+    spare_.pop_back();
+    return pixels;
+  }
 
   // Queues `image` for `path`, waiting while enough pages are queued; false
   // once a page could not be written.
@@ -91,17 +101,21 @@ class PageWriters {
         if (!error_.empty()) continue;
       }
       std::string error;
-      if (!ikutil::SavePageImagePng(job.image, job.path, &error)) {
-        std::lock_guard lock(mutex_);
+      const bool saved = ikutil::SavePageImagePng(job.image, job.path, &error);
+      std::lock_guard lock(mutex_);
+      if (!saved) {
         if (error_.empty()) error_ = error;
         room_.notify_all();
       }
+      if (spare_.size() < most_spare_) spare_.push_back(std::move(job.image.pixels));
     }
   }
 
   std::mutex mutex_;
   std::condition_variable ready_, room_;
   std::deque<Job> queue_;
+  const size_t most_spare_;  // as many as can be queued or being written
+  std::vector<std::vector<uint8_t>> spare_;
   bool closed_ = false;
   std::string error_;
   std::vector<std::thread> threads_;
@@ -303,6 +317,7 @@ int Show(ikutil::CBookViewer& viewer, const ViewOptions& opts, const CLI::App& c
     char name[32];
     std::snprintf(name, sizeof name, "page-%04d.png", page);
     ikutil::PageImage drawn;
+    drawn.pixels = writers.Spare();
     if (!viewer.GetPageImage(page, &drawn)) break;
     const std::string file = (folder / name).string();
     RefuseOverwritingInput(file, {opts.book});
