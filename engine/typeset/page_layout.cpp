@@ -1589,8 +1589,16 @@ const Page* Typesetter::GetPage(int32_t number) {
   if (s.page_number == number) return &s.page;
   if (!s.EnsurePage(number)) return nullptr;
   s.page_number = 0;
-  s.FillPage(s.starts[static_cast<size_t>(number - 1)], &s.page);
+  const PageStart next = s.FillPage(s.starts[static_cast<size_t>(number - 1)], &s.page);
   s.page_number = number;
+  // Where the next page starts comes with this one: paging on through the
+  // book places each page once more, not twice.
+  if (static_cast<size_t>(number) == s.starts.size() && !s.complete) {
+    if (next.block >= s.source.BlockCount())
+      s.complete = true;
+    else
+      s.starts.push_back(next);
+  }
   return &s.page;
 }
 
