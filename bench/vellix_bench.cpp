@@ -1206,7 +1206,7 @@ void BenchShelfAdd(size_t count, int reps, bool with_peer) {
   uint64_t syncs = 0, synced_books = 0;
   auto library_road = [&] {
     std::string shelf = fresh_shelf("library");
-    uint64_t before = vellix::FileSyncCount();
+    uint64_t before = vellix::formats::FileSyncCount();
     RunTimes t = Timed([&] {
       vellix::Bookshelf bookshelf;
       bookshelf.OpenForAdding(shelf);
@@ -1216,7 +1216,7 @@ void BenchShelfAdd(size_t count, int reps, bool with_peer) {
       for (const vellix::BatchItem& item : bookshelf.AddMany(library_texts, options))
         if (!item.added()) Fail("shelfadd: " + item.path + ": " + item.description);
     });
-    syncs += vellix::FileSyncCount() - before;
+    syncs += vellix::formats::FileSyncCount() - before;
     synced_books += count;
     check(shelf, "library", count);
     return t;
@@ -1317,7 +1317,7 @@ void BenchShelfAdd(size_t count, int reps, bool with_peer) {
       std::string listed = scratch / "added.txt";
       RunTimes t = Spawn({tool, "shelf", "add", shelf, one[0]}, listed);
       std::error_code ec;
-      std::string book = vellix::ReadWholeFile(listed);
+      std::string book = vellix::formats::ReadWholeFile(listed);
       std::filesystem::remove(book.substr(0, book.find('\n')), ec);
       return t;
     };

@@ -246,7 +246,7 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
 
   // The help promises BOOK is never changed: an output that is the book
   // itself (by any spelling or link) is refused before anything is drawn.
-  if (cmd.count("-o")) RefuseOverwritingInput(opts.output, {opts.book});
+  if (cmd.count("-o")) formats::RefuseOverwritingInput(opts.output, {opts.book});
 
   ikutil::CBookViewer viewer(CleanPath(opts.book));
   viewer.SetFontSize(screen.font_size);
@@ -320,7 +320,7 @@ int Show(ikutil::CBookViewer& viewer, const ViewOptions& opts, const CLI::App& c
     drawn.pixels = writers.Spare();
     if (!viewer.GetPageImage(page, &drawn)) break;
     const std::string file = (folder / name).string();
-    RefuseOverwritingInput(file, {opts.book});
+    formats::RefuseOverwritingInput(file, {opts.book});
     if (!writers.Add(file, std::move(drawn))) break;
     bar.SourceStart("", page, count);
     bar.Progress(page, count);

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   options.rle_trigger = static_cast<int>(size % 101);
   try {
     ikutil::WriteDeviceBook(first.edition, first.info, options, path);
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     fuzz::Fail("fuzz_edition_reader", e.what());
   }
   ikutil::EditionReadResult second = ikutil::ReadDeviceEdition(path);

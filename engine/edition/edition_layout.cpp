@@ -66,7 +66,7 @@ uint64_t TextLength(const Block& block) {
 std::string HeadProblem(const DeviceEdition& edition) {
   const EditionSettings& s = edition.settings;
   if (s.zoom_states > kMaxZoomStates) return "the zoom states are " + std::to_string(s.zoom_states) + ", not 0-2";
-  if (!vellix::IsValidUtf8(edition.language)) return "the language is not valid UTF-8";
+  if (!vellix::formats::IsValidUtf8(edition.language)) return "the language is not valid UTF-8";
   for (size_t i = 0; i < edition.text_styles.size(); ++i) {
     const TextStyle& t = edition.text_styles[i];
     if (static_cast<uint8_t>(t.family) > static_cast<uint8_t>(FontFamily::kMono))
@@ -97,8 +97,8 @@ std::string BlockProblem(const DeviceEdition& edition, size_t index, size_t imag
   } else if (b.image != kNoImage) {
     return where + " is no image block but names an image";
   }
-  if (!vellix::IsValidUtf8(b.marker)) return where + ": the list marker is not valid UTF-8";
-  if (!vellix::IsValidUtf8(b.alt)) return where + ": the alternative text is not valid UTF-8";
+  if (!vellix::formats::IsValidUtf8(b.marker)) return where + ": the list marker is not valid UTF-8";
+  if (!vellix::formats::IsValidUtf8(b.alt)) return where + ": the alternative text is not valid UTF-8";
   for (size_t r = 0; r < b.runs.size(); ++r) {
     const Run& run = b.runs[r];
     std::string at = where + ", run " + std::to_string(r);
@@ -106,7 +106,7 @@ std::string BlockProblem(const DeviceEdition& edition, size_t index, size_t imag
       return at + " uses text style " + std::to_string(run.style) + " of " + std::to_string(edition.text_styles.size());
     if (run.link != kNoLink && run.link >= links)
       return at + " uses link " + std::to_string(run.link) + " of " + std::to_string(links);
-    if (!vellix::IsValidUtf8(run.text)) return at + ": the text is not valid UTF-8";
+    if (!vellix::formats::IsValidUtf8(run.text)) return at + ": the text is not valid UTF-8";
   }
   return "";
 }
@@ -130,7 +130,7 @@ std::string TailProblem(const DeviceEdition& edition) {
     const Link& link = edition.links[i];
     if (link.external && link.broken) return Where("link", i) + " is both external and broken";
     if (link.external || link.broken) {
-      if (!vellix::IsValidUtf8(link.uri)) return Where("link", i) + ": the address is not valid UTF-8";
+      if (!vellix::formats::IsValidUtf8(link.uri)) return Where("link", i) + ": the address is not valid UTF-8";
     } else if (std::string problem = CheckPosition(edition, starts, link.target); !problem.empty()) {
       return Where("link", i) + " " + problem;
     }
@@ -140,7 +140,7 @@ std::string TailProblem(const DeviceEdition& edition) {
     std::string where = Where("table of contents entry", i);
     if (entry.level < 1 || entry.level > kMaxHeadingLevel)
       return where + " has level " + std::to_string(entry.level) + ", not 1-6";
-    if (!vellix::IsValidUtf8(entry.title)) return where + ": the title is not valid UTF-8";
+    if (!vellix::formats::IsValidUtf8(entry.title)) return where + ": the title is not valid UTF-8";
     if (std::string problem = CheckPosition(edition, starts, entry.target); !problem.empty())
       return where + " " + problem;
   }

@@ -79,19 +79,19 @@ class MemoryBytes final : public ByteSource {
 
 class FileBytes final : public ByteSource {
  public:
-  explicit FileBytes(std::unique_ptr<vellix::InputFile> file) : file_(std::move(file)) {}
+  explicit FileBytes(std::unique_ptr<vellix::formats::InputFile> file) : file_(std::move(file)) {}
   uint64_t size() const override { return file_->size(); }
   std::string_view Read(uint64_t offset, size_t length, std::string& scratch) override {
     try {
       scratch = file_->ReadAt(offset, length);
-    } catch (const vellix::AutomationError& error) {
+    } catch (const vellix::formats::AutomationError& error) {
       Fail(EditionError::kCannotOpen, error.what());
     }
     return scratch;
   }
 
  private:
-  std::unique_ptr<vellix::InputFile> file_;
+  std::unique_ptr<vellix::formats::InputFile> file_;
 };
 
 // --- the content, inflated as it is read ---
@@ -468,17 +468,17 @@ void ReadPeriodical(ByteSource& file, const BookLayout& layout, BookInformation&
     std::string scratch;
     auto record = ResourceString(file.Read(entry.at, entry.size, scratch), kSourceRecordId);
     if (!record) return;
-    vellix::SourceRecord source;
+    vellix::formats::SourceRecord source;
     try {
-      source = vellix::ParseSourceRecord(*record);
-    } catch (const vellix::AutomationError& error) {
+      source = vellix::formats::ParseSourceRecord(*record);
+    } catch (const vellix::formats::AutomationError& error) {
       Corrupt("the source record cannot be read: " + std::string(error.what()));
     }
     if (source.issue_number == 0 || source.issue_number == -1) return;
     if (source.content_feed_id.size() > kMaxFeedId) Corrupt("the periodical's feed id is too long");
     info.periodical = true;
     info.issue = static_cast<uint32_t>(source.issue_number);
-    info.content_feed_id = vellix::Cp1252ToUtf8(source.content_feed_id);
+    info.content_feed_id = vellix::formats::Cp1252ToUtf8(source.content_feed_id);
     return;
   }
 }
@@ -486,19 +486,19 @@ void ReadPeriodical(ByteSource& file, const BookLayout& layout, BookInformation&
 void ReadInformation(const BookLayout& layout, BookInformation& info) {
   std::array<std::string, 7> s;
   try {
-    s = vellix::CutInformationStrings(layout.strings);
-  } catch (const vellix::AutomationError&) {
+    s = vellix::formats::CutInformationStrings(layout.strings);
+  } catch (const vellix::formats::AutomationError&) {
     Corrupt("the information area holds fewer than seven strings");
   }
-  info.book_id = vellix::Cp1252ToUtf8(s[0]);
-  info.category = vellix::Cp1252ToUtf8(s[1]);
-  info.sub_category = vellix::Cp1252ToUtf8(s[2]);
-  info.title = vellix::Cp1252ToUtf8(s[3]);
-  info.author_last_name = vellix::Cp1252ToUtf8(s[4]);
-  info.author_middle_name = vellix::Cp1252ToUtf8(s[5]);
-  info.author_first_name = vellix::Cp1252ToUtf8(s[6]);
+  info.book_id = vellix::formats::Cp1252ToUtf8(s[0]);
+  info.category = vellix::formats::Cp1252ToUtf8(s[1]);
+  info.sub_category = vellix::formats::Cp1252ToUtf8(s[2]);
+  info.title = vellix::formats::Cp1252ToUtf8(s[3]);
+  info.author_last_name = vellix::formats::Cp1252ToUtf8(s[4]);
+  info.author_middle_name = vellix::formats::Cp1252ToUtf8(s[5]);
+  info.author_first_name = vellix::formats::Cp1252ToUtf8(s[6]);
   if (layout.folder_name.empty()) Corrupt("the book file has no folder name");
-  info.folder_name = vellix::Cp1252ToUtf8(layout.folder_name);
+  info.folder_name = vellix::formats::Cp1252ToUtf8(layout.folder_name);
 }
 
 std::string Describe(EditionError error) {
@@ -721,7 +721,7 @@ std::unique_ptr<EditionSource> EditionSource::Open(const std::string& path) {
   auto lazy = std::make_unique<Lazy>();
   lazy->name = path;
   try {
-    auto file = std::make_unique<vellix::InputFile>(path);
+    auto file = std::make_unique<vellix::formats::InputFile>(path);
     if (file->size() > kMaxBookFileSize) {
       // Only the header is looked at: a large file that is no book says so.
       const std::string head = file->ReadUpTo(0, kBookHeaderSize);
@@ -736,7 +736,7 @@ std::unique_ptr<EditionSource> EditionSource::Open(const std::string& path) {
       throw EditionReadError(EditionError::kOutOfMemory, path + " is larger than the 1 GiB a book file may be");
     }
     lazy->file = std::make_unique<FileBytes>(std::move(file));
-  } catch (const vellix::AutomationError& error) {
+  } catch (const vellix::formats::AutomationError& error) {
     throw EditionReadError(EditionError::kCannotOpen, error.what());
   } catch (const std::bad_alloc&) {
     throw EditionReadError(EditionError::kOutOfMemory, path + " " + Describe(EditionError::kOutOfMemory));

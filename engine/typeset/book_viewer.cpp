@@ -224,11 +224,11 @@ namespace {
 // pages cost more than drawing them.
 bool WriteReplacing(const std::string& path, const std::string& bytes, std::string* error) {
   try {
-    vellix::AtomicFileWriter out(path, "page", vellix::Durability::kUnsynced);
+    vellix::formats::AtomicFileWriter out(path, "page", vellix::formats::Durability::kUnsynced);
     out.Write(bytes);
     out.Commit();
     return true;
-  } catch (const vellix::AutomationError& e) {
+  } catch (const vellix::formats::AutomationError& e) {
     if (error != nullptr) *error = e.what();
     return false;
   }

@@ -30,7 +30,7 @@ class CViewer : public IViewer {
 
   HRESULT SetBookName(const std::string& name) override {
     return Guard([&] {
-      if (vellix::EqualsIgnoringAsciiCase(name, book_name_)) return S_OK;
+      if (vellix::formats::EqualsIgnoringAsciiCase(name, book_name_)) return S_OK;
       book_name_ = name;
       Retire();
       ikutil::DeviceSettings device = ikutil::ReadDeviceSettings();
