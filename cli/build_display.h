@@ -29,6 +29,7 @@ class ProgressBar {
   void Progress(int64_t done, int64_t total);
   void Draw();
   void Clear();
+  bool terminal() const { return terminal_; }  // drawn at all
 
  private:
   bool terminal_;

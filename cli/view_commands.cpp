@@ -45,10 +45,20 @@ struct ViewOptions {
 // does not need them, and it costs more than drawing the page.
 class PageWriters {
  public:
-  explicit PageWriters(unsigned threads) {
+  explicit PageWriters(unsigned threads) : most_spare_(2 * std::max(1u, threads) + 1) {
     for (unsigned i = 0; i < std::max(1u, threads); ++i) threads_.emplace_back([this] { Work(); });
   }
   ~PageWriters() { Finish(); }
+
+  // Pixels of a page already written, to draw the next page into (none
+  // at first): the same size each page, so no page allocates afresh.
+  std::vector<uint8_t> Spare() {
+    std::lock_guard lock(mutex_);
+    if (spare_.empty()) return {};
+    std::vector<uint8_t> pixels = std::move(spare_.back());
+    spare_.pop_back();
+    return pixels;
+  }
 
   // Queues `image` for `path`, waiting while enough pages are queued; false
   // once a page could not be written.
@@ -91,17 +101,21 @@ class PageWriters {
         if (!error_.empty()) continue;
       }
       std::string error;
-      if (!ikutil::SavePageImagePng(job.image, job.path, &error)) {
-        std::lock_guard lock(mutex_);
+      const bool saved = ikutil::SavePageImagePng(job.image, job.path, &error);
+      std::lock_guard lock(mutex_);
+      if (!saved) {
         if (error_.empty()) error_ = error;
         room_.notify_all();
       }
+      if (spare_.size() < most_spare_) spare_.push_back(std::move(job.image.pixels));
     }
   }
 
   std::mutex mutex_;
   std::condition_variable ready_, room_;
   std::deque<Job> queue_;
+  const size_t most_spare_;  // as many as can be queued or being written
+  std::vector<std::vector<uint8_t>> spare_;
   bool closed_ = false;
   std::string error_;
   std::vector<std::thread> threads_;
@@ -187,6 +201,8 @@ int PrintHits(ikutil::CBookViewer& viewer, const std::string& text) {
   return any ? kExitOk : kExitNotFound;
 }
 
+int Show(ikutil::CBookViewer& viewer, const ViewOptions& opts, const CLI::App& cmd, int32_t first);
+
 int RunView(const ViewOptions& opts, const CLI::App& cmd) {
   const bool proofing = opts.contents || opts.links || cmd.count("--find");
   const int modes = (cmd.count("-o") ? 1 : 0) + (opts.pages ? 1 : 0) + (opts.text ? 1 : 0) +
@@ -239,12 +255,21 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
   // zoom, then look the page up.
   if (!viewer.Create(nullptr, 0, opts.zoom ? 1 : first, screen.width, screen.height, screen.depth))
     return Failure(viewer.LastErrorMessage());
+  const int code = Show(viewer, opts, cmd, first);
+  // The book is read as far as it is shown: damage found on the way closes
+  // it, and whatever was printed or drawn before is not the whole book.
+  if (!viewer.IsOpen()) return Failure(viewer.LastErrorMessage());
+  return code;
+}
+
+// What RunView does with the open book.
+int Show(ikutil::CBookViewer& viewer, const ViewOptions& opts, const CLI::App& cmd, int32_t first) {
   if (opts.zoom) viewer.ToggleZoom();
   if (viewer.CurrentPage() != first && (cmd.count("-o") || opts.text)) {
     // Page numbers move with the zoom; the page asked for is looked up in
     // the layout shown.
     viewer.GotoPage(first);
-    if (viewer.CurrentPage() != first)
+    if (viewer.CurrentPage() != first && viewer.IsOpen())
       return Failure(opts.book + " has " + std::to_string(viewer.PageCount()) +
                      " pages at this size; there is no page " + std::to_string(opts.page));
   }
@@ -271,7 +296,8 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
   ikutil::PageImage image;
   std::string error;
   if (cmd.count("-o")) {
-    if (!viewer.GetPageImage(viewer.CurrentPage(), &image)) return Failure(viewer.LastErrorMessage());
+    if (!viewer.GetPageImage(viewer.CurrentPage(), &image))
+      return viewer.IsOpen() ? Failure(viewer.LastErrorMessage()) : kExitError;
     if (!ikutil::SavePageImagePng(image, opts.output, &error)) return Failure(error);
     return kExitOk;
   }
@@ -281,17 +307,22 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
   fs::create_directory(folder, ec);
   if (!fs::is_directory(folder, ec)) return Failure(folder.string() + ": not a folder and cannot be made one");
   ProgressBar bar("Drawing");
-  const int32_t count = viewer.PageCount();
+  // Counting the pages lays out the whole book before the first page is
+  // drawn, and then each page again as it is drawn: only a bar on a
+  // terminal needs the count.
+  const int32_t count = bar.terminal() ? viewer.PageCount() : INT32_MAX;
   PageWriters writers(std::max(1u, std::thread::hardware_concurrency()));
   for (int32_t page = 1; page <= count; ++page) {
+    if (!viewer.HasPage(page)) break;  // past the last page, or the book closed
     char name[32];
     std::snprintf(name, sizeof name, "page-%04d.png", page);
     ikutil::PageImage drawn;
+    drawn.pixels = writers.Spare();
     if (!viewer.GetPageImage(page, &drawn)) {
-      // What was drawn before stays; nothing stands in for this page.
+      // The pages drawn before are kept; nothing stands in for this one.
       writers.Finish();
       bar.Clear();
-      return Failure(viewer.LastErrorMessage());
+      return viewer.IsOpen() ? Failure(viewer.LastErrorMessage()) : kExitError;
     }
     const std::string file = (folder / name).string();
     formats::RefuseOverwritingInput(file, {opts.book});

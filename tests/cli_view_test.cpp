@@ -278,6 +278,31 @@ TEST_F(ViewTool, SaysWhyItCannotShowABook) {
   EXPECT_NE(r.err.find("depth of 5"), std::string::npos) << r.err;
 }
 
+// A long book damaged near its end opens (only its start is read), and
+// every road that reads on to the damage fails with the reader's message.
+TEST_F(ViewTool, DamageNearTheEndFailsWhenReached) {
+  std::string text = "A Long Licence\n\n";
+  for (int copy = 0; copy < 12; ++copy) text += ReadFile(VELLIX_TEST_DATA "/apache-2.0.txt");
+  dir_.Write("long.txt", text);
+  ASSERT_EQ(Vellix({"book", "text2htm", dir_ / "long.txt", dir_ / "long.htm"}).code, 0);
+  ASSERT_EQ(Vellix({"build", "--html", dir_ / "long.htm", "-o", dir_ / "long.imp"}).code, 0);
+  std::string bytes = ReadFile(dir_ / "long.imp");
+  const size_t fork = bytes.find("VXED", 48);
+  ASSERT_NE(fork, std::string::npos);
+  bytes[fork + (bytes.size() - fork) * 9 / 10] ^= 0x55;
+  const std::string book = dir_.Write("damaged.imp", bytes);
+
+  EXPECT_EQ(Vellix({"view", book, "-o", dir_ / "first.png"}).code, 0);
+  for (const std::vector<std::string>& road : std::vector<std::vector<std::string>>{
+           {"--pages"}, {"--text"}, {"--all", dir_ / "pages"}, {"--contents"}, {"--find", "no such words"}}) {
+    std::vector<std::string> args = {"view", book};
+    args.insert(args.end(), road.begin(), road.end());
+    ToolOutcome r = Vellix(args);
+    EXPECT_EQ(r.code, 1) << road.front();
+    EXPECT_NE(r.err.find(book + " is damaged"), std::string::npos) << road.front() << ": " << r.err;
+  }
+}
+
 // The help promises BOOK is never changed: an output that is the book, by
 // its own name, another spelling or a link, is refused before drawing.
 TEST_F(ViewTool, AnOutputThatIsTheBookIsRefused) {

@@ -63,7 +63,7 @@ uint64_t TextLength(const Block& block) {
   return length;
 }
 
-std::string FirstProblem(const DeviceEdition& edition) {
+std::string HeadProblem(const DeviceEdition& edition) {
   const EditionSettings& s = edition.settings;
   if (s.zoom_states > kMaxZoomStates) return "the zoom states are " + std::to_string(s.zoom_states) + ", not 0-2";
   if (!vellix::formats::IsValidUtf8(edition.language)) return "the language is not valid UTF-8";
@@ -79,35 +79,50 @@ std::string FirstProblem(const DeviceEdition& edition) {
     if (static_cast<uint8_t>(edition.block_styles[i].align) > static_cast<uint8_t>(TextAlign::kRight))
       return Where("block style", i) + " has an unknown alignment";
   }
-  for (size_t i = 0; i < edition.blocks.size(); ++i) {
-    const Block& b = edition.blocks[i];
-    std::string where = Where("block", i);
-    if (static_cast<uint8_t>(b.kind) > static_cast<uint8_t>(BlockKind::kRule)) return where + " has an unknown kind";
-    if (b.kind == BlockKind::kHeading && (b.level < 1 || b.level > kMaxHeadingLevel))
-      return where + " is a heading of level " + std::to_string(b.level) + ", not 1-6";
-    if (b.kind == BlockKind::kListItem && b.level < 1) return where + " is a list item of level 0";
-    if (b.style >= edition.block_styles.size())
-      return where + " uses block style " + std::to_string(b.style) + " of " +
-             std::to_string(edition.block_styles.size());
-    if (b.kind == BlockKind::kImage) {
-      if (b.image >= edition.images.size())
-        return where + " shows image " + std::to_string(b.image) + " of " + std::to_string(edition.images.size());
-    } else if (b.image != kNoImage) {
-      return where + " is no image block but names an image";
-    }
-    if (!vellix::formats::IsValidUtf8(b.marker)) return where + ": the list marker is not valid UTF-8";
-    if (!vellix::formats::IsValidUtf8(b.alt)) return where + ": the alternative text is not valid UTF-8";
-    for (size_t r = 0; r < b.runs.size(); ++r) {
-      const Run& run = b.runs[r];
-      std::string at = where + ", run " + std::to_string(r);
-      if (run.style >= edition.text_styles.size())
-        return at + " uses text style " + std::to_string(run.style) + " of " +
-               std::to_string(edition.text_styles.size());
-      if (run.link != kNoLink && run.link >= edition.links.size())
-        return at + " uses link " + std::to_string(run.link) + " of " + std::to_string(edition.links.size());
-      if (!vellix::formats::IsValidUtf8(run.text)) return at + ": the text is not valid UTF-8";
-    }
+  return "";
+}
+
+std::string BlockProblem(const DeviceEdition& edition, size_t index, size_t images, size_t links) {
+  const Block& b = edition.blocks[index];
+  std::string where = Where("block", index);
+  if (static_cast<uint8_t>(b.kind) > static_cast<uint8_t>(BlockKind::kRule)) return where + " has an unknown kind";
+  if (b.kind == BlockKind::kHeading && (b.level < 1 || b.level > kMaxHeadingLevel))
+    return where + " is a heading of level " + std::to_string(b.level) + ", not 1-6";
+  if (b.kind == BlockKind::kListItem && b.level < 1) return where + " is a list item of level 0";
+  if (b.style >= edition.block_styles.size())
+    return where + " uses block style " + std::to_string(b.style) + " of " +
+           std::to_string(edition.block_styles.size());
+  if (b.kind == BlockKind::kImage) {
+    if (b.image >= images) return where + " shows image " + std::to_string(b.image) + " of " + std::to_string(images);
+  } else if (b.image != kNoImage) {
+    return where + " is no image block but names an image";
   }
+  if (!vellix::formats::IsValidUtf8(b.marker)) return where + ": the list marker is not valid UTF-8";
+  if (!vellix::formats::IsValidUtf8(b.alt)) return where + ": the alternative text is not valid UTF-8";
+  for (size_t r = 0; r < b.runs.size(); ++r) {
+    const Run& run = b.runs[r];
+    std::string at = where + ", run " + std::to_string(r);
+    if (run.style >= edition.text_styles.size())
+      return at + " uses text style " + std::to_string(run.style) + " of " + std::to_string(edition.text_styles.size());
+    if (run.link != kNoLink && run.link >= links)
+      return at + " uses link " + std::to_string(run.link) + " of " + std::to_string(links);
+    if (!vellix::formats::IsValidUtf8(run.text)) return at + ": the text is not valid UTF-8";
+  }
+  return "";
+}
+
+std::string RunLinkProblem(const DeviceEdition& edition) {
+  for (size_t i = 0; i < edition.blocks.size(); ++i) {
+    const std::vector<Run>& runs = edition.blocks[i].runs;
+    for (size_t r = 0; r < runs.size(); ++r)
+      if (runs[r].link != kNoLink && runs[r].link >= edition.links.size())
+        return Where("block", i) + ", run " + std::to_string(r) + " uses link " + std::to_string(runs[r].link) +
+               " of " + std::to_string(edition.links.size());
+  }
+  return "";
+}
+
+std::string TailProblem(const DeviceEdition& edition) {
   std::vector<RunStarts> starts;
   starts.reserve(edition.blocks.size());
   for (const Block& b : edition.blocks) starts.push_back(StartsOf(b));
@@ -136,6 +151,14 @@ std::string FirstProblem(const DeviceEdition& edition) {
              std::to_string(image.width) + "x" + std::to_string(image.height);
   }
   return "";
+}
+
+std::string FirstProblem(const DeviceEdition& edition) {
+  if (std::string problem = HeadProblem(edition); !problem.empty()) return problem;
+  for (size_t i = 0; i < edition.blocks.size(); ++i)
+    if (std::string problem = BlockProblem(edition, i, edition.images.size(), edition.links.size()); !problem.empty())
+      return problem;
+  return TailProblem(edition);
 }
 
 std::string RunLengthEncode(const std::vector<uint8_t>& pixels) {

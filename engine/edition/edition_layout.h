@@ -59,6 +59,14 @@ inline constexpr uint8_t kMaxHeadingLevel = 6;
 // and on character boundaries, valid UTF-8, image sizes, enumerations in
 // range. The writer refuses what the reader would reject.
 std::string FirstProblem(const DeviceEdition& edition);
+// The same in parts, for a reader that checks blocks as it reads them: the
+// settings, language and styles; block `index` against `images` images
+// and `links` links (kNoLink: links not yet read, not checked); every run's
+// link against the links read; the links, contents and images.
+std::string HeadProblem(const DeviceEdition& edition);
+std::string BlockProblem(const DeviceEdition& edition, size_t index, size_t images, size_t links);
+std::string RunLinkProblem(const DeviceEdition& edition);
+std::string TailProblem(const DeviceEdition& edition);
 
 // Total bytes of the run text of `block`.
 uint64_t TextLength(const Block& block);

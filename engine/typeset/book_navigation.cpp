@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "edition_source.h"
 #include "ikutil/book_viewer.h"
 #include "text_search.h"
 #include "viewer_book.h"
@@ -52,10 +53,10 @@ std::vector<PageRect> RectsOf(const Page& page, const FlowHit& hit) {
   return rects;
 }
 
-std::string LinkedText(const DeviceEdition& edition, uint32_t block, uint32_t link) {
+std::string LinkedText(EditionSource& source, uint32_t block, uint32_t link) {
   std::string text;
-  if (block >= edition.blocks.size()) return text;
-  for (const Run& run : edition.blocks[block].runs)
+  if (block >= source.BlockCount()) return text;
+  for (const Run& run : source.BlockAt(block).runs)
     if (run.link == link) text += run.text;
   return text;
 }
@@ -69,7 +70,8 @@ std::vector<TextLine> CBookViewer::PageLines(int32_t page) {
     const Page* laid_out = book_->typesetter->GetPage(book_->Clamp(page));
     if (laid_out == nullptr) return lines;
     for (const PageLine& line : laid_out->lines) lines.push_back({line.text, LineRect(line), line.heading, line.image});
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    Failed(e);
     lines.clear();
   }
   return lines;
@@ -79,9 +81,12 @@ std::vector<ContentsEntry> CBookViewer::Contents() {
   std::vector<ContentsEntry> entries;
   if (!book_) return entries;
   try {
-    for (const TocEntry& entry : book_->edition.toc)
+    // The contents follow the last block.
+    book_->source->ReadAll();
+    for (const TocEntry& entry : book_->edition().toc)
       entries.push_back({entry.title, entry.level, book_->typesetter->PageOf(entry.target)});
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    Failed(e);
     entries.clear();
   }
   return entries;
@@ -95,6 +100,8 @@ std::vector<PageLink> CBookViewer::PageLinks(int32_t page) {
     if (laid_out == nullptr) return links;
     // The page is copied: finding a target page lays out further.
     const std::vector<typeset::LinkArea> areas = laid_out->links;
+    // The links follow the last block.
+    if (!areas.empty()) book_->source->ReadAll();
     uint32_t previous = kNoLink;
     for (const typeset::LinkArea& area : areas) {
       const PageRect rect{area.x, area.y, area.width, area.height};
@@ -105,8 +112,8 @@ std::vector<PageLink> CBookViewer::PageLinks(int32_t page) {
       previous = area.link;
       PageLink out;
       out.rects.push_back(rect);
-      out.text = LinkedText(book_->edition, area.block, area.link);
-      const Link& link = book_->edition.links.at(area.link);
+      out.text = LinkedText(*book_->source, area.block, area.link);
+      const Link& link = book_->edition().links.at(area.link);
       if (link.external) {
         out.kind = LinkTarget::kOutside;
         out.href = link.uri;
@@ -119,7 +126,8 @@ std::vector<PageLink> CBookViewer::PageLinks(int32_t page) {
       }
       links.push_back(std::move(out));
     }
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    Failed(e);
     links.clear();
   }
   return links;
@@ -147,7 +155,8 @@ FollowResult CBookViewer::FollowLink(int32_t index) {
       if (history_.size() >= kMaxHistory) history_.erase(history_.begin());
       history_.push_back(*here);
     }
-  } catch (const std::bad_alloc&) {
+  } catch (const std::exception& e) {
+    Failed(e);
     return FollowResult::kBroken;
   }
   GotoPage(link.target_page);
@@ -161,7 +170,8 @@ bool CBookViewer::GoBack() {
   int32_t page = 0;
   try {
     page = book_->typesetter->PageOf(back);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    Failed(e);
     return false;
   }
   GotoPage(page);
@@ -175,15 +185,16 @@ FindResult CBookViewer::FindOnPage(const std::string& text, int32_t page) {
     const std::optional<FlowPosition> start = book_->typesetter->StartOf(page);
     if (!start) return result;
     const std::optional<FlowPosition> next = book_->typesetter->StartOf(page + 1);
-    const FlowPosition end = next ? *next : FlowPosition{static_cast<uint32_t>(book_->edition.blocks.size()), 0};
-    typeset::TextFinder finder(book_->edition, text);
+    const FlowPosition end = next ? *next : FlowPosition{book_->source->BlockCount(), 0};
+    typeset::TextFinder finder(*book_->source, text);
     const std::vector<FlowHit> hits = finder.Between(*start, end);
     if (hits.empty()) return result;
     const Page* laid_out = book_->typesetter->GetPage(page);
     if (laid_out == nullptr) return result;
     result.page = page;
     for (const FlowHit& hit : hits) result.hits.push_back(RectsOf(*laid_out, hit));
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    Failed(e);
     return {};
   }
   return result;
@@ -192,14 +203,15 @@ FindResult CBookViewer::FindOnPage(const std::string& text, int32_t page) {
 FindResult CBookViewer::Find(const std::string& text, int32_t from_page) {
   if (!book_) return {};
   try {
-    typeset::TextFinder finder(book_->edition, text);
+    typeset::TextFinder finder(*book_->source, text);
     if (finder.Empty()) return {};
     const std::optional<FlowPosition> start = book_->typesetter->StartOf(std::max(1, from_page));
     if (!start) return {};
     const std::optional<FlowHit> hit = finder.Next(*start);
     if (!hit) return {};
     return FindOnPage(text, book_->typesetter->PageOf({hit->block, hit->begin}));
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    Failed(e);
     return {};
   }
 }
@@ -207,10 +219,10 @@ FindResult CBookViewer::Find(const std::string& text, int32_t from_page) {
 FindResult CBookViewer::FindBackward(const std::string& text, int32_t from_page) {
   if (!book_ || from_page < 1) return {};
   try {
-    typeset::TextFinder finder(book_->edition, text);
+    typeset::TextFinder finder(*book_->source, text);
     if (finder.Empty()) return {};
     const std::optional<FlowPosition> next = book_->typesetter->StartOf(from_page + 1);
-    const FlowPosition end = next ? *next : FlowPosition{static_cast<uint32_t>(book_->edition.blocks.size()), 0};
+    const FlowPosition end = next ? *next : FlowPosition{book_->source->BlockCount(), 0};
     std::optional<FlowHit> last;
     for (FlowPosition at{0, 0}; auto hit = finder.Next(at);) {
       if (!Before({hit->block, hit->begin}, end)) break;
@@ -219,7 +231,8 @@ FindResult CBookViewer::FindBackward(const std::string& text, int32_t from_page)
     }
     if (!last) return {};
     return FindOnPage(text, book_->typesetter->PageOf({last->block, last->begin}));
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    Failed(e);
     return {};
   }
 }

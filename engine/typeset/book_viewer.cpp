@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "edition_source.h"
 #include "fonts.h"
 #include "ikutil/device_edition.h"
 #include "page_layout.h"
@@ -57,13 +58,7 @@ bool CBookViewer::Create(void* /*parent*/, int32_t /*reserved*/, int32_t first_p
   }
   try {
     auto book = std::make_unique<Book>();
-    EditionReadResult read = ReadDeviceEdition(book_name_);
-    if (read.error != EditionError::kNone) {
-      Fail(static_cast<int32_t>(read.error), read.message);
-      return false;
-    }
-    book->edition = std::move(read.edition);
-    book->info = std::move(read.info);
+    book->source = EditionSource::Open(book_name_);
     std::string font_error;
     book->fonts = FontSet::Open(&font_error);
     if (book->fonts == nullptr) {
@@ -71,12 +66,15 @@ bool CBookViewer::Create(void* /*parent*/, int32_t /*reserved*/, int32_t first_p
       return false;
     }
     // A book that allows only the large type size opens in it.
-    book->large = book->edition.settings.zoom_states == 1;
-    book->typesetter = std::make_unique<Typesetter>(book->edition, *book->fonts,
+    book->large = book->edition().settings.zoom_states == 1;
+    book->typesetter = std::make_unique<Typesetter>(*book->source, *book->fonts,
                                                     LayoutSettings{width, height, book->large, font_size_});
     book->rasterizer = std::make_unique<PageRasterizer>(*book->fonts);
     current_page_ = book->Clamp(first_page);
     book_ = std::move(book);
+  } catch (const EditionReadError& e) {
+    Fail(static_cast<int32_t>(e.error()), e.what());
+    return false;
   } catch (const std::bad_alloc&) {
     Fail(kViewerOutOfMemory, book_name_ + ": not enough memory to open the book");
     return false;
@@ -87,6 +85,11 @@ bool CBookViewer::Create(void* /*parent*/, int32_t /*reserved*/, int32_t first_p
   last_error_ = kViewerOk;
   last_error_message_.clear();
   return true;
+}
+
+void CBookViewer::Failed(const std::exception& e) {
+  if (const auto* damage = dynamic_cast<const EditionReadError*>(&e))
+    Fail(static_cast<int32_t>(damage->error()), damage->what());
 }
 
 bool CBookViewer::IsOpen() const { return book_ != nullptr; }
@@ -103,26 +106,28 @@ void CBookViewer::GotoPage(int32_t page) {
   if (!book_) return;
   try {
     page = book_->Clamp(page);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    Failed(e);
     return;  // out of memory while laying out: the page stays
   }
   ShowPage(page);
 }
 
 void CBookViewer::ToggleZoom() {
-  if (!book_ || book_->edition.settings.zoom_states != 2) return;
+  if (!book_ || book_->edition().settings.zoom_states != 2) return;
   int32_t page = 0;
   try {
     const Page* shown = book_->typesetter->GetPage(current_page_);
     const FlowPosition first = shown != nullptr ? shown->first : FlowPosition{};
     // The new layout is made before the old one goes, so a failure leaves
     // the book as it was.
-    auto zoomed = std::make_unique<Typesetter>(book_->edition, *book_->fonts,
+    auto zoomed = std::make_unique<Typesetter>(*book_->source, *book_->fonts,
                                                LayoutSettings{width_, height_, !book_->large, font_size_});
     page = zoomed->PageOf(first);
     book_->typesetter = std::move(zoomed);
     book_->large = !book_->large;
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    Failed(e);
     return;
   }
   if (zoom_callback != nullptr) zoom_callback(zoom_context);
@@ -138,7 +143,8 @@ void CBookViewer::HandleChar(uint32_t character) {
       bool more = false;
       try {
         more = book_->typesetter->GetPage(current_page_ + 1) != nullptr;
-      } catch (const std::exception&) {
+      } catch (const std::exception& e) {
+        Failed(e);
       }
       if (more) ShowPage(current_page_ + 1);
       break;
@@ -161,8 +167,19 @@ int32_t CBookViewer::PageCount() {
   if (!book_) return 0;
   try {
     return book_->typesetter->PageCount();
-  } catch (const std::exception&) {
-    return current_page_;  // as far as the layout got
+  } catch (const std::exception& e) {
+    Failed(e);
+    return book_ ? current_page_ : 0;  // as far as the layout got
+  }
+}
+
+bool CBookViewer::HasPage(int32_t page) {
+  if (!book_ || page < 1) return false;
+  try {
+    return book_->typesetter->GetPage(page) != nullptr;
+  } catch (const std::exception& e) {
+    Failed(e);
+    return false;
   }
 }
 
@@ -171,19 +188,22 @@ bool CBookViewer::GetPageImage(int32_t page, PageImage* image) {
   try {
     page = book_->Clamp(page);
     typeset::InfoTray tray;
-    if (info_tray_) tray = {book_->info.title, page, book_->typesetter->PageCount()};
+    if (info_tray_) tray = {book_->source->info().title, page, book_->typesetter->PageCount()};
     const Page* laid_out = book_->typesetter->GetPage(page);
     if (laid_out != nullptr) {
-      book_->rasterizer->Draw(*laid_out, book_->edition, width_, height_, depth_, info_tray_ ? &tray : nullptr, image);
+      book_->rasterizer->Draw(*laid_out, book_->edition(), width_, height_, depth_, info_tray_ ? &tray : nullptr,
+                              image);
       return true;
     }
-  } catch (const std::exception&) {
-    // Reported below; the book stays open for the pages that can be drawn.
+  } catch (const std::exception& e) {
+    Failed(e);  // damage found late closes the book with the reader's message
   }
   // No pixels of an earlier page may pass for this one.
   *image = PageImage{};
-  last_error_ = kViewerCorrupt;
-  last_error_message_ = "page " + std::to_string(page) + " of " + book_name_ + " could not be drawn";
+  if (book_) {
+    last_error_ = kViewerCorrupt;
+    last_error_message_ = "page " + std::to_string(page) + " of " + book_name_ + " could not be drawn";
+  }
   return false;
 }
 
@@ -194,7 +214,8 @@ std::vector<std::string> CBookViewer::PageText(int32_t page) {
     const Page* laid_out = book_->typesetter->GetPage(book_->Clamp(page));
     if (laid_out == nullptr) return lines;
     for (const typeset::PageLine& line : laid_out->lines) lines.push_back(line.text);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    Failed(e);
     lines.clear();
   }
   return lines;
@@ -206,10 +227,12 @@ namespace {
 
 // Through the formats module's safe writer, as every output of the suite:
 // a new file beside `path` renamed over it, links followed, a device or
-// pipe written through and never replaced, a folder refused.
+// pipe written through and never replaced, a folder refused. Not synced: a
+// page image is drawn again at will, and a sync for each of a thousand
+// pages cost more than drawing them.
 bool WriteReplacing(const std::string& path, const std::string& bytes, std::string* error) {
   try {
-    vellix::formats::AtomicFileWriter out(path, "page");
+    vellix::formats::AtomicFileWriter out(path, "page", vellix::formats::Durability::kUnsynced);
     out.Write(bytes);
     out.Commit();
     return true;
@@ -233,7 +256,9 @@ bool SavePageImagePng(const PageImage& image, const std::string& path, std::stri
       image.pixels.size() != static_cast<size_t>(image.width) * static_cast<size_t>(image.height))
     return fail("an empty or inconsistent page image");
   // Values above the depth's white are taken as white (the encoder clamps).
-  std::string encoded;
+  // Kept by each thread for its next page: a page image's bytes are of a
+  // size, and a fresh buffer costs its zeroing and page faults each time.
+  thread_local std::string encoded;
   if (!EncodeGreyPng(image, PngOptions{}, &encoded)) return fail("the page image could not be encoded as PNG");
   return WriteReplacing(path, encoded, error);
 }

@@ -177,7 +177,7 @@ std::shared_ptr<const BlockLayout> Typesetter::State::Layout(uint32_t block) {
 
 std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
   auto layout = std::make_shared<BlockLayout>();
-  const Block& block = edition.blocks[index];
+  const Block& block = source.BlockAt(index);
   static const BlockStyle kDefaultStyle;
   const BlockStyle& style =
       block.style < edition.block_styles.size() ? edition.block_styles[block.style] : kDefaultStyle;
@@ -204,8 +204,8 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
       return layout;
     }
     case BlockKind::kImage: {
-      if (block.image >= edition.images.size()) return layout;
-      const GreyImage& image = edition.images[block.image];
+      if (block.image >= source.ImageCount()) return layout;
+      const GreyImage& image = source.ImageAt(block.image);
       if (image.width == 0 || image.height == 0) return layout;
       // Never larger than it is, nor than the page.
       const double scale =

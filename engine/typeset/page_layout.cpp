@@ -22,7 +22,7 @@ PageStart Typesetter::State::FillPage(const PageStart& start, Page* page) {
     int32_t top;
   };
   std::vector<Placed> placed;
-  const auto block_count = static_cast<uint32_t>(edition.blocks.size());
+  const uint32_t block_count = source.BlockCount();
   PageStart end{block_count, 0, {}};
   bool full = false;
   int32_t y = 0;
@@ -120,7 +120,7 @@ PageStart Typesetter::State::FillPage(const PageStart& start, Page* page) {
 }
 
 FlowPosition Typesetter::State::PositionOf(const PageStart& start) {
-  if (start.block >= edition.blocks.size()) return {start.block, 0};
+  if (start.block >= source.BlockCount()) return {start.block, 0};
   std::shared_ptr<const BlockLayout> layout = Layout(start.block);
   if (start.line >= layout->lines.size()) return {start.block, 0};
   return {start.block, layout->lines[start.line].offset};
@@ -131,7 +131,7 @@ FlowPosition Typesetter::State::PositionOf(const PageStart& start) {
 bool Typesetter::State::EnsurePage(int32_t number) {
   while (static_cast<int32_t>(starts.size()) < number && !complete) {
     PageStart next = FillPage(starts.back(), nullptr);
-    if (next.block >= edition.blocks.size()) {
+    if (next.block >= source.BlockCount()) {
       complete = true;
       break;
     }
@@ -140,8 +140,13 @@ bool Typesetter::State::EnsurePage(int32_t number) {
   return number >= 1 && number <= static_cast<int32_t>(starts.size());
 }
 
+Typesetter::Typesetter(EditionSource& source, FontSet& fonts, const LayoutSettings& settings)
+    : state_(std::make_unique<State>(source, fonts, settings)) {
+  state_->Init();
+}
+
 Typesetter::Typesetter(const DeviceEdition& edition, FontSet& fonts, const LayoutSettings& settings)
-    : state_(std::make_unique<State>(edition, fonts, settings)) {
+    : whole_(std::make_unique<EditionSource>(edition)), state_(std::make_unique<State>(*whole_, fonts, settings)) {
   state_->Init();
 }
 
@@ -155,8 +160,16 @@ const Page* Typesetter::GetPage(int32_t number) {
   if (s.page_number == number) return &s.page;
   if (!s.EnsurePage(number)) return nullptr;
   s.page_number = 0;
-  s.FillPage(s.starts[static_cast<size_t>(number - 1)], &s.page);
+  const PageStart next = s.FillPage(s.starts[static_cast<size_t>(number - 1)], &s.page);
   s.page_number = number;
+  // Where the next page starts comes with this one: paging on through the
+  // book places each page once more, not twice.
+  if (static_cast<size_t>(number) == s.starts.size() && !s.complete) {
+    if (next.block >= s.source.BlockCount())
+      s.complete = true;
+    else
+      s.starts.push_back(next);
+  }
   return &s.page;
 }
 

@@ -19,6 +19,10 @@
 #include "ikutil/device_edition.h"
 #include "ikutil/device_settings.h"
 
+namespace ikutil {
+class EditionSource;
+}
+
 namespace ikutil::typeset {
 
 struct PlacedGlyph {
@@ -96,7 +100,11 @@ int32_t BodyPixelSize(const LayoutSettings& settings);
 
 class Typesetter {
  public:
-  // `edition` and `fonts` must outlive the typesetter.
+  // `source` and `fonts` must outlive the typesetter. Layout reads the
+  // source's blocks as far as it goes, and passes on its EditionReadError
+  // when a block turns out damaged.
+  Typesetter(EditionSource& source, FontSet& fonts, const LayoutSettings& settings);
+  // A whole edition in memory, which must outlive the typesetter.
   Typesetter(const DeviceEdition& edition, FontSet& fonts, const LayoutSettings& settings);
   ~Typesetter();
   Typesetter(const Typesetter&) = delete;
@@ -119,6 +127,7 @@ class Typesetter {
 
  private:
   struct State;
+  std::unique_ptr<EditionSource> whole_;  // over the edition given, when one was
   std::unique_ptr<State> state_;
 };
 

@@ -94,7 +94,7 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
   text.heading = layout.kind == BlockKind::kHeading;
   text.block = layout.block;
   Ink ink;
-  const Block& block = edition.blocks[layout.block];
+  const Block& block = source.BlockAt(layout.block);
   if (index == 0 && layout.kind == BlockKind::kListItem && !block.marker.empty()) {
     // The marker hangs left of the first line.
     const StyleInfo& style = StyleOfRun(layout, 0);
@@ -113,7 +113,7 @@ void Typesetter::State::RenderLine(const BlockLayout& layout, size_t index, int3
 }
 
 void Typesetter::State::RenderImage(const BlockLayout& layout, const LineBox& line, int32_t top, Page* page) {
-  const Block& block = edition.blocks[layout.block];
+  const Block& block = source.BlockAt(layout.block);
   PlacedImage image;
   image.image = block.image;
   image.x = layout.image_x;
@@ -281,7 +281,7 @@ std::vector<int64_t> Typesetter::State::VisualPositions(const BlockLayout& layou
 void Typesetter::State::DrawPieces(const BlockLayout& layout, const LineBox& line, const std::vector<LinePiece>& pieces,
                                    const std::vector<int64_t>& visual_x, int64_t x, int32_t top, Page* page,
                                    PageLine& text, Ink& ink) {
-  const Block& block = edition.blocks[layout.block];
+  const Block& block = source.BlockAt(layout.block);
   const int32_t baseline = top + line.ascent;
   const size_t first_link_area = page->links.size();
   Underline underline;

@@ -19,15 +19,16 @@ constexpr size_t kMaxColumns = 16;
 std::shared_ptr<const TableLayout> Typesetter::State::TableOf(uint32_t block) {
   auto known = tables.upper_bound(block);
   if (known != tables.end() && known->second->start <= block) return known->second;
-  const std::vector<Block>& blocks = edition.blocks;
+  // The rows are read on as far as the table goes.
   auto table = std::make_shared<TableLayout>();
   uint32_t start = block;
-  while (start > 0 && blocks[start].level == kTableRow && IsTableRow(blocks[start - 1])) --start;
+  while (start > 0 && source.BlockAt(start).level == kTableRow && IsTableRow(source.BlockAt(start - 1))) --start;
   uint32_t end = start + 1;
-  while (end < blocks.size() && IsTableRow(blocks[end]) && blocks[end].level == kTableRow) ++end;
+  const uint32_t count = source.BlockCount();
+  while (end < count && IsTableRow(source.BlockAt(end)) && source.BlockAt(end).level == kTableRow) ++end;
   table->start = start;
   table->end = end;
-  table->header = blocks[start].level == kTableHeaderRow;
+  table->header = source.BlockAt(start).level == kTableHeaderRow;
   MeasureTable(*table);
   tables[end] = table;
   return table;
@@ -38,7 +39,7 @@ void Typesetter::State::CellWidths(uint32_t block, std::vector<int32_t>* widths)
   BlockLayout row;
   row.align = TextAlign::kLeft;
   row.width = row.first_width = std::numeric_limits<int32_t>::max() / 2;  // no word is split
-  AddRuns(row, edition.blocks[block]);
+  AddRuns(row, source.BlockAt(block));
   for (uint32_t i = 0; i < row.text.size(); ++i)
     if (row.text[i] == kCellSeparator) row.tabs.push_back(i);
   widths->assign(row.tabs.size() + 1, 0);
@@ -53,7 +54,7 @@ void Typesetter::State::CellWidths(uint32_t block, std::vector<int32_t>* widths)
 }
 
 void Typesetter::State::MeasureTable(TableLayout& table) {
-  const Block& first = edition.blocks[table.start];
+  const Block& first = source.BlockAt(table.start);
   static const BlockStyle kDefaultStyle;
   const BlockStyle& style =
       first.style < edition.block_styles.size() ? edition.block_styles[first.style] : kDefaultStyle;

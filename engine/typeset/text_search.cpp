@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "edition_source.h"
+
 namespace ikutil::typeset {
 namespace {
 
@@ -88,8 +90,12 @@ std::string FoldForSearch(std::string_view text) {
   return out;
 }
 
+TextFinder::TextFinder(EditionSource& source, std::string_view text) : source_(source), needle_(FoldedNeedle(text)) {}
+
 TextFinder::TextFinder(const DeviceEdition& edition, std::string_view text)
-    : edition_(edition), needle_(FoldedNeedle(text)) {}
+    : whole_(std::make_unique<EditionSource>(edition)), source_(*whole_), needle_(FoldedNeedle(text)) {}
+
+TextFinder::~TextFinder() = default;
 
 void TextFinder::Fold(uint32_t block) {
   if (folded_block_ == block) return;
@@ -98,7 +104,7 @@ void TextFinder::Fold(uint32_t block) {
   ends_.clear();
   // The runs' text in one piece, as the block's offsets count it.
   std::string text;
-  for (const Run& run : edition_.blocks[block].runs) text += run.text;
+  for (const Run& run : source_.BlockAt(block).runs) text += run.text;
   ForEachFolded(text, [&](char32_t c, uint32_t begin, uint32_t end) {
     folded_.push_back(c);
     starts_.push_back(begin);
@@ -110,9 +116,9 @@ void TextFinder::Fold(uint32_t block) {
 std::optional<FlowHit> TextFinder::Next(const FlowPosition& from, uint32_t last_block) {
   if (needle_.empty()) return std::nullopt;
   const std::boyer_moore_horspool_searcher searcher(needle_.begin(), needle_.end());
-  const uint32_t end = static_cast<uint32_t>(std::min<size_t>(edition_.blocks.size(), uint64_t{last_block} + 1));
+  const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(source_.BlockCount(), uint64_t{last_block} + 1));
   for (uint32_t block = from.block; block < end; ++block) {
-    if (edition_.blocks[block].runs.empty()) continue;
+    if (source_.BlockAt(block).runs.empty()) continue;
     Fold(block);
     auto begin = folded_.begin();
     if (block == from.block) {

@@ -9,11 +9,16 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
 
 #include "ikutil/device_edition.h"
+
+namespace ikutil {
+class EditionSource;
+}
 
 namespace ikutil::typeset {
 
@@ -25,8 +30,12 @@ struct FlowHit {
 
 class TextFinder {
  public:
-  // `edition` must outlive the finder.
+  // `source` must outlive the finder, which reads its blocks as far as it
+  // looks (passing on its EditionReadError).
+  TextFinder(EditionSource& source, std::string_view text);
+  // A whole edition in memory, which must outlive the finder.
   TextFinder(const DeviceEdition& edition, std::string_view text);
+  ~TextFinder();
 
   // Nothing to look for (only white space or nothing at all).
   bool Empty() const { return needle_.empty(); }
@@ -41,7 +50,8 @@ class TextFinder {
   // Prepares `folded_` and `ends_` for `block`.
   void Fold(uint32_t block);
 
-  const DeviceEdition& edition_;
+  std::unique_ptr<EditionSource> whole_;  // over the edition given, when one was
+  EditionSource& source_;
   std::u32string needle_;
   uint32_t folded_block_ = UINT32_MAX;
   std::u32string folded_;         // the block's text as compared

@@ -21,6 +21,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "edition_source.h"
 #include "hyphenation.h"
 #include "line_breaker.h"
 #include "page_layout.h"
@@ -223,7 +224,12 @@ inline void AppendForcedBreak(std::vector<Item>& items, uint32_t at) {
 }
 
 struct Typesetter::State {
-  State(const DeviceEdition& e, FontSet& f, const LayoutSettings& s) : edition(e), fonts(f), settings(s), shapes(f) {}
+  State(EditionSource& e, FontSet& f, const LayoutSettings& s)
+      : source(e), edition(e.edition()), fonts(f), settings(s), shapes(f) {}
+
+  // Blocks and images come from `source`, read as far as the layout goes;
+  // `edition` holds the settings and styles, and the blocks read so far.
+  EditionSource& source;
 
   const DeviceEdition& edition;
   FontSet& fonts;

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "edition_source.h"
 #include "fonts.h"
 #include "ikutil/book_viewer.h"
 #include "ikutil/device_edition.h"
@@ -13,8 +14,9 @@
 namespace ikutil {
 
 struct CBookViewer::Book {
-  DeviceEdition edition;
-  BookInformation info;
+  // Read as far as the layout, a search or the contents went.
+  std::unique_ptr<EditionSource> source;
+  const DeviceEdition& edition() const { return source->edition(); }
   std::unique_ptr<typeset::FontSet> fonts;
   std::unique_ptr<typeset::Typesetter> typesetter;
   std::unique_ptr<typeset::PageRasterizer> rasterizer;

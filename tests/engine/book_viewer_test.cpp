@@ -226,6 +226,51 @@ TEST_F(ViewerTest, CreateSaysWhyItCannotShowABook) {
     unsetenv("VELLIX_FONT_DIR");
 }
 
+// A book is read only as far as it is shown, so damage deep inside it is
+// found late: the first page still opens, and the page count, a later page
+// or a search that reaches the damage closes the book with the reader's
+// error; no call shows a book cut short at the damage.
+TEST_F(ViewerTest, DamageDeepInABookSurfacesWhenTheViewerReachesIt) {
+  const DeviceEdition edition = TextEdition(400);
+  // Stored as it is: text that is no longer UTF-8 in paragraph 390.
+  WriteDeviceBook(edition, Info(), {false, 25}, dir_ / "plain.imp");
+  std::string plain = ReadFile(dir_ / "plain.imp");
+  const size_t word = plain.find(Words(390 * 60, 1) + " ");
+  ASSERT_NE(word, std::string::npos);
+  plain[word] = static_cast<char>(0xFF);
+  const std::string utf8 = dir_.Write("utf8.imp", plain);
+  // Compressed: the deflated stream damaged near its end.
+  std::string packed = ReadFile(Write(edition, "packed.imp"));
+  const size_t fork = packed.find("VXED", 48);
+  ASSERT_NE(fork, std::string::npos);
+  packed[fork + (packed.size() - fork) * 9 / 10] ^= 0x55;
+  const std::string stream = dir_.Write("stream.imp", packed);
+
+  for (const std::string& path : {utf8, stream}) {
+    EXPECT_EQ(ReadDeviceEdition(path).error, EditionError::kCorrupt) << path;
+    using Reach = std::function<void(CBookViewer&)>;
+    const std::vector<std::pair<const char*, Reach>> reaches = {
+        {"page count", [](CBookViewer& v) { EXPECT_EQ(v.PageCount(), 0); }},
+        {"a late page", [](CBookViewer& v) { v.GotoPage(1000); }},
+        {"the contents", [](CBookViewer& v) { EXPECT_TRUE(v.Contents().empty()); }},
+        {"a search", [](CBookViewer& v) { EXPECT_EQ(v.Find("nowhere in the book", 1).page, 0); }},
+    };
+    for (const auto& [what, reach] : reaches) {
+      CBookViewer viewer(path);
+      ASSERT_TRUE(viewer.Create(nullptr, 0, 1, 300, 400, 4)) << path << ": " << viewer.LastErrorMessage();
+      PageImage image;
+      EXPECT_TRUE(viewer.GetPageImage(1, &image)) << path;
+      EXPECT_TRUE(Contains(viewer.PageText(1), "The Title Page")) << path;
+      reach(viewer);
+      EXPECT_FALSE(viewer.IsOpen()) << path << ", " << what;
+      EXPECT_EQ(viewer.LastError(), kViewerCorrupt) << path << ", " << what;
+      EXPECT_NE(viewer.LastErrorMessage().find(path + " is damaged"), std::string::npos)
+          << what << ": " << viewer.LastErrorMessage();
+      EXPECT_FALSE(viewer.GetPageImage(1, &image)) << path << ", " << what;
+    }
+  }
+}
+
 TEST_F(ViewerTest, KeysAndCallsTurnPagesAndReportEachChange) {
   CBookViewer viewer(Write(TextEdition(12)));
   ASSERT_TRUE(viewer.Create(nullptr, 0, 2, 240, 320, 4)) << viewer.LastErrorMessage();
@@ -573,6 +618,37 @@ TEST_F(ViewerTest, PageImagesSaveAsGreyPngsOfTheirDepth) {
     EXPECT_EQ(png->pixels, image.pixels) << depth;
     if (depth == 1) image_of_depth_1 = image;
   }
+  // Pages are packed as rows repeated from the row above and runs of one
+  // byte: blank rows, runs of every length around deflate's limits (3 and
+  // 258), noise, the widest row and rows too narrow to copy all come back.
+  {
+    uint32_t seed = 7;
+    auto noise = [&seed] { return static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16); };
+    struct Shape {
+      int32_t width, height;
+      int16_t depth;
+    };
+    for (const Shape& shape : {Shape{1, 9, 8}, Shape{3, 4, 1}, Shape{700, 40, 4}, Shape{8192, 3, 8}, Shape{333, 7, 2},
+                               Shape{258, 9, 8}, Shape{259, 9, 8}, Shape{260, 9, 8}}) {
+      PageImage page{shape.width, shape.height, shape.depth, {}};
+      const int white = (1 << shape.depth) - 1;
+      for (int32_t y = 0; y < shape.height; ++y) {
+        for (int32_t x = 0; x < shape.width; ++x) {
+          uint8_t value = static_cast<uint8_t>(white);
+          if (y % 4 == 1) value = static_cast<uint8_t>(noise() & white);            // noise
+          if (y % 4 == 2) value = static_cast<uint8_t>((x / (1 + y)) % 2 * white);  // runs growing with y
+          page.pixels.push_back(value);                                             // rows 0 and 3: blank, repeated
+        }
+      }
+      const std::string packed = dir_ / "packed.png";
+      std::string error;
+      ASSERT_TRUE(SavePageImagePng(page, packed, &error)) << error;
+      std::optional<DecodedPng> png = ReadPng(packed);
+      ASSERT_TRUE(png.has_value()) << shape.width;
+      EXPECT_EQ(png->pixels, page.pixels) << shape.width << "x" << shape.height;
+    }
+  }
+
   // A file there is replaced whole; nothing is left beside it.
   const std::string path = dir_ / "page.png";
   WriteFile(path, "old");

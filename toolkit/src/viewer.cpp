@@ -85,7 +85,7 @@ class CViewer : public IViewer {
   HRESULT GetPageImage(int32_t pageno, ikutil::PageImage* image) override {
     if (!image) return E_POINTER;
     return WithBook([&] {
-      if (pageno < 1 || pageno > engine_->PageCount()) return E_INVALIDARG;
+      if (!engine_->HasPage(pageno)) return engine_->IsOpen() ? E_INVALIDARG : E_FAIL;
       return engine_->GetPageImage(pageno, image) ? S_OK : E_FAIL;
     });
   }
@@ -218,9 +218,20 @@ class CViewer : public IViewer {
     return hr;
   }
 
+  // A book is read as far as it is shown: damage found in a later part
+  // closes the engine's book, and its error becomes the Viewer's.
   template <typename Operation>
   HRESULT WithBook(Operation operation) {
-    return Guard([&] { return HasBook() ? operation() : E_FAIL; });
+    return Guard([&] {
+      if (!HasBook()) return E_FAIL;
+      HRESULT hr = operation();
+      if (engine_ && !engine_->IsOpen() && engine_->LastError() != ikutil::kViewerNoBook) {
+        last_error_ = engine_->LastError();
+        last_error_message_ = engine_->LastErrorMessage();
+        return ViewerFailure(last_error_);
+      }
+      return hr;
+    });
   }
 
   void Retire() {

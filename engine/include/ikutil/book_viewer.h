@@ -9,15 +9,19 @@
 // callback with the new page; every change of the zoom state calls the zoom
 // callback. Both run on the caller's thread, nested inside the call.
 //
-// Pages count from 1. Layout is lazy: Create lays out only as far as the
-// first page shown, and the rest is laid out when a later page or the page
-// count is asked for; the count is always exact. Pages are drawn on demand
-// and not kept.
+// Pages count from 1. Opening and layout are lazy: Create reads and lays
+// out only as far as the first page shown, and the rest of the book is read
+// and laid out when a later page, the page count, the contents or a search
+// asks for it; the count is always exact. Damage found in the part of the
+// book read late closes the book as a failed Create would: the call returns
+// what it returns without a book, and LastError and LastErrorMessage say
+// what was wrong. Pages are drawn on demand and not kept.
 //
 // A viewer is used from one thread at a time. Nothing here throws.
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -199,6 +203,9 @@ class CBookViewer {
   FindResult FindOnPage(const std::string& text, int32_t page);
 
   int32_t PageCount();  // 0 when no book is open
+  // Whether `page` is a page of the book, reading and laying out no further
+  // than it (PageCount reads and lays out the whole book).
+  bool HasPage(int32_t page);
   int32_t CurrentPage() const { return current_page_; }
   int32_t LastError() const { return last_error_; }
   const std::string& LastErrorMessage() const { return last_error_message_; }
@@ -219,6 +226,9 @@ class CBookViewer {
  private:
   struct Book;
   void Fail(int32_t code, std::string message);
+  // What a call that caught `e` does besides giving up: damage found in
+  // the book closes it (Fail); anything else leaves the book as it was.
+  void Failed(const std::exception& e);
   void ShowPage(int32_t page);
 
   std::string book_name_;
