@@ -1,7 +1,7 @@
 // The book viewer: a built book laid out into pages for a device's screen
 // and drawn as the device shows them.
 //
-// CBookViewer opens a device edition (device_edition.h), lays it out for a
+// CBookViewer opens a device edition (docs/device-edition.md), lays it out for a
 // width, height and zoom state, and draws pages into an in-memory grey
 // image. It is driven by calls and by typed characters, as the device's page
 // window is: "n" or space shows the next page, "p" or backspace the previous
@@ -26,10 +26,11 @@
 #include <string>
 #include <vector>
 
-#include "ikutil/device_edition.h"
 #include "ikutil/device_settings.h"
 
 namespace ikutil {
+
+struct FlowPosition;  // a place in the book's flow (the edition model, internal)
 
 // Why Create failed (CBookViewer::LastError). The first six and the last
 // are the codes of the edition reader (EditionError).
