@@ -112,11 +112,11 @@ int FreePort() {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
   ::close(fd);
-  return ntohs(addr.sin_port);
+  return bound ? ntohs(addr.sin_port) : 0;
 }
 
 bool OnPath(const std::string& program) {
@@ -212,7 +212,7 @@ void Downloads(const fs::path& dir, bool small) {
   Info big;
   big.id = "BIG200";
   big.title = "A Book of 200 KB";
-  WriteFile((shelf / "BIGBOOK1.imp").string(), SimpleBookFile(big, "", std::string(200 * 1024, 'b')));
+  WriteFile((shelf / "BIGBOOK1.imp").string(), SimpleBookFile(big, "", std::string(size_t{200} * 1024, 'b')));
   for (int i = 0; i < 50; ++i) {
     Info book;
     book.id = "ID" + std::to_string(i);

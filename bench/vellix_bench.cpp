@@ -358,9 +358,9 @@ int main(int argc, char** argv) {
     if (wanted("pack")) BenchPack(8, small ? 64 * 1024 : 32 * 1024 * 1024, reps);
     std::fflush(stdout);
     if (wanted("convert")) {
-      const size_t mib = 1024 * 1024;
+      const size_t mib = size_t{1024} * 1024;
       if (small)
-        BenchConvert(600 * 1024, 100 * 1024, reps);
+        BenchConvert(size_t{600} * 1024, size_t{100} * 1024, reps);
       else
         BenchConvert(60 * mib, 10 * mib, reps);
     }
