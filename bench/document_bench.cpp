@@ -20,13 +20,7 @@
 // inflates to 5 and 10 MB (1 and 2 MB with --small), in paragraphs, in one
 // paragraph and as one word, against its text (goal: under 20 times). The exit status reports only whether the
 // benchmark ran, never whether a goal was met.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -34,15 +28,14 @@
 #include <vector>
 
 #include "book_maker.h"
+#include "harness.h"
 #include "test_util.h"
 #include "vellix/book.h"
 #include "vellix/error.h"
 
-extern char** environ;
-
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using namespace vellix::bench;
 
 // `unit` repeated until the document is about `bytes` long.
 std::string Filled(const std::string& head, const std::string& unit, const std::string& tail, size_t bytes) {
@@ -89,11 +82,6 @@ std::vector<Shape> Shapes() {
   };
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
 // Milliseconds for one metadata read of `bytes`, freshly written.
 double TimeRead(const std::string& path, const std::string& bytes, std::string& outcome) {
   vellix::fixtures::WriteFile(path, bytes);
@@ -104,45 +92,16 @@ double TimeRead(const std::string& path, const std::string& bytes, std::string& 
   } catch (const vellix::formats::AutomationError& e) {
     outcome = "refused (" + std::to_string(e.number()) + ")";
   }
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  return MillisecondsSince(start);
 }
 
-// One run of the tool: wall milliseconds and the child's own peak
-// resident memory in KiB (wait4 reports it for that child alone; the
-// floor is this small program's own resident memory).
-struct ToolRun {
-  double ms = 0;
-  double cpu_ms = 0;  // user and system time of the child
-  long peak_kib = 0;
-  int code = -1;
-};
-
-ToolRun RunVellix(const std::vector<std::string>& args) {
+// One run of the tool. Its peak memory is the child's own (wait4 reports
+// it for that child alone; the floor is this small program's own resident
+// memory).
+ProcessRun RunVellix(const std::vector<std::string>& args) {
   std::vector<std::string> all = {VELLIX_TOOL};
   all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  ToolRun run;
-  pid_t pid = 0;
-  auto start = Clock::now();
-  if (::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    int status = 0;
-    struct rusage usage {};
-    if (::wait4(pid, &status, 0, &usage) == pid) {
-      run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      run.peak_kib = usage.ru_maxrss;
-      auto ms = [](const timeval& t) { return t.tv_sec * 1000.0 + t.tv_usec / 1000.0; };
-      run.cpu_ms = ms(usage.ru_utime) + ms(usage.ru_stime);
-    }
-  }
-  run.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  posix_spawn_file_actions_destroy(&actions);
-  return run;
+  return RunProcess(all);
 }
 
 std::string Page(const std::string& head, const std::string& body) {
@@ -210,13 +169,13 @@ void EngineTimings(bool small, int reps) {
       std::vector<std::string> args = shapes[k].prepare(dir, sizes[k][s]);
       std::vector<double> runs, cpu_runs;
       for (int r = 0; r < reps; ++r) {
-        ToolRun run = RunVellix(args);
-        runs.push_back(run.ms);
-        cpu_runs.push_back(run.cpu_ms);
+        ProcessRun run = RunVellix(args);
+        runs.push_back(run.wall);
+        cpu_runs.push_back(run.cpu);
         code = std::max(code, run.code);
       }
-      ms[s] = Median(runs);
-      cpu[s] = Median(cpu_runs);
+      ms[s] = Summarize(runs).median;
+      cpu[s] = Summarize(cpu_runs).median;
     }
     std::printf("%-28s %9.1f %9.1f %8.2f %8.2f  S = %zu%s\n", shapes[k].name, ms[0], ms[1], ms[1] / ms[0],
                 cpu[1] / std::max(cpu[0], 1.0), sizes[k][0], code != 0 ? " (the tool failed)" : "");
@@ -248,9 +207,9 @@ void LayoutMemory(bool small) {
       vellix::fixtures::WriteFile(dir / "book.txt", text);
       RunVellix({"book", "text2htm", dir / "book.txt", dir / "book.htm"});
       RunVellix({"build", "--html", dir / "book.htm", "-o", dir / "book.imp"});
-      ToolRun run = RunVellix({"view", dir / "book.imp", "--pages"});
+      ProcessRun run = RunVellix({"view", dir / "book.imp", "--pages"});
       const double text_mb = text.size() / 1e6, peak_mb = run.peak_kib * 1024 / 1e6;
-      std::printf("%-28s %9.1f %9.1f %8.1f  %.0f ms%s\n", kNames[shape], text_mb, peak_mb, peak_mb / text_mb, run.ms,
+      std::printf("%-28s %9.1f %9.1f %8.1f  %.0f ms%s\n", kNames[shape], text_mb, peak_mb, peak_mb / text_mb, run.wall,
                   run.code != 0 ? " (the tool failed)" : "");
     }
   }
@@ -288,7 +247,7 @@ int main(int argc, char** argv) {
       std::string bytes = shape.make(size);
       std::vector<double> runs;
       for (int r = 0; r < reps; ++r) runs.push_back(TimeRead(path, bytes, outcome));
-      ms.push_back(Median(runs));
+      ms.push_back(Summarize(runs).median);
     }
     if (plain_largest == 0) plain_largest = ms[2];
     std::printf("%-28s %9.2f %9.2f %9.2f %8.2f %8.2f %9.2f  %s\n", shape.name, ms[0], ms[1], ms[2], ms[1] / ms[0],

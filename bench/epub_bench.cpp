@@ -19,14 +19,7 @@
 // The converter is installed by bench/install_calibre.sh; without it the
 // comparisons say so and only our own figures are printed. The exit status
 // says only whether everything ran, never whether a goal was met.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -36,61 +29,25 @@
 
 #include "book_maker.h"
 #include "epub_maker.h"
+#include "harness.h"
 #include "test_util.h"
-
-extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace vellix::fixtures;
-
-struct Run {
-  bool ok = false;
-  double seconds = 0;
-  double cpu = 0;  // the child's own user and system time, steadier on a busy machine
-  long peak_kib = 0;
-};
-
-// Runs a program to its end with its output thrown away.
-Run Spawn(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  auto start = std::chrono::steady_clock::now();
-  pid_t pid;
-  Run run;
-  if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-    posix_spawn_file_actions_destroy(&actions);
-    return run;
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  struct rusage usage {};
-  wait4(pid, &status, 0, &usage);
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  run.peak_kib = usage.ru_maxrss;
-  run.cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  return run;
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
+using vellix::bench::ProcessRun;
+using vellix::bench::RunProcess;
+using vellix::bench::Summarize;
 
 // The median of `reps` runs of `make_args()` (called before each run, so
-// a run can be given a fresh output), and the largest peak memory.
+// a run can be given a fresh output), and the largest peak memory. The
+// CPU time is the child's own user and system time, steadier on a busy
+// machine.
 struct Timing {
   bool ok = true;
   double seconds = 0;
-  double cpu = 0;
+  double cpu = 0;  // seconds
   long peak_kib = 0;
 };
 template <typename MakeArgs>
@@ -98,14 +55,14 @@ Timing Time(int reps, MakeArgs make_args) {
   Timing t;
   std::vector<double> times, cpus;
   for (int i = 0; i < reps; ++i) {
-    Run run = Spawn(make_args(i));
-    t.ok = t.ok && run.ok;
-    times.push_back(run.seconds);
-    cpus.push_back(run.cpu);
+    ProcessRun run = RunProcess(make_args(i));
+    t.ok = t.ok && run.ok();
+    times.push_back(run.wall / 1e3);
+    cpus.push_back(run.cpu / 1e3);
     t.peak_kib = std::max(t.peak_kib, run.peak_kib);
   }
-  t.seconds = Median(times);
-  t.cpu = Median(cpus);
+  t.seconds = Summarize(times).median;
+  t.cpu = Summarize(cpus).median;
   return t;
 }
 
@@ -232,7 +189,7 @@ int main(int argc, char** argv) {
   dir.Write("text.md", MakeMarkdown(bytes));
   fs::create_directory(dir / "shelf");
   // The smoke run only checks that our side runs.
-  bool converter = !small && Spawn({"ebook-convert", "--version"}).ok;
+  bool converter = !small && RunProcess({"ebook-convert", "--version"}).ok();
   // The converter takes seconds a run: one run is enough for a ratio of 20.
   int converter_reps = 1;
   bool ran = true;

@@ -16,121 +16,57 @@
 // status reports only whether the benchmarks ran, never whether a goal was
 // met.
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "harness.h"
 #include "ikpubx/oebff_reader.h"
 #include "test_util.h"
 
-extern char** environ;
-
 namespace {
 
+using namespace vellix::bench;
 namespace fx = vellix::fixtures;
-using Clock = std::chrono::steady_clock;
 
 constexpr int64_t kMiB = 1 << 20;
 
 // Every scan adds its count here, so that no compiler drops the scanning.
 volatile int64_t g_crs_seen = 0;
 
-[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
-
-double CpuMilliseconds() {
-  timespec t{};
-  ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
-// Wall and CPU milliseconds of `run`.
-struct Timing {
-  double wall = 0, cpu = 0;
-};
-Timing Time(const std::function<void()>& run) {
-  Clock::time_point wall = Clock::now();
-  double cpu = CpuMilliseconds();
-  run();
-  return {std::chrono::duration<double, std::milli>(Clock::now() - wall).count(), CpuMilliseconds() - cpu};
-}
-
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
+// The wall and CPU times of repeated runs of one thing.
 struct Series {
   std::vector<double> wall, cpu;
-  void Add(Timing t) {
+  void Add(RunTimes t) {
     wall.push_back(t.wall);
     cpu.push_back(t.cpu);
   }
-  double Wall() const { return Median(wall); }
-  double Cpu() const { return Median(cpu); }
+  double Wall() const { return Summarize(wall).median; }
+  double Cpu() const { return Summarize(cpu).median; }
+  // "min..max ms" of the wall times.
   std::string Spread() const {
+    const Stats s = Summarize(wall);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.1f..%.1f ms", *std::min_element(wall.begin(), wall.end()),
-                  *std::max_element(wall.begin(), wall.end()));
+    std::snprintf(buf, sizeof buf, "%.1f..%.1f ms", s.min, s.max);
     return buf;
   }
 };
 
-const char* Verdict(bool met) { return met ? "met" : "MISSED"; }
-
-class Rng {
- public:
-  explicit Rng(uint64_t seed) : s_(seed) {}
-  uint64_t Next() {
-    s_ ^= s_ << 13;
-    s_ ^= s_ >> 7;
-    s_ ^= s_ << 17;
-    return s_;
-  }
-
- private:
-  uint64_t s_;
-};
-
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base && *base ? base : "/tmp") + "/oebff-bench-XXXXXX";
-    if (!::mkdtemp(pattern.data())) Fail("cannot make a temporary folder");
-    path_ = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  // Whether the file system holding the folder has `bytes` free.
-  bool HasRoom(int64_t bytes) const {
-    struct statvfs s {};
-    return ::statvfs(path_.c_str(), &s) == 0 &&
-           static_cast<int64_t>(s.f_bavail) * static_cast<int64_t>(s.f_frsize) > bytes;
-  }
-
- private:
-  std::string path_;
-};
+// Whether the file system holding `folder` has `bytes` free.
+bool HasRoom(const ScratchFolder& folder, int64_t bytes) {
+  struct statvfs s {};
+  return ::statvfs(folder.path().c_str(), &s) == 0 &&
+         static_cast<int64_t>(s.f_bavail) * static_cast<int64_t>(s.f_frsize) > bytes;
+}
 
 // Writes a container piece by piece, so a 1 GiB one never sits in memory.
 class ContainerWriter {
@@ -169,14 +105,7 @@ class ContainerWriter {
 
 // Random bytes: a CR about every 256 bytes, as in images or compressed data.
 std::function<void(std::string&)> RandomFill(uint64_t seed) {
-  return [rng = Rng(seed)](std::string& chunk) mutable {
-    size_t i = 0;
-    for (; i + 8 <= chunk.size(); i += 8) {
-      uint64_t v = rng.Next();
-      std::memcpy(chunk.data() + i, &v, 8);
-    }
-    for (; i < chunk.size(); ++i) chunk[i] = static_cast<char>(rng.Next());
-  };
+  return [rng = Rng(seed)](std::string& chunk) mutable { FillRandom(rng, chunk); };
 }
 
 // Text with a CR LF every 64 bytes, as in markup documents.
@@ -269,9 +198,9 @@ void BenchScan(const ScratchFolder& folder, int64_t size, int reps) {
     MemchrScan(path, kMiB);  // warm the page cache
     Series reader, read_scan, mapped_scan;
     for (int r = 0; r < reps; ++r) {
-      read_scan.Add(Time([&] { MemchrScan(path, kMiB); }));
-      mapped_scan.Add(Time([&] { MemchrScanMapped(path); }));
-      reader.Add(Time([&] { ReadOrFail(path, 5); }));
+      read_scan.Add(Timed([&] { MemchrScan(path, kMiB); }));
+      mapped_scan.Add(Timed([&] { MemchrScanMapped(path); }));
+      reader.Add(Timed([&] { ReadOrFail(path, 5); }));
     }
     // The faster of the two scans is the baseline.
     const Series& baseline = read_scan.Wall() <= mapped_scan.Wall() ? read_scan : mapped_scan;
@@ -308,18 +237,7 @@ long PeakRssOfChild(const ScratchFolder& folder, const std::vector<std::string>&
   std::string report = folder / "rss";
   std::vector<std::string> all = {"/proc/self/exe"};
   all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : all) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = 0;
-  int status = 0;
-  bool ran = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), environ) == 0 &&
-             ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  if (!ran) Fail("child run failed: " + args.back());
+  if (!RunProcess(all, report).ok()) Fail("child run failed: " + args.back());
   std::FILE* f = std::fopen(report.c_str(), "r");
   long kib = -1;
   if (!f || std::fscanf(f, "%ld", &kib) != 1) Fail("child reported nothing");
@@ -336,15 +254,16 @@ void BenchMemory(const ScratchFolder& folder, int64_t large_size, int reps) {
     on_small.push_back(static_cast<double>(PeakRssOfChild(folder, {"--read", small})));
     on_large.push_back(static_cast<double>(PeakRssOfChild(folder, {"--read", large})));
   }
-  double grows = Median(on_large) - Median(on_small);
+  auto median = [](const std::vector<double>& v) { return Summarize(v).median; };
+  double grows = median(on_large) - median(on_small);
   std::printf("memory (peak resident, each read in a fresh process)\n");
-  std::printf("  idle process                  %8.0f KiB\n", Median(idle));
+  std::printf("  idle process                  %8.0f KiB\n", median(idle));
   std::printf("  reader, %4lld MiB container     %8.0f KiB  (+%.0f KiB over idle)\n",
-              static_cast<long long>(std::filesystem::file_size(small) / kMiB), Median(on_small),
-              Median(on_small) - Median(idle));
+              static_cast<long long>(std::filesystem::file_size(small) / kMiB), median(on_small),
+              median(on_small) - median(idle));
   std::printf("  reader, %4lld MiB container     %8.0f KiB  (+%.0f KiB over idle)\n",
-              static_cast<long long>(std::filesystem::file_size(large) / kMiB), Median(on_large),
-              Median(on_large) - Median(idle));
+              static_cast<long long>(std::filesystem::file_size(large) / kMiB), median(on_large),
+              median(on_large) - median(idle));
   std::printf("  growth from the small to the large container = %+.0f KiB (goal within 1024: %s)\n", grows,
               Verdict(grows <= 1024 && grows >= -1024));
   std::filesystem::remove(small);
@@ -357,9 +276,9 @@ void BenchParts(const ScratchFolder& folder, int parts, int reps) {
   std::string many = MakeTinyPartsContainer(folder, parts);
   Series on_few, on_many, scan_many;
   for (int r = 0; r < reps; ++r) {
-    on_few.Add(Time([&] { ReadOrFail(few, half + 1); }));
-    on_many.Add(Time([&] { ReadOrFail(many, parts + 1); }));
-    scan_many.Add(Time([&] { MemchrScan(many, kMiB); }));
+    on_few.Add(Timed([&] { ReadOrFail(few, half + 1); }));
+    on_many.Add(Timed([&] { ReadOrFail(many, parts + 1); }));
+    scan_many.Add(Timed([&] { MemchrScan(many, kMiB); }));
   }
   double ratio = on_many.Wall() / on_few.Wall();
   std::printf("parts (tiny parts, %lld and %lld bytes)\n", static_cast<long long>(std::filesystem::file_size(few)),
@@ -416,8 +335,8 @@ int main(int argc, char** argv) {
   if (reps <= 0) reps = small ? 1 : 5;
 
   try {
-    ScratchFolder folder;
-    if ((wanted("scan") || wanted("memory")) && !folder.HasRoom(large + large / 2)) {
+    ScratchFolder folder("containers");
+    if ((wanted("scan") || wanted("memory")) && !HasRoom(folder, large + large / 2)) {
       std::printf("scan, memory: skipped, no room for a %lld MiB container\n", static_cast<long long>(large / kMiB));
     } else {
       if (wanted("scan")) BenchScan(folder, large, reps);

@@ -40,6 +40,7 @@
 #include <vector>
 
 #include "book_maker.h"
+#include "harness.h"
 #include "vellix/book.h"
 #include "vellix/bookshelf.h"
 #include "vellix/server/shelf_server.h"
@@ -49,12 +50,12 @@ extern char** environ;
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using vellix::bench::Clock;
+using vellix::bench::MillisecondsSince;
+using vellix::bench::ScratchFolder;
 using vellix::fixtures::Info;
 using vellix::fixtures::SimpleBookFile;
 using vellix::fixtures::WriteFile;
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 // One GET over a fresh connection: the time to the answer's first byte and
 // to its end, and the whole answer.
@@ -85,10 +86,10 @@ Fetch Get(int port, const std::string& target) {
     if (::poll(&p, 1, 60000) <= 0) break;
     ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
     if (n <= 0) break;
-    if (f.raw.empty()) f.first_byte_ms = Ms(Clock::now() - start);
+    if (f.raw.empty()) f.first_byte_ms = MillisecondsSince(start);
     f.raw.append(buffer, static_cast<size_t>(n));
   }
-  f.total_ms = Ms(Clock::now() - start);
+  f.total_ms = MillisecondsSince(start);
   ::close(fd);
   return f;
 }
@@ -111,11 +112,11 @@ int FreePort() {
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
   ::close(fd);
-  return ntohs(addr.sin_port);
+  return bound ? ntohs(addr.sin_port) : 0;
 }
 
 bool OnPath(const std::string& program) {
@@ -124,8 +125,9 @@ bool OnPath(const std::string& program) {
   return false;
 }
 
-// Starts `args` with stdout into a pipe (when `out_fd`) and returns its pid.
-pid_t Spawn(const std::vector<std::string>& args, int* out_fd) {
+// Starts `args` with stdout into a pipe (when `out_fd`) and returns its pid,
+// without waiting for it.
+pid_t Start(const std::vector<std::string>& args, int* out_fd) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   int pipe_fds[2] = {-1, -1};
@@ -149,7 +151,7 @@ pid_t Spawn(const std::vector<std::string>& args, int* out_fd) {
 
 std::string RunAndRead(const std::vector<std::string>& args) {
   int fd = -1;
-  pid_t pid = Spawn(args, &fd);
+  pid_t pid = Start(args, &fd);
   if (pid < 0) return "";
   std::string out;
   char buffer[4096];
@@ -210,7 +212,7 @@ void Downloads(const fs::path& dir, bool small) {
   Info big;
   big.id = "BIG200";
   big.title = "A Book of 200 KB";
-  WriteFile((shelf / "BIGBOOK1.imp").string(), SimpleBookFile(big, "", std::string(200 * 1024, 'b')));
+  WriteFile((shelf / "BIGBOOK1.imp").string(), SimpleBookFile(big, "", std::string(size_t{200} * 1024, 'b')));
   for (int i = 0; i < 50; ++i) {
     Info book;
     book.id = "ID" + std::to_string(i);
@@ -236,7 +238,7 @@ void Downloads(const fs::path& dir, bool small) {
                       << (dir / "tmp").string() << ";\n  server {\n    listen 127.0.0.1:" << nginx_port
                       << ";\n    root " << root.string() << ";\n  }\n}\n";
   fs::create_directories(dir / "tmp");
-  pid_t nginx = Spawn({"nginx", "-p", dir.string(), "-c", conf.string(), "-g", "daemon off;"}, nullptr);
+  pid_t nginx = Start({"nginx", "-p", dir.string(), "-c", conf.string(), "-g", "daemon off;"}, nullptr);
   for (int i = 0; i < 50 && Get(nginx_port, "/list.txt").raw.empty(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 
@@ -310,7 +312,7 @@ void PageImages(const fs::path& dir, bool small) {
   std::string written;
   const auto build_start = Clock::now();
   s.Add(book, nullptr, &written);
-  const double build_ms = Ms(Clock::now() - build_start);
+  const double build_ms = MillisecondsSince(build_start);
   const std::string id = fs::path(written).stem().string();
 
   Server server(shelf.string());
@@ -336,22 +338,18 @@ void PageImages(const fs::path& dir, bool small) {
 int main(int argc, char** argv) {
   ::signal(SIGPIPE, SIG_IGN);
   const bool small = argc > 1 && std::strcmp(argv[1], "--small") == 0;
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/serve-bench-XXXXXX";
-  if (!mkdtemp(pattern.data())) return 1;
-  const fs::path dir = pattern;
-  // nginx's workers run as an unprivileged user and must read the files.
-  fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
-                           fs::perms::others_exec);
   try {
+    ScratchFolder scratch("shelves");
+    const fs::path dir = scratch.path();
+    // nginx's workers run as an unprivileged user and must read the files.
+    fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                             fs::perms::others_exec);
     Downloads(dir, small);
     Catalogue(dir, small);
     PageImages(dir, small);
   } catch (const std::exception& e) {
     std::cerr << "serve-bench: " << e.what() << "\n";
-    fs::remove_all(dir);
     return 1;
   }
-  fs::remove_all(dir);
   return 0;
 }

@@ -11,8 +11,6 @@
 // about 1 where the time does not grow with the book (the first page, a
 // page again) and about 2 where it grows in proportion (every page). The
 // exit status reports only whether the benchmark ran.
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -21,6 +19,7 @@
 #include <vector>
 
 #include "fonts.h"
+#include "harness.h"
 #include "ikutil/device_edition.h"
 #include "page_layout.h"
 
@@ -28,7 +27,9 @@ namespace {
 
 using namespace ikutil;
 using namespace ikutil::typeset;
-using Clock = std::chrono::steady_clock;
+using vellix::bench::Clock;
+using vellix::bench::MillisecondsSince;
+using vellix::bench::Summarize;
 
 constexpr uint16_t kBodyText = 0, kHeadingText = 1;
 constexpr uint16_t kJustified = 0, kHeadingBlock = 1;
@@ -92,15 +93,6 @@ DeviceEdition Prose(size_t bytes) {
   return e;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-double MsSince(Clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
 // Milliseconds of one run: the first page, every page, a middle page again.
 struct Timings {
   double first = 0, all = 0, again = 0;
@@ -112,12 +104,12 @@ Timings TimeOnce(const DeviceEdition& edition, FontSet& fonts, bool large) {
   auto start = Clock::now();
   Typesetter typesetter(edition, fonts, LayoutSettings{480, 640, large});
   typesetter.GetPage(1);
-  run.first = MsSince(start);
+  run.first = MillisecondsSince(start);
   run.pages = typesetter.PageCount();
-  run.all = MsSince(start);
+  run.all = MillisecondsSince(start);
   auto again = Clock::now();
   typesetter.GetPage(run.pages / 2);
-  run.again = MsSince(again);
+  run.again = MillisecondsSince(again);
   return run;
 }
 
@@ -164,7 +156,7 @@ int main(int argc, char** argv) {
     }
     const char* type = large ? "large" : "normal";
     auto row = [&](const char* what, const std::vector<double>* ms, const char* expected) {
-      const double s = Median(ms[0]), twice = Median(ms[1]);
+      const double s = Summarize(ms[0]).median, twice = Summarize(ms[1]).median;
       std::printf("%-7s %-12s %10.2f %10.2f %7.2f  %s\n", type, what, s, twice, twice / s, expected);
     };
     row("first page", first, "about 1");
