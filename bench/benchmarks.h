@@ -41,4 +41,8 @@ void PublishText(const std::string& txt, const std::string& folder);
 // shelfadd_bench.cpp: texts added to a shelf.
 void BenchShelfAdd(size_t count, int reps, bool with_peer);
 
+// view_bench.cpp: a published book drawn and paged through, against mutool.
+void BenchView(size_t bytes, int reps, bool with_peer);
+void BenchProof(size_t open_bytes, int32_t pages, int reps);
+
 }  // namespace vellix::bench
