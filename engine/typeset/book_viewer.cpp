@@ -244,6 +244,16 @@ bool WriteReplacing(const std::string& path, const std::string& bytes, std::stri
 
 }  // namespace
 
+bool EncodePageImagePng(const PageImage& image, PngPacking packing, std::string* png) {
+  PngOptions options;
+  if (packing == PngPacking::kSmall) {
+    options.rows_and_runs = false;
+    options.level = 3;
+    options.strategy = 0;  // Z_DEFAULT_STRATEGY
+  }
+  return png != nullptr && EncodeGreyPng(image, options, png);
+}
+
 bool SavePageImagePng(const PageImage& image, const std::string& path, std::string* error) {
   auto fail = [&](const std::string& why) {
     if (error != nullptr) *error = why;

@@ -1,40 +1,12 @@
 #include "page_images.h"
 
-#include <png.h>
-
 #include <algorithm>
 
 namespace vellix::server {
 
 std::string EncodePng(const ikutil::PageImage& image) {
-  std::string out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!info) {
-    png_destroy_write_struct(&png, nullptr);
-    return "";
-  }
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    return "";
-  }
-  png_set_write_fn(
-      png, &out,
-      [](png_structp p, png_bytep data, png_size_t length) {
-        static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), length);
-      },
-      nullptr);
-  png_set_IHDR(png, info, image.width, image.height, image.depth, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_set_compression_level(png, 3);
-  png_write_info(png, info);
-  // One byte a pixel in memory; libpng packs the low bits.
-  if (image.depth < 8) png_set_packing(png);
-  for (int32_t y = 0; y < image.height; ++y)
-    png_write_row(png, const_cast<png_bytep>(image.pixels.data() + static_cast<size_t>(y) * image.width));
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
-  return out;
+  std::string png;
+  return ikutil::EncodePageImagePng(image, ikutil::PngPacking::kSmall, &png) ? png : std::string();
 }
 
 ikutil::PageImage Shrink(const ikutil::PageImage& image, int32_t width, int32_t height) {

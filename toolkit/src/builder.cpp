@@ -229,8 +229,11 @@ class CBuilder : public IBuilder {
   static void EngineSourceDone(const char* file, int32_t number, int32_t total, void* context);
   static bool EngineGlyphCoverage(uint32_t code_point, void* context);
 
-  void FireBuildStart(IProject* project) {
+  // Every task starts by telling the sinks which project it works on; then
+  // the engine's parameters of that project, or null when it has none.
+  ikutil::CBookParams* StartTask(IProject* project) {
     builder_events_.Fire([&](IBuilderEvents& sink) { sink.OnBuildStart(project); });
+    return ParamsOf(project);
   }
   HRESULT RunBuild(IProject* project);
   HRESULT RunCheck(IProject* project, int16_t index);
@@ -344,8 +347,7 @@ HRESULT CBuilder::Build(IProject* project) {
 
 HRESULT CBuilder::RunBuild(IProject* project) {
   std::lock_guard lock(mutex_);
-  FireBuildStart(project);
-  ikutil::CBookParams* params = ParamsOf(project);
+  ikutil::CBookParams* params = StartTask(project);
   if (!params) return E_FAIL;
   TemporaryProjectFile temporary;
   if (!temporary.SaveIfUnnamed(project)) return E_FAIL;
@@ -481,8 +483,7 @@ HRESULT CBuilder::HTCheck(IProject* project, int16_t index) {
 
 HRESULT CBuilder::RunCheck(IProject* project, int16_t index) {
   std::lock_guard lock(mutex_);
-  FireBuildStart(project);
-  ikutil::CBookParams* params = ParamsOf(project);
+  ikutil::CBookParams* params = StartTask(project);
   if (!params) return E_FAIL;
   {
     TemporaryProjectFile temporary;
@@ -504,8 +505,7 @@ HRESULT CBuilder::GenerateOEBFF(IProject* project, int32_t needs_validation) {
 
 HRESULT CBuilder::RunGenerateOEBFF(IProject* project, int32_t needs_validation) {
   std::lock_guard lock(mutex_);
-  FireBuildStart(project);
-  ikutil::CBookParams* params = ParamsOf(project);
+  ikutil::CBookParams* params = StartTask(project);
   if (!params) return E_FAIL;
   // The engine saves the package under a temporary name beside the project
   // file, so that the project file itself is never touched.

@@ -68,6 +68,12 @@ struct PageImage {
 // Returns false (and fills `error`) when it cannot.
 bool SavePageImagePng(const PageImage& image, const std::string& path, std::string* error);
 
+// `image` as the bytes of a grey PNG: packed fast, as SavePageImagePng
+// writes it, or small (zlib at level 3), for pages sent over a network.
+// False when the image is empty or inconsistent.
+enum class PngPacking { kFast, kSmall };
+bool EncodePageImagePng(const PageImage& image, PngPacking packing, std::string* png);
+
 // A rectangle on a page, in pixels from its top left.
 struct PageRect {
   int32_t x = 0;
