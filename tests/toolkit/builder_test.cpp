@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "build_engine.h"
 #include "ikpubx/builder.h"
 #include "ikpubx/module.h"
 #include "test_util.h"

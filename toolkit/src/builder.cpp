@@ -15,6 +15,8 @@
 
 #include "connection_point.h"
 #include "ikpubx/builder.h"
+
+#include "build_engine.h"
 #include "ikpubx/module.h"
 #include "ikpubx/oebff_reader.h"
 #include "ikutil/glyph_coverage.h"
@@ -554,6 +556,8 @@ const bool registered = [] {
 }();
 
 }  // namespace
+
+std::shared_ptr<IBuilder> NewBuilder() { return NewBuilder(nullptr); }
 
 std::shared_ptr<IBuilder> NewBuilder(std::shared_ptr<BuildEngine> engine) {
   return std::make_shared<CBuilder>(engine ? std::move(engine) : BuildEngine::Real());

@@ -3,7 +3,7 @@
 // callback slots into it, runs it and destroys it.
 #include <memory>
 
-#include "ikpubx/build_engine.h"
+#include "build_engine.h"
 
 namespace ikpubx {
 namespace {

@@ -12,7 +12,6 @@
 #include <memory>
 #include <string>
 
-#include "ikpubx/build_engine.h"
 #include "ikpubx/com.h"
 #include "ikpubx/events.h"
 #include "ikpubx/project.h"
@@ -47,8 +46,8 @@ class IBuilder : public ComObject {
   virtual HRESULT UnadviseViewerEvents(uint32_t cookie) = 0;
 };
 
-// Creates a Builder over the real engine (as the class registry does for
-// "IKPublisher.Builder"), or over `engine` (tests script one).
-std::shared_ptr<IBuilder> NewBuilder(std::shared_ptr<BuildEngine> engine = nullptr);
+// Creates a Builder over the real engine, as the class registry does for
+// "IKPublisher.Builder".
+std::shared_ptr<IBuilder> NewBuilder();
 
 }  // namespace ikpubx

@@ -1,12 +1,13 @@
 // The engine as the Builder drives it. The real one runs the book engine's
 // tasks; a test can put a scripted one in its place to produce exact
-// callback sequences.
+// callback sequences. Internal: the installed headers do not offer it.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "ikpubx/builder.h"
 #include "ikutil/builder.h"
 #include "ikutil/callbacks.h"
 #include "ikutil/params.h"
@@ -39,5 +40,8 @@ class BuildEngine {
   // The book engine itself.
   static std::shared_ptr<BuildEngine> Real();
 };
+
+// A Builder over `engine`, which tests script.
+std::shared_ptr<IBuilder> NewBuilder(std::shared_ptr<BuildEngine> engine);
 
 }  // namespace ikpubx
