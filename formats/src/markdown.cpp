@@ -81,6 +81,9 @@ class Renderer {
 
  private:
   void Enter(MD_BLOCKTYPE type, void* detail) {
+    // A block inside a list item's own text (a nested list after a span the
+    // parser left open) ends that text's spans first.
+    EndOpenSpans();
     switch (type) {
       case MD_BLOCK_DOC:
         break;
@@ -271,7 +274,7 @@ class Renderer {
     }
   }
 
-  // Spans never outlive their block.
+  // Spans never outlive their block, nor reach into one.
   void EndOpenSpans() {
     if (image_depth_ > 0) {
       image_depth_ = 1;
