@@ -117,15 +117,13 @@ class TypesetTest : public ::testing::Test {
     ASSERT_NE(fonts_, nullptr) << error;
   }
 
+  // The type scaled with the screen, so that narrow screens stay narrow
+  // for words, not absurd.
+  static LayoutSettings Screen(int32_t width, int32_t height, bool large = false) {
+    return {width, height, large, std::max<int32_t>(kMinFontSize, static_cast<int32_t>(std::lround(width / 24.0)))};
+  }
   std::unique_ptr<Typesetter> Make(const DeviceEdition& e, int32_t width, int32_t height, bool large = false) {
-    LayoutSettings s;
-    s.width = width;
-    s.height = height;
-    s.large = large;
-    // The type scaled with the screen, so that narrow screens stay narrow
-    // for words, not absurd.
-    s.font_size = std::max<int32_t>(kMinFontSize, static_cast<int32_t>(std::lround(width / 24.0)));
-    return std::make_unique<Typesetter>(e, *fonts_, s);
+    return std::make_unique<Typesetter>(e, *fonts_, Screen(width, height, large));
   }
 
   // Every page's lines, in order.
@@ -171,12 +169,12 @@ TEST_F(TypesetTest, EveryWordInOrderAndNoLineTooWide) {
   for (const Block& b : e.blocks)
     for (const std::string& w : Split(b.runs[0].text)) source.push_back(w);
 
-  struct Screen {
+  struct Size {
     int32_t width, height;
     bool large;
   };
-  for (Screen screen : {Screen{480, 640, false}, Screen{480, 640, true}, Screen{200, 300, false},
-                        Screen{120, 400, true}, Screen{800, 600, false}}) {
+  for (Size screen : {Size{480, 640, false}, Size{480, 640, true}, Size{200, 300, false}, Size{120, 400, true},
+                      Size{800, 600, false}}) {
     SCOPED_TRACE(std::to_string(screen.width) + "x" + std::to_string(screen.height));
     auto t = Make(e, screen.width, screen.height, screen.large);
     auto pages = AllLines(*t);
@@ -200,8 +198,7 @@ TEST_F(TypesetTest, EveryWordInOrderAndNoLineTooWide) {
         // ... unless its gaps would grow by more than two ems each: then it
         // is set ragged.
         const auto gaps = std::count(lines[i].text.begin(), lines[i].text.end(), ' ');
-        const int32_t em = BodyPixelSize({screen.width, screen.height, screen.large,
-                                          std::max<int32_t>(kMinFontSize, std::lround(screen.width / 24.0))});
+        const int32_t em = BodyPixelSize(Screen(screen.width, screen.height, screen.large));
         if ((right_edge + 2 - lines[i].right) / gaps > 2 * em) continue;
         EXPECT_GE(lines[i].right, right_edge - 2) << lines[i].text;
       }
@@ -284,8 +281,7 @@ TEST_F(TypesetTest, EmptyBooksHaveOnePage) {
     EXPECT_EQ(t->PageCount(), 1);
     ASSERT_NE(t->GetPage(1), nullptr);
     EXPECT_TRUE(t->GetPage(1)->lines.empty());
-    EXPECT_EQ(t->GetPage(2), nullptr);
-    EXPECT_EQ(t->GetPage(0), nullptr);
+    EXPECT_TRUE(t->GetPage(2) == nullptr && t->GetPage(0) == nullptr);
     EXPECT_EQ(t->PageOf({0, 0}), 1);
     e.blocks.push_back(PageBreak());
   }
@@ -341,10 +337,7 @@ TEST_F(TypesetTest, LinksUnderlinedAsTheSettingsSay) {
   b.runs.push_back({"this link", kLinkText, 0});
   b.runs.push_back({" to the start.", kBody, kNoLink});
   e.blocks.push_back(b);
-  auto rects = [&](const DeviceEdition& edition) {
-    auto t = Make(edition, 480, 640);
-    return t->GetPage(1)->rects;
-  };
+  auto rects = [&](const DeviceEdition& edition) { return Make(edition, 480, 640)->GetPage(1)->rects; };
   e.settings.underline_links = true;
   std::vector<FilledRect> on = rects(e);
   ASSERT_EQ(on.size(), 1u);  // one rectangle across both words and the space
@@ -374,10 +367,7 @@ TEST_F(TypesetTest, NarrowPagesHyphenate) {
         EXPECT_LE(run, 2) << line.text;
       }
     }
-    if (hyphenate)
-      EXPECT_GT(hyphenated, 0);
-    else
-      EXPECT_EQ(hyphenated, 0);
+    EXPECT_EQ(hyphenated > 0, hyphenate) << hyphenated;
   }
 }
 
@@ -516,24 +506,11 @@ TEST_F(TypesetTest, ClustersKeepTheirFirstMarks) {
 // Editions of every kind of block, odd styles and odd text, on odd screens:
 // laid out whole without a fault, every line inside the page.
 TEST_F(TypesetTest, SurvivesOddEditions) {
-  static const char* const kPieces[] = {"word",
-                                        " ",
-                                        "  ",
-                                        "\n",
-                                        "\t",
-                                        "-",
-                                        "\xC2\xAD",
-                                        "\xE2\x80\x94",
-                                        "\xE6\xBC\xA2\xE5\xAD\x97",
-                                        "\r",
-                                        "a/b",
-                                        "",
-                                        "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",
-                                        "supercalifragilisticexpialidocious",
-                                        "\xF0\x9F\x98\x80",
-                                        "x\xCC\x81",
-                                        ".",
-                                        "(",
+  static const char* const kPieces[] = {// words, spaces and breaks, hyphens and dashes
+                                        "word", " ", "  ", "\n", "\t", "-", "\xC2\xAD", "\xE2\x80\x94",
+                                        // other scripts, empty runs, emoji, combining marks, punctuation
+                                        "\xE6\xBC\xA2\xE5\xAD\x97", "\r", "a/b", "", "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",
+                                        "supercalifragilisticexpialidocious", "\xF0\x9F\x98\x80", "x\xCC\x81", ".", "(",
                                         "\xEF\xBF\xBD"};
   uint32_t seed = 99;
   auto next = [&](uint32_t n) {
@@ -591,9 +568,7 @@ TEST(HyphenatorTest, PointsRespectTheMinimumLengths) {
   auto h = Hyphenator::ForLanguage("en-US");
   ASSERT_NE(h, nullptr) << "hyphen-en-us is not installed";
   EXPECT_NE(Hyphenator::ForLanguage("en"), nullptr);
-  EXPECT_EQ(Hyphenator::ForLanguage("xx-YY"), nullptr);
-  EXPECT_EQ(Hyphenator::ForLanguage(""), nullptr);
-  EXPECT_EQ(Hyphenator::ForLanguage("../en"), nullptr);
+  for (const char* none : {"xx-YY", "", "../en"}) EXPECT_EQ(Hyphenator::ForLanguage(none), nullptr) << none;
   for (std::string word : {"hyphenation", "Typesetting", "INTERNATIONAL", "responsibility", "encyclopædias"}) {
     std::vector<uint32_t> points;
     h->Points(word, &points);
@@ -631,10 +606,7 @@ TEST(HyphenatorTest, PatternsFoundByLanguage) {
   h->Points("aabbaabb", &points);  // after 2 and 6; 6 leaves too few letters after it
   EXPECT_EQ(points, std::vector<uint32_t>{2});
   points.clear();
-  h->Points(
-      "\xC3\xA9"
-      "aBbaab",
-      &points);  // "éaBbaab": upper case, and a letter of two bytes
+  h->Points("éaBbaab", &points);  // upper case, and a letter of two bytes
   EXPECT_EQ(points, std::vector<uint32_t>{3});
   if (saved != nullptr)
     setenv("VELLIX_HYPHEN_DIR", restore.c_str(), 1);
