@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "edition_layout.h"
@@ -83,17 +84,11 @@ BookInformation Information() {
 }
 
 void ExpectSameInformation(const BookInformation& a, const BookInformation& b) {
-  EXPECT_EQ(a.book_id, b.book_id);
-  EXPECT_EQ(a.category, b.category);
-  EXPECT_EQ(a.sub_category, b.sub_category);
-  EXPECT_EQ(a.title, b.title);
-  EXPECT_EQ(a.author_last_name, b.author_last_name);
-  EXPECT_EQ(a.author_middle_name, b.author_middle_name);
-  EXPECT_EQ(a.author_first_name, b.author_first_name);
-  EXPECT_EQ(a.folder_name, b.folder_name);
-  EXPECT_EQ(a.periodical, b.periodical);
-  EXPECT_EQ(a.content_feed_id, b.content_feed_id);
-  EXPECT_EQ(a.issue, b.issue);
+  auto fields = [](const BookInformation& i) {
+    return std::tie(i.book_id, i.category, i.sub_category, i.title, i.author_last_name, i.author_middle_name,
+                    i.author_first_name, i.folder_name, i.periodical, i.content_feed_id, i.issue);
+  };
+  EXPECT_EQ(fields(a), fields(b));
 }
 
 uint32_t U32At(const std::string& s, size_t at) {
@@ -338,23 +333,20 @@ TEST_F(EditionTest, RefusedBooksLeaveTheOldFile) {
   std::string path = Write(SmallEdition());
   const std::string before = ReadFile(path);
 
-  std::vector<std::pair<std::function<void(DeviceEdition&, BookInformation&, WriteOptions&)>, int>> refusals = {
-      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.blocks[0].runs[0].style = 1; }, 5},
-      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.links[0].target.offset = 3; }, 5},
-      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.toc[0].title = "\xFF"; }, 5},
-      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.images[0].pixels.pop_back(); }, 5},
-      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.blocks[0].marker.assign(70000, 'x'); }, 6},
-      {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.title.assign(40000, 'x'); }, 6},
-      {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.title = std::string("a\0b", 3); }, 5},
-      {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.folder_name.clear(); }, 5},
-      {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.periodical = true; }, 5},  // issue 0
-      {[](DeviceEdition&, BookInformation& i, WriteOptions&) {
-         i.periodical = true;
-         i.issue = 3;
-         i.content_feed_id.assign(300, 'f');
-       },
-       6},
-      {[](DeviceEdition&, BookInformation&, WriteOptions& o) { o.rle_trigger = 101; }, 5},
+  // Each refusal changes the edition, the information or the options: 5 an invalid argument, 6 an overflow.
+  using Change = std::function<void(DeviceEdition&, BookInformation&, WriteOptions&)>;
+  std::vector<std::pair<Change, int>> refusals = {
+      {[](auto& e, auto&, auto&) { e.blocks[0].runs[0].style = 1; }, 5},
+      {[](auto& e, auto&, auto&) { e.links[0].target.offset = 3; }, 5},
+      {[](auto& e, auto&, auto&) { e.toc[0].title = "\xFF"; }, 5},
+      {[](auto& e, auto&, auto&) { e.images[0].pixels.pop_back(); }, 5},
+      {[](auto& e, auto&, auto&) { e.blocks[0].marker.assign(70000, 'x'); }, 6},
+      {[](auto&, auto& i, auto&) { i.title.assign(40000, 'x'); }, 6},
+      {[](auto&, auto& i, auto&) { i.title = std::string("a\0b", 3); }, 5},
+      {[](auto&, auto& i, auto&) { i.folder_name.clear(); }, 5},
+      {[](auto&, auto& i, auto&) { i.periodical = true; }, 5},  // issue 0
+      {[](auto&, auto& i, auto&) { i.periodical = true, i.issue = 3, i.content_feed_id.assign(300, 'f'); }, 6},
+      {[](auto&, auto&, auto& o) { o.rle_trigger = 101; }, 5},
   };
   for (size_t i = 0; i < refusals.size(); ++i) {
     DeviceEdition e = SmallEdition();
