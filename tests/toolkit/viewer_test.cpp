@@ -19,25 +19,36 @@ namespace {
 
 using vellix::fixtures::TempDir;
 
-// A book of `paragraphs` paragraphs of plain text, long enough for several
-// pages at any device size the tests use.
-void WriteBook(const std::string& path, int paragraphs = 60, const std::string& title = "Paged") {
+ikutil::Block Paragraph(std::vector<ikutil::Run> runs) {
+  return {ikutil::BlockKind::kParagraph, 0, 0, "", ikutil::kNoImage, "", std::move(runs)};
+}
+
+// An edition of `paragraphs` paragraphs of plain text, long enough for
+// several pages at any device size the tests use.
+ikutil::DeviceEdition PlainEdition(int paragraphs) {
   ikutil::DeviceEdition edition;
   edition.text_styles = {{}};
   edition.block_styles = {{}};
   for (int n = 0; n < paragraphs; ++n) {
     std::string text = "Paragraph " + std::to_string(n + 1) + ".";
     for (int word = 0; word < 40; ++word) text += " words fill the page";
-    edition.blocks.push_back({ikutil::BlockKind::kParagraph, 0, 0, "", ikutil::kNoImage, "", {{text, 0}}});
+    edition.blocks.push_back(Paragraph({{text, 0}}));
   }
+  return edition;
+}
+
+void WriteBook(const std::string& path, int paragraphs = 60, const std::string& title = "Paged") {
   ikutil::BookInformation info;
   info.book_id = "ID1";
   info.category = "Fiction";
   info.title = title;
   info.author_last_name = "Writer";
   info.folder_name = "BOOK.RES";
-  ikutil::WriteDeviceBook(edition, info, {}, path);
+  ikutil::WriteDeviceBook(PlainEdition(paragraphs), info, {}, path);
 }
+
+// A page image's width, height and depth.
+std::tuple<int, int, int> Shape(const ikutil::PageImage& image) { return {image.width, image.height, image.depth}; }
 
 // Records every event, named by the sink that received it.
 struct RecordingSink : IViewerEvents {
@@ -125,27 +136,19 @@ TEST_F(ViewerTest, WithoutBookOperationsFail) {
 
 TEST_F(ViewerTest, DeviceSettingsAreReadAtEachOpen) {
   auto viewer = Opened();  // no settings file
-  ikutil::PageImage image = Page(*viewer);
-  EXPECT_EQ(image.width, 480);
-  EXPECT_EQ(image.height, 640);
-  EXPECT_EQ(image.depth, 4);
+  EXPECT_EQ(Shape(Page(*viewer)), std::tuple(480, 640, 4));
 
   WriteDeviceSettings("Device Width=600\nDevice Height=800\nDevice Depth=8\n");
   EXPECT_EQ(viewer->SetBookName(book_), S_OK);  // the same name: not opened again
   EXPECT_EQ(Page(*viewer).width, 480);
   auto second = Opened();
-  image = Page(*second);
-  EXPECT_EQ(image.width, 600);
-  EXPECT_EQ(image.height, 800);
-  EXPECT_EQ(image.depth, 8);
+  ikutil::PageImage image = Page(*second);
+  EXPECT_EQ(Shape(image), std::tuple(600, 800, 8));
   EXPECT_EQ(image.pixels.size(), 600u * 800u);
 
   // A value that is no number, or missing, keeps its default.
   WriteDeviceSettings("Device Width=wide\nDevice Depth=2\n");
-  image = Page(*Opened());
-  EXPECT_EQ(image.width, 480);
-  EXPECT_EQ(image.height, 640);
-  EXPECT_EQ(image.depth, 2);
+  EXPECT_EQ(Shape(Page(*Opened())), std::tuple(480, 640, 2));
 }
 
 TEST_F(ViewerTest, SameNameInOtherCaseDoesNothingAndKeepsPage) {
@@ -227,10 +230,7 @@ TEST_F(ViewerTest, ChangeDeviceSettingsKeepsPage) {
   ASSERT_EQ(viewer->SetCurPage(3), S_OK);
   EXPECT_EQ(viewer->ChangeDeviceSettings(600, 800, 8), S_OK);
   EXPECT_EQ(Current(*viewer), 3);
-  ikutil::PageImage image = Page(*viewer, 3);
-  EXPECT_EQ(image.width, 600);
-  EXPECT_EQ(image.height, 800);
-  EXPECT_EQ(image.depth, 8);
+  EXPECT_EQ(Shape(Page(*viewer, 3)), std::tuple(600, 800, 8));
 
   // The new engine window reports to the same sinks.
   std::vector<std::string> log;
@@ -310,31 +310,14 @@ TEST_F(ViewerTest, SinkMayOpenAnotherBookFromAnEvent) {
   EXPECT_EQ(Current(*viewer), 1);
 }
 
-}  // namespace
-}  // namespace ikpubx
-
-namespace ikpubx {
-namespace {
-
 // A book whose first page links to its last paragraph, outside the book and
 // nowhere, for the proofing members' answers.
 std::string WriteLinkedBook(const std::string& path) {
-  ikutil::DeviceEdition edition;
-  edition.text_styles = {{}};
-  edition.block_styles = {{}};
-  edition.blocks.push_back({ikutil::BlockKind::kParagraph,
-                            0,
-                            0,
-                            "",
-                            ikutil::kNoImage,
-                            "",
-                            {{"To ", 0}, {"the end", 0, 0}, {", ", 0}, {"away", 0, 1}, {", ", 0}, {"nowhere", 0, 2}}});
-  for (int n = 0; n < 40; ++n) {
-    std::string text = "Paragraph " + std::to_string(n + 1) + ".";
-    for (int word = 0; word < 40; ++word) text += " words fill the page";
-    edition.blocks.push_back({ikutil::BlockKind::kParagraph, 0, 0, "", ikutil::kNoImage, "", {{text, 0}}});
-  }
-  edition.blocks.push_back({ikutil::BlockKind::kParagraph, 0, 0, "", ikutil::kNoImage, "", {{"The end.", 0}}});
+  ikutil::DeviceEdition edition = PlainEdition(40);
+  edition.blocks.insert(
+      edition.blocks.begin(),
+      Paragraph({{"To ", 0}, {"the end", 0, 0}, {", ", 0}, {"away", 0, 1}, {", ", 0}, {"nowhere", 0, 2}}));
+  edition.blocks.push_back(Paragraph({{"The end.", 0}}));
   edition.links = {{false, {static_cast<uint32_t>(edition.blocks.size() - 1), 0}, ""},
                    {true, {}, "https://example.com/"},
                    {false, {}, "gone.htm", true}};
