@@ -77,27 +77,24 @@ class WordsTest : public ::testing::Test {
 
   Laid Lay(const std::string& html, int32_t width = 480, int32_t height = 640) {
     Laid out;
-    MemorySourceFiles files;
-    files.files["a.htm"] = html;
-    EditionCompiler compiler(files, {}, [&](const Problem& p) { out.problems.push_back(p); });
-    out.status = compiler.AddDocument("a.htm");
-    DeviceEdition edition = compiler.Finish();
+    const DeviceEdition edition = Compile(html, &out);
     out.language = edition.language;
-    LayoutSettings settings;
-    settings.width = width;
-    settings.height = height;
-    settings.font_size = std::max<int32_t>(8, width / 24);  // narrow pages in small type
-    Typesetter t(edition, *fonts_, settings);
+    // Narrow pages in small type.
+    Typesetter t(edition, *fonts_, {width, height, false, std::max<int32_t>(8, width / 24)});
     for (int32_t n = 1; n <= t.PageCount(); ++n)
       for (const PageLine& line : t.GetPage(n)->lines) out.lines.push_back(line.text);
     return out;
   }
 
-  DeviceEdition Compile(const std::string& html) {
+  // The edition of `html`; its status and problems go to `laid`, if given.
+  static DeviceEdition Compile(const std::string& html, Laid* laid = nullptr) {
     MemorySourceFiles files;
     files.files["a.htm"] = html;
-    EditionCompiler compiler(files, {}, [](const Problem&) {});
-    compiler.AddDocument("a.htm");
+    EditionCompiler compiler(files, {}, [&](const Problem& p) {
+      if (laid != nullptr) laid->problems.push_back(p);
+    });
+    const CompileStatus status = compiler.AddDocument("a.htm");
+    if (laid != nullptr) laid->status = status;
     return compiler.Finish();
   }
 
@@ -257,8 +254,7 @@ TEST_F(WordsTest, ScriptsTheSerifLacksFallBackAndRightToLeftIsSetFlushRight) {
                    "\u0644\u0645</p><p>\u8FD9\u662F\u4E2D\u6587\u6BB5\u843D\uFF0C\n\u800C\u4E14\u6CA1\u6709"
                    "\u7A7A\u683C\u3002</p>",
                    "he"));
-  LayoutSettings settings;
-  Typesetter t(e, *fonts_, settings);
+  Typesetter t(e, *fonts_, {});
   const Page page = *t.GetPage(1);
   ASSERT_EQ(page.lines.size(), 3u);
   // Hebrew, then Arabic: flush right, the words in reading order in the text.
@@ -313,8 +309,7 @@ TEST_F(WordsTest, TermsTablesAndPreformattedLines) {
   EXPECT_FALSE(e.text_styles[e.blocks[1].runs[0].style].bold);
   EXPECT_TRUE(e.block_styles[e.blocks[1].style].keep_with_next);
   // A preformatted line too long for the page: continued with a mark.
-  LayoutSettings settings;
-  Typesetter t(e, *fonts_, settings);
+  Typesetter t(e, *fonts_, {});
   const std::vector<PageLine>& lines = t.GetPage(1)->lines;
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_TRUE(lines[3].text.ends_with("\u21A9"));
@@ -336,8 +331,7 @@ TEST_F(WordsTest, TablesAreSetInColumnsOrAsLabelledRows) {
   std::string row;
   for (const ikutil::Run& run : e.blocks[1].runs) row += run.text;
   EXPECT_EQ(row, "Debian GNU/Linux\t12");
-  LayoutSettings settings;
-  Typesetter t(e, *fonts_, settings);
+  Typesetter t(e, *fonts_, {});
   const Page page = *t.GetPage(1);
   ASSERT_EQ(page.lines.size(), 4u);
   EXPECT_EQ(page.lines[0].text, "System Release");
