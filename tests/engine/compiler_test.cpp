@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <tuple>
 
 #include "images.h"
 #include "source_files.h"
@@ -33,7 +34,13 @@ struct Compiled {
       if (p.severity == severity && p.message.find(part) != std::string::npos) return true;
     return false;
   }
+  // The styles of block `b` and of its first run.
+  const TextStyle& Text(size_t b) const { return edition.text_styles[edition.blocks[b].runs[0].style]; }
+  const BlockStyle& Style(size_t b) const { return edition.block_styles[edition.blocks[b].style]; }
 };
+
+// Where a problem is and how bad: "severity file:line".
+std::string Where(const Problem& p) { return std::to_string(p.severity) + " " + p.file + ":" + std::to_string(p.line); }
 
 Compiled Compile(MemorySourceFiles& files, const std::vector<std::string>& docs, CompileSettings settings = {}) {
   Compiled out;
@@ -155,31 +162,29 @@ TEST(Compiler, TakesStylesFromEverySheetSource) {
       "<div><p id=\"big\">d</p></div><p><tt>m</tt></p>",
       "<style type=\"text/css\">p.note { font-weight: bold } div p { text-indent: 1em }</style>"
       "<link rel=\"stylesheet\" type=\"text/css\" href=\"css/book.css\"/>");
-  auto style = [](const Compiled& c, size_t b) { return c.edition.text_styles[c.edition.blocks[b].runs[0].style]; };
-  auto block = [](const Compiled& c, size_t b) { return c.edition.block_styles[c.edition.blocks[b].style]; };
 
   Compiled all = Compile(files, {"a.htm"});
   ASSERT_EQ(all.edition.blocks.size(), 5u);
-  EXPECT_TRUE(style(all, 0).bold);
-  EXPECT_TRUE(style(all, 1).italic);
-  EXPECT_EQ(block(all, 2).align, TextAlign::kCenter);
-  EXPECT_EQ(block(all, 2).margin_left, 20);
-  EXPECT_EQ(block(all, 3).text_indent, 15) << "1em of its own x-large font";
-  EXPECT_EQ(style(all, 3).size_step, 2);
-  EXPECT_EQ(style(all, 4).family, FontFamily::kMono);
+  EXPECT_TRUE(all.Text(0).bold);
+  EXPECT_TRUE(all.Text(1).italic);
+  EXPECT_EQ(all.Style(2).align, TextAlign::kCenter);
+  EXPECT_EQ(all.Style(2).margin_left, 20);
+  EXPECT_EQ(all.Style(3).text_indent, 15) << "1em of its own x-large font";
+  EXPECT_EQ(all.Text(3).size_step, 2);
+  EXPECT_EQ(all.Text(4).family, FontFamily::kMono);
 
   CompileSettings attributes_only;
   attributes_only.css_support = 1;
   Compiled some = Compile(files, {"a.htm"}, attributes_only);
-  EXPECT_FALSE(style(some, 0).bold);
-  EXPECT_FALSE(style(some, 1).italic);
-  EXPECT_EQ(block(some, 2).align, TextAlign::kCenter);
+  EXPECT_FALSE(some.Text(0).bold);
+  EXPECT_FALSE(some.Text(1).italic);
+  EXPECT_EQ(some.Style(2).align, TextAlign::kCenter);
 
   CompileSettings none;
   none.css_support = 0;
   Compiled plain = Compile(files, {"a.htm"}, none);
-  EXPECT_EQ(block(plain, 2).align, TextAlign::kJustify);
-  EXPECT_EQ(style(plain, 4).family, FontFamily::kMono) << "the element's own look stays";
+  EXPECT_EQ(plain.Style(2).align, TextAlign::kJustify);
+  EXPECT_EQ(plain.Text(4).family, FontFamily::kMono) << "the element's own look stays";
 
   // Every style once in the tables.
   for (const auto& c : {all, some, plain}) {
@@ -197,15 +202,12 @@ TEST(Compiler, ReportsCssProblemsWhereTheyAre) {
                                "<style>\np.x { colr: red;\n  font-weight bold; "
                                "font-style: italic }\n</style>"));
   ASSERT_EQ(c.problems.size(), 2u);
-  EXPECT_EQ(c.problems[0].severity, 1);
   EXPECT_NE(c.problems[0].message.find("colr"), std::string::npos);
-  EXPECT_EQ(c.problems[0].line, 4);
+  EXPECT_EQ(Where(c.problems[0]), "1 a.htm:4");
   EXPECT_EQ(c.problems[0].column, 7);
-  EXPECT_EQ(c.problems[1].severity, 2);
-  EXPECT_EQ(c.problems[1].line, 5);
+  EXPECT_EQ(Where(c.problems[1]), "2 a.htm:5");
   EXPECT_EQ(c.problems[1].column, 3);
-  // The declaration after the bad one still counts.
-  EXPECT_TRUE(c.edition.text_styles[c.edition.blocks[0].runs[0].style].italic);
+  EXPECT_TRUE(c.Text(0).italic) << "the declaration after the bad one still counts";
 }
 
 TEST(Compiler, ReportsProblemsOfLinkedSheetsInTheirOwnFiles) {
@@ -216,14 +218,10 @@ TEST(Compiler, ReportsProblemsOfLinkedSheetsInTheirOwnFiles) {
   files.files["css/book.css"] = "p { margin: 1em }\np { text-align: sideways }\n";
   Compiled c = Compile(files, {"text/a.htm", "text/b.htm"});
   ASSERT_EQ(c.problems.size(), 2u) << "a sheet shared by two documents is reported once";
-  EXPECT_EQ(c.problems[0].file, "css/book.css");
-  EXPECT_EQ(c.problems[0].line, 2);
+  EXPECT_EQ(Where(c.problems[0]), "1 css/book.css:2");
   EXPECT_EQ(c.problems[0].column, 5);
-  EXPECT_EQ(c.problems[0].severity, 1);
-  EXPECT_EQ(c.problems[1].file, "text/a.htm");
-  EXPECT_EQ(c.problems[1].line, 4);
-  EXPECT_EQ(c.problems[1].severity, 2);
-  EXPECT_EQ(c.edition.block_styles[c.edition.blocks[1].style].margin_top, 10);
+  EXPECT_EQ(Where(c.problems[1]), "2 text/a.htm:4");
+  EXPECT_EQ(c.Style(1).margin_top, 10);
 }
 
 TEST(Compiler, BuildsHeadingsListsPreformattedTextAndPageBreaks) {
@@ -337,9 +335,7 @@ TEST(Compiler, DecodesAndScalesImages) {
   ASSERT_EQ(c.edition.images.size(), 4u);
 
   const GreyImage& wide = c.edition.images[0];
-  EXPECT_EQ(wide.width, 480);
-  EXPECT_EQ(wide.height, 160);
-  EXPECT_EQ(wide.pixels.size(), 480u * 160u);
+  EXPECT_EQ(std::tuple(wide.width, wide.height, wide.pixels.size()), std::tuple(480, 160, 480u * 160u));
   EXPECT_EQ(wide.pixels[0], 0);
   EXPECT_EQ(wide.pixels[479], 200);
   EXPECT_EQ(wide.pixels[240], 200);
@@ -375,14 +371,12 @@ TEST(Compiler, CascadesBySpecificityOrderAndImportance) {
            "<style>#i { text-align: center } .c { text-align: left } p { text-align: right }"
            " p { font-weight: bold !important } .c { text-align: right }</style>"));
   ASSERT_EQ(c.edition.blocks.size(), 2u);
-  const BlockStyle& first = c.edition.block_styles[c.edition.blocks[0].style];
+  const BlockStyle& first = c.Style(0);
   EXPECT_EQ(first.align, TextAlign::kCenter);
-  EXPECT_EQ(first.margin_top, 10);
-  EXPECT_EQ(first.margin_right, 20);
-  EXPECT_EQ(first.margin_bottom, 30);
-  EXPECT_EQ(first.margin_left, 20);
-  EXPECT_TRUE(c.edition.text_styles[c.edition.blocks[0].runs[0].style].bold);
-  EXPECT_EQ(c.edition.block_styles[c.edition.blocks[1].style].align, TextAlign::kRight) << "the later rule wins";
+  EXPECT_EQ(std::tuple(first.margin_top, first.margin_right, first.margin_bottom, first.margin_left),
+            std::tuple(10, 20, 30, 20));
+  EXPECT_TRUE(c.Text(0).bold);
+  EXPECT_EQ(c.Style(1).align, TextAlign::kRight) << "the later rule wins";
 }
 
 // Desktop sheets as they come: "@media" rules for the device's screen
@@ -402,20 +396,18 @@ TEST(Compiler, ReadsMediaRulesRemAndTheFontShorthand) {
                                 "<style>" + sheet + "</style>");
   Compiled c = CompileOne(html);
   ASSERT_EQ(c.edition.blocks.size(), 4u);
-  auto text = [&](size_t b) { return c.edition.text_styles[c.edition.blocks[b].runs[0].style]; };
-  auto block = [&](size_t b) { return c.edition.block_styles[c.edition.blocks[b].style]; };
-  EXPECT_FALSE(text(0).bold) << "print rules are not the device's";
-  EXPECT_EQ(block(0).align, TextAlign::kCenter);
-  EXPECT_TRUE(text(0).italic);
-  EXPECT_EQ(block(0).margin_top, 10);
-  EXPECT_EQ(block(1).margin_left, 20) << "2rem: the root's size, not the 200% div's";
-  EXPECT_EQ(text(1).size_step, 2) << "1.5rem, not 1.5 times 200%";
-  EXPECT_TRUE(text(2).italic);
-  EXPECT_TRUE(text(2).bold);
-  EXPECT_EQ(text(2).family, FontFamily::kSerif);
-  EXPECT_EQ(block(2).line_height, 200);
-  EXPECT_EQ(text(3).family, FontFamily::kMono);
-  EXPECT_FALSE(text(3).bold) << "the shorthand sets what it leaves out back to normal";
+  EXPECT_FALSE(c.Text(0).bold) << "print rules are not the device's";
+  EXPECT_EQ(c.Style(0).align, TextAlign::kCenter);
+  EXPECT_TRUE(c.Text(0).italic);
+  EXPECT_EQ(c.Style(0).margin_top, 10);
+  EXPECT_EQ(c.Style(1).margin_left, 20) << "2rem: the root's size, not the 200% div's";
+  EXPECT_EQ(c.Text(1).size_step, 2) << "1.5rem, not 1.5 times 200%";
+  EXPECT_TRUE(c.Text(2).italic);
+  EXPECT_TRUE(c.Text(2).bold);
+  EXPECT_EQ(c.Text(2).family, FontFamily::kSerif);
+  EXPECT_EQ(c.Style(2).line_height, 200);
+  EXPECT_EQ(c.Text(3).family, FontFamily::kMono);
+  EXPECT_FALSE(c.Text(3).bold) << "the shorthand sets what it leaves out back to normal";
   for (const Problem& p : c.problems) ADD_FAILURE() << p.line << ": " << p.message;
 
   // A wider device takes the other rules.
@@ -444,17 +436,15 @@ TEST(Compiler, FindsRulesByTheirKeyInLargeSheets) {
                       "<span class=\"c9\">c</span></p>",
                       "<style>" + sheet + "</style>"));
   ASSERT_EQ(c.edition.blocks.size(), 3u);
-  auto text = [&](size_t b) { return c.edition.text_styles[c.edition.blocks[b].runs[0].style]; };
-  auto block = [&](size_t b) { return c.edition.block_styles[c.edition.blocks[b].style]; };
-  EXPECT_EQ(block(0).margin_left, 70);
-  EXPECT_EQ(block(0).text_indent, 10);
-  EXPECT_TRUE(text(0).bold);
-  EXPECT_TRUE(text(0).italic);
-  EXPECT_EQ(block(0).align, TextAlign::kCenter);
-  EXPECT_EQ(block(1).align, TextAlign::kRight) << "class beats element";
-  EXPECT_EQ(block(1).margin_left, 0) << ".c9 is the later rule for 9 % 9";
-  EXPECT_FALSE(text(1).bold);
-  EXPECT_TRUE(text(2).bold);
+  EXPECT_EQ(c.Style(0).margin_left, 70);
+  EXPECT_EQ(c.Style(0).text_indent, 10);
+  EXPECT_TRUE(c.Text(0).bold);
+  EXPECT_TRUE(c.Text(0).italic);
+  EXPECT_EQ(c.Style(0).align, TextAlign::kCenter);
+  EXPECT_EQ(c.Style(1).align, TextAlign::kRight) << "class beats element";
+  EXPECT_EQ(c.Style(1).margin_left, 0) << ".c9 is the later rule for 9 % 9";
+  EXPECT_FALSE(c.Text(1).bold);
+  EXPECT_TRUE(c.Text(2).bold);
   EXPECT_TRUE(c.problems.empty());
 }
 
@@ -490,8 +480,7 @@ TEST(Compiler, KeepsTheAltTextOfAMissingOrBrokenImage) {
   files.files["a.htm"] = Page("<p>x</p>\n<img src=\"gone.png\" alt=\"A map\"/><img src=\"bad.png\"/>");
   Compiled c = Compile(files, {"a.htm"});
   ASSERT_EQ(c.problems.size(), 2u);
-  EXPECT_EQ(c.problems[0].severity, 2);
-  EXPECT_EQ(c.problems[0].line, 5);
+  EXPECT_EQ(Where(c.problems[0]), "2 a.htm:5");
   EXPECT_EQ(c.problems[1].severity, 2);
   ASSERT_EQ(c.edition.blocks.size(), 2u);
   EXPECT_EQ(TextOf(c.edition.blocks[1]), "A map");
@@ -502,8 +491,7 @@ TEST(Compiler, CleansUpDocumentsThatAreNotWellFormed) {
   Compiled c = CompileOne("<html><body>\n<p>One<p>Two &amp; <b>three</body></html>");
   ASSERT_EQ(c.statuses[0], CompileStatus::kCompiled);
   ASSERT_FALSE(c.problems.empty());
-  EXPECT_EQ(c.problems[0].severity, 1);
-  EXPECT_EQ(c.problems[0].line, 2);
+  EXPECT_EQ(Where(c.problems[0]), "1 a.htm:2");
   EXPECT_GT(c.problems[0].column, 0);
   ASSERT_EQ(c.edition.blocks.size(), 2u);
   EXPECT_EQ(TextOf(c.edition.blocks[1]), "Two & three");
@@ -613,12 +601,9 @@ TEST(Checker, FindsWhatABasicDocumentMayNotHold) {
   std::vector<std::string> messages;
   for (const Problem& p : problems) messages.push_back(std::to_string(p.severity) + " " + p.message);
   ASSERT_EQ(problems.size(), 6u) << ::testing::PrintToString(messages);
-  EXPECT_EQ(problems[0].severity, 2);  // the style sheet
-  EXPECT_EQ(problems[0].line, 3);
-  EXPECT_EQ(problems[1].severity, 1);  // onclick
-  EXPECT_EQ(problems[1].line, 4);
-  EXPECT_EQ(problems[2].severity, 1);  // marquee
-  EXPECT_EQ(problems[2].line, 5);
+  EXPECT_EQ(Where(problems[0]), "2 a.htm:3");  // the style sheet
+  EXPECT_EQ(Where(problems[1]), "1 a.htm:4");  // onclick
+  EXPECT_EQ(Where(problems[2]), "1 a.htm:5");  // marquee
   EXPECT_NE(problems[3].message.find("#nope"), std::string::npos);
   EXPECT_NE(problems[4].message.find("other.htm"), std::string::npos);
   EXPECT_NE(problems[5].message.find("gone.png"), std::string::npos);
@@ -627,8 +612,7 @@ TEST(Checker, FindsWhatABasicDocumentMayNotHold) {
   problems.clear();
   CheckDocument(files, "bad.htm", {}, [&](const Problem& p) { problems.push_back(p); });
   ASSERT_EQ(problems.size(), 1u);
-  EXPECT_EQ(problems[0].severity, 2);
-  EXPECT_EQ(problems[0].line, 2);
+  EXPECT_EQ(Where(problems[0]), "2 bad.htm:2");
 }
 
 }  // namespace
