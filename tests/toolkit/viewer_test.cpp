@@ -116,11 +116,9 @@ TEST_F(ViewerTest, WithoutBookOperationsFail) {
   EXPECT_EQ(viewer->NumPages(&value), E_FAIL);
   EXPECT_EQ(viewer->CurPage(&value), E_FAIL);
   EXPECT_EQ(value, 7);
-  EXPECT_EQ(viewer->SetCurPage(2), E_FAIL);
-  EXPECT_EQ(viewer->ToggleZoom(), E_FAIL);
-  EXPECT_EQ(viewer->NextPage(), E_FAIL);
-  EXPECT_EQ(viewer->PrevPage(), E_FAIL);
-  EXPECT_EQ(viewer->HandleChar('n'), E_FAIL);
+  const HRESULT paging[] = {viewer->SetCurPage(2), viewer->ToggleZoom(), viewer->NextPage(), viewer->PrevPage(),
+                            viewer->HandleChar('n')};
+  for (const HRESULT& result : paging) EXPECT_EQ(result, E_FAIL) << "call " << &result - paging;
   EXPECT_EQ(viewer->GetPageImage(1, &image), E_FAIL);
   EXPECT_TRUE(image.pixels.empty());
   EXPECT_EQ(viewer->ChangeDeviceSettings(600, 800, 8), E_FAIL);
@@ -347,10 +345,9 @@ TEST_F(ViewerTest, ProofingMembersAnswerAsTheOthersDo) {
 
   auto viewer = NewViewer();
   ASSERT_EQ(viewer->SetBookName(WriteLinkedBook(tmp_ / "linked.imp")), S_OK);
-  EXPECT_EQ(viewer->GetContents(nullptr), E_POINTER);
-  EXPECT_EQ(viewer->GetPageLinks(nullptr), E_POINTER);
-  EXPECT_EQ(viewer->GetPageText(1, nullptr), E_POINTER);
-  EXPECT_EQ(viewer->Find("x", 1, 1, nullptr), E_POINTER);
+  const HRESULT no_out[] = {viewer->GetContents(nullptr), viewer->GetPageLinks(nullptr),
+                            viewer->GetPageText(1, nullptr), viewer->Find("x", 1, 1, nullptr)};
+  for (const HRESULT& result : no_out) EXPECT_EQ(result, E_POINTER) << "call " << &result - no_out;
 
   ASSERT_EQ(viewer->GetContents(&entries), S_OK);
   ASSERT_EQ(entries.size(), 2u);
