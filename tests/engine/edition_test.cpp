@@ -273,12 +273,11 @@ TEST_F(EditionTest, DamageIsReportedNeverFollowed) {
   std::string packed = ReadFile(Write(SmallEdition(), {true, 25}));
   size_t fork = BlockData(packed, 0);
   ASSERT_EQ(U16At(packed, fork + 6), edition::kFlagCompressed);
-  std::string bad = packed;
-  bad[fork + 15] = static_cast<char>(bad[fork + 15] + 1);
-  EXPECT_EQ(ReadDeviceEditionFromBytes(bad).error, EditionError::kCorrupt);
-  bad = packed;
-  bad[fork + 20] = static_cast<char>(bad[fork + 20] ^ 0x55);
-  EXPECT_EQ(ReadDeviceEditionFromBytes(bad).error, EditionError::kCorrupt);
+  for (auto [at, flip] : {std::pair<size_t, int>{fork + 15, 0x01}, {fork + 20, 0x55}}) {  // declared size, stream
+    std::string bad = packed;
+    bad[at] = static_cast<char>(bad[at] ^ flip);
+    EXPECT_EQ(ReadDeviceEditionFromBytes(bad).error, EditionError::kCorrupt) << at - fork;
+  }
 }
 
 // The documented limits: content up to 64 MiB, and compressed content up to
