@@ -82,7 +82,7 @@ BookInformation Info(const std::string& title = "Quiet Harbour") {
 // Page changes seen through the callbacks, in order; a zoom is recorded as 0.
 struct Calls {
   std::vector<int32_t> seen;
-  void Attach(CBookViewer& viewer) {
+  explicit Calls(CBookViewer& viewer) {
     viewer.page_callback = [](int32_t page, void* self) { static_cast<Calls*>(self)->seen.push_back(page); };
     viewer.page_context = this;
     viewer.zoom_callback = [](void* self) { static_cast<Calls*>(self)->seen.push_back(0); };
@@ -268,8 +268,7 @@ TEST_F(ViewerTest, DamageDeepInABookSurfacesWhenTheViewerReachesIt) {
 TEST_F(ViewerTest, KeysAndCallsTurnPagesAndReportEachChange) {
   CBookViewer viewer(Write(TextEdition(12)));
   ASSERT_TRUE(viewer.Create(nullptr, 0, 2, 240, 320, 4)) << viewer.LastErrorMessage();
-  Calls calls;
-  calls.Attach(viewer);
+  Calls calls(viewer);
   EXPECT_EQ(viewer.CurrentPage(), 2);  // Create shows the first page asked for, quietly
   EXPECT_TRUE(calls.Take().empty());
 
@@ -311,8 +310,7 @@ TEST_F(ViewerTest, KeysAndCallsTurnPagesAndReportEachChange) {
 TEST_F(ViewerTest, ZoomKeepsTheReadingPlaceAndMakesMorePages) {
   CBookViewer viewer(Write(TextEdition(30)));
   ASSERT_TRUE(viewer.Create(nullptr, 0, 1, 300, 400, 4)) << viewer.LastErrorMessage();
-  Calls calls;
-  calls.Attach(viewer);
+  Calls calls(viewer);
   EXPECT_FALSE(viewer.IsZoomed());
   const int32_t normal_count = viewer.PageCount();
   ASSERT_GE(normal_count, 6);
@@ -358,8 +356,7 @@ TEST_F(ViewerTest, ZoomKeepsTheReadingPlaceAndMakesMorePages) {
     e.settings.zoom_states = states;
     CBookViewer fixed(Write(e, "fixed.imp"));
     ASSERT_TRUE(fixed.Create(nullptr, 0, 1, 300, 400, 4));
-    Calls fixed_calls;
-    fixed_calls.Attach(fixed);
+    Calls fixed_calls(fixed);
     EXPECT_EQ(fixed.IsZoomed(), states == 1);
     EXPECT_EQ(fixed.PageCount(), states == 1 ? zoomed_count : normal_count);
     fixed.ToggleZoom();
