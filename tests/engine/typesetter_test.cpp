@@ -183,7 +183,9 @@ TEST_F(TypesetTest, EveryWordInOrderAndNoLineTooWide) {
       for (size_t i = 0; i < lines.size(); ++i) {
         EXPECT_TRUE(lines[i].left >= 0 && lines[i].right <= screen.width && lines[i].bottom <= screen.height)
             << lines[i].text;
-        if (i > 0) EXPECT_GE(lines[i].top, lines[i - 1].bottom) << lines[i].text;
+        if (i > 0) {
+          EXPECT_GE(lines[i].top, lines[i - 1].bottom) << lines[i].text;
+        }
       }
       // Justified: every line of a paragraph but its last reaches the right
       // edge (consecutive lines touch; paragraphs are apart).
