@@ -30,20 +30,15 @@ constexpr uint16_t kJustified = 0, kHeadingBlock = 1, kPlain = 2;
 DeviceEdition EmptyEdition() {
   DeviceEdition e;
   e.language = "en-US";
-  e.text_styles.resize(5);
-  e.text_styles[kHeadingText].size_step = 2;
-  e.text_styles[kHeadingText].bold = true;
-  e.text_styles[kLinkText].underline = false;  // underlined by the setting alone
-  e.text_styles[kUnderlined].underline = true;
-  e.text_styles[kMonoText].family = FontFamily::kMono;
-  e.block_styles.resize(3);
-  e.block_styles[kJustified].margin_top = 4;
-  e.block_styles[kJustified].margin_bottom = 4;
-  e.block_styles[kHeadingBlock].align = TextAlign::kLeft;
-  e.block_styles[kHeadingBlock].margin_top = 10;
-  e.block_styles[kHeadingBlock].margin_bottom = 5;
-  e.block_styles[kHeadingBlock].keep_with_next = true;
-  e.block_styles[kPlain].align = TextAlign::kLeft;
+  // In the order of the constants above; a link is underlined by the setting alone.
+  e.text_styles = {{},
+                   {FontFamily::kSerif, 2, true, false, false, VerticalAlign::kBaseline},
+                   {},
+                   {FontFamily::kSerif, 0, false, false, true, VerticalAlign::kBaseline},
+                   {FontFamily::kMono, 0, false, false, false, VerticalAlign::kBaseline}};
+  e.block_styles = {{TextAlign::kJustify, 0, 4, 4, 0, 0, 120, false},
+                    {TextAlign::kLeft, 0, 10, 5, 0, 0, 120, true},
+                    {TextAlign::kLeft, 0, 0, 0, 0, 0, 120, false}};
   return e;
 }
 
@@ -75,25 +70,13 @@ std::string Words(uint32_t seed, int count) {
 }
 
 Block Paragraph(const std::string& text, uint16_t style = kJustified) {
-  Block b;
-  b.style = style;
-  b.runs.push_back({text, kBody, kNoLink});
-  return b;
+  return {BlockKind::kParagraph, 0, style, "", kNoImage, "", {{text, kBody, kNoLink}}};
 }
 
-Block PageBreak() {
-  Block b;
-  b.kind = BlockKind::kPageBreak;
-  return b;
-}
+Block PageBreak() { return {BlockKind::kPageBreak, 0, 0, "", kNoImage, "", {}}; }
 
 Block Heading(const std::string& text) {
-  Block b;
-  b.kind = BlockKind::kHeading;
-  b.level = 1;
-  b.style = kHeadingBlock;
-  b.runs.push_back({text, kHeadingText, kNoLink});
-  return b;
+  return {BlockKind::kHeading, 1, kHeadingBlock, "", kNoImage, "", {{text, kHeadingText, kNoLink}}};
 }
 
 // A book of chapters: a heading, then paragraphs of 1 to 60 words.
@@ -293,11 +276,8 @@ TEST_F(TypesetTest, ImagesFitThePage) {
   DeviceEdition e = EmptyEdition();
   auto image = [&](uint16_t w, uint16_t h) {
     e.images.push_back({w, h, std::vector<uint8_t>(size_t{w} * h, 128)});
-    Block b;
-    b.kind = BlockKind::kImage;
-    b.image = static_cast<uint32_t>(e.images.size() - 1);
-    b.alt = "picture " + std::to_string(w) + "x" + std::to_string(h);
-    e.blocks.push_back(b);
+    const std::string alt = "picture " + std::to_string(w) + "x" + std::to_string(h);
+    e.blocks.push_back({BlockKind::kImage, 0, 0, "", static_cast<uint32_t>(e.images.size() - 1), alt, {}});
   };
   e.blocks.push_back(Paragraph(Words(3, 30)));
   image(100, 2000);  // taller than the page
@@ -369,12 +349,9 @@ TEST_F(TypesetTest, NarrowPagesHyphenate) {
 
 TEST_F(TypesetTest, PreformattedKeepsSpacesAndBreaksLongLines) {
   DeviceEdition e = EmptyEdition();
-  Block pre;
-  pre.kind = BlockKind::kPreformatted;
-  pre.style = kPlain;
   const std::string long_line(200, 'x');
-  pre.runs.push_back({"int  main()\n\tcall();\n" + long_line + "\nend", kMonoText, kNoLink});
-  e.blocks.push_back(pre);
+  const std::string code = "int  main()\n\tcall();\n" + long_line + "\nend";
+  e.blocks.push_back({BlockKind::kPreformatted, 0, kPlain, "", kNoImage, "", {{code, kMonoText, kNoLink}}});
   auto t = Make(e, 240, 640);
   const auto lines = t->GetPage(1)->lines;
   ASSERT_GE(lines.size(), 5u);
