@@ -73,6 +73,13 @@ Block Paragraph(const std::string& text, uint16_t style = kJustified) {
   return {BlockKind::kParagraph, 0, style, "", kNoImage, "", {{text, kBody, kNoLink}}};
 }
 
+// Adds a justified block style of these indents and margins (in tenths of
+// an em) to `e`; returns its index.
+uint16_t AddStyle(DeviceEdition& e, int16_t text_indent, int16_t margin_left, int16_t margin_right = 0) {
+  e.block_styles.push_back({TextAlign::kJustify, text_indent, 0, 0, margin_left, margin_right, 120, false});
+  return static_cast<uint16_t>(e.block_styles.size() - 1);
+}
+
 Block PageBreak() { return {BlockKind::kPageBreak, 0, 0, "", kNoImage, "", {}}; }
 
 Block Heading(const std::string& text) {
@@ -381,11 +388,7 @@ TEST_F(TypesetTest, LineBreaksSoftHyphensAndIndents) {
   DeviceEdition e = EmptyEdition();
   e.language = "";  // no patterns: only the soft hyphens break words
   e.blocks.push_back(Paragraph("A verse that ends here,\nand the next\n\nafter an empty line."));
-  BlockStyle hanging;
-  hanging.margin_left = 30;
-  hanging.text_indent = -30;
-  e.block_styles.push_back(hanging);
-  e.blocks.push_back(Paragraph(Words(9, 40), static_cast<uint16_t>(e.block_styles.size() - 1)));
+  e.blocks.push_back(Paragraph(Words(9, 40), AddStyle(e, -30, 30)));  // hanging
   std::string soft;
   for (int i = 0; i < 30; ++i) soft += "extra\xC2\xADordinary ";
   e.blocks.push_back(Paragraph(soft));
@@ -417,10 +420,7 @@ TEST_F(TypesetTest, WordsLongerThanALineAreSplit) {
   const std::string word(120, 'm');
   e.blocks.push_back(Paragraph("a " + word + " b"));
   // A word that fits a line, but not the first one after a wide indent.
-  BlockStyle indented;
-  indented.text_indent = 100;
-  e.block_styles.push_back(indented);
-  e.blocks.push_back(Paragraph(std::string(18, 'm') + " b", static_cast<uint16_t>(e.block_styles.size() - 1)));
+  e.blocks.push_back(Paragraph(std::string(18, 'm') + " b", AddStyle(e, 100, 0)));
   auto t = Make(e, 160, 640);
   std::string joined;
   for (const PageLine& line : t->GetPage(1)->lines) {
@@ -441,11 +441,8 @@ TEST_F(TypesetTest, WordsLongerThanALineAreSplit) {
 // sidebar) never leave less than 60% of the text width for the text.
 TEST_F(TypesetTest, MarginsLeaveAReadableColumn) {
   DeviceEdition e = EmptyEdition();
-  BlockStyle sidebar;
-  sidebar.margin_left = 144;  // 230 px of a 16 px em, in tenths
-  sidebar.margin_right = 20;
-  e.block_styles.push_back(sidebar);
-  e.blocks.push_back(Paragraph(Words(3, 60), static_cast<uint16_t>(e.block_styles.size() - 1)));
+  // The sidebar: 230 px of a 16 px em, in tenths.
+  e.blocks.push_back(Paragraph(Words(3, 60), AddStyle(e, 0, 144, 20)));
   e.blocks.push_back(Paragraph(Words(3, 60)));
   auto t = Make(e, 480, 640);
   int32_t narrow = 0, full = 0;
