@@ -184,10 +184,8 @@ TEST_F(EditionTest, TheLibraryReadsTheBookAndItsPeriodicalRecord) {
 
   vellix::formats::SourceRecord record = vellix::formats::ParseSourceRecord(
       vellix::formats::ReadResourceString(vellix::formats::InputFile(path), "RSRC", 128));
-  EXPECT_EQ(record.source_id, "IKL");
-  EXPECT_EQ(record.source_type, "P");
-  EXPECT_EQ(record.issue_number, 42);
-  EXPECT_EQ(record.content_feed_id, "feed-7");
+  EXPECT_EQ(std::tie(record.source_id, record.source_type, record.issue_number, record.content_feed_id),
+            std::tuple("IKL", "P", 42, "feed-7"));
 
   EditionReadResult read = ReadDeviceEdition(path);
   ASSERT_EQ(read.error, EditionError::kNone) << read.message;
