@@ -87,6 +87,11 @@ class ViewerTest : public ::testing::Test {
     EXPECT_EQ(viewer.NumPages(&pages), S_OK);
     return pages;
   }
+  std::string Name(IViewer& viewer) {
+    std::string name = "unset";
+    EXPECT_EQ(viewer.BookName(&name), S_OK);
+    return name;
+  }
   int32_t Current(IViewer& viewer) {
     int32_t page = -1;
     EXPECT_EQ(viewer.CurPage(&page), S_OK);
@@ -124,9 +129,7 @@ TEST_F(ViewerTest, WithoutBookOperationsFail) {
   EXPECT_EQ(viewer->ChangeDeviceSettings(600, 800, 8), E_FAIL);
   EXPECT_EQ(viewer->ShowInfoTray(), S_OK);
   EXPECT_EQ(viewer->NumPages(nullptr), E_POINTER);
-  std::string name = "x";
-  EXPECT_EQ(viewer->BookName(&name), S_OK);
-  EXPECT_EQ(name, "");
+  EXPECT_EQ(Name(*viewer), "");
   // A device change with no book leaves nothing behind for the next open.
   EXPECT_EQ(viewer->SetBookName(book_), S_OK);
   EXPECT_EQ(Page(*viewer).width, 480);
@@ -162,9 +165,7 @@ TEST_F(ViewerTest, SameNameInOtherCaseDoesNothingAndKeepsPage) {
   EXPECT_EQ(viewer->SetBookName(upper), S_OK);  // no such file: opening it would fail
   EXPECT_EQ(Current(*viewer), 3);
   EXPECT_TRUE(log.empty());
-  std::string name;
-  viewer->BookName(&name);
-  EXPECT_EQ(name, book_);
+  EXPECT_EQ(Name(*viewer), book_);
 }
 
 TEST_F(ViewerTest, FailedOpenKeepsNameAndIsNotRetried) {
@@ -172,9 +173,7 @@ TEST_F(ViewerTest, FailedOpenKeepsNameAndIsNotRetried) {
   const std::string missing = tmp_ / "Books/Later.imp";
   EXPECT_EQ(viewer->SetBookName(missing), ViewerFailure(ikutil::kViewerNotFound));
   EXPECT_EQ(static_cast<uint32_t>(ViewerFailure(ikutil::kViewerNotFound)), 0x80000001u);
-  std::string name;
-  viewer->BookName(&name);
-  EXPECT_EQ(name, missing);
+  EXPECT_EQ(Name(*viewer), missing);
   int32_t pages = 0;
   EXPECT_EQ(viewer->NumPages(&pages), E_FAIL);  // the earlier book is closed too
 
@@ -268,10 +267,8 @@ TEST_F(ViewerTest, EventsReachSinksInConnectionOrderUntilUnadvised) {
   EXPECT_TRUE(viewer->IsZoomed());
   EXPECT_NE(Pages(*viewer), normal_pages);
   ASSERT_GE(log.size(), 4u);
-  EXPECT_EQ(log[0], "first:page 2");
-  EXPECT_EQ(log[1], "second:page 2");
-  EXPECT_EQ(log[2], "first:zoom");
-  EXPECT_EQ(log[3], "second:zoom");
+  EXPECT_EQ(std::vector(log.begin(), log.begin() + 4),
+            (std::vector<std::string>{"first:page 2", "second:page 2", "first:zoom", "second:zoom"}));
 
   log.clear();
   EXPECT_EQ(viewer->Unadvise(first), S_OK);
@@ -302,9 +299,7 @@ TEST_F(ViewerTest, SinkMayOpenAnotherBookFromAnEvent) {
   uint32_t cookie;
   viewer->Advise(sink, &cookie);
   EXPECT_EQ(viewer->NextPage(), S_OK);
-  std::string name;
-  viewer->BookName(&name);
-  EXPECT_EQ(name, other);
+  EXPECT_EQ(Name(*viewer), other);
   EXPECT_EQ(Current(*viewer), 1);
 }
 
