@@ -550,9 +550,7 @@ TEST(HyphenatorTest, PointsRespectTheMinimumLengths) {
     }
   }
   std::vector<uint32_t> points;
-  h->Points("word", &points);
-  h->Points("a", &points);
-  h->Points("", &points);
+  for (const char* too_short : {"word", "a", ""}) h->Points(too_short, &points);
   EXPECT_TRUE(points.empty());
 }
 
