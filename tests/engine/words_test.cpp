@@ -334,10 +334,9 @@ TEST_F(WordsTest, TablesAreSetInColumnsOrAsLabelledRows) {
   Typesetter t(e, *fonts_, {});
   const Page page = *t.GetPage(1);
   ASSERT_EQ(page.lines.size(), 4u);
-  EXPECT_EQ(page.lines[0].text, "System Release");
-  EXPECT_EQ(page.lines[1].text, "Debian GNU/Linux 12");
-  EXPECT_EQ(page.lines[2].text, "FreeBSD 13.2");
-  EXPECT_EQ(page.lines[3].text, "After.");
+  std::vector<std::string> texts;
+  for (const PageLine& line : page.lines) texts.push_back(line.text);
+  EXPECT_EQ(texts, (std::vector<std::string>{"System Release", "Debian GNU/Linux 12", "FreeBSD 13.2", "After."}));
   auto left_of = [](const PageLine& line, uint32_t offset) {
     for (const CharBox& c : line.chars)
       if (c.offset == offset) return c.left;
