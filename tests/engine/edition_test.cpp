@@ -46,15 +46,11 @@ DeviceEdition RichEdition() {
                    {FontFamily::kMono, -2, false, true, true, VerticalAlign::kSuper},
                    {FontFamily::kSerif, -1, false, false, false, VerticalAlign::kSub}};
   e.block_styles = {{}, {TextAlign::kCenter, 0, 10, 5, 0, 0, 140, true}, {TextAlign::kLeft, -15, 0, 0, 20, 10, 100}};
+  const std::vector<Run> linked = {
+      {"Voilà l'été, ", 0, kNoLink}, {"", 2, kNoLink}, {"voir la note", 2, 0}, {"2", 3, 1}, {" — fin.", 0, 2}};
   e.blocks = {
       {BlockKind::kHeading, 1, 1, "", kNoImage, "", {{"Chapitre un", 1, kNoLink}}},
-      {BlockKind::kParagraph,
-       0,
-       0,
-       "",
-       kNoImage,
-       "",
-       {{"Voilà l'été, ", 0, kNoLink}, {"", 2, kNoLink}, {"voir la note", 2, 0}, {"2", 3, 1}, {" — fin.", 0, 2}}},
+      {BlockKind::kParagraph, 0, 0, "", kNoImage, "", linked},
       {BlockKind::kListItem, 2, 2, "•", kNoImage, "", {{"un point", 0, kNoLink}}},
       {BlockKind::kPreformatted, 0, 2, "", kNoImage, "", {{"  int x;\n  x = 1;", 2, kNoLink}}},
       {BlockKind::kImage, 0, 1, "", 0, "un dégradé", {}},
