@@ -331,12 +331,9 @@ TEST_F(ViewerTest, ZoomKeepsTheReadingPlaceAndMakesMorePages) {
 
     viewer.ToggleZoom();
     EXPECT_TRUE(viewer.IsZoomed());
-    std::vector<int32_t> seen = calls.Take();
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen.front(), 0);  // the zoom first
-    // The larger type moves the place to a later page (but for the first).
-    EXPECT_EQ(seen.size(), page > 1 ? 2u : 1u);
-    EXPECT_EQ(seen.back(), seen.size() > 1 ? viewer.CurrentPage() : 0);
+    // The zoom first; the larger type moves the place to a later page (but for the first).
+    const std::vector<int32_t> zoom_then_page = {0, viewer.CurrentPage()};
+    EXPECT_EQ(calls.Take(), page > 1 ? zoom_then_page : std::vector<int32_t>{0});
     EXPECT_TRUE(Contains(viewer.PageText(viewer.CurrentPage()), before))
         << before << " left page " << page << " for page " << viewer.CurrentPage();
     zoomed_count = viewer.PageCount();
