@@ -274,7 +274,7 @@ TEST_F(ViewerTest, KeysAndCallsTurnPagesAndReportEachChange) {
 
   // Forward by 'n' and space, back by 'p' and backspace; the last 'p' on the
   // first page, then keys that mean nothing.
-  for (uint32_t key : {'n', ' ', 'p', '\b', '\b', 'p', 'x', 'N'}) viewer.HandleChar(key);
+  for (char32_t key : {U'n', U' ', U'p', U'\b', U'\b', U'p', U'x', U'N'}) viewer.HandleChar(key);
   EXPECT_EQ(calls.Take(), (std::vector<int32_t>{3, 4, 3, 2, 1}));
   EXPECT_EQ(viewer.CurrentPage(), 1);
 
@@ -399,14 +399,12 @@ TEST_F(ViewerTest, TheInfoTrayShowsOnlyWhenAsked) {
   ASSERT_TRUE(viewer.Create(nullptr, 0, 1, 320, 480, 4));
   PageImage plain, tray, hidden_again;
   const std::vector<std::string> lines = viewer.PageText(1);
-  EXPECT_FALSE(viewer.InfoTrayShown());
-  viewer.GetPageImage(1, &plain);
-  viewer.ShowInfoTray();
-  EXPECT_TRUE(viewer.InfoTrayShown());
-  viewer.GetPageImage(1, &tray);
-  viewer.ShowInfoTray();
-  EXPECT_FALSE(viewer.InfoTrayShown());
-  viewer.GetPageImage(1, &hidden_again);
+  // Each call toggles the tray: hidden, shown, hidden again, and left shown.
+  for (PageImage* image : {&plain, &tray, &hidden_again}) {
+    EXPECT_EQ(viewer.InfoTrayShown(), image == &tray);
+    viewer.GetPageImage(1, image);
+    viewer.ShowInfoTray();
+  }
 
   // A short page leaves its foot empty; the tray writes there.
   const int32_t foot = 480 - 480 / 12;
@@ -414,7 +412,7 @@ TEST_F(ViewerTest, TheInfoTrayShowsOnlyWhenAsked) {
   EXPECT_GT(Count(tray, foot).dark, 100u);
   EXPECT_EQ(hidden_again.pixels, plain.pixels);
   // The tray is drawn, not laid out: the page's lines stay as they were.
-  viewer.ShowInfoTray();
+  ASSERT_TRUE(viewer.InfoTrayShown());
   EXPECT_EQ(viewer.PageText(1), lines);
   // A new Create hides it again.
   ASSERT_TRUE(viewer.Create(nullptr, 0, 1, 320, 480, 4));
