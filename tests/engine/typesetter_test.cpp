@@ -42,16 +42,11 @@ DeviceEdition EmptyEdition() {
   return e;
 }
 
-std::vector<std::string> Split(const std::string& text) {
-  std::vector<std::string> words;
-  std::istringstream in(text);
-  for (std::string w; in >> w;) words.push_back(w);
-  return words;
-}
+using vellix::fixtures::SplitWords;
 
 // Words of varied length, some long enough to hyphenate.
 const std::vector<std::string>& Vocabulary() {
-  static const std::vector<std::string> words = Split(
+  static const std::vector<std::string> words = SplitWords(
       "the reader typesetting of paragraphs extraordinary and a line international breaking hyphenation is page "
       "quietly considerable with understanding margins to book remarkable letters in responsibility words justified "
       "on screen uncharacteristically it beautifully demonstration for text");
@@ -132,22 +127,10 @@ class TypesetTest : public ::testing::Test {
 
   // The words of the laid-out text, hyphenated words joined back.
   static std::vector<std::string> LaidOutWords(const std::vector<std::vector<PageLine>>& pages) {
-    std::vector<std::string> words;
-    bool join = false;
-    for (const auto& lines : pages) {
-      for (const PageLine& line : lines) {
-        std::vector<std::string> ws = Split(line.text);
-        for (size_t i = 0; i < ws.size(); ++i) {
-          if (join && i == 0 && !words.empty())
-            words.back() += ws[i];
-          else
-            words.push_back(ws[i]);
-        }
-        join = !words.empty() && line.text.size() > 1 && line.text.back() == '-';
-        if (join) words.back().pop_back();
-      }
-    }
-    return words;
+    std::vector<std::string> lines;
+    for (const auto& page : pages)
+      for (const PageLine& line : page) lines.push_back(line.text);
+    return vellix::fixtures::JoinedWords(lines);
   }
 
   std::unique_ptr<FontSet> fonts_;
@@ -157,7 +140,7 @@ TEST_F(TypesetTest, EveryWordInOrderAndNoLineTooWide) {
   DeviceEdition e = Book(6);
   std::vector<std::string> source;
   for (const Block& b : e.blocks)
-    for (const std::string& w : Split(b.runs[0].text)) source.push_back(w);
+    for (const std::string& w : SplitWords(b.runs[0].text)) source.push_back(w);
 
   struct Size {
     int32_t width, height;

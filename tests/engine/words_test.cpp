@@ -15,16 +15,12 @@
 #include "page_layout.h"
 #include "page_raster.h"
 #include "source_files.h"
+#include "test_util.h"
 
 namespace ikutil::typeset {
 namespace {
 
-std::vector<std::string> Split(const std::string& text) {
-  std::vector<std::string> words;
-  std::istringstream in(text);
-  for (std::string w; in >> w;) words.push_back(w);
-  return words;
-}
+using vellix::fixtures::SplitWords;
 
 // Words without their dashes: a line that ends in "-" may have been
 // hyphenated or broken after a dash of the source, which the text alone
@@ -49,22 +45,7 @@ struct Laid {
     return all;
   }
   // The words of the page text, words hyphenated at a line's end joined.
-  std::vector<std::string> Words() const {
-    std::vector<std::string> words;
-    bool join = false;
-    for (const std::string& line : lines) {
-      std::vector<std::string> ws = Split(line);
-      for (size_t i = 0; i < ws.size(); ++i) {
-        if (join && i == 0 && !words.empty())
-          words.back() += ws[i];
-        else
-          words.push_back(ws[i]);
-      }
-      join = !ws.empty() && line.back() == '-' && ws.back().size() > 1;
-      if (join) words.back().pop_back();
-    }
-    return words;
-  }
+  std::vector<std::string> Words() const { return vellix::fixtures::JoinedWords(lines); }
 };
 
 class WordsTest : public ::testing::Test {
@@ -121,7 +102,7 @@ TEST_F(WordsTest, SpacesWhereNoLineMayBreakKeepTheirWords) {
   std::vector<std::string> words;
   for (const std::string& p : paragraphs) {
     body += "<p>" + p + "</p>\n";
-    for (const std::string& w : Split(p)) words.push_back(w);
+    for (const std::string& w : SplitWords(p)) words.push_back(w);
   }
   // Wide and narrow pages: the unbreakable spaces fall inside lines and at
   // their ends.
@@ -155,7 +136,8 @@ TEST_F(WordsTest, TheCleanUpAddsNoWhiteSpace) {
       "<PRE>\nline one\n  line two</PRE>\n<PRE>first\n</PRE><P>after\n</BODY></HTML>";
   Laid laid = Lay(html);
   EXPECT_EQ(laid.status, CompileStatus::kCompiled);
-  EXPECT_EQ(laid.Words(), Split("--strip-components=NUMBER and *ctx wordbold d'origine line one line two first after"));
+  EXPECT_EQ(laid.Words(),
+            SplitWords("--strip-components=NUMBER and *ctx wordbold d'origine line one line two first after"));
   // The preformatted lines as they were: no blank line after <pre>.
   EXPECT_NE(laid.Text().find("\nline one\n  line two\nfirst\nafter\n"), std::string::npos) << laid.Text();
 }
@@ -234,15 +216,15 @@ TEST_F(WordsTest, WithoutPatternsLongLinesAreRaggedAndWordsSplitOnlyWhenWiderTha
   // ragged rather than stretched.
   Laid ragged = Lay(Html(paragraph, "xx"), 240);
   for (const std::string& line : ragged.lines) EXPECT_FALSE(line.ends_with("-")) << ragged.Text();
-  EXPECT_EQ(ragged.Words(), Split("Sehr geehrte Damen und Herren, die Verarbeitungsgeschwindigkeit unserer "
-                                  "Datenverarbeitungsanlagen wurde erheblich verbessert, und die "
-                                  "Benutzerfreundlichkeit der Anwendungsprogramme ebenso."));
+  EXPECT_EQ(ragged.Words(), SplitWords("Sehr geehrte Damen und Herren, die Verarbeitungsgeschwindigkeit unserer "
+                                       "Datenverarbeitungsanlagen wurde erheblich verbessert, und die "
+                                       "Benutzerfreundlichkeit der Anwendungsprogramme ebenso."));
   // Words joined by no-break spaces part at those spaces before any is cut.
   Laid joined = Lay(Html("<h2>Set\u00A0up\u00A0the\u00A0implementation\u00A0carefully</h2>", "xx"), 200);
   ASSERT_GE(joined.lines.size(), 2u);
   for (std::string line : joined.lines) {
     for (size_t at; (at = line.find("\u00A0")) != std::string::npos;) line.replace(at, 2, " ");
-    for (const std::string& w : Split(line))
+    for (const std::string& w : SplitWords(line))
       EXPECT_TRUE(w == "Set" || w == "up" || w == "the" || w == "implementation" || w == "carefully") << joined.Text();
   }
 }
@@ -363,8 +345,9 @@ TEST_F(WordsTest, TablesAreSetInColumnsOrAsLabelledRows) {
   std::vector<std::string> cells;
   for (const std::string& w : wide.Words())
     if (w != "Option:" && w != "Meaning:" && w != "Default:") cells.push_back(w);
-  EXPECT_EQ(Undashed(cells), Undashed(Split("--verbose prints the name of every file as it is read, and what was done "
-                                            "with it off --jobs the number of processors")))
+  EXPECT_EQ(Undashed(cells),
+            Undashed(SplitWords("--verbose prints the name of every file as it is read, and what was done "
+                                "with it off --jobs the number of processors")))
       << wide.Text();
   EXPECT_EQ(wide.lines.back(), "Default: the number of processors");
   EXPECT_EQ(std::count(wide.lines.begin(), wide.lines.end(), "Option: --jobs"), 1);
