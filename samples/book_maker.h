@@ -18,10 +18,10 @@ std::string U32(uint32_t v);
 struct Info {
   std::string id = "ID42";
   std::string category = "Fiction";
-  std::string third;
+  std::string third{};
   std::string title = "A Title";
   std::string author_last = "Writer";
-  std::string author_middle;
+  std::string author_middle{};
   std::string author_first = "Some";
   std::string Strings() const;  // seven strings, each ended by NUL
 };

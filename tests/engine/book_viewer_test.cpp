@@ -13,6 +13,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "fonts.h"
@@ -63,13 +64,8 @@ DeviceEdition TextEdition(int paragraphs, int words_each = 60) {
 DeviceEdition LinkEdition(bool underline) {
   DeviceEdition e = TextEdition(1, 5);
   e.settings.underline_links = underline;
-  e.blocks.push_back({BlockKind::kParagraph,
-                      0,
-                      0,
-                      "",
-                      kNoImage,
-                      "",
-                      {{"See ", 0, kNoLink}, {"the other chapter", 0, 0}, {" now.", 0, kNoLink}}});
+  const std::vector<Run> runs = {{"See ", 0, kNoLink}, {"the other chapter", 0, 0}, {" now.", 0, kNoLink}};
+  e.blocks.push_back({BlockKind::kParagraph, 0, 0, "", kNoImage, "", runs});
   e.links = {{false, {1, 0}, ""}};
   return e;
 }
@@ -86,7 +82,7 @@ BookInformation Info(const std::string& title = "Quiet Harbour") {
 // Page changes seen through the callbacks, in order; a zoom is recorded as 0.
 struct Calls {
   std::vector<int32_t> seen;
-  void Attach(CBookViewer& viewer) {
+  explicit Calls(CBookViewer& viewer) {
     viewer.page_callback = [](int32_t page, void* self) { static_cast<Calls*>(self)->seen.push_back(page); };
     viewer.page_context = this;
     viewer.zoom_callback = [](void* self) { static_cast<Calls*>(self)->seen.push_back(0); };
@@ -141,9 +137,7 @@ TEST_F(ViewerTest, PagesAreDrawnAtTheScreensSizeAndDepth) {
     ASSERT_TRUE(viewer.Create(nullptr, 0, 1, 300, 420, depth)) << viewer.LastErrorMessage();
     PageImage image;
     ASSERT_TRUE(viewer.GetPageImage(1, &image));
-    EXPECT_EQ(image.width, 300);
-    EXPECT_EQ(image.height, 420);
-    EXPECT_EQ(image.depth, depth);
+    EXPECT_EQ(std::tuple(image.width, image.height, image.depth), std::tuple(300, 420, depth));
     ASSERT_EQ(image.pixels.size(), size_t{300} * 420);
     const int white = (1 << depth) - 1;
     EXPECT_LE(*std::max_element(image.pixels.begin(), image.pixels.end()), white) << depth;
@@ -274,19 +268,13 @@ TEST_F(ViewerTest, DamageDeepInABookSurfacesWhenTheViewerReachesIt) {
 TEST_F(ViewerTest, KeysAndCallsTurnPagesAndReportEachChange) {
   CBookViewer viewer(Write(TextEdition(12)));
   ASSERT_TRUE(viewer.Create(nullptr, 0, 2, 240, 320, 4)) << viewer.LastErrorMessage();
-  Calls calls;
-  calls.Attach(viewer);
+  Calls calls(viewer);
   EXPECT_EQ(viewer.CurrentPage(), 2);  // Create shows the first page asked for, quietly
   EXPECT_TRUE(calls.Take().empty());
 
-  viewer.HandleChar('n');
-  viewer.HandleChar(' ');
-  viewer.HandleChar('p');
-  viewer.HandleChar(8);
-  viewer.HandleChar(8);
-  viewer.HandleChar('p');  // already on the first page
-  viewer.HandleChar('x');
-  viewer.HandleChar('N');
+  // Forward by 'n' and space, back by 'p' and backspace; the last 'p' on the
+  // first page, then keys that mean nothing.
+  for (char32_t key : {U'n', U' ', U'p', U'\b', U'\b', U'p', U'x', U'N'}) viewer.HandleChar(key);
   EXPECT_EQ(calls.Take(), (std::vector<int32_t>{3, 4, 3, 2, 1}));
   EXPECT_EQ(viewer.CurrentPage(), 1);
 
@@ -322,8 +310,7 @@ TEST_F(ViewerTest, KeysAndCallsTurnPagesAndReportEachChange) {
 TEST_F(ViewerTest, ZoomKeepsTheReadingPlaceAndMakesMorePages) {
   CBookViewer viewer(Write(TextEdition(30)));
   ASSERT_TRUE(viewer.Create(nullptr, 0, 1, 300, 400, 4)) << viewer.LastErrorMessage();
-  Calls calls;
-  calls.Attach(viewer);
+  Calls calls(viewer);
   EXPECT_FALSE(viewer.IsZoomed());
   const int32_t normal_count = viewer.PageCount();
   ASSERT_GE(normal_count, 6);
@@ -344,12 +331,9 @@ TEST_F(ViewerTest, ZoomKeepsTheReadingPlaceAndMakesMorePages) {
 
     viewer.ToggleZoom();
     EXPECT_TRUE(viewer.IsZoomed());
-    std::vector<int32_t> seen = calls.Take();
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen.front(), 0);  // the zoom first
-    // The larger type moves the place to a later page (but for the first).
-    EXPECT_EQ(seen.size(), page > 1 ? 2u : 1u);
-    EXPECT_EQ(seen.back(), seen.size() > 1 ? viewer.CurrentPage() : 0);
+    // The zoom first; the larger type moves the place to a later page (but for the first).
+    const std::vector<int32_t> zoom_then_page = {0, viewer.CurrentPage()};
+    EXPECT_EQ(calls.Take(), page > 1 ? zoom_then_page : std::vector<int32_t>{0});
     EXPECT_TRUE(Contains(viewer.PageText(viewer.CurrentPage()), before))
         << before << " left page " << page << " for page " << viewer.CurrentPage();
     zoomed_count = viewer.PageCount();
@@ -369,8 +353,7 @@ TEST_F(ViewerTest, ZoomKeepsTheReadingPlaceAndMakesMorePages) {
     e.settings.zoom_states = states;
     CBookViewer fixed(Write(e, "fixed.imp"));
     ASSERT_TRUE(fixed.Create(nullptr, 0, 1, 300, 400, 4));
-    Calls fixed_calls;
-    fixed_calls.Attach(fixed);
+    Calls fixed_calls(fixed);
     EXPECT_EQ(fixed.IsZoomed(), states == 1);
     EXPECT_EQ(fixed.PageCount(), states == 1 ? zoomed_count : normal_count);
     fixed.ToggleZoom();
@@ -416,14 +399,12 @@ TEST_F(ViewerTest, TheInfoTrayShowsOnlyWhenAsked) {
   ASSERT_TRUE(viewer.Create(nullptr, 0, 1, 320, 480, 4));
   PageImage plain, tray, hidden_again;
   const std::vector<std::string> lines = viewer.PageText(1);
-  EXPECT_FALSE(viewer.InfoTrayShown());
-  viewer.GetPageImage(1, &plain);
-  viewer.ShowInfoTray();
-  EXPECT_TRUE(viewer.InfoTrayShown());
-  viewer.GetPageImage(1, &tray);
-  viewer.ShowInfoTray();
-  EXPECT_FALSE(viewer.InfoTrayShown());
-  viewer.GetPageImage(1, &hidden_again);
+  // Each call toggles the tray: hidden, shown, hidden again, and left shown.
+  for (PageImage* image : {&plain, &tray, &hidden_again}) {
+    EXPECT_EQ(viewer.InfoTrayShown(), image == &tray);
+    viewer.GetPageImage(1, image);
+    viewer.ShowInfoTray();
+  }
 
   // A short page leaves its foot empty; the tray writes there.
   const int32_t foot = 480 - 480 / 12;
@@ -431,7 +412,7 @@ TEST_F(ViewerTest, TheInfoTrayShowsOnlyWhenAsked) {
   EXPECT_GT(Count(tray, foot).dark, 100u);
   EXPECT_EQ(hidden_again.pixels, plain.pixels);
   // The tray is drawn, not laid out: the page's lines stay as they were.
-  viewer.ShowInfoTray();
+  ASSERT_TRUE(viewer.InfoTrayShown());
   EXPECT_EQ(viewer.PageText(1), lines);
   // A new Create hides it again.
   ASSERT_TRUE(viewer.Create(nullptr, 0, 1, 320, 480, 4));
@@ -602,51 +583,38 @@ std::optional<DecodedPng> ReadPng(const std::string& path) {
 }
 
 TEST_F(ViewerTest, PageImagesSaveAsGreyPngsOfTheirDepth) {
+  // Grey PNGs of the page's depth, packed as rows repeated from the row
+  // above and runs of one byte: blank rows, runs of every length around
+  // deflate's limits (3 and 258), noise, the widest row and rows too narrow
+  // to copy all come back, at every depth.
+  uint32_t seed = 7;
+  auto noise = [&seed] { return static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16); };
+  struct Shape {
+    int32_t width, height;
+    int16_t depth;
+  };
   PageImage image_of_depth_1;
-  for (int16_t depth : {1, 2, 4, 8}) {
-    PageImage image{67, 5, depth, {}};
-    for (int i = 0; i < 67 * 5; ++i) image.pixels.push_back(static_cast<uint8_t>((i * 7) & ((1 << depth) - 1)));
-    const std::string path = dir_ / ("page" + std::to_string(depth) + ".png");
-    std::string error;
-    ASSERT_TRUE(SavePageImagePng(image, path, &error)) << error;
-    std::optional<DecodedPng> png = ReadPng(path);
-    ASSERT_TRUE(png.has_value()) << depth;
-    EXPECT_EQ(png->width, 67u);
-    EXPECT_EQ(png->height, 5u);
-    EXPECT_EQ(png->bit_depth, depth);
-    EXPECT_EQ(png->color_type, PNG_COLOR_TYPE_GRAY);
-    EXPECT_EQ(png->pixels, image.pixels) << depth;
-    if (depth == 1) image_of_depth_1 = image;
-  }
-  // Pages are packed as rows repeated from the row above and runs of one
-  // byte: blank rows, runs of every length around deflate's limits (3 and
-  // 258), noise, the widest row and rows too narrow to copy all come back.
-  {
-    uint32_t seed = 7;
-    auto noise = [&seed] { return static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 16); };
-    struct Shape {
-      int32_t width, height;
-      int16_t depth;
-    };
-    for (const Shape& shape : {Shape{1, 9, 8}, Shape{3, 4, 1}, Shape{700, 40, 4}, Shape{8192, 3, 8}, Shape{333, 7, 2},
-                               Shape{258, 9, 8}, Shape{259, 9, 8}, Shape{260, 9, 8}}) {
-      PageImage page{shape.width, shape.height, shape.depth, {}};
-      const int white = (1 << shape.depth) - 1;
-      for (int32_t y = 0; y < shape.height; ++y) {
-        for (int32_t x = 0; x < shape.width; ++x) {
-          uint8_t value = static_cast<uint8_t>(white);
-          if (y % 4 == 1) value = static_cast<uint8_t>(noise() & white);            // noise
-          if (y % 4 == 2) value = static_cast<uint8_t>((x / (1 + y)) % 2 * white);  // runs growing with y
-          page.pixels.push_back(value);                                             // rows 0 and 3: blank, repeated
-        }
+  for (const Shape& shape : {Shape{1, 9, 8}, Shape{3, 4, 1}, Shape{700, 40, 4}, Shape{8192, 3, 8}, Shape{333, 7, 2},
+                             Shape{258, 9, 8}, Shape{259, 9, 8}, Shape{260, 9, 8}}) {
+    PageImage page{shape.width, shape.height, shape.depth, {}};
+    const int white = (1 << shape.depth) - 1;
+    for (int32_t y = 0; y < shape.height; ++y) {
+      for (int32_t x = 0; x < shape.width; ++x) {
+        uint8_t value = static_cast<uint8_t>(white);
+        if (y % 4 == 1) value = static_cast<uint8_t>(noise() & white);            // noise
+        if (y % 4 == 2) value = static_cast<uint8_t>((x / (1 + y)) % 2 * white);  // runs growing with y
+        page.pixels.push_back(value);                                             // rows 0 and 3: blank, repeated
       }
-      const std::string packed = dir_ / "packed.png";
-      std::string error;
-      ASSERT_TRUE(SavePageImagePng(page, packed, &error)) << error;
-      std::optional<DecodedPng> png = ReadPng(packed);
-      ASSERT_TRUE(png.has_value()) << shape.width;
-      EXPECT_EQ(png->pixels, page.pixels) << shape.width << "x" << shape.height;
     }
+    const std::string packed = dir_ / "packed.png";
+    std::string error;
+    ASSERT_TRUE(SavePageImagePng(page, packed, &error)) << error;
+    std::optional<DecodedPng> png = ReadPng(packed);
+    ASSERT_TRUE(png.has_value()) << shape.width;
+    EXPECT_EQ(std::tuple(png->width, png->height, png->bit_depth, png->color_type),
+              std::tuple(uint32_t(shape.width), uint32_t(shape.height), int{shape.depth}, PNG_COLOR_TYPE_GRAY));
+    EXPECT_EQ(png->pixels, page.pixels) << shape.width << "x" << shape.height;
+    if (shape.depth == 1) image_of_depth_1 = page;
   }
 
   // A file there is replaced whole; nothing is left beside it.
@@ -719,21 +687,17 @@ TEST(PageRasterizerTest, DrawsOnlyInsideTheImageWhateverThePageSays) {
 
 // Reading the file itself is the tool's test.
 TEST(DeviceSettingsTest, ValuesComeFromThePreferencesSectionOnly) {
-  DeviceSettings none = ParseDeviceSettings("");
-  EXPECT_EQ(none.width, 480);
-  EXPECT_EQ(none.height, 640);
-  EXPECT_EQ(none.depth, 4);
-  DeviceSettings set = ParseDeviceSettings(
-      "[General]\nDevice Width=1\n\n[Preferences]\r\nDevice%20Width = 600\r\n; Device Height=2\n"
-      "Device Height=\"800\"\nDevice Depth=8\n[Other]\nDevice Depth=2\n");
-  EXPECT_EQ(set.width, 600);
-  EXPECT_EQ(set.height, 800);
-  EXPECT_EQ(set.depth, 8);
-  DeviceSettings bad = ParseDeviceSettings(
-      "[Preferences]\nDevice Width=wide\nDevice Height=99999999999\nDevice Depth=70000\nDevice Width=12px\n");
-  EXPECT_EQ(bad.width, 480);
-  EXPECT_EQ(bad.height, 640);
-  EXPECT_EQ(bad.depth, 4);
+  auto parsed = [](const std::string& text) {
+    const DeviceSettings s = ParseDeviceSettings(text);
+    return std::tuple<int, int, int>{s.width, s.height, s.depth};
+  };
+  EXPECT_EQ(parsed(""), std::tuple(480, 640, 4));
+  EXPECT_EQ(parsed("[General]\nDevice Width=1\n\n[Preferences]\r\nDevice%20Width = 600\r\n; Device Height=2\n"
+                   "Device Height=\"800\"\nDevice Depth=8\n[Other]\nDevice Depth=2\n"),
+            std::tuple(600, 800, 8));
+  EXPECT_EQ(
+      parsed("[Preferences]\nDevice Width=wide\nDevice Height=99999999999\nDevice Depth=70000\nDevice Width=12px\n"),
+      std::tuple(480, 640, 4));
   // Out-of-range sizes are passed on for the viewer to refuse.
   EXPECT_EQ(ParseDeviceSettings("[Preferences]\nDevice Width=-5\n").width, -5);
 }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "edition_layout.h"
@@ -45,15 +46,11 @@ DeviceEdition RichEdition() {
                    {FontFamily::kMono, -2, false, true, true, VerticalAlign::kSuper},
                    {FontFamily::kSerif, -1, false, false, false, VerticalAlign::kSub}};
   e.block_styles = {{}, {TextAlign::kCenter, 0, 10, 5, 0, 0, 140, true}, {TextAlign::kLeft, -15, 0, 0, 20, 10, 100}};
+  const std::vector<Run> linked = {
+      {"Voilà l'été, ", 0, kNoLink}, {"", 2, kNoLink}, {"voir la note", 2, 0}, {"2", 3, 1}, {" — fin.", 0, 2}};
   e.blocks = {
       {BlockKind::kHeading, 1, 1, "", kNoImage, "", {{"Chapitre un", 1, kNoLink}}},
-      {BlockKind::kParagraph,
-       0,
-       0,
-       "",
-       kNoImage,
-       "",
-       {{"Voilà l'été, ", 0, kNoLink}, {"", 2, kNoLink}, {"voir la note", 2, 0}, {"2", 3, 1}, {" — fin.", 0, 2}}},
+      {BlockKind::kParagraph, 0, 0, "", kNoImage, "", linked},
       {BlockKind::kListItem, 2, 2, "•", kNoImage, "", {{"un point", 0, kNoLink}}},
       {BlockKind::kPreformatted, 0, 2, "", kNoImage, "", {{"  int x;\n  x = 1;", 2, kNoLink}}},
       {BlockKind::kImage, 0, 1, "", 0, "un dégradé", {}},
@@ -83,17 +80,11 @@ BookInformation Information() {
 }
 
 void ExpectSameInformation(const BookInformation& a, const BookInformation& b) {
-  EXPECT_EQ(a.book_id, b.book_id);
-  EXPECT_EQ(a.category, b.category);
-  EXPECT_EQ(a.sub_category, b.sub_category);
-  EXPECT_EQ(a.title, b.title);
-  EXPECT_EQ(a.author_last_name, b.author_last_name);
-  EXPECT_EQ(a.author_middle_name, b.author_middle_name);
-  EXPECT_EQ(a.author_first_name, b.author_first_name);
-  EXPECT_EQ(a.folder_name, b.folder_name);
-  EXPECT_EQ(a.periodical, b.periodical);
-  EXPECT_EQ(a.content_feed_id, b.content_feed_id);
-  EXPECT_EQ(a.issue, b.issue);
+  auto fields = [](const BookInformation& i) {
+    return std::tie(i.book_id, i.category, i.sub_category, i.title, i.author_last_name, i.author_middle_name,
+                    i.author_first_name, i.folder_name, i.periodical, i.content_feed_id, i.issue);
+  };
+  EXPECT_EQ(fields(a), fields(b));
 }
 
 uint32_t U32At(const std::string& s, size_t at) {
@@ -189,10 +180,8 @@ TEST_F(EditionTest, TheLibraryReadsTheBookAndItsPeriodicalRecord) {
 
   vellix::formats::SourceRecord record = vellix::formats::ParseSourceRecord(
       vellix::formats::ReadResourceString(vellix::formats::InputFile(path), "RSRC", 128));
-  EXPECT_EQ(record.source_id, "IKL");
-  EXPECT_EQ(record.source_type, "P");
-  EXPECT_EQ(record.issue_number, 42);
-  EXPECT_EQ(record.content_feed_id, "feed-7");
+  EXPECT_EQ(std::tie(record.source_id, record.source_type, record.issue_number, record.content_feed_id),
+            std::tuple("IKL", "P", 42, "feed-7"));
 
   EditionReadResult read = ReadDeviceEdition(path);
   ASSERT_EQ(read.error, EditionError::kNone) << read.message;
@@ -278,12 +267,11 @@ TEST_F(EditionTest, DamageIsReportedNeverFollowed) {
   std::string packed = ReadFile(Write(SmallEdition(), {true, 25}));
   size_t fork = BlockData(packed, 0);
   ASSERT_EQ(U16At(packed, fork + 6), edition::kFlagCompressed);
-  std::string bad = packed;
-  bad[fork + 15] = static_cast<char>(bad[fork + 15] + 1);
-  EXPECT_EQ(ReadDeviceEditionFromBytes(bad).error, EditionError::kCorrupt);
-  bad = packed;
-  bad[fork + 20] = static_cast<char>(bad[fork + 20] ^ 0x55);
-  EXPECT_EQ(ReadDeviceEditionFromBytes(bad).error, EditionError::kCorrupt);
+  for (auto [at, flip] : {std::pair<size_t, int>{fork + 15, 0x01}, {fork + 20, 0x55}}) {  // declared size, stream
+    std::string bad = packed;
+    bad[at] = static_cast<char>(bad[at] ^ flip);
+    EXPECT_EQ(ReadDeviceEditionFromBytes(bad).error, EditionError::kCorrupt) << at - fork;
+  }
 }
 
 // The documented limits: content up to 64 MiB, and compressed content up to
@@ -338,23 +326,20 @@ TEST_F(EditionTest, RefusedBooksLeaveTheOldFile) {
   std::string path = Write(SmallEdition());
   const std::string before = ReadFile(path);
 
-  std::vector<std::pair<std::function<void(DeviceEdition&, BookInformation&, WriteOptions&)>, int>> refusals = {
-      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.blocks[0].runs[0].style = 1; }, 5},
-      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.links[0].target.offset = 3; }, 5},
-      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.toc[0].title = "\xFF"; }, 5},
-      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.images[0].pixels.pop_back(); }, 5},
-      {[](DeviceEdition& e, BookInformation&, WriteOptions&) { e.blocks[0].marker.assign(70000, 'x'); }, 6},
-      {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.title.assign(40000, 'x'); }, 6},
-      {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.title = std::string("a\0b", 3); }, 5},
-      {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.folder_name.clear(); }, 5},
-      {[](DeviceEdition&, BookInformation& i, WriteOptions&) { i.periodical = true; }, 5},  // issue 0
-      {[](DeviceEdition&, BookInformation& i, WriteOptions&) {
-         i.periodical = true;
-         i.issue = 3;
-         i.content_feed_id.assign(300, 'f');
-       },
-       6},
-      {[](DeviceEdition&, BookInformation&, WriteOptions& o) { o.rle_trigger = 101; }, 5},
+  // Each refusal changes the edition, the information or the options: 5 an invalid argument, 6 an overflow.
+  using Change = std::function<void(DeviceEdition&, BookInformation&, WriteOptions&)>;
+  std::vector<std::pair<Change, int>> refusals = {
+      {[](auto& e, auto&, auto&) { e.blocks[0].runs[0].style = 1; }, 5},
+      {[](auto& e, auto&, auto&) { e.links[0].target.offset = 3; }, 5},
+      {[](auto& e, auto&, auto&) { e.toc[0].title = "\xFF"; }, 5},
+      {[](auto& e, auto&, auto&) { e.images[0].pixels.pop_back(); }, 5},
+      {[](auto& e, auto&, auto&) { e.blocks[0].marker.assign(70000, 'x'); }, 6},
+      {[](auto&, auto& i, auto&) { i.title.assign(40000, 'x'); }, 6},
+      {[](auto&, auto& i, auto&) { i.title = std::string("a\0b", 3); }, 5},
+      {[](auto&, auto& i, auto&) { i.folder_name.clear(); }, 5},
+      {[](auto&, auto& i, auto&) { i.periodical = true; }, 5},  // issue 0
+      {[](auto&, auto& i, auto&) { i.periodical = true, i.issue = 3, i.content_feed_id.assign(300, 'f'); }, 6},
+      {[](auto&, auto&, auto& o) { o.rle_trigger = 101; }, 5},
   };
   for (size_t i = 0; i < refusals.size(); ++i) {
     DeviceEdition e = SmallEdition();

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "compiler.h"
@@ -111,15 +112,13 @@ TEST_F(ProofingTest, ContentsLeadToTheirHeadingsAtEverySize) {
 TEST_F(ProofingTest, LinksSayWhereTheyLeadAndBrokenOnesGoNowhere) {
   const std::vector<PageLink> links = viewer_.PageLinks(1);
   ASSERT_EQ(links.size(), 4u);
-  EXPECT_EQ(links[0].kind, LinkTarget::kPage);
   EXPECT_EQ(links[0].text, "to the deep section");
   EXPECT_EQ(links[0].target_page, PageHolding(viewer_, "Deep Section"));
-  EXPECT_EQ(links[1].kind, LinkTarget::kBroken);
-  EXPECT_EQ(links[1].href, "two.htm#gone");
-  EXPECT_EQ(links[2].kind, LinkTarget::kOutside);
-  EXPECT_EQ(links[2].href, "three.htm");
-  EXPECT_EQ(links[3].kind, LinkTarget::kOutside);
-  EXPECT_EQ(links[3].href, "https://example.com/more");
+  EXPECT_EQ(links[0].kind, LinkTarget::kPage);
+  EXPECT_EQ(std::pair(links[1].kind, links[1].href), std::pair(LinkTarget::kBroken, std::string("two.htm#gone")));
+  EXPECT_EQ(std::pair(links[2].kind, links[2].href), std::pair(LinkTarget::kOutside, std::string("three.htm")));
+  EXPECT_EQ(std::pair(links[3].kind, links[3].href),
+            std::pair(LinkTarget::kOutside, std::string("https://example.com/more")));
 
   // Each link's rectangles lie on the lines of its words, in reading order.
   const std::vector<TextLine> lines = viewer_.PageLines(1);
@@ -139,11 +138,9 @@ TEST_F(ProofingTest, LinksSayWhereTheyLeadAndBrokenOnesGoNowhere) {
   EXPECT_EQ(viewer_.LinkAt(0, 0), -1);
 
   // Neither a broken link nor one outside the book moves the page.
-  EXPECT_EQ(viewer_.FollowLink(1), FollowResult::kBroken);
-  EXPECT_EQ(viewer_.FollowLink(2), FollowResult::kOutside);
-  EXPECT_EQ(viewer_.FollowLink(3), FollowResult::kOutside);
-  EXPECT_EQ(viewer_.FollowLink(4), FollowResult::kNoSuchLink);
-  EXPECT_EQ(viewer_.FollowLink(-1), FollowResult::kNoSuchLink);
+  using enum FollowResult;
+  for (auto [link, result] : {std::pair{1, kBroken}, {2, kOutside}, {3, kOutside}, {4, kNoSuchLink}, {-1, kNoSuchLink}})
+    EXPECT_EQ(viewer_.FollowLink(link), result) << link;
   EXPECT_EQ(viewer_.CurrentPage(), 1);
   EXPECT_TRUE(shown_.empty());
   EXPECT_FALSE(viewer_.CanGoBack());
@@ -248,9 +245,7 @@ TEST(ProofingFind, FindsAWordHyphenatedAcrossTwoLines) {
   }
   EXPECT_TRUE(across) << word;
   // A soft hyphen in what is typed, or in the text, changes nothing.
-  EXPECT_EQ(typeset::FoldForSearch("Extra\xC2\xAD"
-                                   "ordinary \xE2\x80\x99s"),
-            "extraordinary 's");
+  EXPECT_EQ(typeset::FoldForSearch("Extra\u00ADordinary \u2019s"), "extraordinary 's");
 }
 
 }  // namespace

@@ -30,33 +30,23 @@ constexpr uint16_t kJustified = 0, kHeadingBlock = 1, kPlain = 2;
 DeviceEdition EmptyEdition() {
   DeviceEdition e;
   e.language = "en-US";
-  e.text_styles.resize(5);
-  e.text_styles[kHeadingText].size_step = 2;
-  e.text_styles[kHeadingText].bold = true;
-  e.text_styles[kLinkText].underline = false;  // underlined by the setting alone
-  e.text_styles[kUnderlined].underline = true;
-  e.text_styles[kMonoText].family = FontFamily::kMono;
-  e.block_styles.resize(3);
-  e.block_styles[kJustified].margin_top = 4;
-  e.block_styles[kJustified].margin_bottom = 4;
-  e.block_styles[kHeadingBlock].align = TextAlign::kLeft;
-  e.block_styles[kHeadingBlock].margin_top = 10;
-  e.block_styles[kHeadingBlock].margin_bottom = 5;
-  e.block_styles[kHeadingBlock].keep_with_next = true;
-  e.block_styles[kPlain].align = TextAlign::kLeft;
+  // In the order of the constants above; a link is underlined by the setting alone.
+  e.text_styles = {{},
+                   {FontFamily::kSerif, 2, true, false, false, VerticalAlign::kBaseline},
+                   {},
+                   {FontFamily::kSerif, 0, false, false, true, VerticalAlign::kBaseline},
+                   {FontFamily::kMono, 0, false, false, false, VerticalAlign::kBaseline}};
+  e.block_styles = {{TextAlign::kJustify, 0, 4, 4, 0, 0, 120, false},
+                    {TextAlign::kLeft, 0, 10, 5, 0, 0, 120, true},
+                    {TextAlign::kLeft, 0, 0, 0, 0, 0, 120, false}};
   return e;
 }
 
-std::vector<std::string> Split(const std::string& text) {
-  std::vector<std::string> words;
-  std::istringstream in(text);
-  for (std::string w; in >> w;) words.push_back(w);
-  return words;
-}
+using vellix::fixtures::SplitWords;
 
 // Words of varied length, some long enough to hyphenate.
 const std::vector<std::string>& Vocabulary() {
-  static const std::vector<std::string> words = Split(
+  static const std::vector<std::string> words = SplitWords(
       "the reader typesetting of paragraphs extraordinary and a line international breaking hyphenation is page "
       "quietly considerable with understanding margins to book remarkable letters in responsibility words justified "
       "on screen uncharacteristically it beautifully demonstration for text");
@@ -75,25 +65,20 @@ std::string Words(uint32_t seed, int count) {
 }
 
 Block Paragraph(const std::string& text, uint16_t style = kJustified) {
-  Block b;
-  b.style = style;
-  b.runs.push_back({text, kBody, kNoLink});
-  return b;
+  return {BlockKind::kParagraph, 0, style, "", kNoImage, "", {{text, kBody, kNoLink}}};
 }
 
-Block PageBreak() {
-  Block b;
-  b.kind = BlockKind::kPageBreak;
-  return b;
+// Adds a justified block style of these indents and margins (in tenths of
+// an em) to `e`; returns its index.
+uint16_t AddStyle(DeviceEdition& e, int16_t text_indent, int16_t margin_left, int16_t margin_right = 0) {
+  e.block_styles.push_back({TextAlign::kJustify, text_indent, 0, 0, margin_left, margin_right, 120, false});
+  return static_cast<uint16_t>(e.block_styles.size() - 1);
 }
+
+Block PageBreak() { return {BlockKind::kPageBreak, 0, 0, "", kNoImage, "", {}}; }
 
 Block Heading(const std::string& text) {
-  Block b;
-  b.kind = BlockKind::kHeading;
-  b.level = 1;
-  b.style = kHeadingBlock;
-  b.runs.push_back({text, kHeadingText, kNoLink});
-  return b;
+  return {BlockKind::kHeading, 1, kHeadingBlock, "", kNoImage, "", {{text, kHeadingText, kNoLink}}};
 }
 
 // A book of chapters: a heading, then paragraphs of 1 to 60 words.
@@ -117,15 +102,13 @@ class TypesetTest : public ::testing::Test {
     ASSERT_NE(fonts_, nullptr) << error;
   }
 
+  // The type scaled with the screen, so that narrow screens stay narrow
+  // for words, not absurd.
+  static LayoutSettings Screen(int32_t width, int32_t height, bool large = false) {
+    return {width, height, large, std::max<int32_t>(kMinFontSize, static_cast<int32_t>(std::lround(width / 24.0)))};
+  }
   std::unique_ptr<Typesetter> Make(const DeviceEdition& e, int32_t width, int32_t height, bool large = false) {
-    LayoutSettings s;
-    s.width = width;
-    s.height = height;
-    s.large = large;
-    // The type scaled with the screen, so that narrow screens stay narrow
-    // for words, not absurd.
-    s.font_size = std::max<int32_t>(kMinFontSize, static_cast<int32_t>(std::lround(width / 24.0)));
-    return std::make_unique<Typesetter>(e, *fonts_, s);
+    return std::make_unique<Typesetter>(e, *fonts_, Screen(width, height, large));
   }
 
   // Every page's lines, in order.
@@ -144,22 +127,10 @@ class TypesetTest : public ::testing::Test {
 
   // The words of the laid-out text, hyphenated words joined back.
   static std::vector<std::string> LaidOutWords(const std::vector<std::vector<PageLine>>& pages) {
-    std::vector<std::string> words;
-    bool join = false;
-    for (const auto& lines : pages) {
-      for (const PageLine& line : lines) {
-        std::vector<std::string> ws = Split(line.text);
-        for (size_t i = 0; i < ws.size(); ++i) {
-          if (join && i == 0 && !words.empty())
-            words.back() += ws[i];
-          else
-            words.push_back(ws[i]);
-        }
-        join = !words.empty() && line.text.size() > 1 && line.text.back() == '-';
-        if (join) words.back().pop_back();
-      }
-    }
-    return words;
+    std::vector<std::string> lines;
+    for (const auto& page : pages)
+      for (const PageLine& line : page) lines.push_back(line.text);
+    return vellix::fixtures::JoinedWords(lines);
   }
 
   std::unique_ptr<FontSet> fonts_;
@@ -169,25 +140,24 @@ TEST_F(TypesetTest, EveryWordInOrderAndNoLineTooWide) {
   DeviceEdition e = Book(6);
   std::vector<std::string> source;
   for (const Block& b : e.blocks)
-    for (const std::string& w : Split(b.runs[0].text)) source.push_back(w);
+    for (const std::string& w : SplitWords(b.runs[0].text)) source.push_back(w);
 
-  struct Screen {
+  struct Size {
     int32_t width, height;
     bool large;
   };
-  for (Screen screen : {Screen{480, 640, false}, Screen{480, 640, true}, Screen{200, 300, false},
-                        Screen{120, 400, true}, Screen{800, 600, false}}) {
+  for (Size screen : {Size{480, 640, false}, Size{480, 640, true}, Size{200, 300, false}, Size{120, 400, true},
+                      Size{800, 600, false}}) {
     SCOPED_TRACE(std::to_string(screen.width) + "x" + std::to_string(screen.height));
     auto t = Make(e, screen.width, screen.height, screen.large);
     auto pages = AllLines(*t);
     EXPECT_EQ(LaidOutWords(pages), source);
     for (const auto& lines : pages) {
       for (size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_GE(lines[i].left, 0) << lines[i].text;
-        EXPECT_LE(lines[i].right, screen.width) << lines[i].text;
-        EXPECT_LE(lines[i].bottom, screen.height) << lines[i].text;
+        EXPECT_TRUE(lines[i].left >= 0 && lines[i].right <= screen.width && lines[i].bottom <= screen.height)
+            << lines[i].text;
         if (i > 0) {
-          EXPECT_GE(lines[i].top, lines[i - 1].bottom);
+          EXPECT_GE(lines[i].top, lines[i - 1].bottom) << lines[i].text;
         }
       }
       // Justified: every line of a paragraph but its last reaches the right
@@ -200,8 +170,7 @@ TEST_F(TypesetTest, EveryWordInOrderAndNoLineTooWide) {
         // ... unless its gaps would grow by more than two ems each: then it
         // is set ragged.
         const auto gaps = std::count(lines[i].text.begin(), lines[i].text.end(), ' ');
-        const int32_t em = BodyPixelSize({screen.width, screen.height, screen.large,
-                                          std::max<int32_t>(kMinFontSize, std::lround(screen.width / 24.0))});
+        const int32_t em = BodyPixelSize(Screen(screen.width, screen.height, screen.large));
         if ((right_edge + 2 - lines[i].right) / gaps > 2 * em) continue;
         EXPECT_GE(lines[i].right, right_edge - 2) << lines[i].text;
       }
@@ -284,8 +253,7 @@ TEST_F(TypesetTest, EmptyBooksHaveOnePage) {
     EXPECT_EQ(t->PageCount(), 1);
     ASSERT_NE(t->GetPage(1), nullptr);
     EXPECT_TRUE(t->GetPage(1)->lines.empty());
-    EXPECT_EQ(t->GetPage(2), nullptr);
-    EXPECT_EQ(t->GetPage(0), nullptr);
+    EXPECT_TRUE(t->GetPage(2) == nullptr && t->GetPage(0) == nullptr);
     EXPECT_EQ(t->PageOf({0, 0}), 1);
     e.blocks.push_back(PageBreak());
   }
@@ -298,11 +266,8 @@ TEST_F(TypesetTest, ImagesFitThePage) {
   DeviceEdition e = EmptyEdition();
   auto image = [&](uint16_t w, uint16_t h) {
     e.images.push_back({w, h, std::vector<uint8_t>(size_t{w} * h, 128)});
-    Block b;
-    b.kind = BlockKind::kImage;
-    b.image = static_cast<uint32_t>(e.images.size() - 1);
-    b.alt = "picture " + std::to_string(w) + "x" + std::to_string(h);
-    e.blocks.push_back(b);
+    const std::string alt = "picture " + std::to_string(w) + "x" + std::to_string(h);
+    e.blocks.push_back({BlockKind::kImage, 0, 0, "", static_cast<uint32_t>(e.images.size() - 1), alt, {}});
   };
   e.blocks.push_back(Paragraph(Words(3, 30)));
   image(100, 2000);  // taller than the page
@@ -314,10 +279,8 @@ TEST_F(TypesetTest, ImagesFitThePage) {
     const Page* page = t->GetPage(n);
     for (const PlacedImage& p : page->images) {
       placed.push_back(p);
-      EXPECT_GE(p.x, 0);
-      EXPECT_GE(p.y, 0);
-      EXPECT_LE(p.x + p.width, 480);
-      EXPECT_LE(p.y + p.height, 640);
+      EXPECT_TRUE(p.x >= 0 && p.y >= 0 && p.x + p.width <= 480 && p.y + p.height <= 640)
+          << p.x << "," << p.y << " " << p.width << "x" << p.height;
       const GreyImage& source = e.images[p.image];
       EXPECT_NEAR(static_cast<double>(p.width) / p.height, static_cast<double>(source.width) / source.height,
                   0.05 * source.width / source.height + 1.0 / p.height);
@@ -330,8 +293,7 @@ TEST_F(TypesetTest, ImagesFitThePage) {
   ASSERT_EQ(placed.size(), 3u);
   EXPECT_LT(placed[0].height, 2000);
   EXPECT_LT(placed[1].width, 2000);
-  EXPECT_EQ(placed[2].width, 40);
-  EXPECT_EQ(placed[2].height, 30);
+  EXPECT_EQ(std::pair(placed[2].width, placed[2].height), std::pair(40, 30));
 }
 
 TEST_F(TypesetTest, LinksUnderlinedAsTheSettingsSay) {
@@ -341,10 +303,7 @@ TEST_F(TypesetTest, LinksUnderlinedAsTheSettingsSay) {
   b.runs.push_back({"this link", kLinkText, 0});
   b.runs.push_back({" to the start.", kBody, kNoLink});
   e.blocks.push_back(b);
-  auto rects = [&](const DeviceEdition& edition) {
-    auto t = Make(edition, 480, 640);
-    return t->GetPage(1)->rects;
-  };
+  auto rects = [&](const DeviceEdition& edition) { return Make(edition, 480, 640)->GetPage(1)->rects; };
   e.settings.underline_links = true;
   std::vector<FilledRect> on = rects(e);
   ASSERT_EQ(on.size(), 1u);  // one rectangle across both words and the space
@@ -374,21 +333,15 @@ TEST_F(TypesetTest, NarrowPagesHyphenate) {
         EXPECT_LE(run, 2) << line.text;
       }
     }
-    if (hyphenate)
-      EXPECT_GT(hyphenated, 0);
-    else
-      EXPECT_EQ(hyphenated, 0);
+    EXPECT_EQ(hyphenated > 0, hyphenate) << hyphenated;
   }
 }
 
 TEST_F(TypesetTest, PreformattedKeepsSpacesAndBreaksLongLines) {
   DeviceEdition e = EmptyEdition();
-  Block pre;
-  pre.kind = BlockKind::kPreformatted;
-  pre.style = kPlain;
   const std::string long_line(200, 'x');
-  pre.runs.push_back({"int  main()\n\tcall();\n" + long_line + "\nend", kMonoText, kNoLink});
-  e.blocks.push_back(pre);
+  const std::string code = "int  main()\n\tcall();\n" + long_line + "\nend";
+  e.blocks.push_back({BlockKind::kPreformatted, 0, kPlain, "", kNoImage, "", {{code, kMonoText, kNoLink}}});
   auto t = Make(e, 240, 640);
   const auto lines = t->GetPage(1)->lines;
   ASSERT_GE(lines.size(), 5u);
@@ -418,11 +371,7 @@ TEST_F(TypesetTest, LineBreaksSoftHyphensAndIndents) {
   DeviceEdition e = EmptyEdition();
   e.language = "";  // no patterns: only the soft hyphens break words
   e.blocks.push_back(Paragraph("A verse that ends here,\nand the next\n\nafter an empty line."));
-  BlockStyle hanging;
-  hanging.margin_left = 30;
-  hanging.text_indent = -30;
-  e.block_styles.push_back(hanging);
-  e.blocks.push_back(Paragraph(Words(9, 40), static_cast<uint16_t>(e.block_styles.size() - 1)));
+  e.blocks.push_back(Paragraph(Words(9, 40), AddStyle(e, -30, 30)));  // hanging
   std::string soft;
   for (int i = 0; i < 30; ++i) soft += "extra\xC2\xADordinary ";
   e.blocks.push_back(Paragraph(soft));
@@ -454,10 +403,7 @@ TEST_F(TypesetTest, WordsLongerThanALineAreSplit) {
   const std::string word(120, 'm');
   e.blocks.push_back(Paragraph("a " + word + " b"));
   // A word that fits a line, but not the first one after a wide indent.
-  BlockStyle indented;
-  indented.text_indent = 100;
-  e.block_styles.push_back(indented);
-  e.blocks.push_back(Paragraph(std::string(18, 'm') + " b", static_cast<uint16_t>(e.block_styles.size() - 1)));
+  e.blocks.push_back(Paragraph(std::string(18, 'm') + " b", AddStyle(e, 100, 0)));
   auto t = Make(e, 160, 640);
   std::string joined;
   for (const PageLine& line : t->GetPage(1)->lines) {
@@ -478,11 +424,8 @@ TEST_F(TypesetTest, WordsLongerThanALineAreSplit) {
 // sidebar) never leave less than 60% of the text width for the text.
 TEST_F(TypesetTest, MarginsLeaveAReadableColumn) {
   DeviceEdition e = EmptyEdition();
-  BlockStyle sidebar;
-  sidebar.margin_left = 144;  // 230 px of a 16 px em, in tenths
-  sidebar.margin_right = 20;
-  e.block_styles.push_back(sidebar);
-  e.blocks.push_back(Paragraph(Words(3, 60), static_cast<uint16_t>(e.block_styles.size() - 1)));
+  // The sidebar: 230 px of a 16 px em, in tenths.
+  e.blocks.push_back(Paragraph(Words(3, 60), AddStyle(e, 0, 144, 20)));
   e.blocks.push_back(Paragraph(Words(3, 60)));
   auto t = Make(e, 480, 640);
   int32_t narrow = 0, full = 0;
@@ -516,24 +459,11 @@ TEST_F(TypesetTest, ClustersKeepTheirFirstMarks) {
 // Editions of every kind of block, odd styles and odd text, on odd screens:
 // laid out whole without a fault, every line inside the page.
 TEST_F(TypesetTest, SurvivesOddEditions) {
-  static const char* const kPieces[] = {"word",
-                                        " ",
-                                        "  ",
-                                        "\n",
-                                        "\t",
-                                        "-",
-                                        "\xC2\xAD",
-                                        "\xE2\x80\x94",
-                                        "\xE6\xBC\xA2\xE5\xAD\x97",
-                                        "\r",
-                                        "a/b",
-                                        "",
-                                        "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",
-                                        "supercalifragilisticexpialidocious",
-                                        "\xF0\x9F\x98\x80",
-                                        "x\xCC\x81",
-                                        ".",
-                                        "(",
+  static const char* const kPieces[] = {// words, spaces and breaks, hyphens and dashes
+                                        "word", " ", "  ", "\n", "\t", "-", "\xC2\xAD", "\xE2\x80\x94",
+                                        // other scripts, empty runs, emoji, combining marks, punctuation
+                                        "\xE6\xBC\xA2\xE5\xAD\x97", "\r", "a/b", "", "\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D",
+                                        "supercalifragilisticexpialidocious", "\xF0\x9F\x98\x80", "x\xCC\x81", ".", "(",
                                         "\xEF\xBF\xBD"};
   uint32_t seed = 99;
   auto next = [&](uint32_t n) {
@@ -591,9 +521,7 @@ TEST(HyphenatorTest, PointsRespectTheMinimumLengths) {
   auto h = Hyphenator::ForLanguage("en-US");
   ASSERT_NE(h, nullptr) << "hyphen-en-us is not installed";
   EXPECT_NE(Hyphenator::ForLanguage("en"), nullptr);
-  EXPECT_EQ(Hyphenator::ForLanguage("xx-YY"), nullptr);
-  EXPECT_EQ(Hyphenator::ForLanguage(""), nullptr);
-  EXPECT_EQ(Hyphenator::ForLanguage("../en"), nullptr);
+  for (const char* none : {"xx-YY", "", "../en"}) EXPECT_EQ(Hyphenator::ForLanguage(none), nullptr) << none;
   for (std::string word : {"hyphenation", "Typesetting", "INTERNATIONAL", "responsibility", "encyclopædias"}) {
     std::vector<uint32_t> points;
     h->Points(word, &points);
@@ -605,9 +533,7 @@ TEST(HyphenatorTest, PointsRespectTheMinimumLengths) {
     }
   }
   std::vector<uint32_t> points;
-  h->Points("word", &points);
-  h->Points("a", &points);
-  h->Points("", &points);
+  for (const char* too_short : {"word", "a", ""}) h->Points(too_short, &points);
   EXPECT_TRUE(points.empty());
 }
 
@@ -631,10 +557,7 @@ TEST(HyphenatorTest, PatternsFoundByLanguage) {
   h->Points("aabbaabb", &points);  // after 2 and 6; 6 leaves too few letters after it
   EXPECT_EQ(points, std::vector<uint32_t>{2});
   points.clear();
-  h->Points(
-      "\xC3\xA9"
-      "aBbaab",
-      &points);  // "éaBbaab": upper case, and a letter of two bytes
+  h->Points("éaBbaab", &points);  // upper case, and a letter of two bytes
   EXPECT_EQ(points, std::vector<uint32_t>{3});
   if (saved != nullptr)
     setenv("VELLIX_HYPHEN_DIR", restore.c_str(), 1);

@@ -15,16 +15,12 @@
 #include "page_layout.h"
 #include "page_raster.h"
 #include "source_files.h"
+#include "test_util.h"
 
 namespace ikutil::typeset {
 namespace {
 
-std::vector<std::string> Split(const std::string& text) {
-  std::vector<std::string> words;
-  std::istringstream in(text);
-  for (std::string w; in >> w;) words.push_back(w);
-  return words;
-}
+using vellix::fixtures::SplitWords;
 
 // Words without their dashes: a line that ends in "-" may have been
 // hyphenated or broken after a dash of the source, which the text alone
@@ -49,22 +45,7 @@ struct Laid {
     return all;
   }
   // The words of the page text, words hyphenated at a line's end joined.
-  std::vector<std::string> Words() const {
-    std::vector<std::string> words;
-    bool join = false;
-    for (const std::string& line : lines) {
-      std::vector<std::string> ws = Split(line);
-      for (size_t i = 0; i < ws.size(); ++i) {
-        if (join && i == 0 && !words.empty())
-          words.back() += ws[i];
-        else
-          words.push_back(ws[i]);
-      }
-      join = !ws.empty() && line.back() == '-' && ws.back().size() > 1;
-      if (join) words.back().pop_back();
-    }
-    return words;
-  }
+  std::vector<std::string> Words() const { return vellix::fixtures::JoinedWords(lines); }
 };
 
 class WordsTest : public ::testing::Test {
@@ -77,27 +58,24 @@ class WordsTest : public ::testing::Test {
 
   Laid Lay(const std::string& html, int32_t width = 480, int32_t height = 640) {
     Laid out;
-    MemorySourceFiles files;
-    files.files["a.htm"] = html;
-    EditionCompiler compiler(files, {}, [&](const Problem& p) { out.problems.push_back(p); });
-    out.status = compiler.AddDocument("a.htm");
-    DeviceEdition edition = compiler.Finish();
+    const DeviceEdition edition = Compile(html, &out);
     out.language = edition.language;
-    LayoutSettings settings;
-    settings.width = width;
-    settings.height = height;
-    settings.font_size = std::max<int32_t>(8, width / 24);  // narrow pages in small type
-    Typesetter t(edition, *fonts_, settings);
+    // Narrow pages in small type.
+    Typesetter t(edition, *fonts_, {width, height, false, std::max<int32_t>(8, width / 24)});
     for (int32_t n = 1; n <= t.PageCount(); ++n)
       for (const PageLine& line : t.GetPage(n)->lines) out.lines.push_back(line.text);
     return out;
   }
 
-  DeviceEdition Compile(const std::string& html) {
+  // The edition of `html`; its status and problems go to `laid`, if given.
+  static DeviceEdition Compile(const std::string& html, Laid* laid = nullptr) {
     MemorySourceFiles files;
     files.files["a.htm"] = html;
-    EditionCompiler compiler(files, {}, [](const Problem&) {});
-    compiler.AddDocument("a.htm");
+    EditionCompiler compiler(files, {}, [&](const Problem& p) {
+      if (laid != nullptr) laid->problems.push_back(p);
+    });
+    const CompileStatus status = compiler.AddDocument("a.htm");
+    if (laid != nullptr) laid->status = status;
     return compiler.Finish();
   }
 
@@ -124,7 +102,7 @@ TEST_F(WordsTest, SpacesWhereNoLineMayBreakKeepTheirWords) {
   std::vector<std::string> words;
   for (const std::string& p : paragraphs) {
     body += "<p>" + p + "</p>\n";
-    for (const std::string& w : Split(p)) words.push_back(w);
+    for (const std::string& w : SplitWords(p)) words.push_back(w);
   }
   // Wide and narrow pages: the unbreakable spaces fall inside lines and at
   // their ends.
@@ -158,7 +136,8 @@ TEST_F(WordsTest, TheCleanUpAddsNoWhiteSpace) {
       "<PRE>\nline one\n  line two</PRE>\n<PRE>first\n</PRE><P>after\n</BODY></HTML>";
   Laid laid = Lay(html);
   EXPECT_EQ(laid.status, CompileStatus::kCompiled);
-  EXPECT_EQ(laid.Words(), Split("--strip-components=NUMBER and *ctx wordbold d'origine line one line two first after"));
+  EXPECT_EQ(laid.Words(),
+            SplitWords("--strip-components=NUMBER and *ctx wordbold d'origine line one line two first after"));
   // The preformatted lines as they were: no blank line after <pre>.
   EXPECT_NE(laid.Text().find("\nline one\n  line two\nfirst\nafter\n"), std::string::npos) << laid.Text();
 }
@@ -237,15 +216,15 @@ TEST_F(WordsTest, WithoutPatternsLongLinesAreRaggedAndWordsSplitOnlyWhenWiderTha
   // ragged rather than stretched.
   Laid ragged = Lay(Html(paragraph, "xx"), 240);
   for (const std::string& line : ragged.lines) EXPECT_FALSE(line.ends_with("-")) << ragged.Text();
-  EXPECT_EQ(ragged.Words(), Split("Sehr geehrte Damen und Herren, die Verarbeitungsgeschwindigkeit unserer "
-                                  "Datenverarbeitungsanlagen wurde erheblich verbessert, und die "
-                                  "Benutzerfreundlichkeit der Anwendungsprogramme ebenso."));
+  EXPECT_EQ(ragged.Words(), SplitWords("Sehr geehrte Damen und Herren, die Verarbeitungsgeschwindigkeit unserer "
+                                       "Datenverarbeitungsanlagen wurde erheblich verbessert, und die "
+                                       "Benutzerfreundlichkeit der Anwendungsprogramme ebenso."));
   // Words joined by no-break spaces part at those spaces before any is cut.
   Laid joined = Lay(Html("<h2>Set\u00A0up\u00A0the\u00A0implementation\u00A0carefully</h2>", "xx"), 200);
   ASSERT_GE(joined.lines.size(), 2u);
   for (std::string line : joined.lines) {
     for (size_t at; (at = line.find("\u00A0")) != std::string::npos;) line.replace(at, 2, " ");
-    for (const std::string& w : Split(line))
+    for (const std::string& w : SplitWords(line))
       EXPECT_TRUE(w == "Set" || w == "up" || w == "the" || w == "implementation" || w == "carefully") << joined.Text();
   }
 }
@@ -257,8 +236,7 @@ TEST_F(WordsTest, ScriptsTheSerifLacksFallBackAndRightToLeftIsSetFlushRight) {
                    "\u0644\u0645</p><p>\u8FD9\u662F\u4E2D\u6587\u6BB5\u843D\uFF0C\n\u800C\u4E14\u6CA1\u6709"
                    "\u7A7A\u683C\u3002</p>",
                    "he"));
-  LayoutSettings settings;
-  Typesetter t(e, *fonts_, settings);
+  Typesetter t(e, *fonts_, {});
   const Page page = *t.GetPage(1);
   ASSERT_EQ(page.lines.size(), 3u);
   // Hebrew, then Arabic: flush right, the words in reading order in the text.
@@ -313,8 +291,7 @@ TEST_F(WordsTest, TermsTablesAndPreformattedLines) {
   EXPECT_FALSE(e.text_styles[e.blocks[1].runs[0].style].bold);
   EXPECT_TRUE(e.block_styles[e.blocks[1].style].keep_with_next);
   // A preformatted line too long for the page: continued with a mark.
-  LayoutSettings settings;
-  Typesetter t(e, *fonts_, settings);
+  Typesetter t(e, *fonts_, {});
   const std::vector<PageLine>& lines = t.GetPage(1)->lines;
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_TRUE(lines[3].text.ends_with("\u21A9"));
@@ -336,14 +313,12 @@ TEST_F(WordsTest, TablesAreSetInColumnsOrAsLabelledRows) {
   std::string row;
   for (const ikutil::Run& run : e.blocks[1].runs) row += run.text;
   EXPECT_EQ(row, "Debian GNU/Linux\t12");
-  LayoutSettings settings;
-  Typesetter t(e, *fonts_, settings);
+  Typesetter t(e, *fonts_, {});
   const Page page = *t.GetPage(1);
   ASSERT_EQ(page.lines.size(), 4u);
-  EXPECT_EQ(page.lines[0].text, "System Release");
-  EXPECT_EQ(page.lines[1].text, "Debian GNU/Linux 12");
-  EXPECT_EQ(page.lines[2].text, "FreeBSD 13.2");
-  EXPECT_EQ(page.lines[3].text, "After.");
+  std::vector<std::string> texts;
+  for (const PageLine& line : page.lines) texts.push_back(line.text);
+  EXPECT_EQ(texts, (std::vector<std::string>{"System Release", "Debian GNU/Linux 12", "FreeBSD 13.2", "After."}));
   auto left_of = [](const PageLine& line, uint32_t offset) {
     for (const CharBox& c : line.chars)
       if (c.offset == offset) return c.left;
@@ -370,8 +345,9 @@ TEST_F(WordsTest, TablesAreSetInColumnsOrAsLabelledRows) {
   std::vector<std::string> cells;
   for (const std::string& w : wide.Words())
     if (w != "Option:" && w != "Meaning:" && w != "Default:") cells.push_back(w);
-  EXPECT_EQ(Undashed(cells), Undashed(Split("--verbose prints the name of every file as it is read, and what was done "
-                                            "with it off --jobs the number of processors")))
+  EXPECT_EQ(Undashed(cells),
+            Undashed(SplitWords("--verbose prints the name of every file as it is read, and what was done "
+                                "with it off --jobs the number of processors")))
       << wide.Text();
   EXPECT_EQ(wide.lines.back(), "Default: the number of processors");
   EXPECT_EQ(std::count(wide.lines.begin(), wide.lines.end(), "Option: --jobs"), 1);

@@ -28,7 +28,7 @@ struct EngineLog {
     task.parser_progress_callback = [](uint32_t n, uint32_t total, void* self) {
       Add(self, {"progress", "", "", n, total});
     };
-    task.layout_message_callback = [](const char* text, void* self) { Add(self, {"layout", text}); };
+    task.layout_message_callback = [](const char* text, void* self) { Add(self, {"layout", text, "", 0, 0}); };
     task.source_start_callback = [](const char* file, int32_t n, int32_t total, void* self) {
       Add(self, {"start", file, "", n, total});
       static_cast<EngineLog*>(self)->on_source_start();
@@ -62,7 +62,10 @@ struct EngineLog {
 inline int BuildFromContainer(const std::string& container, const std::string& folder, const std::string& name,
                               EngineLog& log) {
   ikpubx::OEBFFReader reader(container);
-  ikutil::OEBFFContainerView view{.path = container, .failed = reader.Failed(), .root = reader.Root()};
+  ikutil::OEBFFContainerView view;
+  view.path = container;
+  view.failed = reader.Failed();
+  view.root = reader.Root();
   for (const vellix::formats::OEBFFNode* part : reader.Parts()) view.parts.push_back(part);
   ikutil::COEBFFReaderThread task(view, nullptr);
   task.dest_dir = folder;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 
 extern char** environ;
@@ -160,6 +161,30 @@ std::pair<int64_t, int64_t> ExpectedBodyRange(int64_t offset, const std::string&
   int64_t length = static_cast<int64_t>(content.size());
   if (content.size() >= 2 && content.compare(content.size() - 2, 2, kCrLf) == 0) length -= 2;
   return {offset, offset + length + 1};
+}
+
+std::vector<std::string> SplitWords(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string w; in >> w;) words.push_back(w);
+  return words;
+}
+
+std::vector<std::string> JoinedWords(const std::vector<std::string>& lines) {
+  std::vector<std::string> words;
+  bool join = false;
+  for (const std::string& line : lines) {
+    std::vector<std::string> ws = SplitWords(line);
+    for (size_t i = 0; i < ws.size(); ++i) {
+      if (join && i == 0 && !words.empty())
+        words.back() += ws[i];
+      else
+        words.push_back(ws[i]);
+    }
+    join = !ws.empty() && line.back() == '-' && ws.back().size() > 1;
+    if (join) words.back().pop_back();
+  }
+  return words;
 }
 
 }  // namespace vellix::fixtures

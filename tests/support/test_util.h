@@ -120,4 +120,10 @@ Container MakeContainer(const std::string& package, const std::vector<Item>& ite
 // CR LF, one past that CR (the pair counts as the delimiter's empty line).
 std::pair<int64_t, int64_t> ExpectedBodyRange(int64_t offset, const std::string& content);
 
+// The blank-separated words of `text`.
+std::vector<std::string> SplitWords(const std::string& text);
+// The words of laid-out lines, a word hyphenated at a line's end joined to
+// its rest on the next line.
+std::vector<std::string> JoinedWords(const std::vector<std::string>& lines);
+
 }  // namespace vellix::fixtures

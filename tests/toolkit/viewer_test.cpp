@@ -19,25 +19,36 @@ namespace {
 
 using vellix::fixtures::TempDir;
 
-// A book of `paragraphs` paragraphs of plain text, long enough for several
-// pages at any device size the tests use.
-void WriteBook(const std::string& path, int paragraphs = 60, const std::string& title = "Paged") {
+ikutil::Block Paragraph(std::vector<ikutil::Run> runs) {
+  return {ikutil::BlockKind::kParagraph, 0, 0, "", ikutil::kNoImage, "", std::move(runs)};
+}
+
+// An edition of `paragraphs` paragraphs of plain text, long enough for
+// several pages at any device size the tests use.
+ikutil::DeviceEdition PlainEdition(int paragraphs) {
   ikutil::DeviceEdition edition;
   edition.text_styles = {{}};
   edition.block_styles = {{}};
   for (int n = 0; n < paragraphs; ++n) {
     std::string text = "Paragraph " + std::to_string(n + 1) + ".";
     for (int word = 0; word < 40; ++word) text += " words fill the page";
-    edition.blocks.push_back({ikutil::BlockKind::kParagraph, 0, 0, "", ikutil::kNoImage, "", {{text, 0}}});
+    edition.blocks.push_back(Paragraph({{text, 0}}));
   }
+  return edition;
+}
+
+void WriteBook(const std::string& path, int paragraphs = 60, const std::string& title = "Paged") {
   ikutil::BookInformation info;
   info.book_id = "ID1";
   info.category = "Fiction";
   info.title = title;
   info.author_last_name = "Writer";
   info.folder_name = "BOOK.RES";
-  ikutil::WriteDeviceBook(edition, info, {}, path);
+  ikutil::WriteDeviceBook(PlainEdition(paragraphs), info, {}, path);
 }
+
+// A page image's width, height and depth.
+std::tuple<int, int, int> Shape(const ikutil::PageImage& image) { return {image.width, image.height, image.depth}; }
 
 // Records every event, named by the sink that received it.
 struct RecordingSink : IViewerEvents {
@@ -76,6 +87,11 @@ class ViewerTest : public ::testing::Test {
     EXPECT_EQ(viewer.NumPages(&pages), S_OK);
     return pages;
   }
+  std::string Name(IViewer& viewer) {
+    std::string name = "unset";
+    EXPECT_EQ(viewer.BookName(&name), S_OK);
+    return name;
+  }
   int32_t Current(IViewer& viewer) {
     int32_t page = -1;
     EXPECT_EQ(viewer.CurPage(&page), S_OK);
@@ -105,19 +121,15 @@ TEST_F(ViewerTest, WithoutBookOperationsFail) {
   EXPECT_EQ(viewer->NumPages(&value), E_FAIL);
   EXPECT_EQ(viewer->CurPage(&value), E_FAIL);
   EXPECT_EQ(value, 7);
-  EXPECT_EQ(viewer->SetCurPage(2), E_FAIL);
-  EXPECT_EQ(viewer->ToggleZoom(), E_FAIL);
-  EXPECT_EQ(viewer->NextPage(), E_FAIL);
-  EXPECT_EQ(viewer->PrevPage(), E_FAIL);
-  EXPECT_EQ(viewer->HandleChar('n'), E_FAIL);
+  const HRESULT paging[] = {viewer->SetCurPage(2), viewer->ToggleZoom(), viewer->NextPage(), viewer->PrevPage(),
+                            viewer->HandleChar('n')};
+  for (const HRESULT& result : paging) EXPECT_EQ(result, E_FAIL) << "call " << &result - paging;
   EXPECT_EQ(viewer->GetPageImage(1, &image), E_FAIL);
   EXPECT_TRUE(image.pixels.empty());
   EXPECT_EQ(viewer->ChangeDeviceSettings(600, 800, 8), E_FAIL);
   EXPECT_EQ(viewer->ShowInfoTray(), S_OK);
   EXPECT_EQ(viewer->NumPages(nullptr), E_POINTER);
-  std::string name = "x";
-  EXPECT_EQ(viewer->BookName(&name), S_OK);
-  EXPECT_EQ(name, "");
+  EXPECT_EQ(Name(*viewer), "");
   // A device change with no book leaves nothing behind for the next open.
   EXPECT_EQ(viewer->SetBookName(book_), S_OK);
   EXPECT_EQ(Page(*viewer).width, 480);
@@ -125,27 +137,19 @@ TEST_F(ViewerTest, WithoutBookOperationsFail) {
 
 TEST_F(ViewerTest, DeviceSettingsAreReadAtEachOpen) {
   auto viewer = Opened();  // no settings file
-  ikutil::PageImage image = Page(*viewer);
-  EXPECT_EQ(image.width, 480);
-  EXPECT_EQ(image.height, 640);
-  EXPECT_EQ(image.depth, 4);
+  EXPECT_EQ(Shape(Page(*viewer)), std::tuple(480, 640, 4));
 
   WriteDeviceSettings("Device Width=600\nDevice Height=800\nDevice Depth=8\n");
   EXPECT_EQ(viewer->SetBookName(book_), S_OK);  // the same name: not opened again
   EXPECT_EQ(Page(*viewer).width, 480);
   auto second = Opened();
-  image = Page(*second);
-  EXPECT_EQ(image.width, 600);
-  EXPECT_EQ(image.height, 800);
-  EXPECT_EQ(image.depth, 8);
+  ikutil::PageImage image = Page(*second);
+  EXPECT_EQ(Shape(image), std::tuple(600, 800, 8));
   EXPECT_EQ(image.pixels.size(), 600u * 800u);
 
   // A value that is no number, or missing, keeps its default.
   WriteDeviceSettings("Device Width=wide\nDevice Depth=2\n");
-  image = Page(*Opened());
-  EXPECT_EQ(image.width, 480);
-  EXPECT_EQ(image.height, 640);
-  EXPECT_EQ(image.depth, 2);
+  EXPECT_EQ(Shape(Page(*Opened())), std::tuple(480, 640, 2));
 }
 
 TEST_F(ViewerTest, SameNameInOtherCaseDoesNothingAndKeepsPage) {
@@ -161,9 +165,7 @@ TEST_F(ViewerTest, SameNameInOtherCaseDoesNothingAndKeepsPage) {
   EXPECT_EQ(viewer->SetBookName(upper), S_OK);  // no such file: opening it would fail
   EXPECT_EQ(Current(*viewer), 3);
   EXPECT_TRUE(log.empty());
-  std::string name;
-  viewer->BookName(&name);
-  EXPECT_EQ(name, book_);
+  EXPECT_EQ(Name(*viewer), book_);
 }
 
 TEST_F(ViewerTest, FailedOpenKeepsNameAndIsNotRetried) {
@@ -171,9 +173,7 @@ TEST_F(ViewerTest, FailedOpenKeepsNameAndIsNotRetried) {
   const std::string missing = tmp_ / "Books/Later.imp";
   EXPECT_EQ(viewer->SetBookName(missing), ViewerFailure(ikutil::kViewerNotFound));
   EXPECT_EQ(static_cast<uint32_t>(ViewerFailure(ikutil::kViewerNotFound)), 0x80000001u);
-  std::string name;
-  viewer->BookName(&name);
-  EXPECT_EQ(name, missing);
+  EXPECT_EQ(Name(*viewer), missing);
   int32_t pages = 0;
   EXPECT_EQ(viewer->NumPages(&pages), E_FAIL);  // the earlier book is closed too
 
@@ -227,10 +227,7 @@ TEST_F(ViewerTest, ChangeDeviceSettingsKeepsPage) {
   ASSERT_EQ(viewer->SetCurPage(3), S_OK);
   EXPECT_EQ(viewer->ChangeDeviceSettings(600, 800, 8), S_OK);
   EXPECT_EQ(Current(*viewer), 3);
-  ikutil::PageImage image = Page(*viewer, 3);
-  EXPECT_EQ(image.width, 600);
-  EXPECT_EQ(image.height, 800);
-  EXPECT_EQ(image.depth, 8);
+  EXPECT_EQ(Shape(Page(*viewer, 3)), std::tuple(600, 800, 8));
 
   // The new engine window reports to the same sinks.
   std::vector<std::string> log;
@@ -270,10 +267,8 @@ TEST_F(ViewerTest, EventsReachSinksInConnectionOrderUntilUnadvised) {
   EXPECT_TRUE(viewer->IsZoomed());
   EXPECT_NE(Pages(*viewer), normal_pages);
   ASSERT_GE(log.size(), 4u);
-  EXPECT_EQ(log[0], "first:page 2");
-  EXPECT_EQ(log[1], "second:page 2");
-  EXPECT_EQ(log[2], "first:zoom");
-  EXPECT_EQ(log[3], "second:zoom");
+  EXPECT_EQ(std::vector(log.begin(), log.begin() + 4),
+            (std::vector<std::string>{"first:page 2", "second:page 2", "first:zoom", "second:zoom"}));
 
   log.clear();
   EXPECT_EQ(viewer->Unadvise(first), S_OK);
@@ -304,37 +299,18 @@ TEST_F(ViewerTest, SinkMayOpenAnotherBookFromAnEvent) {
   uint32_t cookie;
   viewer->Advise(sink, &cookie);
   EXPECT_EQ(viewer->NextPage(), S_OK);
-  std::string name;
-  viewer->BookName(&name);
-  EXPECT_EQ(name, other);
+  EXPECT_EQ(Name(*viewer), other);
   EXPECT_EQ(Current(*viewer), 1);
 }
-
-}  // namespace
-}  // namespace ikpubx
-
-namespace ikpubx {
-namespace {
 
 // A book whose first page links to its last paragraph, outside the book and
 // nowhere, for the proofing members' answers.
 std::string WriteLinkedBook(const std::string& path) {
-  ikutil::DeviceEdition edition;
-  edition.text_styles = {{}};
-  edition.block_styles = {{}};
-  edition.blocks.push_back({ikutil::BlockKind::kParagraph,
-                            0,
-                            0,
-                            "",
-                            ikutil::kNoImage,
-                            "",
-                            {{"To ", 0}, {"the end", 0, 0}, {", ", 0}, {"away", 0, 1}, {", ", 0}, {"nowhere", 0, 2}}});
-  for (int n = 0; n < 40; ++n) {
-    std::string text = "Paragraph " + std::to_string(n + 1) + ".";
-    for (int word = 0; word < 40; ++word) text += " words fill the page";
-    edition.blocks.push_back({ikutil::BlockKind::kParagraph, 0, 0, "", ikutil::kNoImage, "", {{text, 0}}});
-  }
-  edition.blocks.push_back({ikutil::BlockKind::kParagraph, 0, 0, "", ikutil::kNoImage, "", {{"The end.", 0}}});
+  ikutil::DeviceEdition edition = PlainEdition(40);
+  edition.blocks.insert(
+      edition.blocks.begin(),
+      Paragraph({{"To ", 0}, {"the end", 0, 0}, {", ", 0}, {"away", 0, 1}, {", ", 0}, {"nowhere", 0, 2}}));
+  edition.blocks.push_back(Paragraph({{"The end.", 0}}));
   edition.links = {{false, {static_cast<uint32_t>(edition.blocks.size() - 1), 0}, ""},
                    {true, {}, "https://example.com/"},
                    {false, {}, "gone.htm", true}};
@@ -364,10 +340,9 @@ TEST_F(ViewerTest, ProofingMembersAnswerAsTheOthersDo) {
 
   auto viewer = NewViewer();
   ASSERT_EQ(viewer->SetBookName(WriteLinkedBook(tmp_ / "linked.imp")), S_OK);
-  EXPECT_EQ(viewer->GetContents(nullptr), E_POINTER);
-  EXPECT_EQ(viewer->GetPageLinks(nullptr), E_POINTER);
-  EXPECT_EQ(viewer->GetPageText(1, nullptr), E_POINTER);
-  EXPECT_EQ(viewer->Find("x", 1, 1, nullptr), E_POINTER);
+  const HRESULT no_out[] = {viewer->GetContents(nullptr), viewer->GetPageLinks(nullptr),
+                            viewer->GetPageText(1, nullptr), viewer->Find("x", 1, 1, nullptr)};
+  for (const HRESULT& result : no_out) EXPECT_EQ(result, E_POINTER) << "call " << &result - no_out;
 
   ASSERT_EQ(viewer->GetContents(&entries), S_OK);
   ASSERT_EQ(entries.size(), 2u);
