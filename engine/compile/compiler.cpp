@@ -1374,8 +1374,10 @@ CompileStatus EditionCompiler::AddDocument(const std::string& href) {
       s.Report(href, {}, 2, "cannot be cleaned up: the document " + shape.Excess());
       return CompileStatus::kFailed;
     }
+    // The source as first read, with its own line map: parsing the clean-up
+    // replaces the document's text, which its map views.
     const std::string source = doc->text;
-    const LineMap source_lines = doc->lines;
+    const LineMap source_lines(source);
     std::optional<std::string> cleaned = vellix::formats::CleanUpHtml(*bytes);
     ParseOutcome again;
     if (cleaned) again = ParseSource(*cleaned, *doc);
