@@ -139,29 +139,22 @@ std::vector<Typesetter::State::LinePiece> Typesetter::State::LinePieces(const Bl
   for (uint32_t i = line.first; i < line.last; ++i) {
     const Item& item = items[i];
     if (item.type == ItemType::kPenalty) continue;
-    if (item.type == ItemType::kGlue) {
-      if (item.stretch == kFillStretch) continue;
-      LinePiece space;
-      space.space = true;
-      space.run = item.run;
-      space.begin = item.begin;
-      space.end = item.end;
-      space.width = item.width;
-      space.stretch = item.stretch;
-      space.shrink = item.shrink;
-      pieces.push_back(space);
-      continue;
-    }
-    if (item.blank) {
-      if (item.width == 0) continue;
-      LinePiece blank;
-      blank.blank = true;
-      blank.label = item.label;
-      blank.run = item.run;
-      blank.begin = item.begin;
-      blank.end = item.end;
-      blank.width = item.width;
-      pieces.push_back(blank);
+    if (item.type == ItemType::kGlue || item.blank) {
+      // A space, or blank room (an indent, an empty cell); glue that fills
+      // the line and empty blanks take no room.
+      const bool space = item.type == ItemType::kGlue;
+      if (space ? item.stretch == kFillStretch : item.width == 0) continue;
+      LinePiece piece;
+      piece.space = space;
+      piece.blank = !space;
+      piece.label = !space && item.label;
+      piece.run = item.run;
+      piece.begin = item.begin;
+      piece.end = item.end;
+      piece.width = item.width;
+      piece.stretch = space ? item.stretch : 0;
+      piece.shrink = space ? item.shrink : 0;
+      pieces.push_back(piece);
       continue;
     }
     if (!pieces.empty() && !pieces.back().space && !pieces.back().blank && pieces.back().run == item.run &&
