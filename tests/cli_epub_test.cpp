@@ -261,7 +261,8 @@ TEST(EpubExport, PassesEpubcheckAndKeepsTheWords) {
 // guide one folder up, chapters that start a page by style, a notes file
 // kept out of the reading order but listed first in the contents, a
 // contents heading without a link, a hidden landmarks list, a locale's
-// name as its language and links to a file it lacks.
+// name as its language, links to a file it lacks, and a title and author
+// in a script the device's strings cannot hold.
 std::vector<ZipEntry> ConvertedEpub() {
   auto page = [](const std::string& head, const std::string& body) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\" "
@@ -276,7 +277,8 @@ std::vector<ZipEntry> ConvertedEpub() {
       "<?xml version=\"1.0\"?>\n<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\" "
       "unique-identifier=\"id\"><metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
       "<dc:identifier id=\"id\">urn:uuid:00000000-0000-4000-8000-000000000002</dc:identifier>"
-      "<dc:title>Converted</dc:title><dc:language>pt_BR</dc:language>"
+      "<dc:title>Война и мир</dc:title><dc:creator>Лев "
+      "Толстой</dc:creator><dc:language>pt_BR</dc:language>"
       "<meta property=\"dcterms:modified\">2020-01-01T00:00:00Z</meta></metadata><manifest>"
       "<item id=\"nav\" href=\"nav.xhtml\" media-type=\"application/xhtml+xml\" properties=\"nav\"/>"
       "<item id=\"notes\" href=\"notes.xhtml\" media-type=\"application/xhtml+xml\"/>"
@@ -312,6 +314,9 @@ TEST(EpubConverted, ContentsOnTheirPagesLinksCheckedAndTheExportPassesEpubcheck)
   WriteZip(dir / "conv.epub", ConvertedEpub());
   ToolOutcome built = Vellix({"build", "--epub", dir / "conv.epub", "-o", dir / "conv.imp"});
   ASSERT_EQ(built.code, 0) << built.err;
+  ikutil::EditionReadResult book = ikutil::ReadDeviceEdition(dir / "conv.imp");
+  EXPECT_EQ(book.info.title + "|" + book.info.author_first_name + "|" + book.info.author_last_name,
+            "Vojna i mir|Lev|Tolstoj");  // in Latin letters, not "?"
   // The guide one folder up is read; the hidden landmarks are not shown.
   std::vector<std::string> words = BookWords(dir / "conv.imp");
   EXPECT_NE(std::find(words.begin(), words.end(), "Guidewords"), words.end());
