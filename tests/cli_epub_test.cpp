@@ -5,6 +5,7 @@
 // reason and leaving nothing behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
@@ -254,6 +255,99 @@ TEST(EpubExport, PassesEpubcheckAndKeepsTheWords) {
     ASSERT_EQ(rebuilt.code, 0) << rebuilt.err;
     EXPECT_EQ(BookWords(again), BookWords(book));
   }
+}
+
+// A book shaped as converters write them: its package in a folder with a
+// guide one folder up, chapters that start a page by style, a notes file
+// kept out of the reading order but listed first in the contents, a
+// contents heading without a link, a hidden landmarks list, a locale's
+// name as its language, links to a file it lacks, and a title and author
+// in a script the device's strings cannot hold.
+std::vector<ZipEntry> ConvertedEpub() {
+  auto page = [](const std::string& head, const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\" "
+           "xmlns:epub=\"http://www.idpf.org/2007/ops\"><head><title>t</title>" +
+           head + "</head>" + body + "</html>\n";
+  };
+  const std::string style =
+      "<style>body.chapter { page-break-before: always } h1 { page-break-before: always }</style>";
+  std::string filler;
+  for (int i = 0; i < 30; ++i) filler += "<p>Filler line " + std::to_string(i) + " of the long opening.</p>";
+  const std::string opf =
+      "<?xml version=\"1.0\"?>\n<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\" "
+      "unique-identifier=\"id\"><metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\">"
+      "<dc:identifier id=\"id\">urn:uuid:00000000-0000-4000-8000-000000000002</dc:identifier>"
+      "<dc:title>Война и мир</dc:title><dc:creator>Лев "
+      "Толстой</dc:creator><dc:language>pt_BR</dc:language>"
+      "<meta property=\"dcterms:modified\">2020-01-01T00:00:00Z</meta></metadata><manifest>"
+      "<item id=\"nav\" href=\"nav.xhtml\" media-type=\"application/xhtml+xml\" properties=\"nav\"/>"
+      "<item id=\"notes\" href=\"notes.xhtml\" media-type=\"application/xhtml+xml\"/>"
+      "<item id=\"a\" href=\"a.xhtml\" media-type=\"application/xhtml+xml\"/>"
+      "<item id=\"b\" href=\"b.xhtml\" media-type=\"application/xhtml+xml\"/>"
+      "<item id=\"guide\" href=\"../Misc/guide.xhtml\" media-type=\"application/xhtml+xml\"/></manifest>"
+      "<spine><itemref idref=\"notes\" linear=\"no\"/><itemref idref=\"nav\"/><itemref idref=\"a\"/>"
+      "<itemref idref=\"b\"/><itemref idref=\"guide\"/></spine></package>\n";
+  const std::string nav =
+      page("",
+           "<body><nav epub:type=\"toc\"><ol><li><a href=\"notes.xhtml\">Notes</a></li><li><span>Part</span><ol>"
+           "<li><a href=\"a.xhtml\">Alpha</a></li><li><a href=\"b.xhtml#beta\">Beta</a></li></ol></li>"
+           "<li><a href=\"../Misc/guide.xhtml\">Guide</a></li></ol></nav>"
+           "<nav epub:type=\"landmarks\" hidden=\"hidden\"><ol><li><a href=\"a.xhtml\">Landmarkword</a></li></ol>"
+           "</nav></body>");
+  return {{"mimetype", "application/epub+zip"},
+          {"META-INF/container.xml",
+           "<?xml version=\"1.0\"?><container version=\"1.0\" xmlns=\"urn:oasis:names:tc:opendocument:xmlns:"
+           "container\"><rootfiles><rootfile full-path=\"OEBPS/content.opf\" media-type=\"application/"
+           "oebps-package+xml\"/></rootfiles></container>"},
+          {"OEBPS/content.opf", opf},
+          {"OEBPS/nav.xhtml", nav},
+          {"OEBPS/notes.xhtml", page("", "<body><p>Notewords here.</p></body>")},
+          {"OEBPS/a.xhtml", page(style, "<body class=\"chapter\"><h1>Alpha</h1>" + filler +
+                                            "<p>See <a href=\"missing.xhtml\">the lost page</a> and "
+                                            "<a href=\"../Misc/guide.xhtml\">the guide</a>.</p></body>")},
+          {"OEBPS/b.xhtml", page(style, "<body class=\"chapter\"><h1 id=\"beta\">Beta</h1><p>Second.</p></body>")},
+          {"Misc/guide.xhtml", page("", "<body><h2>Guidewords</h2><p>From one folder up.</p></body>")}};
+}
+
+TEST(EpubConverted, ContentsOnTheirPagesLinksCheckedAndTheExportPassesEpubcheck) {
+  TempDir dir;
+  WriteZip(dir / "conv.epub", ConvertedEpub());
+  ToolOutcome built = Vellix({"build", "--epub", dir / "conv.epub", "-o", dir / "conv.imp"});
+  ASSERT_EQ(built.code, 0) << built.err;
+  ikutil::EditionReadResult book = ikutil::ReadDeviceEdition(dir / "conv.imp");
+  EXPECT_EQ(book.info.title + "|" + book.info.author_first_name + "|" + book.info.author_last_name,
+            "Vojna i mir|Lev|Tolstoj");  // in Latin letters, not "?"
+  // The guide one folder up is read; the hidden landmarks are not shown.
+  std::vector<std::string> words = BookWords(dir / "conv.imp");
+  EXPECT_NE(std::find(words.begin(), words.end(), "Guidewords"), words.end());
+  EXPECT_EQ(std::find(words.begin(), words.end(), "Landmarkword"), words.end());
+
+  // Each entry's page is the page its heading is drawn on.
+  ToolOutcome contents = Vellix({"view", dir / "conv.imp", "--contents", "--json"});
+  ASSERT_EQ(contents.code, 0) << contents.err;
+  auto page_of_entry = [&](const std::string& label) {
+    size_t at = contents.out.find("\"label\": \"" + label + "\"");
+    size_t page = contents.out.find("\"page\": ", at);
+    return at == std::string::npos ? -1 : std::atoi(contents.out.c_str() + page + 8);
+  };
+  for (const std::string label : {"Alpha", "Beta", "Guide"}) {
+    SCOPED_TRACE(label);
+    int page = page_of_entry(label);
+    ToolOutcome text = Vellix({"view", dir / "conv.imp", "--text", "--page", std::to_string(page)});
+    EXPECT_NE(text.out.find(label == "Guide" ? "Guidewords" : label), std::string::npos) << page << text.out;
+  }
+
+  // The link to a file the book lacks is broken; the one to the guide leads into the book.
+  ToolOutcome links = Vellix({"view", dir / "conv.imp", "--links"});
+  EXPECT_EQ(links.code, 1);
+  EXPECT_NE(links.out.find("\"the lost page\" -> missing.xhtml (broken)"), std::string::npos) << links.out;
+  EXPECT_EQ(links.out.find("guide.xhtml (outside"), std::string::npos) << links.out;
+
+  ToolOutcome exported = Vellix({"export", dir / "conv.imp", "-o", dir / "conv.out.epub"});
+  ASSERT_EQ(exported.code, 0) << exported.err;
+  if (!fs::exists(kEpubcheckJar) || RunTool("java", {"-version"}).code != 0)
+    GTEST_SKIP() << "epubcheck is not installed (scripts/install_epubcheck.sh installs it)";
+  EXPECT_EQ(EpubcheckFindings(dir / "conv.out.epub"), "");
 }
 
 TEST(EpubExport, RefusesABookThatIsNotOurs) {

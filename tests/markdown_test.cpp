@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "test_util.h"
 #include "vellix/book.h"
@@ -45,11 +46,80 @@ TEST(Markdown, BlocksSpansAndTablesAsRows) {
             std::string::npos)
       << b;
   EXPECT_NE(b.find("<img src=\"tree.png\" alt=\"A tree\"/>"), std::string::npos);
-  EXPECT_NE(b.find("&lt;b&gt;raw&lt;/b&gt;"), std::string::npos);  // raw HTML is shown, never trusted
+  EXPECT_NE(b.find("<b>raw</b>"), std::string::npos);  // raw HTML is HTML
   vellix::formats::XmlDocument doc;
   vellix::formats::LoadXmlText(vellix::formats::MarkdownXhtml(d, d.title, "A <Writer>", "Notes"), doc);
   ASSERT_TRUE(doc.parsed);
   EXPECT_EQ(std::string(doc.Root().child("head").child("title").text().get()), "A & B");
+}
+
+// GitHub's Markdown as real files use it: each source gives a body
+// holding every `has` text and none of the `lacks` texts, and stays
+// well-formed.
+TEST(Markdown, CommentsRawHtmlFootnotesTasksAndAutolinks) {
+  struct Case {
+    const char* name;
+    std::string source;
+    std::vector<std::string> has, lacks;
+  };
+  const std::vector<Case> cases = {
+      {"comment before a setext underline",
+       "<!-- generated -->\n===\n\nText.\n",
+       {"<!-- generated -->", "<p>===</p>"},
+       {"&lt;!--"}},
+      {"comment before reference links",
+       "Read [the notes][n] and [more][m].\n\n<!-- links -->\n[n]: https://x.org/n\n[m]: https://x.org/m\n",
+       {"<a href=\"https://x.org/n\">the notes</a>", "<a href=\"https://x.org/m\">more</a>"},
+       {"[n]:", "&lt;!--"}},
+      {"raw HTML block and span",
+       "<div align=\"center\">\n<b>Logo</b>\n</div>\n\nA <kbd>key</kbd> here.\n",
+       {"<div align=\"center\">", "<kbd>key</kbd>"},
+       {"&lt;"}},
+      {"unbalanced raw HTML is mended",
+       "<details><summary>More</summary>\n\nHidden *text*.\n\nEnd.\n",
+       {"More", "<em>text</em>", "End."},
+       {"&lt;details"}},
+      {"footnotes",
+       "A claim[^1] and another[^note].\n\n[^1]: The first source.\n[^note]: The second,\n    longer.\n",
+       {"<a href=\"#fn-1\" id=\"fnref-1\">1</a>", "<a href=\"#fn-2\" id=\"fnref-2\">2</a>", "<a id=\"fn-1\"></a>",
+        "The first source.", "longer."},
+       {"[^1]", "[^note]"}},
+      {"footnote marks in code stay", "```\nx[^1]\n```\n\nA[^1].\n\n[^1]: Note.\n", {"x[^1]"}, {}},
+      {"task list", "- [ ] open\n- [x] done\n", {"<li>[ ] open</li>", "<li>[x] done</li>"}, {}},
+      {"www autolink and strikethrough",
+       "See www.example.org for ~~old~~ news.\n",
+       {"<a href=\"http://www.example.org\">www.example.org</a>", "<del>old</del>"},
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    vellix::formats::MarkdownDocument d = ConvertMarkdown(c.source);
+    for (const std::string& has : c.has) EXPECT_NE(d.body.find(has), std::string::npos) << has << "\n" << d.body;
+    for (const std::string& lacks : c.lacks)
+      EXPECT_EQ(d.body.find(lacks), std::string::npos) << lacks << "\n" << d.body;
+    vellix::formats::XmlDocument doc;
+    vellix::formats::LoadXmlText(vellix::formats::MarkdownXhtml(d, "T", "", ""), doc);
+    EXPECT_TRUE(doc.parsed) << d.body;
+  }
+  // A comment is never the title; a heading after it is.
+  EXPECT_EQ(ConvertMarkdown("<!-- draft -->\n===\n").title, "");
+  EXPECT_EQ(ConvertMarkdown("<!-- draft -->\nTitle\n===\n").title, "Title");
+}
+
+TEST(Markdown, FrontMatterGivesAuthorAndLanguage) {
+  vellix::formats::MarkdownDocument d =
+      ConvertMarkdown("---\ntitle: Notes\nauthor: \"Ana Souza\"\nlang: pt-BR\n---\n\nTexto.\n");
+  EXPECT_EQ(d.title + "|" + d.author + "|" + d.language, "Notes|Ana Souza|pt-BR");
+  EXPECT_EQ(ConvertMarkdown("---\nauthor:\n  - First One\n  - Second\n---\nx\n").author, "First One");
+  EXPECT_EQ(ConvertMarkdown("---\nauthor: [A. One, B. Two]\n---\nx\n").author, "A. One");
+  EXPECT_NE(vellix::formats::MarkdownXhtml(d, d.title, d.author, "").find("<html lang=\"pt-BR\">"), std::string::npos);
+  TempDir dir;
+  vellix::Book book;
+  book.Load(dir.Write("notes.md", "---\nauthor: Ana Souza\n---\n# Heading\n"));
+  book.ConvertMarkdownToHtm(dir / "notes.htm");
+  std::string t, a, c;
+  ASSERT_TRUE(book.ExtractMetadata(dir / "notes.htm", t, a, c));
+  EXPECT_EQ(a, "Ana Souza");
 }
 
 TEST(Markdown, BookConvertsBesideItsSourceAndKeepsATypedTitle) {

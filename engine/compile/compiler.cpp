@@ -629,7 +629,7 @@ void DocumentCompiler::CollectSheets() {
       } else if (name == "link" && n.attribute("href") &&
                  vellix::formats::LowerAscii(n.attribute("rel").value()).find("stylesheet") != std::string::npos &&
                  vellix::formats::LowerAscii(n.attribute("rel").value()).find("alternate") == std::string::npos) {
-        std::optional<std::string> target = ResolveHref(href_, n.attribute("href").value());
+        std::optional<std::string> target = ResolveHref(href_, n.attribute("href").value(), s_.files.MayClimb());
         std::shared_ptr<const css::StyleSheet> sheet;
         Status read(Status::Code::kOutside, "not found");
         if (target) {
@@ -1027,7 +1027,7 @@ uint32_t DocumentCompiler::MakeLink(const pugi::xml_node& node, const std::strin
   pending.where.column = place.column;
   size_t hash = target.find('#');
   if (hash != std::string::npos) pending.fragment = vellix::formats::OEBFFDecodeHref(target.substr(hash + 1));
-  std::optional<std::string> document = ResolveHref(href_, target);
+  std::optional<std::string> document = ResolveHref(href_, target, s_.files.MayClimb());
   if (!document) {
     // A page the reader may have elsewhere: the book is sound without it.
     s_.Report(href_, place, 1, "\"" + target + "\" links to a document that is not part of the book");
@@ -1073,7 +1073,7 @@ void DocumentCompiler::AddSvg(const pugi::xml_node& node, const Frame& frame) {
 
 void DocumentCompiler::AddImage(const pugi::xml_node& node, const std::string& src, const std::string& alt,
                                 const Frame& frame) {
-  std::optional<std::string> target = ResolveHref(href_, src);
+  std::optional<std::string> target = ResolveHref(href_, src, s_.files.MayClimb());
   bool svg = vellix::formats::LowerAscii(src).ends_with(".svg");
   EditionCompilerState::ImageEntry entry;
   if (src.empty() || !target) {
@@ -1143,7 +1143,10 @@ bool DocumentCompiler::Enter(const pugi::xml_node& node) {
     s_.Report(href_, doc_.Of(node), 1, "element <" + name + "> not known; its content is kept");
   ComputeStyle(frame, parent);
   std::string display = frame.style.display;
-  if (display.empty()) display = IsHiddenElement(name) ? "none" : IsBlockElement(name) ? "block" : "inline";
+  // The `hidden` attribute hides as the browsers' own sheet does: a sheet
+  // of the book's that sets `display` wins.
+  const bool hidden = IsHiddenElement(name) || node.attribute("hidden");
+  if (display.empty()) display = hidden ? "none" : IsBlockElement(name) ? "block" : "inline";
   if (display == "none") return false;
   frame.block = display == "block";
   // Margins of enclosing blocks add up, as nested boxes do.
@@ -1340,6 +1343,13 @@ CompileStatus DocumentCompiler::Compile() {
 FlowPosition Clamp(FlowPosition p, const std::vector<Block>& blocks) {
   if (blocks.empty()) return {};
   if (p.block >= blocks.size()) return {static_cast<uint32_t>(blocks.size() - 1), 0};
+  // A place recorded just before a page break (a chapter or heading that
+  // starts a page) is shown on the page that follows the break.
+  if (blocks[p.block].kind == BlockKind::kPageBreak) {
+    uint32_t next = p.block;
+    while (next < blocks.size() && blocks[next].kind == BlockKind::kPageBreak) ++next;
+    if (next < blocks.size()) return {next, 0};
+  }
   size_t size = 0;
   for (const Run& run : blocks[p.block].runs) size += run.text.size();
   if (p.offset > size) p.offset = static_cast<uint32_t>(size);
@@ -1411,6 +1421,17 @@ void EditionCompiler::SetContents(std::vector<ContentsTarget> contents) {
 DeviceEdition EditionCompiler::Finish() {
   State& s = *state_;
   DeviceEdition& e = s.edition;
+  // Documents linked to that are not part of the book: whether the package
+  // holds them at all.
+  std::map<std::string, bool> held;
+  auto package_holds = [&](const std::string& document) {
+    auto [it, added] = held.emplace(document, false);
+    if (added) {
+      std::string bytes;
+      it->second = s.files.Read(document, bytes).code() != Status::Code::kNotFound;
+    }
+    return it->second;
+  };
   for (const State::PendingLink& pending : s.pending_links) {
     Link& link = e.links[pending.link];
     auto report = [&](int16_t severity, const std::string& message) {
@@ -1420,7 +1441,12 @@ DeviceEdition EditionCompiler::Finish() {
       if (s.problems) s.problems(p);
     };
     auto start = s.document_starts.find(pending.document);
-    if (start == s.document_starts.end()) {
+    if (start == s.document_starts.end() && !package_holds(pending.document)) {
+      // A file that is nowhere: the link is broken, as a viewer reports it.
+      report(2, "link to \"" + pending.document + "\", a file that does not exist");
+      link.broken = true;
+      link.uri = pending.href;
+    } else if (start == s.document_starts.end()) {
       // A page the reader may have elsewhere: an address outside the book.
       report(1, "\"" + pending.document + "\" links to a document that is not part of the book");
       link.external = true;

@@ -76,6 +76,23 @@ bool ParseLenient(std::string_view bytes, SourceDocument& doc) {
   return cleaned && ParseSource(*cleaned, doc).parsed;
 }
 
+// The name in the container of a file `href` names (relative to the
+// package's folder, perhaps climbing out of it with leading "../").
+std::string ContainerName(const std::string& package_folder, const std::string& href) {
+  std::string_view folder = package_folder, rest = href;
+  while (rest.starts_with("../") && !folder.empty()) {
+    rest.remove_prefix(3);
+    folder.remove_suffix(1);
+    size_t slash = folder.rfind('/');
+    folder = slash == std::string_view::npos ? std::string_view() : folder.substr(0, slash + 1);
+  }
+  return std::string(folder) + std::string(rest);
+}
+
+size_t FolderDepth(const std::string& package_folder) {
+  return static_cast<size_t>(std::count(package_folder.begin(), package_folder.end(), '/'));
+}
+
 class PackageReader {
  public:
   PackageReader(EpubBook& book, const vellix::formats::OcfContainer& container) : book_(book), container_(container) {}
@@ -92,7 +109,7 @@ class PackageReader {
   void ReadNavPoints(const pugi::xml_node& nav_map, const std::string& from);
   void AddContents(const std::string& from, std::string_view href, std::string label, int depth);
   std::optional<std::string> ReadFile(const std::string& href) const {
-    std::optional<std::string_view> bytes = container_.Read(container_.PackageFolder() + href);
+    std::optional<std::string_view> bytes = container_.Read(ContainerName(container_.PackageFolder(), href));
     if (!bytes) return std::nullopt;
     return std::string(*bytes);
   }
@@ -187,7 +204,8 @@ void PackageReader::ReadManifest(const pugi::xml_node& manifest) {
     if (item.type() != pugi::node_element || vellix::formats::LocalName(item) != "item") continue;
     EpubManifestItem entry;
     entry.id = item.attribute("id").value();
-    std::optional<std::string> href = ResolveHref("", item.attribute("href").value());
+    std::optional<std::string> href =
+        ResolveHref("", item.attribute("href").value(), FolderDepth(container_.PackageFolder()));
     if (!href || href->empty()) {
       book_.warnings.push_back(std::string("the manifest item \"") + item.attribute("href").value() +
                                "\" lies outside the book; left out");
@@ -232,7 +250,7 @@ void PackageReader::AddContents(const std::string& from, std::string_view href, 
   label = Collapsed(label);
   std::string target(href);
   if (label.empty() || target.empty()) return;
-  std::optional<std::string> document = ResolveHref(from, target);
+  std::optional<std::string> document = ResolveHref(from, target, FolderDepth(container_.PackageFolder()));
   if (!document) return;
   EpubContentsEntry entry;
   entry.document = *document;
@@ -401,7 +419,7 @@ EpubSourceFiles::EpubSourceFiles(std::shared_ptr<const vellix::formats::OcfConta
     : container_(std::move(container)), folder_(container_->PackageFolder()) {}
 
 Status EpubSourceFiles::Read(const std::string& href, std::string& bytes) {
-  std::optional<std::string_view> held = container_->Read(folder_ + href);
+  std::optional<std::string_view> held = container_->Read(ContainerName(folder_, href));
   if (!held) return {Status::Code::kNotFound, "not found", href};
   if (held->size() > kMaxSourceFileBytes) return TooLarge(href);
   bytes.assign(*held);
@@ -409,8 +427,10 @@ Status EpubSourceFiles::Read(const std::string& href, std::string& bytes) {
 }
 
 uint64_t EpubSourceFiles::SizeOf(const std::string& href) const {
-  std::optional<std::string_view> bytes = container_->Read(folder_ + href);
+  std::optional<std::string_view> bytes = container_->Read(ContainerName(folder_, href));
   return bytes ? bytes->size() : 0;
 }
+
+size_t EpubSourceFiles::MayClimb() const { return FolderDepth(folder_); }
 
 }  // namespace ikutil

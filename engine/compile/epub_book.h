@@ -63,6 +63,7 @@ class EpubSourceFiles : public SourceFiles {
  public:
   explicit EpubSourceFiles(std::shared_ptr<const vellix::formats::OcfContainer> container);
   Status Read(const std::string& href, std::string& bytes) override;
+  size_t MayClimb() const override;
   uint64_t SizeOf(const std::string& href) const;
 
  private:

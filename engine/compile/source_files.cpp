@@ -13,17 +13,25 @@ namespace ikutil {
 namespace {
 
 // Folds "." and ".." and empty segments of a '/'-separated relative path;
-// nullopt when it climbs above its start.
-std::optional<std::string> FoldSegments(std::string_view path) {
+// nullopt when it climbs more than `may_climb` folders above its start (the
+// climbs it may make stay as leading "../").
+std::optional<std::string> FoldSegments(std::string_view path, size_t may_climb = 0) {
   std::vector<std::string_view> kept;
+  size_t climbed = 0;
   size_t start = 0;
   while (start <= path.size()) {
     size_t slash = path.find('/', start);
     if (slash == std::string_view::npos) slash = path.size();
     std::string_view segment = path.substr(start, slash - start);
     if (segment == "..") {
-      if (kept.empty()) return std::nullopt;
-      kept.pop_back();
+      if (kept.size() > climbed) {
+        kept.pop_back();
+      } else if (climbed < may_climb) {
+        kept.push_back(segment);
+        ++climbed;
+      } else {
+        return std::nullopt;
+      }
     } else if (!segment.empty() && segment != ".") {
       kept.push_back(segment);
     }
@@ -117,17 +125,17 @@ Status FolderSourceFiles::Read(const std::string& href, std::string& bytes) {
   }
 }
 
-std::optional<std::string> ResolveHref(const std::string& from_href, const std::string& href) {
+std::optional<std::string> ResolveHref(const std::string& from_href, const std::string& href, size_t may_climb) {
   std::string_view rest = href;
   size_t cut = rest.find_first_of("#?");
   if (cut != std::string_view::npos) rest = rest.substr(0, cut);
   if (HasScheme(rest)) return std::nullopt;
   std::string decoded = vellix::formats::OEBFFDecodeHref(rest);
   if (!decoded.empty() && decoded[0] == '/') return std::nullopt;
-  if (decoded.empty()) return FoldSegments(from_href);  // the referring document itself
+  if (decoded.empty()) return FoldSegments(from_href, may_climb);  // the referring document itself
   size_t slash = from_href.rfind('/');
   std::string base = slash == std::string::npos ? std::string() : from_href.substr(0, slash + 1);
-  return FoldSegments(base + decoded);
+  return FoldSegments(base + decoded, may_climb);
 }
 
 }  // namespace ikutil

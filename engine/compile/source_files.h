@@ -28,6 +28,10 @@ class SourceFiles {
   virtual Status Read(const std::string& href, std::string& bytes) = 0;
   // A name for messages ("story.htm").
   virtual std::string DisplayName(const std::string& href) const { return href; }
+  // How many folders an href may climb above the package document's and
+  // still name one of these files (a package kept in a folder of its
+  // container reaches the container's other folders).
+  virtual size_t MayClimb() const { return 0; }
 };
 
 // Files under one folder. Absolute hrefs, and relative ones that climb
@@ -74,7 +78,8 @@ bool HasScheme(std::string_view href);
 // Resolves `href` found in the document `from_href` (both package-relative)
 // into a package-relative href: "../" and "./" folded, fragment and query
 // dropped, %XX decoded. nullopt for an address with a scheme, or one that
-// climbs above the package.
-std::optional<std::string> ResolveHref(const std::string& from_href, const std::string& href);
+// climbs above the package by more than `may_climb` folders (those it may
+// climb stay as leading "../", so one file has one href).
+std::optional<std::string> ResolveHref(const std::string& from_href, const std::string& href, size_t may_climb = 0);
 
 }  // namespace ikutil

@@ -14,6 +14,7 @@
 #include "vellix/formats/book_format.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/error.h"
+#include "vellix/formats/transliterate.h"
 
 namespace ikutil {
 namespace {
@@ -203,7 +204,8 @@ std::string Carried(const std::string& fork, const DeviceEdition& e) {
 std::string DeviceText(const std::string& text, const char* what, const std::string& path) {
   if (text.find('\0') != std::string::npos)
     vellix::formats::Raise(vellix::formats::kInvalidArgument, path + ": " + what + " holds NUL");
-  return vellix::formats::Utf8ToCp1252Lossy(text);
+  // A title or name in another script is written in Latin letters, not as "?".
+  return vellix::formats::Utf8ToCp1252Lossy(vellix::formats::TransliteratedForCp1252(text));
 }
 
 std::string InformationStrings(const BookInformation& info, const std::string& path) {

@@ -78,6 +78,40 @@ std::string Em(int tenths) {
   return text;
 }
 
+// True when `uri` starts with a scheme ("https:", "mailto:").
+bool HasUriScheme(std::string_view uri) {
+  size_t colon = uri.find(':');
+  if (colon == 0 || colon == std::string_view::npos) return false;
+  for (size_t i = 0; i < colon; ++i) {
+    char c = uri[i];
+    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!letter && (i == 0 || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))) return false;
+  }
+  return true;
+}
+
+// The book's language as a language tag: "pt_BR" (a locale's name, as
+// some tools write it) becomes "pt-BR"; anything that is no tag "und".
+std::string LanguageTag(std::string_view language) {
+  std::string tag(language);
+  std::replace(tag.begin(), tag.end(), '_', '-');
+  size_t start = 0;
+  for (size_t subtag = 0; start <= tag.size(); ++subtag) {
+    size_t end = std::min(tag.find('-', start), tag.size());
+    size_t length = end - start;
+    bool letters = true, alphanumeric = true;
+    for (size_t i = start; i < end; ++i) {
+      char c = tag[i];
+      bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+      letters = letters && letter;
+      alphanumeric = alphanumeric && (letter || (c >= '0' && c <= '9'));
+    }
+    if (length == 0 || length > 8 || !alphanumeric || (subtag == 0 && (!letters || length < 2))) return "und";
+    start = end + 1;
+  }
+  return tag;
+}
+
 std::string PartName(size_t part) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "part%04zu.xhtml", part + 1);
@@ -248,8 +282,12 @@ std::string Exporter::Runs(const Block& block, bool pre) const {
     if (run.style != 0) text = "<span class=\"t" + std::to_string(run.style) + "\">" + text + "</span>";
     if (run.link != kNoLink && run.link < e_.links.size()) {
       const Link& link = e_.links[run.link];
-      std::string href = link.external ? link.uri : Target(link.target);
-      text = "<a href=\"" + Xml(href, true) + "\">" + text + "</a>";
+      // A broken link, or a relative one to a file the book does not hold,
+      // would lead nowhere in the export: its text stays, plain.
+      if (!link.broken && (!link.external || HasUriScheme(link.uri))) {
+        std::string href = link.external ? link.uri : Target(link.target);
+        text = "<a href=\"" + Xml(href, true) + "\">" + text + "</a>";
+      }
     }
     out += text;
   }
@@ -316,14 +354,21 @@ std::string Exporter::Document(const std::string& title, const std::string& body
 
 std::vector<Exporter::Entry> Exporter::Contents() const {
   std::vector<Entry> entries;
+  // In the reading order, as readers require of the contents: a book's
+  // own contents may list first what it placed last (notes kept out of
+  // its reading order). Entries in order keep their nesting.
+  std::vector<const TocEntry*> ordered;
+  for (const TocEntry& t : e_.toc)
+    if (!Trim(t.title).empty() && !e_.blocks.empty()) ordered.push_back(&t);
+  std::stable_sort(ordered.begin(), ordered.end(), [&](const TocEntry* a, const TocEntry* b) {
+    return Shown(a->target.block) < Shown(b->target.block);
+  });
   int depth = 0;
-  for (const TocEntry& t : e_.toc) {
-    std::string label = Trim(t.title);
-    if (label.empty() || e_.blocks.empty()) continue;
+  for (const TocEntry* t : ordered) {
     // A level may go down any number of steps but up only one at a time.
-    int level = std::clamp<int>(t.level, 1, depth + 1);
+    int level = std::clamp<int>(t->level, 1, depth + 1);
     depth = level;
-    entries.push_back({level, label, Target(t.target)});
+    entries.push_back({level, Trim(t->title), Target(t->target)});
   }
   if (entries.empty()) entries.push_back({1, title_, PartName(0)});
   return entries;
@@ -350,12 +395,16 @@ std::string Exporter::Nav() const {
 
 std::string Exporter::Ncx() const {
   std::string points;
-  int depth = 0, order = 0;
+  int depth = 0, id = 0;
+  // Points that lead to one place share its place in the reading order
+  // (a heading of the contents that leads to its first entry is one).
+  std::map<std::string, size_t> order_of;
   for (const Entry& entry : Contents()) {
     if (entry.level <= depth)
       for (; depth >= entry.level; --depth) points += "</navPoint>\n";
-    ++order;
-    points += "<navPoint id=\"n" + std::to_string(order) + "\" playOrder=\"" + std::to_string(order) +
+    ++id;
+    size_t order = order_of.emplace(entry.href, order_of.size() + 1).first->second;
+    points += "<navPoint id=\"n" + std::to_string(id) + "\" playOrder=\"" + std::to_string(order) +
               "\"><navLabel><text>" + Xml(entry.label) + "</text></navLabel><content src=\"text/" +
               Xml(entry.href, true) + "\"/>\n";
     depth = entry.level;
@@ -404,7 +453,7 @@ std::string Exporter::Package(size_t parts) const {
 
 std::vector<std::pair<std::string, std::string>> Exporter::Files() {
   title_ = Trim(info_.title).empty() ? "Untitled" : Trim(info_.title);
-  language_ = Trim(e_.language).empty() ? "en" : Trim(e_.language);
+  language_ = Trim(e_.language).empty() ? "en" : LanguageTag(Trim(e_.language));
   identifier_ = Trim(info_.book_id);
   if (identifier_.empty()) identifier_ = "urn:vellix:" + vellix::formats::NewGuidString();
   for (const std::string* part : {&info_.author_first_name, &info_.author_middle_name, &info_.author_last_name}) {

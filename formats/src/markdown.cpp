@@ -4,9 +4,13 @@
 
 #include "vellix/formats/ascii.h"
 #include "vellix/formats/codepage.h"
+#include "vellix/formats/html_cleanup.h"
 #include "vellix/formats/markup.h"
+#include "vellix/formats/xml.h"
 
 #include <algorithm>
+#include <map>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -17,8 +21,18 @@ void AppendEscaped(std::string& out, std::string_view text) { AppendEscapedXml(o
 
 std::string Trim(std::string_view s) { return TrimmedAscii(s, " \t\r\n"); }
 
-// Splits off the lines that give a title ahead of the Markdown itself.
-std::string_view TakeTitleLines(std::string_view text, std::string& title) {
+// A YAML scalar as written: surrounding quotes taken off.
+std::string YamlScalar(std::string_view value) {
+  std::string found = Trim(value);
+  if (found.size() >= 2 && (found.front() == '"' || found.front() == '\'') && found.back() == found.front())
+    found = found.substr(1, found.size() - 2);
+  return found;
+}
+
+// Splits off the lines that give a title (and in a YAML-style block the
+// author and language) ahead of the Markdown itself.
+std::string_view TakeTitleLines(std::string_view text, MarkdownDocument& document) {
+  std::string& title = document.title;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
   auto line_at = [&](size_t at, size_t& next) {
     size_t end = text.find('\n', at);
@@ -35,19 +49,32 @@ std::string_view TakeTitleLines(std::string_view text, std::string& title) {
   }
   if (Trim(first) != "---") return text;
   // A YAML-style block: "key: value" lines up to "---" or "...".
-  std::string found;
+  std::string found, author, language;
+  bool author_list = false;  // "author:" alone: its first "- name" follows
   for (size_t at = next; at < text.size();) {
     std::string_view line = line_at(at, next);
     std::string trimmed = Trim(line);
     if (trimmed == "---" || trimmed == "...") {
       title = found;
+      document.author = author;
+      document.language = language;
       return text.substr(next);
     }
-    if (trimmed.rfind("title:", 0) == 0 && found.empty()) {
-      found = Trim(std::string_view(trimmed).substr(6));
-      if (found.size() >= 2 && (found.front() == '"' || found.front() == '\'') && found.back() == found.front())
-        found = found.substr(1, found.size() - 2);
+    std::string_view value = trimmed;
+    if (author_list && value.starts_with("- ") && author.empty()) author = YamlScalar(value.substr(2));
+    author_list = author_list && (value.starts_with("- ") || line.starts_with(" "));
+    if (value.starts_with("title:") && found.empty()) found = YamlScalar(value.substr(6));
+    if (value.starts_with("author:") && author.empty()) {
+      value.remove_prefix(7);
+      // A flow list ("[A, B]") gives its first name.
+      std::string names = Trim(value);
+      if (names.size() >= 2 && names.front() == '[' && names.back() == ']')
+        names = names.substr(1, std::min(names.find(','), names.size() - 1) - 1);
+      author = YamlScalar(names);
+      author_list = author.empty();
     }
+    if ((value.starts_with("lang:") || value.starts_with("language:")) && language.empty())
+      language = YamlScalar(value.substr(value.find(':') + 1));
     at = next;
   }
   return text;  // never closed: not a block after all
@@ -57,6 +84,7 @@ class Renderer {
  public:
   std::string out;
   std::string first_heading;
+  bool raw_html = false;  // raw HTML was passed through
 
   static int EnterBlock(MD_BLOCKTYPE type, void* detail, void* self) {
     static_cast<Renderer*>(self)->Enter(type, detail);
@@ -98,9 +126,13 @@ class Renderer {
         out += start == 1 ? "<ol>\n" : "<ol start=\"" + std::to_string(start) + "\">\n";
         break;
       }
-      case MD_BLOCK_LI:
+      case MD_BLOCK_LI: {
         out += "<li>";
+        // A task's box as text the device can show.
+        auto* li = static_cast<MD_BLOCK_LI_DETAIL*>(detail);
+        if (li->is_task) out += li->task_mark == ' ' ? "[ ] " : "[x] ";
         break;
+      }
       case MD_BLOCK_HR:
         out += "<hr/>\n";
         break;
@@ -115,7 +147,6 @@ class Renderer {
         out += "<pre><code>";
         break;
       case MD_BLOCK_HTML:
-        out += "<pre>";
         break;
       case MD_BLOCK_P:
         if (!in_cell_) out += "<p>";
@@ -170,7 +201,7 @@ class Renderer {
         out += "</code></pre>\n";
         break;
       case MD_BLOCK_HTML:
-        out += "</pre>\n";
+        out += "\n";
         break;
       case MD_BLOCK_P:
         if (!in_cell_) out += "</p>\n";
@@ -299,6 +330,12 @@ class Renderer {
         target += image_depth_ > 0 ? " " : "\n";
         if (heading_) heading_text_ += ' ';
         break;
+      case MD_TEXT_HTML:
+        // Raw HTML goes into the document as HTML (a comment stays a
+        // comment); ConvertMarkdown makes the whole well-formed.
+        if (image_depth_ == 0) out += text;
+        raw_html = true;
+        break;
       case MD_TEXT_ENTITY:
         // Kept as written; the engine knows HTML's entities.
         if (image_depth_ > 0)
@@ -359,6 +396,145 @@ class Renderer {
   std::vector<MD_SPANTYPE> open_spans_;
 };
 
+// Footnotes ("text[^1]" and a "[^1]: note" line, as GitHub writes them),
+// which the parser does not know: each reference becomes a numbered link
+// (raw HTML) and the notes a numbered list at the end, each with the
+// anchor the link leads to. Fenced code is left alone. "" when the text
+// defines no footnote.
+std::string WithFootnotes(std::string_view text) {
+  struct Line {
+    std::string_view text;
+    bool code = false;
+  };
+  std::vector<Line> lines;
+  std::string_view fence;
+  for (size_t at = 0; at < text.size();) {
+    size_t end = std::min(text.find('\n', at), text.size());
+    std::string_view line = text.substr(at, end - at);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    std::string_view stripped = line.substr(std::min(line.find_first_not_of(' '), line.size()));
+    bool is_fence = line.size() - stripped.size() < 4 && (stripped.starts_with("```") || stripped.starts_with("~~~"));
+    if (fence.empty() && is_fence) {
+      fence = stripped.substr(0, 3);
+      lines.push_back({line, true});
+    } else {
+      lines.push_back({line, !fence.empty()});
+      if (!fence.empty() && is_fence && stripped.starts_with(fence)) fence = {};
+    }
+    at = end + 1;
+  }
+  // The definitions, taken out of the text with their indented lines.
+  std::map<std::string, std::string> notes;
+  std::vector<Line> kept;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string_view line = lines[i].text;
+    size_t indent = std::min(line.find_first_not_of(' '), line.size());
+    size_t close = line.find("]:");
+    if (lines[i].code || indent > 3 || line.substr(indent, 2) != "[^" || close == std::string_view::npos ||
+        close <= indent + 2 ||
+        line.substr(indent + 2, close - indent - 2).find_first_of(" \t]") != std::string_view::npos) {
+      kept.push_back(lines[i]);
+      continue;
+    }
+    std::string label(line.substr(indent + 2, close - indent - 2));
+    std::string note = Trim(line.substr(close + 2));
+    for (; i + 1 < lines.size(); ++i) {
+      std::string_view next = lines[i + 1].text;
+      bool indented = next.starts_with("    ") || next.starts_with("\t");
+      bool blank_then_indented = Trim(next).empty() && i + 2 < lines.size() &&
+                                 (lines[i + 2].text.starts_with("    ") || lines[i + 2].text.starts_with("\t"));
+      if (!indented && !blank_then_indented) break;
+      note += "\n" + std::string(next.substr(std::min(next.find_first_not_of(" \t"), next.size())));
+    }
+    notes.emplace(LowerAscii(label), note);
+  }
+  if (notes.empty()) return "";
+  // The references, numbered in the order they first appear.
+  std::vector<std::string> order;
+  std::map<std::string, size_t> number_of;
+  std::string out;
+  for (const Line& line : kept) {
+    std::string_view rest = line.text;
+    bool in_code_span = false;
+    while (!line.code && !rest.empty()) {
+      size_t at = rest.find_first_of("`[");
+      if (at == std::string_view::npos) break;
+      out += rest.substr(0, at);
+      rest.remove_prefix(at);
+      if (rest[0] == '`') {
+        in_code_span = !in_code_span;
+        out += '`';
+        rest.remove_prefix(1);
+        continue;
+      }
+      size_t close = rest.find(']');
+      if (!in_code_span && rest.starts_with("[^") && close != std::string_view::npos) {
+        std::string label = LowerAscii(rest.substr(2, close - 2));
+        if (notes.count(label)) {
+          auto [it, added] = number_of.emplace(label, order.size() + 1);
+          if (added) order.push_back(label);
+          std::string n = std::to_string(it->second);
+          out += "<sup><a href=\"#fn-" + n + "\" id=\"fnref-" + n + "\">" + n + "</a></sup>";
+          rest.remove_prefix(close + 1);
+          continue;
+        }
+      }
+      out += '[';
+      rest.remove_prefix(1);
+    }
+    out += rest;
+    out += '\n';
+  }
+  if (order.empty()) return out;
+  out += "\n\n<hr/>\n\n";
+  for (size_t n = 1; n <= order.size(); ++n) {
+    std::string note = notes[order[n - 1]], indented;
+    for (char c : note) indented += c == '\n' ? std::string("\n    ") : std::string(1, c);
+    out += std::to_string(n) + ". <a id=\"fn-" + std::to_string(n) + "\"></a>" + indented + "\n\n";
+  }
+  return out;
+}
+
+// True when `body` is well-formed as the content of an element.
+bool WellFormedBody(const std::string& body) {
+  XmlDocument doc;
+  LoadXmlText("<body>" + body + "</body>", doc);
+  return doc.parsed;
+}
+
+// The body of a document the clean-up made well-formed; nullopt when it
+// could not.
+std::optional<std::string> CleanedBody(const std::string& body) {
+  if (!MeasureMarkup(body).WithinLimits()) return std::nullopt;
+  std::optional<std::string> cleaned =
+      CleanUpHtml("<html><head><title></title></head><body>\n" + body + "</body></html>");
+  if (!cleaned) return std::nullopt;
+  size_t open = cleaned->find("<body");
+  size_t start = open == std::string::npos ? open : cleaned->find('>', open);
+  size_t end = cleaned->rfind("</body>");
+  if (start == std::string::npos || end == std::string::npos || end < start) return std::nullopt;
+  std::string inner = cleaned->substr(start + 1, end - start - 1);
+  if (!WellFormedBody(inner)) return std::nullopt;
+  return inner;
+}
+
+std::string Render(std::string_view markdown, unsigned flags, bool& raw_html, std::string& first_heading) {
+  Renderer renderer;
+  renderer.out.reserve(markdown.size() + markdown.size() / 4);
+  MD_PARSER parser{};
+  parser.abi_version = 0;
+  parser.flags = flags;
+  parser.enter_block = &Renderer::EnterBlock;
+  parser.leave_block = &Renderer::LeaveBlock;
+  parser.enter_span = &Renderer::EnterSpan;
+  parser.leave_span = &Renderer::LeaveSpan;
+  parser.text = &Renderer::Text;
+  md_parse(markdown.data(), static_cast<MD_SIZE>(markdown.size()), &parser, &renderer);
+  raw_html = renderer.raw_html;
+  first_heading = std::move(renderer.first_heading);
+  return std::move(renderer.out);
+}
+
 }  // namespace
 
 MarkdownDocument ConvertMarkdown(std::string_view text) {
@@ -370,20 +546,21 @@ MarkdownDocument ConvertMarkdown(std::string_view text) {
     text = decoded;
   }
   MarkdownDocument document;
-  std::string_view markdown = TakeTitleLines(text, document.title);
-  Renderer renderer;
-  renderer.out.reserve(markdown.size() + markdown.size() / 4);
-  MD_PARSER parser{};
-  parser.abi_version = 0;
-  parser.flags = MD_FLAG_TABLES | MD_FLAG_STRIKETHROUGH | MD_FLAG_PERMISSIVEURLAUTOLINKS | MD_FLAG_NOHTML;
-  parser.enter_block = &Renderer::EnterBlock;
-  parser.leave_block = &Renderer::LeaveBlock;
-  parser.enter_span = &Renderer::EnterSpan;
-  parser.leave_span = &Renderer::LeaveSpan;
-  parser.text = &Renderer::Text;
-  md_parse(markdown.data(), static_cast<MD_SIZE>(markdown.size()), &parser, &renderer);
-  if (document.title.empty()) document.title = renderer.first_heading;
-  document.body = std::move(renderer.out);
+  std::string_view markdown = TakeTitleLines(text, document);
+  std::string footnoted = WithFootnotes(markdown);
+  if (!footnoted.empty()) markdown = footnoted;
+  constexpr unsigned kFlags = MD_FLAG_TABLES | MD_FLAG_STRIKETHROUGH | MD_FLAG_TASKLISTS |
+                              MD_FLAG_PERMISSIVEURLAUTOLINKS | MD_FLAG_PERMISSIVEWWWAUTOLINKS;
+  bool raw_html = false;
+  std::string first_heading;
+  document.body = Render(markdown, kFlags, raw_html, first_heading);
+  // Raw HTML as written may leave elements open or close others: the
+  // clean-up mends it, and what even that cannot mend is shown as text.
+  if (raw_html && !WellFormedBody(document.body)) {
+    std::optional<std::string> cleaned = CleanedBody(document.body);
+    document.body = cleaned ? *cleaned : Render(markdown, kFlags | MD_FLAG_NOHTML, raw_html, first_heading);
+  }
+  if (document.title.empty()) document.title = first_heading;
   return document;
 }
 
@@ -392,7 +569,13 @@ std::string MarkdownXhtml(const MarkdownDocument& document, const std::string& t
   std::string out =
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       "<!DOCTYPE html PUBLIC \"+//ISBN 0-9673008-1-9//DTD OEB 1.0 Document//EN\" \"oebdoc1.dtd\">\n"
-      "<html>\n<head>\n<title>";
+      "<html";
+  if (!document.language.empty()) {
+    out += " lang=\"";
+    AppendEscaped(out, document.language);
+    out += "\"";
+  }
+  out += ">\n<head>\n<title>";
   AppendEscaped(out, title);
   out += "</title>\n<meta name=\"author\" content=\"";
   AppendEscaped(out, author);

@@ -265,6 +265,7 @@ void Book::ConvertMarkdownToHtm(const std::string& htm_file) {
   formats::RefuseOverwritingInput(htm_file, {path_});
   formats::MarkdownDocument document = formats::ConvertMarkdown(DecodeText(formats::ReadWholeFile(path_)));
   if (title_.empty()) title_ = document.title;
+  if (author_.empty()) author_ = document.author;
   formats::AtomicFileWriter out(htm_file, "htm");
   out.Write(formats::MarkdownXhtml(document, title_, author_, category_));
   out.Commit();

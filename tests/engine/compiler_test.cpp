@@ -296,17 +296,19 @@ TEST(Compiler, ReportsLinksToNowhere) {
   EXPECT_TRUE(c.Has(2, "anchor that does not exist"));
   EXPECT_EQ(c.problems[0].column, 53);
   for (const Link& l : c.edition.links) EXPECT_EQ(l.target, (FlowPosition{0, 0}));
-  // The missing anchor stays broken, keeping its href; pages outside the
-  // book are kept as addresses outside it.
+  // The missing anchor and the file the package lacks stay broken, keeping
+  // their hrefs; pages beyond the package are kept as addresses outside it.
   ASSERT_EQ(c.edition.links.size(), 4u);
-  EXPECT_TRUE(c.edition.links[0].broken);
-  EXPECT_EQ(c.edition.links[0].uri, "#nothing");
-  EXPECT_FALSE(c.edition.links[0].external);
-  const char* const outside[] = {"c.htm", "/usr/share/doc/d.html", "../e.html"};
-  for (size_t i = 1; i < 4; ++i) {
-    EXPECT_TRUE(c.Has(1, "\"" + std::string(outside[i - 1]) + "\" links to a document that is not part of the book"));
+  for (size_t i : {0, 1}) {
+    EXPECT_TRUE(c.edition.links[i].broken && !c.edition.links[i].external) << i;
+    EXPECT_EQ(c.edition.links[i].uri, i == 0 ? "#nothing" : "c.htm");
+  }
+  EXPECT_TRUE(c.Has(2, "link to \"c.htm\", a file that does not exist"));
+  const char* const outside[] = {"/usr/share/doc/d.html", "../e.html"};
+  for (size_t i = 2; i < 4; ++i) {
+    EXPECT_TRUE(c.Has(1, "\"" + std::string(outside[i - 2]) + "\" links to a document that is not part of the book"));
     EXPECT_TRUE(c.edition.links[i].external && !c.edition.links[i].broken) << i;
-    EXPECT_EQ(c.edition.links[i].uri, outside[i - 1]);
+    EXPECT_EQ(c.edition.links[i].uri, outside[i - 2]);
   }
 }
 

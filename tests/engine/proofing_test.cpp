@@ -116,7 +116,8 @@ TEST_F(ProofingTest, LinksSayWhereTheyLeadAndBrokenOnesGoNowhere) {
   EXPECT_EQ(links[0].target_page, PageHolding(viewer_, "Deep Section"));
   EXPECT_EQ(links[0].kind, LinkTarget::kPage);
   EXPECT_EQ(std::pair(links[1].kind, links[1].href), std::pair(LinkTarget::kBroken, std::string("two.htm#gone")));
-  EXPECT_EQ(std::pair(links[2].kind, links[2].href), std::pair(LinkTarget::kOutside, std::string("three.htm")));
+  // A file the book lacks is a broken link too, not a page outside the book.
+  EXPECT_EQ(std::pair(links[2].kind, links[2].href), std::pair(LinkTarget::kBroken, std::string("three.htm")));
   EXPECT_EQ(std::pair(links[3].kind, links[3].href),
             std::pair(LinkTarget::kOutside, std::string("https://example.com/more")));
 
@@ -139,7 +140,7 @@ TEST_F(ProofingTest, LinksSayWhereTheyLeadAndBrokenOnesGoNowhere) {
 
   // Neither a broken link nor one outside the book moves the page.
   using enum FollowResult;
-  for (auto [link, result] : {std::pair{1, kBroken}, {2, kOutside}, {3, kOutside}, {4, kNoSuchLink}, {-1, kNoSuchLink}})
+  for (auto [link, result] : {std::pair{1, kBroken}, {2, kBroken}, {3, kOutside}, {4, kNoSuchLink}, {-1, kNoSuchLink}})
     EXPECT_EQ(viewer_.FollowLink(link), result) << link;
   EXPECT_EQ(viewer_.CurrentPage(), 1);
   EXPECT_TRUE(shown_.empty());

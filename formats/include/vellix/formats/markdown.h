@@ -1,9 +1,12 @@
-// Markdown sources: CommonMark with GitHub's tables and strikethrough
-// (parsed by md4c), written as an XHTML document of ours that the
+// Markdown sources: CommonMark with GitHub's tables, strikethrough, task
+// lists, "www." autolinks and footnotes (parsed by md4c; footnotes by a
+// pass of ours before it), written as an XHTML document of ours that the
 // publishing road then takes like any other document.
 //
-// Raw HTML in the source is shown as text, so the document written is
-// always well-formed. Tables become one paragraph per row, the cells
+// Raw HTML in the source goes into the document as HTML (comments stay
+// comments); when it leaves the document badly formed the HTML clean-up
+// mends it, and what the clean-up cannot mend is shown as text, so the
+// document written is always well-formed. Tables become one paragraph per row, the cells
 // separated by " | " and the header row in bold: the device has no tables,
 // and rows stay readable on its narrow screen.
 #pragma once
@@ -18,6 +21,9 @@ struct MarkdownDocument {
   // YAML-style block ("---" ... "title: X" ... "---"), else the first
   // level-one heading; "" when none.
   std::string title;
+  // A YAML-style block's "author:" (a list's first name) and "lang:".
+  std::string author;
+  std::string language;
   std::string body;  // the XHTML content of <body>, UTF-8
 };
 
