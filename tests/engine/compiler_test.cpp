@@ -256,6 +256,34 @@ TEST(Compiler, BuildsHeadingsListsPreformattedTextAndPageBreaks) {
   EXPECT_EQ(b[9].kind, BlockKind::kRule);
 }
 
+TEST(Compiler, OrderedListsShowTheLabelsTheyAskFor) {
+  struct Case {
+    const char* list;
+    std::vector<std::string> markers;
+  };
+  const Case cases[] = {
+      {"<ol type=\"a\">", {"a.", "b.", "c."}},
+      {"<ol type=\"A\" start=\"26\">", {"Z.", "AA.", "AB."}},
+      {"<ol type=\"i\" start=\"3\">", {"iii.", "iv.", "v."}},
+      {"<ol type=\"I\">", {"I.", "II.", "III."}},
+      {"<ol type=\"1\" start=\"9\">", {"9.", "10.", "11."}},
+      {"<ol style=\"list-style-type: lower-alpha\">", {"a.", "b.", "c."}},
+      {"<ol style=\"list-style-type: upper-roman\" type=\"a\">", {"I.", "II.", "III."}},
+      {"<ol style=\"list-style: none\">", {"", "", ""}},
+      {"<ol class=\"legal\">", {"i.", "ii.", "iii."}},
+      {"<ul type=\"square\">", {"\u25AA", "\u25AA", "\u25AA"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.list);
+    std::string close = std::string(c.list).substr(0, 3) == "<ol" ? "</ol>" : "</ul>";
+    Compiled compiled = CompileOne(Page(std::string(c.list) + "<li>one</li><li>two</li><li>three</li>" + close,
+                                        "<style type=\"text/css\">ol.legal { list-style-type: lower-roman }</style>"));
+    std::vector<std::string> markers;
+    for (const auto& block : compiled.edition.blocks) markers.push_back(block.marker);
+    EXPECT_EQ(markers, c.markers);
+  }
+}
+
 TEST(Compiler, ResolvesLinksWithinAndAcrossDocuments) {
   MemorySourceFiles files;
   files.files["text/a.htm"] = Page(
