@@ -386,10 +386,10 @@ void Typesetter::State::DrawLineEnd(const BlockLayout& layout, size_t index, boo
                                     PageLine& text, Ink& ink) {
   const LineBox& line = layout.lines[index];
   const Item& last = layout.items[line.last];
-  if (layout.kind == BlockKind::kPreformatted && last.type == ItemType::kPenalty && last.penalty > -kInfinitePenalty &&
-      has_words) {
-    // A preformatted line too long for the page goes on in the next: a
-    // mark at the right edge says so.
+  if (last.type == ItemType::kPenalty && last.penalty > -kInfinitePenalty && has_words &&
+      (layout.kind == BlockKind::kPreformatted || last.wrapped)) {
+    // A preformatted line, or code or a path, too long for the page goes
+    // on in the next: a mark at the right edge says so.
     const StyleInfo& style = StyleOfRun(layout, last.run);
     const Shaped mark = shapes.Shape(style.face, style.size, kContinuation);
     const int64_t available = index == 0 ? layout.first_width : layout.width;
