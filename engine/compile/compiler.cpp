@@ -1123,6 +1123,10 @@ void DocumentCompiler::AddImage(const pugi::xml_node& node, const std::string& s
     }
     return;
   }
+  // A picture nobody describes is lost to a reader who cannot see it, and
+  // to the text the book is searched and read aloud by.
+  if (vellix::formats::TrimmedAscii(alt).empty())
+    s_.Report(href_, doc_.Of(node), 1, "the image \"" + src + "\" has no alternative text");
   Block b;
   b.kind = BlockKind::kImage;
   b.style = s_.BlockStyleIndex(BlockStyleOf(frames_[block_frames_.empty() ? 0 : block_frames_.back()]));
