@@ -346,7 +346,9 @@ std::string Exporter::Nav() const {
   list += "</li>\n";
   for (; depth > 1; --depth) list += "</ol>\n</li>\n";
   list += "</ol>\n";
-  return Document(title_, "<nav epub:type=\"toc\" role=\"doc-toc\" id=\"toc\">\n<h1>" + Xml(title_) + "</h1>\n" + list + "</nav>\n", "");
+  return Document(
+      title_, "<nav epub:type=\"toc\" role=\"doc-toc\" id=\"toc\">\n<h1>" + Xml(title_) + "</h1>\n" + list + "</nav>\n",
+      "");
 }
 
 std::string Exporter::Ncx() const {

@@ -277,7 +277,7 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
       // Words held together by the line-break rules ("word ;") part when
       // together they fill more than a line, before any word is split.
       for (Item& item : layout->items)
-        if (item.kept) item.penalty = kCharacterBreakPenalty / 2;
+        if (item.kept) item.penalty = item.wrapped ? kInfinitePenalty - 1 : kCharacterBreakPenalty / 2;
       params.emergency = true;
       // Enough to tell a loose line from a looser one, not so much that
       // looseness stops counting against hyphens.
@@ -357,11 +357,16 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
     p.width = ContinuationWidth(layout, p.run);
     items.push_back(p);
   };
+  // Before a slash that a name follows: a folder's closing slash stays.
+  auto slash_starts_name = [&](uint32_t at) {
+    return text[at] == '/' && at + 1 < text.size() && !IsBlank(text[at + 1]) &&
+           std::ispunct(static_cast<unsigned char>(text[at + 1])) == 0;
+  };
   // A word of a long path parts before each of its slashes.
   auto add_word = [&](uint32_t begin, uint32_t end) {
     if (guard_at(begin).guarded)
       for (uint32_t cut = begin + 1; cut < end; ++cut)
-        if (text[cut] == '/') {
+        if (slash_starts_name(cut)) {
           AddWord(layout, begin, cut);
           add_wrap_point(cut, kExplicitHyphenPenalty);
           begin = cut;
@@ -436,7 +441,7 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
           const bool after_punctuation = std::ispunct(static_cast<unsigned char>(before)) != 0 && before != '/' &&
                                          before != '(' && before != '[' && before != '{' && before != '<';
           // Elsewhere only in an emergency, as the places the line-break rules keep.
-          const bool preferred = after_punctuation || text[end] == '/';
+          const bool preferred = after_punctuation || slash_starts_name(end);
           add_wrap_point(end, preferred ? kExplicitHyphenPenalty : kInfinitePenalty);
           items.back().kept = !preferred;
           continue;
@@ -647,6 +652,11 @@ bool Typesetter::State::MayHyphenate(const BlockLayout& layout, size_t first_ite
     if (StyleOfRun(layout, layout.items[i].run).face / 4 == static_cast<int>(FontFamily::kMono)) return false;
   const std::string& text = layout.text;
   if (text[begin] == '-') return false;
+  // Nor any part of a path ("vellix-publisher" in "/usr/bin/vellix-publisher").
+  for (uint32_t i = begin; i > 0 && !IsBlank(text[i - 1]); --i)
+    if (text[i - 1] == '/') return false;
+  for (uint32_t i = end; i < text.size() && !IsBlank(text[i]); ++i)
+    if (text[i] == '/') return false;
   bool after_letter = false;
   for (int32_t i = static_cast<int32_t>(begin); i < static_cast<int32_t>(end);) {
     const auto byte = static_cast<unsigned char>(text[static_cast<size_t>(i)]);
