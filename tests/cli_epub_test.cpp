@@ -108,6 +108,19 @@ TEST_P(EpubPublish, BuildsWithMetadataContentsImageFootnoteAndEveryWord) {
 INSTANTIATE_TEST_SUITE_P(Versions, EpubPublish, ::testing::Values(2, 3),
                          [](const auto& info) { return "Epub" + std::to_string(info.param); });
 
+// Lists as pandoc writes them for "(a)" and legal texts number them: the
+// labels the document asks for, in the page text as on the page.
+TEST(EpubPublish, OrderedListsKeepTheirLabelsInTheText) {
+  TempDir dir;
+  WriteZip(dir / "terms.epub", MinimalEpub("<ol type=\"a\"><li>First term.</li><li>Second term.</li></ol>"
+                                           "<ol type=\"I\" start=\"4\"><li>Part four.</li></ol>"
+                                           "<ol style=\"list-style-type: none\"><li>Unlabelled.</li></ol>"));
+  ASSERT_EQ(Vellix({"build", "--epub", dir / "terms.epub", "-o", dir / "terms.imp"}).code, 0);
+  ToolOutcome text = Vellix({"view", dir / "terms.imp", "--text"});
+  ASSERT_EQ(text.code, 0) << text.err;
+  EXPECT_EQ(text.out, "a. First term.\nb. Second term.\nIV. Part four.\nUnlabelled.\n");
+}
+
 TEST(EpubShelf, AddedBookKeepsTypedFieldsAndObfuscatedFontsAreSkipped) {
   TempDir dir;
   fs::create_directory(dir / "shelf");

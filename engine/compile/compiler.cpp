@@ -311,6 +311,16 @@ std::vector<css::Declaration> AttributeHints(const pugi::xml_node& element, std:
   if (vellix::formats::LowerAscii(element.attribute("dir").value()) == "rtl" && !element.attribute("align") &&
       IsBlockElement(name))
     text += "text-align:right;";
+  // A list's type: "a" and "A" differ by case, so it is not lowered.
+  if (pugi::xml_attribute type =
+          name == "ol" || name == "ul" || name == "li" ? element.attribute("type") : pugi::xml_attribute()) {
+    static constexpr std::pair<std::string_view, std::string_view> kTypes[] = {
+        {"1", "decimal"},     {"a", "lower-alpha"}, {"A", "upper-alpha"}, {"i", "lower-roman"},
+        {"I", "upper-roman"}, {"disc", "disc"},     {"circle", "circle"}, {"square", "square"}};
+    std::string given = vellix::formats::TrimmedAscii(type.value());
+    for (const auto& [value, style] : kTypes)
+      if (given == value) text += "list-style-type:" + std::string(style) + ";";
+  }
   if (name == "font") {
     if (pugi::xml_attribute size = element.attribute("size")) {
       static constexpr std::string_view kSizes[] = {"x-small", "small",    "medium",  "large",
@@ -1113,6 +1123,10 @@ void DocumentCompiler::AddImage(const pugi::xml_node& node, const std::string& s
     }
     return;
   }
+  // A picture nobody describes is lost to a reader who cannot see it, and
+  // to the text the book is searched and read aloud by.
+  if (vellix::formats::TrimmedAscii(alt).empty())
+    s_.Report(href_, doc_.Of(node), 1, "the image \"" + src + "\" has no alternative text");
   Block b;
   b.kind = BlockKind::kImage;
   b.style = s_.BlockStyleIndex(BlockStyleOf(frames_[block_frames_.empty() ? 0 : block_frames_.back()]));

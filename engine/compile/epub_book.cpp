@@ -69,6 +69,29 @@ struct Creator {
   std::string name, file_as, role, id;
 };
 
+// The words of a name, lower case and in order, commas and spaces parting them.
+std::vector<std::string> SortedNameWords(std::string_view name) {
+  std::vector<std::string> words;
+  std::string word;
+  for (char c : std::string(name) + " ") {
+    if (c == ' ' || c == ',') {
+      if (!word.empty()) words.push_back(vellix::formats::LowerAscii(word));
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  std::sort(words.begin(), words.end());
+  return words;
+}
+
+// Some tools write a placeholder such as "Unknown" as the sort name when none
+// was given; the sort name is trusted only when it orders the display name's
+// own words ("Doe, Jane" for "Jane Doe").
+bool SortNameAgrees(std::string_view name, std::string_view file_as) {
+  return SortedNameWords(name) == SortedNameWords(file_as);
+}
+
 // Parses a document of the book (navigation document, NCX) leniently.
 bool ParseLenient(std::string_view bytes, SourceDocument& doc) {
   if (ParseSource(bytes, doc).parsed) return true;
@@ -192,7 +215,8 @@ void PackageReader::ReadMetadata(const pugi::xml_node& metadata) {
   if (!author && !creators.empty()) author = &creators.front();
   if (author) {
     book_.author = author->name;
-    AuthorNameParts parts = SplitAuthorName(author->file_as.empty() ? author->name : author->file_as);
+    bool sort_name = !author->file_as.empty() && SortNameAgrees(author->name, author->file_as);
+    AuthorNameParts parts = SplitAuthorName(sort_name ? author->file_as : author->name);
     book_.author_first = parts.first;
     book_.author_middle = parts.middle;
     book_.author_last = parts.last;

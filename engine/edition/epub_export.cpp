@@ -212,6 +212,7 @@ class Exporter {
   std::string Runs(const Block& block, bool pre) const;
   std::string Document(const std::string& title, const std::string& body, const std::string& to_root) const;
   std::string Package(size_t parts) const;
+  std::string AccessibilityMetadata() const;
   std::string Nav() const;
   std::string Ncx() const;
   struct Entry {
@@ -390,7 +391,9 @@ std::string Exporter::Nav() const {
   list += "</li>\n";
   for (; depth > 1; --depth) list += "</ol>\n</li>\n";
   list += "</ol>\n";
-  return Document(title_, "<nav epub:type=\"toc\" id=\"toc\">\n<h1>" + Xml(title_) + "</h1>\n" + list + "</nav>\n", "");
+  return Document(
+      title_, "<nav epub:type=\"toc\" role=\"doc-toc\" id=\"toc\">\n<h1>" + Xml(title_) + "</h1>\n" + list + "</nav>\n",
+      "");
 }
 
 std::string Exporter::Ncx() const {
@@ -444,11 +447,43 @@ std::string Exporter::Package(size_t parts) const {
   }
   if (!Trim(info_.category).empty()) metadata += "<dc:subject>" + Xml(Trim(info_.category)) + "</dc:subject>\n";
   metadata += "<meta property=\"dcterms:modified\">" + NowUtc() + "</meta>\n";
+  metadata += AccessibilityMetadata();
   return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\" unique-identifier=\"book-id\" xml:lang=\"" +
          Xml(language_, true) + "\">\n<metadata xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n" + metadata +
          "</metadata>\n<manifest>\n" + manifest + "</manifest>\n<spine toc=\"ncx\">\n" + spine +
          "</spine>\n</package>\n";
+}
+
+// How the book may be read, for readers and the checkers of shops and
+// libraries: text throughout, pictures beside it (described when every one
+// has its alternative text), no hazard, contents and reading order given.
+std::string Exporter::AccessibilityMetadata() const {
+  bool headings = false, all_described = true;
+  size_t pictures = 0;
+  for (const Block& b : e_.blocks) {
+    headings = headings || b.kind == BlockKind::kHeading;
+    if (b.kind != BlockKind::kImage || b.image >= e_.images.size()) continue;
+    ++pictures;
+    all_described = all_described && !Trim(b.alt).empty();
+  }
+  auto meta = [](const char* property, const std::string& value) {
+    return std::string("<meta property=\"schema:") + property + "\">" + value + "</meta>\n";
+  };
+  std::string out = meta("accessMode", "textual");
+  if (pictures > 0) out += meta("accessMode", "visual");
+  if (pictures == 0 || all_described) out += meta("accessModeSufficient", "textual");
+  if (pictures > 0) out += meta("accessModeSufficient", "textual,visual");
+  out += meta("accessibilityFeature", "tableOfContents") + meta("accessibilityFeature", "readingOrder");
+  if (headings) out += meta("accessibilityFeature", "structuralNavigation");
+  if (pictures > 0 && all_described) out += meta("accessibilityFeature", "alternativeText");
+  out += meta("accessibilityHazard", "none");
+  std::string summary = "The text can be read aloud and restyled; a table of contents";
+  summary += headings ? " and headings lead through it" : " leads through it";
+  if (pictures > 0)
+    summary += all_described ? ", and every picture is described in text" : ", and some pictures have no description";
+  out += meta("accessibilitySummary", summary + ".");
+  return out;
 }
 
 std::vector<std::pair<std::string, std::string>> Exporter::Files() {

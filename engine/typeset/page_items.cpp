@@ -2,6 +2,9 @@
 // glue and penalties for the line breaker.
 #include "typesetter_state.h"
 
+#include <cctype>
+#include <string_view>
+
 namespace ikutil::typeset {
 
 void Typesetter::State::Init() {
@@ -274,7 +277,7 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
       // Words held together by the line-break rules ("word ;") part when
       // together they fill more than a line, before any word is split.
       for (Item& item : layout->items)
-        if (item.kept) item.penalty = kCharacterBreakPenalty / 2;
+        if (item.kept) item.penalty = item.wrapped ? kInfinitePenalty - 1 : kCharacterBreakPenalty / 2;
       params.emergency = true;
       // Enough to tell a loose line from a looser one, not so much that
       // looseness stops counting against hyphens.
@@ -323,6 +326,53 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
     items.push_back(box);
   }
   bool line_open = false;  // the current line holds something a space may follow
+  // Code and paths are set whole: one that fits a line moves to the next
+  // line whole; a longer one breaks only before a slash or after
+  // punctuation (elsewhere when nothing better is left), and the broken line
+  // ends in the continuation mark. Their places to break are made here and
+  // forbidden below for those that turn out to fit.
+  struct Guard {
+    uint32_t begin = 0, end = 0;  // the text between spaces that holds the offset
+    bool guarded = false;
+  } guard;
+  std::vector<std::pair<uint32_t, uint32_t>> guarded_spans;
+  auto guard_at = [&](uint32_t offset) {
+    if (offset >= guard.begin && offset < guard.end) return guard;
+    guard = {offset, offset + 1, false};
+    while (guard.begin > 0 && !IsBlank(text[guard.begin - 1])) --guard.begin;
+    while (guard.end < text.size() && !IsBlank(text[guard.end])) ++guard.end;
+    guard.guarded = std::string_view(text).substr(guard.begin, guard.end - guard.begin).find('/') != std::string::npos;
+    for (uint32_t i = guard.begin; i < guard.end && !guard.guarded; ++i)
+      guard.guarded = StyleOfRun(layout, run_at(i)).face / 4 == static_cast<int>(FontFamily::kMono);
+    if (guard.guarded) guarded_spans.emplace_back(guard.begin, guard.end);
+    return guard;
+  };
+  auto add_wrap_point = [&](uint32_t at, int32_t penalty) {
+    Item p;
+    p.type = ItemType::kPenalty;
+    p.wrapped = true;
+    p.penalty = penalty;
+    p.run = run_at(at - 1);
+    p.begin = p.end = at;
+    p.width = ContinuationWidth(layout, p.run);
+    items.push_back(p);
+  };
+  // Before a slash that a name follows: a folder's closing slash stays.
+  auto slash_starts_name = [&](uint32_t at) {
+    return text[at] == '/' && at + 1 < text.size() && !IsBlank(text[at + 1]) &&
+           std::ispunct(static_cast<unsigned char>(text[at + 1])) == 0;
+  };
+  // A word of a long path parts before each of its slashes.
+  auto add_word = [&](uint32_t begin, uint32_t end) {
+    if (guard_at(begin).guarded)
+      for (uint32_t cut = begin + 1; cut < end; ++cut)
+        if (slash_starts_name(cut)) {
+          AddWord(layout, begin, cut);
+          add_wrap_point(cut, kExplicitHyphenPenalty);
+          begin = cut;
+        }
+    AddWord(layout, begin, end);
+  };
   // One segment of the line-break rules: words, the spaces between them and
   // the spaces it ends with. Only the last spaces are a place to break; a
   // space inside the segment ("( b", "vite :") is glue all the same.
@@ -333,7 +383,7 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
       uint32_t word_end = at;
       while (word_end < end && !IsBlank(text[word_end])) ++word_end;
       if (word_end > word_begin) {
-        AddWord(layout, word_begin, word_end);
+        add_word(word_begin, word_end);
         line_open = true;
       }
       uint32_t space_end = word_end;
@@ -386,6 +436,16 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
                  text.find_first_not_of('-', word_begin) < end) {
         // A break without a space: after a hyphen, a dash, a slash; not
         // after the leading dashes of an option ("--" / "log-file").
+        if (const Guard g = guard_at(end - 1); g.guarded) {
+          const char before = text[end - 1];
+          const bool after_punctuation = std::ispunct(static_cast<unsigned char>(before)) != 0 && before != '/' &&
+                                         before != '(' && before != '[' && before != '{' && before != '<';
+          // Elsewhere only in an emergency, as the places the line-break rules keep.
+          const bool preferred = after_punctuation || slash_starts_name(end);
+          add_wrap_point(end, preferred ? kExplicitHyphenPenalty : kInfinitePenalty);
+          items.back().kept = !preferred;
+          continue;
+        }
         if (justify && IsWide(text, end - 1, true) && IsWide(text, end, false)) {
           // Between ideographs: glue without width, so that a justified
           // line spreads its characters evenly.
@@ -444,6 +504,22 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
   if (items.size() == (layout.indent > 0 ? 1u : 0u)) {  // nothing but white space
     items.clear();
     return;
+  }
+  // Code or a path as wide as a line or less is not parted.
+  const int32_t narrowest = std::min(layout.width, layout.first_width);
+  size_t item = 0;
+  for (const auto& [begin, end] : guarded_spans) {
+    while (item < items.size() && items[item].begin < begin) ++item;
+    size_t last = item;
+    int64_t width = 0;
+    for (; last < items.size() && items[last].end <= end && items[last].type != ItemType::kGlue; ++last)
+      if (items[last].type == ItemType::kBox) width += items[last].width;
+    if (width > narrowest) continue;
+    for (size_t i = item; i < last; ++i)
+      if (items[i].wrapped) {
+        items[i].wrapped = items[i].kept = false;
+        items[i].penalty = kInfinitePenalty;
+      }
   }
   AppendForcedBreak(items, static_cast<uint32_t>(text.size()));
 }
@@ -576,6 +652,11 @@ bool Typesetter::State::MayHyphenate(const BlockLayout& layout, size_t first_ite
     if (StyleOfRun(layout, layout.items[i].run).face / 4 == static_cast<int>(FontFamily::kMono)) return false;
   const std::string& text = layout.text;
   if (text[begin] == '-') return false;
+  // Nor any part of a path ("vellix-publisher" in "/usr/bin/vellix-publisher").
+  for (uint32_t i = begin; i > 0 && !IsBlank(text[i - 1]); --i)
+    if (text[i - 1] == '/') return false;
+  for (uint32_t i = end; i < text.size() && !IsBlank(text[i]); ++i)
+    if (text[i] == '/') return false;
   bool after_letter = false;
   for (int32_t i = static_cast<int32_t>(begin); i < static_cast<int32_t>(end);) {
     const auto byte = static_cast<unsigned char>(text[static_cast<size_t>(i)]);

@@ -198,9 +198,10 @@ int64_t Typesetter::State::Justify(const BlockLayout& layout, size_t index, std:
     shrink += piece.shrink;
   }
   const bool first_line = index == 0;
-  const int64_t available = first_line ? layout.first_width : layout.width;
-  int64_t x = layout.left + (first_line ? layout.first_shift : 0);
   const Item& last = layout.items[line.last];
+  // A line of code or a path broken at its end leaves room for the mark.
+  const int64_t available = (first_line ? layout.first_width : layout.width) - (last.wrapped ? last.width : 0);
+  int64_t x = layout.left + (first_line ? layout.first_shift : 0);
   const bool ends_paragraph = last.type == ItemType::kPenalty && last.penalty <= -kInfinitePenalty;
   const int64_t slack = available - natural;
   // A line the emergency pass left very loose reads better ragged than
@@ -386,10 +387,10 @@ void Typesetter::State::DrawLineEnd(const BlockLayout& layout, size_t index, boo
                                     PageLine& text, Ink& ink) {
   const LineBox& line = layout.lines[index];
   const Item& last = layout.items[line.last];
-  if (layout.kind == BlockKind::kPreformatted && last.type == ItemType::kPenalty && last.penalty > -kInfinitePenalty &&
-      has_words) {
-    // A preformatted line too long for the page goes on in the next: a
-    // mark at the right edge says so.
+  if (last.type == ItemType::kPenalty && last.penalty > -kInfinitePenalty && has_words &&
+      (layout.kind == BlockKind::kPreformatted || last.wrapped)) {
+    // A preformatted line, or code or a path, too long for the page goes
+    // on in the next: a mark at the right edge says so.
     const StyleInfo& style = StyleOfRun(layout, last.run);
     const Shaped mark = shapes.Shape(style.face, style.size, kContinuation);
     const int64_t available = index == 0 ? layout.first_width : layout.width;

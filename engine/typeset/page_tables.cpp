@@ -184,6 +184,9 @@ void Typesetter::State::BuildRow(BlockLayout& layout, const BlockStyle& style) {
   params.line_stretch = body * 64 * 3;
   params.tolerance = kSecondPassTolerance;
   if (!BreakTotalFit(layout.items, params, &breaks)) {
+    // What the line-break rules keep together (code, paths) parts now.
+    for (Item& item : layout.items)
+      if (item.kept) item.penalty = item.wrapped ? kInfinitePenalty - 1 : kCharacterBreakPenalty / 2;
     params.emergency = true;
     BreakFirstFit(layout.items, params, &breaks);
   }

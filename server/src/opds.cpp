@@ -61,6 +61,9 @@ std::string BookEntryXml(const BookEntry& book) {
   xml += "<link rel=\"http://opds-spec.org/acquisition\" href=\"/books/" + EscapeHtml(EncodeUrlPart(book.file_name)) +
          "\" type=\"application/octet-stream\" length=\"" + std::to_string(book.size) + "\" title=\"" +
          EscapeHtml(book.file_name) + "\"/>\n";
+  // The same book as EPUB, for reader apps that do not read book files.
+  xml += "<link rel=\"http://opds-spec.org/acquisition\" href=\"" + base + ".epub\" type=\"" + kEpubType +
+         "\" title=\"" + EscapeHtml(book.id) + ".epub\"/>\n";
   xml +=
       "<link rel=\"http://opds-spec.org/image/thumbnail\" href=\"" + base + "/thumbnail.png\" type=\"image/png\"/>\n";
   xml += "<link rel=\"http://opds-spec.org/image\" href=\"" + base + "/pages/1.png\" type=\"image/png\"/>\n";

@@ -12,6 +12,7 @@ namespace vellix::server {
 
 inline constexpr char kOpdsNavigationType[] = "application/atom+xml;profile=opds-catalog;kind=navigation";
 inline constexpr char kOpdsAcquisitionType[] = "application/atom+xml;profile=opds-catalog;kind=acquisition";
+inline constexpr char kEpubType[] = "application/epub+zip";
 inline constexpr char kOpenSearchType[] = "application/opensearchdescription+xml";
 
 struct OpdsAnswer {

@@ -101,6 +101,7 @@ std::string CataloguePage(const ShelfSnapshot& shelf, const CatalogueQuery& quer
       "</header>\n<main>\n<table id=\"books\">\n<thead><tr><th scope=\"col\"><span class=\"hidden\">Cover</span></th>";
   html += SortLink(query, "title", "Title") + SortLink(query, "author", "Author") +
           SortLink(query, "category", "Category") + SortLink(query, "size", "Size");
+  html += "<th scope=\"col\"><span class=\"hidden\">Download</span></th>";
   html += "</tr></thead>\n<tbody>\n";
   for (const BookEntry* book : rows) {
     const std::string href = "/books/" + EncodeUrlPart(book->id);
@@ -109,8 +110,10 @@ std::string CataloguePage(const ShelfSnapshot& shelf, const CatalogueQuery& quer
     html += "<td class=\"title\"><a href=\"" + href + "\">" + EscapeHtml(book->title_text) + "</a></td>";
     html += "<td class=\"author\">" + EscapeHtml(book->author_text) + "</td>";
     html += "<td class=\"category\">" + EscapeHtml(book->category_text) + "</td>";
-    html += "<td class=\"size\" data-bytes=\"" + std::to_string(book->size) + "\">" + ReadableSize(book->size) +
-            "</td></tr>\n";
+    html +=
+        "<td class=\"size\" data-bytes=\"" + std::to_string(book->size) + "\">" + ReadableSize(book->size) + "</td>";
+    html +=
+        "<td class=\"epub\"><a href=\"" + href + ".epub\" type=\"application/epub+zip\" download>EPUB</a></td></tr>\n";
   }
   html += "</tbody>\n</table>\n";
   if (rows.empty()) html += "<p id=\"empty\">No book matches.</p>\n";
@@ -137,7 +140,8 @@ std::string BookPage(const BookEntry& book, const ReaderView& view) {
   row("Size", ReadableSize(book.size) + " (" + std::to_string(book.size) + " bytes)");
   row("File", book.file_name);
   html += "</dl>\n<p><a class=\"download\" href=\"/books/" + EncodeUrlPart(book.file_name) + "\" download>Download " +
-          EscapeHtml(book.file_name) + "</a></p>\n";
+          EscapeHtml(book.file_name) + "</a> <a class=\"download epub\" href=\"" + base +
+          ".epub\" type=\"application/epub+zip\" download>Download as EPUB</a></p>\n";
   html += "<section id=\"reader\" aria-label=\"Reader\">\n";
   if (view.page_count <= 0) {
     html += "<p class=\"error\">This book cannot be shown here: " + EscapeHtml(view.layout_error) + "</p>\n";

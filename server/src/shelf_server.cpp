@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <mutex>
@@ -13,6 +16,7 @@
 #include "connections.h"
 #include "http_text.h"
 #include "ikutil/device_settings.h"
+#include "ikutil/epub_export.h"
 #include "opds.h"
 #include "page_images.h"
 #include "pages.h"
@@ -88,6 +92,8 @@ struct ShelfServer::Impl {
   std::mutex log_mutex;
   std::mutex text_mutex;
   std::map<std::string, std::pair<uint64_t, std::string>> list_texts;  // base -> (generation, text)
+  std::mutex epub_mutex;
+  std::map<std::string, std::pair<std::string, std::shared_ptr<const std::string>>> epubs;  // path -> (etag, bytes)
 
   explicit Impl(ServeOptions o)
       : options(std::move(o)),
@@ -291,6 +297,46 @@ struct ShelfServer::Impl {
     return bytes;
   }
 
+  // A book's EPUB, made from its file on the first asking and kept while the
+  // file stays the same; one is made at a time, as each costs a whole read.
+  std::shared_ptr<const std::string> EpubOf(const BookEntry& book) {
+    constexpr size_t kKeptEpubs = 8;
+    std::lock_guard<std::mutex> lock(epub_mutex);
+    auto kept = epubs.find(book.path);
+    if (kept != epubs.end() && kept->second.first == book.etag) return kept->second.second;
+    std::error_code ec;
+    std::string pattern = (std::filesystem::temp_directory_path(ec) / "vellix-epub-XXXXXX").string();
+    if (ec || !::mkdtemp(pattern.data())) return nullptr;
+    const std::filesystem::path folder = pattern;
+    const std::string out = (folder / "book.epub").string();
+    std::shared_ptr<const std::string> bytes;
+    ikutil::EpubExportResult exported = ikutil::ExportEpub(book.path, out);
+    if (exported.ok) {
+      std::ifstream in(out, std::ios::binary);
+      bytes = std::make_shared<const std::string>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } else {
+      Note("no EPUB of " + book.file_name + ": " + exported.error);
+    }
+    std::filesystem::remove_all(folder, ec);
+    if (!bytes) return nullptr;
+    if (epubs.size() >= kKeptEpubs && kept == epubs.end()) epubs.erase(epubs.begin());
+    epubs[book.path] = {book.etag, bytes};
+    return bytes;
+  }
+
+  void SendEpub(const Request& req, Response& res, const BookEntry& book) {
+    const std::string etag = "\"" + book.etag.substr(1, book.etag.size() - 2) + "-epub\"";
+    res.set_header("ETag", etag);
+    res.set_header("Cache-Control", "no-cache");
+    if (NotModified(req, res, etag, -1)) return;
+    std::shared_ptr<const std::string> bytes = EpubOf(book);
+    if (!bytes) return NotFound(res);
+    const std::string name = book.id + ".epub";
+    res.set_header("Content-Disposition",
+                   "attachment; filename=\"" + SafeQuoted(name) + "\"; filename*=UTF-8''" + EncodeUrlPart(name));
+    res.set_content(*bytes, kEpubType);
+  }
+
   static std::string SafeQuoted(const std::string& name) {
     std::string out;
     for (char c : name) out += (c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20 || c & 0x80) ? '_' : c;
@@ -360,11 +406,14 @@ struct ShelfServer::Impl {
   }
 
   void BookRoutes(const Request& req, Response& res, const ShelfSnapshot& shelf, const std::string& rest) {
-    // rest: "NAME.imp", "ID", "ID/thumbnail.png" or "ID/pages/N.png"
+    // rest: "NAME.imp", "NAME.epub", "ID", "ID/thumbnail.png" or "ID/pages/N.png"
     const size_t slash = rest.find('/');
     const std::string head = rest.substr(0, slash);
     if (slash == std::string::npos && head.size() > 4 && head.compare(head.size() - 4, 4, ".imp") == 0) {
       if (const BookEntry* book = shelf.Find(head.substr(0, head.size() - 4))) return SendBook(req, res, *book);
+    }
+    if (slash == std::string::npos && head.size() > 5 && head.compare(head.size() - 5, 5, ".epub") == 0) {
+      if (const BookEntry* book = shelf.Find(head.substr(0, head.size() - 5))) return SendEpub(req, res, *book);
     }
     const BookEntry* book = shelf.Find(head);
     if (!book) return NotFound(res);

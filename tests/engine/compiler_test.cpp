@@ -256,6 +256,34 @@ TEST(Compiler, BuildsHeadingsListsPreformattedTextAndPageBreaks) {
   EXPECT_EQ(b[9].kind, BlockKind::kRule);
 }
 
+TEST(Compiler, OrderedListsShowTheLabelsTheyAskFor) {
+  struct Case {
+    const char* list;
+    std::vector<std::string> markers;
+  };
+  const Case cases[] = {
+      {"<ol type=\"a\">", {"a.", "b.", "c."}},
+      {"<ol type=\"A\" start=\"26\">", {"Z.", "AA.", "AB."}},
+      {"<ol type=\"i\" start=\"3\">", {"iii.", "iv.", "v."}},
+      {"<ol type=\"I\">", {"I.", "II.", "III."}},
+      {"<ol type=\"1\" start=\"9\">", {"9.", "10.", "11."}},
+      {"<ol style=\"list-style-type: lower-alpha\">", {"a.", "b.", "c."}},
+      {"<ol style=\"list-style-type: upper-roman\" type=\"a\">", {"I.", "II.", "III."}},
+      {"<ol style=\"list-style: none\">", {"", "", ""}},
+      {"<ol class=\"legal\">", {"i.", "ii.", "iii."}},
+      {"<ul type=\"square\">", {"\u25AA", "\u25AA", "\u25AA"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.list);
+    std::string close = std::string(c.list).substr(0, 3) == "<ol" ? "</ol>" : "</ul>";
+    Compiled compiled = CompileOne(Page(std::string(c.list) + "<li>one</li><li>two</li><li>three</li>" + close,
+                                        "<style type=\"text/css\">ol.legal { list-style-type: lower-roman }</style>"));
+    std::vector<std::string> markers;
+    for (const auto& block : compiled.edition.blocks) markers.push_back(block.marker);
+    EXPECT_EQ(markers, c.markers);
+  }
+}
+
 TEST(Compiler, ResolvesLinksWithinAndAcrossDocuments) {
   MemorySourceFiles files;
   files.files["text/a.htm"] = Page(
@@ -322,7 +350,13 @@ TEST(Compiler, DecodesAndScalesImages) {
       "<p>before <img src=\"img/wide.png\" alt=\"wide\"/> after</p><img src=\"img/wide.png\"/>"
       "<img src=\"img/clear.png\"/><img src=\"photo.jpg\"/><img src=\"pic.gif\"/>");
   Compiled c = Compile(files, {"a.htm"});
-  EXPECT_TRUE(c.problems.empty());
+  // Each picture shown without alternative text is warned of, once where it stands.
+  std::vector<std::string> warnings;
+  for (const Problem& p : c.problems) warnings.push_back(std::to_string(p.severity) + " " + p.message);
+  EXPECT_EQ(warnings, (std::vector<std::string>{"1 the image \"img/wide.png\" has no alternative text",
+                                                "1 the image \"img/clear.png\" has no alternative text",
+                                                "1 the image \"photo.jpg\" has no alternative text",
+                                                "1 the image \"pic.gif\" has no alternative text"}));
   const auto& b = c.edition.blocks;
   ASSERT_EQ(b.size(), 7u);
   EXPECT_EQ(TextOf(b[0]), "before");

@@ -85,6 +85,34 @@ TEST(EpubPackage, Epub2AndEpub3Metadata) {
   }
 }
 
+TEST(EpubPackage, SortNameUsedOnlyWhenItOrdersTheDisplayName) {
+  struct Case {
+    const char* file_as;
+    const char* first;
+    const char* middle;
+    const char* last;
+  };
+  // A placeholder sort name (as some tools write when none was given) loses
+  // to the display name; one that reorders its words is kept.
+  for (const Case& c : {Case{"Unknown", "Ann", "Lee", "Writer"}, Case{"Writer, Ann Lee", "Ann", "Lee", "Writer"},
+                        Case{"Lee Writer, Ann", "Ann", "", "Lee Writer"}, Case{"", "Ann", "Lee", "Writer"},
+                        Case{"Smith, John", "Ann", "Lee", "Writer"}}) {
+    for (int version : {2, 3}) {
+      SCOPED_TRACE(std::string(c.file_as) + " " + std::to_string(version));
+      SampleEpub sample;
+      sample.version = version;
+      sample.author = "Ann Lee Writer";
+      sample.author_file_as = c.file_as;
+      auto book = Read(sample.Entries());
+      ASSERT_TRUE(book);
+      EXPECT_EQ(book->author, "Ann Lee Writer");
+      EXPECT_EQ(book->author_first, c.first);
+      EXPECT_EQ(book->author_middle, c.middle);
+      EXPECT_EQ(book->author_last, c.last);
+    }
+  }
+}
+
 TEST(EpubPackage, WithoutSpineDocumentsItIsRefused) {
   std::vector<ZipEntry> entries = MinimalEpub("<p>x</p>");
   entries[2].bytes =

@@ -420,6 +420,51 @@ TEST_F(TypesetTest, WordsLongerThanALineAreSplit) {
   EXPECT_EQ(letters, "WW");
 }
 
+// Code (monospaced) and paths: one shorter than the line is never parted;
+// a longer one parts before a slash and its broken lines end in the mark.
+TEST_F(TypesetTest, CodeAndPathsMoveWholeOrBreakMarked) {
+  struct Span {
+    std::string text;
+    uint16_t style;
+  };
+  const std::vector<Span> spans = {{"(?f)", kMonoText},        {"re.sub(a,b)", kMonoText}, {"x->y;", kMonoText},
+                                   {"/usr/bin/vellix", kBody}, {"a/b/c.txt", kBody},       {"--log-file", kMonoText}};
+  DeviceEdition e = EmptyEdition();
+  e.language = "";
+  Block block = Paragraph("");
+  block.runs.clear();
+  for (uint32_t i = 0; i < 36; ++i) {
+    block.runs.push_back({Words(i, 2 + static_cast<int>(i % 5)) + " (or ", kBody, kNoLink});
+    block.runs.push_back({spans[i % spans.size()].text, spans[i % spans.size()].style, kNoLink});
+    block.runs.push_back({") then ", kBody, kNoLink});
+  }
+  e.blocks.push_back(block);
+  const std::string path = "/srv/books/shelf/archive/collected/long-name-of-a-book.imp";
+  e.blocks.push_back(Paragraph("The file " + path + " is long."));
+  for (int32_t width : {200, 240, 300, 360}) {
+    SCOPED_TRACE(width);
+    auto t = Make(e, width, 20000);
+    const std::vector<PageLine> lines = t->GetPage(1)->lines;
+    size_t whole = 0;
+    std::string wrapped;
+    for (const PageLine& line : lines) {
+      EXPECT_LE(line.right, width);
+      for (const Span& span : spans)
+        for (size_t at = line.text.find(span.text); at != std::string::npos; at = line.text.find(span.text, at + 1))
+          ++whole;
+      if (line.text.ends_with("\u21A9")) {
+        std::string piece = line.text.substr(0, line.text.size() - 3);
+        wrapped += piece.substr(piece.rfind(' ') + 1);
+      } else if (!wrapped.empty() && wrapped.find(".imp") == std::string::npos) {
+        EXPECT_EQ(line.text[0], '/') << line.text;
+        wrapped += line.text.substr(0, line.text.find(' '));
+      }
+    }
+    EXPECT_EQ(whole, 36u);
+    EXPECT_EQ(wrapped, path);
+  }
+}
+
 // A desktop page's margins (a documentation page keeps 230 px for its
 // sidebar) never leave less than 60% of the text width for the text.
 TEST_F(TypesetTest, MarginsLeaveAReadableColumn) {

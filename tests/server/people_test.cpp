@@ -137,6 +137,34 @@ TEST_F(PeopleTest, ReaderPagesAreDrawnByTheViewerAtTheAskedSize) {
   EXPECT_EQ(Get(port, "/books/ZEBRACRO/thumbnail.png").status, 404);
 }
 
+TEST_F(PeopleTest, EachBookIsOfferedAsEpubInTheCatalogueAndOpds) {
+  const std::string id = PublishText(shelf_, dir_.path(), "A Walk by the River");
+  RunningServer server({.shelf = shelf_});
+  const int port = server.port();
+  const std::string href = "/books/" + id + ".epub";
+  EXPECT_NE(Get(port, "/").body.find("href=\"" + href + "\" type=\"application/epub+zip\" download"),
+            std::string::npos);
+  EXPECT_NE(Get(port, "/books/" + id).body.find("href=\"" + href + "\""), std::string::npos);
+  pugi::xml_document feed;
+  ASSERT_TRUE(feed.load_string(Get(port, "/opds/all").body.c_str()));
+  EXPECT_TRUE(feed.select_node(
+      ("/feed/entry/link[@rel='http://opds-spec.org/acquisition'][@href='" + href + "'][@type='application/epub+zip']")
+          .c_str()));
+
+  HttpAnswer epub = Get(port, href);
+  ASSERT_EQ(epub.status, 200);
+  EXPECT_EQ(epub.Header("content-type"), "application/epub+zip");
+  // A zip whose first entry is the stored media type.
+  EXPECT_EQ(epub.body.substr(0, 4), std::string("PK\3\4"));
+  EXPECT_EQ(epub.body.substr(30, 28), "mimetypeapplication/epub+zip");
+  EXPECT_NE(epub.Header("content-disposition").find(id + ".epub"), std::string::npos);
+  EXPECT_EQ(Get(port, href, "If-None-Match: " + epub.Header("etag") + "\r\n").status, 304);
+  EXPECT_EQ(Get(port, href).body, epub.body);
+  // A book file the suite did not build has no EPUB; nothing else is named.
+  EXPECT_EQ(Get(port, "/books/ZEBRACRO.epub").status, 404);
+  EXPECT_EQ(Get(port, "/books/NOSUCH.epub").status, 404);
+}
+
 TEST_F(PeopleTest, OpdsCatalogueNavigatesByCategoryAndAuthorAndSearches) {
   RunningServer server({.shelf = shelf_});
   const int port = server.port();
