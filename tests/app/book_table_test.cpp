@@ -329,14 +329,14 @@ class BookTableTest : public QObject {
     Start();
     const std::string library_settings = ReadFile(Path("config/OrvoTools/Vellixlibrarian.conf"));
     Table(*w_)->sortByColumn(BookTableModel::kCategory, Qt::DescendingOrder);
-    w_->resize(900, 500);
+    w_->resize(700, 500);  // within the offscreen screen
     w_->findChild<QSplitter*>("splBooks")->setSizes({500, 380});
     w_.reset();
     QVERIFY(fs::exists(Path("config/Vellix/Publisher.conf")));
     QCOMPARE(ReadFile(Path("config/OrvoTools/Vellixlibrarian.conf")), library_settings);
 
     w_ = std::make_unique<BookshelfWindow>(dialogs_);
-    QCOMPARE(w_->size(), QSize(900, 500));
+    QCOMPARE(w_->size(), QSize(700, 500));
     QCOMPARE(Table(*w_)->horizontalHeader()->sortIndicatorSection(), int(BookTableModel::kCategory));
     QCOMPARE(Table(*w_)->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
     QCOMPARE(Column(*w_, BookTableModel::kCategory).first(), QString("Misc"));
