@@ -257,13 +257,24 @@ class BookTableTest : public QObject {
     QTest::mouseClick(preview->findChild<QPushButton*>("cmdZoom"), Qt::LeftButton);
     QCOMPARE(label->text(), normal);
 
+    // Another device shows the page that holds the first line read.
     auto& viewer = preview->preview().viewer_widget();
     viewer.viewer().SetCurPage(2);
+    std::vector<ikutil::TextLine> lines;
+    QCOMPARE(viewer.viewer().GetPageText(2, &lines), ikpubx::S_OK);
+    const std::string first_word = lines.at(0).text.substr(0, lines.at(0).text.find(' '));
     auto* sizes = preview->findChild<QComboBox*>("cboDeviceSize");
     QCOMPARE(sizes->currentIndex(), 0);
     sizes->setCurrentIndex(1);
     QCOMPARE(viewer.PageImage().size(), QSize(DeviceSizes()[1].width, DeviceSizes()[1].height));
-    QVERIFY2(label->text().startsWith("Page 2 of "), qPrintable(label->text()));
+    int32_t now = 0;
+    viewer.viewer().CurPage(&now);
+    QVERIFY2(label->text().startsWith(QStringLiteral("Page %1 of ").arg(now)), qPrintable(label->text()));
+    lines.clear();
+    QCOMPARE(viewer.viewer().GetPageText(now, &lines), ikpubx::S_OK);
+    std::string shown;
+    for (const ikutil::TextLine& line : lines) shown += line.text + " ";
+    QVERIFY2(shown.find(first_word) != std::string::npos, first_word.c_str());
   }
 
   void foreignBookShowsMessageInPreviewWindow() {
