@@ -316,6 +316,7 @@ void BookshelfWindow::AddBook() {
   AddBookDialog dialog(dialogs_, this);
   dialog.SetBookshelf(presenter_.bookshelf());
   dialogs_.RunModal(dialog);
+  ReturnFocus();
   if (auto book = dialog.Book()) model_->AddRow(RowForAddedBook(*book, dialog.BookFile()));
 }
 
@@ -327,6 +328,7 @@ void BookshelfWindow::ImportFile(const QString& path) {
   dialog.SetBookshelf(presenter_.bookshelf());
   if (!path.isEmpty()) dialog.SetFile(path);
   dialogs_.RunModal(dialog);
+  ReturnFocus();
   if (auto book = dialog.Book()) {
     ShelfRow row = RowForAddedBook(*book, dialog.BookFile());
     if (dialog.BookFile().isEmpty()) row.title = dialog.ImportedTitle();
@@ -409,6 +411,12 @@ void BookshelfWindow::SelectionChanged() {
   QString path = SelectedPath();
   if (path != preview_->path()) preview_->ShowBook(path);
   UpdateCommands();
+}
+
+// After a dialog the keyboard is the window's again, on the books.
+void BookshelfWindow::ReturnFocus() {
+  activateWindow();
+  table_->setFocus(Qt::OtherFocusReason);
 }
 
 // Not selectRow(), which adds to the selection while Ctrl is held.

@@ -87,6 +87,7 @@ class BookshelfWindow : public QMainWindow {
   void SaveAsEpub();
   void FocusFilter();
   void SelectOnly(int row);
+  void ReturnFocus();
   QStringList SelectedPaths() const;
   QString StartFolder() const;
   void RememberFolder(const QString& folder) const;
