@@ -314,6 +314,7 @@ class BookshelfWindowTest : public QObject {
     QVERIFY(paper.color(QPalette::WindowText).lightness() < 100 && paper.color(QPalette::Window).lightness() > 200);
     const QRect screen = w_->screen()->availableGeometry();
     QVERIFY2(screen.contains(w_->geometry()), qPrintable(QStringLiteral("%1x%2").arg(w_->width()).arg(w_->height())));
+    SaveScreenshot(*w_, "bookshelf_dark");
     QApplication::setPalette(before);
   }
 
