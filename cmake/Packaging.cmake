@@ -71,7 +71,8 @@ if(TARGET vellix_cli)
     COMPONENT publisher)
   if(VELLIX_TESTS)
     add_test(NAME shell_completion
-      COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/completion_test.sh ${VELLIX_COMPLETION_DIR}/vellix)
+      COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/completion_test.sh ${VELLIX_COMPLETION_DIR}/vellix
+              ${VELLIX_COMPLETION_DIR}/_vellix)
     set_tests_properties(shell_completion PROPERTIES LABELS unit)
   endif()
 

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# The bash completion of the tool, as Tab at a prompt calls it: commands,
+# The tool's completions, as Tab at a prompt calls them: commands,
 # subcommands and options of the command typed so far, and file names where
-# the command takes a path.
-#   completion_test.sh COMPLETION_FILE
+# the command takes a path. Bash's in full; zsh's, when zsh is there, with
+# its completion builtins standing in.
+#   completion_test.sh BASH_COMPLETION ZSH_COMPLETION
 set -uo pipefail
+zsh_completion=$(realpath "${2:?usage: completion_test.sh BASH_COMPLETION ZSH_COMPLETION}")
 # shellcheck disable=SC1090
-source "${1:?usage: completion_test.sh COMPLETION_FILE}" || exit 1
+source "$1" || exit 1
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 cd "$scratch" && mkdir Books && touch notes.md story.epub
@@ -51,4 +53,19 @@ expect story.epub shelf add Books s
 expect Books shelf add B
 refuse add book a        # "add" is the shelf's
 refuse --jobs book info --j
+# What zsh's completion offers for the words given (the last one under the cursor).
+zsh_expect() {
+  local want=$1 got
+  shift
+  got=$(zsh -fc 'compadd() { [[ $1 == -- ]] && shift; print -l -- "$@"; }; _files() { print FILES; }
+                 file=$1; shift; words=(vellix "$@"); CURRENT=$(( $# + 1 )); PREFIX=${@[-1]}; source "$file"' \
+          zsh "$zsh_completion" "$@" | tr '\n' ' ')
+  [[ " $got " == *" $want "* ]] || { echo "zsh: vellix $*<Tab> offers '$got', not '$want'" >&2; failed=1; }
+}
+if command -v zsh >/dev/null; then
+  zsh_expect shelf ""
+  zsh_expect add shelf ""
+  zsh_expect --jobs shelf add --j
+  zsh_expect FILES shelf add Books n
+fi
 exit $failed
