@@ -1,5 +1,6 @@
 #include "about_dialog.h"
 
+#include <QDialogButtonBox>
 #include <QLabel>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -7,9 +8,7 @@
 #include "platform_dialogs.h"
 #include "version.h"
 
-const char AboutDialog::kHomePage[] = "https://vellix.example.org/publisher/";
-
-AboutDialog::AboutDialog(PlatformDialogs& dialogs, QWidget* parent) : QDialog(parent) {
+AboutDialog::AboutDialog(PlatformDialogs& dialogs, QWidget* parent, const QString& home_page) : QDialog(parent) {
   setObjectName(QStringLiteral("frmAbout"));
   setWindowTitle(tr("About Vellix Publisher"));
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
@@ -25,7 +24,7 @@ AboutDialog::AboutDialog(PlatformDialogs& dialogs, QWidget* parent) : QDialog(pa
 
   // Drawn as a link in the highlight colour; a click hands the address to
   // the desktop's browser rather than following it here.
-  const QString address = QString::fromLatin1(kHomePage);
+  const QString address = home_page;
   auto* site = new QLabel(this);
   site->setObjectName(QStringLiteral("lblSite"));
   site->setTextFormat(Qt::RichText);
@@ -35,6 +34,11 @@ AboutDialog::AboutDialog(PlatformDialogs& dialogs, QWidget* parent) : QDialog(pa
   site->setOpenExternalLinks(false);
   site->setCursor(Qt::PointingHandCursor);
   connect(site, &QLabel::linkActivated, this, [&dialogs, address] { dialogs.OpenUrl(QUrl(address)); });
+  site->setVisible(!address.isEmpty());
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+  buttons->setObjectName(QStringLiteral("cmdClose"));
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(24, 20, 24, 20);
@@ -42,6 +46,7 @@ AboutDialog::AboutDialog(PlatformDialogs& dialogs, QWidget* parent) : QDialog(pa
   layout->addWidget(version);
   layout->addWidget(notice);
   layout->addWidget(site);
+  layout->addWidget(buttons);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 

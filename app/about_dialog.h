@@ -1,9 +1,12 @@
 // The About box: the program's version, a notice line and a link to the
-// home page, which opens in the desktop's browser. It has no buttons and
-// closes with its close box.
+// home page, which opens in the desktop's browser; without a home page
+// there is no link. A Close button (Escape) and the close box close it.
 #pragma once
 
 #include <QDialog>
+#include <QString>
+
+#include "version.h"
 
 class PlatformDialogs;
 
@@ -11,10 +14,10 @@ class AboutDialog : public QDialog {
   Q_OBJECT
 
  public:
-  // The home page the link label shows and opens.
-  static const char kHomePage[];
-
-  explicit AboutDialog(PlatformDialogs& dialogs, QWidget* parent = nullptr);
+  // `home_page` is the address the link shows and opens; by default the
+  // one the build names.
+  explicit AboutDialog(PlatformDialogs& dialogs, QWidget* parent = nullptr,
+                       const QString& home_page = QString::fromUtf8(kProgramHomePage));
 
   // "Version: 2.0.4" for 2, 0, 4: plain decimals, no leading zeros.
   static QString VersionText(int major, int minor, int revision);

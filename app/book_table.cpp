@@ -41,6 +41,15 @@ void BookTableModel::AddRow(ShelfRow row) {
   endInsertRows();
 }
 
+void BookTableModel::RemoveRows(const QStringList& paths) {
+  for (int n = static_cast<int>(rows_.size()) - 1; n >= 0; --n) {
+    if (!paths.contains(rows_[n].path)) continue;
+    beginRemoveRows(QModelIndex(), n, n);
+    rows_.removeAt(n);
+    endRemoveRows();
+  }
+}
+
 int BookTableModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(rows_.size());
 }

@@ -29,6 +29,8 @@ class BookTableModel : public QAbstractTableModel {
 
   void SetRows(QVector<ShelfRow> rows);
   void AddRow(ShelfRow row);
+  // Drops the rows of the books at `paths`.
+  void RemoveRows(const QStringList& paths);
   const QVector<ShelfRow>& rows() const { return rows_; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -14,6 +14,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollArea>
 #include <QSettings>
 #include <QSplitter>
@@ -35,6 +36,7 @@
 #include "shelf_row.h"
 #include "vellix/book.h"
 #include "vellix/bookshelf.h"
+#include "window_fit.h"
 
 namespace {
 
@@ -77,7 +79,10 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   warning_bar_ = new QFrame(frame);
   warning_bar_->setObjectName(QStringLiteral("fraUnreadable"));
   warning_bar_->setFrameShape(QFrame::StyledPanel);
-  warning_bar_->setStyleSheet(QStringLiteral("#fraUnreadable { background: #fff4ce; border: 1px solid #e0c060; }"));
+  // A pale bar keeps dark text, whatever the palette's text colour is.
+  warning_bar_->setStyleSheet(
+      QStringLiteral("#fraUnreadable { background: #fff4ce; border: 1px solid #e0c060; }"
+                     " #fraUnreadable QLabel { color: #3b2f00; }"));
   warning_summary_ = new QLabel(warning_bar_);
   warning_summary_->setObjectName(QStringLiteral("lblUnreadable"));
   warning_summary_->setTextFormat(Qt::PlainText);
@@ -112,7 +117,7 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   table_ = new QTableView(frame);
   table_->setObjectName(QStringLiteral("lstBookshelf"));
   table_->setModel(filter_);
-  table_->setSelectionMode(QAbstractItemView::SingleSelection);
+  table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setAlternatingRowColors(true);
@@ -176,8 +181,28 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
 
   QMenu* file_menu = menuBar()->addMenu(tr("&File"));
   file_menu->setObjectName(QStringLiteral("mnuFile"));
+  QAction* open_shelf = AddMenuItem(file_menu, tr("&Open Bookshelf..."), "mnuOpenBookshelf");
+  open_shelf->setShortcut(QKeySequence::Open);
+  file_menu->addSeparator();
+  open_preview_ = AddMenuItem(file_menu, tr("&Preview"), "mnuPreview");
+  save_epub_ = AddMenuItem(file_menu, tr("Save as E&PUB..."), "mnuSaveAsEpub");
+  remove_ = AddMenuItem(file_menu, tr("&Remove Book"), "mnuRemoveBook");
+  remove_->setShortcut(QKeySequence::Delete);
+  file_menu->addSeparator();
   export_book_list_ = AddMenuItem(file_menu, tr("Export &Book List"), "mnuExportBookList");
   export_document_ = AddMenuItem(file_menu, tr("&Export"), "mnuExport");
+  file_menu->addSeparator();
+  QAction* quit = AddMenuItem(file_menu, tr("&Quit"), "mnuQuit");
+  quit->setShortcut(QKeySequence::Quit);
+  QMenu* edit_menu = menuBar()->addMenu(tr("&Edit"));
+  edit_menu->setObjectName(QStringLiteral("mnuEdit"));
+  undo_remove_ = AddMenuItem(edit_menu, tr("&Undo Remove"), "mnuUndoRemove");
+  undo_remove_->setShortcut(QKeySequence::Undo);
+  QAction* find = AddMenuItem(edit_menu, tr("&Find"), "mnuFind");
+  find->setShortcut(QKeySequence::Find);
+  // The table's context menu: the commands on the selected books.
+  table_->setContextMenuPolicy(Qt::ActionsContextMenu);
+  table_->addActions({open_preview_, save_epub_, remove_});
   QMenu* help_menu = menuBar()->addMenu(tr("&Help"));
   help_menu->setObjectName(QStringLiteral("mnuHelp"));
   QAction* about = AddMenuItem(help_menu, tr("&About Vellix Publisher"), "mnuAbout");
@@ -199,12 +224,30 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   connect(export_book_list_, &QAction::triggered, this, &BookshelfWindow::ExportBookList);
   connect(export_document_, &QAction::triggered, this, &BookshelfWindow::ExportBooklistDocument);
   connect(about, &QAction::triggered, this, &BookshelfWindow::About);
+  connect(open_shelf, &QAction::triggered, this, &BookshelfWindow::Browse);
+  connect(open_preview_, &QAction::triggered, this, &BookshelfWindow::OpenSelectedPreview);
+  connect(save_epub_, &QAction::triggered, this, &BookshelfWindow::SaveAsEpub);
+  connect(remove_, &QAction::triggered, this, &BookshelfWindow::RemoveSelected);
+  connect(undo_remove_, &QAction::triggered, this, &BookshelfWindow::UndoRemove);
+  connect(find, &QAction::triggered, this, &BookshelfWindow::FocusFilter);
+  connect(quit, &QAction::triggered, this, &QWidget::close);
 
   resize(980, 640);
   RestoreLayout();
+  FitOnScreen(*this);
   UpdateCommands();
   UpdateCount();
-  folder_box_->setText(ShelfPresenter::RecordedFolder());
+  folder_box_->setText(StartFolder());
+}
+
+QString BookshelfWindow::StartFolder() const {
+  QString remembered = WindowSettings().value(QStringLiteral("Bookshelf/folder")).toString();
+  return IsFolder(remembered) ? remembered : ShelfPresenter::RecordedFolder();
+}
+
+void BookshelfWindow::RememberFolder(const QString& folder) const {
+  QSettings settings = WindowSettings();
+  settings.setValue(QStringLiteral("Bookshelf/folder"), folder);
 }
 
 BookshelfWindow::~BookshelfWindow() {
@@ -244,6 +287,8 @@ void BookshelfWindow::Loaded() {
   statusBar()->clearMessage();
   QString folder = pending.folder, error;
   if (presenter_.Adopt(std::move(pending), &error)) {
+    RememberFolder(folder);
+    last_removed_.clear();  // they belong to the shelf left
     RefreshBookList();
     UpdateCommands();
     ShowWarning(presenter_.UnreadableSummary(), presenter_.UnreadableBooks());
@@ -271,6 +316,7 @@ void BookshelfWindow::AddBook() {
   AddBookDialog dialog(dialogs_, this);
   dialog.SetBookshelf(presenter_.bookshelf());
   dialogs_.RunModal(dialog);
+  ReturnFocus();
   if (auto book = dialog.Book()) model_->AddRow(RowForAddedBook(*book, dialog.BookFile()));
 }
 
@@ -282,6 +328,7 @@ void BookshelfWindow::ImportFile(const QString& path) {
   dialog.SetBookshelf(presenter_.bookshelf());
   if (!path.isEmpty()) dialog.SetFile(path);
   dialogs_.RunModal(dialog);
+  ReturnFocus();
   if (auto book = dialog.Book()) {
     ShelfRow row = RowForAddedBook(*book, dialog.BookFile());
     if (dialog.BookFile().isEmpty()) row.title = dialog.ImportedTitle();
@@ -342,14 +389,108 @@ bool BookshelfWindow::eventFilter(QObject* watched, QEvent* event) {
   return QMainWindow::eventFilter(watched, event);
 }
 
+// The current book when it is selected, else the first selected one.
 QString BookshelfWindow::SelectedPath() const {
-  QModelIndexList rows = table_->selectionModel()->selectedRows();
+  QItemSelectionModel* selection = table_->selectionModel();
+  if (selection->isRowSelected(selection->currentIndex().row(), QModelIndex()))
+    return selection->currentIndex().data(BookTableModel::kPathRole).toString();
+  QModelIndexList rows = selection->selectedRows();
   return rows.isEmpty() ? QString() : rows.first().data(BookTableModel::kPathRole).toString();
+}
+
+// In the order the table shows them.
+QStringList BookshelfWindow::SelectedPaths() const {
+  QModelIndexList rows = table_->selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  QStringList paths;
+  for (const QModelIndex& row : rows) paths << row.data(BookTableModel::kPathRole).toString();
+  return paths;
 }
 
 void BookshelfWindow::SelectionChanged() {
   QString path = SelectedPath();
   if (path != preview_->path()) preview_->ShowBook(path);
+  UpdateCommands();
+}
+
+// After a dialog the keyboard is the window's again, on the books.
+void BookshelfWindow::ReturnFocus() {
+  activateWindow();
+  table_->setFocus(Qt::OtherFocusReason);
+}
+
+// Not selectRow(), which adds to the selection while Ctrl is held.
+void BookshelfWindow::SelectOnly(int row) {
+  table_->selectionModel()->setCurrentIndex(filter_->index(row, 0),
+                                            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void BookshelfWindow::FocusFilter() {
+  filter_box_->setFocus(Qt::ShortcutFocusReason);
+  filter_box_->selectAll();
+}
+
+void BookshelfWindow::RemoveSelected() {
+  const QStringList paths = SelectedPaths();
+  if (paths.isEmpty()) return;
+  const int first_row = table_->selectionModel()->selectedRows().value(0).row();
+  QStringList problems;
+  QVector<TrashedBook> moved = MoveBooksToTrash(paths, &problems);
+  if (!moved.isEmpty()) {
+    QStringList gone;
+    for (const TrashedBook& book : moved) gone << book.path;
+    presenter_.Forget(gone);
+    model_->RemoveRows(gone);
+    last_removed_ = std::move(moved);
+    statusBar()->showMessage(gone.size() == 1
+                                 ? tr("1 book moved to the trash (Ctrl+Z brings it back)")
+                                 : tr("%1 books moved to the trash (Ctrl+Z brings them back)").arg(gone.size()));
+    // The next book takes the place of those removed.
+    if (filter_->rowCount() > 0) SelectOnly(std::min(first_row, filter_->rowCount() - 1));
+  }
+  UpdateCommands();
+  if (!problems.isEmpty())
+    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not removed:\n%1").arg(problems.join(u'\n')));
+}
+
+void BookshelfWindow::UndoRemove() {
+  if (last_removed_.isEmpty()) return;
+  QStringList problems;
+  const QStringList restored = RestoreBooksFromTrash(last_removed_, &problems);
+  last_removed_.clear();
+  for (ShelfRow& row : presenter_.Reload(restored, &problems)) model_->AddRow(std::move(row));
+  statusBar()->clearMessage();
+  UpdateCommands();
+  if (!problems.isEmpty())
+    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not brought back:\n%1").arg(problems.join(u'\n')));
+}
+
+// The book file as an EPUB book, proposed beside the bookshelf folder under
+// the book's title.
+void BookshelfWindow::SaveAsEpub() {
+  const QString path = SelectedPath();
+  if (path.isEmpty()) return;
+  QString name;
+  for (const ShelfRow& row : model_->rows())
+    if (row.path == path) name = row.title;
+  // A title is no path: what a file name cannot hold becomes a dash.
+  static const QRegularExpression kNotInNames(QStringLiteral("[/\\\\:*?\"<>|\\x00-\\x1f]"));
+  name = name.replace(kNotInNames, QStringLiteral("-")).trimmed();
+  if (name.isEmpty() || name.startsWith(u'.')) name = BaseName(path);
+  const QString folder = ParentFolder(QString::fromStdString(presenter_.bookshelf()->Directory()));
+  QString file = dialogs_.SaveFileName(this, tr("Save as EPUB"), JoinPath(folder, name + QStringLiteral(".epub")),
+                                       tr("EPUB Book (*.epub)"));
+  if (file.isEmpty()) return;
+  if (!file.endsWith(QStringLiteral(".epub"), Qt::CaseInsensitive)) file += QStringLiteral(".epub");
+  try {
+    BusyCursor busy;
+    vellix::Book book;
+    book.Load(path.toStdString());
+    book.SaveAsEpub(file.toStdString());
+    statusBar()->showMessage(tr("Saved %1").arg(file), 5000);
+  } catch (const std::exception& e) {
+    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not saved as EPUB:\n%1").arg(ErrorText(e)));
+  }
 }
 
 void BookshelfWindow::OpenSelectedPreview() {
@@ -400,7 +541,7 @@ void BookshelfWindow::About() {
 void BookshelfWindow::RefreshBookList() {
   model_->SetRows(presenter_.Rows());
   // The first book is previewed at once.
-  if (filter_->rowCount() > 0) table_->selectRow(0);
+  if (filter_->rowCount() > 0) SelectOnly(0);
 }
 
 void BookshelfWindow::UpdateCommands() {
@@ -409,6 +550,11 @@ void BookshelfWindow::UpdateCommands() {
   import_button_->setEnabled(open);
   export_book_list_->setEnabled(open);
   export_document_->setEnabled(open);
+  const bool selected = open && table_->selectionModel()->hasSelection();
+  open_preview_->setEnabled(selected);
+  save_epub_->setEnabled(selected);
+  remove_->setEnabled(selected);
+  undo_remove_->setEnabled(open && !last_removed_.isEmpty());
 }
 
 void BookshelfWindow::UpdateCount() {

@@ -20,13 +20,21 @@
 // its preview window. Book folders, documents, packages, containers and
 // text dropped onto the window are added as Add Book and Import Book add
 // them. The window's size, its splitter and the sort column are kept in the
-// program's own settings file.
+// program's own settings file, and so is the last bookshelf opened: the
+// next start opens it again while it exists, and falls back to the folder
+// the library's settings record otherwise (which are only ever read).
+//
+// Several books may be selected. Remove Book (Delete) moves their files to
+// the desktop's trash and Undo Remove (Ctrl+Z) brings the last ones back;
+// Save as EPUB writes the current book as an EPUB book. The table's
+// context menu offers the same commands.
 #pragma once
 
 #include <QFutureWatcher>
 #include <QMainWindow>
 #include <QPointer>
 
+#include "book_trash.h"
 #include "shelf_presenter.h"
 
 class BookFilterModel;
@@ -74,6 +82,15 @@ class BookshelfWindow : public QMainWindow {
   void ExportBookList();
   void ExportBooklistDocument();
   void About();
+  void RemoveSelected();
+  void UndoRemove();
+  void SaveAsEpub();
+  void FocusFilter();
+  void SelectOnly(int row);
+  void ReturnFocus();
+  QStringList SelectedPaths() const;
+  QString StartFolder() const;
+  void RememberFolder(const QString& folder) const;
   void RefreshBookList();
   void UpdateCommands();
   void UpdateCount();
@@ -105,6 +122,12 @@ class BookshelfWindow : public QMainWindow {
   QPushButton* import_button_;
   QAction* export_book_list_;
   QAction* export_document_;
+  QAction* open_preview_;
+  QAction* save_epub_;
+  QAction* remove_;
+  QAction* undo_remove_;
+  // The books the last removal moved to the trash, for Undo Remove.
+  QVector<TrashedBook> last_removed_;
   QLabel* count_label_;
   QProgressBar* progress_;
   QList<QPointer<PreviewWindow>> previews_;

@@ -1,5 +1,7 @@
 #include "import_book_dialog.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,12 +12,35 @@
 #include "publish_progress.h"
 #include "vellix/book.h"
 #include "vellix/bookshelf.h"
+#include "vellix/formats/markdown.h"
 
 const char ImportBookDialog::kFileFilter[] =
+    "All books and documents (*.oeb *.odf *.htm *.html *.epub *.opf *.txt *.md *.markdown);;"
     "Container Files (*.oeb);;Document Files (*.odf *.htm *.html);;EPUB Books (*.epub);;Package Files (*.opf);;"
     "Text Files (*.txt *.md *.markdown)";
 
 namespace {
+
+// A title for a text or Markdown file, whose own metadata is not read: the
+// title a Markdown source gives, else the file's name with its separators
+// as spaces ("harbour_notes-2.txt" -> "harbour notes 2"). "" for other kinds.
+QString ProposedTitle(const QString& path) {
+  const QFileInfo file(path);
+  const QString suffix = file.suffix().toLower();
+  if (suffix != u"txt" && suffix != u"md" && suffix != u"markdown") return QString();
+  if (suffix != u"txt") {
+    QFile source(path);
+    constexpr qint64 kLargestRead = 8 << 20;  // a title is at the top; a huge file is not read whole
+    if (source.open(QIODevice::ReadOnly)) {
+      const QByteArray text = source.read(kLargestRead);
+      const std::string title = vellix::formats::ConvertMarkdown(std::string_view(text.constData(), text.size())).title;
+      if (!title.empty()) return QString::fromStdString(title).simplified();
+    }
+  }
+  QString name = file.completeBaseName();
+  name.replace(u'_', u' ').replace(u'-', u' ');
+  return name.simplified();
+}
 
 QLineEdit* LabelledBox(QWidget* parent, QGridLayout* layout, int row, const QString& caption, const char* label_name,
                        const char* box_name) {
@@ -59,7 +84,14 @@ ImportBookDialog::ImportBookDialog(PlatformDialogs& dialogs, QWidget* parent) : 
   import_button_->setObjectName(QStringLiteral("cmdImportBook"));
   import_button_->setEnabled(false);
   layout->setRowMinimumHeight(8, 6);
-  layout->addWidget(import_button_, 9, 1);
+  auto* cancel = new QPushButton(tr("Cancel"), this);
+  cancel->setObjectName(QStringLiteral("cmdCancel"));
+  cancel->setAutoDefault(false);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(cancel);
+  buttons->addWidget(import_button_);
+  layout->addLayout(buttons, 9, 0, 1, 2);
   layout->setSizeConstraint(QLayout::SetFixedSize);
 
   connect(browse, &QPushButton::clicked, this, &ImportBookDialog::Browse);
@@ -67,6 +99,7 @@ ImportBookDialog::ImportBookDialog(PlatformDialogs& dialogs, QWidget* parent) : 
   for (QLineEdit* box : {title_box_, author_box_, category_box_})
     connect(box, &QLineEdit::textChanged, this, &ImportBookDialog::UpdateImportButton);
   connect(import_button_, &QPushButton::clicked, this, &ImportBookDialog::Import);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 ImportBookDialog::~ImportBookDialog() = default;
@@ -91,7 +124,7 @@ void ImportBookDialog::LoadImportFile() {
     case BookImport::LoadResult::kNoFile:
       return;
     case BookImport::LoadResult::kLoaded:
-      title_box_->setText(import_.Title());
+      title_box_->setText(import_.Title().isEmpty() ? ProposedTitle(file_box_->text()) : import_.Title());
       author_box_->setText(import_.Author());
       category_box_->setText(import_.Category());
       return;

@@ -20,7 +20,9 @@ PagePreview::PagePreview(QWidget* parent) : QWidget(parent) {
   message_->setMargin(24);
   message_->setAutoFillBackground(true);
   QPalette palette = message_->palette();
+  // Paper stays white with dark text, in a dark palette too.
   palette.setColor(QPalette::Window, Qt::white);
+  palette.setColor(QPalette::WindowText, QColor(0x30, 0x30, 0x30));
   message_->setPalette(palette);
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);

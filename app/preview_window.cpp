@@ -17,6 +17,7 @@
 #include "book_preview.h"
 #include "ikpubx/qt/viewer_widget.h"
 #include "page_preview.h"
+#include "window_fit.h"
 
 namespace {
 
@@ -174,6 +175,7 @@ PreviewWindow::PreviewWindow(const QString& path, const QString& title, QWidget*
   UpdatePage();
   view.setFocus();
   resize(entries_.empty() ? 560 : 760, 820);
+  FitOnScreen(*this);
   if (!entries_.empty()) splitter_->setSizes({200, 560});
 }
 

@@ -54,6 +54,26 @@ ShelfPresenter::~ShelfPresenter() = default;
 
 QString ShelfPresenter::RecordedFolder() { return QString::fromStdString(vellix::Application::BookshelfDirectory()); }
 
+void ShelfPresenter::Forget(const QStringList& paths) {
+  if (!bookshelf_ || !bookshelf_->Books()) return;
+  vellix::Books& books = *bookshelf_->Books();
+  for (int32_t n = books.Count(); n >= 1; --n)
+    if (paths.contains(QString::fromStdString(books.Item(n)->Path()))) books.Remove(n);
+}
+
+QVector<ShelfRow> ShelfPresenter::Reload(const QStringList& paths, QStringList* problems) {
+  QVector<ShelfRow> rows;
+  if (!bookshelf_ || !bookshelf_->Books()) return rows;
+  for (const QString& path : paths) {
+    try {
+      rows.push_back(RowForBook(*bookshelf_->Books()->Add(Utf8(path))));
+    } catch (const std::exception& e) {
+      *problems << QStringLiteral("%1: %2").arg(path, ErrorText(e));
+    }
+  }
+  return rows;
+}
+
 bool ShelfPresenter::Open(const QString& folder, QString* error) {
   PendingShelf pending = Prepare(folder);
   Read(&pending);

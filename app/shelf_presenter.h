@@ -89,6 +89,14 @@ class ShelfPresenter {
   // The same books as table rows.
   QVector<ShelfRow> Rows() const;
 
+  // Takes the books at `paths` out of the open bookshelf's collection, so
+  // that the exports no longer list them; their files are the caller's.
+  void Forget(const QStringList& paths);
+  // Reads the books at `paths` into the collection again (after an undone
+  // removal) and returns their rows; one that cannot be read is named in
+  // *problems and left out.
+  QVector<ShelfRow> Reload(const QStringList& paths, QStringList* problems);
+
   // The book list text export. Prepare reads the remote address and the
   // device folder from the settings and proposes "<parent of the device
   // folder>/<file name of the address>"; Write then writes one line per

@@ -54,6 +54,28 @@ if(TARGET vellix_cli)
   install(FILES ${VELLIX_MAN_DIR}/vellix.1.gz ${VELLIX_MAN_DIR}/vellix-publisher.1.gz
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT publisher)
 
+  # Completion of the tool's commands, options and file names in bash and
+  # zsh, written from its own --help as the manual page is.
+  set(VELLIX_COMPLETION_DIR ${CMAKE_BINARY_DIR}/completion)
+  add_custom_command(OUTPUT ${VELLIX_COMPLETION_DIR}/vellix ${VELLIX_COMPLETION_DIR}/_vellix
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${VELLIX_COMPLETION_DIR}
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
+            ${Python3_EXECUTABLE} ${PROJECT_SOURCE_DIR}/docs/man/make_completions.py
+            $<TARGET_FILE:vellix_cli> ${VELLIX_COMPLETION_DIR}/vellix ${VELLIX_COMPLETION_DIR}/_vellix
+    DEPENDS vellix_cli ${PROJECT_SOURCE_DIR}/docs/man/make_completions.py ${PROJECT_SOURCE_DIR}/docs/man/make_tool_manpage.py
+    COMMENT "Writing the shell completions")
+  add_custom_target(vellix_completions ALL DEPENDS ${VELLIX_COMPLETION_DIR}/vellix ${VELLIX_COMPLETION_DIR}/_vellix)
+  install(FILES ${VELLIX_COMPLETION_DIR}/vellix DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+    COMPONENT publisher)
+  install(FILES ${VELLIX_COMPLETION_DIR}/_vellix DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions
+    COMPONENT publisher)
+  if(VELLIX_TESTS)
+    add_test(NAME shell_completion
+      COMMAND bash ${PROJECT_SOURCE_DIR}/tests/package/completion_test.sh ${VELLIX_COMPLETION_DIR}/vellix
+              ${VELLIX_COMPLETION_DIR}/_vellix)
+    set_tests_properties(shell_completion PROPERTIES LABELS unit)
+  endif()
+
   # In the desktop's menus, opening book files, containers and packages.
   install(FILES data/vellix-publisher.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT publisher)
   install(FILES data/vellix-publisher.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps

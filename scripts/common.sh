@@ -5,7 +5,7 @@ VELLIX_PACKAGES=(
   cmake ninja-build g++ clang libclang-rt-14-dev python3
   libicu-dev libcli11-dev nlohmann-json3-dev libpugixml-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  libtidy-dev libxml2-utils qt6-base-dev xvfb xauth clang-format clang-tidy
+  libtidy-dev libxml2-utils qt6-base-dev xvfb xauth clang-format clang-tidy zsh
   zlib1g-dev libpng-dev libjpeg62-turbo-dev libgif-dev
   libfreetype-dev libharfbuzz-dev libhyphen-dev hyphen-en-us fonts-dejavu-core fonts-dejavu-extra
   libzip-dev libmd4c-dev

@@ -121,6 +121,26 @@ SERVING = [
 ]
 
 
+# A publisher's day with the tool, from documents to the device and the web.
+EXAMPLES = [
+    ".SH EXAMPLES",
+    ".TP", "\\fBvellix shelf add ~/Books notes.md story.epub chapter.htm\\fR",
+    "Publishes the three documents onto the bookshelf folder \\fI~/Books\\fR, one book file each.",
+    ".TP", "\\fBvellix shelf add ~/Books \\-\\-from\\-list inbox.txt \\-\\-jobs 4\\fR",
+    "Publishes every path listed in \\fIinbox.txt\\fR, four at a time.",
+    ".TP", "\\fBvellix shelf list ~/Books \\-\\-sorted\\fR",
+    "Lists the titles of the shelf by category, title and author.",
+    ".TP", "\\fBvellix view ~/Books/ABCDEFGH.imp \\-\\-page 1 \\-o page.png\\fR",
+    "Draws the first page as the device shows it.",
+    ".TP", "\\fBvellix export ~/Books/ABCDEFGH.imp \\-o story.epub\\fR",
+    "Writes a book file this program built as an EPUB book.",
+    ".TP", "\\fBvellix serve ~/Books \\-\\-port 8080\\fR",
+    "Serves the shelf to devices and browsers.",
+    ".PP",
+    "With the bash or zsh completion installed, the Tab key completes commands, options and file names.",
+]
+
+
 def main():
     tool, version, output = sys.argv[1:4]
     page = Page()
@@ -138,6 +158,7 @@ def main():
     page.add(".RE")
     page.lines.extend(body.lines)
     page.lines.extend(SERVING)
+    page.lines.extend(EXAMPLES)
     page.add(".SH \"EXIT STATUS\"", ".TP", "0", "Success.", ".TP", "1",
              "The library reported an error (printed as \\fIdescription\\fR: \\fIdetail\\fR (\\fInumber\\fR)),",
              "or standard output could not be written.", ".TP", "2", "The command line was not understood.",

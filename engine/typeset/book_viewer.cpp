@@ -113,6 +113,20 @@ void CBookViewer::GotoPage(int32_t page) {
   ShowPage(page);
 }
 
+void CBookViewer::GotoPlaceOf(CBookViewer& other) {
+  if (!book_ || !other.book_) return;
+  int32_t page = 0;
+  try {
+    const Page* shown = other.book_->typesetter->GetPage(other.current_page_);
+    if (shown == nullptr) return;
+    page = book_->typesetter->PageOf(shown->first);
+  } catch (const std::exception& e) {
+    Failed(e);
+    return;
+  }
+  if (book_) ShowPage(page);
+}
+
 void CBookViewer::ToggleZoom() {
   if (!book_ || book_->edition().settings.zoom_states != 2) return;
   int32_t page = 0;

@@ -257,13 +257,24 @@ class BookTableTest : public QObject {
     QTest::mouseClick(preview->findChild<QPushButton*>("cmdZoom"), Qt::LeftButton);
     QCOMPARE(label->text(), normal);
 
+    // Another device shows the page that holds the first line read.
     auto& viewer = preview->preview().viewer_widget();
     viewer.viewer().SetCurPage(2);
+    std::vector<ikutil::TextLine> lines;
+    QCOMPARE(viewer.viewer().GetPageText(2, &lines), ikpubx::S_OK);
+    const std::string first_word = lines.at(0).text.substr(0, lines.at(0).text.find(' '));
     auto* sizes = preview->findChild<QComboBox*>("cboDeviceSize");
     QCOMPARE(sizes->currentIndex(), 0);
     sizes->setCurrentIndex(1);
     QCOMPARE(viewer.PageImage().size(), QSize(DeviceSizes()[1].width, DeviceSizes()[1].height));
-    QVERIFY2(label->text().startsWith("Page 2 of "), qPrintable(label->text()));
+    int32_t now = 0;
+    viewer.viewer().CurPage(&now);
+    QVERIFY2(label->text().startsWith(QStringLiteral("Page %1 of ").arg(now)), qPrintable(label->text()));
+    lines.clear();
+    QCOMPARE(viewer.viewer().GetPageText(now, &lines), ikpubx::S_OK);
+    std::string shown;
+    for (const ikutil::TextLine& line : lines) shown += line.text + " ";
+    QVERIFY2(shown.find(first_word) != std::string::npos, first_word.c_str());
   }
 
   void foreignBookShowsMessageInPreviewWindow() {
@@ -329,14 +340,14 @@ class BookTableTest : public QObject {
     Start();
     const std::string library_settings = ReadFile(Path("config/OrvoTools/Vellixlibrarian.conf"));
     Table(*w_)->sortByColumn(BookTableModel::kCategory, Qt::DescendingOrder);
-    w_->resize(900, 500);
+    w_->resize(700, 500);  // within the offscreen screen
     w_->findChild<QSplitter*>("splBooks")->setSizes({500, 380});
     w_.reset();
     QVERIFY(fs::exists(Path("config/Vellix/Publisher.conf")));
     QCOMPARE(ReadFile(Path("config/OrvoTools/Vellixlibrarian.conf")), library_settings);
 
     w_ = std::make_unique<BookshelfWindow>(dialogs_);
-    QCOMPARE(w_->size(), QSize(900, 500));
+    QCOMPARE(w_->size(), QSize(700, 500));
     QCOMPARE(Table(*w_)->horizontalHeader()->sortIndicatorSection(), int(BookTableModel::kCategory));
     QCOMPARE(Table(*w_)->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
     QCOMPARE(Column(*w_, BookTableModel::kCategory).first(), QString("Misc"));

@@ -7,12 +7,15 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
+#include <QTableView>
 #include <QtTest>
 #include <filesystem>
 #include <functional>
@@ -22,6 +25,7 @@
 #include "add_book_dialog.h"
 #include "bookshelf_window.h"
 #include "fake_platform_dialogs.h"
+#include "ikutil/device_edition.h"
 #include "table_probe.h"
 #include "test_util.h"
 
@@ -49,6 +53,22 @@ void MakeShelf(const std::string& folder, const QStringList& titles) {
   fs::create_directories(folder);
   for (int n = 0; n < titles.size(); ++n)
     WriteFile(folder + "/BOOK" + std::to_string(n + 1) + ".imp", SimpleBookFile(Titled(titles[n].toStdString())));
+}
+
+// A book file as this program builds them, of one paragraph.
+void WriteOwnBook(const std::string& path, const std::string& title) {
+  ikutil::DeviceEdition e;
+  e.language = "en-GB";
+  e.text_styles = {{}};
+  e.block_styles = {{}};
+  e.blocks.push_back(
+      {ikutil::BlockKind::kParagraph, 0, 0, "", ikutil::kNoImage, "", {{"The tide was out.", 0, ikutil::kNoLink}}});
+  ikutil::BookInformation info;
+  info.book_id = "OWN1";
+  info.title = title;
+  info.folder_name = "OWN.RES";
+  fs::create_directories(fs::path(path).parent_path());
+  ikutil::WriteDeviceBook(e, info, {}, path);
 }
 
 // Every file below `folder`, to see what a command wrote.
@@ -193,6 +213,111 @@ class BookshelfWindowTest : public QObject {
     QVERIFY(files[0] != files[1]);
   }
 
+  // The last bookshelf opened is opened again at the next start while it
+  // exists; the library's recorded folder is the fallback and is never
+  // written.
+  void lastBookshelfRemembered() {
+    Start("shelf");
+    const std::string library_settings = ReadFile(Path("config/OrvoTools/Vellixlibrarian.conf"));
+    Box()->setText(Q(Path("s")));
+    QCOMPARE(Listed(), QStringList({"Short"}));
+    w_ = std::make_unique<BookshelfWindow>(dialogs_);
+    QCOMPARE(Listed(), QStringList({"Short"}));
+    QCOMPARE(Box()->text(), Q(Path("s")));
+    w_.reset();
+    fs::remove_all(Path("s"));
+    w_ = std::make_unique<BookshelfWindow>(dialogs_);
+    QCOMPARE(Listed().size(), 3);
+    QCOMPARE(ReadFile(Path("config/OrvoTools/Vellixlibrarian.conf")), library_settings);
+  }
+
+  // Several books selected and removed with Delete go to the trash and
+  // leave the table; Ctrl+Z brings them back. Ctrl+F reaches the filter,
+  // where Delete edits the text and removes nothing.
+  void removeToTrashAndUndo() {
+    qputenv("HOME", QByteArray::fromStdString(Path("home")));
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(Path("home/.local/share")));
+    fs::create_directories(Path("home/.local/share"));
+    Start("shelf").show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    auto* table = w_->findChild<QTableView*>("lstBookshelf");
+    QVERIFY(!Enabled("mnuUndoRemove"));
+    table->setFocus();
+    table->selectRow(0);  // "a &lt; b", BOOK3
+    QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      table->visualRect(table->model()->index(2, 0)).center());  // "Cherry & Co", BOOK2
+    QCOMPARE(table->selectionModel()->selectedRows().size(), 2);
+    QCOMPARE(table->actions().size(), 3);  // the context menu
+    QTest::keyClick(table, Qt::Key_Delete);
+    QCOMPARE(Listed(), QStringList({"banana"}));
+    QCOMPARE(AllFiles(Path("shelf")), QStringList({Q(Path("shelf/BOOK1.imp"))}));
+    QStringList trashed = AllFiles(Path("home/.local/share/Trash"));
+    QCOMPARE(trashed.size(), 4);  // two books and their records
+    QVERIFY(Enabled("mnuUndoRemove"));
+
+    QTest::keyClick(w_.get(), Qt::Key_F, Qt::ControlModifier);
+    auto* filter = w_->findChild<QLineEdit*>("txtFilter");
+    QCOMPARE(QApplication::focusWidget(), filter);
+    QTest::keyClicks(filter, "ban");
+    QTest::keyClick(filter, Qt::Key_Home);
+    QTest::keyClick(filter, Qt::Key_Delete);
+    QCOMPARE(filter->text(), QString("an"));
+    filter->clear();
+    QCOMPARE(Listed(), QStringList({"banana"}));
+
+    QTest::keyClick(w_.get(), Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(Listed(), QStringList({"a &lt; b", "banana", "Cherry & Co"}));
+    QCOMPARE(AllFiles(Path("shelf")).size(), 3);
+    QVERIFY(AllFiles(Path("home/.local/share/Trash")).isEmpty());
+    QVERIFY(!Enabled("mnuUndoRemove"));
+    QVERIFY(dialogs_.messages.isEmpty());
+  }
+
+  // Save as EPUB proposes the title, made a file name, beside the
+  // bookshelf; a book the program did not build is refused with its reason
+  // and nothing written.
+  void saveAsEpub() {
+    WriteOwnBook(Path("own/OWN.imp"), "Tide: Tables?");
+    Start("own");  // its book selected, as the first one always is
+    dialogs_.answers = {Q(Path("out"))};
+    w_->findChild<QAction*>("mnuSaveAsEpub")->trigger();
+    QCOMPARE(dialogs_.asked, QStringList(Q(Path("Tide- Tables-.epub")) + "|EPUB Book (*.epub)"));
+    QVERIFY2(dialogs_.messages.isEmpty(), qPrintable(dialogs_.messages.join('\n')));
+    QVERIFY(ReadFile(Path("out.epub")).starts_with("PK"));
+
+    Box()->setText(Q(Path("s")));
+    QCOMPARE(Listed(), QStringList({"Short"}));
+    dialogs_.answers = {Q(Path("short.epub"))};
+    w_->findChild<QAction*>("mnuSaveAsEpub")->trigger();
+    QCOMPARE(dialogs_.messages.size(), 1);
+    QVERIFY2(dialogs_.messages[0].startsWith("Vellix Publisher: Not saved as EPUB:"), qPrintable(dialogs_.messages[0]));
+    QVERIFY(!fs::exists(Path("short.epub")));
+  }
+
+  // In a dark palette the pale warning bar and the preview's white paper
+  // keep dark text. The window fits the screen it opens on (the offscreen
+  // screen is smaller than the window's first size, as a scaled one is).
+  void darkPaletteAndSmallScreen() {
+    QPalette dark;
+    for (auto role : {QPalette::Window, QPalette::Base, QPalette::Button}) dark.setColor(role, QColor(40, 40, 40));
+    for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText}) dark.setColor(role, Qt::white);
+    const QPalette before = QApplication::palette();
+    QApplication::setPalette(dark);
+    Start("shel").show();
+    QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+    QImage bar = w_->findChild<QFrame*>("fraUnreadable")->grab().toImage();
+    int dark_pixels = 0;
+    for (int y = 0; y < bar.height(); ++y)
+      for (int x = 0; x < bar.width(); ++x) dark_pixels += qGray(bar.pixel(x, y)) < 110;
+    QVERIFY2(dark_pixels > 20, qPrintable(QString::number(dark_pixels)));
+    const QPalette paper = w_->findChild<QLabel*>("lblPreviewMessage")->palette();
+    QVERIFY(paper.color(QPalette::WindowText).lightness() < 100 && paper.color(QPalette::Window).lightness() > 200);
+    const QRect screen = w_->screen()->availableGeometry();
+    QVERIFY2(screen.contains(w_->geometry()), qPrintable(QStringLiteral("%1x%2").arg(w_->width()).arg(w_->height())));
+    SaveScreenshot(*w_, "bookshelf_dark");
+    QApplication::setPalette(before);
+  }
+
   void exports_data() {
     QTest::addColumn<QString>("command");
     QTest::addColumn<QString>("remote");
@@ -257,15 +382,26 @@ class BookshelfWindowTest : public QObject {
     QVERIFY(!add->isEnabled());
   }
 
+  // The link shows and opens the home page the build names; without one
+  // there is no link. Close closes the box.
   void aboutShowsVersionAndOpensHomePage() {
-    AboutDialog dialog(dialogs_);
+    const QString home = "https://publisher.test/";
+    AboutDialog dialog(dialogs_, nullptr, home);
     QCOMPARE(dialog.findChild<QLabel*>("lblVersion")->text(), QString("Version: " VELLIX_VERSION));
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     auto* site = dialog.findChild<QLabel*>("lblSite");
     QTest::mouseClick(site, Qt::LeftButton, {}, QPoint(20, site->height() / 2));
-    QCOMPARE(dialogs_.opened, std::vector<QUrl>{QUrl(AboutDialog::kHomePage)});
+    QCOMPARE(dialogs_.opened, std::vector<QUrl>{QUrl(home)});
     QVERIFY(dialog.isVisible());
+    auto* close = dialog.findChild<QDialogButtonBox*>("cmdClose")->button(QDialogButtonBox::Close);
+    QTest::mouseClick(close, Qt::LeftButton);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    AboutDialog plain(dialogs_);
+    plain.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&plain));
+    QCOMPARE(plain.findChild<QLabel*>("lblSite")->isVisible(), QByteArray(kProgramHomePage).size() > 0);
   }
 
   void screenshots() {

@@ -2,6 +2,7 @@
 // the chosen file, "&Import Book" follows the fields, an import lands in
 // the main window's list with the title as typed, and a failed or
 // cancelled one leaves the dialog open and the shelf as it was.
+#include <QApplication>
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -109,8 +110,8 @@ class ImportBookTest : public QObject {
       box->setText(kept);
       QVERIFY(b.import->isEnabled());
     }
-    b.file->setText(Q(Path("notes.txt")));
-    QCOMPARE(b.Fields(), QStringList({"", "", ""}));
+    b.file->setText(Q(Path("notes.txt")));  // its title proposed, from the name
+    QCOMPARE(b.Fields(), QStringList({"notes", "", ""}));
     QVERIFY(!b.import->isEnabled());
     b.title->setText("T");
     b.author->setText("A");
@@ -144,7 +145,7 @@ class ImportBookTest : public QObject {
     QVERIFY(!b.import->isEnabled());
   }
 
-  // Browse offers the four kinds, the container first; a cancel keeps the
+  // Browse offers every kind at once first, then each kind; a cancel keeps the
   // box. A file that will not load is reported and another may be chosen.
   void browseAndUnloadableFiles() {
     ImportBookDialog dialog(dialogs_);
@@ -153,7 +154,9 @@ class ImportBookTest : public QObject {
     auto* browse = dialog.findChild<QPushButton*>("cmdBrowseFile");
     QTest::mouseClick(browse, Qt::LeftButton);
     QCOMPARE(b.file->text(), QString());
-    QCOMPARE(dialogs_.asked.value(0), QString("Container Files (*.oeb);;Document Files (*.odf *.htm *.html);;"
+    QCOMPARE(dialogs_.asked.value(0), QString("All books and documents (*.oeb *.odf *.htm *.html *.epub *.opf *.txt "
+                                              "*.md *.markdown);;Container Files (*.oeb);;"
+                                              "Document Files (*.odf *.htm *.html);;"
                                               "EPUB Books (*.epub);;Package Files (*.opf);;"
                                               "Text Files (*.txt *.md *.markdown)"));
     QTest::mouseClick(browse, Qt::LeftButton);
@@ -164,6 +167,34 @@ class ImportBookTest : public QObject {
     QTest::mouseClick(browse, Qt::LeftButton);
     QCOMPARE(b.title->text(), QString("Found Title"));
     QVERIFY(b.import->isEnabled());
+  }
+
+  // Text and Markdown get a title proposed: Markdown's own, else the file
+  // name made words; a title typed first is kept only until another file.
+  // Cancel closes the dialog without a book, and the keyboard is back on
+  // the window's table.
+  void titleProposalCancelAndFocus() {
+    tmp_->Write("harbour_notes-2.txt", "The tide was out.\n");
+    tmp_->Write("voyage.md", "---\ntitle: The Long Voyage\n---\n\n# Day one\n\nCalm.\n");
+    tmp_->Write("log_book.md", "Just notes, no heading.\n");
+    const std::pair<const char*, const char*> cases[] = {
+        {"harbour_notes-2.txt", "harbour notes 2"}, {"voyage.md", "The Long Voyage"}, {"log_book.md", "log book"}};
+    ImportBookDialog dialog(dialogs_);
+    Boxes b = Find(dialog);
+    for (const auto& [file, title] : cases) {
+      b.file->setText(Q(Path(file)));
+      QCOMPARE(b.title->text(), QString(title));
+    }
+    Start();
+    w_->show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    ImportWith([this](QDialog& shown, Boxes& boxes) {
+      boxes.file->setText(Q(Path("voyage.md")));
+      QTest::mouseClick(shown.findChild<QPushButton*>("cmdCancel"), Qt::LeftButton);
+      QVERIFY(!shown.isVisible());
+    });
+    QCOMPARE(Listed(), QStringList({"Short"}));
+    QCOMPARE(QApplication::focusWidget(), w_->findChild<QWidget*>("lstBookshelf"));
   }
 
   // The window lists the title as typed, for a container that is only

@@ -4,6 +4,7 @@
 // number box and the info tray; then screenshots of the window with its
 // contents pane and a marked hit.
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -80,6 +81,26 @@ std::string WriteProofBook(const std::string& path) {
   info.book_id = "PROOF";
   info.title = "Harbour Proofs";
   info.folder_name = "PROOF.RES";
+  ikutil::WriteDeviceBook(e, info, {}, path);
+  return path;
+}
+
+// A book whose every word is its own ("p7w3": paragraph 7, word 3), so that
+// the first word of a page tells where in the text it is.
+std::string WriteNumberedBook(const std::string& path) {
+  ikutil::DeviceEdition e;
+  e.language = "en-GB";
+  e.text_styles = {{}};
+  e.block_styles = {{}};
+  for (int p = 0; p < 80; ++p) {
+    std::string text;
+    for (int w = 0; w < 14; ++w) text += "p" + std::to_string(p) + "w" + std::to_string(w) + " ";
+    e.blocks.push_back(Paragraph({{text, 0, kNoLink}}));
+  }
+  ikutil::BookInformation info;
+  info.book_id = "NUMBERED";
+  info.title = "Numbered";
+  info.folder_name = "NUMBERED.RES";
   ikutil::WriteDeviceBook(e, info, {}, path);
   return path;
 }
@@ -251,6 +272,31 @@ class ProofingWindowTest : public QObject {
     QTest::mouseClick(window_->findChild<QPushButton*>("cmdInfoTray"), Qt::LeftButton);
     QVERIFY(!window_->findChild<QPushButton*>("cmdInfoTray")->isChecked());
     QCOMPARE(View().PageImage(), plain);
+  }
+
+  // Every other device size shows the page holding the first word of the
+  // page read before, wherever its number lands.
+  void deviceSizeKeepsThePlace() {
+    delete window_;
+    window_ = new PreviewWindow(QString::fromStdString(WriteNumberedBook(*tmp_ / "NUMBERED.imp")), "Numbered");
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_));
+    auto* sizes = window_->findChild<QComboBox*>("cboDeviceSize");
+    QVERIFY(sizes->count() >= 2);
+    for (int step = 0; step < sizes->count(); ++step) {
+      int32_t pages = 0;
+      Viewer().NumPages(&pages);
+      Viewer().SetCurPage(pages * 2 / 3);
+      std::vector<ikutil::TextLine> lines;
+      QCOMPARE(Viewer().GetPageText(PageOf(Viewer()), &lines), ikpubx::S_OK);
+      const std::string first = " " + lines.at(0).text.substr(0, lines.at(0).text.find(' ')) + " ";
+      sizes->setCurrentIndex((sizes->currentIndex() + 1) % sizes->count());
+      lines.clear();
+      QCOMPARE(Viewer().GetPageText(PageOf(Viewer()), &lines), ikpubx::S_OK);
+      std::string shown = " ";
+      for (const ikutil::TextLine& line : lines) shown += line.text + " ";
+      QVERIFY2(shown.find(first) != std::string::npos, (sizes->currentText().toStdString() + ":" + first).c_str());
+    }
   }
 
   void screenshots() {

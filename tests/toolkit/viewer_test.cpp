@@ -222,19 +222,29 @@ TEST_F(ViewerTest, NextAndPrevPageActAsTypedCharacters) {
   EXPECT_EQ(Current(*typed), pages - 1);
 }
 
-TEST_F(ViewerTest, ChangeDeviceSettingsKeepsPage) {
+// The page shown after a change holds the first line of the page shown
+// before (its page number changes with the size).
+TEST_F(ViewerTest, ChangeDeviceSettingsKeepsPlace) {
   auto viewer = Opened();
   ASSERT_EQ(viewer->SetCurPage(3), S_OK);
+  std::vector<ikutil::TextLine> before, after;
+  ASSERT_EQ(viewer->GetPageText(3, &before), S_OK);
+  ASSERT_FALSE(before.empty());
   EXPECT_EQ(viewer->ChangeDeviceSettings(600, 800, 8), S_OK);
-  EXPECT_EQ(Current(*viewer), 3);
-  EXPECT_EQ(Shape(Page(*viewer, 3)), std::tuple(600, 800, 8));
+  const int32_t now = Current(*viewer);
+  EXPECT_EQ(Shape(Page(*viewer, now)), std::tuple(600, 800, 8));
+  ASSERT_EQ(viewer->GetPageText(now, &after), S_OK);
+  std::string shown;
+  for (const ikutil::TextLine& line : after) shown += line.text + " ";
+  const std::string first_word = before[0].text.substr(0, before[0].text.find(' '));
+  EXPECT_NE(shown.find(first_word), std::string::npos) << first_word;
 
   // The new engine window reports to the same sinks.
   std::vector<std::string> log;
   uint32_t cookie;
   viewer->Advise(std::make_shared<RecordingSink>("a", &log), &cookie);
   viewer->NextPage();
-  EXPECT_EQ(log, std::vector<std::string>{"a:page 4"});
+  EXPECT_EQ(log, std::vector<std::string>{"a:page " + std::to_string(now + 1)});
 
   // A size or depth no device has is refused; the book stays as it was.
   int32_t pages = 0;
@@ -242,8 +252,8 @@ TEST_F(ViewerTest, ChangeDeviceSettingsKeepsPage) {
   for (auto [w, h, d] : {std::tuple{0, 0, 0}, {10, 10, 4}, {600, 800, 3}, {-1, 800, 8}, {600, 1 << 30, 8}})
     EXPECT_EQ(viewer->ChangeDeviceSettings(w, h, static_cast<int16_t>(d)), E_INVALIDARG) << w << "x" << h << "x" << d;
   EXPECT_TRUE(viewer->HasBook());
-  EXPECT_EQ(Current(*viewer), 4);
-  EXPECT_EQ(Page(*viewer, 4).width, 600);
+  EXPECT_EQ(Current(*viewer), now + 1);
+  EXPECT_EQ(Page(*viewer, now + 1).width, 600);
 
   // Pages outside 1..NumPages are refused, not drawn as another page.
   ikutil::PageImage outside;

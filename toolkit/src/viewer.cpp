@@ -91,7 +91,8 @@ class CViewer : public IViewer {
   }
 
   // A size or depth no device has is refused and the book stays as it was.
-  // Otherwise the book opens for the new device on the page noted first,
+  // Otherwise the book opens for the new device on the page that holds the
+  // first word of the page shown (the page number when that cannot be found),
   // and only then is the old engine told "q", as the device closes a book,
   // and let go; a book that no longer opens leaves the old one shown.
   HRESULT ChangeDeviceSettings(int32_t width, int32_t height, int16_t depth) override {
@@ -101,6 +102,9 @@ class CViewer : public IViewer {
       const int32_t page = engine_->CurrentPage();
       std::unique_ptr<ikutil::CBookViewer> engine = Create(page, width, height, depth);
       if (!engine) return ViewerFailure(last_error_);
+      // The page number alone would land elsewhere in the text.
+      engine->GotoPlaceOf(*engine_);
+      if (!engine->IsOpen()) return ViewerFailure(engine->LastError());
       engine_->HandleChar('q');
       Retire();
       Install(std::move(engine));

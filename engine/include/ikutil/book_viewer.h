@@ -161,6 +161,11 @@ class CBookViewer {
   // word of the page shown before. Calls the zoom callback, then the page
   // callback when the page number changed.
   void ToggleZoom();
+  // Shows the page of this layout that holds the first word of the page
+  // `other` shows (the same book laid out for another size), as a zoom
+  // keeps the reader's place. Nothing moves when either holds no book.
+  // Calls the page callback when the shown page changes.
+  void GotoPlaceOf(CBookViewer& other);
   // A character typed into the page window: "n" or space next page, "p" or
   // backspace (8) previous page, "q" closes the book. Others are ignored.
   void HandleChar(uint32_t character);

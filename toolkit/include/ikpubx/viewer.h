@@ -54,7 +54,8 @@ class IViewer : public ComObject {
   // Draws `pageno` into the caller's image at the device's size and depth;
   // E_INVALIDARG for a page outside 1..NumPages.
   virtual HRESULT GetPageImage(int32_t pageno, ikutil::PageImage* image) = 0;
-  // Opens the book again for another device, on the page shown before.
+  // Opens the book again for another device, on the page that holds the
+  // first word of the page shown before.
   // E_INVALIDARG for a side outside kMinPageSide..kMaxPageSide or a depth
   // other than 1, 2, 4 or 8, and a failure result when the book no longer
   // opens; either way the book stays open as it was.
