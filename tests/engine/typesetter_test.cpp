@@ -217,6 +217,27 @@ TEST_F(TypesetTest, WidowsOrphansAndHeadings) {
   EXPECT_GT(single_lines_allowed, 0) << "the book never tests the rule";
 }
 
+// Headings that keep with what follows, more than a page of them (a contents
+// list set as headings or <dt>s): the chain breaks where the page is full,
+// whether it starts a page or follows a paragraph, and no page is left near empty.
+TEST_F(TypesetTest, KeptChainsLongerThanAPageBreak) {
+  for (bool after_paragraph : {false, true}) {
+    SCOPED_TRACE(after_paragraph ? "after a paragraph" : "from the top");
+    DeviceEdition e = EmptyEdition();
+    if (after_paragraph) e.blocks.push_back(Paragraph(Words(3, 12)));
+    for (int i = 0; i < 60; ++i) e.blocks.push_back(Heading("Entry " + std::to_string(i + 1)));
+    e.blocks.push_back(Paragraph(Words(5, 40)));
+    auto t = Make(e, 360, 480);
+    const auto pages = AllLines(*t);
+    ASSERT_GT(pages.size(), 2u);
+    int32_t deepest = 0;
+    for (const auto& lines : pages) deepest = std::max(deepest, lines.back().bottom);
+    for (size_t n = 0; n + 1 < pages.size(); ++n)
+      EXPECT_GT(pages[n].back().bottom, deepest / 2) << "page " << n + 1 << " of " << pages.size() << " near empty";
+    EXPECT_EQ(LaidOutWords(pages).size(), SplitWords(Words(5, 40)).size() + 120 + (after_paragraph ? 12 : 0));
+  }
+}
+
 TEST_F(TypesetTest, PagesFollowTheFlow) {
   DeviceEdition e = Book(8);
   e.blocks.insert(e.blocks.begin() + 5, PageBreak());
