@@ -1378,9 +1378,10 @@ CompileStatus EditionCompiler::AddDocument(const std::string& href) {
     // replaces the document's text, which its map views.
     const std::string source = doc->text;
     const LineMap source_lines(source);
-    std::optional<std::string> cleaned = vellix::formats::CleanUpHtml(*bytes);
+    // The text as decoded goes to the clean-up, which then reads UTF-8.
+    std::optional<std::string> cleaned = vellix::formats::CleanUpHtml(source);
     ParseOutcome again;
-    if (cleaned) again = ParseSource(*cleaned, *doc);
+    if (cleaned) again = ParseSourceText(*cleaned, *doc);
     if (!again.parsed) {
       if (!cleaned) {
         s.Report(href, outcome.place, 2, "cannot be read even after clean-up");

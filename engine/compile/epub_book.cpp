@@ -72,8 +72,8 @@ struct Creator {
 // Parses a document of the book (navigation document, NCX) leniently.
 bool ParseLenient(std::string_view bytes, SourceDocument& doc) {
   if (ParseSource(bytes, doc).parsed) return true;
-  std::optional<std::string> cleaned = vellix::formats::CleanUpHtml(bytes);
-  return cleaned && ParseSource(*cleaned, doc).parsed;
+  std::optional<std::string> cleaned = vellix::formats::CleanUpHtml(doc.text);
+  return cleaned && ParseSourceText(*cleaned, doc).parsed;
 }
 
 class PackageReader {
