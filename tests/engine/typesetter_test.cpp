@@ -463,6 +463,28 @@ TEST_F(TypesetTest, MarginsLeaveAReadableColumn) {
 
 // One letter under a million combining marks: the marks past the first
 // few hundred are left out, so it lays out at once and shows the letter.
+// Korean is set in one face with every syllable: a CJK face may have a few
+// of them only, and a sentence would mix faces or show empty boxes.
+TEST_F(TypesetTest, HangulHasAGlyphForEverySyllable) {
+  DeviceEdition e = EmptyEdition();
+  e.language = "ko";
+  e.blocks.push_back(
+      Paragraph("\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4 \xEB\xAC\xB8\xEC\x9E\xA5\xEC\x9E\x85\xEB\x8B\x88"
+                "\xEB\x8B\xA4 \xEA\xB0\x80\xEB\x82\x98\xEB\x8B\xA4"));  // 한국어 문장입니다 가나다
+  auto t = Make(e, 480, 640);
+  const Page* page = t->GetPage(1);
+  ASSERT_NE(page, nullptr);
+  size_t glyphs = 0;
+  std::vector<FaceIndex> faces;
+  for (const GlyphRun& run : page->runs) {
+    for (const PlacedGlyph& g : run.glyphs) EXPECT_NE(g.glyph, 0u) << "an empty box in face " << int(run.face);
+    glyphs += run.glyphs.size();
+    if (std::find(faces.begin(), faces.end(), run.face) == faces.end()) faces.push_back(run.face);
+  }
+  EXPECT_EQ(glyphs, 11u);
+  EXPECT_EQ(faces.size(), 1u);
+}
+
 TEST_F(TypesetTest, ClustersKeepTheirFirstMarks) {
   DeviceEdition e = EmptyEdition();
   std::string marks;
