@@ -132,6 +132,8 @@ TEST_F(ShelfAddTool, ManyPathsInOneCallWithAListAndTheCounts) {
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("\n1 added, 0 failed\n"), std::string::npos) << r.out;
   EXPECT_EQ(RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf"}).code, 2);
+  // What a document brings with it is said where the command is explained.
+  EXPECT_NE(RunTool(VELLIX_TOOL, {"shelf", "add", "--help"}).out.find("one level deep"), std::string::npos);
 }
 
 // Eight processes adding fifty books each to one shelf at once: every name
