@@ -197,6 +197,28 @@ TEST(Compiler, TakesStylesFromEverySheetSource) {
   }
 }
 
+// A sheet made of sheets, as generated handbooks are: imports found from
+// the importing sheet, before its own rules, only for the device's media,
+// never outside the book nor round in a cycle.
+TEST(Compiler, FollowsImportsInsideTheBook) {
+  MemorySourceFiles files;
+  files.files["css/base.css"] =
+      "@charset \"utf-8\";\n@import url(\"parts/type.css\") screen;\n@import 'print.css' print;\n"
+      "@import \"base.css\";\n@import url(../../outside.css);\np.b { font-weight: bold }\n@import \"late.css\";\n";
+  files.files["css/parts/type.css"] = "p.i { font-style: italic } p.b { font-weight: normal }";
+  files.files["a.htm"] = Page("<p class=\"b\">b</p><p class=\"i\">i</p><p class=\"c\">c</p>",
+                              "<style>@import \"css/base.css\"; p.c { text-align: center }</style>");
+  Compiled c = Compile(files, {"a.htm"});
+  ASSERT_EQ(c.edition.blocks.size(), 3u);
+  EXPECT_TRUE(c.Text(0).bold) << "the importing sheet's rules come after the imported ones";
+  EXPECT_TRUE(c.Text(1).italic);
+  EXPECT_EQ(c.Style(2).align, TextAlign::kCenter);
+  EXPECT_TRUE(c.Has(1, "\"base.css\" imports itself"));
+  EXPECT_TRUE(c.Has(2, "\"../../outside.css\""));
+  EXPECT_TRUE(c.Has(1, "after a rule ignored"));
+  EXPECT_FALSE(c.Has(2, "print.css"));
+}
+
 TEST(Compiler, ReportsCssProblemsWhereTheyAre) {
   Compiled c = CompileOne(Page("<p class=\"x\">a</p>",
                                "<style>\np.x { colr: red;\n  font-weight bold; "
