@@ -578,6 +578,20 @@ TEST(HyphenatorTest, PointsRespectTheMinimumLengths) {
   std::vector<uint32_t> points;
   for (const char* too_short : {"word", "a", ""}) h->Points(too_short, &points);
   EXPECT_TRUE(points.empty());
+  // Patterns saved in their languages' own code pages (KOI8-R, ISO8859-7).
+  for (const auto& [language, word] : {std::pair{"ru",
+                                                 "\xD0\xBF\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80\xD0\xB0\xD0\xBC\xD0\xBC\xD0"
+                                                 "\xB8\xD1\x80\xD0\xBE\xD0\xB2\xD0\xB0\xD0\xBD\xD0\xB8\xD0\xB5"},
+                                       std::pair{"el",
+                                                 "\xCF\x80\xCE\xBB\xCE\xB7\xCF\x81\xCE\xBF\xCF\x86\xCE\xBF\xCF\x81"
+                                                 "\xCE\xB9\xCE\xBA\xCE\xAE"}}) {
+    auto patterns = Hyphenator::ForLanguage(language);
+    ASSERT_NE(patterns, nullptr) << language << ": hyphen-ru / hyphen-el are not installed";
+    points.clear();
+    patterns->Points(word, &points);
+    EXPECT_GE(points.size(), 2u) << language;
+    for (uint32_t p : points) EXPECT_NE(static_cast<unsigned char>(word[p]) & 0xC0, 0x80) << language;
+  }
 }
 
 TEST(HyphenatorTest, PatternsFoundByLanguage) {
