@@ -84,7 +84,7 @@ TEST_F(ShelfAddTool, FailedBuildExitsOneAndLeavesTheShelfEmpty) {
   ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", dir_ / "story.opf"});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.out, "");
-  EXPECT_TRUE(std::regex_search(r.err, std::regex("story\\.htm:-?[0-9]+:-?[0-9]+: error: "))) << r.err;
+  EXPECT_TRUE(std::regex_search(r.err, std::regex("story\\.htm(:[0-9]+:[0-9]+)?: error: "))) << r.err;
   EXPECT_TRUE(std::regex_search(r.err, std::regex("\nvellix: [^\n]*story\\.htm[^\n]*\\(-2147467259\\)\n$"))) << r.err;
   EXPECT_TRUE(fs::is_empty(dir_ / "shelf"));
 }
