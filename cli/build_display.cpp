@@ -29,7 +29,10 @@ const char* SeverityName(int16_t severity) {
 std::string EventLine(const std::string& file, const std::string& message, int32_t line, int32_t column,
                       int16_t severity) {
   std::string text = vellix::formats::TrimSpaces(message);
-  return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + SeverityName(severity) + ": " + text;
+  // A problem of a whole file, or of no file, has no place to name: "-1:-1" would read as one.
+  std::string place = file;
+  if (line > 0) place += ":" + std::to_string(line) + (column > 0 ? ":" + std::to_string(column) : "");
+  return (place.empty() ? "" : place + ": ") + SeverityName(severity) + ": " + text;
 }
 
 ProgressBar::ProgressBar(std::string label) : terminal_(::isatty(STDOUT_FILENO)), label_(std::move(label)) {}

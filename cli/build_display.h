@@ -9,7 +9,8 @@
 
 namespace vellix::cli {
 
-// One build event as a line for people (no line end); the message loses
+// One build event as a line for people (no line end), "FILE:LINE:COL:"
+// with no line or column that is not known; the message loses
 // the blanks the Builder's clean-up leaves around it.
 std::string EventLine(const std::string& file, const std::string& message, int32_t line, int32_t column,
                       int16_t severity);

@@ -227,6 +227,9 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
   add->add_option("--title", opts->title, "Title of the new books");
   add->add_option("--author", opts->author, "Author of the new books");
   add->add_option("--category", opts->category, "Category of the new books");
+  add->footer(
+      "A document comes with its pictures and with the pages it links to that exist, one level deep: the "
+      "pages those link to are not added. Link only what belongs to the book, or add a package naming its pages.");
   add->callback([opts, add, &exit_code] {
     // Refused before the shelf or the book is touched.
     if (add->count("--title")) formats::RequireUtf8(opts->title, "title");

@@ -136,7 +136,7 @@ set(CPACK_DEBIAN_LIBRARIES_PACKAGE_NAME ${VELLIX_LIBRARIES_PACKAGE})
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_SECTION libs)
 set(VELLIX_LIBRARIES_DATA_DEPENDS "fonts-dejavu-core, fonts-dejavu-extra, hyphen-en-us")
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_RECOMMENDS
-  "hyphen-en-gb, hyphen-de, hyphen-fr, hyphen-es, hyphen-it, hyphen-pt-pt, hyphen-pt-br, hyphen-nl, hyphen-sv, hyphen-da, hyphen-no, hyphen-pl, hyphen-cs, hyphen-ru, hyphen-el, fonts-noto-cjk | fonts-droid-fallback")
+  "hyphen-en-gb, hyphen-de, hyphen-fr, hyphen-es, hyphen-it, hyphen-pt-pt, hyphen-pt-br, hyphen-nl, hyphen-sv, hyphen-da, hyphen-no, hyphen-pl, hyphen-cs, hyphen-ru, hyphen-el, fonts-noto-cjk | fonts-droid-fallback, fonts-nanum | fonts-noto-cjk")
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/data/debian/triggers ${VELLIX_PACKAGE_DIR}/shlibs)
 set(CPACK_DEBIAN_LIBRARIES_DESCRIPTION "libraries of the Vellix Publisher suite
 The shared libraries behind the Vellix Publisher program, its vellix tool

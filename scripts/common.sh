@@ -10,7 +10,7 @@ VELLIX_PACKAGES=(
   libfreetype-dev libharfbuzz-dev libhyphen-dev hyphen-en-us fonts-dejavu-core fonts-dejavu-extra
   libzip-dev libmd4c-dev
   hyphen-de hyphen-fr hyphen-es hyphen-it hyphen-pt-pt hyphen-pt-br hyphen-nl hyphen-ru hyphen-el
-  fonts-droid-fallback
+  fonts-droid-fallback fonts-nanum
   pybind11-dev python3-dev dpkg-dev file desktop-file-utils man-db lintian
   libcpp-httplib-dev
 )

@@ -113,7 +113,13 @@ TEST(XmlLayer, NeverFetchesAndKeepsTheDoctype) {
   EXPECT_FALSE(doc.parsed);
   formats::LoadXmlText("<?xml-stylesheet encoding=\"windows-1252\"?><a>\xC3\xA9</a>", doc);
   EXPECT_TRUE(doc.parsed && formats::TextOf(doc.Root()) == "\u00E9");
-  for (const char* bad : {"<a>\x80</a>", "<a/><b/>", "<a><b x=\"1\" y=\"2\" x=\"3\"/></a>"}) {
+  // Other declared encodings through their converters; UTF-16 big-endian without a byte order mark.
+  formats::LoadXmlText("<?xml version=\"1.0\" encoding=\"KOI8-R\"?><a>\xF0</a>", doc);
+  EXPECT_TRUE(doc.parsed && formats::TextOf(doc.Root()) == "\u041F");
+  formats::LoadXmlText(std::string("\0<\0a\0>\0\xE9\0<\0/\0a\0>", 16), doc);
+  EXPECT_TRUE(doc.parsed && formats::TextOf(doc.Root()) == "\u00E9");
+  for (const char* bad : {"<a>\x80</a>", "<a/><b/>", "<a><b x=\"1\" y=\"2\" x=\"3\"/></a>",
+                          "<?xml version=\"1.0\" encoding=\"x-unheard-of\"?><a/>"}) {
     formats::LoadXmlText(bad, doc);
     EXPECT_FALSE(doc.parsed) << bad;
   }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -624,6 +625,45 @@ void DocumentCompiler::ReportCss(const std::vector<css::Issue>& issues, const st
 void DocumentCompiler::CollectSheets() {
   sheets_.push_back({&s_.default_sheet, 0});
   if (s_.settings.css_support < 2) return;
+  // A linked or imported sheet, read once for the whole book.
+  const auto read_sheet = [&](const std::string& target, Status& read) -> std::shared_ptr<const css::StyleSheet> {
+    if (auto it = s_.linked_sheets.find(target); it != s_.linked_sheets.end()) return it->second;
+    std::string bytes;
+    if (read = s_.files.Read(target, bytes); !read.ok()) return nullptr;
+    std::vector<css::Issue> issues;
+    auto sheet = std::make_shared<const css::StyleSheet>(css::ParseStyleSheet(bytes, issues, Media()));
+    LineMap lines(bytes);
+    ReportCss(issues, target, &lines, 0, {});
+    s_.linked_sheets[target] = sheet;
+    return sheet;
+  };
+  // A sheet after the sheets it imports, which are found from the sheet's
+  // own address and stay inside the book; a cycle, or imports nested past
+  // any real sheet's, end there.
+  constexpr size_t kMaxImportDepth = 8;
+  std::vector<std::string> importing;
+  std::function<void(std::shared_ptr<const css::StyleSheet>, const std::string&, Place)> add;
+  add = [&](std::shared_ptr<const css::StyleSheet> sheet, const std::string& base, Place place) {
+    for (const std::string& href : sheet->imports) {
+      std::optional<std::string> target = ResolveHref(base, href, s_.files.MayClimb());
+      if (target && (importing.size() >= kMaxImportDepth ||
+                     std::find(importing.begin(), importing.end(), *target) != importing.end())) {
+        s_.Report(href_, place, 1, "style sheet \"" + href + "\" imports itself; left out");
+        continue;
+      }
+      Status read(Status::Code::kOutside, "not found");
+      std::shared_ptr<const css::StyleSheet> imported = target ? read_sheet(*target, read) : nullptr;
+      if (!imported) {
+        s_.Report(href_, place, 2, DescribeReadFailure("style sheet \"" + href + "\"", read));
+        continue;
+      }
+      importing.push_back(*target);
+      add(imported, *target, place);
+      importing.pop_back();
+    }
+    sheets_.push_back({sheet.get(), 2});
+    own_sheets_.push_back(std::move(sheet));
+  };
   // <style> and <link rel="stylesheet"> in document order, wherever they are.
   vellix::formats::WalkTree(doc_.dom, [&](const pugi::xml_node& n, size_t) {
     if (n.type() == pugi::node_element) {
@@ -634,30 +674,17 @@ void DocumentCompiler::CollectSheets() {
         std::vector<css::Issue> issues;
         auto sheet = std::make_shared<const css::StyleSheet>(css::ParseStyleSheet(text, issues, Media()));
         ReportCss(issues, href_, doc_.cleaned || base == SIZE_MAX ? nullptr : &doc_.lines, base, doc_.Of(n));
-        own_sheets_.push_back(sheet);
-        sheets_.push_back({sheet.get(), 2});
+        add(sheet, href_, doc_.Of(n));
       } else if (name == "link" && n.attribute("href") &&
                  vellix::formats::LowerAscii(n.attribute("rel").value()).find("stylesheet") != std::string::npos &&
                  vellix::formats::LowerAscii(n.attribute("rel").value()).find("alternate") == std::string::npos) {
         std::optional<std::string> target = ResolveHref(href_, n.attribute("href").value(), s_.files.MayClimb());
-        std::shared_ptr<const css::StyleSheet> sheet;
         Status read(Status::Code::kOutside, "not found");
-        if (target) {
-          auto it = s_.linked_sheets.find(*target);
-          std::string bytes;
-          if (it != s_.linked_sheets.end()) {
-            sheet = it->second;
-          } else if (read = s_.files.Read(*target, bytes); read.ok()) {
-            std::vector<css::Issue> issues;
-            sheet = std::make_shared<const css::StyleSheet>(css::ParseStyleSheet(bytes, issues, Media()));
-            LineMap lines(bytes);
-            ReportCss(issues, *target, &lines, 0, {});
-            s_.linked_sheets[*target] = sheet;
-          }
-        }
+        std::shared_ptr<const css::StyleSheet> sheet = target ? read_sheet(*target, read) : nullptr;
         if (sheet) {
-          own_sheets_.push_back(sheet);
-          sheets_.push_back({sheet.get(), 2});
+          importing.push_back(*target);
+          add(sheet, *target, doc_.Of(n));
+          importing.pop_back();
         } else {
           s_.Report(href_, doc_.Of(n), 2,
                     DescribeReadFailure(std::string("style sheet \"") + n.attribute("href").value() + "\"", read));
@@ -1402,9 +1429,10 @@ CompileStatus EditionCompiler::AddDocument(const std::string& href) {
     // replaces the document's text, which its map views.
     const std::string source = doc->text;
     const LineMap source_lines(source);
-    std::optional<std::string> cleaned = vellix::formats::CleanUpHtml(*bytes);
+    // The text as decoded goes to the clean-up, which then reads UTF-8.
+    std::optional<std::string> cleaned = vellix::formats::CleanUpHtml(source);
     ParseOutcome again;
-    if (cleaned) again = ParseSource(*cleaned, *doc);
+    if (cleaned) again = ParseSourceText(*cleaned, *doc);
     if (!again.parsed) {
       if (!cleaned) {
         s.Report(href, outcome.place, 2, "cannot be read even after clean-up");

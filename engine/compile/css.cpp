@@ -509,6 +509,39 @@ bool ParseSelectors(std::string_view text, std::vector<Selector>& selectors) {
   return true;
 }
 
+// `@import url("x.css") media;` or `@import "x.css";` (`prelude` is what
+// follows the name): the address into `sheet.imports` when the media fit.
+// An import after the first rule is ignored, as browsers ignore it.
+void ReadImport(std::string_view prelude, const Media& media, StyleSheet& sheet, std::vector<Issue>& issues,
+                size_t at) {
+  std::string_view rest = vellix::formats::TrimAscii(prelude);
+  bool url = false;
+  if (rest.size() >= 4 && vellix::formats::LowerAscii(std::string(rest.substr(0, 4))) == "url(") {
+    url = true;
+    rest = vellix::formats::TrimAscii(rest.substr(4));
+  }
+  std::string href;
+  if (!rest.empty() && (rest[0] == '"' || rest[0] == '\'')) {
+    const size_t close = rest.find(rest[0], 1);
+    if (close == std::string_view::npos) return issues.push_back({at, true, "\"@import\" without its address"});
+    href = std::string(rest.substr(1, close - 1));
+    rest = rest.substr(close + 1);
+  } else if (url) {
+    const size_t close = rest.find(')');
+    href = std::string(vellix::formats::TrimAscii(rest.substr(0, close)));
+    rest = close == std::string_view::npos ? std::string_view() : rest.substr(close);
+  }
+  if (url) {
+    rest = vellix::formats::TrimAscii(rest);
+    if (rest.empty() || rest[0] != ')') return issues.push_back({at, true, "\"@import\" without its address"});
+    rest.remove_prefix(1);
+  }
+  if (href.empty()) return issues.push_back({at, true, "\"@import\" without its address"});
+  if (!sheet.rules.empty()) return issues.push_back({at, false, "\"@import\" after a rule ignored"});
+  rest = vellix::formats::TrimAscii(rest);
+  if (rest.empty() || MediaMatches(rest, media)) sheet.imports.push_back(std::move(href));
+}
+
 // The rules of `text` into `sheet`; "@media" blocks that fit the device
 // are read as rules of their own place. Every search for a rule's end
 // stops at the end of the block it is in, so the whole sheet is read in
@@ -566,8 +599,12 @@ void ParseRules(std::string_view text, const Media& media, StyleSheet& sheet, st
         }
         i = close + 1;
       } else {
-        // @import, @charset, @namespace: not part of the subset.
-        if (name != "@charset") issues.push_back({i, false, "\"" + name + "\" ignored"});
+        if (name == "@import") {
+          ReadImport(text.substr(name_end, stop - name_end), media, sheet, issues, i);
+        } else if (name != "@charset") {
+          // @namespace, @page, ...: not part of the subset.
+          issues.push_back({i, false, "\"" + name + "\" ignored"});
+        }
         i = stop + 1;
       }
       continue;

@@ -113,6 +113,7 @@ struct SelectorRef {
 
 struct StyleSheet {
   std::vector<Rule> rules;
+  std::vector<std::string> imports;  // the addresses of its @import rules, in order (as written)
 
   // Every selector that may match `element` (its last part asks for this
   // element's id, one of its classes or its name, or for none of these),

@@ -95,8 +95,8 @@ bool SortNameAgrees(std::string_view name, std::string_view file_as) {
 // Parses a document of the book (navigation document, NCX) leniently.
 bool ParseLenient(std::string_view bytes, SourceDocument& doc) {
   if (ParseSource(bytes, doc).parsed) return true;
-  std::optional<std::string> cleaned = vellix::formats::CleanUpHtml(bytes);
-  return cleaned && ParseSource(*cleaned, doc).parsed;
+  std::optional<std::string> cleaned = vellix::formats::CleanUpHtml(doc.text);
+  return cleaned && ParseSourceText(*cleaned, doc).parsed;
 }
 
 // The name in the container of a file `href` names (relative to the

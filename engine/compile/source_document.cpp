@@ -6,8 +6,7 @@
 #include <utility>
 
 #include "vellix/formats/ascii.h"
-#include "vellix/formats/codepage.h"
-#include "vellix/formats/xml.h"
+#include "vellix/formats/text_decoding.h"
 
 namespace ikutil {
 namespace {
@@ -82,13 +81,13 @@ Place SourceDocument::Of(const pugi::xml_node& node) const {
 }
 
 ParseOutcome ParseSource(std::string_view bytes, SourceDocument& doc) {
+  return ParseSourceText(vellix::formats::DecodeMarkup(bytes), doc);
+}
+
+ParseOutcome ParseSourceText(std::string text, SourceDocument& doc) {
   doc.dom.reset();
-  if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
-  std::string declared = vellix::formats::DeclaredXmlEncoding(bytes);
-  bool single_byte = declared == "iso-8859-1" || declared == "latin1" || declared == "windows-1252" ||
-                     declared == "cp1252" || declared == "us-ascii";
-  doc.text =
-      single_byte || !vellix::formats::IsValidUtf8(bytes) ? vellix::formats::Cp1252ToUtf8(bytes) : std::string(bytes);
+  doc.text = std::move(text);
+  if (doc.text.starts_with("\xEF\xBB\xBF")) doc.text.erase(0, 3);
   doc.lines = LineMap(doc.text);
   ParseOutcome outcome;
   pugi::xml_parse_result result =

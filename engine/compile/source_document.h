@@ -36,9 +36,12 @@ struct ParseOutcome {
   size_t offset = 0;  // the same as a byte offset into the parsed text
 };
 
-// Parses `bytes` (UTF-8, or Windows-1252 when declared so or not valid
-// UTF-8) into `doc`.
+// Parses `bytes`, in the encoding they show or declare (UTF-8 without one,
+// or Windows-1252 when not valid UTF-8), into `doc`.
 ParseOutcome ParseSource(std::string_view bytes, SourceDocument& doc);
+
+// As above for text already UTF-8 (a clean-up's output), whatever it declares.
+ParseOutcome ParseSourceText(std::string text, SourceDocument& doc);
 
 // The lower-case local name of an element ("html:P" -> "p").
 std::string ElementName(const pugi::xml_node& node);

@@ -27,6 +27,7 @@ constexpr const char* kFaceFiles[kFaceCount] = {
     "DejaVuSansMono-Bold.ttf",
     "DejaVuSansMono-BoldOblique.ttf",
     "",
+    "",
 };
 
 // Where Debian puts the CJK faces, the fuller first; $VELLIX_CJK_FONT wins.
@@ -35,6 +36,14 @@ constexpr const char* kCjkFiles[] = {
     "/usr/share/fonts/opentype/noto/NotoSerifCJK-Regular.ttc",
     "/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf",
     "/usr/share/fonts/truetype/droid/DroidSansFallback.ttf",
+};
+
+// Faces with every Hangul syllable, the one the package recommends first;
+// $VELLIX_HANGUL_FONT wins.
+constexpr const char* kHangulFiles[] = {
+    "/usr/share/fonts/truetype/nanum/NanumGothic.ttf",
+    "/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc",
+    "/usr/share/fonts/truetype/unfonts-core/UnDotum.ttf",
 };
 
 #ifndef VELLIX_FONT_INSTALL_DIR
@@ -77,10 +86,16 @@ FontSet::~FontSet() {
 bool FontSet::OpenFace(FaceIndex index) {
   tried_[index] = true;
   FT_Face ft = nullptr;
-  if (index == kCjkFace) {
+  if (index == kCjkFace || index == kHangulFace) {
+    const bool hangul = index == kHangulFace;
     std::vector<std::string> paths;
-    if (const char* file = std::getenv("VELLIX_CJK_FONT"); file != nullptr && *file != '\0') paths.push_back(file);
-    paths.insert(paths.end(), std::begin(kCjkFiles), std::end(kCjkFiles));
+    if (const char* file = std::getenv(hangul ? "VELLIX_HANGUL_FONT" : "VELLIX_CJK_FONT");
+        file != nullptr && *file != '\0')
+      paths.push_back(file);
+    if (hangul)
+      paths.insert(paths.end(), std::begin(kHangulFiles), std::end(kHangulFiles));
+    else
+      paths.insert(paths.end(), std::begin(kCjkFiles), std::end(kCjkFiles));
     for (const std::string& path : paths)
       if (FT_New_Face(library_, path.c_str(), 0, &ft) == 0) break;
     if (ft == nullptr) return false;

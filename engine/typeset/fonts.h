@@ -21,10 +21,13 @@ namespace ikutil::typeset {
 
 // One of the twelve DejaVu faces: family * 4 + bold * 2 + italic; then a
 // face for Chinese, Japanese and Korean, which DejaVu lacks (Debian's Noto
-// Sans CJK or Droid Sans Fallback, whichever is installed).
+// Sans CJK or Droid Sans Fallback, whichever is installed); then one for
+// Korean, as Droid Sans Fallback has few Hangul syllables (Nanum Gothic,
+// Noto Sans CJK or Un Dotum).
 using FaceIndex = uint8_t;
 inline constexpr FaceIndex kCjkFace = 12;
-inline constexpr FaceIndex kFaceCount = 13;
+inline constexpr FaceIndex kHangulFace = 13;
+inline constexpr FaceIndex kFaceCount = 14;
 inline FaceIndex FaceOf(FontFamily family, bool bold, bool italic) {
   return static_cast<FaceIndex>(static_cast<int>(family) * 4 + (bold ? 2 : 0) + (italic ? 1 : 0));
 }

@@ -22,7 +22,7 @@ bool GlyphCoverage::Shows(char32_t c) {
   // The regular faces stand for their bold and italic ones, which the
   // typesetter falls back from to the regular sans face.
   for (typeset::FaceIndex face : {FaceOf(FontFamily::kSerif, false, false), FaceOf(FontFamily::kSans, false, false),
-                                  FaceOf(FontFamily::kMono, false, false), typeset::kCjkFace}) {
+                                  FaceOf(FontFamily::kMono, false, false), typeset::kCjkFace, typeset::kHangulFace}) {
     if (!fonts_->Available(face)) continue;
     if (FT_Get_Char_Index(fonts_->Get(face).ft, static_cast<FT_ULong>(c)) != 0) return true;
   }

@@ -2,25 +2,57 @@
 
 #include <hyphen.h>
 #include <unicode/uchar.h>
+#include <unicode/ucnv.h>
 #include <unicode/utf8.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <unordered_map>
 
 #include "vellix/formats/ascii.h"
 
 namespace ikutil::typeset {
 
 struct Hyphenator::Patterns {
-  explicit Patterns(HyphenDict* d) : dict(d), utf8(d->utf8 != 0) {}
+  explicit Patterns(HyphenDict* d) : dict(d), utf8(d->utf8 != 0) {
+    if (!utf8) MapCodePage();
+  }
   ~Patterns() { hnj_hyphen_free(dict); }
   Patterns(const Patterns&) = delete;
   Patterns& operator=(const Patterns&) = delete;
+
+  // The byte of `c` in the patterns' single-byte code page, 0 when it has none.
+  [[nodiscard]] char ByteOf(UChar32 c) const {
+    if (c > 0 && c < 128) return static_cast<char>(c);
+    auto it = bytes.find(c);
+    return it == bytes.end() ? '\0' : it->second;
+  }
+
   HyphenDict* dict;
   bool utf8;
+  std::unordered_map<UChar32, char> bytes;  // the upper half of the code page (KOI8-R, ISO8859-7, ...)
+
+ private:
+  // The code page the file names on its first line, through ICU; Latin-1
+  // when ICU does not know the name.
+  void MapCodePage() {
+    UErrorCode status = U_ZERO_ERROR;
+    UConverter* converter = ucnv_open(dict->cset, &status);
+    for (int b = 128; b < 256; ++b) {
+      const char byte = static_cast<char>(b);
+      UChar32 c = b;
+      if (converter != nullptr && U_SUCCESS(status)) {
+        UChar unit = 0;
+        UErrorCode one = U_ZERO_ERROR;
+        if (ucnv_toUChars(converter, &unit, 1, &byte, 1, &one) != 1 || U_FAILURE(one) || unit == 0xFFFD) continue;
+        c = unit;
+      }
+      bytes.emplace(c, byte);
+    }
+    if (converter != nullptr) ucnv_close(converter);
+  }
 };
 
 namespace {
@@ -115,7 +147,6 @@ void Hyphenator::Points(std::string_view word, std::vector<uint32_t>* points) co
   starts.reserve(word.size() + 1);
   int32_t i = 0;
   const auto length = static_cast<int32_t>(word.size());
-  const bool latin1 = !patterns_->utf8 && std::strcmp(patterns_->dict->cset, "ISO8859-1") == 0;
   while (i < length) {
     starts.push_back(static_cast<uint32_t>(i));
     UChar32 c;
@@ -130,10 +161,10 @@ void Hyphenator::Points(std::string_view word, std::vector<uint32_t>* points) co
       if (error) return;
       lowered.append(buffer, static_cast<size_t>(n));
     } else {
-      // Single-byte patterns: ASCII is common to all of them, Latin-1 only
-      // to their own.
-      if (c >= (latin1 ? 256 : 128)) return;
-      lowered += static_cast<char>(c);
+      // Single-byte patterns, in the code page their file names.
+      const char byte = patterns_->ByteOf(c);
+      if (byte == '\0') return;
+      lowered += byte;
     }
   }
   const auto letters = static_cast<int>(starts.size());

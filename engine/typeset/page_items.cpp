@@ -97,12 +97,18 @@ uint16_t Typesetter::State::FallbackStyle(uint16_t style, FaceIndex face) {
 }
 
 // The face that shows `c`: `face` when it has the character, else the sans
-// face of the same weight and slant (Arabic, Hebrew), else the CJK face;
-// `face` when none has it.
+// face of the same weight and slant (Arabic, Hebrew), else the Korean face
+// for Hangul and the CJK face; `face` when none has it.
 FaceIndex Typesetter::State::FaceFor(UChar32 c, FaceIndex face) {
   if (FT_Get_Char_Index(fonts.Get(face).ft, static_cast<FT_ULong>(c)) != 0) return face;
   const FaceIndex sans = FaceOf(FontFamily::kSans, face % 4 >= 2, face % 2 == 1);
-  for (FaceIndex other : {sans, FaceOf(FontFamily::kSans, false, false), kCjkFace}) {
+  const UBlockCode block = ublock_getCode(c);
+  const bool hangul = block == UBLOCK_HANGUL_SYLLABLES || block == UBLOCK_HANGUL_JAMO ||
+                      block == UBLOCK_HANGUL_COMPATIBILITY_JAMO || block == UBLOCK_HANGUL_JAMO_EXTENDED_A ||
+                      block == UBLOCK_HANGUL_JAMO_EXTENDED_B;
+  // One face for all of a Korean text: the CJK face may have a few syllables only.
+  const FaceIndex first = hangul ? kHangulFace : kCjkFace, second = hangul ? kCjkFace : kHangulFace;
+  for (FaceIndex other : {sans, FaceOf(FontFamily::kSans, false, false), first, second}) {
     if (other == face || !fonts.Available(other)) continue;
     if (FT_Get_Char_Index(fonts.Get(other).ft, static_cast<FT_ULong>(c)) != 0) return other;
   }

@@ -86,6 +86,8 @@ PageStart Typesetter::State::FillPage(const PageStart& start, Page* page) {
       end.line = 0;  // a heading is not split
     }
     // A heading (or whatever keeps with what follows) never ends a page.
+    const PageStart unkept = end;
+    bool chain_from_top = false;
     while (end.line == 0) {
       uint32_t previous = end.block;
       bool found = false;
@@ -97,8 +99,18 @@ PageStart Typesetter::State::FillPage(const PageStart& start, Page* page) {
         found = before->keep_with_next;
         break;
       }
+      if (found && (first_on_page(previous) != 0 || starts_page(previous, 0))) chain_from_top = true;
       if (!found || first_on_page(previous) != 0 || starts_page(previous, 0)) break;
       end = {previous, 0, {}};
+    }
+    // A chain longer than a page breaks where the page is full: moved whole,
+    // it would leave one line here and again on every page after. Nor is a
+    // chain moved that fills most of the page, which would be left near empty.
+    if (end.block != unkept.block || end.line != unkept.line) {
+      int32_t chain_top = y;
+      for (const Placed& p : placed)
+        if (p.block == end.block && p.line == end.line) chain_top = p.top;
+      if (chain_from_top || y - chain_top > text_height / 2) end = unkept;
     }
     while (!placed.empty() &&
            (placed.back().block > end.block || (placed.back().block == end.block && placed.back().line >= end.line)))

@@ -9,6 +9,7 @@
 #include "vellix/formats/error.h"
 #include "vellix/formats/file_io.h"
 #include "vellix/formats/html_cleanup.h"
+#include "vellix/formats/text_decoding.h"
 
 namespace vellix::formats {
 namespace {
@@ -31,8 +32,9 @@ void Parse(std::string_view bytes, XmlDocument& doc) {
   doc.parsed = false;
   pugi::xml_encoding encoding = pugi::encoding_utf8;
   std::string converted;
-  bool bom16 =
-      bytes.size() >= 2 && ((bytes[0] == '\xFF' && bytes[1] == '\xFE') || (bytes[0] == '\xFE' && bytes[1] == '\xFF'));
+  // UTF-16 by its byte order mark or, without one, by its first "<"; the parser tells which.
+  const std::string shown = DetectMarkupEncoding(bytes.substr(0, 4));
+  const bool bom16 = shown == "utf-16le" || shown == "utf-16be";
   if (bom16) {
     encoding = pugi::encoding_auto;
   } else {
@@ -42,8 +44,15 @@ void Parse(std::string_view bytes, XmlDocument& doc) {
         declared == "us-ascii") {
       converted = Cp1252ToUtf8(bytes);
       bytes = converted;
-    } else if ((!declared.empty() && declared != "utf-8" && declared != "utf8") || !IsValidUtf8(bytes)) {
-      return;  // an encoding we do not read, or bytes that are not what they claim
+    } else if (!declared.empty() && declared != "utf-8" && declared != "utf8") {
+      // UTF-16 or UTF-32 would have shown above: bytes that are not what they claim.
+      if (declared.starts_with("utf-")) return;
+      std::optional<std::string> decoded = ConvertToUtf8(bytes, declared);
+      if (!decoded) return;  // an encoding nobody reads
+      converted = *std::move(decoded);
+      bytes = converted;
+    } else if (!IsValidUtf8(bytes)) {
+      return;  // bytes that are not what they claim
     }
   }
   pugi::xml_parse_result result = doc.dom.load_buffer(bytes.data(), bytes.size(), kParseFlags, encoding);

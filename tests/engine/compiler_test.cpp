@@ -197,6 +197,28 @@ TEST(Compiler, TakesStylesFromEverySheetSource) {
   }
 }
 
+// A sheet made of sheets, as generated handbooks are: imports found from
+// the importing sheet, before its own rules, only for the device's media,
+// never outside the book nor round in a cycle.
+TEST(Compiler, FollowsImportsInsideTheBook) {
+  MemorySourceFiles files;
+  files.files["css/base.css"] =
+      "@charset \"utf-8\";\n@import url(\"parts/type.css\") screen;\n@import 'print.css' print;\n"
+      "@import \"base.css\";\n@import url(../../outside.css);\np.b { font-weight: bold }\n@import \"late.css\";\n";
+  files.files["css/parts/type.css"] = "p.i { font-style: italic } p.b { font-weight: normal }";
+  files.files["a.htm"] = Page("<p class=\"b\">b</p><p class=\"i\">i</p><p class=\"c\">c</p>",
+                              "<style>@import \"css/base.css\"; p.c { text-align: center }</style>");
+  Compiled c = Compile(files, {"a.htm"});
+  ASSERT_EQ(c.edition.blocks.size(), 3u);
+  EXPECT_TRUE(c.Text(0).bold) << "the importing sheet's rules come after the imported ones";
+  EXPECT_TRUE(c.Text(1).italic);
+  EXPECT_EQ(c.Style(2).align, TextAlign::kCenter);
+  EXPECT_TRUE(c.Has(1, "\"base.css\" imports itself"));
+  EXPECT_TRUE(c.Has(2, "\"../../outside.css\""));
+  EXPECT_TRUE(c.Has(1, "after a rule ignored"));
+  EXPECT_FALSE(c.Has(2, "print.css"));
+}
+
 TEST(Compiler, ReportsCssProblemsWhereTheyAre) {
   Compiled c = CompileOne(Page("<p class=\"x\">a</p>",
                                "<style>\np.x { colr: red;\n  font-weight bold; "
@@ -503,6 +525,59 @@ TEST(Compiler, FlattensTablesAndReadsOldMarkup) {
       "</body></html>");
   ASSERT_EQ(latin.edition.blocks.size(), 1u);
   EXPECT_EQ(TextOf(latin.edition.blocks[0]), "caf\xC3\xA9 \xE2\x80\x9Cq\xE2\x80\x9D");
+}
+
+// Documents saved in the encodings of their languages, declared the three
+// ways pages declare them; UTF-16 with its byte order mark or, big-endian,
+// without one.
+TEST(Compiler, ReadsTheEncodingADocumentDeclares) {
+  const auto xml = [](const std::string& name, const std::string& body) {
+    return "<?xml version=\"1.0\" encoding=\"" + name + "\"?>\n<html><body><p>" + body + "</p></body></html>";
+  };
+  const auto meta = [](const std::string& name, const std::string& body) {
+    return "<html><head><meta charset=\"" + name + "\"/><title>t</title></head><body><p>" + body + "</p></body></html>";
+  };
+  const auto http_equiv = [](const std::string& name, const std::string& body) {
+    return "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=" + name +
+           "\"/></head><body><p>" + body + "</p></body></html>";
+  };
+  const auto utf16 = [](const std::string& ascii, bool big_endian, bool bom) {
+    std::string out = bom ? (big_endian ? "\xFE\xFF" : "\xFF\xFE") : "";
+    for (char c : ascii) out += big_endian ? std::string{'\0', c} : std::string{c, '\0'};
+    return out;
+  };
+  const std::string utf16_page =
+      "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<html><body><p>plain words</p></body></html>";
+  const struct {
+    std::string document, text;
+  } cases[] = {
+      {xml("ISO-8859-2",
+           "\xA3\xF3"
+           "d\xBC"),
+       "\xC5\x81\xC3\xB3"
+       "d\xC5\xBA"},                                                                                     // Łódź
+      {meta("koi8-r", "\xF0\xD2\xC9\xD7\xC5\xD4"), "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"},  // Привет
+      {http_equiv("Shift_JIS", "\x93\xFA\x96\x7B\x8C\xEA"), "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},     // 日本語
+      {meta("GB2312", "\xD6\xD0\xCE\xC4"), "\xE4\xB8\xAD\xE6\x96\x87"},                                  // 中文
+      {http_equiv("big5", "\xA4\xA4\xA4\xE5"), "\xE4\xB8\xAD\xE6\x96\x87"},                              // 中文
+      {xml("EUC-KR", "\xC7\xD1\xB1\xB9\xBE\xEE"), "\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4"},               // 한국어
+      {meta("iso-8859-1", "caf\xE9"), "caf\xC3\xA9"},
+      {meta("x-no-such-charset", "caf\xC3\xA9"), "caf\xC3\xA9"},
+      {utf16(utf16_page, false, true), "plain words"},
+      {utf16(utf16_page, true, true), "plain words"},
+      {utf16(utf16_page, true, false), "plain words"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    Compiled compiled = CompileOne(c.document);
+    EXPECT_TRUE(compiled.problems.empty()) << compiled.problems[0].message;
+    ASSERT_EQ(compiled.edition.blocks.size(), 1u);
+    EXPECT_EQ(TextOf(compiled.edition.blocks[0]), c.text);
+  }
+  // Declared, but not well-formed: the clean-up reads the decoded text.
+  Compiled cleaned = CompileOne(meta("koi8-r", "\xF0\xD2\xC9\xD7\xC5\xD4<b>"));
+  ASSERT_FALSE(cleaned.edition.blocks.empty());
+  EXPECT_EQ(TextOf(cleaned.edition.blocks[0]), "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");
 }
 
 TEST(Compiler, KeepsTheAltTextOfAMissingOrBrokenImage) {

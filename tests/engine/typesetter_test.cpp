@@ -217,6 +217,27 @@ TEST_F(TypesetTest, WidowsOrphansAndHeadings) {
   EXPECT_GT(single_lines_allowed, 0) << "the book never tests the rule";
 }
 
+// Headings that keep with what follows, more than a page of them (a contents
+// list set as headings or <dt>s): the chain breaks where the page is full,
+// whether it starts a page or follows a paragraph, and no page is left near empty.
+TEST_F(TypesetTest, KeptChainsLongerThanAPageBreak) {
+  for (bool after_paragraph : {false, true}) {
+    SCOPED_TRACE(after_paragraph ? "after a paragraph" : "from the top");
+    DeviceEdition e = EmptyEdition();
+    if (after_paragraph) e.blocks.push_back(Paragraph(Words(3, 12)));
+    for (int i = 0; i < 60; ++i) e.blocks.push_back(Heading("Entry " + std::to_string(i + 1)));
+    e.blocks.push_back(Paragraph(Words(5, 40)));
+    auto t = Make(e, 360, 480);
+    const auto pages = AllLines(*t);
+    ASSERT_GT(pages.size(), 2u);
+    int32_t deepest = 0;
+    for (const auto& lines : pages) deepest = std::max(deepest, lines.back().bottom);
+    for (size_t n = 0; n + 1 < pages.size(); ++n)
+      EXPECT_GT(pages[n].back().bottom, deepest / 2) << "page " << n + 1 << " of " << pages.size() << " near empty";
+    EXPECT_EQ(LaidOutWords(pages).size(), SplitWords(Words(5, 40)).size() + 120 + (after_paragraph ? 12 : 0));
+  }
+}
+
 TEST_F(TypesetTest, PagesFollowTheFlow) {
   DeviceEdition e = Book(8);
   e.blocks.insert(e.blocks.begin() + 5, PageBreak());
@@ -487,6 +508,28 @@ TEST_F(TypesetTest, MarginsLeaveAReadableColumn) {
 
 // One letter under a million combining marks: the marks past the first
 // few hundred are left out, so it lays out at once and shows the letter.
+// Korean is set in one face with every syllable: a CJK face may have a few
+// of them only, and a sentence would mix faces or show empty boxes.
+TEST_F(TypesetTest, HangulHasAGlyphForEverySyllable) {
+  DeviceEdition e = EmptyEdition();
+  e.language = "ko";
+  e.blocks.push_back(
+      Paragraph("\xED\x95\x9C\xEA\xB5\xAD\xEC\x96\xB4 \xEB\xAC\xB8\xEC\x9E\xA5\xEC\x9E\x85\xEB\x8B\x88"
+                "\xEB\x8B\xA4 \xEA\xB0\x80\xEB\x82\x98\xEB\x8B\xA4"));  // 한국어 문장입니다 가나다
+  auto t = Make(e, 480, 640);
+  const Page* page = t->GetPage(1);
+  ASSERT_NE(page, nullptr);
+  size_t glyphs = 0;
+  std::vector<FaceIndex> faces;
+  for (const GlyphRun& run : page->runs) {
+    for (const PlacedGlyph& g : run.glyphs) EXPECT_NE(g.glyph, 0u) << "an empty box in face " << int(run.face);
+    glyphs += run.glyphs.size();
+    if (std::find(faces.begin(), faces.end(), run.face) == faces.end()) faces.push_back(run.face);
+  }
+  EXPECT_EQ(glyphs, 11u);
+  EXPECT_EQ(faces.size(), 1u);
+}
+
 TEST_F(TypesetTest, ClustersKeepTheirFirstMarks) {
   DeviceEdition e = EmptyEdition();
   std::string marks;
@@ -580,6 +623,20 @@ TEST(HyphenatorTest, PointsRespectTheMinimumLengths) {
   std::vector<uint32_t> points;
   for (const char* too_short : {"word", "a", ""}) h->Points(too_short, &points);
   EXPECT_TRUE(points.empty());
+  // Patterns saved in their languages' own code pages (KOI8-R, ISO8859-7).
+  for (const auto& [language, word] : {std::pair{"ru",
+                                                 "\xD0\xBF\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80\xD0\xB0\xD0\xBC\xD0\xBC\xD0"
+                                                 "\xB8\xD1\x80\xD0\xBE\xD0\xB2\xD0\xB0\xD0\xBD\xD0\xB8\xD0\xB5"},
+                                       std::pair{"el",
+                                                 "\xCF\x80\xCE\xBB\xCE\xB7\xCF\x81\xCE\xBF\xCF\x86\xCE\xBF\xCF\x81"
+                                                 "\xCE\xB9\xCE\xBA\xCE\xAE"}}) {
+    auto patterns = Hyphenator::ForLanguage(language);
+    ASSERT_NE(patterns, nullptr) << language << ": hyphen-ru / hyphen-el are not installed";
+    points.clear();
+    patterns->Points(word, &points);
+    EXPECT_GE(points.size(), 2u) << language;
+    for (uint32_t p : points) EXPECT_NE(static_cast<unsigned char>(word[p]) & 0xC0, 0x80) << language;
+  }
 }
 
 TEST(HyphenatorTest, PatternsFoundByLanguage) {

@@ -73,7 +73,7 @@ TEST_F(ToolkitCli, CheckListsEveryProblemAndEndsWithTheCompleteEvent) {
 
   r = RunTool(VELLIX_TOOL, {"check", opf_});
   EXPECT_NE(r.out.find("story.htm:"), std::string::npos);
-  EXPECT_NE(r.out.find(":-1:-1: information: OEB Check Complete.\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\ninformation: OEB Check Complete.\n"), std::string::npos) << r.out;
 }
 
 TEST_F(ToolkitCli, ProjectShowGivesEveryPropertyAndTheSources) {
@@ -100,9 +100,9 @@ TEST_F(ToolkitCli, EachReasonASourceCannotBeReadHasItsOwnMessage) {
     check.insert(check.end(), {"check", opf_});
     ToolOutcome r = RunTool(build[0], {build.begin() + 1, build.end()});
     EXPECT_EQ(r.code, 1) << r.err;
-    EXPECT_NE(r.err.find("story.htm:-1:-1: error: " + message), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("story.htm: error: " + message), std::string::npos) << r.err;
     r = RunTool(check[0], {check.begin() + 1, check.end()});
-    EXPECT_NE(r.out.find("story.htm:-1:-1: error: " + message), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("story.htm: error: " + message), std::string::npos) << r.out;
   };
 
   // Root reads whatever it likes; without the capabilities that let it,
@@ -168,7 +168,7 @@ TEST(ToolkitCliSourcesElsewhere, BuildCheckAndPackASavedProject) {
 
   r = RunTool(VELLIX_TOOL, {"check", opf});
   EXPECT_EQ(r.code, 0);
-  EXPECT_EQ(r.out, ":-1:-1: information: OEB Check Complete.\n");
+  EXPECT_EQ(r.out, "information: OEB Check Complete.\n");
 
   r = RunTool(VELLIX_TOOL, {"build", opf, "--container"});
   ASSERT_EQ(r.code, 0) << r.err;

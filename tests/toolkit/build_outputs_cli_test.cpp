@@ -89,7 +89,7 @@ TEST_F(BuildOutputs, AProjectWritingIntoADeviceNamesTheBook) {
   ToolOutcome r = RunTool(VELLIX_TOOL, {"build", opf});
   EXPECT_EQ(r.code, 1);
   const std::string book = dir_ / "out/STORYBK.imp";
-  EXPECT_NE(r.err.find(book + ":-1:-1: error: the book file could not be written"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(book + ": error: the book file could not be written"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("\n:"), std::string::npos) << "a problem without its file: " << r.err;
   EXPECT_TRUE(fs::is_symlink(dir_ / "out/STORYBK.imp"));
 }
