@@ -134,6 +134,30 @@ TEST_F(ShelfAddTool, ManyPathsInOneCallWithAListAndTheCounts) {
   EXPECT_EQ(RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf"}).code, 2);
 }
 
+// Links and images are followed only into the document's own folder tree:
+// an absolute path or a "../" naming a file beside it stays out of the book.
+TEST_F(ShelfAddTool, OnlyFilesInTheDocumentsFolderTreeGoIntoTheBook) {
+  fs::create_directories(dir_ / "doc/part");
+  const std::string secret = dir_.Write("secret.htm", "<html><body><p>PRIVATE-WORDS</p></body></html>");
+  dir_.Write("doc/part/two.htm", "<html><body><p>Chapter two.</p></body></html>");
+  const std::string links = "<a href=\"" + secret + "\">a</a> <a href=\"../secret.htm\">b</a> <img src=\"" + secret +
+                            "\"/> <img alt=\"no source\"/> <a href=\"part/two.htm\">two</a>";
+  const std::string page =
+      dir_.Write("doc/page.htm", "<html><head><title>P</title></head><body><p>" + links + "</p></body></html>");
+  const std::string notes = dir_.Write("doc/notes.md", "# Notes\n\n[x](" + secret + ") [y](../secret.htm)\n");
+  for (const std::string& source : {page, notes}) {
+    fs::remove_all(dir_ / "shelf");
+    fs::create_directory(dir_ / "shelf");
+    ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", source});
+    ASSERT_EQ(r.code, 0) << source << r.err;
+    ToolOutcome text = RunTool(VELLIX_TOOL, {"view", PrintedBook(r), "--text"});
+    EXPECT_EQ(text.out.find("PRIVATE-WORDS"), std::string::npos) << text.out;
+    if (source == page) {
+      EXPECT_NE(text.out.find("Chapter two."), std::string::npos) << text.out;
+    }
+  }
+}
+
 // Eight processes adding fifty books each to one shelf at once: every name
 // is taken by one book only.
 TEST(ShelfAddConcurrently, EightProcessesFourHundredDistinctBooks) {
