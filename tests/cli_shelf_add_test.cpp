@@ -1,8 +1,12 @@
 // `vellix shelf add` of text, documents and packages: the book file it
 // prints, the build's problems on stderr, a bar only on a terminal.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -156,6 +160,51 @@ TEST_F(ShelfAddTool, OnlyFilesInTheDocumentsFolderTreeGoIntoTheBook) {
       EXPECT_NE(text.out.find("Chapter two."), std::string::npos) << text.out;
     }
   }
+}
+
+// A batch add killed part way leaves its reserved names (empty book files)
+// and half-written books behind: the shelf still lists, and the next add
+// clears what has lain there for hours, not what an add is writing now.
+TEST(ShelfAddKilled, ABatchKilledPartWayLeavesAListableShelf) {
+  TempDir dir;
+  fs::create_directory(dir / "shelf");
+  std::vector<std::string> args{VELLIX_TOOL, "shelf", "add", dir / "shelf", "--jobs", "2"};
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += "A line of the long notes, " + std::to_string(i) + ".\n\n";
+  for (int i = 0; i < 12; ++i) args.push_back(dir.Write("notes" + std::to_string(i) + ".txt", text));
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::freopen("/dev/null", "w", stdout);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  auto reserved = [&] {
+    for (const std::string& name : Names(dir / "shelf"))
+      if (fs::file_size(dir / "shelf" + "/" + name) == 0) return true;
+    return false;
+  };
+  for (int i = 0; i < 4000 && !reserved(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  // What a kill at any moment leaves, whether or not this one caught it.
+  std::string stale[] = {dir.Write("shelf/ZZZZZZZZ.imp", ""), dir.Write("shelf/.impAb12Cd", "half a book")};
+  const std::string fresh = dir.Write("shelf/YYYYYYYY.imp", "");
+  for (const char* command : {"list", "text"}) {
+    ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", command, dir / "shelf"});
+    EXPECT_EQ(r.code, 0) << command << r.err;
+  }
+  EXPECT_EQ(
+      RunTool(VELLIX_TOOL, {"shelf", "booklist", dir / "shelf", "http://shelf.test/", "-o", dir / "list.htm"}).code, 0);
+
+  for (const std::string& path : stale)
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(48));
+  ASSERT_EQ(RunTool(VELLIX_TOOL, {"shelf", "add", dir / "shelf", dir / "notes0.txt"}).code, 0);
+  for (const std::string& path : stale) EXPECT_FALSE(fs::exists(path)) << path;
+  EXPECT_TRUE(fs::exists(fresh));  // perhaps an add running now
 }
 
 // Eight processes adding fifty books each to one shelf at once: every name
