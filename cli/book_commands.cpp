@@ -119,6 +119,8 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     b.Load(folder);
     if (b.Path().empty()) formats::RaiseMissing(folder, true);
     if (b.Extension() != "res") formats::Raise(formats::kInvalidArgument, "not a book folder: " + folder);
+    // An empty name would make Save pick a file beside the folder.
+    if (opts->dest.empty()) throw CLI::ValidationError("DEST", "name the book file to write");
     b.Save(opts->dest);
     exit_code = kExitOk;
   });

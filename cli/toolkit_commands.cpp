@@ -415,6 +415,12 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
   check->add_flag("--json", *check_json, "Print a JSON array");
   check->callback([check_project, check_index, check_json, &exit_code] {
     auto project = LoadProject(*check_project);
+    // An index past the sources would check nothing and report success.
+    int32_t sources = 0;
+    project->NumSourceFiles(&sources);
+    if (*check_index < -1 || *check_index >= sources)
+      throw CLI::ValidationError("--index", "the project has " + std::to_string(sources) +
+                                                " sources: give one from 0 to " + std::to_string(sources - 1));
     auto builder = Create<ikpubx::IBuilder>(ikpubx::kBuilderIndependentProgId);
     auto sink = std::make_shared<CheckSink>();
     uint32_t cookie = 0;

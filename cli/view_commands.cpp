@@ -248,6 +248,8 @@ int RunView(const ViewOptions& opts, const CLI::App& cmd) {
   // itself (by any spelling or link) is refused before anything is drawn.
   if (cmd.count("-o")) formats::RefuseOverwritingInput(opts.output, {opts.book});
 
+  // A pipe or a device named as the book would be read forever.
+  if (!formats::IsFile(CleanPath(opts.book))) formats::RaiseMissing(CleanPath(opts.book), false);
   ikutil::CBookViewer viewer(CleanPath(opts.book));
   viewer.SetFontSize(screen.font_size);
   const int32_t first = static_cast<int32_t>(std::min<int64_t>(opts.page, INT32_MAX));

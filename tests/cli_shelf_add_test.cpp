@@ -1,8 +1,12 @@
 // `vellix shelf add` of text, documents and packages: the book file it
 // prints, the build's problems on stderr, a bar only on a terminal.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <set>
@@ -134,6 +138,75 @@ TEST_F(ShelfAddTool, ManyPathsInOneCallWithAListAndTheCounts) {
   EXPECT_EQ(RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf"}).code, 2);
   // What a document brings with it is said where the command is explained.
   EXPECT_NE(RunTool(VELLIX_TOOL, {"shelf", "add", "--help"}).out.find("one level deep"), std::string::npos);
+}
+
+// Links and images are followed only into the document's own folder tree:
+// an absolute path or a "../" naming a file beside it stays out of the book.
+TEST_F(ShelfAddTool, OnlyFilesInTheDocumentsFolderTreeGoIntoTheBook) {
+  fs::create_directories(dir_ / "doc/part");
+  const std::string secret = dir_.Write("secret.htm", "<html><body><p>PRIVATE-WORDS</p></body></html>");
+  dir_.Write("doc/part/two.htm", "<html><body><p>Chapter two.</p></body></html>");
+  const std::string links = "<a href=\"" + secret + "\">a</a> <a href=\"../secret.htm\">b</a> <img src=\"" + secret +
+                            "\"/> <img alt=\"no source\"/> <a href=\"part/two.htm\">two</a>";
+  const std::string page =
+      dir_.Write("doc/page.htm", "<html><head><title>P</title></head><body><p>" + links + "</p></body></html>");
+  const std::string notes = dir_.Write("doc/notes.md", "# Notes\n\n[x](" + secret + ") [y](../secret.htm)\n");
+  for (const std::string& source : {page, notes}) {
+    fs::remove_all(dir_ / "shelf");
+    fs::create_directory(dir_ / "shelf");
+    ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", source});
+    ASSERT_EQ(r.code, 0) << source << r.err;
+    ToolOutcome text = RunTool(VELLIX_TOOL, {"view", PrintedBook(r), "--text"});
+    EXPECT_EQ(text.out.find("PRIVATE-WORDS"), std::string::npos) << text.out;
+    if (source == page) {
+      EXPECT_NE(text.out.find("Chapter two."), std::string::npos) << text.out;
+    }
+  }
+}
+
+// A batch add killed part way leaves its reserved names (empty book files)
+// and half-written books behind: the shelf still lists, and the next add
+// clears what has lain there for hours, not what an add is writing now.
+TEST(ShelfAddKilled, ABatchKilledPartWayLeavesAListableShelf) {
+  TempDir dir;
+  fs::create_directory(dir / "shelf");
+  std::vector<std::string> args{VELLIX_TOOL, "shelf", "add", dir / "shelf", "--jobs", "2"};
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += "A line of the long notes, " + std::to_string(i) + ".\n\n";
+  for (int i = 0; i < 12; ++i) args.push_back(dir.Write("notes" + std::to_string(i) + ".txt", text));
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::freopen("/dev/null", "w", stdout);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  auto reserved = [&] {
+    for (const std::string& name : Names(dir / "shelf"))
+      if (fs::file_size(dir / "shelf" + "/" + name) == 0) return true;
+    return false;
+  };
+  for (int i = 0; i < 4000 && !reserved(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+  // What a kill at any moment leaves, whether or not this one caught it.
+  std::string stale[] = {dir.Write("shelf/ZZZZZZZZ.imp", ""), dir.Write("shelf/.impAb12Cd", "half a book")};
+  const std::string fresh = dir.Write("shelf/YYYYYYYY.imp", "");
+  for (const char* command : {"list", "text"}) {
+    ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", command, dir / "shelf"});
+    EXPECT_EQ(r.code, 0) << command << r.err;
+  }
+  EXPECT_EQ(
+      RunTool(VELLIX_TOOL, {"shelf", "booklist", dir / "shelf", "http://shelf.test/", "-o", dir / "list.htm"}).code, 0);
+
+  for (const std::string& path : stale)
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(48));
+  ASSERT_EQ(RunTool(VELLIX_TOOL, {"shelf", "add", dir / "shelf", dir / "notes0.txt"}).code, 0);
+  for (const std::string& path : stale) EXPECT_FALSE(fs::exists(path)) << path;
+  EXPECT_TRUE(fs::exists(fresh));  // perhaps an add running now
 }
 
 // Eight processes adding fifty books each to one shelf at once: every name

@@ -88,7 +88,9 @@ TEST_F(ToolTest, UsageErrorsExitTwo) {
       {.args = {"book", "resource", "@/salt.imp", "RSRC", "many"}, .code = 2, .err = any},
       {.args = {"book", "resource", "@/salt.imp", "RSRC", "40000"}, .code = 2, .err = any},
       {.args = {"shelf", "booklist", "@/one", "-o", "@/x.txt"}, .code = 2, .err = any},
+      {.args = {"book", "convert", "@/NEW.RES", ""}, .code = 2, .err = "(.|\n)*DEST(.|\n)*"},
   });
+  EXPECT_FALSE(fs::exists(dir_ / "NEW.imp"));
   EXPECT_FALSE(fs::exists(dir_ / "x.txt"));
 }
 

@@ -4,6 +4,7 @@
 // about books it cannot show and options it cannot use.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -235,11 +236,16 @@ TEST_F(ViewTool, TheBodySizeComesFromTheSettingsNotTheWidth) {
 TEST_F(ViewTool, SaysWhyItCannotShowABook) {
   dir_.Write("notes.txt", "not a book\n");
   dir_.Write("other.imp", SimpleBookFile({"ID", "Cat", "", "Title", "A", "", ""}));
+  ASSERT_EQ(::mkfifo((dir_ / "pipe.imp").c_str(), 0600), 0);
   const std::string any = "(.|\n)*";
   const std::vector<CliCase> cases = {
       {.args = {"view", "@/missing.imp", "--pages"},
        .code = 1,
        .err = "vellix: File not found: [^\n]+missing.imp \\(53\\)\n",
+       .out = ""},
+      {.args = {"view", "@/pipe.imp", "--text"},  // not waited on: refused like a missing file
+       .code = 1,
+       .err = "vellix: File not found: [^\n]+pipe.imp \\(53\\)\n",
        .out = ""},
       {.args = {"view", "@/notes.txt", "--pages"},
        .code = 1,
@@ -269,6 +275,7 @@ TEST_F(ViewTool, SaysWhyItCannotShowABook) {
       {.args = {"view", Book(), "--all", "@/all", "--page", "2"}, .code = 2, .err = any, .out = ""},
   };
   for (const CliCase& c : cases) ExpectCli(VELLIX_TOOL, dir_.path(), c);
+  fs::remove(dir_ / "pipe.imp");
   EXPECT_EQ(Names(dir_.path()), (std::vector<std::string>{"notes.txt", "other.imp"}));
 
   // A settings file the viewer cannot follow is not a usage error.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -43,6 +44,31 @@ bool ReleaseReservation(const std::string& path) {
 
 bool IsLowerImp(const std::string& path) {
   return formats::LowerAscii(std::filesystem::path(path).extension().string()) == ".imp";
+}
+
+// An empty book file is the name an add holds while it builds (or held,
+// when it was killed): no book yet, so lists pass over it.
+bool IsReservation(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
+}
+
+// Reservations and half-written book files (".impXXXXXX") that an add
+// killed part way left behind. Only those untouched for hours go: a
+// running add keeps writing its temporary file, and no build sits on an
+// empty name that long.
+void RemoveStaleLeftovers(const std::string& directory) {
+  constexpr auto kStale = std::chrono::hours(6);
+  const auto now = std::filesystem::file_time_type::clock::now();
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
+    const std::string name = entry.path().filename().string();
+    const bool temporary = name.size() == 10 && name.starts_with(".imp");
+    const bool reservation = IsLowerImp(name) && IsReservation(entry.path().string());
+    if (!(temporary || reservation) || !entry.is_regular_file(ec) || entry.is_symlink(ec)) continue;
+    const auto written = entry.last_write_time(ec);
+    if (!ec && now - written > kStale) std::filesystem::remove(entry.path(), ec);
+  }
 }
 
 }  // namespace
@@ -101,6 +127,7 @@ void Bookshelf::Publish(const std::shared_ptr<vellix::Book>& new_book, const Pub
     publish = true;
   }
   if (publish) {
+    RemoveStaleLeftovers(directory_);
     std::string destination = ReserveBookFilePath();
     try {
       new_book->Save(destination, events);
@@ -121,8 +148,10 @@ void Bookshelf::SetDirectory(const std::string& directory) {
     return;
   }
   std::vector<std::string> paths;
-  for (const std::string& name : formats::ListFolder(directory, formats::EntryKind::kFile))
-    paths.push_back((std::filesystem::path(directory) / name).string());
+  for (const std::string& name : formats::ListFolder(directory, formats::EntryKind::kFile)) {
+    std::string path = (std::filesystem::path(directory) / name).string();
+    if (!IsReservation(path)) paths.push_back(std::move(path));
+  }
   file_list_ = std::move(paths);
 }
 
@@ -302,7 +331,7 @@ void Bookshelf::LoadBooks(const std::string& directory, std::vector<UnreadableBo
   }
   for (const std::string& name : listing.files) {
     std::string path = (std::filesystem::path(directory) / name).string();
-    if (IsLowerImp(path)) add(path);
+    if (IsLowerImp(path) && !IsReservation(path)) add(path);
   }
 }
 

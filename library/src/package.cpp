@@ -7,6 +7,7 @@
 #include "vellix/error.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/file_io.h"
+#include "vellix/formats/oebff_package.h"
 #include "vellix/formats/random.h"
 #include "vellix/formats/xml.h"
 
@@ -41,6 +42,8 @@ class ManifestEditor {
     for (pugi::xml_node ref : spine_.children())
       if (pugi::xml_attribute idref = ref.attribute("idref")) idrefs_.insert(idref.value());
   }
+
+  bool Lists(const std::string& href) const { return hrefs_.contains(href); }
 
   // Appends an item unless the manifest already lists `href`.
   bool AddItem(const std::string& id, const std::string& href, const std::string& media_type) {
@@ -158,19 +161,27 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
   std::string href = std::filesystem::path(source).filename().string();
   if (editor.AddItem(id, href, MediaTypeForHref(href))) editor.AddSpineEntry(id);
   if (src.parsed) {
-    ForEachElement(src.dom, "img", [&](pugi::xml_node img) {
-      std::string img_id = NextItemId();
-      pugi::xml_attribute src_attr = img.attribute("src");
-      if (!src_attr) formats::Raise(formats::kObjectNotSet, source);
-      std::string img_href = src_attr.value();
-      editor.AddItem(img_id, img_href, MediaTypeForHref(img_href));
-    });
+    // Only files in the document's own folder tree go into the book: a link
+    // or image naming "/etc/passwd" or "../private" is left out, so a
+    // document (an upload above all) cannot carry in files beside it.
     std::string folder = std::filesystem::path(source).parent_path().string();
+    if (folder.empty()) folder = ".";
+    // An id is taken only for a file not listed yet, so a page linking to
+    // its own anchors or to one picture thousands of times still fits.
+    ForEachElement(src.dom, "img", [&](pugi::xml_node img) {
+      pugi::xml_attribute src_attr = img.attribute("src");
+      if (!src_attr || editor.Lists(src_attr.value()) || !formats::StaysInsideFolder(folder, src_attr.value()))
+        return;  // nothing (new) to carry
+      std::string img_href = src_attr.value();
+      editor.AddItem(NextItemId(), img_href, MediaTypeForHref(img_href));
+    });
     ForEachElement(src.dom, "a", [&](pugi::xml_node a) {
-      std::string link_id = NextItemId();
       pugi::xml_attribute link = a.attribute("href");
-      if (!link || !formats::IsFile((std::filesystem::path(folder) / link.value()).string())) return;
+      if (!link || editor.Lists(link.value()) || !formats::StaysInsideFolder(folder, link.value()) ||
+          !formats::IsFile((std::filesystem::path(folder) / link.value()).string()))
+        return;
       std::string link_href = link.value();
+      std::string link_id = NextItemId();
       if (editor.AddItem(link_id, link_href, MediaTypeForHref(link_href))) editor.AddSpineEntry(link_id);
     });
   }

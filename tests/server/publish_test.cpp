@@ -111,5 +111,35 @@ TEST_F(PublishTest, AnUploadIsPublishedWithItsEventsAndThenListedEverywhere) {
   EXPECT_EQ(Get(port, plain.Header("location")).status, 200);
 }
 
+// An upload linking to a file of the server's machine by its absolute path:
+// the file does not reach the published book.
+TEST_F(PublishTest, AnUploadCarriesNoFileOfTheServerIntoTheBook) {
+  const std::string secret = dir_.Write("secret.htm", "<html><body><p>PRIVATE-WORDS</p></body></html>");
+  RunningServer server({.shelf = shelf_, .upload_token = "s3cret-token"});
+  const struct {
+    const char* name;
+    std::string body;
+  } uploads[] = {
+      {"page.htm",
+       "<html><head><title>Page</title></head><body><p>Open <a href=\"" + secret + "\">this</a>.</p></body></html>"},
+  };
+  for (const auto& upload : uploads) {
+    HttpAnswer accepted = Request(server.port(), "POST", "/publish", kFormType + "Accept: application/json\r\n",
+                                  Form({Part("token", "s3cret-token"), Part("file", upload.body, upload.name)}));
+    ASSERT_EQ(accepted.status, 202) << accepted.body;
+    const size_t at = accepted.body.find("\"events\":\"");
+    const std::string events =
+        Get(server.port(), accepted.body.substr(at + 10, accepted.body.find('"', at + 10) - at - 10)).body;
+    EXPECT_NE(events.find("\"ok\":true"), std::string::npos) << upload.name << events;
+  }
+  const std::vector<std::string> books = Names(shelf_);
+  ASSERT_EQ(books.size(), std::size(uploads)) << ::testing::PrintToString(books);
+  for (const std::string& book : books) {
+    fixtures::ToolOutcome text = fixtures::RunTool(VELLIX_TOOL, {"view", shelf_ + "/" + book, "--text"});
+    EXPECT_EQ(text.code, 0) << text.err;
+    EXPECT_EQ(text.out.find("PRIVATE-WORDS"), std::string::npos) << text.out;
+  }
+}
+
 }  // namespace
 }  // namespace vellix::testing

@@ -74,6 +74,14 @@ TEST_F(ToolkitCli, CheckListsEveryProblemAndEndsWithTheCompleteEvent) {
   r = RunTool(VELLIX_TOOL, {"check", opf_});
   EXPECT_NE(r.out.find("story.htm:"), std::string::npos);
   EXPECT_NE(r.out.find("\ninformation: OEB Check Complete.\n"), std::string::npos) << r.out;
+
+  // An index past the sources (or past what an int16 holds) checks nothing: refused.
+  for (const char* index : {"2", "99999", "-2"}) {
+    r = RunTool(VELLIX_TOOL, {"check", opf_, "--index", index});
+    EXPECT_EQ(r.code, 2) << index << r.out;
+    EXPECT_NE(r.err.find("the project has 2 sources"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(RunTool(VELLIX_TOOL, {"check", opf_, "--index", "0"}).code, 0);
 }
 
 TEST_F(ToolkitCli, ProjectShowGivesEveryPropertyAndTheSources) {
