@@ -26,8 +26,8 @@ struct BookOptions {
   bool json = false;
 };
 
-// Loading completes a package and rewrites an ill-formed document in place.
-// A private copy of the file, under the same name in a fresh temporary
+// Loading neither completes a package of the user's nor rewrites a document,
+// but a private copy of the file, under the same name in a fresh temporary
 // folder, lets a command look at a book without changing it: neither clean-up
 // nor completion reads the file's neighbours. The folder goes with the copy.
 class PrivateCopy {

@@ -24,10 +24,10 @@ class ShelfAddTool : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::create_directory(dir_ / "shelf");
-    dir_.Write("notes.txt", "Buy milk.\nCall home.\n");
-    dir_.Write("story.htm",
-               "<html><head><title>Story</title></head><body>\n<p>Go <a href=\"#nowhere\">there</a>.</p>\n"
-               "</body></html>\n");
+    dir_.Source("notes.txt", "Buy milk.\nCall home.\n");
+    dir_.Source("story.htm",
+                "<html><head><title>Story</title></head><body>\n<p>Go <a href=\"#nowhere\">there</a>.</p>\n"
+                "</body></html>\n");
   }
   // The one book file on the shelf, printed as the tool printed it.
   std::string PrintedBook(const ToolOutcome& r) {
@@ -70,7 +70,7 @@ TEST_F(ShelfAddTool, TextDocumentAndPackageBecomeBooks) {
 
 TEST_F(ShelfAddTool, AFileOfUnknownKindIsRefused) {
   for (const char* name : {"notes.rtf", "noextension"}) {
-    ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", dir_.Write(name, "text")});
+    ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", dir_.Source(name, "text")});
     EXPECT_EQ(r.code, 1) << name;
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("not a kind of file the shelf can add"), std::string::npos) << r.err;
@@ -107,9 +107,9 @@ TEST_F(ShelfAddTool, BarOnlyOnATerminal) {
 }
 
 TEST_F(ShelfAddTool, ManyPathsInOneCallWithAListAndTheCounts) {
-  dir_.Write("more.txt", "More text.\n");
-  dir_.Write("photo.jpg", "not a book");
-  std::string list = dir_.Write("list.txt", dir_ / "more.txt" + "\n\n" + dir_ / "photo.jpg" + "\r\n");
+  dir_.Source("more.txt", "More text.\n");
+  dir_.Source("photo.jpg", "not a book");
+  std::string list = dir_.Source("list.txt", dir_ / "more.txt" + "\n\n" + dir_ / "photo.jpg" + "\r\n");
   ToolOutcome r =
       RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", dir_ / "notes.txt", dir_ / "story.htm",
                             dir_ / "missing.txt", "--from-list", list, "--jobs", "2", "--category", "Batch"});
@@ -132,7 +132,7 @@ TEST_F(ShelfAddTool, ManyPathsInOneCallWithAListAndTheCounts) {
   EXPECT_EQ(books, 3u);
 
   // All added: exit 0; a list alone is enough.
-  r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", "--from-list", dir_.Write("one.txt", dir_ / "notes.txt")});
+  r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", "--from-list", dir_.Source("one.txt", dir_ / "notes.txt")});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.out.find("\n1 added, 0 failed\n"), std::string::npos) << r.out;
   EXPECT_EQ(RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf"}).code, 2);

@@ -2,8 +2,10 @@
 // packages become book files built by the toolkit; failed and stopped
 // builds say why and leave no book.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 
@@ -63,7 +65,7 @@ class Publish : public ::testing::Test {
 };
 
 TEST_F(Publish, TextBecomesPageThenPackageThenBookWithTheTypedFields) {
-  dir_.Write("docs/notes.txt", "Buy milk.\n\nCall home & say hello.\n");
+  dir_.Source("docs/notes.txt", "Buy milk.\n\nCall home & say hello.\n");
   auto book = Loaded(dir_ / "docs/notes.txt");
   book->SetTitle("Notes");
   book->SetAuthor("Ann B. Author");
@@ -89,7 +91,7 @@ TEST_F(Publish, TextBecomesPageThenPackageThenBookWithTheTypedFields) {
   EXPECT_NE(package.find(dir_ / "shelf"), std::string::npos);
 
   // The old signature is the same road.
-  dir_.Write("docs/more.txt", "More.\n");
+  dir_.Source("docs/more.txt", "More.\n");
   auto more = Loaded(dir_ / "docs/more.txt");
   more->SetTitle("More");
   shelf_.Add(more);
@@ -98,7 +100,7 @@ TEST_F(Publish, TextBecomesPageThenPackageThenBookWithTheTypedFields) {
 
   // A text named relative to the working folder keeps its build log beside
   // its package, not in a folder of the same name below it.
-  dir_.Write("docs/rel.txt", "Relative.\n");
+  dir_.Source("docs/rel.txt", "Relative.\n");
   fs::path was = fs::current_path();
   fs::current_path(dir_.path());
   auto relative = Loaded("docs/rel.txt");
@@ -112,12 +114,12 @@ TEST_F(Publish, TextBecomesPageThenPackageThenBookWithTheTypedFields) {
 }
 
 TEST_F(Publish, DocumentWithAnImageAndALinkIsBuiltAndHeard) {
-  dir_.Write("src/pic.gif", kGif);
-  dir_.Write("src/ch2.htm", "<html><head><title>Two</title></head><body><p>The end.</p></body></html>\n");
-  dir_.Write("src/story.htm",
-             "<html><head><title>Story</title><meta name=\"author\" content=\"Jo Q Writer\"/>"
-             "<meta name=\"genre\" content=\"Tales\"/></head><body>\n<p><img src=\"pic.gif\" alt=\"pic\"/></p>\n"
-             "<p>Go <a href=\"ch2.htm\">on</a>.</p>\n</body></html>\n");
+  dir_.Source("src/pic.gif", kGif);
+  dir_.Source("src/ch2.htm", "<html><head><title>Two</title></head><body><p>The end.</p></body></html>\n");
+  dir_.Source("src/story.htm",
+              "<html><head><title>Story</title><meta name=\"author\" content=\"Jo Q Writer\"/>"
+              "<meta name=\"genre\" content=\"Tales\"/></head><body>\n<p><img src=\"pic.gif\" alt=\"pic\"/></p>\n"
+              "<p>Go <a href=\"ch2.htm\">on</a>.</p>\n</body></html>\n");
   auto book = Loaded(dir_ / "src/story.htm");
   EXPECT_EQ(Fields(*book), "Story|Jo Q Writer|Tales");
   Heard heard;
@@ -136,7 +138,7 @@ TEST_F(Publish, DocumentWithAnImageAndALinkIsBuiltAndHeard) {
 }
 
 TEST_F(Publish, PackageIsCompletedInPlaceThenBuilt) {
-  dir_.Write("src/story.htm", "<html><head><title>Story</title></head><body><p>Once.</p></body></html>\n");
+  dir_.Source("src/story.htm", "<html><head><title>Story</title></head><body><p>Once.</p></body></html>\n");
   Book maker;
   maker.SetCategory("Fable");
   std::string opf = maker.CreatePackageFromDocument(dir_ / "src/story.htm");
@@ -160,7 +162,7 @@ TEST_F(Publish, PackageIsCompletedInPlaceThenBuilt) {
 }
 
 TEST_F(Publish, WhatIsNotThereOrNotPublishedIsOnlyAppended) {
-  dir_.Write("src/gone.htm", "<html><head><title>Gone</title></head><body/></html>");
+  dir_.Source("src/gone.htm", "<html><head><title>Gone</title></head><body/></html>");
   auto gone = Loaded(dir_ / "src/gone.htm");
   fs::remove(dir_ / "src/gone.htm");
   std::string book_file = "stale";
@@ -169,7 +171,7 @@ TEST_F(Publish, WhatIsNotThereOrNotPublishedIsOnlyAppended) {
   EXPECT_EQ(book_file, "");
   EXPECT_EQ(Names(dir_ / "src"), std::vector<std::string>{});
 
-  dir_.Write("src/box.oeb", "MIME-Version: 1.0\r\n\r\n");
+  dir_.Source("src/box.oeb", "MIME-Version: 1.0\r\n\r\n");
   auto box = Loaded(dir_ / "src/box.oeb");
   ASSERT_EQ(box->Extension(), "oeb");
   shelf_.Add(box);
@@ -180,7 +182,7 @@ TEST_F(Publish, WhatIsNotThereOrNotPublishedIsOnlyAppended) {
 }
 
 TEST_F(Publish, FailedBuildSaysWhatTheEngineSaidAndLeavesNoBook) {
-  dir_.Write("src/story.htm", "<html><head><title>Story</title></head><body><p>Once.</p></body></html>\n");
+  dir_.Source("src/story.htm", "<html><head><title>Story</title></head><body><p>Once.</p></body></html>\n");
   auto book = Loaded(dir_ / "src/story.htm");
   formats::AutomationError e = ErrorOf([&] { book->Save(dir_ / "nowhere/BOOK.imp"); });
   EXPECT_EQ(e.number(), kBuildFailed);
@@ -189,7 +191,7 @@ TEST_F(Publish, FailedBuildSaysWhatTheEngineSaidAndLeavesNoBook) {
 
   // A source the engine cannot read at all: the package names a page that
   // is a folder. The book is not appended, and the shelf keeps no file.
-  dir_.Write("src/broken.htm", "<html><head><title>Broken</title></head><body><p>x</p></body></html>\n");
+  dir_.Source("src/broken.htm", "<html><head><title>Broken</title></head><body><p>x</p></body></html>\n");
   auto broken = Loaded(dir_ / "src/broken.htm");
   std::string opf = broken->CreatePackageFromDocument(dir_ / "src/broken.htm");
   fs::remove(dir_ / "src/broken.htm");
@@ -205,8 +207,8 @@ TEST_F(Publish, FailedBuildSaysWhatTheEngineSaidAndLeavesNoBook) {
 }
 
 TEST_F(Publish, StoppingLeavesNoBook) {
-  dir_.Write("src/story.htm", "<html><head><title>Story</title></head><body><p>Once.</p></body></html>\n");
-  dir_.Write("src/first.htm", "<html><head><title>First</title></head><body><p>One.</p></body></html>\n");
+  dir_.Source("src/story.htm", "<html><head><title>Story</title></head><body><p>Once.</p></body></html>\n");
+  dir_.Source("src/first.htm", "<html><head><title>First</title></head><body><p>One.</p></body></html>\n");
 
   // Stopped at once, and stopped after the first source began.
   for (int allowed : {0, 1}) {
@@ -228,6 +230,76 @@ TEST_F(Publish, StoppingLeavesNoBook) {
   EXPECT_EQ(e.number(), formats::kDiskFull);
   EXPECT_EQ(e.detail(), "listener");
   EXPECT_EQ(Names(dir_ / "shelf"), std::vector<std::string>{});
+}
+
+// The user's files are sources only: an ill-formed page or a picture named
+// like one is read, never rewritten, and a page or package of the user's
+// beside the source keeps its bytes (TempDir compares every source the test
+// wrote once the test ends).
+TEST_F(Publish, SourcesAndTheUsersFilesBesideThemKeepTheirBytes) {
+  const std::string kUntidy =
+      "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Caf\xc3\xa9 & Co</title>\n"
+      "<body><p>One<br>line \xc3\xa9t\xc3\xa9\n<p>Two\n";
+  const std::string kUsersPage = "<html><head><title>Mine</title></head><body><p>Hand-made.</p></body></html>\n";
+  const std::string kUsersPackage = "<?xml version=\"1.0\"?>\n<package><!-- hand-made --></package>\n";
+  struct Case {
+    std::string source, bytes, title;
+    std::vector<std::string> beside;  // files of the user's beside the source
+    int builds;                       // 1 yes, 0 no, -1 whichever the toolkit makes of it
+  };
+  const std::vector<Case> cases{
+      {"a/untidy.html", kUntidy, "Caf\xc3\xa9 & Co", {}, 1},
+      {"b/picture.html", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\1", 20), "", {}, -1},
+      {"c/notes.txt", "Buy milk.\n", "", {"c/notes.htm", "c/notes.opf"}, 1},
+      {"d/notes.md", "# Notes\n\nBuy milk.\n", "", {"d/notes.htm", "d/notes.opf"}, 1},
+      {"e/story.htm", kUsersPage, "Mine", {"e/story.opf"}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    dir_.Source(c.source, c.bytes);
+    for (const std::string& name : c.beside)
+      dir_.Source(name, fs::path(name).extension() == ".opf" ? kUsersPackage : kUsersPage);
+    auto book = Loaded(dir_ / c.source);
+    EXPECT_EQ(book->Title(), c.title);
+    formats::AutomationError e = ErrorOf([&] { shelf_.Add(book); });
+    if (c.builds >= 0) {
+      EXPECT_EQ(e.number() == 0, c.builds == 1) << e.detail();
+    }
+  }
+  // A hand-made package is built from a copy: the user's file is left as it was.
+  Book maker;
+  std::string made = maker.CreatePackageFromDocument(dir_ / "e/story.htm");
+  EXPECT_EQ(made, dir_ / "e/story-2.opf");
+  dir_.Source("f/story.htm", kUsersPage);
+  std::string own = ReadFile(made);
+  own.erase(own.find("<!-- made by"));  // the same package, but the user's now
+  dir_.Source("f/own.opf", own);
+  auto book = Loaded(dir_ / "f/own.opf");
+  shelf_.Add(book);
+  EXPECT_EQ(book->Path(), dir_ / "f/own-2.opf");
+  EXPECT_EQ(BookFiles(dir_ / "shelf").size(), 6u);
+}
+
+// A source in a folder the user may not write still publishes: what is made
+// from it goes to the cache folder.
+TEST_F(Publish, SourceInAReadOnlyFolderPublishesThroughTheCacheFolder) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  dir_.Source("ro/notes.txt", "Buy milk.\n");
+  fs::permissions(dir_ / "ro", fs::perms::owner_read | fs::perms::owner_exec);
+  const char* before = std::getenv("XDG_CACHE_HOME");
+  std::string saved = before ? before : "";
+  ::setenv("XDG_CACHE_HOME", (dir_ / "cache").c_str(), 1);
+  auto book = Loaded(dir_ / "ro/notes.txt");
+  formats::AutomationError e = ErrorOf([&] { shelf_.Add(book); });
+  if (before)
+    ::setenv("XDG_CACHE_HOME", saved.c_str(), 1);
+  else
+    ::unsetenv("XDG_CACHE_HOME");
+  fs::permissions(dir_ / "ro", fs::perms::owner_all);
+  EXPECT_EQ(e.number(), 0) << e.detail();
+  EXPECT_EQ(BookFiles(dir_ / "shelf").size(), 1u);
+  EXPECT_EQ(Names(dir_ / "ro"), std::vector<std::string>{"notes.txt"});
+  EXPECT_EQ(book->Path().rfind(dir_ / "cache/vellix-publisher/companions/ro-", 0), 0u) << book->Path();
 }
 
 }  // namespace

@@ -95,25 +95,10 @@ std::optional<std::string> CleanUpHtml(std::string_view html) {
   return Tidy(html);
 }
 
-bool CleanUpHtmlInPlace(const std::string& path) {
-  std::string input;
-  try {
-    input = ReadWholeFile(path);
-  } catch (...) {
-    return false;
-  }
-  RefuseOutsizedMarkup(path, MeasureMarkup(input));
-  if (input.size() > std::numeric_limits<uint>::max()) return false;
-  std::optional<std::string> cleaned = Tidy(input);
-  if (!cleaned) return false;
-  try {
-    AtomicFileWriter writer(path, "tidy");
-    writer.Write(*cleaned);
-    writer.Commit();
-  } catch (...) {
-    return false;
-  }
-  return true;
+std::optional<std::string> CleanUpHtmlOf(const std::string& path, std::string_view html) {
+  RefuseOutsizedMarkup(path, MeasureMarkup(html));
+  if (html.size() > std::numeric_limits<uint>::max()) return std::nullopt;
+  return Tidy(html);
 }
 
 }  // namespace vellix::formats

@@ -1,5 +1,6 @@
 #include "vellix/formats/xml.h"
 
+#include <optional>
 #include <sstream>
 #include <string>
 #include <unordered_set>
@@ -92,9 +93,20 @@ void LoadXmlFile(const std::string& path, XmlDocument& doc) {
 void LoadXmlText(std::string_view text, XmlDocument& doc) { Parse(text, doc); }
 
 void LoadDocument(const std::string& path, XmlDocument& doc) {
-  LoadXmlFile(path, doc);
-  if (doc.parsed || !IsFile(path)) return;
-  if (CleanUpHtmlInPlace(path)) LoadXmlFile(path, doc);
+  doc.dom.reset();
+  doc.parsed = false;
+  if (!IsFile(path)) return;
+  std::string bytes;
+  try {
+    bytes = ReadWholeFile(path);
+  } catch (const AutomationError&) {
+    return;
+  }
+  Parse(bytes, doc);
+  if (doc.parsed) return;
+  // The user's document stays as it is: the clean-up's XHTML lives only here.
+  std::optional<std::string> cleaned = CleanUpHtmlOf(path, bytes);
+  if (cleaned) Parse(*cleaned, doc);
 }
 
 std::string XmlText(const XmlDocument& doc) {

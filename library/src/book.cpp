@@ -1,10 +1,12 @@
 #include "vellix/book.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 
+#include "companion.h"
 #include "install.h"
 #include "mime.h"
 #include "text_document.h"
@@ -137,6 +139,9 @@ void Book::Save(const std::string& destination, const PublishEvents* events) {
     path_ = CreatePackageFromDocument(path_);
     BuildPackage(dest, events);
   } else if (extension_ == "opf") {
+    // Publishing records the book's name and folders in the package: in a
+    // copy beside it, so that the user's own package stays as it is.
+    path_ = CopyPackageAsCompanion(path_);
     BuildPackage(dest, events);
   } else if (extension_ == "epub") {
     BuildEpub(dest, events);
@@ -292,14 +297,27 @@ void Book::CreateDefaultOpf(const std::string& opf_file) const {
 
 std::string Book::CreatePackageFromDocument(const std::string& document) const {
   if (!formats::IsFile(document)) return "";
-  std::string opf = SiblingPath(document, ".opf");
+  std::string opf = CompanionPath(document, ".opf");
   CreateDefaultOpf(opf);
+  MarkAsCompanion(opf);
   Package package;
   package.initialID(18838);
   package.SetDefaultPackage((std::filesystem::path(DataFolder()) / "dtds/default.opf").string());
   package.SetPackagePath(opf);
   package.CreatePackage(document, std::filesystem::path(document).stem().string(), title_, author_, category_);
   return opf;
+}
+
+std::string Book::CopyPackageAsCompanion(const std::string& package) const {
+  // One the suite made (from a document) is its own to complete.
+  if (!formats::IsFile(package) || IsCompanionFile(package)) return package;
+  std::string copy = CompanionPath(package, ".opf");
+  std::string bytes = formats::ReadWholeFile(package);
+  formats::AtomicFileWriter out(copy, "opf", formats::Durability::kUnsynced);
+  out.Write(bytes);
+  out.Commit();
+  MarkAsCompanion(copy);
+  return copy;
 }
 
 std::vector<std::string> Book::BuildOEBFile(const std::string& file_name, const std::string& directory,
@@ -335,9 +353,31 @@ std::vector<std::string> Book::BuildOEBFile(const std::string& file_name, const 
 }
 
 void Book::LoadPackageMetadata(const std::string& package_path) {
-  Package().CompletePackage(package_path, "", "");
+  // The user's own package is only read: it is completed in a scratch copy
+  // (publishing completes a copy beside it).
+  std::string read_from = package_path;
+  std::string scratch;
+  if (!IsCompanionFile(package_path) && formats::IsFile(package_path)) {
+    scratch = (std::filesystem::temp_directory_path() / "vellix-package-XXXXXX").string();
+    int fd = ::mkstemp(scratch.data());
+    if (fd < 0) formats::RaiseFromErrno(errno, scratch);
+    ::close(fd);
+    std::string bytes = formats::ReadWholeFile(package_path);
+    formats::AtomicFileWriter copy(scratch, "opf", formats::Durability::kUnsynced);
+    copy.Write(bytes);
+    copy.Commit();
+    read_from = scratch;
+  }
+  struct Scratch {
+    const std::string& path;
+    ~Scratch() {
+      std::error_code ec;
+      if (!path.empty()) std::filesystem::remove(path, ec);
+    }
+  } remove_scratch{scratch};
+  Package().CompletePackage(read_from, "", "");
   formats::XmlDocument doc;
-  formats::LoadXmlFile(package_path, doc);
+  formats::LoadXmlFile(read_from, doc);
   if (!doc.parsed) {
     path_.clear();
     return;

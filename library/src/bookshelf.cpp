@@ -14,6 +14,7 @@
 
 #include <filesystem>
 
+#include "companion.h"
 #include "sort.h"
 #include "vellix/error.h"
 #include "vellix/formats/ascii.h"
@@ -118,12 +119,14 @@ void Bookshelf::Publish(const std::shared_ptr<vellix::Book>& new_book, const Pub
   const std::string kind = new_book->Extension();
   bool publish = IsPublishedKind(kind);
   if (kind == "txt") {
-    std::filesystem::path text(new_book->Path());
-    new_book->ConvertTxtToHtm((text.parent_path() / (text.stem().string() + ".htm")).string());
+    std::string htm = CompanionPath(new_book->Path(), ".htm");
+    new_book->ConvertTxtToHtm(htm);
+    MarkAsCompanion(htm);
     publish = true;
   } else if (kind == "md" || kind == "markdown") {
-    std::filesystem::path text(new_book->Path());
-    new_book->ConvertMarkdownToHtm((text.parent_path() / (text.stem().string() + ".htm")).string());
+    std::string htm = CompanionPath(new_book->Path(), ".htm");
+    new_book->ConvertMarkdownToHtm(htm);
+    MarkAsCompanion(htm);
     publish = true;
   }
   if (publish) {

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -27,6 +29,7 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+  ExpectSourcesUntouched();
   std::error_code ec;
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(path_, ec);
@@ -35,7 +38,25 @@ TempDir::~TempDir() {
 std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
   fs::create_directories(fs::path(*this / name).parent_path());
   WriteFile(*this / name, bytes);
+  sources_.erase(*this / name);
   return *this / name;
+}
+
+std::string TempDir::Source(const std::string& name, const std::string& bytes) const {
+  Write(name, bytes);
+  sources_[*this / name] = bytes;
+  return *this / name;
+}
+
+void TempDir::ExpectSourcesUntouched() const {
+  for (const auto& [path, bytes] : sources_) {
+    std::error_code ec;
+    if (!fs::is_regular_file(path, ec)) continue;  // removed or moved by the test itself
+    std::ifstream in(path, std::ios::binary);
+    if (!in) continue;  // made unreadable by the test
+    std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(now, bytes) << "the source " << path << " was changed";
+  }
 }
 
 std::vector<std::string> Names(const std::string& folder) {

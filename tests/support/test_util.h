@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -16,7 +17,10 @@
 
 namespace vellix::fixtures {
 
-// A fresh folder under $TMPDIR (or /tmp), removed with its content.
+// A fresh folder under $TMPDIR (or /tmp), removed with its content. Files
+// written with Source are its user's sources: when the folder goes, each
+// one still there must hold the bytes the test wrote (a test that means to
+// change one says so with Changes).
 class TempDir {
  public:
   TempDir();
@@ -28,9 +32,16 @@ class TempDir {
   // Writes `bytes` to `name` in the folder, making the folders on the way,
   // and returns its path.
   std::string Write(const std::string& name, const std::string& bytes) const;
+  // Write, for a file nothing the test runs may change.
+  std::string Source(const std::string& name, const std::string& bytes) const;
+  // The test changes `name` on purpose (a package it asks to be completed).
+  void Changes(const std::string& name) const { sources_.erase(*this / name); }
+  // Fails the test for each source whose bytes are not those written.
+  void ExpectSourcesUntouched() const;
 
  private:
   std::string path_;
+  mutable std::map<std::string, std::string> sources_;  // path -> bytes written
 };
 
 // The error `f` throws, or number 0 when it returns.

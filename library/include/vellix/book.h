@@ -132,10 +132,14 @@ class Book : public Object {
   std::vector<std::string> BuildOEBFile(const std::string& file_name, const std::string& directory,
                                         const PackProgress& progress = {}) const;
 
-  // Makes "<folder>/<base name>.opf" beside the document `document` and
-  // fills it from the document and this book's title, author and category.
-  // Returns the package path, or "" when the document does not exist.
+  // Makes a package beside the document `document` ("<base name>.opf", or
+  // "<base name>-2.opf" and so on when the user has a file of that name;
+  // in the cache folder when the document's folder is read-only) and fills it from the document and this book's title,
+  // author and category. Returns the package path, or "" when the document does not exist.
   std::string CreatePackageFromDocument(const std::string& document) const;
+  // Copies the package `package` to a file of the suite's own beside it
+  // (see CreatePackageFromDocument) and returns the copy's path.
+  std::string CopyPackageAsCompanion(const std::string& package) const;
 
   // All bytes of the file at Path, or an empty variant on any failure.
   Variant Content() const;

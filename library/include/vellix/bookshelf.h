@@ -77,11 +77,11 @@ class Bookshelf : public Object {
 
   // Converts the book into a book file on the shelf when its kind calls for
   // it, then appends it to Books(): a document or package is saved to
-  // NewBookFilePath(); a text file is first converted to the page
-  // "<folder>/<base name>.htm" beside it (which becomes the book), then
-  // saved the same way. Containers, book files and book folders are only
-  // appended. Throws 91 before a successful Load(); a failing conversion
-  // or Save ends Add with its error and the book is not appended.
+  // NewBookFilePath(); a text file is first converted to a page beside it
+  // ("<base name>.htm", or the next free name when that one is the user's;
+  // see CompanionPath), which becomes the book, then saved the same way. Containers, book files and book folders are
+  // only appended. Throws 91 before a successful Load(); a failing conversion or Save ends Add with its error and the
+  // book is not appended.
   void Add(const std::shared_ptr<vellix::Book>& new_book);
   // The same, telling `events` (when not null) how a publication goes;
   // `book_file`, when given, receives the path of the book file written,

@@ -55,9 +55,9 @@ MarkupShape MeasureMarkup(std::string_view html);
 // nothing back for. Never throws for bad input.
 std::optional<std::string> CleanUpHtml(std::string_view html);
 
-// Returns false when the file could not be read or rewritten; the file is
-// then unchanged. Throws AutomationError 5, naming the file, for a document
-// past the limits above (the file is left unchanged as well).
-bool CleanUpHtmlInPlace(const std::string& path);
+// The clean-up of `html`, the bytes of the file `path`: nullopt when
+// libtidy gives nothing back. Throws AutomationError 5, naming the file, for
+// a document past the limits above.
+std::optional<std::string> CleanUpHtmlOf(const std::string& path, std::string_view html);
 
 }  // namespace vellix::formats

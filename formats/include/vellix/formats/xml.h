@@ -29,9 +29,10 @@ struct XmlDocument {
 void LoadXmlFile(const std::string& path, XmlDocument& doc);
 void LoadXmlText(std::string_view text, XmlDocument& doc);
 
-// Loads a document; when it is not well-formed XML, rewrites the file in
-// place as well-formed XHTML (HTML clean-up) and loads it again. The
-// result may still be unparsed.
+// Loads a document; when it is not well-formed XML, loads the HTML
+// clean-up's XHTML of it instead. The file itself is never written. The
+// result may still be unparsed; a document past the clean-up's limits
+// throws AutomationError 5 naming the file.
 void LoadDocument(const std::string& path, XmlDocument& doc);
 
 // Saves `doc` to `path` (UTF-8, indented; on one line when it nests more
