@@ -161,6 +161,26 @@ class PythonicLayerTest(ScratchFolder):
         self.assertFalse(os.path.exists(self.path("a.png")))
 
 
+class TypeHintsTest(unittest.TestCase):
+    def test_stub_beside_the_module_names_every_public_member_and_no_other(self):
+        import ast
+
+        stub = os.path.join(os.path.dirname(vellix.__file__), "vellix.pyi")
+        with open(stub, encoding="utf-8") as f:
+            tree = ast.parse(f.read())
+        hinted = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+        for name, cls in vars(vellix).items():
+            if not isinstance(cls, type) or name.startswith("_"):
+                continue
+            with self.subTest(cls=name):
+                self.assertIn(name, hinted)
+                methods = {n.name for n in hinted[name].body if isinstance(n, ast.FunctionDef)}
+                attributes = {n.target.id for n in hinted[name].body if isinstance(n, ast.AnnAssign)}
+                public = {m for m in vars(cls) if not m.startswith("_") or m in methods}
+                self.assertEqual(sorted(public - methods - attributes), [], "members without hints")
+                self.assertEqual(sorted(m for m in methods if not hasattr(cls, m)), [], "hints of no member")
+
+
 class PropertiesTest(ScratchFolder):
     def test_read_only_properties_refuse_assignment_and_write_only_refuse_reading(self):
         book = vellix.Book()
