@@ -3,9 +3,10 @@
 
     publish_folder.py SHELF FOLDER [--author NAME] [--category NAME]
 
-Every .htm, .html, .txt, .opf and .odf file of FOLDER becomes a book file on
-SHELF, with a progress line while it is published. A text file has no title
-of its own: its first line is taken. --author and --category fill in what a
+Every .htm, .html, .txt, .md, .markdown, .epub, .opf and .odf file of FOLDER
+becomes a book file on SHELF, with a progress line while it is published. A
+Markdown document's title is its first heading and an EPUB's its own; a text
+file has no title of its own: its first line is taken. --author and --category fill in what a
 document does not say. Afterwards the shelf is printed sorted by category,
 title and author. A document that fails is reported and the others go on;
 the exit status is 1 when any failed.
@@ -18,7 +19,7 @@ import sys
 
 import vellix
 
-DOCUMENT_EXTENSIONS = {".htm", ".html", ".txt", ".opf", ".odf"}
+DOCUMENT_EXTENSIONS = {".htm", ".html", ".txt", ".md", ".markdown", ".epub", ".opf", ".odf"}
 
 
 class ProgressLine:
@@ -65,9 +66,9 @@ def first_line(path):
 
 def publish(shelf, path, author, category):
     name = os.path.basename(path)
-    book = vellix.Book()
-    book.Load(path)
-    if not book.Title:
+    book = vellix.Book(path)
+    # Publishing a Markdown document titles it by its first heading.
+    if not book.Title and book.Extension not in ("md", "markdown"):
         book.Title = first_line(path) if book.Extension == "txt" else os.path.splitext(name)[0]
     if not book.Author and author:
         book.Author = author
@@ -97,9 +98,9 @@ def main():
     # destination and log folders relative to nothing else.
     args.shelf = os.path.abspath(args.shelf)
     args.folder = os.path.abspath(args.folder)
-    shelf = vellix.Bookshelf()
-    shelf.Load(args.shelf)
-    if shelf.Books is None:
+    try:
+        shelf = vellix.Bookshelf(args.shelf)
+    except FileNotFoundError:
         sys.exit("publish_folder.py: no bookshelf folder %s" % args.shelf)
     documents = sorted(
         os.path.join(args.folder, f)
@@ -111,7 +112,7 @@ def main():
     shelf.Sort()
     print()
     print("The shelf, by category, title and author:")
-    for book in shelf.Books:
+    for book in shelf:
         # Device books keep their text markup-escaped.
         print("  %-12s %-40s %s" % (html.unescape(book.Category), html.unescape(book.Title), html.unescape(book.Author)))
     return 1 if failed else 0

@@ -55,18 +55,34 @@ class ExamplesTest(unittest.TestCase):
         subprocess.run([MAKE_SAMPLES, self.shelf], check=True, stdout=subprocess.DEVNULL)
         self.books = books_in(self.shelf)
 
+    def write_markdown_and_epub(self, folder):
+        """A Markdown document and an EPUB book (one this program wrote), as users bring them."""
+        import vellix
+
+        with open(os.path.join(folder, "field-notes.md"), "w", encoding="utf-8") as f:
+            f.write("# Field Notes\n\nThe *heron* came back.\n\n- tide low\n- wind west\n")
+        page = os.path.join(self.dir, "harbour.htm")
+        with open(page, "w", encoding="utf-8") as f:
+            f.write('<?xml version="1.0" encoding="UTF-8"?>\n<html xmlns="http://www.w3.org/1999/xhtml"><head>'
+                    "<title>Harbour Lights</title></head><body><p>Boats at dusk.</p></body></html>\n")
+        vellix.Book(page).Save(os.path.join(self.dir, "harbour.imp"))
+        vellix.Book(os.path.join(self.dir, "harbour.imp")).SaveAsEpub(os.path.join(folder, "harbour.epub"))
+
     def test_publishes_the_sample_documents_and_prints_the_sorted_shelf(self):
         documents = os.path.join(self.dir, "documents")
         shutil.copytree(os.path.join(SOURCE, "samples", "documents"), documents)
+        self.write_markdown_and_epub(documents)
         result = run_example("publish_folder.py", self.shelf, documents, "--author", "Tom Hale", "--category",
                              "Travel")
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         added = sorted(set(books_in(self.shelf)) - set(self.books))
-        self.assertEqual(len(added), 2, added)
+        self.assertEqual(len(added), 4, added)
         self.assertTrue(all(re.fullmatch(r"[A-Z]{8}\.imp", name) for name in added), added)
 
         listing = result.stdout.split("The shelf, by category, title and author:\n", 1)[1].splitlines()
-        self.assertEqual(len(listing), len(self.books) + 2)
+        self.assertEqual(len(listing), len(self.books) + 4)
+        self.assertTrue(any("Field Notes" in line and "Tom Hale" in line for line in listing), listing)
+        self.assertTrue(any("Harbour Lights" in line for line in listing), listing)
         categories = [line.split()[0].lower() for line in listing]
         self.assertEqual(categories, sorted(categories))
         self.assertTrue(any("A Walk by the River" in line and "Tom Hale" in line for line in listing))

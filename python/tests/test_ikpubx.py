@@ -344,6 +344,19 @@ class ViewerTest(Scratch):
         for page in [0, -1, 2, 2**31 - 1]:
             self.assertComError(ikpubx.E_INVALIDARG, viewer.GetPageImage, page)
 
+    def test_with_block_closes_the_book_even_on_an_exception(self):
+        with ikpubx.Viewer() as viewer:
+            viewer.BookName = self.book(3)
+            self.assertTrue(viewer.HasBook)
+        self.assertFalse(viewer.HasBook)
+        with self.assertRaises(KeyError), ikpubx.Viewer() as other:
+            other.BookName = self.book(3)
+            raise KeyError("stop")
+        self.assertFalse(other.HasBook)
+        with ikpubx.Viewer() as empty:  # nothing to close
+            pass
+        self.assertFalse(empty.HasBook)
+
     def test_books_that_cannot_be_shown(self):
         viewer = ikpubx.Viewer()
         self.assertComError(ikpubx.E_FAIL, getattr, viewer, "NumPages")

@@ -55,24 +55,35 @@ class ScratchFolder(unittest.TestCase):
 
 
 class BooksCollectionTest(ScratchFolder):
-    def test_indexes_from_one_and_iterates_like_item(self):
+    def test_item_counts_from_one_and_the_sequence_from_zero(self):
         books = self.loaded_sample_shelf().Books
         self.assertEqual(len(books), books.Count)
         self.assertGreater(books.Count, 2)
         listed = [book.Path for book in books]
         self.assertEqual(listed, [books.Item(i).Path for i in range(1, books.Count + 1)])
-        self.assertEqual(books[1].Path, listed[0])
-        self.assertEqual(books[books.Count].Path, listed[-1])
         # The same object each time, not a copy.
-        self.assertIs(books[1], books.Item(1))
+        self.assertIs(books[0], books.Item(1))
+        self.assertIs(books[-1], books.Item(books.Count))
+        self.assertIs(books[books.Count - 1], books[-1])
+        self.assertEqual([b.Path for b in books[1:3]], listed[1:3])
+        self.assertEqual([b.Path for b in books[::-2]], listed[::-2])
+        self.assertEqual(books[5:1], [])
 
-    def test_bad_indexes_raise_invalid_argument(self):
+    def test_bad_indexes(self):
         books = self.loaded_sample_shelf().Books
+        for index in (books.Count, -books.Count - 1, 2**70, -2**70):
+            with self.subTest(index=index), self.assertRaises(IndexError):
+                books[index]
+        for index in ("ALICEWON", None, True, 1.0, [1]):
+            with self.subTest(index=index), self.assertRaises(TypeError):
+                books[index]
+        with self.assertRaises(ValueError):
+            books[::0]
         for index in (0, -1, books.Count + 1, "ALICEWON", None, True, [1]):
             with self.subTest(index=index):
-                self.assertAutomationError(5, books.__getitem__, index)
-        self.assertAutomationError(13, books.__getitem__, 1.0)
-        self.assertAutomationError(6, books.__getitem__, 2**70)
+                self.assertAutomationError(5, books.Item, index)
+        self.assertAutomationError(13, books.Item, 1.0)
+        self.assertAutomationError(6, books.Item, 2**70)
 
     def test_removing_while_iterating_walks_the_books_as_they_were(self):
         books = self.loaded_sample_shelf().Books
@@ -84,6 +95,91 @@ class BooksCollectionTest(ScratchFolder):
                 books.Remove(1)
         self.assertEqual(seen, count)
         self.assertEqual(len(books), 0)
+
+class PythonicLayerTest(ScratchFolder):
+    def built_book(self):
+        """A one-page book file built from a small page."""
+        book = vellix.Book(self.write("page.htm", PAGE))
+        book.Save(self.path("page.imp"))
+        return vellix.Book(self.path("page.imp"))
+
+    def test_shelf_opened_by_path_is_a_sequence_and_a_context_manager(self):
+        folder = self.sample_shelf()
+        with vellix.Bookshelf(folder) as shelf:
+            self.assertEqual(shelf.Directory, folder)
+            self.assertEqual(len(shelf), shelf.Books.Count)
+            self.assertEqual([b.Path for b in shelf], [b.Path for b in shelf.Books])
+            self.assertIs(shelf[-1], shelf.Books.Item(shelf.Books.Count))
+            self.assertEqual(len(shelf[:2]), 2)
+        with vellix.Book(shelf[0].Path) as book:
+            self.assertEqual(book.Title, shelf[0].Title)
+        # Not loaded: no length, but still a true object.
+        empty = vellix.Bookshelf()
+        self.assertTrue(empty)
+        with self.assertRaises(ValueError):
+            len(empty)
+
+    def test_missing_shelf_or_file_raises_file_not_found(self):
+        missing = self.path("nowhere")
+        for make in (vellix.Bookshelf, vellix.Book):
+            with self.subTest(make=make.__name__), self.assertRaises(FileNotFoundError) as caught:
+                make(missing)
+            self.assertEqual(caught.exception.filename, missing)
+        # A file is not a shelf folder.
+        with self.assertRaises(FileNotFoundError):
+            vellix.Bookshelf(self.write("notes.txt", "Notes\n"))
+        # The automation call keeps its quiet answer.
+        shelf = vellix.Bookshelf()
+        shelf.Load(missing)
+        self.assertIsNone(shelf.Books)
+
+    def test_save_page_png_draws_the_page_for_the_device(self):
+        book = self.built_book()
+        png = self.path("page.png")
+        book.SavePagePng(1, png)
+        with open(png, "rb") as f:
+            data = f.read()
+        self.assertEqual(data[:8], b"\x89PNG\r\n\x1a\n")
+        self.assertEqual(data[16:24], (480).to_bytes(4, "big") + (640).to_bytes(4, "big"))
+        self.assertEqual([f for f in os.listdir(self.dir) if f.endswith(".png")], ["page.png"])
+
+    def test_save_page_png_refuses_what_it_cannot_draw(self):
+        book = self.built_book()
+        cases = [
+            (IndexError, book, 0, "a.png"),
+            (IndexError, book, 2, "a.png"),
+            (FileNotFoundError, vellix.Book(), 1, "a.png"),
+            (ValueError, vellix.Book(self.path("page.htm")), 1, "a.png"),
+            (OSError, book, 1, os.path.join("no-folder", "a.png")),
+        ]
+        for error, target, page, name in cases:
+            with self.subTest(error=error.__name__, page=page), self.assertRaises(error):
+                target.SavePagePng(page, self.path(name))
+        # Never over the book itself.
+        self.assertAutomationError(75, book.SavePagePng, 1, book.Path)
+        self.assertGreater(os.path.getsize(book.Path), 0)
+        self.assertFalse(os.path.exists(self.path("a.png")))
+
+
+class TypeHintsTest(unittest.TestCase):
+    def test_stub_beside_the_module_names_every_public_member_and_no_other(self):
+        import ast
+
+        stub = os.path.join(os.path.dirname(vellix.__file__), "vellix.pyi")
+        with open(stub, encoding="utf-8") as f:
+            tree = ast.parse(f.read())
+        hinted = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+        for name, cls in vars(vellix).items():
+            if not isinstance(cls, type) or name.startswith("_"):
+                continue
+            with self.subTest(cls=name):
+                self.assertIn(name, hinted)
+                methods = {n.name for n in hinted[name].body if isinstance(n, ast.FunctionDef)}
+                attributes = {n.target.id for n in hinted[name].body if isinstance(n, ast.AnnAssign)}
+                public = {m for m in vars(cls) if not m.startswith("_") or m in methods}
+                self.assertEqual(sorted(public - methods - attributes), [], "members without hints")
+                self.assertEqual(sorted(m for m in methods if not hasattr(cls, m)), [], "hints of no member")
+
 
 class PropertiesTest(ScratchFolder):
     def test_read_only_properties_refuse_assignment_and_write_only_refuse_reading(self):
@@ -185,7 +281,7 @@ class PublishingTest(ScratchFolder):
 
         shelf.Add(book, events=Events())
         self.assertEqual(shelf.Books.Count, count + 1)
-        self.assertIs(shelf.Books[count + 1], book)
+        self.assertIs(shelf.Books[-1], book)
         self.assertEqual(heard[0], ("start", "page.htm", 1, 1))
         self.assertIn(("progress", True), heard)
         self.assertEqual(len([f for f in os.listdir(shelf_dir) if f.endswith(".imp")]), count)

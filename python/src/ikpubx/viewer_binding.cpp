@@ -150,6 +150,15 @@ void BindViewer(py::module_& m) {
       },
       py::arg("character"), "A key typed into the page window: \"n\" or \" \" next, \"p\" previous, \"q\" close.");
   cls.def_property_readonly("HasBook", [](const ScriptViewer& self) { return self.get()->HasBook(); });
+  cls.def("__enter__", [](const std::shared_ptr<ScriptViewer>& self) { return self; });
+  cls.def(
+      "__exit__",
+      [](ScriptViewer& self, const py::args&) {
+        // Closed as the reader's "q" closes it: the book file is let go.
+        if (self.get()->HasBook()) self.Run([&] { return self.get()->HandleChar('q'); });
+        return false;
+      },
+      "Leaving a `with` block closes the book shown.");
   cls.def_property_readonly("IsZoomed", [](const ScriptViewer& self) { return self.get()->IsZoomed(); });
   cls.def_property_readonly("LastError", [](const ScriptViewer& self) { return self.get()->LastError(); });
   cls.def_property_readonly("LastErrorMessage",

@@ -7,7 +7,9 @@
 // In every file of the module, so that all see the same conversions.
 #include <pybind11/stl.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <string>
 
 #include "script_support.h"
 #include "vellix/book.h"
@@ -19,6 +21,12 @@ namespace vellix::bindings {
 namespace py = pybind11;
 
 [[noreturn]] inline void RaiseOverflow() { formats::Raise(formats::kOverflow); }
+
+// Python's FileNotFoundError for `path`, with errno ENOENT.
+[[noreturn]] inline void RaiseFileNotFound(const std::string& path, const char* what) {
+  PyErr_SetObject(PyExc_FileNotFoundError, py::make_tuple(ENOENT, what, path).ptr());
+  throw py::error_already_set();
+}
 
 inline int16_t Int16(int64_t value) {
   if (auto v = script::Narrow<int16_t>(value)) return *v;

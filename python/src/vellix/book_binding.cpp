@@ -1,22 +1,89 @@
 // The class vellix.Book: one book known by a path, loaded, published,
 // packed into a container or converted.
+#include <cerrno>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "ikutil/book_viewer.h"
+#include "ikutil/device_settings.h"
 #include "vellix/bindings.h"
 #include "vellix/book.h"
+#include "vellix/formats/file_io.h"
 
 namespace vellix::bindings {
 
 using script::PendingError;
 using script::Text;
 
+namespace {
+
+// Draws page `page` (from 1) of the book file at Path, laid out for the
+// device's screen as the user set it, into a grey PNG at `png`.
+void SavePagePng(const Book& self, int64_t page, const std::string& png) {
+  const std::string book_file = self.Path();
+  std::error_code ec;
+  if (book_file.empty() || !std::filesystem::is_regular_file(book_file, ec))
+    RaiseFileNotFound(book_file, "No such book file");
+  formats::RefuseOverwritingInput(png, {book_file});
+  const ikutil::DeviceSettings screen = ikutil::ReadDeviceSettings();
+  std::string failure, write_failure;
+  int32_t pages = 0;
+  bool drawn = false;
+  {
+    py::gil_scoped_release released;
+    ikutil::CBookViewer viewer(book_file);
+    viewer.SetFontSize(screen.font_size);
+    if (viewer.Create(nullptr, 0, 1, screen.width, screen.height, screen.depth)) {
+      pages = viewer.PageCount();
+      ikutil::PageImage image;
+      if (page >= 1 && page <= pages) {
+        if (!viewer.GetPageImage(static_cast<int32_t>(page), &image))
+          failure = viewer.LastErrorMessage();
+        else if (!ikutil::SavePageImagePng(image, png, &write_failure))
+          failure = write_failure;
+        else
+          drawn = true;
+      }
+    } else {
+      failure = viewer.LastErrorMessage();
+    }
+  }
+  if (drawn) return;
+  if (failure.empty()) throw py::index_error("page " + std::to_string(page) + " is not in 1.." + std::to_string(pages));
+  if (!write_failure.empty()) {
+    PyErr_SetString(PyExc_OSError, write_failure.c_str());
+    throw py::error_already_set();
+  }
+  throw py::value_error(failure);
+}
+
+}  // namespace
+
 void BindBook(py::module_& m) {
   py::class_<Book, std::shared_ptr<Book>>(m, "Book", "One device book, document, package or text, known by a path.")
       .def(py::init<>())
+      .def(py::init([](const std::string& path) {
+             std::error_code ec;
+             if (!std::filesystem::exists(path, ec)) RaiseFileNotFound(path, "No such book or document");
+             auto book = std::make_shared<Book>();
+             py::gil_scoped_release released;
+             book->Load(path);
+             return book;
+           }),
+           py::arg("path"), "Book(path) is Book() then Load(path); FileNotFoundError when nothing is at path.")
+      .def("__enter__", [](const std::shared_ptr<Book>& self) { return self; })
+      .def(
+          "__exit__", [](const Book&, const py::args&) { return false; },
+          "A book holds no file open between calls: leaving a `with` block only ends the name's use.")
+      .def("SavePagePng", &SavePagePng, py::arg("page"), py::arg("path"),
+           "Draws page `page` (from 1) of the book file at Path, laid out for the device's screen, as a grey PNG "
+           "at `path` (written through a temporary file). FileNotFoundError without a book file, IndexError for "
+           "a page outside the book, ValueError for a book that cannot be shown, OSError when the PNG cannot be "
+           "written.")
       .def(
           "Load", [](Book& self, const std::string& path) { self.Load(path); }, py::arg("BookPath"),
           py::call_guard<py::gil_scoped_release>())

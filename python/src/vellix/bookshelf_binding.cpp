@@ -1,6 +1,7 @@
 // The class vellix.Bookshelf: a folder of device books, added to one at a
 // time or many at once.
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,11 +27,48 @@ py::dict BatchItemDict(const BatchItem& item) {
   return d;
 }
 
+// The loaded collection, as Python sees the shelf's own sequence.
+py::object LoadedBooks(const py::object& shelf) {
+  py::object books = shelf.attr("Books");
+  if (books.is_none()) throw py::value_error("the bookshelf is not loaded: Load(folder) first");
+  return books;
+}
+
 }  // namespace
 
 void BindBookshelf(py::module_& m) {
   py::class_<Bookshelf, std::shared_ptr<Bookshelf>>(m, "Bookshelf", "A folder of device books and its collection.")
       .def(py::init<>())
+      .def(py::init([](const std::string& directory) {
+             std::error_code ec;
+             if (!std::filesystem::is_directory(directory, ec))
+               RaiseFileNotFound(directory, "No such bookshelf folder");
+             auto shelf = std::make_shared<Bookshelf>();
+             py::gil_scoped_release released;
+             shelf->Load(directory);
+             return shelf;
+           }),
+           py::arg("directory"),
+           "Bookshelf(folder) is Bookshelf() then Load(folder); FileNotFoundError when the folder is missing.")
+      .def("__enter__", [](const std::shared_ptr<Bookshelf>& self) { return self; })
+      .def(
+          "__exit__", [](const Bookshelf&, const py::args&) { return false; },
+          "A shelf holds no file open between calls: leaving a `with` block only ends the name's use.")
+      // A shelf is true even when empty or not loaded, as before it had a length.
+      .def("__bool__", [](const Bookshelf&) { return true; })
+      .def(
+          "__len__", [](const py::object& self) { return py::len(LoadedBooks(self)); },
+          "The loaded books' count; ValueError before a successful Load.")
+      .def(
+          "__iter__", [](const py::object& self) { return py::iter(LoadedBooks(self)); },
+          "The loaded books, as Books iterates them.")
+      .def(
+          "__getitem__",
+          [](const py::object& self, py::handle index) {
+            py::object books = LoadedBooks(self);
+            return py::object(books[index]);
+          },
+          py::arg("index"), "shelf[i] is shelf.Books[i]: 0-based, negative from the end, slices.")
       .def(
           "Add",
           [](Bookshelf& self, const std::shared_ptr<Book>& book, py::object events) {
