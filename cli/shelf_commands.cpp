@@ -242,9 +242,16 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
         if (!line.empty()) paths.push_back(CleanPath(line));
     }
     if (paths.empty() && opts->from_list.empty()) throw CLI::ValidationError("PATH", "give what to add");
-    // Adding reads no other book: the shelf is only checked to be a folder.
+    // Adding reads no other book: the shelf is only checked to be a folder,
+    // made first when it is not there yet.
+    const std::string dir = CleanPath(opts->dir);
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::symlink_status(dir, ec)) &&
+        std::filesystem::create_directories(dir, ec))
+      std::cerr << "vellix: created the shelf folder " << dir << "\n";
+    if (ec) formats::Raise(formats::kPathNotFound, dir + ": the shelf folder cannot be made: " + ec.message());
     Bookshelf s;
-    s.OpenForAdding(CleanPath(opts->dir));
+    s.OpenForAdding(dir);
     if (paths.size() == 1 && opts->from_list.empty()) {
       exit_code = AddOne(s, paths.front(), *opts, *add);
       return;

@@ -243,3 +243,13 @@ TEST(ShelfAddConcurrently, EightProcessesFourHundredDistinctBooks) {
 }
 
 }  // namespace
+
+TEST_F(ShelfAddTool, AMissingShelfFolderIsMadeWithItsParents) {
+  const std::string source = ReadFile(dir_ / "notes.txt");
+  const std::string shelf = dir_ / "new/deeper/shelf";
+  ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", "add", shelf, dir_ / "notes.txt"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "vellix: created the shelf folder " + shelf + "\n");
+  EXPECT_TRUE(std::regex_match(r.out, std::regex(shelf + "/[A-Z]{8}\\.imp\n"))) << r.out;
+  EXPECT_EQ(ReadFile(dir_ / "notes.txt"), source);
+}
