@@ -94,6 +94,8 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     if (b.Path().empty()) formats::RaiseMissing(path, false);  // Load itself is silent about it
     nlohmann::ordered_json properties = BookToJson(b);
     properties["Path"] = path;  // the user's file, not the copy
+    properties["Size"] = b.BytesOnDisk();
+    properties["Pages"] = b.LaidOutPages();
     PrintBook(properties, opts->json);
     exit_code = kExitOk;
   });

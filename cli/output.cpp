@@ -14,9 +14,9 @@ nlohmann::ordered_json BookToJson(const Book& book) {
   j["Path"] = book.Path();
   j["FileName"] = book.FileName();
   j["Extension"] = book.Extension();
-  j["Title"] = book.Title();
-  j["Author"] = book.Author();
-  j["Category"] = book.Category();
+  j["Title"] = book.PlainTitle();
+  j["Author"] = book.PlainAuthor();
+  j["Category"] = book.PlainCategory();
   j["BookId"] = book.BookId();
   j["Size"] = book.Size();
   j["Pages"] = book.Pages();

@@ -96,11 +96,24 @@ TEST_F(ToolTest, UsageErrorsExitTwo) {
 
 TEST_F(ToolTest, BookCommands) {
   Run({
-      // JSON is UTF-8 with device fields as the library returns them.
-      {.args = {"book", "info", "@/salt.imp", "--json"}, .check = Book("Title", "Salt &amp; Pepper \u20AC")},
+      // JSON is UTF-8 with the fields as a reader sees them: no markup
+      // escaping, no double space where the middle name is missing.
+      {.args = {"book", "info", "@/salt.imp", "--json"}, .check = Book("Title", "Salt & Pepper \u20AC")},
+      {.args = {"book", "info", "@/salt.imp", "--json"}, .check = Book("Author", "First Last")},
       {.args = {"book", "info", "@/salt.imp"},
-       .check = OutMatches(
-           "(.|\n)*\nTitle: Salt &amp; Pepper \u20AC\n(.|\n)*\nSize: [0-9]+\nPages: 0\nEncrypted: false\n(.|\n)*")},
+       .check =
+           OutMatches("(.|\n)*\nTitle: Salt & Pepper \u20AC\nAuthor: First Last\n(.|\n)*\nSize: " +
+                      std::to_string(fs::file_size(dir_ / "salt.imp")) + "\nPages: [0-9]+\nEncrypted: false\n(.|\n)*")},
+      // A book folder's size is the bytes of its files.
+      {.args = {"book", "info", "@/NEW.RES", "--json"},
+       .check =
+           [this](const ToolOutcome& r) {
+             int64_t bytes = 0;
+             for (const auto& e : fs::recursive_directory_iterator(dir_ / "NEW.RES"))
+               if (e.is_regular_file()) bytes += static_cast<int64_t>(e.file_size());
+             EXPECT_GT(bytes, 0);
+             EXPECT_EQ(JsonOf(r)["Size"], bytes);
+           }},
       // A trailing slash, as shell completion leaves it.
       {.args = {"book", "info", "@/NEW.RES/", "--json"}, .check = Book("Path", "@/NEW.RES")},
       {.args = {"book", "info", "@/missing.imp"}, .code = 1, .err = kNotFound, .out = ""},

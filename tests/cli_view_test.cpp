@@ -92,6 +92,15 @@ class ViewTool : public ::testing::Test {
 
 TempDir* ViewTool::books_ = nullptr;
 
+TEST_F(ViewTool, BookInfoGivesThePagesTheBookIsLaidOutInto) {
+  ToolOutcome r = Vellix({"book", "info", Book(), "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  nlohmann::json j = nlohmann::json::parse(r.out);
+  EXPECT_GT(j["Pages"].get<int>(), 1);
+  EXPECT_EQ(j["Pages"].get<int>(), Pages());
+  EXPECT_EQ(j["Size"].get<int64_t>(), static_cast<int64_t>(fs::file_size(Book())));
+}
+
 TEST_F(ViewTool, PageImagesTakeTheirSizeFromOptionsOrTheDeviceSettings) {
   ToolOutcome r = Vellix({"view", Book(), "-o", dir_ / "default.png"});
   ASSERT_EQ(r.code, 0) << r.err;

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "companion.h"
+#include "ikpubx/viewer.h"
 #include "install.h"
 #include "mime.h"
 #include "text_document.h"
@@ -95,6 +96,47 @@ void Book::SetInformation(const std::string& info_bytes) {
   title_ = DeviceField(s[3]);
   author_ = formats::EscapeMarkup(formats::Cp1252ToUtf8(formats::AuthorOf(s)));
   book_id_ = DeviceField(s[0]);
+  markup_escaped_ = true;
+}
+
+std::string Book::PlainTitle() const { return markup_escaped_ ? formats::UnescapeMarkup(title_) : title_; }
+
+std::string Book::PlainCategory() const { return markup_escaped_ ? formats::UnescapeMarkup(category_) : category_; }
+
+std::string Book::PlainAuthor() const {
+  std::string author = markup_escaped_ ? formats::UnescapeMarkup(author_) : author_;
+  std::string single;
+  for (char c : author)
+    if (c != ' ' || (!single.empty() && single.back() != ' ')) single += c;
+  while (!single.empty() && single.back() == ' ') single.pop_back();
+  return single;
+}
+
+int64_t Book::BytesOnDisk() const {
+  std::error_code ec;
+  if (path_.empty()) return 0;
+  if (std::filesystem::is_regular_file(path_, ec)) {
+    auto size = std::filesystem::file_size(path_, ec);
+    return ec ? 0 : static_cast<int64_t>(size);
+  }
+  if (!std::filesystem::is_directory(path_, ec)) return 0;
+  int64_t total = 0;
+  for (std::filesystem::recursive_directory_iterator it(path_, ec), end; !ec && it != end; it.increment(ec)) {
+    std::error_code file_ec;
+    if (it->is_regular_file(file_ec) && !it->is_symlink(file_ec)) {
+      auto size = it->file_size(file_ec);
+      if (!file_ec) total += static_cast<int64_t>(size);
+    }
+  }
+  return total;
+}
+
+int32_t Book::LaidOutPages() const {
+  if (extension_ != "imp" || path_.empty()) return pages_;
+  std::shared_ptr<ikpubx::IViewer> viewer = ikpubx::NewViewer();
+  int32_t pages = 0;
+  if (viewer->SetBookName(path_) != ikpubx::S_OK || viewer->NumPages(&pages) != ikpubx::S_OK) return pages_;
+  return pages;
 }
 
 void Book::LoadBookFile(const formats::InputFile& file) {

@@ -163,6 +163,21 @@ class Book : public Object {
   int16_t Pages() const { return pages_; }
   bool Encrypted() const { return encrypted_; }
 
+  // The fields as a reader sees them: markup escaping undone for fields read
+  // from a device book, and the author's names single-spaced (a missing
+  // middle name leaves no double space). The stored fields stay as they are
+  // for the lists that insert them into markup.
+  std::string PlainTitle() const;
+  std::string PlainAuthor() const;
+  std::string PlainCategory() const;
+  // The bytes the book takes: the book file's size, or the sum of the
+  // regular files in a book folder. 0 when Path names neither.
+  int64_t BytesOnDisk() const;
+  // The pages the typesetter lays a book file out into at the device's
+  // screen settings; the stored Pages for anything else or a book that
+  // cannot be laid out. Reads and lays out the whole book.
+  int32_t LaidOutPages() const;
+
   // Source record fields, with the defaults of a book that has none.
   std::string SourceId() const { return source_id_.empty() ? "3" : source_id_; }
   std::string SourceType() const { return source_type_.empty() ? "B" : source_type_; }
@@ -190,6 +205,7 @@ class Book : public Object {
   std::string book_id_;
   int32_t size_ = 0;
   int16_t pages_ = 0;
+  bool markup_escaped_ = false;  // the text fields came from a device book
   bool encrypted_ = false;
   std::string content_feed_id_;
   std::string source_id_;

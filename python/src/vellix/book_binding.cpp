@@ -101,10 +101,12 @@ void BindBook(py::module_& m) {
           "OnSourceStart, OnParserFeedback and OnError.")
       .def_property_readonly("Extension", TextGetter<Book>(&Book::Extension))
       .def_property("Category", TextGetter<Book>(&Book::Category), &Book::SetCategory)
-      .def_property("Title", TextGetter<Book>(&Book::Title), &Book::SetTitle)
-      .def_property("Author", TextGetter<Book>(&Book::Author), &Book::SetAuthor)
-      .def_property_readonly("Pages", &Book::Pages)
-      .def_property_readonly("Size", &Book::Size)
+      .def_property(
+          "Title", [](const Book& self) { return Text(self.PlainTitle()); }, &Book::SetTitle)
+      .def_property(
+          "Author", [](const Book& self) { return Text(self.PlainAuthor()); }, &Book::SetAuthor)
+      .def_property_readonly("Pages", &Book::LaidOutPages, py::call_guard<py::gil_scoped_release>())
+      .def_property_readonly("Size", &Book::BytesOnDisk)
       .def_property_readonly("Encrypted", &Book::Encrypted)
       .def_property("BookId", TextGetter<Book>(&Book::BookId), &Book::SetBookId)
       .def_property("Path", TextGetter<Book>(&Book::Path), &Book::SetPath)
