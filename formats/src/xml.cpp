@@ -77,35 +77,37 @@ bool DeeperThan(const pugi::xml_node& root, size_t limit) {
 
 }  // namespace
 
-void LoadXmlFile(const std::string& path, XmlDocument& doc) {
+namespace {
+
+// Empties doc, then gives the file's bytes; none when it is no readable file,
+// which callers report as not parsed.
+std::optional<std::string> StartLoading(const std::string& path, XmlDocument& doc) {
   doc.dom.reset();
   doc.parsed = false;
-  if (!IsFile(path)) return;
-  std::string bytes;
+  if (!IsFile(path)) return std::nullopt;
   try {
-    bytes = ReadWholeFile(path);
+    return ReadWholeFile(path);
   } catch (const AutomationError&) {
-    return;  // unreadable reads as not parsed, which callers report
+    return std::nullopt;
   }
-  Parse(bytes, doc);
+}
+
+}  // namespace
+
+void LoadXmlFile(const std::string& path, XmlDocument& doc) {
+  std::optional<std::string> bytes = StartLoading(path, doc);
+  if (bytes) Parse(*bytes, doc);
 }
 
 void LoadXmlText(std::string_view text, XmlDocument& doc) { Parse(text, doc); }
 
 void LoadDocument(const std::string& path, XmlDocument& doc) {
-  doc.dom.reset();
-  doc.parsed = false;
-  if (!IsFile(path)) return;
-  std::string bytes;
-  try {
-    bytes = ReadWholeFile(path);
-  } catch (const AutomationError&) {
-    return;
-  }
-  Parse(bytes, doc);
+  std::optional<std::string> bytes = StartLoading(path, doc);
+  if (!bytes) return;
+  Parse(*bytes, doc);
   if (doc.parsed) return;
   // The user's document stays as it is: the clean-up's XHTML lives only here.
-  std::optional<std::string> cleaned = CleanUpHtmlOf(path, bytes);
+  std::optional<std::string> cleaned = CleanUpHtmlOf(path, *bytes);
   if (cleaned) Parse(*cleaned, doc);
 }
 
