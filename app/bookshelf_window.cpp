@@ -317,12 +317,13 @@ void BookshelfWindow::AddBook() {
   dialog.SetBookshelf(presenter_.bookshelf());
   dialogs_.RunModal(dialog);
   ReturnFocus();
-  if (auto book = dialog.Book()) model_->AddRow(RowForAddedBook(*book, dialog.BookFile()));
+  if (auto book = dialog.Book()) model_->AddRow(presenter_.Added(*book, dialog.BookFile()));
 }
 
 void BookshelfWindow::ImportBook() { ImportFile(QString()); }
 
-// The table shows the book as it reads once the bookshelf is opened again.
+// The table and the exports show the book as they will once the bookshelf
+// is opened again.
 void BookshelfWindow::ImportFile(const QString& path) {
   ImportBookDialog dialog(dialogs_, this);
   dialog.SetBookshelf(presenter_.bookshelf());
@@ -330,7 +331,7 @@ void BookshelfWindow::ImportFile(const QString& path) {
   dialogs_.RunModal(dialog);
   ReturnFocus();
   if (auto book = dialog.Book()) {
-    ShelfRow row = RowForAddedBook(*book, dialog.BookFile());
+    ShelfRow row = presenter_.Added(*book, dialog.BookFile());
     if (dialog.BookFile().isEmpty()) row.title = dialog.ImportedTitle();
     model_->AddRow(std::move(row));
   }
@@ -348,7 +349,7 @@ void BookshelfWindow::AddDropped(const QStringList& paths) {
       BusyCursor busy;
       std::string book_file;
       auto book = presenter_.bookshelf()->AddBookFolder(folder.toStdString(), &book_file);
-      model_->AddRow(RowForAddedBook(*book, QString::fromStdString(book_file)));
+      model_->AddRow(presenter_.Added(*book, QString::fromStdString(book_file)));
     } catch (const std::exception& e) {
       problems << QStringLiteral("%1: %2").arg(folder, ErrorText(e));
     }
@@ -521,16 +522,26 @@ void BookshelfWindow::ExportBookList() {
   ShelfPresenter::BookListExport target = presenter_.PrepareBookListExport();
   QString file = dialogs_.SaveFileName(this, tr("Export Book List"), target.proposed_file, tr("Book List (*.txt)"));
   if (file.isEmpty()) return;
-  BusyCursor busy;
-  presenter_.WriteBookList(target, file);  // Failures end the export silently.
+  QString problem;
+  {
+    BusyCursor busy;
+    problem = presenter_.WriteBookList(target, file);
+  }
+  if (!problem.isEmpty())
+    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("The book list was not exported:\n%1").arg(problem));
 }
 
 void BookshelfWindow::ExportBooklistDocument() {
   QString file =
       dialogs_.SaveFileName(this, tr("Export"), presenter_.ProposedBooklistDocument(), tr("Web Page (*.htm)"));
   if (file.isEmpty()) return;
-  BusyCursor busy;
-  presenter_.WriteBooklistDocument(file);  // Failures end the export silently.
+  QString problem;
+  {
+    BusyCursor busy;
+    problem = presenter_.WriteBooklistDocument(file);
+  }
+  if (!problem.isEmpty())
+    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("The book list document was not exported:\n%1").arg(problem));
 }
 
 void BookshelfWindow::About() {

@@ -12,7 +12,9 @@
 // bar above the table, while the others are listed; the bar is no dialog
 // and never takes the keyboard from the folder box. A folder that cannot be
 // read at all is reported in the same bar. While no bookshelf is open
-// "&Add", "&Import" and both exports are disabled.
+// "&Add", "&Import" and both exports are disabled. An export that cannot
+// be written, or a book list without the remote bookshelf's address, is
+// reported in a message box; a cancelled one says nothing.
 //
 // The table sorts by any column (by title, ignoring case, at first) and
 // narrows to the books whose title, author, category or identifier hold

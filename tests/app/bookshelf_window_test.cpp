@@ -324,27 +324,33 @@ class BookshelfWindowTest : public QObject {
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("asked");
     QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QString>("message");
     const QString list = "http://h.example/r/list.txt", text = "list.txt|Book List (*.txt)",
                   web = "my.htm|Web Page (*.htm)";
     auto row = [](const char* name, const char* command, QString remote, QString answer, QString asked,
-                  QByteArray written = {}) {
-      QTest::newRow(name) << QString(command) << remote << answer << asked << written;
+                  QByteArray written = {}, QString message = {}) {
+      QTest::newRow(name) << QString(command) << remote << answer << asked << written << message;
     };
+    const QString list_failed = "Vellix Publisher: The book list was not exported:\n",
+                  document_failed = "Vellix Publisher: The book list document was not exported:\n";
     row("list", "mnuExportBookList", list, "out", text, "\thttp://h.example/r/BOOK1.imp\t1\t17\r\n");
-    row("list, no address", "mnuExportBookList", "", "out", "|Book List (*.txt)");
+    row("list, no address", "mnuExportBookList", "", "out", "|Book List (*.txt)", {},
+        list_failed + "The book list needs the web address of the remote bookshelf");
     row("list, cancelled", "mnuExportBookList", list, "", text);
-    row("list, unwritable", "mnuExportBookList", list, "no/out", text);
+    row("list, unwritable", "mnuExportBookList", list, "no/out", text, {}, list_failed + "Path not found (76)");
     row("document", "mnuExport", "", "out", web, "<html>\r\n");
     row("document, cancelled", "mnuExport", "", "", web);
-    row("document, unwritable", "mnuExport", "", "no/out", web);
+    row("document, unwritable", "mnuExport", "", "no/out", web, {}, document_failed + "Path not found (76)");
   }
-  // A cancel, a missing address or a failure writes nothing and says nothing.
+  // A cancel writes nothing and says nothing; a missing address or a
+  // failure writes nothing and says why.
   void exports() {
     QFETCH(QString, command);
     QFETCH(QString, remote);
     QFETCH(QString, answer);
     QFETCH(QString, asked);
     QFETCH(QByteArray, written);
+    QFETCH(QString, message);
     MakeShelf(Path("dsk/my.shelf"), {"One"});
     // A trailing slash in the folder box still proposes the folder's name.
     WriteSettings(Path("config"), Path("dsk/my.shelf/"), Path("dsk/device"), remote.toStdString());
@@ -354,7 +360,12 @@ class BookshelfWindowTest : public QObject {
     QStringList before = AllFiles(Path(""));
     w_->findChild<QAction*>(command)->trigger();
     QCOMPARE(dialogs_.asked, QStringList(Q(Path("dsk/")) + asked));
-    QVERIFY(dialogs_.messages.isEmpty());
+    if (message.isEmpty()) {
+      QVERIFY2(dialogs_.messages.isEmpty(), qPrintable(dialogs_.messages.join('\n')));
+    } else {
+      QCOMPARE(dialogs_.messages.size(), 1);
+      QVERIFY2(dialogs_.messages[0].startsWith(message), qPrintable(dialogs_.messages[0]));
+    }
     if (written.isEmpty()) {
       QCOMPARE(AllFiles(Path("")), before);
     } else {

@@ -2,6 +2,7 @@
 // the chosen file, "&Import Book" follows the fields, an import lands in
 // the main window's list with the title as typed, and a failed or
 // cancelled one leaves the dialog open and the shelf as it was.
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QProgressDialog>
@@ -21,6 +22,8 @@
 #include "shelf_presenter.h"
 #include "table_probe.h"
 #include "test_util.h"
+#include "vellix/booklist.h"
+#include "vellix/bookshelf.h"
 
 namespace {
 
@@ -229,6 +232,42 @@ class ImportBookTest : public QObject {
     QCOMPARE(Listed(), QStringList({"Edited Title", "Retitled", "Short", "Typed"}));
     QCOMPARE(FilesIn(Path("s")).size(), 3);
     SaveScreenshot(*w_, "after_import");
+  }
+
+  // Right after an import and a dropped book folder, both exports list the
+  // new books as they will once the shelf is opened again: identifier, size
+  // and book file.
+  void exportsListTheNewBooks() {
+    Start();
+    tmp_->Write("config/OrvoTools/Vellixlibrarian.conf",
+                "[Locations]\nBookShelf=" + Path("s") + "\n[Sites]\nRemoteBookShelfUrl=http://h.example/r/l.txt\n");
+    MakeBookFolder(Path("in/MYBOOK.RES"), RsrcInf(Info{"FOLD1", "Fiction", "", "Dropped", "Writer", "", ""}), "fork");
+    ImportWith([this](QDialog&, Boxes& b) {
+      b.file->setText(Q(Path("doc.htm")));
+      QTest::mouseClick(b.import, Qt::LeftButton);
+    });
+    w_->AddDropped({Q(Path("in/MYBOOK.RES"))});
+    QVERIFY2(dialogs_.messages.isEmpty(), qPrintable(dialogs_.messages.join('\n')));
+    auto exported = [this](const char* command) {
+      dialogs_.answers = {Q(Path("out"))};
+      w_->findChild<QAction*>(command)->trigger();
+      return ReadFile(Path("out"));
+    };
+    auto lines = [](const std::string& text) {
+      QStringList sorted = Q(text).split("\r\n");
+      sorted.sort();
+      return sorted;
+    };
+    const std::string list = exported("mnuExportBookList"), document = exported("mnuExport");
+    vellix::Bookshelf reopened;
+    reopened.Load(Path("s"));
+    QCOMPARE(reopened.Books()->Count(), 3);
+    QCOMPARE(lines(list), lines(vellix::BookListText(*reopened.Books(), "http://h.example/r/")));
+    QVERIFY2(Q(list).contains(QRegularExpression("^None:FOLD1\tDropped\t.*\t\\d+\thttp://h.example/r/[A-Z]{8}\\.imp\t",
+                                                 QRegularExpression::MultilineOption)),
+             list.c_str());
+    reopened.CreateBooklist(Path("out"));
+    QCOMPARE(Q(document), Q(ReadFile(Path("out"))));
   }
 
   // A shelf folder gone since it was opened: the error is shown as
