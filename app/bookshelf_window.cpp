@@ -28,6 +28,7 @@
 #include "add_book_dialog.h"
 #include "book_table.h"
 #include "busy_cursor.h"
+#include "edit_book_dialog.h"
 #include "import_book_dialog.h"
 #include "page_preview.h"
 #include "paths.h"
@@ -186,6 +187,8 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   file_menu->addSeparator();
   open_preview_ = AddMenuItem(file_menu, tr("&Preview"), "mnuPreview");
   save_epub_ = AddMenuItem(file_menu, tr("Save as E&PUB..."), "mnuSaveAsEpub");
+  edit_ = AddMenuItem(file_menu, tr("E&dit Book..."), "mnuEditBook");
+  edit_->setShortcut(Qt::Key_F2);
   remove_ = AddMenuItem(file_menu, tr("&Remove Book"), "mnuRemoveBook");
   remove_->setShortcut(QKeySequence::Delete);
   file_menu->addSeparator();
@@ -202,7 +205,7 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   find->setShortcut(QKeySequence::Find);
   // The table's context menu: the commands on the selected books.
   table_->setContextMenuPolicy(Qt::ActionsContextMenu);
-  table_->addActions({open_preview_, save_epub_, remove_});
+  table_->addActions({open_preview_, edit_, save_epub_, remove_});
   QMenu* help_menu = menuBar()->addMenu(tr("&Help"));
   help_menu->setObjectName(QStringLiteral("mnuHelp"));
   QAction* about = AddMenuItem(help_menu, tr("&About Vellix Publisher"), "mnuAbout");
@@ -227,6 +230,7 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   connect(open_shelf, &QAction::triggered, this, &BookshelfWindow::Browse);
   connect(open_preview_, &QAction::triggered, this, &BookshelfWindow::OpenSelectedPreview);
   connect(save_epub_, &QAction::triggered, this, &BookshelfWindow::SaveAsEpub);
+  connect(edit_, &QAction::triggered, this, &BookshelfWindow::EditSelected);
   connect(remove_, &QAction::triggered, this, &BookshelfWindow::RemoveSelected);
   connect(undo_remove_, &QAction::triggered, this, &BookshelfWindow::UndoRemove);
   connect(find, &QAction::triggered, this, &BookshelfWindow::FocusFilter);
@@ -494,6 +498,36 @@ void BookshelfWindow::SaveAsEpub() {
   }
 }
 
+void BookshelfWindow::EditSelected() {
+  const QString path = SelectedPath();
+  if (path.isEmpty()) return;
+  EditBookDialog dialog(this);
+  for (const ShelfRow& row : model_->rows())
+    if (row.path == path) dialog.SetFields(row.title, row.author, row.category);
+  const bool accepted = dialogs_.RunModal(dialog) == QDialog::Accepted;
+  ReturnFocus();
+  if (!accepted) return;
+  ShelfRow row;
+  QString problem;
+  {
+    BusyCursor busy;
+    problem = presenter_.Edit(path, dialog.Title(), dialog.Author(), dialog.Category(), &row);
+  }
+  if (!problem.isEmpty()) {
+    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("The book was not changed:\n%1").arg(problem));
+    return;
+  }
+  model_->RemoveRows({path});
+  model_->AddRow(std::move(row));
+  SelectPath(path);
+}
+
+// The book stays the current one wherever its new title sorts it.
+void BookshelfWindow::SelectPath(const QString& path) {
+  for (int n = 0; n < filter_->rowCount(); ++n)
+    if (filter_->index(n, 0).data(BookTableModel::kPathRole).toString() == path) SelectOnly(n);
+}
+
 void BookshelfWindow::OpenSelectedPreview() {
   QString path = SelectedPath();
   if (!path.isEmpty()) OpenPreview(path);
@@ -564,6 +598,7 @@ void BookshelfWindow::UpdateCommands() {
   const bool selected = open && table_->selectionModel()->hasSelection();
   open_preview_->setEnabled(selected);
   save_epub_->setEnabled(selected);
+  edit_->setEnabled(selected);
   remove_->setEnabled(selected);
   undo_remove_->setEnabled(open && !last_removed_.isEmpty());
 }

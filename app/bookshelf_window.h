@@ -26,7 +26,9 @@
 // next start opens it again while it exists, and falls back to the folder
 // the library's settings record otherwise (which are only ever read).
 //
-// Several books may be selected. Remove Book (Delete) moves their files to
+// Edit Book (F2) changes the current book's title, author and category,
+// rewriting its file. Several books may be selected. Remove Book (Delete)
+// moves their files to
 // the desktop's trash and Undo Remove (Ctrl+Z) brings the last ones back;
 // Save as EPUB writes the current book as an EPUB book. The table's
 // context menu offers the same commands.
@@ -87,6 +89,8 @@ class BookshelfWindow : public QMainWindow {
   void RemoveSelected();
   void UndoRemove();
   void SaveAsEpub();
+  void EditSelected();
+  void SelectPath(const QString& path);
   void FocusFilter();
   void SelectOnly(int row);
   void ReturnFocus();
@@ -126,6 +130,7 @@ class BookshelfWindow : public QMainWindow {
   QAction* export_document_;
   QAction* open_preview_;
   QAction* save_epub_;
+  QAction* edit_;
   QAction* remove_;
   QAction* undo_remove_;
   // The books the last removal moved to the trash, for Undo Remove.

@@ -69,6 +69,22 @@ ShelfRow ShelfPresenter::Added(vellix::Book& book, const QString& book_file) {
   return RowForBook(book, book_file);
 }
 
+QString ShelfPresenter::Edit(const QString& path, const QString& title, const QString& author, const QString& category,
+                             ShelfRow* row) {
+  if (!bookshelf_ || !bookshelf_->Books()) return QStringLiteral("No bookshelf is open.");
+  for (const auto& book : *bookshelf_->Books()) {
+    if (QString::fromStdString(book->Path()) != path) continue;
+    try {
+      book->WriteInformation(Utf8(title), Utf8(author), Utf8(category));
+    } catch (const std::exception& e) {
+      return ErrorText(e);
+    }
+    *row = RowForBook(*book);
+    return QString();
+  }
+  return QStringLiteral("%1 is no longer on the bookshelf.").arg(path);
+}
+
 void ShelfPresenter::Forget(const QStringList& paths) {
   if (!bookshelf_ || !bookshelf_->Books()) return;
   vellix::Books& books = *bookshelf_->Books();

@@ -97,6 +97,13 @@ class ShelfPresenter {
   // reload. Returns its table row.
   ShelfRow Added(vellix::Book& book, const QString& book_file);
 
+  // Writes the title, author and category into the book at `path` (a book
+  // file or book folder of the open bookshelf), rewriting it safely, and
+  // puts its new row in *row. Returns "" when it was written, and otherwise
+  // what stopped it, for a message box; the book is then as it was.
+  QString Edit(const QString& path, const QString& title, const QString& author, const QString& category,
+               ShelfRow* row);
+
   // Takes the books at `paths` out of the open bookshelf's collection, so
   // that the exports no longer list them; their files are the caller's.
   void Forget(const QStringList& paths);

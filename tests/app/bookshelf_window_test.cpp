@@ -28,6 +28,7 @@
 #include "ikutil/device_edition.h"
 #include "table_probe.h"
 #include "test_util.h"
+#include "vellix/book.h"
 
 namespace {
 
@@ -99,6 +100,11 @@ class BookshelfWindowTest : public QObject {
   QStringList Listed() const { return Column(*w_, 0); }
   QLineEdit* Box() const { return w_->findChild<QLineEdit*>("txtBookshelf"); }
   void Click(const char* button) { QTest::mouseClick(w_->findChild<QPushButton*>(button), Qt::LeftButton); }
+  void SelectRow(int row) {
+    auto* table = w_->findChild<QTableView*>("lstBookshelf");
+    table->selectionModel()->setCurrentIndex(table->model()->index(row, 0),
+                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
   bool Enabled(const char* name) const {
     if (auto* action = w_->findChild<QAction*>(name)) return action->isEnabled();
     return w_->findChild<QWidget*>(name)->isEnabled();
@@ -247,7 +253,7 @@ class BookshelfWindowTest : public QObject {
     QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ControlModifier,
                       table->visualRect(table->model()->index(2, 0)).center());  // "Cherry & Co", BOOK2
     QCOMPARE(table->selectionModel()->selectedRows().size(), 2);
-    QCOMPARE(table->actions().size(), 3);  // the context menu
+    QCOMPARE(table->actions().size(), 4);  // the context menu
     QTest::keyClick(table, Qt::Key_Delete);
     QCOMPARE(Listed(), QStringList({"banana"}));
     QCOMPARE(AllFiles(Path("shelf")), QStringList({Q(Path("shelf/BOOK1.imp"))}));
@@ -292,6 +298,55 @@ class BookshelfWindowTest : public QObject {
     QCOMPARE(dialogs_.messages.size(), 1);
     QVERIFY2(dialogs_.messages[0].startsWith("Vellix Publisher: Not saved as EPUB:"), qPrintable(dialogs_.messages[0]));
     QVERIFY(!fs::exists(Path("short.epub")));
+  }
+
+  // F2 edits the current book: Save rewrites its file with the fields as
+  // typed and the list follows; Cancel, or a book gone from the disk,
+  // leaves everything as it was, the failure said in a message.
+  void editBook() {
+    Start("shelf").show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    auto* table = w_->findChild<QTableView*>("lstBookshelf");
+    table->setFocus();
+    SelectRow(1);  // "banana", BOOK1
+    QStringList shown;
+    auto edit = [&](const QStringList& fields, bool save) {
+      dialogs_.on_modal = [&, fields, save](QDialog& dialog) {
+        QStringList boxes;
+        for (const char* name : {"txtTitle", "txtAuthor", "txtCategory"}) {
+          auto* box = dialog.findChild<QLineEdit*>(name);
+          boxes << box->text();
+          if (!fields.isEmpty()) box->setText(fields[boxes.size() - 1]);
+        }
+        shown = boxes;
+        auto* button = dialog.findChild<QPushButton*>("cmdSave");
+        QCOMPARE(button->isEnabled(), !fields.contains(""));
+        if (save) QTest::mouseClick(button, Qt::LeftButton);
+      };
+      QTest::keyClick(table, Qt::Key_F2);
+    };
+    const std::string before = ReadFile(Path("shelf/BOOK1.imp"));
+    edit({"Zest & Zeal", "", "Food"}, false);
+    QCOMPARE(shown, QStringList({"banana", "Some Writer", "Fiction"}));
+    QCOMPARE(ReadFile(Path("shelf/BOOK1.imp")), before);
+    edit({"Zest & Zeal", "Ann  Lee", "Food"}, true);
+    QVERIFY2(dialogs_.messages.isEmpty(), qPrintable(dialogs_.messages.join('\n')));
+    QCOMPARE(Listed(), QStringList({"a &lt; b", "Cherry & Co", "Zest & Zeal"}));
+    QCOMPARE(Column(*w_, 1).value(2), QString("Ann Lee"));
+    QCOMPARE(table->currentIndex().row(), 2);  // still the current book
+    vellix::Book reread;
+    reread.Load(Path("shelf/BOOK1.imp"));
+    QCOMPARE(Q(reread.PlainTitle() + "|" + reread.PlainAuthor() + "|" + reread.PlainCategory()),
+             QString("Zest & Zeal|Ann Lee|Food"));
+    QCOMPARE(AllFiles(Path("shelf")).size(), 3);
+
+    fs::remove(Path("shelf/BOOK1.imp"));
+    edit({"Gone", "Ann Lee", "Food"}, true);
+    QCOMPARE(dialogs_.messages.size(), 1);
+    QVERIFY2(dialogs_.messages[0].startsWith("Vellix Publisher: The book was not changed:\nFile not found (53)"),
+             qPrintable(dialogs_.messages[0]));
+    QCOMPARE(Listed(), QStringList({"a &lt; b", "Cherry & Co", "Zest & Zeal"}));
+    QVERIFY(!fs::exists(Path("shelf/BOOK1.imp")));
   }
 
   // In a dark palette the pale warning bar and the preview's white paper
