@@ -27,6 +27,7 @@
 #include "about_dialog.h"
 #include "add_book_dialog.h"
 #include "book_table.h"
+#include "bulk_add.h"
 #include "busy_cursor.h"
 #include "edit_book_dialog.h"
 #include "import_book_dialog.h"
@@ -334,6 +335,13 @@ void BookshelfWindow::ImportFile(const QString& path) {
   if (!path.isEmpty()) dialog.SetFile(path);
   dialogs_.RunModal(dialog);
   ReturnFocus();
+  if (dialog.ChosenFiles().size() > 1) {
+    QStringList problems;
+    AddInBulk(dialog.ChosenFiles(), &problems);
+    if (!problems.isEmpty())
+      dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not added:\n%1").arg(problems.join(u'\n')));
+    return;
+  }
   if (auto book = dialog.Book()) {
     ShelfRow row = presenter_.Added(*book, dialog.BookFile());
     if (dialog.BookFile().isEmpty()) row.title = dialog.ImportedTitle();
@@ -341,28 +349,41 @@ void BookshelfWindow::ImportFile(const QString& path) {
   }
 }
 
+// One document alone is imported through Import Book, where its fields
+// are checked; anything more is added in one batch, the documents with the
+// fields they hold.
 void BookshelfWindow::AddDropped(const QStringList& paths) {
   if (!presenter_.HasBookshelf()) {
     dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Open a bookshelf before adding books to it."));
     return;
   }
-  DroppedItems items = SortDropped(paths);
-  QStringList problems;
-  for (const QString& folder : items.book_folders) {
-    try {
-      BusyCursor busy;
-      std::string book_file;
-      auto book = presenter_.bookshelf()->AddBookFolder(folder.toStdString(), &book_file);
-      model_->AddRow(presenter_.Added(*book, QString::fromStdString(book_file)));
-    } catch (const std::exception& e) {
-      problems << QStringLiteral("%1: %2").arg(folder, ErrorText(e));
-    }
-  }
-  for (const QString& document : items.documents) ImportFile(document);
+  QStringList problems, empty;
+  DroppedItems items = SortDropped(ExpandDroppedFolders(paths, &empty));
+  for (const QString& folder : empty) problems << tr("%1: an empty folder").arg(folder);
+  // What a dropped folder holds besides books and documents is passed over;
+  // only what was dropped itself is named.
+  QStringList dropped;
+  for (const QString& path : paths) dropped << WithoutTrailingSlashes(path);
   for (const QString& path : items.refused)
-    problems << tr("%1: neither a book folder (*.RES) nor a document, package, container or text file").arg(path);
+    if (dropped.contains(path))
+      problems << tr("%1: neither a book folder (*.RES) nor a document, package, container or text file").arg(path);
+  if (items.book_folders.isEmpty() && items.documents.size() == 1)
+    ImportFile(items.documents.first());
+  else if (!items.book_folders.isEmpty() || !items.documents.isEmpty())
+    AddInBulk(items.book_folders + items.documents, &problems);
   if (!problems.isEmpty())
     dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not added:\n%1").arg(problems.join(u'\n')));
+}
+
+void BookshelfWindow::AddInBulk(const QStringList& sources, QStringList* problems) {
+  const BulkAddOutcome outcome =
+      AddManyWithProgress(this, QString::fromStdString(presenter_.bookshelf()->Directory()), sources);
+  ReturnFocus();
+  for (ShelfRow& row : presenter_.Reload(outcome.book_files, problems)) model_->AddRow(std::move(row));
+  *problems << outcome.problems;
+  QString done = tr("%1 of %2 books added").arg(outcome.book_files.size()).arg(sources.size());
+  if (outcome.stopped > 0) done += tr("; cancelled before the other %1").arg(outcome.stopped);
+  statusBar()->showMessage(done, 10000);
 }
 
 void BookshelfWindow::dragEnterEvent(QDragEnterEvent* event) {

@@ -19,12 +19,11 @@
 // The table sorts by any column (by title, ignoring case, at first) and
 // narrows to the books whose title, author, category or identifier hold
 // what is typed in the filter box. Double-click or Enter on a book opens
-// its preview window. Book folders, documents, packages, containers and
-// text dropped onto the window are added as Add Book and Import Book add
-// them. The window's size, its splitter and the sort column are kept in the
-// program's own settings file, and so is the last bookshelf opened: the
-// next start opens it again while it exists, and falls back to the folder
-// the library's settings record otherwise (which are only ever read).
+// its preview window. One document dropped onto the window opens Import
+// Book on it; more, book folders, and folders of them are published in one
+// batch on worker threads under one progress dialog (bulk_add.h). The window's size, its splitter and the sort column
+// are kept in the program's own settings file, and so is the last bookshelf opened: the next start opens it again while
+// it exists, and falls back to the folder the library's settings record otherwise (which are only ever read).
 //
 // Edit Book (F2) changes the current book's title, author and category,
 // rewriting its file. Several books may be selected. Remove Book (Delete)
@@ -83,6 +82,7 @@ class BookshelfWindow : public QMainWindow {
   void AddBook();
   void ImportBook();
   void ImportFile(const QString& path);
+  void AddInBulk(const QStringList& sources, QStringList* problems);
   void ExportBookList();
   void ExportBooklistDocument();
   void About();
