@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -491,11 +492,9 @@ void BookshelfWindow::UndoRemove() {
     dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not brought back:\n%1").arg(problems.join(u'\n')));
 }
 
-// The book file as an EPUB book, proposed beside the bookshelf folder under
-// the book's title.
-void BookshelfWindow::SaveAsEpub() {
-  const QString path = SelectedPath();
-  if (path.isEmpty()) return;
+// The file name an EPUB book of the book at `path` is proposed under: its
+// title, made a file name, or else the book file's base name.
+QString BookshelfWindow::EpubName(const QString& path) const {
   QString name;
   for (const ShelfRow& row : model_->rows())
     if (row.path == path) name = row.title;
@@ -503,20 +502,55 @@ void BookshelfWindow::SaveAsEpub() {
   static const QRegularExpression kNotInNames(QStringLiteral("[/\\\\:*?\"<>|\\x00-\\x1f]"));
   name = name.replace(kNotInNames, QStringLiteral("-")).trimmed();
   if (name.isEmpty() || name.startsWith(u'.')) name = BaseName(path);
-  const QString folder = ParentFolder(QString::fromStdString(presenter_.bookshelf()->Directory()));
-  QString file = dialogs_.SaveFileName(this, tr("Save as EPUB"), JoinPath(folder, name + QStringLiteral(".epub")),
-                                       tr("EPUB Book (*.epub)"));
-  if (file.isEmpty()) return;
-  if (!file.endsWith(QStringLiteral(".epub"), Qt::CaseInsensitive)) file += QStringLiteral(".epub");
-  try {
-    BusyCursor busy;
-    vellix::Book book;
-    book.Load(path.toStdString());
-    book.SaveAsEpub(file.toStdString());
-    statusBar()->showMessage(tr("Saved %1").arg(file), 5000);
-  } catch (const std::exception& e) {
-    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not saved as EPUB:\n%1").arg(ErrorText(e)));
+  return name + QStringLiteral(".epub");
+}
+
+// One book is saved where the user names, proposed beside the bookshelf
+// folder; several go into a folder the user picks, each under its own
+// title, beside any file already there rather than over it.
+void BookshelfWindow::SaveAsEpub() {
+  const QStringList paths = SelectedPaths();
+  if (paths.isEmpty()) return;
+  QStringList targets;
+  if (paths.size() == 1) {
+    const QString folder = ParentFolder(QString::fromStdString(presenter_.bookshelf()->Directory()));
+    QString file = dialogs_.SaveFileName(this, tr("Save as EPUB"), JoinPath(folder, EpubName(paths.first())),
+                                         tr("EPUB Book (*.epub)"));
+    if (file.isEmpty()) return;
+    if (!file.endsWith(QStringLiteral(".epub"), Qt::CaseInsensitive)) file += QStringLiteral(".epub");
+    targets << file;
+  } else {
+    const QString folder = dialogs_.ChooseFolder(this, tr("Choose a folder for the %1 EPUB books:").arg(paths.size()));
+    if (folder.isEmpty()) return;
+    for (const QString& path : paths) {
+      const QString name = EpubName(path);
+      QString file = JoinPath(folder, name);
+      for (int n = 2; QFileInfo::exists(file) || targets.contains(file); ++n)
+        file = JoinPath(folder, QStringLiteral("%1 (%2).epub").arg(name.chopped(5)).arg(n));
+      targets << file;
+    }
   }
+  QStringList problems;
+  int saved = 0;
+  {
+    BusyCursor busy;
+    for (int n = 0; n < paths.size(); ++n) {
+      try {
+        vellix::Book book;
+        book.Load(paths[n].toStdString());
+        book.SaveAsEpub(targets[n].toStdString());
+        ++saved;
+      } catch (const std::exception& e) {
+        problems << (paths.size() == 1 ? ErrorText(e) : QStringLiteral("%1: %2").arg(paths[n], ErrorText(e)));
+      }
+    }
+  }
+  if (saved > 0)
+    statusBar()->showMessage(
+        saved == 1 && paths.size() == 1 ? tr("Saved %1").arg(targets.first()) : tr("%1 books saved as EPUB").arg(saved),
+        5000);
+  if (!problems.isEmpty())
+    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not saved as EPUB:\n%1").arg(problems.join(u'\n')));
 }
 
 void BookshelfWindow::EditSelected() {

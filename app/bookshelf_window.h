@@ -29,7 +29,7 @@
 // rewriting its file. Several books may be selected. Remove Book (Delete)
 // moves their files to
 // the desktop's trash and Undo Remove (Ctrl+Z) brings the last ones back;
-// Save as EPUB writes the current book as an EPUB book. The table's
+// Save as EPUB writes the selected books as EPUB books. The table's
 // context menu offers the same commands.
 #pragma once
 
@@ -89,6 +89,7 @@ class BookshelfWindow : public QMainWindow {
   void RemoveSelected();
   void UndoRemove();
   void SaveAsEpub();
+  QString EpubName(const QString& path) const;
   void EditSelected();
   void SelectPath(const QString& path);
   void FocusFilter();

@@ -298,6 +298,24 @@ class BookshelfWindowTest : public QObject {
     QCOMPARE(dialogs_.messages.size(), 1);
     QVERIFY2(dialogs_.messages[0].startsWith("Vellix Publisher: Not saved as EPUB:"), qPrintable(dialogs_.messages[0]));
     QVERIFY(!fs::exists(Path("short.epub")));
+
+    // Several selected books go into a folder, each under its title, never
+    // over a file already there.
+    WriteOwnBook(Path("two/ONE.imp"), "First");
+    WriteOwnBook(Path("two/TWO.imp"), "Second");
+    fs::create_directories(Path("eps"));
+    WriteFile(Path("eps/Second.epub"), "mine");
+    Box()->setText(Q(Path("two")));
+    QCOMPARE(Listed(), QStringList({"First", "Second"}));
+    w_->findChild<QTableView*>("lstBookshelf")->selectAll();
+    dialogs_ = FakePlatformDialogs();
+    dialogs_.answers = {Q(Path("eps"))};
+    w_->findChild<QAction*>("mnuSaveAsEpub")->trigger();
+    QCOMPARE(dialogs_.asked, QStringList("Choose a folder for the 2 EPUB books:"));
+    QVERIFY2(dialogs_.messages.isEmpty(), qPrintable(dialogs_.messages.join('\n')));
+    QCOMPARE(ReadFile(Path("eps/Second.epub")), std::string("mine"));
+    for (const char* file : {"eps/First.epub", "eps/Second (2).epub"})
+      QVERIFY2(ReadFile(Path(file)).starts_with("PK"), file);
   }
 
   // F2 edits the current book: Save rewrites its file with the fields as
