@@ -24,6 +24,7 @@
 #include "about_dialog.h"
 #include "add_book_dialog.h"
 #include "bookshelf_window.h"
+#include "edit_book_dialog.h"
 #include "fake_platform_dialogs.h"
 #include "ikutil/device_edition.h"
 #include "table_probe.h"
@@ -365,6 +366,9 @@ class BookshelfWindowTest : public QObject {
              qPrintable(dialogs_.messages[0]));
     QCOMPARE(Listed(), QStringList({"a &lt; b", "Cherry & Co", "Zest & Zeal"}));
     QVERIFY(!fs::exists(Path("shelf/BOOK1.imp")));
+    EditBookDialog dialog(w_.get());
+    dialog.SetFields("Zest & Zeal", "Ann Lee", "Food");
+    SaveScreenshot(dialog, "edit_book");
   }
 
   // In a dark palette the pale warning bar and the preview's white paper
