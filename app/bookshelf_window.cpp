@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -27,7 +28,9 @@
 #include "about_dialog.h"
 #include "add_book_dialog.h"
 #include "book_table.h"
+#include "bulk_add.h"
 #include "busy_cursor.h"
+#include "edit_book_dialog.h"
 #include "import_book_dialog.h"
 #include "page_preview.h"
 #include "paths.h"
@@ -186,6 +189,8 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   file_menu->addSeparator();
   open_preview_ = AddMenuItem(file_menu, tr("&Preview"), "mnuPreview");
   save_epub_ = AddMenuItem(file_menu, tr("Save as E&PUB..."), "mnuSaveAsEpub");
+  edit_ = AddMenuItem(file_menu, tr("E&dit Book..."), "mnuEditBook");
+  edit_->setShortcut(Qt::Key_F2);
   remove_ = AddMenuItem(file_menu, tr("&Remove Book"), "mnuRemoveBook");
   remove_->setShortcut(QKeySequence::Delete);
   file_menu->addSeparator();
@@ -202,7 +207,7 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   find->setShortcut(QKeySequence::Find);
   // The table's context menu: the commands on the selected books.
   table_->setContextMenuPolicy(Qt::ActionsContextMenu);
-  table_->addActions({open_preview_, save_epub_, remove_});
+  table_->addActions({open_preview_, edit_, save_epub_, remove_});
   QMenu* help_menu = menuBar()->addMenu(tr("&Help"));
   help_menu->setObjectName(QStringLiteral("mnuHelp"));
   QAction* about = AddMenuItem(help_menu, tr("&About Vellix Publisher"), "mnuAbout");
@@ -227,6 +232,7 @@ BookshelfWindow::BookshelfWindow(PlatformDialogs& dialogs, QWidget* parent) : QM
   connect(open_shelf, &QAction::triggered, this, &BookshelfWindow::Browse);
   connect(open_preview_, &QAction::triggered, this, &BookshelfWindow::OpenSelectedPreview);
   connect(save_epub_, &QAction::triggered, this, &BookshelfWindow::SaveAsEpub);
+  connect(edit_, &QAction::triggered, this, &BookshelfWindow::EditSelected);
   connect(remove_, &QAction::triggered, this, &BookshelfWindow::RemoveSelected);
   connect(undo_remove_, &QAction::triggered, this, &BookshelfWindow::UndoRemove);
   connect(find, &QAction::triggered, this, &BookshelfWindow::FocusFilter);
@@ -317,47 +323,68 @@ void BookshelfWindow::AddBook() {
   dialog.SetBookshelf(presenter_.bookshelf());
   dialogs_.RunModal(dialog);
   ReturnFocus();
-  if (auto book = dialog.Book()) model_->AddRow(RowForAddedBook(*book, dialog.BookFile()));
+  if (auto book = dialog.Book()) model_->AddRow(presenter_.Added(*book, dialog.BookFile()));
 }
 
 void BookshelfWindow::ImportBook() { ImportFile(QString()); }
 
-// The table shows the book as it reads once the bookshelf is opened again.
+// The table and the exports show the book as they will once the bookshelf
+// is opened again.
 void BookshelfWindow::ImportFile(const QString& path) {
   ImportBookDialog dialog(dialogs_, this);
   dialog.SetBookshelf(presenter_.bookshelf());
   if (!path.isEmpty()) dialog.SetFile(path);
   dialogs_.RunModal(dialog);
   ReturnFocus();
+  if (dialog.ChosenFiles().size() > 1) {
+    QStringList problems;
+    AddInBulk(dialog.ChosenFiles(), &problems);
+    if (!problems.isEmpty())
+      dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not added:\n%1").arg(problems.join(u'\n')));
+    return;
+  }
   if (auto book = dialog.Book()) {
-    ShelfRow row = RowForAddedBook(*book, dialog.BookFile());
+    ShelfRow row = presenter_.Added(*book, dialog.BookFile());
     if (dialog.BookFile().isEmpty()) row.title = dialog.ImportedTitle();
     model_->AddRow(std::move(row));
   }
 }
 
+// One document alone is imported through Import Book, where its fields
+// are checked; anything more is added in one batch, the documents with the
+// fields they hold.
 void BookshelfWindow::AddDropped(const QStringList& paths) {
   if (!presenter_.HasBookshelf()) {
     dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Open a bookshelf before adding books to it."));
     return;
   }
-  DroppedItems items = SortDropped(paths);
-  QStringList problems;
-  for (const QString& folder : items.book_folders) {
-    try {
-      BusyCursor busy;
-      std::string book_file;
-      auto book = presenter_.bookshelf()->AddBookFolder(folder.toStdString(), &book_file);
-      model_->AddRow(RowForAddedBook(*book, QString::fromStdString(book_file)));
-    } catch (const std::exception& e) {
-      problems << QStringLiteral("%1: %2").arg(folder, ErrorText(e));
-    }
-  }
-  for (const QString& document : items.documents) ImportFile(document);
+  QStringList problems, empty;
+  DroppedItems items = SortDropped(ExpandDroppedFolders(paths, &empty));
+  for (const QString& folder : empty) problems << tr("%1: an empty folder").arg(folder);
+  // What a dropped folder holds besides books and documents is passed over;
+  // only what was dropped itself is named.
+  QStringList dropped;
+  for (const QString& path : paths) dropped << WithoutTrailingSlashes(path);
   for (const QString& path : items.refused)
-    problems << tr("%1: neither a book folder (*.RES) nor a document, package, container or text file").arg(path);
+    if (dropped.contains(path))
+      problems << tr("%1: neither a book folder (*.RES) nor a document, package, container or text file").arg(path);
+  if (items.book_folders.isEmpty() && items.documents.size() == 1)
+    ImportFile(items.documents.first());
+  else if (!items.book_folders.isEmpty() || !items.documents.isEmpty())
+    AddInBulk(items.book_folders + items.documents, &problems);
   if (!problems.isEmpty())
     dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not added:\n%1").arg(problems.join(u'\n')));
+}
+
+void BookshelfWindow::AddInBulk(const QStringList& sources, QStringList* problems) {
+  const BulkAddOutcome outcome =
+      AddManyWithProgress(this, QString::fromStdString(presenter_.bookshelf()->Directory()), sources);
+  ReturnFocus();
+  for (ShelfRow& row : presenter_.Reload(outcome.book_files, problems)) model_->AddRow(std::move(row));
+  *problems << outcome.problems;
+  QString done = tr("%1 of %2 books added").arg(outcome.book_files.size()).arg(sources.size());
+  if (outcome.stopped > 0) done += tr("; cancelled before the other %1").arg(outcome.stopped);
+  statusBar()->showMessage(done, 10000);
 }
 
 void BookshelfWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -465,11 +492,9 @@ void BookshelfWindow::UndoRemove() {
     dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not brought back:\n%1").arg(problems.join(u'\n')));
 }
 
-// The book file as an EPUB book, proposed beside the bookshelf folder under
-// the book's title.
-void BookshelfWindow::SaveAsEpub() {
-  const QString path = SelectedPath();
-  if (path.isEmpty()) return;
+// The file name an EPUB book of the book at `path` is proposed under: its
+// title, made a file name, or else the book file's base name.
+QString BookshelfWindow::EpubName(const QString& path) const {
   QString name;
   for (const ShelfRow& row : model_->rows())
     if (row.path == path) name = row.title;
@@ -477,20 +502,85 @@ void BookshelfWindow::SaveAsEpub() {
   static const QRegularExpression kNotInNames(QStringLiteral("[/\\\\:*?\"<>|\\x00-\\x1f]"));
   name = name.replace(kNotInNames, QStringLiteral("-")).trimmed();
   if (name.isEmpty() || name.startsWith(u'.')) name = BaseName(path);
-  const QString folder = ParentFolder(QString::fromStdString(presenter_.bookshelf()->Directory()));
-  QString file = dialogs_.SaveFileName(this, tr("Save as EPUB"), JoinPath(folder, name + QStringLiteral(".epub")),
-                                       tr("EPUB Book (*.epub)"));
-  if (file.isEmpty()) return;
-  if (!file.endsWith(QStringLiteral(".epub"), Qt::CaseInsensitive)) file += QStringLiteral(".epub");
-  try {
-    BusyCursor busy;
-    vellix::Book book;
-    book.Load(path.toStdString());
-    book.SaveAsEpub(file.toStdString());
-    statusBar()->showMessage(tr("Saved %1").arg(file), 5000);
-  } catch (const std::exception& e) {
-    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not saved as EPUB:\n%1").arg(ErrorText(e)));
+  return name + QStringLiteral(".epub");
+}
+
+// One book is saved where the user names, proposed beside the bookshelf
+// folder; several go into a folder the user picks, each under its own
+// title, beside any file already there rather than over it.
+void BookshelfWindow::SaveAsEpub() {
+  const QStringList paths = SelectedPaths();
+  if (paths.isEmpty()) return;
+  QStringList targets;
+  if (paths.size() == 1) {
+    const QString folder = ParentFolder(QString::fromStdString(presenter_.bookshelf()->Directory()));
+    QString file = dialogs_.SaveFileName(this, tr("Save as EPUB"), JoinPath(folder, EpubName(paths.first())),
+                                         tr("EPUB Book (*.epub)"));
+    if (file.isEmpty()) return;
+    if (!file.endsWith(QStringLiteral(".epub"), Qt::CaseInsensitive)) file += QStringLiteral(".epub");
+    targets << file;
+  } else {
+    const QString folder = dialogs_.ChooseFolder(this, tr("Choose a folder for the %1 EPUB books:").arg(paths.size()));
+    if (folder.isEmpty()) return;
+    for (const QString& path : paths) {
+      const QString name = EpubName(path);
+      QString file = JoinPath(folder, name);
+      for (int n = 2; QFileInfo::exists(file) || targets.contains(file); ++n)
+        file = JoinPath(folder, QStringLiteral("%1 (%2).epub").arg(name.chopped(5)).arg(n));
+      targets << file;
+    }
   }
+  QStringList problems;
+  int saved = 0;
+  {
+    BusyCursor busy;
+    for (int n = 0; n < paths.size(); ++n) {
+      try {
+        vellix::Book book;
+        book.Load(paths[n].toStdString());
+        book.SaveAsEpub(targets[n].toStdString());
+        ++saved;
+      } catch (const std::exception& e) {
+        problems << (paths.size() == 1 ? ErrorText(e) : QStringLiteral("%1: %2").arg(paths[n], ErrorText(e)));
+      }
+    }
+  }
+  if (saved > 0)
+    statusBar()->showMessage(
+        saved == 1 && paths.size() == 1 ? tr("Saved %1").arg(targets.first()) : tr("%1 books saved as EPUB").arg(saved),
+        5000);
+  if (!problems.isEmpty())
+    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not saved as EPUB:\n%1").arg(problems.join(u'\n')));
+}
+
+void BookshelfWindow::EditSelected() {
+  const QString path = SelectedPath();
+  if (path.isEmpty()) return;
+  EditBookDialog dialog(this);
+  for (const ShelfRow& row : model_->rows())
+    if (row.path == path) dialog.SetFields(row.title, row.author, row.category);
+  const bool accepted = dialogs_.RunModal(dialog) == QDialog::Accepted;
+  ReturnFocus();
+  if (!accepted) return;
+  ShelfRow row;
+  QString problem;
+  {
+    BusyCursor busy;
+    problem = presenter_.Edit(path, dialog.Title(), dialog.Author(), dialog.Category(), &row);
+  }
+  if (!problem.isEmpty()) {
+    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("The book was not changed:\n%1").arg(problem));
+    return;
+  }
+  model_->RemoveRows({path});
+  model_->AddRow(std::move(row));
+  SelectPath(path);
+}
+
+// The book stays the current one wherever its new title sorts it.
+void BookshelfWindow::SelectPath(const QString& path) {
+  for (int n = 0; n < filter_->rowCount(); ++n)
+    if (filter_->index(n, 0).data(BookTableModel::kPathRole).toString() == path) SelectOnly(n);
 }
 
 void BookshelfWindow::OpenSelectedPreview() {
@@ -521,16 +611,26 @@ void BookshelfWindow::ExportBookList() {
   ShelfPresenter::BookListExport target = presenter_.PrepareBookListExport();
   QString file = dialogs_.SaveFileName(this, tr("Export Book List"), target.proposed_file, tr("Book List (*.txt)"));
   if (file.isEmpty()) return;
-  BusyCursor busy;
-  presenter_.WriteBookList(target, file);  // Failures end the export silently.
+  QString problem;
+  {
+    BusyCursor busy;
+    problem = presenter_.WriteBookList(target, file);
+  }
+  if (!problem.isEmpty())
+    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("The book list was not exported:\n%1").arg(problem));
 }
 
 void BookshelfWindow::ExportBooklistDocument() {
   QString file =
       dialogs_.SaveFileName(this, tr("Export"), presenter_.ProposedBooklistDocument(), tr("Web Page (*.htm)"));
   if (file.isEmpty()) return;
-  BusyCursor busy;
-  presenter_.WriteBooklistDocument(file);  // Failures end the export silently.
+  QString problem;
+  {
+    BusyCursor busy;
+    problem = presenter_.WriteBooklistDocument(file);
+  }
+  if (!problem.isEmpty())
+    dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("The book list document was not exported:\n%1").arg(problem));
 }
 
 void BookshelfWindow::About() {
@@ -553,6 +653,7 @@ void BookshelfWindow::UpdateCommands() {
   const bool selected = open && table_->selectionModel()->hasSelection();
   open_preview_->setEnabled(selected);
   save_epub_->setEnabled(selected);
+  edit_->setEnabled(selected);
   remove_->setEnabled(selected);
   undo_remove_->setEnabled(open && !last_removed_.isEmpty());
 }

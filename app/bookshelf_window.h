@@ -12,21 +12,24 @@
 // bar above the table, while the others are listed; the bar is no dialog
 // and never takes the keyboard from the folder box. A folder that cannot be
 // read at all is reported in the same bar. While no bookshelf is open
-// "&Add", "&Import" and both exports are disabled.
+// "&Add", "&Import" and both exports are disabled. An export that cannot
+// be written, or a book list without the remote bookshelf's address, is
+// reported in a message box; a cancelled one says nothing.
 //
 // The table sorts by any column (by title, ignoring case, at first) and
 // narrows to the books whose title, author, category or identifier hold
 // what is typed in the filter box. Double-click or Enter on a book opens
-// its preview window. Book folders, documents, packages, containers and
-// text dropped onto the window are added as Add Book and Import Book add
-// them. The window's size, its splitter and the sort column are kept in the
-// program's own settings file, and so is the last bookshelf opened: the
-// next start opens it again while it exists, and falls back to the folder
-// the library's settings record otherwise (which are only ever read).
+// its preview window. One document dropped onto the window opens Import
+// Book on it; more, book folders, and folders of them are published in one
+// batch on worker threads under one progress dialog (bulk_add.h). The window's size, its splitter and the sort column
+// are kept in the program's own settings file, and so is the last bookshelf opened: the next start opens it again while
+// it exists, and falls back to the folder the library's settings record otherwise (which are only ever read).
 //
-// Several books may be selected. Remove Book (Delete) moves their files to
+// Edit Book (F2) changes the current book's title, author and category,
+// rewriting its file. Several books may be selected. Remove Book (Delete)
+// moves their files to
 // the desktop's trash and Undo Remove (Ctrl+Z) brings the last ones back;
-// Save as EPUB writes the current book as an EPUB book. The table's
+// Save as EPUB writes the selected books as EPUB books. The table's
 // context menu offers the same commands.
 #pragma once
 
@@ -79,12 +82,16 @@ class BookshelfWindow : public QMainWindow {
   void AddBook();
   void ImportBook();
   void ImportFile(const QString& path);
+  void AddInBulk(const QStringList& sources, QStringList* problems);
   void ExportBookList();
   void ExportBooklistDocument();
   void About();
   void RemoveSelected();
   void UndoRemove();
   void SaveAsEpub();
+  QString EpubName(const QString& path) const;
+  void EditSelected();
+  void SelectPath(const QString& path);
   void FocusFilter();
   void SelectOnly(int row);
   void ReturnFocus();
@@ -124,6 +131,7 @@ class BookshelfWindow : public QMainWindow {
   QAction* export_document_;
   QAction* open_preview_;
   QAction* save_epub_;
+  QAction* edit_;
   QAction* remove_;
   QAction* undo_remove_;
   // The books the last removal moved to the trash, for Undo Remove.

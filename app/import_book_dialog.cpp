@@ -107,8 +107,13 @@ ImportBookDialog::~ImportBookDialog() = default;
 void ImportBookDialog::SetBookshelf(std::shared_ptr<vellix::Bookshelf> bookshelf) { bookshelf_ = std::move(bookshelf); }
 
 void ImportBookDialog::Browse() {
-  QString file = dialogs_.OpenFileName(this, tr("Import Book"), QString::fromLatin1(kFileFilter));
-  if (!file.isEmpty()) file_box_->setText(file);
+  const QStringList files = dialogs_.OpenFileNames(this, tr("Import Book"), QString::fromLatin1(kFileFilter));
+  if (files.size() == 1) file_box_->setText(files.first());
+  // Many books take the fields they hold: the window adds them in one batch.
+  if (files.size() > 1) {
+    chosen_files_ = files;
+    reject();
+  }
 }
 
 void ImportBookDialog::SetFile(const QString& path) { file_box_->setText(path); }

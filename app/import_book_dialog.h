@@ -8,10 +8,12 @@
 // was imported, or null when nothing was (closed without importing, or the
 // import failed or was cancelled; a failure is reported in a message box
 // and the dialog stays open). A file that fails to load is reported the
-// same way, and the user may choose another.
+// same way, and the user may choose another. Several files chosen at once
+// close the dialog and are handed back by ChosenFiles().
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 #include <memory>
 
 #include "import_book.h"
@@ -38,6 +40,10 @@ class ImportBookDialog : public QDialog {
   QString ImportedTitle() const { return imported_title_; }
   // The book file it was published to, "" when it was added as it is.
   QString BookFile() const { return import_.imported_file(); }
+  // The files chosen together in Browse when they were more than one: the
+  // dialog then closes at once, importing nothing, for the caller to add
+  // them all.
+  const QStringList& ChosenFiles() const { return chosen_files_; }
 
  private:
   void Browse();
@@ -50,6 +56,7 @@ class ImportBookDialog : public QDialog {
   std::shared_ptr<vellix::Bookshelf> bookshelf_;
   BookImport import_;
   QString imported_title_;
+  QStringList chosen_files_;
   QLineEdit* file_box_;
   QLineEdit* title_box_;
   QLineEdit* author_box_;

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 class QDialog;
@@ -26,9 +27,10 @@ class PlatformDialogs {
   virtual QString SaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
                                const QString& filter) = 0;
 
-  // The file to open, or "" when the dialog was cancelled. `filter` holds
-  // Qt's filters separated by ";;", the first one preselected.
-  virtual QString OpenFileName(QWidget* parent, const QString& caption, const QString& filter) = 0;
+  // The files to open, several at once if the user picks them; none when
+  // the dialog was cancelled. `filter` holds Qt's filters separated by
+  // ";;", the first one preselected.
+  virtual QStringList OpenFileNames(QWidget* parent, const QString& caption, const QString& filter) = 0;
 
   // A message with an OK button only.
   virtual void ShowMessage(QWidget* parent, const QString& title, const QString& text) = 0;

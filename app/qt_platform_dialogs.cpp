@@ -14,8 +14,8 @@ QString QtPlatformDialogs::SaveFileName(QWidget* parent, const QString& caption,
   return QFileDialog::getSaveFileName(parent, caption, proposed, filter);
 }
 
-QString QtPlatformDialogs::OpenFileName(QWidget* parent, const QString& caption, const QString& filter) {
-  return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+QStringList QtPlatformDialogs::OpenFileNames(QWidget* parent, const QString& caption, const QString& filter) {
+  return QFileDialog::getOpenFileNames(parent, caption, QString(), filter);
 }
 
 void QtPlatformDialogs::ShowMessage(QWidget* parent, const QString& title, const QString& text) {

@@ -9,7 +9,7 @@ class QtPlatformDialogs : public PlatformDialogs {
   QString ChooseFolder(QWidget* parent, const QString& prompt) override;
   QString SaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
                        const QString& filter) override;
-  QString OpenFileName(QWidget* parent, const QString& caption, const QString& filter) override;
+  QStringList OpenFileNames(QWidget* parent, const QString& caption, const QString& filter) override;
   void ShowMessage(QWidget* parent, const QString& title, const QString& text) override;
   void OpenUrl(const QUrl& url) override;
   int RunModal(QDialog& dialog) override;

@@ -6,6 +6,7 @@
 
 #include "paths.h"
 #include "vellix/application.h"
+#include "vellix/book.h"
 #include "vellix/booklist.h"
 #include "vellix/bookshelf.h"
 #include "vellix/error.h"
@@ -53,6 +54,36 @@ ShelfPresenter::ShelfPresenter() = default;
 ShelfPresenter::~ShelfPresenter() = default;
 
 QString ShelfPresenter::RecordedFolder() { return QString::fromStdString(vellix::Application::BookshelfDirectory()); }
+
+ShelfRow ShelfPresenter::Added(vellix::Book& book, const QString& book_file) {
+  if (!book_file.isEmpty()) {
+    try {
+      vellix::Book written;
+      written.Load(Utf8(book_file));
+      // The collection holds `book` itself: it becomes the book file.
+      if (!written.Path().empty()) book = written;
+    } catch (const std::exception&) {
+      // Listed as it was added; a reload names the file if it is damaged.
+    }
+  }
+  return RowForBook(book, book_file);
+}
+
+QString ShelfPresenter::Edit(const QString& path, const QString& title, const QString& author, const QString& category,
+                             ShelfRow* row) {
+  if (!bookshelf_ || !bookshelf_->Books()) return QStringLiteral("No bookshelf is open.");
+  for (const auto& book : *bookshelf_->Books()) {
+    if (QString::fromStdString(book->Path()) != path) continue;
+    try {
+      book->WriteInformation(Utf8(title), Utf8(author), Utf8(category));
+    } catch (const std::exception& e) {
+      return ErrorText(e);
+    }
+    *row = RowForBook(*book);
+    return QString();
+  }
+  return QStringLiteral("%1 is no longer on the bookshelf.").arg(path);
+}
 
 void ShelfPresenter::Forget(const QStringList& paths) {
   if (!bookshelf_ || !bookshelf_->Books()) return;
@@ -153,13 +184,17 @@ ShelfPresenter::BookListExport ShelfPresenter::PrepareBookListExport() const {
   return result;
 }
 
-bool ShelfPresenter::WriteBookList(const BookListExport& export_info, const QString& file) const {
-  if (export_info.base_url.isEmpty() || file.isEmpty() || !bookshelf_ || !bookshelf_->Books()) return false;
+QString ShelfPresenter::WriteBookList(const BookListExport& export_info, const QString& file) const {
+  if (export_info.base_url.isEmpty())
+    return QStringLiteral(
+        "The book list needs the web address of the remote bookshelf, and none is set "
+        "(RemoteBookShelfUrl in the [Sites] section of the library's settings).");
+  if (!bookshelf_ || !bookshelf_->Books()) return QStringLiteral("No bookshelf is open.");
   try {
     vellix::WriteBookListText(*bookshelf_->Books(), Utf8(export_info.base_url), Utf8(file));
-    return true;
-  } catch (const std::exception&) {
-    return false;
+    return QString();
+  } catch (const std::exception& e) {
+    return ErrorText(e);
   }
 }
 
@@ -169,12 +204,12 @@ QString ShelfPresenter::ProposedBooklistDocument() const {
   return JoinPath(ParentFolder(folder), BaseName(folder) + QStringLiteral(".htm"));
 }
 
-bool ShelfPresenter::WriteBooklistDocument(const QString& file) const {
-  if (file.isEmpty() || !bookshelf_) return false;
+QString ShelfPresenter::WriteBooklistDocument(const QString& file) const {
+  if (!bookshelf_ || !bookshelf_->Books()) return QStringLiteral("No bookshelf is open.");
   try {
     bookshelf_->CreateBooklist(Utf8(file));
-    return true;
-  } catch (const std::exception&) {
-    return false;
+    return QString();
+  } catch (const std::exception& e) {
+    return ErrorText(e);
   }
 }

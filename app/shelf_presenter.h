@@ -16,6 +16,7 @@
 #include "shelf_row.h"
 
 namespace vellix {
+class Book;
 class Bookshelf;
 }  // namespace vellix
 
@@ -89,6 +90,20 @@ class ShelfPresenter {
   // The same books as table rows.
   QVector<ShelfRow> Rows() const;
 
+  // Takes in a book the dialogs or a drop just added to the open
+  // bookshelf: when a book file was written for it on the shelf, the
+  // collection's book becomes that file as read back (identifier, size and
+  // file name included), so the exports list it as they will after a
+  // reload. Returns its table row.
+  ShelfRow Added(vellix::Book& book, const QString& book_file);
+
+  // Writes the title, author and category into the book at `path` (a book
+  // file or book folder of the open bookshelf), rewriting it safely, and
+  // puts its new row in *row. Returns "" when it was written, and otherwise
+  // what stopped it, for a message box; the book is then as it was.
+  QString Edit(const QString& path, const QString& title, const QString& author, const QString& category,
+               ShelfRow* row);
+
   // Takes the books at `paths` out of the open bookshelf's collection, so
   // that the exports no longer list them; their files are the caller's.
   void Forget(const QStringList& paths);
@@ -100,21 +115,21 @@ class ShelfPresenter {
   // The book list text export. Prepare reads the remote address and the
   // device folder from the settings and proposes "<parent of the device
   // folder>/<file name of the address>"; Write then writes one line per
-  // book with the address's base. Write does nothing without a remote
-  // address or an open bookshelf. It returns false on any failure, and
-  // never throws.
+  // book with the address's base. Write writes nothing without a remote
+  // address or an open bookshelf. Both writes return "" when the file was
+  // written and otherwise what stopped them, for a message box; they never
+  // throw.
   struct BookListExport {
     QString base_url;
     QString proposed_file;
   };
   BookListExport PrepareBookListExport() const;
-  bool WriteBookList(const BookListExport& export_info, const QString& file) const;
+  QString WriteBookList(const BookListExport& export_info, const QString& file) const;
 
   // The book list document export: proposes "<parent of the bookshelf
-  // folder>/<its base name>.htm" ("" without a bookshelf); Write returns
-  // false on any failure and never throws.
+  // folder>/<its base name>.htm" ("" without a bookshelf).
   QString ProposedBooklistDocument() const;
-  bool WriteBooklistDocument(const QString& file) const;
+  QString WriteBooklistDocument(const QString& file) const;
 
  private:
   std::shared_ptr<vellix::Bookshelf> bookshelf_;

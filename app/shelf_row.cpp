@@ -1,7 +1,6 @@
 #include "shelf_row.h"
 
 #include <QLocale>
-#include <exception>
 
 #include "vellix/book.h"
 #include "vellix/formats/markup.h"
@@ -31,19 +30,6 @@ ShelfRow RowForBook(const vellix::Book& book, const QString& path) {
   row.size = book.Size();
   row.path = path.isEmpty() ? QString::fromStdString(book.Path()) : path;
   return row;
-}
-
-ShelfRow RowForAddedBook(const vellix::Book& book, const QString& book_file) {
-  if (!book_file.isEmpty()) {
-    try {
-      vellix::Book written;
-      written.Load(book_file.toStdString());
-      if (!written.Path().empty()) return RowForBook(written);
-    } catch (const std::exception&) {
-      // Shown as it was added.
-    }
-  }
-  return RowForBook(book, book_file);
 }
 
 QString ReadableText(const std::string& stored) {

@@ -29,11 +29,6 @@ struct ShelfRow {
 // published onto the shelf whose file differs from what was loaded.
 ShelfRow RowForBook(const vellix::Book& book, const QString& path = QString());
 
-// The row of a book just added: read again from the book file written for
-// it on the shelf when there is one, so that it shows as it will after a
-// reload; otherwise made from `book` itself.
-ShelfRow RowForAddedBook(const vellix::Book& book, const QString& book_file);
-
 // A title, author or category as people read it: the stored markup escapes
 // undone.
 QString ReadableText(const std::string& stored);

@@ -1,6 +1,7 @@
 // Arbitrary bytes as a book file on a bookshelf: everything that reads a
 // book file must either succeed or throw AutomationError, and the readers
-// must agree with each other about what they found.
+// must agree with each other about what they found; editing its fields
+// changes nothing else.
 #include <stdlib.h>
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include "vellix/error.h"
 #include "vellix/formats/book_format.h"
 #include "vellix/formats/codepage.h"
+#include "vellix/formats/file_io.h"
 
 namespace {
 
@@ -149,5 +151,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const vellix::formats::AutomationError&) {
     if (has_id && !set_path_failed) Fail("the bookshelf lookup failed on a readable book file");
   }
+
+  // Editing the fields either leaves the file as it was or changes only
+  // them: the bytes after the information area stay, shifted by the change
+  // in its length, and the book reads back with the new fields.
+  const std::string before(reinterpret_cast<const char*>(data), size);
+  try {
+    book.Load(g_book_path);
+    book.WriteInformation("Edited \u00E9", "Ann Lee", "Tests");
+  } catch (const vellix::formats::AutomationError&) {
+    if (vellix::formats::ReadWholeFile(g_book_path) != before) Fail("a refused edit changed the book file");
+    return 0;
+  }
+  const std::string after = vellix::formats::ReadWholeFile(g_book_path);
+  auto area_end = [](const std::string& bytes) {
+    return 24 + (size_t{static_cast<unsigned char>(bytes[22])} << 8 | static_cast<unsigned char>(bytes[23]));
+  };
+  if (after.compare(0, 22, before, 0, 22) != 0 ||
+      after.compare(area_end(after), std::string::npos, before, area_end(before)) != 0)
+    Fail("an edit changed bytes outside the information strings");
+  if (book.PlainTitle() != "Edited \u00E9" || book.PlainAuthor() != "Ann Lee") Fail("an edit did not read back");
   return 0;
 }

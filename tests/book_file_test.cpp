@@ -163,5 +163,47 @@ TEST_F(BookFileTest, ContentAndSaveOfBookFile) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "out.imp"));
 }
 
+// Editing rewrites only the three fields: the identifier, the unused
+// string, the carried bytes, what follows the strings and every block stay
+// byte for byte, in a book file and in a book folder alike.
+TEST_F(BookFileTest, WriteInformationChangesOnlyTheThreeFields) {
+  const Info before{"SRC1:B:ID7", "Old", "kept", "Old Title", "Last", "", "First"};
+  const Info after{"SRC1:B:ID7", "Cook & Bake", "kept", "Caf\xE9 Tales", "Doe", "Q.", "Jane"};
+  const std::vector<Entry> entries = {{"    ", "    ", std::string(3000, 'd')}, {"PIC1", "PICT", "picture"}};
+  const std::string info_tail("\x01tail", 5);
+  const std::string path =
+      dir_.Write("b.imp", BookFile(CarriedBytes() + before.Strings() + info_tail, "B.RES", entries));
+  MakeBookFolder(dir_ / "F.RES", RsrcInf(before, "trailing"), "fork");
+  for (const std::string& book_path : {path, dir_ / "F.RES"}) {
+    Book b;
+    b.Load(book_path);
+    b.WriteInformation("Caf\u00E9 Tales", "Jane  Q.  Doe", "Cook & Bake");
+    EXPECT_EQ(Fields(b), "Caf\u00E9 Tales|Jane Q. Doe|Cook &amp; Bake|" + b.BookId()) << book_path;
+  }
+  EXPECT_EQ(ReadFile(path), BookFile(CarriedBytes() + after.Strings() + info_tail, "B.RES", entries));
+  EXPECT_EQ(ReadFile(dir_ / "F.RES/RSRC.INF"), RsrcInf(after, "trailing"));
+
+  // Refused before anything is written: the book stays as it was.
+  const std::string written = ReadFile(path);
+  Book b;
+  b.Load(path);
+  const std::pair<std::function<void()>, int> refusals[] = {
+      {[&] { b.WriteInformation("", "A", "C"); }, 5},
+      {[&] { b.WriteInformation("T", std::string("A\0B", 3), "C"); }, 5},
+      {[&] { b.WriteInformation(std::string(40000, 't'), "A", "C"); }, 6},
+      {[&] { b.WriteInformation("T\xFF", "A", "C"); }, 5},
+  };
+  for (const auto& [edit, error] : refusals) EXPECT_EQ(ErrorNumberOf(edit), error);
+  EXPECT_EQ(ReadFile(path), written);
+  Book document;
+  document.Load(dir_.Write("d.txt", "words"));
+  EXPECT_EQ(ErrorNumberOf([&] { document.WriteInformation("T", "A", "C"); }), 5);
+  const std::string not_a_book = std::string("\0\3BOOKVREN", 10) + written.substr(10);
+  b.Load(dir_.Write("x.imp", not_a_book));
+  EXPECT_EQ(ErrorNumberOf([&] { b.WriteInformation("T", "A", "C"); }), 5);
+  EXPECT_EQ(ReadFile(dir_ / "x.imp"), not_a_book);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 4);  // no leftovers
+}
+
 }  // namespace
 }  // namespace vellix

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -46,6 +47,25 @@ std::string FolderNameOf(const std::string& folder) {
   std::string name = p.filename().string();
   if (name.empty()) name = p.parent_path().filename().string();  // "x/RES/" form
   return name;
+}
+
+// The given `strings` in place of those of the first seven NUL-ended
+// strings of `area`; the others and what follows them stay.
+std::string WithStrings(std::string_view area, const std::array<std::optional<std::string>, 7>& strings,
+                        const std::string& path) {
+  std::string out;
+  size_t start = 0;
+  for (const std::optional<std::string>& text : strings) {
+    size_t nul = area.find('\0', start);
+    if (nul == std::string_view::npos)
+      Raise(kInvalidArgument, path + ": the book information holds fewer than seven strings");
+    if (text && text->find('\0') != std::string::npos)
+      Raise(kInvalidArgument, path + ": a book information string holds NUL");
+    out.append(text ? std::string_view(*text) : area.substr(start, nul - start)).push_back('\0');
+    start = nul + 1;
+  }
+  out.append(area.substr(start));
+  return out;
 }
 
 }  // namespace
@@ -337,6 +357,41 @@ void WriteBookFileParts(const std::string& dest, std::string_view information, s
       out.CopyFrom(file, p.size);
     }
   }
+  out.Commit();
+}
+
+void ReplaceInformationStrings(const std::string& path, const std::array<std::optional<std::string>, 7>& strings) {
+  if (IsFolder(path)) {
+    const std::string information = (std::filesystem::path(path) / kInformationFile).string();
+    const std::string bytes = ReadWholeFile(information);
+    if (bytes.size() < kRsrcInfStringsOffset) Raise(kInvalidArgument, information);
+    std::string rewritten = bytes.substr(0, kRsrcInfStringsOffset) +
+                            WithStrings(std::string_view(bytes).substr(kRsrcInfStringsOffset), strings, information);
+    AtomicFileWriter out(information, "inf");
+    out.Write(rewritten);
+    out.Commit();
+    return;
+  }
+  InputFile file(path);
+  std::string header = file.ReadUpTo(0, kHeaderSize);
+  if (header.size() < kHeaderSize || header.compare(0, 10, std::string("\0\2BOOKVREN", 10)) != 0)
+    Raise(kInvalidArgument, path + ": not a book file");
+  const size_t length = U16(header, 22);
+  constexpr size_t kCarried = kBookInfoStringsOffset - kHeaderSize;
+  if (length < kCarried || length > 0x7FFF) Raise(kInvalidArgument, path + ": the information area's length is wrong");
+  const std::string area = file.ReadAt(kHeaderSize, length);
+  std::string rewritten =
+      area.substr(0, kCarried) + WithStrings(std::string_view(area).substr(kCarried), strings, path);
+  if (rewritten.size() > 0x7FFF) Raise(kOverflow, path + ": the book information is longer than 32767 bytes");
+  header.replace(22, 2, UInt16BE(static_cast<uint16_t>(rewritten.size())));
+
+  AtomicFileWriter out(path, "imp");
+  out.Write(header);
+  out.Write(rewritten);
+  // The rest is copied as it is, a piece at a time: a book may be large.
+  constexpr uint64_t kPiece = uint64_t{1} << 20;
+  for (uint64_t at = kHeaderSize + length; at < file.size(); at += kPiece)
+    out.Write(file.ReadAt(at, static_cast<size_t>(std::min(kPiece, file.size() - at))));
   out.Commit();
 }
 

@@ -3,11 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 
 #include "companion.h"
 #include "ikpubx/viewer.h"
+#include "ikutil/params.h"
 #include "install.h"
 #include "mime.h"
 #include "text_document.h"
@@ -20,6 +23,7 @@
 #include "vellix/formats/markup.h"
 #include "vellix/formats/oebff_package.h"
 #include "vellix/formats/oebff_writer.h"
+#include "vellix/formats/transliterate.h"
 #include "vellix/formats/xml.h"
 #include "vellix/package.h"
 
@@ -88,6 +92,30 @@ void Book::SetAuthor(const std::string& v) {
 void Book::SetCategory(const std::string& v) {
   formats::RequireUtf8(v, "category");
   category_ = v;
+}
+
+void Book::WriteInformation(const std::string& title, const std::string& author, const std::string& category) {
+  if (extension_ != "imp" && extension_ != "res")
+    formats::Raise(formats::kInvalidArgument, path_.empty() ? "no book file or book folder is loaded"
+                                                            : path_ + ": only a book file or folder can be edited");
+  for (auto [text, what] : {std::pair{&title, "title"}, {&author, "author"}, {&category, "category"}}) {
+    formats::RequireUtf8(*text, what);
+    if (text->empty()) formats::Raise(formats::kInvalidArgument, std::string("the ") + what + " is empty");
+    if (text->find('\0') != std::string::npos)
+      formats::Raise(formats::kInvalidArgument, std::string("the ") + what + " holds NUL");
+  }
+  auto device_text = [](const std::string& text) {
+    return formats::Utf8ToCp1252Lossy(formats::TransliteratedForCp1252(text));
+  };
+  const ikutil::AuthorNameParts name = ikutil::SplitAuthorName(author);
+  std::array<std::optional<std::string>, 7> strings;
+  strings[1] = device_text(category);
+  strings[3] = device_text(title);
+  strings[4] = device_text(name.last);
+  strings[5] = device_text(name.middle);
+  strings[6] = device_text(name.first);
+  formats::ReplaceInformationStrings(path_, strings);
+  Load(std::string(path_));  // a copy: Load starts by forgetting Path
 }
 
 void Book::SetInformation(const std::string& info_bytes) {

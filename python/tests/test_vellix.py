@@ -119,6 +119,20 @@ class PythonicLayerTest(ScratchFolder):
         with self.assertRaises(ValueError):
             len(empty)
 
+    def test_write_information_changes_the_fields_of_the_book_file_only(self):
+        book = self.built_book()
+        with open(book.Path, "rb") as f:
+            before = f.read()
+        book.WriteInformation("Salt & Pepper", "Doe, Jane", "Cooking")
+        again = vellix.Book(book.Path)
+        self.assertEqual((again.Title, again.Author, again.Category), (book.Title, "Jane Doe", "Cooking"))
+        self.assertIn(again.Title, ("Salt & Pepper", "Salt &amp; Pepper"))
+        with open(book.Path, "rb") as f:
+            after = f.read()
+        self.assertEqual(after[-100:], before[-100:])
+        self.assertAutomationError(5, book.WriteInformation, "", "A", "C")
+        self.assertAutomationError(5, vellix.Book(self.write("t.txt", "words")).WriteInformation, "T", "A", "C")
+
     def test_missing_shelf_or_file_raises_file_not_found(self):
         missing = self.path("nowhere")
         for make in (vellix.Bookshelf, vellix.Book):

@@ -24,10 +24,12 @@
 #include "about_dialog.h"
 #include "add_book_dialog.h"
 #include "bookshelf_window.h"
+#include "edit_book_dialog.h"
 #include "fake_platform_dialogs.h"
 #include "ikutil/device_edition.h"
 #include "table_probe.h"
 #include "test_util.h"
+#include "vellix/book.h"
 
 namespace {
 
@@ -99,6 +101,11 @@ class BookshelfWindowTest : public QObject {
   QStringList Listed() const { return Column(*w_, 0); }
   QLineEdit* Box() const { return w_->findChild<QLineEdit*>("txtBookshelf"); }
   void Click(const char* button) { QTest::mouseClick(w_->findChild<QPushButton*>(button), Qt::LeftButton); }
+  void SelectRow(int row) {
+    auto* table = w_->findChild<QTableView*>("lstBookshelf");
+    table->selectionModel()->setCurrentIndex(table->model()->index(row, 0),
+                                             QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  }
   bool Enabled(const char* name) const {
     if (auto* action = w_->findChild<QAction*>(name)) return action->isEnabled();
     return w_->findChild<QWidget*>(name)->isEnabled();
@@ -247,7 +254,7 @@ class BookshelfWindowTest : public QObject {
     QTest::mouseClick(table->viewport(), Qt::LeftButton, Qt::ControlModifier,
                       table->visualRect(table->model()->index(2, 0)).center());  // "Cherry & Co", BOOK2
     QCOMPARE(table->selectionModel()->selectedRows().size(), 2);
-    QCOMPARE(table->actions().size(), 3);  // the context menu
+    QCOMPARE(table->actions().size(), 4);  // the context menu
     QTest::keyClick(table, Qt::Key_Delete);
     QCOMPARE(Listed(), QStringList({"banana"}));
     QCOMPARE(AllFiles(Path("shelf")), QStringList({Q(Path("shelf/BOOK1.imp"))}));
@@ -292,6 +299,76 @@ class BookshelfWindowTest : public QObject {
     QCOMPARE(dialogs_.messages.size(), 1);
     QVERIFY2(dialogs_.messages[0].startsWith("Vellix Publisher: Not saved as EPUB:"), qPrintable(dialogs_.messages[0]));
     QVERIFY(!fs::exists(Path("short.epub")));
+
+    // Several selected books go into a folder, each under its title, never
+    // over a file already there.
+    WriteOwnBook(Path("two/ONE.imp"), "First");
+    WriteOwnBook(Path("two/TWO.imp"), "Second");
+    fs::create_directories(Path("eps"));
+    WriteFile(Path("eps/Second.epub"), "mine");
+    Box()->setText(Q(Path("two")));
+    QCOMPARE(Listed(), QStringList({"First", "Second"}));
+    w_->findChild<QTableView*>("lstBookshelf")->selectAll();
+    dialogs_ = FakePlatformDialogs();
+    dialogs_.answers = {Q(Path("eps"))};
+    w_->findChild<QAction*>("mnuSaveAsEpub")->trigger();
+    QCOMPARE(dialogs_.asked, QStringList("Choose a folder for the 2 EPUB books:"));
+    QVERIFY2(dialogs_.messages.isEmpty(), qPrintable(dialogs_.messages.join('\n')));
+    QCOMPARE(ReadFile(Path("eps/Second.epub")), std::string("mine"));
+    for (const char* file : {"eps/First.epub", "eps/Second (2).epub"})
+      QVERIFY2(ReadFile(Path(file)).starts_with("PK"), file);
+  }
+
+  // F2 edits the current book: Save rewrites its file with the fields as
+  // typed and the list follows; Cancel, or a book gone from the disk,
+  // leaves everything as it was, the failure said in a message.
+  void editBook() {
+    Start("shelf").show();
+    QVERIFY(QTest::qWaitForWindowActive(w_.get()));
+    auto* table = w_->findChild<QTableView*>("lstBookshelf");
+    table->setFocus();
+    SelectRow(1);  // "banana", BOOK1
+    QStringList shown;
+    auto edit = [&](const QStringList& fields, bool save) {
+      dialogs_.on_modal = [&, fields, save](QDialog& dialog) {
+        QStringList boxes;
+        for (const char* name : {"txtTitle", "txtAuthor", "txtCategory"}) {
+          auto* box = dialog.findChild<QLineEdit*>(name);
+          boxes << box->text();
+          if (!fields.isEmpty()) box->setText(fields[boxes.size() - 1]);
+        }
+        shown = boxes;
+        auto* button = dialog.findChild<QPushButton*>("cmdSave");
+        QCOMPARE(button->isEnabled(), !fields.contains(""));
+        if (save) QTest::mouseClick(button, Qt::LeftButton);
+      };
+      QTest::keyClick(table, Qt::Key_F2);
+    };
+    const std::string before = ReadFile(Path("shelf/BOOK1.imp"));
+    edit({"Zest & Zeal", "", "Food"}, false);
+    QCOMPARE(shown, QStringList({"banana", "Some Writer", "Fiction"}));
+    QCOMPARE(ReadFile(Path("shelf/BOOK1.imp")), before);
+    edit({"Zest & Zeal", "Ann  Lee", "Food"}, true);
+    QVERIFY2(dialogs_.messages.isEmpty(), qPrintable(dialogs_.messages.join('\n')));
+    QCOMPARE(Listed(), QStringList({"a &lt; b", "Cherry & Co", "Zest & Zeal"}));
+    QCOMPARE(Column(*w_, 1).value(2), QString("Ann Lee"));
+    QCOMPARE(table->currentIndex().row(), 2);  // still the current book
+    vellix::Book reread;
+    reread.Load(Path("shelf/BOOK1.imp"));
+    QCOMPARE(Q(reread.PlainTitle() + "|" + reread.PlainAuthor() + "|" + reread.PlainCategory()),
+             QString("Zest & Zeal|Ann Lee|Food"));
+    QCOMPARE(AllFiles(Path("shelf")).size(), 3);
+
+    fs::remove(Path("shelf/BOOK1.imp"));
+    edit({"Gone", "Ann Lee", "Food"}, true);
+    QCOMPARE(dialogs_.messages.size(), 1);
+    QVERIFY2(dialogs_.messages[0].startsWith("Vellix Publisher: The book was not changed:\nFile not found (53)"),
+             qPrintable(dialogs_.messages[0]));
+    QCOMPARE(Listed(), QStringList({"a &lt; b", "Cherry & Co", "Zest & Zeal"}));
+    QVERIFY(!fs::exists(Path("shelf/BOOK1.imp")));
+    EditBookDialog dialog(w_.get());
+    dialog.SetFields("Zest & Zeal", "Ann Lee", "Food");
+    SaveScreenshot(dialog, "edit_book");
   }
 
   // In a dark palette the pale warning bar and the preview's white paper
@@ -324,27 +401,33 @@ class BookshelfWindowTest : public QObject {
     QTest::addColumn<QString>("answer");
     QTest::addColumn<QString>("asked");
     QTest::addColumn<QByteArray>("written");
+    QTest::addColumn<QString>("message");
     const QString list = "http://h.example/r/list.txt", text = "list.txt|Book List (*.txt)",
                   web = "my.htm|Web Page (*.htm)";
     auto row = [](const char* name, const char* command, QString remote, QString answer, QString asked,
-                  QByteArray written = {}) {
-      QTest::newRow(name) << QString(command) << remote << answer << asked << written;
+                  QByteArray written = {}, QString message = {}) {
+      QTest::newRow(name) << QString(command) << remote << answer << asked << written << message;
     };
+    const QString list_failed = "Vellix Publisher: The book list was not exported:\n",
+                  document_failed = "Vellix Publisher: The book list document was not exported:\n";
     row("list", "mnuExportBookList", list, "out", text, "\thttp://h.example/r/BOOK1.imp\t1\t17\r\n");
-    row("list, no address", "mnuExportBookList", "", "out", "|Book List (*.txt)");
+    row("list, no address", "mnuExportBookList", "", "out", "|Book List (*.txt)", {},
+        list_failed + "The book list needs the web address of the remote bookshelf");
     row("list, cancelled", "mnuExportBookList", list, "", text);
-    row("list, unwritable", "mnuExportBookList", list, "no/out", text);
+    row("list, unwritable", "mnuExportBookList", list, "no/out", text, {}, list_failed + "Path not found (76)");
     row("document", "mnuExport", "", "out", web, "<html>\r\n");
     row("document, cancelled", "mnuExport", "", "", web);
-    row("document, unwritable", "mnuExport", "", "no/out", web);
+    row("document, unwritable", "mnuExport", "", "no/out", web, {}, document_failed + "Path not found (76)");
   }
-  // A cancel, a missing address or a failure writes nothing and says nothing.
+  // A cancel writes nothing and says nothing; a missing address or a
+  // failure writes nothing and says why.
   void exports() {
     QFETCH(QString, command);
     QFETCH(QString, remote);
     QFETCH(QString, answer);
     QFETCH(QString, asked);
     QFETCH(QByteArray, written);
+    QFETCH(QString, message);
     MakeShelf(Path("dsk/my.shelf"), {"One"});
     // A trailing slash in the folder box still proposes the folder's name.
     WriteSettings(Path("config"), Path("dsk/my.shelf/"), Path("dsk/device"), remote.toStdString());
@@ -354,7 +437,12 @@ class BookshelfWindowTest : public QObject {
     QStringList before = AllFiles(Path(""));
     w_->findChild<QAction*>(command)->trigger();
     QCOMPARE(dialogs_.asked, QStringList(Q(Path("dsk/")) + asked));
-    QVERIFY(dialogs_.messages.isEmpty());
+    if (message.isEmpty()) {
+      QVERIFY2(dialogs_.messages.isEmpty(), qPrintable(dialogs_.messages.join('\n')));
+    } else {
+      QCOMPARE(dialogs_.messages.size(), 1);
+      QVERIFY2(dialogs_.messages[0].startsWith(message), qPrintable(dialogs_.messages[0]));
+    }
     if (written.isEmpty()) {
       QCOMPARE(AllFiles(Path("")), before);
     } else {

@@ -31,9 +31,11 @@ struct FakePlatformDialogs : PlatformDialogs {
     asked << proposed + "|" + filter;
     return Answer();
   }
-  QString OpenFileName(QWidget*, const QString&, const QString& filter) override {
+  // Several files are one answer, separated by line breaks.
+  QStringList OpenFileNames(QWidget*, const QString&, const QString& filter) override {
     asked << filter;
-    return Answer();
+    QString answer = Answer();
+    return answer.isEmpty() ? QStringList() : answer.split(u'\n');
   }
   void ShowMessage(QWidget*, const QString& title, const QString& text) override { messages << title + ": " + text; }
   void OpenUrl(const QUrl& url) override { opened.push_back(url); }

@@ -2,6 +2,7 @@
 // the chosen file, "&Import Book" follows the fields, an import lands in
 // the main window's list with the title as typed, and a failed or
 // cancelled one leaves the dialog open and the shelf as it was.
+#include <QAction>
 #include <QApplication>
 #include <QLineEdit>
 #include <QProgressDialog>
@@ -21,6 +22,8 @@
 #include "shelf_presenter.h"
 #include "table_probe.h"
 #include "test_util.h"
+#include "vellix/booklist.h"
+#include "vellix/bookshelf.h"
 
 namespace {
 
@@ -229,6 +232,100 @@ class ImportBookTest : public QObject {
     QCOMPARE(Listed(), QStringList({"Edited Title", "Retitled", "Short", "Typed"}));
     QCOMPARE(FilesIn(Path("s")).size(), 3);
     SaveScreenshot(*w_, "after_import");
+  }
+
+  // Right after an import and a dropped book folder, both exports list the
+  // new books as they will once the shelf is opened again: identifier, size
+  // and book file.
+  void exportsListTheNewBooks() {
+    Start();
+    tmp_->Write("config/OrvoTools/Vellixlibrarian.conf",
+                "[Locations]\nBookShelf=" + Path("s") + "\n[Sites]\nRemoteBookShelfUrl=http://h.example/r/l.txt\n");
+    MakeBookFolder(Path("in/MYBOOK.RES"), RsrcInf(Info{"FOLD1", "Fiction", "", "Dropped", "Writer", "", ""}), "fork");
+    ImportWith([this](QDialog&, Boxes& b) {
+      b.file->setText(Q(Path("doc.htm")));
+      QTest::mouseClick(b.import, Qt::LeftButton);
+    });
+    w_->AddDropped({Q(Path("in/MYBOOK.RES"))});
+    QVERIFY2(dialogs_.messages.isEmpty(), qPrintable(dialogs_.messages.join('\n')));
+    auto exported = [this](const char* command) {
+      dialogs_.answers = {Q(Path("out"))};
+      w_->findChild<QAction*>(command)->trigger();
+      return ReadFile(Path("out"));
+    };
+    auto lines = [](const std::string& text) {
+      QStringList sorted = Q(text).split("\r\n");
+      sorted.sort();
+      return sorted;
+    };
+    const std::string list = exported("mnuExportBookList"), document = exported("mnuExport");
+    vellix::Bookshelf reopened;
+    reopened.Load(Path("s"));
+    QCOMPARE(reopened.Books()->Count(), 3);
+    QCOMPARE(lines(list), lines(vellix::BookListText(*reopened.Books(), "http://h.example/r/")));
+    QVERIFY2(Q(list).contains(QRegularExpression("^None:FOLD1\tDropped\t.*\t\\d+\thttp://h.example/r/[A-Z]{8}\\.imp\t",
+                                                 QRegularExpression::MultilineOption)),
+             list.c_str());
+    reopened.CreateBooklist(Path("out"));
+    QCOMPARE(Q(document), Q(ReadFile(Path("out"))));
+  }
+
+  // A dropped folder gives its book folders and documents, and they and
+  // the other dropped files are published in one batch: no Import Book
+  // dialog, one progress dialog counting them while the event loop runs,
+  // the sources left as they were, and anything else in the folder passed
+  // over.
+  void dropOfManyIsOneBatch() {
+    Start();
+    tmp_->Write("drop/a.htm", Document("Alpha", "Ann", "Tales"));
+    tmp_->Write("drop/b.htm", Document("Beta", "Bob", "Tales"));
+    tmp_->Write("drop/notes.md", "# Gamma\n\nWords.\n");
+    tmp_->Write("drop/picture.jpg", "not a book");
+    tmp_->Write("drop/deeper/c.htm", Document("Deeper", "Cy", "Tales"));
+    MakeBookFolder(Path("drop/SUB.RES"), RsrcInf(Info{"FOLD1", "Fiction", "", "Delta", "Writer", "", ""}), "fork");
+    fs::create_directories(Path("hollow"));
+    const std::string source = ReadFile(Path("drop/a.htm"));
+    bool import_dialog = false;
+    dialogs_.on_modal = [&](QDialog&) { import_dialog = true; };  // replaced by ImportWith below
+    int ticks = 0, counted = 0;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+      if (auto* progress = w_->findChild<QProgressDialog*>("dlgBulkAddProgress")) {
+        ++ticks;
+        counted = progress->maximum();
+      }
+    });
+    watch.start(0);
+    w_->AddDropped({Q(Path("drop/")), Q(Path("doc.htm")), Q(Path("hollow"))});
+    watch.stop();
+    QVERIFY(!import_dialog);
+    QVERIFY(ticks > 0);
+    QCOMPARE(counted, 5);
+    QCOMPARE(dialogs_.messages,
+             QStringList({"Vellix Publisher: Not added:\n" + Q(Path("hollow")) + ": an empty folder"}));
+    QCOMPARE(Listed(), QStringList({"Alpha", "Beta", "Delta", "Found Title", "Gamma", "Short"}));
+    QCOMPARE(FilesIn(Path("s")).filter(QRegularExpression("\\.imp$")).size(), 6);
+    QCOMPARE(ReadFile(Path("drop/a.htm")), source);
+    QVERIFY(!w_->findChild<QProgressDialog*>("dlgBulkAddProgress"));
+
+    // Several files chosen at once in Import Book go the same way.
+    tmp_->Write("more/e.htm", Document("Epsilon", "Eve", "Tales"));
+    dialogs_.messages.clear();
+    dialogs_.answers = {Q(Path("more/e.htm")) + "\n" + Q(Path("more/z.htm.missing"))};
+    ticks = 0;
+    watch.start(0);
+    ImportWith([](QDialog& dialog, Boxes&) {
+      QTest::mouseClick(dialog.findChild<QPushButton*>("cmdBrowseFile"), Qt::LeftButton);
+      QVERIFY(!dialog.isVisible());
+    });
+    watch.stop();
+    QVERIFY(ticks > 0);
+    QCOMPARE(counted, 2);
+    QCOMPARE(dialogs_.messages.size(), 1);
+    QVERIFY2(dialogs_.messages[0].startsWith("Vellix Publisher: Not added:\n" + Q(Path("more/z.htm.missing")) + ": "),
+             qPrintable(dialogs_.messages[0]));
+    QVERIFY(Listed().contains("Epsilon"));
+    QCOMPARE(Listed().size(), 7);
   }
 
   // A shelf folder gone since it was opened: the error is shown as

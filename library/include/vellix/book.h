@@ -112,6 +112,18 @@ class Book : public Object {
   // cannot be read, and the writer's error when `epub` cannot be written.
   void SaveAsEpub(const std::string& epub) const;
 
+  // Writes `title`, `author` and `category` (UTF-8, as people read them)
+  // into the book file or book folder at Path, in place of the ones it
+  // holds, then loads it again. The author is stored in its parts as
+  // packages split theirs ("Last, First Middle" or "First Middle Last");
+  // letters the device's code page lacks are written as their nearest
+  // Latin ones. Everything else in the book stays as it was. The file is
+  // rewritten beside itself and renamed over the old one, so a failure
+  // leaves the book untouched. Throws 5 for a field that is empty, not
+  // valid UTF-8 or holds NUL, or a book that is neither a book file nor a
+  // book folder, and the rewrite's errors (naming the file).
+  void WriteInformation(const std::string& title, const std::string& author, const std::string& category);
+
   // Writes the empty default package document to `opf_file`, replacing any
   // file there.
   void CreateDefaultOpf(const std::string& opf_file) const;

@@ -87,6 +87,9 @@ void BindBook(py::module_& m) {
       .def(
           "Load", [](Book& self, const std::string& path) { self.Load(path); }, py::arg("BookPath"),
           py::call_guard<py::gil_scoped_release>())
+      .def("WriteInformation", &Book::WriteInformation, py::arg("Title"), py::arg("Author"), py::arg("Category"),
+           "Writes the title, author and category into the book file or book folder at Path (rewriting it beside "
+           "itself, so a failure leaves it as it was), then loads it again. Nothing else in the book changes.")
       .def(
           "SaveAsEpub", [](const Book& self, const std::string& epub) { self.SaveAsEpub(epub); }, py::arg("EpubFile"),
           "Writes the book file at Path, one this program built, as an EPUB 3 book.")

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -86,6 +87,18 @@ struct BookFilePart {
 // count, length or size does not fit its field.
 void WriteBookFileParts(const std::string& dest, std::string_view information, std::string_view folder_name,
                         const std::vector<BookFilePart>& parts);
+
+// Puts the given `strings` (single-byte text) in place of those of the
+// seven information strings of the book file at `path`, or of RSRC.INF
+// when `path` is a book folder. Every other byte is kept: the strings not
+// given, the carried bytes, what follows the
+// seventh string, and a book file's folder name, directory and blocks,
+// which move only by the change in length. The new file is written beside
+// the old one and renamed over it when complete, so a failure leaves the
+// book as it was. Throws 5 for a file that is no book file or holds fewer
+// than seven strings, or a string that holds NUL; 6 when the information
+// area would pass 32767 bytes.
+void ReplaceInformationStrings(const std::string& path, const std::array<std::optional<std::string>, 7>& strings);
 
 // Converts the book folder into one book file at `dest`, which is replaced
 // only when the new file is complete.
