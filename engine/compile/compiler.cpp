@@ -46,6 +46,7 @@ tt, code, kbd, samp { font-family: monospace }
 em, i, cite, var, dfn, address { font-style: italic }
 strong, b, th { font-weight: bold }
 u, ins { text-decoration: underline }
+del, s, strike { text-decoration: line-through }
 sup { vertical-align: super; font-size: smaller }
 sub { vertical-align: sub; font-size: smaller }
 big { font-size: larger }
@@ -115,6 +116,7 @@ struct Computed {
   bool bold = false;
   bool italic = false;
   bool underline = false;
+  bool line_through = false;
   VerticalAlign vertical = VerticalAlign::kBaseline;
   TextAlign align = TextAlign::kJustify;
   double text_indent = 0;
@@ -243,7 +245,13 @@ void Apply(const css::Declaration& d, Computed& s, const Computed& parent) {
         s.line_height = ToTenths(v, 100) * 1000 / s.font_size;
       break;
     case Property::kTextDecoration:
-      s.underline = v.IsKeyword("underline");
+      // A decoration adds to those of the enclosing elements; "none" ends them.
+      if (v.IsKeyword("none")) {
+        s.underline = s.line_through = false;
+      } else {
+        s.underline = s.underline || v.IsKeyword("underline") || v.IsKeyword("underline line-through");
+        s.line_through = s.line_through || v.IsKeyword("line-through") || v.IsKeyword("underline line-through");
+      }
       break;
     case Property::kVerticalAlign:
       s.vertical = v.IsKeyword("super") ? VerticalAlign::kSuper
@@ -431,7 +439,7 @@ struct EditionCompilerState {
   DeviceEdition edition;
   css::StyleSheet default_sheet;
 
-  std::map<std::tuple<int, int, bool, bool, bool, int>, uint16_t> text_style_index;
+  std::map<std::tuple<int, int, bool, bool, bool, bool, int>, uint16_t> text_style_index;
   std::map<std::tuple<int, int, int, int, int, int, int, bool>, uint16_t> block_style_index;
 
   struct ImageEntry {
@@ -473,7 +481,8 @@ struct EditionCompilerState {
   }
 
   uint16_t TextStyleIndex(const TextStyle& t) {
-    auto key = std::make_tuple(int(t.family), int(t.size_step), t.bold, t.italic, t.underline, int(t.vertical));
+    auto key = std::make_tuple(int(t.family), int(t.size_step), t.bold, t.italic, t.underline, t.line_through,
+                               int(t.vertical));
     auto it = text_style_index.find(key);
     if (it != text_style_index.end()) return it->second;
     if (edition.text_styles.size() >= 0xFFFF) return 0;
@@ -718,7 +727,7 @@ void DocumentCompiler::ComputeStyle(Frame& frame, const Frame* parent) {
   s.display.clear();
   s.margin_top = s.margin_bottom = s.margin_left = s.margin_right = 0;
   s.break_before = s.break_after = false;
-  if (!parent) s.underline = false;
+  if (!parent) s.underline = s.line_through = false;
 
   struct Entry {
     std::tuple<bool, int, uint32_t, size_t> key;
@@ -777,6 +786,7 @@ TextStyle DocumentCompiler::TextStyleOf(const Frame& frame) const {
   t.bold = frame.style.bold;
   t.italic = frame.style.italic;
   t.underline = frame.style.underline || (frame.link != kNoLink && s_.settings.underline_links);
+  t.line_through = frame.style.line_through;
   t.vertical = frame.style.vertical;
   return t;
 }

@@ -78,6 +78,7 @@ StyleInfo Typesetter::State::MakeStyle(const TextStyle& t, int step_offset, Face
   info.space = shapes.Shape(info.face, info.size, " ").advance;
   info.hyphen = shapes.Shape(info.face, info.size, "-").advance;
   info.underline = t.underline;
+  info.line_through = t.line_through;
   return info;
 }
 

@@ -31,7 +31,8 @@ struct Typesetter::State::Ink {
 
 namespace {
 
-// An underline being drawn, extended over the words of one link or style.
+// An underline (or a line through) being drawn, extended over the words of
+// one link or style.
 struct Underline {
   int64_t from = 0, to = 0;
   int32_t y = 0, thickness = 0;
@@ -279,6 +280,7 @@ void Typesetter::State::DrawPieces(const BlockLayout& layout, const LineBox& lin
   const int32_t baseline = top + line.ascent;
   const size_t first_link_area = page->links.size();
   Underline underline;
+  Underline strike;
   bool after_space = false;
   for (size_t index = 0; index < pieces.size(); ++index) {
     const LinePiece& piece = pieces[index];
@@ -327,6 +329,19 @@ void Typesetter::State::DrawPieces(const BlockLayout& layout, const LineBox& lin
     } else {
       underline.Close(page);
     }
+    if (style.line_through) {
+      // Through the middle of the lower-case letters, about half the x-height.
+      const int32_t y =
+          baseline + style.shift - std::max<int32_t>(1, static_cast<int32_t>(std::lround(style.size * 0.28)));
+      if (strike.open && after_space && strike.y == y) {
+        strike.to = x + piece.width;
+      } else {
+        strike.Close(page);
+        strike = {x, x + piece.width, y, std::max<int32_t>(1, style.size / 16), kNoLink, true};
+      }
+    } else {
+      strike.Close(page);
+    }
     after_space = false;
     DrawWord(page, style, piece, x, baseline, text);
     if (link != kNoLink) {
@@ -351,6 +366,7 @@ void Typesetter::State::DrawPieces(const BlockLayout& layout, const LineBox& lin
     if (piece.hyphen) text.text += '-';
   }
   underline.Close(page);
+  strike.Close(page);
 }
 
 void Typesetter::State::DrawWord(Page* page, const StyleInfo& style, const LinePiece& piece, int64_t x,

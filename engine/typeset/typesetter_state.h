@@ -95,6 +95,7 @@ struct StyleInfo {
   int32_t space = 0;   // 26.6, the width of a space
   int32_t hyphen = 0;  // 26.6, the width of "-"
   bool underline = false;
+  bool line_through = false;
 };
 
 // ---------------------------------------------------------------------------
