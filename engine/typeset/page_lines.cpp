@@ -59,6 +59,7 @@ void Typesetter::State::DrawShaped(Page* page, const StyleInfo& style, const Sha
   GlyphRun run;
   run.face = style.face;
   run.pixel_size = style.size;
+  run.embolden = style.embolden;
   const ShapedGlyph* g = shapes.Glyphs(shaped);
   for (uint32_t k = 0; k < shaped.count; ++k) {
     run.glyphs.push_back(
@@ -371,15 +372,16 @@ void Typesetter::State::DrawPieces(const BlockLayout& layout, const LineBox& lin
 
 void Typesetter::State::DrawWord(Page* page, const StyleInfo& style, const LinePiece& piece, int64_t x,
                                  int32_t baseline, PageLine& text) {
-  // Words of one face and size share a run.
+  // Words of one face, size and weight share a run.
   GlyphRun* run = nullptr;
   for (GlyphRun& r : page->runs)
-    if (r.face == style.face && r.pixel_size == style.size) run = &r;
+    if (r.face == style.face && r.pixel_size == style.size && r.embolden == style.embolden) run = &r;
   if (run == nullptr) {
     page->runs.emplace_back();
     run = &page->runs.back();
     run->face = style.face;
     run->pixel_size = style.size;
+    run->embolden = style.embolden;
   }
   const ShapedGlyph* g = shapes.Glyphs(piece.shaped);
   int64_t pen = x;

@@ -96,6 +96,7 @@ struct StyleInfo {
   int32_t hyphen = 0;  // 26.6, the width of "-"
   bool underline = false;
   bool line_through = false;
+  bool embolden = false;  // bold asked for, but the face is not a bold one
 };
 
 // ---------------------------------------------------------------------------
