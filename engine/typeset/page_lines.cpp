@@ -12,6 +12,7 @@ struct Typesetter::State::LinePiece {
   bool blank = false;
   bool hyphen = false;
   bool label = false;
+  uint16_t label_line = 0;
   uint32_t run = 0;
   uint32_t begin = 0, end = 0;
   int64_t width = 0;  // 26.6
@@ -150,6 +151,7 @@ std::vector<Typesetter::State::LinePiece> Typesetter::State::LinePieces(const Bl
       piece.space = space;
       piece.blank = !space;
       piece.label = !space && item.label;
+      piece.label_line = item.label_line;
       piece.run = item.run;
       piece.begin = item.begin;
       piece.end = item.end;
@@ -302,9 +304,12 @@ void Typesetter::State::DrawPieces(const BlockLayout& layout, const LineBox& lin
       const TableLayout& table = *layout.table;
       if (cell < table.labels.size()) {
         const StyleInfo& style = styles[table.label_styles[cell]];
-        const Shaped label = shapes.Shape(style.face, style.size, table.labels[cell]);
+        const auto& wrapped = table.wrapped_labels[cell];
+        const bool own_line = piece.label_line < wrapped.size();
+        const std::string& shown = own_line ? wrapped[piece.label_line].first : table.labels[cell];
+        const Shaped label = shapes.Shape(style.face, style.size, shown);
         DrawShaped(page, style, label, x, baseline);
-        text.text += table.labels[cell] + " ";
+        text.text += own_line ? shown : shown + " ";
         ink.Add(x, x + label.advance);
       }
     }

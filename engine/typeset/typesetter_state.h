@@ -113,6 +113,9 @@ struct TableLayout {
   std::vector<std::string> labels;  // by column: "Header:", or empty
   std::vector<uint16_t> label_styles;
   std::vector<int32_t> label_widths;  // 26.6, with the space after the label
+  // By column: a label too wide to stand beside its cells, wrapped into
+  // lines of their own above them (26.6 widths); empty when it fits beside.
+  std::vector<std::vector<std::pair<std::string, int32_t>>> wrapped_labels;
 };
 
 struct LineBox {
@@ -307,7 +310,9 @@ struct Typesetter::State {
   void BuildRow(BlockLayout& layout, const BlockStyle& style);
   bool SetInColumns(BlockLayout& layout);
   void SetLabelled(BlockLayout& layout);
-  int32_t FitLabel(std::string& label, const StyleInfo& style, int32_t most);
+  int32_t LabelWidth(std::string& label, const StyleInfo& style);
+  std::vector<std::pair<std::string, int32_t>> WrapLabel(const std::string& label, const StyleInfo& style,
+                                                         int32_t width);
   // Lines (page_lines.cpp): line `index` of a block drawn at `top`.
   struct LinePiece;
   struct Ink;

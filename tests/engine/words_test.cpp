@@ -334,16 +334,18 @@ TEST_F(WordsTest, TablesAreSetInColumnsOrAsLabelledRows) {
   for (const FilledRect& r : page.rects) ruled |= r.y >= page.lines[0].top && r.y < page.lines[1].top;
   EXPECT_TRUE(ruled);
 
-  // Too wide: the header heads each cell; an empty cell makes no line.
+  // Too wide: the header row is set whole, then heads each cell; an empty
+  // cell makes no line.
   const Laid wide =
       Lay(Html("<table><tr><th>Option</th><th>Meaning</th><th>Default</th></tr>"
                "<tr><td>--verbose</td><td>prints the name of every file as it is read, and what was done with it</td>"
                "<td>off</td></tr><tr><td>--jobs</td><td></td><td>the number of processors</td></tr></table>"));
-  ASSERT_GE(wide.lines.size(), 6u);
-  EXPECT_EQ(wide.lines[0], "Option: --verbose");
-  EXPECT_TRUE(wide.lines[1].starts_with("Meaning: prints")) << wide.Text();
+  ASSERT_GE(wide.lines.size(), 7u);
+  EXPECT_EQ(wide.lines[0], "Option Meaning Default");
+  EXPECT_EQ(wide.lines[1], "Option: --verbose");
+  EXPECT_TRUE(wide.lines[2].starts_with("Meaning: prints")) << wide.Text();
   std::vector<std::string> cells;
-  for (const std::string& w : wide.Words())
+  for (const std::string& w : vellix::fixtures::JoinedWords({wide.lines.begin() + 1, wide.lines.end()}))
     if (w != "Option:" && w != "Meaning:" && w != "Default:") cells.push_back(w);
   EXPECT_EQ(Undashed(cells),
             Undashed(SplitWords("--verbose prints the name of every file as it is read, and what was done "
@@ -351,6 +353,24 @@ TEST_F(WordsTest, TablesAreSetInColumnsOrAsLabelledRows) {
       << wide.Text();
   EXPECT_EQ(wide.lines.back(), "Default: the number of processors");
   EXPECT_EQ(std::count(wide.lines.begin(), wide.lines.end(), "Option: --jobs"), 1);
+
+  // A header too long to stand beside its cells is wrapped above them, whole.
+  const Laid long_header = Lay(
+      Html("<table><tr><th>Number of processors used for compiling the sources</th><th>Extraordinarilylongheaderword"
+           "withoutanyspaceswhatsoeverinit</th><th>Note</th></tr><tr><td>4</td><td>x</td><td>none at all here</td></tr>"
+           "</table>"),
+      240, 640);
+  const std::string long_text = long_header.Text();
+  EXPECT_EQ(long_text.find("\u2026"), std::string::npos) << long_text;
+  const std::vector<std::string> long_words = long_header.Words();
+  auto count = [&](const std::string& word) { return std::count(long_words.begin(), long_words.end(), word); };
+  for (const std::string& word : SplitWords("Number of processors used compiling the"))
+    EXPECT_EQ(count(word), 2) << word << "\n" << long_text;  // in the header row and in the label
+  EXPECT_EQ(count("sources:") + count("Note:") + count("Note"), 3) << long_text;
+  std::string joined;
+  for (const std::string& line : long_header.lines) joined += line;
+  EXPECT_NE(joined.find("Extraordinarilylongheaderwordwithoutanyspaceswhatsoeverinit:x"), std::string::npos)
+      << long_text;
 
   // Spans and nested tables: labelled blocks; the nested table has columns of its own.
   const Laid spans =
