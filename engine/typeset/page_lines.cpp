@@ -12,6 +12,7 @@ struct Typesetter::State::LinePiece {
   bool blank = false;
   bool hyphen = false;
   bool label = false;
+  bool mirrored = false;  // neutral characters set right to left: brackets drawn mirrored
   uint16_t label_line = 0;
   uint32_t run = 0;
   uint32_t begin = 0, end = 0;
@@ -240,7 +241,26 @@ int64_t Typesetter::State::Justify(const BlockLayout& layout, size_t index, std:
   return x;
 }
 
-std::vector<int64_t> Typesetter::State::VisualPositions(const BlockLayout& layout, const std::vector<LinePiece>& pieces,
+namespace {
+
+// Where in `text` the first character of a strong direction is, or 0.
+int32_t FirstStrong(const icu::UnicodeString& text, int32_t from, int32_t to, bool* right_to_left) {
+  *right_to_left = false;
+  for (int32_t i = from; i < to;) {
+    const UChar32 c = text.char32At(i);
+    const UCharDirection d = u_charDirection(c);
+    if (d == U_LEFT_TO_RIGHT || d == U_RIGHT_TO_LEFT || d == U_RIGHT_TO_LEFT_ARABIC) {
+      *right_to_left = d != U_LEFT_TO_RIGHT;
+      return i;
+    }
+    i += U16_LENGTH(c);
+  }
+  return from;
+}
+
+}  // namespace
+
+std::vector<int64_t> Typesetter::State::VisualPositions(const BlockLayout& layout, std::vector<LinePiece>& pieces,
                                                         int64_t x) const {
   std::vector<int64_t> visual_x;
   if (pieces.empty() || !NeedsBidi(layout, pieces.front().begin, pieces.back().end)) return visual_x;
@@ -261,8 +281,17 @@ std::vector<int64_t> Typesetter::State::VisualPositions(const BlockLayout& layou
   ubidi_setPara(bidi, logical.getBuffer(), logical.length(), layout.rtl ? 1 : 0, nullptr, &status);
   if (U_SUCCESS(status)) {
     std::vector<UBiDiLevel> levels(pieces.size());
-    for (size_t i = 0; i < pieces.size(); ++i)
-      levels[i] = starts[i] < logical.length() ? ubidi_getLevelAt(bidi, starts[i]) : (layout.rtl ? 1 : 0);
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      // A word goes with its letters, not with the quote or bracket before
+      // it: "Hello in right-to-left text stays with the Latin after it.
+      const int32_t end = i + 1 < pieces.size() ? starts[i + 1] : logical.length();
+      bool right_to_left = false;
+      const int32_t strong = FirstStrong(logical, starts[i], end, &right_to_left);
+      levels[i] = strong < logical.length() ? ubidi_getLevelAt(bidi, strong) : (layout.rtl ? 1 : 0);
+      // HarfBuzz mirrors the brackets of the right-to-left words it shapes;
+      // brackets shaped on their own are mirrored here.
+      pieces[i].mirrored = (levels[i] & 1) != 0 && !right_to_left && !pieces[i].space && !pieces[i].blank;
+    }
     std::vector<int32_t> order(pieces.size());
     ubidi_reorderVisual(levels.data(), static_cast<int32_t>(pieces.size()), order.data());
     visual_x.assign(pieces.size(), 0);
@@ -349,7 +378,7 @@ void Typesetter::State::DrawPieces(const BlockLayout& layout, const LineBox& lin
       strike.Close(page);
     }
     after_space = false;
-    DrawWord(page, style, piece, x, baseline, text);
+    DrawWord(page, style, piece, layout.text, x, baseline, text);
     if (link != kNoLink) {
       // One area per link and line: words of a link joined by its spaces.
       const int32_t left = Floor64(x), right = Ceil64(x + piece.width);
@@ -375,8 +404,8 @@ void Typesetter::State::DrawPieces(const BlockLayout& layout, const LineBox& lin
   strike.Close(page);
 }
 
-void Typesetter::State::DrawWord(Page* page, const StyleInfo& style, const LinePiece& piece, int64_t x,
-                                 int32_t baseline, PageLine& text) {
+void Typesetter::State::DrawWord(Page* page, const StyleInfo& style, const LinePiece& piece,
+                                 std::string_view block_text, int64_t x, int32_t baseline, PageLine& text) {
   // Words of one face, size and weight share a run.
   GlyphRun* run = nullptr;
   for (GlyphRun& r : page->runs)
@@ -392,7 +421,19 @@ void Typesetter::State::DrawWord(Page* page, const StyleInfo& style, const LineP
   int64_t pen = x;
   const int32_t y = (baseline + style.shift) * 64;
   for (uint32_t k = 0; k < piece.shaped.count; ++k) {
-    run->glyphs.push_back({g[k].id, static_cast<int32_t>(pen + g[k].x_offset), y - g[k].y_offset});
+    uint32_t glyph = g[k].id;
+    if (piece.mirrored && piece.begin + g[k].cluster < piece.end) {
+      const auto at = static_cast<int32_t>(piece.begin + g[k].cluster);
+      int32_t i = at;
+      UChar32 c = 0;
+      U8_NEXT(block_text.data(), i, static_cast<int32_t>(block_text.size()), c);
+      const UChar32 mirror = c >= 0 ? u_charMirror(c) : c;
+      if (mirror != c) {
+        const FT_UInt mirrored = FT_Get_Char_Index(fonts.Get(style.face).ft, static_cast<FT_ULong>(mirror));
+        if (mirrored != 0) glyph = mirrored;
+      }
+    }
+    run->glyphs.push_back({glyph, static_cast<int32_t>(pen + g[k].x_offset), y - g[k].y_offset});
     // Where each character went, for search hits; an added hyphen is not
     // in the flow.
     const uint32_t offset = piece.begin + g[k].cluster;

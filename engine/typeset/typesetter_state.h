@@ -324,12 +324,12 @@ struct Typesetter::State {
   int64_t Justify(const BlockLayout& layout, size_t index, std::vector<LinePiece>& pieces) const;
   // Where each piece goes when right-to-left text reorders the line; empty
   // when the line reads left to right.
-  std::vector<int64_t> VisualPositions(const BlockLayout& layout, const std::vector<LinePiece>& pieces,
-                                       int64_t x) const;
+  // Marks the pieces whose brackets must be mirrored as it goes.
+  std::vector<int64_t> VisualPositions(const BlockLayout& layout, std::vector<LinePiece>& pieces, int64_t x) const;
   void DrawPieces(const BlockLayout& layout, const LineBox& line, const std::vector<LinePiece>& pieces,
                   const std::vector<int64_t>& visual_x, int64_t x, int32_t top, Page* page, PageLine& text, Ink& ink);
-  void DrawWord(Page* page, const StyleInfo& style, const LinePiece& piece, int64_t x, int32_t baseline,
-                PageLine& text);
+  void DrawWord(Page* page, const StyleInfo& style, const LinePiece& piece, std::string_view block_text, int64_t x,
+                int32_t baseline, PageLine& text);
   // The continuation mark of a preformatted line, the rule under a table's
   // header row.
   void DrawLineEnd(const BlockLayout& layout, size_t index, bool has_words, int32_t top, Page* page, PageLine& text,

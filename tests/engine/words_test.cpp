@@ -2,6 +2,8 @@
 // lost words on the way (punctuation set off by spaces, bracketed
 // synopses, code spans, ill-formed HTML with inline elements), compiled and
 // laid out, their page text compared word by word with their source.
+#include <ft2build.h>
+#include FT_FREETYPE_H
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -277,6 +279,34 @@ TEST_F(WordsTest, ScriptsTheSerifLacksFallBackAndRightToLeftIsSetFlushRight) {
     EXPECT_LE(rightmost, line.right + 3) << line.text;
     EXPECT_GE(rightmost, line.right - 20) << line.text;  // a full stop's blank half
   }
+}
+
+// Arabic with a bracket and a quoted English phrase: the bracket drawn
+// facing its words, the phrase's words left to right with their quotes.
+TEST_F(WordsTest, RightToLeftMirrorsBracketsAndKeepsQuotedLatinInOrder) {
+  const std::string text = "\u0642\u0627\u0644 (\u0641\u064A \u0625\u0646 \"Hello big world\" \u0647\u0646\u0627.";
+  const DeviceEdition e = Compile(Html("<p>" + text + "</p>", "ar"));
+  Typesetter t(e, *fonts_, {});
+  const Page page = *t.GetPage(1);
+  ASSERT_EQ(page.lines.size(), 1u);
+  auto left_of = [&](char c) {
+    for (const CharBox& box : page.lines[0].chars)
+      if (text[box.offset] == c) return box.left;
+    return -1;
+  };
+  EXPECT_LT(left_of('"'), left_of('H'));
+  EXPECT_LT(left_of('H'), left_of('b'));
+  EXPECT_LT(left_of('b'), left_of('w'));
+  int opening = 0, closing = 0;
+  for (const GlyphRun& run : page.runs) {
+    FT_Face face = fonts_->Get(run.face).ft;
+    for (const PlacedGlyph& g : run.glyphs) {
+      opening += g.glyph == FT_Get_Char_Index(face, '(');
+      closing += g.glyph == FT_Get_Char_Index(face, ')');
+    }
+  }
+  EXPECT_EQ(opening, 0);
+  EXPECT_EQ(closing, 1);
 }
 
 TEST_F(WordsTest, TermsTablesAndPreformattedLines) {
