@@ -117,6 +117,9 @@ struct Computed {
   bool italic = false;
   bool underline = false;
   bool line_through = false;
+  // The direction `dir` gives: 0 the text's own (its first letter), 1 left
+  // to right, 2 right to left.
+  uint8_t direction = 0;
   VerticalAlign vertical = VerticalAlign::kBaseline;
   TextAlign align = TextAlign::kJustify;
   double text_indent = 0;
@@ -728,6 +731,10 @@ void DocumentCompiler::ComputeStyle(Frame& frame, const Frame* parent) {
   s.margin_top = s.margin_bottom = s.margin_left = s.margin_right = 0;
   s.break_before = s.break_after = false;
   if (!parent) s.underline = s.line_through = false;
+  if (pugi::xml_attribute dir = frame.node.attribute("dir")) {
+    const std::string d = vellix::formats::LowerAscii(dir.value());
+    s.direction = d == "ltr" ? 1 : d == "rtl" ? 2 : d == "auto" ? 0 : s.direction;
+  }
 
   struct Entry {
     std::tuple<bool, int, uint32_t, size_t> key;
@@ -954,6 +961,13 @@ void DocumentCompiler::AddText(std::string_view raw) {
   EnsureBlock();
   if (pre && text_size_ == 0 && block_.runs.empty() && text[0] == '\n') text.erase(0, 1);
   if (text.empty()) return;
+  // A block's direction given by `dir` travels as a mark before its text
+  // (left-to-right or right-to-left mark): the format has no field for it,
+  // and a reader that does not look for it shows nothing of it.
+  if (text_size_ == 0 && block_.runs.empty()) {
+    const uint8_t direction = frames_[block_frames_.empty() ? 0 : block_frames_.back()].style.direction;
+    if (direction != 0) text.insert(0, direction == 1 ? "\u200E" : "\u200F");
+  }
   AppendRun(text, s_.TextStyleIndex(TextStyleOf(frame)), frame.link);
 }
 

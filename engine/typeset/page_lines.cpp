@@ -243,13 +243,15 @@ int64_t Typesetter::State::Justify(const BlockLayout& layout, size_t index, std:
 
 namespace {
 
-// Where in `text` the first character of a strong direction is, or 0.
+// Where in `text` the first letter of a strong direction is, or `from`.
 int32_t FirstStrong(const icu::UnicodeString& text, int32_t from, int32_t to, bool* right_to_left) {
   *right_to_left = false;
   for (int32_t i = from; i < to;) {
     const UChar32 c = text.char32At(i);
     const UCharDirection d = u_charDirection(c);
-    if (d == U_LEFT_TO_RIGHT || d == U_RIGHT_TO_LEFT || d == U_RIGHT_TO_LEFT_ARABIC) {
+    // A block's direction mark belongs to the paragraph, not to its first word.
+    const bool mark = c == 0x200E || c == 0x200F;
+    if (!mark && (d == U_LEFT_TO_RIGHT || d == U_RIGHT_TO_LEFT || d == U_RIGHT_TO_LEFT_ARABIC)) {
       *right_to_left = d != U_LEFT_TO_RIGHT;
       return i;
     }
@@ -391,8 +393,10 @@ void Typesetter::State::DrawPieces(const BlockLayout& layout, const LineBox& lin
     }
     ink.Add(x, x + piece.width);
     x += piece.width;
-    // Soft hyphens are invisible unless a line breaks at one.
+    // Soft hyphens are invisible unless a line breaks at one; the marks
+    // that give a block its direction are never seen.
     std::string_view shown(layout.text.data() + piece.begin, piece.end - piece.begin);
+    if (piece.begin == 0 && (shown.starts_with("\u200E") || shown.starts_with("\u200F"))) shown.remove_prefix(3);
     for (size_t at = 0; at < shown.size();) {
       const size_t soft = std::min(shown.find("\xC2\xAD", at), shown.size());
       text.text.append(shown.substr(at, soft - at));

@@ -282,7 +282,8 @@ TEST_F(WordsTest, ScriptsTheSerifLacksFallBackAndRightToLeftIsSetFlushRight) {
 }
 
 // Arabic with a bracket and a quoted English phrase: the bracket drawn
-// facing its words, the phrase's words left to right with their quotes.
+// facing its words, the phrase's words left to right with their quotes;
+// and paragraphs whose `dir` says which way they read.
 TEST_F(WordsTest, RightToLeftMirrorsBracketsAndKeepsQuotedLatinInOrder) {
   const std::string text = "\u0642\u0627\u0644 (\u0641\u064A \u0625\u0646 \"Hello big world\" \u0647\u0646\u0627.";
   const DeviceEdition e = Compile(Html("<p>" + text + "</p>", "ar"));
@@ -307,6 +308,21 @@ TEST_F(WordsTest, RightToLeftMirrorsBracketsAndKeepsQuotedLatinInOrder) {
   }
   EXPECT_EQ(opening, 0);
   EXPECT_EQ(closing, 1);
+
+  // `dir` wins over the first letter, and leaves no trace in the page text.
+  const std::string arabic = "\u0645\u0631\u062D\u0628\u0627";
+  const DeviceEdition directed = Compile(Html(
+      "<div dir=\"ltr\"><p>" + arabic + " first words.</p></div><p dir=\"rtl\">Start in Latin, " + arabic + ".</p>",
+      "ar"));
+  Typesetter td(directed, *fonts_, {});
+  const Page both = *td.GetPage(1);
+  ASSERT_EQ(both.lines.size(), 2u);
+  EXPECT_EQ(both.lines[0].text, arabic + " first words.");
+  EXPECT_EQ(both.lines[1].text, "Start in Latin, " + arabic + ".");
+  EXPECT_LT(both.lines[0].left, 40) << "left to right: flush left";
+  EXPECT_GT(both.lines[1].left, 100) << "right to left: flush right";
+  EXPECT_LT(both.lines[0].chars.front().left, both.lines[0].chars.back().left);
+  EXPECT_GT(both.lines[1].chars.front().left, both.lines[1].chars.back().left);
 }
 
 TEST_F(WordsTest, TermsTablesAndPreformattedLines) {
