@@ -46,6 +46,7 @@ tt, code, kbd, samp { font-family: monospace }
 em, i, cite, var, dfn, address { font-style: italic }
 strong, b, th { font-weight: bold }
 u, ins { text-decoration: underline }
+del, s, strike { text-decoration: line-through }
 sup { vertical-align: super; font-size: smaller }
 sub { vertical-align: sub; font-size: smaller }
 big { font-size: larger }
@@ -115,6 +116,10 @@ struct Computed {
   bool bold = false;
   bool italic = false;
   bool underline = false;
+  bool line_through = false;
+  // The direction `dir` gives: 0 the text's own (its first letter), 1 left
+  // to right, 2 right to left.
+  uint8_t direction = 0;
   VerticalAlign vertical = VerticalAlign::kBaseline;
   TextAlign align = TextAlign::kJustify;
   double text_indent = 0;
@@ -243,7 +248,13 @@ void Apply(const css::Declaration& d, Computed& s, const Computed& parent) {
         s.line_height = ToTenths(v, 100) * 1000 / s.font_size;
       break;
     case Property::kTextDecoration:
-      s.underline = v.IsKeyword("underline");
+      // A decoration adds to those of the enclosing elements; "none" ends them.
+      if (v.IsKeyword("none")) {
+        s.underline = s.line_through = false;
+      } else {
+        s.underline = s.underline || v.IsKeyword("underline") || v.IsKeyword("underline line-through");
+        s.line_through = s.line_through || v.IsKeyword("line-through") || v.IsKeyword("underline line-through");
+      }
       break;
     case Property::kVerticalAlign:
       s.vertical = v.IsKeyword("super") ? VerticalAlign::kSuper
@@ -431,7 +442,7 @@ struct EditionCompilerState {
   DeviceEdition edition;
   css::StyleSheet default_sheet;
 
-  std::map<std::tuple<int, int, bool, bool, bool, int>, uint16_t> text_style_index;
+  std::map<std::tuple<int, int, bool, bool, bool, bool, int>, uint16_t> text_style_index;
   std::map<std::tuple<int, int, int, int, int, int, int, bool>, uint16_t> block_style_index;
 
   struct ImageEntry {
@@ -473,7 +484,8 @@ struct EditionCompilerState {
   }
 
   uint16_t TextStyleIndex(const TextStyle& t) {
-    auto key = std::make_tuple(int(t.family), int(t.size_step), t.bold, t.italic, t.underline, int(t.vertical));
+    auto key = std::make_tuple(int(t.family), int(t.size_step), t.bold, t.italic, t.underline, t.line_through,
+                               int(t.vertical));
     auto it = text_style_index.find(key);
     if (it != text_style_index.end()) return it->second;
     if (edition.text_styles.size() >= 0xFFFF) return 0;
@@ -718,7 +730,11 @@ void DocumentCompiler::ComputeStyle(Frame& frame, const Frame* parent) {
   s.display.clear();
   s.margin_top = s.margin_bottom = s.margin_left = s.margin_right = 0;
   s.break_before = s.break_after = false;
-  if (!parent) s.underline = false;
+  if (!parent) s.underline = s.line_through = false;
+  if (pugi::xml_attribute dir = frame.node.attribute("dir")) {
+    const std::string d = vellix::formats::LowerAscii(dir.value());
+    s.direction = d == "ltr" ? 1 : d == "rtl" ? 2 : d == "auto" ? 0 : s.direction;
+  }
 
   struct Entry {
     std::tuple<bool, int, uint32_t, size_t> key;
@@ -777,6 +793,7 @@ TextStyle DocumentCompiler::TextStyleOf(const Frame& frame) const {
   t.bold = frame.style.bold;
   t.italic = frame.style.italic;
   t.underline = frame.style.underline || (frame.link != kNoLink && s_.settings.underline_links);
+  t.line_through = frame.style.line_through;
   t.vertical = frame.style.vertical;
   return t;
 }
@@ -944,6 +961,13 @@ void DocumentCompiler::AddText(std::string_view raw) {
   EnsureBlock();
   if (pre && text_size_ == 0 && block_.runs.empty() && text[0] == '\n') text.erase(0, 1);
   if (text.empty()) return;
+  // A block's direction given by `dir` travels as a mark before its text
+  // (left-to-right or right-to-left mark): the format has no field for it,
+  // and a reader that does not look for it shows nothing of it.
+  if (text_size_ == 0 && block_.runs.empty()) {
+    const uint8_t direction = frames_[block_frames_.empty() ? 0 : block_frames_.back()].style.direction;
+    if (direction != 0) text.insert(0, direction == 1 ? "\u200E" : "\u200F");
+  }
   AppendRun(text, s_.TextStyleIndex(TextStyleOf(frame)), frame.link);
 }
 

@@ -328,11 +328,16 @@ void Convert(const std::string& name, std::string_view value, bool important, si
   } else if (name == "text-decoration") {
     std::vector<std::string_view> words = Words(v);
     bool underline = false;
+    bool line_through = false;
     for (std::string_view w : words) {
       if (!OneOf(w, {"none", "underline", "overline", "line-through", "blink"})) return bad_value();
       underline = underline || w == "underline";
+      line_through = line_through || w == "line-through";
     }
-    add(Property::kTextDecoration, Keyword(underline ? "underline" : "none"));
+    add(Property::kTextDecoration, Keyword(underline && line_through ? "underline line-through"
+                                           : underline               ? "underline"
+                                           : line_through            ? "line-through"
+                                                                     : "none"));
   } else if (name == "vertical-align") {
     if (OneOf(v, {"super", "sub"}))
       add(Property::kVerticalAlign, Keyword(v));

@@ -42,6 +42,13 @@ inline constexpr size_t kMaxSourceRecord = 223;
 // What our record leaves for the feed id: the prefix, marker, issue and NUL take 15 bytes.
 inline constexpr size_t kMaxFeedId = kMaxSourceRecord - 15;
 
+// Text style flags the content's style records have no room for, one byte
+// per text style (bit 0 line-through). Written only when a style uses one;
+// readers ignore the bits they do not know, so later flags can join them.
+inline constexpr char kStyleExtrasName[] = "TXST";  // never four hex digits, sorts after ISRC
+inline constexpr char kStyleExtrasTag[] = "TXST";
+inline constexpr uint8_t kStyleLineThrough = 0x01;
+
 // Limits that fit the device and keep a damaged or hostile file from asking
 // for absurd memory: a hand-held's book is a few megabytes of text, and
 // deflated text of real books comes to a third or a tenth of its size.

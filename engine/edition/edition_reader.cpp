@@ -483,6 +483,19 @@ void ReadPeriodical(ByteSource& file, const BookLayout& layout, BookInformation&
   }
 }
 
+// The text style flags kept beside the content, when the book has them.
+void ReadStyleExtras(ByteSource& file, const BookLayout& layout, DeviceEdition& e) {
+  for (const BookEntry& entry : layout.entries) {
+    if (entry.name != kStyleExtrasName || entry.tag != kStyleExtrasTag) continue;
+    if (entry.size != e.text_styles.size()) Corrupt("the text style extras do not match the text styles");
+    std::string scratch;
+    std::string_view extras = file.Read(entry.at, entry.size, scratch);
+    for (size_t i = 0; i < e.text_styles.size(); ++i)
+      e.text_styles[i].line_through = static_cast<uint8_t>(extras[i]) & kStyleLineThrough;
+    return;
+  }
+}
+
 void ReadInformation(const BookLayout& layout, BookInformation& info) {
   std::array<std::string, 7> s;
   try {
@@ -610,6 +623,7 @@ void OpenContent(EditionSource::Lazy& lazy, DeviceEdition& own, BookInformation&
   ReadSettings(c, own);
   own.settings.preview = header.flags & kFlagPreview;
   ReadStyles(c, own);
+  ReadStyleExtras(*lazy.file, layout, own);
   if (std::string problem = HeadProblem(own); !problem.empty()) Corrupt(problem);
   lazy.block_count = c.Count(16, "blocks");
   if (U32At(carried, 8) != lazy.block_count) Corrupt("the information area's counts do not match the content");

@@ -250,6 +250,19 @@ std::string PeriodicalResource(const BookInformation& info, const std::string& p
   return std::move(f.str());
 }
 
+// The style extras resource, or nothing when no text style needs it (books
+// without such styles stay byte for byte as before).
+std::optional<std::string> StyleExtras(const DeviceEdition& edition) {
+  std::string extras;
+  bool any = false;
+  for (const TextStyle& t : edition.text_styles) {
+    extras.push_back(static_cast<char>(t.line_through ? kStyleLineThrough : 0));
+    any = any || t.line_through;
+  }
+  if (!any) return std::nullopt;
+  return extras;
+}
+
 void Write(const DeviceEdition& edition, const BookInformation& info, const WriteOptions& options,
            const std::string& path) {
   if (std::string problem = FirstProblem(edition); !problem.empty())
@@ -259,7 +272,8 @@ void Write(const DeviceEdition& edition, const BookInformation& info, const Writ
                            path + ": the run-length trigger must be 0 to 100 percent");
   if (info.folder_name.empty())
     vellix::formats::Raise(vellix::formats::kInvalidArgument, path + ": the book has no folder name");
-  size_t entries = 1 + edition.images.size() + (info.periodical ? 1 : 0);
+  std::optional<std::string> extras = StyleExtras(edition);
+  size_t entries = 1 + edition.images.size() + (info.periodical ? 1 : 0) + (extras ? 1 : 0);
   if (entries > 0xFFFF) vellix::formats::Raise(vellix::formats::kOverflow, path + ": too many images");
 
   std::vector<vellix::formats::BookFilePart> parts;
@@ -273,6 +287,7 @@ void Write(const DeviceEdition& edition, const BookInformation& info, const Writ
   }
   if (info.periodical)
     parts.push_back({kStringResourceName, kStringResourceTag, PeriodicalResource(info, path), "", 0});
+  if (extras) parts.push_back({kStyleExtrasName, kStyleExtrasTag, std::move(*extras), "", 0});
   if (total > kMaxBookFileSize)
     vellix::formats::Raise(vellix::formats::kOverflow, path + ": the book is larger than 1 GiB");
 

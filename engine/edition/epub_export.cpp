@@ -188,7 +188,12 @@ std::string StyleSheet(const DeviceEdition& e) {
                                             : "serif") +
            "; font-size: " + kSizes[std::clamp<int>(t.size_step, -3, 3) + 3] +
            "; font-weight: " + (t.bold ? "bold" : "normal") + "; font-style: " + (t.italic ? "italic" : "normal") +
-           "; text-decoration: " + (t.underline ? "underline" : "none") + "; vertical-align: " +
+           "; text-decoration: " +
+           (t.underline && t.line_through ? "underline line-through"
+            : t.underline                 ? "underline"
+            : t.line_through              ? "line-through"
+                                          : "none") +
+           "; vertical-align: " +
            (t.vertical == VerticalAlign::kSuper ? "super"
             : t.vertical == VerticalAlign::kSub ? "sub"
                                                 : "baseline") +

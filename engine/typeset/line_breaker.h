@@ -28,6 +28,7 @@ struct Item {
   bool kept : 1 = false;     // penalties: a space the line-break rules keep; a break only in an emergency
   bool label : 1 = false;    // blank boxes: room for a table cell's label, drawn there
   bool wrapped : 1 = false;  // penalties: a break inside code or a path; the line ends in a continuation mark
+  uint16_t label_line = 0;   // label boxes: which line of a wrapped label
   uint32_t run = 0;          // the run of the block the text is in
   uint32_t begin = 0;        // bytes of the block's text this item covers
   uint32_t end = 0;

@@ -77,7 +77,9 @@ StyleInfo Typesetter::State::MakeStyle(const TextStyle& t, int step_offset, Face
   info.descent = info.size * -face.ft->descender / em;
   info.space = shapes.Shape(info.face, info.size, " ").advance;
   info.hyphen = shapes.Shape(info.face, info.size, "-").advance;
+  info.embolden = t.bold && !(face_index < kCjkFace && face_index % 4 >= 2 && fonts.Available(face_index));
   info.underline = t.underline;
+  info.line_through = t.line_through;
   return info;
 }
 

@@ -35,6 +35,9 @@ struct GlyphRun {
   FaceIndex face = 0;
   int32_t pixel_size = 0;
   std::vector<PlacedGlyph> glyphs;
+  // Bold text in a face that has no bold (the CJK and Hangul faces, or a
+  // bold face that is not installed): its outlines are widened when drawn.
+  bool embolden = false;
 };
 
 // A filled rectangle in whole pixels: underlines, rules, list bullets drawn

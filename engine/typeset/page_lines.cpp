@@ -12,6 +12,8 @@ struct Typesetter::State::LinePiece {
   bool blank = false;
   bool hyphen = false;
   bool label = false;
+  bool mirrored = false;  // neutral characters set right to left: brackets drawn mirrored
+  uint16_t label_line = 0;
   uint32_t run = 0;
   uint32_t begin = 0, end = 0;
   int64_t width = 0;  // 26.6
@@ -31,7 +33,8 @@ struct Typesetter::State::Ink {
 
 namespace {
 
-// An underline being drawn, extended over the words of one link or style.
+// An underline (or a line through) being drawn, extended over the words of
+// one link or style.
 struct Underline {
   int64_t from = 0, to = 0;
   int32_t y = 0, thickness = 0;
@@ -58,6 +61,7 @@ void Typesetter::State::DrawShaped(Page* page, const StyleInfo& style, const Sha
   GlyphRun run;
   run.face = style.face;
   run.pixel_size = style.size;
+  run.embolden = style.embolden;
   const ShapedGlyph* g = shapes.Glyphs(shaped);
   for (uint32_t k = 0; k < shaped.count; ++k) {
     run.glyphs.push_back(
@@ -148,6 +152,7 @@ std::vector<Typesetter::State::LinePiece> Typesetter::State::LinePieces(const Bl
       piece.space = space;
       piece.blank = !space;
       piece.label = !space && item.label;
+      piece.label_line = item.label_line;
       piece.run = item.run;
       piece.begin = item.begin;
       piece.end = item.end;
@@ -236,7 +241,28 @@ int64_t Typesetter::State::Justify(const BlockLayout& layout, size_t index, std:
   return x;
 }
 
-std::vector<int64_t> Typesetter::State::VisualPositions(const BlockLayout& layout, const std::vector<LinePiece>& pieces,
+namespace {
+
+// Where in `text` the first letter of a strong direction is, or `from`.
+int32_t FirstStrong(const icu::UnicodeString& text, int32_t from, int32_t to, bool* right_to_left) {
+  *right_to_left = false;
+  for (int32_t i = from; i < to;) {
+    const UChar32 c = text.char32At(i);
+    const UCharDirection d = u_charDirection(c);
+    // A block's direction mark belongs to the paragraph, not to its first word.
+    const bool mark = c == 0x200E || c == 0x200F;
+    if (!mark && (d == U_LEFT_TO_RIGHT || d == U_RIGHT_TO_LEFT || d == U_RIGHT_TO_LEFT_ARABIC)) {
+      *right_to_left = d != U_LEFT_TO_RIGHT;
+      return i;
+    }
+    i += U16_LENGTH(c);
+  }
+  return from;
+}
+
+}  // namespace
+
+std::vector<int64_t> Typesetter::State::VisualPositions(const BlockLayout& layout, std::vector<LinePiece>& pieces,
                                                         int64_t x) const {
   std::vector<int64_t> visual_x;
   if (pieces.empty() || !NeedsBidi(layout, pieces.front().begin, pieces.back().end)) return visual_x;
@@ -257,8 +283,17 @@ std::vector<int64_t> Typesetter::State::VisualPositions(const BlockLayout& layou
   ubidi_setPara(bidi, logical.getBuffer(), logical.length(), layout.rtl ? 1 : 0, nullptr, &status);
   if (U_SUCCESS(status)) {
     std::vector<UBiDiLevel> levels(pieces.size());
-    for (size_t i = 0; i < pieces.size(); ++i)
-      levels[i] = starts[i] < logical.length() ? ubidi_getLevelAt(bidi, starts[i]) : (layout.rtl ? 1 : 0);
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      // A word goes with its letters, not with the quote or bracket before
+      // it: "Hello in right-to-left text stays with the Latin after it.
+      const int32_t end = i + 1 < pieces.size() ? starts[i + 1] : logical.length();
+      bool right_to_left = false;
+      const int32_t strong = FirstStrong(logical, starts[i], end, &right_to_left);
+      levels[i] = strong < logical.length() ? ubidi_getLevelAt(bidi, strong) : (layout.rtl ? 1 : 0);
+      // HarfBuzz mirrors the brackets of the right-to-left words it shapes;
+      // brackets shaped on their own are mirrored here.
+      pieces[i].mirrored = (levels[i] & 1) != 0 && !right_to_left && !pieces[i].space && !pieces[i].blank;
+    }
     std::vector<int32_t> order(pieces.size());
     ubidi_reorderVisual(levels.data(), static_cast<int32_t>(pieces.size()), order.data());
     visual_x.assign(pieces.size(), 0);
@@ -279,6 +314,7 @@ void Typesetter::State::DrawPieces(const BlockLayout& layout, const LineBox& lin
   const int32_t baseline = top + line.ascent;
   const size_t first_link_area = page->links.size();
   Underline underline;
+  Underline strike;
   bool after_space = false;
   for (size_t index = 0; index < pieces.size(); ++index) {
     const LinePiece& piece = pieces[index];
@@ -299,9 +335,12 @@ void Typesetter::State::DrawPieces(const BlockLayout& layout, const LineBox& lin
       const TableLayout& table = *layout.table;
       if (cell < table.labels.size()) {
         const StyleInfo& style = styles[table.label_styles[cell]];
-        const Shaped label = shapes.Shape(style.face, style.size, table.labels[cell]);
+        const auto& wrapped = table.wrapped_labels[cell];
+        const bool own_line = piece.label_line < wrapped.size();
+        const std::string& shown = own_line ? wrapped[piece.label_line].first : table.labels[cell];
+        const Shaped label = shapes.Shape(style.face, style.size, shown);
         DrawShaped(page, style, label, x, baseline);
-        text.text += table.labels[cell] + " ";
+        text.text += own_line ? shown : shown + " ";
         ink.Add(x, x + label.advance);
       }
     }
@@ -327,8 +366,21 @@ void Typesetter::State::DrawPieces(const BlockLayout& layout, const LineBox& lin
     } else {
       underline.Close(page);
     }
+    if (style.line_through) {
+      // Through the middle of the lower-case letters, about half the x-height.
+      const int32_t y =
+          baseline + style.shift - std::max<int32_t>(1, static_cast<int32_t>(std::lround(style.size * 0.28)));
+      if (strike.open && after_space && strike.y == y) {
+        strike.to = x + piece.width;
+      } else {
+        strike.Close(page);
+        strike = {x, x + piece.width, y, std::max<int32_t>(1, style.size / 16), kNoLink, true};
+      }
+    } else {
+      strike.Close(page);
+    }
     after_space = false;
-    DrawWord(page, style, piece, x, baseline, text);
+    DrawWord(page, style, piece, layout.text, x, baseline, text);
     if (link != kNoLink) {
       // One area per link and line: words of a link joined by its spaces.
       const int32_t left = Floor64(x), right = Ceil64(x + piece.width);
@@ -341,8 +393,10 @@ void Typesetter::State::DrawPieces(const BlockLayout& layout, const LineBox& lin
     }
     ink.Add(x, x + piece.width);
     x += piece.width;
-    // Soft hyphens are invisible unless a line breaks at one.
+    // Soft hyphens are invisible unless a line breaks at one; the marks
+    // that give a block its direction are never seen.
     std::string_view shown(layout.text.data() + piece.begin, piece.end - piece.begin);
+    if (piece.begin == 0 && (shown.starts_with("\u200E") || shown.starts_with("\u200F"))) shown.remove_prefix(3);
     for (size_t at = 0; at < shown.size();) {
       const size_t soft = std::min(shown.find("\xC2\xAD", at), shown.size());
       text.text.append(shown.substr(at, soft - at));
@@ -351,25 +405,39 @@ void Typesetter::State::DrawPieces(const BlockLayout& layout, const LineBox& lin
     if (piece.hyphen) text.text += '-';
   }
   underline.Close(page);
+  strike.Close(page);
 }
 
-void Typesetter::State::DrawWord(Page* page, const StyleInfo& style, const LinePiece& piece, int64_t x,
-                                 int32_t baseline, PageLine& text) {
-  // Words of one face and size share a run.
+void Typesetter::State::DrawWord(Page* page, const StyleInfo& style, const LinePiece& piece,
+                                 std::string_view block_text, int64_t x, int32_t baseline, PageLine& text) {
+  // Words of one face, size and weight share a run.
   GlyphRun* run = nullptr;
   for (GlyphRun& r : page->runs)
-    if (r.face == style.face && r.pixel_size == style.size) run = &r;
+    if (r.face == style.face && r.pixel_size == style.size && r.embolden == style.embolden) run = &r;
   if (run == nullptr) {
     page->runs.emplace_back();
     run = &page->runs.back();
     run->face = style.face;
     run->pixel_size = style.size;
+    run->embolden = style.embolden;
   }
   const ShapedGlyph* g = shapes.Glyphs(piece.shaped);
   int64_t pen = x;
   const int32_t y = (baseline + style.shift) * 64;
   for (uint32_t k = 0; k < piece.shaped.count; ++k) {
-    run->glyphs.push_back({g[k].id, static_cast<int32_t>(pen + g[k].x_offset), y - g[k].y_offset});
+    uint32_t glyph = g[k].id;
+    if (piece.mirrored && piece.begin + g[k].cluster < piece.end) {
+      const auto at = static_cast<int32_t>(piece.begin + g[k].cluster);
+      int32_t i = at;
+      UChar32 c = 0;
+      U8_NEXT(block_text.data(), i, static_cast<int32_t>(block_text.size()), c);
+      const UChar32 mirror = c >= 0 ? u_charMirror(c) : c;
+      if (mirror != c) {
+        const FT_UInt mirrored = FT_Get_Char_Index(fonts.Get(style.face).ft, static_cast<FT_ULong>(mirror));
+        if (mirrored != 0) glyph = mirrored;
+      }
+    }
+    run->glyphs.push_back({glyph, static_cast<int32_t>(pen + g[k].x_offset), y - g[k].y_offset});
     // Where each character went, for search hits; an added hyphen is not
     // in the flow.
     const uint32_t offset = piece.begin + g[k].cluster;

@@ -37,9 +37,9 @@ struct GlyphBitmap {
   std::vector<uint8_t> coverage;  // 0 none .. 255 full ink
 };
 
-uint64_t GlyphKey(FaceIndex face, int32_t pixel_size, uint32_t glyph, int phase, bool mono) {
+uint64_t GlyphKey(FaceIndex face, int32_t pixel_size, uint32_t glyph, int phase, bool mono, bool embolden) {
   return uint64_t{glyph} | uint64_t(static_cast<uint32_t>(pixel_size) & 0xFFFF) << 32 | uint64_t(face & 0xF) << 48 |
-         uint64_t(phase & 0x3) << 52 | uint64_t(mono ? 1 : 0) << 54;
+         uint64_t(phase & 0x3) << 52 | uint64_t(mono ? 1 : 0) << 54 | uint64_t(embolden ? 1 : 0) << 55;
 }
 
 // An 8 x 8 ordered-dither matrix, as thresholds strictly between 0 and 255
@@ -215,8 +215,8 @@ namespace {
 
 // Renders one glyph with FreeType; an empty bitmap for a glyph it cannot
 // load or render.
-GlyphBitmap RenderGlyph(FontSet& fonts, FaceIndex face_index, int32_t pixel_size, uint32_t glyph, int phase,
-                        bool mono) {
+GlyphBitmap RenderGlyph(FontSet& fonts, FaceIndex face_index, int32_t pixel_size, uint32_t glyph, int phase, bool mono,
+                        bool embolden) {
   GlyphBitmap out;
   FT_Face face = fonts.GetSized(face_index, pixel_size).ft;
   const FT_Int32 flags = mono ? FT_LOAD_TARGET_MONO : FT_LOAD_TARGET_LIGHT;
@@ -228,6 +228,12 @@ GlyphBitmap RenderGlyph(FontSet& fonts, FaceIndex face_index, int32_t pixel_size
   // one: at one bit per pixel bold faces are widened by a pixel.
   if (mono && slot->format == FT_GLYPH_FORMAT_OUTLINE && (face_index % 4) >= 2)
     FT_Outline_EmboldenXY(&slot->outline, 64, 0);
+  // A face without bold is made bold by widening its strokes, about a
+  // twentieth of the size (a pixel at the body size), as a bold cut would.
+  if (embolden && slot->format == FT_GLYPH_FORMAT_OUTLINE) {
+    const FT_Pos strength = std::max<FT_Pos>(32, FT_Pos{pixel_size} * 64 / 20);
+    FT_Outline_EmboldenXY(&slot->outline, strength, strength / 2);
+  }
   if (FT_Render_Glyph(slot, mono ? FT_RENDER_MODE_MONO : FT_RENDER_MODE_NORMAL) != 0) return out;
   const FT_Bitmap& bitmap = slot->bitmap;
   out.left = slot->bitmap_left;
@@ -253,15 +259,16 @@ GlyphBitmap RenderGlyph(FontSet& fonts, FaceIndex face_index, int32_t pixel_size
 
 // The glyph bitmap from the cache, rendered on first use.
 const GlyphBitmap& CachedGlyph(FontSet& fonts, std::unordered_map<uint64_t, GlyphBitmap>& glyphs, size_t& bytes,
-                               FaceIndex face, int32_t pixel_size, uint32_t glyph, int phase, bool mono) {
-  const uint64_t key = GlyphKey(face, pixel_size, glyph, phase, mono);
+                               FaceIndex face, int32_t pixel_size, uint32_t glyph, int phase, bool mono,
+                               bool embolden = false) {
+  const uint64_t key = GlyphKey(face, pixel_size, glyph, phase, mono, embolden);
   auto found = glyphs.find(key);
   if (found != glyphs.end()) return found->second;
   if (bytes > kCacheBytes) {
     glyphs.clear();
     bytes = 0;
   }
-  GlyphBitmap bitmap = RenderGlyph(fonts, face, pixel_size, glyph, phase, mono);
+  GlyphBitmap bitmap = RenderGlyph(fonts, face, pixel_size, glyph, phase, mono, embolden);
   bytes += bitmap.coverage.size() + sizeof(GlyphBitmap) + 32;
   return glyphs.emplace(key, std::move(bitmap)).first->second;
 }
@@ -385,8 +392,8 @@ void PageRasterizer::Draw(const Page& page, const DeviceEdition& edition, int32_
       const int phase = mono ? 0 : static_cast<int>((x & 63) / kPhaseStep);
       const int64_t px = mono ? (x + 32) >> 6 : x >> 6;
       const int64_t py = (y + 32) >> 6;
-      const GlyphBitmap& bitmap =
-          CachedGlyph(fonts_, cache_->glyphs, cache_->bytes, face, run.pixel_size, placed.glyph, phase, mono);
+      const GlyphBitmap& bitmap = CachedGlyph(fonts_, cache_->glyphs, cache_->bytes, face, run.pixel_size, placed.glyph,
+                                              phase, mono, run.embolden);
       if (bitmap.width > 0) canvas.Ink(bitmap, px, py);
     }
   }

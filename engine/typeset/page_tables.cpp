@@ -104,7 +104,12 @@ void Typesetter::State::MeasureTable(TableLayout& table) {
     std::replace_if(label.begin(), label.end(), IsBlank, ' ');
     uint16_t label_style = begin < run_styles.size() ? run_styles[begin] : 0;
     int32_t label_width = 0;
-    if (!label.empty()) label_width = FitLabel(label, styles[label_style], static_cast<int32_t>(width * 2 / 5));
+    std::vector<std::pair<std::string, int32_t>> wrapped;
+    if (!label.empty()) {
+      label_width = LabelWidth(label, styles[label_style]);
+      if (label_width > width * 2 / 5) wrapped = WrapLabel(label, styles[label_style], static_cast<int32_t>(width));
+    }
+    table.wrapped_labels.push_back(std::move(wrapped));
     table.labels.push_back(std::move(label));
     table.label_styles.push_back(label_style);
     table.label_widths.push_back(label_width);
@@ -112,32 +117,58 @@ void Typesetter::State::MeasureTable(TableLayout& table) {
   }
 }
 
-// Makes `label` "text:" no wider than `most` (26.6), cut short with an
-// ellipsis when it must be; its width with the space after it.
-int32_t Typesetter::State::FitLabel(std::string& label, const StyleInfo& style, int32_t most) {
-  // More than any line holds is not shaped: a header cell may be a page long.
-  constexpr size_t kMostShaped = 256;
+// Makes `label` "text:" (a header cell may be a page long: at most a few
+// lines of it are kept); its width with the space after it.
+int32_t Typesetter::State::LabelWidth(std::string& label, const StyleInfo& style) {
+  constexpr size_t kMostShaped = 1024;
   if (label.size() > kMostShaped) {
     size_t cut = kMostShaped;
     while (cut > 0 && (static_cast<unsigned char>(label[cut]) & 0xC0) == 0x80) --cut;
     label.resize(cut);
   }
   label += ':';
-  const Shaped whole = shapes.Shape(style.face, style.size, label);
-  if (whole.advance + style.space <= most) return whole.advance + style.space;
-  constexpr std::string_view kEllipsis = "\u2026:";
-  const int32_t ellipsis = shapes.Shape(style.face, style.size, kEllipsis).advance;
-  offsets.clear();
-  for (int32_t i = 0; i < static_cast<int32_t>(label.size());) {
-    U8_FWD_1(label.data(), i, static_cast<int32_t>(label.size()));
-    offsets.push_back(static_cast<uint32_t>(i));
+  return shapes.Shape(style.face, style.size, label).advance + style.space;
+}
+
+// `label` in lines no wider than `width` (26.6): broken at its spaces, and
+// a word wider than the line between its characters.
+std::vector<std::pair<std::string, int32_t>> Typesetter::State::WrapLabel(const std::string& label,
+                                                                          const StyleInfo& style, int32_t width) {
+  std::vector<std::pair<std::string, int32_t>> lines;
+  std::string line;
+  auto advance = [&](std::string_view s) { return shapes.Shape(style.face, style.size, s).advance; };
+  auto flush = [&] {
+    if (!line.empty()) lines.emplace_back(line, advance(line));
+    line.clear();
+  };
+  size_t at = 0;
+  while (at < label.size()) {
+    const size_t space = std::min(label.find(' ', at), label.size());
+    std::string word = label.substr(at, space - at);
+    at = space + 1;
+    if (word.empty()) continue;
+    const std::string joined = line.empty() ? word : line + " " + word;
+    if (advance(joined) <= width) {
+      line = joined;
+      continue;
+    }
+    flush();
+    // A word wider than the line goes on over as many lines as it takes.
+    while (advance(word) > width) {
+      int32_t keep = 0;
+      for (int32_t i = 0; i < static_cast<int32_t>(word.size());) {
+        int32_t next = i;
+        U8_FWD_1(word.data(), next, static_cast<int32_t>(word.size()));
+        if (keep > 0 && advance(std::string_view(word).substr(0, next)) > width) break;
+        keep = i = next;
+      }
+      lines.emplace_back(word.substr(0, keep), advance(std::string_view(word).substr(0, keep)));
+      word.erase(0, keep);
+    }
+    line = word;
   }
-  shapes.PrefixAdvances(whole, offsets, &advances);
-  size_t keep = 0;
-  while (keep < offsets.size() && advances[keep] + ellipsis + style.space <= most) ++keep;
-  const int32_t kept = keep > 0 ? advances[keep - 1] : 0;
-  label = label.substr(0, keep > 0 ? offsets[keep - 1] : 0) + std::string(kEllipsis);
-  return kept + ellipsis + style.space;
+  flush();
+  return lines;
 }
 
 // A table row: in the table's columns on one line, or labelled cells on
@@ -157,7 +188,6 @@ void Typesetter::State::BuildRow(BlockLayout& layout, const BlockStyle& style) {
   const int32_t apart = table.columns ? body / 4 : body / 2;
   layout.margin_top = std::max(layout.margin_top, apart);
   layout.margin_bottom = std::max(layout.margin_bottom, apart);
-  if (header && !table.columns) return;
   if (!table.columns && !table.header) {
     // Without headers a row's first line stands out: the rest hang an em
     // to its right.
@@ -176,7 +206,13 @@ void Typesetter::State::BuildRow(BlockLayout& layout, const BlockStyle& style) {
     MakeLines(layout, breaks, style);
     return;
   }
-  SetLabelled(layout);
+  // The header row of a labelled table is set whole, as a line of its own
+  // (wrapped when it must be) that stays with the first row.
+  if (header) {
+    layout.keep_with_next = true;
+  } else {
+    SetLabelled(layout);
+  }
   if (layout.items.empty()) return;
   BreakParams params;
   params.first_width = layout.first_width;
@@ -257,7 +293,18 @@ void Typesetter::State::SetLabelled(BlockLayout& layout) {
       room.blank = true;
       room.run = item.run;
       room.begin = room.end = cell_start;
-      if (at < table.labels.size() && !table.labels[at].empty()) {
+      if (at < table.wrapped_labels.size() && !table.wrapped_labels[at].empty()) {
+        // A label too wide to stand beside: its lines, then the cell below.
+        room.label = true;
+        const auto& wrapped = table.wrapped_labels[at];
+        for (size_t k = 0; k < wrapped.size() && k <= 0xFFFF; ++k) {
+          room.label_line = static_cast<uint16_t>(k);
+          room.width = wrapped[k].second;
+          lines.push_back(room);
+          AppendForcedBreak(lines, cell_start);
+        }
+        room.width = 0;
+      } else if (at < table.labels.size() && !table.labels[at].empty()) {
         room.label = true;
         room.width = table.label_widths[at];
       } else if (at > 0 && !table.header && layout.first_shift == 0) {

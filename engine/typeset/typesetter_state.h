@@ -95,6 +95,8 @@ struct StyleInfo {
   int32_t space = 0;   // 26.6, the width of a space
   int32_t hyphen = 0;  // 26.6, the width of "-"
   bool underline = false;
+  bool line_through = false;
+  bool embolden = false;  // bold asked for, but the face is not a bold one
 };
 
 // ---------------------------------------------------------------------------
@@ -111,6 +113,9 @@ struct TableLayout {
   std::vector<std::string> labels;  // by column: "Header:", or empty
   std::vector<uint16_t> label_styles;
   std::vector<int32_t> label_widths;  // 26.6, with the space after the label
+  // By column: a label too wide to stand beside its cells, wrapped into
+  // lines of their own above them (26.6 widths); empty when it fits beside.
+  std::vector<std::vector<std::pair<std::string, int32_t>>> wrapped_labels;
 };
 
 struct LineBox {
@@ -305,7 +310,9 @@ struct Typesetter::State {
   void BuildRow(BlockLayout& layout, const BlockStyle& style);
   bool SetInColumns(BlockLayout& layout);
   void SetLabelled(BlockLayout& layout);
-  int32_t FitLabel(std::string& label, const StyleInfo& style, int32_t most);
+  int32_t LabelWidth(std::string& label, const StyleInfo& style);
+  std::vector<std::pair<std::string, int32_t>> WrapLabel(const std::string& label, const StyleInfo& style,
+                                                         int32_t width);
   // Lines (page_lines.cpp): line `index` of a block drawn at `top`.
   struct LinePiece;
   struct Ink;
@@ -317,12 +324,12 @@ struct Typesetter::State {
   int64_t Justify(const BlockLayout& layout, size_t index, std::vector<LinePiece>& pieces) const;
   // Where each piece goes when right-to-left text reorders the line; empty
   // when the line reads left to right.
-  std::vector<int64_t> VisualPositions(const BlockLayout& layout, const std::vector<LinePiece>& pieces,
-                                       int64_t x) const;
+  // Marks the pieces whose brackets must be mirrored as it goes.
+  std::vector<int64_t> VisualPositions(const BlockLayout& layout, std::vector<LinePiece>& pieces, int64_t x) const;
   void DrawPieces(const BlockLayout& layout, const LineBox& line, const std::vector<LinePiece>& pieces,
                   const std::vector<int64_t>& visual_x, int64_t x, int32_t top, Page* page, PageLine& text, Ink& ink);
-  void DrawWord(Page* page, const StyleInfo& style, const LinePiece& piece, int64_t x, int32_t baseline,
-                PageLine& text);
+  void DrawWord(Page* page, const StyleInfo& style, const LinePiece& piece, std::string_view block_text, int64_t x,
+                int32_t baseline, PageLine& text);
   // The continuation mark of a preformatted line, the rule under a table's
   // header row.
   void DrawLineEnd(const BlockLayout& layout, size_t index, bool has_words, int32_t top, Page* page, PageLine& text,

@@ -362,6 +362,27 @@ TEST_F(ViewerTest, ZoomKeepsTheReadingPlaceAndMakesMorePages) {
   }
 }
 
+// Scripts whose faces have no bold cut are still drawn bold: more ink than
+// the same words set regular.
+TEST_F(ViewerTest, BoldHoldsInEveryScript) {
+  auto ink = [&](const std::string& text, bool bold) {
+    DeviceEdition e = TextEdition(0);
+    e.text_styles[0].bold = bold;
+    e.blocks = {{BlockKind::kParagraph, 0, 0, "", kNoImage, "", {{text, 0, kNoLink}}}};
+    CBookViewer viewer(Write(e, bold ? "bold.imp" : "regular.imp"));
+    EXPECT_TRUE(viewer.Create(nullptr, 0, 1, 400, 300, 8)) << viewer.LastErrorMessage();
+    PageImage image;
+    viewer.GetPageImage(1, &image);
+    uint64_t sum = 0;
+    for (uint8_t p : image.pixels) sum += 255 - p;
+    return static_cast<double>(sum);
+  };
+  for (const std::string text : {"中文的粗体字样", "한국어 굵은 글자", "日本語の太字", "نص عربي غامق"}) {
+    SCOPED_TRACE(text);
+    EXPECT_GT(ink(text, true), 1.15 * ink(text, false));
+  }
+}
+
 TEST_F(ViewerTest, LinksAreUnderlinedOnlyWhenTheBookSaysSo) {
   auto draw = [&](bool underline) {
     CBookViewer viewer(Write(LinkEdition(underline), underline ? "under.imp" : "plain.imp"));

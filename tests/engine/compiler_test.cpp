@@ -197,6 +197,23 @@ TEST(Compiler, TakesStylesFromEverySheetSource) {
   }
 }
 
+// Struck-out text keeps its decoration whichever way the source marks it,
+// and a decoration adds to the one around it.
+TEST(Compiler, StrikesOutDeletedText) {
+  Compiled c =
+      CompileOne(Page("<p>a<del>b</del><s>c</s><strike>d</strike><span style=\"text-decoration: line-through\">e</span>"
+                      "<u><del>f</del></u><del style=\"text-decoration: none\">g</del></p>"));
+  ASSERT_EQ(c.edition.blocks.size(), 1u);
+  std::string struck, underlined;
+  for (const ikutil::Run& r : c.edition.blocks[0].runs) {
+    const TextStyle& t = c.edition.text_styles[r.style];
+    if (t.line_through) struck += r.text;
+    if (t.underline) underlined += r.text;
+  }
+  EXPECT_EQ(struck, "bcdef");
+  EXPECT_EQ(underlined, "f");
+}
+
 // A sheet made of sheets, as generated handbooks are: imports found from
 // the importing sheet, before its own rules, only for the device's media,
 // never outside the book nor round in a cycle.

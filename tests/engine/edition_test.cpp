@@ -127,6 +127,26 @@ TEST_F(EditionTest, RichEditionComesBackEqualCompressedOrNot) {
   }
 }
 
+// Struck-out styles live beside the content: the data fork is what a book
+// without them would hold, so readers that know no such flag still open it.
+TEST_F(EditionTest, StruckStylesComeBackAndLeaveTheContentAsBefore) {
+  DeviceEdition struck = RichEdition();
+  struck.text_styles[2].line_through = true;
+  const std::string plain_book = ReadFile(Write(RichEdition(), {false, 25}));
+  const std::string path = Write(struck, {false, 25});
+  const std::string book = ReadFile(path);
+  EXPECT_EQ(U16At(book, 18), U16At(plain_book, 18) + 1) << "one entry more";
+  auto data_fork = [](const std::string& b) { return b.substr(BlockData(b, 0), U32At(b, BlockData(b, 0) + 8) + 16); };
+  EXPECT_EQ(data_fork(book), data_fork(plain_book));
+
+  EditionReadResult read = ReadDeviceEdition(path);
+  ASSERT_EQ(read.error, EditionError::kNone) << read.message;
+  EXPECT_EQ(read.edition, struck);
+  EditionReadResult old = ReadDeviceEdition(Write(RichEdition()));
+  ASSERT_EQ(old.error, EditionError::kNone) << old.message;
+  for (const TextStyle& t : old.edition.text_styles) EXPECT_FALSE(t.line_through);
+}
+
 TEST_F(EditionTest, ImagesAreRunLengthCodedOnlyWhenThatSavesEnough) {
   // The framed image codes to a few dozen bytes, the gradient not at all.
   std::string book = ReadFile(Write(RichEdition(), {false, 25}));

@@ -339,6 +339,25 @@ TEST_F(TypesetTest, LinksUnderlinedAsTheSettingsSay) {
   EXPECT_EQ(rects(e).size(), 1u);
 }
 
+TEST_F(TypesetTest, StruckTextIsCrossedThroughItsMiddle) {
+  DeviceEdition e = EmptyEdition();
+  e.text_styles.push_back(e.text_styles[kBody]);
+  e.text_styles.back().line_through = true;
+  Block b = Paragraph("Keep ");
+  b.runs.push_back({"these two words", static_cast<uint16_t>(e.text_styles.size() - 1), kNoLink});
+  b.runs.push_back({" and go on.", kBody, kNoLink});
+  e.blocks.push_back(b);
+  auto typesetter = Make(e, 480, 640);
+  const Page* page = typesetter->GetPage(1);
+  ASSERT_EQ(page->rects.size(), 1u);  // one line across the words and their spaces
+  const FilledRect& strike = page->rects[0];
+  const PageLine& line = page->lines[0];
+  EXPECT_GT(strike.width, (line.right - line.left) / 4);
+  EXPECT_LT(strike.width, (line.right - line.left) * 3 / 4);
+  EXPECT_GT(strike.y, line.top + (line.bottom - line.top) / 4);
+  EXPECT_LT(strike.y + strike.height, line.top + (line.bottom - line.top) * 3 / 4);
+}
+
 TEST_F(TypesetTest, NarrowPagesHyphenate) {
   DeviceEdition e = Book(4, 3);
   for (bool hyphenate : {true, false}) {

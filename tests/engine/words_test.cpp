@@ -2,6 +2,8 @@
 // lost words on the way (punctuation set off by spaces, bracketed
 // synopses, code spans, ill-formed HTML with inline elements), compiled and
 // laid out, their page text compared word by word with their source.
+#include <ft2build.h>
+#include FT_FREETYPE_H
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -279,6 +281,50 @@ TEST_F(WordsTest, ScriptsTheSerifLacksFallBackAndRightToLeftIsSetFlushRight) {
   }
 }
 
+// Arabic with a bracket and a quoted English phrase: the bracket drawn
+// facing its words, the phrase's words left to right with their quotes;
+// and paragraphs whose `dir` says which way they read.
+TEST_F(WordsTest, RightToLeftMirrorsBracketsAndKeepsQuotedLatinInOrder) {
+  const std::string text = "\u0642\u0627\u0644 (\u0641\u064A \u0625\u0646 \"Hello big world\" \u0647\u0646\u0627.";
+  const DeviceEdition e = Compile(Html("<p>" + text + "</p>", "ar"));
+  Typesetter t(e, *fonts_, {});
+  const Page page = *t.GetPage(1);
+  ASSERT_EQ(page.lines.size(), 1u);
+  auto left_of = [&](char c) {
+    for (const CharBox& box : page.lines[0].chars)
+      if (text[box.offset] == c) return box.left;
+    return -1;
+  };
+  EXPECT_LT(left_of('"'), left_of('H'));
+  EXPECT_LT(left_of('H'), left_of('b'));
+  EXPECT_LT(left_of('b'), left_of('w'));
+  int opening = 0, closing = 0;
+  for (const GlyphRun& run : page.runs) {
+    FT_Face face = fonts_->Get(run.face).ft;
+    for (const PlacedGlyph& g : run.glyphs) {
+      opening += g.glyph == FT_Get_Char_Index(face, '(');
+      closing += g.glyph == FT_Get_Char_Index(face, ')');
+    }
+  }
+  EXPECT_EQ(opening, 0);
+  EXPECT_EQ(closing, 1);
+
+  // `dir` wins over the first letter, and leaves no trace in the page text.
+  const std::string arabic = "\u0645\u0631\u062D\u0628\u0627";
+  const DeviceEdition directed = Compile(Html(
+      "<div dir=\"ltr\"><p>" + arabic + " first words.</p></div><p dir=\"rtl\">Start in Latin, " + arabic + ".</p>",
+      "ar"));
+  Typesetter td(directed, *fonts_, {});
+  const Page both = *td.GetPage(1);
+  ASSERT_EQ(both.lines.size(), 2u);
+  EXPECT_EQ(both.lines[0].text, arabic + " first words.");
+  EXPECT_EQ(both.lines[1].text, "Start in Latin, " + arabic + ".");
+  EXPECT_LT(both.lines[0].left, 40) << "left to right: flush left";
+  EXPECT_GT(both.lines[1].left, 100) << "right to left: flush right";
+  EXPECT_LT(both.lines[0].chars.front().left, both.lines[0].chars.back().left);
+  EXPECT_GT(both.lines[1].chars.front().left, both.lines[1].chars.back().left);
+}
+
 TEST_F(WordsTest, TermsTablesAndPreformattedLines) {
   const DeviceEdition e = Compile(
       Html("<table align=\"center\"><tr><td>cell text</td></tr></table><dl><dt>term</dt><dd>description</dd></dl>"
@@ -334,16 +380,18 @@ TEST_F(WordsTest, TablesAreSetInColumnsOrAsLabelledRows) {
   for (const FilledRect& r : page.rects) ruled |= r.y >= page.lines[0].top && r.y < page.lines[1].top;
   EXPECT_TRUE(ruled);
 
-  // Too wide: the header heads each cell; an empty cell makes no line.
+  // Too wide: the header row is set whole, then heads each cell; an empty
+  // cell makes no line.
   const Laid wide =
       Lay(Html("<table><tr><th>Option</th><th>Meaning</th><th>Default</th></tr>"
                "<tr><td>--verbose</td><td>prints the name of every file as it is read, and what was done with it</td>"
                "<td>off</td></tr><tr><td>--jobs</td><td></td><td>the number of processors</td></tr></table>"));
-  ASSERT_GE(wide.lines.size(), 6u);
-  EXPECT_EQ(wide.lines[0], "Option: --verbose");
-  EXPECT_TRUE(wide.lines[1].starts_with("Meaning: prints")) << wide.Text();
+  ASSERT_GE(wide.lines.size(), 7u);
+  EXPECT_EQ(wide.lines[0], "Option Meaning Default");
+  EXPECT_EQ(wide.lines[1], "Option: --verbose");
+  EXPECT_TRUE(wide.lines[2].starts_with("Meaning: prints")) << wide.Text();
   std::vector<std::string> cells;
-  for (const std::string& w : wide.Words())
+  for (const std::string& w : vellix::fixtures::JoinedWords({wide.lines.begin() + 1, wide.lines.end()}))
     if (w != "Option:" && w != "Meaning:" && w != "Default:") cells.push_back(w);
   EXPECT_EQ(Undashed(cells),
             Undashed(SplitWords("--verbose prints the name of every file as it is read, and what was done "
@@ -351,6 +399,24 @@ TEST_F(WordsTest, TablesAreSetInColumnsOrAsLabelledRows) {
       << wide.Text();
   EXPECT_EQ(wide.lines.back(), "Default: the number of processors");
   EXPECT_EQ(std::count(wide.lines.begin(), wide.lines.end(), "Option: --jobs"), 1);
+
+  // A header too long to stand beside its cells is wrapped above them, whole.
+  const Laid long_header = Lay(
+      Html("<table><tr><th>Number of processors used for compiling the sources</th><th>Extraordinarilylongheaderword"
+           "withoutanyspaceswhatsoeverinit</th><th>Note</th></tr><tr><td>4</td><td>x</td><td>none at all here</td></tr>"
+           "</table>"),
+      240, 640);
+  const std::string long_text = long_header.Text();
+  EXPECT_EQ(long_text.find("\u2026"), std::string::npos) << long_text;
+  const std::vector<std::string> long_words = long_header.Words();
+  auto count = [&](const std::string& word) { return std::count(long_words.begin(), long_words.end(), word); };
+  for (const std::string& word : SplitWords("Number of processors used compiling the"))
+    EXPECT_EQ(count(word), 2) << word << "\n" << long_text;  // in the header row and in the label
+  EXPECT_EQ(count("sources:") + count("Note:") + count("Note"), 3) << long_text;
+  std::string joined;
+  for (const std::string& line : long_header.lines) joined += line;
+  EXPECT_NE(joined.find("Extraordinarilylongheaderwordwithoutanyspaceswhatsoeverinit:x"), std::string::npos)
+      << long_text;
 
   // Spans and nested tables: labelled blocks; the nested table has columns of its own.
   const Laid spans =

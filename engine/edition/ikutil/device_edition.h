@@ -32,6 +32,9 @@ struct TextStyle {
   bool italic = false;
   bool underline = false;
   VerticalAlign vertical = VerticalAlign::kBaseline;
+  // Stored apart from the other flags (docs/device-edition.md, section 5):
+  // readers that predate it still open the book and draw the text plain.
+  bool line_through = false;
   bool operator==(const TextStyle&) const = default;
 };
 
