@@ -229,7 +229,9 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
   add->add_option("--category", opts->category, "Category of the new books");
   add->footer(
       "A document comes with its pictures and with the pages it links to that exist, one level deep: the "
-      "pages those link to are not added. Link only what belongs to the book, or add a package naming its pages.");
+      "pages those link to are not added. Link only what belongs to the book, or add a package naming its pages. "
+      "Linked pages come from the document's own folder and below; pictures and style sheets also from one folder "
+      "up, unless that is the root, the home or a temporary folder.");
   add->callback([opts, add, &exit_code] {
     // Refused before the shelf or the book is touched.
     if (add->count("--title")) formats::RequireUtf8(opts->title, "title");

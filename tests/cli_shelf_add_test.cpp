@@ -12,6 +12,8 @@
 #include <set>
 #include <thread>
 
+#include "epub_maker.h"
+#include "ikutil/device_edition.h"
 #include "test_util.h"
 #include "vellix/book.h"
 
@@ -207,6 +209,38 @@ TEST(ShelfAddKilled, ABatchKilledPartWayLeavesAListableShelf) {
   ASSERT_EQ(RunTool(VELLIX_TOOL, {"shelf", "add", dir / "shelf", dir / "notes0.txt"}).code, 0);
   for (const std::string& path : stale) EXPECT_FALSE(fs::exists(path)) << path;
   EXPECT_TRUE(fs::exists(fresh));  // perhaps an add running now
+}
+
+// Pages kept in a folder of their own ("en/") share pictures and sheets
+// one folder up; those come along. A temporary folder (where uploads land)
+// is no such tree, and two folders up is too far.
+TEST_F(ShelfAddTool, PicturesAndSheetsOneFolderUpComeAlong) {
+  const std::string png = GreyPng(4, 2, std::string("\0\x10\x80\xf0\x40\0\x20\x90\xe0\x50", 10));
+  dir_.Write("guide/images/a.png", png);
+  dir_.Write("guide/css/s.css", "p { font-style: italic }\n");
+  dir_.Write("far.png", png);
+  dir_.Write("up.png", png);
+  const std::string body =
+      "<link rel=\"stylesheet\" href=\"../css/s.css\"/></head><body><p>Words.</p>"
+      "<p><img src=\"../images/a.png\" alt=\"NEAR\"/><img src=\"../../far.png\" alt=\"FAR\"/></p>";
+  const std::string page = dir_.Write("guide/en/page.htm", "<html><head><title>P</title>" + body + "</body></html>");
+  ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", page});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string book = PrintedBook(r);
+  EXPECT_EQ(RunTool(VELLIX_TOOL, {"view", book, "--text"}).out, "Words.\n[NEAR]\nFAR\n");  // [..]: a picture
+  ikutil::EditionReadResult read = ikutil::ReadDeviceEdition(book);
+  ASSERT_EQ(read.error, ikutil::EditionError::kNone) << read.message;
+  ASSERT_EQ(read.edition.images.size(), 1u);
+  EXPECT_TRUE(read.edition.text_styles.at(read.edition.blocks.at(0).runs.at(0).style).italic);
+
+  // An upload's folder sits in the temporary folder: "../up.png" stays out.
+  fs::remove(book);
+  const std::string upload = dir_.Write("upload.htm", "<html><head><title>U</title></head><body><p><img src=\"../" +
+                                                          fs::path(dir_.path()).filename().string() +
+                                                          "/up.png\" alt=\"UP\"/></p></body></html>");
+  r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", upload});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(RunTool(VELLIX_TOOL, {"view", PrintedBook(r), "--text"}).out, "UP\n");
 }
 
 // Eight processes adding fifty books each to one shelf at once: every name

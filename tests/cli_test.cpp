@@ -177,3 +177,34 @@ TEST_F(ToolTest, OebPackWarnsOnStderrAndNamesThePackage) {
 }
 
 }  // namespace
+
+// Problems name files by their absolute paths, links as their pages write
+// them, and the book's own problems by the project file: never by a path
+// cut at the folder the sources share, nor by the default book name.
+TEST_F(ToolTest, MessagesNameWhatTheUserWrote) {
+  const std::string page =
+      "<html><head><title>P</title></head><body><p><a href=\"gone.htm\">a</a> "
+      "<a href=\"two.htm#nowhere\">b</a></p></body></html>";
+  const std::string one = dir_.Write("parts/a/one.htm", page), two = dir_.Write("parts/b/two.htm", page);
+  ToolOutcome built = RunTool(VELLIX_TOOL, {"build", "--html", one, two, "-o", dir_ / "parts/book.imp"});
+  ASSERT_EQ(built.code, 0) << built.err;
+  EXPECT_NE(built.err.find(one + ":1:"), std::string::npos) << built.err;
+  EXPECT_NE(built.err.find("link to \"gone.htm\", a file that does not exist"), std::string::npos) << built.err;
+  EXPECT_NE(built.err.find("link to \"two.htm#nowhere\", an anchor that does not exist"), std::string::npos)
+      << built.err;
+  EXPECT_EQ(built.err.find("a/gone.htm"), std::string::npos) << built.err;
+
+  const std::string project = dir_.Write(
+      "periodical/p.opf",
+      "<package unique-identifier=\"id\"><metadata><dc-metadata xmlns:dc=\"http://purl.org/dc/elements/1.0/\">"
+      "<dc:Identifier id=\"id\">x</dc:Identifier><dc:Title>T</dc:Title></dc-metadata><x-metadata>"
+      "<meta name=\"x-IKL-periodical\" content=\"1\"/><meta name=\"x-IKL-currentissue\" content=\"abc\"/>"
+      "</x-metadata></metadata><manifest><item id=\"a\" href=\"a.htm\" media-type=\"text/x-oeb1-document\"/>"
+      "</manifest><spine><itemref idref=\"a\"/></spine></package>");
+  dir_.Write("periodical/a.htm", "<html><head><title>A</title></head><body><p>x</p></body></html>");
+  built = RunTool(VELLIX_TOOL, {"build", project});
+  ASSERT_EQ(built.code, 0) << built.err;
+  EXPECT_EQ(built.err, project +
+                           ": warning: the current issue \"abc\" is not a positive number; the book is not "
+                           "marked as a periodical\n");
+}

@@ -28,7 +28,7 @@ def option_names(lines):
 
 def commands(tool, path=()):
     """{"book info": (subcommands, options), ...}, "" for the tool itself."""
-    _, blocks = sections(help_text(tool, list(path)))
+    _, blocks, _ = sections(help_text(tool, list(path)))
     found = dict(blocks)
     subcommands = [name.split()[0] for name, _ in entries(found.get("Subcommands", []))]
     table = {" ".join(path): (subcommands, option_names(found.get("Options", [])))}

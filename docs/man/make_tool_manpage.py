@@ -20,8 +20,9 @@ def help_text(tool, path):
 
 def sections(text):
     """The help's blocks: the lines before the first heading, then
-    (heading, lines) for "Options:", "Positionals:", "Subcommands:"."""
-    intro, blocks, current = [], [], None
+    (heading, lines) for "Options:", "Positionals:", "Subcommands:", and
+    the footer: the unindented lines after a block."""
+    intro, blocks, current, footer = [], [], None, []
     for line in text.splitlines():
         heading = re.fullmatch(r"([A-Z][A-Za-z ]*):", line)
         if heading:
@@ -29,9 +30,11 @@ def sections(text):
             blocks.append(current)
         elif current is None:
             intro.append(line)
+        elif line.strip() and not line.startswith(" "):
+            footer.append(line.strip())
         else:
             current[1].append(line)
-    return intro, blocks
+    return intro, blocks, footer
 
 
 def entries(lines):
@@ -69,7 +72,7 @@ class Page:
 
 
 def walk(tool, path, page, depth):
-    intro, blocks = sections(help_text(tool, path))
+    intro, blocks, footer = sections(help_text(tool, path))
     description = [line for line in intro if line.strip() and not line.startswith("Usage:")]
     usage = [line[len("Usage: "):] for line in intro if line.startswith("Usage: ")]
     subcommands = next((entries(lines) for name, lines in blocks if name == "Subcommands"), [])
@@ -86,6 +89,8 @@ def walk(tool, path, page, depth):
                 page.add(".PP", "%s:" % name, ".RS")
                 page.options(name, entries(lines))
                 page.add(".RE")
+        if footer:
+            page.add(".PP", roff(" ".join(footer)))
     for name, _ in subcommands:
         walk(tool, path + [name.split()[0]], page, depth + 1)
     return description, subcommands

@@ -1498,6 +1498,8 @@ DeviceEdition EditionCompiler::Finish() {
     }
     return it->second;
   };
+  // Messages name a link as its page writes it: the package-relative form
+  // counts from the folder all sources share, which may be "/" itself.
   for (const State::PendingLink& pending : s.pending_links) {
     Link& link = e.links[pending.link];
     auto report = [&](int16_t severity, const std::string& message) {
@@ -1509,19 +1511,19 @@ DeviceEdition EditionCompiler::Finish() {
     auto start = s.document_starts.find(pending.document);
     if (start == s.document_starts.end() && !package_holds(pending.document)) {
       // A file that is nowhere: the link is broken, as a viewer reports it.
-      report(2, "link to \"" + pending.document + "\", a file that does not exist");
+      report(2, "link to \"" + pending.href + "\", a file that does not exist");
       link.broken = true;
       link.uri = pending.href;
     } else if (start == s.document_starts.end()) {
       // A page the reader may have elsewhere: an address outside the book.
-      report(1, "\"" + pending.document + "\" links to a document that is not part of the book");
+      report(1, "\"" + pending.href + "\" links to a document that is not part of the book");
       link.external = true;
       link.uri = pending.href;
     } else if (!pending.fragment.empty()) {
       auto anchor = s.anchors.find(pending.document + "#" + pending.fragment);
       if (anchor == s.anchors.end()) {
         // Broken rather than leading to the book's start: a viewer reports it.
-        report(2, "link to \"" + pending.document + "#" + pending.fragment + "\", an anchor that does not exist");
+        report(2, "link to \"" + pending.href + "\", an anchor that does not exist");
         link.broken = true;
         link.uri = pending.href;
       } else {

@@ -210,7 +210,8 @@ std::string ResolveAgainst(const std::string& base, const std::string& path) {
 }
 
 Status RunBuild(const BuildRequest& request, const EngineCallbacks& callbacks) {
-  TaskReport report(callbacks, request.book_name.empty() ? "book" : request.book_name);
+  TaskReport report(callbacks, request.params != nullptr ? ProblemLabel(*request.params, request.book_name)
+                                                         : (request.book_name.empty() ? "book" : request.book_name));
   std::vector<std::pair<std::string, CSourceFile*>> sources;
   for (const BuildSource& source : request.sources) sources.emplace_back(source.href, source.entry);
   report.SetSources(std::move(sources));

@@ -148,7 +148,7 @@ PackedSources PackSources(const CBookParams& params) {
 COEBFFThread::COEBFFThread(CBookParams* params, void* /*window*/) : params_(params) {}
 
 int COEBFFThread::GenerateOEBFF(bool needs_validation) {
-  TaskReport report(*this, LabelOf(params_->book_file_name));
+  TaskReport report(*this, ProblemLabel(*params_, params_->book_file_name));
   if (needs_validation) {
     int errors = CheckSources(*params_, -1, *this);
     if (errors > 0) {

@@ -46,6 +46,15 @@ ProjectSources::ProjectSources(const CBookParams& params) : params_(params) {
     if (!Contains(root, file)) root = CommonFolder(root, file.parent_path());
     readable.push_back(file.parent_path().string());
   }
+  // A picture or sheet the package lists one folder up (as the package made
+  // from a document lists what its pages share) is read as that one file.
+  for (const ProjectResource& resource : params.Resources()) {
+    if (!resource.href.starts_with("../") || fs::path(resource.href).is_absolute()) continue;
+    fs::path file = (base / resource.href).lexically_normal();
+    if (!Contains(base.parent_path(), file)) continue;
+    if (!Contains(root, file)) root = CommonFolder(root, file.parent_path());
+    readable.push_back(file.string());
+  }
   base_ = base.string();
   root_ = root.string();
   if (params.Epub()) {

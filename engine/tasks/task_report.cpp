@@ -3,7 +3,15 @@
 #include <algorithm>
 #include <limits>
 
+#include "vellix/formats/file_io.h"
+
 namespace ikutil {
+
+std::string ProblemLabel(const CBookParams& params, const std::string& book_name) {
+  const std::string& project = params.project_file_path;
+  if (!project.empty() && project.back() != '/' && vellix::formats::IsFile(project)) return project;
+  return book_name.empty() ? "book" : book_name;
+}
 
 TaskReport::TaskReport(const EngineCallbacks& callbacks, std::string label)
     : callbacks_(callbacks), label_(std::move(label)) {}

@@ -14,6 +14,11 @@
 
 namespace ikutil {
 
+// What names a task's problems that belong to no file: the project file
+// when the project was loaded from one, else `book_name` ("book" when
+// empty). The project's default book name is no file a user would know.
+std::string ProblemLabel(const CBookParams& params, const std::string& book_name);
+
 class TaskReport {
  public:
   // `label` names the task's problems that belong to no file (the book).

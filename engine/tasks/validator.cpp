@@ -12,7 +12,7 @@ namespace ikutil {
 int CheckSources(const CBookParams& params, int32_t index, const EngineCallbacks& callbacks) {
   ProjectSources project(params);
   std::vector<BuildSource> sources = project.Select(index);
-  TaskReport report(callbacks, params.book_file_name.empty() ? "book" : params.book_file_name);
+  TaskReport report(callbacks, ProblemLabel(params, params.book_file_name));
   std::vector<std::pair<std::string, CSourceFile*>> entries;
   for (const BuildSource& source : sources) entries.emplace_back(source.href, source.entry);
   report.SetSources(std::move(entries));

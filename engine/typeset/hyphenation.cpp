@@ -11,6 +11,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "compiled_patterns.h"
 #include "vellix/formats/ascii.h"
 
 namespace ikutil::typeset {
@@ -70,7 +71,8 @@ std::string Upper(std::string_view s) {
 
 // Loaded dictionaries by path, kept for the life of the process and shared
 // by every typesetter: loading the English patterns takes tens of
-// milliseconds, laying out a page one or two.
+// milliseconds, laying out a page one or two. Across processes the
+// compiled patterns in the cache folder spare libhyphen's own loading.
 std::mutex cache_mutex;
 std::map<std::string, std::shared_ptr<const Hyphenator>>& Cache() {
   static std::map<std::string, std::shared_ptr<const Hyphenator>> cache;
@@ -127,7 +129,7 @@ std::shared_ptr<const Hyphenator> Hyphenator::Load(const std::string& path) {
   std::lock_guard<std::mutex> lock(cache_mutex);
   auto& cache = Cache();
   if (auto it = cache.find(path); it != cache.end()) return it->second;
-  HyphenDict* dict = hnj_hyphen_load(path.c_str());
+  HyphenDict* dict = LoadPatternsCached(path, PatternCacheFolder());
   if (dict == nullptr) return nullptr;
   std::shared_ptr<const Hyphenator> hyphenator(new Hyphenator(std::make_unique<Patterns>(dict)));
   cache[path] = hyphenator;

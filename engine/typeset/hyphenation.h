@@ -2,8 +2,9 @@
 // of its language (libhyphen's .dic files, as Debian installs them in
 // /usr/share/hyphen).
 //
-// A dictionary is loaded once per process and shared; Points may be called
-// from several threads.
+// A dictionary is loaded once per process and shared, and kept compiled in
+// the cache folder for the next process (compiled_patterns.h); Points may
+// be called from several threads.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 #include "vellix/formats/oebff_package.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "vellix/formats/ascii.h"
@@ -25,6 +26,26 @@ bool StaysInsideFolder(const std::string& folder, const std::string& href) {
   for (; b != base.end(); ++b, ++t)
     if (t == target.end() || *b != *t) return false;
   return true;
+}
+
+bool StaysInsideParentFolder(const std::string& folder, const std::string& href) {
+  if (!href.starts_with("../")) return false;
+  std::string rest = href.substr(3);
+  if (rest.empty() || rest[0] == '/' || rest.starts_with("../")) return false;
+  std::error_code ec;
+  std::filesystem::path own = std::filesystem::weakly_canonical(std::filesystem::absolute(folder, ec), ec);
+  if (ec || !own.has_parent_path() || own.parent_path() == own) return false;
+  std::filesystem::path parent = own.parent_path();
+  auto same = [&](const std::filesystem::path& shared) {
+    std::error_code shared_ec;
+    std::filesystem::path canonical = std::filesystem::weakly_canonical(shared, shared_ec);
+    return !shared_ec && canonical == parent;
+  };
+  if (parent == parent.root_path() || same("/tmp") || same("/var/tmp") ||
+      same(std::filesystem::temp_directory_path(ec)))
+    return false;
+  if (const char* home = std::getenv("HOME"); home && *home && same(home)) return false;
+  return StaysInsideFolder(parent.string(), rest);
 }
 
 namespace {

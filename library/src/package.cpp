@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "vellix/error.h"
+#include "vellix/formats/ascii.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/file_io.h"
 #include "vellix/formats/oebff_package.h"
@@ -166,14 +167,27 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
     // document (an upload above all) cannot carry in files beside it.
     std::string folder = std::filesystem::path(source).parent_path().string();
     if (folder.empty()) folder = ".";
-    // An id is taken only for a file not listed yet, so a page linking to
-    // its own anchors or to one picture thousands of times still fits.
+    // Pictures and sheets may also come from one folder up ("../images/"),
+    // where a set of pages in several folders keeps what they share; those
+    // sheets are listed so that the build may read them. An id is taken
+    // only for a file not listed yet, so a page linking to its own anchors
+    // or to one picture thousands of times still fits.
+    auto may_carry = [&](const char* href) {
+      return formats::StaysInsideFolder(folder, href) || formats::StaysInsideParentFolder(folder, href);
+    };
     ForEachElement(src.dom, "img", [&](pugi::xml_node img) {
       pugi::xml_attribute src_attr = img.attribute("src");
-      if (!src_attr || editor.Lists(src_attr.value()) || !formats::StaysInsideFolder(folder, src_attr.value()))
+      if (!src_attr || editor.Lists(src_attr.value()) || !may_carry(src_attr.value()))
         return;  // nothing (new) to carry
       std::string img_href = src_attr.value();
       editor.AddItem(NextItemId(), img_href, MediaTypeForHref(img_href));
+    });
+    ForEachElement(src.dom, "link", [&](pugi::xml_node link) {
+      pugi::xml_attribute href = link.attribute("href");
+      if (!href || formats::LowerAscii(link.attribute("rel").value()).find("stylesheet") == std::string::npos ||
+          editor.Lists(href.value()) || !formats::StaysInsideParentFolder(folder, href.value()))
+        return;
+      editor.AddItem(NextItemId(), href.value(), "text/css");
     });
     ForEachElement(src.dom, "a", [&](pugi::xml_node a) {
       pugi::xml_attribute link = a.attribute("href");

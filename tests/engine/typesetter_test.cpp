@@ -7,17 +7,20 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "compiled_patterns.h"
 #include "fonts.h"
 #include "hyphenation.h"
 #include "ikutil/device_edition.h"
 #include "line_breaker.h"
 #include "page_layout.h"
 #include "test_util.h"
+#include "vellix/formats/file_io.h"
 
 namespace ikutil::typeset {
 namespace {
@@ -684,6 +687,81 @@ TEST(HyphenatorTest, PatternsFoundByLanguage) {
     setenv("VELLIX_HYPHEN_DIR", restore.c_str(), 1);
   else
     unsetenv("VELLIX_HYPHEN_DIR");
+}
+
+// The breaks libhyphen finds in each word, as one string ("0010...;...").
+std::string BreaksOf(HyphenDict* dict, const std::vector<std::string>& words) {
+  std::string out;
+  for (const std::string& word : words) {
+    std::vector<char> hyphens(word.size() + 5, '0');
+    char** rep = nullptr;
+    int* pos = nullptr;
+    int* cut = nullptr;
+    hnj_hyphen_hyphenate2(dict, word.c_str(), static_cast<int>(word.size()), hyphens.data(), nullptr, &rep, &pos, &cut);
+    out += std::string(hyphens.data(), word.size()) + ";";
+    if (rep != nullptr)
+      for (size_t k = 0; k < word.size(); ++k) std::free(rep[k]);
+    std::free(rep);
+    std::free(pos);
+    std::free(cut);
+  }
+  return out;
+}
+
+TEST(CompiledPatternsTest, TheCacheGivesTheSameBreaksAndIsUsedOnlyWhileCurrentAndWhole) {
+  vellix::fixtures::TempDir dir;
+  const std::string patterns = dir.Write("hyph_xx.dic",
+                                         "UTF-8\nLEFTHYPHENMIN 1\nRIGHTHYPHENMIN 1\nNOHYPHEN -,'\n"
+                                         "a1b\n1ba\n.ab2c\nc1d\n2dd\nx1y\n");
+  const std::string cache = dir / "cache";
+  const std::vector<std::string> words{"abba", "abcd", "ddcab", "xyxy", "a-bab", "aabbccdd"};
+  HyphenDict* plain = hnj_hyphen_load(patterns.c_str());
+  ASSERT_NE(plain, nullptr);
+  const std::string expected = BreaksOf(plain, words);
+  const std::string stamp = PatternSourceStamp(patterns);
+  const std::string compiled = CompilePatterns(*plain, stamp);
+  hnj_hyphen_free(plain);
+
+  HyphenDict* first = LoadPatternsCached(patterns, cache);  // loads, and writes the compiled file
+  ASSERT_NE(first, nullptr);
+  EXPECT_EQ(BreaksOf(first, words), expected);
+  hnj_hyphen_free(first);
+  std::vector<std::string> written;
+  for (const auto& entry : std::filesystem::directory_iterator(cache)) written.push_back(entry.path().string());
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(vellix::formats::ReadWholeFile(written[0]), compiled);
+
+  // The next load reads the compiled file: one made from other patterns
+  // under the same stamp shows through.
+  const std::string other_file = dir.Write("other.dic", "UTF-8\nLEFTHYPHENMIN 1\nRIGHTHYPHENMIN 1\nb1b\n");
+  HyphenDict* other = hnj_hyphen_load(other_file.c_str());
+  ASSERT_NE(other, nullptr);
+  const std::string other_breaks = BreaksOf(other, words);
+  ASSERT_NE(other_breaks, expected);
+  dir.Write(written[0].substr(dir.path().size() + 1), CompilePatterns(*other, stamp));
+  hnj_hyphen_free(other);
+  HyphenDict* cached = LoadPatternsCached(patterns, cache);
+  EXPECT_EQ(BreaksOf(cached, words), other_breaks);
+  hnj_hyphen_free(cached);
+  // A pattern file that changed is loaded again and compiled anew.
+  dir.Write("hyph_xx.dic", vellix::formats::ReadWholeFile(patterns) + "\n");
+  HyphenDict* changed = LoadPatternsCached(patterns, cache);
+  EXPECT_EQ(BreaksOf(changed, words), expected);
+  hnj_hyphen_free(changed);
+  EXPECT_EQ(LoadCompiledPatterns(compiled, PatternSourceStamp(patterns)), nullptr);  // stale
+
+  // Whole and unchanged, or nothing: every cut and every altered byte.
+  HyphenDict* again = LoadCompiledPatterns(compiled, stamp);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(BreaksOf(again, words), expected);
+  hnj_hyphen_free(again);
+  for (size_t cut = 0; cut < compiled.size(); ++cut)
+    EXPECT_EQ(LoadCompiledPatterns(compiled.substr(0, cut), stamp), nullptr) << cut;
+  for (size_t at = 0; at < compiled.size(); ++at) {
+    std::string altered = compiled;
+    altered[at] = static_cast<char>(altered[at] ^ 0x41);
+    EXPECT_EQ(LoadCompiledPatterns(altered, stamp), nullptr) << at;
+  }
 }
 
 TEST(LineBreakerTest, PassesAndLimits) {

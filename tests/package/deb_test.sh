@@ -139,6 +139,9 @@ for command in $(subcommands); do
     grep -q "^   vellix $command $sub\$" "$scratch/vellix.man" || fail "vellix.1 lacks vellix $command $sub"
   done
 done
+# What a command's help says below its options is on the page too.
+tr -s ' \n' ' ' <"$scratch/vellix.man" | grep -q "the pages it links to that exist, one level deep" ||
+  fail "vellix.1 does not say what shelf add brings with a document"
 [ -f "$usr/share/man/man1/vellix-publisher.1.gz" ] || fail "no vellix-publisher.1.gz"
 
 # The desktop entry and the file types it names.

@@ -15,6 +15,14 @@ namespace vellix::formats {
 // out, and not leaving it through a symbolic link either.
 bool StaysInsideFolder(const std::string& folder, const std::string& href);
 
+// True when `href`, found in a document in `folder`, climbs one "../" and
+// names a file in the tree of the folder's parent: the pictures and sheets
+// a set of pages keeps beside its page folders ("en/", "de/"). Never when
+// that parent is a place shared with other files than the user's own
+// documents: the file system's root, the home folder or a temporary
+// folder (where uploads are unpacked, each in a folder of its own).
+bool StaysInsideParentFolder(const std::string& folder, const std::string& href);
+
 struct OEBFFManifestPart {
   std::string media_type, id, href;
   bool inside = false;  // packed; else only its header is written
