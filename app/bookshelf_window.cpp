@@ -355,7 +355,7 @@ void BookshelfWindow::AddDropped(const QStringList& paths) {
   }
   for (const QString& document : items.documents) ImportFile(document);
   for (const QString& path : items.refused)
-    problems << tr("%1: neither a book folder (*.RES) nor a document, package, container or text file").arg(path);
+    problems << QStringLiteral("%1: %2").arg(path, QString::fromStdString(vellix::Bookshelf::NotAddableText()));
   if (!problems.isEmpty())
     dialogs_.ShowMessage(this, tr("Vellix Publisher"), tr("Not added:\n%1").arg(problems.join(u'\n')));
 }
