@@ -367,7 +367,7 @@ void BookshelfWindow::AddDropped(const QStringList& paths) {
   for (const QString& path : paths) dropped << WithoutTrailingSlashes(path);
   for (const QString& path : items.refused)
     if (dropped.contains(path))
-      problems << tr("%1: neither a book folder (*.RES) nor a document, package, container or text file").arg(path);
+      problems << QStringLiteral("%1: %2").arg(path, QString::fromStdString(vellix::Bookshelf::NotAddableText()));
   if (items.book_folders.isEmpty() && items.documents.size() == 1)
     ImportFile(items.documents.first());
   else if (!items.book_folders.isEmpty() || !items.documents.isEmpty())

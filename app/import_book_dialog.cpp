@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringList>
 
 #include "platform_dialogs.h"
 #include "publish_progress.h"
@@ -14,10 +15,20 @@
 #include "vellix/bookshelf.h"
 #include "vellix/formats/markdown.h"
 
-const char ImportBookDialog::kFileFilter[] =
-    "All books and documents (*.oeb *.odf *.htm *.html *.epub *.opf *.txt *.md *.markdown);;"
-    "Container Files (*.oeb);;Document Files (*.odf *.htm *.html);;EPUB Books (*.epub);;Package Files (*.opf);;"
-    "Text Files (*.txt *.md *.markdown)";
+QString ImportBookDialog::FileFilter() {
+  // "All books and documents (*.oeb ...);;Container Files (*.oeb);;..."
+  QStringList all, groups;
+  for (const vellix::AddableFileKind& kind : vellix::AddableFileKinds()) {
+    const QString pattern = QStringLiteral("*.") + QLatin1String(kind.extension);
+    all << pattern;
+    const QString group = QLatin1String(kind.group) + QStringLiteral(" (");
+    if (!groups.isEmpty() && groups.back().startsWith(group))
+      groups.back().insert(groups.back().size() - 1, u' ' + pattern);
+    else
+      groups << group + pattern + u')';
+  }
+  return QStringLiteral("All books and documents (%1);;%2").arg(all.join(u' '), groups.join(QStringLiteral(";;")));
+}
 
 namespace {
 
@@ -107,7 +118,7 @@ ImportBookDialog::~ImportBookDialog() = default;
 void ImportBookDialog::SetBookshelf(std::shared_ptr<vellix::Bookshelf> bookshelf) { bookshelf_ = std::move(bookshelf); }
 
 void ImportBookDialog::Browse() {
-  const QStringList files = dialogs_.OpenFileNames(this, tr("Import Book"), QString::fromLatin1(kFileFilter));
+  const QStringList files = dialogs_.OpenFileNames(this, tr("Import Book"), FileFilter());
   if (files.size() == 1) file_box_->setText(files.first());
   // Many books take the fields they hold: the window adds them in one batch.
   if (files.size() > 1) {

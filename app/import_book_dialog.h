@@ -27,7 +27,7 @@ class ImportBookDialog : public QDialog {
 
  public:
   // The open-file dialog's choices, the first one preselected.
-  static const char kFileFilter[];
+  static QString FileFilter();
 
   explicit ImportBookDialog(PlatformDialogs& dialogs, QWidget* parent = nullptr);
   ~ImportBookDialog() override;

@@ -29,14 +29,13 @@ QString ErrorText(const std::exception& error) {
 }
 
 DroppedItems SortDropped(const QStringList& paths) {
-  static const QStringList kDocuments = {"oeb", "odf", "htm", "html", "opf", "txt", "epub", "md", "markdown"};
   DroppedItems items;
   for (const QString& path : paths) {
     QString trimmed = WithoutTrailingSlashes(path);
     QFileInfo info(trimmed);
     if (info.isDir() && trimmed.endsWith(QStringLiteral(".res"), Qt::CaseInsensitive))
       items.book_folders << trimmed;
-    else if (info.isFile() && kDocuments.contains(info.suffix().toLower()))
+    else if (info.isFile() && vellix::Bookshelf::IsAddableFileKind(info.suffix().toStdString()))
       items.documents << trimmed;
     else
       items.refused << trimmed;

@@ -90,7 +90,7 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     std::string path = CleanPath(opts->path);
     PrivateCopy copy(path);
     Book b;
-    b.Load(copy.path());
+    formats::OnCopyOf(path, copy.path(), [&] { b.Load(copy.path()); });
     if (b.Path().empty()) formats::RaiseMissing(path, false);  // Load itself is silent about it
     nlohmann::ordered_json properties = BookToJson(b);
     properties["Path"] = path;  // the user's file, not the copy

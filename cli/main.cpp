@@ -1,7 +1,8 @@
 // vellix: the suite's command-line client. Every command is a thin call
 // into the library; an automation error prints "vellix: <description>:
-// <detail> (<number>)" (no ": <detail>" without one) and exits 1, as does a
-// failed write to standard output; a usage error exits 2.
+// <detail> (<number>)" (no ": <detail>" without one), or only the detail
+// where the description tells nothing of the cause (PlainMessage), and
+// exits 1, as does a failed write to standard output; a usage error exits 2.
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <iostream>
@@ -36,7 +37,7 @@ int Run(int argc, char** argv) {
     app.exit(e);
     return vellix::cli::kExitUsage;
   } catch (const vellix::formats::AutomationError& e) {
-    std::cerr << "vellix: " << e.ToString() << "\n";
+    std::cerr << "vellix: " << vellix::formats::PlainMessage(e) << "\n";
     return vellix::cli::kExitError;
   } catch (const std::exception& e) {
     std::cerr << "vellix: " << e.what() << "\n";

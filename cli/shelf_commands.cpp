@@ -59,17 +59,25 @@ void PublishWithProgress(Bookshelf& shelf, const std::shared_ptr<Book>& book, st
   shelf.Publish(book, &events, &book_file);
 }
 
+// The line that tells why `path` was not added, the same for one path
+// and for many.
+void PrintNotAdded(const std::string& path, const std::string& why, int number) {
+  std::cerr << "vellix: " << path << ": " << why;
+  if (formats::DescriptionTellsCause(number)) std::cerr << " (" << number << ")";
+  std::cerr << "\n";
+}
+
 // One path, shown as it builds: the build's problems on stderr and its
 // sources on the bar. Errors end the tool with their number.
-int AddOne(Bookshelf& shelf, const std::string& path, const ShelfOptions& opts, const CLI::App& add) {
+int AddOne(Bookshelf& shelf, const std::string& path, const BatchOptions& fields) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) {
     // As the Add Book dialog: the book folder becomes a new book file,
     // with the fields its own information file holds.
-    for (const char* field : {"--title", "--author", "--category"})
-      if (add.count(field))
-        throw CLI::ValidationError(std::string(field) +
-                                   " does not apply to a book folder: its fields come from its RSRC.INF");
+    if (std::string refusal = Bookshelf::AddRefusal("res", fields); !refusal.empty()) {
+      PrintNotAdded(path, refusal, formats::kInvalidArgument);
+      return kExitError;
+    }
     std::string book_file;
     shelf.PublishBookFolder(path, &book_file);
     std::cout << book_file << "\n";
@@ -78,15 +86,14 @@ int AddOne(Bookshelf& shelf, const std::string& path, const ShelfOptions& opts, 
   auto book = std::make_shared<Book>();
   book->Load(path);
   if (book->Path().empty()) formats::RaiseMissing(path, false);
-  // The shelf would keep any other file as it is and publish nothing.
-  if (!Bookshelf::IsAddableKind(book->Extension())) {
-    std::cerr << "vellix: " << path << ": " << Bookshelf::kNotAddable << "\n";
+  if (std::string refusal = Bookshelf::AddRefusal(book->Extension(), fields); !refusal.empty()) {
+    PrintNotAdded(path, refusal, formats::kInvalidArgument);
     return kExitError;
   }
   // As the Import Book dialog: the typed fields, then Add.
-  if (add.count("--title")) book->SetTitle(opts.title);
-  if (add.count("--author")) book->SetAuthor(opts.author);
-  if (add.count("--category")) book->SetCategory(opts.category);
+  if (fields.title) book->SetTitle(*fields.title);
+  if (fields.author) book->SetAuthor(*fields.author);
+  if (fields.category) book->SetCategory(*fields.category);
   std::string book_file;
   PublishWithProgress(shelf, book, book_file);
   std::cout << (book_file.empty() ? book->Path() : book_file) << "\n";
@@ -107,7 +114,7 @@ int AddMany(Bookshelf& shelf, const std::vector<std::string>& paths, BatchOption
       std::cout << (item.book_file.empty() ? item.path : item.book_file) << "\n";
     } else {
       ++failed;
-      std::cerr << "vellix: " << item.path << ": " << item.description << " (" << item.error << ")\n";
+      PrintNotAdded(item.path, item.description, item.error);
     }
     bar.SourceStart(std::filesystem::path(item.path).filename().string(), static_cast<int32_t>(done),
                     static_cast<int32_t>(total));
@@ -155,7 +162,7 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
       for (const auto& b : *s.Books()) array.Add(BookToJson(*b));
       array.Finish();
     } else {
-      // People read the titles; the JSON above keeps the stored escapes.
+      // As people read them, without the stored markup escapes.
       for (const auto& b : *s.Books()) std::cout << formats::UnescapeMarkup(b->Title()) << "\n";
     }
     exit_code = kExitOk;
@@ -219,7 +226,7 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
     exit_code = kExitOk;
   });
 
-  CLI::App* add = shelf->add_subcommand("add", "Add book folders, documents, packages or texts");
+  CLI::App* add = shelf->add_subcommand("add", "Add book folders, containers, documents, packages or texts");
   add->add_option("DIR", opts->dir, "Bookshelf folder")->required();
   add->add_option("PATH", opts->paths, "What to add; several at once are built in parallel");
   add->add_option("--from-list", opts->from_list, "A file of paths to add, one a line");
@@ -254,14 +261,14 @@ void AddShelfCommands(CLI::App& app, int& exit_code) {
     if (ec) formats::Raise(formats::kPathNotFound, dir + ": the shelf folder cannot be made: " + ec.message());
     Bookshelf s;
     s.OpenForAdding(dir);
-    if (paths.size() == 1 && opts->from_list.empty()) {
-      exit_code = AddOne(s, paths.front(), *opts, *add);
-      return;
-    }
     BatchOptions batch;
     if (add->count("--title")) batch.title = opts->title;
     if (add->count("--author")) batch.author = opts->author;
     if (add->count("--category")) batch.category = opts->category;
+    if (paths.size() == 1 && opts->from_list.empty()) {
+      exit_code = AddOne(s, paths.front(), batch);
+      return;
+    }
     batch.jobs = opts->jobs;
     exit_code = AddMany(s, paths, batch);
   });

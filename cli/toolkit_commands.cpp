@@ -413,6 +413,9 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
   check->add_option("PROJECT", *check_project, "Project file (.opf)")->required();
   check->add_option("--index", *check_index, "Check only the source at this index (from 0)");
   check->add_flag("--json", *check_json, "Print a JSON array");
+  check->footer(
+      "Exit status: 0 when no error is listed (warnings may be), 1 when one is or the project cannot be\nchecked, 2 "
+      "for a usage error.");
   check->callback([check_project, check_index, check_json, &exit_code] {
     auto project = LoadProject(*check_project);
     // An index past the sources would check nothing and report success.
@@ -437,7 +440,10 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
       for (const auto& e : sink->events)
         std::cout << EventLine(e.file, e.message, e.line, e.column, e.severity) << "\n";
     }
-    exit_code = ikpubx::Failed(hr) ? kExitError : kExitOk;
+    // A check that lists an error has failed, whatever HTCheck answered.
+    const bool listed_error =
+        std::any_of(sink->events.begin(), sink->events.end(), [](const auto& e) { return e.severity >= 2; });
+    exit_code = ikpubx::Failed(hr) || listed_error ? kExitError : kExitOk;
   });
 
   auto show_project = std::make_shared<std::string>();

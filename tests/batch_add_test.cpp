@@ -107,7 +107,7 @@ TEST(BatchAdd, EachPathIsReportedAndTheOthersGoOn) {
   EXPECT_EQ(items[1].error, 53);
   EXPECT_TRUE(items[2].added()) << items[2].description;
   EXPECT_EQ(items[3].error, 5);
-  EXPECT_EQ(items[3].description, std::string("Invalid procedure call or argument: ") + Bookshelf::kNotAddable);
+  EXPECT_EQ(items[3].description, Bookshelf::NotAddableText());
   EXPECT_TRUE(items[4].added()) << items[4].description;
   EXPECT_EQ(items[5].error, kBuildFailed);
   EXPECT_NE(items[5].description.find("gone.htm"), std::string::npos) << items[5].description;
@@ -128,6 +128,39 @@ TEST(BatchAdd, EachPathIsReportedAndTheOthersGoOn) {
 
   Bookshelf nowhere;
   EXPECT_THROW(nowhere.AddMany(paths, options), formats::AutomationError);
+}
+
+// A container is built into a book; fields given for a book that carries
+// its own refuse that book, as they do when it is added alone.
+TEST(BatchAdd, ContainersAreBuiltAndTheirOwnFieldsAreNotOverridden) {
+  TempDir dir;
+  std::string shelf = dir / "shelf";
+  fs::create_directory(shelf);
+  dir.Write("b.htm", Page("Bee"));
+  Bookshelf s;
+  s.OpenForAdding(shelf);
+  ASSERT_TRUE(s.AddMany({dir / "b.htm"}, {}).at(0).added());
+  Book().BuildOEBFile("b", dir.path());
+  fs::remove_all(shelf);
+  fs::create_directory(shelf);
+  fixtures::MakeBookFolder(dir / "OWN.RES", fixtures::RsrcInf({}), "fork");
+
+  BatchOptions typed;
+  typed.title = "Typed";
+  std::vector<BatchItem> items = s.AddMany({dir / "b.oeb", dir / "OWN.RES"}, typed);
+  for (const BatchItem& item : items) {
+    EXPECT_EQ(item.error, 5) << item.path;
+    EXPECT_NE(item.description.find("carries its own title, author and category"), std::string::npos);
+  }
+  EXPECT_TRUE(fixtures::Names(shelf).empty());
+
+  items = s.AddMany({dir / "b.oeb", dir / "OWN.RES"}, {});
+  ASSERT_TRUE(items.at(0).added()) << items[0].description;
+  ASSERT_TRUE(items.at(1).added()) << items[1].description;
+  Book built;
+  built.Load(items[0].book_file);
+  EXPECT_EQ(built.Title(), "Bee");
+  EXPECT_EQ(fixtures::Names(shelf).size(), 2u);
 }
 
 TEST(BatchAdd, ParallelBuildsKeepTheirBooksApart) {

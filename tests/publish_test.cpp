@@ -161,7 +161,10 @@ TEST_F(Publish, PackageIsCompletedInPlaceThenBuilt) {
   EXPECT_EQ(written.Category(), "Legend");
 }
 
-TEST_F(Publish, WhatIsNotThereOrNotPublishedIsOnlyAppended) {
+// A document gone before its build is appended with nothing written; a
+// container is built like any source, so one the toolkit cannot read is
+// refused by name and neither appended nor left on the shelf.
+TEST_F(Publish, WhatIsNotThereIsOnlyAppendedAndAnUnreadableContainerIsRefused) {
   dir_.Source("src/gone.htm", "<html><head><title>Gone</title></head><body/></html>");
   auto gone = Loaded(dir_ / "src/gone.htm");
   fs::remove(dir_ / "src/gone.htm");
@@ -174,11 +177,12 @@ TEST_F(Publish, WhatIsNotThereOrNotPublishedIsOnlyAppended) {
   dir_.Source("src/box.oeb", "MIME-Version: 1.0\r\n\r\n");
   auto box = Loaded(dir_ / "src/box.oeb");
   ASSERT_EQ(box->Extension(), "oeb");
-  shelf_.Add(box);
-  EXPECT_EQ(box->Path(), dir_ / "src/box.oeb");
+  formats::AutomationError e = ErrorOf([&] { shelf_.Add(box); });
+  EXPECT_EQ(e.number(), kBuildFailed);
+  EXPECT_EQ(e.detail().rfind(dir_ / "src/box.oeb: ", 0), 0u) << e.detail();
   EXPECT_EQ(Names(dir_ / "src"), std::vector<std::string>{"box.oeb"});
   EXPECT_EQ(Names(dir_ / "shelf"), std::vector<std::string>{});
-  EXPECT_EQ(shelf_.Books()->Count(), 2);
+  EXPECT_EQ(shelf_.Books()->Count(), 1);
 }
 
 TEST_F(Publish, FailedBuildSaysWhatTheEngineSaidAndLeavesNoBook) {

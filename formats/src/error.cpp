@@ -69,6 +69,14 @@ AutomationError::AutomationError(int number, std::string detail)
       description_(StandardDescription(number)),
       detail_(std::move(detail)) {}
 
+std::string PlainMessage(const AutomationError& error) {
+  // A detail that is only a path says no more than the description.
+  const bool explains = error.detail().find(": ") != std::string::npos;
+  return !DescriptionTellsCause(error.number()) && explains ? error.detail() : error.ToString();
+}
+
+bool DescriptionTellsCause(int number) { return number != kObjectNotSet && !DescriptionOf(number).empty(); }
+
 void Raise(int number, std::string detail) { throw AutomationError(number, std::move(detail)); }
 
 void RaiseFromErrno(int err, const std::string& path, bool is_folder) {

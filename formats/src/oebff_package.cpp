@@ -54,7 +54,7 @@ std::vector<OEBFFManifestPart> ManifestParts(const XmlDocument& doc, const std::
                                              const std::string& directory) {
   if (!doc.parsed) return {};
   pugi::xml_node manifest = doc.Root().child("manifest");
-  if (!manifest) Raise(kObjectNotSet, opf);
+  if (!manifest) Raise(kObjectNotSet, opf + ": the package has no manifest");
   std::vector<OEBFFManifestPart> parts;
   for (pugi::xml_node item : manifest.children()) {
     if (item.type() != pugi::node_element) continue;

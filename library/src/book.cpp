@@ -281,7 +281,7 @@ bool Book::ExtractMetadata(const std::string& document, std::string& title, std:
   formats::LoadDocument(document, doc);
   if (!doc.parsed) return false;
   pugi::xml_node head = doc.Root().child("head");
-  if (!head) formats::Raise(formats::kObjectNotSet, document);
+  if (!head) formats::Raise(formats::kObjectNotSet, document + ": the document has no head element");
   std::string t, a, c;
   for (pugi::xml_node child : head.children()) {
     if (child.type() != pugi::node_element) continue;
@@ -445,7 +445,7 @@ void Book::LoadPackageMetadata(const std::string& package_path) {
       if (!path.empty()) std::filesystem::remove(path, ec);
     }
   } remove_scratch{scratch};
-  Package().CompletePackage(read_from, "", "");
+  formats::OnCopyOf(package_path, scratch, [&] { Package().CompletePackage(read_from, "", ""); });
   formats::XmlDocument doc;
   formats::LoadXmlFile(read_from, doc);
   if (!doc.parsed) {
@@ -468,7 +468,11 @@ void Book::LoadPackageMetadata(const std::string& package_path) {
       category = meta;
       break;
     }
-  if (!title || !author || !category) formats::Raise(formats::kObjectNotSet, package_path);
+  if (!title || !author || !category)
+    formats::Raise(formats::kObjectNotSet, package_path + ": the package gives no " +
+                                               (!title    ? "title (dc:Title)"
+                                                : !author ? "author (a dc:Creator whose role is \"aut\")"
+                                                          : "category (the x-IKL-category meta)"));
   title_ = formats::TextOf(title);
   author_ = formats::TextOf(author);
   category_ = category.attribute("content").value();

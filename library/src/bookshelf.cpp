@@ -30,9 +30,19 @@ bool EndsWithResFolderName(const std::string& path) {
   return path.size() >= 4 && formats::UpperAscii(std::string_view(path).substr(path.size() - 4)) == ".RES";
 }
 
-// Kinds that Add publishes into a new book file.
-bool IsPublishedKind(const std::string& kind) {
-  return kind == "htm" || kind == "html" || kind == "odf" || kind == "opf" || kind == "epub";
+constexpr AddableFileKind kAddableFileKinds[] = {
+    {"oeb", "Container Files", true, true},  {"odf", "Document Files", true, false},
+    {"htm", "Document Files", true, false},  {"html", "Document Files", true, false},
+    {"epub", "EPUB Books", true, false},     {"opf", "Package Files", false, false},
+    {"txt", "Text Files", true, false},      {"md", "Text Files", true, false},
+    {"markdown", "Text Files", true, false},
+};
+
+const AddableFileKind* FindAddableFileKind(const std::string& extension) {
+  const std::string lower = formats::LowerAscii(extension);
+  for (const AddableFileKind& kind : kAddableFileKinds)
+    if (lower == kind.extension) return &kind;
+  return nullptr;
 }
 
 // Removes the empty file that reserved `path` when nothing replaced it;
@@ -73,6 +83,8 @@ void RemoveStaleLeftovers(const std::string& directory) {
 }
 
 }  // namespace
+
+std::span<const AddableFileKind> AddableFileKinds() { return kAddableFileKinds; }
 
 // --- Books ---
 
@@ -117,7 +129,8 @@ void Bookshelf::Publish(const std::shared_ptr<vellix::Book>& new_book, const Pub
   if (!new_book) formats::Raise(formats::kObjectNotSet);
   if (book_file) book_file->clear();
   const std::string kind = new_book->Extension();
-  bool publish = IsPublishedKind(kind);
+  // Book files are kept as they are; every other addable kind is built.
+  bool publish = IsAddableFileKind(kind);
   if (kind == "txt") {
     std::string htm = CompanionPath(new_book->Path(), ".htm");
     new_book->ConvertTxtToHtm(htm);
@@ -133,7 +146,10 @@ void Bookshelf::Publish(const std::shared_ptr<vellix::Book>& new_book, const Pub
     RemoveStaleLeftovers(directory_);
     std::string destination = ReserveBookFilePath();
     try {
-      new_book->Save(destination, events);
+      if (kind == "oeb")
+        new_book->BuildContainer(destination, events);
+      else
+        new_book->Save(destination, events);
     } catch (...) {
       ReleaseReservation(destination);
       throw;
@@ -199,8 +215,34 @@ std::shared_ptr<Book> Bookshelf::PublishBookFolder(const std::string& folder, st
   return book;
 }
 
-bool Bookshelf::IsAddableKind(const std::string& kind) {
-  return IsPublishedKind(kind) || kind == "txt" || kind == "md" || kind == "markdown" || kind == "res";
+bool Bookshelf::IsAddableFileKind(const std::string& extension) { return FindAddableFileKind(extension) != nullptr; }
+
+bool Bookshelf::IsAddableKind(const std::string& kind) { return kind == "res" || IsAddableFileKind(kind); }
+
+std::string Bookshelf::NotAddableText() {
+  std::string text = "not a kind of file the shelf can add (a book folder, or a file ending in ";
+  const size_t count = std::size(kAddableFileKinds);
+  for (size_t i = 0; i < count; ++i) {
+    if (i > 0) text += i + 1 == count ? " or " : ", ";
+    text += std::string(".") + kAddableFileKinds[i].extension;
+  }
+  return text + ")";
+}
+
+std::string Bookshelf::AddRefusal(const std::string& kind, const BatchOptions& options) {
+  if (!IsAddableKind(kind)) return NotAddableText();
+  const AddableFileKind* file_kind = FindAddableFileKind(kind);
+  if (file_kind && !file_kind->carries_own_fields) return "";
+  std::vector<const char*> given;
+  if (options.title) given.push_back("title");
+  if (options.author) given.push_back("author");
+  if (options.category) given.push_back("category");
+  if (given.empty()) return "";
+  std::string fields;
+  for (size_t i = 0; i < given.size(); ++i)
+    fields += std::string(i == 0 ? "" : i + 1 == given.size() ? " and " : ", ") + given[i];
+  const char* what = file_kind ? "a container" : "a book folder";
+  return std::string(what) + " carries its own title, author and category; add it without giving the " + fields;
 }
 
 void Bookshelf::OpenForAdding(const std::string& directory) {
@@ -217,15 +259,23 @@ BatchItem Bookshelf::AddOne(const std::string& path, const BatchOptions& options
       formats::Raise(formats::kInvalidArgument, "stopped before " + path);
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
-      // A book folder's fields come from its own information file.
+      if (std::string refusal = AddRefusal("res", options); !refusal.empty()) {
+        item.error = formats::kInvalidArgument;
+        item.description = std::move(refusal);
+        return item;
+      }
       book = PublishBookFolder(path, &item.book_file);
       return item;
     }
     book = std::make_shared<vellix::Book>();
     book->Load(path);
     if (book->Path().empty()) formats::RaiseMissing(path, false);
-    const std::string kind = book->Extension();
-    if (!IsAddableKind(kind)) formats::Raise(formats::kInvalidArgument, kNotAddable);
+    if (std::string refusal = AddRefusal(book->Extension(), options); !refusal.empty()) {
+      item.error = formats::kInvalidArgument;
+      item.description = std::move(refusal);
+      book.reset();
+      return item;
+    }
     if (options.title) book->SetTitle(*options.title);
     if (options.author) book->SetAuthor(*options.author);
     if (options.category) book->SetCategory(*options.category);
@@ -234,8 +284,13 @@ BatchItem Bookshelf::AddOne(const std::string& path, const BatchOptions& options
     Publish(book, &events, &item.book_file);
   } catch (const formats::AutomationError& e) {
     item.error = e.number();
-    item.description = e.description();
-    if (!e.detail().empty() && e.detail() != path) item.description += ": " + e.detail();
+    if (formats::PlainMessage(e) == e.detail()) {
+      // The detail says what went wrong; the path goes before it anyway.
+      item.description = e.detail().starts_with(path + ": ") ? e.detail().substr(path.size() + 2) : e.detail();
+    } else {
+      item.description = e.description();
+      if (!e.detail().empty() && e.detail() != path) item.description += ": " + e.detail();
+    }
     book.reset();
   } catch (const std::bad_alloc&) {
     item.error = formats::kOutOfMemory;

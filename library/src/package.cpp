@@ -17,9 +17,11 @@ namespace {
 
 constexpr char kGuidPrefix[] = "ebook:guid-";
 
-// `node`, which the package at `path` must have.
-pugi::xml_node Required(pugi::xml_node node, const std::string& path = {}) {
-  if (!node) formats::Raise(formats::kObjectNotSet, path);
+// `node`, which the package at `path` must have; `what` names it for the
+// person whose package lacks it.
+pugi::xml_node Required(pugi::xml_node node, const std::string& path = {}, const char* what = nullptr) {
+  if (!node)
+    formats::Raise(formats::kObjectNotSet, path.empty() || !what ? path : path + ": the package has no " + what);
   return node;
 }
 
@@ -151,8 +153,8 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
   formats::LoadXmlFile(package_path_, doc);
   if (!doc.parsed) return;
   pugi::xml_node root = doc.Root();
-  pugi::xml_node spine = Required(root.child("spine"), package_path_);
-  pugi::xml_node manifest = Required(root.child("manifest"), package_path_);
+  pugi::xml_node spine = Required(root.child("spine"), package_path_, "spine");
+  pugi::xml_node manifest = Required(root.child("manifest"), package_path_, "manifest");
 
   // The source document, its images and the documents it links to.
   ManifestEditor editor(manifest, spine);
@@ -204,10 +206,10 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
   std::string folder = std::filesystem::path(source).parent_path().string();
   if (folder.empty()) folder = ".";  // a document named without its folder
   pugi::xml_node metadata = root.child("metadata");
-  for (pugi::xml_node meta : Required(metadata.child("x-metadata"), package_path_).children()) {
+  for (pugi::xml_node meta : Required(metadata.child("x-metadata"), package_path_, "x-metadata").children()) {
     if (meta.type() != pugi::node_element) continue;
     pugi::xml_attribute name = meta.attribute("name");
-    if (!name) formats::Raise(formats::kObjectNotSet, package_path_);
+    if (!name) formats::Raise(formats::kObjectNotSet, package_path_ + ": a meta of its x-metadata has no name");
     std::string_view n = name.value();
     const std::string* value = nullptr;
     std::string publication = kGuidPrefix + g1, build = kGuidPrefix + g2;
@@ -226,7 +228,7 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
     if (!content) content = meta.append_attribute("content");
     content = value->c_str();
   }
-  for (pugi::xml_node dc : Required(metadata.child("dc-metadata"), package_path_).children()) {
+  for (pugi::xml_node dc : Required(metadata.child("dc-metadata"), package_path_, "dc-metadata").children()) {
     if (dc.type() != pugi::node_element) continue;
     std::string_view local = formats::LocalName(dc);
     if (local == "Identifier")
@@ -243,7 +245,8 @@ void Package::CompletePackage(const std::string& package, const std::string& boo
   formats::XmlDocument doc;
   formats::LoadXmlFile(package, doc);
   if (!doc.parsed) return;
-  if (!XMetadata(doc)) Required(doc.dom.child("package").child("metadata"), package).append_child("x-metadata");
+  if (!XMetadata(doc))
+    Required(doc.dom.child("package").child("metadata"), package, "metadata").append_child("x-metadata");
   EnsureGuidIdentifier(doc);
   SetMeta(doc, "x-IKL-category", category);
   SetMeta(doc, "x-IKL-nameondisk", book_name);
@@ -265,8 +268,8 @@ Variant Package::SetDirectory(const std::string& package, const std::string& des
   formats::XmlDocument doc;
   formats::LoadXmlFile(package, doc);
   pugi::xml_node x_metadata = doc.Root().child("metadata").child("x-metadata");
-  pugi::xml_node dest = Required(FindMeta(x_metadata, "x-IKL-destdir"), package);
-  pugi::xml_node log = Required(FindMeta(x_metadata, "x-IKL-logdir"), package);
+  pugi::xml_node dest = Required(FindMeta(x_metadata, "x-IKL-destdir"), package, "x-IKL-destdir meta");
+  pugi::xml_node log = Required(FindMeta(x_metadata, "x-IKL-logdir"), package, "x-IKL-logdir meta");
   for (auto [meta, value] : {std::pair{dest, &destination}, std::pair{log, &logging}}) {
     pugi::xml_attribute content = meta.attribute("content");
     if (!content) content = meta.append_attribute("content");

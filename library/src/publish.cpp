@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -119,8 +120,16 @@ class PublishSink : public ikpubx::IBuilderEvents {
   std::string first_error_, first_message_;
 };
 
+// Runs `build` with a Builder that passes the build's events on, into the
+// book file `dest` (named after `source` in messages); throws when no book
+// was written.
+void RunBuilder(const std::function<ikpubx::HRESULT(ikpubx::IBuilder&)>& build, const fs::path& dest,
+                const std::string& source, const PublishEvents* events);
+
 void BuildProject(ikpubx::IProject* project, const fs::path& dest, const std::string& source,
-                  const PublishEvents* events);
+                  const PublishEvents* events) {
+  RunBuilder([project](ikpubx::IBuilder& builder) { return builder.Build(project); }, dest, source, events);
+}
 
 }  // namespace
 
@@ -143,10 +152,8 @@ void Book::BuildPackage(const std::string& destination, const PublishEvents* eve
 
 namespace {
 
-// Builds `project` into the book file `dest` (named after `source` in
-// messages), passing the build's events on; throws when no book was written.
-void BuildProject(ikpubx::IProject* project, const fs::path& dest, const std::string& source,
-                  const PublishEvents* events) {
+void RunBuilder(const std::function<ikpubx::HRESULT(ikpubx::IBuilder&)>& build, const fs::path& dest,
+                const std::string& source, const PublishEvents* events) {
   ikpubx::HRESULT hr = ikpubx::S_OK;
   auto builder = CreateToolkitObject<ikpubx::IBuilder>(ikpubx::kBuilderIndependentProgId);
   auto sink = std::make_shared<PublishSink>(builder.get(), events);
@@ -157,7 +164,7 @@ void BuildProject(ikpubx::IProject* project, const fs::path& dest, const std::st
   std::optional<FileIdentity> before = IdentityOf(book_file);
   uint32_t cookie = 0;
   builder->Advise(sink, &cookie);
-  if (sink->KeepGoing()) hr = builder->Build(project);
+  if (sink->KeepGoing()) hr = build(*builder);
   builder->Unadvise(cookie);
   std::optional<FileIdentity> after = IdentityOf(book_file);
   bool written = after && after != before;
@@ -174,8 +181,7 @@ void BuildProject(ikpubx::IProject* project, const fs::path& dest, const std::st
   if (sink->stopped()) formats::Raise(formats::kInvalidArgument, kStoppedMessage);
   std::string message = sink->FirstMessage();
   if (message.empty())
-    message =
-        ikpubx::Failed(hr) ? "The book could not be built from " + source : "The build wrote no book at " + book_file;
+    message = source + (ikpubx::Failed(hr) ? ": no book could be built from it" : ": the build wrote no book");
   formats::Raise(kBuildFailed, message);
 }
 
@@ -202,6 +208,17 @@ std::string ProjectText(ikpubx::IProject* project, ikpubx::HRESULT (ikpubx::IPro
 }
 
 }  // namespace
+
+void Book::BuildContainer(const std::string& destination, const PublishEvents* events) const {
+  if (!formats::IsFile(path_)) formats::RaiseMissing(path_, false);
+  fs::path dest = fs::absolute(destination).lexically_normal();
+  // The Builder takes the book file's path without its ".imp", and writes
+  // no log when given no log folder.
+  const std::string book = (dest.parent_path() / dest.stem()).string();
+  const std::string container = fs::absolute(path_).lexically_normal().string();
+  RunBuilder([&](ikpubx::IBuilder& builder) { return builder.BuildFromOEBFF(container, book, "", 0); }, dest, path_,
+             events);
+}
 
 void Book::SaveAsEpub(const std::string& epub) const {
   if (!formats::IsFile(path_)) formats::Raise(formats::kFileNotFound, path_);

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "http_text.h"
+#include "publisher.h"
 
 namespace vellix::server {
 namespace {
@@ -45,7 +46,8 @@ std::string PublishForm() {
   return R"(<section id="publish">
 <h2>Publish a document</h2>
 <form id="publish-form" method="post" action="/publish" enctype="multipart/form-data">
-<p><label for="file">Document (.txt, .htm, .html or a ready .imp book)</label>
+<p><label for="file">Document ()" +
+         Publisher::AcceptedKindsText() + R"()</label>
 <input id="file" name="file" type="file" required></p>
 <p><label for="title">Title</label> <input id="title" name="title" type="text"></p>
 <p><label for="author">Author</label> <input id="author" name="author" type="text"></p>

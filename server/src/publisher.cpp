@@ -103,9 +103,17 @@ std::string Publisher::AcceptedExtension(const std::string& file_name) {
   std::string ext = fs::path(SafeFileName(file_name)).extension().string();
   for (char& c : ext)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  for (const char* ok : {".txt", ".htm", ".html", ".imp"})
-    if (ext == ok) return ext;
+  if (ext == ".imp") return ext;
+  for (const AddableFileKind& kind : AddableFileKinds())
+    if (kind.self_contained && ext == std::string(".") + kind.extension) return ext;
   return "";
+}
+
+std::string Publisher::AcceptedKindsText() {
+  std::string text;
+  for (const AddableFileKind& kind : AddableFileKinds())
+    if (kind.self_contained) text += std::string(text.empty() ? "" : ", ") + "." + kind.extension;
+  return text + " or a ready .imp book";
 }
 
 std::shared_ptr<PublishJob> Publisher::Submit(Upload upload) {
@@ -157,6 +165,13 @@ void Publisher::Publish(PublishJob& job, const Upload& upload) {
     auto book = std::make_shared<Book>();
     book->Load(document);
     if (book->Path().empty()) return fail("not a document the shelf takes");
+    BatchOptions fields;
+    if (!upload.title.empty()) fields.title = upload.title;
+    if (!upload.author.empty()) fields.author = upload.author;
+    if (!upload.category.empty()) fields.category = upload.category;
+    if (book->Extension() != "imp")
+      if (std::string refusal = Bookshelf::AddRefusal(book->Extension(), fields); !refusal.empty())
+        return fail(refusal);
     if (!upload.title.empty()) book->SetTitle(upload.title);
     if (!upload.author.empty()) book->SetAuthor(upload.author);
     if (!upload.category.empty()) book->SetCategory(upload.category);

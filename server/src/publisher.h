@@ -49,6 +49,8 @@ class Publisher {
   // The extension (lower case, with its dot) of a file name the server
   // accepts, or "" when it accepts no such file.
   static std::string AcceptedExtension(const std::string& file_name);
+  // Those kinds for people: ".oeb, .odf, ... or a ready .imp book".
+  static std::string AcceptedKindsText();
   std::shared_ptr<PublishJob> Submit(Upload upload);
   std::shared_ptr<PublishJob> Find(const std::string& id);
   void Finish();

@@ -561,7 +561,7 @@ struct ShelfServer::Impl {
       return Refuse(req, res, 401, "missing or wrong upload token");
     if (!fields.count("file") || fields["file"].filename.empty()) return Refuse(req, res, 400, "no file in the form");
     if (Publisher::AcceptedExtension(fields["file"].filename).empty())
-      return Refuse(req, res, 400, "only .txt, .htm, .html and .imp files are published");
+      return Refuse(req, res, 400, "only " + Publisher::AcceptedKindsText() + " is published");
 
     Upload upload;
     upload.file_name = fields["file"].filename;

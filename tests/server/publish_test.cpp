@@ -65,6 +65,14 @@ TEST_F(PublishTest, RefusalsWriteNothing) {
             400);
   EXPECT_EQ(post("Content-Type: text/plain\r\n" + bearer, "just text"), 400);
   EXPECT_EQ(post(kFormType, Form({Part("token", "s3cret-token"), Part("file", "x", "run.sh")})), 400);
+  // The kinds are the shelf's own, less a package: it names files that
+  // cannot come with it.
+  HttpAnswer package =
+      Request(port, "POST", "/publish", kFormType + bearer, Form({Part("file", "<package/>", "book.opf")}));
+  EXPECT_EQ(package.status, 400);
+  EXPECT_NE(package.body.find("only .oeb, .odf, .htm, .html, .epub, .txt, .md, .markdown or a ready .imp book"),
+            std::string::npos)
+      << package.body;
   EXPECT_EQ(Names(shelf_).size(), 0u);
 
   // Without a token given to the server, there is no publishing at all.
@@ -104,8 +112,9 @@ TEST_F(PublishTest, AnUploadIsPublishedWithItsEventsAndThenListedEverywhere) {
   EXPECT_FALSE(fs::exists(dir_ / "notes.txt"));
 
   // Without script, the form's answer sends the browser to the status page.
+  // Markdown is taken as the shelf takes it.
   HttpAnswer plain = Request(port, "POST", "/publish", kFormType,
-                             Form({Part("token", "s3cret-token"), Part("file", text_, "again.txt")}));
+                             Form({Part("token", "s3cret-token"), Part("file", "# Again\n\nText.\n", "again.md")}));
   EXPECT_EQ(plain.status, 303);
   EXPECT_EQ(plain.Header("location").rfind("/publish/", 0), 0u);
   EXPECT_EQ(Get(port, plain.Header("location")).status, 200);

@@ -57,8 +57,9 @@ TEST_F(ToolkitCli, BuildsThePackageAndPrintsTheBook) {
 }
 
 TEST_F(ToolkitCli, CheckListsEveryProblemAndEndsWithTheCompleteEvent) {
+  // The link to nowhere is an error: listed, and the check fails.
   ToolOutcome r = RunTool(VELLIX_TOOL, {"check", opf_, "--json"});
-  ASSERT_EQ(r.code, 0) << r.err;
+  ASSERT_EQ(r.code, 1) << r.err;
   nlohmann::json events = nlohmann::json::parse(r.out);
   ASSERT_GE(events.size(), 2u);
   const auto& last = events.back();
@@ -81,7 +82,8 @@ TEST_F(ToolkitCli, CheckListsEveryProblemAndEndsWithTheCompleteEvent) {
     EXPECT_EQ(r.code, 2) << index << r.out;
     EXPECT_NE(r.err.find("the project has 2 sources"), std::string::npos) << r.err;
   }
-  EXPECT_EQ(RunTool(VELLIX_TOOL, {"check", opf_, "--index", "0"}).code, 0);
+  EXPECT_EQ(RunTool(VELLIX_TOOL, {"check", opf_, "--index", "0"}).code, 1);
+  EXPECT_EQ(RunTool(VELLIX_TOOL, {"check", opf_, "--index", "1"}).code, 0);  // the page without a fault
 }
 
 TEST_F(ToolkitCli, ProjectShowGivesEveryPropertyAndTheSources) {
@@ -110,6 +112,7 @@ TEST_F(ToolkitCli, EachReasonASourceCannotBeReadHasItsOwnMessage) {
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_NE(r.err.find("story.htm: error: " + message), std::string::npos) << r.err;
     r = RunTool(check[0], {check.begin() + 1, check.end()});
+    EXPECT_EQ(r.code, 1) << "a check that lists an error fails: " << r.out;
     EXPECT_NE(r.out.find("story.htm: error: " + message), std::string::npos) << r.out;
   };
 

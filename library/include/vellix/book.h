@@ -106,6 +106,11 @@ class Book : public Object {
   // and the Book keeps it. Nothing happens when Path names no file.
   void ConvertMarkdownToHtm(const std::string& htm_file);
 
+  // Has the toolkit build the container (".oeb") at Path into the book
+  // file `destination`, the book's fields those its package holds. Throws
+  // 53 when there is no such file, and as Save does when the build fails.
+  void BuildContainer(const std::string& destination, const PublishEvents* events) const;
+
   // Writes the book file at Path, one this program built, as an EPUB 3
   // book at `epub` (through a temporary file beside it). Throws 53 when
   // there is no book file, 5 naming it when it holds no content of ours or

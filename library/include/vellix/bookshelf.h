@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,21 @@ struct BatchOptions {
   std::function<bool()> keep_going;
 };
 
+// A kind of file the shelf publishes into a book file.
+struct AddableFileKind {
+  const char* extension;  // lower case, without its dot; matched in any case
+  const char* group;      // what a file chooser calls files of this kind
+  // The one file holds the whole book, so it can be sent on its own; a
+  // package names files beside it.
+  bool self_contained;
+  // Its title, author and category come from the file and cannot be given.
+  bool carries_own_fields;
+};
+
+// Every kind of file the shelf adds (Add, AddMany, the window, the server),
+// in the order a file chooser lists them. Book folders are added as well.
+std::span<const AddableFileKind> AddableFileKinds();
+
 class Bookshelf : public Object {
  public:
   // Seeds the library's random generator from the clock.
@@ -79,9 +95,11 @@ class Bookshelf : public Object {
   // it, then appends it to Books(): a document or package is saved to
   // NewBookFilePath(); a text file is first converted to a page beside it
   // ("<base name>.htm", or the next free name when that one is the user's;
-  // see CompanionPath), which becomes the book, then saved the same way. Containers, book files and book folders are
-  // only appended. Throws 91 before a successful Load(); a failing conversion or Save ends Add with its error and the
-  // book is not appended.
+  // see CompanionPath), which becomes the book, then saved the same way; a
+  // container is built there with its own fields (BuildContainer). Book
+  // files and book folders are only appended. Throws 91 before a
+  // successful Load(); a failing conversion or build ends Add with its
+  // error and the book is not appended.
   void Add(const std::shared_ptr<vellix::Book>& new_book);
   // The same, telling `events` (when not null) how a publication goes;
   // `book_file`, when given, receives the path of the book file written,
@@ -91,8 +109,8 @@ class Bookshelf : public Object {
 
   // Adds many books at once, in parallel, without loading the shelf: each
   // path as Add() or AddBookFolder() would, and one that fails is reported
-  // in its item while the others go on. A path of another kind
-  // (IsAddableKind) fails with 5. Books() (when loaded) gets the added books in the order given.
+  // in its item while the others go on. A path that AddRefusal() refuses
+  // fails with 5, its description the reason. Books() (when loaded) gets the added books in the order given.
   // Needs Directory() (Load, SetDirectory or OpenForAdding); throws 76
   // before anything is written when it is empty. Sources that share a
   // folder and a base name ("a.txt", "a.htm") are built one after the
@@ -105,13 +123,22 @@ class Bookshelf : public Object {
                std::string* book_file) const;
   // AddBookFolder() likewise; returns the book.
   std::shared_ptr<vellix::Book> PublishBookFolder(const std::string& folder, std::string* book_file) const;
-  // True for the kinds (Book::Extension()) AddMany() takes: those Add()
-  // publishes and book folders. A book file or a container would be kept
-  // as it is, with nothing written on the shelf.
+  // True for the kinds (Book::Extension()) the shelf adds: those of
+  // AddableFileKinds() and book folders ("res").
   static bool IsAddableKind(const std::string& kind);
-  static constexpr char kNotAddable[] =
-      "not a kind of file the shelf can add (a book folder, or a file ending in .txt, .md, .markdown, .htm, .html, "
-      ".odf, .opf or .epub)";
+  // True for an extension (without its dot, any case) of AddableFileKinds().
+  static bool IsAddableFileKind(const std::string& extension);
+  // Why a kind is refused, the same text wherever a user meets it:
+  // "not a kind of file the shelf can add (a book folder, or a file ending
+  // in .oeb, ... or .markdown)".
+  static std::string NotAddableText();
+  // The one rule for what an add of a book of kind `kind` ("res" for a
+  // folder) is given: why it is refused, for the caller to put after the
+  // book's path, or "" when it may go on. A kind the shelf does not add is
+  // refused (NotAddableText), and so is a title, author or category for a
+  // book that carries its own (a book folder, a container), however many
+  // paths are added at once.
+  static std::string AddRefusal(const std::string& kind, const BatchOptions& options);
 
   // Sets Directory without reading the folder: all that adding needs.
   // Throws 76 when it is not a folder.

@@ -10,6 +10,7 @@ namespace vellix {
 using formats::AutomationError;
 using formats::DescriptionOf;
 using formats::ErrorNumber;
+using formats::PlainMessage;
 using enum formats::ErrorNumber;
 
 }  // namespace vellix

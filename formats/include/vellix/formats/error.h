@@ -62,6 +62,16 @@ class AutomationError : public std::runtime_error {
 
 [[noreturn]] void Raise(int number, std::string detail = {});
 
+// The error as a person reads it. Where the standard description tells
+// nothing of the cause (a failed build, an object that is not set) and the
+// detail says what went wrong ("story.htm: the document has no head
+// element"), the detail alone; otherwise ToString().
+std::string PlainMessage(const AutomationError& error);
+// False for the numbers whose standard description tells nothing of the
+// cause: 91 and those without one ("Application-defined or
+// object-defined error"); their number is not shown to a person.
+bool DescriptionTellsCause(int number);
+
 // Runs `operation`; an error it raises without a detail gets `path`, the
 // file the operation works on, as its detail, so that a damaged file is
 // named however deep inside its reading the damage shows.
@@ -72,6 +82,21 @@ decltype(auto) NamingFile(const std::string& path, Operation&& operation) {
   } catch (const AutomationError& e) {
     if (!e.detail().empty()) throw;
     throw AutomationError(e.number(), path);
+  }
+}
+
+// Runs `operation` on `copy`, a private copy of the user's file
+// `original`; an error whose detail names the copy names the original
+// instead, since the user never gave the copy's path.
+template <typename Operation>
+decltype(auto) OnCopyOf(const std::string& original, const std::string& copy, Operation&& operation) {
+  try {
+    return operation();
+  } catch (const AutomationError& e) {
+    std::string detail = e.detail();
+    if (copy.empty() || copy == original) throw;
+    for (size_t at; (at = detail.find(copy)) != std::string::npos;) detail.replace(at, copy.size(), original);
+    throw AutomationError(e.number(), detail);
   }
 }
 
