@@ -242,6 +242,41 @@ TEST(ShelfAddConcurrently, EightProcessesFourHundredDistinctBooks) {
   EXPECT_EQ(titles.size(), 400u);
 }
 
+// Four processes adding the same sources at once share the pages and
+// packages made beside them: each add waits for the others', so every
+// process adds every book, and each book keeps an identifier of its own.
+TEST(ShelfAddConcurrently, FourProcessesAddingTheSameSourcesEachAddThemAll) {
+  TempDir dir;
+  fs::create_directory(dir / "shelf");
+  std::vector<std::string> args{"shelf", "add", dir / "shelf", "--jobs", "2"};
+  for (int b = 0; b < 4; ++b) {
+    const std::string n = std::to_string(b);
+    args.push_back(dir.Write("src/m" + n + ".md", "# Notes " + n + "\n\nText of the notes " + n + ".\n"));
+    args.push_back(dir.Write("src/p" + n + ".htm",
+                             "<html><head><title>Page " + n + "</title></head><body><p>Text.</p></body></html>\n"));
+  }
+  std::vector<ToolOutcome> outcomes(4);
+  std::vector<std::thread> processes;
+  for (ToolOutcome& outcome : outcomes)
+    processes.emplace_back([&outcome, args] { outcome = RunTool(VELLIX_TOOL, args); });
+  for (std::thread& process : processes) process.join();
+  for (const ToolOutcome& r : outcomes) {
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("8 added, 0 failed"), std::string::npos) << r.out << r.err;
+  }
+  std::set<std::string> ids;
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir / "shelf")) {
+    if (entry.path().filename().string().starts_with(".")) continue;
+    ++files;
+    vellix::Book book;
+    book.Load(entry.path().string());
+    ids.insert(book.BookId());
+  }
+  EXPECT_EQ(files, 32u);
+  EXPECT_EQ(ids.size(), files);
+}
+
 }  // namespace
 
 TEST_F(ShelfAddTool, AMissingShelfFolderIsMadeWithItsParents) {

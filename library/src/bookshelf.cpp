@@ -10,6 +10,7 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include <filesystem>
@@ -118,6 +119,8 @@ void Bookshelf::Publish(const std::shared_ptr<vellix::Book>& new_book, const Pub
   if (book_file) book_file->clear();
   const std::string kind = new_book->Extension();
   bool publish = IsPublishedKind(kind);
+  std::optional<CompanionLock> companions;
+  if (publish || kind == "txt" || kind == "md" || kind == "markdown") companions.emplace(new_book->Path());
   if (kind == "txt") {
     std::string htm = CompanionPath(new_book->Path(), ".htm");
     new_book->ConvertTxtToHtm(htm);
