@@ -12,6 +12,7 @@
 #include <set>
 #include <thread>
 
+#include "epub_maker.h"
 #include "test_util.h"
 #include "vellix/book.h"
 
@@ -162,6 +163,60 @@ TEST_F(ShelfAddTool, OnlyFilesInTheDocumentsFolderTreeGoIntoTheBook) {
       EXPECT_NE(text.out.find("Chapter two."), std::string::npos) << text.out;
     }
   }
+}
+
+// Documents past what one book holds: a title of a whole page is cut at a
+// character, contents nested deeper than the device's six levels stand at
+// the sixth, and more linked pages than a book has room for are refused
+// with the reason.
+TEST_F(ShelfAddTool, DocumentsPastABooksLimits) {
+  std::string title;
+  for (int i = 0; i < 33000; ++i) title += "\xC3\xA9";  // "é", one byte in a book
+  const std::string long_title =
+      dir_.Write("long.htm", "<html><head><title>" + title + "</title></head><body><p>Text.</p></body></html>\n");
+  std::string nav, chapter;
+  for (int level = 7; level >= 1; --level) {
+    const std::string n = std::to_string(level);
+    nav = "<ol><li><a href=\"c.xhtml#h" + n + "\">Level " + n + "</a>" + nav + "</li></ol>";
+    chapter = "<h1 id=\"h" + n + "\">Level " + n + "</h1><p>Text " + n + ".</p>" + chapter;
+  }
+  std::vector<ZipEntry> entries =
+      MinimalEpub(chapter, {{"OEBPS/nav.xhtml",
+                             "<?xml version=\"1.0\"?><html xmlns=\"http://www.w3.org/1999/xhtml\" "
+                             "xmlns:epub=\"http://www.idpf.org/2007/ops\"><head><title>n</title>"
+                             "</head><body><nav epub:type=\"toc\">" +
+                                 nav + "</nav></body></html>"}});
+  const std::string nav_item =
+      "<item id=\"n\" href=\"nav.xhtml\" media-type=\"application/xhtml+xml\" properties=\"nav\"/>";
+  entries[2].bytes.insert(entries[2].bytes.find("</manifest>"), nav_item);
+  const std::string deep = dir_ / "deep.epub";
+  WriteZip(deep, entries);
+
+  for (const std::string& source : {long_title, deep}) {
+    ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", source});
+    EXPECT_EQ(r.code, 0) << source << r.err;
+    if (r.code != 0) continue;
+    vellix::Book book;
+    book.Load(PrintedBook(r));
+    if (source == long_title) {
+      EXPECT_EQ(book.Title(), title.substr(0, 8192));
+    }
+    fs::remove(PrintedBook(r));
+  }
+
+  std::string links;
+  for (int i = 0; i < 13929; ++i) {
+    const std::string page = "p" + std::to_string(i) + ".htm";
+    dir_.Write("many/" + page, "<html><body><p>x</p></body></html>");
+    links += "<a href=\"" + page + "\">x</a>";
+  }
+  const std::string many =
+      dir_.Write("many/index.htm", "<html><head><title>Many</title></head><body><p>" + links + "</p></body></html>\n");
+  ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", many});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("names more pictures and linked pages than one book can hold (13928)"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(Names(dir_ / "shelf").empty());
 }
 
 // A batch add killed part way leaves its reserved names (empty book files)
