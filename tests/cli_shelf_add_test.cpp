@@ -168,6 +168,60 @@ TEST_F(ShelfAddTool, OnlyFilesInTheDocumentsFolderTreeGoIntoTheBook) {
   }
 }
 
+// Documents past what one book holds: a title of a whole page is cut at a
+// character, contents nested deeper than the device's six levels stand at
+// the sixth, and more linked pages than a book has room for are refused
+// with the reason.
+TEST_F(ShelfAddTool, DocumentsPastABooksLimits) {
+  std::string title;
+  for (int i = 0; i < 33000; ++i) title += "\xC3\xA9";  // "é", one byte in a book
+  const std::string long_title =
+      dir_.Write("long.htm", "<html><head><title>" + title + "</title></head><body><p>Text.</p></body></html>\n");
+  std::string nav, chapter;
+  for (int level = 7; level >= 1; --level) {
+    const std::string n = std::to_string(level);
+    nav = "<ol><li><a href=\"c.xhtml#h" + n + "\">Level " + n + "</a>" + nav + "</li></ol>";
+    chapter = "<h1 id=\"h" + n + "\">Level " + n + "</h1><p>Text " + n + ".</p>" + chapter;
+  }
+  std::vector<ZipEntry> entries =
+      MinimalEpub(chapter, {{"OEBPS/nav.xhtml",
+                             "<?xml version=\"1.0\"?><html xmlns=\"http://www.w3.org/1999/xhtml\" "
+                             "xmlns:epub=\"http://www.idpf.org/2007/ops\"><head><title>n</title>"
+                             "</head><body><nav epub:type=\"toc\">" +
+                                 nav + "</nav></body></html>"}});
+  const std::string nav_item =
+      "<item id=\"n\" href=\"nav.xhtml\" media-type=\"application/xhtml+xml\" properties=\"nav\"/>";
+  entries[2].bytes.insert(entries[2].bytes.find("</manifest>"), nav_item);
+  const std::string deep = dir_ / "deep.epub";
+  WriteZip(deep, entries);
+
+  for (const std::string& source : {long_title, deep}) {
+    ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", source});
+    EXPECT_EQ(r.code, 0) << source << r.err;
+    if (r.code != 0) continue;
+    vellix::Book book;
+    book.Load(PrintedBook(r));
+    if (source == long_title) {
+      EXPECT_EQ(book.Title(), title.substr(0, 8192));
+    }
+    fs::remove(PrintedBook(r));
+  }
+
+  std::string links;
+  for (int i = 0; i < 13929; ++i) {
+    const std::string page = "p" + std::to_string(i) + ".htm";
+    dir_.Write("many/" + page, "<html><body><p>x</p></body></html>");
+    links += "<a href=\"" + page + "\">x</a>";
+  }
+  const std::string many =
+      dir_.Write("many/index.htm", "<html><head><title>Many</title></head><body><p>" + links + "</p></body></html>\n");
+  ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", "add", dir_ / "shelf", many});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("names more pictures and linked pages than one book can hold (13928)"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(Names(dir_ / "shelf").empty());
+}
+
 // A batch add killed part way leaves its reserved names (empty book files)
 // and half-written books behind: the shelf still lists, and the next add
 // clears what has lain there for hours, not what an add is writing now.
@@ -276,6 +330,41 @@ TEST(ShelfAddConcurrently, EightProcessesFourHundredDistinctBooks) {
   }
   EXPECT_EQ(files, 400u);
   EXPECT_EQ(titles.size(), 400u);
+}
+
+// Four processes adding the same sources at once share the pages and
+// packages made beside them: each add waits for the others', so every
+// process adds every book, and each book keeps an identifier of its own.
+TEST(ShelfAddConcurrently, FourProcessesAddingTheSameSourcesEachAddThemAll) {
+  TempDir dir;
+  fs::create_directory(dir / "shelf");
+  std::vector<std::string> args{"shelf", "add", dir / "shelf", "--jobs", "2"};
+  for (int b = 0; b < 4; ++b) {
+    const std::string n = std::to_string(b);
+    args.push_back(dir.Write("src/m" + n + ".md", "# Notes " + n + "\n\nText of the notes " + n + ".\n"));
+    args.push_back(dir.Write("src/p" + n + ".htm",
+                             "<html><head><title>Page " + n + "</title></head><body><p>Text.</p></body></html>\n"));
+  }
+  std::vector<ToolOutcome> outcomes(4);
+  std::vector<std::thread> processes;
+  for (ToolOutcome& outcome : outcomes)
+    processes.emplace_back([&outcome, args] { outcome = RunTool(VELLIX_TOOL, args); });
+  for (std::thread& process : processes) process.join();
+  for (const ToolOutcome& r : outcomes) {
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("8 added, 0 failed"), std::string::npos) << r.out << r.err;
+  }
+  std::set<std::string> ids;
+  size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir / "shelf")) {
+    if (entry.path().filename().string().starts_with(".")) continue;
+    ++files;
+    vellix::Book book;
+    book.Load(entry.path().string());
+    ids.insert(book.BookId());
+  }
+  EXPECT_EQ(files, 32u);
+  EXPECT_EQ(ids.size(), files);
 }
 
 }  // namespace

@@ -1539,7 +1539,9 @@ DeviceEdition EditionCompiler::Finish() {
       auto start = s.document_starts.find(given.document);
       if (start == s.document_starts.end()) continue;
       TocEntry entry;
-      entry.level = given.level;
+      // The device shows six levels of contents; an entry nested deeper in
+      // a book's own contents stands at the sixth, after its parent.
+      entry.level = std::min<uint8_t>(given.level, 6);
       entry.title = given.label;
       entry.target = start->second;
       if (!given.fragment.empty())

@@ -208,6 +208,12 @@ std::string DeviceText(const std::string& text, const char* what, const std::str
   return vellix::formats::Utf8ToCp1252Lossy(vellix::formats::TransliteratedForCp1252(text));
 }
 
+// Seven strings of this many bytes at most fit the information area
+// (32767 bytes with its 24 carried ones) together. A longer title, as a
+// whole first paragraph pasted in, is cut; in the 8-bit code page every
+// byte is a character, so no cut splits one.
+constexpr size_t kMaxInformationString = 4096;
+
 std::string InformationStrings(const BookInformation& info, const std::string& path) {
   std::string out;
   for (auto [text, what] : {std::pair{&info.book_id, "the book id"},
@@ -217,7 +223,12 @@ std::string InformationStrings(const BookInformation& info, const std::string& p
                             {&info.author_last_name, "the author's last name"},
                             {&info.author_middle_name, "the author's middle name"},
                             {&info.author_first_name, "the author's first name"}}) {
-    out += DeviceText(*text, what, path);
+    std::string device = DeviceText(*text, what, path);
+    if (device.size() > kMaxInformationString) {
+      device.resize(kMaxInformationString);
+      while (!device.empty() && device.back() == ' ') device.pop_back();
+    }
+    out += device;
     out += '\0';
   }
   return out;

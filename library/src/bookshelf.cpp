@@ -10,6 +10,7 @@
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include <filesystem>
@@ -129,8 +130,11 @@ void Bookshelf::Publish(const std::shared_ptr<vellix::Book>& new_book, const Pub
   if (!new_book) formats::Raise(formats::kObjectNotSet);
   if (book_file) book_file->clear();
   const std::string kind = new_book->Extension();
-  // Book files are kept as they are; every other addable kind is built.
+  // Book files are kept as they are; every other addable kind is built,
+  // while no other add works on the files made beside the same source.
   bool publish = IsAddableFileKind(kind);
+  std::optional<CompanionLock> companions;
+  if (publish) companions.emplace(new_book->Path());
   if (kind == "txt") {
     std::string htm = CompanionPath(new_book->Path(), ".htm");
     new_book->ConvertTxtToHtm(htm);

@@ -1,7 +1,10 @@
 #include "companion.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -72,6 +75,32 @@ bool IsCompanionFile(const std::string& path) {
   std::string tail = file->ReadUpTo(from, kTail);
   while (!tail.empty() && (tail.back() == '\n' || tail.back() == '\r' || tail.back() == ' ')) tail.pop_back();
   return std::string_view(tail).ends_with(kMark);
+}
+
+CompanionLock::CompanionLock(const std::string& source) {
+  // Bounded, so that the cache folder does not grow with every source ever
+  // published.
+  constexpr size_t kLockFiles = 256;
+  std::error_code ec;
+  fs::path file = fs::weakly_canonical(fs::absolute(source), ec);
+  if (ec) file = fs::absolute(source).lexically_normal();
+  const std::string key = (file.parent_path() / file.stem()).string();
+  char name[16];
+  std::snprintf(name, sizeof name, "%02zx.lock", std::hash<std::string>{}(key) % kLockFiles);
+  const fs::path folder = fs::path(SuiteCacheFolder()) / "locks";
+  fs::create_directories(folder, ec);
+  fd_ = ::open((folder / name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd_ < 0) return;
+  while (::flock(fd_, LOCK_EX) != 0) {
+    if (errno == EINTR) continue;
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
+}
+
+CompanionLock::~CompanionLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
 std::string CompanionPath(const std::string& source, const std::string& extension) {

@@ -30,4 +30,22 @@ bool IsCompanionFile(const std::string& path);
 // "$XDG_CACHE_HOME/vellix-publisher" (or "~/.cache/vellix-publisher").
 std::string SuiteCacheFolder();
 
+// Held while the files made from one source are written and a book is built
+// from them, so that two processes publishing the same source (or "a.txt"
+// and "a.md" of one folder) do not write over each other's page and package
+// and build one package, with one book identifier, twice. An advisory lock
+// on one of a fixed set of lock files in the cache folder, chosen by the
+// source's folder and base name: sources that share a lock file by chance
+// only wait for each other. Where no lock file can be made, nothing is held.
+class CompanionLock {
+ public:
+  explicit CompanionLock(const std::string& source);
+  ~CompanionLock();
+  CompanionLock(const CompanionLock&) = delete;
+  CompanionLock& operator=(const CompanionLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace vellix

@@ -158,48 +158,56 @@ void Package::CreatePackage(const std::string& source, const std::string& packag
 
   // The source document, its images and the documents it links to.
   ManifestEditor editor(manifest, spine);
-  formats::XmlDocument src;
-  formats::LoadDocument(source, src);
-  std::string id = NextItemId();
-  std::string href = std::filesystem::path(source).filename().string();
-  if (editor.AddItem(id, href, MediaTypeForHref(href))) editor.AddSpineEntry(id);
-  if (src.parsed) {
-    // Only files in the document's own folder tree go into the book: a link
-    // or image naming "/etc/passwd" or "../private" is left out, so a
-    // document (an upload above all) cannot carry in files beside it.
-    std::string folder = std::filesystem::path(source).parent_path().string();
-    if (folder.empty()) folder = ".";
-    // Pictures and sheets may also come from one folder up ("../images/"),
-    // where a set of pages in several folders keeps what they share; those
-    // sheets are listed so that the build may read them. An id is taken
-    // only for a file not listed yet, so a page linking to its own anchors
-    // or to one picture thousands of times still fits.
-    auto may_carry = [&](const char* href) {
-      return formats::StaysInsideFolder(folder, href) || formats::StaysInsideParentFolder(folder, href);
-    };
-    ForEachElement(src.dom, "img", [&](pugi::xml_node img) {
-      pugi::xml_attribute src_attr = img.attribute("src");
-      if (!src_attr || editor.Lists(src_attr.value()) || !may_carry(src_attr.value()))
-        return;  // nothing (new) to carry
-      std::string img_href = src_attr.value();
-      editor.AddItem(NextItemId(), img_href, MediaTypeForHref(img_href));
-    });
-    ForEachElement(src.dom, "link", [&](pugi::xml_node link) {
-      pugi::xml_attribute href = link.attribute("href");
-      if (!href || formats::LowerAscii(link.attribute("rel").value()).find("stylesheet") == std::string::npos ||
-          editor.Lists(href.value()) || !formats::StaysInsideParentFolder(folder, href.value()))
-        return;
-      editor.AddItem(NextItemId(), href.value(), "text/css");
-    });
-    ForEachElement(src.dom, "a", [&](pugi::xml_node a) {
-      pugi::xml_attribute link = a.attribute("href");
-      if (!link || editor.Lists(link.value()) || !formats::StaysInsideFolder(folder, link.value()) ||
-          !formats::IsFile((std::filesystem::path(folder) / link.value()).string()))
-        return;
-      std::string link_href = link.value();
-      std::string link_id = NextItemId();
-      if (editor.AddItem(link_id, link_href, MediaTypeForHref(link_href))) editor.AddSpineEntry(link_id);
-    });
+  const int room = INT16_MAX - counter_;
+  try {
+    formats::XmlDocument src;
+    formats::LoadDocument(source, src);
+    std::string id = NextItemId();
+    std::string href = std::filesystem::path(source).filename().string();
+    if (editor.AddItem(id, href, MediaTypeForHref(href))) editor.AddSpineEntry(id);
+    if (src.parsed) {
+      // Only files in the document's own folder tree go into the book: a link
+      // or image naming "/etc/passwd" or "../private" is left out, so a
+      // document (an upload above all) cannot carry in files beside it.
+      std::string folder = std::filesystem::path(source).parent_path().string();
+      if (folder.empty()) folder = ".";
+      // Pictures and sheets may also come from one folder up ("../images/"),
+      // where a set of pages in several folders keeps what they share; those
+      // sheets are listed so that the build may read them. An id is taken
+      // only for a file not listed yet, so a page linking to its own anchors
+      // or to one picture thousands of times still fits.
+      auto may_carry = [&](const char* href) {
+        return formats::StaysInsideFolder(folder, href) || formats::StaysInsideParentFolder(folder, href);
+      };
+      ForEachElement(src.dom, "img", [&](pugi::xml_node img) {
+        pugi::xml_attribute src_attr = img.attribute("src");
+        if (!src_attr || editor.Lists(src_attr.value()) || !may_carry(src_attr.value()))
+          return;  // nothing (new) to carry
+        std::string img_href = src_attr.value();
+        editor.AddItem(NextItemId(), img_href, MediaTypeForHref(img_href));
+      });
+      ForEachElement(src.dom, "link", [&](pugi::xml_node link) {
+        pugi::xml_attribute href = link.attribute("href");
+        if (!href || formats::LowerAscii(link.attribute("rel").value()).find("stylesheet") == std::string::npos ||
+            editor.Lists(href.value()) || !formats::StaysInsideParentFolder(folder, href.value()))
+          return;
+        editor.AddItem(NextItemId(), href.value(), "text/css");
+      });
+      ForEachElement(src.dom, "a", [&](pugi::xml_node a) {
+        pugi::xml_attribute link = a.attribute("href");
+        if (!link || editor.Lists(link.value()) || !formats::StaysInsideFolder(folder, link.value()) ||
+            !formats::IsFile((std::filesystem::path(folder) / link.value()).string()))
+          return;
+        std::string link_href = link.value();
+        std::string link_id = NextItemId();
+        if (editor.AddItem(link_id, link_href, MediaTypeForHref(link_href))) editor.AddSpineEntry(link_id);
+      });
+    }
+  } catch (const formats::AutomationError& e) {
+    // Said in the user's terms: a bare "Overflow" names no cause.
+    if (e.number() != formats::kOverflow || counter_ != INT16_MAX) throw;
+    formats::Raise(formats::kOverflow, source + " names more pictures and linked pages than one book can hold (" +
+                                           std::to_string(room - 1) + ")");
   }
 
   std::string g1 = formats::NewGuidString(), g2 = formats::NewGuidString(), g3 = formats::NewGuidString();

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -17,6 +16,7 @@
 #include "http_text.h"
 #include "ikutil/device_settings.h"
 #include "ikutil/epub_export.h"
+#include "log_writer.h"
 #include "opds.h"
 #include "page_images.h"
 #include "pages.h"
@@ -90,6 +90,7 @@ struct ShelfServer::Impl {
   PageImages images;
   Publisher publisher;
   std::mutex log_mutex;
+  LogWriter stderr_log{STDERR_FILENO};
   std::mutex text_mutex;
   std::map<std::string, std::pair<uint64_t, std::string>> list_texts;  // base -> (generation, text)
   std::mutex epub_mutex;
@@ -119,7 +120,7 @@ struct ShelfServer::Impl {
     if (options.log)
       options.log(line);
     else
-      std::cerr << line << "\n" << std::flush;
+      stderr_log.Line(line);
   }
 
   // --- addresses ---

@@ -69,5 +69,45 @@ TEST(ServeCommand, ServesUntilSigtermLogsEachRequestAndBindsLoopbackByDefault) {
   EXPECT_EQ(Connect(port), -1);
 }
 
+// A log nobody reads (stderr to a pipe left full) never holds up serving:
+// lines that do not fit are dropped, and counted once the log is read again.
+TEST(ServeCommand, AnUnreadLogDoesNotStallServing) {
+  fixtures::TempDir dir;
+  fixtures::WriteFile(dir / "ONEBOOK.imp", fixtures::SimpleBookFile(fixtures::Info{}));
+  int out[2], err[2];
+  ASSERT_EQ(::pipe(out), 0);
+  ASSERT_EQ(::pipe(err), 0);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out[1], 1);
+    ::dup2(err[1], 2);
+    ::execl(VELLIX_TOOL, VELLIX_TOOL, "serve", dir.path().c_str(), "--port", "0", nullptr);
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  ::close(err[1]);
+  const std::string start = ReadSome(out[0], "upload:", 10000);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(start, m, std::regex("at http://127\\.0\\.0\\.1:([0-9]+)/"))) << start;
+  const int port = std::stoi(m[1]);
+
+  // Some 300 KB of log lines, several times what a pipe holds.
+  const std::string target = "/list.txt?" + std::string(250, 'p');
+  int answered = 0;
+  for (int i = 0; i < 1200 && answered == i; ++i) answered += Get(port, target).status == 200;
+  EXPECT_EQ(answered, 1200);
+  std::string log;
+  for (std::string more; !(more = ReadSome(err[0], "\n\n", 200)).empty();) log += more;  // drained
+  EXPECT_EQ(Get(port, "/list.txt").status, 200);
+  log = ReadSome(err[0], "GET /list.txt HTTP", 5000);
+  EXPECT_TRUE(std::regex_search(log, std::regex("^vellix: [0-9]+ log lines dropped: the log was not being read\n")))
+      << log;
+
+  ::close(out[0]);
+  ::close(err[0]);  // first, so that a server stuck writing its log ends too
+  ::kill(pid, SIGTERM);
+  ::waitpid(pid, nullptr, 0);
+}
+
 }  // namespace
 }  // namespace vellix::testing

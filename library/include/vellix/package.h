@@ -31,7 +31,8 @@ class Package : public Object {
   // the identifiers, title, author and existing settings. Does nothing when
   // the package does not parse. Throws 91 for a package without spine,
   // manifest, x-metadata or dc-metadata, 6 when the item counter passes
-  // 32767, and 5 when the title, author or category is not valid UTF-8 or
+  // 32767 (the document names more pictures and pages than a book holds),
+  // and 5 when the title, author or category is not valid UTF-8 or
   // the source document is too tangled to clean up.
   void CreatePackage(const std::string& source, const std::string& package_name, const std::string& title,
                      const std::string& author, const std::string& category);
