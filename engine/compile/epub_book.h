@@ -32,6 +32,10 @@ struct EpubManifestItem {
 
 using EpubContentsEntry = ContentsTarget;
 
+// A book file holds at most this many resources, so a package whose
+// manifest or spine names more is refused before any of it is compiled.
+inline constexpr size_t kMaxEpubItems = 65535;
+
 struct EpubBook {
   int version = 2;
   std::string path;  // the book file, for messages
