@@ -81,6 +81,11 @@ class EditionCompiler {
   // are reported and kept as links to the start of the book.
   DeviceEdition Finish();
 
+  // How many selectors have been tried against elements so far: the work
+  // of matching style sheets, which grows with the elements and the rules
+  // that may match them, not with their product.
+  uint64_t SelectorTests() const;
+
  private:
   struct State;
   std::unique_ptr<State> state_;

@@ -501,6 +501,27 @@ TEST(Compiler, FindsRulesByTheirKeyInLargeSheets) {
   EXPECT_TRUE(c.problems.empty());
 }
 
+// Paragraphs in the same place are matched once: a sheet of many
+// descendant rules over many paragraphs costs their sum, not their product.
+TEST(Compiler, MatchesDescendantRulesOncePerPlace) {
+  constexpr int kRules = 2000, kPlaces = 50;
+  std::string sheet, body;
+  for (int i = 0; i < kRules; ++i)
+    sheet += "div.c" + std::to_string(i) + " p { margin-left: " + std::to_string(i % 9) + "em }\n";
+  for (int i = 0; i < kRules; ++i) body += "<div class=\"c" + std::to_string(i % kPlaces) + "\"><p>x</p></div>";
+  MemorySourceFiles files;
+  files.files["a.htm"] = Page(body + "<p>out</p>", "<style>" + sheet + "</style>");
+  EditionCompiler compiler(files, {}, [](const Problem&) {});
+  ASSERT_EQ(compiler.AddDocument("a.htm"), CompileStatus::kCompiled);
+  const uint64_t tests = compiler.SelectorTests();
+  DeviceEdition edition = compiler.Finish();
+  ASSERT_EQ(edition.blocks.size(), static_cast<size_t>(kRules + 1));
+  for (int i : {0, 7, 8, 1999})
+    EXPECT_EQ(edition.block_styles[edition.blocks[i].style].margin_left, (i % kPlaces) % 9 * 10) << i;
+  EXPECT_EQ(edition.block_styles[edition.blocks[kRules].style].margin_left, 0);
+  EXPECT_LE(tests, static_cast<uint64_t>(2 * kPlaces * kRules)) << "a paragraph's rules are tried once per place";
+}
+
 TEST(Compiler, FlattensTablesAndReadsOldMarkup) {
   Compiled c = CompileOne(
       Page("<table><tr><td>a</td><th>b</th></tr></table><dl><dt>term</dt><dd>said</dd></dl>"
