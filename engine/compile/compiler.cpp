@@ -437,11 +437,13 @@ struct EditionCompilerState {
   struct ImageEntry {
     bool ok = false;
     uint32_t index = kNoImage;
+    bool budget = false;  // left out for the book's picture budget
     std::string error;
   };
   std::unordered_map<std::string, ImageEntry> images;
   std::map<std::string, std::shared_ptr<const css::StyleSheet>> linked_sheets;
   uint64_t selector_tests = 0;
+  uint64_t image_pixels = 0;  // decoded so far, against kMaxBookImagePixels
 
   std::map<std::string, FlowPosition> anchors;  // "doc.htm#id"
   std::map<std::string, FlowPosition> document_starts;
@@ -1157,8 +1159,15 @@ void DocumentCompiler::AddImage(const pugi::xml_node& node, const std::string& s
     std::string bytes;
     if (Status read = s_.files.Read(*target, bytes); !read.ok()) {
       entry.error = DescribeReadFailure("image \"" + src + "\"", read);
+    } else if (uint64_t declared = DeclaredImagePixels(bytes), budget = s_.settings.image_pixel_budget;
+               declared > budget - std::min(s_.image_pixels, budget)) {
+      entry.budget = true;
+      entry.error = "image \"" + src + "\" left out: the book's pictures would take more than " +
+                    (budget >= 1000000 ? std::to_string(budget / 1000000) + " million" : std::to_string(budget)) +
+                    " pixels to decode";
     } else {
       GreyImageResult decoded = DecodeGreyImage(bytes, s_.settings.device_width, s_.settings.device_height);
+      s_.image_pixels += std::max(declared, decoded.source_pixels);
       if (decoded.ok) {
         entry.ok = true;
         entry.index = static_cast<uint32_t>(s_.edition.images.size());
@@ -1175,7 +1184,7 @@ void DocumentCompiler::AddImage(const pugi::xml_node& node, const std::string& s
       s_.Report(href_, doc_.Of(node), 1,
                 "the SVG image \"" + src + "\" is not shown; its alternative text stands in its place");
     else
-      s_.Report(href_, doc_.Of(node), 2, entry.error);
+      s_.Report(href_, doc_.Of(node), entry.budget ? 1 : 2, entry.error);
     std::string kept = vellix::formats::TrimmedAscii(alt);
     if (!kept.empty()) {
       Block b;
