@@ -448,8 +448,10 @@ EpubReadResult ReadEpubPackage(std::shared_ptr<const vellix::formats::OcfContain
   return result;
 }
 
-EpubReadResult ReadEpubBook(const std::string& path) {
-  vellix::formats::OcfOpenResult opened = vellix::formats::OpenOcfContainer(path);
+EpubReadResult ReadEpubBook(const std::string& path, bool package_only) {
+  vellix::formats::OcfLimits limits;
+  limits.package_only = package_only;
+  vellix::formats::OcfOpenResult opened = vellix::formats::OpenOcfContainer(path, limits);
   if (!opened.container) return {nullptr, opened.error};
   return ReadEpubPackage(std::shared_ptr<const vellix::formats::OcfContainer>(std::move(opened.container)), path);
 }

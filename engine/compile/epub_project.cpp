@@ -11,13 +11,7 @@
 
 namespace ikutil {
 
-bool CBookParams::LoadEpub(const std::string& path, bool feedback) {
-  EpubReadResult read = ReadEpubBook(path);
-  if (!read.book) {
-    if (ui_helper_) ui_helper_->Display(read.error, path, -1, feedback ? 1 : 0);
-    return false;
-  }
-  const EpubBook& book = *read.book;
+void CBookParams::TakeEpubMetadata(const std::string& path, const EpubBook& book) {
   // A fresh book's settings, with the book's own metadata.
   CBookParams defaults;
   book_file_name = std::filesystem::path(path).stem().string();
@@ -44,6 +38,26 @@ bool CBookParams::LoadEpub(const std::string& path, bool feedback) {
   is_periodical = 0;
   DestDir("");
   LogDir("");
+}
+
+bool CBookParams::LoadEpubMetadata(const std::string& path, std::string& error) {
+  EpubReadResult read = ReadEpubBook(path, true);
+  if (!read.book) {
+    error = read.error;
+    return false;
+  }
+  TakeEpubMetadata(path, *read.book);
+  return true;
+}
+
+bool CBookParams::LoadEpub(const std::string& path, bool feedback) {
+  EpubReadResult read = ReadEpubBook(path);
+  if (!read.book) {
+    if (ui_helper_) ui_helper_->Display(read.error, path, -1, feedback ? 1 : 0);
+    return false;
+  }
+  const EpubBook& book = *read.book;
+  TakeEpubMetadata(path, book);
 
   sources_.clear();
   resources_.clear();
