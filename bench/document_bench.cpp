@@ -16,18 +16,23 @@
 // (S and 2S), and prints the time ratio 2S/S (goal: at most 2.5, linear):
 // a style sheet of many rules (`build --html`), one letter with thousands
 // of combining marks (`view --pages`), and a project of many sources
-// (`check`). Last, the peak memory of `view --pages` for a text book that
+// (`check`), descendant style rules over as many paragraphs (`build
+// --html`), and an EPUB whose spine names many documents it does not hold
+// (`build --epub`). Last, the peak memory of `view --pages` for a text book that
 // inflates to 5 and 10 MB (1 and 2 MB with --small), in paragraphs, in one
-// paragraph and as one word, against its text (goal: under 20 times). The exit status reports only whether the
+// paragraph and as one word, against its text (goal: under 20 times), and
+// of publishing Markdown lists nested on every line. The exit status reports only whether the
 // benchmark ran, never whether a goal was met.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "book_maker.h"
+#include "epub_maker.h"
 #include "harness.h"
 #include "test_util.h"
 #include "vellix/book.h"
@@ -152,14 +157,42 @@ std::vector<EngineShape> EngineShapes() {
                        manifest + "</manifest>\n<spine>" + spine + "</spine></package>\n");
          return std::vector<std::string>{"check", dir / "many.opf"};
        }},
+      {"descendant rules (build)",
+       [](const TempDir& dir, size_t n) {
+         std::string sheet, body;
+         for (size_t i = 0; i < n; ++i) sheet += "div.c" + std::to_string(i) + " p { margin-left: 1em }\n";
+         for (size_t i = 0; i < n; ++i)
+           body += "<div class=\"c" + std::to_string(i % 50) + "\"><p>Some text.</p></div>\n";
+         WriteFile(dir / "doc.htm", Page("<style>" + sheet + "</style>", body));
+         return std::vector<std::string>{"build", "--html", dir / "doc.htm", "-o", dir / "doc.imp"};
+       }},
+      {"absent spine items (epub)",
+       [](const TempDir& dir, size_t n) {
+         std::string items, refs;
+         for (size_t i = 0; i < n; ++i) {
+           const std::string id = "m" + std::to_string(i);
+           items += "<item id=\"" + id + "\" href=\"" + id + ".xhtml\" media-type=\"application/xhtml+xml\"/>";
+           refs += "<itemref idref=\"" + id + "\"/>";
+         }
+         std::vector<vellix::fixtures::ZipEntry> entries = vellix::fixtures::MinimalEpub("<p>Some text.</p>");
+         entries[2].bytes =
+             "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\"><metadata/><manifest>"
+             "<item id=\"c\" href=\"c.xhtml\" media-type=\"application/xhtml+xml\"/>" +
+             items + "</manifest><spine><itemref idref=\"c\"/>" + refs + "</spine></package>";
+         vellix::fixtures::WriteZip(dir / "many.epub", entries);
+         return std::vector<std::string>{"build", "--epub", dir / "many.epub", "-o", dir / "many.imp"};
+       }},
   };
 }
 
 void EngineTimings(bool small, int reps) {
   std::printf("\n%-28s %9s %9s %8s %8s  %s\n", "engine", "S ms", "2S ms", "2S/S", "CPU 2S/S", "goal <= 2.5");
   const size_t scale = small ? 10 : 1;
-  const size_t sizes[][2] = {
-      {20000 / scale, 40000 / scale}, {40000 / scale, 80000 / scale}, {5000 / scale, 10000 / scale}};
+  const size_t sizes[][2] = {{20000 / scale, 40000 / scale},
+                             {40000 / scale, 80000 / scale},
+                             {5000 / scale, 10000 / scale},
+                             {8000 / scale, 16000 / scale},
+                             {20000 / scale, 40000 / scale}};
   std::vector<EngineShape> shapes = EngineShapes();
   for (size_t k = 0; k < shapes.size(); ++k) {
     double ms[2], cpu[2];
@@ -215,6 +248,27 @@ void LayoutMemory(bool small) {
   }
 }
 
+// Peak memory of publishing Markdown lists nested on every line ("- - - x"),
+// the shape that makes the most elements of the fewest bytes, against its
+// size (goal: under 20 times).
+void NestedListMemory(bool small) {
+  std::printf("\n%-28s %9s %9s %8s  %s\n", "nested lists memory", "text MB", "peak MB", "peak/text", "goal < 20");
+  for (size_t megabytes : small ? std::vector<size_t>{1} : std::vector<size_t>{2, 4}) {
+    vellix::fixtures::TempDir dir;
+    std::string line;
+    for (int i = 0; i < 500; ++i) line += "- ";
+    line += "x\n";
+    std::string text;
+    while (text.size() < megabytes * 1000000) text += line;
+    vellix::fixtures::WriteFile(dir / "lists.md", text);
+    std::filesystem::create_directory(dir / "shelf");
+    ProcessRun run = RunVellix({"shelf", "add", dir / "shelf", dir / "lists.md"});
+    const double text_mb = text.size() / 1e6, peak_mb = run.peak_kib * 1024 / 1e6;
+    std::printf("%-28s %9.1f %9.1f %8.1f  %.0f ms%s\n", "- - - x on every line", text_mb, peak_mb, peak_mb / text_mb,
+                run.wall, run.code != 0 ? " (the tool failed)" : "");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -255,5 +309,6 @@ int main(int argc, char** argv) {
   }
   EngineTimings(small, small ? 1 : 3);
   LayoutMemory(small);
+  NestedListMemory(small);
   return 0;
 }

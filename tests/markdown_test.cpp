@@ -106,6 +106,43 @@ TEST(Markdown, CommentsRawHtmlFootnotesTasksAndAutolinks) {
   EXPECT_EQ(ConvertMarkdown("<!-- draft -->\nTitle\n===\n").title, "Title");
 }
 
+size_t Count(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// Lists and quotes nested past what a screen shows are written no deeper:
+// their text is kept, each item's on its own line, and "- - - - x" no
+// longer makes two elements of every two bytes.
+TEST(Markdown, DeepNestingIsWrittenToABoundedDepth) {
+  std::string deep_items;
+  for (int d = 0; d < 40; ++d) deep_items += std::string(2 * d, ' ') + "- level " + std::to_string(d) + "\n";
+  struct Case {
+    std::string source;
+    std::string element;
+    size_t elements;
+  };
+  std::string dashes;
+  for (int i = 0; i < 500; ++i) dashes += "- ";
+  for (const Case& c : {Case{dashes + "x\n", "<ul>", 16}, Case{std::string(400, '>') + " x\n", "<blockquote>", 32},
+                        Case{deep_items, "<li>", 16}}) {
+    std::string body = ConvertMarkdown(c.source).body;
+    EXPECT_EQ(Count(body, c.element), c.elements) << c.source.substr(0, 20);
+    EXPECT_LT(body.size(), c.source.size() + 600) << c.source.substr(0, 20);
+    vellix::formats::XmlDocument doc;
+    vellix::formats::LoadXmlText("<body>" + body + "</body>", doc);
+    EXPECT_TRUE(doc.parsed) << body;
+  }
+  std::string body = ConvertMarkdown(deep_items).body;
+  size_t at = 0;
+  for (int d = 0; d < 40; ++d) {
+    at = body.find("level " + std::to_string(d) + (d >= 15 ? "<" : ""), at);
+    ASSERT_NE(at, std::string::npos) << d;
+  }
+  EXPECT_EQ(Count(body, "<br/>"), 40u - 16u) << "one line per item past the depth";
+}
+
 TEST(Markdown, FrontMatterGivesAuthorAndLanguage) {
   vellix::formats::MarkdownDocument d =
       ConvertMarkdown("---\ntitle: Notes\nauthor: \"Ana Souza\"\nlang: pt-BR\n---\n\nTexto.\n");

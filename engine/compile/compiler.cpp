@@ -448,10 +448,13 @@ struct EditionCompilerState {
   struct ImageEntry {
     bool ok = false;
     uint32_t index = kNoImage;
+    bool budget = false;  // left out for the book's picture budget
     std::string error;
   };
   std::unordered_map<std::string, ImageEntry> images;
   std::map<std::string, std::shared_ptr<const css::StyleSheet>> linked_sheets;
+  uint64_t selector_tests = 0;
+  uint64_t image_pixels = 0;  // decoded so far, against kMaxBookImagePixels
 
   std::map<std::string, FlowPosition> anchors;  // "doc.htm#id"
   std::map<std::string, FlowPosition> document_starts;
@@ -534,6 +537,7 @@ class DocumentCompiler {
     pugi::xml_node node;
     std::string name;
     std::string_view id, classes;
+    uint32_t chain = 0;  // the same for elements whose own keys and ancestors' keys agree
     Computed style;
     bool block = false;
     bool hidden = false;
@@ -600,6 +604,17 @@ class DocumentCompiler {
 
   std::vector<SheetUse> sheets_;
   std::vector<std::shared_ptr<const css::StyleSheet>> own_sheets_;
+  // A rule a chain of elements matches, with the specificity of its best
+  // selector; kept per chain, since selectors look at nothing else. Many
+  // paragraphs in the same place are matched once.
+  struct MatchedRule {
+    uint32_t sheet = 0;
+    uint32_t rule = 0;
+    uint32_t specificity = 0;
+  };
+  const std::vector<MatchedRule>& MatchedRules(Frame& frame, const Frame* parent);
+  std::unordered_map<std::string, uint32_t> chain_ids_;
+  std::vector<std::vector<MatchedRule>> chain_rules_;
   std::vector<Frame> frames_;
   std::vector<size_t> block_frames_;
   std::vector<OpenTable> tables_;
@@ -722,6 +737,44 @@ bool DocumentCompiler::SelectorMatches(const css::Selector& selector, const Fram
   return part == 0;
 }
 
+const std::vector<DocumentCompiler::MatchedRule>& DocumentCompiler::MatchedRules(Frame& frame, const Frame* parent) {
+  std::string chain_key = std::to_string(parent ? parent->chain : 0);
+  for (std::string_view part : {std::string_view(frame.name), frame.id, frame.classes}) {
+    chain_key += '\0';
+    chain_key += part;
+  }
+  auto [it, fresh] = chain_ids_.try_emplace(std::move(chain_key), static_cast<uint32_t>(chain_rules_.size() + 1));
+  frame.chain = it->second;
+  if (!fresh) return chain_rules_[frame.chain - 1];
+  std::vector<MatchedRule> matched;
+  // Only the selectors whose last part asks for this element's name, id or
+  // classes are tried: a sheet of many rules costs what matches.
+  std::vector<css::SelectorRef> candidates;
+  const css::ElementKey element{frame.name, frame.id, frame.classes};
+  for (size_t sheet = 0; sheet < sheets_.size(); ++sheet) {
+    const css::StyleSheet& rules = *sheets_[sheet].sheet;
+    candidates.clear();
+    rules.Candidates(element, candidates);
+    s_.selector_tests += candidates.size();
+    for (size_t c = 0; c < candidates.size();) {
+      const uint32_t rule_index = candidates[c].rule;
+      const css::Rule& rule = rules.rules[rule_index];
+      uint32_t best = 0;
+      bool any = false;
+      for (; c < candidates.size() && candidates[c].rule == rule_index; ++c) {
+        const css::Selector& selector = rule.selectors[candidates[c].selector];
+        if (SelectorMatches(selector, frame)) {
+          any = true;
+          best = std::max(best, selector.specificity);
+        }
+      }
+      if (any) matched.push_back({static_cast<uint32_t>(sheet), rule_index, best});
+    }
+  }
+  chain_rules_.push_back(std::move(matched));
+  return chain_rules_.back();
+}
+
 void DocumentCompiler::ComputeStyle(Frame& frame, const Frame* parent) {
   static const Computed kRoot;
   const Computed& p = parent ? parent->style : kRoot;
@@ -742,31 +795,16 @@ void DocumentCompiler::ComputeStyle(Frame& frame, const Frame* parent) {
   };
   std::vector<Entry> entries;
   size_t order = 0;
-  // Only the selectors whose last part asks for this element's name, id or
-  // classes are tried: a sheet of many rules costs what matches.
-  std::vector<css::SelectorRef> candidates;
-  const css::ElementKey element{frame.name, frame.id, frame.classes};
-  for (const SheetUse& use : sheets_) {
-    candidates.clear();
-    use.sheet->Candidates(element, candidates);
-    for (size_t c = 0; c < candidates.size();) {
-      const uint32_t rule_index = candidates[c].rule;
-      const css::Rule& rule = use.sheet->rules[rule_index];
-      uint32_t best = 0;
-      bool matched = false;
-      for (; c < candidates.size() && candidates[c].rule == rule_index; ++c) {
-        const css::Selector& selector = rule.selectors[candidates[c].selector];
-        if (SelectorMatches(selector, frame)) {
-          matched = true;
-          best = std::max(best, selector.specificity);
-        }
-      }
-      if (!matched) continue;
-      for (const css::Declaration& d : rule.declarations)
-        entries.push_back({{d.important, use.origin, best, order + rule_index + 1}, &d});
-    }
-    order += use.sheet->rules.size();
+  // Rules count in sheet order: a sheet's rules come after every rule of
+  // the sheets before it.
+  size_t sheets_counted = 0;
+  for (const MatchedRule& m : MatchedRules(frame, parent)) {
+    while (sheets_counted < m.sheet) order += sheets_[sheets_counted++].sheet->rules.size();
+    const SheetUse& use = sheets_[m.sheet];
+    for (const css::Declaration& d : use.sheet->rules[m.rule].declarations)
+      entries.push_back({{d.important, use.origin, m.specificity, order + m.rule + 1}, &d});
   }
+  while (sheets_counted < sheets_.size()) order += sheets_[sheets_counted++].sheet->rules.size();
   std::vector<css::Declaration> hints = AttributeHints(frame.node, frame.name);
   for (const css::Declaration& d : hints) entries.push_back({{false, 1, 0, 0}, &d});
   std::vector<css::Declaration> inline_style;
@@ -1145,8 +1183,15 @@ void DocumentCompiler::AddImage(const pugi::xml_node& node, const std::string& s
     std::string bytes;
     if (Status read = s_.files.Read(*target, bytes); !read.ok()) {
       entry.error = DescribeReadFailure("image \"" + src + "\"", read);
+    } else if (uint64_t declared = DeclaredImagePixels(bytes), budget = s_.settings.image_pixel_budget;
+               declared > budget - std::min(s_.image_pixels, budget)) {
+      entry.budget = true;
+      entry.error = "image \"" + src + "\" left out: the book's pictures would take more than " +
+                    (budget >= 1000000 ? std::to_string(budget / 1000000) + " million" : std::to_string(budget)) +
+                    " pixels to decode";
     } else {
       GreyImageResult decoded = DecodeGreyImage(bytes, s_.settings.device_width, s_.settings.device_height);
+      s_.image_pixels += std::max(declared, decoded.source_pixels);
       if (decoded.ok) {
         entry.ok = true;
         entry.index = static_cast<uint32_t>(s_.edition.images.size());
@@ -1163,7 +1208,7 @@ void DocumentCompiler::AddImage(const pugi::xml_node& node, const std::string& s
       s_.Report(href_, doc_.Of(node), 1,
                 "the SVG image \"" + src + "\" is not shown; its alternative text stands in its place");
     else
-      s_.Report(href_, doc_.Of(node), 2, entry.error);
+      s_.Report(href_, doc_.Of(node), entry.budget ? 1 : 2, entry.error);
     std::string kept = vellix::formats::TrimmedAscii(alt);
     if (!kept.empty()) {
       Block b;
@@ -1483,6 +1528,8 @@ CompileStatus EditionCompiler::AddDocument(const std::string& href) {
 void EditionCompiler::SetContents(std::vector<ContentsTarget> contents) {
   state_->given_contents = std::move(contents);
 }
+
+uint64_t EditionCompiler::SelectorTests() const { return state_->selector_tests; }
 
 DeviceEdition EditionCompiler::Finish() {
   State& s = *state_;

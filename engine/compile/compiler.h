@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "ikutil/device_edition.h"
+#include "images.h"
 #include "source_files.h"
 
 namespace ikutil {
@@ -42,6 +43,9 @@ struct CompileSettings {
   // device cannot show is noted once per property for the whole book, as
   // information, never as an error or a warning.
   bool foreign_css = false;
+  // The pixels the book's pictures may take to decode, all together;
+  // pictures past it are left out with a warning.
+  uint64_t image_pixel_budget = kMaxBookImagePixels;
   // Asked between blocks; true stops the compiler.
   std::function<bool()> cancelled;
   // Told how many bytes of the current document have been parsed (monotone,
@@ -80,6 +84,11 @@ class EditionCompiler {
   // Resolves the links and builds the table of contents; links to nowhere
   // are reported and kept as links to the start of the book.
   DeviceEdition Finish();
+
+  // How many selectors have been tried against elements so far: the work
+  // of matching style sheets, which grows with the elements and the rules
+  // that may match them, not with their product.
+  uint64_t SelectorTests() const;
 
  private:
   struct State;

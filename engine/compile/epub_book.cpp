@@ -370,6 +370,12 @@ void PackageReader::ReadNcx(const EpubManifestItem& item) {
   ReadNavPoints(ChildByLocalName(doc.Root(), "navMap"), item.href);
 }
 
+size_t CountElements(const pugi::xml_node& parent) {
+  size_t count = 0;
+  for (pugi::xml_node child : parent.children()) count += child.type() == pugi::node_element;
+  return count;
+}
+
 bool PackageReader::Read(std::string& error) {
   std::optional<std::string_view> bytes = container_.Read(container_.PackagePath());
   vellix::formats::XmlDocument doc;
@@ -383,8 +389,17 @@ bool PackageReader::Read(std::string& error) {
   book_.version = version.size() > 0 && version[0] == '3' ? 3 : 2;
   unique_id_ = package.attribute("unique-identifier").value();
   ReadMetadata(ChildByLocalName(package, "metadata"));
-  ReadManifest(ChildByLocalName(package, "manifest"));
-  ReadSpine(ChildByLocalName(package, "spine"));
+  pugi::xml_node manifest = ChildByLocalName(package, "manifest");
+  pugi::xml_node spine = ChildByLocalName(package, "spine");
+  for (const auto& [list, what] : {std::pair{manifest, "manifest"}, std::pair{spine, "spine"}}) {
+    if (CountElements(list) > kMaxEpubItems) {
+      error = std::string("the ") + what + " names more than " + std::to_string(kMaxEpubItems) +
+              " items, more than a book holds";
+      return false;
+    }
+  }
+  ReadManifest(manifest);
+  ReadSpine(spine);
   if (book_.spine.empty()) {
     error = "the book has no document to read in its spine";
     return false;
@@ -433,8 +448,10 @@ EpubReadResult ReadEpubPackage(std::shared_ptr<const vellix::formats::OcfContain
   return result;
 }
 
-EpubReadResult ReadEpubBook(const std::string& path) {
-  vellix::formats::OcfOpenResult opened = vellix::formats::OpenOcfContainer(path);
+EpubReadResult ReadEpubBook(const std::string& path, bool package_only) {
+  vellix::formats::OcfLimits limits;
+  limits.package_only = package_only;
+  vellix::formats::OcfOpenResult opened = vellix::formats::OpenOcfContainer(path, limits);
   if (!opened.container) return {nullptr, opened.error};
   return ReadEpubPackage(std::shared_ptr<const vellix::formats::OcfContainer>(std::move(opened.container)), path);
 }

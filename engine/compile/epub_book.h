@@ -32,6 +32,10 @@ struct EpubManifestItem {
 
 using EpubContentsEntry = ContentsTarget;
 
+// A book file holds at most this many resources, so a package whose
+// manifest or spine names more is refused before any of it is compiled.
+inline constexpr size_t kMaxEpubItems = 65535;
+
 struct EpubBook {
   int version = 2;
   std::string path;  // the book file, for messages
@@ -54,7 +58,9 @@ struct EpubReadResult {
 };
 
 // Opens the container at `path` and reads its package. Never throws.
-EpubReadResult ReadEpubBook(const std::string& path);
+// With `package_only`, only the package document is inflated: the book's
+// metadata and spine are read, its contents and documents are not.
+EpubReadResult ReadEpubBook(const std::string& path, bool package_only = false);
 // Reads the package of a container already open; `path` names it.
 EpubReadResult ReadEpubPackage(std::shared_ptr<const vellix::formats::OcfContainer> container, const std::string& path);
 

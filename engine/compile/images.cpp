@@ -265,6 +265,41 @@ std::vector<uint8_t> ScaleDown(const std::vector<uint8_t>& pixels, uint32_t sour
   return out;
 }
 
+uint64_t DeclaredImagePixels(std::string_view bytes) {
+  auto byte = [&](size_t at) -> uint64_t { return static_cast<uint8_t>(bytes[at]); };
+  if (bytes.size() >= 24 && std::memcmp(bytes.data(), "\x89PNG\r\n\x1a\n", 8) == 0 && bytes.substr(12, 4) == "IHDR") {
+    uint64_t width = byte(16) << 24 | byte(17) << 16 | byte(18) << 8 | byte(19);
+    uint64_t height = byte(20) << 24 | byte(21) << 16 | byte(22) << 8 | byte(23);
+    return width * height;
+  }
+  if (bytes.size() >= 10 && (bytes.substr(0, 6) == "GIF87a" || bytes.substr(0, 6) == "GIF89a"))
+    return (byte(6) | byte(7) << 8) * (byte(8) | byte(9) << 8);
+  if (bytes.size() >= 4 && std::memcmp(bytes.data(), "\xFF\xD8", 2) == 0) {
+    // Segments up to the frame header (SOF0..SOF15 but DHT, JPG and DAC);
+    // each names its own length, so the walk stays inside the bytes.
+    for (size_t at = 2; at + 4 <= bytes.size();) {
+      if (byte(at) != 0xFF) return 0;
+      uint64_t marker = byte(at + 1);
+      if (marker == 0xFF) {
+        ++at;
+        continue;
+      }
+      if (marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) {
+        at += 2;
+        continue;
+      }
+      uint64_t length = byte(at + 2) << 8 | byte(at + 3);
+      if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC) {
+        if (at + 9 > bytes.size()) return 0;
+        return (byte(at + 5) << 8 | byte(at + 6)) * (byte(at + 7) << 8 | byte(at + 8));
+      }
+      if (marker == 0xDA || marker == 0xD9 || length < 2) return 0;
+      at += 2 + length;
+    }
+  }
+  return 0;
+}
+
 GreyImageResult DecodeGreyImage(std::string_view bytes, uint16_t max_width, uint16_t max_height) {
   GreyImageResult result;
   Decoded d;
@@ -280,6 +315,7 @@ GreyImageResult DecodeGreyImage(std::string_view bytes, uint16_t max_width, uint
     result.error = d.error;
     return result;
   }
+  result.source_pixels = uint64_t{d.width} * d.height;
   if (max_width == 0 || max_height == 0) {
     result.error = "no room for pictures on the device";
     return result;

@@ -15,10 +15,22 @@ namespace ikutil {
 // decoded: no book needs one, and decoding it would take gigabytes.
 inline constexpr uint64_t kMaxImagePixels = 64ull << 20;
 
+// What a whole book may decode: past it, further pictures are left out
+// with a warning (their alternative text kept), so a small document naming
+// hundreds of huge pictures cannot take minutes and gigabytes. About 170
+// scanned pages of 6 million pixels each.
+inline constexpr uint64_t kMaxBookImagePixels = 1ull << 30;
+
+// The pixels a PNG, JPEG or GIF picture says it holds (width x height from
+// its header, a GIF's logical screen), read without decoding it; 0 when the
+// header does not say.
+uint64_t DeclaredImagePixels(std::string_view bytes);
+
 struct GreyImageResult {
   bool ok = false;
   GreyImage image;
-  std::string error;  // why not, for the user
+  uint64_t source_pixels = 0;  // decoded before scaling
+  std::string error;           // why not, for the user
 };
 
 // Decodes `bytes` into 8-bit grey (luma; transparency composited on white)

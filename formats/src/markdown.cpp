@@ -112,6 +112,12 @@ class Renderer {
     // A block inside a list item's own text (a nested list after a span the
     // parser left open) ends that text's spans first.
     EndOpenSpans();
+    if (IsContainer(type) && ++nesting_ > kMaxNesting) {
+      // Too deep to show: the content joins the deepest item written, each
+      // item's text on a line of its own.
+      if (type == MD_BLOCK_LI) line_pending_ = true;
+      return;
+    }
     switch (type) {
       case MD_BLOCK_DOC:
         break;
@@ -174,6 +180,7 @@ class Renderer {
 
   void Leave(MD_BLOCKTYPE type, void*) {
     EndOpenSpans();
+    if (IsContainer(type) && nesting_-- > kMaxNesting) return;
     switch (type) {
       case MD_BLOCK_DOC:
         break;
@@ -318,6 +325,10 @@ class Renderer {
   }
 
   void AddText(MD_TEXTTYPE type, std::string_view text) {
+    if (line_pending_ && image_depth_ == 0) {
+      line_pending_ = false;
+      if (!out.ends_with("<li>")) out += "<br/>\n";
+    }
     std::string& target = image_depth_ > 0 ? image_alt_ : out;
     switch (type) {
       case MD_TEXT_NULLCHAR:
@@ -386,6 +397,15 @@ class Renderer {
     return unique;
   }
 
+  // Lists, items and quotes nested deeper than this are not written: no
+  // screen shows them, and "- - - - x" would make two elements of every
+  // two bytes, so a few megabytes of it would take gigabytes to lay out.
+  static constexpr int kMaxNesting = 32;
+  static bool IsContainer(MD_BLOCKTYPE type) {
+    return type == MD_BLOCK_UL || type == MD_BLOCK_OL || type == MD_BLOCK_LI || type == MD_BLOCK_QUOTE;
+  }
+  int nesting_ = 0;
+  bool line_pending_ = false;
   std::set<std::string> slugs_;
   size_t heading_at_ = 0;
   unsigned heading_ = 0;

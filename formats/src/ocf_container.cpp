@@ -253,6 +253,7 @@ struct OcfReader {
     container->expanded_bytes_ = 0;
     for (const auto& [index, name] : files) {
       if (container->obfuscated_fonts_.count(name)) continue;
+      if (limits.package_only && name != container->package_path_) continue;
       std::string bytes;
       if (!ReadEntry(index, name, bytes)) return false;
       container->names_.push_back(name);

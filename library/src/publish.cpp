@@ -187,8 +187,11 @@ void RunBuilder(const std::function<ikpubx::HRESULT(ikpubx::IBuilder&)>& build, 
 
 // An EPUB book the toolkit would refuse is refused here first, with the
 // container's own reason (the entry at fault, or that it is encrypted).
-void RequireReadableEpub(const std::string& epub) {
-  formats::OcfOpenResult opened = formats::OpenOcfContainer(epub);
+// With `package_only`, only the package document is inflated.
+void RequireReadableEpub(const std::string& epub, bool package_only = false) {
+  formats::OcfLimits limits;
+  limits.package_only = package_only;
+  formats::OcfOpenResult opened = formats::OpenOcfContainer(epub, limits);
   if (!opened.container)
     formats::Raise(opened.encrypted ? formats::kPermissionDenied : formats::kInvalidArgument, opened.error);
 }
@@ -199,12 +202,6 @@ std::shared_ptr<ikpubx::IProject> LoadEpubProject(const std::string& epub) {
   if (ikpubx::Failed(project->Load(epub)))
     formats::Raise(formats::kInvalidArgument, epub + ": the EPUB book's package cannot be read");
   return project;
-}
-
-std::string ProjectText(ikpubx::IProject* project, ikpubx::HRESULT (ikpubx::IProject::*get)(std::string*)) {
-  std::string value;
-  (project->*get)(&value);
-  return value;
 }
 
 }  // namespace
@@ -229,25 +226,28 @@ void Book::SaveAsEpub(const std::string& epub) const {
     formats::Raise(missing ? formats::kFileNotFound : formats::kInvalidArgument, error);
 }
 
+// The metadata needs the package document alone: the book's documents and
+// pictures are inflated (and checked against the container's limits) when
+// it is built.
 void Book::LoadEpubMetadata(const std::string& epub) {
-  RequireReadableEpub(epub);
-  auto project = LoadEpubProject(epub);
-  using P = ikpubx::IProject;
-  title_ = ProjectText(project.get(), &P::BookTitle);
-  category_ = ProjectText(project.get(), &P::Category);
+  RequireReadableEpub(epub, true);
+  ikutil::CBookParams params;
+  if (std::string error; !params.LoadEpubMetadata(epub, error)) formats::Raise(formats::kInvalidArgument, error);
+  title_ = params.book_title;
+  category_ = params.category;
   author_.clear();
-  for (auto part : {&P::AuthorFirstName, &P::AuthorMiddleName, &P::AuthorLastName}) {
-    std::string text = ProjectText(project.get(), part);
-    if (text.empty()) continue;
+  for (const std::string* part : {&params.author_first_name, &params.author_middle_name, &params.author_last_name}) {
+    if (part->empty()) continue;
     if (!author_.empty()) author_ += ' ';
-    author_ += text;
+    author_ += *part;
   }
-  book_id_ = ProjectText(project.get(), &P::BookID);
+  book_id_ = params.book_id;
 }
 
 void Book::BuildEpub(const std::string& destination, const PublishEvents* events) {
   if (!formats::IsFile(path_)) return;
-  // Load has read the container and said why, had it been refused.
+  // Load has read the package alone; the whole container is checked here.
+  RequireReadableEpub(path_);
   auto project = LoadEpubProject(path_);
   fs::path dest = fs::absolute(destination).lexically_normal();
   // What the Book holds (typed by the user, or read by Load) wins.

@@ -421,6 +421,40 @@ TEST(Compiler, DecodesAndScalesImages) {
   EXPECT_EQ(gif.pixels[8], 255);
 }
 
+// The book's pictures share one budget of decoded pixels: past it a
+// picture is left out with a warning and its alternative text stands in.
+TEST(Compiler, LeavesOutPicturesPastTheBooksPixelBudget) {
+  MemorySourceFiles files;
+  std::string body;
+  for (int i = 0; i < 4; ++i) {
+    files.files["p" + std::to_string(i) + ".png"] = MakePng(960, 320, false);
+    body += "<img src=\"p" + std::to_string(i) + ".png\" alt=\"picture " + std::to_string(i) + "\"/>";
+  }
+  CompileSettings settings;
+  settings.image_pixel_budget = 3 * 960 * 320;
+  files.files["a.htm"] = Page(body + "<img src=\"p0.png\" alt=\"again\"/>");
+  Compiled c = Compile(files, {"a.htm"}, settings);
+  EXPECT_EQ(c.edition.images.size(), 3u);
+  std::vector<std::string> kinds;
+  for (const Block& b : c.edition.blocks) kinds.push_back(b.kind == BlockKind::kImage ? "image" : TextOf(b));
+  EXPECT_EQ(kinds, (std::vector<std::string>{"image", "image", "image", "picture 3", "image"}));
+  ASSERT_EQ(c.problems.size(), 1u);
+  EXPECT_EQ(Where(c.problems[0]) + " " + c.problems[0].message,
+            "1 a.htm:4 image \"p3.png\" left out: the book's pictures would take more than 921600 pixels to decode");
+}
+
+// Sizes read from the headers alone, with nothing read past the bytes.
+TEST(Images, DeclaredSizesComeFromTheHeaders) {
+  const std::string png = MakePng(960, 320, false), jpeg = MakeJpeg(100, 50, 0), gif = MakeGif(8, 4, 30, 20);
+  EXPECT_EQ(DeclaredImagePixels(png), 960u * 320u);
+  EXPECT_EQ(DeclaredImagePixels(jpeg), 100u * 50u);
+  EXPECT_EQ(DeclaredImagePixels(gif), 30u * 20u);
+  for (const std::string& bytes : {png, jpeg, gif})
+    for (size_t cut : {size_t{0}, size_t{3}, size_t{9}, bytes.size() / 2})
+      EXPECT_LE(DeclaredImagePixels(std::string_view(bytes).substr(0, cut)), 960u * 320u) << cut;
+  EXPECT_EQ(DeclaredImagePixels("\xFF\xD8\xFF\xE0\xFF\xFF"), 0u) << "a segment longer than the file";
+}
+
 TEST(Images, AverageAreasAndRefuseOutsizedPictures) {
   EXPECT_EQ(ScaleDown({0, 100, 200, 255, 10, 20, 30, 40}, 4, 2, 2, 1), (std::vector<uint8_t>{33, 132}));
   EXPECT_EQ(ScaleDown({0, 90, 255}, 3, 1, 2, 1), (std::vector<uint8_t>{30, 200}));
@@ -516,6 +550,27 @@ TEST(Compiler, FindsRulesByTheirKeyInLargeSheets) {
   EXPECT_FALSE(c.Text(1).bold);
   EXPECT_TRUE(c.Text(2).bold);
   EXPECT_TRUE(c.problems.empty());
+}
+
+// Paragraphs in the same place are matched once: a sheet of many
+// descendant rules over many paragraphs costs their sum, not their product.
+TEST(Compiler, MatchesDescendantRulesOncePerPlace) {
+  constexpr int kRules = 2000, kPlaces = 50;
+  std::string sheet, body;
+  for (int i = 0; i < kRules; ++i)
+    sheet += "div.c" + std::to_string(i) + " p { margin-left: " + std::to_string(i % 9) + "em }\n";
+  for (int i = 0; i < kRules; ++i) body += "<div class=\"c" + std::to_string(i % kPlaces) + "\"><p>x</p></div>";
+  MemorySourceFiles files;
+  files.files["a.htm"] = Page(body + "<p>out</p>", "<style>" + sheet + "</style>");
+  EditionCompiler compiler(files, {}, [](const Problem&) {});
+  ASSERT_EQ(compiler.AddDocument("a.htm"), CompileStatus::kCompiled);
+  const uint64_t tests = compiler.SelectorTests();
+  DeviceEdition edition = compiler.Finish();
+  ASSERT_EQ(edition.blocks.size(), static_cast<size_t>(kRules + 1));
+  for (int i : {0, 7, 8, 1999})
+    EXPECT_EQ(edition.block_styles[edition.blocks[i].style].margin_left, (i % kPlaces) % 9 * 10) << i;
+  EXPECT_EQ(edition.block_styles[edition.blocks[kRules].style].margin_left, 0);
+  EXPECT_LE(tests, static_cast<uint64_t>(2 * kPlaces * kRules)) << "a paragraph's rules are tried once per place";
 }
 
 TEST(Compiler, FlattensTablesAndReadsOldMarkup) {

@@ -125,6 +125,43 @@ TEST(EpubPackage, WithoutSpineDocumentsItIsRefused) {
             "b.epub: the book has no document to read in its spine");
 }
 
+// A package naming more items than a book file holds is refused at once,
+// and one just within it is read with every spine entry in order.
+TEST(EpubPackage, ItemCountsPastWhatABookHoldsAreRefused) {
+  struct Case {
+    size_t items;
+    bool in_manifest;
+    std::string error;
+  };
+  const std::string over = std::to_string(kMaxEpubItems);
+  for (const Case& c :
+       {Case{kMaxEpubItems + 1, false, "b.epub: the spine names more than " + over + " items, more than a book holds"},
+        Case{kMaxEpubItems + 1, true,
+             "b.epub: the manifest names more than " + over + " items, more than a book holds"},
+        Case{kMaxEpubItems - 1, true, ""}}) {
+    std::string items, refs;
+    for (size_t i = 0; i < c.items; ++i) {
+      std::string n = std::to_string(i);
+      if (c.in_manifest)
+        items += "<item id=\"m" + n + "\" href=\"m" + n + ".xhtml\" media-type=\"application/xhtml+xml\"/>";
+      refs += "<itemref idref=\"m" + n + "\"/>";
+    }
+    std::vector<ZipEntry> entries = MinimalEpub("<p>x</p>");
+    entries[2].bytes = "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\"><metadata/><manifest>" + items +
+                       "<item id=\"c\" href=\"c.xhtml\" media-type=\"application/xhtml+xml\"/></manifest><spine>" +
+                       refs + "<itemref idref=\"c\"/></spine></package>";
+    vellix::formats::OcfOpenResult opened = vellix::formats::OpenOcfContainerFromBytes(Archive(entries), "b.epub");
+    ASSERT_TRUE(opened.container);
+    EpubReadResult read = ReadEpubPackage(std::move(opened.container), "b.epub");
+    EXPECT_EQ(read.error, c.error) << c.items;
+    if (c.error.empty()) {
+      ASSERT_TRUE(read.book);
+      ASSERT_EQ(read.book->spine.size(), c.items + 1);
+      EXPECT_EQ(read.book->spine[c.items - 1], "m" + std::to_string(c.items - 1) + ".xhtml");
+    }
+  }
+}
+
 struct Compiled {
   DeviceEdition edition;
   std::vector<Problem> problems;

@@ -167,8 +167,15 @@ class CBookParams {
   // saved over the book.
   const std::shared_ptr<const EpubBook>& Epub() const { return epub_; }
 
+  // Only the metadata fields of the EPUB book at `path`, from its package
+  // document alone: nothing else in the book is inflated. Sources,
+  // resources and Epub() are left as they were. False, with `error` set,
+  // when the container or its package cannot be read.
+  bool LoadEpubMetadata(const std::string& path, std::string& error);
+
  private:
   bool LoadEpub(const std::string& path, bool feedback);
+  void TakeEpubMetadata(const std::string& path, const EpubBook& book);
 
   std::string dest_dir_;
   std::string log_dir_;

@@ -35,6 +35,10 @@ struct OcfLimits {
   size_t max_entries = 10000;
   uint64_t max_entry_bytes = 64ull << 20;   // 64 MiB expanded
   uint64_t max_total_bytes = 256ull << 20;  // 256 MiB expanded, all entries together
+  // Only the package document is inflated (with mimetype, container.xml
+  // and encryption.xml): the other entries are checked by name and header
+  // alone, and Read gives nullopt for them. Enough for a book's metadata.
+  bool package_only = false;
 };
 
 class OcfContainer {
