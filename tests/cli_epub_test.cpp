@@ -219,7 +219,9 @@ TEST(EpubHostile, EachIsRefusedWithItsReasonAndLeavesNothing) {
     EXPECT_TRUE(Names(dir / "shelf").empty());
     ToolOutcome info = Vellix({"book", "info", book});
     EXPECT_EQ(info.code, hostile.info_reads ? 0 : 1) << info.err;
-    if (hostile.info_reads) EXPECT_NE(info.out.find("Title: Small"), std::string::npos) << info.out;
+    if (hostile.info_reads) {
+      EXPECT_NE(info.out.find("Title: Small"), std::string::npos) << info.out;
+    }
   }
 }
 
