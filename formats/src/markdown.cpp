@@ -565,6 +565,13 @@ MarkdownDocument ConvertMarkdown(std::string_view text) {
     decoded = Cp1252ToUtf8(text);
     text = decoded;
   }
+  // A NUL reads as U+FFFD, as in CommonMark: raw HTML passes bytes through,
+  // and to the XML parser a NUL ends the document there.
+  std::string without_nul;
+  if (text.find('\0') != std::string_view::npos) {
+    for (char c : text) without_nul += c == '\0' ? std::string_view("\xEF\xBF\xBD") : std::string_view(&c, 1);
+    text = without_nul;
+  }
   MarkdownDocument document;
   std::string_view markdown = TakeTitleLines(text, document);
   std::string footnoted = WithFootnotes(markdown);
