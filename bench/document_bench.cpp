@@ -272,20 +272,10 @@ void NestedListMemory(bool small) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool small = false;
-  int reps = 0;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--small") {
-      small = true;
-    } else if (arg == "--reps" && i + 1 < argc) {
-      reps = std::atoi(argv[++i]);
-    } else {
-      std::fprintf(stderr, "usage: document-bench [--small] [--reps N]\n");
-      return 2;
-    }
-  }
-  if (reps <= 0) reps = small ? 1 : 5;
+  RunOptions options;
+  if (!ReadRunOptions(argc, argv, "document-bench", options)) return 2;
+  const bool small = options.small;
+  const int reps = options.reps;
   const std::vector<size_t> sizes =
       small ? std::vector<size_t>{10000, 20000, 40000} : std::vector<size_t>{100000, 200000, 400000};
   vellix::fixtures::TempDir dir;

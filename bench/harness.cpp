@@ -64,6 +64,22 @@ std::string Comparison::Details(const char* subject_name, const char* baseline_n
          baseline_name + " " + Spread(Baseline()) + "; " + CpuRatio(subject_cpu, baseline_cpu);
 }
 
+bool ReadRunOptions(int argc, char** argv, const char* program, RunOptions& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--small") {
+      options.small = true;
+    } else if (arg == "--reps" && i + 1 < argc) {
+      options.reps = std::atoi(argv[++i]);
+    } else {
+      std::fprintf(stderr, "usage: %s [--small] [--reps N]\n", program);
+      return false;
+    }
+  }
+  if (options.reps <= 0) options.reps = options.small ? 1 : 5;
+  return true;
+}
+
 ProcessRun RunProcess(const std::vector<std::string>& args, const std::string& out) {
   std::vector<std::string> copy = args;
   std::vector<char*> argv;

@@ -58,6 +58,17 @@ std::string CpuRatio(const std::vector<double>& subject, const std::vector<doubl
 // "met" or "MISSED".
 const char* Verdict(bool met);
 
+// The options most benchmarks take: "--small" (fixtures cut down, one run
+// of each unless "--reps N" asks for more) and "--reps N" (five by default).
+struct RunOptions {
+  bool small = false;
+  int reps = 0;
+};
+
+// Reads argv into options; prints "usage: PROGRAM [--small] [--reps N]" and
+// gives false on anything else.
+bool ReadRunOptions(int argc, char** argv, const char* program, RunOptions& options);
+
 // Runs one subject and one baseline measurement, alternating which goes
 // first, so that a slow spell of the machine falls on both alike.
 template <typename S, typename B>

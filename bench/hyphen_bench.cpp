@@ -69,20 +69,10 @@ void Measure(const char* what, const std::string& path, const std::string& cache
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool small = false;
-  int reps = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--small") {
-      small = true;
-    } else if (arg == "--reps" && i + 1 < argc) {
-      reps = std::atoi(argv[++i]);
-    } else {
-      std::fprintf(stderr, "usage: hyphen-bench [--small] [--reps N]\n");
-      return 2;
-    }
-  }
-  if (reps <= 0) reps = small ? 1 : 5;
+  RunOptions options;
+  if (!ReadRunOptions(argc, argv, "hyphen-bench", options)) return 2;
+  const bool small = options.small;
+  const int reps = options.reps;
   try {
     ScratchFolder scratch("hyphen-bench");
     const std::string patterns = scratch / "hyph_xx.dic";

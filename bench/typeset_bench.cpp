@@ -29,6 +29,8 @@ using namespace ikutil;
 using namespace ikutil::typeset;
 using vellix::bench::Clock;
 using vellix::bench::MillisecondsSince;
+using vellix::bench::ReadRunOptions;
+using vellix::bench::RunOptions;
 using vellix::bench::Summarize;
 
 constexpr uint16_t kBodyText = 0, kHeadingText = 1;
@@ -116,20 +118,10 @@ Timings TimeOnce(const DeviceEdition& edition, FontSet& fonts, bool large) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool small = false;
-  int reps = 0;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--small") {
-      small = true;
-    } else if (arg == "--reps" && i + 1 < argc) {
-      reps = std::atoi(argv[++i]);
-    } else {
-      std::fprintf(stderr, "usage: typeset-bench [--small] [--reps N]\n");
-      return 2;
-    }
-  }
-  if (reps <= 0) reps = small ? 1 : 5;
+  RunOptions options;
+  if (!ReadRunOptions(argc, argv, "typeset-bench", options)) return 2;
+  const bool small = options.small;
+  const int reps = options.reps;
   std::string error;
   std::unique_ptr<FontSet> fonts = FontSet::Open(&error);
   if (!fonts) {
