@@ -58,15 +58,15 @@ std::string BookEntryXml(const BookEntry& book) {
     xml += "<category term=\"" + EscapeHtml(book.category_text) + "\" label=\"" + EscapeHtml(book.category_text) +
            "\"/>\n";
   if (!book.book_id.empty()) xml += "<dc:identifier>" + EscapeHtml(book.book_id) + "</dc:identifier>\n";
-  xml += "<link rel=\"http://opds-spec.org/acquisition\" href=\"/books/" + EscapeHtml(EncodeUrlPart(book.file_name)) +
-         "\" type=\"application/octet-stream\" length=\"" + std::to_string(book.size) + "\" title=\"" +
-         EscapeHtml(book.file_name) + "\"/>\n";
+  xml += std::string("<link rel=\"") + kOpdsAcquisitionRel + "\" href=\"/books/" +
+         EscapeHtml(EncodeUrlPart(book.file_name)) + "\" type=\"application/octet-stream\" length=\"" +
+         std::to_string(book.size) + "\" title=\"" + EscapeHtml(book.file_name) + "\"/>\n";
   // The same book as EPUB, for reader apps that do not read book files.
-  xml += "<link rel=\"http://opds-spec.org/acquisition\" href=\"" + base + ".epub\" type=\"" + kEpubType +
+  xml += std::string("<link rel=\"") + kOpdsAcquisitionRel + "\" href=\"" + base + ".epub\" type=\"" + kEpubType +
          "\" title=\"" + EscapeHtml(book.id) + ".epub\"/>\n";
   xml +=
-      "<link rel=\"http://opds-spec.org/image/thumbnail\" href=\"" + base + "/thumbnail.png\" type=\"image/png\"/>\n";
-  xml += "<link rel=\"http://opds-spec.org/image\" href=\"" + base + "/pages/1.png\" type=\"image/png\"/>\n";
+      std::string("<link rel=\"") + kOpdsThumbnailRel + "\" href=\"" + base + "/thumbnail.png\" type=\"image/png\"/>\n";
+  xml += std::string("<link rel=\"") + kOpdsImageRel + "\" href=\"" + base + "/pages/1.png\" type=\"image/png\"/>\n";
   xml += "<link rel=\"alternate\" href=\"" + base + "\" type=\"text/html\"/>\n";
   xml += "<content type=\"text\">" + std::to_string(book.size) + " bytes</content>\n</entry>\n";
   return xml;

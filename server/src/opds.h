@@ -12,6 +12,10 @@ namespace vellix::server {
 
 inline constexpr char kOpdsNavigationType[] = "application/atom+xml;profile=opds-catalog;kind=navigation";
 inline constexpr char kOpdsAcquisitionType[] = "application/atom+xml;profile=opds-catalog;kind=acquisition";
+// The link relations reader apps look for, matched as they stand.
+inline constexpr char kOpdsAcquisitionRel[] = "http://opds-spec.org/acquisition";
+inline constexpr char kOpdsThumbnailRel[] = "http://opds-spec.org/image/thumbnail";
+inline constexpr char kOpdsImageRel[] = "http://opds-spec.org/image";
 inline constexpr char kEpubType[] = "application/epub+zip";
 inline constexpr char kOpenSearchType[] = "application/opensearchdescription+xml";
 

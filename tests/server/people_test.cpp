@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "http_client.h"
+#include "opds.h"
 #include "test_util.h"
 #include "vellix/book.h"
 #include "vellix/bookshelf.h"
@@ -18,6 +19,8 @@ namespace fs = std::filesystem;
 using fixtures::Info;
 using fixtures::SimpleBookFile;
 using fixtures::TempDir;
+using server::kOpdsAcquisitionRel;
+using server::kOpdsThumbnailRel;
 
 // Width, height and bit depth from a PNG's header.
 std::array<uint32_t, 3> PngHeaderOf(const std::string& png) {
@@ -147,9 +150,9 @@ TEST_F(PeopleTest, EachBookIsOfferedAsEpubInTheCatalogueAndOpds) {
   EXPECT_NE(Get(port, "/books/" + id).body.find("href=\"" + href + "\""), std::string::npos);
   pugi::xml_document feed;
   ASSERT_TRUE(feed.load_string(Get(port, "/opds/all").body.c_str()));
-  EXPECT_TRUE(feed.select_node(
-      ("/feed/entry/link[@rel='http://opds-spec.org/acquisition'][@href='" + href + "'][@type='application/epub+zip']")
-          .c_str()));
+  EXPECT_TRUE(feed.select_node(("/feed/entry/link[@rel='" + std::string(kOpdsAcquisitionRel) + "'][@href='" + href +
+                                "'][@type='application/epub+zip']")
+                                   .c_str()));
 
   HttpAnswer epub = Get(port, href);
   ASSERT_EQ(epub.status, 200);
@@ -190,12 +193,11 @@ TEST_F(PeopleTest, OpdsCatalogueNavigatesByCategoryAndAuthorAndSearches) {
   ASSERT_EQ(entries.size(), 1u);
   pugi::xml_node entry = entries.first().node();
   EXPECT_STREQ(entry.child_value("title"), "<script>alert(1)</script> & more");
-  pugi::xml_node acquisition = entry.find_child_by_attribute("link", "rel", "http://opds-spec.org/acquisition");
+  pugi::xml_node acquisition = entry.find_child_by_attribute("link", "rel", kOpdsAcquisitionRel);
   EXPECT_STREQ(acquisition.attribute("href").value(), "/books/MARKEDUP.imp");
   EXPECT_EQ(acquisition.attribute("length").as_ullong(), fs::file_size(shelf_ + "/MARKEDUP.imp"));
-  EXPECT_STREQ(
-      entry.find_child_by_attribute("link", "rel", "http://opds-spec.org/image/thumbnail").attribute("href").value(),
-      "/books/MARKEDUP/thumbnail.png");
+  EXPECT_STREQ(entry.find_child_by_attribute("link", "rel", kOpdsThumbnailRel).attribute("href").value(),
+               "/books/MARKEDUP/thumbnail.png");
 
   pugi::xml_document authors;
   feed("/opds/authors", &authors);
