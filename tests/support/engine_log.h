@@ -20,6 +20,10 @@ struct EngineLog {
   std::vector<EngineEvent> events;
   std::function<void()> on_source_start = [] {};
 
+  EngineLog() = default;
+  // A log of `task`'s callbacks from the start.
+  explicit EngineLog(ikutil::EngineCallbacks& task) { Attach(task); }
+
   void Attach(ikutil::EngineCallbacks& task) {
     task.error_callback = [](ikutil::CSourceFile* entry, const char* text, int32_t line, int32_t, int16_t severity,
                              void* self) {
