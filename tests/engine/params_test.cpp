@@ -23,6 +23,8 @@ using vellix::fixtures::TempDir;
 struct Shown {
   std::string message, detail;
   int line, show_now;
+  // Where the message points and whether it is shown at once.
+  std::string Where() const { return detail + ":" + std::to_string(line) + (show_now ? " now" : " later"); }
 };
 
 class RecordingHelper : public COEBPackageUIHelper {
@@ -127,9 +129,7 @@ TEST(BookParams, LoadsAPackageMadeByTheLibrary) {
   EXPECT_EQ(p.book_id.rfind("ebook:guid-", 0), 0u) << p.book_id;
   EXPECT_EQ(p.book_id.size(), 11u + 32u);
   EXPECT_EQ(int{p.logging} * 100 + int{p.encrypt} * 10 + int{p.compress}, 101);
-  EXPECT_EQ(p.zoom, 2);
-  EXPECT_EQ(p.css, 2);
-  EXPECT_EQ(p.rle_trigger, 25);
+  EXPECT_EQ(std::to_string(p.zoom) + " " + std::to_string(p.css) + " " + std::to_string(p.rle_trigger), "2 2 25");
   ASSERT_EQ(p.NumSources(), 2u);
   EXPECT_EQ(p.Source(0)->file_name + " " + p.Source(0)->item_id + " " + p.Source(0)->media_type,
             "story.htm i18839 text/x-oeb1-document");
@@ -271,19 +271,16 @@ TEST(BookParams, FailedLoadReportsAndChangesNothing) {
   std::string broken = dir.Write("broken.opf", "<?xml version=\"1.0\"?>\n<package>\n  <metadata><x></metadata>\n");
   EXPECT_FALSE(p.Load(broken, true));
   ASSERT_EQ(helper.shown.size(), 1u);
-  EXPECT_EQ(helper.shown[0].detail, broken);
-  EXPECT_EQ(helper.shown[0].line, 3);
-  EXPECT_EQ(helper.shown[0].show_now, 1);
+  EXPECT_EQ(helper.shown[0].Where(), broken + ":3 now");
   EXPECT_NE(helper.shown[0].message.find("line 3, column 18"), std::string::npos) << helper.shown[0].message;
 
   EXPECT_FALSE(p.Load(dir / "missing.opf", false));
   EXPECT_FALSE(p.LoadFromText("<html><body/></html>", "page.htm", false));
   EXPECT_FALSE(p.LoadFromText("<package>&#xD800;</package>", "mem.opf", false));
   ASSERT_EQ(helper.shown.size(), 4u);
-  EXPECT_EQ(helper.shown[1].show_now, 0);
-  EXPECT_EQ(helper.shown[1].line, -1);
+  EXPECT_EQ(helper.shown[1].Where(), dir / "missing.opf:-1 later");
+  EXPECT_EQ(helper.shown[2].Where(), "page.htm:1 later");
   EXPECT_NE(helper.shown[2].message.find("<html>"), std::string::npos) << helper.shown[2].message;
-  EXPECT_EQ(helper.shown[2].line, 1);
   EXPECT_EQ(Describe(p), before);
   EXPECT_EQ(p.project_file_path, "before.opf");
 
@@ -312,24 +309,18 @@ TEST(BookParams, ProblemsInAPackageAreWarnings) {
       "<itemref idref=\"g\" x-IKL-status=\"x\"/>",
       "<guide><reference type=\"Glossary\" href=\"g.htm#top\"/></guide>");
   ASSERT_TRUE(p.LoadFromText(text, "mem.opf", false));
-  EXPECT_EQ(p.widow_lines, 1);
-  EXPECT_EQ(p.zoom, 1);
-  EXPECT_EQ(p.css, 2);
+  EXPECT_EQ(std::to_string(p.widow_lines) + " " + std::to_string(p.zoom) + " " + std::to_string(p.css), "1 1 2");
   ASSERT_EQ(p.NumSources(), 2u);
   EXPECT_EQ(p.Source(0)->status, 6u);
   EXPECT_FALSE(p.Source(0)->IsIncluded());
   EXPECT_EQ(p.Source(1)->status, kStatusGlossary);
-  std::vector<std::string> messages;
-  for (const Shown& s : helper.shown) {
-    messages.push_back(s.message);
-    EXPECT_EQ(s.detail, "mem.opf");
-    EXPECT_EQ(s.show_now, 0);
-  }
-  ASSERT_EQ(messages.size(), 5u);
-  EXPECT_NE(messages[0].find("x-IKL-widow"), std::string::npos);
-  EXPECT_EQ(helper.shown[0].line, 9);
-  EXPECT_NE(messages[2].find("\"nothing\""), std::string::npos);
-  EXPECT_EQ(helper.shown[2].line, 14);
+  ASSERT_EQ(helper.shown.size(), 5u);
+  for (const Shown& s : helper.shown)
+    EXPECT_TRUE(s.Where().starts_with("mem.opf:") && s.Where().ends_with(" later")) << s.Where();
+  EXPECT_NE(helper.shown[0].message.find("x-IKL-widow"), std::string::npos);
+  EXPECT_EQ(helper.shown[0].Where(), "mem.opf:9 later");
+  EXPECT_NE(helper.shown[2].message.find("\"nothing\""), std::string::npos);
+  EXPECT_EQ(helper.shown[2].Where(), "mem.opf:14 later");
 }
 
 // Numbers a build could not use are refused when the project loads, with
@@ -344,10 +335,9 @@ TEST(BookParams, SettingsOutsideTheirRangeAreRefusedAtLoad) {
       "<meta name=\"x-IKL-zoomstate\" content=\"7\"/>\n<meta name=\"x-IKL-widow\" content=\"100\"/>",
       "", "");
   ASSERT_TRUE(p.LoadFromText(text, "mem.opf", false));
-  EXPECT_EQ(p.rle_trigger, 25);
-  EXPECT_EQ(p.orphan_lines, 1);
-  EXPECT_EQ(p.zoom, 2);
-  EXPECT_EQ(p.widow_lines, 100);
+  EXPECT_EQ(std::to_string(p.rle_trigger) + " " + std::to_string(p.orphan_lines) + " " + std::to_string(p.zoom) + " " +
+                std::to_string(p.widow_lines),
+            "25 1 2 100");
   ASSERT_EQ(helper.shown.size(), 3u);
   EXPECT_EQ(helper.shown[0].message,
             "The setting \"x-IKL-RLEtrigger\" has a value that cannot be used (\"1000\"): it must be 0 to 100; the "
