@@ -23,13 +23,6 @@ using namespace vellix::fixtures;
 
 ToolOutcome Vellix(const std::vector<std::string>& args) { return RunTool(VELLIX_TOOL, args); }
 
-std::vector<std::string> WordsOf(const std::string& text) {
-  std::vector<std::string> words;
-  std::istringstream in(text);
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
-}
-
 // Every word of every page, in order, as `vellix view --text` lays them out
 // on a large screen (where no word is hyphenated).
 std::vector<std::string> BookWords(const std::string& book) {
@@ -44,7 +37,7 @@ std::vector<std::string> BookWords(const std::string& book) {
     args.insert(args.end(), screen.begin(), screen.end());
     ToolOutcome text = Vellix(args);
     EXPECT_EQ(text.code, 0) << text.err;
-    for (std::string& word : WordsOf(text.out)) words.push_back(std::move(word));
+    for (std::string& word : SplitWords(text.out)) words.push_back(std::move(word));
   }
   return words;
 }
@@ -228,6 +221,9 @@ TEST(EpubHostile, EachIsRefusedWithItsReasonAndLeavesNothing) {
 // Debian's epubcheck is a jar; run through java, it needs no binfmt support.
 constexpr char kEpubcheckJar[] = "/usr/share/java/epubcheck.jar";
 
+bool EpubcheckInstalled() { return fs::exists(kEpubcheckJar) && RunTool("java", {"-version"}).code == 0; }
+const char kNoEpubcheck[] = "epubcheck is not installed (scripts/install_epubcheck.sh installs it)";
+
 // epubcheck's findings: every line that reports an error or a warning.
 std::string EpubcheckFindings(const std::string& epub) {
   ToolOutcome checked = RunTool("java", {"-jar", kEpubcheckJar, "-q", epub});
@@ -244,8 +240,7 @@ std::string EpubcheckFindings(const std::string& epub) {
 // Three books built three ways (an EPUB 3, an EPUB 2 and a Markdown text
 // on a shelf), each exported, checked by epubcheck and built again.
 TEST(EpubExport, PassesEpubcheckAndKeepsTheWords) {
-  if (!fs::exists(kEpubcheckJar) || RunTool("java", {"-version"}).code != 0)
-    GTEST_SKIP() << "epubcheck is not installed (scripts/install_epubcheck.sh installs it)";
+  if (!EpubcheckInstalled()) GTEST_SKIP() << kNoEpubcheck;
   TempDir dir;
   std::vector<std::string> books;
   for (int version : {3, 2}) {
@@ -366,8 +361,7 @@ TEST(EpubConverted, ContentsOnTheirPagesLinksCheckedAndTheExportPassesEpubcheck)
 
   ToolOutcome exported = Vellix({"export", dir / "conv.imp", "-o", dir / "conv.out.epub"});
   ASSERT_EQ(exported.code, 0) << exported.err;
-  if (!fs::exists(kEpubcheckJar) || RunTool("java", {"-version"}).code != 0)
-    GTEST_SKIP() << "epubcheck is not installed (scripts/install_epubcheck.sh installs it)";
+  if (!EpubcheckInstalled()) GTEST_SKIP() << kNoEpubcheck;
   EXPECT_EQ(EpubcheckFindings(dir / "conv.out.epub"), "");
 }
 
