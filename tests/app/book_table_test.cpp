@@ -89,11 +89,12 @@ class BookTableTest : public QObject {
   std::unique_ptr<BookshelfWindow> w_;
 
   std::string Path(const std::string& name) const { return *tmp_ / name; }
-  BookshelfWindow& Start() {
+  // The window on the shelf, its books read unless `loaded` is false.
+  BookshelfWindow& Start(bool loaded = true) {
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Path("config")));
     tmp_->Write("config/OrvoTools/Vellixlibrarian.conf", "[Locations]\nBookShelf=" + Path("shelf") + "\n");
     w_ = std::make_unique<BookshelfWindow>(dialogs_);
-    WaitLoaded(*w_);
+    if (loaded) WaitLoaded(*w_);
     return *w_;
   }
   void Select(const QString& title) {
@@ -164,8 +165,7 @@ class BookTableTest : public QObject {
     QCOMPARE(Column(*w_, BookTableModel::kAuthor).first(), QString("Zed"));
     // Sizes sort as numbers, not as the text shown.
     Table(*w_)->sortByColumn(BookTableModel::kSize, Qt::AscendingOrder);
-    QStringList titles = Column(*w_, 0);
-    QCOMPARE(titles.last(), QString("Salt & Pepper"));
+    QCOMPARE(Column(*w_, 0).last(), QString("Salt & Pepper"));
   }
 
   // The pane shows the selected book's first page; a book of another tool
@@ -257,12 +257,10 @@ class BookTableTest : public QObject {
     QTest::mouseClick(preview->findChild<QPushButton*>("cmdZoom"), Qt::LeftButton);
     QCOMPARE(label->text(), normal);
 
-    // Another device shows the page that holds the first line read.
+    // Another device: its page size, and the label on the page now shown
+    // (that it holds the place read is the proofing window's test).
     auto& viewer = preview->preview().viewer_widget();
     viewer.viewer().SetCurPage(2);
-    std::vector<ikutil::TextLine> lines;
-    QCOMPARE(viewer.viewer().GetPageText(2, &lines), ikpubx::S_OK);
-    const std::string first_word = lines.at(0).text.substr(0, lines.at(0).text.find(' '));
     auto* sizes = preview->findChild<QComboBox*>("cboDeviceSize");
     QCOMPARE(sizes->currentIndex(), 0);
     sizes->setCurrentIndex(1);
@@ -270,20 +268,14 @@ class BookTableTest : public QObject {
     int32_t now = 0;
     viewer.viewer().CurPage(&now);
     QVERIFY2(label->text().startsWith(QStringLiteral("Page %1 of ").arg(now)), qPrintable(label->text()));
-    lines.clear();
-    QCOMPARE(viewer.viewer().GetPageText(now, &lines), ikpubx::S_OK);
-    std::string shown;
-    for (const ikutil::TextLine& line : lines) shown += line.text + " ";
-    QVERIFY2(shown.find(first_word) != std::string::npos, first_word.c_str());
   }
 
   void foreignBookShowsMessageInPreviewWindow() {
     Start();
     PreviewWindow* preview = w_->OpenPreview(Q(Path("shelf/OTHER.imp")));
-    QVERIFY(preview->preview().ShowsMessage());
-    QVERIFY(preview->findChild<QLabel*>("lblPage")->text().isEmpty());
-    QVERIFY(!preview->findChild<QPushButton*>("cmdNextPage")->isEnabled());
-    QVERIFY(!preview->findChild<QPushButton*>("cmdZoom")->isEnabled());
+    QVERIFY(preview->preview().ShowsMessage() && preview->findChild<QLabel*>("lblPage")->text().isEmpty());
+    for (const char* button : {"cmdNextPage", "cmdZoom"})
+      QVERIFY2(!preview->findChild<QPushButton*>(button)->isEnabled(), button);
   }
 
   // Book folders and documents dropped together are added in one batch,
@@ -360,9 +352,7 @@ class BookTableTest : public QObject {
     for (int n = 0; n < 300; ++n)
       WriteFile(Path("shelf/B" + std::to_string(n) + ".imp"),
                 SimpleBookFile(Info{"N" + std::to_string(n), "Bulk", "", "Bulk " + std::to_string(n), "Many", "", ""}));
-    qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(Path("config")));
-    tmp_->Write("config/OrvoTools/Vellixlibrarian.conf", "[Locations]\nBookShelf=" + Path("shelf") + "\n");
-    w_ = std::make_unique<BookshelfWindow>(dialogs_);
+    Start(false);
     QVERIFY(w_->IsLoading());
     QVERIFY(w_->findChild<QWidget*>("prgLoading")->isVisibleTo(w_.get()));
     auto* filter = w_->findChild<QLineEdit*>("txtFilter");
