@@ -125,10 +125,9 @@ TEST_F(PeopleTest, ReaderPagesAreDrawnByTheViewerAtTheAskedSize) {
   HttpAnswer zoomed = Get(port, "/books/" + id + "?zoom=1");
   EXPECT_NE(zoomed.body.find("/pages/1.png?zoom=1"), std::string::npos);
 
-  EXPECT_EQ(Get(port, "/books/" + id + "/pages/9999.png").status, 404);
-  EXPECT_EQ(Get(port, "/books/" + id + "/pages/0.png").status, 404);
-  EXPECT_EQ(Get(port, "/books/" + id + "/pages/1.png?width=5").status, 400);
-  EXPECT_EQ(Get(port, "/books/" + id + "/pages/1.png?depth=3").status, 400);
+  for (const auto& [page, status] :
+       {std::pair{"9999.png", 404}, {"0.png", 404}, {"1.png?width=5", 400}, {"1.png?depth=3", 400}})
+    EXPECT_EQ(Get(port, "/books/" + id + "/pages/" + page).status, status) << page;
   HttpAnswer thumbnail = Get(port, "/books/" + id + "/thumbnail.png");
   ASSERT_EQ(thumbnail.status, 200);
   EXPECT_LE(PngHeaderOf(thumbnail.body)[0], 120u);
