@@ -3,7 +3,9 @@
 // that must not recurse.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vellix/formats/ascii.h"
@@ -49,20 +51,13 @@ TEST(LineMap, CountsColumnsInCharactersNotBytes) {
 }
 
 TEST(AsciiText, NumbersAsMarkupWritesThem) {
-  EXPECT_EQ(vellix::formats::LeadingInteger("3"), 3);
-  EXPECT_EQ(vellix::formats::LeadingInteger(" +2"), 2);
-  EXPECT_EQ(vellix::formats::LeadingInteger("\t-1px"), -1);
-  EXPECT_EQ(vellix::formats::LeadingInteger("+-1"), std::nullopt);
-  EXPECT_EQ(vellix::formats::LeadingInteger("x1"), std::nullopt);
-  EXPECT_EQ(vellix::formats::LeadingInteger(""), std::nullopt);
-  EXPECT_EQ(vellix::formats::LeadingInteger("+"), std::nullopt);
-  EXPECT_EQ(vellix::formats::LeadingInteger("99999999999999999999"), std::nullopt);  // does not fit
-
-  EXPECT_EQ(vellix::formats::DecimalNumber("0042"), 42u);
-  EXPECT_EQ(vellix::formats::DecimalNumber("42 "), std::nullopt);
-  EXPECT_EQ(vellix::formats::DecimalNumber("-1"), std::nullopt);
-  EXPECT_EQ(vellix::formats::DecimalNumber(""), std::nullopt);
-  EXPECT_EQ(vellix::formats::DecimalNumber("99999999999999999999"), std::nullopt);
+  // The last of each does not fit.
+  const std::pair<const char*, std::optional<int64_t>> integers[] = {
+      {"3", 3}, {" +2", 2}, {"\t-1px", -1}, {"+-1", {}}, {"x1", {}}, {"", {}}, {"+", {}}, {"99999999999999999999", {}}};
+  for (const auto& [text, value] : integers) EXPECT_EQ(vellix::formats::LeadingInteger(text), value) << text;
+  const std::pair<const char*, std::optional<uint64_t>> decimals[] = {
+      {"0042", 42}, {"42 ", {}}, {"-1", {}}, {"", {}}, {"99999999999999999999", {}}};
+  for (const auto& [text, value] : decimals) EXPECT_EQ(vellix::formats::DecimalNumber(text), value) << text;
 }
 
 TEST(AsciiText, CaseAndBlanksTouchOnlyAscii) {
