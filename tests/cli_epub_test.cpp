@@ -310,19 +310,19 @@ std::vector<ZipEntry> ConvertedEpub() {
            "<li><a href=\"../Misc/guide.xhtml\">Guide</a></li></ol></nav>"
            "<nav epub:type=\"landmarks\" hidden=\"hidden\"><ol><li><a href=\"a.xhtml\">Landmarkword</a></li></ol>"
            "</nav></body>");
-  return {{"mimetype", "application/epub+zip"},
-          {"META-INF/container.xml",
-           "<?xml version=\"1.0\"?><container version=\"1.0\" xmlns=\"urn:oasis:names:tc:opendocument:xmlns:"
-           "container\"><rootfiles><rootfile full-path=\"OEBPS/content.opf\" media-type=\"application/"
-           "oebps-package+xml\"/></rootfiles></container>"},
-          {"OEBPS/content.opf", opf},
-          {"OEBPS/nav.xhtml", nav},
-          {"OEBPS/notes.xhtml", page("", "<body><p>Notewords here.</p></body>")},
-          {"OEBPS/a.xhtml", page(style, "<body class=\"chapter\"><h1>Alpha</h1>" + filler +
-                                            "<p>See <a href=\"missing.xhtml\">the lost page</a> and "
-                                            "<a href=\"../Misc/guide.xhtml\">the guide</a>.</p></body>")},
-          {"OEBPS/b.xhtml", page(style, "<body class=\"chapter\"><h1 id=\"beta\">Beta</h1><p>Second.</p></body>")},
-          {"Misc/guide.xhtml", page("", "<body><h2>Guidewords</h2><p>From one folder up.</p></body>")}};
+  std::vector<ZipEntry> entries = MinimalEpub("");
+  entries.resize(2);  // the mimetype and a container naming OEBPS/content.opf
+  entries.insert(
+      entries.end(),
+      {{"OEBPS/content.opf", opf},
+       {"OEBPS/nav.xhtml", nav},
+       {"OEBPS/notes.xhtml", page("", "<body><p>Notewords here.</p></body>")},
+       {"OEBPS/a.xhtml", page(style, "<body class=\"chapter\"><h1>Alpha</h1>" + filler +
+                                         "<p>See <a href=\"missing.xhtml\">the lost page</a> and "
+                                         "<a href=\"../Misc/guide.xhtml\">the guide</a>.</p></body>")},
+       {"OEBPS/b.xhtml", page(style, "<body class=\"chapter\"><h1 id=\"beta\">Beta</h1><p>Second.</p></body>")},
+       {"Misc/guide.xhtml", page("", "<body><h2>Guidewords</h2><p>From one folder up.</p></body>")}});
+  return entries;
 }
 
 TEST(EpubConverted, ContentsOnTheirPagesLinksCheckedAndTheExportPassesEpubcheck) {
