@@ -36,27 +36,30 @@ void Typesetter::State::Init() {
   starts.push_back(PageStart());
 }
 
-// Loaded the first time a paragraph needs it: loading the patterns costs
-// more than laying out a page.
-const Hyphenator* Typesetter::State::GetHyphenator() {
-  if (!hyphenator_loaded) {
-    hyphenator = Hyphenator::ForLanguage(edition.language);
-    hyphenator_loaded = true;
+// Loaded the first time a paragraph in the language needs it: loading the
+// patterns costs more than laying out a page.
+Typesetter::State::Hyphenation& Typesetter::State::HyphenationOf(std::string_view language) {
+  auto it = hyphenations.find(language);
+  if (it == hyphenations.end()) {
+    it = hyphenations.emplace(std::string(language), Hyphenation()).first;
+    it->second.hyphenator = Hyphenator::ForLanguage(language);
   }
-  return hyphenator.get();
+  return it->second;
 }
 
-// Appends to `offsets` where `word` (letters) may be hyphenated, plus `base`.
+// Appends to `offsets` where `word` (letters) may be hyphenated, plus `base`,
+// in the language of the block being broken.
 void Typesetter::State::HyphenationPoints(std::string_view word, uint32_t base) {
-  if (word.size() > 0xFFFF) return;
+  if (word.size() > 0xFFFF || hyphenation == nullptr || hyphenation->hyphenator == nullptr) return;
   scratch.assign(word);
-  auto it = hyphenated.find(scratch);
-  if (it == hyphenated.end()) {
+  auto& words = hyphenation->words;
+  auto it = words.find(scratch);
+  if (it == words.end()) {
     points.clear();
-    GetHyphenator()->Points(word, &points);
+    hyphenation->hyphenator->Points(word, &points);
     const auto first = static_cast<uint32_t>(hyphen_points.size());
     for (uint32_t p : points) hyphen_points.push_back(static_cast<uint16_t>(p));
-    it = hyphenated.emplace(scratch, std::make_pair(first, static_cast<uint32_t>(points.size()))).first;
+    it = words.emplace(scratch, std::make_pair(first, static_cast<uint32_t>(points.size()))).first;
   }
   for (uint32_t k = 0; k < it->second.second; ++k) offsets.push_back(base + hyphen_points[it->second.first + k]);
 }
@@ -268,7 +271,11 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
     }
     if (!done) done = BreakTotalFit(layout->items, params, &breaks);
     // Only now: loading a language's patterns costs more than many pages.
-    const bool hyphenate = !done && block.kind != BlockKind::kHeading && GetHyphenator() != nullptr;
+    bool hyphenate = false;
+    if (!done && block.kind != BlockKind::kHeading) {
+      hyphenation = &HyphenationOf(block.language.empty() ? edition.language : block.language);
+      hyphenate = hyphenation->hyphenator != nullptr;
+    }
     if (!done && hyphenate) Hyphenate(*layout);
     if (!done && !hyphenate && layout->align == TextAlign::kJustify) {
       // Without hyphens a justified paragraph that fits no better would be

@@ -246,10 +246,15 @@ struct Typesetter::State {
   size_t edition_styles = 0;
   std::map<std::pair<uint16_t, FaceIndex>, uint16_t> fallback_styles;
   std::vector<TextStyle> text_styles;
-  std::shared_ptr<const Hyphenator> hyphenator;
-  bool hyphenator_loaded = false;
-  // Hyphenation points by word: a book repeats its words.
-  std::unordered_map<std::string, std::pair<uint32_t, uint32_t>> hyphenated;  // first point, count
+  // The patterns of each language met so far, and the hyphenation points
+  // found with them by word: a book repeats its words. A block in a
+  // language of its own is hyphenated with that language's patterns.
+  struct Hyphenation {
+    std::shared_ptr<const Hyphenator> hyphenator;                          // null: the language has no patterns
+    std::unordered_map<std::string, std::pair<uint32_t, uint32_t>> words;  // first point, count
+  };
+  std::map<std::string, Hyphenation, std::less<>> hyphenations;  // by language tag
+  Hyphenation* hyphenation = nullptr;                            // of the block being broken into lines
   std::vector<uint16_t> hyphen_points;
   // Tables by the block after their last row, made when a row is first
   // laid out.
@@ -280,7 +285,7 @@ struct Typesetter::State {
   }
 
   void Init();
-  const Hyphenator* GetHyphenator();
+  Hyphenation& HyphenationOf(std::string_view language);
   void HyphenationPoints(std::string_view word, uint32_t base);
   const StyleInfo& StyleOfRun(const BlockLayout& layout, uint32_t run) const;
   StyleInfo MakeStyle(const TextStyle& t, int step_offset, FaceIndex face);

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -378,6 +380,48 @@ TEST_F(TypesetTest, NarrowPagesHyphenate) {
     }
     EXPECT_EQ(hyphenated > 0, hyphenate) << hyphenated;
   }
+}
+
+// A block in a language of its own is hyphenated with that language's
+// patterns, the others with the book's: the same compounds break where each
+// language's patterns say, the words remembered apart.
+TEST_F(TypesetTest, BlocksAreHyphenatedInTheirOwnLanguage) {
+  vellix::fixtures::TempDir dir;
+  dir.Write("hyph_en.dic", "UTF-8\nLEFTHYPHENMIN 2\nRIGHTHYPHENMIN 3\nf1f\nr1u\n");
+  dir.Write("hyph_de.dic", "UTF-8\nLEFTHYPHENMIN 2\nRIGHTHYPHENMIN 3\ns1g\ns1v\nt1s\n");
+  const char* saved = std::getenv("VELLIX_HYPHEN_DIR");
+  const std::string restore = saved != nullptr ? saved : "";
+  setenv("VELLIX_HYPHEN_DIR", dir.path().c_str(), 1);
+
+  const std::string compounds =
+      "Die Donaudampfschifffahrtsgesellschaft und die Rechtsschutzversicherungsgesellschaften nach dem "
+      "Arbeiterunfallversicherungsgesetz.";
+  DeviceEdition e = EmptyEdition();
+  e.language = "en";
+  for (const char* language : {"", "de", "", "de-DE"}) {
+    for (int i = 0; i < 3; ++i) e.blocks.push_back(Paragraph(compounds));
+    for (size_t b = e.blocks.size() - 3; b < e.blocks.size(); ++b) e.blocks[b].language = language;
+  }
+  // Where each hyphenated line breaks its word: the letters either side.
+  std::map<bool, std::set<std::string>> breaks;  // by whether the block is German
+  for (const auto& lines : AllLines(*Make(e, 200, 480))) {
+    for (size_t l = 0; l + 1 < lines.size(); ++l) {
+      const std::string& text = lines[l].text;
+      if (text.size() < 2 || text.back() != '-' || lines[l + 1].block != lines[l].block) continue;
+      const std::string& next = lines[l + 1].text;
+      breaks[!e.blocks[lines[l].block].language.empty()].insert(std::string(1, text[text.size() - 2]) + "|" +
+                                                                next.substr(0, 1));
+    }
+  }
+  const std::map<bool, std::set<std::string>> allowed = {{false, {"f|f", "r|u"}}, {true, {"s|g", "s|v", "t|s"}}};
+  for (const auto& [german, points] : allowed) {
+    EXPECT_FALSE(breaks[german].empty()) << german;
+    for (const std::string& at : breaks[german]) EXPECT_TRUE(points.count(at)) << at << (german ? " in German" : "");
+  }
+  if (saved != nullptr)
+    setenv("VELLIX_HYPHEN_DIR", restore.c_str(), 1);
+  else
+    unsetenv("VELLIX_HYPHEN_DIR");
 }
 
 TEST_F(TypesetTest, PreformattedKeepsSpacesAndBreaksLongLines) {
