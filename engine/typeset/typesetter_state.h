@@ -254,7 +254,8 @@ struct Typesetter::State {
     std::unordered_map<std::string, std::pair<uint32_t, uint32_t>> words;  // first point, count
   };
   std::map<std::string, Hyphenation, std::less<>> hyphenations;  // by language tag
-  Hyphenation* hyphenation = nullptr;                            // of the block being broken into lines
+  std::string_view block_language;                               // of the block being laid out
+  Hyphenation* hyphenation = nullptr;                            // its patterns, once asked for
   std::vector<uint16_t> hyphen_points;
   // Tables by the block after their last row, made when a row is first
   // laid out.
@@ -277,6 +278,8 @@ struct Typesetter::State {
   std::vector<uint32_t> breaks;
   std::vector<uint32_t> points;
   std::vector<uint32_t> local;
+  std::vector<uint32_t> pattern_points;
+  std::vector<Item> penalties;
   std::vector<Item> boxes;
   std::string scratch;
 
@@ -286,6 +289,8 @@ struct Typesetter::State {
 
   void Init();
   Hyphenation& HyphenationOf(std::string_view language);
+  Hyphenation& BlockHyphenation();
+  void PatternPoints(const BlockLayout& layout, uint32_t begin, uint32_t end);
   void HyphenationPoints(std::string_view word, uint32_t base);
   const StyleInfo& StyleOfRun(const BlockLayout& layout, uint32_t run) const;
   StyleInfo MakeStyle(const TextStyle& t, int step_offset, FaceIndex face);
@@ -297,8 +302,8 @@ struct Typesetter::State {
   void BuildItems(BlockLayout& layout);
   void Hyphenate(BlockLayout& layout);
   void BuildPreformattedItems(BlockLayout& layout);
-  void SplitBox(const BlockLayout& layout, const Item& box, const std::vector<uint32_t>& cuts, Item penalty,
-                std::vector<Item>& items);
+  void SplitBox(const BlockLayout& layout, const Item& box, const std::vector<uint32_t>& cuts,
+                const std::vector<Item>& penalties, std::vector<Item>& items);
   void AddWord(BlockLayout& layout, uint32_t begin, uint32_t end);
   void AddLongWord(BlockLayout& layout, uint32_t begin, uint32_t end);
   void SplitWord(BlockLayout& layout, size_t first_item, uint32_t begin, uint32_t end, bool anywhere);
