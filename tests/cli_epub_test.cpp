@@ -365,6 +365,27 @@ TEST(EpubConverted, ContentsOnTheirPagesLinksCheckedAndTheExportPassesEpubcheck)
   EXPECT_EQ(EpubcheckFindings(dir / "conv.out.epub"), "");
 }
 
+// A German part of an English book stays German through the book and its
+// export: built again from the export, the same blocks are German.
+TEST(EpubExport, KeepsTheLanguageOfBlocks) {
+  TempDir dir;
+  WriteZip(dir / "mixed.epub", MinimalEpub("<p>The English opening.</p><div lang=\"de\"><h2>Vorwort</h2><p>Die "
+                                           "Donaudampfschifffahrtsgesellschaft.</p></div><p>The end.</p>"));
+  auto languages = [](const std::string& book) {
+    std::vector<std::string> out;
+    for (const ikutil::Block& b : ikutil::ReadDeviceEdition(book).edition.blocks) out.push_back(b.language);
+    return out;
+  };
+  ASSERT_EQ(Vellix({"build", "--epub", dir / "mixed.epub", "-o", dir / "mixed.imp"}).code, 0);
+  const std::vector<std::string> expected = {"", "de", "de", ""};
+  EXPECT_EQ(languages(dir / "mixed.imp"), expected);
+  ToolOutcome exported = Vellix({"export", dir / "mixed.imp", "-o", dir / "out.epub"});
+  ASSERT_EQ(exported.code, 0) << exported.err;
+  ToolOutcome rebuilt = Vellix({"build", "--epub", dir / "out.epub", "-o", dir / "again.imp"});
+  ASSERT_EQ(rebuilt.code, 0) << rebuilt.err;
+  EXPECT_EQ(languages(dir / "again.imp"), expected);
+}
+
 TEST(EpubExport, RefusesABookThatIsNotOurs) {
   TempDir dir;
   std::string foreign = dir.Write("foreign.imp", std::string(4096, 'x'));

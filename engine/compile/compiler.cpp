@@ -83,6 +83,18 @@ bool IsKnownElement(std::string_view name) {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
 
+// Whether text in `block` is set as text in `book` would be: the same tag,
+// or a less specific one ("en" in an "en-US" book), letter case and "_"
+// for "-" aside.
+bool WithinLanguage(std::string_view block, std::string_view book) {
+  if (block.size() > book.size()) return false;
+  for (size_t i = 0; i < block.size(); ++i) {
+    const auto norm = [](char c) { return c == '_' ? '-' : vellix::formats::LowerAscii(c); };
+    if (norm(block[i]) != norm(book[i])) return false;
+  }
+  return block.size() == book.size() || book[block.size()] == '-' || book[block.size()] == '_';
+}
+
 bool IsWide(UChar32 c) {
   if (c < 0x1100) return false;
   const int width = u_getIntPropertyValue(c, UCHAR_EAST_ASIAN_WIDTH);
@@ -557,6 +569,7 @@ class DocumentCompiler {
     bool flattened = false;  // a block set inline in a grid's row
     std::string label;       // cells of other tables: given to the first block only
     bool label_pending = false;
+    std::string language;  // from lang or xml:lang, here or on an ancestor
   };
   struct OpenTable {
     size_t frame = 0;  // in frames_
@@ -884,6 +897,9 @@ void DocumentCompiler::EnsureBlock() {
   block_.kind = frame.kind;
   block_.level = frame.level;
   block_.style = s_.BlockStyleIndex(BlockStyleOf(frame));
+  // Blocks in another language than the book's are hyphenated in theirs; a
+  // language given to inline text only is not kept.
+  if (!frame.language.empty() && !WithinLanguage(frame.language, s_.edition.language)) block_.language = frame.language;
   // The first block of a list item carries its marker, also when it is a
   // paragraph inside the item.
   if (block_.kind == BlockKind::kListItem) {
@@ -1247,6 +1263,14 @@ bool DocumentCompiler::Enter(const pugi::xml_node& node) {
     frame.kind = parent->kind;
     frame.level = parent->level;
     frame.in_grid_row = parent->in_grid_row;
+    frame.language = parent->language;
+  }
+  for (const char* attribute : {"xml:lang", "lang"}) {
+    std::string value = vellix::formats::TrimmedAscii(node.attribute(attribute).value());
+    if (IsLanguageTag(value)) {
+      frame.language = std::move(value);
+      break;
+    }
   }
   const std::string& name = frame.name;
   if (!IsKnownElement(name) && unknown_reported_.insert(name).second)

@@ -5,6 +5,17 @@
 
 #include "vellix/formats/codepage.h"
 
+namespace ikutil {
+
+bool IsLanguageTag(std::string_view tag) {
+  const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (tag.empty() || tag.size() > kMaxLanguageTag || !letter(tag[0])) return false;
+  return std::all_of(tag.begin(), tag.end(),
+                     [&](char c) { return letter(c) || (c >= '0' && c <= '9') || c == '-' || c == '_'; });
+}
+
+}  // namespace ikutil
+
 namespace ikutil::edition {
 namespace {
 
@@ -99,6 +110,7 @@ std::string BlockProblem(const DeviceEdition& edition, size_t index, size_t imag
   }
   if (!vellix::formats::IsValidUtf8(b.marker)) return where + ": the list marker is not valid UTF-8";
   if (!vellix::formats::IsValidUtf8(b.alt)) return where + ": the alternative text is not valid UTF-8";
+  if (!b.language.empty() && !IsLanguageTag(b.language)) return where + ": the language is no language tag";
   for (size_t r = 0; r < b.runs.size(); ++r) {
     const Run& run = b.runs[r];
     std::string at = where + ", run " + std::to_string(r);

@@ -49,6 +49,13 @@ inline constexpr char kStyleExtrasName[] = "TXST";  // never four hex digits, so
 inline constexpr char kStyleExtrasTag[] = "TXST";
 inline constexpr uint8_t kStyleLineThrough = 0x01;
 
+// The languages of blocks whose language is not the book's: their tags,
+// then ranges of consecutive blocks that share one (docs/device-edition.md,
+// section 5). Written only when a block has a language of its own.
+inline constexpr char kBlockLanguagesName[] = "LANG";  // never four hex digits, sorts between ISRC and TXST
+inline constexpr char kBlockLanguagesTag[] = "LANG";
+inline constexpr size_t kBlockLanguageRangeSize = 10;  // u32 first block, u32 blocks, u16 tag
+
 // Limits that fit the device and keep a damaged or hostile file from asking
 // for absurd memory: a hand-held's book is a few megabytes of text, and
 // deflated text of real books comes to a third or a tenth of its size.

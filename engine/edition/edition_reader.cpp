@@ -496,6 +496,64 @@ void ReadStyleExtras(ByteSource& file, const BookLayout& layout, DeviceEdition& 
   }
 }
 
+// Blocks [first, end) in language `tag` (an index into the tags).
+struct LanguageRange {
+  uint32_t first = 0, end = 0;
+  uint16_t tag = 0;
+};
+
+struct BlockLanguages {
+  std::vector<std::string> tags;
+  std::vector<LanguageRange> ranges;  // ascending, never overlapping
+};
+
+// The languages of the blocks not in the book's, when the book has them;
+// every range lies within the `blocks` blocks.
+BlockLanguages ReadBlockLanguages(ByteSource& file, const BookLayout& layout, uint32_t blocks) {
+  BlockLanguages out;
+  for (const BookEntry& entry : layout.entries) {
+    if (entry.name != kBlockLanguagesName || entry.tag != kBlockLanguagesTag) continue;
+    std::string scratch;
+    const std::string_view d = file.Read(entry.at, entry.size, scratch);
+    size_t at = 0;
+    const auto need = [&](size_t n) {
+      if (d.size() - at < n) Corrupt("the block languages are cut short");
+    };
+    need(2);
+    const uint16_t tags = U16At(d, at);
+    at += 2;
+    if (tags == 0) Corrupt("the block languages name no language");
+    out.tags.reserve(tags);
+    for (uint16_t k = 0; k < tags; ++k) {
+      need(1);
+      const auto length = static_cast<uint8_t>(d[at++]);
+      need(length);
+      const std::string_view tag = d.substr(at, length);
+      if (!IsLanguageTag(tag)) Corrupt("a block language is no language tag");
+      out.tags.emplace_back(tag);
+      at += length;
+    }
+    need(4);
+    const uint32_t ranges = U32At(d, at);
+    at += 4;
+    if (ranges == 0 || (d.size() - at) / kBlockLanguageRangeSize != ranges ||
+        (d.size() - at) % kBlockLanguageRangeSize != 0)
+      Corrupt("the block languages' ranges do not fill their entry");
+    out.ranges.reserve(ranges);
+    uint64_t after = 0;
+    for (uint32_t r = 0; r < ranges; ++r, at += kBlockLanguageRangeSize) {
+      const uint32_t first = U32At(d, at), count = U32At(d, at + 4);
+      const uint16_t tag = U16At(d, at + 8);
+      if (count == 0 || first < after || uint64_t{first} + count > blocks || tag >= out.tags.size())
+        Corrupt("a block language range is empty, out of order or outside the blocks");
+      out.ranges.push_back({first, first + count, tag});
+      after = uint64_t{first} + count;
+    }
+    return out;
+  }
+  return out;
+}
+
 void ReadInformation(const BookLayout& layout, BookInformation& info) {
   std::array<std::string, 7> s;
   try {
@@ -548,6 +606,8 @@ struct EditionSource::Lazy {
   uint32_t block_count = 0;
   std::vector<const BookEntry*> image_entries;  // by image index
   std::vector<bool> image_read;
+  BlockLanguages languages;
+  size_t next_language = 0;  // the first range not wholly behind the blocks read
   uint64_t text_length = 0;  // of the blocks read
   bool complete = false;
   std::optional<EditionReadError> failure;  // thrown again by every later read
@@ -627,6 +687,7 @@ void OpenContent(EditionSource::Lazy& lazy, DeviceEdition& own, BookInformation&
   if (std::string problem = HeadProblem(own); !problem.empty()) Corrupt(problem);
   lazy.block_count = c.Count(16, "blocks");
   if (U32At(carried, 8) != lazy.block_count) Corrupt("the information area's counts do not match the content");
+  lazy.languages = ReadBlockLanguages(*lazy.file, layout, lazy.block_count);
   // Blocks never move once read: the viewer keeps references to them.
   own.blocks.reserve(lazy.block_count);
 }
@@ -638,6 +699,10 @@ void ReadOn(EditionSource::Lazy& lazy, DeviceEdition& own, size_t index) {
   while (own.blocks.size() <= index && own.blocks.size() < lazy.block_count) {
     ReadBlock(c, own.blocks.emplace_back());
     const size_t read = own.blocks.size() - 1;
+    const std::vector<LanguageRange>& ranges = lazy.languages.ranges;
+    while (lazy.next_language < ranges.size() && ranges[lazy.next_language].end <= read) ++lazy.next_language;
+    if (lazy.next_language < ranges.size() && ranges[lazy.next_language].first <= read)
+      own.blocks.back().language = lazy.languages.tags[ranges[lazy.next_language].tag];
     if (std::string problem = BlockProblem(own, read, own.images.size(), kNoLink); !problem.empty()) Corrupt(problem);
     lazy.text_length += TextLength(own.blocks.back());
   }

@@ -3,6 +3,7 @@
 // the string resource with its source record.
 #include <zlib.h>
 
+#include <map>
 #include <new>
 #include <optional>
 #include <string>
@@ -274,6 +275,44 @@ std::optional<std::string> StyleExtras(const DeviceEdition& edition) {
   return extras;
 }
 
+// The block languages resource, or nothing when every block is in the
+// book's language (such books stay byte for byte as before): the tags, then
+// each range of consecutive blocks in one of them.
+std::optional<std::string> BlockLanguages(const DeviceEdition& edition, const std::string& path) {
+  std::vector<std::string_view> tags;
+  std::map<std::string_view, uint16_t> tag_index;
+  Fields ranges(path);
+  uint32_t range_count = 0;
+  for (size_t first = 0; first < edition.blocks.size();) {
+    const std::string& language = edition.blocks[first].language;
+    size_t end = first + 1;
+    while (end < edition.blocks.size() && edition.blocks[end].language == language) ++end;
+    if (!language.empty()) {
+      auto [tag, added] = tag_index.emplace(language, static_cast<uint16_t>(tags.size()));
+      if (added) {
+        if (tags.size() == 0xFFFF)
+          vellix::formats::Raise(vellix::formats::kOverflow, path + ": the blocks have too many languages");
+        tags.push_back(language);
+      }
+      ranges.U32(static_cast<uint32_t>(first));
+      ranges.U32(static_cast<uint32_t>(end - first));
+      ranges.U16(tag->second);
+      ++range_count;
+    }
+    first = end;
+  }
+  if (tags.empty()) return std::nullopt;
+  Fields f(path);
+  f.U16(static_cast<uint16_t>(tags.size()));
+  for (std::string_view tag : tags) {
+    f.U8(static_cast<uint8_t>(tag.size()));
+    f.Bytes(tag);
+  }
+  f.U32(range_count);
+  f.Bytes(ranges.str());
+  return std::move(f.str());
+}
+
 void Write(const DeviceEdition& edition, const BookInformation& info, const WriteOptions& options,
            const std::string& path) {
   if (std::string problem = FirstProblem(edition); !problem.empty())
@@ -283,8 +322,9 @@ void Write(const DeviceEdition& edition, const BookInformation& info, const Writ
                            path + ": the run-length trigger must be 0 to 100 percent");
   if (info.folder_name.empty())
     vellix::formats::Raise(vellix::formats::kInvalidArgument, path + ": the book has no folder name");
+  std::optional<std::string> languages = BlockLanguages(edition, path);
   std::optional<std::string> extras = StyleExtras(edition);
-  size_t entries = 1 + edition.images.size() + (info.periodical ? 1 : 0) + (extras ? 1 : 0);
+  size_t entries = 1 + edition.images.size() + (info.periodical ? 1 : 0) + (languages ? 1 : 0) + (extras ? 1 : 0);
   if (entries > 0xFFFF) vellix::formats::Raise(vellix::formats::kOverflow, path + ": too many images");
 
   std::vector<vellix::formats::BookFilePart> parts;
@@ -298,6 +338,10 @@ void Write(const DeviceEdition& edition, const BookInformation& info, const Writ
   }
   if (info.periodical)
     parts.push_back({kStringResourceName, kStringResourceTag, PeriodicalResource(info, path), "", 0});
+  if (languages) {
+    parts.push_back({kBlockLanguagesName, kBlockLanguagesTag, std::move(*languages), "", 0});
+    total += parts.back().bytes.size();
+  }
   if (extras) parts.push_back({kStyleExtrasName, kStyleExtrasTag, std::move(*extras), "", 0});
   if (total > kMaxBookFileSize)
     vellix::formats::Raise(vellix::formats::kOverflow, path + ": the book is larger than 1 GiB");

@@ -322,6 +322,10 @@ std::string Exporter::BlockXhtml(uint32_t index) const {
   const Block& b = e_.blocks[index];
   std::string attributes;
   if (targets_.count(index)) attributes += " id=\"b" + std::to_string(index) + "\"";
+  if (!b.language.empty()) {
+    const std::string tag = Xml(LanguageTag(b.language), true);
+    attributes += " xml:lang=\"" + tag + "\" lang=\"" + tag + "\"";
+  }
   std::string style = "b" + std::to_string(b.style);
   switch (b.kind) {
     case BlockKind::kHeading: {

@@ -36,27 +36,38 @@ void Typesetter::State::Init() {
   starts.push_back(PageStart());
 }
 
-// Loaded the first time a paragraph needs it: loading the patterns costs
-// more than laying out a page.
-const Hyphenator* Typesetter::State::GetHyphenator() {
-  if (!hyphenator_loaded) {
-    hyphenator = Hyphenator::ForLanguage(edition.language);
-    hyphenator_loaded = true;
+// Loaded the first time a paragraph in the language needs it: loading the
+// patterns costs more than laying out a page.
+Typesetter::State::Hyphenation& Typesetter::State::HyphenationOf(std::string_view language) {
+  auto it = hyphenations.find(language);
+  if (it == hyphenations.end()) {
+    it = hyphenations.emplace(std::string(language), Hyphenation()).first;
+    it->second.hyphenator = Hyphenator::ForLanguage(language);
   }
-  return hyphenator.get();
+  return it->second;
 }
 
-// Appends to `offsets` where `word` (letters) may be hyphenated, plus `base`.
+// The patterns of the block being laid out: its own language's, else the book's.
+Typesetter::State::Hyphenation& Typesetter::State::BlockHyphenation() {
+  if (hyphenation == nullptr) hyphenation = &HyphenationOf(block_language);
+  return *hyphenation;
+}
+
+// Appends to `offsets` where `word` (letters) may be hyphenated, plus `base`,
+// in the language of the block being laid out.
 void Typesetter::State::HyphenationPoints(std::string_view word, uint32_t base) {
   if (word.size() > 0xFFFF) return;
+  Hyphenation& language = BlockHyphenation();
+  if (language.hyphenator == nullptr) return;
   scratch.assign(word);
-  auto it = hyphenated.find(scratch);
-  if (it == hyphenated.end()) {
+  auto& words = language.words;
+  auto it = words.find(scratch);
+  if (it == words.end()) {
     points.clear();
-    GetHyphenator()->Points(word, &points);
+    language.hyphenator->Points(word, &points);
     const auto first = static_cast<uint32_t>(hyphen_points.size());
     for (uint32_t p : points) hyphen_points.push_back(static_cast<uint16_t>(p));
-    it = hyphenated.emplace(scratch, std::make_pair(first, static_cast<uint32_t>(points.size()))).first;
+    it = words.emplace(scratch, std::make_pair(first, static_cast<uint32_t>(points.size()))).first;
   }
   for (uint32_t k = 0; k < it->second.second; ++k) offsets.push_back(base + hyphen_points[it->second.first + k]);
 }
@@ -193,6 +204,8 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
   const BlockStyle& style =
       block.style < edition.block_styles.size() ? edition.block_styles[block.style] : kDefaultStyle;
   layout->block = index;
+  block_language = block.language.empty() ? std::string_view(edition.language) : std::string_view(block.language);
+  hyphenation = nullptr;
   layout->kind = block.kind;
   layout->align = block.kind == BlockKind::kPreformatted ? TextAlign::kLeft : style.align;
   layout->keep_with_next = style.keep_with_next || block.kind == BlockKind::kHeading;
@@ -268,7 +281,7 @@ std::shared_ptr<BlockLayout> Typesetter::State::Build(uint32_t index) {
     }
     if (!done) done = BreakTotalFit(layout->items, params, &breaks);
     // Only now: loading a language's patterns costs more than many pages.
-    const bool hyphenate = !done && block.kind != BlockKind::kHeading && GetHyphenator() != nullptr;
+    const bool hyphenate = !done && block.kind != BlockKind::kHeading && BlockHyphenation().hyphenator != nullptr;
     if (!done && hyphenate) Hyphenate(*layout);
     if (!done && !hyphenate && layout->align == TextAlign::kJustify) {
       // Without hyphens a justified paragraph that fits no better would be
@@ -691,20 +704,53 @@ bool Typesetter::State::MayHyphenate(const BlockLayout& layout, size_t first_ite
   return true;
 }
 
+// Appends to `offsets` the hyphenation points of the runs of letters in
+// [begin, end).
+void Typesetter::State::PatternPoints(const BlockLayout& layout, uint32_t begin, uint32_t end) {
+  const std::string& text = layout.text;
+  int32_t i = static_cast<int32_t>(begin);
+  while (i < static_cast<int32_t>(end)) {
+    int32_t letters_begin = i, letters_end = i;
+    int count = 0;
+    while (i < static_cast<int32_t>(end)) {
+      int32_t next = i;
+      UChar32 c;
+      U8_NEXT(text.data(), next, static_cast<int32_t>(end), c);
+      if (c < 0 || !u_isalpha(c)) {
+        i = next;
+        break;
+      }
+      i = next;
+      letters_end = i;
+      ++count;
+    }
+    if (count >= kHyphenMinWord)
+      HyphenationPoints(std::string_view(text).substr(static_cast<size_t>(letters_begin),
+                                                      static_cast<size_t>(letters_end - letters_begin)),
+                        static_cast<uint32_t>(letters_begin));
+  }
+}
+
 // Splits the boxes of the word [begin, end) (from `first_item` to the end
-// of the items) where it may break: at its hyphenation points, or at every
-// character (`anywhere`) when it fits no line.
+// of the items) where it may break: at its hyphenation points, or, when it
+// fits no line (`anywhere`), also between characters where no better place
+// leaves a part that fits.
 void Typesetter::State::SplitWord(BlockLayout& layout, size_t first_item, uint32_t begin, uint32_t end, bool anywhere) {
   const std::string& text = layout.text;
   std::vector<Item>& items = layout.items;
   const bool too_wide = anywhere;
+  const bool may_hyphenate = MayHyphenate(layout, first_item, begin, end);
   offsets.clear();
+  pattern_points.clear();
   if (too_wide) {
-    // Words joined by no-break spaces part after one of those spaces; a
-    // part is split between its characters only when it is itself wider
-    // than the line.
+    // The word parts after its no-break spaces and at its hyphenation
+    // points, even when that leaves a loose line; a part is split between
+    // its characters only when it is itself wider than the line.
+    if (may_hyphenate) {
+      PatternPoints(layout, begin, end);
+      pattern_points.swap(offsets);
+    }
     const int64_t widest = std::min(layout.width, layout.first_width - layout.indent);
-    const bool joined = std::string_view(text.data(), end).find("\xC2\xA0", begin) != std::string_view::npos;
     auto width_of = [&](uint32_t from, uint32_t to) {  // in the styles of the runs it spans
       int64_t total = 0;
       auto run = RunAt(layout, from);
@@ -718,10 +764,14 @@ void Typesetter::State::SplitWord(BlockLayout& layout, size_t first_item, uint32
       return total;
     };
     uint32_t part = begin;
+    size_t next_point = 0;
     while (part < end) {
       size_t joint = std::string_view(text.data(), end).find("\xC2\xA0", part);
-      const uint32_t part_end = joint == std::string_view::npos ? end : static_cast<uint32_t>(joint + 2);
-      const bool wide = !joined || width_of(part, part_end) > widest;
+      uint32_t part_end = joint == std::string_view::npos ? end : static_cast<uint32_t>(joint + 2);
+      while (next_point < pattern_points.size() && pattern_points[next_point] <= part) ++next_point;
+      if (next_point < pattern_points.size()) part_end = std::min(part_end, pattern_points[next_point]);
+      const int64_t mark = part_end < end ? StyleOfRun(layout, RunAt(layout, part_end - 1)).hyphen : 0;
+      const bool wide = (part == begin && part_end == end) || width_of(part, part_end) + mark > widest;
       for (int32_t i = static_cast<int32_t>(part); wide && i < static_cast<int32_t>(part_end);) {
         U8_FWD_1(text.data(), i, static_cast<int32_t>(part_end));
         if (i < static_cast<int32_t>(part_end)) offsets.push_back(static_cast<uint32_t>(i));
@@ -730,31 +780,19 @@ void Typesetter::State::SplitWord(BlockLayout& layout, size_t first_item, uint32
       part = part_end;
     }
   } else {
-    if (!MayHyphenate(layout, first_item, begin, end)) return;
-    int32_t i = static_cast<int32_t>(begin);
-    while (i < static_cast<int32_t>(end)) {
-      int32_t letters_begin = i, letters_end = i;
-      int count = 0;
-      while (i < static_cast<int32_t>(end)) {
-        int32_t next = i;
-        UChar32 c;
-        U8_NEXT(text.data(), next, static_cast<int32_t>(end), c);
-        if (c < 0 || !u_isalpha(c)) {
-          i = next;
-          break;
-        }
-        i = next;
-        letters_end = i;
-        ++count;
-      }
-      if (count >= kHyphenMinWord)
-        HyphenationPoints(std::string_view(text).substr(static_cast<size_t>(letters_begin),
-                                                        static_cast<size_t>(letters_end - letters_begin)),
-                          static_cast<uint32_t>(letters_begin));
-    }
+    if (!may_hyphenate) return;
+    PatternPoints(layout, begin, end);
   }
   if (offsets.empty()) return;
 
+  // Whether the word breaks between two letters at `at`.
+  auto between_letters = [&](uint32_t at) {
+    int32_t before = static_cast<int32_t>(at), after = static_cast<int32_t>(at);
+    UChar32 previous, next;
+    U8_PREV(text.data(), 0, before, previous);
+    U8_NEXT(text.data(), after, static_cast<int32_t>(text.size()), next);
+    return previous >= 0 && next >= 0 && u_isalpha(previous) && u_isalpha(next);
+  };
   // Split the boxes at those offsets, measuring the parts by the glyphs of
   // the whole word so that an unbroken word keeps its kerning.
   boxes.assign(items.begin() + static_cast<ptrdiff_t>(first_item), items.end());
@@ -768,28 +806,34 @@ void Typesetter::State::SplitWord(BlockLayout& layout, size_t first_item, uint32
       items.push_back(box);
       continue;
     }
-    Item p;
-    p.type = ItemType::kPenalty;
-    if (too_wide) {
-      p.penalty = kCharacterBreakPenalty;
+    penalties.clear();
+    for (uint32_t cut : local) {
+      const uint32_t at = box.begin + cut;
+      Item& p = penalties.emplace_back();
+      p.type = ItemType::kPenalty;
+      const bool hyphen_point = !too_wide || std::binary_search(pattern_points.begin(), pattern_points.end(), at);
+      p.penalty = hyphen_point ? kHyphenPenalty : kCharacterBreakPenalty;
       // After a no-break space the parts are words: break there first.
-      if (local.size() == 1 && box.begin + local[0] >= 2 && text.compare(box.begin + local[0] - 2, 2, "\xC2\xA0") == 0)
+      if (too_wide && at >= 2 && text.compare(at - 2, 2, "\xC2\xA0") == 0) {
         p.penalty = kHyphenPenalty;
-    } else {
-      p.flagged = true;
-      p.hyphen = true;
-      p.penalty = kHyphenPenalty;
-      p.width = StyleOfRun(layout, box.run).hyphen;
+      } else if (hyphen_point || (may_hyphenate && between_letters(at))) {
+        // A word broken between letters, at a hyphenation point or not,
+        // ends its line in a hyphen. A word wider than the line breaks on
+        // as many lines as it needs: those hyphens are not counted.
+        p.flagged = !too_wide;
+        p.hyphen = true;
+        p.width = StyleOfRun(layout, box.run).hyphen;
+      }
     }
-    SplitBox(layout, box, local, p, items);
+    SplitBox(layout, box, local, penalties, items);
   }
 }
 
 // Appends `box` split at `cuts` (ascending byte offsets inside it) with
-// `penalty` between the parts. The parts are measured by the glyphs of the
+// `penalties[k]` after part k. The parts are measured by the glyphs of the
 // whole box, so that a word left whole keeps its kerning.
 void Typesetter::State::SplitBox(const BlockLayout& layout, const Item& box, const std::vector<uint32_t>& cuts,
-                                 Item penalty, std::vector<Item>& items) {
+                                 const std::vector<Item>& penalties, std::vector<Item>& items) {
   const StyleInfo& style = StyleOfRun(layout, box.run);
   const Shaped shaped =
       shapes.Shape(style.face, style.size, std::string_view(layout.text).substr(box.begin, box.end - box.begin));
@@ -802,6 +846,7 @@ void Typesetter::State::SplitBox(const BlockLayout& layout, const Item& box, con
     part.end = box.begin + cuts[k];
     part.width = advances[k] - done;
     items.push_back(part);
+    Item penalty = penalties[k];
     penalty.run = box.run;
     penalty.begin = penalty.end = part.end;
     items.push_back(penalty);
@@ -884,7 +929,8 @@ void Typesetter::State::BuildPreformattedItems(BlockLayout& layout) {
           Item anywhere;
           anywhere.type = ItemType::kPenalty;
           anywhere.width = ContinuationWidth(layout, box.run);
-          SplitBox(layout, box, offsets, anywhere, items);
+          penalties.assign(offsets.size(), anywhere);
+          SplitBox(layout, box, offsets, penalties, items);
         }
         Item p;
         p.type = ItemType::kPenalty;

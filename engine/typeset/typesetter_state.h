@@ -246,10 +246,16 @@ struct Typesetter::State {
   size_t edition_styles = 0;
   std::map<std::pair<uint16_t, FaceIndex>, uint16_t> fallback_styles;
   std::vector<TextStyle> text_styles;
-  std::shared_ptr<const Hyphenator> hyphenator;
-  bool hyphenator_loaded = false;
-  // Hyphenation points by word: a book repeats its words.
-  std::unordered_map<std::string, std::pair<uint32_t, uint32_t>> hyphenated;  // first point, count
+  // The patterns of each language met so far, and the hyphenation points
+  // found with them by word: a book repeats its words. A block in a
+  // language of its own is hyphenated with that language's patterns.
+  struct Hyphenation {
+    std::shared_ptr<const Hyphenator> hyphenator;                          // null: the language has no patterns
+    std::unordered_map<std::string, std::pair<uint32_t, uint32_t>> words;  // first point, count
+  };
+  std::map<std::string, Hyphenation, std::less<>> hyphenations;  // by language tag
+  std::string_view block_language;                               // of the block being laid out
+  Hyphenation* hyphenation = nullptr;                            // its patterns, once asked for
   std::vector<uint16_t> hyphen_points;
   // Tables by the block after their last row, made when a row is first
   // laid out.
@@ -272,6 +278,8 @@ struct Typesetter::State {
   std::vector<uint32_t> breaks;
   std::vector<uint32_t> points;
   std::vector<uint32_t> local;
+  std::vector<uint32_t> pattern_points;
+  std::vector<Item> penalties;
   std::vector<Item> boxes;
   std::string scratch;
 
@@ -280,7 +288,9 @@ struct Typesetter::State {
   }
 
   void Init();
-  const Hyphenator* GetHyphenator();
+  Hyphenation& HyphenationOf(std::string_view language);
+  Hyphenation& BlockHyphenation();
+  void PatternPoints(const BlockLayout& layout, uint32_t begin, uint32_t end);
   void HyphenationPoints(std::string_view word, uint32_t base);
   const StyleInfo& StyleOfRun(const BlockLayout& layout, uint32_t run) const;
   StyleInfo MakeStyle(const TextStyle& t, int step_offset, FaceIndex face);
@@ -292,8 +302,8 @@ struct Typesetter::State {
   void BuildItems(BlockLayout& layout);
   void Hyphenate(BlockLayout& layout);
   void BuildPreformattedItems(BlockLayout& layout);
-  void SplitBox(const BlockLayout& layout, const Item& box, const std::vector<uint32_t>& cuts, Item penalty,
-                std::vector<Item>& items);
+  void SplitBox(const BlockLayout& layout, const Item& box, const std::vector<uint32_t>& cuts,
+                const std::vector<Item>& penalties, std::vector<Item>& items);
   void AddWord(BlockLayout& layout, uint32_t begin, uint32_t end);
   void AddLongWord(BlockLayout& layout, uint32_t begin, uint32_t end);
   void SplitWord(BlockLayout& layout, size_t first_item, uint32_t begin, uint32_t end, bool anywhere);

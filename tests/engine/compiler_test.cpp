@@ -790,5 +790,21 @@ TEST(Checker, FindsWhatABasicDocumentMayNotHold) {
   EXPECT_EQ(Where(problems[0]), "2 bad.htm:2");
 }
 
+// A block takes its language from lang or xml:lang on it or around it, and
+// keeps it only where it is not the book's: the book's own tag, or a less
+// specific one, leaves the block as every other.
+TEST(Compiler, BlocksKeepALanguageOtherThanTheBooks) {
+  Compiled c = CompileOne(
+      "<?xml version=\"1.0\"?>\n<html lang=\"en-US\"><body><p>one</p>"
+      "<div lang=\"de\"><p>zwei</p><ul><li>drei</li></ul>vier<p xml:lang=\"fr\" lang=\"de\">cinq</p></div>"
+      "<p lang=\"en\">six</p><p lang=\"EN_us\">seven</p><p lang=\"en-GB\">eight</p>"
+      "<p>nine <span lang=\"de\">zehn</span></p><p lang=\"not a tag\">eleven</p></body></html>");
+  EXPECT_EQ(c.edition.language, "en-US");
+  std::vector<std::string> blocks;
+  for (const Block& b : c.edition.blocks) blocks.push_back(TextOf(b) + ":" + b.language);
+  EXPECT_EQ(blocks, (std::vector<std::string>{"one:", "zwei:de", "drei:de", "vier:de", "cinq:fr",
+                                              "six:", "seven:", "eight:en-GB", "nine zehn:", "eleven:"}));
+}
+
 }  // namespace
 }  // namespace ikutil

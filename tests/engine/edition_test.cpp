@@ -127,6 +127,11 @@ TEST_F(EditionTest, RichEditionComesBackEqualCompressedOrNot) {
   }
 }
 
+DeviceEdition WithBlockLanguages(DeviceEdition e) {
+  for (auto [block, tag] : {std::pair{1, "de"}, {2, "de"}, {3, "sr-Latn"}, {7, "de"}}) e.blocks[block].language = tag;
+  return e;
+}
+
 // Struck-out styles live beside the content: the data fork is what a book
 // without them would hold, so readers that know no such flag still open it.
 TEST_F(EditionTest, StruckStylesComeBackAndLeaveTheContentAsBefore) {
@@ -145,6 +150,40 @@ TEST_F(EditionTest, StruckStylesComeBackAndLeaveTheContentAsBefore) {
   EditionReadResult old = ReadDeviceEdition(Write(RichEdition()));
   ASSERT_EQ(old.error, EditionError::kNone) << old.message;
   for (const TextStyle& t : old.edition.text_styles) EXPECT_FALSE(t.line_through);
+}
+
+// Blocks in a language other than the book's keep it in an entry beside the
+// content; a book without such blocks is byte for byte what it always was,
+// and a damaged entry is refused, never read past.
+TEST_F(EditionTest, BlockLanguagesComeBackAndLeaveOtherBooksAsBefore) {
+  const DeviceEdition languages = WithBlockLanguages(RichEdition());
+  const std::string plain_book = ReadFile(Write(RichEdition(), {false, 25}));
+  const std::string path = Write(languages, {false, 25});
+  const std::string book = ReadFile(path);
+  EXPECT_EQ(U16At(book, 18), U16At(plain_book, 18) + 1) << "one entry more";
+  auto data_fork = [](const std::string& b) { return b.substr(BlockData(b, 0), U32At(b, BlockData(b, 0) + 8) + 16); };
+  EXPECT_EQ(data_fork(book), data_fork(plain_book));
+  EditionReadResult read = ReadDeviceEdition(path);
+  ASSERT_EQ(read.error, EditionError::kNone) << read.message;
+  EXPECT_EQ(read.edition, languages);
+
+  // The entry: two tags, then three ranges (first block, blocks, tag) from byte 17.
+  const size_t entry = BlockData(book, 3);
+  ASSERT_EQ(book.size() - entry, 47u);
+  const std::vector<std::pair<size_t, char>> damage = {{1, 0},        // no tags
+                                                       {2, '\xC8'},   // a tag longer than the entry
+                                                       {3, '1'},      // "1e" is no tag
+                                                       {16, 4},       // four ranges for three
+                                                       {17 + 7, 0},   // a range of no blocks
+                                                       {27 + 3, 0},   // ranges out of order
+                                                       {37 + 3, 8},   // past the eight blocks
+                                                       {37 + 9, 2}};  // the third of two tags
+  for (auto [at, byte] : damage) {
+    std::string damaged = book;
+    damaged[entry + at] = byte;
+    WriteFile(path, damaged);
+    EXPECT_EQ(ReadDeviceEdition(path).error, EditionError::kCorrupt) << at;
+  }
 }
 
 TEST_F(EditionTest, ImagesAreRunLengthCodedOnlyWhenThatSavesEnough) {
@@ -393,7 +432,10 @@ TEST_F(EditionTest, SeedBooksStillRead) {
     rich.images = {Framed(8, 4)};
     rich.blocks[6].image = 0;
     WriteDeviceBook(rich, periodical, {false, 25}, corpus + "/periodical.imp");
+    WriteDeviceBook(WithBlockLanguages(RichEdition()), Information(), {true, 25}, corpus + "/languages.imp");
   }
+  // What the format has not changed for is written byte for byte as before.
+  EXPECT_EQ(ReadFile(Write(SmallEdition(), {false, 25})), ReadFile(corpus + "/small-plain.imp"));
   size_t seeds = 0;
   for (const auto& entry : std::filesystem::directory_iterator(corpus)) {
     EditionReadResult read = ReadDeviceEdition(entry.path().string());

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -380,6 +382,98 @@ TEST_F(TypesetTest, NarrowPagesHyphenate) {
   }
 }
 
+// A block in a language of its own is hyphenated with that language's
+// patterns, the others with the book's: the same compounds break where each
+// language's patterns say, the words remembered apart.
+TEST_F(TypesetTest, BlocksAreHyphenatedInTheirOwnLanguage) {
+  vellix::fixtures::TempDir dir;
+  dir.Write("hyph_en.dic", "UTF-8\nLEFTHYPHENMIN 2\nRIGHTHYPHENMIN 3\nf1f\nr1u\n");
+  dir.Write("hyph_de.dic", "UTF-8\nLEFTHYPHENMIN 2\nRIGHTHYPHENMIN 3\ns1g\ns1v\nt1s\n");
+  const char* saved = std::getenv("VELLIX_HYPHEN_DIR");
+  const std::string restore = saved != nullptr ? saved : "";
+  setenv("VELLIX_HYPHEN_DIR", dir.path().c_str(), 1);
+
+  const std::string compounds =
+      "Die Donaudampfschifffahrtsgesellschaft und die Rechtsschutzversicherungsgesellschaften nach dem "
+      "Arbeiterunfallversicherungsgesetz.";
+  DeviceEdition e = EmptyEdition();
+  e.language = "en";
+  for (const char* language : {"", "de", "", "de-DE"}) {
+    for (int i = 0; i < 3; ++i) e.blocks.push_back(Paragraph(compounds));
+    for (size_t b = e.blocks.size() - 3; b < e.blocks.size(); ++b) e.blocks[b].language = language;
+  }
+  // Where each hyphenated line breaks its word: the letters either side.
+  std::map<bool, std::set<std::string>> breaks;  // by whether the block is German
+  for (const auto& lines : AllLines(*Make(e, 200, 480))) {
+    for (size_t l = 0; l + 1 < lines.size(); ++l) {
+      const std::string& text = lines[l].text;
+      if (text.size() < 2 || text.back() != '-' || lines[l + 1].block != lines[l].block) continue;
+      const std::string& next = lines[l + 1].text;
+      breaks[!e.blocks[lines[l].block].language.empty()].insert(std::string(1, text[text.size() - 2]) + "|" +
+                                                                next.substr(0, 1));
+    }
+  }
+  const std::map<bool, std::set<std::string>> allowed = {{false, {"f|f", "r|u"}}, {true, {"s|g", "s|v", "t|s"}}};
+  for (const auto& [german, points] : allowed) {
+    EXPECT_FALSE(breaks[german].empty()) << german;
+    for (const std::string& at : breaks[german]) EXPECT_TRUE(points.count(at)) << at << (german ? " in German" : "");
+  }
+  if (saved != nullptr)
+    setenv("VELLIX_HYPHEN_DIR", restore.c_str(), 1);
+  else
+    unsetenv("VELLIX_HYPHEN_DIR");
+}
+
+// Compounds wider than a narrow page break at their hyphenation points,
+// loose as the line may be, and only where a part alone is too wide
+// between letters; every line that ends inside a word ends in a hyphen.
+TEST_F(TypesetTest, CompoundsWiderThanTheLineBreakAtTheirPointsAndMarked) {
+  vellix::fixtures::TempDir dir;
+  dir.Write("hyph_de.dic", "UTF-8\nLEFTHYPHENMIN 2\nRIGHTHYPHENMIN 3\ns1g\n");
+  const char* saved = std::getenv("VELLIX_HYPHEN_DIR");
+  const std::string restore = saved != nullptr ? saved : "";
+  setenv("VELLIX_HYPHEN_DIR", dir.path().c_str(), 1);
+
+  const std::string text =
+      "Im Donaudampfschifffahrtsgesellschaftsgebäudes Keller lag die "
+      "Haftpflichtversicherungsbescheinigungsformular neben der Arbeitsgemeinschaftsgesellschaftsgebäudes Akte.";
+  DeviceEdition e = EmptyEdition();
+  e.language = "de";
+  e.blocks.push_back(Paragraph(text));
+  const auto pages = AllLines(*Make(e, 120, 640));
+  ASSERT_EQ(pages.size(), 1u);
+  // The lines joined back: a hyphen at a line's end joins it to the next,
+  // anything else is a space. That gives the text again only when every
+  // break inside a word has its hyphen.
+  std::string joined;
+  std::vector<size_t> breaks;  // where words were broken, in the text
+  for (const PageLine& line : pages[0]) {
+    if (!joined.empty() && (breaks.empty() || breaks.back() != joined.size())) joined += ' ';
+    joined += line.text;
+    if (joined.ends_with("-")) {
+      joined.pop_back();
+      breaks.push_back(joined.size());
+    }
+  }
+  EXPECT_EQ(joined, text);
+  int pattern_breaks = 0, forced_breaks = 0;
+  for (size_t at : breaks) {
+    const size_t word = text.rfind(' ', at) + 1;
+    if (text.compare(word, 11, "Haftpflicht") == 0) {
+      ++forced_breaks;
+    } else {
+      EXPECT_EQ(text.substr(at - 1, 2), "sg") << text.substr(word, at - word);
+      ++pattern_breaks;
+    }
+  }
+  EXPECT_GE(pattern_breaks, 2);
+  EXPECT_GE(forced_breaks, 1);
+  if (saved != nullptr)
+    setenv("VELLIX_HYPHEN_DIR", restore.c_str(), 1);
+  else
+    unsetenv("VELLIX_HYPHEN_DIR");
+}
+
 TEST_F(TypesetTest, PreformattedKeepsSpacesAndBreaksLongLines) {
   DeviceEdition e = EmptyEdition();
   const std::string long_line(200, 'x');
@@ -451,7 +545,7 @@ TEST_F(TypesetTest, WordsLongerThanALineAreSplit) {
   std::string joined;
   for (const PageLine& line : t->GetPage(1)->lines) {
     EXPECT_LE(line.right, 160);
-    joined += line.text;
+    joined += line.text.ends_with("-") ? line.text.substr(0, line.text.size() - 1) : line.text;
   }
   EXPECT_NE(joined.find(word), std::string::npos);
   // A paragraph's first word of two letters, each wider than the line.
@@ -459,7 +553,8 @@ TEST_F(TypesetTest, WordsLongerThanALineAreSplit) {
   tiny.blocks.push_back(Paragraph("WW"));
   auto narrow = Make(tiny, 16, 640);
   std::string letters;
-  for (const PageLine& line : narrow->GetPage(1)->lines) letters += line.text;
+  for (const PageLine& line : narrow->GetPage(1)->lines)
+    letters += line.text.ends_with("-") ? line.text.substr(0, line.text.size() - 1) : line.text;
   EXPECT_EQ(letters, "WW");
 }
 

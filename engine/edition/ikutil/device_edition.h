@@ -92,8 +92,17 @@ struct Block {
   uint32_t image = kNoImage;
   std::string alt;  // images only: the alternative text
   std::vector<Run> runs;
+  // The block's language tag when it is not the book's ("de" in an English
+  // book), else empty; it chooses the block's hyphenation. Stored apart from
+  // the blocks (docs/device-edition.md, section 5).
+  std::string language{};
   bool operator==(const Block&) const = default;
 };
+
+// Whether `tag` may be a block's language: 1 to 35 ASCII letters, digits,
+// '-' or '_', starting with a letter ("de", "pt-BR", "sr_Latn_RS").
+inline constexpr size_t kMaxLanguageTag = 35;
+bool IsLanguageTag(std::string_view tag);
 
 inline bool IsTableRow(const Block& block) {
   return block.kind == BlockKind::kParagraph && block.level >= kTableRow && block.level <= kTableHeaderRow;
