@@ -264,8 +264,8 @@ class CBuilder : public IBuilder {
   }
   // Keeps `outcome` as the last one, and answers it as a result code.
   HRESULT Finish(ikutil::TaskOutcome outcome) {
-    if (!outcome.ok() && outcome.status.file() == temporary_name_)
-      outcome.status = ikutil::Status(outcome.status.code(), outcome.status.message(), user_name_);
+    if (std::string file = UserFileName(outcome.status.file()); file != outcome.status.file())
+      outcome.status = ikutil::Status(outcome.status.code(), outcome.status.message(), std::move(file));
     outcome_ = std::move(outcome);
     return ResultOf(outcome_);
   }
