@@ -91,6 +91,13 @@ ImportBookDialog::ImportBookDialog(PlatformDialogs& dialogs, QWidget* parent) : 
   author_box_ = LabelledBox(this, layout, 4, tr("&Author"), "lblAuthor", "txtAuthor");
   category_box_ = LabelledBox(this, layout, 6, tr("&Category"), "lblCategory", "txtCategory");
 
+  // Shown for a book that carries its own fields, in place of the spacing.
+  fields_note_ = new QLabel(this);
+  fields_note_->setObjectName(QStringLiteral("lblFieldsNote"));
+  fields_note_->setWordWrap(true);
+  fields_note_->setVisible(false);
+  layout->addWidget(fields_note_, 8, 0, 1, 2);
+
   import_button_ = new QPushButton(tr("&Import Book"), this);
   import_button_->setObjectName(QStringLiteral("cmdImportBook"));
   import_button_->setEnabled(false);
@@ -140,14 +147,31 @@ void ImportBookDialog::LoadImportFile() {
     case BookImport::LoadResult::kNoFile:
       return;
     case BookImport::LoadResult::kLoaded:
-      title_box_->setText(import_.Title().isEmpty() ? ProposedTitle(file_box_->text()) : import_.Title());
+      title_box_->setText(import_.Title().isEmpty() && !import_.CarriesOwnFields() ? ProposedTitle(file_box_->text())
+                                                                                   : import_.Title());
       author_box_->setText(import_.Author());
       category_box_->setText(import_.Category());
+      ShowWhoseFields();
       return;
     case BookImport::LoadResult::kFailed:
+      ShowWhoseFields();
       dialogs_.ShowMessage(this, tr("Vellix Publisher"), error);
       return;
   }
+}
+
+void ImportBookDialog::ShowWhoseFields() {
+  // A container's build takes the fields it carries: they are shown, and
+  // not offered for typing that would be dropped.
+  const bool own = import_.CarriesOwnFields();
+  for (QLineEdit* box : {title_box_, author_box_, category_box_}) box->setEnabled(!own);
+  fields_note_->setVisible(own);
+  if (!own) return;
+  if (import_.FieldsUnreadable().isEmpty())
+    fields_note_->setText(tr("A container carries its own title, author and category: the book takes them as shown."));
+  else
+    fields_note_->setText(tr("A container carries its own title, author and category, which cannot be read: %1")
+                              .arg(import_.FieldsUnreadable()));
 }
 
 void ImportBookDialog::UpdateImportButton() {

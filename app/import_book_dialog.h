@@ -2,7 +2,9 @@
 // container, an HTML or OEB document, a package or a text file), checks
 // the title, author and category found in it, and "&Import Book" adds it
 // to the bookshelf the window handed in, publishing it there with a
-// progress dialog that can cancel.
+// progress dialog that can cancel. A container carries its own title,
+// author and category, which its build uses: they are shown from it,
+// disabled, with a note saying so (or why they cannot be read).
 //
 // The dialog is made for one use. After it closes, Book() is the book that
 // was imported, or null when nothing was (closed without importing, or the
@@ -19,6 +21,7 @@
 #include "import_book.h"
 
 class PlatformDialogs;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -49,6 +52,8 @@ class ImportBookDialog : public QDialog {
   void Browse();
   void FileChanged();
   void LoadImportFile();
+  // Whether the three fields are the user's to type or the book's own.
+  void ShowWhoseFields();
   void UpdateImportButton();
   void Import();
 
@@ -61,5 +66,6 @@ class ImportBookDialog : public QDialog {
   QLineEdit* title_box_;
   QLineEdit* author_box_;
   QLineEdit* category_box_;
+  QLabel* fields_note_;
   QPushButton* import_button_;
 };

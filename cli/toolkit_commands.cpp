@@ -157,24 +157,32 @@ struct BuildOptions {
   bool strict = false;
 };
 
+// The words of a failed task: the file at fault and why.
+std::string FailureText(const ikutil::Status& status) {
+  std::string message = formats::TrimSpaces(status.message());
+  if (message.empty()) message = "the task failed";
+  return status.file().empty() ? message : status.file() + ": " + message;
+}
+
 // Runs `build` with the sink connected; the exit code. `place` puts a built
 // book where the user asked for it. A book written despite errors in its
 // sources is printed and exits 0, or 1 when `strict`.
-int RunBuild(ikpubx::IBuilder& builder, const std::function<ikpubx::HRESULT()>& build, const std::string& book,
-             bool strict, const std::function<void()>& place = nullptr) {
+int RunBuild(ikpubx::IBuilder& builder, const std::function<void()>& build, const std::string& book, bool strict,
+             const std::function<void()>& place = nullptr) {
   InterruptToAbort interrupt;
   auto sink = std::make_shared<BuildSink>(&builder);
   uint32_t cookie = 0;
   builder.Advise(sink, &cookie);
-  ikpubx::HRESULT hr = build();
+  build();
   builder.Unadvise(cookie);
   sink->ClearBar();
   if (sink->aborted()) {
     std::cerr << "vellix: the build was stopped; no book was written\n";
     return kExitError;
   }
-  if (ikpubx::Failed(hr)) {
-    std::cerr << "vellix: the build failed\n";
+  const ikutil::TaskOutcome outcome = builder.LastOutcome();
+  if (!outcome.ok()) {
+    std::cerr << "vellix: " << FailureText(outcome.status) << "\n";
     return kExitError;
   }
   if (place) place();
@@ -223,7 +231,7 @@ int BuildHtml(ikpubx::IBuilder& builder, const BuildOptions& opts) {
         }
     };
     code = RunBuild(
-        builder, [&] { return builder.BuildFromHTMLFiles(&files); }, dest.string(), opts.strict, place);
+        builder, [&] { builder.BuildFromHTMLFiles(&files); }, dest.string(), opts.strict, place);
   } catch (...) {
     fs::current_path(previous, ec);
     fs::remove_all(work, ec);
@@ -266,7 +274,7 @@ int BuildEpub(ikpubx::IBuilder& builder, const BuildOptions& opts) {
     fs::remove(built, ec);
   };
   return RunBuild(
-      builder, [&] { return builder.Build(project.get()); }, dest.string(), opts.strict, place);
+      builder, [&] { builder.Build(project.get()); }, dest.string(), opts.strict, place);
 }
 
 void PrintProject(ikpubx::IProject& project, bool json) {
@@ -390,19 +398,19 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
       const std::string &file = opts.oebff[0], &dest = opts.oebff[1], &logs = opts.oebff[2];
       if (!formats::IsFile(file)) formats::Raise(formats::kFileNotFound, file);
       exit_code = RunBuild(
-          *builder, [&] { return builder->BuildFromOEBFF(file, dest, logs, opts.preview ? 1 : 0); }, dest + ".imp",
+          *builder, [&] { builder->BuildFromOEBFF(file, dest, logs, opts.preview ? 1 : 0); }, dest + ".imp",
           opts.strict);
     } else {
       auto project = LoadProject(opts.project);
       if (opts.container) {
         std::string container = fs::path(BookPathOf(*project)).replace_extension(".oeb").string();
         exit_code = RunBuild(
-            *builder, [&] { return builder->GenerateOEBFF(project.get(), 0); }, container, opts.strict);
+            *builder, [&] { builder->GenerateOEBFF(project.get(), 0); }, container, opts.strict);
         return;
       }
       if (opts.preview) builder->SetPreview(1);
       exit_code = RunBuild(
-          *builder, [&] { return builder->Build(project.get()); }, BookPathOf(*project), opts.strict);
+          *builder, [&] { builder->Build(project.get()); }, BookPathOf(*project), opts.strict);
     }
   });
 
@@ -428,8 +436,9 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
     auto sink = std::make_shared<CheckSink>();
     uint32_t cookie = 0;
     builder->Advise(sink, &cookie);
-    ikpubx::HRESULT hr = builder->HTCheck(project.get(), static_cast<int16_t>(*check_index));
+    builder->HTCheck(project.get(), static_cast<int16_t>(*check_index));
     builder->Unadvise(cookie);
+    const ikutil::TaskOutcome outcome = builder->LastOutcome();
     if (*check_json) {
       JsonArrayPrinter printer;
       for (const auto& e : sink->events)
@@ -440,10 +449,12 @@ void AddToolkitCommands(CLI::App& app, int& exit_code) {
       for (const auto& e : sink->events)
         std::cout << EventLine(e.file, e.message, e.line, e.column, e.severity) << "\n";
     }
-    // A check that lists an error has failed, whatever HTCheck answered.
+    // A check that lists an error has failed, whatever HTCheck answered; one
+    // that could not run says why.
     const bool listed_error =
         std::any_of(sink->events.begin(), sink->events.end(), [](const auto& e) { return e.severity >= 2; });
-    exit_code = ikpubx::Failed(hr) || listed_error ? kExitError : kExitOk;
+    if (!outcome.ok() && !listed_error) std::cerr << "vellix: " << FailureText(outcome.status) << "\n";
+    exit_code = outcome.ok() ? kExitOk : kExitError;
   });
 
   auto show_project = std::make_shared<std::string>();

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "status.h"
+#include "ikutil/status.h"
 
 namespace ikutil {
 

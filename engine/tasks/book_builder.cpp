@@ -10,7 +10,9 @@ namespace ikutil {
 
 CBookBuilder::CBookBuilder(CBookParams* params, void* /*window*/) : params_(params) {}
 
-int CBookBuilder::OutputBook(bool preview, bool /*unused*/) {
+int CBookBuilder::OutputBook(bool preview, bool /*unused*/) { return BuildResultCode(Build(preview)); }
+
+TaskOutcome CBookBuilder::Build(bool preview) {
   cancel_requested_ = false;
   ProjectSources project(*params_);
   BuildRequest request;
@@ -31,7 +33,7 @@ int CBookBuilder::OutputBook(bool preview, bool /*unused*/) {
     request.foreign_css = true;
     request.notes = epub->warnings;
   }
-  return BuildResultCode(RunBuild(request, *this));
+  return RunBuild(request, *this);
 }
 
 }  // namespace ikutil

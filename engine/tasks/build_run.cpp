@@ -60,7 +60,7 @@ void WriteLog(const std::string& path, const std::vector<std::string>& lines, Ta
     for (const std::string& line : lines) out.Write(line + "\n");
     out.Commit();
   } catch (const vellix::formats::AutomationError& e) {
-    report.Warning("the build log could not be written: " + std::string(e.what()));
+    report.Warning("the build log could not be written: " + WordsOf(e));
   }
 }
 
@@ -116,21 +116,21 @@ void WarnOfMissingGlyphs(const DeviceEdition& edition, TaskReport& report) {
                  " of the book, which the pages cannot show: " + names);
 }
 
-Status Build(const BuildRequest& request, TaskReport& report) {
-  const Status failed_build(Status::Code::kFailed, "the book was not written", request.book_name);
+Status Build(const BuildRequest& request, TaskReport& report, std::string& written) {
+  auto failed_build = [&] { return report.Failure("the book was not written"); };
   const Status cancelled(Status::Code::kCancelled, "the build was cancelled", request.book_name);
   const CBookParams& params = *request.params;
   if (!IsPlainFileName(request.book_name)) {
     report.Error("\"" + request.book_name + "\" cannot name a book file");
-    return failed_build;
+    return failed_build();
   }
   if (!vellix::formats::IsFolder(request.dest_dir.empty() ? "." : request.dest_dir)) {
     report.Error("the destination folder \"" + request.dest_dir + "\" does not exist");
-    return failed_build;
+    return failed_build();
   }
   if (request.sources.empty()) {
     report.Error("the project has no sources to build");
-    return failed_build;
+    return failed_build();
   }
   if (params.encrypt)
     report.Warning("encryption needs the device's key, which this build does not have; the book is not encrypted");
@@ -166,7 +166,7 @@ Status Build(const BuildRequest& request, TaskReport& report) {
   report.SetCurrent(nullptr);
   if (failed) {
     report.Layout("The book was not written: a source could not be read.");
-    return failed_build;
+    return failed_build();
   }
 
   report.Layout("Laying out the book");
@@ -190,10 +190,11 @@ Status Build(const BuildRequest& request, TaskReport& report) {
   try {
     WriteDeviceBook(edition, InformationOf(params, request.book_name, report), options, dest);
   } catch (const vellix::formats::AutomationError& e) {
-    report.Problem({dest, "the book file could not be written: " + std::string(e.what()), -1, -1, kSeverityError});
-    return failed_build;
+    report.Problem({dest, "the book file could not be written: " + WordsOf(e), -1, -1, kSeverityError});
+    return failed_build();
   }
   report.Layout("Wrote " + dest);
+  written = std::filesystem::absolute(dest).lexically_normal().string();
   return Status::Ok();
 }
 
@@ -209,7 +210,7 @@ std::string ResolveAgainst(const std::string& base, const std::string& path) {
   return (std::filesystem::path(base) / path).string();
 }
 
-Status RunBuild(const BuildRequest& request, const EngineCallbacks& callbacks) {
+TaskOutcome RunBuild(const BuildRequest& request, const EngineCallbacks& callbacks) {
   TaskReport report(callbacks, request.params != nullptr ? ProblemLabel(*request.params, request.book_name)
                                                          : (request.book_name.empty() ? "book" : request.book_name));
   std::vector<std::pair<std::string, CSourceFile*>> sources;
@@ -217,8 +218,9 @@ Status RunBuild(const BuildRequest& request, const EngineCallbacks& callbacks) {
   report.SetSources(std::move(sources));
 
   Status result;
+  std::string written;
   try {
-    result = Build(request, report);
+    result = Build(request, report, written);
   } catch (const std::bad_alloc&) {
     report.Error("out of memory");
     result = Status(Status::Code::kFailed, "out of memory", request.book_name);
@@ -231,7 +233,8 @@ Status RunBuild(const BuildRequest& request, const EngineCallbacks& callbacks) {
       report.Warning("the log folder \"" + request.log_dir + "\" does not exist; no build log was written");
     }
   }
-  return result;
+  if (!result.ok()) written.clear();
+  return {result, written};
 }
 
 }  // namespace ikutil

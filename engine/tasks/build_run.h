@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "compiler.h"
+#include "ikutil/builder.h"
 #include "ikutil/callbacks.h"
 #include "ikutil/params.h"
+#include "ikutil/status.h"
 #include "source_files.h"
-#include "status.h"
 
 namespace ikutil {
 
@@ -38,16 +39,17 @@ struct BuildRequest {
   std::vector<std::string> notes;
 };
 
-// Success, kCancelled or kFailed (its problems reported through
-// `callbacks`); on failure nothing is left at the destination (a book that
-// was there before stays).
-Status RunBuild(const BuildRequest& request, const EngineCallbacks& callbacks);
+// Success with the book file written, kCancelled or kFailed (its problems
+// reported through `callbacks`, the first of them in the status); on
+// failure nothing is left at the destination (a book that was there before
+// stays).
+TaskOutcome RunBuild(const BuildRequest& request, const EngineCallbacks& callbacks);
 
-// The number the builders' OutputBook answers for `status`: 0 success, 2
+// The number the builders' OutputBook answers for `outcome`: 0 success, 2
 // cancelled, 1 any other failure.
-inline int BuildResultCode(const Status& status) {
-  if (status.ok()) return 0;
-  return status.code() == Status::Code::kCancelled ? 2 : 1;
+inline int BuildResultCode(const TaskOutcome& outcome) {
+  if (outcome.ok()) return 0;
+  return outcome.status.code() == Status::Code::kCancelled ? 2 : 1;
 }
 
 // True for a name that stays in its folder: not empty, no '/', no NUL,

@@ -15,6 +15,7 @@
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/error.h"
 #include "vellix/formats/file_io.h"
+#include "vellix/formats/oebff_error.h"
 #include "vellix/formats/oebff_node.h"
 #include "vellix/formats/oebff_package.h"
 #include "vellix/formats/oebff_writer.h"
@@ -23,6 +24,15 @@ namespace ikutil {
 namespace {
 
 std::string LabelOf(const std::string& name) { return name.empty() ? "book" : name; }
+
+// Why the reader refused a container, on one line: the reason its code
+// gives, else the first line of its diagnostic.
+std::string UnreadableContainerText(const OEBFFContainerView& container) {
+  std::string why = vellix::formats::ContainerFailureReason(container.error_code);
+  if (why.empty()) why = container.diagnostic.substr(0, container.diagnostic.find_first_of("\r\n"));
+  if (why.empty()) return "not a readable OEBFF container";
+  return "not a readable OEBFF container (" + vellix::formats::LowerAscii(why.substr(0, 1)) + why.substr(1) + ")";
+}
 
 // Problems of loading the container's package, as error callbacks.
 class ReportingHelper : public COEBPackageUIHelper {
@@ -143,22 +153,53 @@ PackedSources PackSources(const CBookParams& params) {
   return packed;
 }
 
+// The container's package document read into `params`; a failure names
+// the container. Problems of the package document itself go to `helper`.
+Status LoadPackageOf(const OEBFFContainerView& container, ContainerFiles& files, CBookParams& params,
+                     COEBPackageUIHelper* helper) {
+  const std::string& path = container.path;
+  if (container.failed && !container.unfinished_part.empty()) {
+    // No source entry exists yet to carry the part's name, so the text does.
+    return {Status::Code::kTruncated,
+            "the container \"" + path + "\" ends inside the part \"" + container.unfinished_part + "\"", path};
+  }
+  if (container.failed || !container.root) return {Status::Code::kFailed, UnreadableContainerText(container), path};
+  std::string package;
+  std::optional<Status> read = files.Package(package);
+  if (!read) return {Status::Code::kFailed, "the container holds no package document", path};
+  if (!read->ok()) return {read->code(), DescribeReadFailure("the package document", *read), path};
+  params.SetUIHelper(helper);
+  bool loaded = params.LoadFromText(package, path, false);
+  params.SetUIHelper(nullptr);
+  if (!loaded) return {Status::Code::kFailed, "the container's package document could not be read", path};
+  return Status::Ok();
+}
+
 }  // namespace
+
+Status LoadContainerPackage(const OEBFFContainerView& container, CBookParams& params) {
+  ContainerFiles files(container.path, container.parts);
+  return LoadPackageOf(container, files, params, nullptr);
+}
 
 COEBFFThread::COEBFFThread(CBookParams* params, void* /*window*/) : params_(params) {}
 
-int COEBFFThread::GenerateOEBFF(bool needs_validation) {
+int COEBFFThread::GenerateOEBFF(bool needs_validation) { return Pack(needs_validation).ok() ? 1 : 0; }
+
+TaskOutcome COEBFFThread::Pack(bool needs_validation) {
   TaskReport report(*this, ProblemLabel(*params_, params_->book_file_name));
+  auto failed = [&](const std::string& text) {
+    report.Error(text);
+    return TaskOutcome{report.Failure(text), {}};
+  };
   if (needs_validation) {
     int errors = CheckSources(*params_, -1, *this);
     if (errors > 0) {
-      report.Error("the container was not written: the check found " + std::to_string(errors) + " error(s)");
-      return 0;
+      return failed("the container was not written: the check found " + std::to_string(errors) + " error(s)");
     }
   }
   if (!IsPlainFileName(params_->book_file_name)) {
-    report.Error("\"" + params_->book_file_name + "\" cannot name a container");
-    return 0;
+    return failed("\"" + params_->book_file_name + "\" cannot name a container");
   }
   ProjectSources project(*params_);
   const std::string& opf = params_->project_file_path;
@@ -168,8 +209,7 @@ int COEBFFThread::GenerateOEBFF(bool needs_validation) {
           .string();
   try {
     if (!params_->Save()) {
-      report.Error("the package could not be saved at \"" + opf + "\"");
-      return 0;
+      return failed("the package could not be saved at \"" + opf + "\"");
     }
     std::string folder = params_->BaseDirectory().empty() ? "." : params_->BaseDirectory();
     PackedSources packed = PackSources(*params_);
@@ -178,12 +218,10 @@ int COEBFFThread::GenerateOEBFF(bool needs_validation) {
     report.SetSources(std::move(entries));
     std::optional<std::string> package = ContainerPackageText(*params_, packed.hrefs);
     if (!package) {
-      report.Error("the package holds text that is not valid UTF-8");
-      return 0;
+      return failed("the package holds text that is not valid UTF-8");
     }
     if (package->find(vellix::formats::OEBFFBodyDelimiter()) != std::string::npos) {
-      report.Error("the package holds the container's part delimiter and cannot be packed");
-      return 0;
+      return failed("the package holds the container's part delimiter and cannot be packed");
     }
     std::vector<vellix::formats::OEBFFManifestPart> parts =
         vellix::formats::ReadOEBFFManifestText(*package, opf, folder);
@@ -217,7 +255,7 @@ int COEBFFThread::GenerateOEBFF(bool needs_validation) {
         if (!vellix::formats::IsFile(file)) {
           report.Problem(
               {part.href, "\"" + file + "\" cannot be read, so the container was not written", -1, -1, kSeverityError});
-          return 0;
+          return TaskOutcome{report.Failure("the container was not written"), {}};
         }
         vellix::formats::AppendOEBFFBody(out, file);
       } else if (!part.inside) {
@@ -232,49 +270,26 @@ int COEBFFThread::GenerateOEBFF(bool needs_validation) {
     out.Write(vellix::formats::OEBFFContainerFooter());
     out.Commit();
   } catch (const vellix::formats::AutomationError& e) {
-    report.Error("the container could not be written: " + std::string(e.what()));
-    return 0;
+    return failed("the container could not be written: " + WordsOf(e));
   }
   report.Layout("Wrote " + container);
-  return 1;
+  return {Status::Ok(), std::filesystem::absolute(container).lexically_normal().string()};
 }
 
 COEBFFReaderThread::COEBFFReaderThread(const OEBFFContainerView& container, void* /*window*/) : container_(container) {}
 
-int COEBFFReaderThread::OutputBook() {
+int COEBFFReaderThread::OutputBook() { return BuildResultCode(Build()); }
+
+TaskOutcome COEBFFReaderThread::Build() {
   TaskReport report(*this, LabelOf(dest_name));
-  if (container_.failed && !container_.unfinished_part.empty()) {
-    // No source entry exists yet to carry the part's name, so the text does.
-    report.Problem(
-        {container_.path,
-         "the container \"" + container_.path + "\" ends inside the part \"" + container_.unfinished_part + "\"", -1,
-         -1, kSeverityError});
-    return 1;
-  }
-  if (container_.failed || !container_.root) {
-    std::string why =
-        container_.diagnostic.empty() ? "code " + std::to_string(container_.error_code) : container_.diagnostic;
-    while (!why.empty() && (why.back() == '\n' || why.back() == '\r')) why.pop_back();
-    report.Problem({container_.path, "the container could not be read: " + why, -1, -1, kSeverityError});
-    return 1;
-  }
   ContainerFiles files(container_.path, container_.parts);
-  std::string package;
-  std::optional<Status> read = files.Package(package);
-  if (!read) {
-    report.Problem({container_.path, "the container holds no package document", -1, -1, kSeverityError});
-    return 1;
-  }
-  if (!read->ok()) {
-    report.Problem({container_.path, DescribeReadFailure("the package document", *read), -1, -1, kSeverityError});
-    return 1;
-  }
   CBookParams params;
   ReportingHelper helper(report);
-  params.SetUIHelper(&helper);
-  bool loaded = params.LoadFromText(package, container_.path, false);
-  params.SetUIHelper(nullptr);
-  if (!loaded) return 1;
+  if (Status loaded = LoadPackageOf(container_, files, params, &helper); !loaded.ok()) {
+    // The package's own problems have been reported through the helper.
+    if (report.errors() == 0) report.Problem({loaded.file(), loaded.message(), -1, -1, kSeverityError});
+    return {report.Failure("the book was not written"), {}};
+  }
 
   BuildRequest request;
   request.params = &params;
@@ -287,7 +302,7 @@ int COEBFFReaderThread::OutputBook() {
   request.book_name = dest_name.empty() ? params.book_file_name : dest_name;
   request.log_dir = log_dir;
   request.preview = preview;
-  return BuildResultCode(RunBuild(request, *this));
+  return RunBuild(request, *this);
 }
 
 }  // namespace ikutil

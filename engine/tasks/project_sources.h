@@ -18,6 +18,7 @@
 #include "build_run.h"
 #include "ikutil/callbacks.h"
 #include "ikutil/params.h"
+#include "ikutil/status.h"
 #include "source_files.h"
 
 namespace ikutil {
@@ -50,7 +51,8 @@ class ProjectSources {
 };
 
 // The checks of every source (`index` < 0) or of the one at `index`, with
-// each problem through the error callback; returns the errors found.
-int CheckSources(const CBookParams& params, int32_t index, const EngineCallbacks& callbacks);
+// each problem through the error callback; returns the errors found, and
+// sets `failure`, when given, to the first of them (success when none).
+int CheckSources(const CBookParams& params, int32_t index, const EngineCallbacks& callbacks, Status* failure = nullptr);
 
 }  // namespace ikutil

@@ -25,7 +25,7 @@ std::string ProblemMessage(const ikutil::Problem& problem) {
 
 void TaskReport::Problem(const ikutil::Problem& problem) {
   static const char* const kSeverityNames[] = {"information", "warning", "error"};
-  if (problem.severity >= kSeverityError) ++errors_;
+  if (problem.severity >= kSeverityError && ++errors_ == 1) first_error_ = problem;
   std::string message = ProblemMessage(problem);
   log_.push_back(std::string(kSeverityNames[std::clamp<int>(problem.severity, 0, 2)]) + ": " + message);
   if (!callbacks_.error_callback) return;
@@ -39,6 +39,17 @@ void TaskReport::Problem(const ikutil::Problem& problem) {
   if (entry == nullptr) entry = problem.file.empty() && current_ != nullptr ? current_ : &named;
   callbacks_.error_callback(entry, message.c_str(), problem.line, problem.column, problem.severity,
                             callbacks_.error_context);
+}
+
+std::string WordsOf(const vellix::formats::AutomationError& error) {
+  if (!vellix::formats::DescriptionTellsCause(error.number()))
+    return error.detail().empty() ? error.description() : error.detail();
+  return error.detail().empty() ? error.description() : error.description() + ": " + error.detail();
+}
+
+Status TaskReport::Failure(const std::string& fallback, Status::Code code) const {
+  if (!first_error_) return {code, fallback, label_};
+  return {code, first_error_->message, first_error_->file.empty() ? label_ : first_error_->file};
 }
 
 void TaskReport::SetSources(const std::vector<std::pair<std::string, CSourceFile*>>& sources) {

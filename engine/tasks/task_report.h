@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -11,6 +12,8 @@
 #include "compiler.h"
 #include "ikutil/callbacks.h"
 #include "ikutil/params.h"
+#include "ikutil/status.h"
+#include "vellix/formats/error.h"
 
 namespace ikutil {
 
@@ -47,6 +50,9 @@ class TaskReport {
 
   int errors() const { return errors_; }
   const std::vector<std::string>& log() const { return log_; }
+  // The task's failure as its caller hears it: the first error reported
+  // (its file and words), else `fallback` about the task's label.
+  Status Failure(const std::string& fallback, Status::Code code = Status::Code::kFailed) const;
 
  private:
   EngineCallbacks callbacks_;
@@ -55,8 +61,14 @@ class TaskReport {
   CSourceFile* current_ = nullptr;
   uint32_t last_progress_ = 0;
   int errors_ = 0;
+  std::optional<ikutil::Problem> first_error_;
   std::vector<std::string> log_;
 };
+
+// A failure of the formats module in words for the user, without its
+// number: "Path not found: <path>"; the detail alone where the standard
+// description tells nothing of the cause.
+std::string WordsOf(const vellix::formats::AutomationError& error);
 
 // "<file>: <text>", with " (Line <n>, Col <m>)" when the problem has a place.
 std::string ProblemMessage(const ikutil::Problem& problem);

@@ -9,7 +9,7 @@
 
 namespace ikutil {
 
-int CheckSources(const CBookParams& params, int32_t index, const EngineCallbacks& callbacks) {
+int CheckSources(const CBookParams& params, int32_t index, const EngineCallbacks& callbacks, Status* failure) {
   ProjectSources project(params);
   std::vector<BuildSource> sources = project.Select(index);
   TaskReport report(callbacks, ProblemLabel(params, params.book_file_name));
@@ -35,11 +35,16 @@ int CheckSources(const CBookParams& params, int32_t index, const EngineCallbacks
     report.Progress(done, total);
     report.SourceDone(sources[i].href, i + 1, count);
   }
+  if (failure) *failure = report.errors() == 0 ? Status::Ok() : report.Failure("the check found an error");
   return report.errors();
 }
 
 CValidatorThread::CValidatorThread(CBookParams* params, void* /*window*/) : params_(params) {}
 
-void CValidatorThread::Validate(int32_t index) { CheckSources(*params_, index, *this); }
+TaskOutcome CValidatorThread::Check(int32_t index) {
+  TaskOutcome outcome;
+  CheckSources(*params_, index, *this, &outcome.status);
+  return outcome;
+}
 
 }  // namespace ikutil

@@ -1,17 +1,15 @@
 // Publishing: a package (or the package made from a document) handed to the
 // toolkit's Builder as a project, with the build's events passed on and its
 // failures turned into errors.
-#include <sys/stat.h>
-
 #include <exception>
 #include <filesystem>
 #include <functional>
 #include <memory>
-#include <optional>
 
 #include "ikpubx/builder.h"
 #include "ikpubx/epub_export.h"
 #include "ikpubx/module.h"
+#include "ikpubx/oebff_reader.h"
 #include "ikpubx/project.h"
 #include "vellix/book.h"
 #include "vellix/error.h"
@@ -35,35 +33,24 @@ std::shared_ptr<I> CreateToolkitObject(const char* prog_id) {
   return object;
 }
 
-// Tells a file the build wrote from one that was there before it: the
-// engine renames a new file into place, so a new book is a new inode.
-struct FileIdentity {
-  dev_t device;
-  ino_t inode;
-  bool operator==(const FileIdentity&) const = default;
-};
-
-std::optional<FileIdentity> IdentityOf(const std::string& path) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return FileIdentity{st.st_dev, st.st_ino};
+// The words of a failed task for the user, naming the file at fault: the
+// one the engine names, else `source`, the user's.
+std::string FailureText(const ikutil::Status& status, const std::string& source) {
+  std::string message = formats::TrimSpaces(status.message());
+  if (message.empty()) return source + ": no book could be built from it";
+  return (status.file().empty() ? source : status.file()) + ": " + message;
 }
 
-// Hears the Builder for one Save: passes its events on, keeps the first
-// message worth showing if the build fails, and stops the build when the
-// caller answers false to keep_going or one of its handlers throws (the
-// exception is kept and rethrown once Build has returned, since nothing may
-// be thrown through the toolkit).
+// Hears the Builder for one Save: passes its events on, and stops the build
+// when the caller answers false to keep_going or one of its handlers throws
+// (the exception is kept and rethrown once Build has returned, since
+// nothing may be thrown through the toolkit).
 class PublishSink : public ikpubx::IBuilderEvents {
  public:
   PublishSink(ikpubx::IBuilder* builder, const PublishEvents* events) : builder_(builder), events_(events) {}
 
   void OnError(const std::string& file, const std::string& message, int32_t line, int32_t column,
                int16_t severity) override {
-    // Named after its file, as the engine names problems in its log.
-    std::string text = file.empty() ? formats::TrimSpaces(message) : file + ": " + formats::TrimSpaces(message);
-    if (severity >= 2 && first_error_.empty()) first_error_ = text;
-    if (first_message_.empty()) first_message_ = text;
     Pass([&] {
       if (events_->error) events_->error(file, message, line, column, severity);
     });
@@ -93,8 +80,6 @@ class PublishSink : public ikpubx::IBuilderEvents {
 
   bool stopped() const { return stopped_; }
   std::exception_ptr failure() const { return failure_; }
-  // The engine's first error, else its first message of any kind.
-  const std::string& FirstMessage() const { return first_error_.empty() ? first_message_ : first_error_; }
 
  private:
   template <typename F>
@@ -117,18 +102,16 @@ class PublishSink : public ikpubx::IBuilderEvents {
   const PublishEvents* events_;
   bool stopped_ = false;
   std::exception_ptr failure_;
-  std::string first_error_, first_message_;
 };
 
-// Runs `build` with a Builder that passes the build's events on, into the
-// book file `dest` (named after `source` in messages); throws when no book
-// was written.
-void RunBuilder(const std::function<ikpubx::HRESULT(ikpubx::IBuilder&)>& build, const fs::path& dest,
-                const std::string& source, const PublishEvents* events);
+// Runs `build` with a Builder that passes the build's events on (messages
+// name `source` where the engine names no file); throws when no book was
+// written, in the words of the Builder's outcome.
+void RunBuilder(const std::function<void(ikpubx::IBuilder&)>& build, const std::string& source,
+                const PublishEvents* events);
 
-void BuildProject(ikpubx::IProject* project, const fs::path& dest, const std::string& source,
-                  const PublishEvents* events) {
-  RunBuilder([project](ikpubx::IBuilder& builder) { return builder.Build(project); }, dest, source, events);
+void BuildProject(ikpubx::IProject* project, const std::string& source, const PublishEvents* events) {
+  RunBuilder([project](ikpubx::IBuilder& builder) { builder.Build(project); }, source, events);
 }
 
 }  // namespace
@@ -147,42 +130,32 @@ void Book::BuildPackage(const std::string& destination, const PublishEvents* eve
   auto project = CreateToolkitObject<ikpubx::IProject>(ikpubx::kProjectIndependentProgId);
   ikpubx::HRESULT hr = project->Load(path_);
   if (ikpubx::Failed(hr)) formats::Raise(hr, "The package could not be read as a project: " + path_);
-  BuildProject(project.get(), dest, path_, events);
+  BuildProject(project.get(), path_, events);
 }
 
 namespace {
 
-void RunBuilder(const std::function<ikpubx::HRESULT(ikpubx::IBuilder&)>& build, const fs::path& dest,
-                const std::string& source, const PublishEvents* events) {
-  ikpubx::HRESULT hr = ikpubx::S_OK;
+void RunBuilder(const std::function<void(ikpubx::IBuilder&)>& build, const std::string& source,
+                const PublishEvents* events) {
   auto builder = CreateToolkitObject<ikpubx::IBuilder>(ikpubx::kBuilderIndependentProgId);
   auto sink = std::make_shared<PublishSink>(builder.get(), events);
-
-  // The engine names the book after the folder and the book name just
-  // recorded, always with ".imp".
-  std::string book_file = (dest.parent_path() / (dest.stem().string() + ".imp")).string();
-  std::optional<FileIdentity> before = IdentityOf(book_file);
   uint32_t cookie = 0;
   builder->Advise(sink, &cookie);
-  if (sink->KeepGoing()) hr = build(*builder);
+  const bool started = sink->KeepGoing();
+  if (started) build(*builder);
   builder->Unadvise(cookie);
-  std::optional<FileIdentity> after = IdentityOf(book_file);
-  bool written = after && after != before;
-
-  bool succeeded = !sink->stopped() && ikpubx::Succeeded(hr) && written;
-  if (succeeded) return;
-  // The engine leaves no partial book; a book stopped too late to be held
-  // back, or one it wrote while answering failure, goes too.
+  const ikutil::TaskOutcome outcome = started ? builder->LastOutcome() : ikutil::TaskOutcome{};
+  const bool written = outcome.ok() && !outcome.written_path.empty();
+  if (written && !sink->stopped()) return;
+  // A book stopped too late to be held back goes too.
   if (written) {
     std::error_code ec;
-    fs::remove(book_file, ec);
+    fs::remove(outcome.written_path, ec);
   }
   if (sink->failure()) std::rethrow_exception(sink->failure());
   if (sink->stopped()) formats::Raise(formats::kInvalidArgument, kStoppedMessage);
-  std::string message = sink->FirstMessage();
-  if (message.empty())
-    message = source + (ikpubx::Failed(hr) ? ": no book could be built from it" : ": the build wrote no book");
-  formats::Raise(kBuildFailed, message);
+  formats::Raise(kBuildFailed,
+                 outcome.ok() ? source + ": the build wrote no book" : FailureText(outcome.status, source));
 }
 
 // An EPUB book the toolkit would refuse is refused here first, with the
@@ -206,6 +179,25 @@ std::shared_ptr<ikpubx::IProject> LoadEpubProject(const std::string& epub) {
 
 }  // namespace
 
+bool Book::ReadContainerFields(std::string* why) {
+  ikpubx::OEBFFReader reader(path_);
+  ikutil::OEBFFContainerView container;
+  container.path = path_;
+  container.failed = reader.Failed();
+  container.error_code = reader.ErrorCode();
+  container.diagnostic = reader.Diagnostic();
+  container.unfinished_part = reader.UnfinishedPart();
+  container.root = reader.Root();
+  for (const formats::OEBFFNode* part : reader.Parts()) container.parts.push_back(part);
+  ikutil::CBookParams params;
+  if (ikutil::Status read = ikutil::LoadContainerPackage(container, params); !read.ok()) {
+    if (why) *why = FailureText(read, path_);
+    return false;
+  }
+  SetFieldsFrom(params);
+  return true;
+}
+
 void Book::BuildContainer(const std::string& destination, const PublishEvents* events) const {
   if (!formats::IsFile(path_)) formats::RaiseMissing(path_, false);
   fs::path dest = fs::absolute(destination).lexically_normal();
@@ -213,8 +205,7 @@ void Book::BuildContainer(const std::string& destination, const PublishEvents* e
   // no log when given no log folder.
   const std::string book = (dest.parent_path() / dest.stem()).string();
   const std::string container = fs::absolute(path_).lexically_normal().string();
-  RunBuilder([&](ikpubx::IBuilder& builder) { return builder.BuildFromOEBFF(container, book, "", 0); }, dest, path_,
-             events);
+  RunBuilder([&](ikpubx::IBuilder& builder) { builder.BuildFromOEBFF(container, book, "", 0); }, path_, events);
 }
 
 void Book::SaveAsEpub(const std::string& epub) const {
@@ -233,6 +224,10 @@ void Book::LoadEpubMetadata(const std::string& epub) {
   RequireReadableEpub(epub, true);
   ikutil::CBookParams params;
   if (std::string error; !params.LoadEpubMetadata(epub, error)) formats::Raise(formats::kInvalidArgument, error);
+  SetFieldsFrom(params);
+}
+
+void Book::SetFieldsFrom(const ikutil::CBookParams& params) {
   title_ = params.book_title;
   category_ = params.category;
   author_.clear();
@@ -260,7 +255,7 @@ void Book::BuildEpub(const std::string& destination, const PublishEvents* events
   project->SetBookFileName(dest.stem().string());
   project->SetOutputDirectory(dest.parent_path().string());
   project->SetErrorDirectory("");
-  BuildProject(project.get(), dest, path_, events);
+  BuildProject(project.get(), path_, events);
 }
 
 }  // namespace vellix

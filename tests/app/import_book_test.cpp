@@ -4,6 +4,7 @@
 // cancelled one leaves the dialog open and the shelf as it was.
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -234,6 +235,42 @@ class ImportBookTest : public QObject {
     QCOMPARE(Listed(), QStringList({"Retitled", "Short", "Typed"}));
     QCOMPARE(FilesIn(Path("s")).size(), 3);
     SaveScreenshot(*w_, "after_import");
+  }
+
+  // A container's build takes the title, author and category it carries:
+  // the dialog shows them from it, disabled, with a note, so nothing typed
+  // is dropped; one that cannot be read says why on one line, in the note
+  // and when imported.
+  void containerShowsItsOwnFields() {
+    Start();
+    vellix::Book source;
+    source.Load(Path("doc.htm"));
+    const fs::path opf = source.CreatePackageFromDocument(Path("doc.htm"));
+    source.BuildOEBFile(opf.stem().string(), opf.parent_path().string());
+    const QString container = Q(fs::path(opf).replace_extension(".oeb").string());
+    const QString unreadable = Q(Path("book.oeb")) +
+                               ": not a readable OEBFF container (a header line has no name "
+                               "or no colon)";
+    ImportWith([&](QDialog& dialog, Boxes& b) {
+      auto* note = dialog.findChild<QLabel*>("lblFieldsNote");
+      QVERIFY(note);
+      b.file->setText(Q(Path("book.oeb")));
+      QVERIFY2(!note->isHidden() && note->text().endsWith(unreadable), qPrintable(note->text()));
+      QVERIFY(b.import->isEnabled());
+      QTest::mouseClick(b.import, Qt::LeftButton);
+      QCOMPARE(dialogs_.messages.size(), 1);
+      QVERIFY2(dialogs_.messages[0].endsWith(u'\n' + unreadable), qPrintable(dialogs_.messages[0]));
+      b.file->setText(Q(Path("doc.htm")));
+      QVERIFY(b.title->isEnabled() && note->isHidden());
+      b.file->setText(container);  // its package names no category
+      QCOMPARE(b.Fields(), QStringList({"Found Title", "Found Author", ""}));
+      for (QLineEdit* box : {b.title, b.author, b.category}) QVERIFY(!box->isEnabled());
+      QVERIFY(!note->isHidden() && note->text().contains("carries its own title"));
+      SaveScreenshot(dialog, "import_container");
+      QTest::mouseClick(b.import, Qt::LeftButton);
+    });
+    QCOMPARE(dialogs_.messages.size(), 1);
+    QCOMPARE(Listed(), QStringList({"Found Title", "Short"}));
   }
 
   // Right after an import and a dropped book folder, both exports list the

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <tuple>
 
 #include "engine_log.h"
 #include "epub_maker.h"
@@ -174,14 +175,53 @@ TEST_F(SmallBook, ContainerBuildsTheSameBookAsThePackage) {
   ASSERT_NE(packer.GenerateOEBFF(true), 0) << packing.Errors();
   std::string out2 = dir_ / "out2";
   std::filesystem::create_directory(out2);
-  ASSERT_EQ(BuildFromContainer(out_ + "/STORYBK.oeb", out2, "FROMOEB", building), 0) << building.Errors();
+  ASSERT_TRUE(BuildFromContainer(out_ + "/STORYBK.oeb", out2, "FROMOEB", building).ok()) << building.Errors();
 
   EditionReadResult a = ReadDeviceEdition(Book()), b = ReadDeviceEdition(out2 + "/FROMOEB.imp");
   ASSERT_EQ(b.error, EditionError::kNone) << b.message;
   EXPECT_EQ(a.edition, b.edition);
   EXPECT_EQ(a.info.title + "|" + a.info.book_id, b.info.title + "|" + b.info.book_id);
   // A container that cannot be read reaches the engine as failed.
-  EXPECT_NE(BuildFromContainer(dir_ / "nothing.oeb", out2, "NOTHING", broken), 0);
+  EXPECT_FALSE(BuildFromContainer(dir_ / "nothing.oeb", out2, "NOTHING", broken).ok());
+}
+
+// Every task tells its caller the file it wrote, or why it wrote none in
+// words that name the file at fault.
+TEST_F(SmallBook, EachTaskAnswersTheFileItWroteOrWhyNot) {
+  namespace fs = std::filesystem;
+  auto absolute = [](const std::string& path) { return fs::absolute(path).lexically_normal().string(); };
+  TaskOutcome built = CBookBuilder(&params_, nullptr).Build(false);
+  ASSERT_TRUE(built.ok()) << built.status.ToString();
+  EXPECT_EQ(built.written_path, absolute(Book()));
+  EXPECT_TRUE(CValidatorThread(&params_, nullptr).Check(-1).ok());
+  params_.project_file_path = dir_ / "opfTEMP";
+  TaskOutcome packed = COEBFFThread(&params_, nullptr).Pack(false);
+  ASSERT_TRUE(packed.ok()) << packed.status.ToString();
+  EXPECT_EQ(packed.written_path, absolute(out_ + "/STORYBK.oeb"));
+  EngineLog log;
+  TaskOutcome unpacked = BuildFromContainer(packed.written_path, out_, "FROMOEB", log);
+  ASSERT_TRUE(unpacked.ok()) << log.Errors();
+  EXPECT_EQ(unpacked.written_path, absolute(out_ + "/FROMOEB.imp"));
+
+  // Failures: a source gone, a book name that leaves its folder, a
+  // container that is not there. Each names its file and writes nothing.
+  params_.project_file_path = opf_;
+  fs::remove(dir_ / "ch2.htm");
+  TaskOutcome missing = CBookBuilder(&params_, nullptr).Build(false);
+  TaskOutcome unchecked = CValidatorThread(&params_, nullptr).Check(-1);
+  params_.book_file_name = "../away";
+  TaskOutcome refused = COEBFFThread(&params_, nullptr).Pack(false);
+  TaskOutcome unread = BuildFromContainer(dir_ / "nothing.oeb", out_, "NOTHING", log);
+  for (const auto& [outcome, file, words] :
+       {std::tuple<const TaskOutcome&, std::string, std::string>{missing, "ch2.htm", "not found"},
+        {unchecked, "ch2.htm", "not found"},
+        {refused, opf_, "cannot name a container"},
+        {unread, dir_ / "nothing.oeb", "not a readable OEBFF container (the file cannot be opened)"}}) {
+    EXPECT_FALSE(outcome.ok()) << file;
+    EXPECT_EQ(outcome.status.file(), file);
+    EXPECT_NE(outcome.status.message().find(words), std::string::npos) << outcome.status.ToString();
+    EXPECT_EQ(outcome.written_path, "");
+  }
 }
 
 }  // namespace

@@ -120,7 +120,7 @@ TEST_F(SourcesAnywhere, SavedAsFileUrisLoadedAsPathsThenBuiltCheckedAndPacked) {
   EXPECT_EQ(ReadFile(made.project_file_path), saved);
 
   EngineLog unpack_errors;
-  ASSERT_EQ(BuildFromContainer(dir_ / "out/BOOK.oeb", dir_ / "out", "FROMOEB", unpack_errors), 0)
+  ASSERT_TRUE(BuildFromContainer(dir_ / "out/BOOK.oeb", dir_ / "out", "FROMOEB", unpack_errors).ok())
       << unpack_errors.Errors();
   EXPECT_EQ(AllText(dir_ / "out/FROMOEB.imp"), AllText(dir_ / "out/BOOK.imp"));
 }
@@ -193,7 +193,7 @@ TEST_F(SourcesAnywhere, AContainerReadsNothingOutsideItself) {
         vellix::fixtures::MakeContainer(Package({"ok.htm", named}), {{"text/x-oeb1-document", "ok", "ok.htm", ok}});
     std::string oeb = dir_.Write("box/hostile.oeb", c.bytes);
     EngineLog errors;
-    EXPECT_NE(BuildFromContainer(oeb, dir_ / "out", "HOSTILE", errors), 0) << "a named source is missing";
+    EXPECT_FALSE(BuildFromContainer(oeb, dir_ / "out", "HOSTILE", errors).ok()) << "a named source is missing";
     EXPECT_NE(errors.Errors().find("document not found"), std::string::npos) << errors.Errors();
     EXPECT_FALSE(std::filesystem::exists(dir_ / "out/HOSTILE.imp"));
   }
@@ -202,7 +202,7 @@ TEST_F(SourcesAnywhere, AContainerReadsNothingOutsideItself) {
                             {"text/x-oeb1-document", "up", "../x.htm", Page("X", "<p>PART</p>")}});
   std::string oeb = dir_.Write("box/links.oeb", c.bytes);
   EngineLog errors;
-  ASSERT_EQ(BuildFromContainer(oeb, dir_ / "out", "LINKS", errors), 0) << errors.Errors();
+  ASSERT_TRUE(BuildFromContainer(oeb, dir_ / "out", "LINKS", errors).ok()) << errors.Errors();
   std::string text = AllText(dir_ / "out/LINKS.imp");
   EXPECT_EQ(text.find("OUTSIDE"), std::string::npos) << text;
   EXPECT_EQ(text.find("root:"), std::string::npos) << text;

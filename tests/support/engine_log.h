@@ -63,19 +63,21 @@ struct EngineLog {
 
 // Builds the book `container` holds into `folder`/`name`.imp as the toolkit
 // does: the container read first, and the engine told when that failed.
-inline int BuildFromContainer(const std::string& container, const std::string& folder, const std::string& name,
-                              EngineLog& log) {
+inline ikutil::TaskOutcome BuildFromContainer(const std::string& container, const std::string& folder,
+                                              const std::string& name, EngineLog& log) {
   ikpubx::OEBFFReader reader(container);
   ikutil::OEBFFContainerView view;
   view.path = container;
   view.failed = reader.Failed();
+  view.error_code = reader.ErrorCode();
+  view.diagnostic = reader.Diagnostic();
   view.root = reader.Root();
   for (const vellix::formats::OEBFFNode* part : reader.Parts()) view.parts.push_back(part);
   ikutil::COEBFFReaderThread task(view, nullptr);
   task.dest_dir = folder;
   task.dest_name = name;
   log.Attach(task);
-  return task.OutputBook();
+  return task.Build();
 }
 
 }  // namespace vellix::fixtures

@@ -150,6 +150,33 @@ TEST_F(ToolkitCli, ABuildFromACutContainerNamesThePartItEndsIn) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "out/CUT.imp"));
 }
 
+// A build or a container that is not written says why on its last line, in
+// the engine's words naming the file at fault; an unreadable container is
+// refused on one line, by name, whether built or added to a shelf.
+TEST_F(ToolkitCli, WhatWasNotWrittenSaysWhyNamingTheFile) {
+  std::filesystem::remove(dir_ / "out");
+  const std::string out_missing = opf_ + ": the destination folder \"" + (dir_ / "out") + "\" does not exist";
+  dir_.Write("bad.oeb", "MIME-Version: 1.0\r\n\r\n");
+  std::filesystem::create_directory(dir_ / "shelf");
+  const std::string unreadable =
+      dir_ / "bad.oeb: not a readable OEBFF container (its headers are not a container's, or a part has no delimiter)";
+  for (const auto& [args, last_line] :
+       {std::pair<std::vector<std::string>, std::string>{{"build", opf_}, out_missing},
+        {{"build", opf_, "--container"}, opf_ + ": the container could not be written: "},
+        {{"build", "--oebff", dir_ / "bad.oeb", dir_ / "shelf/BAD", ""}, unreadable},
+        {{"shelf", "add", dir_ / "shelf", dir_ / "bad.oeb"}, unreadable}}) {
+    ToolOutcome r = RunTool(VELLIX_TOOL, args);
+    EXPECT_EQ(r.code, 1) << args[0];
+    std::string err = r.err;
+    while (!err.empty() && err.back() == '\n') err.pop_back();
+    const std::string last = err.substr(err.rfind('\n') + 1);
+    EXPECT_EQ(last.rfind("vellix: " + last_line, 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find('\r'), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Error 0x"), std::string::npos) << r.err;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir_ / "shelf"));
+}
+
 // A project file whose sources lie in another folder, named by absolute
 // path and by "../": built, checked, packed and built again from the
 // container, all from the command line.

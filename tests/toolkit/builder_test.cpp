@@ -44,35 +44,43 @@ class ScriptedEngine : public BuildEngine {
   std::vector<EngineCall> calls;
 
   std::unique_ptr<EngineBuild> NewBuild(ikutil::CBookParams* params, const Callbacks& callbacks) override {
-    struct Build : EngineBuild {
+    struct ScriptedBuild : EngineBuild {
       ScriptedEngine* engine;
       ikutil::CBookParams* params;
       Callbacks callbacks;
-      int OutputBook(bool preview) override {
+      ikutil::TaskOutcome Build(bool preview) override {
         engine->Note(params).preview = preview;
-        return engine->Run(callbacks) + (engine->cancel_requested ? 1 : 0);
+        return Outcome(engine->Run(callbacks) == 0 && !engine->cancel_requested);
       }
       void RequestCancel(bool cancel) override { engine->cancel_requested = cancel; }
     };
-    auto build = std::make_unique<Build>();
+    auto build = std::make_unique<ScriptedBuild>();
     build->engine = this, build->params = params, build->callbacks = callbacks;
     return build;
   }
-  int GenerateOEBFF(ikutil::CBookParams* params, const Callbacks& callbacks, bool needs_validation) override {
+  // `result` as the engine's numbers say it: non-zero for a container
+  // written.
+  ikutil::TaskOutcome GenerateOEBFF(ikutil::CBookParams* params, const Callbacks& callbacks,
+                                    bool needs_validation) override {
     Note(params).flag = needs_validation;
-    return Run(callbacks);
+    return Outcome(Run(callbacks) != 0);
   }
-  void Validate(ikutil::CBookParams* params, const Callbacks& callbacks, int32_t index) override {
+  ikutil::TaskOutcome Validate(ikutil::CBookParams* params, const Callbacks& callbacks, int32_t index) override {
     Note(params).index = index;
-    Run(callbacks);
+    return Outcome(Run(callbacks) == 0);
   }
-  int BuildFromContainer(const ikutil::OEBFFContainerView& container, const Callbacks& callbacks, bool preview,
-                         const std::string& dest_dir, const std::string& log_dir,
-                         const std::string& dest_name) override {
+  ikutil::TaskOutcome BuildFromContainer(const ikutil::OEBFFContainerView& container, const Callbacks& callbacks,
+                                         bool preview, const std::string& dest_dir, const std::string& log_dir,
+                                         const std::string& dest_name) override {
     EngineCall& call = calls.emplace_back();
     call.dest_dir = dest_dir, call.dest_name = dest_name, call.log_dir = log_dir;
     call.preview = preview, call.flag = container.failed;
-    return Run(callbacks);
+    return Outcome(Run(callbacks) == 0);
+  }
+
+  static ikutil::TaskOutcome Outcome(bool written) {
+    if (written) return {{}, "/books/written.imp"};
+    return {ikutil::Status(ikutil::Status::Code::kFailed, "not built", "story.htm"), {}};
   }
 
  private:

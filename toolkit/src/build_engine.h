@@ -1,4 +1,4 @@
-// The engine as the Builder drives it. The real one runs the book engine's
+// The engine as the Builder drives it, each task answering its outcome. The real one runs the book engine's
 // tasks; a test can put a scripted one in its place to produce exact
 // callback sequences. Internal: the installed headers do not offer it.
 #pragma once
@@ -18,8 +18,7 @@ namespace ikpubx {
 class EngineBuild {
  public:
   virtual ~EngineBuild() = default;
-  // 0 on success.
-  virtual int OutputBook(bool preview) = 0;
+  virtual ikutil::TaskOutcome Build(bool preview) = 0;
   virtual void RequestCancel(bool cancel) = 0;
 };
 
@@ -28,14 +27,14 @@ class BuildEngine {
   virtual ~BuildEngine() = default;
   virtual std::unique_ptr<EngineBuild> NewBuild(ikutil::CBookParams* params,
                                                 const ikutil::EngineCallbacks& callbacks) = 0;
-  // Non-zero on success.
-  virtual int GenerateOEBFF(ikutil::CBookParams* params, const ikutil::EngineCallbacks& callbacks,
-                            bool needs_validation) = 0;
-  virtual void Validate(ikutil::CBookParams* params, const ikutil::EngineCallbacks& callbacks, int32_t index) = 0;
-  // 0 on success.
-  virtual int BuildFromContainer(const ikutil::OEBFFContainerView& container, const ikutil::EngineCallbacks& callbacks,
-                                 bool preview, const std::string& dest_dir, const std::string& log_dir,
-                                 const std::string& dest_name) = 0;
+  virtual ikutil::TaskOutcome GenerateOEBFF(ikutil::CBookParams* params, const ikutil::EngineCallbacks& callbacks,
+                                            bool needs_validation) = 0;
+  virtual ikutil::TaskOutcome Validate(ikutil::CBookParams* params, const ikutil::EngineCallbacks& callbacks,
+                                       int32_t index) = 0;
+  virtual ikutil::TaskOutcome BuildFromContainer(const ikutil::OEBFFContainerView& container,
+                                                 const ikutil::EngineCallbacks& callbacks, bool preview,
+                                                 const std::string& dest_dir, const std::string& log_dir,
+                                                 const std::string& dest_name) = 0;
 
   // The book engine itself.
   static std::shared_ptr<BuildEngine> Real();

@@ -25,13 +25,22 @@
 namespace ikpubx {
 namespace {
 
+// A failure the Builder finds itself, before or around the engine's task.
+ikutil::TaskOutcome Failure(std::string message, std::string file = {}) {
+  return {ikutil::Status(ikutil::Status::Code::kFailed, std::move(message), std::move(file)), {}};
+}
+
+// The automation members answer an outcome as S_OK or E_FAIL.
+HRESULT ResultOf(const ikutil::TaskOutcome& outcome) { return outcome.ok() ? S_OK : E_FAIL; }
+
 // No exception leaves a member of the interface: whatever the engine threw
 // has reached the sinks as an error already, and the caller gets E_FAIL.
 template <typename Call>
-HRESULT Guarded(Call&& call) {
+HRESULT Guarded(ikutil::TaskOutcome& outcome, Call&& call) {
   try {
     return call();
   } catch (...) {
+    outcome = Failure("the task stopped on an unexpected error");
     return E_FAIL;
   }
 }
@@ -148,6 +157,14 @@ std::optional<std::string> StringElement(const SafeArray& array, size_t i) {
 // Narrow text ends at its first zero, as the engine reads it.
 std::string_view UpToFirstZero(std::string_view text) { return text.substr(0, text.find('\0')); }
 
+// Why a task could not start, as its outcome says it.
+constexpr char kNoProject[] = "the publishing toolkit could not make a project";
+constexpr char kNoTemporaryProject[] = "the project could not be saved for the build: the current folder takes no file";
+constexpr char kNoTemporaryDocument[] =
+    "the document could not be saved for the build: the current folder takes no file";
+constexpr char kNotAFileList[] = "the list of documents holds something that is not a file name";
+constexpr char kNotADocument[] = "the document is neither text nor bytes";
+
 class CBuilder : public IBuilder {
  public:
   explicit CBuilder(std::shared_ptr<BuildEngine> engine) : engine_(std::move(engine)) {}
@@ -183,6 +200,11 @@ class CBuilder : public IBuilder {
   HRESULT UnadviseViewerEvents(uint32_t cookie) override {
     std::lock_guard lock(mutex_);
     return viewer_events_.Unadvise(cookie);
+  }
+
+  ikutil::TaskOutcome LastOutcome() override {
+    std::lock_guard lock(mutex_);
+    return outcome_;
   }
 
  private:
@@ -232,10 +254,29 @@ class CBuilder : public IBuilder {
   static bool EngineGlyphCoverage(uint32_t code_point, void* context);
 
   // Every task starts by telling the sinks which project it works on; then
-  // the engine's parameters of that project, or null when it has none.
+  // the engine's parameters of that project, or null (and the outcome says
+  // so) when it has none.
   ikutil::CBookParams* StartTask(IProject* project) {
     builder_events_.Fire([&](IBuilderEvents& sink) { sink.OnBuildStart(project); });
-    return ParamsOf(project);
+    ikutil::CBookParams* params = ParamsOf(project);
+    if (!params) outcome_ = Failure("the project has no book to work on");
+    return params;
+  }
+  // Keeps `outcome` as the last one, and answers it as a result code.
+  HRESULT Finish(ikutil::TaskOutcome outcome) {
+    if (std::string file = UserFileName(outcome.status.file()); file != outcome.status.file())
+      outcome.status = ikutil::Status(outcome.status.code(), outcome.status.message(), std::move(file));
+    outcome_ = std::move(outcome);
+    return ResultOf(outcome_);
+  }
+  // The name the user knows for a file the engine names: the project
+  // file for the temporary copy a container is packed from.
+  std::string UserFileName(std::string name) const {
+    return !temporary_name_.empty() && name == temporary_name_ ? user_name_ : name;
+  }
+  // A task that could not start: the outcome says why; E_FAIL.
+  HRESULT Refuse(std::string message, std::string file = {}) {
+    return Finish(Failure(std::move(message), std::move(file)));
   }
   HRESULT RunBuild(IProject* project);
   HRESULT RunCheck(IProject* project, int16_t index);
@@ -258,8 +299,10 @@ class CBuilder : public IBuilder {
   EngineBuild* current_build_ = nullptr;
   bool validating_ = false;
   IProject* current_project_ = nullptr;
+  std::string temporary_name_, user_name_;  // while a container is packed
   int32_t feedback_threshold_ = 1;
   int32_t preview_ = 0;
+  ikutil::TaskOutcome outcome_ = Failure("no task has run");
 
   PageIntrinsics page_;
   std::unique_ptr<ikutil::GlyphCoverage> coverage_;  // the faces, for the builds' glyph coverage
@@ -285,10 +328,10 @@ ikutil::EngineCallbacks CBuilder::Callbacks() {
 
 void CBuilder::EngineError(ikutil::CSourceFile* source, const char* message, int32_t line, int32_t column,
                            int16_t severity, void* context) {
-  std::string file = source ? source->Name() : std::string();
+  auto* self = static_cast<CBuilder*>(context);
+  std::string file = self->UserFileName(source ? source->Name() : std::string());
   std::string text = CleanEngineMessage(message);
-  static_cast<CBuilder*>(context)->builder_events_.Fire(
-      [&](IBuilderEvents& sink) { sink.OnError(file, text, line, column, severity); });
+  self->builder_events_.Fire([&](IBuilderEvents& sink) { sink.OnError(file, text, line, column, severity); });
 }
 
 void CBuilder::EngineParserProgress(uint32_t parsed, uint32_t total, void* context) {
@@ -343,8 +386,11 @@ HRESULT CBuilder::OnEndPage() {
 
 HRESULT CBuilder::Build(IProject* project) {
   std::lock_guard lock(mutex_);
-  if (!project) return E_POINTER;
-  return Guarded([&]() -> HRESULT { return RunBuild(project); });
+  if (!project) {
+    outcome_ = Failure("no project was given");
+    return E_POINTER;
+  }
+  return Guarded(outcome_, [&]() -> HRESULT { return RunBuild(project); });
 }
 
 HRESULT CBuilder::RunBuild(IProject* project) {
@@ -352,42 +398,43 @@ HRESULT CBuilder::RunBuild(IProject* project) {
   ikutil::CBookParams* params = StartTask(project);
   if (!params) return E_FAIL;
   TemporaryProjectFile temporary;
-  if (!temporary.SaveIfUnnamed(project)) return E_FAIL;
+  if (!temporary.SaveIfUnnamed(project)) return Refuse(kNoTemporaryProject);
   std::unique_ptr<EngineBuild> build = engine_->NewBuild(params, Callbacks());
   Running running(this, build.get(), false, project);
-  return build->OutputBook(preview_ == 1) != 0 ? E_FAIL : S_OK;
+  return Finish(build->Build(preview_ == 1));
 }
 
 HRESULT CBuilder::BuildFromProject(const std::string& project_file) {
   std::lock_guard lock(mutex_);
-  return Guarded([&]() -> HRESULT {
+  return Guarded(outcome_, [&]() -> HRESULT {
     std::shared_ptr<IProject> project;
-    if (Failed(CreateObject(kProjectIndependentProgId, &project))) return E_FAIL;
-    if (Failed(project->Load(project_file))) return E_FAIL;
+    if (Failed(CreateObject(kProjectIndependentProgId, &project))) return Refuse(kNoProject);
+    if (Failed(project->Load(project_file))) return Refuse("cannot be read as a project", project_file);
     return Build(project.get());
   });
 }
 
 HRESULT CBuilder::BuildFromHTMLFile(const std::string& html_file) {
   std::lock_guard lock(mutex_);
-  return Guarded([&]() -> HRESULT { return BuildSources({html_file}, false); });
+  return Guarded(outcome_, [&]() -> HRESULT { return BuildSources({html_file}, false); });
 }
 
 HRESULT CBuilder::BuildSources(const std::vector<std::string>& sources, bool name_project_first) {
   std::lock_guard lock(mutex_);
   std::shared_ptr<IProject> project;
-  if (Failed(CreateObject(kProjectIndependentProgId, &project))) return E_FAIL;
-  if (name_project_first && Failed(project->SetProjectFile(CurrentDirectoryProjectFile()))) return E_FAIL;
+  if (Failed(CreateObject(kProjectIndependentProgId, &project))) return Refuse(kNoProject);
+  if (name_project_first && Failed(project->SetProjectFile(CurrentDirectoryProjectFile()))) return Refuse(kNoProject);
   for (const std::string& source : sources)
-    if (Failed(project->AddSourceFile(source))) return E_FAIL;
-  if (!name_project_first && Failed(project->SetProjectFile(CurrentDirectoryProjectFile()))) return E_FAIL;
+    if (Failed(project->AddSourceFile(source))) return Refuse("cannot be added to the book", source);
+  if (!name_project_first && Failed(project->SetProjectFile(CurrentDirectoryProjectFile()))) return Refuse(kNoProject);
   return Build(project.get());
 }
 
 HRESULT CBuilder::BuildFromHTMLFiles(Variant* file_list) {
   std::lock_guard lock(mutex_);
+  outcome_ = Failure(kNotAFileList);
   if (!file_list) return E_POINTER;
-  return Guarded([&]() -> HRESULT {
+  return Guarded(outcome_, [&]() -> HRESULT {
     if (!(file_list->vt & (VT_ARRAY | VT_BSTR))) return E_INVALIDARG;
     const SafeArray* array = ArrayOf(*file_list);
     if (!array || !(array->element_type & VT_BSTR) || array->dimensions != 1 || !array->bounds_readable)
@@ -395,7 +442,7 @@ HRESULT CBuilder::BuildFromHTMLFiles(Variant* file_list) {
     std::vector<std::string> sources;
     for (size_t i = 0; i < array->Count(); ++i) {
       std::optional<std::string> source = StringElement(*array, i);
-      if (!source) return E_FAIL;
+      if (!source) return Refuse(kNotAFileList);
       sources.push_back(std::move(*source));
     }
     return BuildSources(sources, false);
@@ -404,8 +451,9 @@ HRESULT CBuilder::BuildFromHTMLFiles(Variant* file_list) {
 
 HRESULT CBuilder::BuildFromHTML(Variant* document) {
   std::lock_guard lock(mutex_);
+  outcome_ = Failure(kNotADocument);
   if (!document) return E_POINTER;
-  return Guarded([&]() -> HRESULT {
+  return Guarded(outcome_, [&]() -> HRESULT {
     std::string_view text;
     switch (document->vt) {
       case VT_BSTR:
@@ -418,7 +466,7 @@ HRESULT CBuilder::BuildFromHTML(Variant* document) {
       case VT_ARRAY | VT_UI1:
       case VT_BYREF | VT_ARRAY | VT_UI1: {
         const SafeArray* array = ArrayOf(*document);
-        if (!array || !array->bounds_readable) return E_FAIL;
+        if (!array || !array->bounds_readable) return Refuse(kNotADocument);
         text = std::string_view(reinterpret_cast<const char*>(array->bytes.data()), array->bytes.size());
         break;
       }
@@ -431,19 +479,20 @@ HRESULT CBuilder::BuildFromHTML(Variant* document) {
     text = UpToFirstZero(text);
 
     std::optional<std::string> reserved = ReserveTempFile("./", "scv");
-    if (!reserved) return E_FAIL;
+    if (!reserved) return Refuse(kNoTemporaryDocument);
     TemporaryFile source(std::move(*reserved));
     {
       std::ofstream out(source.path(), std::ios::binary | std::ios::trunc);
       out.write(text.data(), static_cast<std::streamsize>(text.size()));
-      if (!out.flush()) return E_FAIL;
+      if (!out.flush()) return Refuse(kNoTemporaryDocument);
     }
     return BuildSources({source.path()}, true);
   });
 }
 
 HRESULT CBuilder::AbortBuild() {
-  return Guarded([&]() -> HRESULT {
+  ikutil::TaskOutcome ignored;
+  return Guarded(ignored, [&]() -> HRESULT {
     std::lock_guard lock(running_mutex_);
     if (current_build_) current_build_->RequestCancel(true);
     return S_OK;
@@ -479,8 +528,11 @@ HRESULT CBuilder::SetPreview(int32_t value) {
 
 HRESULT CBuilder::HTCheck(IProject* project, int16_t index) {
   std::lock_guard lock(mutex_);
-  if (!project) return E_POINTER;
-  return Guarded([&]() -> HRESULT { return RunCheck(project, index); });
+  if (!project) {
+    outcome_ = Failure("no project was given");
+    return E_POINTER;
+  }
+  return Guarded(outcome_, [&]() -> HRESULT { return RunCheck(project, index); });
 }
 
 HRESULT CBuilder::RunCheck(IProject* project, int16_t index) {
@@ -489,20 +541,25 @@ HRESULT CBuilder::RunCheck(IProject* project, int16_t index) {
   if (!params) return E_FAIL;
   {
     TemporaryProjectFile temporary;
-    if (!temporary.SaveIfUnnamed(project)) return E_FAIL;
+    if (!temporary.SaveIfUnnamed(project)) return Refuse(kNoTemporaryProject);
     Running running(this, nullptr, true, project);
-    engine_->Validate(params, Callbacks(), index);
+    outcome_ = engine_->Validate(params, Callbacks(), index);
   }
   std::string complete = LoadStringResource(101);
   if (complete.empty()) complete = "OEB Check Complete.";
   builder_events_.Fire([&](IBuilderEvents& sink) { sink.OnError("", complete, -1, -1, 0); });
+  // A check that found errors has still done its work: its outcome says
+  // what it found.
   return S_OK;
 }
 
 HRESULT CBuilder::GenerateOEBFF(IProject* project, int32_t needs_validation) {
   std::lock_guard lock(mutex_);
-  if (!project) return E_POINTER;
-  return Guarded([&]() -> HRESULT { return RunGenerateOEBFF(project, needs_validation); });
+  if (!project) {
+    outcome_ = Failure("no project was given");
+    return E_POINTER;
+  }
+  return Guarded(outcome_, [&]() -> HRESULT { return RunGenerateOEBFF(project, needs_validation); });
 }
 
 HRESULT CBuilder::RunGenerateOEBFF(IProject* project, int32_t needs_validation) {
@@ -515,22 +572,32 @@ HRESULT CBuilder::RunGenerateOEBFF(IProject* project, int32_t needs_validation) 
   size_t slash = saved_path.rfind('/');
   std::string folder = slash == std::string::npos ? "./" : saved_path.substr(0, slash + 1);
   std::optional<std::string> reserved = ReserveTempFile(folder, "opf");
-  if (!reserved) return E_FAIL;
+  if (!reserved) return Refuse("the package cannot be saved in its folder", saved_path);
   TemporaryFile package(FullPath(*reserved));
 
   struct RestorePath {
+    CBuilder* builder;
     ikutil::CBookParams* params;
     const std::string& path;
-    ~RestorePath() { params->project_file_path = path; }
-  } restore{params, saved_path};
+    ~RestorePath() {
+      params->project_file_path = path;
+      builder->temporary_name_.clear();
+    }
+  } restore{this, params, saved_path};
   params->project_file_path = package.path();
-  return engine_->GenerateOEBFF(params, Callbacks(), needs_validation != 0) == 0 ? E_FAIL : S_OK;
+  // The engine names the package it saved in its problems: the user knows
+  // it as the project file (or, without one, as the book).
+  temporary_name_ = package.path();
+  user_name_ = !saved_path.empty() && saved_path.back() != '/' ? saved_path
+               : params->book_file_name.empty()                ? "book"
+                                                               : params->book_file_name;
+  return Finish(engine_->GenerateOEBFF(params, Callbacks(), needs_validation != 0));
 }
 
 HRESULT CBuilder::BuildFromOEBFF(const std::string& oeb_file, const std::string& dest_dir, const std::string& log_dir,
                                  int32_t preview) {
   std::lock_guard lock(mutex_);
-  return Guarded([&]() -> HRESULT {
+  return Guarded(outcome_, [&]() -> HRESULT {
     OEBFFReader reader(oeb_file);
     ikutil::OEBFFContainerView container;
     container.path = oeb_file;
@@ -544,8 +611,7 @@ HRESULT CBuilder::BuildFromOEBFF(const std::string& oeb_file, const std::string&
     size_t slash = dest_dir.rfind('/');
     std::string directory = slash == std::string::npos ? std::string() : dest_dir.substr(0, slash);
     std::string name = slash == std::string::npos ? dest_dir : dest_dir.substr(slash + 1);
-    int result = engine_->BuildFromContainer(container, Callbacks(), preview != 0, directory, log_dir, name);
-    return result != 0 ? E_FAIL : S_OK;
+    return Finish(engine_->BuildFromContainer(container, Callbacks(), preview != 0, directory, log_dir, name));
   });
 }
 

@@ -13,7 +13,7 @@ class RealBuild : public EngineBuild {
   RealBuild(ikutil::CBookParams* params, const ikutil::EngineCallbacks& callbacks) : builder_(params, nullptr) {
     static_cast<ikutil::EngineCallbacks&>(builder_) = callbacks;
   }
-  int OutputBook(bool preview) override { return builder_.OutputBook(preview, false); }
+  ikutil::TaskOutcome Build(bool preview) override { return builder_.Build(preview); }
   void RequestCancel(bool cancel) override { builder_.RequestCancel(cancel); }
 
  private:
@@ -27,29 +27,31 @@ class RealEngine : public BuildEngine {
     return std::make_unique<RealBuild>(params, callbacks);
   }
 
-  int GenerateOEBFF(ikutil::CBookParams* params, const ikutil::EngineCallbacks& callbacks,
-                    bool needs_validation) override {
+  ikutil::TaskOutcome GenerateOEBFF(ikutil::CBookParams* params, const ikutil::EngineCallbacks& callbacks,
+                                    bool needs_validation) override {
     ikutil::COEBFFThread packer(params, nullptr);
     static_cast<ikutil::EngineCallbacks&>(packer) = callbacks;
-    return packer.GenerateOEBFF(needs_validation);
+    return packer.Pack(needs_validation);
   }
 
-  void Validate(ikutil::CBookParams* params, const ikutil::EngineCallbacks& callbacks, int32_t index) override {
+  ikutil::TaskOutcome Validate(ikutil::CBookParams* params, const ikutil::EngineCallbacks& callbacks,
+                               int32_t index) override {
     ikutil::CValidatorThread validator(params, nullptr);
     static_cast<ikutil::EngineCallbacks&>(validator) = callbacks;
-    validator.Validate(index);
+    return validator.Check(index);
   }
 
-  int BuildFromContainer(const ikutil::OEBFFContainerView& container, const ikutil::EngineCallbacks& callbacks,
-                         bool preview, const std::string& dest_dir, const std::string& log_dir,
-                         const std::string& dest_name) override {
+  ikutil::TaskOutcome BuildFromContainer(const ikutil::OEBFFContainerView& container,
+                                         const ikutil::EngineCallbacks& callbacks, bool preview,
+                                         const std::string& dest_dir, const std::string& log_dir,
+                                         const std::string& dest_name) override {
     ikutil::COEBFFReaderThread reader(container, nullptr);
     static_cast<ikutil::EngineCallbacks&>(reader) = callbacks;
     reader.preview = preview;
     reader.dest_dir = dest_dir;
     reader.log_dir = log_dir;
     reader.dest_name = dest_name;
-    return reader.OutputBook();
+    return reader.Build();
   }
 };
 

@@ -5,6 +5,9 @@
 // by the caller (callbacks.h), runs once on the caller's thread and reports
 // every problem of the book through the error callback. `window` is kept
 // for the design's signature and is always null here.
+//
+// Each task gives its outcome as a TaskOutcome; the members that answer a
+// number are the design's and say the same in fewer words.
 #pragma once
 
 #include <atomic>
@@ -14,12 +17,24 @@
 
 #include "ikutil/callbacks.h"
 #include "ikutil/params.h"
+#include "ikutil/status.h"
 
 namespace vellix::formats {
 class OEBFFNode;
 }
 
 namespace ikutil {
+
+// What one run of a task came to. On success `written_path` is the file it
+// wrote (absolute: the book, or the container); on failure it is empty and
+// `status` says why in the user's words, naming the file at fault (the
+// source, the container, or the project file).
+struct TaskOutcome {
+  Status status;
+  std::string written_path;
+
+  bool ok() const { return status.ok(); }
+};
 
 // Builds DestDir/<BookFileName>.imp from the project's included sources,
 // and LogDir/<BookFileName>.log when logging is on.
@@ -28,9 +43,12 @@ class CBookBuilder : public EngineCallbacks {
   CBookBuilder(CBookParams* params, void* window);
   virtual ~CBookBuilder() = default;
 
-  // 0 on success. A cancelled or failed build leaves no book file and no
-  // temporary file; a book that was there before stays. `preview` marks
-  // the book as a preview; `unused` is reserved.
+  // A cancelled or failed build leaves no book file and no temporary
+  // file; a book that was there before stays. `preview` marks the book as
+  // a preview. A cancelled build's status is kCancelled.
+  TaskOutcome Build(bool preview);
+  // Build's outcome as a number: 0 success, 2 cancelled, 1 failed.
+  // `unused` is reserved.
   int OutputBook(bool preview, bool unused);
 
   // Asks a running OutputBook to stop at the next block, from inside a
@@ -50,7 +68,9 @@ class COEBFFThread : public EngineCallbacks {
   COEBFFThread(CBookParams* params, void* window);
   virtual ~COEBFFThread() = default;
   // Checks every source first when `needs_validation` (errors stop the
-  // container). Non-zero on success.
+  // container).
+  TaskOutcome Pack(bool needs_validation);
+  // Pack's outcome as a number: non-zero on success.
   int GenerateOEBFF(bool needs_validation);
 
  private:
@@ -65,8 +85,10 @@ class CValidatorThread : public EngineCallbacks {
   CValidatorThread(CBookParams* params, void* window);
   virtual ~CValidatorThread() = default;
   // One source (`index` >= 0) or all of them (< 0). An index past the list
-  // checks nothing.
-  void Validate(int32_t index);
+  // checks nothing. Fails when the check reported an error: the status
+  // names the first.
+  TaskOutcome Check(int32_t index);
+  void Validate(int32_t index) { Check(index); }
 
  private:
   CBookParams* params_;
@@ -85,6 +107,11 @@ struct OEBFFContainerView {
   std::vector<const vellix::formats::OEBFFNode*> parts;
 };
 
+// Reads the package document of a container the reader has read into
+// `params` (title, author, category, sources), building nothing. A failure
+// names the container and says why, in the words a build of it would use.
+Status LoadContainerPackage(const OEBFFContainerView& container, CBookParams& params);
+
 // Builds a device book from an OEBFF container: the package part first,
 // then the bodies read between their recorded offsets; nothing is
 // extracted to disk.
@@ -98,7 +125,8 @@ class COEBFFReaderThread : public EngineCallbacks {
   std::string log_dir;
   std::string dest_name;  // the book file's base name; the package's when empty
 
-  // 0 on success.
+  TaskOutcome Build();
+  // Build's outcome as a number: 0 success, 2 cancelled, 1 failed.
   int OutputBook();
 
  private:

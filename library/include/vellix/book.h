@@ -19,6 +19,10 @@ namespace vellix::formats {
 class InputFile;
 }  // namespace vellix::formats
 
+namespace ikutil {
+class CBookParams;
+}  // namespace ikutil
+
 namespace vellix {
 
 // What a caller may hear of a book being published (Save of a document or
@@ -45,6 +49,12 @@ class Book : public Object {
   // package's metadata. Other fields keep earlier values. A path that is
   // neither a file nor a folder ending in "res" leaves Path and Extension "".
   void Load(const std::string& book_path);
+  // For a loaded container (Extension "oeb"): reads the title, author and
+  // category its package gives, which its build uses whatever the Book
+  // holds. False, with the fields as they were and *why saying it in the
+  // words a build would use ("<file>: not a readable OEBFF container
+  // (...)"), when the container cannot be read.
+  bool ReadContainerFields(std::string* why);
 
   // Writes the book to `destination`: a book folder becomes one book file;
   // a document, package or EPUB book is published by the toolkit's Builder
@@ -62,9 +72,10 @@ class Book : public Object {
   // destination>.imp". Packages and converted documents stay on disk.
   //
   // A build that fails or writes no book throws kBuildFailed, its detail
-  // the engine's first error message; one stopped through
-  // PublishEvents::keep_going throws kInvalidArgument. Neither leaves a new
-  // book at the destination.
+  // the words of the build's outcome, naming the file at fault ("<file>:
+  // <why>", the source's own name where the engine names none); one stopped
+  // through PublishEvents::keep_going throws kInvalidArgument. Neither
+  // leaves a new book at the destination.
   void Save(const std::string& destination = "");
   // The same, telling `events` (when not null) how a publication goes.
   void Save(const std::string& destination, const PublishEvents* events);
@@ -211,6 +222,9 @@ class Book : public Object {
   // build it there; nothing when Path names no file.
   void BuildPackage(const std::string& destination, const PublishEvents* events);
   void LoadEpubMetadata(const std::string& epub);
+  // The title, category, author (its parts joined) and book ID a package
+  // gives.
+  void SetFieldsFrom(const ikutil::CBookParams& params);
   void BuildEpub(const std::string& destination, const PublishEvents* events);
 
   std::string path_;

@@ -15,6 +15,7 @@
 #include "ikpubx/com.h"
 #include "ikpubx/events.h"
 #include "ikpubx/project.h"
+#include "ikutil/builder.h"
 
 namespace ikpubx {
 
@@ -44,6 +45,13 @@ class IBuilder : public ComObject {
   virtual HRESULT Unadvise(uint32_t cookie) = 0;
   virtual HRESULT AdviseViewerEvents(std::shared_ptr<IViewerEvents> sink, uint32_t* cookie) = 0;
   virtual HRESULT UnadviseViewerEvents(uint32_t cookie) = 0;
+
+  // Not part of the automation interface (no slot, no script sees it): for
+  // C++ clients in this process. What the last task of this Builder came
+  // to: the engine's outcome, with the file it wrote on success, or why the
+  // task failed or could not start, in the user's words. The members above
+  // answer it as a result code.
+  virtual ikutil::TaskOutcome LastOutcome() = 0;
 };
 
 // Creates a Builder over the real engine, as the class registry does for

@@ -49,4 +49,9 @@ using ContainerProgress = std::function<bool(int64_t done, int64_t size)>;
 // "<message>\r\nError 0x<code as eight upper-case hex digits>\r\n".
 std::string ComposeDiagnostic(const char* message, uint32_t code);
 
+// Why a container was refused, in plain words for the user and on one
+// line ("a part's headers are not valid"); "" for kOEBFFNoError and for
+// codes outside the table.
+const char* ContainerFailureReason(int32_t code) noexcept;
+
 }  // namespace vellix::formats

@@ -1,7 +1,8 @@
 // The outcome of an engine step that can fail: success, or a code saying
 // what kind of failure, a message for the user, the file it concerns and,
 // where known, the place in it. Cheap to return by value; a success holds
-// nothing.
+// nothing. The engine's tasks give their outcome to their callers as one
+// (builder.h), so a failure reaches the user in these words.
 #pragma once
 
 #include <cstdint>
