@@ -190,7 +190,7 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
 
   CLI::App* package = book->add_subcommand("package",
                                            "Make the OEB package of a document beside it and complete it for a build "
-                                           "(may rewrite an ill-formed DOC as XHTML; writes the package)");
+                                           "(writes the package; never changes DOC)");
   package->add_option("DOC", opts->path, "HTML or XHTML document")->required();
   add_fields(package);
   package->callback([opts, package, check_fields, set_fields, &exit_code] {

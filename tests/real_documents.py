@@ -7,7 +7,7 @@ the tool.
 Every licence text under tests/data (tests/data/licences and the Apache
 licence beside the golden files) is converted with `vellix book text2htm`.
 Every HTML page under tests/data and samples/documents, and every page
-converted above, is copied to a scratch folder (loading may rewrite it),
+converted above, is copied to a scratch folder (packaging writes beside it),
 loaded with `vellix book info` and packaged with `vellix book package`.
 Every converted document and every package must parse with xmllint, and
 nothing may crash (exit 0 or 1).
