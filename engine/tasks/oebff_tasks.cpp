@@ -198,7 +198,7 @@ int COEBFFThread::GenerateOEBFF(bool needs_validation) {
     }
     vellix::formats::RefuseOverwritingInput(container, inputs);
 
-    vellix::formats::AtomicFileWriter out(container, "oeb");
+    vellix::formats::AtomicFileWriter out(container);
     out.Write(vellix::formats::OEBFFContainerHeader());
     out.Write(vellix::formats::OEBFFPackagePartHeader());
     out.Write(*package);
