@@ -378,6 +378,14 @@ std::string Book::CreatePackageFromDocument(const std::string& document) const {
   return opf;
 }
 
+std::string Book::PackageDocument() const {
+  CompanionLock companions(path_);
+  formats::RemoveStaleTemporaries(std::filesystem::absolute(path_).parent_path().string());
+  std::string opf = CreatePackageFromDocument(path_);
+  if (!opf.empty()) Package().CompletePackage(opf, "", category_);
+  return opf;
+}
+
 std::string Book::CopyPackageAsCompanion(const std::string& package) const {
   // One the suite made (from a document) is its own to complete.
   if (!formats::IsFile(package) || IsCompanionFile(package)) return package;
