@@ -722,12 +722,14 @@ void DocumentCompiler::CollectSheets() {
   });
 }
 
+// How far up the ancestors a selector's other parts are looked for.
+constexpr size_t kMaxAncestors = 256;
+
 bool DocumentCompiler::SelectorMatches(const css::Selector& selector, const Frame& frame) const {
   if (!selector.supported || selector.parts.empty()) return false;
   auto key = [](const Frame& f) { return css::ElementKey{f.name, f.id, f.classes}; };
   if (!css::Matches(selector.parts.back(), key(frame))) return false;
   // Ancestors, nearest first; a deep document is searched only so far up.
-  constexpr size_t kMaxAncestors = 256;
   size_t part = selector.parts.size() - 1;
   size_t top = frames_.size();  // frame is the one being pushed, above the stack
   for (size_t seen = 0; part > 0 && top > 0 && seen < kMaxAncestors; ++seen) {
@@ -751,10 +753,17 @@ const std::vector<DocumentCompiler::MatchedRule>& DocumentCompiler::MatchedRules
   // classes are tried: a sheet of many rules costs what matches.
   std::vector<css::SelectorRef> candidates;
   const css::ElementKey element{frame.name, frame.id, frame.classes};
+  std::vector<css::ElementKey> ancestors;
+  for (const SheetUse& use : sheets_)
+    if (use.sheet->FilesByAncestor()) {
+      for (size_t top = frames_.size(); top > 0 && ancestors.size() < kMaxAncestors; --top)
+        ancestors.push_back({frames_[top - 1].name, frames_[top - 1].id, frames_[top - 1].classes});
+      break;
+    }
   for (size_t sheet = 0; sheet < sheets_.size(); ++sheet) {
     const css::StyleSheet& rules = *sheets_[sheet].sheet;
     candidates.clear();
-    rules.Candidates(element, candidates);
+    rules.Candidates(element, ancestors, candidates);
     s_.selector_tests += candidates.size();
     for (size_t c = 0; c < candidates.size();) {
       const uint32_t rule_index = candidates[c].rule;
