@@ -452,7 +452,13 @@ struct EditionCompilerState {
     std::string error;
   };
   std::unordered_map<std::string, ImageEntry> images;
+  // Linked and imported sheets, parsed once and kept for the book's later
+  // documents while their text comes to kKeptSheetBytes in all; past that
+  // the next document reads them again (their problems are told once).
+  static constexpr size_t kKeptSheetBytes = size_t{8} << 20;
   std::map<std::string, std::shared_ptr<const css::StyleSheet>> linked_sheets;
+  size_t linked_sheet_bytes = 0;
+  std::set<std::string> sheets_reported;
   uint64_t selector_tests = 0;
   uint64_t image_pixels = 0;  // decoded so far, against kMaxBookImagePixels
 
@@ -652,6 +658,12 @@ void DocumentCompiler::ReportCss(const std::vector<css::Issue>& issues, const st
 void DocumentCompiler::CollectSheets() {
   sheets_.push_back({&s_.default_sheet, 0});
   if (s_.settings.css_support < 2) return;
+  // A book whose documents each link big sheets of their own would
+  // otherwise hold every one of them, parsed, at once.
+  if (s_.linked_sheet_bytes > EditionCompilerState::kKeptSheetBytes) {
+    s_.linked_sheets.clear();
+    s_.linked_sheet_bytes = 0;
+  }
   // A linked or imported sheet, read once for the whole book.
   const auto read_sheet = [&](const std::string& target, Status& read) -> std::shared_ptr<const css::StyleSheet> {
     if (auto it = s_.linked_sheets.find(target); it != s_.linked_sheets.end()) return it->second;
@@ -659,9 +671,12 @@ void DocumentCompiler::CollectSheets() {
     if (read = s_.files.Read(target, bytes); !read.ok()) return nullptr;
     std::vector<css::Issue> issues;
     auto sheet = std::make_shared<const css::StyleSheet>(css::ParseStyleSheet(bytes, issues, Media()));
-    LineMap lines(bytes);
-    ReportCss(issues, target, &lines, 0, {});
+    if (s_.sheets_reported.insert(target).second) {
+      LineMap lines(bytes);
+      ReportCss(issues, target, &lines, 0, {});
+    }
     s_.linked_sheets[target] = sheet;
+    s_.linked_sheet_bytes += bytes.size();
     return sheet;
   };
   // A sheet after the sheets it imports, which are found from the sheet's

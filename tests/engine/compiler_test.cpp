@@ -606,6 +606,30 @@ TEST(Compiler, TriesOnlyTheRulesItsOwnAndItsAncestorsKeysName) {
   EXPECT_LE(tests, static_cast<uint64_t>(6 * kRules)) << "not every rule ending in p";
 }
 
+// A book's sheets are kept for its later documents only up to a size:
+// past it, a document reads its sheet again, with the same styles, and the
+// sheet's problems are still told once.
+TEST(Compiler, SheetsReadAgainPastTheKeptSizeStyleAlikeAndWarnOnce) {
+  MemorySourceFiles files;
+  const std::string filler = "/*" + std::string(9u << 20, ' ') + "*/";
+  files.files["big.css"] = filler + ".a { margin-left: 2em; frobnicate: 1 }";
+  files.files["small.css"] = ".b { text-indent: 1em }";
+  const std::string links = "<link rel=\"stylesheet\" href=\"big.css\"/><link rel=\"stylesheet\" href=\"small.css\"/>";
+  for (const char* name : {"a.htm", "b.htm", "c.htm"}) files.files[name] = Page("<p class=\"a b\">x</p>", links);
+  std::vector<Problem> problems;
+  EditionCompiler compiler(files, {}, [&](const Problem& p) { problems.push_back(p); });
+  for (const char* name : {"a.htm", "b.htm", "c.htm"}) ASSERT_EQ(compiler.AddDocument(name), CompileStatus::kCompiled);
+  DeviceEdition edition = compiler.Finish();
+  ASSERT_EQ(edition.blocks.size(), 3u);
+  for (const Block& block : edition.blocks) {
+    EXPECT_EQ(edition.block_styles[block.style].margin_left, 20);
+    EXPECT_EQ(edition.block_styles[block.style].text_indent, 10);
+  }
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].file, "big.css");
+  EXPECT_NE(problems[0].message.find("frobnicate"), std::string::npos) << problems[0].message;
+}
+
 TEST(Compiler, FlattensTablesAndReadsOldMarkup) {
   Compiled c = CompileOne(
       Page("<table><tr><td>a</td><th>b</th></tr></table><dl><dt>term</dt><dd>said</dd></dl>"
