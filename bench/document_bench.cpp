@@ -17,11 +17,13 @@
 // a style sheet of many rules (`build --html`), one letter with thousands
 // of combining marks (`view --pages`), and a project of many sources
 // (`check`), descendant style rules over as many paragraphs (`build
-// --html`), and an EPUB whose spine names many documents it does not hold
+// --html`), a class and a place of its own for every paragraph, each with
+// its rules (`build --html`), and an EPUB whose spine names many documents it does not hold
 // (`build --epub`). Last, the peak memory of `view --pages` for a text book that
 // inflates to 5 and 10 MB (1 and 2 MB with --small), in paragraphs, in one
 // paragraph and as one word, against its text (goal: under 20 times), and
-// of publishing Markdown lists nested on every line. The exit status reports only whether the
+// of publishing Markdown lists nested on every line, and of adding an EPUB
+// whose chapters each link a big sheet of their own. The exit status reports only whether the
 // benchmark ran, never whether a goal was met.
 #include <algorithm>
 #include <cstdio>
@@ -166,6 +168,17 @@ std::vector<EngineShape> EngineShapes() {
          WriteFile(dir / "doc.htm", Page("<style>" + sheet + "</style>", body));
          return std::vector<std::string>{"build", "--html", dir / "doc.htm", "-o", dir / "doc.imp"};
        }},
+      {"a class per paragraph (build)",
+       [](const TempDir& dir, size_t n) {
+         std::string sheet, body;
+         for (size_t i = 0; i < n; ++i) {
+           const std::string k = std::to_string(i);
+           sheet += ".c" + k + " { text-indent: 1em }\ndiv.d" + k + " p { margin-left: 1em }\n";
+           body += "<div class=\"d" + k + "\"><p class=\"c" + k + "\">Some text.</p></div>\n";
+         }
+         WriteFile(dir / "doc.htm", Page("<style>" + sheet + "</style>", body));
+         return std::vector<std::string>{"build", "--html", dir / "doc.htm", "-o", dir / "doc.imp"};
+       }},
       {"absent spine items (epub)",
        [](const TempDir& dir, size_t n) {
          std::string items, refs;
@@ -188,11 +201,9 @@ std::vector<EngineShape> EngineShapes() {
 void EngineTimings(bool small, int reps) {
   std::printf("\n%-28s %9s %9s %8s %8s  %s\n", "engine", "S ms", "2S ms", "2S/S", "CPU 2S/S", "goal <= 2.5");
   const size_t scale = small ? 10 : 1;
-  const size_t sizes[][2] = {{20000 / scale, 40000 / scale},
-                             {40000 / scale, 80000 / scale},
-                             {5000 / scale, 10000 / scale},
-                             {8000 / scale, 16000 / scale},
-                             {20000 / scale, 40000 / scale}};
+  const size_t sizes[][2] = {{20000 / scale, 40000 / scale}, {40000 / scale, 80000 / scale},
+                             {5000 / scale, 10000 / scale},  {8000 / scale, 16000 / scale},
+                             {5000 / scale, 10000 / scale},  {20000 / scale, 40000 / scale}};
   std::vector<EngineShape> shapes = EngineShapes();
   for (size_t k = 0; k < shapes.size(); ++k) {
     double ms[2], cpu[2];
@@ -248,6 +259,45 @@ void LayoutMemory(bool small) {
   }
 }
 
+// Peak memory of adding an EPUB whose chapters each link a big style sheet
+// of their own (a few kilobytes deflated), at N and 2N chapters: the book
+// keeps its sheets only up to a size, so the peak hardly grows with N
+// (goal: 2N/N under 1.5).
+void SheetPerChapterMemory(bool small) {
+  std::printf("\n%-28s %9s %9s %8s  %s\n", "sheet per chapter memory", "N", "peak MB", "2N/N", "goal < 1.5");
+  double first_mb = 0;
+  for (size_t chapters : small ? std::vector<size_t>{4, 8} : std::vector<size_t>{12, 24}) {
+    vellix::fixtures::TempDir dir;
+    std::string sheet;
+    while (sheet.size() < 2000000) sheet += ".k p { margin-left: 1em; font-weight: bold }\n";
+    std::vector<vellix::fixtures::ZipEntry> extra;
+    std::string items, refs;
+    for (size_t c = 0; c < chapters; ++c) {
+      const std::string n = std::to_string(c);
+      extra.push_back({"OEBPS/s" + n + ".css", sheet});
+      extra.push_back({"OEBPS/c" + n + ".xhtml",
+                       "<?xml version=\"1.0\"?><html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>C</title>"
+                       "<link rel=\"stylesheet\" href=\"s" +
+                           n + ".css\"/></head><body><p class=\"k\">Chapter " + n + ".</p></body></html>"});
+      items += "<item id=\"c" + n + "\" href=\"c" + n + ".xhtml\" media-type=\"application/xhtml+xml\"/><item id=\"s" +
+               n + "\" href=\"s" + n + ".css\" media-type=\"text/css\"/>";
+      refs += "<itemref idref=\"c" + n + "\"/>";
+    }
+    std::vector<vellix::fixtures::ZipEntry> entries = vellix::fixtures::MinimalEpub("<p>Start.</p>", extra);
+    entries[2].bytes =
+        "<package xmlns=\"http://www.idpf.org/2007/opf\" version=\"3.0\"><metadata/><manifest>"
+        "<item id=\"c\" href=\"c.xhtml\" media-type=\"application/xhtml+xml\"/>" +
+        items + "</manifest><spine><itemref idref=\"c\"/>" + refs + "</spine></package>";
+    vellix::fixtures::WriteZip(dir / "sheets.epub", entries);
+    std::filesystem::create_directory(dir / "shelf");
+    ProcessRun run = RunVellix({"shelf", "add", dir / "shelf", dir / "sheets.epub"});
+    const double peak_mb = run.peak_kib * 1024 / 1e6;
+    if (first_mb == 0) first_mb = peak_mb;
+    std::printf("%-28s %9zu %9.1f %8.2f  %.0f ms%s\n", "2 MB sheet each", chapters, peak_mb, peak_mb / first_mb,
+                run.wall, run.code != 0 ? " (the tool failed)" : "");
+  }
+}
+
 // Peak memory of publishing Markdown lists nested on every line ("- - - x"),
 // the shape that makes the most elements of the fewest bytes, against its
 // size (goal: under 20 times).
@@ -300,5 +350,6 @@ int main(int argc, char** argv) {
   EngineTimings(small, small ? 1 : 3);
   LayoutMemory(small);
   NestedListMemory(small);
+  SheetPerChapterMemory(small);
   return 0;
 }

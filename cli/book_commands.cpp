@@ -12,7 +12,6 @@
 #include "vellix/formats/ascii.h"
 #include "vellix/formats/codepage.h"
 #include "vellix/formats/file_io.h"
-#include "vellix/package.h"
 
 namespace vellix::cli {
 namespace {
@@ -199,8 +198,7 @@ void AddBookCommands(CLI::App& app, int& exit_code) {
     b.Load(opts->path);
     if (b.Path().empty()) formats::RaiseMissing(opts->path, false);
     set_fields(package, b);
-    std::string opf = b.CreatePackageFromDocument(b.Path());
-    Package().CompletePackage(opf, "", b.Category());
+    std::string opf = b.PackageDocument();
     std::cout << opf << "\n";
     exit_code = kExitOk;
   });

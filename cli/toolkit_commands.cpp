@@ -170,6 +170,8 @@ std::string FailureText(const ikutil::Status& status) {
 int RunBuild(ikpubx::IBuilder& builder, const std::function<void()>& build, const std::string& book, bool strict,
              const std::function<void()>& place = nullptr) {
   InterruptToAbort interrupt;
+  // What a build killed earlier left beside the book.
+  formats::RemoveStaleTemporaries(fs::absolute(book).parent_path().string());
   auto sink = std::make_shared<BuildSink>(&builder);
   uint32_t cookie = 0;
   builder.Advise(sink, &cookie);
@@ -210,7 +212,7 @@ int BuildHtml(ikpubx::IBuilder& builder, const BuildOptions& opts) {
     if (!formats::IsFile(file)) formats::Raise(formats::kFileNotFound, file);
     list->strings.push_back(fs::absolute(file).lexically_normal().string());
   }
-  std::string work = (dest.parent_path() / ".vellix-build-XXXXXX").string();
+  std::string work = (dest.parent_path() / (std::string(formats::kBuildFolderPrefix) + "XXXXXX")).string();
   if (!::mkdtemp(work.data())) formats::Raise(formats::kPathFileAccess, dest.parent_path().string());
   fs::path previous = fs::current_path();
   std::error_code ec;
@@ -225,7 +227,7 @@ int BuildHtml(ikpubx::IBuilder& builder, const BuildOptions& opts) {
       for (const auto& entry : fs::directory_iterator(work))
         if (entry.path().extension() == ".imp") {
           formats::InputFile built(entry.path().string());
-          formats::AtomicFileWriter out(dest.string(), "imp");
+          formats::AtomicFileWriter out(dest.string());
           out.CopyFrom(built, built.size());
           out.Commit();
         }
@@ -266,7 +268,7 @@ int BuildEpub(ikpubx::IBuilder& builder, const BuildOptions& opts) {
     if (imp) return;
     {
       formats::InputFile book(built.string());
-      formats::AtomicFileWriter out(dest.string(), "imp");
+      formats::AtomicFileWriter out(dest.string());
       out.CopyFrom(book, book.size());
       out.Commit();
     }

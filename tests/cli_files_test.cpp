@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "test_util.h"
 
@@ -74,6 +76,28 @@ TEST(ShelfJsonTest, StreamedListIsTheWholeArrayDump) {
     OrderedJson all = OrderedJson::parse(r.out);
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(r.out, all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+  }
+}
+
+// Processes packaging one document at once take turns: each makes and
+// completes the one package beside it, whole, and none passes over it for
+// a name of its own because it found another's package half made.
+TEST(BookPackageTest, ConcurrentRunsOfOneDocumentEachWriteTheWholePackage) {
+  TempDir dir;
+  dir.Source("story.htm", "<html><head><title>Story</title></head><body><p>Once upon a time.</p></body></html>\n");
+  for (int round = 0; round < 4; ++round) {
+    std::vector<ToolOutcome> outcomes(3);
+    std::vector<std::thread> processes;
+    for (ToolOutcome& outcome : outcomes)
+      processes.emplace_back([&outcome, &dir] { outcome = Vellix({"book", "package", dir / "story.htm"}); });
+    for (std::thread& process : processes) process.join();
+    for (const ToolOutcome& r : outcomes) EXPECT_EQ(r.code, 0) << r.err;
+    for (const ToolOutcome& r : outcomes) EXPECT_EQ(r.out, dir / "story.opf\n") << r.err;
+    EXPECT_TRUE(XmlWellFormed(dir / "story.opf")) << round;
+    const std::string package = ReadFile(dir / "story.opf");
+    EXPECT_NE(package.find("href=\"story.htm\""), std::string::npos) << package;
+    EXPECT_NE(package.find("<dc:Title>Story</dc:Title>"), std::string::npos) << package;
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"story.htm", "story.opf"}));
   }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "test_util.h"
@@ -76,6 +77,55 @@ TEST(CliSafetyTest, ListingAndItsJsonAreReadable) {
                                         EXPECT_NE(r.out.find("\"Title\": \"Salt & Pepper\","), std::string::npos)
                                             << r.out;
                                       }});
+}
+
+// A run killed part way leaves its temporaries (".<file>.vellix-tmp-XXXXXX")
+// and build folders (".vellix-build-XXXXXX") behind. The next add or build in
+// that folder clears those of its own that have lain for hours; a fresh one
+// may be a run still working, and names merely alike are the user's.
+TEST(CliSafetyTest, OnlyTheSuitesOwnStaleTemporariesAreCleared) {
+  TempDir dir;
+  dir.Write("notes.txt", "Buy milk.\n");
+  dir.Write("story.htm", "<html><head><title>Story</title></head><body><p>Once.</p></body></html>\n");
+  fs::create_directories(dir / "shelf");
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(7);
+  auto lay = [&](const std::string& folder) {
+    Strings stale;
+    for (const char* name : {".notes.htm.vellix-tmp-Ab12Cd", ".ABCDEFGH.imp.vellix-tmp-x9Y8z7"})
+      stale.push_back(dir.Write(folder + "/" + name, "half"));
+    stale.push_back(dir.Write(folder + "/.vellix-build-Qw12Er/inside/book.imp", "half"));
+    for (const char* name : {".vellix-build-Qw12Er/inside/book.imp", ".vellix-build-Qw12Er/inside"})
+      fs::last_write_time(dir / (folder + "/" + name), old);
+    stale.back() = dir / (folder + "/.vellix-build-Qw12Er");
+    for (const char* name :
+         {".htmlnotes", "x.htmAb12Cd", ".x.htm.vellix-tmp-Ab12C", ".vellix-build-Zz99Zz", "x.vellix-tmp-Ab12Cd"})
+      fs::last_write_time(dir.Write(folder + "/" + name, "mine"), old);
+    fs::create_directories(dir / (folder + "/.x.htm.vellix-tmp-Fo1der"));
+    fs::last_write_time(dir / (folder + "/.x.htm.vellix-tmp-Fo1der"), old);
+    dir.Write(folder + "/.notes.htm.vellix-tmp-Fresh1", "a run working now");
+    for (const std::string& path : stale) fs::last_write_time(path, old);
+    return stale;
+  };
+  auto kept = [&](const std::string& folder, const Strings& made) {
+    Strings names;
+    for (const std::string& name : Names(dir / folder))
+      if (name.starts_with(".") || name.starts_with("x.")) names.push_back(name);
+    EXPECT_EQ(names,
+              (Strings{".htmlnotes", ".notes.htm.vellix-tmp-Fresh1", ".vellix-build-Zz99Zz", ".x.htm.vellix-tmp-Ab12C",
+                       ".x.htm.vellix-tmp-Fo1der", "x.htmAb12Cd", "x.vellix-tmp-Ab12Cd"}))
+        << folder;
+    for (const std::string& path : made) EXPECT_FALSE(fs::exists(path)) << path;
+  };
+  Strings beside_source = lay("."), on_shelf = lay("shelf");
+  ASSERT_EQ(RunTool(VELLIX_TOOL, {"shelf", "add", dir / "shelf", dir / "notes.txt"}).code, 0);
+  kept(".", beside_source);
+  kept("shelf", on_shelf);
+
+  fs::create_directories(dir / "out");
+  Strings beside_book = lay("out");
+  ToolOutcome built = RunTool(VELLIX_TOOL, {"build", "--html", dir / "story.htm", "-o", dir / "out/story.imp"});
+  ASSERT_EQ(built.code, 0) << built.err;
+  kept("out", beside_book);
 }
 
 }  // namespace

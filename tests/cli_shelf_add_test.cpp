@@ -250,8 +250,20 @@ TEST(ShelfAddKilled, ABatchKilledPartWayLeavesAListableShelf) {
   for (int i = 0; i < 4000 && !reserved(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   ::kill(pid, SIGKILL);
   ::waitpid(pid, nullptr, 0);
-  // What a kill at any moment leaves, whether or not this one caught it.
-  std::string stale[] = {dir.Write("shelf/ZZZZZZZZ.imp", ""), dir.Write("shelf/.impAb12Cd", "half a book")};
+  // Hidden files it left, beside the sources and on the shelf, are all the
+  // suite's own temporaries: named so that they can be told apart.
+  const std::regex temporary(R"(\..+\.vellix-tmp-[A-Za-z0-9]{6})");
+  std::vector<std::string> stale;
+  for (const std::string& folder : {dir.path(), dir / "shelf"})
+    for (const std::string& name : Names(folder))
+      if (name.starts_with(".")) {
+        EXPECT_TRUE(std::regex_match(name, temporary)) << name;
+        stale.push_back(folder + "/" + name);
+      }
+  // What a kill at any moment leaves, whether or not this one caught it
+  // (the half-written book under the name older versions gave it, too).
+  for (const char* name : {"shelf/ZZZZZZZZ.imp", "shelf/.impAb12Cd", "shelf/.ABCDEFGH.imp.vellix-tmp-Ab12Cd"})
+    stale.push_back(dir.Write(name, name[6] == 'Z' ? "" : "half a book"));
   const std::string fresh = dir.Write("shelf/YYYYYYYY.imp", "");
   for (const char* command : {"list", "text"}) {
     ToolOutcome r = RunTool(VELLIX_TOOL, {"shelf", command, dir / "shelf"});

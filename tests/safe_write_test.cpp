@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 using Strings = std::vector<std::string>;
 
 void Save(const std::string& path, const std::string& text) {
-  formats::AtomicFileWriter out(path, "test");
+  formats::AtomicFileWriter out(path);
   out.Write(text);
   out.Commit();
 }
@@ -56,7 +56,7 @@ TEST(SafeWrite, FifosAndDevicesAreWrittenThroughNeverReplaced) {
   dir.Write("source", "copied bytes");
   EXPECT_EQ(ErrorNumberOf([&] {
               formats::InputFile source(dir / "source");
-              formats::AtomicFileWriter out(full, "copy");
+              formats::AtomicFileWriter out(full);
               out.CopyFrom(source, source.size());
               out.Commit();
             }),
@@ -173,7 +173,7 @@ TEST(ErrorModelTest, MissingAndDamagedFilesAreNamed) {
       {[&] { formats::ListFolder(dir / "plain/sub", formats::EntryKind::kFolder); }, formats::kPathNotFound,
        dir / "plain/sub"},  // via a file
       // A file to be written in a missing folder names the file asked for.
-      {[&] { formats::AtomicFileWriter out(dir / "no/out.imp", "t"); }, formats::kPathNotFound, dir / "no/out.imp"},
+      {[&] { formats::AtomicFileWriter out(dir / "no/out.imp"); }, formats::kPathNotFound, dir / "no/out.imp"},
       {[&] { Book().Load(cut); }, formats::kInvalidArgument, cut},
   });
 }
@@ -197,7 +197,7 @@ TEST(ErrorModelTest, PermissionProblemsAre70) {
       {[&] { Book().Load(locked); }, formats::kPermissionDenied, locked},
       {[&] { formats::ListFolder(closed, formats::EntryKind::kFile); }, formats::kPermissionDenied, ""},
       {[&] { formats::RaiseMissing(closed + "/x.imp", false); }, formats::kPermissionDenied, ""},
-      {[&] { formats::AtomicFileWriter out(closed + "/x.imp", "t"); }, formats::kPermissionDenied, ""},
+      {[&] { formats::AtomicFileWriter out(closed + "/x.imp"); }, formats::kPermissionDenied, ""},
   });
   // The user first: only root may take the group back.
   if (switched && (::seteuid(0) != 0 || ::setegid(0) != 0)) std::abort();

@@ -464,7 +464,13 @@ struct EditionCompilerState {
     std::string error;
   };
   std::unordered_map<std::string, ImageEntry> images;
+  // Linked and imported sheets, parsed once and kept for the book's later
+  // documents while their text comes to kKeptSheetBytes in all; past that
+  // the next document reads them again (their problems are told once).
+  static constexpr size_t kKeptSheetBytes = size_t{8} << 20;
   std::map<std::string, std::shared_ptr<const css::StyleSheet>> linked_sheets;
+  size_t linked_sheet_bytes = 0;
+  std::set<std::string> sheets_reported;
   uint64_t selector_tests = 0;
   uint64_t image_pixels = 0;  // decoded so far, against kMaxBookImagePixels
 
@@ -665,6 +671,12 @@ void DocumentCompiler::ReportCss(const std::vector<css::Issue>& issues, const st
 void DocumentCompiler::CollectSheets() {
   sheets_.push_back({&s_.default_sheet, 0});
   if (s_.settings.css_support < 2) return;
+  // A book whose documents each link big sheets of their own would
+  // otherwise hold every one of them, parsed, at once.
+  if (s_.linked_sheet_bytes > EditionCompilerState::kKeptSheetBytes) {
+    s_.linked_sheets.clear();
+    s_.linked_sheet_bytes = 0;
+  }
   // A linked or imported sheet, read once for the whole book.
   const auto read_sheet = [&](const std::string& target, Status& read) -> std::shared_ptr<const css::StyleSheet> {
     if (auto it = s_.linked_sheets.find(target); it != s_.linked_sheets.end()) return it->second;
@@ -672,9 +684,12 @@ void DocumentCompiler::CollectSheets() {
     if (read = s_.files.Read(target, bytes); !read.ok()) return nullptr;
     std::vector<css::Issue> issues;
     auto sheet = std::make_shared<const css::StyleSheet>(css::ParseStyleSheet(bytes, issues, Media()));
-    LineMap lines(bytes);
-    ReportCss(issues, target, &lines, 0, {});
+    if (s_.sheets_reported.insert(target).second) {
+      LineMap lines(bytes);
+      ReportCss(issues, target, &lines, 0, {});
+    }
     s_.linked_sheets[target] = sheet;
+    s_.linked_sheet_bytes += bytes.size();
     return sheet;
   };
   // A sheet after the sheets it imports, which are found from the sheet's
@@ -735,12 +750,14 @@ void DocumentCompiler::CollectSheets() {
   });
 }
 
+// How far up the ancestors a selector's other parts are looked for.
+constexpr size_t kMaxAncestors = 256;
+
 bool DocumentCompiler::SelectorMatches(const css::Selector& selector, const Frame& frame) const {
   if (!selector.supported || selector.parts.empty()) return false;
   auto key = [](const Frame& f) { return css::ElementKey{f.name, f.id, f.classes}; };
   if (!css::Matches(selector.parts.back(), key(frame))) return false;
   // Ancestors, nearest first; a deep document is searched only so far up.
-  constexpr size_t kMaxAncestors = 256;
   size_t part = selector.parts.size() - 1;
   size_t top = frames_.size();  // frame is the one being pushed, above the stack
   for (size_t seen = 0; part > 0 && top > 0 && seen < kMaxAncestors; ++seen) {
@@ -764,10 +781,17 @@ const std::vector<DocumentCompiler::MatchedRule>& DocumentCompiler::MatchedRules
   // classes are tried: a sheet of many rules costs what matches.
   std::vector<css::SelectorRef> candidates;
   const css::ElementKey element{frame.name, frame.id, frame.classes};
+  std::vector<css::ElementKey> ancestors;
+  for (const SheetUse& use : sheets_)
+    if (use.sheet->FilesByAncestor()) {
+      for (size_t top = frames_.size(); top > 0 && ancestors.size() < kMaxAncestors; --top)
+        ancestors.push_back({frames_[top - 1].name, frames_[top - 1].id, frames_[top - 1].classes});
+      break;
+    }
   for (size_t sheet = 0; sheet < sheets_.size(); ++sheet) {
     const css::StyleSheet& rules = *sheets_[sheet].sheet;
     candidates.clear();
-    rules.Candidates(element, candidates);
+    rules.Candidates(element, ancestors, candidates);
     s_.selector_tests += candidates.size();
     for (size_t c = 0; c < candidates.size();) {
       const uint32_t rule_index = candidates[c].rule;

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdlib>
 #include <optional>
+#include <string>
+#include <unordered_set>
 
 #include "vellix/formats/ascii.h"
 
@@ -732,30 +734,73 @@ StyleSheet ParseStyleSheet(std::string_view original, std::vector<Issue>& issues
   return sheet;
 }
 
+namespace {
+
+// The most telling key a compound asks for: "#id", ".class" or the name;
+// empty when it asks for none.
+std::string KeyOf(const Compound& compound) {
+  if (!compound.id.empty()) return "#" + compound.id;
+  if (!compound.classes.empty()) return "." + compound.classes.front();
+  return compound.element;
+}
+
+// Calls `use` with each key `element` carries: "#id", each ".class", the
+// name, "*".
+template <typename Use>
+void ForEachKey(const ElementKey& element, std::string& probe, Use&& use) {
+  if (!element.id.empty()) use(probe.assign(1, '#').append(element.id));
+  std::string_view list = element.classes;
+  size_t i = 0;
+  while (i < list.size()) {
+    while (i < list.size() && IsSpace(list[i])) ++i;
+    size_t start = i;
+    while (i < list.size() && !IsSpace(list[i])) ++i;
+    if (i > start) use(probe.assign(1, '.').append(list.substr(start, i - start)));
+  }
+  if (!element.name.empty()) use(probe.assign(element.name));
+  use(probe.assign(1, '*'));
+}
+
+}  // namespace
+
 void StyleSheet::Index() {
   by_id_.clear();
   by_class_.clear();
   by_element_.clear();
   others_.clear();
+  by_ancestor_.clear();
   for (uint32_t r = 0; r < rules.size(); ++r) {
     for (uint32_t k = 0; k < rules[r].selectors.size(); ++k) {
       const Selector& selector = rules[r].selectors[k];
       if (!selector.supported || selector.parts.empty()) continue;
       const Compound& key = selector.parts.back();
       SelectorRef ref{r, k};
-      if (!key.id.empty())
+      // An ancestor's id beats its class, which beats its name: the rarer
+      // the key, the fewer elements try the selector.
+      std::string ancestor;
+      for (size_t p = 0; p + 1 < selector.parts.size(); ++p) {
+        std::string candidate = KeyOf(selector.parts[p]);
+        auto rank = [](const std::string& k) { return k.empty() ? 0 : k[0] == '#' ? 3 : k[0] == '.' ? 2 : 1; };
+        if (rank(candidate) > rank(ancestor)) ancestor = std::move(candidate);
+      }
+      if (!ancestor.empty()) {
+        std::string last = KeyOf(key);
+        by_ancestor_[last.empty() ? "*" : last][ancestor].push_back(ref);
+      } else if (!key.id.empty()) {
         by_id_[key.id].push_back(ref);
-      else if (!key.classes.empty())
+      } else if (!key.classes.empty()) {
         by_class_[key.classes.front()].push_back(ref);
-      else if (!key.element.empty())
+      } else if (!key.element.empty()) {
         by_element_[key.element].push_back(ref);
-      else
+      } else {
         others_.push_back(ref);
+      }
     }
   }
 }
 
-void StyleSheet::Candidates(const ElementKey& element, std::vector<SelectorRef>& out) const {
+void StyleSheet::Candidates(const ElementKey& element, std::span<const ElementKey> ancestors,
+                            std::vector<SelectorRef>& out) const {
   const size_t first = out.size();
   auto take = [&](const std::unordered_map<std::string, std::vector<SelectorRef>>& index, std::string_view key) {
     if (key.empty() || index.empty()) return;
@@ -772,6 +817,22 @@ void StyleSheet::Candidates(const ElementKey& element, std::vector<SelectorRef>&
     size_t start = i;
     while (i < list.size() && !IsSpace(list[i])) ++i;
     if (i > start) take(by_class_, list.substr(start, i - start));
+  }
+  if (!by_ancestor_.empty() && !ancestors.empty()) {
+    std::string probe;
+    std::vector<const std::unordered_map<std::string, std::vector<SelectorRef>>*> filed;
+    ForEachKey(element, probe, [&](const std::string& key) {
+      if (auto it = by_ancestor_.find(key); it != by_ancestor_.end()) filed.push_back(&it->second);
+    });
+    if (!filed.empty()) {
+      std::unordered_set<std::string> carried;
+      for (const ElementKey& ancestor : ancestors)
+        ForEachKey(ancestor, probe, [&](const std::string& key) { carried.insert(key); });
+      for (const auto* index : filed)
+        for (const std::string& key : carried)
+          if (auto it = index->find(key); it != index->end())
+            out.insert(out.end(), it->second.begin(), it->second.end());
+    }
   }
   std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end());
   out.erase(std::unique(out.begin() + static_cast<std::ptrdiff_t>(first), out.end()), out.end());

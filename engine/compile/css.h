@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -115,17 +116,28 @@ struct StyleSheet {
   std::vector<Rule> rules;
   std::vector<std::string> imports;  // the addresses of its @import rules, in order (as written)
 
-  // Every selector that may match `element` (its last part asks for this
-  // element's id, one of its classes or its name, or for none of these),
-  // in sheet order. Selectors that never match are left out.
-  void Candidates(const ElementKey& element, std::vector<SelectorRef>& out) const;
-  // Files every selector under the key of its last part; ParseStyleSheet
-  // does it, and whoever builds rules by hand.
+  // Every selector that may match `element`, whose ancestors (nearest
+  // first, as far up as matching looks) are `ancestors`: its last part asks
+  // for this element's id, one of its classes or its name, or for none of
+  // these, and an id, class or name one of its other parts asks for is one
+  // an ancestor carries. In sheet order; selectors that never match are left
+  // out. So each element tries only the few rules that can match it, however
+  // many rules name other classes.
+  void Candidates(const ElementKey& element, std::span<const ElementKey> ancestors,
+                  std::vector<SelectorRef>& out) const;
+  // Whether Candidates looks at the ancestors at all.
+  bool FilesByAncestor() const { return !by_ancestor_.empty(); }
+  // Files every selector under the key of its last part (and, with other
+  // parts, under one key of theirs); ParseStyleSheet does it, and whoever
+  // builds rules by hand.
   void Index();
 
  private:
   std::unordered_map<std::string, std::vector<SelectorRef>> by_id_, by_class_, by_element_;
   std::vector<SelectorRef> others_;
+  // Keys are "#id", ".class", "name" or "*": the last part's key, then one
+  // that an ancestor must carry.
+  std::unordered_map<std::string, std::unordered_map<std::string, std::vector<SelectorRef>>> by_ancestor_;
 };
 
 // The screen a sheet's "@media" rules are asked about.

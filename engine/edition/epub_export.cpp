@@ -564,7 +564,7 @@ EpubExportResult ExportEpub(const std::string& book_path, const std::string& epu
   try {
     Exporter exporter(read.edition, read.info);
     std::string archive = vellix::formats::BuildOcfArchive(exporter.Files());
-    vellix::formats::AtomicFileWriter out(epub_path, "epub");
+    vellix::formats::AtomicFileWriter out(epub_path);
     out.Write(archive);
     out.Commit();
     result.ok = true;

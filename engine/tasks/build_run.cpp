@@ -56,7 +56,7 @@ EditionSettings SettingsOf(const CBookParams& params, bool preview) {
 void WriteLog(const std::string& path, const std::vector<std::string>& lines, TaskReport& report) {
   try {
     // The log can be made again by building again: not synced.
-    vellix::formats::AtomicFileWriter out(path, "log", vellix::formats::Durability::kUnsynced);
+    vellix::formats::AtomicFileWriter out(path, vellix::formats::Durability::kUnsynced);
     for (const std::string& line : lines) out.Write(line + "\n");
     out.Commit();
   } catch (const vellix::formats::AutomationError& e) {

@@ -236,7 +236,7 @@ TaskOutcome COEBFFThread::Pack(bool needs_validation) {
     }
     vellix::formats::RefuseOverwritingInput(container, inputs);
 
-    vellix::formats::AtomicFileWriter out(container, "oeb");
+    vellix::formats::AtomicFileWriter out(container);
     out.Write(vellix::formats::OEBFFContainerHeader());
     out.Write(vellix::formats::OEBFFPackagePartHeader());
     out.Write(*package);

@@ -246,7 +246,7 @@ namespace {
 // pages cost more than drawing them.
 bool WriteReplacing(const std::string& path, const std::string& bytes, std::string* error) {
   try {
-    vellix::formats::AtomicFileWriter out(path, "page", vellix::formats::Durability::kUnsynced);
+    vellix::formats::AtomicFileWriter out(path, vellix::formats::Durability::kUnsynced);
     out.Write(bytes);
     out.Commit();
     return true;

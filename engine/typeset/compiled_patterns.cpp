@@ -306,7 +306,7 @@ HyphenDict* LoadPatternsCached(const std::string& path, const std::string& cache
   try {
     std::error_code ec;
     std::filesystem::create_directories(cache_folder, ec);
-    vellix::formats::AtomicFileWriter out(compiled, "hyph", vellix::formats::Durability::kUnsynced);
+    vellix::formats::AtomicFileWriter out(compiled, vellix::formats::Durability::kUnsynced);
     out.Write(CompilePatterns(*dict, stamp));
     out.Commit();
   } catch (const std::exception&) {  // a cache that cannot be written only costs time

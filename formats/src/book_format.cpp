@@ -236,7 +236,7 @@ void WriteStringResource(const std::string& folder, const std::string& name, std
   buffer[n + 33] = static_cast<char>(128);
   buffer[n + 37] = static_cast<char>(n);
   buffer[n + 41] = 32;
-  AtomicFileWriter out((std::filesystem::path(folder) / name).string(), "rsrc");
+  AtomicFileWriter out((std::filesystem::path(folder) / name).string());
   out.Write(buffer);
   out.Commit();
 }
@@ -338,7 +338,7 @@ void WriteBookFileParts(const std::string& dest, std::string_view information, s
     if (part.DataSize() > 0xFFFFFFFFu) Raise(kOverflow, dest + ": an entry is larger than 4 GiB");
   }
 
-  AtomicFileWriter out(dest, "imp");
+  AtomicFileWriter out(dest);
   std::string header;
   header.append(UInt16BE(2)).append("BOOKVREN").append(8, '\0');
   header.append(UInt16BE(static_cast<uint16_t>(parts.size())));
@@ -367,7 +367,7 @@ void ReplaceInformationStrings(const std::string& path, const std::array<std::op
     if (bytes.size() < kRsrcInfStringsOffset) Raise(kInvalidArgument, information);
     std::string rewritten = bytes.substr(0, kRsrcInfStringsOffset) +
                             WithStrings(std::string_view(bytes).substr(kRsrcInfStringsOffset), strings, information);
-    AtomicFileWriter out(information, "inf");
+    AtomicFileWriter out(information);
     out.Write(rewritten);
     out.Commit();
     return;
@@ -385,7 +385,7 @@ void ReplaceInformationStrings(const std::string& path, const std::array<std::op
   if (rewritten.size() > 0x7FFF) Raise(kOverflow, path + ": the book information is longer than 32767 bytes");
   header.replace(22, 2, UInt16BE(static_cast<uint16_t>(rewritten.size())));
 
-  AtomicFileWriter out(path, "imp");
+  AtomicFileWriter out(path);
   out.Write(header);
   out.Write(rewritten);
   // The rest is copied as it is, a piece at a time: a book may be large.

@@ -13,6 +13,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -206,16 +207,35 @@ bool StatIfThere(const std::string& path, struct stat& st) {
   return false;
 }
 
-// A new empty file "<folder>/.<prefix>XXXXXX" with the mode of any new file
-// (0666 less the umask, which open applies).
-int CreateTemporary(const std::string& folder, const std::string& prefix, std::string& path) {
-  static constexpr char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr char kNameLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr size_t kRandomLength = 6;
+
+bool EndsInRandomLetters(std::string_view name) {
+  if (name.size() < kRandomLength) return false;
+  return std::all_of(name.end() - kRandomLength, name.end(),
+                     [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); });
+}
+
+// ".<name>.vellix-tmp-", with `name` cut (at a character's start) so that
+// the whole name with its six letters fits the 255 bytes a name may have.
+std::string TemporaryStem(const std::string& name) {
+  constexpr size_t kNameMax = 255;
+  const size_t room = kNameMax - 1 - kTemporaryMarker.size() - kRandomLength;
+  size_t keep = std::min(name.size(), room);
+  while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+  return "." + name.substr(0, keep) + std::string(kTemporaryMarker);
+}
+
+// A new empty file "<folder>/.<name>.vellix-tmp-XXXXXX" with the mode of any
+// new file (0666 less the umask, which open applies).
+int CreateTemporary(const std::string& folder, const std::string& name, std::string& path) {
+  const std::string stem = TemporaryStem(name);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned char bits[6];
+    unsigned char bits[kRandomLength];
     if (::getrandom(bits, sizeof bits, 0) != static_cast<ssize_t>(sizeof bits)) RaiseFromErrno(errno, folder);
-    std::string name = "." + prefix;
-    for (unsigned char b : bits) name += kLetters[b % (sizeof kLetters - 1)];
-    path = (std::filesystem::path(folder) / name).string();
+    std::string temporary = stem;
+    for (unsigned char b : bits) temporary += kNameLetters[b % (sizeof kNameLetters - 1)];
+    path = (std::filesystem::path(folder) / temporary).string();
     int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) return fd;
     if (errno != EEXIST) {
@@ -226,6 +246,21 @@ int CreateTemporary(const std::string& folder, const std::string& prefix, std::s
   }
   path.clear();
   Raise(kFileAlreadyExists, folder);
+}
+
+// Whether `path`, or anything in it when it is a folder, was written at
+// `limit` or later (or cannot be told). Links are not followed.
+bool TouchedSince(const std::string& path, bool is_folder, time_t limit) {
+  auto newer = [limit](const std::filesystem::path& p) {
+    struct stat st;
+    return ::lstat(p.c_str(), &st) != 0 || st.st_mtime >= limit;
+  };
+  if (newer(path)) return true;
+  if (!is_folder) return false;
+  std::error_code ec;
+  for (std::filesystem::recursive_directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+    if (newer(it->path())) return true;
+  return static_cast<bool>(ec);
 }
 
 std::atomic<uint64_t> sync_count{0};
@@ -253,6 +288,41 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
+bool IsSuiteTemporaryName(std::string_view name) {
+  const size_t tail = kTemporaryMarker.size() + kRandomLength;
+  return name.size() > tail + 1 && name.front() == '.' && EndsInRandomLetters(name) &&
+         name.substr(name.size() - tail, kTemporaryMarker.size()) == kTemporaryMarker;
+}
+
+bool IsSuiteBuildFolderName(std::string_view name) {
+  return name.size() == kBuildFolderPrefix.size() + kRandomLength && name.starts_with(kBuildFolderPrefix) &&
+         EndsInRandomLetters(name);
+}
+
+void RemoveStaleTemporaries(const std::string& folder) {
+  constexpr time_t kStaleSeconds = time_t{6} * 60 * 60;
+  const time_t limit = ::time(nullptr) - kStaleSeconds;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
+  if (!dir) return;
+  const uid_t me = ::geteuid();
+  std::vector<std::string> stale_files, stale_folders;
+  while (dirent* entry = ::readdir(dir.get())) {
+    const std::string_view name = entry->d_name;
+    const bool temporary = IsSuiteTemporaryName(name), build = IsSuiteBuildFolderName(name);
+    if (!temporary && !build) continue;
+    struct stat st;
+    if (::fstatat(::dirfd(dir.get()), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || st.st_uid != me) continue;
+    if (temporary ? !S_ISREG(st.st_mode) : !S_ISDIR(st.st_mode)) continue;
+    const std::string path = (std::filesystem::path(folder) / name).string();
+    if (TouchedSince(path, build, limit)) continue;
+    (temporary ? stale_files : stale_folders).emplace_back(name);
+  }
+  for (const std::string& name : stale_files) (void)::unlinkat(::dirfd(dir.get()), name.c_str(), 0);
+  std::error_code ec;
+  // remove_all takes a symbolic link inside away without following it.
+  for (const std::string& name : stale_folders) std::filesystem::remove_all(std::filesystem::path(folder) / name, ec);
+}
+
 uint64_t FileSyncCount() { return sync_count.load(std::memory_order_relaxed); }
 
 void SetSyncObserver(SyncObserver observer) {
@@ -279,7 +349,7 @@ void CheckWritableTarget(const std::string& destination) {
     Raise(kPathNotFound, destination);
 }
 
-AtomicFileWriter::AtomicFileWriter(const std::string& destination, const std::string& prefix, Durability durability)
+AtomicFileWriter::AtomicFileWriter(const std::string& destination, Durability durability)
     : destination_(ResolveLinks(destination)), durability_(durability) {
   struct stat st;
   bool exists = StatIfThere(destination_, st);
@@ -300,7 +370,7 @@ AtomicFileWriter::AtomicFileWriter(const std::string& destination, const std::st
   struct stat folder_st;
   if (::stat(folder.c_str(), &folder_st) != 0) RaiseFromErrno(errno, destination, true);
   if (!S_ISDIR(folder_st.st_mode)) Raise(kPathNotFound, destination);
-  fd_ = CreateTemporary(folder, prefix, temp_path_);
+  fd_ = CreateTemporary(folder, std::filesystem::path(destination_).filename().string(), temp_path_);
 }
 
 AtomicFileWriter::~AtomicFileWriter() {

@@ -126,7 +126,7 @@ std::string XmlText(const XmlDocument& doc) {
 
 void SaveXmlFile(const XmlDocument& doc, const std::string& path, Durability durability) {
   std::string text = XmlText(doc);
-  AtomicFileWriter out(path, "xml", durability);
+  AtomicFileWriter out(path, durability);
   out.Write(text);
   out.Commit();
 }

@@ -323,7 +323,7 @@ void Book::ConvertTxtToHtm(const std::string& htm_file) {
   for (uint64_t at = 0; at < text.size(); at += kPiece) scan.Feed(text.ReadUpTo(at, kPiece));
   std::optional<std::string> style;
   if (formats::IsFile(css)) style = DecodeText(formats::ReadWholeFile(css));
-  formats::AtomicFileWriter out(htm_file, "htm", formats::Durability::kUnsynced);  // made again from the text
+  formats::AtomicFileWriter out(htm_file, formats::Durability::kUnsynced);  // made again from the text
   DocumentWriter document([&out](std::string_view bytes) { out.Write(bytes); });
   document.Begin(title_, author_, category_, style);
   TextDecoder decoder(scan.Result());
@@ -341,7 +341,7 @@ void Book::ConvertMarkdownToHtm(const std::string& htm_file) {
   formats::MarkdownDocument document = formats::ConvertMarkdown(DecodeText(formats::ReadWholeFile(path_)));
   if (title_.empty()) title_ = document.title;
   if (author_.empty()) author_ = document.author;
-  formats::AtomicFileWriter out(htm_file, "htm");
+  formats::AtomicFileWriter out(htm_file);
   out.Write(formats::MarkdownXhtml(document, title_, author_, category_));
   out.Commit();
   path_ = htm_file;
@@ -378,12 +378,20 @@ std::string Book::CreatePackageFromDocument(const std::string& document) const {
   return opf;
 }
 
+std::string Book::PackageDocument() const {
+  CompanionLock companions(path_);
+  formats::RemoveStaleTemporaries(std::filesystem::absolute(path_).parent_path().string());
+  std::string opf = CreatePackageFromDocument(path_);
+  if (!opf.empty()) Package().CompletePackage(opf, "", category_);
+  return opf;
+}
+
 std::string Book::CopyPackageAsCompanion(const std::string& package) const {
   // One the suite made (from a document) is its own to complete.
   if (!formats::IsFile(package) || IsCompanionFile(package)) return package;
   std::string copy = CompanionPath(package, ".opf");
   std::string bytes = formats::ReadWholeFile(package);
-  formats::AtomicFileWriter out(copy, "opf", formats::Durability::kUnsynced);
+  formats::AtomicFileWriter out(copy, formats::Durability::kUnsynced);
   out.Write(bytes);
   out.Commit();
   MarkAsCompanion(copy);
@@ -433,7 +441,7 @@ void Book::LoadPackageMetadata(const std::string& package_path) {
     if (fd < 0) formats::RaiseFromErrno(errno, scratch);
     ::close(fd);
     std::string bytes = formats::ReadWholeFile(package_path);
-    formats::AtomicFileWriter copy(scratch, "opf", formats::Durability::kUnsynced);
+    formats::AtomicFileWriter copy(scratch, formats::Durability::kUnsynced);
     copy.Write(bytes);
     copy.Commit();
     read_from = scratch;

@@ -63,7 +63,7 @@ void WriteExport(const std::string& path, const Books& books, const std::string&
   std::vector<std::string> inputs;
   for (const auto& book : books) inputs.push_back(book->Path());
   formats::RefuseOverwritingInput(path, inputs);
-  formats::AtomicFileWriter out(path, "export");
+  formats::AtomicFileWriter out(path);
   out.Write(formats::Utf8ToCp1252Lossy(text));
   out.Commit();
 }

@@ -65,7 +65,8 @@ bool IsReservation(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
 }
 
-// Reservations and half-written book files (".impXXXXXX") that an add
+// Reservations, and half-written book files (".impXXXXXX", as older
+// versions named them; see RemoveStaleTemporaries for today's) that an add
 // killed part way left behind. Only those untouched for hours go: a
 // running add keeps writing its temporary file, and no build sits on an
 // empty name that long.
@@ -134,7 +135,11 @@ void Bookshelf::Publish(const std::shared_ptr<vellix::Book>& new_book, const Pub
   // while no other add works on the files made beside the same source.
   bool publish = IsAddableFileKind(kind);
   std::optional<CompanionLock> companions;
-  if (publish) companions.emplace(new_book->Path());
+  if (publish) {
+    companions.emplace(new_book->Path());
+    // Temporaries of an add killed earlier, beside the source and on the shelf.
+    formats::RemoveStaleTemporaries(std::filesystem::absolute(new_book->Path()).parent_path().string());
+  }
   if (kind == "txt") {
     std::string htm = CompanionPath(new_book->Path(), ".htm");
     new_book->ConvertTxtToHtm(htm);
@@ -148,6 +153,7 @@ void Bookshelf::Publish(const std::shared_ptr<vellix::Book>& new_book, const Pub
   }
   if (publish) {
     RemoveStaleLeftovers(directory_);
+    formats::RemoveStaleTemporaries(directory_);
     std::string destination = ReserveBookFilePath();
     try {
       if (kind == "oeb")

@@ -12,7 +12,7 @@ namespace vellix {
 void MIME::SetPath(const std::string& path) {
   if (state_ != 0) return;
   path_ = path;
-  out_ = std::make_unique<formats::AtomicFileWriter>(path, "oeb");
+  out_ = std::make_unique<formats::AtomicFileWriter>(path);
 }
 
 void MIME::Write(const std::string& text) {

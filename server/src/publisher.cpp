@@ -182,7 +182,7 @@ void Publisher::Publish(PublishJob& job, const Upload& upload) {
     if (book->Extension() == "imp") {
       // A ready book is only put on the shelf, under a fresh name.
       book_file = shelf.NewBookFilePath();
-      formats::AtomicFileWriter writer(book_file, "upload");
+      formats::AtomicFileWriter writer(book_file);
       writer.Write(upload.bytes);
       writer.Commit();
     } else {

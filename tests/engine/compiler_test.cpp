@@ -573,6 +573,63 @@ TEST(Compiler, MatchesDescendantRulesOncePerPlace) {
   EXPECT_LE(tests, static_cast<uint64_t>(2 * kPlaces * kRules)) << "a paragraph's rules are tried once per place";
 }
 
+// Every paragraph with a class and a place of its own, and rules for each:
+// a paragraph tries the rules naming its own class or an ancestor's key,
+// not every rule that ends in "p".
+TEST(Compiler, TriesOnlyTheRulesItsOwnAndItsAncestorsKeysName) {
+  constexpr int kRules = 2000;
+  std::string sheet, body;
+  for (int i = 0; i < kRules; ++i) {
+    const std::string n = std::to_string(i);
+    sheet += ".c" + n + " { text-indent: " + std::to_string(i % 5) + "em }\n";
+    sheet += "div.d" + n + " p { margin-left: " + std::to_string(i % 9) + "em }\n";
+    sheet += "#s" + n + " div p, body * p.c" + n + " { font-weight: " + (i % 2 ? "bold" : "normal") + " }\n";
+    body += "<div id=\"s" + n + "\"><div class=\"d" + n + "\"><p class=\"c" + n + "\">x</p></div></div>";
+  }
+  MemorySourceFiles files;
+  files.files["a.htm"] = Page(body + "<div><p class=\"c3\">out</p></div>", "<style>" + sheet + "</style>");
+  EditionCompiler compiler(files, {}, [](const Problem&) {});
+  ASSERT_EQ(compiler.AddDocument("a.htm"), CompileStatus::kCompiled);
+  const uint64_t tests = compiler.SelectorTests();
+  DeviceEdition edition = compiler.Finish();
+  ASSERT_EQ(edition.blocks.size(), static_cast<size_t>(kRules + 1));
+  for (int i : {0, 7, 8, 1999}) {
+    const auto& block = edition.blocks[i];
+    EXPECT_EQ(edition.block_styles[block.style].margin_left, i % 9 * 10) << i;
+    EXPECT_EQ(edition.block_styles[block.style].text_indent, i % 5 * 10) << i;
+    EXPECT_EQ(edition.text_styles[block.runs[0].style].bold, i % 2 == 1) << i;
+  }
+  const auto& out = edition.blocks[kRules];
+  EXPECT_EQ(edition.block_styles[out.style].margin_left, 0);
+  EXPECT_EQ(edition.block_styles[out.style].text_indent, 30);
+  EXPECT_TRUE(edition.text_styles[out.runs[0].style].bold) << "body * p.c3";
+  EXPECT_LE(tests, static_cast<uint64_t>(6 * kRules)) << "not every rule ending in p";
+}
+
+// A book's sheets are kept for its later documents only up to a size:
+// past it, a document reads its sheet again, with the same styles, and the
+// sheet's problems are still told once.
+TEST(Compiler, SheetsReadAgainPastTheKeptSizeStyleAlikeAndWarnOnce) {
+  MemorySourceFiles files;
+  const std::string filler = "/*" + std::string(9u << 20, ' ') + "*/";
+  files.files["big.css"] = filler + ".a { margin-left: 2em; frobnicate: 1 }";
+  files.files["small.css"] = ".b { text-indent: 1em }";
+  const std::string links = "<link rel=\"stylesheet\" href=\"big.css\"/><link rel=\"stylesheet\" href=\"small.css\"/>";
+  for (const char* name : {"a.htm", "b.htm", "c.htm"}) files.files[name] = Page("<p class=\"a b\">x</p>", links);
+  std::vector<Problem> problems;
+  EditionCompiler compiler(files, {}, [&](const Problem& p) { problems.push_back(p); });
+  for (const char* name : {"a.htm", "b.htm", "c.htm"}) ASSERT_EQ(compiler.AddDocument(name), CompileStatus::kCompiled);
+  DeviceEdition edition = compiler.Finish();
+  ASSERT_EQ(edition.blocks.size(), 3u);
+  for (const Block& block : edition.blocks) {
+    EXPECT_EQ(edition.block_styles[block.style].margin_left, 20);
+    EXPECT_EQ(edition.block_styles[block.style].text_indent, 10);
+  }
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].file, "big.css");
+  EXPECT_NE(problems[0].message.find("frobnicate"), std::string::npos) << problems[0].message;
+}
+
 TEST(Compiler, FlattensTablesAndReadsOldMarkup) {
   Compiled c = CompileOne(
       Page("<table><tr><td>a</td><th>b</th></tr></table><dl><dt>term</dt><dd>said</dd></dl>"

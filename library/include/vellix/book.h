@@ -165,6 +165,10 @@ class Book : public Object {
   // in the cache folder when the document's folder is read-only) and fills it from the document and this book's title,
   // author and category. Returns the package path, or "" when the document does not exist.
   std::string CreatePackageFromDocument(const std::string& document) const;
+  // Makes the package of the document at Path as CreatePackageFromDocument
+  // does and completes it for a build, while no other process publishes
+  // from the same source. Returns the package path, or "" as above.
+  std::string PackageDocument() const;
   // Copies the package `package` to a file of the suite's own beside it
   // (see CreatePackageFromDocument) and returns the copy's path.
   std::string CopyPackageAsCompanion(const std::string& package) const;

@@ -96,6 +96,23 @@ uint64_t FileSyncCount();
 using SyncObserver = std::function<void(const std::string& path)>;
 void SetSyncObserver(SyncObserver observer);
 
+// The safe writer's temporary file for "<folder>/<name>" is
+// "<folder>/.<name>.vellix-tmp-XXXXXX" (six letters or digits; a very long
+// name is cut), and a build works in "<folder>/.vellix-build-XXXXXX". Both
+// are hidden and shaped as no file of a user's plausibly is, so that what a
+// killed run left can later be told from the user's own files.
+inline constexpr std::string_view kTemporaryMarker = ".vellix-tmp-";
+inline constexpr std::string_view kBuildFolderPrefix = ".vellix-build-";
+bool IsSuiteTemporaryName(std::string_view name);
+bool IsSuiteBuildFolderName(std::string_view name);
+
+// Removes, directly in `folder`, the temporary files and build folders
+// named as above that a killed run left behind: only regular files (or, for
+// build folders, real folders) owned by the caller that nothing has touched
+// for six hours, since a running writer keeps writing to its own. Nothing
+// else is ever removed; what cannot be removed stays, quietly.
+void RemoveStaleTemporaries(const std::string& folder);
+
 // Writes a new file beside `destination` and puts it in place only on
 // Commit(), so a failure never leaves a partial file where a good one was.
 //
@@ -109,8 +126,7 @@ void SetSyncObserver(SyncObserver observer);
 class AtomicFileWriter {
  public:
   // Throws as CheckWritableTarget, or 75 for other failures.
-  AtomicFileWriter(const std::string& destination, const std::string& prefix,
-                   Durability durability = Durability::kSynced);
+  explicit AtomicFileWriter(const std::string& destination, Durability durability = Durability::kSynced);
   ~AtomicFileWriter();  // removes the temporary file unless committed
   AtomicFileWriter(const AtomicFileWriter&) = delete;
   AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
