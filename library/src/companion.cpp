@@ -25,18 +25,21 @@ namespace fs = std::filesystem;
 // Enough for a folder where a user keeps "a.htm", "a-2.htm" ... by hand.
 constexpr int kMaxCandidates = 100;
 
+// By the rights the writes will have (the effective ids), not the real ones.
+bool WritableByUs(const fs::path& folder) { return ::faccessat(AT_FDCWD, folder.c_str(), W_OK, AT_EACCESS) == 0; }
+
 // The folder companions of a source in `folder` go to: the folder itself
 // when it can be written, else one cache folder for it (named after it, so
 // that two read-only folders with "a.htm" each do not meet).
 fs::path CompanionFolder(const fs::path& folder) {
-  if (::access(folder.c_str(), W_OK) == 0) return folder;
+  if (WritableByUs(folder)) return folder;
   fs::path full = fs::absolute(folder).lexically_normal();
   char hash[17];
   std::snprintf(hash, sizeof hash, "%016zx", std::hash<std::string>{}(full.string()));
   fs::path cache = fs::path(SuiteCacheFolder()) / "companions" / (full.filename().string() + "-" + hash);
   std::error_code ec;
   fs::create_directories(cache, ec);
-  if (ec || ::access(cache.c_str(), W_OK) != 0)
+  if (ec || !WritableByUs(cache))
     formats::Raise(formats::kPermissionDenied,
                    "Neither the folder " + folder.string() + " nor the cache folder " + cache.string() +
                        " can be written, so the files made from its documents have nowhere to go");
