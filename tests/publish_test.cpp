@@ -193,8 +193,15 @@ TEST_F(Publish, FailedBuildSaysWhatTheEngineSaidAndLeavesNoBook) {
   auto book = Loaded(dir_ / "src/story.htm");
   formats::AutomationError e = ErrorOf([&] { book->Save(dir_ / "nowhere/BOOK.imp"); });
   EXPECT_EQ(e.number(), kBuildFailed);
-  EXPECT_EQ(formats::PlainMessage(e),
-            book->Path() + ": the destination folder \"" + (dir_ / "nowhere") + "\" does not exist");
+  // Named as the user gave it, not as the package made from it; the same
+  // for a package of the user's own.
+  const std::string no_folder = ": the destination folder \"" + (dir_ / "nowhere") + "\" does not exist";
+  EXPECT_EQ(formats::PlainMessage(e), dir_ / "src/story.htm" + no_folder);
+  std::string own = ReadFile(book->Path());
+  own.erase(own.find("<!-- made by"));
+  const std::string own_package = dir_.Source("src/own.opf", own);
+  e = ErrorOf([&] { Loaded(own_package)->Save(dir_ / "nowhere/BOOK.imp"); });
+  EXPECT_EQ(formats::PlainMessage(e), own_package + no_folder);
   EXPECT_FALSE(fs::exists(dir_ / "nowhere"));
 
   // A source the engine cannot read at all: the package names a page that

@@ -206,13 +206,15 @@ void Book::Save(const std::string& destination, const PublishEvents* events) {
   if (extension_ == "res") {
     formats::WriteBookFile(path_, dest);
   } else if (extension_ == "htm" || extension_ == "html" || extension_ == "odf") {
-    path_ = CreatePackageFromDocument(path_);
-    BuildPackage(dest, events);
+    const std::string document = path_;
+    path_ = CreatePackageFromDocument(document);
+    BuildPackage(dest, events, document);
   } else if (extension_ == "opf") {
     // Publishing records the book's name and folders in the package: in a
     // copy beside it, so that the user's own package stays as it is.
-    path_ = CopyPackageAsCompanion(path_);
-    BuildPackage(dest, events);
+    const std::string package = path_;
+    path_ = CopyPackageAsCompanion(package);
+    BuildPackage(dest, events, package);
   } else if (extension_ == "epub") {
     BuildEpub(dest, events);
   }

@@ -35,10 +35,12 @@ std::shared_ptr<I> CreateToolkitObject(const char* prog_id) {
 
 // The words of a failed task for the user, naming the file at fault: the
 // one the engine names, else `source`, the user's.
-std::string FailureText(const ikutil::Status& status, const std::string& source) {
+// `stand_in` is a companion the user never gave, named as `source`.
+std::string FailureText(const ikutil::Status& status, const std::string& source, const std::string& stand_in) {
   std::string message = formats::TrimSpaces(status.message());
   if (message.empty()) return source + ": no book could be built from it";
-  return (status.file().empty() ? source : status.file()) + ": " + message;
+  const bool own_file = !status.file().empty() && status.file() != stand_in;
+  return (own_file ? status.file() : source) + ": " + message;
 }
 
 // Hears the Builder for one Save: passes its events on, and stops the build
@@ -108,15 +110,16 @@ class PublishSink : public ikpubx::IBuilderEvents {
 // name `source` where the engine names no file); throws when no book was
 // written, in the words of the Builder's outcome.
 void RunBuilder(const std::function<void(ikpubx::IBuilder&)>& build, const std::string& source,
-                const PublishEvents* events);
+                const PublishEvents* events, const std::string& stand_in = {});
 
-void BuildProject(ikpubx::IProject* project, const std::string& source, const PublishEvents* events) {
-  RunBuilder([project](ikpubx::IBuilder& builder) { builder.Build(project); }, source, events);
+void BuildProject(ikpubx::IProject* project, const std::string& source, const PublishEvents* events,
+                  const std::string& stand_in = {}) {
+  RunBuilder([project](ikpubx::IBuilder& builder) { builder.Build(project); }, source, events, stand_in);
 }
 
 }  // namespace
 
-void Book::BuildPackage(const std::string& destination, const PublishEvents* events) {
+void Book::BuildPackage(const std::string& destination, const PublishEvents* events, const std::string& users_file) {
   if (!formats::IsFile(path_)) return;
   // Absolute, so that the package's destination folder does not count from
   // the package's own folder.
@@ -130,13 +133,16 @@ void Book::BuildPackage(const std::string& destination, const PublishEvents* eve
   auto project = CreateToolkitObject<ikpubx::IProject>(ikpubx::kProjectIndependentProgId);
   ikpubx::HRESULT hr = project->Load(path_);
   if (ikpubx::Failed(hr)) formats::Raise(hr, "The package could not be read as a project: " + path_);
-  BuildProject(project.get(), path_, events);
+  if (users_file.empty())
+    BuildProject(project.get(), path_, events);
+  else
+    BuildProject(project.get(), users_file, events, path_);
 }
 
 namespace {
 
 void RunBuilder(const std::function<void(ikpubx::IBuilder&)>& build, const std::string& source,
-                const PublishEvents* events) {
+                const PublishEvents* events, const std::string& stand_in) {
   auto builder = CreateToolkitObject<ikpubx::IBuilder>(ikpubx::kBuilderIndependentProgId);
   auto sink = std::make_shared<PublishSink>(builder.get(), events);
   uint32_t cookie = 0;
@@ -155,7 +161,7 @@ void RunBuilder(const std::function<void(ikpubx::IBuilder&)>& build, const std::
   if (sink->failure()) std::rethrow_exception(sink->failure());
   if (sink->stopped()) formats::Raise(formats::kInvalidArgument, kStoppedMessage);
   formats::Raise(kBuildFailed,
-                 outcome.ok() ? source + ": the build wrote no book" : FailureText(outcome.status, source));
+                 outcome.ok() ? source + ": the build wrote no book" : FailureText(outcome.status, source, stand_in));
 }
 
 // An EPUB book the toolkit would refuse is refused here first, with the
@@ -191,7 +197,7 @@ bool Book::ReadContainerFields(std::string* why) {
   for (const formats::OEBFFNode* part : reader.Parts()) container.parts.push_back(part);
   ikutil::CBookParams params;
   if (ikutil::Status read = ikutil::LoadContainerPackage(container, params); !read.ok()) {
-    if (why) *why = FailureText(read, path_);
+    if (why) *why = FailureText(read, path_, {});
     return false;
   }
   SetFieldsFrom(params);

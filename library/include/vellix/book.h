@@ -223,8 +223,10 @@ class Book : public Object {
   void SetInformation(const std::string& info_bytes);
   void LoadPackageMetadata(const std::string& package);
   // Completes the package at Path for `destination` and has the toolkit
-  // build it there; nothing when Path names no file.
-  void BuildPackage(const std::string& destination, const PublishEvents* events);
+  // build it there; nothing when Path names no file. Failures name
+  // `users_file` (the document or package the user gave, when Path is a
+  // companion made from it) in place of the package.
+  void BuildPackage(const std::string& destination, const PublishEvents* events, const std::string& users_file = {});
   void LoadEpubMetadata(const std::string& epub);
   // The title, category, author (its parts joined) and book ID a package
   // gives.
