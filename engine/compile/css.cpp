@@ -744,19 +744,29 @@ std::string KeyOf(const Compound& compound) {
   return compound.element;
 }
 
-// Calls `use` with each key `element` carries: "#id", each ".class", the
-// name, "*".
+// Calls `use` with each class of a class attribute's list until it answers
+// true; whether one did.
 template <typename Use>
-void ForEachKey(const ElementKey& element, std::string& probe, Use&& use) {
-  if (!element.id.empty()) use(probe.assign(1, '#').append(element.id));
-  std::string_view list = element.classes;
+bool AnyClass(std::string_view list, Use&& use) {
   size_t i = 0;
   while (i < list.size()) {
     while (i < list.size() && IsSpace(list[i])) ++i;
     size_t start = i;
     while (i < list.size() && !IsSpace(list[i])) ++i;
-    if (i > start) use(probe.assign(1, '.').append(list.substr(start, i - start)));
+    if (i > start && use(list.substr(start, i - start))) return true;
   }
+  return false;
+}
+
+// Calls `use` with each key `element` carries: "#id", each ".class", the
+// name, "*".
+template <typename Use>
+void ForEachKey(const ElementKey& element, std::string& probe, Use&& use) {
+  if (!element.id.empty()) use(probe.assign(1, '#').append(element.id));
+  AnyClass(element.classes, [&](std::string_view name) {
+    use(probe.assign(1, '.').append(name));
+    return false;
+  });
   if (!element.name.empty()) use(probe.assign(element.name));
   use(probe.assign(1, '*'));
 }
@@ -810,14 +820,10 @@ void StyleSheet::Candidates(const ElementKey& element, std::span<const ElementKe
   out.insert(out.end(), others_.begin(), others_.end());
   take(by_element_, element.name);
   take(by_id_, element.id);
-  std::string_view list = element.classes;
-  size_t i = 0;
-  while (i < list.size()) {
-    while (i < list.size() && IsSpace(list[i])) ++i;
-    size_t start = i;
-    while (i < list.size() && !IsSpace(list[i])) ++i;
-    if (i > start) take(by_class_, list.substr(start, i - start));
-  }
+  AnyClass(element.classes, [&](std::string_view name) {
+    take(by_class_, name);
+    return false;
+  });
   if (!by_ancestor_.empty() && !ancestors.empty()) {
     std::string probe;
     std::vector<const std::unordered_map<std::string, std::vector<SelectorRef>>*> filed;
@@ -848,18 +854,8 @@ std::vector<Declaration> ParseDeclarations(std::string_view original, std::vecto
 bool Matches(const Compound& compound, const ElementKey& element) {
   if (!compound.element.empty() && compound.element != element.name) return false;
   if (!compound.id.empty() && compound.id != element.id) return false;
-  for (const std::string& wanted : compound.classes) {
-    bool found = false;
-    std::string_view list = element.classes;
-    size_t i = 0;
-    while (i < list.size() && !found) {
-      while (i < list.size() && IsSpace(list[i])) ++i;
-      size_t start = i;
-      while (i < list.size() && !IsSpace(list[i])) ++i;
-      found = list.substr(start, i - start) == wanted;
-    }
-    if (!found) return false;
-  }
+  for (const std::string& wanted : compound.classes)
+    if (!AnyClass(element.classes, [&](std::string_view name) { return name == wanted; })) return false;
   return true;
 }
 

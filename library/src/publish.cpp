@@ -187,14 +187,7 @@ std::shared_ptr<ikpubx::IProject> LoadEpubProject(const std::string& epub) {
 
 bool Book::ReadContainerFields(std::string* why) {
   ikpubx::OEBFFReader reader(path_);
-  ikutil::OEBFFContainerView container;
-  container.path = path_;
-  container.failed = reader.Failed();
-  container.error_code = reader.ErrorCode();
-  container.diagnostic = reader.Diagnostic();
-  container.unfinished_part = reader.UnfinishedPart();
-  container.root = reader.Root();
-  for (const formats::OEBFFNode* part : reader.Parts()) container.parts.push_back(part);
+  const ikutil::OEBFFContainerView container = ikpubx::ContainerView(reader, path_);
   ikutil::CBookParams params;
   if (ikutil::Status read = ikutil::LoadContainerPackage(container, params); !read.ok()) {
     if (why) *why = FailureText(read, path_, {});

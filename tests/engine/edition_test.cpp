@@ -101,6 +101,11 @@ size_t BlockData(const std::string& book, size_t index) {
   return at + 20;
 }
 
+// The first entry's data: the content a reader of any age looks at.
+std::string DataFork(const std::string& book) {
+  return book.substr(BlockData(book, 0), U32At(book, BlockData(book, 0) + 8) + 16);
+}
+
 class EditionTest : public ::testing::Test {
  protected:
   std::string Write(const DeviceEdition& e, const WriteOptions& options = {}, const BookInformation& info = {}) {
@@ -141,8 +146,7 @@ TEST_F(EditionTest, StruckStylesComeBackAndLeaveTheContentAsBefore) {
   const std::string path = Write(struck, {false, 25});
   const std::string book = ReadFile(path);
   EXPECT_EQ(U16At(book, 18), U16At(plain_book, 18) + 1) << "one entry more";
-  auto data_fork = [](const std::string& b) { return b.substr(BlockData(b, 0), U32At(b, BlockData(b, 0) + 8) + 16); };
-  EXPECT_EQ(data_fork(book), data_fork(plain_book));
+  EXPECT_EQ(DataFork(book), DataFork(plain_book));
 
   EditionReadResult read = ReadDeviceEdition(path);
   ASSERT_EQ(read.error, EditionError::kNone) << read.message;
@@ -161,8 +165,7 @@ TEST_F(EditionTest, BlockLanguagesComeBackAndLeaveOtherBooksAsBefore) {
   const std::string path = Write(languages, {false, 25});
   const std::string book = ReadFile(path);
   EXPECT_EQ(U16At(book, 18), U16At(plain_book, 18) + 1) << "one entry more";
-  auto data_fork = [](const std::string& b) { return b.substr(BlockData(b, 0), U32At(b, BlockData(b, 0) + 8) + 16); };
-  EXPECT_EQ(data_fork(book), data_fork(plain_book));
+  EXPECT_EQ(DataFork(book), DataFork(plain_book));
   EditionReadResult read = ReadDeviceEdition(path);
   ASSERT_EQ(read.error, EditionError::kNone) << read.message;
   EXPECT_EQ(read.edition, languages);

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ikpubx/oebff_reader.h"
+#include "ikpubx/builder.h"
 #include "ikutil/builder.h"
 
 namespace vellix::fixtures {
@@ -66,14 +66,7 @@ struct EngineLog {
 inline ikutil::TaskOutcome BuildFromContainer(const std::string& container, const std::string& folder,
                                               const std::string& name, EngineLog& log) {
   ikpubx::OEBFFReader reader(container);
-  ikutil::OEBFFContainerView view;
-  view.path = container;
-  view.failed = reader.Failed();
-  view.error_code = reader.ErrorCode();
-  view.diagnostic = reader.Diagnostic();
-  view.root = reader.Root();
-  for (const vellix::formats::OEBFFNode* part : reader.Parts()) view.parts.push_back(part);
-  ikutil::COEBFFReaderThread task(view, nullptr);
+  ikutil::COEBFFReaderThread task(ikpubx::ContainerView(reader, container), nullptr);
   task.dest_dir = folder;
   task.dest_name = name;
   log.Attach(task);

@@ -599,14 +599,7 @@ HRESULT CBuilder::BuildFromOEBFF(const std::string& oeb_file, const std::string&
   std::lock_guard lock(mutex_);
   return Guarded(outcome_, [&]() -> HRESULT {
     OEBFFReader reader(oeb_file);
-    ikutil::OEBFFContainerView container;
-    container.path = oeb_file;
-    container.failed = reader.Failed();
-    container.error_code = reader.ErrorCode();
-    container.diagnostic = reader.Diagnostic();
-    container.unfinished_part = reader.UnfinishedPart();
-    container.root = reader.Root();
-    for (const OEBFFNode* part : reader.Parts()) container.parts.push_back(part);
+    const ikutil::OEBFFContainerView container = ContainerView(reader, oeb_file);
 
     size_t slash = dest_dir.rfind('/');
     std::string directory = slash == std::string::npos ? std::string() : dest_dir.substr(0, slash);
@@ -624,6 +617,18 @@ const bool registered = [] {
 }  // namespace
 
 std::shared_ptr<IBuilder> NewBuilder() { return NewBuilder(nullptr); }
+
+ikutil::OEBFFContainerView ContainerView(const OEBFFReader& reader, const std::string& path) {
+  ikutil::OEBFFContainerView view;
+  view.path = path;
+  view.failed = reader.Failed();
+  view.error_code = reader.ErrorCode();
+  view.diagnostic = reader.Diagnostic();
+  view.unfinished_part = reader.UnfinishedPart();
+  view.root = reader.Root();
+  view.parts.assign(reader.Parts().begin(), reader.Parts().end());
+  return view;
+}
 
 std::shared_ptr<IBuilder> NewBuilder(std::shared_ptr<BuildEngine> engine) {
   return std::make_shared<CBuilder>(engine ? std::move(engine) : BuildEngine::Real());

@@ -14,6 +14,7 @@
 
 #include "ikpubx/com.h"
 #include "ikpubx/events.h"
+#include "ikpubx/oebff_reader.h"
 #include "ikpubx/project.h"
 #include "ikutil/builder.h"
 
@@ -57,5 +58,10 @@ class IBuilder : public ComObject {
 // Creates a Builder over the real engine, as the class registry does for
 // "IKPublisher.Builder".
 std::shared_ptr<IBuilder> NewBuilder();
+
+// What the engine's container tasks are given of the container `reader`
+// read from `path`: its failure, or its tree and parts (which stay the
+// reader's, so the reader must outlive the view).
+ikutil::OEBFFContainerView ContainerView(const OEBFFReader& reader, const std::string& path);
 
 }  // namespace ikpubx
