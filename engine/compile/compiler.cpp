@@ -909,6 +909,9 @@ void DocumentCompiler::Progress(const pugi::xml_node& node) {
 }
 
 bool DocumentCompiler::PushBlock(Block block) {
+  // A paragraph of many short runs leaves its vector up to half empty; the
+  // flow keeps every block to the end of the book.
+  block.runs.shrink_to_fit();
   s_.edition.blocks.push_back(std::move(block));
   if (s_.settings.cancelled && s_.settings.cancelled()) cancelled_ = true;
   return !cancelled_;
@@ -1569,7 +1572,11 @@ CompileStatus EditionCompiler::AddDocument(const std::string& href) {
     }
     doc->cleaned = true;
   }
-  DocumentCompiler compiler(s, href, *doc, bytes->size());
+  // The parsed tree holds its own text: the bytes as read are not needed
+  // while the document is compiled.
+  const uint64_t source_size = text.size();
+  std::string().swap(text);
+  DocumentCompiler compiler(s, href, *doc, source_size);
   return compiler.Compile();
 }
 
