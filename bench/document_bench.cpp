@@ -23,7 +23,8 @@
 // inflates to 5 and 10 MB (1 and 2 MB with --small), in paragraphs, in one
 // paragraph and as one word, against its text (goal: under 20 times), and
 // of publishing Markdown lists nested on every line, and of adding an EPUB
-// whose chapters each link a big sheet of their own. The exit status reports only whether the
+// whose chapters each link a big sheet of their own, and of one whose
+// chapter is made of tiny inline elements. The exit status reports only whether the
 // benchmark ran, never whether a goal was met.
 #include <algorithm>
 #include <cstdio>
@@ -319,6 +320,32 @@ void NestedListMemory(bool small) {
   }
 }
 
+// Peak memory of adding an EPUB whose one chapter is paragraphs of tiny
+// inline elements ("<b>a</b><i>b</i><span>c</span>..."), the shape that
+// makes the most runs and tree nodes of the fewest bytes, at N and 2N MB of
+// XHTML, with the peak per megabyte of XHTML. Below the book's budget of
+// runs the cost grows with the elements (2N/N about 2); past it only the
+// document's tree does.
+void TinyInlineMemory(bool small) {
+  std::printf("\n%-28s %9s %9s %8s %9s\n", "tiny inline elements memory", "XHTML MB", "peak MB", "2N/N", "peak/XHTML");
+  double first_mb = 0;
+  for (size_t megabytes : small ? std::vector<size_t>{2, 4} : std::vector<size_t>{8, 16}) {
+    vellix::fixtures::TempDir dir;
+    std::string paragraph = "<p>";
+    for (int i = 0; i < 200; ++i) paragraph += "<b>a</b><i>b</i><span>c</span>";
+    paragraph += "</p>\n";
+    std::string chapter;
+    while (chapter.size() < megabytes * 1000000) chapter += paragraph;
+    vellix::fixtures::WriteZip(dir / "tiny.epub", vellix::fixtures::MinimalEpub(chapter));
+    std::filesystem::create_directory(dir / "shelf");
+    ProcessRun run = RunVellix({"shelf", "add", dir / "shelf", dir / "tiny.epub"});
+    const double xhtml_mb = chapter.size() / 1e6, peak_mb = run.peak_kib * 1024 / 1e6;
+    if (first_mb == 0) first_mb = peak_mb;
+    std::printf("%-28s %9.1f %9.1f %8.2f %9.1f  %.0f ms%s\n", "b, i, span of one letter", xhtml_mb, peak_mb,
+                peak_mb / first_mb, peak_mb / xhtml_mb, run.wall, run.code != 0 ? " (the tool failed)" : "");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -351,5 +378,6 @@ int main(int argc, char** argv) {
   LayoutMemory(small);
   NestedListMemory(small);
   SheetPerChapterMemory(small);
+  TinyInlineMemory(small);
   return 0;
 }

@@ -473,6 +473,7 @@ struct EditionCompilerState {
   std::set<std::string> sheets_reported;
   uint64_t selector_tests = 0;
   uint64_t image_pixels = 0;  // decoded so far, against kMaxBookImagePixels
+  uint64_t runs = 0;          // made so far, against the run budget
 
   std::map<std::string, FlowPosition> anchors;  // "doc.htm#id"
   std::map<std::string, FlowPosition> document_starts;
@@ -620,6 +621,7 @@ class DocumentCompiler {
   uint64_t source_size_;
   uint64_t reported_progress_ = 0;
   bool cancelled_ = false;
+  bool runs_capped_ = false;  // the run budget was reached in this document
 
   std::vector<SheetUse> sheets_;
   std::vector<std::shared_ptr<const css::StyleSheet>> own_sheets_;
@@ -909,6 +911,9 @@ void DocumentCompiler::Progress(const pugi::xml_node& node) {
 }
 
 bool DocumentCompiler::PushBlock(Block block) {
+  // A paragraph of many short runs leaves its vector up to half empty; the
+  // flow keeps every block to the end of the book.
+  block.runs.shrink_to_fit();
   s_.edition.blocks.push_back(std::move(block));
   if (s_.settings.cancelled && s_.settings.cancelled()) cancelled_ = true;
   return !cancelled_;
@@ -1050,11 +1055,22 @@ void DocumentCompiler::AddText(std::string_view raw) {
 }
 
 void DocumentCompiler::AppendRun(const std::string& text, uint16_t style, uint32_t link) {
-  if (!block_.runs.empty() && block_.runs.back().style == style && block_.runs.back().link == link)
-    block_.runs.back().text += text;
-  else
-    block_.runs.push_back({text, style, link});
   text_size_ += text.size();
+  const bool same = !block_.runs.empty() && block_.runs.back().style == style && block_.runs.back().link == link;
+  const bool capped = !block_.runs.empty() && s_.runs >= s_.settings.run_budget;
+  if (same || capped) {
+    if (!same && !runs_capped_) {
+      runs_capped_ = true;
+      s_.Report(href_, {}, 1,
+                "the book holds more than " + std::to_string(s_.settings.run_budget) +
+                    " runs of styled text: from here on, inline styles and links within a paragraph are dropped and "
+                    "their text is kept");
+    }
+    block_.runs.back().text += text;
+    return;
+  }
+  ++s_.runs;
+  block_.runs.push_back({text, style, link});
 }
 
 void DocumentCompiler::LineBreak() {
@@ -1569,7 +1585,11 @@ CompileStatus EditionCompiler::AddDocument(const std::string& href) {
     }
     doc->cleaned = true;
   }
-  DocumentCompiler compiler(s, href, *doc, bytes->size());
+  // The parsed tree holds its own text: the bytes as read are not needed
+  // while the document is compiled.
+  const uint64_t source_size = text.size();
+  std::string().swap(text);
+  DocumentCompiler compiler(s, href, *doc, source_size);
   return compiler.Compile();
 }
 

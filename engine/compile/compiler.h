@@ -34,6 +34,12 @@ struct Problem {
 };
 using ProblemSink = std::function<void(const Problem&)>;
 
+// The runs of text (pieces of one style and link) a book may hold: about
+// 170 MB of them, where even a large reference book has a few hundred
+// thousand. Past it, a paragraph's inline markup is dropped and its text
+// kept, so a small book of tiny elements cannot take all memory.
+inline constexpr uint64_t kMaxBookRuns = 1ull << 22;
+
 struct CompileSettings {
   uint16_t device_width = 480;
   uint16_t device_height = 640;
@@ -46,6 +52,9 @@ struct CompileSettings {
   // The pixels the book's pictures may take to decode, all together;
   // pictures past it are left out with a warning.
   uint64_t image_pixel_budget = kMaxBookImagePixels;
+  // The runs of text the book may hold; past it each paragraph goes on in
+  // the style it has, with one warning per document.
+  uint64_t run_budget = kMaxBookRuns;
   // Asked between blocks; true stops the compiler.
   std::function<bool()> cancelled;
   // Told how many bytes of the current document have been parsed (monotone,

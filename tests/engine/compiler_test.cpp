@@ -443,6 +443,38 @@ TEST(Compiler, LeavesOutPicturesPastTheBooksPixelBudget) {
             "1 a.htm:4 image \"p3.png\" left out: the book's pictures would take more than 921600 pixels to decode");
 }
 
+// The book's runs of styled text share one budget: past it a paragraph
+// goes on in the style it has, its text whole, with one warning for each
+// document that loses markup.
+TEST(Compiler, DropsInlineMarkupPastTheBooksRunBudgetAndKeepsTheText) {
+  MemorySourceFiles files;
+  files.files["a.htm"] = Page("<p>x<b>y</b>z</p><p><i>one</i> <b>two</b> <a href=\"b.htm#t\">three</a></p>");
+  files.files["b.htm"] = Page("<p id=\"t\"><b>four</b> five</p>");
+  files.files["c.htm"] = Page("<p>six</p>");
+  CompileSettings settings;
+  settings.run_budget = 4;
+  Compiled c = Compile(files, {"a.htm", "b.htm", "c.htm"}, settings);
+  std::vector<std::string> texts;
+  std::vector<size_t> runs;
+  for (const Block& b : c.edition.blocks) {
+    texts.push_back(TextOf(b));
+    runs.push_back(b.runs.size());
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{"xyz", "one two three", "four five", "six"}));
+  EXPECT_EQ(runs, (std::vector<size_t>{3, 1, 1, 1}));
+  EXPECT_TRUE(c.Text(0).bold == false && c.edition.text_styles[c.edition.blocks[0].runs[1].style].bold);
+  EXPECT_TRUE(c.Text(1).italic) << "a paragraph past the budget keeps the style it starts with";
+  std::vector<std::string> warned;
+  for (const Problem& p : c.problems)
+    if (p.message.find("more than 4 runs") != std::string::npos) warned.push_back(Where(p));
+  EXPECT_EQ(warned, (std::vector<std::string>{"1 a.htm:-1", "1 b.htm:-1"}));
+
+  settings.run_budget = kMaxBookRuns;
+  Compiled whole = Compile(files, {"a.htm", "b.htm", "c.htm"}, settings);
+  EXPECT_EQ(whole.edition.blocks[1].runs.size(), 5u);
+  EXPECT_TRUE(whole.problems.empty());
+}
+
 // Sizes read from the headers alone, with nothing read past the bytes.
 TEST(Images, DeclaredSizesComeFromTheHeaders) {
   const std::string png = MakePng(960, 320, false), jpeg = MakeJpeg(100, 50, 0), gif = MakeGif(8, 4, 30, 20);
