@@ -383,11 +383,20 @@ void Typesetter::State::BuildItems(BlockLayout& layout) {
     return text[at] == '/' && at + 1 < text.size() && !IsBlank(text[at + 1]) &&
            std::ispunct(static_cast<unsigned char>(text[at + 1])) == 0;
   };
-  // A word of a long path parts before each of its slashes.
+  // After a dot, colon or underscore that joins two names ("sphinx.ext",
+  // "std::string", "set_key").
+  auto joiner_ends_name = [&](uint32_t at) {
+    auto alnum = [&](uint32_t i) { return std::isalnum(static_cast<unsigned char>(text[i])) != 0; };
+    const char joiner = text[at - 1];
+    return at >= 2 && (joiner == '.' || joiner == ':' || joiner == '_') && alnum(at) &&
+           (alnum(at - 2) || (joiner == ':' && at >= 3 && text[at - 2] == ':' && alnum(at - 3)));
+  };
+  // A word of a long path or name parts before each of its slashes and
+  // after each joiner.
   auto add_word = [&](uint32_t begin, uint32_t end) {
     if (guard_at(begin).guarded)
       for (uint32_t cut = begin + 1; cut < end; ++cut)
-        if (slash_starts_name(cut)) {
+        if (slash_starts_name(cut) || joiner_ends_name(cut)) {
           AddWord(layout, begin, cut);
           add_wrap_point(cut, kExplicitHyphenPenalty);
           begin = cut;

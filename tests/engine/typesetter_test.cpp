@@ -601,6 +601,30 @@ TEST_F(TypesetTest, CodeAndPathsMoveWholeOrBreakMarked) {
     EXPECT_EQ(whole, 36u);
     EXPECT_EQ(wrapped, path);
   }
+
+  // A dotted name wider than the line parts after its dots and
+  // underscores, marked, never between two letters.
+  const std::string name = "sphinx.ext.autodoc.typehints.format_annotation";
+  DeviceEdition named = EmptyEdition();
+  Block code = Paragraph("");
+  code.runs = {{"see ", kBody, kNoLink}, {name, kMonoText, kNoLink}};
+  named.blocks.push_back(code);
+  std::string joined;
+  int marks = 0;
+  auto set = Make(named, 200, 2000);
+  const std::vector<PageLine> named_lines = set->GetPage(1)->lines;
+  for (const PageLine& line : named_lines) {
+    if (!line.text.ends_with("\u21A9")) {
+      joined += line.text;
+      continue;
+    }
+    ++marks;
+    const std::string piece = line.text.substr(0, line.text.size() - 3);
+    EXPECT_TRUE(piece.ends_with(".") || piece.ends_with("_")) << line.text;
+    joined += piece;
+  }
+  EXPECT_GE(marks, 1);
+  EXPECT_EQ(joined, "see " + name);
 }
 
 // A desktop page's margins (a documentation page keeps 230 px for its
